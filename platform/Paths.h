@@ -1,0 +1,34 @@
+#pragma once
+#include <QString>
+
+// Every fixed path of the instrument ("/root/...", "/media/...", "/etc/mtab", "/dev/disk/...")
+// goes through here. On the instrument the paths stand as written; in the simulated run and in
+// tests they are prefixed with VANTOR_ROOT, so nothing outside the sandbox is ever touched.
+class Paths
+{
+public:
+    // True when VANTOR_TARGET=instrument: real serial device, USB camera and system actions.
+    static bool isInstrument();
+
+    // The prefix of every fixed path: "" on the instrument, else VANTOR_ROOT, else the default
+    // sandbox folder of the simulated run.
+    static QString root();
+
+    // A fixed path under the prefix: path("/root/Microscope/NIMBO/NIMBO.ini").
+    static QString path(const QString &fixedPath);
+
+    // The inverse of path(): strips the prefix again (for texts shown to the user).
+    static QString fixedPath(const QString &realPath);
+
+    // The default sandbox of the simulated run ($XDG_DATA_HOME or ~/.local/share, "vantor-sim").
+    static QString defaultSandbox();
+
+    // Tests and the simulator may move the prefix while the process runs.
+    static void setRoot(const QString &root);
+
+    // Well-known fixed paths.
+    static QString configFile() { return path("/root/Microscope/NIMBO/NIMBO.ini"); }
+    static QString configDir() { return path("/root/Microscope/NIMBO"); }
+    static QString media() { return path("/media"); }
+    static QString ssd() { return path("/media/VANTOR SSD"); }
+};
