@@ -1,0 +1,27 @@
+#pragma once
+#include <string>
+
+// Access to the INI files of the instrument (the configuration file, the instrument identity file,
+// counting protocols). Every call opens the file anew, does its one read or write and closes it,
+// so a value written by one component is seen by the next read of any other. All calls of the
+// process are serialised by one lock; every write replaces the whole file atomically (a temporary
+// file in the same folder, flushed and renamed), so a crash or power loss leaves the old file or
+// the new one, never a torn one.
+
+// Reads one key. A missing file, group or key, or an empty value, sets out to def and gives 0;
+// otherwise out is the value (a list typed unquoted as a,b reads back joined as "a, b") and 1.
+int ReadPrivateProfileString(std::string section, std::string key, std::string def, std::string &out,
+                             std::string file);
+
+// Writes one key, then turns every "%20" in the file into a plain space (names with spaces stay
+// readable by hand) and flushes the system's buffers.
+void WritePrivateProfileString(std::string section, std::string key, std::string value, std::string file);
+
+// Writes one key without the "%20" clean-up: for writers of many keys in a row, which call
+// NormalizePrivateProfile once at the end.
+void WriteSetting(std::string section, std::string key, std::string value, std::string file);
+
+// The clean-up of WritePrivateProfileString on its own: every "%20" in the file becomes a space,
+// the file is replaced atomically and the system's buffers are flushed. False when the file could
+// not be read or written.
+bool NormalizePrivateProfile(std::string file);

@@ -1,0 +1,15 @@
+#pragma once
+#include <QPixmap>
+#include <QString>
+
+// One image of a series, kept in vectors by the acquisition pages and passed to their browsers.
+struct ThumbnailInfo
+{
+    QPixmap thumbnail;
+    int number = 0;
+    float value = 0.0f; // the growth monitor's confluency in percent
+    int count = 0;      // the growth monitor's object count
+    int threshold = 0;  // the growth monitor's threshold
+    QString path;       // the saved image, or the growth monitor's result base path
+    QString sourcePath; // the growth monitor's source image
+};
