@@ -1,0 +1,85 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <memory>
+
+// One image in memory (geometry, samples) that is written to or read from a file whose format
+// follows the file name: TIFF (with the metadata text in ImageDescription), RAW (bare samples),
+// and JPG, PNG, BMP. A plain object used by one thread at a time; thread-pool tasks make their own.
+//
+// Samples are stored row by row from the top, RGB interleaved red, green, blue. 16-bit samples are
+// native words; a camera frame holds its 12-bit value v as the word (v >> 4) | ((v & 15) << 12)
+// until a TIFF write rotates the words in place to plain intensities 0..4095.
+//
+// Paths are byte strings used as they are by the file system (callers pass QString::toUtf8()),
+// for every format. A write goes to a temporary file beside the target that replaces the target
+// only when every write, flush and close succeeded; a failed write leaves no partial file and
+// returns false. Reading accepts 8- or 16-bit images with 1 or 3 samples (TIFF: stripped,
+// contiguous, below a size cap) and fails on any read error.
+class ImReaderWriter
+{
+public:
+    enum class Format { Tiff, Raw, Jpg, Png, Bmp };
+
+    // Largest image read or loaded: samples per image and bytes per image.
+    static constexpr quint64 MaxSamples = 64ull * 1024 * 1024;
+    static constexpr quint64 MaxBytes = 256ull * 1024 * 1024;
+    // A camera frame as a RAW file: 1280 x 1024 samples.
+    static constexpr quint32 RawFrameSamples = 1280u * 1024u;
+
+    ImReaderWriter();
+    ~ImReaderWriter();
+    ImReaderWriter(const ImReaderWriter &) = delete;
+    ImReaderWriter &operator=(const ImReaderWriter &) = delete;
+
+    // Copies the caller's samples. Accepts 8 or 16 bits per sample with 1 or 3 samples per pixel;
+    // otherwise returns false with the geometry fields replaced and both arrays unchanged.
+    bool load(const void *data, quint32 width, quint32 height, quint16 bitsPerSample,
+              quint16 samplesPerPixel, quint16 compression, quint16 photometric, int orientation);
+
+    // buffer16 for 16, buffer8 for any other value. No copy.
+    void *data(int bits);
+
+    // TIFF or RAW by the path's format; JPG, PNG and BMP are not read (false).
+    bool read(const QByteArray &path);
+
+    // TIFF (text as ImageDescription when not empty), JPG, PNG, BMP or RAW by the path's format.
+    // A 16-bit TIFF write rotates buffer16 in place (the words stay rotated afterwards).
+    bool write(const QByteArray &path, const QByteArray &text);
+
+    // The format of a path: the three characters after its last "." (or its first three
+    // characters when it has none), compared case-sensitively; anything unknown is TIFF.
+    static Format formatOf(const QByteArray &path);
+
+    // Why the last read or write failed (for logs and tests).
+    QString errorString() const { return m_error; }
+
+    quint32 width = 1280;
+    quint32 height = 1024;
+    quint16 bitsPerSample = 8;
+    quint16 samplesPerPixel = 1;
+    quint16 photometric = 1;
+    quint16 compression = 1;
+    quint16 bitsPerPixel = 8;
+    quint16 orientation = 1;
+    quint32 sampleCount = 0;
+    std::unique_ptr<quint16[]> buffer16;
+    std::unique_ptr<quint8[]> buffer8;
+    QByteArray description;
+
+private:
+    bool allocate8(quint64 count, bool zero);
+    bool allocate16(quint64 count, bool zero);
+    bool holdsSamples() const;
+    bool readTiff(const QByteArray &path);
+    bool readRaw(const QByteArray &path);
+    bool writeTiff(const QByteArray &path, const QByteArray &text);
+    bool writeRaw(const QByteArray &path);
+    bool writeImage(const QByteArray &path, Format format);
+    bool fail(const QByteArray &path, const QString &why);
+
+    quint64 m_size8 = 0;  // elements allocated in buffer8
+    quint64 m_size16 = 0; // elements allocated in buffer16
+    QString m_error;
+};
