@@ -1,0 +1,39 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+// A fault the board simulator can be told to commit on the next commands it answers.
+//
+//   Silence          the command is not answered at all
+//   Busy             answered "BUSY" ("$BUSY#A#<command>" in the new dialect), not carried out
+//   Ng               answered "NG" ("$NG#A#<command>"), not carried out; count 3 = three times
+//   Split            the reply is written in several pieces (BoardProfile::splitPieces, splitGapMs)
+//   Merge            the reply is held back and written together with the next reply, in one write
+//   EventInExchange  an event ("$A#KNOB FINE STOP" unless eventText says otherwise) is written
+//                    after the command and before its reply, in a separate write
+//   ReplyWithEvent   the reply and an event are written in one delivery, the event last
+//   Garbage          bytes without "$", CR or LF come before the reply
+//   Position800000   the next position reply ("Z POS" / "STAGE POS") gives 800000
+//   ShortReply       the reply lacks its value: "$OK#A#STAGE POS", "$OK#A#STATUS#FILTER 4", "" ...
+//
+// A rule applies to the next `count` commands that contain `match` (any command when empty);
+// a count below 0 keeps it for ever. The acknowledgements of events are no commands.
+struct BoardFault
+{
+    enum Kind { Silence, Busy, Ng, Split, Merge, EventInExchange, ReplyWithEvent, Garbage,
+                Position800000, ShortReply };
+
+    Kind kind = Silence;
+    int count = 1;
+    QString match;
+    QString eventText; // EventInExchange and ReplyWithEvent: the event text after "$A#"
+
+    // Spec strings, as in VANTOR_SIM_FAULTS and the board-sim program's --fault option:
+    //   NAME[=COUNT][@MATCH]   NAME one of names(), COUNT a number or "always", MATCH a text
+    //   "ng3" is short for "ng=3". Examples: "busy", "ng=3", "split=always", "pos800000@STAGE POS".
+    static QStringList names();
+    static bool parse(const QString &spec, BoardFault *fault, QString *error = nullptr);
+    // A comma-separated list of specs; false with the first bad one named in error.
+    static bool parseList(const QString &specs, QList<BoardFault> *faults, QString *error = nullptr);
+    static QString name(Kind kind);
+};
