@@ -1,0 +1,290 @@
+#include "SimulatedCamera.h"
+
+#include "VirtualInstrument.h"
+
+#include <platform/MonotonicClock.h>
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr double FrameLines = 1137.5;  // a frame length, in lines
+constexpr double LineUsPerMode = 4.6184; // line time per unit of the read-out-mode value
+constexpr uint8_t VendorOut = 0x40;
+constexpr uint8_t VendorIn = 0xC0;
+
+double gainOf(const SimCameraState &camera)
+{
+    // Analog: 4096 is unity and the factor tops out at 8; digital: each step doubles.
+    const int analog = std::max<int>(camera.registers[SimCameraState::RegAnalogGain], 1);
+    const double analogFactor = std::clamp(4096.0 / analog, 1.0 / 8, 8.0);
+    return analogFactor * double(1 << std::min<int>(camera.registers[SimCameraState::RegDigitalGain], 4));
+}
+
+} // namespace
+
+SimulatedCamera::SimulatedCamera(VirtualInstrument &instrument) : m_instrument(instrument)
+{
+    const SimCameraFault fault = faultFromEnvironment();
+    if (fault != SimCameraFault::None)
+        m_instrument.updateCamera([fault](SimCameraState &c) { c.fault = fault; });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    restartExposureLocked();
+}
+
+SimulatedCamera::~SimulatedCamera()
+{
+    close();
+    if (CameraTransport::instance() == this)
+        CameraTransport::setInstance(nullptr);
+}
+
+SimCameraFault SimulatedCamera::faultFromEnvironment()
+{
+    const char *text = std::getenv("VANTOR_SIM_CAMERA");
+    if (!text)
+        return SimCameraFault::None;
+    if (!std::strcmp(text, "none"))
+        return SimCameraFault::NoDevice;
+    if (!std::strcmp(text, "stall"))
+        return SimCameraFault::Stall;
+    if (!std::strcmp(text, "short"))
+        return SimCameraFault::ShortRead;
+    if (!std::strcmp(text, "zero"))
+        return SimCameraFault::ZeroFirstByte;
+    return SimCameraFault::None;
+}
+
+int SimulatedCamera::open(uint16_t vendorId, uint16_t productId, int interfaceNumber)
+{
+    if (fault() == SimCameraFault::NoDevice || vendorId != VendorId || productId != ProductId)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (interfaceNumber != 0)
+        return LIBUSB_ERROR_NOT_FOUND;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_open = true;
+    restartExposureLocked();
+    return 0;
+}
+
+void SimulatedCamera::close()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_open = false;
+    ++m_generation;
+    m_wake.notify_all();
+}
+
+bool SimulatedCamera::isOpen() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_open;
+}
+
+double SimulatedCamera::exposureMs(int readoutMode, int frameCount, int lineCount)
+{
+    const double lines = (frameCount + 1) * FrameLines - lineCount;
+    return std::max(lines, 0.0) * std::max(readoutMode, 1) * LineUsPerMode / 1000.0;
+}
+
+double SimulatedCamera::framePeriodMs() const
+{
+    const SimCameraState c = m_instrument.camera();
+    return std::max(MinFramePeriodMs, exposureMs(c.readoutMode, c.registers[SimCameraState::RegFrameCount],
+                                                 c.registers[SimCameraState::RegLineCount]));
+}
+
+void SimulatedCamera::restartExposureLocked()
+{
+    m_periodUs = int64_t(std::llround(framePeriodMs() * 1000));
+    m_exposureStartUs = MonotonicClock::nowUs();
+    m_lastFrameIndex = 0;
+}
+
+int64_t SimulatedCamera::nextFrameUsLocked() const
+{
+    const int64_t done = (MonotonicClock::nowUs() - m_exposureStartUs) / m_periodUs;
+    return m_exposureStartUs + (std::max(done, m_lastFrameIndex) + 1) * m_periodUs;
+}
+
+bool SimulatedCamera::frameReadyLocked(int64_t nowUs) const
+{
+    return (nowUs - m_exposureStartUs) / m_periodUs > m_lastFrameIndex;
+}
+
+int SimulatedCamera::controlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                                     unsigned char *data, uint16_t length, unsigned int timeoutMs)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_log.push_back({requestType, request, value, index});
+    if (!m_open)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (m_instrument.camera().fault == SimCameraFault::NoDevice)
+        return LIBUSB_ERROR_NO_DEVICE;
+
+    if (requestType == VendorIn && request == RequestFrameReady) {
+        if (!data || length < 1)
+            return LIBUSB_ERROR_OVERFLOW;
+        data[0] = frameReadyLocked(MonotonicClock::nowUs()) ? 0 : 1;
+        return 1;
+    }
+    if (requestType != VendorOut || length != 0)
+        return LIBUSB_ERROR_PIPE;
+    switch (request) {
+    case RequestRegister:
+        m_instrument.updateCamera([&](SimCameraState &c) { c.registers[index % SimCameraState::RegisterCount] = value; });
+        if (index == SimCameraState::RegFrameCount || index == SimCameraState::RegLineCount)
+            restartExposureLocked();
+        return 0;
+    case RequestReadoutMode:
+        m_instrument.updateCamera([&](SimCameraState &c) { c.readoutMode = value; });
+        restartExposureLocked();
+        return 0;
+    case RequestBitDepth:
+        m_instrument.updateCamera([&](SimCameraState &c) { c.bitDepth = value ? 16 : 8; });
+        restartExposureLocked();
+        return 0;
+    default:
+        return LIBUSB_ERROR_PIPE;
+    }
+}
+
+int SimulatedCamera::bulkRead(uint8_t endpoint, unsigned char *data, int length, int *transferred,
+                              unsigned int timeoutMs)
+{
+    if (transferred)
+        *transferred = 0;
+    if (endpoint != FrameEndpoint || !data || length < 0)
+        return LIBUSB_ERROR_INVALID_PARAM;
+
+    std::lock_guard<std::mutex> readLock(m_readMutex);
+    SimCameraState camera;
+    {
+        // Wait for the end of the exposure (a stall: until the time-out, a close or the fault's end).
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const uint64_t generation = m_generation;
+        for (;;) {
+            if (!m_open || m_generation != generation)
+                return LIBUSB_ERROR_NO_DEVICE;
+            camera = m_instrument.camera();
+            if (camera.fault == SimCameraFault::NoDevice)
+                return LIBUSB_ERROR_NO_DEVICE;
+            const int64_t now = MonotonicClock::nowUs();
+            if (camera.fault != SimCameraFault::Stall && frameReadyLocked(now))
+                break;
+            auto until = camera.fault == SimCameraFault::Stall
+                ? std::chrono::steady_clock::now() + std::chrono::hours(1)
+                : std::chrono::steady_clock::now() + std::chrono::microseconds(nextFrameUsLocked() - now);
+            if (timeoutMs)
+                until = std::min(until, deadline);
+            m_wake.wait_until(lock, until);
+            if (timeoutMs && std::chrono::steady_clock::now() >= deadline
+                && !(camera.fault != SimCameraFault::Stall && frameReadyLocked(MonotonicClock::nowUs())))
+                return LIBUSB_ERROR_TIMEOUT;
+        }
+        m_lastFrameIndex = (MonotonicClock::nowUs() - m_exposureStartUs) / m_periodUs;
+    }
+
+    const int frameBytes = camera.frameBytes();
+    if (length < frameBytes)
+        return LIBUSB_ERROR_OVERFLOW;
+    m_renderer.render(viewOf(camera), m_frame12);
+    if (camera.markerPixel)
+        m_frame12.at<uint16_t>(Height - 1, Width - 1) = MarkerValue12;
+    packFrame(m_frame12, camera.bitDepth, data);
+    switch (camera.fault) {
+    case SimCameraFault::ZeroFirstByte:
+        data[0] = 0;
+        break;
+    case SimCameraFault::ShortRead:
+        if (transferred)
+            *transferred = frameBytes / 2;
+        return 0;
+    default:
+        break;
+    }
+    m_instrument.updateCamera([](SimCameraState &c) { ++c.framesDelivered; });
+    if (transferred)
+        *transferred = frameBytes;
+    return 0;
+}
+
+void SimulatedCamera::packFrame(const cv::Mat &frame12, int bitDepth, unsigned char *out)
+{
+    CV_Assert(frame12.type() == CV_16UC1 && frame12.isContinuous());
+    const size_t n = frame12.total();
+    const uint16_t *src = frame12.ptr<uint16_t>();
+    // The sensor's first pixel is the image's last.
+    if (bitDepth == 16) {
+        for (size_t i = 0; i < n; ++i) {
+            const uint16_t word = uint16_t(src[n - 1 - i] << 4);
+            out[2 * i] = uint8_t(word >> 8);
+            out[2 * i + 1] = uint8_t(word & 0xFF);
+        }
+        if (out[0] == 0)
+            out[0] = 1;
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            out[i] = uint8_t(src[n - 1 - i] >> 4);
+        if (out[0] == 0)
+            out[0] = 1;
+    }
+}
+
+SpecimenView SimulatedCamera::viewOf(const SimCameraState &camera) const
+{
+    const VirtualInstrument::State s = m_instrument.state();
+    SpecimenView view;
+    view.filter = s.filterPosition;
+    view.objective = s.objectivePosition;
+    view.stageSteps = s.stagePhysical();
+    view.exposureMs = exposureMs(camera.readoutMode, camera.registers[SimCameraState::RegFrameCount],
+                                 camera.registers[SimCameraState::RegLineCount]);
+    view.gain = gainOf(camera);
+    const int channel = std::clamp(s.filterPosition, 0, VirtualInstrument::ChannelCount - 1);
+    // A turret between positions blocks the light path.
+    const bool blocked = s.filterTurning || s.objectiveTurning;
+    view.light = (s.ledOn[channel] && !blocked) ? s.ledPower[channel] / 100.0 : 0.0;
+    return view;
+}
+
+void SimulatedCamera::setFault(SimCameraFault fault)
+{
+    m_instrument.updateCamera([fault](SimCameraState &c) { c.fault = fault; });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_wake.notify_all();
+}
+
+SimCameraFault SimulatedCamera::fault() const
+{
+    return m_instrument.camera().fault;
+}
+
+void SimulatedCamera::setMarkerPixel(bool on)
+{
+    m_instrument.updateCamera([on](SimCameraState &c) { c.markerPixel = on; });
+}
+
+uint64_t SimulatedCamera::framesDelivered() const
+{
+    return m_instrument.camera().framesDelivered;
+}
+
+std::vector<SimulatedCamera::ControlRecord> SimulatedCamera::controlLog() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_log;
+}
+
+void SimulatedCamera::clearControlLog()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_log.clear();
+}

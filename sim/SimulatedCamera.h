@@ -1,0 +1,116 @@
+#pragma once
+#include "SimCameraState.h"
+#include "SpecimenRenderer.h"
+
+#include <platform/CameraTransport.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+class VirtualInstrument;
+
+// The instrument's USB camera, simulated behind the camera transport. It answers the vendor
+// requests (0xC5 register write, 0xC1 read-out mode, 0xB3 bit depth, 0xE0 frame ready), keeps its
+// registers in the VirtualInstrument, and delivers rendered frames of the specimen on bulk
+// endpoint 0x86 in the wire layout of the real sensor:
+//   - 1280 x 1024 pixels, rows back to back;
+//   - 8-bit: one byte per pixel; 16-bit: a big-endian word holding the 12-bit sample << 4;
+//   - the sensor is mounted turned by 180 degrees: its first pixel is the image's last;
+//   - the first byte of a good frame is never 0.
+//
+// Frame timing follows the sensor: the exposure is ((register 6 + 1) x 1137.5 - register 8) line
+// times, a line time being the read-out-mode value x 4.6184 us; a frame is ready every exposure
+// (at least every 5 ms). Changing exposure, mode or depth restarts the exposure.
+//
+// Faults come from setFault() or, at construction, from the environment:
+//   VANTOR_SIM_CAMERA=none    no camera on the bus (open fails)
+//   VANTOR_SIM_CAMERA=stall   frames are announced but bulk reads deliver nothing
+//   VANTOR_SIM_CAMERA=short   bulk reads deliver half a frame
+//   VANTOR_SIM_CAMERA=zero    frames whose first byte is 0
+class SimulatedCamera : public CameraTransport
+{
+public:
+    static constexpr uint16_t VendorId = 0x2B25;
+    static constexpr uint16_t ProductId = 0x1209;
+    static constexpr uint8_t FrameEndpoint = 0x86;
+    static constexpr uint8_t RequestRegister = 0xC5;
+    static constexpr uint8_t RequestReadoutMode = 0xC1;
+    static constexpr uint8_t RequestBitDepth = 0xB3;
+    static constexpr uint8_t RequestFrameReady = 0xE0;
+    static constexpr int Width = SpecimenRenderer::Width;
+    static constexpr int Height = SpecimenRenderer::Height;
+    // The marker pixel's value (test hook): 8-bit byte, 12-bit sample.
+    static constexpr int MarkerValue8 = 0xA5;    // = MarkerValue12 >> 4
+    static constexpr int MarkerValue12 = 0xA5A;
+    static constexpr double MinFramePeriodMs = 5.0;
+
+    struct ControlRecord
+    {
+        uint8_t requestType;
+        uint8_t request;
+        uint16_t value;
+        uint16_t index;
+        bool operator==(const ControlRecord &o) const
+        {
+            return requestType == o.requestType && request == o.request && value == o.value && index == o.index;
+        }
+    };
+
+    // The camera reads and writes its state in instrument, which must outlive it.
+    explicit SimulatedCamera(VirtualInstrument &instrument);
+    ~SimulatedCamera() override;
+
+    int open(uint16_t vendorId, uint16_t productId, int interfaceNumber) override;
+    void close() override;
+    bool isOpen() const override;
+    int controlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                        unsigned char *data, uint16_t length, unsigned int timeoutMs) override;
+    // Waits for the next frame (timeoutMs 0: until it comes or the camera is closed).
+    int bulkRead(uint8_t endpoint, unsigned char *data, int length, int *transferred,
+                 unsigned int timeoutMs) override;
+
+    // Faults, kept in the instrument's camera state. Clearing a stall releases a waiting read.
+    void setFault(SimCameraFault fault);
+    SimCameraFault fault() const;
+    // The fault VANTOR_SIM_CAMERA names (None when unset or unknown).
+    static SimCameraFault faultFromEnvironment();
+
+    // Test hook: the sensor's first pixel (the upright image's last) carries the marker value.
+    void setMarkerPixel(bool on);
+
+    uint64_t framesDelivered() const;
+    // Every control transfer since construction or the last clear, in order.
+    std::vector<ControlRecord> controlLog() const;
+    void clearControlLog();
+
+    // Sensor timing: exposure of a register pair in a read-out mode, and the current frame period.
+    static double exposureMs(int readoutMode, int frameCount, int lineCount);
+    double framePeriodMs() const;
+
+    // Writes a 12-bit upright image in the wire layout (turned by 180 degrees; 8 or 16 bits).
+    static void packFrame(const cv::Mat &frame12, int bitDepth, unsigned char *out);
+
+    SpecimenRenderer &renderer() { return m_renderer; }
+
+private:
+    bool frameReadyLocked(int64_t nowUs) const;
+    int64_t nextFrameUsLocked() const;
+    void restartExposureLocked();
+    SpecimenView viewOf(const SimCameraState &camera) const;
+
+    VirtualInstrument &m_instrument;
+    std::mutex m_readMutex;       // one bulk read renders at a time
+    SpecimenRenderer m_renderer;
+    cv::Mat m_frame12;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_open = false;
+    uint64_t m_generation = 0;   // bumped by close() and fault changes to release waiting reads
+    int64_t m_exposureStartUs = 0;
+    int64_t m_periodUs = 10000;
+    int64_t m_lastFrameIndex = 0; // frames since the exposure start that were already read
+    std::vector<ControlRecord> m_log;
+};

@@ -1,0 +1,201 @@
+#include "SpecimenRenderer.h"
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+namespace {
+
+constexpr double Magnifications[SpecimenRenderer::ObjectiveCount] = {4, 10, 20, 40, 60};
+constexpr double Apertures[SpecimenRenderer::ObjectiveCount] = {0.10, 0.25, 0.40, 0.65, 0.80};
+// Parfocal error of each objective: its focus lies this many steps above the first one's.
+constexpr double ParfocalSteps[SpecimenRenderer::ObjectiveCount] = {0, 410, 870, 1230, 1540};
+constexpr double CameraPixelUm = 3.63;
+constexpr double ReductionLens = 0.655;
+// Tilt of the focal plane, motor steps per micrometre across the field (about 3 and 2 um per mm).
+constexpr double TiltX = 0.003 * SpecimenRenderer::StepsPerUm;
+constexpr double TiltY = -0.002 * SpecimenRenderer::StepsPerUm;
+// Blur of each cached level, pixels.
+constexpr double LevelSigma[] = {0, 0.75, 1.5, 3, 6, 12, 24, 48};
+constexpr double LevelScale = 16384;  // stored intensity 1.0
+// Signal at full light, unity gain, intensity 1.0: 12-bit units per millisecond of exposure.
+constexpr double TransRate = 400;
+constexpr double FluorescenceRate = 40;
+constexpr double ReadNoise = 3;       // 12-bit units at unity gain
+constexpr double ElectronsPerUnit = 4; // shot noise: variance = signal x gain / ElectronsPerUnit
+constexpr int CachedStacks = 4;
+constexpr int HotPixelCount = 12;
+
+int clampObjective(int objective)
+{
+    return std::clamp(objective, 1, SpecimenRenderer::ObjectiveCount) - 1;
+}
+
+// A blurred copy; large blurs are done at a reduced size, which looks the same and costs little.
+cv::Mat blurred(const cv::Mat &sharp, double sigma)
+{
+    cv::Mat out;
+    if (sigma <= 0)
+        return sharp.clone();
+    if (sigma <= 6) {
+        cv::GaussianBlur(sharp, out, cv::Size(), sigma);
+        return out;
+    }
+    const double factor = sigma / 3;
+    cv::Mat small;
+    cv::resize(sharp, small, cv::Size(), 1 / factor, 1 / factor, cv::INTER_AREA);
+    cv::GaussianBlur(small, small, cv::Size(), std::sqrt(9.0 - 0.25), 0, cv::BORDER_REFLECT);
+    cv::resize(small, out, sharp.size(), 0, 0, cv::INTER_LINEAR);
+    return out;
+}
+
+struct XorShift
+{
+    uint32_t state;
+    uint32_t next()
+    {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    }
+};
+
+} // namespace
+
+SpecimenRenderer::SpecimenRenderer(uint32_t seed) : m_scene(seed)
+{
+    std::mt19937 rng(seed ^ 0x5eed);
+    std::normal_distribution<float> normal;
+    m_gauss.resize(1 << 16);
+    for (float &g : m_gauss)
+        g = normal(rng);
+    // Hot pixels away from the border, so that the live display shows them too.
+    for (int i = 0; i < HotPixelCount; ++i)
+        m_hotPixels.emplace_back(16 + int(rng() % (Width - 32)), 32 + int(rng() % (Height - 64)));
+}
+
+double SpecimenRenderer::magnification(int objective)
+{
+    return Magnifications[clampObjective(objective)];
+}
+
+double SpecimenRenderer::numericalAperture(int objective)
+{
+    return Apertures[clampObjective(objective)];
+}
+
+double SpecimenRenderer::micrometresPerPixel(int objective)
+{
+    return CameraPixelUm / (magnification(objective) * ReductionLens);
+}
+
+double SpecimenRenderer::blurSigma(int objective, double defocusSteps)
+{
+    return std::abs(defocusSteps / StepsPerUm) * numericalAperture(objective) * 0.6 / micrometresPerPixel(objective);
+}
+
+double SpecimenRenderer::trueFocusSteps(int objective, double xUm, double yUm) const
+{
+    return m_focusBase + ParfocalSteps[clampObjective(objective)] + TiltX * xUm + TiltY * yUm;
+}
+
+double SpecimenRenderer::trueFocusStepsAtPixel(int objective, double x, double y) const
+{
+    const double um = micrometresPerPixel(objective);
+    return trueFocusSteps(objective, (x - (Width - 1) / 2.0) * um, (y - (Height - 1) / 2.0) * um);
+}
+
+const SpecimenRenderer::BlurStack &SpecimenRenderer::stackFor(int filter, int objective)
+{
+    auto it = std::find_if(m_stacks.begin(), m_stacks.end(),
+                           [&](const BlurStack &s) { return s.filter == filter && s.objective == objective; });
+    if (it != m_stacks.end()) {
+        m_stacks.splice(m_stacks.begin(), m_stacks, it);
+        return m_stacks.front();
+    }
+    BlurStack stack;
+    stack.filter = filter;
+    stack.objective = objective;
+    const cv::Mat sharp = m_scene.draw(filter, micrometresPerPixel(objective), cv::Size(Width, Height));
+    for (int i = 0; i < LevelCount; ++i)
+        blurred(sharp, LevelSigma[i]).convertTo(stack.levels[i], CV_16UC1, LevelScale);
+    m_stacks.push_front(std::move(stack));
+    if (int(m_stacks.size()) > CachedStacks)
+        m_stacks.pop_back();
+    return m_stacks.front();
+}
+
+void SpecimenRenderer::blockBlend(const SpecimenView &view, std::vector<int> &level, std::vector<float> &weight) const
+{
+    const int bw = Width / Block, bh = Height / Block;
+    level.resize(size_t(bw * bh));
+    weight.resize(level.size());
+    for (int by = 0; by < bh; ++by) {
+        for (int bx = 0; bx < bw; ++bx) {
+            const double focus = trueFocusStepsAtPixel(view.objective, bx * Block + Block / 2.0, by * Block + Block / 2.0);
+            const double sigma = std::min(blurSigma(view.objective, view.stageSteps - focus), LevelSigma[LevelCount - 1]);
+            int i = 0;
+            while (i < LevelCount - 2 && sigma > LevelSigma[i + 1])
+                ++i;
+            const size_t b = size_t(by * bw + bx);
+            level[b] = i;
+            weight[b] = float((sigma - LevelSigma[i]) / (LevelSigma[i + 1] - LevelSigma[i]));
+        }
+    }
+}
+
+void SpecimenRenderer::render(const SpecimenView &view, cv::Mat &frame12)
+{
+    frame12.create(Height, Width, CV_16UC1);
+    const int filter = std::clamp(view.filter, 0, 3);
+    const int objective = clampObjective(view.objective) + 1;
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const BlurStack &stack = stackFor(filter, objective);
+    std::vector<int> level;
+    std::vector<float> weight;
+    blockBlend(SpecimenView{filter, objective, view.stageSteps}, level, weight);
+
+    const double gain = std::max(view.gain, 0.0);
+    const float perUnit = float((filter == 0 ? TransRate : FluorescenceRate) * std::max(view.exposureMs, 0.0)
+                                * std::clamp(view.light, 0.0, 1.0) * gain / LevelScale);
+    // Noise sigma by signal level (12-bit units).
+    std::vector<float> sigma(MaxValue + 1);
+    for (int s = 0; s <= MaxValue; ++s)
+        sigma[size_t(s)] = m_noise ? float(std::sqrt(ReadNoise * ReadNoise * gain * gain
+                                                     + std::max(0, s - BlackLevel) * gain / ElectronsPerUnit))
+                                   : 0.f;
+    const uint64_t frameNumber = ++m_frameNumber;
+    const int blocksPerRow = Width / Block;
+
+    cv::parallel_for_(cv::Range(0, Height / Block), [&](const cv::Range &range) {
+        for (int by = range.start; by < range.end; ++by) {
+            XorShift rng{uint32_t(frameNumber * 2654435761u + uint32_t(by) * 40503u) | 1u};
+            for (int y = by * Block; y < (by + 1) * Block; ++y) {
+                uint16_t *out = frame12.ptr<uint16_t>(y);
+                for (int bx = 0; bx < blocksPerRow; ++bx) {
+                    const size_t b = size_t(by * blocksPerRow + bx);
+                    const uint16_t *lo = stack.levels[size_t(level[b])].ptr<uint16_t>(y) + bx * Block;
+                    const uint16_t *hi = stack.levels[size_t(level[b]) + 1].ptr<uint16_t>(y) + bx * Block;
+                    const float w = weight[b];
+                    const float a = perUnit * (1 - w), c = perUnit * w;
+                    uint16_t *dst = out + bx * Block;
+                    for (int x = 0; x < Block; ++x) {
+                        float v = lo[x] * a + hi[x] * c + BlackLevel;
+                        const int s = std::min(int(v), int(MaxValue));
+                        v += sigma[size_t(s)] * m_gauss[rng.next() >> 16];
+                        dst[x] = uint16_t(std::clamp(int(v + 0.5f), 0, int(MaxValue)));
+                    }
+                }
+            }
+        }
+    });
+
+    const int hot = std::clamp(int(BlackLevel + (1200 + 40 * view.exposureMs) * gain), 0, int(MaxValue));
+    for (const cv::Point &p : m_hotPixels)
+        frame12.at<uint16_t>(p) = uint16_t(hot);
+}
