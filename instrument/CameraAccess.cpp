@@ -1,0 +1,131 @@
+#include "CameraAccess.h"
+
+#include "CameraTransport.h"
+#include "Utilities.h"
+
+#include <QDebug>
+
+std::atomic<CameraTransport *> g_hCamera{nullptr};
+std::atomic<bool> g_no_camera{false};
+std::atomic<int> g_camera_mode{-1};
+std::atomic<int> g_capture_buffer_size{0};
+std::atomic<int> g_skip_index{1};
+std::atomic<double> g_current_exposure_time{-1.0};
+std::atomic<bool> g_skip_a_frame_80ms_exposure{false};
+std::atomic<int> g_skip_frame_count{0};
+
+std::atomic<int> g_capture{0};
+std::atomic<int> g_display{0};
+std::atomic<bool> g_is_running{false};
+std::atomic<bool> g_out_of_grabbing_time{false};
+std::atomic<bool> g_sld_display_is_running{false};
+std::atomic<bool> g_captured{true};
+std::atomic<bool> g_set_color{true};
+std::atomic<int> g_pseudo_color_index{7};
+std::atomic<bool> g_set_saturated_pixel{false};
+std::atomic<bool> g_hotpixel_enabled{false};
+
+cv::Mat g_mat8 = cv::Mat::zeros(kFrameHeight, kFrameWidth, CV_8UC1);
+cv::Mat g_mat16 = cv::Mat::zeros(kFrameHeight, kFrameWidth, CV_16UC1);
+
+namespace {
+constexpr uint8_t kVendorOut = 0x40;
+constexpr uint8_t kVendorIn = 0xC0;
+constexpr int kSettleMs = 10;
+constexpr int kDefaultStallLimitMs = 3000;
+}
+
+int camera_init()
+{
+    CameraTransport *transport = CameraTransport::instance();
+    if (!transport)
+        return -1;
+    if (transport->open(kCameraVendorId, kCameraProductId, kCameraInterface) < 0)
+        return -1;
+    g_hCamera = transport;
+    return 0;
+}
+
+int camera_vr(unsigned char request, unsigned short value, unsigned short index)
+{
+    CameraTransport *camera = g_hCamera.load();
+    if (!camera) {
+        qDebug() << "===CAMERA ERROR";
+        return -1;
+    }
+    return camera->controlTransfer(kVendorOut, request, value, index, nullptr, 0, kControlTimeoutMs);
+}
+
+void capture_stop()
+{
+    if (CameraTransport *camera = g_hCamera.exchange(nullptr))
+        camera->close();
+}
+
+bool camera_frame_ready()
+{
+    CameraTransport *camera = g_hCamera.load();
+    if (!camera)
+        return false;
+    unsigned char status = 0xFF;
+    const int rc = camera->controlTransfer(kVendorIn, kRequestFrameReady, 0, 0, &status, 1, kControlTimeoutMs);
+    return rc == 1 && status == 0;
+}
+
+bool camera_read_frame(unsigned char *buffer, int size)
+{
+    CameraTransport *camera = g_hCamera.load();
+    if (!camera || size <= 0)
+        return false;
+    int transferred = 0;
+    const int rc = camera->bulkRead(kCameraBulkEndpoint, buffer, size, &transferred, kFrameReadTimeoutMs);
+    return rc == 0 && transferred == size;
+}
+
+int sanitizedCameraMode(int mode)
+{
+    return mode == 16 ? 16 : 8;
+}
+
+void applyCameraMode()
+{
+    const bool deep = g_camera_mode == 16;
+    if (!deep && g_camera_mode != 8)
+        return;
+    camera_vr(kRequestReadoutMode, deep ? 24 : 15, 12);
+    delay(kSettleMs);
+    camera_vr(kRequestBitDepth, deep ? 1 : 0, 0);
+    delay(kSettleMs);
+    g_capture_buffer_size = deep ? kFrameBytes16 : kFrameBytes8;
+    g_skip_index = deep ? 2 : 1;
+}
+
+void writeCameraRegister(int reg, int value)
+{
+    camera_vr(kRequestRegisterWrite, static_cast<unsigned short>(value & 0xFFFF), static_cast<unsigned short>(reg));
+    delay(kSettleMs);
+}
+
+void applyExposure(int exposureMs, int frame, int line)
+{
+    g_current_exposure_time = exposureMs / 1000.0;
+    g_skip_frame_count = 0;
+    g_skip_a_frame_80ms_exposure = true;
+    writeCameraRegister(kRegisterFrameCount, frame);
+    writeCameraRegister(kRegisterLineCount, line);
+}
+
+void applyGain(int again, int dgain)
+{
+    writeCameraRegister(kRegisterAnalogGain, again);
+    writeCameraRegister(kRegisterDigitalGain, dgain);
+    writeCameraRegister(kRegisterGainControl, dgain != 0 ? 60 : 17);
+}
+
+int frameStallLimitMs()
+{
+    const double exposure = g_current_exposure_time;
+    if (exposure <= 0)
+        return kDefaultStallLimitMs;
+    return int(exposure * 1000.0) + 1000;
+}

@@ -1,0 +1,95 @@
+#pragma once
+#include <opencv2/core.hpp>
+
+#include <atomic>
+#include <cstdint>
+
+class CameraTransport;
+
+// The USB camera and the state of live video shared by the live video widget, its capture and
+// display threads and the hot-pixel calibration. There is one camera per run.
+//
+// Flags are written by one side and polled by the other; each is atomic.
+
+// Camera identification and wire format.
+constexpr uint16_t kCameraVendorId = 0x2B25;
+constexpr uint16_t kCameraProductId = 0x1209;
+constexpr int kCameraInterface = 0;
+constexpr uint8_t kCameraBulkEndpoint = 0x86;
+constexpr int kFrameWidth = 1280;
+constexpr int kFrameHeight = 1024;
+constexpr int kFrameBytes8 = kFrameWidth * kFrameHeight;      // 1,310,720
+constexpr int kFrameBytes16 = kFrameWidth * kFrameHeight * 2; // 2,621,440
+
+// Vendor requests.
+constexpr unsigned char kRequestRegisterWrite = 0xC5;
+constexpr unsigned char kRequestReadoutMode = 0xC1;
+constexpr unsigned char kRequestBitDepth = 0xB3;
+constexpr unsigned char kRequestFrameReady = 0xE0;
+constexpr unsigned int kControlTimeoutMs = 100;
+// A frame is on its way once the camera reports it ready: the bulk read gets this long.
+constexpr unsigned int kFrameReadTimeoutMs = 1000;
+
+// Sensor registers.
+constexpr int kRegisterFrameCount = 6;
+constexpr int kRegisterLineCount = 8;
+constexpr int kRegisterAnalogGain = 28;
+constexpr int kRegisterDigitalGain = 30;
+constexpr int kRegisterGainControl = 31;
+
+// --- Camera module state -----------------------------------------------------------------------
+extern std::atomic<CameraTransport *> g_hCamera;       // the open camera; null when none is open
+extern std::atomic<bool> g_no_camera;                  // opening failed: synthetic frames
+extern std::atomic<int> g_camera_mode;                 // 8 or 16; -1 until the first set-up
+extern std::atomic<int> g_capture_buffer_size;         // bytes per frame of the mode
+extern std::atomic<int> g_skip_index;                  // bytes per pixel of the mode
+extern std::atomic<double> g_current_exposure_time;    // seconds; 0 or less: none set yet
+extern std::atomic<bool> g_skip_a_frame_80ms_exposure; // drop frames after an exposure change
+extern std::atomic<int> g_skip_frame_count;            // frames dropped since that change
+
+// --- Live video state --------------------------------------------------------------------------
+extern std::atomic<int> g_capture;                // the capture thread runs while non-zero
+extern std::atomic<int> g_display;                // the display thread runs while non-zero
+extern std::atomic<bool> g_is_running;            // live video delivers frames
+extern std::atomic<bool> g_out_of_grabbing_time;  // the capture thread gave up: no frame in time
+extern std::atomic<bool> g_sld_display_is_running;// the display thread has its surface
+extern std::atomic<bool> g_captured;              // still handshake: false while a still is wanted
+extern std::atomic<bool> g_set_color;             // install palette g_pseudo_color_index
+extern std::atomic<int> g_pseudo_color_index;     // 0 to 7, by g_ColorTable
+extern std::atomic<bool> g_set_saturated_pixel;   // install the saturated-pixel palette
+extern std::atomic<bool> g_hotpixel_enabled;      // hot-pixel correction of stills is on
+
+// The last still frame, turned upright (180 degrees): 8-bit, or 16-bit words as the camera
+// delivered them. Written by the capture thread only between g_captured = false and true.
+extern cv::Mat g_mat8;
+extern cv::Mat g_mat16;
+
+// --- Camera access -----------------------------------------------------------------------------
+
+// Opens the camera through the installed transport into g_hCamera; 0, or -1 on failure.
+int camera_init();
+// One vendor request without data (type 0x40, 100 ms); the transport's result, or -1 without a
+// camera (logged as "===CAMERA ERROR").
+int camera_vr(unsigned char request, unsigned short value, unsigned short index);
+// Closes the camera when one was opened.
+void capture_stop();
+
+// Capture side: true when the camera reports a frame ready (request 0xE0 answers 0).
+bool camera_frame_ready();
+// Capture side: one bulk read of exactly `size` bytes into `buffer`, with a time-out.
+bool camera_read_frame(unsigned char *buffer, int size);
+
+// The mode named by the configuration: 8 or 16; anything else is taken as 8.
+int sanitizedCameraMode(int mode);
+// Read-out mode and bit depth for g_camera_mode, and the frame size that goes with it.
+void applyCameraMode();
+// A sensor register write followed by the camera's 10 ms settling wait.
+void writeCameraRegister(int reg, int value);
+// Exposure registers of one table row; the capture thread drops the next four frames.
+void applyExposure(int exposureMs, int frame, int line);
+// Gain registers of one table row, and the gain control register that goes with them.
+void applyGain(int again, int dgain);
+
+// How long to wait for a frame before live video counts as stalled: the exposure plus one
+// second, or a default while no exposure has been set.
+int frameStallLimitMs();

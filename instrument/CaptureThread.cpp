@@ -1,0 +1,159 @@
+#include "CaptureThread.h"
+
+#include "CameraAccess.h"
+#include "FrameRing.h"
+#include "MonotonicClock.h"
+
+#include <opencv2/core.hpp>
+
+#include <QDebug>
+#include <cstring>
+#include <sched.h>
+
+CaptureThread::CaptureThread(std::function<void()> onGiveUp)
+    : m_onGiveUp(std::move(onGiveUp))
+{
+}
+
+CaptureThread::~CaptureThread()
+{
+    stop();
+}
+
+bool CaptureThread::start()
+{
+    stop();
+    // Set before the thread exists, so that a stop right after the start is never lost.
+    g_capture = 1;
+    g_out_of_grabbing_time = false;
+
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setinheritsched(&attr, PTHREAD_EXPLICIT_SCHED);
+    pthread_attr_setscope(&attr, PTHREAD_SCOPE_SYSTEM);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_JOINABLE);
+    pthread_attr_setschedpolicy(&attr, SCHED_FIFO);
+    sched_param params{};
+    params.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    pthread_attr_setschedparam(&attr, &params);
+    int rc = pthread_create(&m_thread, &attr, &CaptureThread::capture_thread_loop, this);
+    pthread_attr_destroy(&attr);
+    m_realTime = rc == 0;
+    if (rc != 0) {
+        // Real-time scheduling refused (no privilege): normal scheduling instead.
+        rc = pthread_create(&m_thread, nullptr, &CaptureThread::capture_thread_loop, this);
+    }
+    m_started = rc == 0;
+    if (!m_started) {
+        qWarning() << "Capture thread could not be created:" << std::strerror(rc);
+        g_capture = 0;
+    }
+    return m_started;
+}
+
+void CaptureThread::stop()
+{
+    if (!m_started)
+        return;
+    g_capture = 0;
+    pthread_join(m_thread, nullptr);
+    m_started = false;
+}
+
+CaptureThread::Counters CaptureThread::counters() const
+{
+    return {m_framesRead, m_framesDropped, m_stills, m_failedPasses};
+}
+
+void *CaptureThread::capture_thread_loop(void *arg)
+{
+    static_cast<CaptureThread *>(arg)->run();
+    return nullptr;
+}
+
+bool CaptureThread::obtainFrame(unsigned char *slot, int size)
+{
+    if (g_no_camera) {
+        std::memset(slot, 1, size_t(size));
+        return true;
+    }
+    return camera_frame_ready() && camera_read_frame(slot, size);
+}
+
+void CaptureThread::takeStill(const unsigned char *slot)
+{
+    const bool deep = g_camera_mode == 16;
+    const cv::Mat frame(kFrameHeight, kFrameWidth, deep ? CV_16UC1 : CV_8UC1, const_cast<unsigned char *>(slot));
+    cv::flip(frame, deep ? g_mat16 : g_mat8, -1);
+    ++m_stills;
+    g_captured = true;
+}
+
+void CaptureThread::run()
+{
+    g_frameRing.reset();
+    double elapsed = -1.0;
+    int64_t lastFrameUs = MonotonicClock::nowUs();
+    bool first = true;
+
+    while (g_capture) {
+        MonotonicClock::sleepMs(1);
+        const double exposure = g_current_exposure_time;
+        if (exposure > 0 && elapsed > exposure + 1.0) {
+            giveUp();
+            return;
+        }
+
+        const int s = g_frameRing.writeIndex();
+        unsigned char *slot = g_frameRing.slot(s);
+        const int size = g_capture_buffer_size;
+        if (size <= 0 || !obtainFrame(slot, size)) {
+            ++m_failedPasses;
+            if (exposure > 0)
+                elapsed = (MonotonicClock::nowUs() - lastFrameUs) / 1e6;
+            continue;
+        }
+        ++m_framesRead;
+        // Every delivered frame counts as a sign of life, also one that is dropped or taken as a
+        // still: a long exposure's dropped frames must not look like a stall.
+        lastFrameUs = MonotonicClock::nowUs();
+        elapsed = -1.0;
+        const bool valid = slot[0] != 0;
+
+        // A pending still takes this frame; it is not shown and its slot is used again.
+        if (!g_captured && valid) {
+            takeStill(slot);
+            continue;
+        }
+        g_frameRing.advance();
+
+        // Frames exposed before an exposure change are dropped: four of them.
+        if (g_skip_a_frame_80ms_exposure) {
+            if (g_skip_frame_count.fetch_add(1) > 2)
+                g_skip_a_frame_80ms_exposure = false;
+            ++m_framesDropped;
+            continue;
+        }
+        if (valid)
+            g_frameRing.handOver();
+        if (first) {
+            g_is_running = true;
+            first = false;
+        }
+    }
+}
+
+void CaptureThread::giveUp()
+{
+    g_out_of_grabbing_time = true;
+    g_is_running = true;  // releases a start waiting for the first frame
+    g_captured = true;    // releases a waiting still capture
+    g_capture = 0;
+    g_display = 0;
+    g_frameRing.wake();
+    while (g_sld_display_is_running)
+        MonotonicClock::sleepMs(100);
+    qWarning() << "Camera: no frame for" << g_current_exposure_time.load() + 1.0 << "s, live video ended";
+    if (m_onGiveUp)
+        m_onGiveUp();
+}

@@ -1,0 +1,152 @@
+#include "FrameRecorder.h"
+
+#include "CameraAccess.h"
+#include "ImReaderWriter.h"
+#include "MonotonicClock.h"
+#include "Utilities.h"
+
+#include <QDebug>
+#include <QTime>
+#include <QtConcurrent>
+#include <opencv2/core.hpp>
+#include <vector>
+
+struct FrameRecorder::Shared
+{
+    std::atomic<int> pending{0};
+    std::atomic<int> dropped{0};
+    std::atomic<int> failed{0};
+    std::atomic<int> written{0};
+};
+
+struct FrameRecorder::Frame
+{
+    std::vector<unsigned char> pixels; // upright, as the camera delivered the words
+    int bits = 8;
+    int index = 0;
+    QString path;
+    QByteArray text;
+};
+
+FrameRecorder::FrameRecorder()
+    : m_shared(std::make_shared<Shared>())
+{
+}
+
+FrameRecorder::~FrameRecorder()
+{
+    m_recording = false;
+    if (!waitForPending(10000))
+        qWarning() << "Recording: writes still pending at shutdown";
+}
+
+void FrameRecorder::start(const QString &pathStem)
+{
+    QMutexLocker lock(&m_lock);
+    m_recordPath = pathStem;
+    m_recordBufferIndex = 0;
+    m_recordStartTime = QDateTime();
+    m_recording = true;
+}
+
+void FrameRecorder::stop()
+{
+    m_recording = false;
+}
+
+QString FrameRecorder::fileName(const QString &stem, int number)
+{
+    return QString("%1_%2.tif").arg(stem).arg(number, 4, 10, QChar('0'));
+}
+
+QString FrameRecorder::timeText(qint64 ms)
+{
+    return QTime(0, 0).addMSecs(int(ms % (24 * 3600 * 1000))).toString("hh:mm:ss.zzz");
+}
+
+bool FrameRecorder::submit(const unsigned char *frame, int cameraMode)
+{
+    if (!m_recording)
+        return false;
+    if (m_shared->pending >= kMaxPending) {
+        const int dropped = ++m_shared->dropped;
+        qWarning() << "Recording: the disk is behind," << kMaxPending << "writes pending; frame dropped (" << dropped
+                   << "dropped so far)";
+        return false;
+    }
+
+    auto record = std::make_shared<Frame>();
+    qint64 elapsedMs = 0;
+    {
+        QMutexLocker lock(&m_lock);
+        record->index = m_recordBufferIndex++;
+        record->path = fileName(m_recordPath, record->index + 1);
+        if (record->index == 0) {
+            m_recordStartTime = QDateTime::currentDateTime();
+            m_startMs = MonotonicClock::nowMs();
+        } else {
+            elapsedMs = MonotonicClock::nowMs() - m_startMs;
+        }
+    }
+    const TCapturedImageMetaData meta = capturedImageMetaData();
+    record->text = (meta.metaText() + ";Time: " + timeText(elapsedMs)).toUtf8();
+
+    record->bits = cameraMode == 16 ? 16 : 8;
+    const cv::Mat source(kFrameHeight, kFrameWidth, record->bits == 16 ? CV_16UC1 : CV_8UC1,
+                         const_cast<unsigned char *>(frame));
+    record->pixels.resize(source.total() * source.elemSize());
+    cv::Mat upright(source.rows, source.cols, source.type(), record->pixels.data());
+    cv::flip(source, upright, -1);
+
+    ++m_shared->pending;
+    QtConcurrent::run(&FrameRecorder::concurrentSaving, m_shared, record);
+    return true;
+}
+
+void FrameRecorder::concurrentSaving(std::shared_ptr<Shared> shared, std::shared_ptr<Frame> frame)
+{
+    const int64_t began = MonotonicClock::nowMs();
+    bool ok = false;
+    {
+        ImReaderWriter writer;
+        ok = writer.load(frame->pixels.data(), kFrameWidth, kFrameHeight, quint16(frame->bits), 1, 1, 1, 1)
+             && writer.write(frame->path.toUtf8(), frame->text);
+        if (!ok)
+            qWarning() << "Recording: could not write" << frame->path << writer.errorString();
+    }
+    frame->pixels = {};
+    ++(ok ? shared->written : shared->failed);
+    if (isEnableSerialLog()) {
+        const QByteArray text = frame->text;
+        qDebug() << frame->index << text.mid(text.lastIndexOf(';') + 1) << (ok ? "true" : "false")
+                 << MonotonicClock::nowMs() - began;
+    }
+    --shared->pending;
+}
+
+bool FrameRecorder::waitForPending(int timeoutMs) const
+{
+    const auto shared = m_shared;
+    return MonotonicClock::waitFor([shared] { return shared->pending == 0; }, timeoutMs, 5);
+}
+
+int FrameRecorder::framesDropped() const
+{
+    return m_shared->dropped;
+}
+
+int FrameRecorder::writesFailed() const
+{
+    return m_shared->failed;
+}
+
+int FrameRecorder::filesWritten() const
+{
+    return m_shared->written;
+}
+
+QDateTime FrameRecorder::startTime() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_recordStartTime;
+}

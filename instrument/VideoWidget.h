@@ -1,0 +1,83 @@
+#pragma once
+#include <QWidget>
+
+#include <memory>
+
+class CaptureThread;
+class DisplayThread;
+class FrameRecorder;
+class MessageDlg;
+
+// The live video: opens the camera, applies its mode, gain and exposure, starts and stops the
+// capture and display threads (the live picture is their SDL window over this widget's area),
+// takes still frames and grabs, records live frames and switches the display palettes.
+//
+// Still captures and grabs wait at most for the camera's stall limit; a request while live
+// video is not running fails at once. A camera that stops delivering ends live video with
+// preset message 33.
+class VideoWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit VideoWidget(QWidget *parent = nullptr);
+    ~VideoWidget() override;
+
+    void start();
+    void stop();
+    bool isRunning() const;
+    void readSetting();
+    void changeCameraMode(bool emitSignal);
+
+    // Live recording: frames dropped because the disk fell behind, and failed writes.
+    int recordingFramesDropped() const;
+    int recordingWritesFailed() const;
+    // Waits until every recorded frame handed over so far is written; false on the time-out.
+    bool waitForRecordedFrames(int timeoutMs) const;
+
+    // The capture thread of the current run (for diagnostics and tests); null before the first start.
+    const CaptureThread *captureThread() const { return m_captureThread.get(); }
+
+signals:
+    void captured(uchar *frame, int bits);
+    void grabbed(uchar *frame, int bits);
+    void signalCameraModeChanged(int mode);
+    void signalVideoWidgetIsStarted();
+    void signalVideoWidgetIsStopped();
+
+public slots:
+    void setCurrentFilterPosition(int nFilterPosition);
+    void slotSetCurrentExposure(int exposure, int frame, int line);
+    void setCurrentGain(int again, int dgain);
+    // False when no still was taken (live video not running, or the camera stalled).
+    bool capture();
+    void setPseudoColor(bool on, int filterPosition, int pseudoColorIndex);
+    void setPseudoColor(bool on, int pseudoColorIndex);
+    bool slotGrabOne();
+    void slotStartRecording(bool bStart, QString strPath);
+
+private slots:
+    void slotCameraStalled();
+    void slotVideoModeError();
+
+private:
+    bool waitForStill();
+    void stopThreads();
+    void endLiveVideoForStall();
+    void showCameraError(MessageDlg *dialog);
+    void placeVideoWindow();
+    int readCameraFlag(const char *key);
+
+    MessageDlg *m_pMessageDlg = nullptr;
+    int m_nFilterPosition = -1;
+    bool m_bPseudoColor = false;
+    int m_nCameraMode = 8;
+    int m_nPrevCameraMode = -1;
+    bool m_bSaturatedPixel = false;
+    bool m_bCameraModeChanged = false;
+    bool m_bHotPixelEnabledSaved = false;
+    bool m_bShowingCameraError = false;
+
+    std::unique_ptr<FrameRecorder> m_recorder;
+    std::unique_ptr<DisplayThread> m_displayThread;
+    std::unique_ptr<CaptureThread> m_captureThread;
+};
