@@ -1,0 +1,331 @@
+#include "SimulatedCamera.h"
+#include "VirtualInstrument.h"
+
+#include <platform/MonotonicClock.h>
+
+#include <libusb.h>
+#include <opencv2/core.hpp>
+
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int Frame8 = 1280 * 1024;
+constexpr int Frame16 = 1280 * 1024 * 2;
+
+int vendorWrite(SimulatedCamera &camera, uint8_t request, uint16_t value, uint16_t index)
+{
+    return camera.controlTransfer(0x40, request, value, index, nullptr, 0, 100);
+}
+
+// The frame-ready byte, or -1 when the query fails.
+int frameReady(SimulatedCamera &camera)
+{
+    unsigned char byte = 0xFF;
+    const int r = camera.controlTransfer(0xC0, 0xE0, 0, 0, &byte, 1, 100);
+    return r == 1 ? byte : -1;
+}
+
+void setMode(SimulatedCamera &camera, int bits)
+{
+    vendorWrite(camera, 0xC1, bits == 16 ? 24 : 15, 12);
+    vendorWrite(camera, 0xB3, bits == 16 ? 1 : 0, 0);
+}
+
+void setExposure(SimulatedCamera &camera, int frame, int line)
+{
+    vendorWrite(camera, 0xC5, uint16_t(frame), 6);
+    vendorWrite(camera, 0xC5, uint16_t(line), 8);
+}
+
+// Waits for the frame-ready answer as the capture thread does; the time it took in ms, or -1.
+double waitReady(SimulatedCamera &camera, int limitMs)
+{
+    const int64_t start = MonotonicClock::nowUs();
+    while (MonotonicClock::nowUs() - start < limitMs * 1000) {
+        if (frameReady(camera) == 0)
+            return (MonotonicClock::nowUs() - start) / 1000.0;
+        MonotonicClock::sleepMs(1);
+    }
+    return -1;
+}
+
+struct Rig
+{
+    VirtualInstrument instrument;
+    SimulatedCamera camera{instrument};
+    std::vector<unsigned char> buffer = std::vector<unsigned char>(Frame16);
+
+    Rig()
+    {
+        instrument.setLed(0, true, 50);
+        camera.open(SimulatedCamera::VendorId, SimulatedCamera::ProductId, 0);
+    }
+    int read(int length, int *transferred, unsigned int timeoutMs = 2000)
+    {
+        return camera.bulkRead(0x86, buffer.data(), length, transferred, timeoutMs);
+    }
+};
+
+} // namespace
+
+class TestSimulatedCamera : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { qunsetenv("VANTOR_SIM_CAMERA"); }
+
+    void opensOnlyAsTheInstrumentsCamera()
+    {
+        VirtualInstrument instrument;
+        SimulatedCamera camera(instrument);
+        QCOMPARE(camera.open(0x1234, SimulatedCamera::ProductId, 0), int(LIBUSB_ERROR_NO_DEVICE));
+        QCOMPARE(camera.open(SimulatedCamera::VendorId, SimulatedCamera::ProductId, 1), int(LIBUSB_ERROR_NOT_FOUND));
+        QVERIFY(!camera.isOpen());
+        QCOMPARE(vendorWrite(camera, 0xC5, 1, 6), int(LIBUSB_ERROR_NO_DEVICE));
+        QCOMPARE(camera.open(0x2B25, 0x1209, 0), 0);
+        QVERIFY(camera.isOpen());
+        camera.close();
+        QVERIFY(!camera.isOpen());
+        int transferred = -1;
+        unsigned char byte;
+        QCOMPARE(camera.bulkRead(0x86, &byte, 1, &transferred, 10), int(LIBUSB_ERROR_NO_DEVICE));
+        QCOMPARE(transferred, 0);
+    }
+
+    void requestsSetRegistersModeAndDepth()
+    {
+        Rig rig;
+        rig.camera.clearControlLog();
+        setMode(rig.camera, 16);
+        QCOMPARE(vendorWrite(rig.camera, 0xC5, 571, 28), 0);
+        QCOMPARE(vendorWrite(rig.camera, 0xC5, 60, 31), 0);
+        SimCameraState state = rig.instrument.camera();
+        QCOMPARE(state.bitDepth, 16);
+        QCOMPARE(state.readoutMode, 24);
+        QCOMPARE(state.frameBytes(), Frame16);
+        QCOMPARE(int(state.registers[28]), 571);
+        QCOMPARE(int(state.registers[31]), 60);
+
+        QCOMPARE(frameReady(rig.camera) >= 0, true);
+        unsigned char byte;
+        QCOMPARE(rig.camera.controlTransfer(0xC0, 0xE0, 0, 0, &byte, 0, 100), int(LIBUSB_ERROR_OVERFLOW));
+        QCOMPARE(vendorWrite(rig.camera, 0x99, 0, 0), int(LIBUSB_ERROR_PIPE));
+
+        const std::vector<SimulatedCamera::ControlRecord> expected = {
+            {0x40, 0xC1, 24, 12}, {0x40, 0xB3, 1, 0}, {0x40, 0xC5, 571, 28}, {0x40, 0xC5, 60, 31},
+            {0xC0, 0xE0, 0, 0},   {0xC0, 0xE0, 0, 0}, {0x40, 0x99, 0, 0}};
+        QVERIFY(rig.camera.controlLog() == expected);
+
+        setMode(rig.camera, 8);
+        QCOMPARE(rig.instrument.camera().bitDepth, 8);
+        QCOMPARE(rig.instrument.camera().frameBytes(), Frame8);
+    }
+
+    void exposureFollowsTheRegisters_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("frame");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<double>("ms");
+        QTest::newRow("8-bit 10 ms") << 15 << 0 << 993 << 10.0;
+        QTest::newRow("8-bit 80 ms") << 15 << 1 << 1121 << 80.0;
+        QTest::newRow("8-bit 1000 ms") << 15 << 12 << 352 << 1000.0;
+        QTest::newRow("8-bit 15 s") << 15 << 190 << 733 << 15000.0;
+        QTest::newRow("16-bit 10 ms") << 24 << 0 << 1048 << 10.0;
+        QTest::newRow("16-bit 500 ms") << 24 << 3 << 38 << 500.0;
+        QTest::newRow("16-bit 15 s") << 24 << 118 << 31 << 15000.0;
+    }
+    void exposureFollowsTheRegisters()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, frame);
+        QFETCH(int, line);
+        QFETCH(double, ms);
+        QVERIFY2(qAbs(SimulatedCamera::exposureMs(mode, frame, line) - ms) < ms * 0.01,
+                 qPrintable(QString::number(SimulatedCamera::exposureMs(mode, frame, line))));
+    }
+
+    void framesComeAtTheExposureRate()
+    {
+        Rig rig;
+        setExposure(rig.camera, 2, 525); // 200 ms
+        QVERIFY(qAbs(rig.camera.framePeriodMs() - 200) < 2);
+        const double first = waitReady(rig.camera, 2000);
+        QVERIFY2(first > 180 && first < 300, qPrintable(QString::number(first)));
+        int transferred = 0;
+        QCOMPARE(rig.read(Frame8, &transferred), 0);
+        QCOMPARE(transferred, Frame8);
+        QCOMPARE(frameReady(rig.camera), 1); // the next one is still exposing
+        // Three more frames, read as they come.
+        const int64_t start = MonotonicClock::nowUs();
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(waitReady(rig.camera, 1000) >= 0);
+            QCOMPARE(rig.read(Frame8, &transferred), 0);
+        }
+        const double interval = (MonotonicClock::nowUs() - start) / 3000.0;
+        QVERIFY2(interval > 170 && interval < 260, qPrintable(QString::number(interval)));
+        QCOMPARE(rig.camera.framesDelivered(), uint64_t(4));
+    }
+
+    // The wire layout: the image turned by 180 degrees; 8-bit bytes, or big-endian words with the
+    // 12-bit sample shifted left by four.
+    void wireLayoutOfBothDepths()
+    {
+        Rig rig;
+        rig.camera.renderer().setNoise(false);
+        rig.camera.setMarkerPixel(true);
+        SpecimenView view;
+        view.stageSteps = rig.instrument.state().stagePhysical();
+        view.exposureMs = SimulatedCamera::exposureMs(15, 0, 993);
+        view.light = 0.5;
+        cv::Mat expected;
+        rig.camera.renderer().render(view, expected);
+        expected.at<uint16_t>(1023, 1279) = SimulatedCamera::MarkerValue12;
+        cv::flip(expected, expected, -1);
+
+        int transferred = 0;
+        QCOMPARE(rig.read(Frame8, &transferred), 0);
+        QCOMPARE(transferred, Frame8);
+        QCOMPARE(int(rig.buffer[0]), SimulatedCamera::MarkerValue8);
+        cv::Mat wire8(1024, 1280, CV_8UC1, rig.buffer.data());
+        cv::Mat high(1024, 1280, CV_8UC1);
+        expected.forEach<uint16_t>([&](uint16_t v, const int *p) { high.at<uint8_t>(p[0], p[1]) = uint8_t(v >> 4); });
+        QCOMPARE(cv::norm(wire8, high, cv::NORM_INF), 0.0);
+
+        setMode(rig.camera, 16);
+        view.exposureMs = SimulatedCamera::exposureMs(24, 0, 993);
+        QCOMPARE(rig.read(Frame16, &transferred), 0);
+        QCOMPARE(transferred, Frame16);
+        QCOMPARE(int(rig.buffer[0]), 0xA5);
+        QCOMPARE(int(rig.buffer[1]), 0xA0);
+        cv::Mat words(1024, 1280, CV_16UC1);
+        for (int i = 0; i < 1280 * 1024; ++i) {
+            QVERIFY((rig.buffer[size_t(2 * i + 1)] & 0x0F) == 0);
+            words.at<uint16_t>(i / 1280, i % 1280) = uint16_t((rig.buffer[size_t(2 * i)] << 8 | rig.buffer[size_t(2 * i + 1)]) >> 4);
+        }
+        // The 16-bit read-out exposes longer with the same registers; the layout is what counts:
+        // the marker sits first and the picture is the same one, turned.
+        cv::Mat expected16;
+        rig.camera.renderer().render(view, expected16);
+        expected16.at<uint16_t>(1023, 1279) = SimulatedCamera::MarkerValue12;
+        cv::flip(expected16, expected16, -1);
+        QCOMPARE(cv::norm(words, expected16, cv::NORM_INF), 0.0);
+    }
+
+    void goodFramesNeverStartWithZero()
+    {
+        Rig rig;
+        rig.instrument.setLedOn(0, false); // dark frames
+        int transferred = 0;
+        for (int bits : {8, 16}) {
+            setMode(rig.camera, bits);
+            QCOMPARE(rig.read(bits == 16 ? Frame16 : Frame8, &transferred), 0);
+            QVERIFY(rig.buffer[0] != 0);
+        }
+    }
+
+    void wrongEndpointOrSmallBufferIsRefused()
+    {
+        Rig rig;
+        int transferred = 0;
+        QCOMPARE(rig.camera.bulkRead(0x81, rig.buffer.data(), Frame8, &transferred, 100), int(LIBUSB_ERROR_INVALID_PARAM));
+        setMode(rig.camera, 16);
+        QCOMPARE(rig.read(Frame8, &transferred), int(LIBUSB_ERROR_OVERFLOW));
+    }
+
+    void noDeviceFault()
+    {
+        VirtualInstrument instrument;
+        SimulatedCamera camera(instrument);
+        camera.setFault(SimCameraFault::NoDevice);
+        QCOMPARE(camera.open(0x2B25, 0x1209, 0), int(LIBUSB_ERROR_NO_DEVICE));
+        camera.setFault(SimCameraFault::None);
+        QCOMPARE(camera.open(0x2B25, 0x1209, 0), 0);
+        camera.setFault(SimCameraFault::NoDevice); // pulled while open
+        QCOMPARE(frameReady(camera), -1);
+    }
+
+    void stallEndsAtTheTimeOutOrAtClose()
+    {
+        Rig rig;
+        rig.camera.setFault(SimCameraFault::Stall);
+        QCOMPARE(waitReady(rig.camera, 500) >= 0, true); // announced...
+        int transferred = -1;
+        const int64_t start = MonotonicClock::nowMs();
+        QCOMPARE(rig.read(Frame8, &transferred, 80), int(LIBUSB_ERROR_TIMEOUT)); // ...never delivered
+        QVERIFY(MonotonicClock::nowMs() - start >= 79);
+        QCOMPARE(transferred, 0);
+
+        // Without a time-out the read waits until the camera is closed.
+        std::atomic<int> result{1};
+        std::thread reader([&] {
+            int t = 0;
+            result = rig.read(Frame8, &t, 0);
+        });
+        MonotonicClock::sleepMs(100);
+        QCOMPARE(result.load(), 1);
+        rig.camera.close();
+        reader.join();
+        QCOMPARE(result.load(), int(LIBUSB_ERROR_NO_DEVICE));
+
+        // Or until the stall is cleared.
+        QCOMPARE(rig.camera.open(0x2B25, 0x1209, 0), 0);
+        std::thread again([&] {
+            int t = 0;
+            result = rig.read(Frame8, &t, 0);
+        });
+        MonotonicClock::sleepMs(50);
+        rig.camera.setFault(SimCameraFault::None);
+        again.join();
+        QCOMPARE(result.load(), 0);
+    }
+
+    void shortReadAndZeroFirstByte()
+    {
+        Rig rig;
+        int transferred = 0;
+        rig.camera.setFault(SimCameraFault::ShortRead);
+        QCOMPARE(rig.read(Frame8, &transferred), 0);
+        QCOMPARE(transferred, Frame8 / 2);
+        rig.camera.setFault(SimCameraFault::ZeroFirstByte);
+        QCOMPARE(rig.read(Frame8, &transferred), 0);
+        QCOMPARE(transferred, Frame8);
+        QCOMPARE(int(rig.buffer[0]), 0);
+        QVERIFY(rig.buffer[1000] != 0);
+        QCOMPARE(rig.camera.framesDelivered(), uint64_t(1));
+    }
+
+    void faultFromTheEnvironment()
+    {
+        const std::pair<const char *, SimCameraFault> cases[] = {
+            {"none", SimCameraFault::NoDevice}, {"stall", SimCameraFault::Stall},
+            {"short", SimCameraFault::ShortRead}, {"zero", SimCameraFault::ZeroFirstByte},
+            {"bogus", SimCameraFault::None}};
+        for (const auto &c : cases) {
+            qputenv("VANTOR_SIM_CAMERA", c.first);
+            VirtualInstrument instrument;
+            SimulatedCamera camera(instrument);
+            QVERIFY2(camera.fault() == c.second, c.first);
+        }
+        qunsetenv("VANTOR_SIM_CAMERA");
+    }
+
+    void installsAsTheProcessTransport()
+    {
+        VirtualInstrument instrument;
+        {
+            SimulatedCamera camera(instrument);
+            CameraTransport::setInstance(&camera);
+            QCOMPARE(CameraTransport::instance(), static_cast<CameraTransport *>(&camera));
+        }
+        QVERIFY(CameraTransport::instance() == nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimulatedCamera)
+#include "tst_simulatedcamera.moc"
