@@ -1,0 +1,257 @@
+#include "CameraAccess.h"
+#include "CameraTables.h"
+#include "CameraTestBench.h"
+#include "DisplayThread.h"
+#include "FrameRing.h"
+#include "Globals.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "VideoWidget.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+#include <thread>
+
+// Camera access: the requests the camera receives, the tables behind them, and the frame paths
+// that do not need live video (ring hand-off, display copy, palettes).
+class TestCamera : public QObject
+{
+    Q_OBJECT
+private slots:
+    void tablesHoldTheSensorValues()
+    {
+        QCOMPARE((std::vector<int>{GainLUT[17][0], GainLUT[17][1], GainLUT[17][2]}), (std::vector<int>{17, 571, 0}));
+        QCOMPARE((std::vector<int>{GainLUT[21][0], GainLUT[21][1], GainLUT[21][2]}), (std::vector<int>{36, 203, 3}));
+        QCOMPARE(ExposureLUT8[0][2], 993);
+        QCOMPARE(ExposureLUT16[55][1], 118);
+        QCOMPARE(ExposureLUT16[55][2], 31);
+        for (int row = 0; row < kExposureRows; ++row)
+            QCOMPARE(ExposureLUT8[row][0], ExposureLUT16[row][0]);
+        QCOMPARE(ExposureLUT8[27][0], 1000);
+        QCOMPARE(ExposureLUT8[55][0], 15000);
+        // Rows from a configuration file are brought into the tables.
+        QCOMPARE(clampGainRow(-3), 0);
+        QCOMPARE(clampGainRow(22), 21);
+        QCOMPARE(clampExposureRow(56), 55);
+        QCOMPARE(clampExposureRow(12), 12);
+        QCOMPARE(exposureTable(16), ExposureLUT16);
+        QCOMPARE(exposureTable(8), ExposureLUT8);
+    }
+
+    void firstModeSetUpSendsModeDepthAndGainControl_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<int>("frameBytes");
+        QTest::addColumn<int>("bitDepth");
+        QTest::newRow("8") << "8" << QStringList{"c1:15:12", "b3:0:0", "c5:17:31"} << kFrameBytes8 << 8;
+        QTest::newRow("16") << "16" << QStringList{"c1:24:12", "b3:1:0", "c5:17:31"} << kFrameBytes16 << 16;
+        // Anything else is taken as 8-bit mode.
+        QTest::newRow("12") << "12" << QStringList{"c1:15:12", "b3:0:0", "c5:17:31"} << kFrameBytes8 << 8;
+    }
+    void firstModeSetUpSendsModeDepthAndGainControl()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QStringList, requests);
+        QFETCH(int, frameBytes);
+        QFETCH(int, bitDepth);
+        CameraTestBench bench;
+        bench.setConfig("Camera", "Mode", mode.toLatin1());
+        VideoWidget widget;
+        QSignalSpy modeChanged(&widget, &VideoWidget::signalCameraModeChanged);
+        bench.camera.clearControlLog();
+        widget.readSetting();
+        QCOMPARE(bench.vendorRequests(), requests);
+        QCOMPARE(g_capture_buffer_size.load(), frameBytes);
+        QCOMPARE(bench.instrument.camera().bitDepth, bitDepth);
+        QCOMPARE(modeChanged.count(), 1);
+        QCOMPARE(modeChanged.at(0).at(0).toInt(), bitDepth);
+        // The two flags the widget owns are written back when missing.
+        std::string value;
+        QCOMPARE(ReadPrivateProfileString("Camera", "SaturatedPixel", "x", value, Paths::configFile().toStdString()), 1);
+        QCOMPARE(value, std::string("0"));
+    }
+
+    void laterModeChangeSkipsGainControl()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        QSignalSpy modeChanged(widget.get(), &VideoWidget::signalCameraModeChanged);
+        bench.camera.clearControlLog();
+        bench.setConfig("Camera", "Mode", "16");
+        widget->readSetting();
+        QCOMPARE(bench.vendorRequests(), (QStringList{"c1:24:12", "b3:1:0"}));
+        QCOMPARE(modeChanged.count(), 0); // announced by the next start
+        bench.camera.clearControlLog();
+        widget->readSetting(); // unchanged: nothing
+        QVERIFY(bench.vendorRequests().isEmpty());
+    }
+
+    void gainRowsWriteAnalogDigitalAndControl_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("requests");
+        QTest::newRow("0") << 0 << QStringList{"c5:4096:28", "c5:0:30", "c5:17:31"};
+        QTest::newRow("17") << 17 << QStringList{"c5:571:28", "c5:0:30", "c5:17:31"};
+        QTest::newRow("19") << 19 << QStringList{"c5:203:28", "c5:1:30", "c5:60:31"};
+        QTest::newRow("21") << 21 << QStringList{"c5:203:28", "c5:3:30", "c5:60:31"};
+    }
+    void gainRowsWriteAnalogDigitalAndControl()
+    {
+        QFETCH(int, row);
+        QFETCH(QStringList, requests);
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        bench.camera.clearControlLog();
+        widget->setCurrentGain(GainLUT[row][1], GainLUT[row][2]);
+        QCOMPARE(bench.vendorRequests(), requests);
+        QCOMPARE(int(bench.instrument.camera().registers[28]), GainLUT[row][1]);
+    }
+
+    void exposureRowsWriteFrameAndLineCounts_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("requests");
+        QTest::newRow("8-bit row 0") << 8 << 0 << QStringList{"c5:0:6", "c5:993:8"};
+        QTest::newRow("8-bit row 7") << 8 << 7 << QStringList{"c5:1:6", "c5:1121:8"};
+        QTest::newRow("16-bit row 55") << 16 << 55 << QStringList{"c5:118:6", "c5:31:8"};
+    }
+    void exposureRowsWriteFrameAndLineCounts()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, row);
+        QFETCH(QStringList, requests);
+        CameraTestBench bench;
+        bench.setConfig("Camera", "Mode", QByteArray::number(mode));
+        auto widget = bench.makeWidget();
+        bench.camera.clearControlLog();
+        const int(*table)[3] = exposureTable(mode);
+        widget->slotSetCurrentExposure(table[row][0], table[row][1], table[row][2]);
+        QCOMPARE(bench.vendorRequests(), requests);
+        QCOMPARE(g_current_exposure_time.load(), table[row][0] / 1000.0);
+        QVERIFY(g_skip_a_frame_80ms_exposure);
+        QCOMPARE(g_skip_frame_count.load(), 0);
+    }
+
+    void missingCameraShowsMessage33AndSendsNothing()
+    {
+        CameraTestBench bench(SimCameraFault::NoDevice);
+        auto widget = bench.makeWidget();
+        QVERIFY(g_no_camera);
+        QVERIFY(bench.showedMessage(33));
+        QTest::ignoreMessage(QtDebugMsg, "===CAMERA ERROR");
+        QTest::ignoreMessage(QtDebugMsg, "===CAMERA ERROR");
+        QTest::ignoreMessage(QtDebugMsg, "===CAMERA ERROR");
+        QElapsedTimer timer;
+        timer.start();
+        widget->setCurrentGain(571, 0);
+        QVERIFY(timer.elapsed() >= 30);
+        QVERIFY(bench.vendorRequests().isEmpty());
+    }
+
+    void withoutCameraInQcModeLiveVideoShowsFramesOfOne()
+    {
+        CameraTestBench bench(SimCameraFault::NoDevice);
+        g_ExecMode = EXEC_QC_TEST;
+        auto widget = bench.makeWidget();
+        QVERIFY(bench.messages().isEmpty());
+        widget->start();
+        QVERIFY(widget->isRunning());
+        QSignalSpy captured(widget.get(), &VideoWidget::captured);
+        QVERIFY(widget->capture());
+        QCOMPARE(captured.count(), 1);
+        QCOMPARE(cv::countNonZero(g_mat8 != 1), 0);
+        widget->stop();
+        g_ExecMode = EXEC_NORMAL;
+    }
+
+    void ringHandOverIsNeverMissed()
+    {
+        FrameRing ring;
+        uint64_t seen = ring.handedOver();
+        std::atomic<bool> stop{false};
+        // A hand-off made before the display side waits is still seen.
+        ring.advance();
+        ring.handOver();
+        QCOMPARE(ring.waitForFrame(&seen, [&] { return stop.load(); }, 1000), ring.slot(0));
+        QCOMPARE(ring.writeIndex(), 1);
+        // A wake with the stop condition set ends the wait at once.
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            stop = true;
+            ring.wake();
+        });
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!ring.waitForFrame(&seen, [&] { return stop.load(); }, 5000));
+        QVERIFY(timer.elapsed() < 2000);
+        stopper.join();
+        // Four slots, round and round.
+        for (int i = 0; i < 4; ++i)
+            ring.advance();
+        QCOMPARE(ring.writeIndex(), 1);
+        QCOMPARE(ring.drawIndex(), 0);
+    }
+
+    void displayCopyTurnsTheFrameAndCrops()
+    {
+        std::vector<unsigned char> frame8(kFrameBytes8), frame16(kFrameBytes16);
+        for (int y = 0; y < kFrameHeight; ++y)
+            for (int x = 0; x < kFrameWidth; ++x) {
+                const int v = (x * 7 + y * 13) & 0xFF;
+                frame8[size_t(y) * kFrameWidth + x] = uchar(v);
+                frame16[(size_t(y) * kFrameWidth + x) * 2] = uchar(v);
+                frame16[(size_t(y) * kFrameWidth + x) * 2 + 1] = uchar(255 - v);
+            }
+        const int pitch = DisplayThread::kSurfaceWidth;
+        std::vector<unsigned char> surface(size_t(pitch) * DisplayThread::kSurfaceHeight);
+        for (int bytes : {1, 2}) {
+            DisplayThread::turnIntoSurface(bytes == 1 ? frame8.data() : frame16.data(), bytes, surface.data(), pitch);
+            for (int y : {0, 1, 500, 999})
+                for (int x : {0, 1, 640, 1271})
+                    QCOMPARE(int(surface[size_t(y) * pitch + x]), int(frame8[size_t(1023 - y) * kFrameWidth + 1279 - x]));
+        }
+    }
+
+    void palettes()
+    {
+        initializeSDLPseudoColorTable();
+        const auto rgb = [](const SDL_Color &c) { return std::vector<int>{c.r, c.g, c.b}; };
+        QCOMPARE(rgb(g_SDLPseudoColorTable[0][200]), (std::vector<int>{200, 0, 0}));
+        QCOMPARE(rgb(g_SDLPseudoColorTable[4][9]), (std::vector<int>{0, 9, 9}));
+        QCOMPARE(rgb(g_SDLPseudoColorTable[5][255]), (std::vector<int>{0, 0, 0}));
+        QCOMPARE(rgb(g_SDLPseudoColorTable[6][0]), (std::vector<int>{255, 255, 255}));
+        QCOMPARE(rgb(g_SDLPseudoColorTable[7][77]), (std::vector<int>{77, 77, 77}));
+        QCOMPARE(rgb(g_SDLSaturatedPixelColorTable[254]), (std::vector<int>{254, 254, 254}));
+        QCOMPARE(rgb(g_SDLSaturatedPixelColorTable[255]), (std::vector<int>{255, 0, 0}));
+    }
+
+    void pseudoColourAndSaturatedPixelRequests()
+    {
+        CameraTestBench bench;
+        bench.setConfig("Camera", "SaturatedPixel", "1");
+        auto widget = bench.makeWidget();
+        QVERIFY(g_set_saturated_pixel);
+        widget->setPseudoColor(true, 2, 3);
+        QCOMPARE(g_pseudo_color_index.load(), 3);
+        QVERIFY(g_set_color);
+        QVERIFY(!g_set_saturated_pixel);
+        widget->setPseudoColor(false, 2, 3);
+        QCOMPARE(g_pseudo_color_index.load(), 7);
+        QVERIFY(!g_set_color);
+        QVERIFY(g_set_saturated_pixel);
+        // With pseudo colour on, the filter position chooses the palette from "FilterColor".
+        bench.setConfig("FilterColor", "2", "4");
+        widget->setPseudoColor(true, 1);
+        widget->setCurrentFilterPosition(2);
+        widget->readSetting();
+        QCOMPARE(g_pseudo_color_index.load(), 4);
+        widget->setCurrentFilterPosition(0);
+        widget->readSetting();
+        QCOMPARE(g_pseudo_color_index.load(), 7);
+    }
+};
+
+QTEST_MAIN(TestCamera)
+#include "tst_camera.moc"
