@@ -95,7 +95,10 @@ double SpecimenRenderer::micrometresPerPixel(int objective)
 
 double SpecimenRenderer::blurSigma(int objective, double defocusSteps)
 {
-    return std::abs(defocusSteps / StepsPerUm) * numericalAperture(objective) * 0.6 / micrometresPerPixel(objective);
+    // The diffraction-limited spot (green light) and the defocus cone, added in quadrature.
+    const double spotUm = 0.21 * 0.55 / numericalAperture(objective);
+    const double coneUm = std::abs(defocusSteps / StepsPerUm) * numericalAperture(objective) * 0.6;
+    return std::hypot(spotUm, coneUm) / micrometresPerPixel(objective);
 }
 
 double SpecimenRenderer::trueFocusSteps(int objective, double xUm, double yUm) const

@@ -59,7 +59,8 @@ public:
     static double magnification(int objective);
     static double numericalAperture(int objective);
     static double micrometresPerPixel(int objective);
-    // Gaussian blur (sigma in pixels) at a defocus distance in motor steps.
+    // Gaussian blur (sigma in pixels) at a defocus distance in motor steps: the lens's own spot
+    // in focus, growing with the distance.
     static double blurSigma(int objective, double defocusSteps);
 
     // Fixed hot pixels in upright image coordinates (as still frames show them).
