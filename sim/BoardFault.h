@@ -23,6 +23,10 @@ struct BoardFault
     enum Kind { Silence, Busy, Ng, Split, Merge, EventInExchange, ReplyWithEvent, Garbage,
                 Position800000, ShortReply };
 
+    BoardFault() = default;
+    BoardFault(Kind kind, int count = 1, const QString &match = QString())
+        : kind(kind), count(count), match(match) {}
+
     Kind kind = Silence;
     int count = 1;
     QString match;

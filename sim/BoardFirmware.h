@@ -51,6 +51,8 @@ public:
     void setProfile(const BoardProfile &profile);
     const BoardProfile &profile() const { return m_profile; }
 
+    // Whether the line is a command of the dialect in use (lines that are not get no reply).
+    bool isCommand(const QString &line) const;
     // Carries out one command line (without its line end) and gives the reply.
     Reply handle(const QString &line);
 

@@ -25,6 +25,8 @@ class VirtualInstrument;
 // on its own: "$A#FILTER <slot>" and "$A#OBJ <n>" when a turret comes to rest after a turn,
 // "$A#KNOB COARSE RUN" / "... STOP" and "$A#KNOB FINE RUN" / "... STOP" around a knob turn.
 //
+// What the instrument shows when start() is called raises no event.
+//
 // Every line received is logged with its monotonic time, and every write with its bytes, so
 // tests can assert exact commands and polling cadence. All members are thread-safe.
 //

@@ -1,0 +1,80 @@
+#include "SimulatedInstrument.h"
+
+#include "Paths.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<SimulatedInstrument *> g_current {nullptr};
+
+QString environment(const char *name)
+{
+    return qEnvironmentVariable(name).trimmed();
+}
+} // namespace
+
+SimulatedInstrument::Options SimulatedInstrument::Options::fromEnvironment(QStringList *warnings)
+{
+    Options o;
+    o.startBoard = environment("VANTOR_SERIAL_DEVICE").isEmpty();
+    const QString firmware = environment("VANTOR_SIM_FIRMWARE");
+    if (!firmware.isEmpty() && !BoardProfile::fromName(firmware, &o.profile) && warnings)
+        *warnings << QStringLiteral("VANTOR_SIM_FIRMWARE: unknown profile \"%1\" (known: %2)")
+                         .arg(firmware, BoardProfile::names().join(", "));
+    QString error;
+    QList<BoardFault> faults;
+    if (BoardFault::parseList(environment("VANTOR_SIM_FAULTS"), &faults, &error))
+        o.faults = faults;
+    else if (warnings)
+        *warnings << QStringLiteral("VANTOR_SIM_FAULTS: %1").arg(error);
+    return o;
+}
+
+SimulatedInstrument::SimulatedInstrument(const Options &options) : m_options(options)
+{
+    m_instrument.setDefaultSpeed(options.profile.defaultSpeed);
+    g_current = this;
+}
+
+SimulatedInstrument::~SimulatedInstrument()
+{
+    SimulatedInstrument *self = this;
+    g_current.compare_exchange_strong(self, nullptr);
+    m_board.reset();
+}
+
+bool SimulatedInstrument::start(QString *error)
+{
+    if (!m_options.startBoard || m_board)
+        return true;
+    auto board = std::make_unique<BoardSimulator>(m_instrument, m_options.profile);
+    for (const BoardFault &fault : m_options.faults)
+        board->injectFault(fault);
+    if (!board->start(error))
+        return false;
+    m_board = std::move(board);
+    return true;
+}
+
+QString SimulatedInstrument::devicePath() const
+{
+    if (!m_options.startBoard)
+        return environment("VANTOR_SERIAL_DEVICE");
+    return m_board ? m_board->devicePath() : QString();
+}
+
+QString SimulatedInstrument::serialDevice()
+{
+    const QString overridden = environment("VANTOR_SERIAL_DEVICE");
+    if (!overridden.isEmpty())
+        return overridden;
+    if (Paths::isInstrument())
+        return QStringLiteral("ttyS4");
+    SimulatedInstrument *sim = g_current;
+    return sim ? sim->devicePath() : QString();
+}
+
+SimulatedInstrument *SimulatedInstrument::current()
+{
+    return g_current;
+}
