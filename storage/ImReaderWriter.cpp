@@ -29,6 +29,19 @@ void rotateCameraWords(quint16 *words, quint64 count)
         words[i] = quint16((words[i] >> 12) | (words[i] << 4));
 }
 
+// Frees an array, then gives it count new elements (zeroed for reads); false when memory is short.
+template <typename T>
+bool allocateArray(std::unique_ptr<T[]> &array, quint64 &size, quint64 count, bool zero)
+{
+    array.reset();
+    size = 0;
+    array.reset(zero ? new (std::nothrow) T[count]() : new (std::nothrow) T[count]);
+    if (!array)
+        return false;
+    size = count;
+    return true;
+}
+
 // Reads up to size bytes; returns the count read, or -1 on a read error.
 qint64 readFully(int fd, void *data, qint64 size)
 {
@@ -134,28 +147,6 @@ bool ImReaderWriter::fail(const QByteArray &path, const QString &why)
     return false;
 }
 
-bool ImReaderWriter::allocate8(quint64 count, bool zero)
-{
-    buffer8.reset();
-    m_size8 = 0;
-    buffer8.reset(zero ? new (std::nothrow) quint8[count]() : new (std::nothrow) quint8[count]);
-    if (!buffer8)
-        return false;
-    m_size8 = count;
-    return true;
-}
-
-bool ImReaderWriter::allocate16(quint64 count, bool zero)
-{
-    buffer16.reset();
-    m_size16 = 0;
-    buffer16.reset(zero ? new (std::nothrow) quint16[count]() : new (std::nothrow) quint16[count]);
-    if (!buffer16)
-        return false;
-    m_size16 = count;
-    return true;
-}
-
 // The geometry describes a whole image and the array of its depth holds all its samples.
 bool ImReaderWriter::holdsSamples() const
 {
@@ -163,7 +154,12 @@ bool ImReaderWriter::holdsSamples() const
         return false;
     if (width == 0 || height == 0 || sampleCount != quint64(width) * height * samplesPerPixel)
         return false;
-    return bitsPerSample == 16 ? (buffer16 && m_size16 >= sampleCount) : (buffer8 && m_size8 >= sampleCount);
+    return holdsArray(bitsPerSample);
+}
+
+bool ImReaderWriter::holdsArray(int bits) const
+{
+    return sampleCount > 0 && (bits == 16 ? buffer16 && m_size16 >= sampleCount : buffer8 && m_size8 >= sampleCount);
 }
 
 bool ImReaderWriter::load(const void *data, quint32 w, quint32 h, quint16 bps, quint16 spp,
@@ -184,16 +180,15 @@ bool ImReaderWriter::load(const void *data, quint32 w, quint32 h, quint16 bps, q
     if (!data || count == 0 || count > MaxSamples || count * (bps / 8) > MaxBytes)
         return fail("(load)", QStringLiteral("no samples or image too large (%1 x %2)").arg(w).arg(h));
     sampleCount = quint32(count);
-    if (bps == 16) {
-        if (!allocate16(count, false))
-            return fail("(load)", QStringLiteral("out of memory"));
-        std::memcpy(buffer16.get(), data, count * 2);
-    } else {
-        if (!allocate8(count, false))
-            return fail("(load)", QStringLiteral("out of memory"));
-        std::memcpy(buffer8.get(), data, count);
-    }
+    if (!allocate(bps, count, false))
+        return fail("(load)", QStringLiteral("out of memory"));
+    std::memcpy(this->data(bps), data, count * (bps / 8));
     return true;
+}
+
+bool ImReaderWriter::allocate(int bits, quint64 count, bool zero)
+{
+    return bits == 16 ? allocateArray(buffer16, m_size16, count, zero) : allocateArray(buffer8, m_size8, count, zero);
 }
 
 void *ImReaderWriter::data(int bits)
@@ -292,12 +287,10 @@ bool ImReaderWriter::readTiff(const QByteArray &path)
         return fail(path, QStringLiteral("unexpected scan-line size"));
 
     sampleCount = quint32(count);
-    const bool wide = bps == 16;
-    if (!(wide ? allocate16(count, true) : allocate8(count, true)))
+    if (!allocate(bps, count, true))
         return fail(path, QStringLiteral("out of memory"));
     for (uint32_t r = 0; r < h; ++r) {
-        void *row = wide ? static_cast<void *>(buffer16.get() + r * rowSamples)
-                         : static_cast<void *>(buffer8.get() + r * rowSamples);
+        void *row = static_cast<char *>(data(bps)) + r * rowSamples * bytesPerSample;
         if (TIFFReadScanline(tif, row, r, 0) < 0)
             return fail(path, QStringLiteral("read error in row %1: %2").arg(r).arg(messages.errors));
     }
@@ -327,11 +320,10 @@ bool ImReaderWriter::readRaw(const QByteArray &path)
         samplesPerPixel = 1;
     }
     sampleCount = RawFrameSamples;
-    const bool wide = bitsPerSample == 16;
-    const qint64 bytes = qint64(RawFrameSamples) * (wide ? 2 : 1);
-    if (!(wide ? allocate16(RawFrameSamples, true) : allocate8(RawFrameSamples, true)))
+    const qint64 bytes = qint64(RawFrameSamples) * (bitsPerSample == 16 ? 2 : 1);
+    if (!allocate(bitsPerSample, RawFrameSamples, true))
         return fail(path, QStringLiteral("out of memory"));
-    const qint64 got = readFully(fd, wide ? data(16) : data(8), bytes);
+    const qint64 got = readFully(fd, data(bitsPerSample), bytes);
     if (got < 0)
         return fail(path, QString::fromLocal8Bit(std::strerror(errno)));
     if (got < bytes)
@@ -392,11 +384,10 @@ bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text)
 bool ImReaderWriter::writeRaw(const QByteArray &path)
 {
     // No geometry check beyond the array: RAW files are bare samples of whatever was read or loaded.
-    const bool wide = bitsPerSample == 16;
-    if (sampleCount == 0 || (wide ? (!buffer16 || m_size16 < sampleCount) : (!buffer8 || m_size8 < sampleCount)))
+    if (!holdsArray(bitsPerSample))
         return fail(path, QStringLiteral("no samples to write"));
     SafeFileWriter out(path);
-    const bool ok = out.open() && out.write(wide ? data(16) : data(8), qint64(sampleCount) * (wide ? 2 : 1))
+    const bool ok = out.open() && out.write(data(bitsPerSample), qint64(sampleCount) * (bitsPerSample == 16 ? 2 : 1))
                     && out.commit();
     return ok || fail(path, out.errorString());
 }

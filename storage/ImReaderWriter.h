@@ -69,9 +69,9 @@ public:
     QByteArray description;
 
 private:
-    bool allocate8(quint64 count, bool zero);
-    bool allocate16(quint64 count, bool zero);
+    bool allocate(int bits, quint64 count, bool zero);
     bool holdsSamples() const;
+    bool holdsArray(int bits) const;
     bool readTiff(const QByteArray &path);
     bool readRaw(const QByteArray &path);
     bool writeTiff(const QByteArray &path, const QByteArray &text);
