@@ -1,0 +1,221 @@
+#include "Utilities.h"
+
+#include "MonotonicClock.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "SystemActions.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cmath>
+#include <tiffio.h>
+#include <unistd.h>
+
+namespace {
+
+// The sandbox guard of the folder functions: outside the instrument nothing beyond the root
+// prefix is ever made or removed.
+bool isSafeFolder(const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (clean.isEmpty() || clean == "/")
+        return false;
+    if (Paths::isInstrument())
+        return true;
+    const QString root = QDir::cleanPath(Paths::root());
+    return !root.isEmpty() && clean.startsWith(root + '/');
+}
+
+qint64 meminfoKb(const QByteArray &meminfo, const QByteArray &field)
+{
+    for (const QByteArray &line : meminfo.split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(field.size()).simplified().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+} // namespace
+
+void createTemporaryPath(QString path)
+{
+    if (!isSafeFolder(path) || QFileInfo::exists(path))
+        return;
+    if (path.endsWith('/'))
+        path.chop(1);
+    const int slash = path.lastIndexOf('/');
+    QDir parent(slash > 0 ? path.left(slash) : QStringLiteral("/"));
+    if (parent.exists())
+        parent.mkdir(path.mid(slash + 1));
+}
+
+void deleteTemporaryPath(QString path)
+{
+    if (!isSafeFolder(path))
+        return;
+    QDir folder(path);
+    if (folder.entryList(QDir::Files).isEmpty())
+        return;
+    if (folder.removeRecursively())
+        createTemporaryPath(path);
+}
+
+void delay(int ms)
+{
+    MonotonicClock::sleepMs(ms);
+}
+
+void qProcessEvents(QEventLoop::ProcessEventsFlags flags)
+{
+    if (flags == QEventLoop::AllEvents)
+        QCoreApplication::processEvents();
+}
+
+bool isQCTestMode()
+{
+    return g_ExecMode == EXEC_QC_TEST;
+}
+
+bool isEnableSerialLog()
+{
+    return g_ExecMode == EXEC_SERIAL_LOG || g_ExecMode == EXEC_QC_TEST;
+}
+
+int convertPOStoUM(int position)
+{
+    return QString::number(double(float(position) / g_ConvertToStep), 'f', 0).toInt();
+}
+
+int getImageMetaInfo(const std::string &file, QString &text)
+{
+    text.clear();
+    // Reading an unknown file must not print libtiff's complaints.
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    auto quiet = [](TIFF *, void *, const char *, const char *, va_list) { return 1; };
+    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
+    TIFF *tiff = TIFFOpenExt(file.c_str(), "r", options);
+    TIFFOpenOptionsFree(options);
+    if (!tiff)
+        return 0;
+    char *description = nullptr;
+    const bool found = TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description) == 1 && description;
+    if (found)
+        text = QString::fromUtf8(description);
+    TIFFClose(tiff);
+    return found ? 1 : 0;
+}
+
+bool getMetaInfoValue(const QString &meta, QString key, QString &value)
+{
+    value.clear();
+    key = key.trimmed();
+    if (key.isEmpty())
+        return false;
+    QString pattern = key + ':';
+    int at = meta.indexOf(pattern);
+    if (at < 0) {
+        pattern = key + " =";
+        at = meta.indexOf(pattern);
+    }
+    if (at < 0)
+        return false;
+    const int start = at + pattern.size();
+    const int end = meta.indexOf(';', at);
+    value = meta.mid(start, end < 0 ? -1 : end - start).trimmed();
+    return !value.isEmpty();
+}
+
+int GetNearestColorLabelIndex(const QColor &color, const QVector<QColor> &list)
+{
+    qreal h, s, v;
+    color.getHsvF(&h, &s, &v);
+    int best = 0;
+    qreal bestDistance = 0;
+    for (int i = 0; i < list.size(); ++i) {
+        qreal lh, ls, lv;
+        list[i].getHsvF(&lh, &ls, &lv);
+        const qreal distance = std::sqrt(0.1 * (s - ls) * (s - ls) + 0.8 * (h - lh) * (h - lh)
+                                         + 0.1 * (v - lv) * (v - lv));
+        if (i == 0 || distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+int ReadColorIndexSetting(const std::string &section, const std::string &key, int defaultIndex,
+                          const std::string &file)
+{
+    std::string text;
+    ReadPrivateProfileString(section, key, std::to_string(defaultIndex), text, file);
+    bool ok = false;
+    const int index = QString::fromStdString(text).trimmed().toInt(&ok);
+    return clampColorIndex(ok ? index : defaultIndex);
+}
+
+void clearDirtyMemory(int timeoutMs)
+{
+    const qint64 deadline = MonotonicClock::nowMs() + qMax(0, timeoutMs);
+    forever {
+        ::sync();
+        QFile file("/proc/meminfo");
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QByteArray meminfo = file.readAll();
+        if (meminfoKb(meminfo, "Dirty:") == 0 && meminfoKb(meminfo, "Writeback:") == 0)
+            return;
+        if (MonotonicClock::nowMs() >= deadline) {
+            qDebug() << "Page cache still holds unwritten data; going on";
+            return;
+        }
+        MonotonicClock::sleepMs(20);
+    }
+}
+
+QString getFFmpegVersion()
+{
+    const QString program = Paths::path("/root/Microscope/FFmpeg/ffmpeg");
+    if (!QFileInfo::exists(program))
+        return QString();
+    const ProcessResult result = SystemActions::instance().run(program, {"-version"}, 30000);
+    if (result.output.isEmpty())
+        return QString();
+    return QString::fromUtf8(result.output).split('\n').first().trimmed();
+}
+
+float firmwareVer(QString version)
+{
+    if (version.isEmpty())
+        return 0.0f;
+    const QStringList parts = version.split('.');
+    if (parts.size() >= 3)
+        version = parts[0] + '.' + parts[1] + parts[2];
+    bool ok = false;
+    const float value = version.toFloat(&ok);
+    return ok ? value : 0.0f;
+}
+
+void initializePseudoColorTable()
+{
+    for (QVector<QRgb> &ramp : g_PseudoColorTable) {
+        ramp.clear();
+        ramp.reserve(256);
+    }
+    for (int i = 0; i < 256; ++i) {
+        g_PseudoColorTable[0].append(qRgb(i, 0, 0));
+        g_PseudoColorTable[1].append(qRgb(0, i, 0));
+        g_PseudoColorTable[2].append(qRgb(0, 0, i));
+        g_PseudoColorTable[3].append(qRgb(i, i, 0));
+        g_PseudoColorTable[4].append(qRgb(0, i, i));
+        g_PseudoColorTable[5].append(qRgb(0, 0, 0));
+        g_PseudoColorTable[6].append(qRgb(255, 255, 255));
+        g_PseudoColorTable[7].append(qRgb(i, i, i));
+    }
+}

@@ -1,0 +1,193 @@
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "TestRoot.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string read(const QString &file, const char *section, const char *key, const char *def = "none",
+                 int *result = nullptr)
+{
+    std::string out;
+    const int r = ReadPrivateProfileString(section, key, def, out, file.toStdString());
+    if (result)
+        *result = r;
+    return out;
+}
+
+QByteArray contents(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The file as Python's configparser sees it: {"section": {"key": "value"}}, or an empty object
+// when it refuses the file.
+QJsonObject parsedByPython(const QString &file)
+{
+    const char *script = "import configparser, json, sys\n"
+                         "p = configparser.RawConfigParser()\n"
+                         "p.optionxform = str\n"
+                         "p.read(sys.argv[1], encoding='latin-1')\n"
+                         "print(json.dumps({s: dict(p[s]) for s in p.sections()}))\n";
+    QProcess python;
+    python.start("python3", {"-c", script, file});
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        return {};
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+}
+
+} // namespace
+
+class TestPrivateProfile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void missingFileKeyOrValueGiveTheDefault()
+    {
+        TestRoot root;
+        const QString folder = root.makeDir("/root/Microscope/NIMBO");
+        const QString file = Paths::configFile();
+        int result = -1;
+        QCOMPARE(read(file, "Setting_Misc", "ShowStartDlg", "1", &result), std::string("1"));
+        QCOMPARE(result, 0);
+        QVERIFY(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+
+        root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_Misc]\nShowStartDlg=\nOther=x\n");
+        QCOMPARE(read(file, "Setting_Misc", "ShowStartDlg", "1", &result), std::string("1"));
+        QCOMPARE(result, 0);
+        QCOMPARE(read(file, "Setting_Misc", "Missing", "d", &result), std::string("d"));
+        QCOMPARE(result, 0);
+        QCOMPARE(read(file, "NoSuchGroup", "Other", "d", &result), std::string("d"));
+        QCOMPARE(read(file, "Setting_Misc", "Other", "d", &result), std::string("x"));
+        QCOMPARE(result, 1);
+    }
+
+    void valuesRoundTripAndStayReadableByConfigparser()
+    {
+        TestRoot root;
+        const QString file = Paths::configFile(); // its folder does not exist yet
+        WritePrivateProfileString("NIMBO", "Firmware", "2.5", file.toStdString());
+        WritePrivateProfileString("Filter_1", "Light", "50", file.toStdString());
+        WritePrivateProfileString("Filter_1", "Desc", "a, b; c=d", file.toStdString());
+        WritePrivateProfileString("Filter_1", "Unit", "\xC2\xB5m", file.toStdString());
+        WriteSetting("Filter_1", "Light", "75", file.toStdString());
+
+        QCOMPARE(read(file, "NIMBO", "Firmware"), std::string("2.5"));
+        QCOMPARE(read(file, "Filter_1", "Light"), std::string("75"));
+        QCOMPARE(read(file, "Filter_1", "Desc"), std::string("a, b; c=d"));
+        QCOMPARE(read(file, "Filter_1", "Unit"), std::string("\xC2\xB5m"));
+
+        const QJsonObject python = parsedByPython(file);
+        QCOMPARE(python["NIMBO"].toObject()["Firmware"].toString(), QString("2.5"));
+        QCOMPARE(python["Filter_1"].toObject()["Light"].toString(), QString("75"));
+        QCOMPARE(python["Filter_1"].toObject()["Desc"].toString(), QString("\"a, b; c=d\""));
+    }
+
+    void anUnquotedListReadsBackJoined()
+    {
+        TestRoot root;
+        const QString file = root.writeFile("/root/Microscope/Microscope.ini", "[Lens]\nA=a,b\nB=a, b\n");
+        QCOMPARE(read(file, "Lens", "A"), std::string("a, b"));
+        QCOMPARE(read(file, "Lens", "B"), std::string("a, b"));
+    }
+
+    void spacesInNamesAreWrittenPlain()
+    {
+        TestRoot root;
+        const std::string file = Paths::configFile().toStdString();
+        WritePrivateProfileString("Focus Memory", "Z Position", "5", file);
+        WritePrivateProfileString("Focus", "Note", "a%20b", file);
+        QByteArray text = contents(QString::fromStdString(file));
+        QVERIFY(text.contains("[Focus Memory]\n"));
+        QVERIFY(text.contains("Z Position=5\n"));
+        QVERIFY(!text.contains("%20"));
+        QCOMPARE(read(QString::fromStdString(file), "Focus Memory", "Z Position"), std::string("5"));
+        QCOMPARE(read(QString::fromStdString(file), "Focus", "Note"), std::string("a b"));
+
+        // A writer of many keys leaves the escapes until it cleans the file once.
+        WriteSetting("Focus", "Speed", "3", file);
+        QVERIFY(contents(QString::fromStdString(file)).contains("Z%20Position=5"));
+        QCOMPARE(read(QString::fromStdString(file), "Focus Memory", "Z Position"), std::string("5"));
+        QVERIFY(NormalizePrivateProfile(file));
+        text = contents(QString::fromStdString(file));
+        QVERIFY(text.contains("Z Position=5\n") && !text.contains("%20"));
+
+        const QJsonObject python = parsedByPython(QString::fromStdString(file));
+        QCOMPARE(python["Focus Memory"].toObject()["Z Position"].toString(), QString("5"));
+        QCOMPARE(python["Focus"].toObject()["Speed"].toString(), QString("3"));
+    }
+
+    void threadsWritingAtOnceLoseNothing()
+    {
+        TestRoot root;
+        const std::string file = Paths::configFile().toStdString();
+        QList<QThread *> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads << QThread::create([t, file] {
+                for (int k = 0; k < 15; ++k)
+                    WritePrivateProfileString("T" + std::to_string(t), "K" + std::to_string(k), std::to_string(k), file);
+            });
+            threads.last()->start();
+        }
+        for (QThread *thread : threads) {
+            QVERIFY(thread->wait(60000));
+            delete thread;
+        }
+        for (int t = 0; t < 4; ++t)
+            for (int k = 0; k < 15; ++k)
+                QCOMPARE(read(QString::fromStdString(file), ("T" + std::to_string(t)).c_str(),
+                              ("K" + std::to_string(k)).c_str()),
+                         std::to_string(k));
+    }
+
+    // A writer killed at any moment leaves the old file or the new one, never a torn one.
+    void aKilledWriterLeavesAWholeFile()
+    {
+        TestRoot root;
+        const QString file = Paths::configFile();
+        const int keys = 200;
+        for (int k = 0; k < keys; ++k)
+            WriteSetting("Big Group", "Key " + std::to_string(k), "start", file.toStdString());
+        QVERIFY(NormalizePrivateProfile(file.toStdString()));
+
+        int rewritten = 0;
+        for (int round = 0; round < 6; ++round) {
+            const pid_t child = fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                for (int i = 0;; ++i)
+                    WritePrivateProfileString("Big Group", "Key " + std::to_string(i % keys),
+                                              "round" + std::to_string(i), file.toStdString());
+            }
+            QThread::msleep(50 + 37 * round);
+            ::kill(child, SIGKILL);
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+
+            const QJsonObject python = parsedByPython(file);
+            const QJsonObject group = python["Big Group"].toObject();
+            QCOMPARE(group.size(), keys);
+            for (int k = 0; k < keys; ++k) {
+                const std::string value = read(file, "Big Group", ("Key " + std::to_string(k)).c_str(), "");
+                QVERIFY(!value.empty());
+                rewritten += value != "start";
+            }
+        }
+        QVERIFY(rewritten > 0); // the writers were really killed in the middle of their work
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPrivateProfile)
+#include "tst_privateprofile.moc"

@@ -1,0 +1,211 @@
+#include "CrashExceptions.h"
+#include "ExceptionHandler.h"
+#include "Paths.h"
+#include "SignalTranslator.h"
+#include "StartOptions.h"
+#include "TestRoot.h"
+#include "Utilities.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(TCurrentMenu)
+Q_DECLARE_METATYPE(TExecMode)
+
+namespace {
+
+struct ChildRun
+{
+    int status = 0;
+    QByteArray output;
+};
+
+// Runs body in a forked child with its standard output captured. An exception thrown by body goes
+// straight to the terminate handler (the test framework in the child must not catch it).
+template <class Body>
+ChildRun runChild(Body body)
+{
+    ChildRun run;
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return run;
+    const pid_t child = fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        [&body]() noexcept { body(); }();
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        run.output.append(buffer, int(n));
+    ::close(pipeFds[0]);
+    ::waitpid(child, &run.status, 0);
+    return run;
+}
+
+template <class TException>
+void crashWith()
+{
+    SignalTranslator<TException> translator;
+    ::raise(TException::kSignal);
+}
+
+QByteArray contents(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestStartAndCrash : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startModes_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<TCurrentMenu>("menu");
+        QTest::addColumn<TExecMode>("mode");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<bool>("serialLog");
+        QTest::addColumn<bool>("qcTest");
+        const QString serial = "== SERIAL LOG ENABLED ==";
+        QTest::newRow("none") << QStringList() << MENU_MULTICOLOR << EXEC_NORMAL << QStringList() << false << false;
+        QTest::newRow("6") << QStringList{"6"} << MENU_SERIAL_FAILURE << EXEC_NORMAL << QStringList{"6"} << false
+                           << false;
+        QTest::newRow("7") << QStringList{"7"} << MENU_MULTICOLOR << EXEC_SERIAL_LOG << QStringList{"7", serial}
+                           << true << false;
+        QTest::newRow("8") << QStringList{"8"} << MENU_MULTICOLOR << EXEC_QC_TEST
+                           << QStringList{"8", serial, "== QT TEST MODE =="} << true << true;
+        QTest::newRow("abc") << QStringList{"abc"} << MENU_MULTICOLOR << EXEC_NORMAL << QStringList{"0"} << false
+                             << false;
+        QTest::newRow("5") << QStringList{"5"} << MENU_MULTICOLOR << EXEC_NORMAL << QStringList{"5"} << false << false;
+        QTest::newRow("-7") << QStringList{"-7"} << MENU_MULTICOLOR << EXEC_NORMAL << QStringList{"-7"} << false
+                            << false;
+        QTest::newRow("07 extra") << QStringList{"07", "8"} << MENU_MULTICOLOR << EXEC_SERIAL_LOG
+                                  << QStringList{"7", serial} << true << false;
+    }
+
+    void startModes()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(TCurrentMenu, menu);
+        QFETCH(TExecMode, mode);
+        QFETCH(QStringList, messages);
+        QFETCH(bool, serialLog);
+        QFETCH(bool, qcTest);
+        QList<QByteArray> bytes{"vantor"};
+        for (const QString &arg : args)
+            bytes << arg.toUtf8();
+        std::vector<const char *> argv;
+        for (const QByteArray &b : bytes)
+            argv.push_back(b.constData());
+        argv.push_back(nullptr);
+
+        const StartOptions options = StartOptions::fromArguments(int(bytes.size()), argv.data());
+        QCOMPARE(options.menu, menu);
+        QCOMPARE(options.mode, mode);
+        QCOMPARE(options.messages, messages);
+        const TExecMode saved = g_ExecMode;
+        g_ExecMode = options.mode;
+        QCOMPARE(isEnableSerialLog(), serialLog);
+        QCOMPARE(isQCTestMode(), qcTest);
+        g_ExecMode = saved;
+    }
+
+    void crashSignalsLeaveBothFiles_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("SIGSEGV") << int(SIGSEGV) << QByteArray("SegmentationFault");
+        QTest::newRow("SIGFPE") << int(SIGFPE) << QByteArray("FloatingPointException");
+        QTest::newRow("SIGILL") << int(SIGILL) << QByteArray("IllegalInstructionException");
+        QTest::newRow("SIGTRAP") << int(SIGTRAP) << QByteArray("TrapException");
+    }
+
+    void crashSignalsLeaveBothFiles()
+    {
+        QFETCH(int, signal);
+        QFETCH(QByteArray, name);
+        TestRoot root;
+        // An earlier crash's files are replaced, not appended to.
+        const QString error = root.writeFile("/root/vantor.error", "old crash\nframe\n");
+        const QString exist = root.writeFile("/root/exist.error", "old crash\n");
+        ExceptionTracer::prepare();
+
+        const ChildRun run = runChild([signal] {
+            switch (signal) {
+            case SIGSEGV: crashWith<SegmentationFault>(); break;
+            case SIGFPE: crashWith<FloatingPointException>(); break;
+            case SIGILL: crashWith<IllegalInstructionException>(); break;
+            case SIGTRAP: crashWith<TrapException>(); break;
+            }
+        });
+        QVERIFY(WIFSIGNALED(run.status));
+        QCOMPARE(WTERMSIG(run.status), SIGABRT);
+
+        const QByteArray stamp = ExceptionTracer::buildStamp();
+        QVERIFY(QRegularExpression("^[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}  [0-9]{2}:[0-9]{2}:[0-9]{2}\n$")
+                    .match(QString::fromLatin1(stamp))
+                    .hasMatch());
+        QCOMPARE(contents(exist), stamp);
+
+        const QByteArray log = contents(error);
+        QVERIFY2(log.startsWith(stamp), log.constData());
+        const QList<QByteArray> frames = log.mid(stamp.size()).split('\n');
+        QCOMPARE(frames.last(), QByteArray()); // every frame line ends with a newline
+        const int frameCount = frames.size() - 1;
+        QVERIFY(frameCount >= 1 && frameCount <= 100);
+        QVERIFY(!log.contains("old crash"));
+
+        QVERIFY2(run.output.startsWith("nSize:" + QByteArray::number(frameCount) + "\n"), run.output.constData());
+        QVERIFY(run.output.endsWith(name + "\n"));
+        QCOMPARE(run.output.count('\n'), frameCount + 2);
+    }
+
+    void aCrashWithoutItsFolderStillAborts()
+    {
+        TestRoot root; // no /root folder in it
+        ExceptionTracer::prepare();
+        const ChildRun run = runChild([] { crashWith<SegmentationFault>(); });
+        QVERIFY(WIFSIGNALED(run.status));
+        QCOMPARE(WTERMSIG(run.status), SIGABRT);
+        QVERIFY(run.output.startsWith("nSize:"));
+        QVERIFY(!QFile::exists(root.path() + "/root/vantor.error"));
+    }
+
+    void terminateNamesOtherExceptionsUnknown()
+    {
+        const ChildRun run = runChild([] {
+            ExceptionHandler handler;
+            throw std::runtime_error("not a crash signal");
+        });
+        QVERIFY(WIFSIGNALED(run.status));
+        QCOMPARE(WTERMSIG(run.status), SIGABRT);
+        QCOMPARE(run.output, QByteArray("Unknown Exception\n"));
+    }
+
+    void terminateNamesACrashException()
+    {
+        TestRoot root;
+        ExceptionTracer::prepare();
+        const ChildRun run = runChild([] {
+            ExceptionHandler handler;
+            throw FloatingPointException();
+        });
+        QVERIFY(WIFSIGNALED(run.status));
+        QVERIFY(run.output.endsWith("\nFloatingPointException\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartAndCrash)
+#include "tst_startandcrash.moc"
