@@ -109,14 +109,12 @@ bool BoardSimulator::isRunning() const
 
 QString BoardSimulator::devicePath() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_devicePath;
+    return locked(m_devicePath);
 }
 
 BoardProfile BoardSimulator::profile() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_firmware.profile();
+    return locked(m_firmware.profile());
 }
 
 void BoardSimulator::setProfile(const BoardProfile &profile)
@@ -141,8 +139,7 @@ void BoardSimulator::clearFaults()
 
 QList<BoardFault> BoardSimulator::pendingFaults() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_faults;
+    return locked(m_faults);
 }
 
 void BoardSimulator::sendEvent(const QString &text, int delayMs)
@@ -165,8 +162,7 @@ void BoardSimulator::writeRaw(const QByteArray &bytes, int delayMs)
 
 QVector<BoardSimulator::ReceivedLine> BoardSimulator::receivedLines() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_received;
+    return locked(m_received);
 }
 
 QStringList BoardSimulator::receivedTexts() const
@@ -217,8 +213,7 @@ bool BoardSimulator::waitForCount(int count, int timeoutMs) const
 
 QVector<BoardSimulator::Write> BoardSimulator::writes() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_writes;
+    return locked(m_writes);
 }
 
 QByteArray BoardSimulator::writtenBytes() const
@@ -232,14 +227,12 @@ QByteArray BoardSimulator::writtenBytes() const
 
 QStringList BoardSimulator::unacknowledgedEvents() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pendingAcks;
+    return locked(m_pendingAcks);
 }
 
 QStringList BoardSimulator::acknowledgements() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_acks;
+    return locked(m_acks);
 }
 
 void BoardSimulator::wake()

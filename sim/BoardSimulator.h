@@ -109,6 +109,13 @@ private:
     void flushDue(int64_t nowMs);
     int64_t nextDue(int64_t nowMs) const;
     void wake();
+    // A copy of a member taken under the lock.
+    template <class T>
+    T locked(const T &member) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return member;
+    }
 
     VirtualInstrument &m_instrument;
     mutable std::mutex m_mutex;

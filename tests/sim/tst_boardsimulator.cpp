@@ -90,6 +90,13 @@ private:
     QByteArray m_buffer;
 };
 
+void addProfileRows(const QStringList &profiles)
+{
+    QTest::addColumn<QString>("profile");
+    for (const QString &p : profiles)
+        QTest::newRow(qPrintable(p)) << p;
+}
+
 BoardProfile profileNamed(const QString &name)
 {
     BoardProfile p;
@@ -153,9 +160,7 @@ private slots:
 
     void newDialectCommands_data()
     {
-        QTest::addColumn<QString>("profile");
-        for (const char *v : {"2.3", "2.4", "2.6", "2.8", "3.1"})
-            QTest::newRow(v) << v;
+        addProfileRows({"2.3", "2.4", "2.6", "2.8", "3.1"});
     }
     void newDialectCommands()
     {
@@ -251,9 +256,7 @@ private slots:
 
     void stageMovesInRealTime_data()
     {
-        QTest::addColumn<QString>("profile");
-        QTest::newRow("old") << "old";
-        QTest::newRow("2.8") << "2.8";
+        addProfileRows({"old", "2.8"});
     }
     void stageMovesInRealTime()
     {
@@ -316,9 +319,7 @@ private slots:
 
     void resetZeroesTheCounter_data()
     {
-        QTest::addColumn<QString>("profile");
-        QTest::newRow("old") << "old";
-        QTest::newRow("2.6") << "2.6";
+        addProfileRows({"old", "2.6"});
     }
     void resetZeroesTheCounter()
     {
