@@ -54,6 +54,8 @@ public:
 private:
     const cv::Mat &frame() const;
     void setRegion(const cv::Rect &rect);
+    // Points the region view at the matrix now holding the frame.
+    void followFrame();
     void applyRegionStatistics(TSMeasurementItem &item) const;
     void applyHistogram(TSMeasurementItem &item) const;
     void applyLineProfile(TSMeasurementItem &item) const;
@@ -69,10 +71,10 @@ private:
     int m_CvType = CV_8U;
     cv::Mat m_Image8;
     cv::Mat m_Image16;
+    cv::Mat m_Blurred; // spare 8-bit frame: the focus value blurs into it and swaps it in
     cv::Rect m_RoiRect;
     cv::Mat m_Roi;
     cv::Mat m_Mask;
-    cv::Mat m_Edges; // focus value work matrix, kept to avoid a frame allocation per call
     cv::Point m_LinePoints[2];
     std::vector<cv::Point> m_Points;
 };

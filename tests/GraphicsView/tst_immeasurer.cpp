@@ -579,15 +579,23 @@ void TestImMeasurer::focusValue()
         const SyntheticFrame f = makeFrame(8, seed);
         ImMeasurer m;
         m.setImageData(const_cast<char *>(f.wire.constData()), W, H, 8);
+        m.setCurrentMeasurementTool(TOOL_WHOLE_IMAGE);
+        QVERIFY(m.setROIImage(cv::Point(0, 0), cv::Point(W, H)));
         const double focus = m.GetFocusValue(false);
         QVERIFY(focus > 0);
 
-        // The measurer keeps the blurred frame: the edge count of that frame is the figure.
+        // The measurer keeps the blurred frame, and its region shows it.
         cv::Mat blurred(H, W, CV_8U);
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x)
                 blurred.at<uchar>(y, x) = uchar(m.intensity({x, y}));
+        QVERIFY(std::abs(m.measure({}).meanIntensity - cv::mean(blurred)[0]) < 1e-3);
+        // The figure is the edge count of that frame, by hand and by the library's own
+        // Laplacian and threshold.
         QCOMPARE(focus, 255.0 * strongEdgePixels(blurred));
+        cv::Mat lap;
+        cv::Laplacian(blurred, lap, CV_8U, 1);
+        QCOMPARE(focus, 255.0 * cv::countNonZero(lap > 5));
 
         // The blur itself against a floating-point separable Gaussian.
         cv::Mat source, reference;
