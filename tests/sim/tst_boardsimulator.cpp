@@ -282,12 +282,12 @@ private slots:
         QCOMPARE(c.position(isNew), 61500);
 
         // Stop freezes the stage where it is.
-        c.exchange(isNew ? "$A#STAGE -1500" : "Z -1500");
+        c.exchange(isNew ? "$A#STAGE -15000" : "Z -15000"); // five seconds' travel
         QTest::qWait(100);
         const QByteArray stop = isNew ? "$A#STAGE STOP" : "Z STOP";
         const QByteArray stopped = c.exchange(stop);
         const int at = c.position(isNew);
-        QVERIFY(at > 60000 && at < 61500);
+        QVERIFY(at > 46500 && at < 61500);
         QTest::qWait(60);
         QCOMPARE(c.position(isNew), at);
         QVERIFY(stopped.endsWith(QByteArray::number(at)));
@@ -509,7 +509,7 @@ private slots:
         QCOMPARE(lines[0].raw, QByteArray("$A#STATUS\r\n"));
         QCOMPARE(lines[1].text, QString("$A#STAGE POS"));
         const int64_t gap = lines[1].timeMs - lines[0].timeMs;
-        QVERIFY2(gap >= 195 && gap < 400, qPrintable(QString::number(gap)));
+        QVERIFY2(gap >= 195 && gap < 1000, qPrintable(QString::number(gap)));
         QCOMPARE(b.board.waitForLine("$A#STAGE POS", 0), 1);
         QCOMPARE(b.board.waitForLine("$A#FILTER", 50), -1);
         c.send("$A#FILTER\n");
