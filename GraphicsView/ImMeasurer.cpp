@@ -225,15 +225,13 @@ TSMeasurementItem ImMeasurer::measure(std::vector<cv::Point> points)
         case TOOL_ELLIPSE:
             item.area = float(m_Mask.empty() ? 0 : cv::countNonZero(m_Mask));
             item.length = length();
-            applyRegionStatistics(item);
-            applyHistogram(item);
+            applyRegionFigures(item);
             item.circularity = circularity(item.area);
             break;
         case TOOL_RECTANGLE:
             item.area = float(m_RoiRect.width) * float(m_RoiRect.height);
             item.length = length();
-            applyRegionStatistics(item);
-            applyHistogram(item);
+            applyRegionFigures(item);
             break;
         case TOOL_SEGMENT_LINE:
         case TOOL_FREE_HAND:
@@ -246,8 +244,7 @@ TSMeasurementItem ImMeasurer::measure(std::vector<cv::Point> points)
             item.minIntensity = item.maxIntensity = 0.0;
             break;
         case TOOL_WHOLE_IMAGE:
-            applyRegionStatistics(item);
-            applyHistogram(item);
+            applyRegionFigures(item);
             break;
         default: // none, text, delete: nothing to measure
             break;
@@ -258,10 +255,11 @@ TSMeasurementItem ImMeasurer::measure(std::vector<cv::Point> points)
     return item;
 }
 
-void ImMeasurer::applyRegionStatistics(TSMeasurementItem &item) const
+void ImMeasurer::applyRegionFigures(TSMeasurementItem &item) const
 {
     if (m_Roi.empty())
         return;
+    applyHistogram(item);
     cv::minMaxLoc(m_Roi, &item.minIntensity, &item.maxIntensity);
     cv::Scalar mean, stddev;
     cv::meanStdDev(m_Roi, mean, stddev);
@@ -368,7 +366,7 @@ float ImMeasurer::circularity(float area) const
     return float(area * 12.566368f / (perimeter * perimeter));
 }
 
-int ImMeasurer::intensity(cv::Point point)
+int ImMeasurer::intensity(cv::Point point) const
 {
     if (!kFrameRect.contains(point))
         return 0;
@@ -397,7 +395,7 @@ double ImMeasurer::GetFocusValue(bool)
     }
 }
 
-double ImMeasurer::GetAveIntensityValue()
+double ImMeasurer::GetAveIntensityValue() const
 {
     return cv::mean(frame())[0];
 }

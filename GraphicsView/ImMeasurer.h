@@ -40,13 +40,13 @@ public:
     TSMeasurementItem measure(std::vector<cv::Point> points);
 
     // Frame value at column x, row y; 0 outside the frame or for an unsupported bit depth.
-    int intensity(cv::Point point);
+    int intensity(cv::Point point) const;
 
     // Focus figure of an 8-bit frame (255 x the number of strong-edge pixels); 0 for other
     // depths. Leaves the measurer's frame blurred. The flag has no effect.
     double GetFocusValue(bool flag = false);
     // Mean of the whole frame.
-    double GetAveIntensityValue();
+    double GetAveIntensityValue() const;
 
     // The shape mask of the current region: 8-bit, 255 inside the shape, 0 outside.
     const cv::Mat &mask() const { return m_Mask; }
@@ -56,7 +56,8 @@ private:
     void setRegion(const cv::Rect &rect);
     // Points the region view at the matrix now holding the frame.
     void followFrame();
-    void applyRegionStatistics(TSMeasurementItem &item) const;
+    // Minimum, maximum, mean, standard deviation and histogram of the region rectangle.
+    void applyRegionFigures(TSMeasurementItem &item) const;
     void applyHistogram(TSMeasurementItem &item) const;
     void applyLineProfile(TSMeasurementItem &item) const;
     float length() const;

@@ -186,6 +186,14 @@ private slots:
     void focusValueAgreesWithNumpy();
 
 private:
+    struct Current
+    {
+        int bits;
+        const SyntheticFrame &frame;
+        ImMeasurer &measurer;
+    };
+    // The depth of the current data row, its frame and its measurer.
+    Current current();
     // One measurer per depth, fed once: the frames are large and the measurer keeps no
     // state between measurements beyond the current region.
     ImMeasurer &measurerFor(int bits);
@@ -222,11 +230,15 @@ ImMeasurer &TestImMeasurer::measurerFor(int bits)
     return m_Measurers[i];
 }
 
-void TestImMeasurer::frameIntake()
+TestImMeasurer::Current TestImMeasurer::current()
 {
     QFETCH(int, bits);
-    const SyntheticFrame &f = frameFor(bits);
-    ImMeasurer &m = measurerFor(bits);
+    return {bits, frameFor(bits), measurerFor(bits)};
+}
+
+void TestImMeasurer::frameIntake()
+{
+    const auto [bits, f, m] = current();
     int mismatches = 0;
     long double sum = 0;
     for (int y = 0; y < H; ++y)
@@ -250,9 +262,7 @@ void TestImMeasurer::frameIntake()
 
 void TestImMeasurer::rectangleAndWholeImage()
 {
-    QFETCH(int, bits);
-    const SyntheticFrame &f = frameFor(bits);
-    ImMeasurer &m = measurerFor(bits);
+    const auto [bits, f, m] = current();
     std::mt19937 rng(7 + bits);
     for (int trial = 0; trial < 12; ++trial) {
         std::uniform_int_distribution<int> px(0, W), py(0, H);
@@ -283,9 +293,7 @@ void TestImMeasurer::rectangleAndWholeImage()
 
 void TestImMeasurer::ellipse()
 {
-    QFETCH(int, bits);
-    const SyntheticFrame &f = frameFor(bits);
-    ImMeasurer &m = measurerFor(bits);
+    const auto [bits, f, m] = current();
     const struct { cv::Point a, b; } cases[] = {
         {{100, 100}, {200, 200}}, {{700, 900}, {300, 640}}, {{1000, 10}, {1280, 1024}}, {{5, 5}, {45, 25}}};
     for (const auto &c : cases) {
@@ -318,9 +326,7 @@ void TestImMeasurer::ellipse()
 
 void TestImMeasurer::polygon()
 {
-    QFETCH(int, bits);
-    const SyntheticFrame &f = frameFor(bits);
-    ImMeasurer &m = measurerFor(bits);
+    const auto [bits, f, m] = current();
     m.setCurrentMeasurementTool(TOOL_POLYGON);
 
     // An axis-aligned box drawn as a polygon covers both end pixels in each direction.
@@ -367,9 +373,7 @@ void TestImMeasurer::polygon()
 
 void TestImMeasurer::regionsStayInsideTheFrame()
 {
-    QFETCH(int, bits);
-    const SyntheticFrame &f = frameFor(bits);
-    ImMeasurer &m = measurerFor(bits);
+    const auto [bits, f, m] = current();
 
     // A drag without width is one pixel wide; a click without a drag is refused.
     TSMeasurementItem item = measureTwoPoint(m, TOOL_RECTANGLE, {100, 100}, {100, 300});
@@ -410,9 +414,7 @@ void TestImMeasurer::regionsStayInsideTheFrame()
 
 void TestImMeasurer::lineProfile()
 {
-    QFETCH(int, bits);
-    const SyntheticFrame &f = frameFor(bits);
-    ImMeasurer &m = measurerFor(bits);
+    const auto [bits, f, m] = current();
 
     // Horizontal: 11 samples, the pixels (10..20, 10).
     TSMeasurementItem item = measureTwoPoint(m, TOOL_LINE, {10, 10}, {20, 10});
