@@ -1,5 +1,7 @@
 #include "BoardProfile.h"
 
+#include <QRegularExpression>
+
 QStringList BoardProfile::names()
 {
     return {QStringLiteral("old"), QStringLiteral("2.3"), QStringLiteral("2.4"),
@@ -8,8 +10,9 @@ QStringList BoardProfile::names()
 
 bool BoardProfile::fromName(const QString &name, BoardProfile *profile)
 {
+    static const QRegularExpression version(QStringLiteral("^[0-9]+(\\.[0-9]+)*$"));
     const QString n = name.trimmed().toLower();
-    if (!names().contains(n))
+    if (n != QLatin1String("old") && !version.match(n).hasMatch())
         return false;
     profile->newDialect = n != QLatin1String("old");
     profile->version = profile->newDialect ? n : QString();
@@ -23,7 +26,12 @@ QString BoardProfile::name() const
 
 float BoardProfile::versionNumber() const
 {
-    return newDialect ? version.toFloat() : 0.0f;
+    if (!newDialect)
+        return 0.0f;
+    // The first dot separates the whole number; later dots are dropped.
+    const int dot = version.indexOf(QLatin1Char('.'));
+    const QString number = dot < 0 ? version : version.left(dot + 1) + version.mid(dot + 1).remove(QLatin1Char('.'));
+    return number.toFloat();
 }
 
 bool BoardProfile::hasStatusQuery() const

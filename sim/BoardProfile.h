@@ -26,13 +26,14 @@ struct BoardProfile
     int splitPieces = 3;        // the split-reply fault writes a reply in this many pieces
     int splitGapMs = 15;        // ... this far apart
 
-    // "old", "2.3", "2.4", "2.6", "2.8", "3.1".
+    // The profiles of the boards in the field: "old", "2.3", "2.4", "2.6", "2.8", "3.1".
     static QStringList names();
-    // The profile of a name above; false (profile unchanged) for an unknown name.
+    // The profile of a name above, or of any other version text of digits and dots ("2.5",
+    // "2.3.1"); false (profile unchanged) for anything else.
     static bool fromName(const QString &name, BoardProfile *profile);
     QString name() const;       // "old" or the version text
 
-    float versionNumber() const; // 0 for the old dialect
+    float versionNumber() const; // 0 for the old dialect; "2.3.1" gives 2.31
     bool hasStatusQuery() const;  // new dialect above 2.3
     bool takesMaxAndAcc() const;  // above 2.5 and at most 3.0
     bool ledPowerInTenths() const; // above 2.5

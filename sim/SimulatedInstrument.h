@@ -15,7 +15,8 @@
 //
 // Environment:
 //   VANTOR_SERIAL_DEVICE   a serial device to use instead; the board simulator is then not started
-//   VANTOR_SIM_FIRMWARE    board profile: old, 2.3, 2.4, 2.6, 2.8 or 3.1 (default 3.1)
+//   VANTOR_SIM_FIRMWARE    board profile: old, 2.3, 2.4, 2.6, 2.8 or 3.1, or another version
+//                          text such as 2.5 (default 3.1)
 //   VANTOR_SIM_FAULTS      comma-separated faults for the board, BoardFault::parse syntax,
 //                          e.g. "ng=3,split=always,pos800000@STAGE POS"
 class SimulatedInstrument

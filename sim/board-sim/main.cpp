@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
                        "fault SPEC, state."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("firmware"),
-                      QStringLiteral("Firmware profile: %1 (default 3.1).").arg(BoardProfile::names().join(", ")),
+                      QStringLiteral("Firmware profile: %1, or another version such as 2.5 (default 3.1).").arg(BoardProfile::names().join(", ")),
                       QStringLiteral("profile"), QStringLiteral("3.1")});
     parser.addOption({QStringLiteral("fault"),
                       QStringLiteral("A fault, repeatable: NAME[=COUNT|always][@MATCH], NAME one of %1.")

@@ -565,7 +565,14 @@ private slots:
         for (const QString &name : BoardFault::names())
             QVERIFY(BoardFault::parse(name, &f) && BoardFault::name(f.kind) == name);
         BoardProfile p;
-        QVERIFY(!BoardProfile::fromName("2.5", &p));
+        QVERIFY(!BoardProfile::fromName("new", &p));
+        QVERIFY(BoardProfile::fromName("2.3.1", &p));
+        QCOMPARE(p.versionNumber(), 2.31f);
+        QVERIFY(p.hasStatusQuery());
+        QVERIFY(BoardProfile::fromName("2.5", &p));
+        QVERIFY(!p.ledPowerInTenths() && !p.takesMaxAndAcc());
+        QVERIFY(BoardProfile::fromName("3.0", &p));
+        QVERIFY(p.takesMaxAndAcc());
         QVERIFY(BoardProfile::fromName("old", &p));
         QVERIFY(!p.newDialect);
         QCOMPARE(p.name(), QString("old"));
@@ -593,7 +600,7 @@ private slots:
 
         // An explicit device: the simulator stays off.
         qputenv("VANTOR_SERIAL_DEVICE", "/dev/ttyUSB7");
-        qputenv("VANTOR_SIM_FIRMWARE", "4.0");
+        qputenv("VANTOR_SIM_FIRMWARE", "newest");
         qputenv("VANTOR_SIM_FAULTS", "nonsense");
         QStringList warnings;
         SimulatedInstrument sim(SimulatedInstrument::Options::fromEnvironment(&warnings));
