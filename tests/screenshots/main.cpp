@@ -1,8 +1,16 @@
 // Shows each screen and dialog the way a user sees it and writes one PNG each, named after it.
 #include "DialogRunner.h"
+#include "DirectoryDialog.h"
+#include "Globals.h"
+#include "KeyboardDlg.h"
+#include "MessageDlg.h"
+#include "Paths.h"
+#include "TimeLapseProgressDlg.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QScreen>
 #include <QWidget>
 #include <QElapsedTimer>
@@ -16,10 +24,59 @@ struct Shot
     std::function<QWidget *()> make;      // builds the widget (not yet shown)
 };
 
-// Every screen and dialog, in menu order.
+// --- makers of the shared dialogs ---
+
+QWidget *messageBox(int type)
+{
+    auto *box = new MessageDlg;
+    box->setMsgType(TMessageType(type));
+    return box;
+}
+
+QWidget *keyboard(bool shift)
+{
+    auto *kb = new KeyboardDlg;
+    kb->setText(shift ? "Day3_HeLa" : "Day3 hela");
+    if (shift)
+        kb->findChild<QAbstractButton *>("BUTTON_KEY_SHIFT_L")->click();
+    return kb;
+}
+
+QWidget *progress()
+{
+    auto *dlg = new TimeLapseProgressDlg;
+    dlg->setMessage("Loading images ...");
+    dlg->setTotalCount(1500);
+    dlg->setCurrentCount(1234);
+    return dlg;
+}
+
+QWidget *directoryDialog()
+{
+    for (const char *folder : {"/media/VANTOR SSD/Multicolor", "/media/VANTOR SSD/Timelapse/Run_01",
+                               "/media/USB1/Experiment 2024-05", "/media/USB1/Cell count"})
+        QDir().mkpath(Paths::path(folder));
+    for (const char *file : {"/media/USB1/well_A1.tif", "/media/USB1/well_A2.tif", "/media/USB1/overview.png",
+                             "/media/USB1/notes.txt"}) {
+        QFile out(Paths::path(file));
+        if (out.open(QIODevice::WriteOnly))
+            out.write("x");
+    }
+    g_PreviouslySavedPath = Paths::path("/media/USB1");
+    return new DirectoryDialog;
+}
+
+// Every screen and dialog, in menu order, one line each.
 QList<Shot> shots()
 {
-    return {};
+    QList<Shot> list;
+    for (int type = 0; type < MSG_TYPE_COUNT; ++type)
+        list << Shot{QString("MessageDlg-%1").arg(type), [type] { return messageBox(type); }};
+    list << Shot{"KeyboardDlg", [] { return keyboard(false); }};
+    list << Shot{"KeyboardDlg-shift", [] { return keyboard(true); }};
+    list << Shot{"TimeLapseProgressDlg", [] { return progress(); }};
+    list << Shot{"DirectoryDialog", [] { return directoryDialog(); }};
+    return list;
 }
 
 void settle(int ms)
