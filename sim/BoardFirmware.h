@@ -14,9 +14,10 @@ class VirtualInstrument;
 //   OBJLENS                        objective 1 to 5, 0 while the turret turns
 //   Z POS                          stage position
 //   Z <d>                          position at the start of the move (the stage is moving)
-//   Z SPEED <n>                    the speed
+//   Z SPEED <n>                    the position
 //   Z STOP, Z BOTTOM, Z RESET      the position (after the stop, at the start, 0)
 //   LED <pos> <percent>            the percent (0 switches that light off)
+//   (a move is answered at its start, so the stage is already moving when the reply comes)
 //   anything else                  NG; framed lines ("$...") are ignored
 //
 // New dialect                      reply (each ends in CR LF)

@@ -245,7 +245,7 @@ void BoardSimulator::wake()
 
 void BoardSimulator::schedule(int64_t dueMs, const QByteArray &bytes)
 {
-    m_outbox.emplace(dueMs, Output {bytes});
+    m_outbox.emplace(dueMs, bytes);
 }
 
 void BoardSimulator::emitEvent(const QString &text, int64_t dueMs)
@@ -264,7 +264,7 @@ void BoardSimulator::flushDue(int64_t nowMs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     while (!m_outbox.empty() && m_outbox.begin()->first <= nowMs) {
-        const QByteArray bytes = m_outbox.begin()->second.bytes;
+        const QByteArray bytes = m_outbox.begin()->second;
         m_outbox.erase(m_outbox.begin());
         // Nobody reading the line: what does not fit into the terminal's buffer is lost, as on a
         // real line; the board never blocks.

@@ -95,11 +95,6 @@ public:
     QStringList acknowledgements() const; // the acknowledgement lines received, in order
 
 private:
-    struct Output
-    {
-        QByteArray bytes;
-    };
-
     void run();
     void handleLine(const QByteArray &raw, int64_t nowMs);
     void answer(const QString &text, int64_t nowMs);
@@ -122,7 +117,7 @@ private:
     mutable std::condition_variable m_logChanged;
     BoardFirmware m_firmware;
     QList<BoardFault> m_faults;
-    std::multimap<int64_t, Output> m_outbox; // due time -> bytes, in order of scheduling
+    std::multimap<int64_t, QByteArray> m_outbox; // due time -> one write, in order of scheduling
     QByteArray m_heldReply;                  // the merge fault's held reply
     QByteArray m_input;                      // bytes of an incomplete line
     QVector<ReceivedLine> m_received;
