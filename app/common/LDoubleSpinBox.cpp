@@ -10,11 +10,13 @@ LDoubleSpinBox::LDoubleSpinBox(QWidget *parent)
 {
 }
 
-int LDoubleSpinBox::arrowAt(QMouseEvent *event) const
+void LDoubleSpinBox::reportArrow(QMouseEvent *event, void (LDoubleSpinBox::*signal)(double, bool))
 {
     QStyleOptionSpinBox option;
     initStyleOption(&option);
-    return LSpinBox::arrowUnder(this, option, event->localPos().toPoint());
+    const int arrow = LSpinBox::arrowUnder(this, option, event->localPos().toPoint());
+    if (arrow >= 0)
+        emit (this->*signal)(value(), arrow == 1);
 }
 
 void LDoubleSpinBox::mousePressEvent(QMouseEvent *event)
@@ -22,9 +24,7 @@ void LDoubleSpinBox::mousePressEvent(QMouseEvent *event)
     if (m_bMouseLocked)
         return;
     QDoubleSpinBox::mousePressEvent(event);
-    const int arrow = arrowAt(event);
-    if (arrow >= 0)
-        emit mouseButtonPressed(value(), arrow == 1);
+    reportArrow(event, &LDoubleSpinBox::mouseButtonPressed);
 }
 
 void LDoubleSpinBox::mouseReleaseEvent(QMouseEvent *event)
@@ -32,7 +32,5 @@ void LDoubleSpinBox::mouseReleaseEvent(QMouseEvent *event)
     if (m_bMouseLocked)
         return;
     QDoubleSpinBox::mouseReleaseEvent(event);
-    const int arrow = arrowAt(event);
-    if (arrow >= 0)
-        emit mouseButtonReleased(value(), arrow == 1);
+    reportArrow(event, &LDoubleSpinBox::mouseButtonReleased);
 }

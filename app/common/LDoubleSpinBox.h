@@ -20,5 +20,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    int arrowAt(QMouseEvent *event) const;
+    // Emits signal when the event lies on an arrow.
+    void reportArrow(QMouseEvent *event, void (LDoubleSpinBox::*signal)(double, bool));
 };

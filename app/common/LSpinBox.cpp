@@ -19,11 +19,13 @@ int LSpinBox::arrowUnder(const QAbstractSpinBox *box, const QStyleOptionSpinBox 
     return -1;
 }
 
-int LSpinBox::arrowAt(QMouseEvent *event) const
+void LSpinBox::reportArrow(QMouseEvent *event, void (LSpinBox::*signal)(int, bool))
 {
     QStyleOptionSpinBox option;
     initStyleOption(&option);
-    return arrowUnder(this, option, event->localPos().toPoint());
+    const int arrow = LSpinBox::arrowUnder(this, option, event->localPos().toPoint());
+    if (arrow >= 0)
+        emit (this->*signal)(value(), arrow == 1);
 }
 
 void LSpinBox::mousePressEvent(QMouseEvent *event)
@@ -31,9 +33,7 @@ void LSpinBox::mousePressEvent(QMouseEvent *event)
     if (m_bMouseLocked)
         return;
     QSpinBox::mousePressEvent(event);
-    const int arrow = arrowAt(event);
-    if (arrow >= 0)
-        emit mouseButtonPressed(value(), arrow == 1);
+    reportArrow(event, &LSpinBox::mouseButtonPressed);
 }
 
 void LSpinBox::mouseReleaseEvent(QMouseEvent *event)
@@ -41,7 +41,5 @@ void LSpinBox::mouseReleaseEvent(QMouseEvent *event)
     if (m_bMouseLocked)
         return;
     QSpinBox::mouseReleaseEvent(event);
-    const int arrow = arrowAt(event);
-    if (arrow >= 0)
-        emit mouseButtonReleased(value(), arrow == 1);
+    reportArrow(event, &LSpinBox::mouseButtonReleased);
 }

@@ -26,5 +26,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    int arrowAt(QMouseEvent *event) const;
+    // Emits signal when the event lies on an arrow.
+    void reportArrow(QMouseEvent *event, void (LSpinBox::*signal)(int, bool));
 };

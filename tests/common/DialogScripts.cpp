@@ -19,6 +19,15 @@ void pushClick(const QString &button)
     pushAct([button](QDialog *dialog) { DialogRunner::click(dialog, button); });
 }
 
+void pushClickOrClose(const QString &button, const QString &closer)
+{
+    pushAct([button, closer](QDialog *dialog) {
+        DialogRunner::click(dialog, button);
+        if (dialog->isVisible())
+            DialogRunner::click(dialog, closer);
+    });
+}
+
 void pushAnswer(int result, std::shared_ptr<QStringList> messages)
 {
     DialogRunner::pushScript([result, messages](QDialog *dialog) {

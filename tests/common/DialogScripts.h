@@ -14,6 +14,9 @@ namespace DialogScripts {
 void pushAct(std::function<void(QDialog *)> act, int timeoutMs = 5000);
 // Shows the next dialog and clicks the named button.
 void pushClick(const QString &button);
+// Shows the next dialog and clicks button; if the dialog is still open then (it refused), clicks
+// closer.
+void pushClickOrClose(const QString &button, const QString &closer);
 // Answers the next dialog with result without showing it, keeping its message text.
 void pushAnswer(int result, std::shared_ptr<QStringList> messages = {});
 

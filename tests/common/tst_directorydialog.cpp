@@ -83,11 +83,7 @@ private slots:
     void opensAtMediaWhichCannotBeChosen()
     {
         auto messages = std::make_shared<QStringList>();
-        DialogScripts::pushAct([](QDialog *dialog) {
-            DialogRunner::click(dialog, "BUTTON_APPLY");
-            if (dialog->isVisible())
-                DialogRunner::click(dialog, "BUTTON_CANCEL");
-        });
+        DialogScripts::pushClickOrClose("BUTTON_APPLY", "BUTTON_CANCEL");
         DialogScripts::pushAnswer(1, messages);
         DirectoryDialog dlg;
         QCOMPARE(dlg.size(), QSize(600, 400));

@@ -180,11 +180,7 @@ private slots:
         QFETCH(bool, refused);
         auto messages = std::make_shared<QStringList>();
         // The keyboard: Enter, then (if refused) Exit. The message box in between: OK.
-        DialogScripts::pushAct([](QDialog *dialog) {
-            DialogRunner::click(dialog, "BUTTON_KEY_ENTER");
-            if (dialog->isVisible())
-                DialogRunner::click(dialog, "BUTTON_EXIT");
-        });
+        DialogScripts::pushClickOrClose("BUTTON_KEY_ENTER", "BUTTON_EXIT");
         DialogScripts::pushAnswer(1, messages);
         KeyboardDlg kb;
         kb.setCheckUnacceptableNaming(true);
