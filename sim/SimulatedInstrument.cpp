@@ -33,6 +33,9 @@ SimulatedInstrument::Options SimulatedInstrument::Options::fromEnvironment(QStri
 SimulatedInstrument::SimulatedInstrument(const Options &options) : m_options(options)
 {
     m_instrument.setDefaultSpeed(options.profile.defaultSpeed);
+    m_camera = std::make_unique<SimulatedCamera>(m_instrument);
+    if (!Paths::isInstrument())
+        CameraTransport::setInstance(m_camera.get());
     g_current = this;
 }
 

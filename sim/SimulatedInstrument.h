@@ -2,6 +2,7 @@
 #include "BoardFault.h"
 #include "BoardProfile.h"
 #include "BoardSimulator.h"
+#include "SimulatedCamera.h"
 #include "VirtualInstrument.h"
 
 #include <QList>
@@ -19,6 +20,7 @@
 //                          text such as 2.5 (default 3.1)
 //   VANTOR_SIM_FAULTS      comma-separated faults for the board, BoardFault::parse syntax,
 //                          e.g. "ng=3,split=always,pos800000@STAGE POS"
+//   VANTOR_SIM_CAMERA      camera fault: none, stall, short or zero (see SimulatedCamera.h)
 class SimulatedInstrument
 {
 public:
@@ -43,6 +45,8 @@ public:
 
     VirtualInstrument &instrument() { return m_instrument; }
     BoardSimulator *board() { return m_board.get(); } // null when not started
+    // The camera, installed as the process's camera transport while this instance lives.
+    SimulatedCamera &camera() { return *m_camera; }
     // The device of this instance: the simulator's pseudo-terminal, or the override.
     QString devicePath() const;
 
@@ -57,4 +61,5 @@ private:
     Options m_options;
     VirtualInstrument m_instrument;
     std::unique_ptr<BoardSimulator> m_board;
+    std::unique_ptr<SimulatedCamera> m_camera;
 };

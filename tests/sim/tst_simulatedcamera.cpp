@@ -1,4 +1,5 @@
 #include "SimulatedCamera.h"
+#include "SimulatedInstrument.h"
 #include "VirtualInstrument.h"
 
 #include <platform/MonotonicClock.h>
@@ -153,22 +154,25 @@ private slots:
     void framesComeAtTheExposureRate()
     {
         Rig rig;
+        int transferred = 0;
+        QCOMPARE(rig.read(Frame8, &transferred), 0); // the first frame builds the renderer's caches
         setExposure(rig.camera, 2, 525); // 200 ms
         QVERIFY(qAbs(rig.camera.framePeriodMs() - 200) < 2);
         const double first = waitReady(rig.camera, 2000);
         QVERIFY2(first > 180 && first < 300, qPrintable(QString::number(first)));
-        int transferred = 0;
+        const int64_t start = MonotonicClock::nowUs();
         QCOMPARE(rig.read(Frame8, &transferred), 0);
         QCOMPARE(transferred, Frame8);
         QCOMPARE(frameReady(rig.camera), 1); // the next one is still exposing
         // Three more frames, read as they come.
-        const int64_t start = MonotonicClock::nowUs();
         for (int i = 0; i < 3; ++i) {
             QVERIFY(waitReady(rig.camera, 1000) >= 0);
+            if (i == 2)
+                break;
             QCOMPARE(rig.read(Frame8, &transferred), 0);
         }
         const double interval = (MonotonicClock::nowUs() - start) / 3000.0;
-        QVERIFY2(interval > 170 && interval < 260, qPrintable(QString::number(interval)));
+        QVERIFY2(interval > 180 && interval < 240, qPrintable(QString::number(interval)));
         QCOMPARE(rig.camera.framesDelivered(), uint64_t(4));
     }
 
@@ -315,13 +319,17 @@ private slots:
         qunsetenv("VANTOR_SIM_CAMERA");
     }
 
-    void installsAsTheProcessTransport()
+    void theSimulatedInstrumentInstallsItsCamera()
     {
-        VirtualInstrument instrument;
         {
-            SimulatedCamera camera(instrument);
-            CameraTransport::setInstance(&camera);
-            QCOMPARE(CameraTransport::instance(), static_cast<CameraTransport *>(&camera));
+            SimulatedInstrument sim{SimulatedInstrument::Options()};
+            QCOMPARE(CameraTransport::instance(), static_cast<CameraTransport *>(&sim.camera()));
+            QCOMPARE(sim.camera().open(0x2B25, 0x1209, 0), 0);
+            sim.instrument().setLed(0, true, 50);
+            std::vector<unsigned char> frame(Frame8);
+            int transferred = 0;
+            QCOMPARE(CameraTransport::instance()->bulkRead(0x86, frame.data(), Frame8, &transferred, 1000), 0);
+            QCOMPARE(transferred, Frame8);
         }
         QVERIFY(CameraTransport::instance() == nullptr);
     }
