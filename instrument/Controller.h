@@ -1,0 +1,206 @@
+#pragma once
+#include "MotorPositioningThread.h"
+#include "SerialFramer.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <optional>
+
+// Which limit switch of the focus stage CheckMotorPosition asks.
+enum TMoveLimit : int {
+    MOVE_LIMIT_BOTTOM = 0,
+    MOVE_LIMIT_TOP = 1,
+};
+
+// The program's link to the instrument's controller board (LEDs, filter and objective turrets,
+// focus stage, focus knobs) over one serial line, in the firmware's old dialect (bare commands,
+// one in flight, replies read as they arrive) or its new one ("$A#..." messages, synchronous
+// request and reply). It polls the turret positions and the stage every 200 ms, answers the
+// board's events and waits for the end of stage moves. Everything runs on the GUI thread; a
+// synchronous exchange blocks it for at most its time-out.
+class Controller : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kExchangeTimeoutMs = 1000; // every synchronous exchange
+    static constexpr int kReplyTimeoutMs = 1000;    // old dialect: a reply that does not come frees the link
+    static constexpr int kPollingIntervalMs = 200;
+
+    explicit Controller(QObject *parent = nullptr);
+    ~Controller() override;
+
+    // Port and dialect.
+    bool PortOpen(const QString &portName, int baudRate, QSerialPort::Parity parity,
+                  QSerialPort::StopBits stopBits, QSerialPort::DataBits dataBits,
+                  QSerialPort::FlowControl flowControl);
+    bool PortClose();
+    bool isPortOpen() const { return portOpen; }
+    void StartPulling();
+    void StopPulling();
+    bool isPulling() const { return pollingTimer.isActive(); }
+    bool existFirmwareVer() const { return !firmwareText.isEmpty(); }
+    float getFirmwareVer() const { return firmwareVersion; }
+    QString getFirmwareText() const { return firmwareText; }
+    bool isStageSpeedByMaxAcc() const;
+
+    // Sending. command is in the old wording; it goes out in the dialect in use.
+    bool sendToSerialPort(QString command);
+    // One synchronous exchange: message is in new-dialect form ending in LF. Events met while
+    // waiting are handled and acknowledged; the wait goes on for the reply until timeoutMs after
+    // the write. Returns the reply (normally one message, without line end), or nothing.
+    QStringList sendToSerialPortFast(const QString &message, unsigned int timeoutMs);
+    static void ConvertProtocol(QString &command);
+    void setUsingSignalAndSlotMechanism(bool use);
+
+    // Replies and events.
+    bool readResult(const QString &reply);
+    bool readResultNew(const QString &message);
+    void CheckFirmwareVer();
+    void InitFirmware();
+    bool checkLensAndFilterPosition();
+
+    // Light, stage and knobs.
+    void setLEDPower(int power);
+    void setLightOnOff(bool on);
+    void setZCommand(const QString &command);
+    void setZCommandForSpeed(int speed);
+    void setCoarseKnobSpeed(int speed);
+    void setFineKnobSpeed(int speed);
+
+    // Focus-stage positioning.
+    void setMotorMovingStep(int step) { motorMovingStep = step; }
+    void SetFocusMoveByStep(bool byStep) { focusMoveByStep = byStep; }
+    void setStartZStacking(bool on) { zStacking = on; }
+    void setMotorPositioningCheck(bool on) { positioningCheck = on; }
+    bool motorPositioningCheck() const { return positioningCheck; }
+    void setFocusMemoryIsStarted(bool on) { focusMemoryStarted = on; }
+    void setFocusMemoryIsMoving(bool on) { focusMemoryMoving = on; }
+    void setCurrentFocusMemoryPosition(int position) { focusMemoryPosition = position; }
+    void setMotorMaxSpeed(int distance);
+    // The stage position in motor steps; no value when the board gave no usable reading.
+    std::optional<int> getCurrentMotorPosition();
+    bool CheckMotorPosition(TMoveLimit limit);
+    bool isMotorMovingFinished(int timeoutMs);
+    void setMotorPosition(int position);
+    int getTargetPosition() const { return targetPosition; }
+
+    // State for the control panel and the tests.
+    int getFilterPosition() const { return filterPosition; }
+    int getReportedFilter() const { return reportedFilter; }
+    int getLensPosition() const { return lensPosition; }
+    int getReportedLens() const { return reportedLens; }
+    bool isFilterInPosition() const { return filterInPosition; }
+    bool isLensInPosition() const { return lensInPosition; }
+    bool isReadyToSend() const { return readyToSend != 0; }
+    int getLedPower() const { return ledPower; }
+    bool isLightOn() const { return lightOn; }
+
+    // The move-completion wait (its clock can be replaced in tests).
+    MotorPositioningThread &motorPositioning() { return positioning; }
+
+    // Written by the control panel's hot-pixel light routine: the LED power goes out unscaled.
+    bool unscaledLedPower = false;
+
+signals:
+    void changeFilterPosition(int position);
+    void changeLensPosition(int position);
+    void changeMotorSpeed();
+    void signalFocusingEnable();
+    void signalCurrentMotorPosition(int motorPosition);
+    void signalMovedStartPosition();
+    void signalMovedMotorPosition();
+    void signalSetCurrentFocusMemoryPosition();
+    void signalFocusMemoryIsBottom();
+    void signalMotorPositioningCompleted();
+    void changeStagePos(int nPos);
+
+public slots:
+    void readFromSerialPort();
+
+private slots:
+    void pullingCommand();
+    void lensPositioning();
+    void replyTimedOut();
+
+private:
+    bool isNewFirmwareAbove(double version) const;
+    bool writeLine(const QByteArray &bytes);
+    void logLine(const char *prefix, const QString &text) const;
+    void drainPort();
+    void scheduleReceivedMessages();
+    bool isEvent(const QString &message) const;
+    bool sendNextQueued();
+    bool resendAfterRefusal();
+    void acknowledgeEvent(const QString &message);
+    void handleEvent(const QString &message, bool acknowledge);
+    bool eventNeedsAcknowledge(const QString &message) const;
+    bool isReply(const QString &message) const;
+    void deliverReceived();
+    void sendIfIdle();
+    bool handleStageReply(const QStringList &fields);
+    void handleStatusReply(const QStringList &fields);
+    void handleFilterValue(int value);
+    void handleReportedFilterSlot(int slot);
+    void updateLensPosition(int lens);
+    void handleStatusLens(int lens);
+    void handleLensEvent(int lens);
+    void startLensTimer();
+    bool lensCorrectionEnabled() const;
+    void finishPositioning();
+    std::optional<int> readStagePosition();
+    std::optional<int> askNumber(const QString &message, int fields, int field, const QString &prefix);
+    static int filterFromSlot(int slot);
+    static int ledNumber(int filter);
+    static QString configFile();
+    static QString readSetting(const char *section, const QString &key, const char *def);
+
+    bool lensInPosition = false;
+    bool filterInPosition = false;
+    bool startupCheck = false;
+    QSerialPort serialPort;
+    int readyToSend = 1;
+    bool portOpen = false;
+    SerialFramer receiveBuffer;
+    int commandKind = 0;
+    int resendCount = 0;
+    QString lastCommand;
+    QStringList commandQueue;
+    QStringList ledQueue;
+    bool zStacking = false;
+    QTimer pollingTimer;
+    int pollingPhase = 1;
+    int filterPosition = -10;
+    int reportedFilter = -10;
+    int lensPosition = -10;
+    int reportedLens = -10;
+    int ledPower = 50;
+    bool lightOn = false;
+    int motorMovingStep = 0;
+    bool focusMemoryStarted = false;
+    bool focusMemoryMoving = false;
+    int focusMemoryPosition = 0;
+    QString firmwareText;
+    bool positioningCheck = false;
+    bool focusMoveByStep = true;
+    bool lensChangeArmed = true;
+    bool lensTimerRunning = false;
+    int previousLens = 0;
+    QTimer lensTimer;
+    bool lensPositioningActive = false;
+    int lastMoveDistance = 0;
+    int targetPosition = MotorPositioningThread::kNoTarget;
+    float firmwareVersion = 0.0f;
+
+    QTimer replyTimer;            // old dialect: the reply in flight
+    bool exchangeActive = false;  // inside sendToSerialPortFast
+    bool inDelivery = false;      // readFromSerialPort is handing messages on
+    bool evaluatingRefusal = false; // a command refused three times is being evaluated
+    QStringList deferredEvents;   // events acknowledged during an exchange, handled after it
+    bool readerConnected = false; // readyRead() goes to readFromSerialPort()
+    bool deliveryScheduled = false;
+    MotorPositioningThread positioning;
+};

@@ -1,0 +1,77 @@
+#include "ControllerTestSupport.h"
+
+#include "Controller.h"
+#include "MonotonicClock.h"
+#include "Paths.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTimer>
+
+bool openController(Controller &controller, const QString &device)
+{
+    return controller.PortOpen(device, 115200, QSerialPort::NoParity, QSerialPort::OneStop, QSerialPort::Data8,
+                               QSerialPort::NoFlowControl);
+}
+
+void pumpEvents(int ms)
+{
+    pumpUntil([] { return false; }, ms);
+}
+
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    const int64_t end = MonotonicClock::nowMs() + timeoutMs;
+    while (!done()) {
+        if (MonotonicClock::nowMs() >= end)
+            return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        MonotonicClock::sleepMs(1);
+    }
+    return true;
+}
+
+struct StallMeter::Private
+{
+    QTimer timer;
+    int64_t last = MonotonicClock::nowMs();
+    int64_t longest = 0;
+};
+
+StallMeter::StallMeter()
+    : d(new Private)
+{
+    d->timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&d->timer, &QTimer::timeout, [p = d] {
+        const int64_t now = MonotonicClock::nowMs();
+        p->longest = std::max(p->longest, now - p->last);
+        p->last = now;
+    });
+    d->timer.start(10);
+}
+
+StallMeter::~StallMeter()
+{
+    delete d;
+}
+
+int StallMeter::longestGapMs() const
+{
+    return static_cast<int>(d->longest);
+}
+
+QString readConfigWithPython(const QString &section, const QString &key)
+{
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import configparser,sys\n"
+                                 "c=configparser.ConfigParser(interpolation=None)\n"
+                                 "c.optionxform=str\n"
+                                 "c.read(sys.argv[1])\n"
+                                 "print(c.get(sys.argv[2],sys.argv[3],fallback=''))\n"),
+                  Paths::configFile(), section, key});
+    if (!python.waitForFinished(10000))
+        return QString();
+    return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+}
