@@ -1,6 +1,7 @@
 #include "PrivateProfile.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -14,9 +15,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// The files are read and written by QSettings in its INI format: its writes go through a
-// temporary file in the same folder that is flushed and renamed over the old one, and it re-reads
-// the file whenever it changed on disk, so each call sees the file as it stands.
+// The files are read and written by QSettings in its INI format. A read parses the file as it
+// stands; a write sets the key on a copy and puts the result in place with QSaveFile.
 
 namespace {
 
@@ -74,10 +74,21 @@ bool readAll(const QString &file, QByteArray &bytes)
 // Replaces file with bytes atomically (temporary file in the same folder, flushed, renamed).
 bool replaceFile(const QString &file, const QByteArray &bytes)
 {
+    const QFileInfo before(file);
+    const QDateTime oldTime = before.exists() ? before.lastModified() : QDateTime();
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
         qWarning() << "Cannot write" << file << out.errorString();
         return false;
+    }
+    // QSettings re-reads a file only when its size or time changed: a rewrite of the same size
+    // within the same millisecond must still show as a change.
+    const QFileInfo after(file);
+    if (oldTime.isValid() && after.size() == before.size() && after.lastModified() == oldTime) {
+        QFile touched(file);
+        if (!touched.open(QIODevice::ReadWrite)
+            || !touched.setFileTime(oldTime.addMSecs(1), QFileDevice::FileModificationTime))
+            qWarning() << "Cannot mark" << file << "as changed";
     }
     syncFolder(file);
     return true;
@@ -106,10 +117,11 @@ bool normalize(const QString &file)
     return replaceFile(file, clean);
 }
 
-// Writes one key and the clean-up as one replacement of the file: the key is set on a copy beside
-// it, so the file on disk goes straight from its old text to the new, clean one.
-bool writeKeyNormalized(const std::string &section, const std::string &key, const std::string &value,
-                        const QString &file)
+// Writes one key (and the clean-up when asked) as one replacement of the file: the key is set on a
+// copy beside it, so the file on disk goes straight from its old text to the new one. QSettings
+// never writes the file itself, so its cache of the file cannot outlive a change made here.
+bool replaceKey(const std::string &section, const std::string &key, const std::string &value,
+                const QString &file, bool clean)
 {
     const QFileInfo info(file);
     if (!QDir().mkpath(info.absolutePath())) {
@@ -127,7 +139,7 @@ bool writeKeyNormalized(const std::string &section, const std::string &key, cons
     copy.close();
     if (!writeKey(section, key, value, copy.fileName()) || !readAll(copy.fileName(), bytes))
         return false;
-    return replaceFile(file, normalized(bytes));
+    return replaceFile(file, clean ? normalized(bytes) : bytes);
 }
 
 } // namespace
@@ -154,14 +166,13 @@ int ReadPrivateProfileString(std::string section, std::string key, std::string d
 void WriteSetting(std::string section, std::string key, std::string value, std::string file)
 {
     QMutexLocker lock(&profileLock());
-    if (writeKey(section, key, value, text(file)))
-        syncFolder(text(file));
+    replaceKey(section, key, value, text(file), false);
 }
 
 void WritePrivateProfileString(std::string section, std::string key, std::string value, std::string file)
 {
     QMutexLocker lock(&profileLock());
-    writeKeyNormalized(section, key, value, text(file));
+    replaceKey(section, key, value, text(file), true);
 }
 
 bool NormalizePrivateProfile(std::string file)

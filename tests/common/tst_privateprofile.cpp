@@ -129,6 +129,22 @@ private slots:
         QCOMPARE(python["Focus"].toObject()["Speed"].toString(), QString("3"));
     }
 
+    // Writes in a tight loop (same size, often within the same millisecond) are seen by the next
+    // read and kept by the next write.
+    void everyCallSeesTheLatestWrite()
+    {
+        TestRoot root;
+        const std::string file = Paths::configFile().toStdString();
+        for (int i = 0; i < 300; ++i) {
+            const std::string value = std::to_string(i % 10);
+            if (i % 3)
+                WritePrivateProfileString("A", "K", value, file);
+            else
+                WriteSetting("A", "K", value, file);
+            QCOMPARE(read(QString::fromStdString(file), "A", "K"), value);
+        }
+    }
+
     void threadsWritingAtOnceLoseNothing()
     {
         TestRoot root;

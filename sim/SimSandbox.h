@@ -1,0 +1,23 @@
+#pragma once
+#include <QList>
+#include <QString>
+
+// The folder of the simulated instrument (the root prefix of every fixed path), seeded on the
+// first start: the configuration file with its defaults, the SSD volume and the video encoder.
+// Seeding is idempotent and never overwrites an existing file.
+class SimSandbox
+{
+public:
+    struct Setting
+    {
+        QString section;
+        QString key;
+        QString value;
+    };
+
+    // The defaults of a new configuration file "/root/Microscope/NIMBO/NIMBO.ini".
+    static QList<Setting> defaultSettings();
+
+    // Creates what is missing under Paths::root(); false when something could not be made.
+    static bool seed();
+};

@@ -1,0 +1,50 @@
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "SimSandbox.h"
+#include "TestRoot.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+class TestSimSandbox : public QObject
+{
+    Q_OBJECT
+private slots:
+    void seedsWhatIsMissing()
+    {
+        TestRoot root;
+        QVERIFY(SimSandbox::seed());
+        QVERIFY(QFileInfo(Paths::ssd()).isDir());
+        QVERIFY(QFileInfo(Paths::configDir()).isDir());
+        for (const SimSandbox::Setting &setting : SimSandbox::defaultSettings()) {
+            std::string value;
+            QCOMPARE(ReadPrivateProfileString(setting.section.toStdString(), setting.key.toStdString(), "?", value,
+                                              Paths::configFile().toStdString()),
+                     1);
+            QCOMPARE(QString::fromStdString(value), setting.value);
+        }
+        const QFileInfo encoder(Paths::path("/root/Microscope/FFmpeg/ffmpeg"));
+        if (QFileInfo::exists("/usr/bin/ffmpeg"))
+            QCOMPARE(encoder.symLinkTarget(), QString("/usr/bin/ffmpeg"));
+        // Nothing is left beside the configuration file.
+        QCOMPARE(QDir(Paths::configDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"NIMBO.ini"});
+    }
+
+    void neverOverwritesAndRepeatsQuietly()
+    {
+        TestRoot root;
+        const QByteArray mine = "[LicenseAgreement]\nAccepted=1\n";
+        const QString config = root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", mine);
+        QVERIFY(SimSandbox::seed());
+        QVERIFY(SimSandbox::seed());
+        QFile file(config);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), mine);
+        QVERIFY(QFileInfo(Paths::ssd()).isDir());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimSandbox)
+#include "tst_simsandbox.moc"
