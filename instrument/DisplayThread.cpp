@@ -6,7 +6,11 @@
 #include "Utilities.h"
 
 #include <QDebug>
+#include <opencv2/core/hal/intrin.hpp>
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 SDL_Color g_SDLPseudoColorTable[8][256];
@@ -31,7 +35,6 @@ namespace {
 // No frame, hardware palette, double buffering.
 constexpr Uint32 kSurfaceFlags = SDL_NOFRAME | SDL_HWPALETTE | SDL_DOUBLEBUF;
 constexpr int kPollMs = 100;
-constexpr int kHiddenColumns = kFrameWidth - DisplayThread::kSurfaceWidth; // frame columns 0..7
 }
 
 DisplayThread::DisplayThread(FrameRecorder *recorder, std::function<void()> onVideoModeError)
@@ -73,19 +76,78 @@ void *DisplayThread::display_sdl_thread_loop(void *arg)
     return nullptr;
 }
 
+namespace {
+// One surface row from one frame row, turned: dst[x] = pixel (1279 - x) of the row, for the 1272
+// shown pixels; 16-bit pixels give their first (upper) byte. Sixteen pixels per step.
+constexpr int kStep = 16;
+#if defined(__SSE2__) || CV_SIMD128
+constexpr int kVectorPixels = DisplayThread::kSurfaceWidth / kStep * kStep; // 1264; the rest one by one
+#else
+constexpr int kVectorPixels = 0;
+#endif
+
+#if defined(__SSE2__)
+inline __m128i reverseWords(__m128i v)
+{
+    v = _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3));
+    v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
+    return _mm_shufflehi_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
+}
+
+inline void turnRow8(const unsigned char *row, unsigned char *dst)
+{
+    for (int x = 0; x < kVectorPixels; x += kStep) {
+        __m128i v = reverseWords(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + kFrameWidth - kStep - x)));
+        v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), v);
+    }
+}
+
+inline void turnRow16(const unsigned char *row, unsigned char *dst)
+{
+    // On a little-endian host the pixel's first byte is the low half of its word.
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    for (int x = 0; x < kVectorPixels; x += kStep) {
+        const unsigned char *src = row + size_t(kFrameWidth - kStep - x) * 2;
+        const __m128i a = _mm_and_si128(reverseWords(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src))), low);
+        const __m128i b = _mm_and_si128(reverseWords(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 16))), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), _mm_packus_epi16(b, a));
+    }
+}
+#elif CV_SIMD128
+inline void turnRow8(const unsigned char *row, unsigned char *dst)
+{
+    for (int x = 0; x < kVectorPixels; x += kStep)
+        cv::v_store(dst + x, cv::v_reverse(cv::v_load(row + kFrameWidth - kStep - x)));
+}
+
+inline void turnRow16(const unsigned char *row, unsigned char *dst)
+{
+    const cv::v_uint16x8 low = cv::v_setall_u16(0x00FF);
+    for (int x = 0; x < kVectorPixels; x += kStep) {
+        const auto *src = reinterpret_cast<const ushort *>(row) + (kFrameWidth - kStep - x);
+        const cv::v_uint8x16 forward = cv::v_pack(cv::v_load(src) & low, cv::v_load(src + 8) & low);
+        cv::v_store(dst + x, cv::v_reverse(forward));
+    }
+}
+#else
+inline void turnRow8(const unsigned char *, unsigned char *) {}
+inline void turnRow16(const unsigned char *, unsigned char *) {}
+#endif
+}
+
 void DisplayThread::turnIntoSurface(const unsigned char *frame, int bytesPerPixel, unsigned char *surface, int pitch)
 {
+    const size_t rowBytes = size_t(kFrameWidth) * bytesPerPixel;
     for (int y = 0; y < kSurfaceHeight; ++y) {
+        const unsigned char *row = frame + size_t(kFrameHeight - 1 - y) * rowBytes;
         unsigned char *dst = surface + size_t(y) * pitch;
-        if (bytesPerPixel == 1) {
-            const unsigned char *row = frame + size_t(kFrameHeight - 1 - y) * kFrameWidth;
-            std::reverse_copy(row + kHiddenColumns, row + kFrameWidth, dst);
-        } else {
-            // Upper byte of pixel 1279 - x: walk the row's words backwards.
-            const unsigned char *last = frame + (size_t(kFrameHeight - 1 - y) * kFrameWidth + kFrameWidth - 1) * 2;
-            for (int x = 0; x < kSurfaceWidth; ++x)
-                dst[x] = last[-2 * x];
-        }
+        if (bytesPerPixel == 1)
+            turnRow8(row, dst);
+        else
+            turnRow16(row, dst);
+        for (int x = kVectorPixels; x < kSurfaceWidth; ++x)
+            dst[x] = row[size_t(kFrameWidth - 1 - x) * bytesPerPixel];
     }
 }
 

@@ -69,11 +69,15 @@ bool FrameRecorder::submit(const unsigned char *frame, int cameraMode)
     if (!m_recording)
         return false;
     if (m_shared->pending >= kMaxPending) {
-        const int dropped = ++m_shared->dropped;
-        qWarning() << "Recording: the disk is behind," << kMaxPending << "writes pending; frame dropped (" << dropped
-                   << "dropped so far)";
+        // Said once for each run of dropped frames.
+        if (!m_dropping)
+            qWarning() << "Recording: the disk is behind," << kMaxPending << "writes pending; dropping frames ("
+                       << m_shared->dropped + 1 << "so far)";
+        m_dropping = true;
+        ++m_shared->dropped;
         return false;
     }
+    m_dropping = false;
 
     auto record = std::make_shared<Frame>();
     qint64 elapsedMs = 0;

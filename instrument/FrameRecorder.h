@@ -54,6 +54,7 @@ private:
 
     std::shared_ptr<Shared> m_shared;
     std::atomic<bool> m_recording{false};
+    bool m_dropping = false; // display thread only
     // Written by the GUI thread at start, read by the display thread: guarded by m_lock.
     mutable QMutex m_lock;
     QString m_recordPath;

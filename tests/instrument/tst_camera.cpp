@@ -208,9 +208,11 @@ private slots:
         std::vector<unsigned char> surface(size_t(pitch) * DisplayThread::kSurfaceHeight);
         for (int bytes : {1, 2}) {
             DisplayThread::turnIntoSurface(bytes == 1 ? frame8.data() : frame16.data(), bytes, surface.data(), pitch);
-            for (int y : {0, 1, 500, 999})
-                for (int x : {0, 1, 640, 1271})
-                    QCOMPARE(int(surface[size_t(y) * pitch + x]), int(frame8[size_t(1023 - y) * kFrameWidth + 1279 - x]));
+            int wrong = 0;
+            for (int y = 0; y < DisplayThread::kSurfaceHeight; ++y)
+                for (int x = 0; x < DisplayThread::kSurfaceWidth; ++x)
+                    wrong += surface[size_t(y) * pitch + x] != frame8[size_t(1023 - y) * kFrameWidth + 1279 - x];
+            QCOMPARE(wrong, 0);
         }
     }
 

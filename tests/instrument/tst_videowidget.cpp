@@ -1,0 +1,373 @@
+#include "CameraAccess.h"
+#include "CameraTables.h"
+#include "CameraTestBench.h"
+#include "CaptureThread.h"
+#include "FrameRecorder.h"
+#include "Globals.h"
+#include "ImReaderWriter.h"
+#include "MessageDlg.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "VideoWidget.h"
+
+#include <QProcess>
+#include <QSemaphore>
+#include <QThreadPool>
+#include <QtConcurrent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Live video on the simulated camera: start and stop, frame drops, stills, stalls, recording.
+class TestVideoWidget : public QObject
+{
+    Q_OBJECT
+
+    struct Still
+    {
+        int count = 0;
+        int bits = 0;
+        cv::Mat frame;
+    };
+    static void collect(VideoWidget *widget, Still *still, bool grab = false)
+    {
+        auto take = [still](uchar *frame, int bits) {
+            ++still->count;
+            still->bits = bits;
+            still->frame = cv::Mat(kFrameHeight, kFrameWidth, bits == 16 ? CV_16UC1 : CV_8UC1, frame).clone();
+        };
+        if (grab)
+            QObject::connect(widget, &VideoWidget::grabbed, take);
+        else
+            QObject::connect(widget, &VideoWidget::captured, take);
+    }
+    static void setExposureRow(VideoWidget *widget, int row)
+    {
+        const int(*table)[3] = exposureTable(g_camera_mode);
+        widget->slotSetCurrentExposure(table[row][0], table[row][1], table[row][2]);
+    }
+
+private slots:
+    void startDeliversFramesAndStopEndsThem()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        QSignalSpy started(widget.get(), &VideoWidget::signalVideoWidgetIsStarted);
+        QSignalSpy stopped(widget.get(), &VideoWidget::signalVideoWidgetIsStopped);
+        widget->start();
+        QVERIFY(widget->isRunning());
+        QCOMPARE(started.count(), 1);
+        const uint64_t delivered = bench.camera.framesDelivered();
+        QTRY_VERIFY(bench.camera.framesDelivered() > delivered + 3);
+        widget->stop();
+        QVERIFY(!widget->isRunning());
+        QCOMPARE(stopped.count(), 1);
+        QVERIFY(bench.messages().isEmpty());
+    }
+
+    void fourFramesAreDroppedAfterAnExposureChange()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        widget->start();
+        for (int change = 0; change < 2; ++change) { // also when the exposure stays the same
+            const auto before = widget->captureThread()->counters();
+            setExposureRow(widget.get(), 0);
+            QTRY_VERIFY(widget->captureThread()->counters().framesRead >= before.framesRead + 8);
+            QTRY_VERIFY(!g_skip_a_frame_80ms_exposure);
+            QCOMPARE(widget->captureThread()->counters().framesDropped - before.framesDropped, uint64_t(4));
+        }
+        widget->stop();
+    }
+
+    void stillFramesAreTurnedUpright_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("8-bit") << 8;
+        QTest::newRow("16-bit") << 16;
+    }
+    void stillFramesAreTurnedUpright()
+    {
+        QFETCH(int, mode);
+        CameraTestBench bench;
+        bench.setConfig("Camera", "Mode", QByteArray::number(mode));
+        bench.camera.setMarkerPixel(true);
+        auto widget = bench.makeWidget();
+        Still still;
+        collect(widget.get(), &still);
+        widget->start();
+        setExposureRow(widget.get(), 0);
+        QVERIFY(widget->capture()); // served before the frame drop
+        QCOMPARE(still.count, 1);
+        QCOMPARE(still.bits, mode);
+        // The sensor's first pixel is the upright image's last.
+        if (mode == 8) {
+            QCOMPARE(int(still.frame.at<uchar>(1023, 1279)), SimulatedCamera::MarkerValue8);
+            QVERIFY(still.frame.at<uchar>(0, 0) != SimulatedCamera::MarkerValue8);
+        } else {
+            // The words as the camera delivered them: the 12-bit value shifted left by four, big-endian.
+            const uchar *last = still.frame.ptr<uchar>(1023) + 1279 * 2;
+            QCOMPARE(int(last[0]), (SimulatedCamera::MarkerValue12 << 4) >> 8);
+            QCOMPARE(int(last[1]), (SimulatedCamera::MarkerValue12 << 4) & 0xFF);
+        }
+        // A grab takes a fresh frame the same way.
+        Still grab;
+        collect(widget.get(), &grab, true);
+        QVERIFY(widget->slotGrabOne());
+        QCOMPARE(grab.count, 1);
+        QCOMPARE(grab.bits, mode);
+        widget->stop();
+    }
+
+    void captureWhileStoppedFailsAtOnce()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        Still still;
+        collect(widget.get(), &still);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!widget->capture());
+        QVERIFY(!widget->slotGrabOne());
+        QVERIFY(timer.elapsed() < 500);
+        QCOMPARE(still.count, 0);
+        QVERIFY(bench.messages().isEmpty());
+    }
+
+    void aStallEndsInMessage33()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        Still still;
+        collect(widget.get(), &still);
+        widget->start();
+        setExposureRow(widget.get(), 0);
+        QTRY_VERIFY(!g_skip_a_frame_80ms_exposure);
+        bench.camera.setFault(SimCameraFault::Stall);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.showedMessage(33), 10000);
+        QVERIFY(g_out_of_grabbing_time);
+        QVERIFY(widget->isRunning()); // until the owner stops it
+        // A still asked for now shows the message again at once instead of waiting.
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!widget->capture());
+        QVERIFY(timer.elapsed() < 500);
+        QCOMPARE(bench.messages().count(MessageDlg::presetText(MSG_CAMERA_SYNC_DISRUPTED)), 2);
+        QCOMPARE(still.count, 0);
+        widget->stop();
+        // The camera recovers: live video starts again.
+        bench.camera.setFault(SimCameraFault::None);
+        widget->start();
+        QVERIFY(!g_out_of_grabbing_time);
+        QVERIFY(widget->capture());
+        widget->stop();
+    }
+
+    void aStillNeverWaitsForeverWithoutAnExposureSet_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("stall") << int(SimCameraFault::Stall);
+        QTest::newRow("short read") << int(SimCameraFault::ShortRead);
+        QTest::newRow("zero first byte") << int(SimCameraFault::ZeroFirstByte);
+    }
+    void aStillNeverWaitsForeverWithoutAnExposureSet()
+    {
+        QFETCH(int, fault);
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        widget->start();
+        QVERIFY(widget->isRunning());
+        bench.camera.setFault(SimCameraFault(fault));
+        // Frames already under way arrive intact; wait until the fault shows.
+        const auto before = widget->captureThread()->counters();
+        const uint64_t delivered = bench.camera.framesDelivered();
+        if (SimCameraFault(fault) == SimCameraFault::ZeroFirstByte)
+            QTRY_VERIFY(bench.camera.framesDelivered() > delivered + 2);
+        else
+            QTRY_VERIFY(widget->captureThread()->counters().failedPasses > before.failedPasses);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!widget->capture());
+        QVERIFY(timer.elapsed() < frameStallLimitMs() + 3000);
+        QVERIFY(bench.showedMessage(33));
+        widget->stop();
+    }
+
+    void startWithAStalledCameraEndsInMessage33()
+    {
+        CameraTestBench bench(SimCameraFault::Stall);
+        auto widget = bench.makeWidget();
+        QSignalSpy started(widget.get(), &VideoWidget::signalVideoWidgetIsStarted);
+        widget->start();
+        QCOMPARE(started.count(), 1);
+        QTRY_VERIFY(bench.showedMessage(33));
+        widget->stop();
+    }
+
+    void modeChangeWhileLiveStopsAnnouncesAndStarts()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        widget->start();
+        QStringList order;
+        connect(widget.get(), &VideoWidget::signalVideoWidgetIsStopped, [&] { order << "stopped"; });
+        connect(widget.get(), &VideoWidget::signalCameraModeChanged, [&](int mode) { order << QString::number(mode); });
+        connect(widget.get(), &VideoWidget::signalVideoWidgetIsStarted, [&] { order << "started"; });
+        bench.setConfig("Camera", "Mode", "16");
+        widget->readSetting();
+        QCOMPARE(order, (QStringList{"stopped", "16", "started"}));
+        QCOMPARE(g_capture_buffer_size.load(), kFrameBytes16);
+        Still still;
+        collect(widget.get(), &still);
+        QVERIFY(widget->capture());
+        QCOMPARE(still.bits, 16);
+        widget->stop();
+    }
+
+    void modeChangeWhileStoppedIsAnnouncedByTheNextStart()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        QStringList order;
+        connect(widget.get(), &VideoWidget::signalCameraModeChanged, [&](int mode) { order << QString::number(mode); });
+        connect(widget.get(), &VideoWidget::signalVideoWidgetIsStarted, [&] { order << "started"; });
+        bench.setConfig("Camera", "Mode", "16");
+        widget->readSetting();
+        QVERIFY(order.isEmpty());
+        bench.setConfig("Camera", "Mode", "x"); // the start writes the mode in use back
+        g_camera_mode = 16;
+        widget->start();
+        QCOMPARE(order, (QStringList{"started", "16"}));
+        std::string mode;
+        ReadPrivateProfileString("Camera", "Mode", "", mode, Paths::configFile().toStdString());
+        QCOMPARE(mode, std::string("16"));
+        widget->stop();
+    }
+
+    void manyStartStopCyclesNeverHang()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        QSignalSpy started(widget.get(), &VideoWidget::signalVideoWidgetIsStarted);
+        QSignalSpy stopped(widget.get(), &VideoWidget::signalVideoWidgetIsStopped);
+        for (int cycle = 0; cycle < 200; ++cycle) {
+            widget->start();
+            QVERIFY(widget->isRunning());
+            widget->stop();
+            QVERIFY(!widget->isRunning());
+        }
+        QCOMPARE(started.count(), 200);
+        QCOMPARE(stopped.count(), 200);
+        QVERIFY(bench.messages().isEmpty());
+    }
+
+    void recordedFilesCarryNumbersMetadataAndTime_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("8-bit") << 8;
+        QTest::newRow("16-bit") << 16;
+    }
+    void recordedFilesCarryNumbersMetadataAndTime()
+    {
+        QFETCH(int, mode);
+        CameraTestBench bench;
+        bench.setConfig("Camera", "Mode", QByteArray::number(mode));
+        {
+            QMutexLocker lock(&capturedImageMetaDataLock());
+            g_CapturedImageMetaData.instrument = "Instrument: VANTOR S";
+            g_CapturedImageMetaData.channel = 2;
+            g_CapturedImageMetaData.filterCube[2] = "Filter cube: RFP";
+        }
+        auto widget = bench.makeWidget();
+        QTemporaryDir dir;
+        const QString stem = dir.filePath("rec ü");
+        widget->start();
+        widget->slotStartRecording(true, stem);
+        QTRY_VERIFY(QFile::exists(FrameRecorder::fileName(stem, 6)));
+        widget->slotStartRecording(false, QString());
+        QVERIFY(widget->waitForRecordedFrames(10000));
+        widget->stop();
+        QCOMPARE(widget->recordingWritesFailed(), 0);
+        QVERIFY(QFile::exists(stem + "_0001.tif"));
+
+        ImReaderWriter first;
+        QVERIFY(first.read(FrameRecorder::fileName(stem, 1).toUtf8()));
+        QCOMPARE(int(first.bitsPerSample), mode);
+        const QStringList parts = QString::fromUtf8(first.description).split(';');
+        QCOMPARE(parts.size(), 10);
+        QCOMPARE(parts.first(), QString("Instrument: VANTOR S"));
+        QCOMPARE(parts.at(4), QString("Filter cube: RFP"));
+        QCOMPARE(parts.last(), QString("Time: 00:00:00.000"));
+
+        // Tools we did not write read the files too.
+        QProcess tiffinfo;
+        tiffinfo.start("tiffinfo", {FrameRecorder::fileName(stem, 2)});
+        QVERIFY(tiffinfo.waitForFinished(10000));
+        QCOMPARE(tiffinfo.exitCode(), 0);
+        QVERIFY(tiffinfo.readAllStandardOutput().contains("Image Width: 1280 Image Length: 1024"));
+        const QString script = QString(R"(
+import re, sys, tifffile
+with tifffile.TiffFile(sys.argv[1]) as t:
+    page = t.pages[0]
+    a = page.asarray()
+    assert a.shape == (1024, 1280), a.shape
+    assert a.dtype.itemsize * 8 == int(sys.argv[2]), a.dtype
+    if a.dtype.itemsize == 2:
+        assert a.max() <= 4095
+    d = page.description.split(';')
+    assert len(d) == 10, d
+    assert re.fullmatch(r'Time: \d\d:\d\d:\d\d\.\d\d\d', d[-1]), d[-1]
+    print(d[-1])
+)");
+        QProcess python;
+        // The system's Python, which has tifffile; a python3 earlier on PATH may not.
+        const QString python3 = QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+        python.start(python3, {"-c", script, FrameRecorder::fileName(stem, 3), QString::number(mode)});
+        QVERIFY(python.waitForFinished(30000));
+        QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+        QVERIFY(python.readAllStandardOutput().startsWith("Time: 00:00:0"));
+    }
+
+    void recordingBacklogIsBounded()
+    {
+        // A disk that does not keep up: every pool thread is busy until released.
+        QSemaphore release;
+        QThreadPool *pool = QThreadPool::globalInstance();
+        const int busy = pool->maxThreadCount();
+        for (int i = 0; i < busy; ++i)
+            QtConcurrent::run([&release] { release.acquire(); });
+
+        QTemporaryDir dir;
+        const QString stem = dir.filePath("burst");
+        FrameRecorder recorder;
+        std::vector<unsigned char> frame(kFrameBytes16, 0x40);
+        recorder.start(stem);
+        int accepted = 0;
+        const int offered = 3 * FrameRecorder::kMaxPending;
+        for (int i = 0; i < offered; ++i)
+            accepted += recorder.submit(frame.data(), 16) ? 1 : 0;
+        recorder.stop();
+        QCOMPARE(accepted, FrameRecorder::kMaxPending);
+        QCOMPARE(recorder.framesDropped(), offered - accepted);
+
+        release.release(busy);
+        QVERIFY(recorder.waitForPending(30000));
+        QCOMPARE(recorder.filesWritten(), accepted);
+        QCOMPARE(recorder.writesFailed(), 0);
+        // Numbers stay consecutive.
+        QVERIFY(QFile::exists(FrameRecorder::fileName(stem, accepted)));
+        QVERIFY(!QFile::exists(FrameRecorder::fileName(stem, accepted + 1)));
+    }
+
+    void recordingNamesAndTimes()
+    {
+        QCOMPARE(FrameRecorder::fileName("/a/b", 1), QString("/a/b_0001.tif"));
+        QCOMPARE(FrameRecorder::fileName("/a/b", 9999), QString("/a/b_9999.tif"));
+        QCOMPARE(FrameRecorder::fileName("/a/b", 10001), QString("/a/b_10001.tif"));
+        QCOMPARE(FrameRecorder::timeText(0), QString("00:00:00.000"));
+        QCOMPARE(FrameRecorder::timeText(3723004), QString("01:02:03.004"));
+    }
+};
+
+QTEST_MAIN(TestVideoWidget)
+#include "tst_videowidget.moc"
