@@ -5,30 +5,33 @@
 #include <exception>
 
 // The four fatal processor signals as exception classes; constructing one logs the crash.
-class SegmentationFault : public ExceptionTracer, public std::exception
+template <int Signal>
+class CrashException : public ExceptionTracer, public std::exception
 {
 public:
-    static constexpr int kSignal = SIGSEGV;
+    static constexpr int kSignal = Signal;
+};
+
+class SegmentationFault : public CrashException<SIGSEGV>
+{
+public:
     static constexpr const char *kName = "SegmentationFault";
 };
 
-class FloatingPointException : public ExceptionTracer, public std::exception
+class FloatingPointException : public CrashException<SIGFPE>
 {
 public:
-    static constexpr int kSignal = SIGFPE;
     static constexpr const char *kName = "FloatingPointException";
 };
 
-class IllegalInstructionException : public ExceptionTracer, public std::exception
+class IllegalInstructionException : public CrashException<SIGILL>
 {
 public:
-    static constexpr int kSignal = SIGILL;
     static constexpr const char *kName = "IllegalInstructionException";
 };
 
-class TrapException : public ExceptionTracer, public std::exception
+class TrapException : public CrashException<SIGTRAP>
 {
 public:
-    static constexpr int kSignal = SIGTRAP;
     static constexpr const char *kName = "TrapException";
 };
