@@ -1,5 +1,6 @@
 // TIFF write of one 1280 x 1024 frame with its metadata text, against a plain write(2) of the same
-// samples to the same folder.
+// samples to the same folder. Every iteration writes a new file, as a recording does; the file is
+// removed again outside the timed part.
 #include "ImReaderWriter.h"
 
 #include <QByteArray>
@@ -32,6 +33,13 @@ QByteArray frame(int bits)
     return s;
 }
 
+void removeUntimed(benchmark::State &state, const QByteArray &path)
+{
+    state.PauseTiming();
+    ::unlink(path.constData());
+    state.ResumeTiming();
+}
+
 void tiffWrite(benchmark::State &state, int bits)
 {
     QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
@@ -47,6 +55,7 @@ void tiffWrite(benchmark::State &state, int bits)
             state.SkipWithError("write failed");
             return;
         }
+        removeUntimed(state, path);
     }
     state.SetBytesProcessed(state.iterations() * samples.size());
 }
@@ -57,12 +66,13 @@ void plainWrite(benchmark::State &state, int bits)
     const QByteArray path = QFile::encodeName(dir.path() + "/frame_0001.raw");
     const QByteArray samples = frame(bits);
     for (auto _ : state) {
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         const bool ok = fd >= 0 && ::write(fd, samples.constData(), size_t(samples.size())) == samples.size();
         if (fd < 0 || ::close(fd) != 0 || !ok) {
             state.SkipWithError("plain write failed");
             return;
         }
+        removeUntimed(state, path);
     }
     state.SetBytesProcessed(state.iterations() * samples.size());
 }
