@@ -162,8 +162,8 @@ bool ImReaderWriter::holdsArray(int bits) const
     return sampleCount > 0 && (bits == 16 ? buffer16 && m_size16 >= sampleCount : buffer8 && m_size8 >= sampleCount);
 }
 
-bool ImReaderWriter::load(const void *data, quint32 w, quint32 h, quint16 bps, quint16 spp,
-                          quint16 comp, quint16 photo, int orient)
+void ImReaderWriter::setGeometry(quint32 w, quint32 h, quint16 bps, quint16 spp, quint16 comp, quint16 photo,
+                                 quint16 orient)
 {
     width = w;
     height = h;
@@ -171,8 +171,14 @@ bool ImReaderWriter::load(const void *data, quint32 w, quint32 h, quint16 bps, q
     samplesPerPixel = spp;
     compression = comp;
     photometric = photo;
-    orientation = quint16(orient);
+    orientation = orient;
     bitsPerPixel = quint16(bps * spp);
+}
+
+bool ImReaderWriter::load(const void *data, quint32 w, quint32 h, quint16 bps, quint16 spp,
+                          quint16 comp, quint16 photo, int orient)
+{
+    setGeometry(w, h, bps, spp, comp, photo, quint16(orient));
     m_error.clear();
     if (!validDepth(bps, spp))
         return fail("(load)", QStringLiteral("unsupported depth %1 x %2 bits").arg(spp).arg(bps));
@@ -259,14 +265,7 @@ bool ImReaderWriter::readTiff(const QByteArray &path)
     if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &text) && text)
         description = QByteArray(text);
 
-    width = w;
-    height = h;
-    bitsPerSample = bps;
-    samplesPerPixel = spp;
-    compression = comp;
-    photometric = photo;
-    orientation = orient;
-    bitsPerPixel = quint16(bps * spp);
+    setGeometry(w, h, bps, spp, comp, photo, orient);
 
     if (!hasSize || w == 0 || h == 0)
         return fail(path, QStringLiteral("no image size"));
