@@ -497,6 +497,18 @@ void SimStorage::attach(SimulatedSystemActions &actions)
     m_attached = &actions;
 }
 
+bool SimStorage::install(QString *error)
+{
+    auto *actions = dynamic_cast<SimulatedSystemActions *>(&SystemActions::instance());
+    if (!actions)
+        return fail(error, "The system actions are not the simulated ones");
+    if (!seed(error))
+        return false;
+    static SimStorage storage; // made after the actions, so it is gone before them at exit
+    storage.attach(*actions);
+    return true;
+}
+
 void SimStorage::setHangLimitMs(int ms)
 {
     std::lock_guard<std::mutex> held(m_state->lock);

@@ -73,6 +73,11 @@ public:
     SimulatedSystemActions::Handler handler() const;
     void attach(SimulatedSystemActions &actions);
 
+    // For the simulated run: seeds the storage and attaches one storage, kept for the life of the
+    // process, to the process-wide simulated system actions. False with a reason on the
+    // instrument or when the sandbox cannot be seeded.
+    static bool install(QString *error = nullptr);
+
     // A hung mount gives up after this long on its own (default 120 s), answering "timed out".
     void setHangLimitMs(int ms);
     // Lets every hung mount answer now.

@@ -488,6 +488,33 @@ private slots:
         QCOMPARE(removed.at(0).at(0).toString(), QString("TOOL DRIVE"));
         QCOMPARE(run({"pull", "NO SUCH"}), 1);
         QCOMPARE(run({"wobble"}), 2);
+
+        // On the instrument there is nothing to simulate: the tool refuses and touches nothing.
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VANTOR_TARGET", "instrument");
+        env.remove("VANTOR_ROOT");
+        process.setProcessEnvironment(env);
+        process.start(tool, {"plug", "ANYTHING"});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 1);
+    }
+
+    void installForTheSimulatedRun()
+    {
+        TestRoot root;
+        QString error;
+        QVERIFY2(SimStorage::install(&error), qPrintable(error));
+        MediaMonitor monitor;
+        monitor.mountAll();
+        QVERIFY(MediaMonitor::isMounted("sda1"));
+        QVERIFY(QFileInfo(root.path() + "/media/VANTOR SSD").isDir());
+        auto &actions = dynamic_cast<SimulatedSystemActions &>(SystemActions::instance());
+        QVERIFY(actions.calls().contains(
+            QString("mount %1/dev/sda1 %1/media/VANTOR SSD").arg(root.path())));
+        monitor.m_bStopUpdate = true;
+        monitor.umountAll();
+        QVERIFY(!MediaMonitor::isMounted("sda1"));
     }
 };
 
