@@ -12,6 +12,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 const QString SimStorage::ssdName = QStringLiteral("VANTOR SSD");
@@ -222,6 +223,20 @@ QString mountField(const QByteArray &field)
     QByteArray text = field;
     text.replace("\\040", " ").replace("\\011", "\t").replace("\\012", "\n").replace("\\134", "\\");
     return QString::fromUtf8(text);
+}
+
+// Applies change to the known drive name and saves the drives; they come back in known.
+bool changeDrive(const QString &name, const std::function<void(SimStorage::Drive &)> &change,
+                 QList<SimStorage::Drive> *known, int *index, QString *error)
+{
+    if (!sandboxed(error))
+        return false;
+    *known = loadDrives();
+    *index = indexOfDrive(*known, name);
+    if (*index < 0)
+        return fail(error, QString("There is no drive \"%1\"").arg(name));
+    change((*known)[*index]);
+    return saveDrives(*known, error);
 }
 
 } // namespace
@@ -436,14 +451,9 @@ bool SimStorage::plug(const QString &name, const QString &label, QString *error)
 
 bool SimStorage::pull(const QString &name, QString *error)
 {
-    if (!sandboxed(error))
-        return false;
-    QList<Drive> known = loadDrives();
-    const int index = indexOfDrive(known, name);
-    if (index < 0)
-        return fail(error, QString("There is no drive \"%1\"").arg(name));
-    known[index].plugged = false;
-    if (!saveDrives(known, error))
+    QList<Drive> known;
+    int index = -1;
+    if (!changeDrive(name, [](Drive &drive) { drive.plugged = false; }, &known, &index, error))
         return false;
     removeDriveLinks(known[index]);
     // udev gives a shared label to the drive that is left.
@@ -455,14 +465,9 @@ bool SimStorage::pull(const QString &name, QString *error)
 
 bool SimStorage::setFault(const QString &name, Fault fault, QString *error)
 {
-    if (!sandboxed(error))
-        return false;
-    QList<Drive> known = loadDrives();
-    const int index = indexOfDrive(known, name);
-    if (index < 0)
-        return fail(error, QString("There is no drive \"%1\"").arg(name));
-    known[index].fault = fault;
-    return saveDrives(known, error);
+    QList<Drive> known;
+    int index = -1;
+    return changeDrive(name, [fault](Drive &drive) { drive.fault = fault; }, &known, &index, error);
 }
 
 SimStorage::SimStorage()
