@@ -113,7 +113,7 @@ void VideoWidget::readSetting()
             changeCameraMode(false);
         }
     }
-    // The hot-pixel list is loaded here when the correction is on (hot-pixel calibration).
+    // Hot-pixel hook: with g_hotpixel_enabled the hot-pixel list is loaded here (loadHotPixelMap).
 }
 
 int VideoWidget::readCameraFlag(const char *key)
@@ -260,8 +260,9 @@ bool VideoWidget::capture()
     if (!waitForStill())
         return false;
     const bool deep = g_camera_mode == 16;
-    // Hot-pixel correction of 8-bit fluorescence stills (filter position 1 or more) goes here,
-    // on g_mat8, before the frame is handed on.
+    // Hot-pixel correction hook: with g_hotpixel_enabled, an 8-bit still under a fluorescence
+    // filter (m_nFilterPosition 1 or more) is corrected in g_mat8 here (correctHotPixel) before
+    // it is handed on. Grabs, 16-bit stills and Trans stills are never corrected.
     if (deep)
         emit captured(g_mat16.data, g_camera_mode);
     else
