@@ -1,0 +1,400 @@
+// Focus-stage moves: completion by two equal readings or the target, the cap of the wait, the
+// maximum speed of a move, position and limit queries and their failures, and the replies that
+// drive the focus controls.
+#include "BoardSimulator.h"
+#include "Controller.h"
+#include "ControllerTestSupport.h"
+#include "Globals.h"
+#include "MonotonicClock.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "ScriptedBoard.h"
+#include "TestRoot.h"
+#include "VirtualInstrument.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+// A new-dialect board answering position queries from a list of readings (the last repeats);
+// every other command gets "$OK#A#<command>" (moves: "$OK#A#STAGE <position>").
+struct ReadingBoard
+{
+    ScriptedBoard board;
+    QString version = QStringLiteral("3.1");
+    QList<int> readings{1000};
+    QSet<QString> silent; // commands left unanswered
+    int positionQueries = 0;
+
+    bool open(Controller &controller)
+    {
+        board.setResponder([this](const QString &line) -> QList<ScriptedBoard::Chunk> {
+            if (silent.contains(line))
+                return {};
+            if (line == QLatin1String("$A#VER"))
+                return ScriptedBoard::reply("$OK#A#VER#" + version.toLatin1() + "\r\n");
+            if (line == QLatin1String("$A#STATUS"))
+                return ScriptedBoard::reply("$OK#A#STATUS#FILTER 4#OBJ 1\r\n");
+            if (line == QLatin1String("$A#STAGE POS")) {
+                ++positionQueries;
+                const int value = readings.size() > 1 ? readings.takeFirst() : readings.first();
+                return ScriptedBoard::reply(QStringLiteral("$OK#A#STAGE POS#%1\r\n").arg(value).toLatin1());
+            }
+            static const QRegularExpression move(QStringLiteral("^\\$A#(STAGE|SLIDER) -?\\d+$"));
+            if (move.match(line).hasMatch())
+                return ScriptedBoard::reply(QStringLiteral("$OK#A#STAGE %1\r\n").arg(readings.first()).toLatin1());
+            return ScriptedBoard::healthyReply(line, {});
+        });
+        if (!board.start() || !openController(controller, board.devicePath()))
+            return false;
+        controller.StopPulling();
+        board.clearLog();
+        positionQueries = 0;
+        return true;
+    }
+};
+
+// A clock that runs stepMs ahead at every look and never sleeps.
+void fastClock(Controller &controller, int stepMs)
+{
+    auto now = std::make_shared<int64_t>(0);
+    controller.motorPositioning().setClock([now, stepMs] { return *now += stepMs; }, [](int) {});
+}
+
+} // namespace
+
+class TestControllerStage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { g_ExecMode = EXEC_NORMAL; }
+
+    void completionRule_data()
+    {
+        QTest::addColumn<QList<int>>("readings");
+        QTest::addColumn<int>("target");
+        QTest::addColumn<int>("queries");
+        QTest::newRow("target reached") << QList<int>{4800, 4990, 5000, 5100} << 5000 << 3;
+        QTest::newRow("two equal readings") << QList<int>{4800, 4800} << 5000 << 2;
+        QTest::newRow("first reading -1 is no agreement") << QList<int>{-1, 200, 300, 300} << 5000 << 4;
+        QTest::newRow("no target") << QList<int>{10, 20, 20} << MotorPositioningThread::kNoTarget << 3;
+    }
+
+    void completionRule()
+    {
+        QFETCH(QList<int>, readings);
+        QFETCH(int, target);
+        QFETCH(int, queries);
+        QList<int> left = readings;
+        int taken = 0;
+        MotorPositioningThread wait([&]() -> std::optional<int> {
+            ++taken;
+            return left.size() > 1 ? left.takeFirst() : left.first();
+        });
+        wait.setClock(nullptr, [](int) {});
+        QVERIFY(wait.waitUntilStopped(target, 0));
+        QCOMPARE(taken, queries);
+    }
+
+    void capEndsTheWait()
+    {
+        int taken = 0;
+        int64_t now = 0;
+        MotorPositioningThread wait([&]() -> std::optional<int> {
+            ++taken;
+            return taken % 3 ? std::optional<int>(taken) : std::nullopt; // moving, with failed readings
+        });
+        wait.setClock([&] { return now; }, [&](int ms) { now += ms; });
+        QVERIFY(!wait.waitUntilStopped(MotorPositioningThread::kNoTarget, 0));
+        QCOMPARE(now, int64_t(MotorPositioningThread::kDefaultTimeoutMs));
+        QCOMPARE(taken, MotorPositioningThread::kDefaultTimeoutMs / MotorPositioningThread::kReadingIntervalMs + 1);
+        now = 0;
+        QVERIFY(!wait.waitUntilStopped(MotorPositioningThread::kNoTarget, 500));
+        QCOMPARE(now, int64_t(500));
+    }
+
+    void moveCompletesOnTheSimulatedStage()
+    {
+        TestRoot root;
+        VirtualInstrument instrument;
+        BoardProfile profile;
+        QVERIFY(BoardProfile::fromName("2.8", &profile));
+        BoardSimulator board(instrument, profile);
+        QVERIFY(board.start());
+        Controller controller;
+        QSignalSpy completed(&controller, &Controller::signalMotorPositioningCompleted);
+        QVERIFY(openController(controller, board.devicePath()));
+        const int start = instrument.state().stagePosition;
+
+        controller.setMotorPositioningCheck(true);
+        controller.setMotorMaxSpeed(20000);
+        QCOMPARE(controller.getTargetPosition(), start + 20000);
+        const int64_t t0 = MonotonicClock::nowMs();
+        controller.setZCommand("Z 20000");
+        QVERIFY(!controller.motorPositioningCheck());
+        QCOMPARE(completed.count(), 1);
+        QVERIFY(MonotonicClock::nowMs() - t0 < MotorPositioningThread::kDefaultTimeoutMs);
+        const VirtualInstrument::State after = instrument.state();
+        QVERIFY(!after.stageMoving);
+        QCOMPARE(after.stagePosition, start + 20000);
+        QCOMPARE(controller.getTargetPosition(), MotorPositioningThread::kNoTarget);
+        QVERIFY(board.receivedTexts().contains("$A#STAGE 20000"));
+    }
+
+    void moveWithLostReplyStillCompletes()
+    {
+        TestRoot root;
+        ReadingBoard b;
+        Controller controller;
+        QVERIFY(b.open(controller));
+        b.silent.insert("$A#STAGE 500");
+        b.readings = {1000, 1200, 1500, 1500};
+        QSignalSpy completed(&controller, &Controller::signalMotorPositioningCompleted);
+        controller.setMotorPositioningCheck(true);
+        controller.setZCommand("Z 500");
+        QVERIFY(!controller.motorPositioningCheck());
+        QCOMPARE(b.positionQueries, 4);
+        QVERIFY(pumpUntil([&] { return completed.count() == 1; }, 1000));
+
+        // A refused move likewise.
+        b.silent.clear();
+        b.readings = {1500};
+        b.board.setResponder([](const QString &line) {
+            if (line == QLatin1String("$A#STAGE POS"))
+                return ScriptedBoard::reply("$OK#A#STAGE POS#1500\r\n");
+            return ScriptedBoard::reply("$BUSY#A#STAGE\r\n");
+        });
+        controller.setMotorPositioningCheck(true);
+        controller.setZCommand("Z BOTTOM");
+        QVERIFY(pumpUntil([&] { return completed.count() == 2; }, 1000));
+    }
+
+    void capWithSilentBoardSignalsCompletion()
+    {
+        TestRoot root;
+        ReadingBoard b;
+        Controller controller;
+        QVERIFY(b.open(controller));
+        b.silent.insert("$A#STAGE POS");
+        fastClock(controller, 1000); // every look at the clock: a second later
+        QSignalSpy completed(&controller, &Controller::signalMotorPositioningCompleted);
+        controller.setMotorPositioningCheck(true);
+        const int64_t t0 = MonotonicClock::nowMs();
+        QVERIFY(!controller.isMotorMovingFinished(2000));
+        QVERIFY(MonotonicClock::nowMs() - t0 < 3500);
+        QVERIFY(!controller.motorPositioningCheck());
+        QVERIFY(pumpUntil([&] { return completed.count() == 1; }, 1000));
+    }
+
+    void capOfThirtySecondsOnAMovingStage()
+    {
+        TestRoot root;
+        ReadingBoard b;
+        Controller controller;
+        QVERIFY(b.open(controller));
+        QList<int> moving;
+        for (int i = 0; i < 400; ++i)
+            moving << i * 10;
+        b.readings = moving;
+        fastClock(controller, 1000);
+        QVERIFY(!controller.isMotorMovingFinished(0));
+        QCOMPARE(b.positionQueries, MotorPositioningThread::kDefaultTimeoutMs / 1000);
+    }
+
+    void maxSpeedPerMove_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("accel");
+        QTest::addColumn<QString>("reduction");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("2.8") << "2.8" << "" << "" << QStringList{"$A#STAGE#MAX#90", "$A#STAGE#ACC#700"};
+        QTest::newRow("2.6 accel 1400 reduction 0.5")
+            << "2.6" << "1400" << "0.5" << QStringList{"$A#STAGE#MAX#64", "$A#STAGE#ACC#1400"};
+        QTest::newRow("2.8 bad settings") << "2.8" << "x" << "-2" << QStringList{"$A#STAGE#MAX#90", "$A#STAGE#ACC#700"};
+        QTest::newRow("3.1") << "3.1" << "" << "" << QStringList{};
+        QTest::newRow("2.5") << "2.5" << "" << "" << QStringList{};
+    }
+
+    void maxSpeedPerMove()
+    {
+        QFETCH(QString, version);
+        QFETCH(QString, accel);
+        QFETCH(QString, reduction);
+        QFETCH(QStringList, sent);
+        TestRoot root;
+        if (!accel.isEmpty()) {
+            const std::string file = Paths::configFile().toStdString();
+            WritePrivateProfileString("Setting_Misc", "Accel", accel.toStdString(), file);
+            WritePrivateProfileString("Setting_Misc", "Reduction", reduction.toStdString(), file);
+        }
+        ReadingBoard b;
+        b.version = version;
+        Controller controller;
+        QVERIFY(b.open(controller));
+        controller.setMotorMaxSpeed(10000);
+        QCOMPARE(controller.getTargetPosition(), 11000);
+        QCOMPARE(b.board.texts(), QStringList{"$A#STAGE POS"} + sent);
+        for (const ScriptedBoard::Line &line : b.board.lines())
+            QCOMPARE(line.raw, line.text.toLatin1() + '\n');
+
+        // The same distance again sends nothing more; a new speed command forces a resend.
+        b.board.clearLog();
+        controller.setMotorMaxSpeed(-10000);
+        QCOMPARE(b.board.texts(), QStringList{"$A#STAGE POS"});
+        b.board.clearLog();
+        controller.setZCommandForSpeed(200);
+        controller.setMotorMaxSpeed(-10000);
+        QCOMPARE(b.board.texts().mid(1), QStringList({"$A#STAGE POS"}) + sent);
+    }
+
+    void speedCommandsInTheMaxAccRange()
+    {
+        TestRoot root;
+        ReadingBoard b;
+        b.version = QStringLiteral("2.6");
+        Controller controller;
+        QVERIFY(b.open(controller));
+        controller.setZCommand("Z SPEED 300");
+        QCOMPARE(b.board.texts(), QStringList()); // speed comes from MAX and ACC instead
+        controller.setZCommand("SLIDER SPEED 300");
+        QCOMPARE(b.board.texts(), QStringList({"$A#SLIDER SPEED 300"}));
+    }
+
+    void positionReadings_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("answers");
+        QTest::addColumn<int>("expected"); // -1: no position
+        QTest::addColumn<int>("queries");
+        QTest::newRow("good") << QList<QByteArray>{"$OK#A#STAGE POS#1234\r\n"} << 1234 << 1;
+        QTest::newRow("800000 then good")
+            << QList<QByteArray>{"$OK#A#STAGE POS#800000\r\n", "$OK#A#STAGE POS#4321\r\n"} << 4321 << 2;
+        QTest::newRow("800000 twice") << QList<QByteArray>{"$OK#A#STAGE POS#800000\r\n"} << -1 << 2;
+        QTest::newRow("three fields") << QList<QByteArray>{"$OK#A#STAGE POS\r\n"} << -1 << 1;
+        QTest::newRow("not a number") << QList<QByteArray>{"$OK#A#STAGE POS#12x\r\n"} << -1 << 1;
+        QTest::newRow("NG") << QList<QByteArray>{"$NG#A#STAGE POS\r\n"} << -1 << 1;
+        QTest::newRow("silence") << QList<QByteArray>{QByteArray()} << -1 << 1;
+        QTest::newRow("zero is a position") << QList<QByteArray>{"$OK#A#STAGE POS#0\r\n"} << 0 << 1;
+    }
+
+    void positionReadings()
+    {
+        QFETCH(QList<QByteArray>, answers);
+        QFETCH(int, expected);
+        QFETCH(int, queries);
+        TestRoot root;
+        ReadingBoard b;
+        Controller controller;
+        QVERIFY(b.open(controller));
+        QList<QByteArray> left = answers;
+        b.board.setResponder([&](const QString &line) -> QList<ScriptedBoard::Chunk> {
+            if (line != QLatin1String("$A#STAGE POS"))
+                return {};
+            const QByteArray answer = left.size() > 1 ? left.takeFirst() : left.first();
+            return answer.isEmpty() ? QList<ScriptedBoard::Chunk>{} : ScriptedBoard::reply(answer);
+        });
+        const std::optional<int> position = controller.getCurrentMotorPosition();
+        QCOMPARE(position.has_value(), expected >= 0);
+        if (position)
+            QCOMPARE(*position, expected);
+        QCOMPARE(b.board.texts().size(), queries);
+
+        // A move planned without a known position has no target.
+        if (!position) {
+            controller.setMotorMaxSpeed(100);
+            QCOMPARE(controller.getTargetPosition(), MotorPositioningThread::kNoTarget);
+        }
+    }
+
+    void limitSwitches()
+    {
+        TestRoot root;
+        VirtualInstrument instrument;
+        BoardProfile profile;
+        BoardSimulator board(instrument, profile);
+        QVERIFY(board.start());
+        Controller controller;
+        QVERIFY(openController(controller, board.devicePath()));
+        controller.StopPulling();
+        instrument.setStagePosition(instrument.state().stageLower);
+        QVERIFY(controller.CheckMotorPosition(MOVE_LIMIT_BOTTOM));
+        QVERIFY(!controller.CheckMotorPosition(MOVE_LIMIT_TOP));
+        QCOMPARE(board.receivedTexts().mid(board.receivedTexts().size() - 2),
+                 QStringList({"$A#STAGE LIMIT BOTTOM", "$A#STAGE LIMIT TOP"}));
+        board.injectFault({BoardFault::ShortReply, 1, QStringLiteral("LIMIT")});
+        QVERIFY(!controller.CheckMotorPosition(MOVE_LIMIT_BOTTOM));
+    }
+
+    void stageRepliesDriveTheFocusControls()
+    {
+        TestRoot root;
+        ReadingBoard b;
+        Controller controller;
+        QVERIFY(b.open(controller));
+        QSignalSpy focusing(&controller, &Controller::signalFocusingEnable);
+        QSignalSpy current(&controller, &Controller::signalCurrentMotorPosition);
+        QSignalSpy startPos(&controller, &Controller::signalMovedStartPosition);
+        QSignalSpy moved(&controller, &Controller::signalMovedMotorPosition);
+        QSignalSpy stagePos(&controller, &Controller::changeStagePos);
+
+        controller.setMotorMovingStep(-40);
+        controller.setZCommand("SLIDER -40");
+        QCOMPARE(focusing.count(), 1);
+        controller.SetFocusMoveByStep(false);
+        controller.setZCommand("SLIDER -40");
+        QCOMPARE(focusing.count(), 1);
+
+        b.readings = {2345};
+        controller.setZCommand("Z POS");
+        QCOMPARE(current.count(), 1);
+        QCOMPARE(current.at(0).at(0).toInt(), 2345);
+        QCOMPARE(stagePos.last().at(0).toInt(), 2345);
+        b.readings = {99};
+        controller.sendToSerialPort("STAGE POS");
+        QCOMPARE(stagePos.last().at(0).toInt(), 0); // 99 and below read as 0
+        QCOMPARE(current.count(), 1);               // a poll is no answer to the panel
+
+        controller.setStartZStacking(true);
+        controller.setZCommand("Z POS");
+        controller.setZCommand("Z 77");
+        QCOMPARE(startPos.count(), 1);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(b.board.texts().last(), QStringLiteral("$A#STAGE 77"));
+    }
+
+    void oldDialectZStackAndMemory()
+    {
+        TestRoot root;
+        ScriptedBoard board;
+        board.setResponder([](const QString &line) -> QList<ScriptedBoard::Chunk> {
+            if (line.startsWith(QLatin1String("Z")))
+                return ScriptedBoard::reply("5120\r\n");
+            if (line == QLatin1String("FILTER") || line == QLatin1String("OBJLENS"))
+                return ScriptedBoard::reply("1\r\n");
+            return {};
+        });
+        QVERIFY(board.start());
+        Controller controller;
+        QVERIFY(openController(controller, board.devicePath()));
+        controller.StopPulling();
+        QSignalSpy startPos(&controller, &Controller::signalMovedStartPosition);
+        QSignalSpy moved(&controller, &Controller::signalMovedMotorPosition);
+        QSignalSpy memory(&controller, &Controller::signalSetCurrentFocusMemoryPosition);
+
+        controller.setStartZStacking(true);
+        controller.setZCommand("Z 300");
+        controller.setZCommand("Z POS");
+        QVERIFY(pumpUntil([&] { return startPos.count() == 1; }, 2000));
+        QCOMPARE(moved.count(), 0); // the reply to "Z 300" sent the queued "Z POS"
+        controller.setStartZStacking(false);
+
+        controller.setCurrentFocusMemoryPosition(-2000);
+        controller.setZCommand("Z -2000");
+        QVERIFY(pumpUntil([&] { return memory.count() == 1; }, 2000));
+        QCOMPARE(board.texts().mid(board.texts().size() - 3), QStringList({"Z 300", "Z POS", "Z -2000"}));
+    }
+};
+
+QTEST_MAIN(TestControllerStage)
+#include "tst_controller_stage.moc"
