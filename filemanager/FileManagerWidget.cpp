@@ -1,0 +1,11 @@
+#include "FileManagerWidget.h"
+
+FileManagerWidget::FileManagerWidget(QWidget *parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_StyledBackground);
+}
+
+void FileManagerWidget::clear() {}
+void FileManagerWidget::updateDiskSpace(bool) {}
+void FileManagerWidget::slotRemovedDisk(QString) {}

@@ -1,0 +1,6 @@
+#include "SingleImageWidget.h"
+
+SingleImageWidget::SingleImageWidget(QWidget *parent)
+    : QWidget(parent)
+{
+}

@@ -1,0 +1,6 @@
+#include "MoreAppsWidget.h"
+
+MoreAppsWidget::MoreAppsWidget(QWidget *parent)
+    : QWidget(parent)
+{
+}
