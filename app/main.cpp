@@ -1,15 +1,21 @@
+#include "ControlWidget.h"
 #include "CrashExceptions.h"
 #include "ExceptionHandler.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
+#include "ShowLogDlg.h"
 #include "SignalTranslator.h"
 #include "SimSandbox.h"
+#include "SimStorage.h"
+#include "SimulatedInstrument.h"
 #include "StartOptions.h"
 
 #include <QApplication>
 #include <QDebug>
 
 #include <X11/Xlib.h>
+
+#include <memory>
 
 // Crash logging, installed before main runs.
 SignalTranslator<SegmentationFault> g_objSegmentationFaultTranslator;
@@ -18,14 +24,39 @@ SignalTranslator<IllegalInstructionException> g_objIllegalInstructionExceptionTr
 SignalTranslator<TrapException> g_objTrapExceptionTranslator;
 ExceptionHandler g_objExceptionHandler;
 
+namespace {
+
+// Off the instrument: the sandbox with its storage, the board on a pseudo-terminal and the
+// camera behind the camera transport, all made before the window opens the link and the camera.
+std::unique_ptr<SimulatedInstrument> startSimulation()
+{
+    if (!SimSandbox::seed())
+        qWarning() << "The simulated instrument's folder" << Paths::root() << "could not be prepared";
+    QString error;
+    if (!SimStorage::install(&error))
+        qWarning().noquote() << "Simulated storage:" << error;
+    QStringList warnings;
+    auto sim = std::make_unique<SimulatedInstrument>(SimulatedInstrument::Options::fromEnvironment(&warnings));
+    for (const QString &warning : warnings)
+        qWarning().noquote() << warning;
+    if (!sim->start(&error))
+        qWarning().noquote() << "The simulated controller board could not be started:" << error;
+    return sim;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     XInitThreads();
     QApplication app(argc, argv);
 
-    if (!Paths::isInstrument() && !SimSandbox::seed())
-        qWarning() << "The simulated instrument's folder" << Paths::root() << "could not be prepared";
+    std::unique_ptr<SimulatedInstrument> simulation;
+    if (!Paths::isInstrument())
+        simulation = startSimulation();
     ExceptionTracer::prepare();
+    ControlWidget::setSerialPortName(SimulatedInstrument::serialDevice());
+    ControlWidget::setLogViewerFactory([] { return new ShowLogDlg(nullptr); });
 
     const StartOptions options = StartOptions::fromArguments(argc, argv);
     for (const QString &message : options.messages)
