@@ -123,7 +123,8 @@ const SpecimenRenderer::BlurStack &SpecimenRenderer::stackFor(int filter, int ob
     BlurStack stack;
     stack.filter = filter;
     stack.objective = objective;
-    const cv::Mat sharp = m_scene.draw(filter, micrometresPerPixel(objective), cv::Size(Width, Height));
+    const cv::Mat sharp = m_blank ? cv::Mat(Height, Width, CV_32FC1, cv::Scalar(filter == 0 ? 1.0 : 0.0))
+                                  : m_scene.draw(filter, micrometresPerPixel(objective), cv::Size(Width, Height));
     for (int i = 0; i < LevelCount; ++i)
         blurred(sharp, LevelSigma[i]).convertTo(stack.levels[i], CV_16UC1, LevelScale);
     m_stacks.push_front(std::move(stack));
@@ -149,6 +150,14 @@ void SpecimenRenderer::blockBlend(const SpecimenView &view, std::vector<int> &le
             weight[b] = float((sigma - LevelSigma[i]) / (LevelSigma[i + 1] - LevelSigma[i]));
         }
     }
+}
+
+void SpecimenRenderer::setBlankField(bool blank)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (blank != m_blank)
+        m_stacks.clear(); // the cached stacks show the other field
+    m_blank = blank;
 }
 
 void SpecimenRenderer::render(const SpecimenView &view, cv::Mat &frame12)

@@ -46,6 +46,11 @@ public:
     void setNoise(bool on) { m_noise = on; }
     bool noise() const { return m_noise; }
 
+    // A blank field (test hook): no specimen, only the even background and the hot pixels, so
+    // that focus curves are flat.
+    void setBlankField(bool blank);
+    bool blankField() const { return m_blank; }
+
     // The stage height (physical motor steps) at which the specimen point xUm, yUm (stage
     // coordinates, micrometres from the optical axis) is sharp through an objective. The focal
     // plane is slightly tilted and each objective has its own parfocal offset.
@@ -88,6 +93,7 @@ private:
     uint64_t m_frameNumber = 0;
     double m_focusBase = 64000;
     bool m_noise = true;
+    bool m_blank = false;
 
     std::mutex m_mutex;
     std::list<BlurStack> m_stacks; // most recently used first

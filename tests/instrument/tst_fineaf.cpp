@@ -1,0 +1,528 @@
+#include "BoardProfile.h"
+#include "BoardSimulator.h"
+#include "CameraAccess.h"
+#include "CameraTables.h"
+#include "CameraTestBench.h"
+#include "Controller.h"
+#include "ControllerTestSupport.h"
+#include "DialogRunner.h"
+#include "FineAF.h"
+#include "FineAFSequence.h"
+#include "Globals.h"
+#include "ImMeasurer.h"
+#include "MessageDlg.h"
+#include "MonotonicClock.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "SpecimenRenderer.h"
+#include "TestRoot.h"
+#include "VideoWidget.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <opencv2/imgproc.hpp>
+#include <random>
+
+namespace {
+
+// An 8-bit still as the camera delivers it for a physical stage height, upright.
+cv::Mat stillAt(SpecimenRenderer &renderer, int objective, double stageSteps)
+{
+    SpecimenView view;
+    view.filter = 0;
+    view.objective = objective;
+    view.stageSteps = stageSteps;
+    cv::Mat frame12;
+    renderer.render(view, frame12);
+    cv::Mat wire(SpecimenRenderer::Height, SpecimenRenderer::Width, CV_8UC1);
+    SimulatedCamera::packFrame(frame12, 8, wire.data);
+    cv::Mat upright;
+    cv::flip(wire, upright, -1);
+    return upright;
+}
+
+QString magnificationText(int objective)
+{
+    return QStringLiteral("%1X").arg(int(SpecimenRenderer::magnification(objective)));
+}
+
+// Runs the calculator's scan over frames rendered at the heights it asks for; the best height.
+struct SearchResult
+{
+    bool ok = false;
+    int position = 0;
+    int index = 0;
+    int interval = 0;
+};
+SearchResult search(FineAF &af, SpecimenRenderer &renderer, int objective, int centre, int range)
+{
+    af.setFineAFParameter(magnificationText(objective), "lens", centre, float(SpecimenRenderer::numericalAperture(objective)),
+                          3.63f);
+    SearchResult result;
+    if (af.canStart(8, range) != FINEAF_NO_ERROR)
+        return result;
+    for (int p = af.startPos(); af.count() < af.imageNumber(); p += af.step()) {
+        af.increaseCount();
+        cv::Mat frame = stillAt(renderer, objective, p);
+        af.setFocusValueAtMotorPosition(frame.data, 8, p, false);
+    }
+    double value = 0;
+    result.ok = af.GetAFMotorPosion2(result.position, result.index, value);
+    result.interval = af.interval();
+    return result;
+}
+
+void setConfig(const char *section, const char *key, const char *value)
+{
+    WritePrivateProfileString(section, key, value, Paths::configFile().toStdString());
+}
+
+// The simulated instrument with its board on a pseudo-terminal, the camera behind the transport,
+// live video and an autofocus wired as the control panel wires it.
+struct Rig
+{
+    CameraTestBench bench;
+    BoardSimulator board;
+    Controller controller;
+    std::unique_ptr<VideoWidget> video;
+    std::unique_ptr<FineAFSequence> af;
+    int objective = 2;
+
+    explicit Rig(const QString &firmware = QStringLiteral("3.1"))
+        : board(bench.instrument, profileOf(firmware))
+    {
+        g_CurrentMenu = MENU_MULTICOLOR;
+        setConfig("LensNA", "2", "0.25");
+        bench.instrument.setLed(0, true, 50);
+        bench.instrument.turnObjective(objective, 0);
+    }
+
+    static BoardProfile profileOf(const QString &name)
+    {
+        BoardProfile profile;
+        BoardProfile::fromName(name, &profile);
+        return profile;
+    }
+
+    bool start()
+    {
+        if (!board.start() || !openController(controller, board.devicePath()))
+            return false;
+        video = bench.makeWidget();
+        video->slotSetCurrentExposure(ExposureLUT8[0][0], ExposureLUT8[0][1], ExposureLUT8[0][2]);
+        video->setCurrentGain(GainLUT[0][1], GainLUT[0][2]);
+        video->start();
+        af = std::make_unique<FineAFSequence>(&controller);
+        QObject::connect(af.get(), &FineAFSequence::capture, video.get(), &VideoWidget::capture);
+        QObject::connect(video.get(), &VideoWidget::captured, af.get(), &FineAFSequence::captureCompleted);
+        QObject::connect(&controller, &Controller::signalMotorPositioningCompleted, af.get(),
+                         &FineAFSequence::slotMotorPositioningCompleted, Qt::QueuedConnection);
+        return video->isRunning();
+    }
+
+    FineAFSequence::Setup setup() const
+    {
+        FineAFSequence::Setup s;
+        s.magnification = magnificationText(objective);
+        s.lensName = QStringLiteral("Plan 10X");
+        s.objectivePosition = objective;
+        s.cameraBits = g_camera_mode;
+        s.focusSpeed = 100;
+        return s;
+    }
+
+    double trueFocus() { return bench.camera.renderer().trueFocusSteps(objective); }
+    int stage() { return bench.instrument.state().stagePhysical(); }
+    void placeStage(int physical)
+    {
+        bench.instrument.setStagePosition(physical);
+    }
+};
+
+// Plays the user on the interactive "Focusing" box: waits for its Close button and records the
+// final text.
+void pushCloseWhenDone(QString *finalText)
+{
+    DialogRunner::pushScript([](QDialog *) { return 0; }); // "Initializing" box: closed at once
+    DialogRunner::pushScript([finalText](QDialog *dialog) {
+        return DialogRunner::showAndRun(
+            dialog,
+            [finalText](QDialog *d) {
+                auto *ok = d->findChild<QPushButton *>("BUTTON_OK");
+                pumpUntil([ok] { return ok && ok->isVisible(); }, 60000);
+                if (auto *label = d->findChild<QLabel *>("message_label"))
+                    *finalText = label->text();
+                if (ok)
+                    ok->click();
+            },
+            70000);
+    });
+}
+
+} // namespace
+
+class TestFineAF : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        DialogRunner::clearScripts();
+        g_ExecMode = EXEC_NORMAL;
+        g_CurrentMenu = MENU_MULTICOLOR;
+    }
+
+    // ---- plan ----------------------------------------------------------------------------------
+
+    void planFollowsTheDepthOfField()
+    {
+        TestRoot root;
+        FineAF af;
+        af.setFineAFParameter(" 10X", "  Plan 10X ", 70000, 0.25f, 3.63f);
+        QCOMPARE(af.canStart(16, 5), FINEAF_NO_ERROR);
+        QCOMPARE(af.magnification(), 10);
+        QCOMPARE(af.lensName(), QStringLiteral("Plan 10X"));
+        QVERIFY(qAbs(af.depthOfField() - 10.305f) < 0.001f);
+        QCOMPARE(af.interval(), 264);
+        QCOMPARE(af.step(), 264);
+        QCOMPARE(af.imageNumber(), 11);
+        QCOMPARE(af.startPos(), 70000 - 1320);
+        QCOMPARE(af.endPos(), 70000 + 1320);
+        QCOMPARE(af.curPos(), 70000);
+        QCOMPARE(af.count(), 0);
+
+        af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
+        QCOMPARE(af.canStart(8, 1), FINEAF_NO_ERROR);
+        QCOMPARE(af.imageNumber(), 3);
+
+        // The factor from the configuration.
+        setConfig("Focus", "DOF_Factor", "1");
+        af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
+        QCOMPARE(af.canStart(8, 5), FINEAF_NO_ERROR);
+        QCOMPARE(af.interval(), 528);
+    }
+
+    void unusablePlansAreRefused_data()
+    {
+        QTest::addColumn<QString>("magnification");
+        QTest::addColumn<float>("na");
+        QTest::addColumn<int>("range");
+        QTest::addColumn<QString>("factor");
+        QTest::addColumn<bool>("planKept"); // the previous plan stays as it was
+        QTest::newRow("NA 0.001") << "10X" << 0.001f << 5 << "0.5" << true;
+        QTest::newRow("NA 0") << "10X" << 0.0f << 5 << "0.5" << true;
+        QTest::newRow("NA not a number") << "10X" << std::numeric_limits<float>::quiet_NaN() << 5 << "0.5" << true;
+        QTest::newRow("no magnification") << "X" << 0.25f << 5 << "0.5" << true;
+        QTest::newRow("magnification text") << "Plan" << 0.25f << 5 << "0.5" << true;
+        QTest::newRow("range 0") << "10X" << 0.25f << 0 << "0.5" << false;
+        QTest::newRow("range -2") << "10X" << 0.25f << -2 << "0.5" << false;
+        QTest::newRow("factor 0") << "10X" << 0.25f << 5 << "0" << true;
+        QTest::newRow("factor negative") << "10X" << 0.25f << 5 << "-0.5" << true;
+    }
+
+    void unusablePlansAreRefused()
+    {
+        QFETCH(QString, magnification);
+        QFETCH(float, na);
+        QFETCH(int, range);
+        QFETCH(QString, factor);
+        QFETCH(bool, planKept);
+        TestRoot root;
+        FineAF af;
+        af.setFineAFParameter("20X", "", 5000, 0.4f, 3.63f);
+        QCOMPARE(af.canStart(8, 2), FINEAF_NO_ERROR);
+        const int interval = af.interval(), start = af.startPos();
+
+        setConfig("Focus", "DOF_Factor", qPrintable(factor));
+        af.setFineAFParameter(magnification, "", 9000, na, 3.63f);
+        QCOMPARE(af.canStart(8, range), FINEAF_ERR_DOF);
+        if (planKept) {
+            QCOMPARE(af.interval(), interval);
+            QCOMPARE(af.startPos(), start);
+        }
+        QCOMPARE(fineAFErrorMessage(FINEAF_ERR_DOF), MSG_DOF_FAILED);
+    }
+
+    // ---- best point ----------------------------------------------------------------------------
+
+    void bestPointIsTheFirstOfTheHighest()
+    {
+        FineAF af;
+        cv::Mat flat(FineAF::kFrameHeight, FineAF::kFrameWidth, CV_8UC1, cv::Scalar(100));
+        cv::Mat edges = flat.clone();
+        cv::rectangle(edges, cv::Rect(100, 100, 300, 300), cv::Scalar(250), cv::FILLED);
+        cv::Mat more = edges.clone();
+        cv::rectangle(more, cv::Rect(600, 500, 300, 300), cv::Scalar(0), cv::FILLED);
+
+        int position = -7, index = -7;
+        double value = -7;
+        af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
+        QVERIFY(!af.GetAFMotorPosion2(position, index, value));
+        af.setFocusValueAtMotorPosition(edges.data, 8, 100, false);
+        QVERIFY(!af.GetAFMotorPosion2(position, index, value));
+        QCOMPARE(position, -7); // fewer than two points: outputs untouched
+
+        af.setFocusValueAtMotorPosition(more.data, 8, 200, false);
+        af.setFocusValueAtMotorPosition(edges.data, 8, 300, false);
+        af.setFocusValueAtMotorPosition(more.data, 8, 400, false);
+        QVERIFY(af.GetAFMotorPosion2(position, index, value));
+        QCOMPARE(position, 200); // ties: the first scanned
+        QCOMPARE(index, 2);
+        QCOMPARE(value, af.focusCurve()[1].focusValue);
+        QVERIFY(value > af.focusCurve()[0].focusValue);
+        int only = 0;
+        QVERIFY(af.GetAFMotorPosion(only));
+        QCOMPARE(only, 200);
+
+        // A flat curve fails but names its first point.
+        af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
+        QVERIFY(af.focusCurve().empty());
+        for (int p : {10, 20, 30})
+            af.setFocusValueAtMotorPosition(flat.data, 8, p, true);
+        QVERIFY(!af.GetAFMotorPosion2(position, index, value));
+        QCOMPARE(position, 10);
+        QCOMPARE(index, 1);
+        QCOMPARE(value, 0.0);
+    }
+
+    void sixteenBitFramesAreScoredOnTheirUpperByte()
+    {
+        SpecimenRenderer renderer;
+        const cv::Mat eight = stillAt(renderer, 3, renderer.trueFocusSteps(3));
+        // Camera words: upper byte first, then a lower byte that must not matter.
+        cv::Mat wide(eight.rows, eight.cols, CV_8UC2);
+        std::mt19937 rng(5);
+        for (int y = 0; y < eight.rows; ++y)
+            for (int x = 0; x < eight.cols; ++x)
+                wide.at<cv::Vec2b>(y, x) = cv::Vec2b(eight.at<uchar>(y, x), uchar(rng()));
+
+        FineAF af;
+        af.setFineAFParameter("20X", "", 0, 0.4f, 3.63f);
+        af.setFocusValueAtMotorPosition(wide.data, 16, 1, false);
+        af.setFocusValueAtMotorPosition(const_cast<uchar *>(eight.data), 8, 2, false);
+        ImMeasurer measurer;
+        measurer.setImageData(const_cast<uchar *>(eight.data), eight.cols, eight.rows, 8);
+        const double expected = measurer.GetFocusValue(false);
+        QVERIFY(expected > 0);
+        QCOMPARE(af.focusCurve()[0].focusValue, expected);
+        QCOMPARE(af.focusCurve()[1].focusValue, expected);
+    }
+
+    // ---- search on the simulator's specimen ----------------------------------------------------
+
+    // From any start within the scan range the best height lies within one step of the true
+    // focus, for every objective.
+    void searchFindsTheTrueFocus()
+    {
+        TestRoot root;
+        SpecimenRenderer renderer;
+        FineAF af;
+        constexpr int kStarts = 40;
+        int hits = 0;
+        std::mt19937 rng(20240611);
+        for (int i = 0; i < kStarts; ++i) {
+            const int objective = 1 + i % SpecimenRenderer::ObjectiveCount;
+            af.setFineAFParameter(magnificationText(objective), "", 0, float(SpecimenRenderer::numericalAperture(objective)), 3.63f);
+            QCOMPARE(af.canStart(8, 5), FINEAF_NO_ERROR);
+            const int reach = 5 * af.interval();
+            const double focus = renderer.trueFocusSteps(objective);
+            const int centre = int(std::lround(focus)) + std::uniform_int_distribution<int>(-reach, reach)(rng);
+            const SearchResult r = search(af, renderer, objective, centre, 5);
+            const double error = std::abs(r.position - focus);
+            if (r.ok && error <= r.interval)
+                ++hits;
+            else
+                qInfo() << "start" << i << "objective" << objective << "centre" << centre << "best" << r.position
+                        << "true" << focus << "interval" << r.interval;
+        }
+        qInfo() << "searches within one step of the true focus:" << hits << "of" << kStarts;
+        QVERIFY(hits * 100 >= 95 * kStarts);
+    }
+
+    void blankFieldGivesAFlatCurve()
+    {
+        TestRoot root;
+        SpecimenRenderer renderer;
+        renderer.setBlankField(true);
+        FineAF af;
+        const int centre = int(renderer.trueFocusSteps(2)) + 700;
+        const SearchResult r = search(af, renderer, 2, centre, 5);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.index, 1);
+        QCOMPARE(r.position, af.startPos());
+        QCOMPARE(int(af.focusCurve().size()), 11);
+    }
+
+    // ---- the sequence on the simulated instrument ----------------------------------------------
+
+    void interactiveRunEndsInFocus()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        const double focus = rig.trueFocus();
+        rig.placeStage(int(focus) - 900);
+        const int centre = rig.stage();
+        QString finalText;
+        pushCloseWhenDone(&finalText);
+        QSignalSpy hot(rig.af.get(), &FineAFSequence::changeHotpixelEnabled);
+        QSignalSpy speed(rig.af.get(), &FineAFSequence::stageSpeedSent);
+
+        const int64_t began = MonotonicClock::nowMs();
+        rig.af->runInteractive(rig.setup());
+        const int64_t tookMs = MonotonicClock::nowMs() - began;
+
+        QCOMPARE(rig.af->errorCode(), FINEAF_NO_ERROR);
+        QVERIFY(rig.af->succeeded());
+        QCOMPARE(finalText, QStringLiteral("Fine AF Completed."));
+        QCOMPARE(rig.af->framesScored(), 11);
+        const int interval = rig.af->fineAF().interval();
+        QCOMPARE(interval, 264);
+        QVERIFY2(std::abs(rig.stage() - focus) <= interval,
+                 qPrintable(QStringLiteral("stage %1, true focus %2").arg(rig.stage()).arg(focus)));
+        QVERIFY(std::abs(rig.stage() - centre) <= 5 * interval);
+        QCOMPARE(rig.stage(), rig.af->bestPosition());
+        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
+        QVERIFY(rig.controller.isPulling());
+        QCOMPARE(hot.count(), 2);
+        QCOMPARE(hot[0][0].toBool(), true);
+        QCOMPARE(hot[1][0].toBool(), false);
+        QCOMPARE(speed.count(), 1);
+        QVERIFY(rig.board.receivedTexts().contains(QStringLiteral("$A#STAGE SPEED 100")));
+        QVERIFY(rig.board.receivedTexts().contains(QStringLiteral("$A#STAGE -1320")));
+        qInfo() << "autofocus on the simulator:" << rig.af->framesScored() << "frames, scan"
+                << rig.af->scanMs() / 1000.0 << "s, whole run" << tookMs / 1000.0 << "s";
+    }
+
+    void blankFieldEndsAtTheFirstHeight()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.bench.camera.renderer().setBlankField(true);
+        rig.placeStage(int(rig.trueFocus()) + 400);
+        const int centre = rig.stage();
+        rig.af->runBackground(rig.setup());
+        QCOMPARE(rig.af->errorCode(), FINEAF_NO_ERROR);
+        QVERIFY(!rig.af->succeeded());
+        QCOMPARE(rig.af->framesScored(), 11);
+        QCOMPARE(rig.stage(), centre - 5 * 264);
+        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
+        QVERIFY(rig.controller.isPulling());
+    }
+
+    void timeLapseRunReportsItsBestImage()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        setConfig("Setting_Timelapse", "ScanRange", "2");
+        setConfig("Focus", "FineAFRange", "7");
+        rig.placeStage(int(rig.trueFocus()) + 300);
+        QSignalSpy data(rig.af.get(), &FineAFSequence::sendAFData);
+        QSignalSpy done(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
+        QSignalSpy hot(rig.af.get(), &FineAFSequence::changeHotpixelEnabled);
+        rig.af->runTimeLapse(rig.setup());
+        QCOMPARE(rig.af->framesScored(), 5);
+        QCOMPARE(data.count(), 1);
+        QCOMPARE(done.count(), 1);
+        const int index = data[0][0].toInt(), position = data[0][1].toInt();
+        QVERIFY(index >= 1 && index <= 5);
+        QCOMPARE(position, rig.af->fineAF().focusCurve()[size_t(index - 1)].motorPosition);
+        QCOMPARE(data[0][2].toDouble(), rig.af->fineAF().focusCurve()[size_t(index - 1)].focusValue);
+        QCOMPARE(done[0][0].toInt(), rig.stage());
+        QCOMPARE(done[0][1].toBool(), true);
+        QCOMPARE(done[0][2].value<TFineAFErrTable>(), FINEAF_NO_ERROR);
+        // The page restores both itself.
+        QVERIFY(!rig.controller.isPulling());
+        QCOMPARE(hot.count(), 1);
+        QCOMPARE(hot[0][0].toBool(), true);
+    }
+
+    void cellCountRunScansElevenImages()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        setConfig("Focus", "FineAFRange", "1");
+        rig.placeStage(int(rig.trueFocus()));
+        QSignalSpy done(rig.af.get(), &FineAFSequence::completeCellCountAF);
+        rig.af->runCellCount(rig.setup());
+        QCOMPARE(rig.af->framesScored(), 11);
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(done[0][0].toBool(), true);
+        QCOMPARE(done[0][1].value<TFineAFErrTable>(), FINEAF_NO_ERROR);
+        QVERIFY(std::abs(rig.stage() - rig.trueFocus()) <= 264);
+    }
+
+    void planningErrorsReachTheirMessages()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        const int before = rig.stage();
+        setConfig("Focus", "FineAFRange", "0");
+        rig.af->runInteractive(rig.setup());
+        QCOMPARE(rig.af->errorCode(), FINEAF_ERR_DOF);
+        QVERIFY(rig.bench.messages().contains(MessageDlg::presetText(MSG_DOF_FAILED)));
+
+        // Background runs report the code alone, and a time-lapse run reports 0, 0, 0.
+        QSignalSpy data(rig.af.get(), &FineAFSequence::sendAFData);
+        QSignalSpy done(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
+        setConfig("Setting_Timelapse", "ScanRange", "-1");
+        const int shown = rig.bench.messages().size();
+        rig.af->runTimeLapse(rig.setup());
+        QCOMPARE(rig.bench.messages().size(), shown);
+        QCOMPARE(data.count(), 1);
+        QCOMPARE(data[0][0].toInt(), 0);
+        QCOMPARE(data[0][1].toInt(), 0);
+        QCOMPARE(data[0][2].toDouble(), 0.0);
+        QCOMPARE(done[0][1].toBool(), false);
+        QCOMPARE(done[0][2].value<TFineAFErrTable>(), FINEAF_ERR_DOF);
+
+        QCOMPARE(rig.stage(), before);
+        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
+        QVERIFY(rig.controller.isPulling());
+    }
+
+    void oldDialectIsRefused()
+    {
+        Rig rig(QStringLiteral("old"));
+        QVERIFY(rig.start());
+        QVERIFY(!rig.controller.existFirmwareVer());
+        const int before = rig.stage();
+        rig.board.clearLog();
+        const int64_t began = MonotonicClock::nowMs();
+        rig.af->runInteractive(rig.setup());
+        QVERIFY(MonotonicClock::nowMs() - began < 5000);
+        QCOMPARE(rig.af->errorCode(), FINEAF_ERR_NOT_SUPPORTED);
+        QVERIFY(!rig.af->isRunning());
+        QVERIFY(rig.bench.messages().contains(MessageDlg::presetText(MSG_FINEAF_NOT_SUPPORTED)));
+        QCOMPARE(rig.stage(), before);
+        for (const QString &line : rig.board.receivedTexts())
+            QVERIFY2(!line.startsWith(QLatin1String("Z ")), qPrintable(line));
+
+        QSignalSpy done(rig.af.get(), &FineAFSequence::completeCellCountAF);
+        rig.af->runCellCount(rig.setup());
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(done[0][1].value<TFineAFErrTable>(), FINEAF_ERR_NOT_SUPPORTED);
+    }
+
+    void aCameraThatStopsEndsTheRun()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.bench.camera.setFault(SimCameraFault::Stall);
+        QString finalText;
+        pushCloseWhenDone(&finalText);
+        rig.af->runInteractive(rig.setup());
+        QVERIFY(!rig.af->isRunning());
+        QVERIFY(!rig.af->succeeded());
+        QCOMPARE(finalText, QStringLiteral("Fine AF Failed."));
+        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
+        QVERIFY(rig.controller.isPulling());
+        rig.bench.camera.setFault(SimCameraFault::None);
+    }
+};
+
+QTEST_MAIN(TestFineAF)
+#include "tst_fineaf.moc"
