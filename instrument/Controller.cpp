@@ -846,19 +846,7 @@ void Controller::InitFirmware()
 
     previousLens = lens;
     updateLensPosition(lens);
-    if (filter != reportedFilter) {
-        if (filter >= 0 && filter <= 3) {
-            filterPosition = filter;
-            filterInPosition = true;
-        } else if (isQCTestMode()) {
-            filterInPosition = true;
-            return;
-        } else {
-            filterInPosition = false;
-        }
-        reportedFilter = filter;
-        emit changeFilterPosition(filter);
-    }
+    handleFilterValue(filter);
 }
 
 // ---------------------------------------------------------------------------------------------
