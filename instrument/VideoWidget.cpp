@@ -113,7 +113,8 @@ void VideoWidget::readSetting()
             changeCameraMode(false);
         }
     }
-    // Hot-pixel hook: with g_hotpixel_enabled the hot-pixel list is loaded here (loadHotPixelMap).
+    if (g_hotpixel_enabled)
+        loadHotPixelMap();
 }
 
 int VideoWidget::readCameraFlag(const char *key)
@@ -260,9 +261,9 @@ bool VideoWidget::capture()
     if (!waitForStill())
         return false;
     const bool deep = g_camera_mode == 16;
-    // Hot-pixel correction hook: with g_hotpixel_enabled, an 8-bit still under a fluorescence
-    // filter (m_nFilterPosition 1 or more) is corrected in g_mat8 here (correctHotPixel) before
-    // it is handed on. Grabs, 16-bit stills and Trans stills are never corrected.
+    // Only 8-bit stills under a fluorescence filter are corrected (never grabs).
+    if (!deep && g_hotpixel_enabled && m_nFilterPosition >= 1)
+        correctHotPixel(g_mat8);
     if (deep)
         emit captured(g_mat16.data, g_camera_mode);
     else
@@ -326,4 +327,35 @@ int VideoWidget::recordingWritesFailed() const
 bool VideoWidget::waitForRecordedFrames(int timeoutMs) const
 {
     return m_recorder->waitForPending(timeoutMs);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hot pixels
+
+void VideoWidget::findAndSaveHotPixelMap(cv::Mat &frame)
+{
+    m_hotPixelCorrector.findAndSave(frame);
+}
+
+void VideoWidget::loadHotPixelMap()
+{
+    m_hotPixelCorrector.load(HotPixelCorrector::listFile());
+}
+
+void VideoWidget::correctHotPixel(cv::Mat &frame)
+{
+    const int64_t began = MonotonicClock::nowUs();
+    m_hotPixelCorrector.correct(frame);
+    if (isEnableSerialLog())
+        qDebug().noquote() << "void VideoWidget::correctHotPixel(cv::Mat&)" << (MonotonicClock::nowUs() - began) / 1000.0 << "ms";
+}
+
+void VideoWidget::slotChangeHotpixelEnabled(bool bSet)
+{
+    if (bSet) {
+        m_bHotPixelEnabledSaved = g_hotpixel_enabled;
+        g_hotpixel_enabled = false;
+    } else {
+        g_hotpixel_enabled = m_bHotPixelEnabledSaved;
+    }
 }

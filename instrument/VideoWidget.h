@@ -1,4 +1,6 @@
 #pragma once
+#include "HotPixelCorrector.h"
+
 #include <QWidget>
 
 #include <memory>
@@ -34,6 +36,14 @@ public:
     // Waits until every recorded frame handed over so far is written; false on the time-out.
     bool waitForRecordedFrames(int timeoutMs) const;
 
+    // Hot pixels (the calibration that takes the dark frame is HotPixelCalibration): the list
+    // from a dark frame, also written to its file; the list from the file; the correction of an
+    // 8-bit still in place.
+    void findAndSaveHotPixelMap(cv::Mat &frame);
+    void loadHotPixelMap();
+    void correctHotPixel(cv::Mat &frame);
+    const HotPixelCorrector &hotPixelCorrector() const { return m_hotPixelCorrector; }
+
     // The capture thread of the current run (for diagnostics and tests); null before the first start.
     const CaptureThread *captureThread() const { return m_captureThread.get(); }
 
@@ -53,6 +63,8 @@ public slots:
     void setPseudoColor(bool on, int filterPosition, int pseudoColorIndex);
     void setPseudoColor(bool on, int pseudoColorIndex);
     bool slotGrabOne();
+    // true suspends the hot-pixel correction of stills, false restores the switch as it was.
+    void slotChangeHotpixelEnabled(bool bSet);
     void slotStartRecording(bool bStart, QString strPath);
 
 private slots:
@@ -77,6 +89,7 @@ private:
     bool m_bHotPixelEnabledSaved = false;
     bool m_bShowingCameraError = false;
 
+    HotPixelCorrector m_hotPixelCorrector;
     std::unique_ptr<FrameRecorder> m_recorder;
     std::unique_ptr<DisplayThread> m_displayThread;
     std::unique_ptr<CaptureThread> m_captureThread;

@@ -1,0 +1,267 @@
+#include "HotPixelCorrectionDialog.h"
+#include "HotPixelCorrector.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "TestRoot.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <opencv2/imgproc.hpp>
+#include <random>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// The rows of a CSV file as Python's csv module reads them, "x,y" per row.
+QStringList rowsWithPython(const QString &path)
+{
+    QProcess python;
+    python.start("python3", {"-c", "import csv,sys\nfor r in csv.reader(open(sys.argv[1], newline='')): print(','.join(r))",
+                             path});
+    if (!python.waitForFinished(10000) || python.exitCode() != 0)
+        return {"<python failed>"};
+    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+// The hot-pixel list, its file and the correction of stills; the calibration dialog.
+class TestHotPixel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // ---- finding and the list file --------------------------------------------------------------
+
+    void darkFramePixelsAboveTheThresholdAreListedInRasterOrder()
+    {
+        TestRoot root;
+        root.makeDir("/root/Microscope/NIMBO");
+        cv::Mat dark(1024, 1280, CV_8UC1, cv::Scalar(4));
+        dark.at<uchar>(1, 2) = 200;   // row 1, column 2
+        dark.at<uchar>(0, 5) = 61;    // row 0, column 5: comes first
+        dark.at<uchar>(7, 9) = 60;    // at the threshold: not hot
+        dark.at<uchar>(1023, 1279) = 255;
+
+        HotPixelCorrector corrector;
+        QVERIFY(corrector.findAndSave(dark)); // "Threshold" missing: 60
+        const QString file = HotPixelCorrector::listFile();
+        QCOMPARE(file, Paths::path("/root/Microscope/NIMBO/hot_pixels.csv"));
+        QCOMPARE(readFile(file), QByteArray("5,0\n2,1\n1279,1023\n"));
+        QCOMPARE(rowsWithPython(file), QStringList({"5,0", "2,1", "1279,1023"}));
+
+        WritePrivateProfileString("Camera", "Threshold", "100", Paths::configFile().toStdString());
+        QVERIFY(corrector.findAndSave(dark));
+        QCOMPARE(readFile(file), QByteArray("2,1\n1279,1023\n"));
+
+        // Nothing above the threshold: an empty list and an empty file.
+        WritePrivateProfileString("Camera", "Threshold", "255", Paths::configFile().toStdString());
+        QVERIFY(corrector.findAndSave(dark));
+        QCOMPARE(corrector.count(), 0);
+        QCOMPARE(readFile(file), QByteArray());
+    }
+
+    void anUnwritableFileKeepsTheNewListInMemory()
+    {
+        TestRoot root;
+        root.makeDir("/root/Microscope/NIMBO/hot_pixels.csv"); // a folder where the file should be
+        cv::Mat dark(1024, 1280, CV_8UC1, cv::Scalar(0));
+        dark.at<uchar>(3, 4) = 90;
+        HotPixelCorrector corrector;
+        QVERIFY(!corrector.findAndSave(dark));
+        QCOMPARE(corrector.count(), 1);
+        QCOMPARE(corrector.pixels()[0], cv::Point(4, 3));
+        QVERIFY(QFileInfo(HotPixelCorrector::listFile()).isDir());
+    }
+
+    void listFileLinesAreRead()
+    {
+        TestRoot root;
+        const QString file = root.path() + "/list.csv";
+        writeFile(file, "12,34\n12,34\r\n\n -3,+4\n,,7,8\nabc,5\n9\n9,\n,,,\n1279,1023");
+        HotPixelCorrector corrector;
+        corrector.load(file);
+        const std::vector<cv::Point> expected = {{12, 34}, {12, 34}, {-3, 4}, {7, 8}, {0, 5}, {1279, 1023}};
+        QCOMPARE(corrector.pixels(), expected);
+
+        // A missing file gives an empty list.
+        corrector.load(root.path() + "/none.csv");
+        QCOMPARE(corrector.count(), 0);
+
+        // What save writes, load reads back.
+        corrector.setPixels({{1, 2}, {300, 400}, {5, 6}});
+        QVERIFY(corrector.save(file));
+        HotPixelCorrector again;
+        again.load(file);
+        QCOMPARE(again.pixels(), corrector.pixels());
+    }
+
+    // ---- correction -----------------------------------------------------------------------------
+
+    void aHotPixelBecomesTheMedianOfItsBlock()
+    {
+        cv::Mat frame(1024, 1280, CV_8UC1, cv::Scalar(50));
+        const uchar block[3][3] = {{10, 10, 12}, {10, 255, 12}, {10, 12, 12}};
+        for (int dy = 0; dy < 3; ++dy)
+            for (int dx = 0; dx < 3; ++dx)
+                frame.at<uchar>(99 + dy, 199 + dx) = block[dy][dx];
+        const cv::Mat before = frame.clone();
+
+        HotPixelCorrector corrector;
+        corrector.setPixels({{200, 100}});
+        corrector.correct(frame);
+        QCOMPARE(int(frame.at<uchar>(100, 200)), 12);
+        cv::Mat changed;
+        cv::compare(frame, before, changed, cv::CMP_NE);
+        QCOMPARE(cv::countNonZero(changed), 1); // the neighbours keep their values
+    }
+
+    void borderAndOutsidePixelsAreNeverChanged()
+    {
+        std::mt19937 rng(3);
+        cv::Mat frame(1024, 1280, CV_8UC1);
+        cv::randu(frame, 0, 256);
+        const cv::Mat before = frame.clone();
+        HotPixelCorrector corrector;
+        corrector.setPixels({{0, 500}, {500, 0}, {1279, 500}, {500, 1023}, {0, 0}, {1279, 1023},
+                             {-1, 5}, {5, -1}, {1280, 5}, {5, 1024}, {100000, 100000}});
+        corrector.correct(frame);
+        QCOMPARE(cv::norm(frame, before, cv::NORM_INF), 0.0);
+    }
+
+    void correctionAgreesWithAMedianFilter()
+    {
+        // Widely spaced pixels do not see each other's corrections: each must equal OpenCV's
+        // 3 x 3 median of the original frame.
+        cv::Mat frame(1024, 1280, CV_8UC1);
+        cv::randu(frame, 0, 256);
+        cv::Mat reference;
+        cv::medianBlur(frame, reference, 3);
+        std::vector<cv::Point> pixels;
+        for (int y = 1; y < 1023; y += 3)
+            for (int x = 1; x < 1279; x += 3)
+                pixels.emplace_back(x, y);
+        HotPixelCorrector corrector;
+        corrector.setPixels(pixels);
+        corrector.correct(frame);
+        for (const cv::Point &p : pixels)
+            QCOMPARE(frame.at<uchar>(p), reference.at<uchar>(p));
+    }
+
+    void laterPixelsSeeEarlierCorrections()
+    {
+        cv::Mat frame(1024, 1280, CV_8UC1, cv::Scalar(20));
+        frame.at<uchar>(10, 10) = 250;
+        frame.at<uchar>(10, 11) = 250;
+        frame.at<uchar>(9, 11) = 250;
+        frame.at<uchar>(11, 11) = 250;
+        frame.at<uchar>(10, 12) = 250;
+        // (11, 10) alone: its block holds five 250s, so it stays 250 ...
+        cv::Mat alone = frame.clone();
+        HotPixelCorrector corrector;
+        corrector.setPixels({{11, 10}});
+        corrector.correct(alone);
+        QCOMPARE(int(alone.at<uchar>(10, 11)), 250);
+        // ... but after (10, 10) has become 20 only four remain.
+        corrector.setPixels({{10, 10}, {11, 10}});
+        corrector.correct(frame);
+        QCOMPARE(int(frame.at<uchar>(10, 10)), 20);
+        QCOMPARE(int(frame.at<uchar>(10, 11)), 20);
+    }
+
+    // ---- calibration dialog ----------------------------------------------------------------------
+
+    void dialogStartsReady()
+    {
+        HotPixelCorrectionDialog dialog;
+        QCOMPARE(dialog.size(), QSize(500, 300));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Dialog"));
+        QVERIFY(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(dialog.windowFlags() & Qt::X11BypassWindowManagerHint);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(dialog.pos(), QPoint(screen.width() / 2 - 250, screen.height() / 2 - 150));
+        auto *title = dialog.findChild<QLabel *>("LABEL_TITLE");
+        QVERIFY(title);
+        QCOMPARE(title->text(), QStringLiteral("Hot pixel correction procedure"));
+        auto *text = dialog.findChild<QLabel *>("label");
+        QCOMPARE(text->text(), QStringLiteral("1. Select a fluorescence filter cube (not Trans).\n\n"
+                                              "2. Make sure the camera is in 8 bit mode.\n\n3. Press Start."));
+        QCOMPARE(dialog.findChild<QPushButton *>("BUTTON_OK")->text(), QStringLiteral("Start"));
+        QCOMPARE(dialog.findChild<QPushButton *>("BUTTON_CANCEL")->text(), QStringLiteral("Cancel"));
+        dialog.show();
+        QVERIFY(!dialog.findChild<QProgressBar *>("PROGRESSBAR_HOT_PIXEL_CORRECTION")->isVisible());
+    }
+
+    void startShowsProgressUntilDone()
+    {
+        HotPixelCorrectionDialog dialog;
+        QSignalSpy started(&dialog, &HotPixelCorrectionDialog::signalDoHotPixelCorrection);
+        QSignalSpy accepted(&dialog, &QDialog::accepted);
+        dialog.show();
+        auto *ok = dialog.findChild<QPushButton *>("BUTTON_OK");
+        auto *cancel = dialog.findChild<QPushButton *>("BUTTON_CANCEL");
+        auto *bar = dialog.findChild<QProgressBar *>("PROGRESSBAR_HOT_PIXEL_CORRECTION");
+        ok->click();
+        QCOMPARE(started.count(), 1);
+        QVERIFY(!ok->isEnabled() && !cancel->isEnabled());
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->value(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 50, 1000); // the first tick shows half
+        QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 52, 1000); // then one per tick
+        // No key closes it.
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&dialog, &escape);
+        QVERIFY(dialog.isVisible());
+        dialog.slotDoneHotPixelCorrection();
+        QCOMPARE(bar->value(), 100);
+        QCOMPARE(accepted.count(), 1);
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void progressStopsShortOfTheEnd()
+    {
+        HotPixelCorrectionDialog dialog;
+        dialog.show();
+        auto *bar = dialog.findChild<QProgressBar *>("PROGRESSBAR_HOT_PIXEL_CORRECTION");
+        dialog.findChild<QPushButton *>("BUTTON_OK")->click();
+        bar->setValue(88);
+        QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 89, 1000);
+        QTest::qWait(350);
+        QCOMPARE(bar->value(), 89);
+    }
+
+    void cancelRejects()
+    {
+        HotPixelCorrectionDialog dialog;
+        QSignalSpy started(&dialog, &HotPixelCorrectionDialog::signalDoHotPixelCorrection);
+        QSignalSpy rejected(&dialog, &QDialog::rejected);
+        dialog.show();
+        dialog.findChild<QPushButton *>("BUTTON_CANCEL")->click();
+        QCOMPARE(rejected.count(), 1);
+        QCOMPARE(started.count(), 0);
+    }
+};
+
+QTEST_MAIN(TestHotPixel)
+#include "tst_hotpixel.moc"
