@@ -17,6 +17,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 // Live video on the simulated camera: start and stop, frame drops, stills, stalls, recording.
 class TestVideoWidget : public QObject
@@ -57,6 +61,8 @@ private slots:
         widget->start();
         QVERIFY(widget->isRunning());
         QCOMPARE(started.count(), 1);
+        // Real-time scheduling where the system grants it, normal scheduling otherwise.
+        qInfo() << "capture thread real-time:" << widget->captureThread()->isRealTime();
         const uint64_t delivered = bench.camera.framesDelivered();
         QTRY_VERIFY(bench.camera.framesDelivered() > delivered + 3);
         widget->stop();
@@ -117,6 +123,51 @@ private slots:
         QCOMPARE(grab.count, 1);
         QCOMPARE(grab.bits, mode);
         widget->stop();
+    }
+
+    void noVideoSurfaceGivesMessage32AndCaptureGoesOn()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        const QByteArray driver = qgetenv("SDL_VIDEODRIVER");
+        qputenv("SDL_VIDEODRIVER", "no-such-driver");
+        widget->start();
+        qputenv("SDL_VIDEODRIVER", driver);
+        QTRY_VERIFY(bench.showedMessage(32));
+        QVERIFY(widget->isRunning());
+        QVERIFY(widget->capture());
+        widget->stop();
+    }
+
+    void refusedRealTimeRunsWithNormalScheduling()
+    {
+        // Take the privilege away from this thread (the capture thread inherits it) and the
+        // real-time allowance away from the process.
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct saved[2] = {};
+        QCOMPARE(syscall(SYS_capget, &header, saved), 0L);
+        __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
+        reduced[0].effective &= ~(1u << CAP_SYS_NICE);
+        QCOMPARE(syscall(SYS_capset, &header, reduced), 0L);
+        rlimit savedLimit{};
+        getrlimit(RLIMIT_RTPRIO, &savedLimit);
+        rlimit none = savedLimit;
+        none.rlim_cur = 0;
+        setrlimit(RLIMIT_RTPRIO, &none);
+
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        widget->start();
+        const bool realTime = widget->captureThread()->isRealTime();
+        const bool running = widget->isRunning();
+        const bool still = widget->capture();
+        widget->stop();
+
+        setrlimit(RLIMIT_RTPRIO, &savedLimit);
+        syscall(SYS_capset, &header, saved);
+        QVERIFY(!realTime);
+        QVERIFY(running);
+        QVERIFY(still);
     }
 
     void captureWhileStoppedFailsAtOnce()
