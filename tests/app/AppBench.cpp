@@ -1,0 +1,161 @@
+#include "AppBench.h"
+
+#include "CameraAccess.h"
+#include "ControlWidget.h"
+#include "DialogRunner.h"
+#include "MessageDlg.h"
+#include "NIMBODlg.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "SimSandbox.h"
+#include "ui_NIMBODlg.h"
+
+#include <QLabel>
+#include <QtTest>
+
+namespace {
+
+// The camera module's state as at program start.
+void resetCameraModule()
+{
+    g_camera_mode = -1;
+    g_capture_buffer_size = 0;
+    g_skip_index = 1;
+    g_current_exposure_time = -1.0;
+    g_skip_a_frame_80ms_exposure = false;
+    g_skip_frame_count = 0;
+    g_out_of_grabbing_time = false;
+    g_is_running = false;
+    g_captured = true;
+    g_no_camera = false;
+}
+
+} // namespace
+
+SimulatedInstrument::Options AppBench::defaultOptions()
+{
+    SimulatedInstrument::Options options;
+    options.startBoard = true;
+    return options;
+}
+
+AppBench::AppBench(const SimulatedInstrument::Options &options)
+{
+    g_ExecMode = EXEC_NORMAL;
+    g_CurrentMenu = MENU_MULTICOLOR;
+    resetCameraModule();
+    QString error;
+    if (!SimSandbox::seed())
+        qWarning() << "sandbox not seeded";
+    if (!SimStorage::seed(&error))
+        qWarning() << "storage not seeded:" << error;
+    storage.attach(actions);
+    actions.setExitHook([this](int code) { exitCodes << code; });
+    SystemActions::setInstance(&actions);
+
+    sim = std::make_unique<SimulatedInstrument>(options);
+    if (!sim->start(&error))
+        qWarning() << "board not started:" << error;
+    ControlWidget::setSerialPortName(sim->devicePath());
+
+    m_answer = std::make_shared<std::function<int(QDialog *)>>([](QDialog *) { return 1; });
+    auto dialogs = m_dialogs;
+    auto answer = m_answer;
+    DialogRunner::clearScripts();
+    DialogRunner::clearLog();
+    DialogRunner::setStandingScript([dialogs, answer](QDialog *dialog) {
+        QString entry = dialog->metaObject()->className();
+        if (auto *label = dialog->findChild<QLabel *>("message_label"))
+            entry += ":" + label->text();
+        dialogs->append(entry);
+        return (*answer)(dialog);
+    });
+}
+
+AppBench::~AppBench()
+{
+    window.reset();
+    DialogRunner::clearScripts();
+    sim.reset();
+    ControlWidget::setSerialPortName(QString());
+    SystemActions::setInstance(nullptr);
+    g_ExecMode = EXEC_NORMAL;
+    g_CurrentMenu = MENU_MULTICOLOR;
+}
+
+void AppBench::setConfig(const char *section, const char *key, const char *value)
+{
+    WritePrivateProfileString(section, key, value, Paths::configFile().toStdString());
+}
+
+QString AppBench::config(const char *section, const char *key)
+{
+    std::string value;
+    ReadPrivateProfileString(section, key, "", value, Paths::configFile().toStdString());
+    return QString::fromStdString(value);
+}
+
+void AppBench::quietStart()
+{
+    setConfig("LicenseAgreement", "Accepted", "1");
+    setConfig("Setting_Misc", "ShowStartDlg", "0");
+}
+
+NIMBODlg *AppBench::build(TCurrentMenu menu, TExecMode mode)
+{
+    window = std::make_unique<NIMBODlg>(menu, mode);
+    window->show();
+    return window.get();
+}
+
+NIMBODlg *AppBench::start(TExecMode mode)
+{
+    build(MENU_MULTICOLOR, mode);
+    if (!waitUnlocked())
+        qWarning() << "the main menu was not unlocked";
+    return window.get();
+}
+
+Ui_NIMBODlg *AppBench::ui() const
+{
+    return window->form();
+}
+
+bool AppBench::menuUnlocked() const
+{
+    return window && ui()->BUTTON_POWER->isEnabled() && ui()->BUTTON_Z_STACK_MENU->isEnabled();
+}
+
+bool AppBench::waitUnlocked(int timeoutMs) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!menuUnlocked() && timer.elapsed() < timeoutMs)
+        QTest::qWait(20);
+    return menuUnlocked();
+}
+
+void AppBench::setAnswer(std::function<int(QDialog *)> answer)
+{
+    *m_answer = std::move(answer);
+}
+
+bool AppBench::showedMessage(int type) const
+{
+    const QString text = MessageDlg::presetText(TMessageType(type));
+    for (const QString &entry : *m_dialogs)
+        if (entry == "MessageDlg:" + text)
+            return true;
+    return false;
+}
+
+QStringList AppBench::endActions() const
+{
+    QStringList out;
+    for (const QString &call : actions.calls()) {
+        const QString action = call.section(' ', 0, 0);
+        if (action == "sync" || action == "shutdown" || action == "reboot" || action == "exit")
+            out << call;
+    }
+    return out;
+}

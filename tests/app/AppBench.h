@@ -1,0 +1,60 @@
+#pragma once
+#include "Globals.h"
+#include "SimStorage.h"
+#include "SimulatedInstrument.h"
+#include "SimulatedSystemActions.h"
+#include "TestRoot.h"
+
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class NIMBODlg;
+class Ui_NIMBODlg;
+class QDialog;
+
+// The whole application on the simulated instrument, off-screen: a fresh root with the seeded
+// configuration and storage (SSD and one USB drive), the board simulator on a pseudo-terminal,
+// the simulated camera, and simulated system actions whose exits only record their code.
+// Every dialog is answered by a script: by default 1 (OK, Accept), logged with its preset text.
+class AppBench
+{
+public:
+    explicit AppBench(const SimulatedInstrument::Options &options = defaultOptions());
+    ~AppBench();
+
+    static SimulatedInstrument::Options defaultOptions();
+
+    TestRoot root;
+    SimulatedSystemActions actions;
+    SimStorage storage;
+    std::unique_ptr<SimulatedInstrument> sim;
+    std::unique_ptr<NIMBODlg> window;
+    QList<int> exitCodes; // codes the process would have ended with
+
+    void setConfig(const char *section, const char *key, const char *value);
+    QString config(const char *section, const char *key);
+    // Agreement accepted and welcome screen off, so that a start shows no dialog.
+    void quietStart();
+
+    // Builds the window (construction and initialisation); does not wait for the start-up.
+    NIMBODlg *build(TCurrentMenu menu = MENU_MULTICOLOR, TExecMode mode = EXEC_NORMAL);
+    // Builds it and waits until the start-up has run and the main menu is unlocked.
+    NIMBODlg *start(TExecMode mode = EXEC_NORMAL);
+    Ui_NIMBODlg *ui() const;
+    bool menuUnlocked() const;
+    bool waitUnlocked(int timeoutMs = 15000) const;
+
+    // The standing answer to every dialog (class name and, for a message box, its text are logged).
+    void setAnswer(std::function<int(QDialog *)> answer);
+    QStringList dialogs() const { return *m_dialogs; }
+    bool showedMessage(int type) const;
+    void clearDialogs() { m_dialogs->clear(); }
+
+    // The recorded system actions without mounts, unmounts and programs: sync, shutdown, reboot, exit.
+    QStringList endActions() const;
+
+private:
+    std::shared_ptr<QStringList> m_dialogs = std::make_shared<QStringList>();
+    std::shared_ptr<std::function<int(QDialog *)>> m_answer;
+};
