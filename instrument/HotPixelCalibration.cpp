@@ -82,10 +82,8 @@ void HotPixelCalibration::showMessage(const QString &message)
 void HotPixelCalibration::refuse(const QString &message)
 {
     showMessage(message);
-    if (m_dialog) {
-        m_dialog->reject();
-        m_dialog->deleteLater();
-    }
+    if (m_dialog)
+        m_dialog->reject(); // deleted by slotShowHotPixelCorrectionDlg once its run has returned
 }
 
 void HotPixelCalibration::slotHotPixelCorrection()

@@ -1,0 +1,309 @@
+#include "CameraAccess.h"
+#include "CameraTables.h"
+#include "CameraTestBench.h"
+#include "DialogRunner.h"
+#include "Globals.h"
+#include "HotPixelCalibration.h"
+#include "HotPixelCorrectionDialog.h"
+#include "HotPixelCorrector.h"
+#include "Paths.h"
+#include "VideoWidget.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+std::vector<cv::Point> rasterOrder(std::vector<cv::Point> points)
+{
+    std::sort(points.begin(), points.end(),
+              [](const cv::Point &a, const cv::Point &b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
+    return points;
+}
+
+QByteArray fileOf(const std::vector<cv::Point> &points)
+{
+    QByteArray text;
+    for (const cv::Point &p : points)
+        text += QByteArray::number(p.x) + ',' + QByteArray::number(p.y) + '\n';
+    return text;
+}
+
+// Register writes (request 0xC5) as "register=value", in order.
+QStringList registerWrites(const CameraTestBench &bench)
+{
+    QStringList writes;
+    for (const QString &r : bench.vendorRequests()) {
+        const QStringList f = r.split(':');
+        if (f.size() == 3 && f[0].toInt(nullptr, 16) == kRequestRegisterWrite)
+            writes << QStringLiteral("%1=%2").arg(f[2].toInt()).arg(f[1].toInt());
+    }
+    return writes;
+}
+
+// The live video and a calibration as the main window runs it, with the panel's answers in panel.
+struct Rig
+{
+    CameraTestBench bench;
+    std::unique_ptr<VideoWidget> video;
+    HotPixelCalibration::PanelState panel{1, 8, 5, 9};
+    std::unique_ptr<HotPixelCalibration> calibration;
+
+    explicit Rig(SimCameraFault fault = SimCameraFault::None) : bench(fault)
+    {
+        bench.setConfig("Camera", "HotPixelEx", "9"); // 100 ms dark frames keep the tests short
+        bench.instrument.turnFilter(1, 0);            // a fluorescence cube, its LED off: dark
+        video = bench.makeWidget();
+        calibration = std::make_unique<HotPixelCalibration>(video.get(), [this] { return panel; });
+    }
+
+    // Runs the dialog and presses Start; the dialog's result.
+    int runWithStart()
+    {
+        int result = -2;
+        DialogRunner::pushScript([&result](QDialog *dialog) {
+            result = DialogRunner::showAndRun(dialog, [](QDialog *d) { DialogRunner::click(d, "BUTTON_OK"); }, 60000);
+            return result;
+        });
+        calibration->slotShowHotPixelCorrectionDlg();
+        return result;
+    }
+};
+
+const QString kComplete = QStringLiteral("<p><b>Hot Pixel Correction Complete.</b></p>");
+
+} // namespace
+
+// The hot-pixel calibration on the simulated camera: dark frame, list, file, camera state, live
+// video, refusals and failures.
+class TestHotPixelCalibration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        g_hotpixel_enabled = false;
+    }
+
+    void calibrationFindsThePlantedHotPixels()
+    {
+        Rig rig;
+        QSignalSpy ended(rig.calibration.get(), &HotPixelCalibration::completedHotPixelCorrection);
+        QVERIFY(!rig.video->isRunning());
+        QVERIFY(rig.video->isHidden());
+        rig.bench.camera.clearControlLog();
+
+        QCOMPARE(rig.runWithStart(), int(QDialog::Accepted));
+        QCOMPARE(ended.count(), 1);
+
+        const std::vector<cv::Point> planted = rasterOrder(rig.bench.camera.renderer().hotPixels());
+        QCOMPARE(rig.video->hotPixelCorrector().pixels(), planted); // all of them, nothing else
+        QCOMPARE(readFile(HotPixelCorrector::listFile()), fileOf(planted));
+        QVERIFY(rig.bench.messages().contains(kComplete));
+
+        // Dark frame at 18 dB and the HotPixelEx row, then the filter's own gain and exposure.
+        const QStringList writes = registerWrites(rig.bench);
+        const QStringList dark = {"28=203", QStringLiteral("6=%1").arg(ExposureLUT8[9][1]),
+                                  QStringLiteral("8=%1").arg(ExposureLUT8[9][2])};
+        const int at = writes.indexOf(dark[0]);
+        QVERIFY2(at >= 0 && writes.mid(at, 3) == dark, qPrintable(writes.join(' ')));
+        const QStringList restored = {QStringLiteral("28=%1").arg(GainLUT[5][1]), QStringLiteral("30=%1").arg(GainLUT[5][2]),
+                                      "31=17", QStringLiteral("6=%1").arg(ExposureLUT8[9][1]),
+                                      QStringLiteral("8=%1").arg(ExposureLUT8[9][2])};
+        QCOMPARE(writes.mid(at + 3, 5), restored);
+        QCOMPARE(g_current_exposure_time.load(), ExposureLUT8[9][0] / 1000.0);
+
+        // Live video was off and its widget hidden: both as before.
+        QVERIFY(!rig.video->isRunning());
+        QVERIFY(rig.video->isHidden());
+    }
+
+    void correctionRemovesThemFromStills()
+    {
+        Rig rig;
+        QCOMPARE(rig.runWithStart(), int(QDialog::Accepted));
+        const std::vector<cv::Point> planted = rig.bench.camera.renderer().hotPixels();
+
+        // The switch on: the list is read from the file again.
+        rig.bench.setConfig("Camera", "HotPixelEnable", "1");
+        auto video = rig.bench.makeWidget();
+        QVERIFY(g_hotpixel_enabled);
+        QCOMPARE(video->hotPixelCorrector().count(), int(planted.size()));
+        rig.bench.instrument.setLed(1, true, 60);
+        video->setCurrentFilterPosition(1);
+        video->start();
+        QVERIFY(video->isRunning());
+
+        cv::Mat still;
+        QObject::connect(video.get(), &VideoWidget::captured, [&still](uchar *frame, int bits) {
+            still = cv::Mat(kFrameHeight, kFrameWidth, bits == 16 ? CV_16UC1 : CV_8UC1, frame).clone();
+        });
+        auto hotLeft = [&]() {
+            int left = 0;
+            for (const cv::Point &p : planted) {
+                cv::Mat block = still(cv::Rect(p.x - 1, p.y - 1, 3, 3)).clone();
+                block.at<uchar>(1, 1) = 0;
+                double lo, hi;
+                cv::minMaxLoc(block, &lo, &hi);
+                if (still.at<uchar>(p) > hi)
+                    ++left; // brighter than every neighbour: still hot
+            }
+            return left;
+        };
+        QVERIFY(video->capture());
+        QCOMPARE(hotLeft(), 0);
+
+        // Not corrected: the switch off, a suspension, the Trans position, 16-bit stills, grabs.
+        video->slotChangeHotpixelEnabled(true);
+        QVERIFY(video->capture());
+        QCOMPARE(hotLeft(), int(planted.size()));
+        video->slotChangeHotpixelEnabled(true); // suspended twice: the restore leaves it off
+        video->slotChangeHotpixelEnabled(false);
+        QVERIFY(!g_hotpixel_enabled);
+        g_hotpixel_enabled = true;
+        video->setCurrentFilterPosition(0);
+        QVERIFY(video->capture());
+        QCOMPARE(hotLeft(), int(planted.size()));
+        video->setCurrentFilterPosition(1);
+        QObject::connect(video.get(), &VideoWidget::grabbed, [&still](uchar *frame, int) {
+            still = cv::Mat(kFrameHeight, kFrameWidth, CV_8UC1, frame).clone();
+        });
+        QVERIFY(video->slotGrabOne());
+        QCOMPARE(hotLeft(), int(planted.size()));
+        video->stop();
+    }
+
+    void refusalsTouchNothing_data()
+    {
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("Trans") << 0 << 8
+                               << "<p><b>Error!</b><br/><br/>Hot pixel correction cannot be done with the Trans filter "
+                                  "cube.<br/>Select a fluorescence filter cube and try again.</p>";
+        QTest::newRow("between positions") << -1 << 8 << "<p><b>Error!</b><br/><br/>Check that the filter cube is in position.</p>";
+        QTest::newRow("16 bit") << 2 << 16 << "<p><b>Error!</b><br/><br/>Make sure the camera is in 8 bit mode.</p>";
+    }
+
+    void refusalsTouchNothing()
+    {
+        QFETCH(int, filter);
+        QFETCH(int, mode);
+        QFETCH(QString, message);
+        Rig rig;
+        rig.panel.filterPosition = filter;
+        rig.panel.cameraMode = mode;
+        const QString file = HotPixelCorrector::listFile();
+        QFile old(file);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("7,7\n");
+        old.close();
+        rig.bench.camera.clearControlLog();
+        QSignalSpy ended(rig.calibration.get(), &HotPixelCalibration::completedHotPixelCorrection);
+
+        QCOMPARE(rig.runWithStart(), int(QDialog::Rejected));
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(rig.bench.messages().contains(message));
+        QVERIFY(rig.bench.camera.controlLog().empty());
+        QCOMPARE(readFile(file), QByteArray("7,7\n"));
+        QVERIFY(!rig.video->isRunning());
+    }
+
+    void cancelBeforeStartTouchesNothing()
+    {
+        Rig rig;
+        rig.bench.camera.clearControlLog();
+        QSignalSpy ended(rig.calibration.get(), &HotPixelCalibration::completedHotPixelCorrection);
+        DialogRunner::pushScript([](QDialog *dialog) {
+            return DialogRunner::showAndRun(dialog, [](QDialog *d) { DialogRunner::click(d, "BUTTON_CANCEL"); });
+        });
+        rig.calibration->slotShowHotPixelCorrectionDlg();
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(rig.bench.camera.controlLog().empty());
+        QVERIFY(rig.bench.messages().isEmpty());
+        QVERIFY(!QFile::exists(HotPixelCorrector::listFile()));
+    }
+
+    void runningVideoStaysRunning()
+    {
+        Rig rig;
+        rig.video->show();
+        rig.video->start();
+        QVERIFY(rig.video->isRunning());
+        QCOMPARE(rig.runWithStart(), int(QDialog::Accepted));
+        QVERIFY(rig.video->isRunning());
+        QVERIFY(rig.video->isVisible());
+        QCOMPARE(rig.video->hotPixelCorrector().count(), int(rig.bench.camera.renderer().hotPixels().size()));
+        rig.video->stop();
+    }
+
+    // A dark frame that never comes leaves the old list and file as they were.
+    void aCameraThatGivesUpKeepsTheOldList_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("stall") << int(SimCameraFault::Stall);
+        QTest::newRow("invalid frames") << int(SimCameraFault::ZeroFirstByte);
+    }
+
+    void aCameraThatGivesUpKeepsTheOldList()
+    {
+        QFETCH(int, fault);
+        Rig rig;
+        rig.video->start();
+        QVERIFY(rig.video->isRunning());
+        const QString file = HotPixelCorrector::listFile();
+        QFile old(file);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("7,7\n8,9\n");
+        old.close();
+        rig.video->loadHotPixelMap();
+        rig.bench.camera.setFault(SimCameraFault(fault));
+
+        QCOMPARE(rig.runWithStart(), int(QDialog::Accepted));
+        QVERIFY(rig.bench.messages().contains(QStringLiteral(
+            "<p><b>Hot Pixel Correction Failed.</b><br/><br/>The camera delivered no dark frame.<br/>The previous hot "
+            "pixel list is kept.</p>")));
+        QCOMPARE(readFile(file), QByteArray("7,7\n8,9\n"));
+        QCOMPARE(rig.video->hotPixelCorrector().count(), 2);
+        rig.bench.camera.setFault(SimCameraFault::None);
+        rig.video->stop();
+    }
+
+    void outOfRangeExposureRowsTakeThreeSeconds_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("70") << "70";
+        QTest::newRow("-1") << "-1";
+    }
+
+    void outOfRangeExposureRowsTakeThreeSeconds()
+    {
+        QFETCH(QString, row);
+        Rig rig;
+        rig.bench.setConfig("Camera", "HotPixelEx", qPrintable(row));
+        rig.bench.root.makeDir("/media/VANTOR SSD");
+        g_ExecMode = EXEC_SERIAL_LOG;
+        rig.bench.camera.clearControlLog();
+        QCOMPARE(rig.runWithStart(), int(QDialog::Accepted));
+        g_ExecMode = EXEC_NORMAL;
+        QVERIFY(registerWrites(rig.bench).join(' ').contains("28=203 6=38 8=1057"));
+        // Serial logging: the count in the message and the dark frame on the SSD.
+        const int count = int(rig.bench.camera.renderer().hotPixels().size());
+        QVERIFY(rig.bench.messages().contains(
+            QStringLiteral("<p><b>Hot Pixel Correction Complete.</b><br/><br/>Hot pixel number : %1</p>").arg(count)));
+        QTRY_VERIFY(QFile::exists(Paths::ssd() + "/HotPixel/_0002.tif"));
+    }
+};
+
+QTEST_MAIN(TestHotPixelCalibration)
+#include "tst_hotpixelcalibration.moc"
