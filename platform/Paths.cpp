@@ -5,10 +5,29 @@
 #include <QStandardPaths>
 
 namespace {
-QMutex g_rootLock;
-QString g_root;
-bool g_rootSet = false;
+// Built on first use: the crash handlers ask for paths while the globals of other files may not
+// be built yet, and a later construction must not wipe a prefix already chosen.
+struct RootState
+{
+    QMutex lock;
+    QString root;
+    bool set = false;
+};
+
+RootState &state()
+{
+    static RootState s;
+    return s;
 }
+
+void store(RootState &s, QString root)
+{
+    while (root.endsWith('/'))
+        root.chop(1);
+    s.root = root;
+    s.set = true;
+}
+} // namespace
 
 bool Paths::isInstrument()
 {
@@ -25,26 +44,22 @@ QString Paths::defaultSandbox()
 
 QString Paths::root()
 {
-    QMutexLocker lock(&g_rootLock);
-    if (!g_rootSet) {
+    RootState &s = state();
+    QMutexLocker lock(&s.lock);
+    if (!s.set) {
         if (qEnvironmentVariableIsSet("VANTOR_ROOT"))
-            g_root = qEnvironmentVariable("VANTOR_ROOT");
-        else if (!isInstrument())
-            g_root = defaultSandbox();
-        while (g_root.endsWith('/'))
-            g_root.chop(1);
-        g_rootSet = true;
+            store(s, qEnvironmentVariable("VANTOR_ROOT"));
+        else
+            store(s, isInstrument() ? QString() : defaultSandbox());
     }
-    return g_root;
+    return s.root;
 }
 
 void Paths::setRoot(const QString &root)
 {
-    QMutexLocker lock(&g_rootLock);
-    g_root = root;
-    while (g_root.endsWith('/'))
-        g_root.chop(1);
-    g_rootSet = true;
+    RootState &s = state();
+    QMutexLocker lock(&s.lock);
+    store(s, root);
 }
 
 QString Paths::path(const QString &fixedPath)

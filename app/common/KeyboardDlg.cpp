@@ -83,8 +83,8 @@ void KeyboardDlg::initSetting()
     if (sizeIndex >= 0)
         ui->COMB_ITEM_SIZE->setCurrentIndex(sizeIndex);
     ReadPrivateProfileString("Setting_MultiColor", "FontColor", "3", value, file);
-    // An index outside the table leaves the combo without a selection.
-    ui->COMB_ITEM_COLOR->setCurrentIndex(leadingInt(value));
+    // An index outside the table selects its nearest end.
+    ui->COMB_ITEM_COLOR->setCurrentIndex(clampColorIndex(leadingInt(value)));
 }
 
 void KeyboardDlg::setUIFontThicknessComboBox()

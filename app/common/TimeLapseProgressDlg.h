@@ -19,6 +19,7 @@ public:
     ~TimeLapseProgressDlg() override;
 
     void setTotalCount(int total);
+    int getTotalCount() const { return m_nTotalCount; }
     // Stores the count and repaints at once, also while the owner keeps the event loop busy.
     void setCurrentCount(int current);
     void setMessage(QString message);

@@ -314,7 +314,8 @@ private slots:
         QTest::newRow("set") << QByteArray("12") << QByteArray("1") << "12" << 1;
         QTest::newRow("leading digits") << QByteArray("40") << QByteArray("4th") << "40" << 4;
         QTest::newRow("not a size") << QByteArray("13") << QByteArray("x") << "5" << 0;
-        QTest::newRow("outside the table") << QByteArray("60") << QByteArray("8") << "60" << -1;
+        QTest::newRow("beyond the table") << QByteArray("60") << QByteArray("8") << "60" << 7;
+        QTest::newRow("below the table") << QByteArray("5") << QByteArray("-2") << "5" << 0;
     }
 
     void fontControlsFromTheConfiguration()
@@ -339,8 +340,7 @@ private slots:
         QColor chosenColor;
         kb.getFontSizeColor(chosenSize, chosenColor);
         QCOMPARE(chosenSize, sizeShown.toInt());
-        // Without a selection the colour stays black; the table is never read outside it.
-        QCOMPARE(chosenColor, colorIndex >= 0 ? g_ColorTable[colorIndex] : QColor(Qt::black));
+        QCOMPARE(chosenColor, g_ColorTable[colorIndex]);
     }
 
     void fontChoiceIsTakenEvenWhenTheEntryIsRefused()

@@ -309,6 +309,25 @@ private slots:
         box->deleteLater();
     }
 
+    void anOpenBoxComesBackOnTopWithinASecond()
+    {
+        MessageDlg box;
+        box.setMsgType(MSG_SHUT_DOWN);
+        box.show();
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &box, 1500);
+
+        // An owner that keeps a box without showing it stops the timer.
+        box.enableZOrderTimer(false);
+        other.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+        QTest::qWait(1300);
+        QCOMPARE(QApplication::activeWindow(), &other);
+    }
+
     void aBoxWithoutButtonsStaysUntilItsOwnerClosesIt()
     {
         MessageDlg box;

@@ -17,6 +17,10 @@
 Q_DECLARE_METATYPE(TCurrentMenu)
 Q_DECLARE_METATYPE(TExecMode)
 
+// As in the program entry: a crash handler installed by a global object, before main runs and
+// before the other files' globals exist.
+SignalTranslator<TrapException> g_objTrapExceptionTranslator;
+
 namespace {
 
 struct ChildRun
@@ -70,6 +74,16 @@ class TestStartAndCrash : public QObject
 {
     Q_OBJECT
 private slots:
+    // The handler installed before main resolved the crash files under the root prefix, and the
+    // prefix is still there once every global is built.
+    void handlersInstalledBeforeMainKeepTheRoot()
+    {
+        const QString root = qEnvironmentVariable("VANTOR_ROOT");
+        QVERIFY(!root.isEmpty());
+        QCOMPARE(Paths::root(), root);
+        QCOMPARE(Paths::configFile(), root + "/root/Microscope/NIMBO/NIMBO.ini");
+    }
+
     void startModes_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -89,6 +89,7 @@ private slots:
         QVERIFY(!busy->isHidden());
         QCOMPARE(busy->maximum(), 0);
         dlg.setTotalCount(5);
+        QCOMPARE(dlg.getTotalCount(), 5); // owners count up to the total they gave
         QVERIFY(!stop->isHidden());
         QVERIFY(!countLabel(dlg)->isHidden());
         QVERIFY(busy->isHidden());
