@@ -31,9 +31,9 @@ QString BoardFault::name(Kind kind)
     return QString();
 }
 
-bool BoardFault::parse(const QString &spec, BoardFault *fault, QString *error)
+bool BoardFault::parse(const QString &text, BoardFault *fault, QString *error)
 {
-    QString rest = spec.trimmed();
+    QString rest = text.trimmed();
     BoardFault f;
     const int at = rest.indexOf(QLatin1Char('@'));
     if (at >= 0) {
@@ -59,7 +59,7 @@ bool BoardFault::parse(const QString &spec, BoardFault *fault, QString *error)
     }
     if (!known) {
         if (error)
-            *error = QStringLiteral("unknown fault \"%1\" (known: %2)").arg(spec, names().join(", "));
+            *error = QStringLiteral("unknown fault \"%1\" (known: %2)").arg(text, names().join(", "));
         return false;
     }
     if (count == QLatin1String("always")) {
@@ -69,7 +69,7 @@ bool BoardFault::parse(const QString &spec, BoardFault *fault, QString *error)
         f.count = count.toInt(&ok);
         if (!ok) {
             if (error)
-                *error = QStringLiteral("bad count in fault \"%1\"").arg(spec);
+                *error = QStringLiteral("bad count in fault \"%1\"").arg(text);
             return false;
         }
     }
@@ -77,11 +77,11 @@ bool BoardFault::parse(const QString &spec, BoardFault *fault, QString *error)
     return true;
 }
 
-bool BoardFault::parseList(const QString &specs, QList<BoardFault> *faults, QString *error)
+bool BoardFault::parseList(const QString &texts, QList<BoardFault> *faults, QString *error)
 {
-    for (const QString &spec : specs.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString &text : texts.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         BoardFault f;
-        if (!parse(spec, &f, error))
+        if (!parse(text, &f, error))
             return false;
         faults->append(f);
     }

@@ -32,12 +32,12 @@ struct BoardFault
     QString match;
     QString eventText; // EventInExchange and ReplyWithEvent: the event text after "$A#"
 
-    // Spec strings, as in VANTOR_SIM_FAULTS and the board-sim program's --fault option:
+    // Fault texts, as in VANTOR_SIM_FAULTS and the board-sim program's --fault option:
     //   NAME[=COUNT][@MATCH]   NAME one of names(), COUNT a number or "always", MATCH a text
     //   "ng3" is short for "ng=3". Examples: "busy", "ng=3", "split=always", "pos800000@STAGE POS".
     static QStringList names();
-    static bool parse(const QString &spec, BoardFault *fault, QString *error = nullptr);
-    // A comma-separated list of specs; false with the first bad one named in error.
-    static bool parseList(const QString &specs, QList<BoardFault> *faults, QString *error = nullptr);
+    static bool parse(const QString &text, BoardFault *fault, QString *error = nullptr);
+    // A comma-separated list of fault texts; false with the first bad one named in error.
+    static bool parseList(const QString &texts, QList<BoardFault> *faults, QString *error = nullptr);
     static QString name(Kind kind);
 };

@@ -4,7 +4,7 @@
 //   picocom -q --omap crlf /dev/pts/N     (or: echo '$A#VER' > /dev/pts/N; cat /dev/pts/N)
 //
 // Lines typed on standard input act on the instrument: "filter N", "objective N",
-// "knob coarse|fine STEPS", "event TEXT", "fault SPEC", "state".
+// "knob coarse|fine STEPS", "event TEXT", "fault TEXT", "state".
 
 #include "BoardFault.h"
 #include "BoardProfile.h"
@@ -89,7 +89,7 @@ void command(const QString &line, VirtualInstrument &vi, BoardSimulator &board)
     } else if (verb == "state") {
         describe(vi.state());
     } else {
-        print(QStringLiteral("commands: filter N | objective N | knob coarse|fine STEPS | event TEXT | fault SPEC | state"));
+        print(QStringLiteral("commands: filter N | objective N | knob coarse|fine STEPS | event TEXT | fault TEXT | state"));
     }
 }
 } // namespace
@@ -102,7 +102,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Serves the simulated controller board on a pseudo-terminal and prints its path.\n"
                        "Standard input takes: filter N, objective N, knob coarse|fine STEPS, event TEXT, "
-                       "fault SPEC, state."));
+                       "fault TEXT, state."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("firmware"),
                       QStringLiteral("Firmware profile: %1, or another version such as 2.5 (default 3.1).").arg(BoardProfile::names().join(", ")),
@@ -110,7 +110,7 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("fault"),
                       QStringLiteral("A fault, repeatable: NAME[=COUNT|always][@MATCH], NAME one of %1.")
                           .arg(BoardFault::names().join(", ")),
-                      QStringLiteral("spec")});
+                      QStringLiteral("text")});
     parser.addOption({QStringLiteral("link"), QStringLiteral("Also make a symbolic link to the device here."),
                       QStringLiteral("path")});
     parser.addOption({QStringLiteral("quiet"), QStringLiteral("Do not print the traffic.")});
@@ -124,10 +124,10 @@ int main(int argc, char *argv[])
     VirtualInstrument instrument;
     instrument.setDefaultSpeed(profile.defaultSpeed);
     BoardSimulator board(instrument, profile);
-    for (const QString &spec : parser.values("fault")) {
+    for (const QString &text : parser.values("fault")) {
         BoardFault fault;
         QString error;
-        if (!BoardFault::parse(spec, &fault, &error)) {
+        if (!BoardFault::parse(text, &fault, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 2;
         }
