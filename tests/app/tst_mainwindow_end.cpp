@@ -1,0 +1,203 @@
+// Every way a run ends, with the system actions it records: the power button (power-off, or exit
+// to the shell when a USB drive holds the marker), the restart after a software update, and the
+// window's refusal to close by itself. The board may speak either dialect or stop answering.
+#include "AppBench.h"
+#include "ControlWidget.h"
+#include "MediaMonitor.h"
+#include "MessageDlg.h"
+#include "NIMBODlg.h"
+#include "Paths.h"
+#include "SetupDlg.h"
+#include "VideoWidget.h"
+#include "ui_NIMBODlg.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+class TestMainWindowEnd : public QObject
+{
+    Q_OBJECT
+
+    // Answers the power question with answer; everything else with OK.
+    static void answerPowerQuestion(AppBench &bench, int answer)
+    {
+        const QString question = MessageDlg::presetText(MSG_SHUT_DOWN);
+        bench.setAnswer([question, answer](QDialog *dialog) {
+            auto *label = dialog->findChild<QLabel *>("message_label");
+            return label && label->text() == question ? answer : 1;
+        });
+    }
+
+    static void putWorkFile(AppBench &bench)
+    {
+        QFile file(Paths::path("/media/VANTOR SSD/.Video/frame_0001.tif"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("x") == 1);
+    }
+
+    // The power road up to its end; returns the recorded end actions.
+    static QStringList pressPower(AppBench &bench)
+    {
+        answerPowerQuestion(bench, 1);
+        QTest::mouseClick(bench.ui()->BUTTON_POWER, Qt::LeftButton);
+        QElapsedTimer timer;
+        timer.start();
+        while (bench.exitCodes.isEmpty() && timer.elapsed() < 30000)
+            QTest::qWait(20);
+        return bench.endActions();
+    }
+
+    static void verifyCleanedUp(AppBench &bench)
+    {
+        QVERIFY(QDir(Paths::path("/media/VANTOR SSD/.Video")).entryList(QDir::Files).isEmpty()
+                || !QDir(Paths::path("/media/VANTOR SSD")).exists());
+        QVERIFY(!bench.ui()->m_VideoWidget->isRunning());
+        QVERIFY(bench.window->isClosing());
+        QVERIFY(bench.window->mediaMonitor().m_bStopUpdate);
+        QVERIFY(bench.actions.calls().filter(QRegularExpression("^umount ")).size() >= 2);
+        QVERIFY(!bench.config("Filter_0", "Light").isEmpty());
+        // Nothing is mounted any more.
+        QFile mtab(Paths::path("/etc/mtab"));
+        QVERIFY(mtab.open(QIODevice::ReadOnly));
+        QVERIFY(!mtab.readAll().contains("/media/"));
+    }
+
+private slots:
+    void powerButtonParksCleansUpAndPowersOff()
+    {
+        AppBench bench;
+        bench.quietStart();
+        bench.start();
+        putWorkFile(bench);
+        bench.actions.clearCalls();
+        QCOMPARE(pressPower(bench), (QStringList{"sync", "shutdown -h now"}));
+        QVERIFY(bench.showedMessage(MSG_SHUT_DOWN));
+        QCOMPARE(bench.window->closeCode(), NIMBODlg::CLOSE_POWER_OFF);
+        QCOMPARE(g_CurrentMenu, MENU_POWER);
+        QVERIFY(!bench.menuUnlocked());
+        QVERIFY(bench.sim->instrument().state().atLower()); // parked
+        verifyCleanedUp(bench);
+    }
+
+    void cancelKeepsTheScreenWithTheLightOff()
+    {
+        AppBench bench;
+        bench.quietStart();
+        bench.start();
+        QTest::mouseClick(bench.ui()->BUTTON_Z_STACK_MENU, Qt::LeftButton);
+        QVERIFY(bench.waitUnlocked());
+        bench.ui()->m_ControlWidget->turnOnLight();
+        answerPowerQuestion(bench, 0);
+        bench.actions.clearCalls();
+        QTest::mouseClick(bench.ui()->BUTTON_POWER, Qt::LeftButton);
+        QVERIFY(bench.showedMessage(MSG_SHUT_DOWN));
+        QCOMPARE(g_CurrentMenu, MENU_ZSTACK);
+        QVERIFY(bench.menuUnlocked());
+        QVERIFY(bench.ui()->BUTTON_Z_STACK_MENU->isChecked());
+        QVERIFY(bench.ui()->m_ControlWidget->isEnabled());
+        QTest::qWait(300);
+        const VirtualInstrument::State board = bench.sim->instrument().state();
+        for (bool on : board.ledOn)
+            QVERIFY(!on); // the light stays off
+        QVERIFY(bench.endActions().isEmpty());
+        QVERIFY(!bench.window->isClosing());
+    }
+
+    void markerOnTheUsbDriveExitsToTheShell()
+    {
+        AppBench bench;
+        bench.quietStart();
+        bench.start();
+        QFile marker(SimStorage::contentsPath(SimStorage::usbName) + "/.NiMbO");
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        bench.actions.clearCalls();
+        QCOMPARE(pressPower(bench), (QStringList{"sync", "exit 0"}));
+        QCOMPARE(bench.exitCodes, QList<int>{0});
+        QCOMPARE(bench.window->closeCode(), NIMBODlg::CLOSE_EXIT_TO_SHELL);
+        verifyCleanedUp(bench);
+    }
+
+    void markerOnTheSsdHasNoEffect()
+    {
+        AppBench bench;
+        bench.quietStart();
+        bench.start();
+        QFile marker(Paths::path("/media/VANTOR SSD/.nimbo"));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        QCOMPARE(pressPower(bench), (QStringList{"sync", "shutdown -h now"}));
+    }
+
+    void restartCleansUpThenParksAndReboots()
+    {
+        AppBench bench;
+        bench.quietStart();
+        bench.start();
+        putWorkFile(bench);
+        bench.sim->instrument().setStagePosition(20000);
+        // The settings dialog asks for the restart from its own run, as after a software update.
+        bench.setAnswer([](QDialog *dialog) {
+            if (auto *setup = qobject_cast<SetupDlg *>(dialog))
+                emit setup->signalClosingSystem(NIMBODlg::CLOSE_RESTART);
+            return 0;
+        });
+        bench.actions.clearCalls();
+        QTest::mouseClick(bench.ui()->BUTTON_SETTING_MENU, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.exitCodes.isEmpty(), 30000);
+        QCOMPARE(bench.endActions(), (QStringList{"sync", "reboot"}));
+        QCOMPARE(bench.window->closeCode(), NIMBODlg::CLOSE_RESTART);
+        // Volumes were unmounted before the stage was parked and the computer restarted.
+        const QStringList calls = bench.actions.calls();
+        int lastUmount = -1;
+        for (int i = 0; i < calls.size(); ++i)
+            if (calls[i].startsWith("umount "))
+                lastUmount = i;
+        QVERIFY(lastUmount >= 0 && lastUmount < calls.indexOf("reboot"));
+        QVERIFY(bench.sim->instrument().state().atLower());
+        verifyCleanedUp(bench);
+    }
+
+    void powerOffFinishesWithTheOldDialectOrASilentBoard_data()
+    {
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<QString>("faults");
+        QTest::newRow("old dialect") << "old" << "";
+        QTest::newRow("new dialect, board silent") << "3.1" << "silence=always";
+        QTest::newRow("old dialect, board silent") << "old" << "silence=always";
+    }
+    void powerOffFinishesWithTheOldDialectOrASilentBoard()
+    {
+        QFETCH(QString, firmware);
+        QFETCH(QString, faults);
+        SimulatedInstrument::Options options = AppBench::defaultOptions();
+        QVERIFY(BoardProfile::fromName(firmware, &options.profile));
+        AppBench bench(options);
+        bench.quietStart();
+        bench.start();
+        if (!faults.isEmpty()) {
+            QList<BoardFault> list;
+            QString error;
+            QVERIFY2(BoardFault::parseList(faults, &list, &error), qPrintable(error));
+            for (const BoardFault &fault : list)
+                bench.sim->board()->injectFault(fault);
+        }
+        QCOMPARE(pressPower(bench), (QStringList{"sync", "shutdown -h now"}));
+    }
+
+    void escapeNeverClosesTheWindow()
+    {
+        AppBench bench;
+        bench.quietStart();
+        bench.start();
+        bench.window->reject();
+        QTest::keyClick(bench.window.get(), Qt::Key_Escape);
+        QTest::qWait(50);
+        QVERIFY(bench.window->isVisible());
+        QCOMPARE(bench.window->result(), 0);
+    }
+};
+
+QTEST_MAIN(TestMainWindowEnd)
+#include "tst_mainwindow_end.moc"
