@@ -1,0 +1,245 @@
+// The main window's screens on the simulated instrument: what each menu button shows, the
+// question before an unsaved capture is left, the file manager's return, the Setting round trip
+// and the live-video switch of the settings dialog.
+#include "AppBench.h"
+#include "ControlWidget.h"
+#include "DateTimer.h"
+#include "DialogRunner.h"
+#include "MessageDlg.h"
+#include "MultiColorWidget.h"
+#include "NIMBODlg.h"
+#include "ScaleBar.h"
+#include "SetupDlg.h"
+#include "VideoWidget.h"
+#include "ZStackWidget.h"
+#include "ui_NIMBODlg.h"
+
+#include <QtTest>
+
+class TestMainWindowScreens : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<AppBench> m_bench;
+    Ui_NIMBODlg *ui() const { return m_bench->ui(); }
+
+    void click(QAbstractButton *button)
+    {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+    }
+
+    QStringList shown() const
+    {
+        QStringList names;
+        for (QObject *child : m_bench->window->children())
+            if (child->isWidgetType() && static_cast<QWidget *>(child)->isVisible() && !child->objectName().isEmpty())
+                names << child->objectName();
+        names.sort();
+        return names;
+    }
+
+    QStringList checked() const
+    {
+        QStringList names;
+        for (QAbstractButton *b : m_bench->window->findChildren<QAbstractButton *>(QString(), Qt::FindDirectChildrenOnly))
+            if (b->isChecked())
+                names << b->objectName();
+        return names;
+    }
+
+    static QStringList sorted(QStringList list)
+    {
+        list.sort();
+        return list;
+    }
+
+private slots:
+    void init()
+    {
+        m_bench = std::make_unique<AppBench>();
+        m_bench->quietStart();
+        m_bench->start();
+    }
+    void cleanup() { m_bench.reset(); }
+
+    void everyMenuButtonShowsItsScreen()
+    {
+        const QStringList menuBar = {"BUTTON_COUNT_MENU", "BUTTON_FILEMANAGER", "BUTTON_MULTI_COLOR_MENU",
+                                     "BUTTON_POWER", "BUTTON_TIME_LAPSE_MENU", "BUTTON_Z_STACK_MENU",
+                                     "LABEL_DATE", "LABEL_TIME"};
+        auto modeScreen = [&](const char *page) {
+            return sorted(menuBar + QStringList{"BUTTON_SETTING_MENU", "LABEL_IMAGEVIEW_BG", "m_ControlWidget",
+                                                "m_VideoWidget", page});
+        };
+        QCOMPARE(shown(), modeScreen("m_MultiColorWidget"));
+        QCOMPARE(checked(), QStringList{"BUTTON_MULTI_COLOR_MENU"});
+
+        const struct
+        {
+            QAbstractButton *button;
+            TCurrentMenu menu;
+            const char *page;
+        } modes[] = {{ui()->BUTTON_Z_STACK_MENU, MENU_ZSTACK, "m_ZStackWidget"},
+                     {ui()->BUTTON_TIME_LAPSE_MENU, MENU_TIMELAPSE, "m_TimeLapseWidget"},
+                     {ui()->BUTTON_COUNT_MENU, MENU_CELLCOUNT, "m_CellCountWidget"},
+                     {ui()->BUTTON_MULTI_COLOR_MENU, MENU_MULTICOLOR, "m_MultiColorWidget"}};
+        for (const auto &mode : modes) {
+            click(mode.button);
+            QCOMPARE(g_CurrentMenu, mode.menu);
+            QCOMPARE(shown(), modeScreen(mode.page));
+            QCOMPARE(checked(), QStringList{mode.button->objectName()});
+            QVERIFY(ui()->m_VideoWidget->isRunning());
+            QCOMPARE(ui()->m_ControlWidget->controlWidgetState(), CONTROL_STATE_OPENED);
+            // Pressing the current mode again changes nothing and keeps it checked.
+            QTest::mouseClick(mode.button, Qt::LeftButton);
+            QCOMPARE(g_CurrentMenu, mode.menu);
+            QVERIFY(mode.button->isChecked());
+            QVERIFY(m_bench->menuUnlocked());
+        }
+
+        click(ui()->BUTTON_FILEMANAGER);
+        QCOMPARE(g_CurrentMenu, MENU_FILE_MANAGER);
+        QCOMPARE(shown(), sorted(menuBar + QStringList{"m_FileManagerWidget"}));
+        QCOMPARE(checked(), QStringList{"BUTTON_FILEMANAGER"});
+        QVERIFY(!ui()->m_VideoWidget->isRunning());
+        QCOMPARE(m_bench->window->previousMenu(), MENU_MULTICOLOR);
+
+        click(ui()->BUTTON_Z_STACK_MENU);
+        QCOMPARE(shown(), modeScreen("m_ZStackWidget"));
+        QVERIFY(ui()->m_VideoWidget->isRunning());
+        QVERIFY(!ui()->BUTTON_MONITOR_MENU->isVisible());
+    }
+
+    void pageStatesSwitchLiveVideoAndImageWidgets()
+    {
+        // Multicolor: a captured channel stops live video and shows the view, tiles the tile view.
+        ui()->m_MultiColorWidget->setCurrentState(MULTI_CHANNEL);
+        QVERIFY(!ui()->m_VideoWidget->isRunning());
+        QVERIFY(!ui()->m_VideoWidget->isVisible());
+        QVERIFY(ui()->m_ImageGraphicsView->isVisible());
+        QVERIFY(ui()->m_NavigationDraw->isVisible());
+        ui()->m_MultiColorWidget->setCurrentState(MULTI_TILE);
+        QVERIFY(ui()->m_MultiColorImageWidget->isVisible());
+        QVERIFY(!ui()->m_ImageGraphicsView->isVisible());
+        ui()->m_MultiColorWidget->setCurrentState(MULTI_LIVE);
+        QVERIFY(ui()->m_VideoWidget->isRunning());
+        QVERIFY(ui()->m_VideoWidget->isVisible());
+        QVERIFY(!ui()->m_MultiColorImageWidget->isVisible());
+
+        // Z-stack: browsing shows the browser and the narrow strip in place of the panel.
+        click(ui()->BUTTON_Z_STACK_MENU);
+        ui()->m_ZStackWidget->setCurrentState(TZStackState(2));
+        QVERIFY(!ui()->m_VideoWidget->isRunning());
+        QVERIFY(ui()->m_ZStackImageWidget->isVisible());
+        QVERIFY(ui()->m_ControlIndicatorWidget->isVisible());
+        QVERIFY(!ui()->m_ControlWidget->isVisible());
+        QVERIFY(!ui()->LABEL_IMAGEVIEW_BG->isVisible());
+        ui()->m_ZStackWidget->setCurrentState(TZStackState(0));
+        QVERIFY(ui()->m_VideoWidget->isRunning());
+        QVERIFY(ui()->m_ControlWidget->isVisible());
+        QVERIFY(!ui()->m_ZStackImageWidget->isVisible());
+        QVERIFY(!ui()->m_ControlIndicatorWidget->isVisible());
+    }
+
+    void leavingAnUnsavedCaptureAsksFirst()
+    {
+        emit ui()->m_MultiColorWidget->captured(true);
+        QVERIFY(m_bench->window->isCaptured());
+
+        // Cancel keeps the page.
+        m_bench->setAnswer([](QDialog *) { return 0; });
+        QTest::mouseClick(ui()->BUTTON_Z_STACK_MENU, Qt::LeftButton);
+        QVERIFY(m_bench->showedMessage(MSG_LEAVE_WITHOUT_SAVING));
+        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
+        QVERIFY(!ui()->BUTTON_Z_STACK_MENU->isChecked());
+        QVERIFY(m_bench->window->isCaptured());
+        QVERIFY(m_bench->menuUnlocked());
+
+        // The file manager and back: no question, the capture is kept.
+        m_bench->clearDialogs();
+        click(ui()->BUTTON_FILEMANAGER);
+        click(ui()->BUTTON_MULTI_COLOR_MENU);
+        QVERIFY(m_bench->dialogs().isEmpty());
+        QVERIFY(m_bench->window->isCaptured());
+
+        // OK switches and clears the flags.
+        m_bench->setAnswer([](QDialog *) { return 1; });
+        click(ui()->BUTTON_Z_STACK_MENU);
+        QVERIFY(m_bench->showedMessage(MSG_LEAVE_WITHOUT_SAVING));
+        QCOMPARE(g_CurrentMenu, MENU_ZSTACK);
+        QVERIFY(!m_bench->window->isCaptured());
+
+        // A saved capture is left without a question.
+        m_bench->clearDialogs();
+        emit ui()->m_ZStackWidget->captured(true);
+        emit ui()->m_ZStackWidget->saved(true);
+        click(ui()->BUTTON_TIME_LAPSE_MENU);
+        QVERIFY(m_bench->dialogs().isEmpty());
+    }
+
+    void settingRoundTripReReadsTheConfiguration()
+    {
+        click(ui()->BUTTON_Z_STACK_MENU);
+        m_bench->setConfig("ScaleBar", "ScaleBarColor", "1");
+        m_bench->setConfig("Camera", "Mode", "16");
+        TCurrentMenu menuWhileOpen = MENU_MULTICOLOR;
+        m_bench->setAnswer([&menuWhileOpen](QDialog *dialog) {
+            if (qobject_cast<SetupDlg *>(dialog)) {
+                menuWhileOpen = g_CurrentMenu;
+                DialogRunner::click(dialog, "BUTTON_OK");
+                return dialog->result();
+            }
+            return 1;
+        });
+        QSignalSpy cameraMode(ui()->m_VideoWidget, &VideoWidget::signalCameraModeChanged);
+        QSignalSpy scaleBar(&m_bench->window->scaleBar(), &ScaleBar::signalShowScaleBar);
+        QTest::mouseClick(ui()->BUTTON_SETTING_MENU, Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+        QVERIFY(m_bench->window->setupDlg().isSaved());
+        QCOMPARE(menuWhileOpen, MENU_SETTING);
+        QCOMPARE(g_CurrentMenu, MENU_ZSTACK);
+        QVERIFY(!cameraMode.isEmpty());
+        QCOMPARE(cameraMode.last().at(0).toInt(), 16);
+        QTRY_COMPARE(ui()->m_ControlWidget->currentCameraMode(), 16);
+        QVERIFY(!scaleBar.isEmpty());
+        QCOMPARE(m_bench->window->scaleBar().m_ScaleBarInfo.color, colorTableEntry(1));
+        QVERIFY(ui()->m_ControlWidget->isEnabled());
+
+        // A second opening adds no second date or close connection.
+        QTest::mouseClick(ui()->BUTTON_SETTING_MENU, Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+        int dateLinks = 0;
+        int closeLinks = 0;
+        for (const NIMBODlg::Connection &c : m_bench->window->connections()) {
+            dateLinks += c.receiver == "SetupDlg" && c.method.startsWith("updateCurrentDateTime");
+            closeLinks += c.sender == "SetupDlg" && c.signal.startsWith("signalClosingSystem");
+            QVERIFY(c.ok);
+        }
+        QCOMPARE(dateLinks, 1);
+        QCOMPARE(closeLinks, 1);
+    }
+
+    void settingsDialogStopsAndRestartsLiveVideo()
+    {
+        SetupDlg &setup = m_bench->window->setupDlg();
+        emit setup.setVideoRunningState(false);
+        QVERIFY(!ui()->m_VideoWidget->isRunning());
+        emit setup.setVideoRunningState(true);
+        QVERIFY(ui()->m_VideoWidget->isRunning());
+        // A restart without a stop made here does not start live video.
+        ui()->m_VideoWidget->stop();
+        emit setup.setVideoRunningState(true);
+        QVERIFY(!ui()->m_VideoWidget->isRunning());
+    }
+
+    void dateAndTimeReachTheLabels()
+    {
+        m_bench->window->dateTimer().updateDateTime();
+        QCOMPARE(ui()->LABEL_DATE->text(), QDate::currentDate().toString("yyyy/MM/dd"));
+        QVERIFY(ui()->LABEL_TIME->text().contains(':'));
+    }
+};
+
+QTEST_MAIN(TestMainWindowScreens)
+#include "tst_mainwindow_screens.moc"
