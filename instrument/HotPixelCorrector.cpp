@@ -9,10 +9,12 @@
 #include <QDebug>
 #include <QFile>
 #include <QtConcurrent>
+#include <opencv2/core/hal/intrin.hpp>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -24,22 +26,38 @@ int leadingNumber(const QByteArray &text)
     return int(std::strtol(terminated.constData(), nullptr, 10));
 }
 
-// The median of nine values by a fixed exchange network (19 compare-and-swaps).
-inline uchar median9(uchar p[9])
+// The three pixels p[-1], p[0], p[1] in lanes 0 to 2 (never reading past p[1]).
+inline cv::v_uint8x16 threePixels(const uchar *p)
 {
-    auto sort2 = [](uchar &a, uchar &b) {
-        const uchar lo = std::min(a, b);
-        b = std::max(a, b);
+    uint16_t pair;
+    std::memcpy(&pair, p - 1, sizeof pair);
+    return cv::v_reinterpret_as_u8(cv::v_uint32x4(pair | unsigned(p[1]) << 16, 0, 0, 0));
+}
+
+// The median of a 3 x 3 block without branches: with each column sorted, it is the median of the
+// largest column minimum, the median of the column medians and the smallest column maximum.
+inline uchar median9(const uchar *above, const uchar *centre, const uchar *below)
+{
+    using cv::v_max;
+    using cv::v_min;
+    using cv::v_rotate_right;
+    auto sort2 = [](cv::v_uint8x16 &a, cv::v_uint8x16 &b) {
+        const cv::v_uint8x16 lo = v_min(a, b);
+        b = v_max(a, b);
         a = lo;
     };
-    sort2(p[1], p[2]); sort2(p[4], p[5]); sort2(p[7], p[8]);
-    sort2(p[0], p[1]); sort2(p[3], p[4]); sort2(p[6], p[7]);
-    sort2(p[1], p[2]); sort2(p[4], p[5]); sort2(p[7], p[8]);
-    sort2(p[0], p[3]); sort2(p[5], p[8]); sort2(p[4], p[7]);
-    sort2(p[3], p[6]); sort2(p[1], p[4]); sort2(p[2], p[5]);
-    sort2(p[4], p[7]); sort2(p[4], p[2]); sort2(p[6], p[4]);
-    sort2(p[4], p[2]);
-    return p[4];
+    auto median3 = [](const cv::v_uint8x16 &a, const cv::v_uint8x16 &b, const cv::v_uint8x16 &c) {
+        return v_max(v_min(a, b), v_min(v_max(a, b), c));
+    };
+    cv::v_uint8x16 a = threePixels(above), b = threePixels(centre), c = threePixels(below);
+    sort2(a, b);
+    sort2(b, c);
+    sort2(a, b);
+    // Lane 0 against lanes 1 and 2.
+    const cv::v_uint8x16 low = v_max(a, v_max(v_rotate_right<1>(a), v_rotate_right<2>(a)));
+    const cv::v_uint8x16 high = v_min(c, v_min(v_rotate_right<1>(c), v_rotate_right<2>(c)));
+    const cv::v_uint8x16 mid = median3(b, v_rotate_right<1>(b), v_rotate_right<2>(b));
+    return uchar(cv::v_reinterpret_as_u32(median3(low, mid, high)).get0() & 0xFF);
 }
 } // namespace
 
@@ -147,16 +165,10 @@ void HotPixelCorrector::correct(cv::Mat &frame8) const
     CV_Assert(frame8.type() == CV_8UC1);
     const int width = frame8.cols, height = frame8.rows;
     const size_t stride = frame8.step[0];
-    uchar p[9];
     for (const cv::Point &h : m_pixels) {
         if (h.x < 1 || h.y < 1 || h.x + 1 >= width || h.y + 1 >= height)
             continue;
         uchar *centre = frame8.ptr<uchar>(h.y) + h.x;
-        const uchar *above = centre - stride;
-        const uchar *below = centre + stride;
-        p[0] = above[-1]; p[1] = above[0]; p[2] = above[1];
-        p[3] = centre[-1]; p[4] = centre[0]; p[5] = centre[1];
-        p[6] = below[-1]; p[7] = below[0]; p[8] = below[1];
-        *centre = median9(p);
+        *centre = median9(centre - stride, centre, centre + stride);
     }
 }
