@@ -1,0 +1,83 @@
+// The application as a process, seen from the wire: a board played by a Python script on a
+// pseudo-terminal (VANTOR_SERIAL_DEVICE) gets the version query first and, after a new-dialect
+// answer, the start-up status read and then the status and stage-position polls every 200 ms.
+#include "TestRoot.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+class TestAppWire : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void newDialectStartReadsTheStatusAndPolls()
+    {
+        TestRoot root;
+        const QString logPath = root.path() + "/wire.log";
+        QProcess peer;
+        peer.start("python3", {qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/instrument/board_peer.py", logPath, "60"});
+        QVERIFY(peer.waitForStarted(5000));
+        QVERIFY(peer.waitForReadyRead(5000));
+        const QString device = QString::fromLocal8Bit(peer.readLine()).trimmed();
+        QVERIFY(device.startsWith("/dev/"));
+
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VANTOR_SERIAL_DEVICE", device);
+        env.insert("VANTOR_ROOT", root.path() + "/sandbox");
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor", QStringList());
+        QVERIFY(app.waitForStarted(10000));
+
+        // Wait for a few seconds of polling after the start.
+        auto lines = [&] {
+            QList<QPair<qint64, QByteArray>> out;
+            QFile log(logPath);
+            if (log.open(QIODevice::ReadOnly))
+                for (const QByteArray &entry : log.readAll().split('\n')) {
+                    const QList<QByteArray> parts = entry.split(' ');
+                    if (parts.size() == 2)
+                        out.append({parts[0].toLongLong(), QByteArray::fromHex(parts[1])});
+                }
+            return out;
+        };
+        QElapsedTimer timer;
+        timer.start();
+        while (lines().size() < 40 && timer.elapsed() < 60000 && app.state() == QProcess::Running)
+            QTest::qWait(100);
+        app.kill();
+        app.waitForFinished(10000);
+        peer.kill();
+        peer.waitForFinished(5000);
+
+        const auto wire = lines();
+        QVERIFY2(wire.size() >= 40, qPrintable(QString::number(wire.size())));
+        QCOMPARE(wire[0].second, QByteArray("$A#VER\n"));
+        QCOMPARE(wire[1].second, QByteArray("$A#STATUS\n"));
+        // Polling: status and stage position alternate, each every 400 ms (one poll per 200 ms).
+        QList<qint64> statusTimes;
+        QByteArray previousPoll;
+        for (int i = 2; i < wire.size(); ++i) {
+            const QByteArray &line = wire[i].second;
+            if (line != "$A#STATUS\n" && line != "$A#STAGE POS\n")
+                continue;
+            QVERIFY2(line != previousPoll, qPrintable(QString("poll %1 repeated at line %2").arg(QString(line.trimmed())).arg(i)));
+            previousPoll = line;
+            if (line == "$A#STATUS\n")
+                statusTimes << wire[i].first;
+        }
+        QVERIFY(statusTimes.size() >= 8);
+        QList<qint64> gaps;
+        for (int i = 1; i < statusTimes.size(); ++i)
+            gaps << statusTimes[i] - statusTimes[i - 1];
+        std::sort(gaps.begin(), gaps.end());
+        const qint64 median = gaps[gaps.size() / 2];
+        QVERIFY2(qAbs(median - 400) <= 60, qPrintable(QString::number(median)));
+    }
+};
+
+QTEST_MAIN(TestAppWire)
+#include "tst_app_wire.moc"
