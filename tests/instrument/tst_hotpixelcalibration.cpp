@@ -279,6 +279,21 @@ private slots:
         rig.video->stop();
     }
 
+    void noCameraKeepsTheOldList()
+    {
+        Rig rig(SimCameraFault::NoDevice);
+        QVERIFY(g_no_camera);
+        const QString file = HotPixelCorrector::listFile();
+        QFile old(file);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("7,7\n");
+        old.close();
+        QCOMPARE(rig.runWithStart(), int(QDialog::Accepted));
+        QCOMPARE(readFile(file), QByteArray("7,7\n"));
+        QVERIFY(rig.bench.messages().last().contains("Hot Pixel Correction Failed."));
+        QVERIFY(!rig.video->isRunning());
+    }
+
     void outOfRangeExposureRowsTakeThreeSeconds_data()
     {
         QTest::addColumn<QString>("row");
