@@ -1,0 +1,96 @@
+#include "MainWindowShots.h"
+
+#include "ControlWidget.h"
+#include "MessageDlg.h"
+#include "NIMBODlg.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "SetupDlg.h"
+#include "SimSandbox.h"
+#include "SimStorage.h"
+#include "SimulatedInstrument.h"
+#include "ui_NIMBODlg.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QElapsedTimer>
+
+#include <memory>
+
+namespace {
+
+SimulatedInstrument *simulation()
+{
+    static std::unique_ptr<SimulatedInstrument> sim;
+    if (!sim) {
+        SimSandbox::seed();
+        QString error;
+        if (!SimStorage::install(&error))
+            qWarning().noquote() << error;
+        const std::string config = Paths::configFile().toStdString();
+        WritePrivateProfileString("LicenseAgreement", "Accepted", "1", config);
+        WritePrivateProfileString("Setting_Misc", "ShowStartDlg", "0", config);
+        sim = std::make_unique<SimulatedInstrument>();
+        if (!sim->start(&error))
+            qWarning().noquote() << error;
+        // Light on the transmitted-light channel, so that the live image shows the specimen.
+        WritePrivateProfileString("Filter_0", "Light", "5", config);
+        ControlWidget::setSerialPortName(sim->devicePath());
+    }
+    return sim.get();
+}
+
+bool waitUnlocked(NIMBODlg *window)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!window->form()->BUTTON_POWER->isEnabled() && timer.elapsed() < 15000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return window->form()->BUTTON_POWER->isEnabled();
+}
+
+} // namespace
+
+QStringList mainWindowScreens()
+{
+    return {"Multicolor", "ZStack", "TimeLapse", "CellCount", "FileManager", "Setting", "PowerQuestion"};
+}
+
+QWidget *mainWindowShot(const QString &screen)
+{
+    simulation();
+    auto *window = new NIMBODlg(MENU_MULTICOLOR, EXEC_NORMAL);
+    window->show();
+    Ui_NIMBODlg *ui = window->form();
+    if (!waitUnlocked(window)) {
+        delete window;
+        return nullptr;
+    }
+    simulation()->instrument().setStagePosition(64000); // near the specimen's focus
+    ui->m_ControlWidget->turnOnLight();
+    const QMap<QString, QAbstractButton *> buttons = {{"ZStack", ui->BUTTON_Z_STACK_MENU},
+                                                      {"TimeLapse", ui->BUTTON_TIME_LAPSE_MENU},
+                                                      {"CellCount", ui->BUTTON_COUNT_MENU},
+                                                      {"FileManager", ui->BUTTON_FILEMANAGER}};
+    if (QAbstractButton *button = buttons.value(screen)) {
+        button->click();
+        if (!waitUnlocked(window)) {
+            delete window;
+            return nullptr;
+        }
+        if (screen != "FileManager")
+            ui->m_ControlWidget->turnOnLight();
+    } else if (screen == "Setting") {
+        window->setupDlg().show();
+    } else if (screen == "PowerQuestion") {
+        auto *question = new MessageDlg(window);
+        question->setMsgType(MSG_SHUT_DOWN);
+        question->show();
+    }
+    // Let the live image follow the light and the stage.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 1500)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return window;
+}
