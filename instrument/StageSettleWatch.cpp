@@ -1,0 +1,64 @@
+#include "StageSettleWatch.h"
+
+#include "Controller.h"
+
+StageSettleWatch::StageSettleWatch(Controller &controller, QObject *parent)
+    : QObject(parent)
+    , m_controller(controller)
+{
+    m_askTimer.setSingleShot(true);
+    m_deadline.setSingleShot(true);
+    connect(&m_askTimer, &QTimer::timeout, this, &StageSettleWatch::ask);
+    connect(&m_deadline, &QTimer::timeout, this, &StageSettleWatch::timedOut);
+    connect(&m_controller, &Controller::signalCurrentMotorPosition, this, &StageSettleWatch::reading);
+}
+
+void StageSettleWatch::start(Done done, bool askFirst, int timeoutMs)
+{
+    m_done = std::move(done);
+    m_last.reset();
+    m_active = true;
+    m_deadline.start(timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs);
+    if (askFirst)
+        m_askTimer.start(kAskIntervalMs);
+}
+
+void StageSettleWatch::cancel()
+{
+    m_active = false;
+    m_askTimer.stop();
+    m_deadline.stop();
+    m_done = nullptr;
+}
+
+void StageSettleWatch::ask()
+{
+    if (m_active)
+        m_controller.setZCommand(QStringLiteral("Z POS"));
+}
+
+void StageSettleWatch::reading(int position)
+{
+    if (!m_active)
+        return;
+    if (m_last && *m_last == position) {
+        finish(position);
+        return;
+    }
+    m_last = position;
+    m_askTimer.start(kAskIntervalMs);
+}
+
+void StageSettleWatch::timedOut()
+{
+    if (m_active)
+        finish(std::nullopt);
+}
+
+void StageSettleWatch::finish(std::optional<int> position)
+{
+    Done done = std::move(m_done);
+    cancel();
+    if (done)
+        done(position);
+}

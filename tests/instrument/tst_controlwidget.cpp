@@ -1,0 +1,406 @@
+#include "CameraTables.h"
+#include "ControlWidget.h"
+#include "ControllerTestSupport.h"
+#include "Globals.h"
+#include "PanelBench.h"
+#include "VideoWidget.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QtTest>
+
+// The control panel's light, camera and turret half on the simulated instrument: every control
+// gives the board command or camera register write of its firmware profile, turret reports
+// drive the panel, the configuration and the image metadata.
+class TestControlWidget : public QObject
+{
+    Q_OBJECT
+
+    // One panel control and what it must send, per profile.
+    using Action = std::function<void(PanelBench &)>;
+    struct Control
+    {
+        const char *name;
+        Action act;
+        std::map<QString, QStringList> commands; // by profile name
+        QStringList registers;                    // camera writes, any profile
+    };
+
+    static QList<Control> controls()
+    {
+        auto click = [](const char *button) { return [button](PanelBench &b) { b.button(button)->click(); }; };
+        auto lightOn = [](PanelBench &b) {
+            if (!b.panel->isLightOn())
+                b.button("BUTTON_LIGHT_ON")->click();
+        };
+        return {
+            {"light on", lightOn,
+             {{"old", {"LED 0 50", "LED 0 50"}}, {"2.3", {"$A#LED BRT4 50"}}, {"2.6", {"$A#LED BRT4 500"}}, {"3.1", {"$A#LED BRT4 500"}}},
+             {}},
+            {"light step up",
+             [lightOn](PanelBench &b) {
+                 lightOn(b);
+                 b.waitForCommands(1);
+                 b.clearLog();
+                 b.button("BUTTON_LIGHT_INCREASE")->click();
+             },
+             {{"old", {"LED 0 51"}}, {"2.3", {"$A#LED BRT4 51"}}, {"2.6", {"$A#LED BRT4 510"}}, {"3.1", {"$A#LED BRT4 510"}}},
+             {}},
+            {"light off",
+             [lightOn](PanelBench &b) {
+                 lightOn(b);
+                 b.waitForCommands(1);
+                 b.clearLog();
+                 b.button("BUTTON_LIGHT_ON")->click();
+             },
+             {{"old", {"LED 0 0"}}, {"2.3", {"$A#LED OFF4"}}, {"2.6", {"$A#LED OFF4"}}, {"3.1", {"$A#LED OFF4"}}},
+             {}},
+            {"gain step up", click("BUTTON_GAIN_INCREASE"),
+             {{"old", {}}, {"2.3", {}}, {"2.6", {}}, {"3.1", {}}},
+             {"3692:28", "0:30", "17:31"}},
+            {"exposure step up", click("BUTTON_EXPOSURE_INCREASE"),
+             {{"old", {}}, {"2.3", {}}, {"2.6", {}}, {"3.1", {}}},
+             {"1:6", "976:8"}}, // row 8 of the 8-bit table (80 ms was row 7)
+            {"coarse up held one tick",
+             [](PanelBench &b) {
+                 b.button("BUTTON_FOCUS_COARSE_UP")->pressed();
+                 pumpEvents(130);
+                 b.button("BUTTON_FOCUS_COARSE_UP")->released();
+             },
+             {{"old", {"Z SPEED 70", "Z 51"}},
+              {"2.3", {"$A#SLIDER SPEED 70", "$A#SLIDER 51", "$A#SLIDER 51"}},
+              {"2.6", {"$A#STAGE POS", "$A#STAGE#MAX#6", "$A#STAGE#ACC#700", "$A#SLIDER 51", "$A#SLIDER 51"}},
+              {"3.1", {"$A#SLIDER SPEED 70", "$A#SLIDER 51", "$A#SLIDER 51"}}},
+             {}},
+            {"fine down",
+             [](PanelBench &b) {
+                 b.button("BUTTON_FOCUS_FINE_DOWN")->pressed();
+                 b.button("BUTTON_FOCUS_FINE_DOWN")->released();
+             },
+             {{"old", {"Z SPEED 1"}}, {"2.3", {"$A#SLIDER SPEED 1", "$A#SLIDER -3"}},
+              {"2.6", {"$A#STAGE POS", "$A#STAGE#MAX#1", "$A#STAGE#ACC#700", "$A#SLIDER -3"}},
+              {"3.1", {"$A#SLIDER SPEED 1", "$A#SLIDER -3"}}},
+             {}},
+            {"coarse jog up and release",
+             [](PanelBench &b) {
+                 auto *slider = b.child<QSlider>("SLIDER_FOCUS_COARSE");
+                 slider->sliderPressed();
+                 slider->sliderMoved(40);
+                 b.waitForCommands(2);
+                 slider->sliderReleased();
+             },
+             {{"old", {"Z SPEED 70", "Z 500000", "Z STOP"}},
+              {"2.3", {"$A#SLIDER SPEED 70", "$A#SLIDER TOP", "$A#STAGE STOP"}},
+              {"2.6", {"$A#SLIDER SPEED 70", "$A#SLIDER TOP", "$A#STAGE STOP"}},
+              {"3.1", {"$A#SLIDER SPEED 70", "$A#SLIDER TOP", "$A#STAGE STOP"}}},
+             {}},
+            {"fine jog down",
+             [](PanelBench &b) {
+                 auto *slider = b.child<QSlider>("SLIDER_FOCUS_FINE");
+                 slider->sliderPressed();
+                 slider->sliderMoved(-5); // within the dead band: nothing
+                 slider->sliderMoved(-30);
+                 slider->sliderMoved(-60); // a jog already runs: ignored
+             },
+             {{"old", {"Z SPEED 1", "Z BOTTOM"}},
+              {"2.3", {"$A#SLIDER SPEED 1", "$A#SLIDER BOTTOM"}},
+              {"2.6", {"$A#SLIDER SPEED 1", "$A#SLIDER BOTTOM"}},
+              {"3.1", {"$A#SLIDER SPEED 1", "$A#SLIDER BOTTOM"}}},
+             {}},
+            {"page asks the position", [](PanelBench &b) { b.panel->slotGetCurrentMotorPosition(); },
+             {{"old", {"Z POS"}}, {"2.3", {"$A#STAGE POS"}}, {"2.6", {"$A#STAGE POS"}}, {"3.1", {"$A#STAGE POS"}}},
+             {}},
+            {"page moves the stage", [](PanelBench &b) { b.panel->slotMoveMotorPosition(-256, false); },
+             {{"old", {"Z -256"}}, {"2.3", {"$A#STAGE POS", "$A#STAGE -256"}},
+              {"2.6", {"$A#STAGE POS", "$A#STAGE#MAX#14", "$A#STAGE#ACC#700", "$A#STAGE -256"}},
+              {"3.1", {"$A#STAGE POS", "$A#STAGE -256"}}},
+             {}},
+        };
+    }
+
+private slots:
+    void init()
+    {
+        g_CurrentMenu = MENU_MULTICOLOR;
+        g_ExecMode = EXEC_NORMAL;
+    }
+
+    void eachControlSendsItsCommand_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<int>("control");
+        const QList<Control> list = controls();
+        for (const QString profile : {"old", "2.3", "2.6", "3.1"})
+            for (int i = 0; i < list.size(); ++i)
+                QTest::newRow(qPrintable(profile + ": " + list[i].name)) << profile << i;
+    }
+
+    void eachControlSendsItsCommand()
+    {
+        QFETCH(QString, profile);
+        QFETCH(int, control);
+        const Control c = controls().at(control);
+        PanelBench b(profile);
+        QVERIFY(b.build());
+        b.goLive();
+        b.panel->controller().StopPulling();
+        b.showPolls = true;
+        pumpEvents(300);
+        b.clearLog();
+        c.act(b);
+        const QStringList expected = c.commands.at(profile);
+        const QStringList sent = b.waitForCommands(qMax(1, expected.size()), expected.isEmpty() ? 300 : 2000);
+        if (sent != expected)
+            qWarning() << "all lines:" << b.board->receivedTexts();
+        QCOMPARE(sent, expected);
+        QCOMPARE(b.registerWrites(), c.registers);
+    }
+
+    void turretEventsUpdateThePanel_data()
+    {
+        QTest::addColumn<QString>("profile");
+        for (const char *p : {"old", "2.3", "3.1"})
+            QTest::newRow(p) << QString(p);
+    }
+
+    void turretEventsUpdateThePanel()
+    {
+        QFETCH(QString, profile);
+        PanelBench b(profile);
+        b.setConfig("Filter", "1", "mCherry-long");
+        b.setConfig("Filter_2", "Light", "33");
+        b.setConfig("Filter_2", "Gain", "4");
+        b.setConfig("Filter_2", "Exposure", "12");
+        for (int lens = 1; lens <= 5; ++lens)
+            b.setConfig("Lens", qPrintable(QString::number(lens)), QString("%1x").arg(lens * 10));
+        QVERIFY(b.build());
+        b.goLive();
+        QSignalSpy filters(b.panel.get(), &ControlWidget::changeFilterPosition);
+        QSignalSpy lenses(b.panel.get(), &ControlWidget::changeLensPosition);
+
+        b.vi.turnFilter(2, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentFilterPosition(), 2, 4000);
+        QCOMPARE(filters.last().at(0).toInt(), 2);
+        QCOMPARE(b.child<QSlider>("SLIDER_LIGHT")->value(), 33);
+        QCOMPARE(b.child<QLabel>("LABEL_GAIN")->text(), QString::number(GainLUT[4][0]));
+        QCOMPARE(b.child<QLabel>("LABEL_EXPOSURE")->text(), QString::number(ExposureLUT8[12][0]));
+        QVERIFY(b.button("BUTTON_FILTER_POSITION_2")->isEnabled());
+        QVERIFY(!b.button("BUTTON_FILTER_POSITION_1")->isEnabled());
+        QVERIFY(b.button("BUTTON_FILTER_POSITION_2")->font().bold());
+        QCOMPARE(b.button("BUTTON_FILTER_POSITION_1")->text(), QString("mCher"));
+
+        b.vi.turnFilter(3, 200); // filter position 3 sits in turret slot 1
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentFilterPosition(), 3, 4000);
+        QVERIFY(b.button("BUTTON_FILTER_POSITION_1")->isEnabled());
+        QCOMPARE(capturedImageMetaData().filterCube[3], QString("Filter cube: mCherry-long"));
+
+        b.vi.turnObjective(3, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 3, 4000);
+        QCOMPARE(lenses.last().at(0).toInt(), 3);
+        QCOMPARE(b.child<QLabel>("LABEL_LENS_CURRENT")->text(), QString("30X"));
+        QCOMPARE(b.child<QLabel>("LABEL_LENS_LEFT")->text(), QString("40X"));
+        QCOMPARE(b.child<QLabel>("LABEL_LENS_RIGHT")->text(), QString("20X"));
+        QVERIFY(b.button("BUTTON_FINE_AF")->isEnabled());
+    }
+
+    void betweenPositionsLocksThePanel()
+    {
+        PanelBench b("3.1");
+        QVERIFY(b.build());
+        b.goLive();
+        b.button("BUTTON_LIGHT_ON")->click();
+        QVERIFY(b.panel->isLightOn());
+        QSignalSpy led(b.panel.get(), &ControlWidget::signalLEDState);
+        b.panel->changedFilterPosition(-1);
+        QCOMPARE(b.panel->currentFilterPosition(), 0);
+        QCOMPARE(b.panel->currentFilterPositionForHotPixelCorrection(), -1);
+        QVERIFY(!b.child<QSlider>("SLIDER_LIGHT")->isEnabled());
+        QVERIFY(!b.button("BUTTON_LIGHT_ON")->isChecked());
+        QCOMPARE(led.last().at(0).toBool(), false);
+        QVERIFY(!b.panel->controller().isLightOn());
+        // Enabling requests change nothing while the turret stands between slots.
+        b.panel->setUIControlEnabled(true, true);
+        QVERIFY(!b.button("BUTTON_FOCUS_COARSE_UP")->isEnabled());
+        // The next valid report brings everything back, the LED at the filter's power.
+        b.panel->changedFilterPosition(0);
+        QVERIFY(b.button("BUTTON_FOCUS_COARSE_UP")->isEnabled());
+        QVERIFY(b.button("BUTTON_LIGHT_ON")->isChecked());
+        QVERIFY(b.panel->controller().isLightOn());
+    }
+
+    void stillImageAndPseudoColour()
+    {
+        PanelBench b("3.1");
+        QVERIFY(b.build());
+        b.goLive();
+        QVERIFY(!b.button("BUTTON_PSEUDO_COLOR")->isEnabled()); // Trans in live view
+        QSignalSpy still(b.panel.get(), &ControlWidget::pseudoColorForVideoWidget);
+        QSignalSpy live(b.panel.get(), &ControlWidget::pseudoColorEnabled);
+        b.panel->changedFilterPosition(1);
+        QVERIFY(b.button("BUTTON_PSEUDO_COLOR")->isEnabled());
+        QCOMPARE(live.last().at(1).toInt(), 1);
+        QCOMPARE(live.last().at(2).toInt(), 2); // FilterColor 3 defaults to blue
+
+        b.panel->setLiveMode(false);
+        QCOMPARE(b.panel->controlWidgetState(), CONTROL_STATE_STILL);
+        b.panel->changedFilterPosition(2);
+        QCOMPARE(still.count(), 1);
+        QVERIFY(!b.child<QSlider>("SLIDER_GAIN")->isEnabled());
+        QVERIFY(b.button("BUTTON_PSEUDO_COLOR")->isEnabled());
+    }
+
+    void lightStepButtonsStopAtTheEnds()
+    {
+        PanelBench b("3.1");
+        b.setConfig("Filter_0", "Light", "100");
+        QVERIFY(b.build());
+        b.goLive();
+        b.button("BUTTON_LIGHT_ON")->click();
+        b.panel->controller().StopPulling();
+        pumpEvents(100);
+        b.clearLog();
+        b.button("BUTTON_LIGHT_INCREASE")->click();
+        QCOMPARE(b.waitForCommands(1, 300), QStringList());
+        b.child<QSlider>("SLIDER_LIGHT")->setValue(1);
+        b.button("BUTTON_LIGHT_DECREASE")->click();
+        QCOMPARE(b.child<QSlider>("SLIDER_LIGHT")->value(), 1);
+        // Dragging changes the read-out and the set but sends nothing until the release.
+        b.child<QSlider>("SLIDER_LIGHT")->setValue(42);
+        QCOMPARE(b.child<QLabel>("LABEL_LIGHT")->text(), QString("42"));
+        QCOMPARE(b.waitForCommands(1, 300), QStringList());
+        b.child<QSlider>("SLIDER_LIGHT")->sliderReleased();
+        QCOMPARE(b.waitForCommands(1), QStringList{"$A#LED BRT4 420"});
+        QCOMPARE(capturedImageMetaData().light[0], QString("Light: 42 %"));
+    }
+
+    void changeLightPowerOnlyTouchesWhatIsGiven()
+    {
+        PanelBench b("3.1");
+        QVERIFY(b.build());
+        b.goLive();
+        QSignalSpy exposure3(b.panel.get(), qOverload<int, int, int>(&ControlWidget::signalChangeExposure));
+        QSignalSpy exposure1(b.panel.get(), qOverload<int>(&ControlWidget::signalChangeExposure));
+        QSignalSpy gain(b.panel.get(), &ControlWidget::changeGain);
+        b.cam.camera.clearControlLog();
+        b.panel->changeLightPower(-1, -1, 12);
+        QCOMPARE(exposure3.count(), 1);
+        QCOMPARE(exposure1.count(), 1);
+        QCOMPARE(exposure1.last().at(0).toInt(), ExposureLUT8[12][0]);
+        QCOMPARE(gain.count(), 0);
+        QCOMPARE(b.registerWrites(), (QStringList{QString("%1:6").arg(ExposureLUT8[12][1]),
+                                                  QString("%1:8").arg(ExposureLUT8[12][2])}));
+    }
+
+    // Rows outside the tables in the configuration are brought into range.
+    void configurationRowsAreClamped()
+    {
+        PanelBench b("3.1");
+        b.setConfig("Filter_1", "Gain", "40");
+        b.setConfig("Filter_1", "Exposure", "99");
+        b.setConfig("Filter_1", "Light", "250");
+        b.setConfig("FilterColor", "3", "12");
+        b.setConfig("Filter_2", "Gain", "-4");
+        QVERIFY(b.build());
+        b.goLive();
+        QSignalSpy colour(b.panel.get(), &ControlWidget::pseudoColorEnabled);
+        b.cam.camera.clearControlLog();
+        b.panel->changedFilterPosition(1);
+        QCOMPARE(b.panel->currentFilterSet().gain, 21);
+        QCOMPARE(b.panel->currentFilterSet().exposure, 55);
+        QCOMPARE(b.panel->currentFilterSet().light, 100);
+        QCOMPARE(colour.last().at(2).toInt(), 7);
+        QCOMPARE(b.registerWrites(), (QStringList{"190:6", "733:8", "203:28", "3:30", "60:31"}));
+        QCOMPARE(capturedImageMetaData().gain[1], QString("Gain: 36 dB"));
+        QCOMPARE(capturedImageMetaData().exposure[1], QString("Exposure: 15000 ms"));
+        QCOMPARE(capturedImageMetaData().gain[2], QString("Gain: 0 dB"));
+    }
+
+    void readSettingDefaultsAndTexts()
+    {
+        PanelBench b("3.1");
+        b.setConfig("Lens", "2", "20x");
+        b.setConfig("LensName", "2", "PLAN");
+        b.setConfig("LensNA", "2", "0.40");
+        b.setConfig("Focus", "FineStepSize", "0.1");
+        QVERIFY(b.build());
+        const TCapturedImageMetaData meta = capturedImageMetaData();
+        QCOMPARE(meta.instrument, QString("Instrument: VANTOR S"));
+        QCOMPARE(meta.serialNumber, QString("Serial number: "));
+        QCOMPARE(meta.version, QString("Version: v"));
+        QCOMPARE(meta.cameraMode, QString("Camera mode: 8 bit"));
+        QCOMPARE(meta.light[3], QString("Light: 50 %"));
+        QCOMPARE(meta.gain[3], QString("Gain: 0 dB"));
+        QCOMPARE(meta.exposure[3], QString("Exposure: 80 ms"));
+
+        b.vi.turnObjective(2, 100);
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 2, 4000);
+        b.panel->slotUpdateCaptureImageMetaData();
+        QCOMPARE(capturedImageMetaData().objective[0], QString("Objective: Quorva 20X NA 0.40 PLAN"));
+
+        b.goLive();
+        b.panel->controller().StopPulling();
+        pumpEvents(200);
+        b.clearLog();
+        b.button("BUTTON_FOCUS_FINE_UP")->pressed();
+        b.button("BUTTON_FOCUS_FINE_UP")->released();
+        QCOMPARE(b.waitForCommands(2), (QStringList{"$A#SLIDER SPEED 1", "$A#SLIDER 5"}));
+    }
+
+    // The cell-count page counts the Trans light in tenths; it never reaches the file that way.
+    void cellCountTransScaleIsNotWrittenBack()
+    {
+        PanelBench b("2.6");
+        b.setConfig("Filter_0", "Light", "7");
+        QVERIFY(b.build());
+        b.goLive();
+        b.panel->controller().StopPulling();
+        g_CurrentMenu = MENU_CELLCOUNT;
+        pumpEvents(100);
+        b.clearLog();
+        b.button("BUTTON_LIGHT_ON")->click();
+        QCOMPARE(b.child<QSlider>("SLIDER_LIGHT")->value(), 70);
+        QCOMPARE(b.child<QLabel>("LABEL_LIGHT")->text(), QString("7.0"));
+        QCOMPARE(b.waitForCommands(1), QStringList{"$A#LED BRT4 70"});
+        b.panel->writeFilterSet();
+        QCOMPARE(b.config("Filter_0", "Light"), QString("7"));
+        QCOMPARE(b.panel->currentFilterSet().light, 7);
+
+        // Another cube and back, still in the cell-count page: the set stays in tenths.
+        b.panel->changedFilterPosition(1);
+        QCOMPARE(b.config("Filter_0", "Light"), QString("7"));
+        b.panel->changedFilterPosition(0);
+        QCOMPARE(b.child<QSlider>("SLIDER_LIGHT")->value(), 70);
+
+        // Another page: back to whole percent.
+        g_CurrentMenu = MENU_MULTICOLOR;
+        b.clearLog();
+        b.panel->turnOnLight();
+        QCOMPARE(b.child<QSlider>("SLIDER_LIGHT")->value(), 7);
+        QCOMPARE(b.waitForCommands(1), QStringList{"$A#LED BRT4 70"});
+
+        g_CurrentMenu = MENU_CELLCOUNT;
+        b.child<QSlider>("SLIDER_LIGHT")->setValue(15);
+        b.panel->turnOnLight();
+        QCOMPARE(b.child<QSlider>("SLIDER_LIGHT")->value(), 100);
+        QCOMPARE(b.child<QLabel>("LABEL_LIGHT")->text(), QString("10.0"));
+        b.panel->writeFilterSet();
+        QCOMPARE(b.config("Filter_0", "Light"), QString("10"));
+    }
+
+    void busyPageKeepsTheLightControls()
+    {
+        PanelBench b("3.1");
+        QVERIFY(b.build());
+        b.goLive();
+        b.button("BUTTON_LIGHT_ON")->click();
+        b.panel->setCurrentMenuState(-1, -1, -1, 3, -1, -1); // time lapse running
+        b.panel->turnOffLight();
+        QVERIFY(b.button("BUTTON_LIGHT_ON")->isChecked()); // the button is left alone
+        QVERIFY(!b.panel->controller().isLightOn());             // the LED is switched
+    }
+};
+
+QTEST_MAIN(TestControlWidget)
+#include "tst_controlwidget.moc"

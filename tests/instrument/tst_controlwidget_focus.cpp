@@ -1,0 +1,258 @@
+#include "ControlWidget.h"
+#include "ControllerTestSupport.h"
+#include "Globals.h"
+#include "DialogRunner.h"
+#include "PanelBench.h"
+#include "TestRoot.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QtTest>
+
+// The focus half of the control panel on the simulated instrument: focus memories (store,
+// recall, cancel, in both dialects), the origin, parfocal lens positions, parking and the
+// position read-out.
+class TestControlWidgetFocus : public QObject
+{
+    Q_OBJECT
+
+    // The stage's lower limit lies below the counter's zero, so that heights above the limit
+    // differ from counter readings.
+    static constexpr int kLower = -3000;
+
+    static void prepare(PanelBench &b, int position)
+    {
+        b.vi.setStageLimits(kLower, 520000);
+        b.vi.setStagePosition(position);
+    }
+
+    static void storeMemory(PanelBench &b, int memory)
+    {
+        b.button("BUTTON_FOCUS_MEMORY_ON")->click();
+        QVERIFY(b.button(qPrintable(QString("BUTTON_SET_%1").arg(memory)))->isEnabled());
+        b.button(qPrintable(QString("BUTTON_SET_%1").arg(memory)))->click();
+    }
+
+private slots:
+    void init()
+    {
+        g_CurrentMenu = MENU_MULTICOLOR;
+        g_ExecMode = EXEC_NORMAL;
+    }
+
+    void storeRecallAndCancel_data()
+    {
+        QTest::addColumn<QString>("profile");
+        for (const char *p : {"old", "2.3", "2.6", "3.1"})
+            QTest::newRow(p) << QString(p);
+    }
+
+    void storeRecallAndCancel()
+    {
+        QFETCH(QString, profile);
+        PanelBench b(profile);
+        prepare(b, 8000);
+        QVERIFY(b.build());
+        b.goLive();
+        const int height = b.physicalHeight();
+
+        storeMemory(b, 2);
+        QVERIFY(b.waitForStageStill());
+        QCOMPARE(b.config("FocusMemory", "2"), QString::number(8000 - kLower));
+        QCOMPARE(b.config("FocusMemoryDesc", "2"), QString("Nucleus"));
+        QCOMPARE(b.panel->focusMemoryPosition(2), 8000 - kLower);
+        QCOMPARE(b.physicalHeight(), height); // back where the user was
+        QVERIFY(b.button("BUTTON_SET_2")->isChecked());
+        QVERIFY(!b.button("BUTTON_FOCUS_MEMORY_ON")->isChecked());
+        QVERIFY(b.dialogs.join('|').contains("Focus Position Saved"));
+        QVERIFY(b.button("BUTTON_SET_2")->toolTip().contains("Nucleus"));
+
+        // Recall from elsewhere.
+        b.vi.setStagePosition(25000);
+        const int elsewhere = b.physicalHeight();
+        b.dialogs.clear();
+        b.button("BUTTON_SET_2")->click();
+        QVERIFY(b.waitForStageStill());
+        QCOMPARE(b.physicalHeight(), height);
+        QCOMPARE(b.dialogs, QStringList{"progress:Moving to position \"Nucleus\""});
+        QVERIFY(b.button("BUTTON_SET_2")->isChecked());
+
+        // A later recall stopped at once: the stage is stopped and goes nowhere.
+        b.vi.setStagePosition(25000);
+        b.panel->controller().StopPulling();
+        pumpEvents(100);
+        b.clearLog();
+        b.onProgress = [](QDialog *d) { return DialogRunner::click(d, "BUTTON_CANCEL"); };
+        b.button("BUTTON_SET_2")->click();
+        pumpEvents(700);
+        const QStringList sent = b.commands();
+        QVERIFY2(sent.contains(profile == "old" ? "Z STOP" : "$A#STAGE STOP"), qPrintable(sent.join(", ")));
+        QVERIFY(b.waitForStageStill());
+        QVERIFY(qAbs(b.physicalHeight() - elsewhere) < 2000);
+        QVERIFY(b.button("BUTTON_SET_2")->isEnabled());
+    }
+
+    void storingOverAMemoryAsksFirst()
+    {
+        PanelBench b("3.1");
+        b.setConfig("FocusMemory", "4", "1234");
+        prepare(b, 6000);
+        QVERIFY(b.build());
+        b.goLive();
+        QVERIFY(b.button("BUTTON_SET_4")->isChecked());
+        b.questionAnswer = 0;
+        storeMemory(b, 4);
+        QCOMPARE(b.dialogs, QStringList{"message:Overwrite the current position?"});
+        QCOMPARE(b.config("FocusMemory", "4"), QString("1234"));
+        QVERIFY(!b.button("BUTTON_FOCUS_MEMORY_ON")->isChecked());
+        QVERIFY(!b.button("BUTTON_SET_1")->isEnabled()); // not stored: only set mode enables it
+    }
+
+    // A board that does not report the position: the store is refused and no box stays up.
+    void unreadablePositionRefusesTheStore()
+    {
+        PanelBench b("3.1");
+        prepare(b, 6000);
+        QVERIFY(b.build());
+        b.goLive();
+        b.board->injectFault(BoardFault(BoardFault::Silence, -1, "STAGE POS"));
+        storeMemory(b, 1);
+        QVERIFY(b.dialogs.join('|').contains("did not report its position"));
+        QCOMPARE(b.config("FocusMemory", "1"), QString());
+        QVERIFY(!b.button("BUTTON_SET_1")->isChecked());
+    }
+
+    void namingAMemoryByRightClick()
+    {
+        PanelBench b("3.1");
+        QVERIFY(b.build());
+        b.goLive();
+        b.button("BUTTON_FOCUS_MEMORY_ON")->click();
+        b.keyboardText = "Well B2";
+        QTest::mouseClick(b.button("BUTTON_SET_3"), Qt::RightButton);
+        QCOMPARE(b.config("FocusMemoryDesc", "3"), QString("Well B2"));
+        b.keyboardText = "   ";
+        QTest::mouseClick(b.button("BUTTON_SET_3"), Qt::RightButton);
+        QCOMPARE(b.config("FocusMemoryDesc", "3"), QString("Position 3"));
+        QCOMPARE(b.config("FocusMemory", "3"), QString()); // naming stores no position
+    }
+
+    void originResetsAtTheLowerLimit()
+    {
+        PanelBench b("3.1");
+        prepare(b, 5000);
+        QVERIFY(b.build());
+        b.goLive();
+        b.button("BUTTON_FOCUS_ORIGIN")->click();
+        QVERIFY(b.waitForStageStill());
+        QVERIFY(b.vi.state().atLower());
+        QCOMPARE(b.vi.state().stagePosition, 0);
+        QCOMPARE(b.dialogs, QStringList{"progress:Moving to origin ..."});
+    }
+
+    void lensPositionsCorrectTheFocus()
+    {
+        PanelBench b("3.1");
+        prepare(b, 10000);
+        QVERIFY(b.build());
+        b.goLive();
+        QCOMPARE(b.panel->currentObjectivePosition(), 1);
+        b.button("BUTTON_LENS_SET_POS")->click();
+        QCOMPARE(b.config("LensPos", "1"), QString("10000"));
+        QVERIFY(b.button("BUTTON_LENS_SET_POS")->isChecked());
+        QVERIFY(b.dialogs.contains("message:Position saved."));
+
+        b.vi.turnObjective(2, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 2, 4000);
+        QVERIFY(!b.button("BUTTON_LENS_SET_POS")->isChecked());
+        pumpEvents(800);
+        b.vi.setStagePosition(12000);
+        b.button("BUTTON_LENS_SET_POS")->click();
+        QCOMPARE(b.config("LensPos", "2"), QString("12000"));
+
+        // Back to objective 1: the controller corrects the focus by the difference.
+        b.vi.turnObjective(1, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 1, 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.vi.state().stageMoving || b.vi.state().stagePosition == 10000, 3000);
+        QVERIFY(b.waitForStageStill());
+        QCOMPARE(b.vi.state().stagePosition, 10000);
+        QVERIFY(b.button("BUTTON_LENS_SET_POS")->isChecked());
+
+        // Switched off: no correction.
+        b.button("BUTTON_LENS_POS_ENABLE")->click();
+        QCOMPARE(b.config("LensPos", "Enable"), QString("0"));
+    }
+
+    void lensPositionOutOfRangeIsRefused()
+    {
+        PanelBench b("3.1");
+        prepare(b, 0);
+        QVERIFY(b.build());
+        b.goLive();
+        b.button("BUTTON_LENS_SET_POS")->click();
+        QCOMPARE(b.dialogs, QStringList{"message:<p><b>Error!</b><br/><br/>The current position is not allowed.</p>"});
+        QCOMPARE(b.config("LensPos", "1"), QString());
+        QCOMPARE(b.panel->lensPosition(1), 0);
+        QVERIFY(!b.button("BUTTON_LENS_SET_POS")->isChecked());
+    }
+
+    void parkingEndsAtTheLowerLimit_data()
+    {
+        QTest::addColumn<QString>("profile");
+        for (const char *p : {"old", "2.3", "2.6", "3.1"})
+            QTest::newRow(p) << QString(p);
+    }
+
+    void parkingEndsAtTheLowerLimit()
+    {
+        QFETCH(QString, profile);
+        PanelBench b(profile);
+        prepare(b, 9000);
+        QVERIFY(b.build());
+        QSignalSpy parked(b.panel.get(), &ControlWidget::signalParkingCompleted);
+        b.panel->moveZBottomForParking();
+        QVERIFY(parked.count() == 1 || parked.wait(20000));
+        QCOMPARE(parked.count(), 1);
+        QVERIFY(b.vi.state().atLower());
+        QVERIFY(!b.panel->controller().isPulling());
+    }
+
+    void parkingWithoutABoardStillCompletes()
+    {
+        TestRoot root;
+        ControlWidget::setSerialPortName(root.path() + "/no-such-device");
+        ControlWidget panel;
+        QSignalSpy parked(&panel, &ControlWidget::signalParkingCompleted);
+        panel.moveZBottomForParking();
+        QCOMPARE(parked.count(), 1);
+        ControlWidget::setSerialPortName(QString());
+    }
+
+    void positionReadOut()
+    {
+        PanelBench b("3.1");
+        QVERIFY(b.build());
+        b.panel->controller().StopPulling();
+        auto *label = b.child<QLabel>("LABEL_POS");
+        auto *bar = b.child<QProgressBar>("PROGRESSBAR_FOCUS");
+        QCOMPARE(bar->maximum(), 512000);
+        QSignalSpy update(b.panel.get(), &ControlWidget::signalUpdatePos);
+        b.panel->setCurrentMenuState(-1, -1, 1, -1, -1, -1);
+        QMetaObject::invokeMethod(b.panel.get(), "slotChangeStagePos", Q_ARG(int, 51200));
+        QCOMPARE(label->text(), QString("1000"));
+        QCOMPARE(bar->value(), 51200);
+        QCOMPARE(update.last().at(0).toInt(), 1000);
+        QMetaObject::invokeMethod(b.panel.get(), "slotChangeStagePos", Q_ARG(int, 600000));
+        QCOMPARE(label->text(), QString("10000"));
+        QCOMPARE(bar->value(), 512000);
+        QMetaObject::invokeMethod(b.panel.get(), "slotChangeStagePos", Q_ARG(int, 800000));
+        QCOMPARE(label->text(), QString("10000"));
+        QMetaObject::invokeMethod(b.panel.get(), "slotChangeStagePos", Q_ARG(int, -600));
+        QCOMPARE(label->text(), QString("10000"));
+    }
+};
+
+QTEST_MAIN(TestControlWidgetFocus)
+#include "tst_controlwidget_focus.moc"
