@@ -4,6 +4,7 @@
 #include "Globals.h"
 #include "KeyboardDlg.h"
 #include "MessageDlg.h"
+#include "PanelShots.h"
 #include "Paths.h"
 #include "TimeLapseProgressDlg.h"
 
@@ -76,6 +77,10 @@ QList<Shot> shots()
     list << Shot{"KeyboardDlg-shift", [] { return keyboard(true); }};
     list << Shot{"TimeLapseProgressDlg", [] { return progress(); }};
     list << Shot{"DirectoryDialog", [] { return directoryDialog(); }};
+    list << Shot{"ControlWidget-live", [] { return panelShot(PanelShotState::Live); }};
+    list << Shot{"ControlWidget-still", [] { return panelShot(PanelShotState::Still); }};
+    list << Shot{"ControlWidget-opened", [] { return panelShot(PanelShotState::Opened); }};
+    list << Shot{"ControlWidget-disabled", [] { return panelShot(PanelShotState::Disabled); }};
     return list;
 }
 
