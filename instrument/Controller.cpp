@@ -473,6 +473,8 @@ bool Controller::sendNextQueued()
     return false;
 }
 
+// Old dialect: a command queued while the link is idle goes out at once; waiting for the next
+// reply would hold it for ever while polling is stopped (acquisitions, autofocus).
 void Controller::sendIfIdle()
 {
     if (!existFirmwareVer() && readyToSend && portOpen)

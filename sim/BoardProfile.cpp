@@ -1,5 +1,7 @@
 #include "BoardProfile.h"
 
+#include "Utilities.h"
+
 #include <QRegularExpression>
 
 QStringList BoardProfile::names()
@@ -26,12 +28,8 @@ QString BoardProfile::name() const
 
 float BoardProfile::versionNumber() const
 {
-    if (!newDialect)
-        return 0.0f;
-    // The first dot separates the whole number; later dots are dropped.
-    const int dot = version.indexOf(QLatin1Char('.'));
-    const QString number = dot < 0 ? version : version.left(dot + 1) + version.mid(dot + 1).remove(QLatin1Char('.'));
-    return number.toFloat();
+    // Read as the program reads the version text, so that the thresholds agree with its own.
+    return newDialect ? firmwareVer(version) : 0.0f;
 }
 
 bool BoardProfile::hasStatusQuery() const

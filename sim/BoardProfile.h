@@ -33,7 +33,7 @@ struct BoardProfile
     static bool fromName(const QString &name, BoardProfile *profile);
     QString name() const;       // "old" or the version text
 
-    float versionNumber() const; // 0 for the old dialect; "2.3.1" gives 2.31
+    float versionNumber() const; // 0 for the old dialect; "2.3.1" gives 2.31, "2.3.1.4" too
     bool hasStatusQuery() const;  // new dialect above 2.3
     bool takesMaxAndAcc() const;  // above 2.5 and at most 3.0
     bool ledPowerInTenths() const; // above 2.5

@@ -3,6 +3,7 @@
 #include "BoardSimulator.h"
 #include "MonotonicClock.h"
 #include "SimulatedInstrument.h"
+#include "Utilities.h"
 #include "VirtualInstrument.h"
 
 #include <QtTest>
@@ -568,6 +569,12 @@ private slots:
         QVERIFY(!BoardProfile::fromName("new", &p));
         QVERIFY(BoardProfile::fromName("2.3.1", &p));
         QCOMPARE(p.versionNumber(), 2.31f);
+        // The board's version thresholds are the program's: its version reads as the program reads it.
+        for (const char *text : {"2.3.1.4", "2.5.0.9", "3", "2.10"}) {
+            QVERIFY(BoardProfile::fromName(text, &p));
+            QCOMPARE(p.versionNumber(), firmwareVer(text));
+        }
+        QVERIFY(BoardProfile::fromName("2.3.1", &p));
         QVERIFY(p.hasStatusQuery());
         QVERIFY(BoardProfile::fromName("2.5", &p));
         QVERIFY(!p.ledPowerInTenths() && !p.takesMaxAndAcc());
