@@ -4,6 +4,8 @@
 #include "DateTimer.h"
 #include "DialogRunner.h"
 #include "ErrorReportDlg.h"
+#include "HotPixelCalibration.h"
+#include "HotPixelCorrectionDialog.h"
 #include "LicenseAgreementDlg.h"
 #include "MediaMonitor.h"
 #include "MessageDlg.h"
@@ -76,6 +78,15 @@ NIMBODlg::NIMBODlg(TCurrentMenu menu, TExecMode mode, QWidget *parent)
         page->setAttribute(Qt::WA_StyledBackground, true);
     ui->BUTTON_MONITOR_MENU->hide();
     describePages();
+    ControlWidget *panel = ui->m_ControlWidget;
+    m_pHotPixelCalibration = std::make_unique<HotPixelCalibration>(
+        ui->m_VideoWidget,
+        [panel] {
+            const TFilterSet set = panel->currentFilterSet();
+            return HotPixelCalibration::PanelState{panel->currentFilterPositionForHotPixelCorrection(),
+                                                   panel->currentCameraMode(), set.gain, set.exposure};
+        },
+        this);
 
     makeSignalSlotConnection();
 
@@ -91,7 +102,7 @@ NIMBODlg::NIMBODlg(TCurrentMenu menu, TExecMode mode, QWidget *parent)
 NIMBODlg::~NIMBODlg()
 {
     ui.reset();
-    m_pHotPixelCorrectionDlg.clear();
+    m_pHotPixelCalibration.reset();
     // The members follow in reverse order of construction.
 }
 
@@ -977,14 +988,6 @@ void NIMBODlg::reject()
 
 void NIMBODlg::slotShowHotPixelCorrectionDlg()
 {
+    m_pHotPixelCalibration->slotShowHotPixelCorrectionDlg();
     m_pSetupDlg->completedHotPixelCorrection();
-}
-
-void NIMBODlg::slotDoHotPixelCorrection()
-{
-    QTimer::singleShot(100, this, &NIMBODlg::slotHotPixelCorrection);
-}
-
-void NIMBODlg::slotHotPixelCorrection()
-{
 }

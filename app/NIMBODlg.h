@@ -3,7 +3,6 @@
 #include "TSScaleBar.h"
 
 #include <QDialog>
-#include <QPointer>
 #include <QString>
 #include <QVector>
 
@@ -12,7 +11,7 @@
 #include <memory>
 
 class DateTimer;
-class HotPixelCorrectionDialog;
+class HotPixelCalibration;
 class MediaMonitor;
 class QAbstractButton;
 class ScaleBar;
@@ -66,9 +65,6 @@ public:
 public slots:
     void reject() override;
 
-signals:
-    void signalDoneHotPixelCorrection();
-
 private slots:
     void initialStart();
 
@@ -105,10 +101,8 @@ private slots:
     void slotParkingCompleted();
     void slotCloseSystem(int howto);
 
-    // Hot-pixel calibration.
+    // Hot-pixel calibration, asked for by the settings dialog.
     void slotShowHotPixelCorrectionDlg();
-    void slotDoHotPixelCorrection();
-    void slotHotPixelCorrection();
 
 private:
     // What the window needs of each of the five mode pages (menus 0 to 4).
@@ -151,7 +145,7 @@ private:
     bool m_bSaved = false;
     std::unique_ptr<ScaleBar> m_pScaleBar;
     int m_nCloseCode = 0;
-    QPointer<HotPixelCorrectionDialog> m_pHotPixelCorrectionDlg;
+    std::unique_ptr<HotPixelCalibration> m_pHotPixelCalibration; // holds the running dialog
     TCurrentMenu m_PreviousMenu = MENU_MULTICOLOR;
     std::array<int, 5> m_nRememberedState{};
     bool m_bVideoStoppedHere = false;

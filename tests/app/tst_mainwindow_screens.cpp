@@ -233,6 +233,15 @@ private slots:
         QVERIFY(!ui()->m_VideoWidget->isRunning());
     }
 
+    void settingsDialogRunsTheHotPixelCalibration()
+    {
+        // Cancel before Start: the camera is not touched and live video goes on.
+        m_bench->setAnswer([](QDialog *) { return 0; });
+        emit m_bench->window->setupDlg().signalShowHotPixelCorrectionDlg();
+        QVERIFY(m_bench->dialogs().contains("HotPixelCorrectionDialog"));
+        QVERIFY(ui()->m_VideoWidget->isRunning());
+    }
+
     void dateAndTimeReachTheLabels()
     {
         m_bench->window->dateTimer().updateDateTime();
