@@ -29,8 +29,6 @@ cv::Mat g_mat8 = cv::Mat::zeros(kFrameHeight, kFrameWidth, CV_8UC1);
 cv::Mat g_mat16 = cv::Mat::zeros(kFrameHeight, kFrameWidth, CV_16UC1);
 
 namespace {
-constexpr uint8_t kVendorOut = 0x40;
-constexpr uint8_t kVendorIn = 0xC0;
 constexpr int kSettleMs = 10;
 constexpr int kDefaultStallLimitMs = 3000;
 }
@@ -53,7 +51,7 @@ int camera_vr(unsigned char request, unsigned short value, unsigned short index)
         qDebug() << "===CAMERA ERROR";
         return -1;
     }
-    return camera->controlTransfer(kVendorOut, request, value, index, nullptr, 0, kControlTimeoutMs);
+    return camera->controlTransfer(kRequestTypeVendorOut, request, value, index, nullptr, 0, kControlTimeoutMs);
 }
 
 void capture_stop()
@@ -68,7 +66,7 @@ bool camera_frame_ready()
     if (!camera)
         return false;
     unsigned char status = 0xFF;
-    const int rc = camera->controlTransfer(kVendorIn, kRequestFrameReady, 0, 0, &status, 1, kControlTimeoutMs);
+    const int rc = camera->controlTransfer(kRequestTypeVendorIn, kRequestFrameReady, 0, 0, &status, 1, kControlTimeoutMs);
     return rc == 1 && status == 0;
 }
 
@@ -92,7 +90,7 @@ void applyCameraMode()
     const bool deep = g_camera_mode == 16;
     if (!deep && g_camera_mode != 8)
         return;
-    camera_vr(kRequestReadoutMode, deep ? 24 : 15, 12);
+    camera_vr(kRequestReadoutMode, deep ? kReadoutMode16 : kReadoutMode8, kReadoutModeIndex);
     delay(kSettleMs);
     camera_vr(kRequestBitDepth, deep ? 1 : 0, 0);
     delay(kSettleMs);

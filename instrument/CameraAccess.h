@@ -1,4 +1,6 @@
 #pragma once
+#include "CameraProtocol.h"
+
 #include <opencv2/core.hpp>
 
 #include <atomic>
@@ -11,31 +13,8 @@ class CameraTransport;
 //
 // Flags are written by one side and polled by the other; each is atomic.
 
-// Camera identification and wire format.
-constexpr uint16_t kCameraVendorId = 0x2B25;
-constexpr uint16_t kCameraProductId = 0x1209;
-constexpr int kCameraInterface = 0;
-constexpr uint8_t kCameraBulkEndpoint = 0x86;
-constexpr int kFrameWidth = 1280;
-constexpr int kFrameHeight = 1024;
-constexpr int kFrameBytes8 = kFrameWidth * kFrameHeight;      // 1,310,720
-constexpr int kFrameBytes16 = kFrameWidth * kFrameHeight * 2; // 2,621,440
-
-// Vendor requests.
-constexpr unsigned char kRequestRegisterWrite = 0xC5;
-constexpr unsigned char kRequestReadoutMode = 0xC1;
-constexpr unsigned char kRequestBitDepth = 0xB3;
-constexpr unsigned char kRequestFrameReady = 0xE0;
-constexpr unsigned int kControlTimeoutMs = 100;
 // A frame is on its way once the camera reports it ready: the bulk read gets this long.
 constexpr unsigned int kFrameReadTimeoutMs = 1000;
-
-// Sensor registers.
-constexpr int kRegisterFrameCount = 6;
-constexpr int kRegisterLineCount = 8;
-constexpr int kRegisterAnalogGain = 28;
-constexpr int kRegisterDigitalGain = 30;
-constexpr int kRegisterGainControl = 31;
 
 // --- Camera module state -----------------------------------------------------------------------
 extern std::atomic<CameraTransport *> g_hCamera;       // the open camera; null when none is open

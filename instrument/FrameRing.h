@@ -1,4 +1,6 @@
 #pragma once
+#include "CameraProtocol.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -17,7 +19,7 @@ class FrameRing
 {
 public:
     static constexpr int kSlots = 4;
-    static constexpr int kSlotBytes = 1280 * 1024 * 2;
+    static constexpr int kSlotBytes = kFrameBytes16;
 
     FrameRing();
 

@@ -16,12 +16,12 @@ int UsbCameraTransport::open(uint16_t vendorId, uint16_t productId, int interfac
         m_contextUp = true;
     }
     m_handle = libusb_open_device_with_vid_pid(nullptr, vendorId, productId);
-    if (!m_handle)
-        return LIBUSB_ERROR_NO_DEVICE;
-    const int rc = libusb_claim_interface(m_handle, interfaceNumber);
+    const int rc = m_handle ? libusb_claim_interface(m_handle, interfaceNumber) : LIBUSB_ERROR_NO_DEVICE;
     if (rc < 0) {
-        libusb_close(m_handle);
+        if (m_handle)
+            libusb_close(m_handle);
         m_handle = nullptr;
+        close(); // a failed open leaves nothing behind: the context ends too
         return rc;
     }
     m_interface = interfaceNumber;

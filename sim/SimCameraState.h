@@ -1,4 +1,6 @@
 #pragma once
+#include <platform/CameraProtocol.h>
+
 #include <cstdint>
 
 // What can go wrong with the simulated camera; tests set it, or VANTOR_SIM_CAMERA does (see
@@ -17,14 +19,14 @@ enum class SimCameraFault {
 struct SimCameraState
 {
     static constexpr int RegisterCount = 256;
-    static constexpr int RegFrameCount = 6;    // exposure: whole frame lengths
-    static constexpr int RegLineCount = 8;     // exposure: shutter delay in lines
-    static constexpr int RegAnalogGain = 28;   // 4096 = unity, falls as the gain rises
-    static constexpr int RegDigitalGain = 30;  // doubles the signal per step
-    static constexpr int RegGainControl = 31;
+    static constexpr int RegFrameCount = kRegisterFrameCount;   // exposure: whole frame lengths
+    static constexpr int RegLineCount = kRegisterLineCount;     // exposure: shutter delay in lines
+    static constexpr int RegAnalogGain = kRegisterAnalogGain;   // 4096 = unity, falls as the gain rises
+    static constexpr int RegDigitalGain = kRegisterDigitalGain; // doubles the signal per step
+    static constexpr int RegGainControl = kRegisterGainControl;
 
     int bitDepth = 8;          // 8 or 16, set by the bit-depth request
-    int readoutMode = 15;      // value of the last read-out-mode request (15 for 8-bit, 24 for 16-bit)
+    int readoutMode = kReadoutMode8; // value of the last read-out-mode request
     uint16_t registers[RegisterCount] = {};
 
     SimCameraFault fault = SimCameraFault::None;
@@ -39,5 +41,5 @@ struct SimCameraState
         registers[RegGainControl] = 17;
     }
 
-    int frameBytes() const { return bitDepth == 16 ? 1280 * 1024 * 2 : 1280 * 1024; }
+    int frameBytes() const { return bitDepth == 16 ? kFrameBytes16 : kFrameBytes8; }
 };

@@ -16,8 +16,6 @@ namespace {
 
 constexpr double FrameLines = 1137.5;  // a frame length, in lines
 constexpr double LineUsPerMode = 4.6184; // line time per unit of the read-out-mode value
-constexpr uint8_t VendorOut = 0x40;
-constexpr uint8_t VendorIn = 0xC0;
 
 double gainOf(const SimCameraState &camera)
 {
@@ -128,13 +126,13 @@ int SimulatedCamera::controlTransfer(uint8_t requestType, uint8_t request, uint1
     if (m_instrument.camera().fault == SimCameraFault::NoDevice)
         return LIBUSB_ERROR_NO_DEVICE;
 
-    if (requestType == VendorIn && request == RequestFrameReady) {
+    if (requestType == kRequestTypeVendorIn && request == RequestFrameReady) {
         if (!data || length < 1)
             return LIBUSB_ERROR_OVERFLOW;
         data[0] = frameReadyLocked(MonotonicClock::nowUs()) ? 0 : 1;
         return 1;
     }
-    if (requestType != VendorOut || length != 0)
+    if (requestType != kRequestTypeVendorOut || length != 0)
         return LIBUSB_ERROR_PIPE;
     switch (request) {
     case RequestRegister:

@@ -32,13 +32,13 @@ class VirtualInstrument;
 class SimulatedCamera : public CameraTransport
 {
 public:
-    static constexpr uint16_t VendorId = 0x2B25;
-    static constexpr uint16_t ProductId = 0x1209;
-    static constexpr uint8_t FrameEndpoint = 0x86;
-    static constexpr uint8_t RequestRegister = 0xC5;
-    static constexpr uint8_t RequestReadoutMode = 0xC1;
-    static constexpr uint8_t RequestBitDepth = 0xB3;
-    static constexpr uint8_t RequestFrameReady = 0xE0;
+    static constexpr uint16_t VendorId = kCameraVendorId;
+    static constexpr uint16_t ProductId = kCameraProductId;
+    static constexpr uint8_t FrameEndpoint = kCameraBulkEndpoint;
+    static constexpr uint8_t RequestRegister = kRequestRegisterWrite;
+    static constexpr uint8_t RequestReadoutMode = kRequestReadoutMode;
+    static constexpr uint8_t RequestBitDepth = kRequestBitDepth;
+    static constexpr uint8_t RequestFrameReady = kRequestFrameReady;
     static constexpr int Width = SpecimenRenderer::Width;
     static constexpr int Height = SpecimenRenderer::Height;
     // The marker pixel's value (test hook): 8-bit byte, 12-bit sample.
