@@ -56,7 +56,8 @@ void FrameRecorder::stop()
 
 QString FrameRecorder::fileName(const QString &stem, int number)
 {
-    return QString("%1_%2.tif").arg(stem).arg(number, 4, 10, QChar('0'));
+    // One pass over the pattern: a "%" in the stem stays as it is.
+    return QStringLiteral("%1_%2.tif").arg(stem, QString::number(number).rightJustified(4, QChar('0')));
 }
 
 QString FrameRecorder::timeText(qint64 ms)

@@ -10,6 +10,8 @@
 #include "PrivateProfile.h"
 #include "VideoWidget.h"
 
+#include <opencv2/imgproc.hpp>
+
 #include <QProcess>
 #include <QSemaphore>
 #include <QThreadPool>
@@ -122,6 +124,61 @@ private slots:
         QVERIFY(widget->slotGrabOne());
         QCOMPARE(grab.count, 1);
         QCOMPARE(grab.bits, mode);
+        widget->stop();
+    }
+
+    void stillsFollowLightExposureGainFilterAndFocus()
+    {
+        CameraTestBench bench;
+        SpecimenRenderer &renderer = bench.camera.renderer();
+        renderer.setNoise(false);
+        bench.instrument.setStagePosition(int(renderer.trueFocusSteps(1)));
+        bench.instrument.setLed(0, true, 25);
+        auto widget = bench.makeWidget();
+        Still still;
+        collect(widget.get(), &still);
+        widget->start();
+        setExposureRow(widget.get(), 0);
+        // The second of two stills: the first may have been read out before the change.
+        const auto take = [&] {
+            widget->capture();
+            widget->capture();
+            return still.frame.clone();
+        };
+        const auto signal = [](const cv::Mat &frame) { return cv::mean(frame)[0] - (SpecimenRenderer::BlackLevel >> 4); };
+        const auto sharpness = [](const cv::Mat &frame) {
+            cv::Mat edges;
+            cv::Laplacian(frame, edges, CV_32F);
+            cv::Scalar mean, sd;
+            cv::meanStdDev(edges, mean, sd);
+            return sd[0];
+        };
+        const auto doubled = [](double ratio) { return ratio > 1.6 && ratio < 2.4; };
+
+        const cv::Mat base = take();
+        const double level = signal(base);
+        QVERIFY2(level > 20 && level < 100, qPrintable(QString::number(level)));
+        setExposureRow(widget.get(), 1); // 20 ms
+        QVERIFY2(doubled(signal(take()) / level), "exposure");
+        setExposureRow(widget.get(), 0);
+        widget->setCurrentGain(GainLUT[6][1], GainLUT[6][2]); // 6 dB
+        QVERIFY2(doubled(signal(take()) / level), "gain");
+        widget->setCurrentGain(GainLUT[0][1], GainLUT[0][2]);
+        bench.instrument.setLed(0, true, 50);
+        QVERIFY2(doubled(signal(take()) / level), "light");
+        bench.instrument.setLedOn(0, false);
+        QVERIFY2(signal(take()) < 2, "light off");
+
+        bench.instrument.setLed(0, true, 25);
+        bench.instrument.setStagePosition(int(renderer.trueFocusSteps(1)) + 5000);
+        QVERIFY2(sharpness(take()) < 0.5 * sharpness(base), "focus");
+        bench.instrument.setStagePosition(int(renderer.trueFocusSteps(1)));
+
+        bench.instrument.turnFilter(1, 0);
+        bench.instrument.setLed(1, true, 100);
+        cv::Mat difference;
+        cv::absdiff(take(), base, difference);
+        QVERIFY2(cv::mean(difference)[0] > 10, "filter");
         widget->stop();
     }
 
@@ -329,9 +386,10 @@ private slots:
             g_CapturedImageMetaData.channel = 2;
             g_CapturedImageMetaData.filterCube[2] = "Filter cube: RFP";
         }
+        bench.camera.setMarkerPixel(true);
         auto widget = bench.makeWidget();
         QTemporaryDir dir;
-        const QString stem = dir.filePath("rec ü");
+        const QString stem = dir.filePath("rec ü %2");
         widget->start();
         widget->slotStartRecording(true, stem);
         QTRY_VERIFY(QFile::exists(FrameRecorder::fileName(stem, 6)));
@@ -365,6 +423,8 @@ with tifffile.TiffFile(sys.argv[1]) as t:
     assert a.dtype.itemsize * 8 == int(sys.argv[2]), a.dtype
     if a.dtype.itemsize == 2:
         assert a.max() <= 4095
+    # Upright: the sensor's first pixel is the image's last; 16-bit files hold plain intensities.
+    assert a[1023, 1279] == int(sys.argv[3]), a[1023, 1279]
     d = page.description.split(';')
     assert len(d) == 10, d
     assert re.fullmatch(r'Time: \d\d:\d\d:\d\d\.\d\d\d', d[-1]), d[-1]
@@ -373,7 +433,9 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         QProcess python;
         // The system's Python, which has tifffile; a python3 earlier on PATH may not.
         const QString python3 = QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-        python.start(python3, {"-c", script, FrameRecorder::fileName(stem, 3), QString::number(mode)});
+        const int marker = mode == 16 ? SimulatedCamera::MarkerValue12 : SimulatedCamera::MarkerValue8;
+        python.start(python3, {"-c", script, FrameRecorder::fileName(stem, 3), QString::number(mode),
+                               QString::number(marker)});
         QVERIFY(python.waitForFinished(30000));
         QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
         QVERIFY(python.readAllStandardOutput().startsWith("Time: 00:00:0"));
@@ -415,6 +477,8 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         QCOMPARE(FrameRecorder::fileName("/a/b", 1), QString("/a/b_0001.tif"));
         QCOMPARE(FrameRecorder::fileName("/a/b", 9999), QString("/a/b_9999.tif"));
         QCOMPARE(FrameRecorder::fileName("/a/b", 10001), QString("/a/b_10001.tif"));
+        // A "%" in the stem is part of the name.
+        QCOMPARE(FrameRecorder::fileName("/a/run%2 %1", 12), QString("/a/run%2 %1_0012.tif"));
         QCOMPARE(FrameRecorder::timeText(0), QString("00:00:00.000"));
         QCOMPARE(FrameRecorder::timeText(3723004), QString("01:02:03.004"));
     }
