@@ -3,6 +3,7 @@
 #include "DirectoryDialog.h"
 #include "Globals.h"
 #include "KeyboardDlg.h"
+#include "MainWindowShots.h"
 #include "MessageDlg.h"
 #include "PanelShots.h"
 #include "Paths.h"
@@ -81,6 +82,8 @@ QList<Shot> shots()
     list << Shot{"ControlWidget-still", [] { return panelShot(PanelShotState::Still); }};
     list << Shot{"ControlWidget-opened", [] { return panelShot(PanelShotState::Opened); }};
     list << Shot{"ControlWidget-disabled", [] { return panelShot(PanelShotState::Disabled); }};
+    for (const QString &screen : mainWindowScreens())
+        list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
     return list;
 }
 
