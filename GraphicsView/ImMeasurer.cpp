@@ -1,7 +1,5 @@
 #include "ImMeasurer.h"
 
-#include "Utilities.h"
-
 #include <QDebug>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
@@ -17,8 +15,7 @@ constexpr uchar kMaskValue = 255; // masks are 8-bit whatever the frame depth
 
 bool refuseRegion()
 {
-    if (isEnableSerialLog())
-        qDebug() << "== error ROI Rect";
+    qDebug() << "== error ROI Rect";
     return false;
 }
 

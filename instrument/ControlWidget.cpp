@@ -1091,10 +1091,7 @@ void ControlWidget::setFocusMemorySpeedAndStepSize(int speed)
 {
     m_nLastSpeed = -1;
     m_Controller.setMotorMovingStep(-m_nCoarseStep);
-    if (newFirmware())
-        m_Controller.setZCommandForSpeed(speed);
-    else
-        sendZ(QStringLiteral("Z SPEED %1").arg(m_nCoarseSpeed)); // queued: the old link takes one at a time
+    m_Controller.setZCommandForSpeed(newFirmware() ? speed : m_nCoarseSpeed);
 }
 
 void ControlWidget::on_BUTTON_SET_1_clicked() { focusMemoryClicked(1); }
@@ -1419,12 +1416,11 @@ void ControlWidget::on_BUTTON_FOCUS_ORIGIN_clicked()
     newProgressDialog(QStringLiteral("Moving to origin ..."), MSG_BUTTON_CANCEL);
     m_nLastSpeed = -1;
     m_bMoveFinished = false;
+    m_Controller.setZCommandForSpeed(kMemorySpeed);
     if (newFirmware()) {
-        m_Controller.setZCommandForSpeed(kMemorySpeed);
         m_Controller.setFocusMemoryIsMoving(true);
         QTimer::singleShot(500, this, &ControlWidget::slotMoveFocusOrigin);
     } else {
-        sendZ(QStringLiteral("Z SPEED %1").arg(kMemorySpeed));
         m_bOriginPending = true;
         sendZ(QStringLiteral("Z BOTTOM"));
         m_SettleWatch.start([this](std::optional<int>) { finishOrigin(); }, true);
@@ -1636,11 +1632,15 @@ void ControlWidget::moveZBottomForParking()
         m_Controller.setZCommandForSpeed(kParkingSpeed);
         m_Controller.setMotorPositioningCheck(true);
         sendZ(QStringLiteral("Z BOTTOM"));
+        // No answer to the move started no completion wait: wait here, within its cap, so that
+        // the completion (and the shutdown) still comes.
+        if (m_Controller.motorPositioningCheck())
+            m_Controller.isMotorMovingFinished(-1);
         return;
     }
     // The old dialect answers at the start of the move: the watch waits until the stage stands
     // (or gives up), so the shutdown always goes on.
-    sendZ(QStringLiteral("Z SPEED %1").arg(kParkingSpeed));
+    m_Controller.setZCommandForSpeed(kParkingSpeed);
     sendZ(QStringLiteral("Z BOTTOM"));
     m_SettleWatch.start([this](std::optional<int>) { emit signalParkingCompleted(); }, true);
 }

@@ -929,7 +929,12 @@ void Controller::setZCommand(const QString &command)
 void Controller::setZCommandForSpeed(int speed)
 {
     lastMoveDistance = 0;
-    sendToSerialPort(QStringLiteral("Z SPEED %1").arg(speed));
+    const QString command = QStringLiteral("Z SPEED %1").arg(speed);
+    // The old link takes one command at a time: the speed waits its turn instead of being lost.
+    if (!existFirmwareVer())
+        setZCommand(command);
+    else
+        sendToSerialPort(command);
 }
 
 void Controller::setCoarseKnobSpeed(int speed)
@@ -1006,6 +1011,10 @@ std::optional<int> Controller::readStagePosition()
 
 std::optional<int> Controller::getCurrentMotorPosition()
 {
+    // Only the new dialect answers a position query at once; asking an old board would block
+    // and swallow its replies.
+    if (!existFirmwareVer())
+        return std::nullopt;
     std::optional<int> position = readStagePosition();
     if (!position || *position <= kPositionMisreading)
         return position;
@@ -1021,6 +1030,8 @@ std::optional<int> Controller::getCurrentMotorPosition()
 
 bool Controller::CheckMotorPosition(TMoveLimit limit)
 {
+    if (!existFirmwareVer())
+        return false; // the old dialect has no limit query: the stage is driven to the limit
     const QString message = limit == MOVE_LIMIT_TOP ? QStringLiteral("$A#STAGE LIMIT TOP\n")
                                                     : QStringLiteral("$A#STAGE LIMIT BOTTOM\n");
     const QStringList reply = sendToSerialPortFast(message, kExchangeTimeoutMs);

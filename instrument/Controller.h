@@ -81,8 +81,10 @@ public:
     void setFocusMemoryIsMoving(bool on) { focusMemoryMoving = on; }
     void setCurrentFocusMemoryPosition(int position) { focusMemoryPosition = position; }
     void setMotorMaxSpeed(int distance);
-    // The stage position in motor steps; no value when the board gave no usable reading.
+    // The stage position in motor steps; no value when the board gave no usable reading or
+    // speaks the old dialect, which has no synchronous query.
     std::optional<int> getCurrentMotorPosition();
+    // Whether the stage stands at the limit; false on the old dialect (not known).
     bool CheckMotorPosition(TMoveLimit limit);
     bool isMotorMovingFinished(int timeoutMs);
     void setMotorPosition(int position);

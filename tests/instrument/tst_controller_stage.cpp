@@ -363,11 +363,16 @@ private slots:
         QCOMPARE(b.board.texts().last(), QStringLiteral("$A#STAGE 77"));
     }
 
-    void oldDialectZStackAndMemory()
+    // The old dialect: Z-stack and focus-memory answers; no synchronous queries (position, limit
+    // and maximum-speed calls ask the board nothing and return at once); a speed sent while a
+    // command is in flight waits its turn instead of being dropped.
+    void oldDialectStage()
     {
         TestRoot root;
         ScriptedBoard board;
         board.setResponder([](const QString &line) -> QList<ScriptedBoard::Chunk> {
+            if (line == QLatin1String("Z BOTTOM"))
+                return ScriptedBoard::reply("5120\r\n", 300); // the link stays busy a while
             if (line.startsWith(QLatin1String("Z")))
                 return ScriptedBoard::reply("5120\r\n");
             if (line == QLatin1String("FILTER") || line == QLatin1String("OBJLENS"))
@@ -377,6 +382,7 @@ private slots:
         QVERIFY(board.start());
         Controller controller;
         QVERIFY(openController(controller, board.devicePath()));
+        QVERIFY(!controller.existFirmwareVer());
         controller.StopPulling();
         QSignalSpy startPos(&controller, &Controller::signalMovedStartPosition);
         QSignalSpy moved(&controller, &Controller::signalMovedMotorPosition);
@@ -393,6 +399,24 @@ private slots:
         controller.setZCommand("Z -2000");
         QVERIFY(pumpUntil([&] { return memory.count() == 1; }, 2000));
         QCOMPARE(board.texts().mid(board.texts().size() - 3), QStringList({"Z 300", "Z POS", "Z -2000"}));
+
+        QVERIFY(pumpUntil([&] { return controller.isReadyToSend(); }, 2000));
+        board.clearLog();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!controller.getCurrentMotorPosition());
+        QVERIFY(!controller.CheckMotorPosition(MOVE_LIMIT_BOTTOM));
+        controller.setMotorMaxSpeed(500);
+        QCOMPARE(controller.getTargetPosition(), MotorPositioningThread::kNoTarget);
+        QVERIFY(clock.elapsed() < 500);
+        pumpEvents(50);
+        QCOMPARE(board.texts(), QStringList());
+
+        controller.setZCommand("Z BOTTOM");
+        QVERIFY(board.waitForCount(1, 2000));
+        controller.setZCommandForSpeed(200); // while "Z BOTTOM" is in flight
+        QVERIFY(pumpUntil([&] { return board.texts().size() >= 2; }, 2000));
+        QCOMPARE(board.texts(), QStringList({"Z BOTTOM", "Z SPEED 200"}));
     }
 };
 
