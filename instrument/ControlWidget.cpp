@@ -166,8 +166,7 @@ void ControlWidget::initialize()
 
     m_Controller.PortOpen(serialPortName(), 115200, QSerialPort::NoParity, QSerialPort::OneStop,
                           QSerialPort::Data8, QSerialPort::NoFlowControl);
-    if (m_Controller.existFirmwareVer())
-        setKnobSpeed();
+    setKnobSpeed();
 
     m_KnobTimer.start();
     ui->PROGRESSBAR_FOCUS->setMaximum(int(g_ConvertToStep * 10000));
@@ -1520,6 +1519,9 @@ void ControlWidget::on_BUTTON_LENS_POS_ENABLE_clicked()
 
 void ControlWidget::setKnobSpeed()
 {
+    // Only the new firmware has knob speeds; the old board would leave the query unanswered.
+    if (!m_Controller.existFirmwareVer())
+        return;
     int coarse = m_nCoarseSpeed;
     int fine = m_nFineSpeed;
     if (readConfigInt("Focus", "Knob", "0") == 1)

@@ -1,5 +1,7 @@
 #include "DisplayThread.h"
 
+#include <signal.h>
+
 #include "CameraAccess.h"
 #include "FrameRecorder.h"
 #include "FrameRing.h"
@@ -171,8 +173,16 @@ void DisplayThread::installPalette(SDL_Surface *screen)
 void DisplayThread::run()
 {
     SDL_Surface *screen = nullptr;
-    if (SDL_Init(SDL_INIT_VIDEO) == 0)
+    // SDL turns SIGINT and SIGTERM into quit events nobody reads, which would leave the
+    // application deaf to a shutdown: keep the process's own handlers. No parachute either:
+    // fatal signals belong to the crash log.
+    struct sigaction interrupt {}, terminate {};
+    sigaction(SIGINT, nullptr, &interrupt);
+    sigaction(SIGTERM, nullptr, &terminate);
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) == 0)
         screen = SDL_SetVideoMode(kSurfaceWidth, kSurfaceHeight, 8, kSurfaceFlags);
+    sigaction(SIGINT, &interrupt, nullptr);
+    sigaction(SIGTERM, &terminate, nullptr);
     if (!screen) {
         qWarning() << "Live display: no video surface:" << SDL_GetError();
         SDL_Quit();

@@ -8,6 +8,8 @@ StageSettleWatch::StageSettleWatch(Controller &controller, QObject *parent)
 {
     m_askTimer.setSingleShot(true);
     m_deadline.setSingleShot(true);
+    m_silence.setSingleShot(true);
+    connect(&m_silence, &QTimer::timeout, this, &StageSettleWatch::timedOut);
     connect(&m_askTimer, &QTimer::timeout, this, &StageSettleWatch::ask);
     connect(&m_deadline, &QTimer::timeout, this, &StageSettleWatch::timedOut);
     connect(&m_controller, &Controller::signalCurrentMotorPosition, this, &StageSettleWatch::reading);
@@ -19,6 +21,7 @@ void StageSettleWatch::start(Done done, bool askFirst, int timeoutMs)
     m_last.reset();
     m_active = true;
     m_deadline.start(timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs);
+    m_silence.start(kSilenceMs);
     if (askFirst)
         m_askTimer.start(kAskIntervalMs);
 }
@@ -28,6 +31,7 @@ void StageSettleWatch::cancel()
     m_active = false;
     m_askTimer.stop();
     m_deadline.stop();
+    m_silence.stop();
     m_done = nullptr;
 }
 
@@ -46,6 +50,7 @@ void StageSettleWatch::reading(int position)
         return;
     }
     m_last = position;
+    m_silence.start(kSilenceMs);
     m_askTimer.start(kAskIntervalMs);
 }
 

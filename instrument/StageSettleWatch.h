@@ -9,14 +9,15 @@ class Controller;
 
 // Finds the end of a focus-stage move on a board of the old dialect, which answers a move as it
 // starts: it asks "Z POS" every 100 ms until two readings in a row agree, then reports where the
-// stage stands. With no agreeing readings by the time-out it reports nothing, so a sequence that
-// waits for it always ends.
+// stage stands. With no agreeing readings by the time-out, or no reading at all for a few seconds
+// (a board that stopped answering), it reports nothing, so a sequence that waits for it always ends.
 class StageSettleWatch : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kAskIntervalMs = 100;
     static constexpr int kDefaultTimeoutMs = 30000;
+    static constexpr int kSilenceMs = 5000;
 
     using Done = std::function<void(std::optional<int> position)>;
 
@@ -39,6 +40,7 @@ private:
     Controller &m_controller;
     QTimer m_askTimer;
     QTimer m_deadline;
+    QTimer m_silence;
     Done m_done;
     std::optional<int> m_last;
     bool m_active = false;

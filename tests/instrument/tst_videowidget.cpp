@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <linux/capability.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -60,6 +61,11 @@ private slots:
         auto widget = bench.makeWidget();
         QSignalSpy started(widget.get(), &VideoWidget::signalVideoWidgetIsStarted);
         QSignalSpy stopped(widget.get(), &VideoWidget::signalVideoWidgetIsStopped);
+        // As in the application, where nobody handles them: the default action ends the process.
+        struct sigaction byDefault {}, terminateBefore {}, interruptBefore {};
+        byDefault.sa_handler = SIG_DFL;
+        sigaction(SIGTERM, &byDefault, &terminateBefore);
+        sigaction(SIGINT, &byDefault, &interruptBefore);
         widget->start();
         QVERIFY(widget->isRunning());
         QCOMPARE(started.count(), 1);
@@ -67,6 +73,15 @@ private slots:
         qInfo() << "capture thread real-time:" << widget->captureThread()->isRealTime();
         const uint64_t delivered = bench.camera.framesDelivered();
         QTRY_VERIFY(bench.camera.framesDelivered() > delivered + 3);
+        // The live display leaves the process's termination signals alone, so a shutdown
+        // request still ends the application.
+        struct sigaction terminate {}, interrupt {};
+        sigaction(SIGTERM, nullptr, &terminate);
+        sigaction(SIGINT, nullptr, &interrupt);
+        sigaction(SIGTERM, &terminateBefore, nullptr);
+        sigaction(SIGINT, &interruptBefore, nullptr);
+        QVERIFY(terminate.sa_handler == SIG_DFL);
+        QVERIFY(interrupt.sa_handler == SIG_DFL);
         widget->stop();
         QVERIFY(!widget->isRunning());
         QCOMPARE(stopped.count(), 1);
