@@ -66,7 +66,10 @@ QWidget *mainWindowShot(const QString &screen)
         delete window;
         return nullptr;
     }
-    simulation()->instrument().setStagePosition(64000); // near the specimen's focus
+    // The specimen in focus under the objective in place (the start-up reset moved the counter).
+    const VirtualInstrument::State stage = simulation()->instrument().state();
+    const double focus = simulation()->camera().renderer().trueFocusSteps(stage.objectivePosition);
+    simulation()->instrument().setStagePosition(int(focus) - stage.stageCounterOffset);
     ui->m_ControlWidget->turnOnLight();
     const QMap<QString, QAbstractButton *> buttons = {{"ZStack", ui->BUTTON_Z_STACK_MENU},
                                                       {"TimeLapse", ui->BUTTON_TIME_LAPSE_MENU},
