@@ -36,7 +36,9 @@ std::unique_ptr<SimulatedInstrument> startSimulation()
     if (!SimStorage::install(&error))
         qWarning().noquote() << "Simulated storage:" << error;
     QStringList warnings;
-    auto sim = std::make_unique<SimulatedInstrument>(SimulatedInstrument::Options::fromEnvironment(&warnings));
+    SimulatedInstrument::Options options = SimulatedInstrument::Options::fromEnvironment(&warnings);
+    options.keepLog = false; // the application runs for hours: nobody reads the board's log
+    auto sim = std::make_unique<SimulatedInstrument>(options);
     for (const QString &warning : warnings)
         qWarning().noquote() << warning;
     if (!sim->start(&error))

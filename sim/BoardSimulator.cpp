@@ -180,6 +180,12 @@ int BoardSimulator::receivedCount() const
     return m_received.size();
 }
 
+void BoardSimulator::setLogging(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_logging = on;
+}
+
 void BoardSimulator::clearLog()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -269,7 +275,8 @@ void BoardSimulator::flushDue(int64_t nowMs)
         // Nobody reading the line: what does not fit into the terminal's buffer is lost, as on a
         // real line; the board never blocks.
         const ssize_t n = ::write(m_master, bytes.constData(), size_t(bytes.size()));
-        m_writes.append({nowMs, n > 0 ? bytes.left(int(n)) : QByteArray()});
+        if (m_logging)
+            m_writes.append({nowMs, n > 0 ? bytes.left(int(n)) : QByteArray()});
     }
 }
 
@@ -318,11 +325,13 @@ void BoardSimulator::handleLine(const QByteArray &raw, int64_t nowMs)
         bare.chop(1);
     const QString text = QString::fromLatin1(bare);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_received.append({nowMs, raw, text});
+    if (m_logging)
+        m_received.append({nowMs, raw, text});
     m_logChanged.notify_all();
     static const QString ackPrefix = QStringLiteral("$OK#A#");
     if (text.startsWith(QLatin1String("$OK#"))) {
-        m_acks << text;
+        if (m_logging)
+            m_acks << text;
         if (text.startsWith(ackPrefix))
             m_pendingAcks.removeOne(text.mid(ackPrefix.size()));
         return;

@@ -79,6 +79,9 @@ public:
     QStringList receivedTexts() const;  // the texts alone
     int receivedCount() const;
     void clearLog();                    // received lines and writes
+    // Whether lines, writes and acknowledgements are logged (the default). A long simulated run
+    // turns it off, so that the log does not grow for as long as the application runs.
+    void setLogging(bool on);
     // Waits until a line equal to text has been received at log index from or later; returns
     // its index, or -1 after timeoutMs.
     int waitForLine(const QString &text, int timeoutMs, int from = 0) const;
@@ -120,6 +123,7 @@ private:
     std::multimap<int64_t, QByteArray> m_outbox; // due time -> one write, in order of scheduling
     QByteArray m_heldReply;                  // the merge fault's held reply
     QByteArray m_input;                      // bytes of an incomplete line
+    bool m_logging = true;
     QVector<ReceivedLine> m_received;
     QVector<Write> m_writes;
     QStringList m_pendingAcks;

@@ -51,6 +51,7 @@ bool SimulatedInstrument::start(QString *error)
     if (!m_options.startBoard || m_board)
         return true;
     auto board = std::make_unique<BoardSimulator>(m_instrument, m_options.profile);
+    board->setLogging(m_options.keepLog);
     for (const BoardFault &fault : m_options.faults)
         board->injectFault(fault);
     if (!board->start(error))

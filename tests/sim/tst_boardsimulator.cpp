@@ -518,6 +518,12 @@ private slots:
         QVERIFY(b.board.waitForCount(3, 0));
         b.board.clearLog();
         QCOMPARE(b.board.receivedCount(), 0);
+
+        // Without logging (a long simulated run) the board still answers and keeps nothing.
+        b.board.setLogging(false);
+        QVERIFY(!c.exchange("$A#STAGE POS").isEmpty());
+        QCOMPARE(b.board.receivedCount(), 0);
+        QVERIFY(b.board.writes().isEmpty());
     }
 
     void stopsCleanlyWhateverIsPending()
