@@ -52,6 +52,8 @@ int camera_init();
 int camera_vr(unsigned char request, unsigned short value, unsigned short index);
 // Closes the camera when one was opened.
 void capture_stop();
+// Puts the module state back as at program start (the camera must be closed).
+void camera_reset_state();
 
 // Capture side: true when the camera reports a frame ready (request 0xE0 answers 0).
 bool camera_frame_ready();

@@ -13,25 +13,6 @@
 #include <QLabel>
 #include <QtTest>
 
-namespace {
-
-// The camera module's state as at program start.
-void resetCameraModule()
-{
-    g_camera_mode = -1;
-    g_capture_buffer_size = 0;
-    g_skip_index = 1;
-    g_current_exposure_time = -1.0;
-    g_skip_a_frame_80ms_exposure = false;
-    g_skip_frame_count = 0;
-    g_out_of_grabbing_time = false;
-    g_is_running = false;
-    g_captured = true;
-    g_no_camera = false;
-}
-
-} // namespace
-
 SimulatedInstrument::Options AppBench::defaultOptions()
 {
     SimulatedInstrument::Options options;
@@ -43,7 +24,7 @@ AppBench::AppBench(const SimulatedInstrument::Options &options)
 {
     g_ExecMode = EXEC_NORMAL;
     g_CurrentMenu = MENU_MULTICOLOR;
-    resetCameraModule();
+    camera_reset_state();
     QString error;
     if (!SimSandbox::seed())
         qWarning() << "sandbox not seeded";

@@ -1,6 +1,7 @@
 // The application as a process, seen from the wire: a board played by a Python script on a
 // pseudo-terminal (VANTOR_SERIAL_DEVICE) gets the version query first and, after a new-dialect
 // answer, the start-up status read and then the status and stage-position polls every 200 ms.
+#include "BoardPeer.h"
 #include "TestRoot.h"
 
 #include <QFile>
@@ -16,12 +17,9 @@ private slots:
     {
         TestRoot root;
         const QString logPath = root.path() + "/wire.log";
-        QProcess peer;
-        peer.start("python3", {qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/instrument/board_peer.py", logPath, "60"});
-        QVERIFY(peer.waitForStarted(5000));
-        QVERIFY(peer.waitForReadyRead(5000));
-        const QString device = QString::fromLocal8Bit(peer.readLine()).trimmed();
-        QVERIFY(device.startsWith("/dev/"));
+        BoardPeer peer(logPath, 60);
+        const QString device = peer.device();
+        QVERIFY(!device.isEmpty());
 
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -33,27 +31,15 @@ private slots:
         QVERIFY(app.waitForStarted(10000));
 
         // Wait for a few seconds of polling after the start.
-        auto lines = [&] {
-            QList<QPair<qint64, QByteArray>> out;
-            QFile log(logPath);
-            if (log.open(QIODevice::ReadOnly))
-                for (const QByteArray &entry : log.readAll().split('\n')) {
-                    const QList<QByteArray> parts = entry.split(' ');
-                    if (parts.size() == 2)
-                        out.append({parts[0].toLongLong(), QByteArray::fromHex(parts[1])});
-                }
-            return out;
-        };
         QElapsedTimer timer;
         timer.start();
-        while (lines().size() < 40 && timer.elapsed() < 60000 && app.state() == QProcess::Running)
+        while (peer.lines().size() < 40 && timer.elapsed() < 60000 && app.state() == QProcess::Running)
             QTest::qWait(100);
         app.kill();
         app.waitForFinished(10000);
-        peer.kill();
-        peer.waitForFinished(5000);
+        peer.stop();
 
-        const auto wire = lines();
+        const auto wire = peer.lines();
         QVERIFY2(wire.size() >= 40, qPrintable(QString::number(wire.size())));
         QCOMPARE(wire[0].second, QByteArray("$A#VER\n"));
         QCOMPARE(wire[1].second, QByteArray("$A#STATUS\n"));

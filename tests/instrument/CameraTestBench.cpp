@@ -35,16 +35,7 @@ CameraTestBench::~CameraTestBench()
 void CameraTestBench::resetCameraModule()
 {
     g_ExecMode = EXEC_NORMAL;
-    g_camera_mode = -1;
-    g_capture_buffer_size = 0;
-    g_skip_index = 1;
-    g_current_exposure_time = -1.0;
-    g_skip_a_frame_80ms_exposure = false;
-    g_skip_frame_count = 0;
-    g_out_of_grabbing_time = false;
-    g_is_running = false;
-    g_captured = true;
-    g_no_camera = false;
+    camera_reset_state();
 }
 
 void CameraTestBench::setConfig(const char *section, const char *key, const char *value)

@@ -1,6 +1,7 @@
 // An independent check of the wire: a board played by a Python script on a pseudo-terminal sees
 // the controller's exact bytes: the version query first, then the status query, then polling of
 // the status and the stage position, one every 200 ms.
+#include "BoardPeer.h"
 #include "Controller.h"
 #include "ControllerTestSupport.h"
 #include "TestRoot.h"
@@ -18,12 +19,9 @@ private slots:
     {
         TestRoot root;
         const QString logPath = root.path() + "/wire.log";
-        QProcess peer;
-        peer.start("python3", {qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/instrument/board_peer.py", logPath, "6"});
-        QVERIFY(peer.waitForStarted(5000));
-        QVERIFY(peer.waitForReadyRead(5000));
-        const QString device = QString::fromLocal8Bit(peer.readLine()).trimmed();
-        QVERIFY(device.startsWith("/dev/"));
+        BoardPeer peer(logPath, 6);
+        const QString device = peer.device();
+        QVERIFY(!device.isEmpty());
 
         Controller controller;
         QVERIFY(openController(controller, device));
@@ -32,20 +30,13 @@ private slots:
         QCOMPARE(controller.getLensPosition(), 2);
         pumpEvents(1300);
         controller.PortClose();
-        peer.kill();
-        peer.waitForFinished(5000);
+        peer.stop();
 
-        QFile log(logPath);
-        QVERIFY(log.open(QIODevice::ReadOnly));
         QList<qint64> times;
         QList<QByteArray> lines;
-        for (const QByteArray &entry : log.readAll().split('\n')) {
-            if (entry.isEmpty())
-                continue;
-            const QList<QByteArray> parts = entry.split(' ');
-            QCOMPARE(parts.size(), 2);
-            times << parts[0].toLongLong();
-            lines << QByteArray::fromHex(parts[1]);
+        for (const auto &line : peer.lines()) {
+            times << line.first;
+            lines << line.second;
         }
         QVERIFY2(lines.size() >= 7, qPrintable(QString::number(lines.size())));
         QCOMPARE(lines[0], QByteArray("$A#VER\n"));

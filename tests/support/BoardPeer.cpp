@@ -1,0 +1,42 @@
+#include "BoardPeer.h"
+
+#include <QFile>
+
+BoardPeer::BoardPeer(const QString &logPath, int seconds)
+    : m_logPath(logPath)
+{
+    m_process.start("python3", {qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/instrument/board_peer.py", logPath,
+                                QString::number(seconds)});
+    if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(5000))
+        return;
+    const QString device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    if (device.startsWith("/dev/"))
+        m_device = device;
+}
+
+BoardPeer::~BoardPeer()
+{
+    stop();
+}
+
+void BoardPeer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+QList<QPair<qint64, QByteArray>> BoardPeer::lines() const
+{
+    QList<QPair<qint64, QByteArray>> out;
+    QFile log(m_logPath);
+    if (!log.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray &entry : log.readAll().split('\n')) {
+        const QList<QByteArray> parts = entry.split(' ');
+        if (parts.size() == 2)
+            out.append({parts[0].toLongLong(), QByteArray::fromHex(parts[1])});
+    }
+    return out;
+}
