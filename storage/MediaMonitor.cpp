@@ -291,7 +291,9 @@ void MediaMonitor::slotUpdateDeviceLabel()
     }
     for (const DeviceEntry &entry : fresh)
         mount(entry.first, entry.second);
-    trace(QString("%1 End %2 %3").arg(kUpdate).arg(present.size()).arg(fresh.size()));
+    // The last new volume of the scan, as the line has always shown it.
+    const DeviceEntry last = fresh.isEmpty() ? DeviceEntry() : fresh.last();
+    trace(QString("%1 End %2 %3 %4").arg(kUpdate).arg(present.size()).arg(last.first, last.second));
 }
 
 void MediaMonitor::mount(QString deviceName, QString label)

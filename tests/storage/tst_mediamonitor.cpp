@@ -1,3 +1,4 @@
+#include "Globals.h"
 #include "MediaMonitor.h"
 #include "MountTable.h"
 #include "Paths.h"
@@ -259,6 +260,34 @@ private slots:
         notify(monitor);
         QVERIFY(box.actions.calls().isEmpty());
         QCOMPARE(removed.count(), 2);
+    }
+
+    void diagnosticLinesOnlyWhileSerialLogging()
+    {
+        static QStringList lines;
+        lines.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                if (type == QtDebugMsg)
+                    lines << text;
+            });
+        Sandbox box;
+        MediaMonitor monitor;
+        monitor.mountAll();
+        QVERIFY(plug("QUIET"));
+        notify(monitor);
+        QVERIFY(lines.isEmpty());
+
+        g_ExecMode = EXEC_SERIAL_LOG;
+        QVERIFY(plug("STICK"));
+        notify(monitor);
+        g_ExecMode = EXEC_NORMAL;
+        qInstallMessageHandler(previous);
+        const QString update = "void MediaMonitor::slotUpdateDeviceLabel()";
+        QVERIFY(lines.contains(update + " Start 3"));
+        QVERIFY(lines.contains("bool MediaMonitor::_mount(QString, QString) == mount success"));
+        // The end line names the count of volumes seen and the new one.
+        QCOMPARE(lines.last(), QString("%1 End 4 %2 STICK").arg(update, deviceOf("STICK")));
     }
 
     void mountTableFieldByField()
