@@ -8,6 +8,7 @@
 #include "SimSandbox.h"
 #include "SimStorage.h"
 #include "SimulatedInstrument.h"
+#include "SimulatedSystemActions.h"
 #include "StartOptions.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@
 
 #include <X11/Xlib.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 // Crash logging, installed before main runs.
@@ -43,6 +46,15 @@ std::unique_ptr<SimulatedInstrument> startSimulation()
         qWarning().noquote() << warning;
     if (!sim->start(&error))
         qWarning().noquote() << "The simulated controller board could not be started:" << error;
+    // Power-off, restart and exit to the shell are only recorded here: say which one ended the run.
+    if (auto *actions = dynamic_cast<SimulatedSystemActions *>(&SystemActions::instance()))
+        actions->setExitHook([actions](int code) {
+            const QStringList calls = actions->calls();
+            qInfo().noquote() << "Simulated instrument:" << (calls.isEmpty() ? QString() : calls.last())
+                              << "(recorded, not carried out); the application ends with status" << code;
+            std::fflush(nullptr);
+            std::exit(code);
+        });
     return sim;
 }
 
