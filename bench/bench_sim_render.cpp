@@ -1,7 +1,7 @@
 // The simulated camera's frame rate (render the specimen and lay the frame out for the wire)
 // against the real camera's top rate at 10 ms exposure, which it must beat to keep up.
 #include "SimulatedCamera.h"
-#include "SpecimenRenderer.h"
+#include "SampleRenderer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,14 +12,14 @@ namespace {
 
 void sim_render_rate(benchmark::State &state)
 {
-    SpecimenRenderer renderer;
-    SpecimenView view;
+    SampleRenderer renderer;
+    SampleView view;
     view.objective = 2;
     view.stageSteps = renderer.trueFocusSteps(2) + 300; // slightly out of focus: two blur levels mixed
     view.exposureMs = 10;
     view.light = 0.5;
     cv::Mat frame12;
-    std::vector<unsigned char> wire(SpecimenRenderer::Width * SpecimenRenderer::Height);
+    std::vector<unsigned char> wire(SampleRenderer::Width * SampleRenderer::Height);
     renderer.render(view, frame12); // builds the blur levels once, as the first frame does
 
     const auto start = std::chrono::steady_clock::now();

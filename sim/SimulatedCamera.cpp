@@ -236,10 +236,10 @@ void SimulatedCamera::packFrame(const cv::Mat &frame12, int bitDepth, unsigned c
     }
 }
 
-SpecimenView SimulatedCamera::viewOf(const SimCameraState &camera) const
+SampleView SimulatedCamera::viewOf(const SimCameraState &camera) const
 {
     const VirtualInstrument::State s = m_instrument.state();
-    SpecimenView view;
+    SampleView view;
     view.filter = s.filterPosition;
     view.objective = s.objectivePosition;
     view.stageSteps = s.stagePhysical();

@@ -1,6 +1,6 @@
 #pragma once
 #include "SimCameraState.h"
-#include "SpecimenRenderer.h"
+#include "SampleRenderer.h"
 
 #include <platform/CameraTransport.h>
 
@@ -39,8 +39,8 @@ public:
     static constexpr uint8_t RequestReadoutMode = kRequestReadoutMode;
     static constexpr uint8_t RequestBitDepth = kRequestBitDepth;
     static constexpr uint8_t RequestFrameReady = kRequestFrameReady;
-    static constexpr int Width = SpecimenRenderer::Width;
-    static constexpr int Height = SpecimenRenderer::Height;
+    static constexpr int Width = SampleRenderer::Width;
+    static constexpr int Height = SampleRenderer::Height;
     // The marker pixel's value (test hook): 8-bit byte, 12-bit sample.
     static constexpr int MarkerValue8 = 0xA5;    // = MarkerValue12 >> 4
     static constexpr int MarkerValue12 = 0xA5A;
@@ -92,17 +92,17 @@ public:
     // Writes a 12-bit upright image in the wire layout (turned by 180 degrees; 8 or 16 bits).
     static void packFrame(const cv::Mat &frame12, int bitDepth, unsigned char *out);
 
-    SpecimenRenderer &renderer() { return m_renderer; }
+    SampleRenderer &renderer() { return m_renderer; }
 
 private:
     bool frameReadyLocked(int64_t nowUs) const;
     int64_t nextFrameUsLocked() const;
     void restartExposureLocked();
-    SpecimenView viewOf(const SimCameraState &camera) const;
+    SampleView viewOf(const SimCameraState &camera) const;
 
     VirtualInstrument &m_instrument;
     std::mutex m_readMutex;       // one bulk read renders at a time
-    SpecimenRenderer m_renderer;
+    SampleRenderer m_renderer;
     cv::Mat m_frame12;
 
     mutable std::mutex m_mutex;

@@ -14,7 +14,7 @@
 #include "MonotonicClock.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
-#include "SpecimenRenderer.h"
+#include "SampleRenderer.h"
 #include "TestRoot.h"
 #include "VideoWidget.h"
 
@@ -29,15 +29,15 @@
 namespace {
 
 // An 8-bit still as the camera delivers it for a physical stage height, upright.
-cv::Mat stillAt(SpecimenRenderer &renderer, int objective, double stageSteps)
+cv::Mat stillAt(SampleRenderer &renderer, int objective, double stageSteps)
 {
-    SpecimenView view;
+    SampleView view;
     view.filter = 0;
     view.objective = objective;
     view.stageSteps = stageSteps;
     cv::Mat frame12;
     renderer.render(view, frame12);
-    cv::Mat wire(SpecimenRenderer::Height, SpecimenRenderer::Width, CV_8UC1);
+    cv::Mat wire(SampleRenderer::Height, SampleRenderer::Width, CV_8UC1);
     SimulatedCamera::packFrame(frame12, 8, wire.data);
     cv::Mat upright;
     cv::flip(wire, upright, -1);
@@ -46,7 +46,7 @@ cv::Mat stillAt(SpecimenRenderer &renderer, int objective, double stageSteps)
 
 QString magnificationText(int objective)
 {
-    return QStringLiteral("%1X").arg(int(SpecimenRenderer::magnification(objective)));
+    return QStringLiteral("%1X").arg(int(SampleRenderer::magnification(objective)));
 }
 
 // Runs the calculator's scan over frames rendered at the heights it asks for; the best height.
@@ -57,9 +57,9 @@ struct SearchResult
     int index = 0;
     int interval = 0;
 };
-SearchResult search(FineAF &af, SpecimenRenderer &renderer, int objective, int centre, int range)
+SearchResult search(FineAF &af, SampleRenderer &renderer, int objective, int centre, int range)
 {
-    af.setFineAFParameter(magnificationText(objective), "lens", centre, float(SpecimenRenderer::numericalAperture(objective)),
+    af.setFineAFParameter(magnificationText(objective), "lens", centre, float(SampleRenderer::numericalAperture(objective)),
                           3.63f);
     SearchResult result;
     if (af.canStart(8, range) != FINEAF_NO_ERROR)
@@ -291,7 +291,7 @@ private slots:
 
     void sixteenBitFramesAreScoredOnTheirUpperByte()
     {
-        SpecimenRenderer renderer;
+        SampleRenderer renderer;
         const cv::Mat eight = stillAt(renderer, 3, renderer.trueFocusSteps(3));
         // Camera words: upper byte first, then a lower byte that must not matter.
         cv::Mat wide(eight.rows, eight.cols, CV_8UC2);
@@ -319,14 +319,14 @@ private slots:
     void searchFindsTheTrueFocus()
     {
         TestRoot root;
-        SpecimenRenderer renderer;
+        SampleRenderer renderer;
         FineAF af;
         constexpr int kStarts = 40;
         int hits = 0;
         std::mt19937 rng(20240611);
         for (int i = 0; i < kStarts; ++i) {
-            const int objective = 1 + i % SpecimenRenderer::ObjectiveCount;
-            af.setFineAFParameter(magnificationText(objective), "", 0, float(SpecimenRenderer::numericalAperture(objective)), 3.63f);
+            const int objective = 1 + i % SampleRenderer::ObjectiveCount;
+            af.setFineAFParameter(magnificationText(objective), "", 0, float(SampleRenderer::numericalAperture(objective)), 3.63f);
             QCOMPARE(af.canStart(8, 5), FINEAF_NO_ERROR);
             const int reach = 5 * af.interval();
             const double focus = renderer.trueFocusSteps(objective);
@@ -346,7 +346,7 @@ private slots:
     void blankFieldGivesAFlatCurve()
     {
         TestRoot root;
-        SpecimenRenderer renderer;
+        SampleRenderer renderer;
         renderer.setBlankField(true);
         FineAF af;
         const int centre = int(renderer.trueFocusSteps(2)) + 700;

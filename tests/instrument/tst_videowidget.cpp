@@ -145,7 +145,7 @@ private slots:
     void stillsFollowLightExposureGainFilterAndFocus()
     {
         CameraTestBench bench;
-        SpecimenRenderer &renderer = bench.camera.renderer();
+        SampleRenderer &renderer = bench.camera.renderer();
         renderer.setNoise(false);
         bench.instrument.setStagePosition(int(renderer.trueFocusSteps(1)));
         bench.instrument.setLed(0, true, 25);
@@ -160,7 +160,7 @@ private slots:
             widget->capture();
             return still.frame.clone();
         };
-        const auto signal = [](const cv::Mat &frame) { return cv::mean(frame)[0] - (SpecimenRenderer::BlackLevel >> 4); };
+        const auto signal = [](const cv::Mat &frame) { return cv::mean(frame)[0] - (SampleRenderer::BlackLevel >> 4); };
         const auto sharpness = [](const cv::Mat &frame) {
             cv::Mat edges;
             cv::Laplacian(frame, edges, CV_32F);

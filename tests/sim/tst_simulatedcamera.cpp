@@ -183,7 +183,7 @@ private slots:
         Rig rig;
         rig.camera.renderer().setNoise(false);
         rig.camera.setMarkerPixel(true);
-        SpecimenView view;
+        SampleView view;
         view.stageSteps = rig.instrument.state().stagePhysical();
         view.exposureMs = SimulatedCamera::exposureMs(15, 0, 993);
         view.light = 0.5;

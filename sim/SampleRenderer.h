@@ -1,5 +1,5 @@
 #pragma once
-#include "SpecimenScene.h"
+#include "SampleScene.h"
 
 #include <opencv2/core.hpp>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 // What the camera sees at one moment: optics, focus, light and sensor settings.
-struct SpecimenView
+struct SampleView
 {
     int filter = 0;            // 0 Trans, 1 to 3 fluorescence cubes
     int objective = 1;         // 1 to 5
@@ -27,7 +27,7 @@ struct SpecimenView
 //
 // Blur is fast because each filter/objective pair keeps a small stack of pre-blurred images;
 // a frame interpolates between two of them per 64 x 64 block and adds noise from a table.
-class SpecimenRenderer
+class SampleRenderer
 {
 public:
     static constexpr int Width = 1280;
@@ -37,10 +37,10 @@ public:
     static constexpr double StepsPerUm = 51.2;  // focus motor
     static constexpr int ObjectiveCount = 5;
 
-    explicit SpecimenRenderer(uint32_t seed = 4242);
+    explicit SampleRenderer(uint32_t seed = 4242);
 
     // Renders one frame into frame12 (allocated as needed).
-    void render(const SpecimenView &view, cv::Mat &frame12);
+    void render(const SampleView &view, cv::Mat &frame12);
 
     // Rendering without noise gives the expected image (tests of focus and brightness).
     void setNoise(bool on) { m_noise = on; }
@@ -71,7 +71,7 @@ public:
     // Fixed hot pixels in upright image coordinates (as still frames show them).
     const std::vector<cv::Point> &hotPixels() const { return m_hotPixels; }
 
-    const SpecimenScene &scene() const { return m_scene; }
+    const SampleScene &scene() const { return m_scene; }
 
 private:
     static constexpr int LevelCount = 8;
@@ -85,9 +85,9 @@ private:
 
     const BlurStack &stackFor(int filter, int objective); // with m_mutex held
     // Per block: level index and weight of the upper level.
-    void blockBlend(const SpecimenView &view, std::vector<int> &level, std::vector<float> &weight) const;
+    void blockBlend(const SampleView &view, std::vector<int> &level, std::vector<float> &weight) const;
 
-    SpecimenScene m_scene;
+    SampleScene m_scene;
     std::vector<cv::Point> m_hotPixels;
     std::vector<float> m_gauss;   // standard normal samples, 65536 of them
     uint64_t m_frameNumber = 0;

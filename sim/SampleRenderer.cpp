@@ -1,4 +1,4 @@
-#include "SpecimenRenderer.h"
+#include "SampleRenderer.h"
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
@@ -9,15 +9,15 @@
 
 namespace {
 
-constexpr double Magnifications[SpecimenRenderer::ObjectiveCount] = {4, 10, 20, 40, 60};
-constexpr double Apertures[SpecimenRenderer::ObjectiveCount] = {0.10, 0.25, 0.40, 0.65, 0.80};
+constexpr double Magnifications[SampleRenderer::ObjectiveCount] = {4, 10, 20, 40, 60};
+constexpr double Apertures[SampleRenderer::ObjectiveCount] = {0.10, 0.25, 0.40, 0.65, 0.80};
 // Parfocal error of each objective: its focus lies this many steps above the first one's.
-constexpr double ParfocalSteps[SpecimenRenderer::ObjectiveCount] = {0, 410, 870, 1230, 1540};
+constexpr double ParfocalSteps[SampleRenderer::ObjectiveCount] = {0, 410, 870, 1230, 1540};
 constexpr double CameraPixelUm = 3.63;
 constexpr double ReductionLens = 0.655;
 // Tilt of the focal plane, motor steps per micrometre across the field (about 3 and 2 um per mm).
-constexpr double TiltX = 0.003 * SpecimenRenderer::StepsPerUm;
-constexpr double TiltY = -0.002 * SpecimenRenderer::StepsPerUm;
+constexpr double TiltX = 0.003 * SampleRenderer::StepsPerUm;
+constexpr double TiltY = -0.002 * SampleRenderer::StepsPerUm;
 // Blur of each cached level, pixels.
 constexpr double LevelSigma[] = {0, 0.75, 1.5, 3, 6, 12, 24, 48};
 constexpr double LevelScale = 16384;  // stored intensity 1.0
@@ -31,7 +31,7 @@ constexpr int HotPixelCount = 12;
 
 int clampObjective(int objective)
 {
-    return std::clamp(objective, 1, SpecimenRenderer::ObjectiveCount) - 1;
+    return std::clamp(objective, 1, SampleRenderer::ObjectiveCount) - 1;
 }
 
 // A blurred copy; large blurs are done at a reduced size, which looks the same and costs little.
@@ -66,7 +66,7 @@ struct XorShift
 
 } // namespace
 
-SpecimenRenderer::SpecimenRenderer(uint32_t seed) : m_scene(seed)
+SampleRenderer::SampleRenderer(uint32_t seed) : m_scene(seed)
 {
     std::mt19937 rng(seed ^ 0x5eed);
     std::normal_distribution<float> normal;
@@ -78,22 +78,22 @@ SpecimenRenderer::SpecimenRenderer(uint32_t seed) : m_scene(seed)
         m_hotPixels.emplace_back(16 + int(rng() % (Width - 32)), 32 + int(rng() % (Height - 64)));
 }
 
-double SpecimenRenderer::magnification(int objective)
+double SampleRenderer::magnification(int objective)
 {
     return Magnifications[clampObjective(objective)];
 }
 
-double SpecimenRenderer::numericalAperture(int objective)
+double SampleRenderer::numericalAperture(int objective)
 {
     return Apertures[clampObjective(objective)];
 }
 
-double SpecimenRenderer::micrometresPerPixel(int objective)
+double SampleRenderer::micrometresPerPixel(int objective)
 {
     return CameraPixelUm / (magnification(objective) * ReductionLens);
 }
 
-double SpecimenRenderer::blurSigma(int objective, double defocusSteps)
+double SampleRenderer::blurSigma(int objective, double defocusSteps)
 {
     // The diffraction-limited spot (green light) and the defocus cone, added in quadrature.
     const double spotUm = 0.21 * 0.55 / numericalAperture(objective);
@@ -101,18 +101,18 @@ double SpecimenRenderer::blurSigma(int objective, double defocusSteps)
     return std::hypot(spotUm, coneUm) / micrometresPerPixel(objective);
 }
 
-double SpecimenRenderer::trueFocusSteps(int objective, double xUm, double yUm) const
+double SampleRenderer::trueFocusSteps(int objective, double xUm, double yUm) const
 {
     return m_focusBase + ParfocalSteps[clampObjective(objective)] + TiltX * xUm + TiltY * yUm;
 }
 
-double SpecimenRenderer::trueFocusStepsAtPixel(int objective, double x, double y) const
+double SampleRenderer::trueFocusStepsAtPixel(int objective, double x, double y) const
 {
     const double um = micrometresPerPixel(objective);
     return trueFocusSteps(objective, (x - (Width - 1) / 2.0) * um, (y - (Height - 1) / 2.0) * um);
 }
 
-const SpecimenRenderer::BlurStack &SpecimenRenderer::stackFor(int filter, int objective)
+const SampleRenderer::BlurStack &SampleRenderer::stackFor(int filter, int objective)
 {
     auto it = std::find_if(m_stacks.begin(), m_stacks.end(),
                            [&](const BlurStack &s) { return s.filter == filter && s.objective == objective; });
@@ -133,7 +133,7 @@ const SpecimenRenderer::BlurStack &SpecimenRenderer::stackFor(int filter, int ob
     return m_stacks.front();
 }
 
-void SpecimenRenderer::blockBlend(const SpecimenView &view, std::vector<int> &level, std::vector<float> &weight) const
+void SampleRenderer::blockBlend(const SampleView &view, std::vector<int> &level, std::vector<float> &weight) const
 {
     const int bw = Width / Block, bh = Height / Block;
     level.resize(size_t(bw * bh));
@@ -152,7 +152,7 @@ void SpecimenRenderer::blockBlend(const SpecimenView &view, std::vector<int> &le
     }
 }
 
-void SpecimenRenderer::setBlankField(bool blank)
+void SampleRenderer::setBlankField(bool blank)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (blank != m_blank)
@@ -160,7 +160,7 @@ void SpecimenRenderer::setBlankField(bool blank)
     m_blank = blank;
 }
 
-void SpecimenRenderer::render(const SpecimenView &view, cv::Mat &frame12)
+void SampleRenderer::render(const SampleView &view, cv::Mat &frame12)
 {
     frame12.create(Height, Width, CV_16UC1);
     const int filter = std::clamp(view.filter, 0, 3);
@@ -170,7 +170,7 @@ void SpecimenRenderer::render(const SpecimenView &view, cv::Mat &frame12)
     const BlurStack &stack = stackFor(filter, objective);
     std::vector<int> level;
     std::vector<float> weight;
-    blockBlend(SpecimenView{filter, objective, view.stageSteps}, level, weight);
+    blockBlend(SampleView{filter, objective, view.stageSteps}, level, weight);
 
     const double gain = std::max(view.gain, 0.0);
     const float perUnit = float((filter == 0 ? TransRate : FluorescenceRate) * std::max(view.exposureMs, 0.0)

@@ -1,4 +1,4 @@
-#include "SpecimenScene.h"
+#include "SampleScene.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -15,10 +15,10 @@ float uniform(std::mt19937 &rng, float lo, float hi)
     return std::uniform_real_distribution<float>(lo, hi)(rng);
 }
 
-SpecimenObject makeCell(std::mt19937 &rng, cv::Point2f centre, bool live)
+SampleObject makeCell(std::mt19937 &rng, cv::Point2f centre, bool live)
 {
-    SpecimenObject cell;
-    cell.kind = live ? SpecimenObject::LiveCell : SpecimenObject::DeadCell;
+    SampleObject cell;
+    cell.kind = live ? SampleObject::LiveCell : SampleObject::DeadCell;
     cell.centre = centre;
     cell.radius = live ? uniform(rng, 5.5f, 9.0f) : uniform(rng, 3.5f, 5.5f);
     cell.aspect = uniform(rng, 0.78f, 1.0f);
@@ -31,10 +31,10 @@ SpecimenObject makeCell(std::mt19937 &rng, cv::Point2f centre, bool live)
     return cell;
 }
 
-SpecimenObject makeDebris(std::mt19937 &rng, cv::Point2f centre)
+SampleObject makeDebris(std::mt19937 &rng, cv::Point2f centre)
 {
-    SpecimenObject debris;
-    debris.kind = SpecimenObject::Debris;
+    SampleObject debris;
+    debris.kind = SampleObject::Debris;
     debris.centre = centre;
     debris.radius = uniform(rng, 0.8f, 3.0f);
     debris.stain = uniform(rng, 0.1f, 0.4f);
@@ -70,19 +70,19 @@ void disc(cv::Mat &img, const Mapping &m, cv::Point2f centre, float rUm, float a
     cv::ellipse(img, m.px(centre), m.axes(rUm, aspect), angle, 0, 360, cv::Scalar(value), cv::FILLED, cv::LINE_AA, Shift);
 }
 
-void drawTrans(cv::Mat &img, const Mapping &m, const SpecimenObject &o)
+void drawTrans(cv::Mat &img, const Mapping &m, const SampleObject &o)
 {
     switch (o.kind) {
-    case SpecimenObject::LiveCell:
+    case SampleObject::LiveCell:
         // A refractile cell: a dark rim around a bright body with a brighter centre.
         disc(img, m, o.centre, o.radius, o.aspect, o.angle, 0.45);
         disc(img, m, o.centre, o.radius * 0.8f, o.aspect, o.angle, 1.18);
         disc(img, m, o.centre + o.nucleusOffset, o.nucleusRadius, 1, 0, 1.4);
         break;
-    case SpecimenObject::DeadCell:
+    case SampleObject::DeadCell:
         disc(img, m, o.centre, o.radius, o.aspect, o.angle, 0.3);
         break;
-    case SpecimenObject::Debris: {
+    case SampleObject::Debris: {
         std::vector<cv::Point> pts;
         for (const cv::Point2f &p : o.outline)
             pts.push_back(m.px(o.centre + p));
@@ -92,19 +92,19 @@ void drawTrans(cv::Mat &img, const Mapping &m, const SpecimenObject &o)
     }
 }
 
-void drawFluorescence(cv::Mat &img, const Mapping &m, const SpecimenObject &o, int filter)
+void drawFluorescence(cv::Mat &img, const Mapping &m, const SampleObject &o, int filter)
 {
-    const bool live = o.kind == SpecimenObject::LiveCell;
+    const bool live = o.kind == SampleObject::LiveCell;
     switch (filter) {
     case 1: // nuclear stain: every cell's nucleus, condensed and brighter in dead cells
-        if (o.kind != SpecimenObject::Debris)
+        if (o.kind != SampleObject::Debris)
             disc(img, m, o.centre + o.nucleusOffset, o.nucleusRadius, live ? 1.f : 0.8f, o.angle, o.stain * (live ? 0.8 : 1.2));
         break;
     case 2: // cytoplasm of live cells, the nucleus darker; debris glows faintly
         if (live) {
             disc(img, m, o.centre, o.radius * 0.9f, o.aspect, o.angle, 0.55 * o.stain);
             disc(img, m, o.centre + o.nucleusOffset, o.nucleusRadius, 1, 0, 0.25 * o.stain);
-        } else if (o.kind == SpecimenObject::Debris) {
+        } else if (o.kind == SampleObject::Debris) {
             disc(img, m, o.centre, o.radius * 0.7f, 1, 0, o.stain * 0.5);
         }
         break;
@@ -119,7 +119,7 @@ void drawFluorescence(cv::Mat &img, const Mapping &m, const SpecimenObject &o, i
 
 } // namespace
 
-SpecimenScene::SpecimenScene(uint32_t seed, cv::Size2f areaUm) : m_area(areaUm)
+SampleScene::SampleScene(uint32_t seed, cv::Size2f areaUm) : m_area(areaUm)
 {
     std::mt19937 rng(seed);
     auto anywhere = [&] {
@@ -137,7 +137,7 @@ SpecimenScene::SpecimenScene(uint32_t seed, cv::Size2f areaUm) : m_area(areaUm)
         cv::Point2f at = anywhere();
         const int members = 3 + int(rng() % 6);
         for (int k = 0; k < members; ++k) {
-            SpecimenObject cell = makeCell(rng, at, uniform(rng, 0.f, 1.f) > 0.1f);
+            SampleObject cell = makeCell(rng, at, uniform(rng, 0.f, 1.f) > 0.1f);
             m_objects.push_back(cell);
             float a = uniform(rng, 0.f, float(2 * M_PI));
             at += cv::Point2f(std::cos(a), std::sin(a)) * (cell.radius * 1.7f);
@@ -148,14 +148,14 @@ SpecimenScene::SpecimenScene(uint32_t seed, cv::Size2f areaUm) : m_area(areaUm)
         m_objects.push_back(makeDebris(rng, anywhere()));
 }
 
-cv::Mat SpecimenScene::draw(int filter, double umPerPixel, cv::Size size) const
+cv::Mat SampleScene::draw(int filter, double umPerPixel, cv::Size size) const
 {
     const bool trans = filter == 0;
     cv::Mat img(size, CV_32FC1, cv::Scalar(trans ? 1.0 : 0.02));
     const Mapping m{1.0 / umPerPixel, cv::Point2d((size.width - 1) / 2.0, (size.height - 1) / 2.0)};
     const cv::Rect2f field(float(-m.origin.x * umPerPixel), float(-m.origin.y * umPerPixel),
                            float(size.width * umPerPixel), float(size.height * umPerPixel));
-    for (const SpecimenObject &o : m_objects) {
+    for (const SampleObject &o : m_objects) {
         const float reach = o.radius * 1.5f + float(umPerPixel);
         if (o.centre.x + reach < field.x || o.centre.x - reach > field.x + field.width
             || o.centre.y + reach < field.y || o.centre.y - reach > field.y + field.height)

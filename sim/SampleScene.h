@@ -5,7 +5,7 @@
 #include <vector>
 
 // One object of the simulated specimen, in stage coordinates (micrometres, the optical axis at 0,0).
-struct SpecimenObject
+struct SampleObject
 {
     enum Kind { LiveCell, DeadCell, Debris };
     Kind kind = LiveCell;
@@ -22,12 +22,12 @@ struct SpecimenObject
 
 // A seeded culture: live cells alone and in clumps, dead cells, debris. The same seed gives the
 // same specimen on every run, so tests and autofocus runs can rely on it.
-class SpecimenScene
+class SampleScene
 {
 public:
-    explicit SpecimenScene(uint32_t seed, cv::Size2f areaUm = cv::Size2f(2000, 1600));
+    explicit SampleScene(uint32_t seed, cv::Size2f areaUm = cv::Size2f(2000, 1600));
 
-    const std::vector<SpecimenObject> &objects() const { return m_objects; }
+    const std::vector<SampleObject> &objects() const { return m_objects; }
     cv::Size2f area() const { return m_area; }
 
     // Sharp image of the field through one filter position (0 Trans, 1 nuclei, 2 cytoplasm,
@@ -37,5 +37,5 @@ public:
 
 private:
     cv::Size2f m_area;
-    std::vector<SpecimenObject> m_objects;
+    std::vector<SampleObject> m_objects;
 };

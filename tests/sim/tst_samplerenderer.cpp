@@ -1,4 +1,4 @@
-#include "SpecimenRenderer.h"
+#include "SampleRenderer.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -18,9 +18,9 @@ double sharpness(const cv::Mat &frame12)
     return dev[0] * dev[0];
 }
 
-SpecimenView focused(const SpecimenRenderer &r, int filter, int objective, double exposureMs = 10)
+SampleView focused(const SampleRenderer &r, int filter, int objective, double exposureMs = 10)
 {
-    SpecimenView v;
+    SampleView v;
     v.filter = filter;
     v.objective = objective;
     v.stageSteps = r.trueFocusSteps(objective);
@@ -29,7 +29,7 @@ SpecimenView focused(const SpecimenRenderer &r, int filter, int objective, doubl
     return v;
 }
 
-double meanOf(SpecimenRenderer &r, const SpecimenView &v)
+double meanOf(SampleRenderer &r, const SampleView &v)
 {
     cv::Mat f;
     r.render(v, f);
@@ -37,29 +37,29 @@ double meanOf(SpecimenRenderer &r, const SpecimenView &v)
 }
 
 // Brightly stained pixels (a third of full scale and more).
-cv::Mat stained(SpecimenRenderer &r, int filter)
+cv::Mat stained(SampleRenderer &r, int filter)
 {
     cv::Mat f, mask;
     r.render(focused(r, filter, 3, 200), f);
-    cv::compare(f, SpecimenRenderer::BlackLevel + 1400, mask, cv::CMP_GT);
+    cv::compare(f, SampleRenderer::BlackLevel + 1400, mask, cv::CMP_GT);
     return mask;
 }
 
 cv::Point pixelOf(cv::Point2f um, int objective)
 {
-    const double s = SpecimenRenderer::micrometresPerPixel(objective);
-    return cv::Point(int(std::lround((SpecimenRenderer::Width - 1) / 2.0 + um.x / s)),
-                     int(std::lround((SpecimenRenderer::Height - 1) / 2.0 + um.y / s)));
+    const double s = SampleRenderer::micrometresPerPixel(objective);
+    return cv::Point(int(std::lround((SampleRenderer::Width - 1) / 2.0 + um.x / s)),
+                     int(std::lround((SampleRenderer::Height - 1) / 2.0 + um.y / s)));
 }
 
 // A cell of the given kind in the middle of the 20X field with no neighbour near it.
-const SpecimenObject *loneObject(const SpecimenScene &scene, SpecimenObject::Kind kind)
+const SampleObject *loneObject(const SampleScene &scene, SampleObject::Kind kind)
 {
-    for (const SpecimenObject &o : scene.objects()) {
+    for (const SampleObject &o : scene.objects()) {
         if (o.kind != kind || std::abs(o.centre.x) > 250 || std::abs(o.centre.y) > 200)
             continue;
         bool alone = true;
-        for (const SpecimenObject &n : scene.objects())
+        for (const SampleObject &n : scene.objects())
             alone = alone && (&n == &o || cv::norm(n.centre - o.centre) > 3 * (o.radius + n.radius));
         if (alone)
             return &o;
@@ -69,7 +69,7 @@ const SpecimenObject *loneObject(const SpecimenScene &scene, SpecimenObject::Kin
 
 } // namespace
 
-class TestSpecimenRenderer : public QObject
+class TestSampleRenderer : public QObject
 {
     Q_OBJECT
 private slots:
@@ -87,8 +87,8 @@ private slots:
         QFETCH(int, objective);
         QFETCH(int, step);
         QFETCH(int, filter);
-        SpecimenRenderer r;
-        SpecimenView v = focused(r, filter, objective, filter ? 300 : 10);
+        SampleRenderer r;
+        SampleView v = focused(r, filter, objective, filter ? 300 : 10);
         const double focus = v.stageSteps;
         QList<double> curve;
         for (int k = -4; k <= 4; ++k) {
@@ -106,7 +106,7 @@ private slots:
 
     void focalPlaneIsTiltedAndObjectivesAreNotParfocal()
     {
-        SpecimenRenderer r;
+        SampleRenderer r;
         QVERIFY(r.trueFocusSteps(1, 500, 0) != r.trueFocusSteps(1, -500, 0));
         QVERIFY(qAbs(r.trueFocusSteps(1, 500, 0) - r.trueFocusSteps(1)) < 200); // slightly
         QVERIFY(r.trueFocusSteps(2) != r.trueFocusSteps(4));
@@ -117,11 +117,11 @@ private slots:
 
     void brightnessFollowsExposureGainAndLight()
     {
-        SpecimenRenderer r;
-        const SpecimenView base = focused(r, 0, 2, 5);
-        const double black = SpecimenRenderer::BlackLevel;
+        SampleRenderer r;
+        const SampleView base = focused(r, 0, 2, 5);
+        const double black = SampleRenderer::BlackLevel;
         const double m0 = meanOf(r, base) - black;
-        SpecimenView v = base;
+        SampleView v = base;
         v.exposureMs *= 2;
         QVERIFY(qAbs((meanOf(r, v) - black) / m0 - 2) < 0.1);
         v = base;
@@ -138,13 +138,13 @@ private slots:
         r.render(v, f);
         double lo, hi;
         cv::minMaxLoc(f, &lo, &hi);
-        QCOMPARE(hi, double(SpecimenRenderer::MaxValue));
+        QCOMPARE(hi, double(SampleRenderer::MaxValue));
     }
 
     void noiseGrowsWithTheSignal()
     {
-        SpecimenRenderer r;
-        SpecimenView v = focused(r, 0, 2);
+        SampleRenderer r;
+        SampleView v = focused(r, 0, 2);
         cv::Mat a, b, d;
         auto noise = [&] {
             r.render(v, a);
@@ -166,10 +166,10 @@ private slots:
 
     void transShowsLiveAndDeadCells()
     {
-        SpecimenRenderer r;
+        SampleRenderer r;
         r.setNoise(false);
-        const SpecimenObject *live = loneObject(r.scene(), SpecimenObject::LiveCell);
-        const SpecimenObject *dead = loneObject(r.scene(), SpecimenObject::DeadCell);
+        const SampleObject *live = loneObject(r.scene(), SampleObject::LiveCell);
+        const SampleObject *dead = loneObject(r.scene(), SampleObject::DeadCell);
         QVERIFY(live && dead);
         cv::Mat f;
         r.render(focused(r, 0, 3), f);
@@ -187,27 +187,27 @@ private slots:
 
     void sceneHasClumpsDebrisAndATaggedSubset()
     {
-        SpecimenScene scene(7);
+        SampleScene scene(7);
         int live = 0, dead = 0, debris = 0, tagged = 0, touching = 0;
-        for (const SpecimenObject &o : scene.objects()) {
-            live += o.kind == SpecimenObject::LiveCell;
-            dead += o.kind == SpecimenObject::DeadCell;
-            debris += o.kind == SpecimenObject::Debris;
+        for (const SampleObject &o : scene.objects()) {
+            live += o.kind == SampleObject::LiveCell;
+            dead += o.kind == SampleObject::DeadCell;
+            debris += o.kind == SampleObject::Debris;
             tagged += o.tagged;
         }
         for (size_t i = 1; i < scene.objects().size(); ++i) {
-            const SpecimenObject &a = scene.objects()[i - 1], &b = scene.objects()[i];
-            touching += a.kind != SpecimenObject::Debris && b.kind != SpecimenObject::Debris
+            const SampleObject &a = scene.objects()[i - 1], &b = scene.objects()[i];
+            touching += a.kind != SampleObject::Debris && b.kind != SampleObject::Debris
                 && cv::norm(a.centre - b.centre) < 2 * (a.radius + b.radius);
         }
         QVERIFY(live > 500 && dead > 50 && debris > 100 && touching > 30);
         QVERIFY(tagged > live / 5 && tagged < live / 2);
-        QCOMPARE(SpecimenScene(7).objects().size(), scene.objects().size()); // seeded
+        QCOMPARE(SampleScene(7).objects().size(), scene.objects().size()); // seeded
     }
 
     void eachCubeShowsItsOwnPopulation()
     {
-        SpecimenRenderer r;
+        SampleRenderer r;
         r.setNoise(false);
         const cv::Mat nuclei = stained(r, 1), cytoplasm = stained(r, 2), subset = stained(r, 3);
         const int n = cv::countNonZero(nuclei), c = cv::countNonZero(cytoplasm), s = cv::countNonZero(subset);
@@ -222,15 +222,15 @@ private slots:
 
     void objectiveChangesTheFieldOfView()
     {
-        QVERIFY(qAbs(SpecimenRenderer::micrometresPerPixel(2) / SpecimenRenderer::micrometresPerPixel(3) - 2) < 1e-9);
-        QCOMPARE(SpecimenRenderer::magnification(5), 60.0);
-        QCOMPARE(SpecimenRenderer::magnification(9), 60.0); // clamped
-        SpecimenRenderer r;
+        QVERIFY(qAbs(SampleRenderer::micrometresPerPixel(2) / SampleRenderer::micrometresPerPixel(3) - 2) < 1e-9);
+        QCOMPARE(SampleRenderer::magnification(5), 60.0);
+        QCOMPARE(SampleRenderer::magnification(9), 60.0); // clamped
+        SampleRenderer r;
         r.setNoise(false);
         auto nuclei = [&](int objective) {
             cv::Mat f, mask, labels;
             r.render(focused(r, 1, objective, 200), f);
-            cv::compare(f, SpecimenRenderer::BlackLevel + 300, mask, cv::CMP_GT);
+            cv::compare(f, SampleRenderer::BlackLevel + 300, mask, cv::CMP_GT);
             return cv::connectedComponents(mask, labels) - 1;
         };
         const int at10 = nuclei(2), at20 = nuclei(3);
@@ -239,24 +239,24 @@ private slots:
 
     void hotPixelsStandOutInTheDark()
     {
-        SpecimenRenderer r;
+        SampleRenderer r;
         QVERIFY(r.hotPixels().size() >= 5);
-        SpecimenView v = focused(r, 1, 2, 100);
+        SampleView v = focused(r, 1, 2, 100);
         v.light = 0;
         cv::Mat f, mask;
         r.render(v, f);
-        cv::compare(f, SpecimenRenderer::BlackLevel + 400, mask, cv::CMP_GT);
+        cv::compare(f, SampleRenderer::BlackLevel + 400, mask, cv::CMP_GT);
         QCOMPARE(cv::countNonZero(mask), int(r.hotPixels().size()));
         for (const cv::Point &p : r.hotPixels())
             QVERIFY(mask.at<uint8_t>(p));
         // Fixed: the same pixels for the same seed.
-        QVERIFY(SpecimenRenderer().hotPixels() == r.hotPixels());
+        QVERIFY(SampleRenderer().hotPixels() == r.hotPixels());
     }
 
     void sameSeedSameSpecimen()
     {
-        SpecimenRenderer a, b, c(99);
-        for (SpecimenRenderer *r : {&a, &b, &c})
+        SampleRenderer a, b, c(99);
+        for (SampleRenderer *r : {&a, &b, &c})
             r->setNoise(false);
         cv::Mat fa, fb, fc;
         a.render(focused(a, 0, 2), fa);
@@ -267,5 +267,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSpecimenRenderer)
-#include "tst_specimenrenderer.moc"
+QTEST_GUILESS_MAIN(TestSampleRenderer)
+#include "tst_samplerenderer.moc"
