@@ -10,11 +10,8 @@ changing a picture:
 """
 import math
 
-from make_icons import BLUE, FONT_BOLD, Canvas, s
+from make_icons import BACK, BLUE, CARD, EDGE, FONT_BOLD, Canvas, s
 
-BACK = 'rgb(31,34,38)'
-CARD = 'rgb(40,44,50)'
-EDGE = 'rgb(52,57,64)'
 BAR = 'rgb(24,26,30)'
 VIEW = 'rgb(14,15,18)'
 

@@ -18,6 +18,10 @@ KEY = 'rgb(75,75,75)'
 KEY_PRESSED = 'rgb(201,201,201)'
 KEY_TEXT = 'rgb(221,221,221)'
 KEY_TEXT_PRESSED = 'rgb(40,40,40)'
+# The dark surfaces of the main window and the control panel.
+BACK = 'rgb(31,34,38)'
+CARD = 'rgb(40,44,50)'
+EDGE = 'rgb(52,57,64)'
 FONT = 'DejaVu-Sans'
 FONT_BOLD = 'DejaVu-Sans-Bold'
 

@@ -6,11 +6,8 @@ blue accent rgb(1,122,255), white glyphs (Qt greys them out on disabled buttons)
 changing a picture:
     python3 resources/UI/make_panel_icons.py
 """
-from make_icons import Canvas, s
+from make_icons import BACK, CARD, EDGE, Canvas, s
 
-BACK = 'rgb(31,34,38)'
-CARD = 'rgb(40,44,50)'
-EDGE = 'rgb(52,57,64)'
 GLYPH = 'white'
 GLYPH_DISABLED = 'rgb(92,98,106)'
 
