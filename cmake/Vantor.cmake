@@ -1,3 +1,13 @@
+# The heavy, stable headers every library precompiles. Named by angle brackets rather than by a
+# file path, so that the generated header is the same in every checkout and ccache can share
+# compilations between clones.
+set(VANTOR_PCH_HEADERS <QtCore> <QtGui> <QtWidgets> <algorithm> <atomic> <functional> <memory>
+    <string> <vector>)
+
+function(vantor_precompile target)
+  target_precompile_headers(${target} PRIVATE ${VANTOR_PCH_HEADERS})
+endfunction()
+
 # vantor_library(NAME DEPS ...): one shared library from every source in the calling folder
 # (not its sub-folders). Sources are globbed so that a new class is just a new file pair.
 function(vantor_library name)
@@ -16,7 +26,7 @@ function(vantor_library name)
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   if(cpps)
-    target_precompile_headers(${name} PRIVATE ${CMAKE_SOURCE_DIR}/cmake/pch.h)
+    vantor_precompile(${name})
   endif()
 endfunction()
 
