@@ -32,14 +32,17 @@ ensure_packages() {
   fi
 }
 
-# build DIR TYPE [cmake options...]: configures once and builds everything.
+# build DIR TYPE [cmake options...] [-- targets...]: configures and builds the targets named
+# after "--", or everything.
 build() {
-  local dir=$1 type=$2
+  local dir=$1 type=$2 options=() targets=()
   shift 2
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift && targets=(--target "$@")
   export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/vantor-ccache}
   export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
-  cmake -S "$TOP" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+  cmake -S "$TOP" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "${options[@]}" >/dev/null
+  cmake --build "$dir" -j "$JOBS" "${targets[@]}"
 }
 
 # Starts Xvfb (and, with "vnc", x11vnc on localhost) when there is no X display.
