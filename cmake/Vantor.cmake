@@ -19,7 +19,7 @@ function(vantor_library name)
   if(NOT cpps)
     # A folder whose classes have not come yet still makes its library.
     set(empty ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-    file(WRITE ${empty} "// This library has no classes yet.\n")
+    file(CONFIGURE OUTPUT ${empty} CONTENT "// This library has no classes yet.\n")
     list(APPEND srcs ${empty})
   endif()
   add_library(${name} SHARED ${srcs} ${ARG_SOURCES})
