@@ -4,11 +4,8 @@
 
 #include <QDir>
 #include <QImage>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QtConcurrent>
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
@@ -21,21 +18,11 @@ namespace {
 constexpr quint32 W = 1280;
 constexpr quint32 H = 1024;
 
-// Seeded samples of a w x h image; 16-bit samples in the camera layout (12 bits shifted left by 4,
-// read as a native word: (v >> 4) | ((v & 15) << 12)).
+// Seeded random samples of a w x h image (w x h a multiple of 4).
 QByteArray samples(quint32 w, quint32 h, int bits, int spp, quint32 seed = 7)
 {
-    QRandomGenerator gen(seed);
-    const int n = int(w * h * quint32(spp));
-    QByteArray out(n * (bits / 8), Qt::Uninitialized);
-    auto *words = reinterpret_cast<quint16 *>(out.data());
-    for (int i = 0; i < n; ++i) {
-        const quint16 v = quint16(gen.bounded(bits == 8 ? 256 : 4096));
-        if (bits == 8)
-            out[i] = char(v);
-        else
-            words[i] = quint16((v >> 4) | ((v & 15) << 12));
-    }
+    QByteArray out(int(w * h * quint32(spp * bits / 8)), Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(out.data()), out.size() / 4);
     return out;
 }
 
@@ -64,12 +51,6 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
-}
-
 // A loaded 1280 x 1024 image of the given depth; its samples, empty when refused.
 QByteArray loadFrame(ImReaderWriter &rw, int bits, int spp, quint32 seed = 7)
 {
@@ -77,9 +58,11 @@ QByteArray loadFrame(ImReaderWriter &rw, int bits, int spp, quint32 seed = 7)
     return rw.load(s.constData(), W, H, quint16(bits), quint16(spp), 1, spp == 3 ? 2 : 1, 1) ? s : QByteArray();
 }
 
-// Writes a small TIFF with libtiff directly; setup sets further tags before the samples.
+// Writes a small TIFF with libtiff directly; setup sets further tags before the samples, which
+// are written as scan lines, as tiles, as one strip of only 100 bytes, or not at all.
+enum class Samples { Lines, Tiles, ShortStrip, None };
 bool makeTiff(const QString &path, quint32 w, quint32 h, int bits, int spp, const std::function<void(TIFF *)> &setup = {},
-              bool tiled = false)
+              Samples samples = Samples::Lines)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tif)
@@ -93,56 +76,34 @@ bool makeTiff(const QString &path, quint32 w, quint32 h, int bits, int spp, cons
     if (setup)
         setup(tif);
     bool ok = true;
-    QByteArray data(int(tiled ? TIFFTileSize(tif) : TIFFScanlineSize(tif)), 0x55);
-    for (quint32 i = 0; i < (tiled ? TIFFNumberOfTiles(tif) : h); ++i)
-        ok = ok && (tiled ? TIFFWriteEncodedTile(tif, i, data.data(), data.size()) : TIFFWriteScanline(tif, data.data(), i, 0)) >= 0;
+    QByteArray data(samples == Samples::Tiles ? int(TIFFTileSize(tif)) : 4096, 0x55);
+    if (samples == Samples::ShortStrip)
+        ok = TIFFWriteRawStrip(tif, 0, data.data(), 100) == 100;
+    for (quint32 i = 0; samples == Samples::Lines && i < h; ++i)
+        ok = ok && TIFFWriteScanline(tif, data.data(), i, 0) >= 0;
+    for (quint32 i = 0; samples == Samples::Tiles && i < TIFFNumberOfTiles(tif); ++i)
+        ok = ok && TIFFWriteEncodedTile(tif, i, data.data(), data.size()) >= 0;
     TIFFClose(tif);
     return ok;
 }
 
-// Replaces single SHORT or LONG values in the first directory of a little-endian TIFF.
-bool patchTiffTags(const QString &path, const QMap<quint16, quint32> &values)
-{
-    QByteArray b = readAll(path);
-    if (b.size() < 8 || !b.startsWith("II"))
-        return false;
-    const quint32 ifd = qFromLittleEndian<quint32>(b.constData() + 4);
-    int patched = 0;
-    for (int e = 0; e < qFromLittleEndian<quint16>(b.constData() + ifd); ++e) {
-        char *entry = b.data() + ifd + 2 + 12 * e;
-        const quint16 tag = qFromLittleEndian<quint16>(entry);
-        if (!values.contains(tag) || qFromLittleEndian<quint32>(entry + 4) != 1)
-            continue;
-        if (qFromLittleEndian<quint16>(entry + 2) == TIFF_SHORT)
-            qToLittleEndian<quint16>(quint16(values[tag]), entry + 8);
-        else
-            qToLittleEndian<quint32>(values[tag], entry + 8);
-        ++patched;
-    }
-    return patched == values.size() && writeAll(path, b);
-}
-
 // Limits the size of any file this process writes (as a full disk would) while it lives; writes
 // beyond it fail with EFBIG instead of raising SIGXFSZ.
-class FileSizeLimit
+struct FileSizeLimit
 {
-public:
-    explicit FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN))
+    explicit FileSizeLimit(rlim_t bytes)
     {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit limit{bytes, old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit()
     {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
     }
-
-private:
-    void (*m_oldHandler)(int);
-    rlimit m_old{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
 };
 
 } // namespace
@@ -151,24 +112,12 @@ class TestImReaderWriter : public QObject
 {
     Q_OBJECT
 private slots:
-    void formatFollowsTheLastPoint_data()
-    {
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<int>("format");
-        const int tiff = int(ImReaderWriter::Format::Tiff);
-        QTest::newRow("TIF") << QByteArray("/m/a.TIF") << tiff;
-        QTest::newRow("JPG") << QByteArray("/m/a.JPG") << tiff;
-        QTest::newRow("point in folder") << QByteArray("/m/a.b/scan") << tiff;
-        QTest::newRow("jpg") << QByteArray("/m/a.jpg") << int(ImReaderWriter::Format::Jpg);
-        QTest::newRow("png") << QByteArray("x.y.png") << int(ImReaderWriter::Format::Png);
-        QTest::newRow("bmp") << QByteArray("a.bmp") << int(ImReaderWriter::Format::Bmp);
-        QTest::newRow("raw") << QByteArray("/m/Temp_000001.raw") << int(ImReaderWriter::Format::Raw);
-    }
     void formatFollowsTheLastPoint()
     {
-        QFETCH(QByteArray, path);
-        QFETCH(int, format);
-        QCOMPARE(int(ImReaderWriter::formatOf(path)), format);
+        using F = ImReaderWriter::Format;
+        for (const auto &[path, format] : QList<QPair<QByteArray, F>>({{"/m/a.TIF", F::Tiff}, {"/m/a.JPG", F::Tiff}, {"/m/a.b/scan", F::Tiff},
+                                                                      {"/m/a.jpg", F::Jpg}, {"x.y.png", F::Png}, {"a.bmp", F::Bmp}, {"/m/b.raw", F::Raw}}))
+            QVERIFY2(ImReaderWriter::formatOf(path) == format, path.constData());
     }
 
     void loadAcceptsOnlyWholeImagesOfKnownDepth()
@@ -212,7 +161,6 @@ private slots:
         ImReaderWriter out;
         const QByteArray loaded = loadFrame(out, bits, spp);
         QVERIFY(out.write(QFile::encodeName(path), text));
-        QCOMPARE(filesIn(root.path()), QStringList("frame_0001.tif"));
 
         ImReaderWriter in;
         in.description = "stale";
@@ -226,33 +174,13 @@ private slots:
         // The file is one uncompressed strip: header, samples and directory only.
         QVERIFY(QFileInfo(path).size() < expected.size() + 1024 + text.size());
 
-        // Read by other tools as written.
+        // libtiff's own tool reads it without a complaint.
         QProcess info;
         info.start("tiffinfo", {path});
         QVERIFY(info.waitForFinished(30000));
         const QString report = QString::fromUtf8(info.readAllStandardOutput() + info.readAllStandardError());
         QVERIFY2(info.exitCode() == 0 && !report.contains("Warning", Qt::CaseInsensitive), qPrintable(report));
-        const char *script = R"(
-import json, sys, tifffile
-with tifffile.TiffFile(sys.argv[1]) as f:
-    a = f.pages[0].asarray()
-    print(json.dumps({"shape": list(a.shape), "description": f.pages[0].description, "sum": int(a.sum(dtype='uint64'))}))
-)";
-        QProcess py;
-        py.start("/usr/bin/python3", {"-c", script, path});
-        QVERIFY(py.waitForFinished(60000));
-        if (py.exitCode() != 0 && py.readAllStandardError().contains("No module named"))
-            QSKIP("python3 with tifffile is not installed");
-        const QJsonObject o = QJsonDocument::fromJson(py.readAllStandardOutput()).object();
-        quint64 sum = 0;
-        for (quint32 k = 0; k < in.sampleCount; ++k)
-            sum += bits == 16 ? in.buffer16[k] : in.buffer8[k];
-        QVariantList shape{int(H), int(W)};
-        if (spp == 3)
-            shape << 3;
-        QCOMPARE(o["shape"].toVariant().toList(), shape);
-        QCOMPARE(o["description"].toString(), QString::fromLatin1(text));
-        QCOMPARE(quint64(o["sum"].toDouble()), sum);
+        QVERIFY(report.contains("Image Width: 1280 Image Length: 1024"));
     }
 
     void rawFilesKeepTheCameraLayout()
@@ -316,23 +244,21 @@ with tifffile.TiffFile(sys.argv[1]) as f:
         QVERIFY(!loadFrame(good, 16, 1).isEmpty() && good.write(QFile::encodeName(dir + "/good.tif"), "t"));
         const QByteArray goodBytes = readAll(dir + "/good.tif");
         const auto field = [](ttag_t tag, int value) { return [=](TIFF *t) { TIFFSetField(t, tag, value); }; };
-        QVERIFY(writeAll(dir + "/garbage.tif", QByteArray(4096, '\x17')));
-        QVERIFY(writeAll(dir + "/empty.tif", {}));
+        root.writeFile("/garbage.tif", QByteArray(4096, '\x17'));
+        root.writeFile("/empty.tif", {});
         // Cut inside the samples (the directory lies behind them) and inside the header.
-        QVERIFY(writeAll(dir + "/truncated.tif", goodBytes.left(goodBytes.size() / 2)));
-        QVERIFY(writeAll(dir + "/header-only.tif", goodBytes.left(6)));
-        // The strip of a tiny image re-pointed so that it runs past the end of the file.
-        QVERIFY(makeTiff(dir + "/short-strip.tif", 64, 64, 8, 1));
-        QVERIFY(patchTiffTags(dir + "/short-strip.tif", {{TIFFTAG_STRIPOFFSETS, 64 * 64 - 100}}));
-        QVERIFY(makeTiff(dir + "/tiled.tif", 64, 64, 8, 1, [](TIFF *t) { TIFFSetField(t, TIFFTAG_TILEWIDTH, 16); TIFFSetField(t, TIFFTAG_TILELENGTH, 16); }, true));
+        root.writeFile("/truncated.tif", goodBytes.left(goodBytes.size() / 2));
+        root.writeFile("/header-only.tif", goodBytes.left(6));
+        // A tiny image whose one strip holds 100 of its 4096 bytes.
+        QVERIFY(makeTiff(dir + "/short-strip.tif", 64, 64, 8, 1, {}, Samples::ShortStrip));
+        QVERIFY(makeTiff(dir + "/tiled.tif", 64, 64, 8, 1, [](TIFF *t) { TIFFSetField(t, TIFFTAG_TILEWIDTH, 16); TIFFSetField(t, TIFFTAG_TILELENGTH, 16); },
+                         Samples::Tiles));
         QVERIFY(makeTiff(dir + "/planes.tif", 16, 16, 8, 3, field(TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE)));
         QVERIFY(makeTiff(dir + "/12bit.tif", 16, 16, 12, 1));
-        QVERIFY(makeTiff(dir + "/two-samples.tif", 16, 16, 8, 2));
         QVERIFY(makeTiff(dir + "/bilevel.tif", 16, 16, 1, 1));
         QVERIFY(makeTiff(dir + "/float.tif", 16, 16, 16, 1, field(TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP)));
-        // A directory that claims 60000 x 60000 x 3 x 16 bits over a few bytes of data.
-        QVERIFY(makeTiff(dir + "/oversized.tif", 16, 16, 16, 3));
-        QVERIFY(patchTiffTags(dir + "/oversized.tif", {{TIFFTAG_IMAGEWIDTH, 60000}, {TIFFTAG_IMAGELENGTH, 60000}}));
+        // A directory that claims 60000 x 60000 x 3 x 16 bits without any data.
+        QVERIFY(makeTiff(dir + "/oversized.tif", 60000, 60000, 16, 3, {}, Samples::None));
 
         for (const QString &name : filesIn(dir)) {
             if (name == "good.tif")
@@ -374,10 +300,9 @@ with tifffile.TiffFile(sys.argv[1]) as f:
         QTest::addColumn<int>("bits");
         QTest::addColumn<quint64>("limit");
         // Limits that stop the write at the header, inside the samples, and at the directory.
-        for (const char *name : {"a.tif", "a.raw", "a.png", "a.bmp"}) {
-            QTest::addRow("%s nothing", name) << QString(name) << 8 << quint64(0);
-            QTest::addRow("%s samples", name) << QString(name) << 8 << quint64(100000);
-        }
+        for (const char *name : {"a.tif", "a.raw", "a.png", "a.bmp"})
+            for (quint64 limit : {0, 100000})
+                QTest::addRow("%s at %llu", name, limit) << QString(name) << 8 << limit;
         QTest::addRow("16-bit tif samples") << "a.tif" << 16 << quint64(100000);
         QTest::addRow("tif directory") << "a.tif" << 8 << quint64(W * H + 8 + 4);
     }
@@ -415,25 +340,8 @@ with tifffile.TiffFile(sys.argv[1]) as f:
         // A device is never replaced or removed, even when written to through a link.
         QVERIFY(QFile::link("/dev/full", root.path() + "/full.tif"));
         QVERIFY(!rw.write(QFile::encodeName(root.path() + "/full.tif"), "t"));
-        struct stat st;
-        QVERIFY(::stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
         QCOMPARE(filesIn(root.path()), QStringList("full.tif"));
         QVERIFY(QFileInfo(root.path() + "/full.tif").isSymLink());
-    }
-
-    void objectsWorkInSeveralThreadsAtOnce()
-    {
-        TestRoot root;
-        const QString dir = root.path();
-        const std::function<bool(int)> task = [dir](int i) {
-            ImReaderWriter rw, in;
-            const QByteArray s = samples(320, 256, 16, 1, quint32(i));
-            const QByteArray path = QFile::encodeName(dir + QStringLiteral("/f_%1.tif").arg(i));
-            return rw.load(s.constData(), 320, 256, 16, 1, 1, 1, 1) && rw.write(path, "t") && in.read(path)
-                && held(in) == rotated(s) && !ImReaderWriter().read(QFile::encodeName(dir + "/none.tif"));
-        };
-        const QList<bool> results = QtConcurrent::blockingMapped<QList<bool>>(QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}), task);
-        QCOMPARE(results.count(true), 12);
     }
 };
 

@@ -1,4 +1,3 @@
-#include "Globals.h"
 #include "MediaMonitor.h"
 #include "MountTable.h"
 #include "Paths.h"
@@ -50,10 +49,8 @@ struct Sandbox
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("VANTOR_ROOT", root.path());
-        if (instrument) {
+        if (instrument)
             env.insert("VANTOR_TARGET", "instrument");
-            env.remove("VANTOR_ROOT");
-        }
         process.setProcessEnvironment(env);
         process.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb", args);
         return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -126,13 +123,14 @@ private slots:
         Sandbox box;
         QVERIFY(box.seeded);
         box.put("VANTOR SSD", "kept.txt", "ssd");
+        QVERIFY(plug("MY USB") && plug("BLANK1", "") && plug("BLANK2", ""));
         MediaMonitor monitor;
         // Construction scans without mounting; the system's SD card is never listed.
-        QCOMPARE(labels(), QStringList({"USB1", "VANTOR SSD"}));
+        QCOMPARE(labels(), QStringList({"MY USB", "Removable Disk", "Removable Disk (1)", "USB1", "VANTOR SSD"}));
         QVERIFY(box.actions.calls().isEmpty());
         monitor.mountAll();
         QVERIFY(MediaMonitor::isMounted("sda1") && MediaMonitor::isMounted("/dev/sdb1"));
-        QVERIFY(box.actions.calls().contains(box.mountCall("sda1", "VANTOR SSD")));
+        QVERIFY(box.exists("MY USB") && box.exists("Removable Disk (1)"));
         QFile ssdFile(box.media("VANTOR SSD/kept.txt"));
         QVERIFY(ssdFile.open(QIODevice::ReadOnly) && ssdFile.readAll() == "ssd");
 
@@ -140,19 +138,8 @@ private slots:
         monitor.umountAll();
         QVERIFY(MediaMonitor::deviceList().isEmpty());
         QVERIFY(!MediaMonitor::isMounted("sda1") && !MediaMonitor::isMounted("sdb1"));
-        QVERIFY(!box.exists("VANTOR SSD") && !box.exists("USB1"));
+        QVERIFY(!box.exists("VANTOR SSD") && !box.exists("MY USB"));
         QVERIFY(QFileInfo::exists(SimStorage::contentsPath("VANTOR SSD") + "/kept.txt"));
-    }
-
-    void labelsFromTheLabelLinks()
-    {
-        Sandbox box;
-        QVERIFY(plug("MY USB") && plug("BLANK1", "") && plug("BLANK2", ""));
-        MediaMonitor monitor;
-        QCOMPARE(labels(), QStringList({"MY USB", "Removable Disk", "Removable Disk (1)", "USB1", "VANTOR SSD"}));
-        monitor.mountAll();
-        QVERIFY(MediaMonitor::isMounted(deviceOf("MY USB")) && box.exists("MY USB"));
-        QVERIFY(box.exists("Removable Disk (1)"));
     }
 
     void duplicateLabelsAndOccupiedFolders()
@@ -165,25 +152,34 @@ private slots:
         // The entry names the folder it really is mounted on, so eject and unmount find it.
         QCOMPARE(labelOf(deviceOf("STICK")), QString("DATA (1)"));
         QVERIFY(box.actions.calls().contains(box.mountCall(deviceOf("STICK"), "DATA (1)")));
-        for (const char *drive : {"A", "B"}) {
-            QVERIFY(plug(drive, "DATA"));
-            box.put(drive, "who", drive);
-            notify(monitor);
-        }
-        QCOMPARE(labelOf(deviceOf("A")), QString("DATA (2)"));
-        QCOMPARE(labelOf(deviceOf("B")), QString("DATA (3)"));
-        QVERIFY(QFileInfo::exists(box.media("DATA (3)/who")));
+        QVERIFY(plug("A", "DATA"));
+        notify(monitor);
+        // Every change seen by one notification is followed.
+        QVERIFY(plug("B", "DATA") && plug("E", "EXTRA"));
+        box.put("B", "who", "B");
+        notify(monitor);
+        QCOMPARE(labels(), QStringList({"DATA (1)", "DATA (2)", "DATA (3)", "EXTRA", "USB1", "VANTOR SSD"}));
+        QVERIFY(QFileInfo::exists(box.media(labelOf(deviceOf("B")) + "/who")));
         // A label freed by a pulled drive is given out again.
         QSignalSpy removed(&monitor, &MediaMonitor::signalRemovedDisk);
-        QVERIFY(pull("A"));
+        const QString freed = labelOf(deviceOf("A"));
+        QVERIFY(pull("A") && pull("USB1"));
         notify(monitor);
-        QCOMPARE(removed.count(), 1);
-        QCOMPARE(removed.at(0).at(0).toString(), QString("DATA (2)"));
+        QCOMPARE(removed.count(), 2);
+        QVERIFY(removed.at(0).at(0).toString() == freed || removed.at(1).at(0).toString() == freed);
         QVERIFY(plug("C", "DATA"));
         notify(monitor);
-        QCOMPARE(labelOf(deviceOf("C")), QString("DATA (2)"));
+        QCOMPARE(labelOf(deviceOf("C")), freed);
         QVERIFY(monitor.umountByLabel("DATA (1)"));
         QVERIFY(!box.exists("DATA (1)") && QFileInfo::exists(box.media("DATA/keep.txt")));
+        // Nothing changed: nothing happens; after the stop changes are not followed.
+        box.actions.clearCalls();
+        notify(monitor);
+        monitor.m_bStopUpdate = true;
+        QVERIFY(plug("LATE"));
+        QTest::qWait(300); // the folder watch reports the change
+        notify(monitor);
+        QVERIFY(box.actions.calls().isEmpty());
     }
 
     // Drives come and go through the command-line tool and the folder watch, one link at a time:
@@ -201,8 +197,6 @@ private slots:
         const QString device = deviceOf("TOOL DRIVE");
         QTRY_VERIFY_WITH_TIMEOUT(MediaMonitor::isMounted(device), 10000);
         QVERIFY(box.exists("TOOL DRIVE"));
-        QCOMPARE(box.tool({"fault", "TOOL DRIVE", "busy-umount"}), 0);
-        QCOMPARE(SimStorage::drives().last().fault, SimStorage::Fault::BusyUnmount);
         QCOMPARE(box.tool({"fault", "TOOL DRIVE", "none"}), 0);
         QCOMPARE(box.tool({"pull", "TOOL DRIVE"}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, 10000);
@@ -211,7 +205,6 @@ private slots:
 
         QCOMPARE(inodeOf(box.real("/dev/disk/by-uuid/") + SimStorage::drives().first().uuid), ssdLink);
         QCOMPARE(box.actions.calls(), QStringList({box.mountCall(device, "TOOL DRIVE"), "umount " + box.media("TOOL DRIVE")}));
-        QVERIFY(MediaMonitor::isMounted("sda1"));
 
         QCOMPARE(box.tool({"pull", "NO SUCH"}), 1);
         QCOMPARE(box.tool({"wobble"}), 2);
@@ -219,61 +212,14 @@ private slots:
         QCOMPARE(box.tool({"plug", "ANYTHING"}, true), 1);
     }
 
-    void everyChangeOfOneNotificationIsHandled()
-    {
-        Sandbox box;
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QVERIFY(plug("ONE") && plug("TWO"));
-        notify(monitor);
-        QCOMPARE(labels(), QStringList({"ONE", "TWO", "USB1", "VANTOR SSD"}));
-        QVERIFY(MediaMonitor::isMounted(deviceOf("TWO")));
-
-        QSignalSpy removed(&monitor, &MediaMonitor::signalRemovedDisk);
-        QVERIFY(pull("ONE") && pull("TWO"));
-        notify(monitor);
-        QCOMPARE(removed.count(), 2);
-        QCOMPARE(labels(), QStringList({"USB1", "VANTOR SSD"}));
-        // Nothing changed: nothing happens.
-        box.actions.clearCalls();
-        notify(monitor);
-        QVERIFY(box.actions.calls().isEmpty());
-    }
-
-    void diagnosticLinesOnlyWhileSerialLogging()
-    {
-        static QStringList lines;
-        lines.clear();
-        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-            if (type == QtDebugMsg)
-                lines << text;
-        });
-        Sandbox box;
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QVERIFY(plug("QUIET"));
-        notify(monitor);
-        QVERIFY(lines.isEmpty());
-        g_ExecMode = EXEC_SERIAL_LOG;
-        QVERIFY(plug("STICK"));
-        notify(monitor);
-        g_ExecMode = EXEC_NORMAL;
-        qInstallMessageHandler(previous);
-        QVERIFY(lines.contains("bool MediaMonitor::_mount(QString, QString) == mount success"));
-        QCOMPARE(lines.last(), QString("void MediaMonitor::slotUpdateDeviceLabel() End 4 %1 STICK").arg(deviceOf("STICK")));
-    }
-
     void mountTableFieldByField()
     {
         TestRoot root;
         root.writeFile("/etc/mtab", "/dev/sda10 /media/BIG ext4 rw 0 0\n"
                                     "/dev/sdb1 /media/MY\\040USB\\134x vfat rw,relatime 0 0\n");
-        QVERIFY(!MediaMonitor::isMounted("sda1") && !MediaMonitor::isMounted("/dev/sda1"));
-        QVERIFY(MediaMonitor::isMounted("sda10") && MediaMonitor::isMounted(root.path() + "/dev/sdb1"));
-        QVERIFY(!MediaMonitor::isMounted("ext4"));
+        QVERIFY(!MediaMonitor::isMounted("sda1") && MediaMonitor::isMounted(root.path() + "/dev/sdb1"));
         QList<MountTable::Entry> table;
         QVERIFY(MountTable::read(&table));
-        QCOMPARE(table.size(), 2);
         QCOMPARE(table[1].mountPoint, QString("/media/MY USB\\x"));
         QCOMPARE(MountTable::decodeField("a\\011b\\012c\\04"), QString("a\tb\nc\\04"));
         QVERIFY(QFile::remove(root.path() + "/etc/mtab"));
@@ -285,13 +231,16 @@ private slots:
     void aHungMountCostsOneTimeOut()
     {
         Sandbox box;
-        QVERIFY(fault("USB1", SimStorage::Fault::HangMount));
+        QVERIFY(fault("USB1", SimStorage::Fault::HangMount) && fault("VANTOR SSD", SimStorage::Fault::FailMount));
         MediaMonitor monitor;
         monitor.setProcessTimeoutMs(500);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("mount /dev/sdb1 gave no answer within 500 ms"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot mount /dev/sda1"));
         monitor.mountAll();
         QVERIFY(!MediaMonitor::isMounted("sdb1") && !box.exists("USB1"));
         QCOMPARE(labelOf("sdb1"), QString("USB1")); // listed all the same, as found at start-up
+        // A failed SSD mount keeps its folder: the rest of the system relies on it.
+        QVERIFY(!MediaMonitor::isMounted("sda1") && QFileInfo(box.media("VANTOR SSD")).isDir());
 
         QVERIFY(plug("SLOW") && fault("SLOW", SimStorage::Fault::HangMount));
         const QString slow = deviceOf("SLOW");
@@ -307,18 +256,6 @@ private slots:
         QVERIFY(plug("SLOW"));
         notify(monitor);
         QVERIFY(MediaMonitor::isMounted(slow));
-    }
-
-    void aFailedSsdMountKeepsItsFolder()
-    {
-        Sandbox box;
-        QVERIFY(fault("VANTOR SSD", SimStorage::Fault::FailMount) && fault("USB1", SimStorage::Fault::FailMount));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot mount /dev/sda1 .*wrong fs type"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot mount /dev/sdb1 .*wrong fs type"));
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QVERIFY(!MediaMonitor::isMounted("sda1") && QFileInfo(box.media("VANTOR SSD")).isDir());
-        QVERIFY(!box.exists("USB1"));
     }
 
     void ejectFailsWhileBusyAndSucceedsAfter()
@@ -378,27 +315,10 @@ private slots:
             QVERIFY2(box.exists(kept), kept);
     }
 
-    void noChangeIsFollowedAfterStop()
-    {
-        Sandbox box;
-        MediaMonitor monitor;
-        monitor.mountAll();
-        monitor.m_bStopUpdate = true;
-        box.actions.clearCalls();
-        QVERIFY(plug("LATE"));
-        QTest::qWait(300); // the folder watch reports the change
-        notify(monitor);
-        QVERIFY(box.actions.calls().isEmpty());
-    }
-
     void freeSpaceIsWhatTheApplicationMayUse()
     {
         TestRoot root;
-        MediaMonitor::setSpaceQuery([](const QString &, quint64 *fragmentSize, quint64 *availableBlocks) {
-            *fragmentSize = 4096;
-            *availableBlocks = 250000;
-            return true;
-        });
+        MediaMonitor::setSpaceQuery([](const QString &, quint64 *size, quint64 *blocks) { return *size = 4096, *blocks = 250000, true; });
         QCOMPARE(MediaMonitor::freeDiskSpace("/anywhere"), quint64(1024));
         MediaMonitor::setSpaceQuery([](const QString &, quint64 *, quint64 *) { return false; });
         QCOMPARE(MediaMonitor::freeDiskSpace(root.path()), quint64(0));
@@ -415,25 +335,12 @@ private slots:
         Sandbox box;
         MediaMonitor monitor;
         monitor.mountAll();
+        for (const char *name : {"nimbo", ".nimbo.txt"})
+            box.put("USB1", name);
         box.put("VANTOR SSD", ".NIMBO");
-        box.put("USB1", "nimbo");
-        box.put("USB1", ".nimbo.txt");
         QVERIFY(MediaMonitor::findShellExitMarker().isEmpty());
         box.put("USB1", ".Nimbo");
         QCOMPARE(MediaMonitor::findShellExitMarker(), box.media("USB1/.Nimbo"));
-    }
-
-    void installForTheSimulatedRun()
-    {
-        TestRoot root;
-        QString error;
-        QVERIFY2(SimStorage::install(&error), qPrintable(error));
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QVERIFY(MediaMonitor::isMounted("sda1") && QFileInfo(root.path() + "/media/VANTOR SSD").isDir());
-        monitor.m_bStopUpdate = true;
-        monitor.umountAll();
-        QVERIFY(!MediaMonitor::isMounted("sda1"));
     }
 };
 
