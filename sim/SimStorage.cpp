@@ -2,6 +2,7 @@
 
 #include "Paths.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,9 @@
 #include <QSaveFile>
 #include <QSettings>
 
+#include <cstdio>
 #include <cctype>
+#include <unistd.h>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -135,13 +138,27 @@ QString nextFreeDevice(const QList<SimStorage::Drive> &drives)
     return QString();
 }
 
-// A link at fixed path link to ../../device, replacing any link of that name.
+// A link at fixed path link to ../../device. An existing link of that name is replaced in one
+// rename, as udev does, so that a watcher of the folder never sees it missing; a link already
+// leading there is left alone, so that nothing changes for a watcher.
 bool makeDeviceLink(const QString &link, const QString &device)
 {
-    const QString path = Paths::path(link);
-    if (QFileInfo(path).isSymLink() || QFileInfo::exists(path))
-        QFile::remove(path);
-    return QFile::link("../../" + device, path);
+    const QString path = Paths::path(link), target = "../../" + device;
+    const QFileInfo info(path);
+    char held[256];
+    const ssize_t size = ::readlink(QFile::encodeName(path).constData(), held, sizeof held);
+    if (size > 0 && QFile::decodeName(QByteArray(held, int(size))) == target)
+        return true;
+    // Made beside the watched folder, not in it: only the rename is seen there.
+    const QString temp = QFileInfo(info.absolutePath()).absolutePath() + QString("/.link-%1").arg(QCoreApplication::applicationPid());
+    QFile::remove(temp);
+    if (!QFile::link(target, temp))
+        return false;
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
 }
 
 // Removes the link when it still leads to device (a later drive of the same label may own it).

@@ -19,6 +19,8 @@
 // Mounting a drive turns its empty mount-point folder into a link to the drive's contents and adds
 // the mount-table line; unmounting puts the empty folder back and drops the line. Drives are
 // plugged and pulled by other processes too (vantor-sim-usb): everything lives in the sandbox.
+// As with udev, a plug or pull adds or removes only that drive's links, each in one step (a link
+// is replaced by a rename, never removed and made again); the other drives' links are not touched.
 class SimStorage
 {
 public:
@@ -44,7 +46,7 @@ public:
     static const QString usbName;   // the USB drive of a new sandbox
     static const QString stateDir;  // "/.sim/storage"
 
-    // Creates what is missing: the system's SD card, the SSD volume and one USB drive (both
+    // Creates what is missing (and touches nothing that is there): the system's SD card, the SSD volume and one USB drive (both
     // plugged, nothing mounted), and an empty mount table. A plain SSD folder left under /media
     // by an older sandbox becomes the SSD's contents. False with a reason when something could
     // not be made.

@@ -185,6 +185,7 @@ void MediaMonitor::mountAll()
 {
     umountAll();
     m_EjectedDevices.clear();
+    m_HungDevices.clear();
     findConnectedDeviceNameAndLabelList();
     for (DeviceEntry &entry : m_DeviceNameAndLabelList) {
         // Still mounted under /media (its unmount failed): it stays where it is.
@@ -271,13 +272,13 @@ void MediaMonitor::slotUpdateDeviceLabel()
         const int known = indexOfDevice(vanished, link.device);
         if (known >= 0)
             vanished.removeAt(known);
-        else if (!m_EjectedDevices.contains(link.device) && indexOfDevice(fresh, link.device) < 0)
+        else if (!m_EjectedDevices.contains(link.device) && !m_HungDevices.contains(link.device)
+                 && indexOfDevice(fresh, link.device) < 0)
             fresh << DeviceEntry(link.device, labelOf(link.device, labels));
     }
-    // An ejected drive that has been pulled out may be mounted again when it comes back.
-    for (int i = m_EjectedDevices.size() - 1; i >= 0; --i)
-        if (!present.contains(m_EjectedDevices[i]))
-            m_EjectedDevices.removeAt(i);
+    // An ejected or hung drive that has been pulled out may be mounted again when it comes back.
+    keepPresent(m_EjectedDevices, present);
+    keepPresent(m_HungDevices, present);
 
     // Vanished volumes first, so that their labels are free for the new ones.
     for (const DeviceEntry &entry : vanished) {
@@ -294,6 +295,13 @@ void MediaMonitor::slotUpdateDeviceLabel()
     // The last new volume of the scan, as the line has always shown it.
     const DeviceEntry last = fresh.isEmpty() ? DeviceEntry() : fresh.last();
     trace(QString("%1 End %2 %3 %4").arg(kUpdate).arg(present.size()).arg(last.first, last.second));
+}
+
+void MediaMonitor::keepPresent(QStringList &list, const QStringList &present)
+{
+    for (int i = list.size() - 1; i >= 0; --i)
+        if (!present.contains(list[i]))
+            list.removeAt(i);
 }
 
 void MediaMonitor::mount(QString deviceName, QString label)
@@ -344,8 +352,11 @@ bool MediaMonitor::_mount(QString devicePath, QString label, QString *folder)
     const int timeoutMs = m_nProcessTimeoutMs;
     SystemActions *actions = &SystemActions::instance();
     QString error;
+    bool hung = false;
     runAction("mount " + Paths::fixedPath(devicePath),
-              [=] { return actions->run("mount", {devicePath, mountPoint}, timeoutMs); }, &error);
+              [=] { return actions->run("mount", {devicePath, mountPoint}, timeoutMs); }, &error, &hung);
+    if (hung)
+        m_HungDevices << QFileInfo(devicePath).fileName();
     // Judged from the mount table: this device on this folder.
     if (isMountedOn(Paths::fixedPath(devicePath), Paths::fixedPath(mountPoint))) {
         trace(QString("%1 == mount success").arg(kMount));
@@ -386,8 +397,11 @@ bool MediaMonitor::_rmdir(QString name)
     return ok;
 }
 
-bool MediaMonitor::runAction(const QString &what, const std::function<ProcessResult()> &action, QString *error)
+bool MediaMonitor::runAction(const QString &what, const std::function<ProcessResult()> &action, QString *error,
+                             bool *hung)
 {
+    if (hung)
+        *hung = false;
     // On a helper thread, so that an action that never answers is given up at the time-out.
     auto promise = std::make_shared<std::promise<ProcessResult>>();
     std::future<ProcessResult> answer = promise->get_future();
@@ -402,6 +416,8 @@ bool MediaMonitor::runAction(const QString &what, const std::function<ProcessRes
     }).detach();
 
     if (answer.wait_for(std::chrono::milliseconds(m_nProcessTimeoutMs)) != std::future_status::ready) {
+        if (hung)
+            *hung = true;
         *error = QString("no answer within %1 ms").arg(m_nProcessTimeoutMs);
         qWarning().noquote() << "MediaMonitor:" << what << "gave no answer within"
                              << m_nProcessTimeoutMs << "ms; given up";
@@ -410,6 +426,8 @@ bool MediaMonitor::runAction(const QString &what, const std::function<ProcessRes
     const ProcessResult result = answer.get();
     if (result.ok())
         return true;
+    if (result.timedOut && hung)
+        *hung = true;
     if (result.timedOut)
         *error = QString("timed out after %1 ms").arg(m_nProcessTimeoutMs);
     else if (!result.started)

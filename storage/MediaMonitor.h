@@ -91,14 +91,22 @@ private:
     void mount(QString deviceName, QString label);
     bool umount(QString deviceName);
     bool _mount(QString devicePath, QString label, QString *folder = nullptr);
+    // Forgets the devices of list whose link is gone from the uuid folder.
+    static void keepPresent(QStringList &list, const QStringList &present);
     bool _umount(QString path);
     static bool _rmdir(QString name);
     bool unmountMountPoints(const QString &deviceName);
-    bool runAction(const QString &what, const std::function<ProcessResult()> &action, QString *error);
+    // Runs action on a helper thread for at most the process time-out; *hung tells whether it
+    // gave no answer in that time.
+    bool runAction(const QString &what, const std::function<ProcessResult()> &action, QString *error,
+                   bool *hung = nullptr);
 
     QFileSystemWatcher *m_DiskWatcher = nullptr;
     // Devices ejected while still plugged in: not mounted again until they have been pulled out.
     QStringList m_EjectedDevices;
+    // Devices whose mount gave no answer: not tried again until they have been pulled out, so
+    // that a hung drive costs one time-out, not one per change in the device folder.
+    QStringList m_HungDevices;
     int m_nProcessTimeoutMs = defaultProcessTimeoutMs;
 
     static QList<DeviceEntry> m_DeviceNameAndLabelList;

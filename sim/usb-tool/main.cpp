@@ -7,7 +7,9 @@
 //   vantor-sim-usb fault NAME FAULT    none, hang-mount, fail-mount or busy-umount
 //   vantor-sim-usb list                the drives, their devices, labels and faults
 //
-// A drive's files live in <sandbox>/.sim/storage/NAME; mounted, they appear under /media.
+// A drive's files live in <sandbox>/.sim/storage/NAME; mounted, they appear under /media. Only the
+// drive named changes: its links come and go one at a time, as udev makes them, so a running
+// storage monitor sees that drive alone.
 
 #include "Paths.h"
 #include "SimStorage.h"

@@ -1,4 +1,3 @@
-#include "Globals.h"
 #include "MediaMonitor.h"
 #include "MountTable.h"
 #include "Paths.h"
@@ -6,29 +5,26 @@
 #include "SimulatedSystemActions.h"
 #include "TestRoot.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStorageInfo>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
-// One sandbox per case: the SSD and USB1 plugged in, nothing mounted, every system action
-// recorded and mount/umount answered by the simulated storage.
+// One sandbox per case: the SSD (sda1) and USB1 (sdb1) plugged in, nothing mounted, every system
+// action recorded and mount/umount answered by the simulated storage.
 struct Sandbox
 {
     TestRoot root;
     SimulatedSystemActions actions;
     SimStorage storage;
-    bool seeded = false;
+    bool seeded = SimStorage::seed();
 
     Sandbox()
     {
-        QString error;
-        seeded = SimStorage::seed(&error);
-        if (!seeded)
-            qWarning() << error;
         storage.attach(actions);
         SystemActions::setInstance(&actions);
     }
@@ -36,16 +32,28 @@ struct Sandbox
 
     QString real(const QString &fixedPath) const { return root.path() + fixedPath; }
     QString media(const QString &folder) const { return real("/media/" + folder); }
+    bool exists(const QString &folder) const { return QFileInfo::exists(media(folder)); }
     // Writes a file on a drive, whether mounted or not.
     void put(const QString &drive, const QString &name, const QByteArray &content = "x") const
     {
         QFile file(SimStorage::contentsPath(drive) + '/' + name);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write(content) == content.size());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     }
     QString mountCall(const QString &device, const QString &folder) const
     {
         return QString("mount %1 %2").arg(real("/dev/" + device), media(folder));
+    }
+    // Runs vantor-sim-usb on this sandbox; its exit code, -1 when it did not end.
+    int tool(const QStringList &args, bool instrument = false) const
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VANTOR_ROOT", root.path());
+        if (instrument)
+            env.insert("VANTOR_TARGET", "instrument");
+        process.setProcessEnvironment(env);
+        process.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb", args);
+        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 };
 
@@ -77,29 +85,29 @@ QString labelOf(const QString &device)
 
 bool plug(const QString &name, const QString &label = QString())
 {
-    QString error;
-    const bool ok = SimStorage::plug(name, label, &error);
-    if (!ok)
-        qWarning() << error;
-    return ok;
+    return SimStorage::plug(name, label, nullptr);
 }
 
 bool pull(const QString &name)
 {
-    QString error;
-    return SimStorage::pull(name, &error);
+    return SimStorage::pull(name, nullptr);
 }
 
-void fault(const QString &name, SimStorage::Fault fault)
+bool fault(const QString &name, SimStorage::Fault fault)
 {
-    QString error;
-    QVERIFY2(SimStorage::setFault(name, fault, &error), qPrintable(error));
+    return SimStorage::setFault(name, fault, nullptr);
 }
 
 // Runs the change handler now, as one notification of the uuid folder.
 void notify(MediaMonitor &monitor)
 {
     QVERIFY(QMetaObject::invokeMethod(&monitor, "slotUpdateDeviceLabel", Qt::DirectConnection));
+}
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 } // namespace
@@ -110,184 +118,98 @@ class TestMediaMonitor : public QObject
 private slots:
     void cleanup() { MediaMonitor::setSpaceQuery(nullptr); }
 
-    void constructionScansWithoutMounting()
-    {
-        Sandbox box;
-        QVERIFY(box.seeded);
-        MediaMonitor monitor;
-        QCOMPARE(labels(), QStringList({"USB1", "VANTOR SSD"})); // the system's SD card is never listed
-        QCOMPARE(labelOf("sda1"), QString("VANTOR SSD"));
-        QVERIFY(box.actions.calls().isEmpty());
-        QVERIFY(!MediaMonitor::isMounted("sda1"));
-    }
-
     void mountAllAndUmountAll()
     {
         Sandbox box;
+        QVERIFY(box.seeded);
         box.put("VANTOR SSD", "kept.txt", "ssd");
+        QVERIFY(plug("MY USB") && plug("BLANK1", "") && plug("BLANK2", ""));
         MediaMonitor monitor;
+        // Construction scans without mounting; the system's SD card is never listed.
+        QCOMPARE(labels(), QStringList({"MY USB", "Removable Disk", "Removable Disk (1)", "USB1", "VANTOR SSD"}));
+        QVERIFY(box.actions.calls().isEmpty());
         monitor.mountAll();
-
-        QCOMPARE(labels(), QStringList({"USB1", "VANTOR SSD"}));
-        QVERIFY(MediaMonitor::isMounted("sda1"));
-        QVERIFY(MediaMonitor::isMounted("/dev/sdb1"));
-        QVERIFY(MediaMonitor::isMounted(box.real("/dev/sdb1")));
-        QVERIFY(box.actions.calls().contains(box.mountCall("sda1", "VANTOR SSD")));
-        QVERIFY(box.actions.calls().contains(box.mountCall("sdb1", "USB1")));
+        QVERIFY(MediaMonitor::isMounted("sda1") && MediaMonitor::isMounted("/dev/sdb1"));
+        QVERIFY(box.exists("MY USB") && box.exists("Removable Disk (1)"));
         QFile ssdFile(box.media("VANTOR SSD/kept.txt"));
-        QVERIFY(ssdFile.open(QIODevice::ReadOnly));
-        QCOMPARE(ssdFile.readAll(), QByteArray("ssd"));
-        // The table is written as the kernel does: a blank is "\040".
-        QFile mtab(box.real("/etc/mtab"));
-        QVERIFY(mtab.open(QIODevice::ReadOnly));
-        QVERIFY(mtab.readAll().contains("/dev/sda1 /media/VANTOR\\040SSD "));
+        QVERIFY(ssdFile.open(QIODevice::ReadOnly) && ssdFile.readAll() == "ssd");
 
-        box.actions.clearCalls();
         monitor.m_bStopUpdate = true;
         monitor.umountAll();
         QVERIFY(MediaMonitor::deviceList().isEmpty());
         QVERIFY(!MediaMonitor::isMounted("sda1") && !MediaMonitor::isMounted("sdb1"));
-        QVERIFY(box.actions.calls().contains("umount " + box.media("VANTOR SSD")));
-        QVERIFY(!QFileInfo::exists(box.media("VANTOR SSD")) && !QFileInfo::exists(box.media("USB1")));
+        QVERIFY(!box.exists("VANTOR SSD") && !box.exists("MY USB"));
         QVERIFY(QFileInfo::exists(SimStorage::contentsPath("VANTOR SSD") + "/kept.txt"));
     }
 
-    void labelsFromTheLabelLinks()
-    {
-        Sandbox box;
-        QVERIFY(plug("MY USB"));
-        QVERIFY(plug("BLANK1", ""));
-        QVERIFY(plug("BLANK2", ""));
-        QVERIFY(QFileInfo(box.real("/dev/disk/by-label/MY\\x20USB")).isSymLink());
-        MediaMonitor monitor;
-        QCOMPARE(labels(), QStringList({"MY USB", "Removable Disk", "Removable Disk (1)", "USB1", "VANTOR SSD"}));
-        monitor.mountAll();
-        for (const QString &folder : {"MY USB", "Removable Disk", "Removable Disk (1)"})
-            QVERIFY2(QFileInfo(box.media(folder)).isDir(), qPrintable(folder));
-        QVERIFY(MediaMonitor::isMounted(deviceOf("MY USB")));
-    }
-
-    void duplicateLabelsWhileRunning()
-    {
-        Sandbox box;
-        MediaMonitor monitor;
-        monitor.mountAll();
-        for (const QString &drive : {"A", "B", "C"}) {
-            QVERIFY(plug(drive, "DATA"));
-            box.put(drive, "who", drive.toUtf8());
-            notify(monitor);
-        }
-        QCOMPARE(labelOf(deviceOf("A")), QString("DATA"));
-        QCOMPARE(labelOf(deviceOf("B")), QString("DATA (1)"));
-        QCOMPARE(labelOf(deviceOf("C")), QString("DATA (2)"));
-        for (const QString &drive : {"A", "B", "C"}) {
-            QFile who(box.media(labelOf(deviceOf(drive)) + "/who"));
-            QVERIFY(who.open(QIODevice::ReadOnly));
-            QCOMPARE(who.readAll(), drive.toUtf8());
-        }
-        // A label freed by a pulled drive is given out again.
-        QSignalSpy removed(&monitor, &MediaMonitor::signalRemovedDisk);
-        QVERIFY(pull("B"));
-        notify(monitor);
-        QCOMPARE(removed.count(), 1);
-        QCOMPARE(removed.at(0).at(0).toString(), QString("DATA (1)"));
-        QVERIFY(plug("D", "DATA"));
-        notify(monitor);
-        QCOMPARE(labelOf(deviceOf("D")), QString("DATA (1)"));
-    }
-
-    void anOccupiedFolderGivesTheNextName()
+    void duplicateLabelsAndOccupiedFolders()
     {
         Sandbox box;
         box.root.writeFile("/media/DATA/keep.txt", "mine");
         QVERIFY(plug("STICK", "DATA"));
-        box.put("STICK", "on-stick");
         MediaMonitor monitor;
         monitor.mountAll();
         // The entry names the folder it really is mounted on, so eject and unmount find it.
         QCOMPARE(labelOf(deviceOf("STICK")), QString("DATA (1)"));
-        QVERIFY(QFileInfo::exists(box.media("DATA (1)/on-stick")));
         QVERIFY(box.actions.calls().contains(box.mountCall(deviceOf("STICK"), "DATA (1)")));
-        QVERIFY(monitor.umountByLabel("DATA (1)"));
-        QVERIFY(!MediaMonitor::isMounted(deviceOf("STICK")));
-        QVERIFY(!QFileInfo::exists(box.media("DATA (1)")));
-        QVERIFY(QFileInfo::exists(box.media("DATA/keep.txt")));
-    }
-
-    void plugAndPullWhileRunning()
-    {
-        Sandbox box;
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QSignalSpy removed(&monitor, &MediaMonitor::signalRemovedDisk);
-        QVERIFY(plug("STICK"));
-        box.put("STICK", "photo.tif");
-        const QString device = deviceOf("STICK");
-        QTRY_VERIFY_WITH_TIMEOUT(MediaMonitor::isMounted(device), 5000); // seen through the folder watch
-        QCOMPARE(labelOf(device), QString("STICK"));
-        QVERIFY(QFileInfo::exists(box.media("STICK/photo.tif")));
-
-        QVERIFY(pull("STICK"));
-        QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, 5000);
-        QCOMPARE(removed.at(0).at(0).toString(), QString("STICK"));
-        QVERIFY(labelOf(device).isEmpty());
-        QVERIFY(!MediaMonitor::isMounted(device));
-        QVERIFY(!QFileInfo::exists(box.media("STICK")));
-        QVERIFY(box.actions.calls().contains("umount " + box.media("STICK")));
-        QVERIFY(QFileInfo::exists(SimStorage::contentsPath("STICK") + "/photo.tif"));
-    }
-
-    void everyChangeOfOneNotificationIsHandled()
-    {
-        Sandbox box;
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QVERIFY(plug("ONE"));
-        QVERIFY(plug("TWO"));
+        QVERIFY(plug("A", "DATA"));
         notify(monitor);
-        QVERIFY(MediaMonitor::isMounted(deviceOf("ONE")));
-        QVERIFY(MediaMonitor::isMounted(deviceOf("TWO")));
-        QCOMPARE(labels(), QStringList({"ONE", "TWO", "USB1", "VANTOR SSD"}));
-
+        // Every change seen by one notification is followed.
+        QVERIFY(plug("B", "DATA") && plug("E", "EXTRA"));
+        box.put("B", "who", "B");
+        notify(monitor);
+        QCOMPARE(labels(), QStringList({"DATA (1)", "DATA (2)", "DATA (3)", "EXTRA", "USB1", "VANTOR SSD"}));
+        QVERIFY(QFileInfo::exists(box.media(labelOf(deviceOf("B")) + "/who")));
+        // A label freed by a pulled drive is given out again.
         QSignalSpy removed(&monitor, &MediaMonitor::signalRemovedDisk);
-        QVERIFY(pull("ONE"));
-        QVERIFY(pull("TWO"));
+        const QString freed = labelOf(deviceOf("A"));
+        QVERIFY(pull("A") && pull("USB1"));
         notify(monitor);
         QCOMPARE(removed.count(), 2);
-        QCOMPARE(labels(), QStringList({"USB1", "VANTOR SSD"}));
-        // Nothing changed: nothing happens.
+        QVERIFY(removed.at(0).at(0).toString() == freed || removed.at(1).at(0).toString() == freed);
+        QVERIFY(plug("C", "DATA"));
+        notify(monitor);
+        QCOMPARE(labelOf(deviceOf("C")), freed);
+        QVERIFY(monitor.umountByLabel("DATA (1)"));
+        QVERIFY(!box.exists("DATA (1)") && QFileInfo::exists(box.media("DATA/keep.txt")));
+        // Nothing changed: nothing happens; after the stop changes are not followed.
         box.actions.clearCalls();
         notify(monitor);
+        monitor.m_bStopUpdate = true;
+        QVERIFY(plug("LATE"));
+        QTest::qWait(300); // the folder watch reports the change
+        notify(monitor);
         QVERIFY(box.actions.calls().isEmpty());
-        QCOMPARE(removed.count(), 2);
     }
 
-    void diagnosticLinesOnlyWhileSerialLogging()
+    // Drives come and go through the command-line tool and the folder watch, one link at a time:
+    // the SSD's link and mount are never touched.
+    void plugAndPullLeaveTheSsdAlone()
     {
-        static QStringList lines;
-        lines.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext &, const QString &text) {
-                if (type == QtDebugMsg)
-                    lines << text;
-            });
         Sandbox box;
         MediaMonitor monitor;
         monitor.mountAll();
-        QVERIFY(plug("QUIET"));
-        notify(monitor);
-        QVERIFY(lines.isEmpty());
+        const ino_t ssdLink = inodeOf(box.real("/dev/disk/by-uuid/") + SimStorage::drives().first().uuid);
+        QVERIFY(ssdLink != 0);
+        box.actions.clearCalls();
+        QSignalSpy removed(&monitor, &MediaMonitor::signalRemovedDisk);
+        QCOMPARE(box.tool({"plug", "TOOL DRIVE"}), 0);
+        const QString device = deviceOf("TOOL DRIVE");
+        QTRY_VERIFY_WITH_TIMEOUT(MediaMonitor::isMounted(device), 10000);
+        QVERIFY(box.exists("TOOL DRIVE"));
+        QCOMPARE(box.tool({"fault", "TOOL DRIVE", "none"}), 0);
+        QCOMPARE(box.tool({"pull", "TOOL DRIVE"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, 10000);
+        QCOMPARE(removed.at(0).at(0).toString(), QString("TOOL DRIVE"));
+        QVERIFY(!box.exists("TOOL DRIVE"));
 
-        g_ExecMode = EXEC_SERIAL_LOG;
-        QVERIFY(plug("STICK"));
-        notify(monitor);
-        g_ExecMode = EXEC_NORMAL;
-        qInstallMessageHandler(previous);
-        const QString update = "void MediaMonitor::slotUpdateDeviceLabel()";
-        QVERIFY(lines.contains(update + " Start 3"));
-        QVERIFY(lines.contains("bool MediaMonitor::_mount(QString, QString) == mount success"));
-        // The end line names the count of volumes seen and the new one.
-        QCOMPARE(lines.last(), QString("%1 End 4 %2 STICK").arg(update, deviceOf("STICK")));
+        QCOMPARE(inodeOf(box.real("/dev/disk/by-uuid/") + SimStorage::drives().first().uuid), ssdLink);
+        QCOMPARE(box.actions.calls(), QStringList({box.mountCall(device, "TOOL DRIVE"), "umount " + box.media("TOOL DRIVE")}));
+
+        QCOMPARE(box.tool({"pull", "NO SUCH"}), 1);
+        QCOMPARE(box.tool({"wobble"}), 2);
+        // On the instrument there is nothing to simulate: the tool refuses.
+        QCOMPARE(box.tool({"plug", "ANYTHING"}, true), 1);
     }
 
     void mountTableFieldByField()
@@ -295,70 +217,45 @@ private slots:
         TestRoot root;
         root.writeFile("/etc/mtab", "/dev/sda10 /media/BIG ext4 rw 0 0\n"
                                     "/dev/sdb1 /media/MY\\040USB\\134x vfat rw,relatime 0 0\n");
-        QVERIFY(!MediaMonitor::isMounted("sda1"));
-        QVERIFY(!MediaMonitor::isMounted("/dev/sda1"));
-        QVERIFY(MediaMonitor::isMounted("sda10"));
-        QVERIFY(MediaMonitor::isMounted("/dev/sdb1"));
-        QVERIFY(MediaMonitor::isMounted(root.path() + "/dev/sdb1"));
-        QVERIFY(!MediaMonitor::isMounted("ext4"));
+        QVERIFY(!MediaMonitor::isMounted("sda1") && MediaMonitor::isMounted(root.path() + "/dev/sdb1"));
         QList<MountTable::Entry> table;
         QVERIFY(MountTable::read(&table));
-        QCOMPARE(table.size(), 2);
         QCOMPARE(table[1].mountPoint, QString("/media/MY USB\\x"));
-        QCOMPARE(table[1].type, QString("vfat"));
         QCOMPARE(MountTable::decodeField("a\\011b\\012c\\04"), QString("a\tb\nc\\04"));
-
         QVERIFY(QFile::remove(root.path() + "/etc/mtab"));
-        QVERIFY(!MountTable::read(&table));
-        QVERIFY(!MediaMonitor::isMounted("sda10"));
+        QVERIFY(!MountTable::read(&table) && !MediaMonitor::isMounted("sda10"));
     }
 
-    void aHungMountIsGivenUp()
+    // A mount that never answers is given up after one time-out per drive, however many changes
+    // of the device folder follow, until the drive is pulled out.
+    void aHungMountCostsOneTimeOut()
     {
         Sandbox box;
-        box.storage.setHangLimitMs(60000);
-        fault("USB1", SimStorage::Fault::HangMount);
+        QVERIFY(fault("USB1", SimStorage::Fault::HangMount) && fault("VANTOR SSD", SimStorage::Fault::FailMount));
         MediaMonitor monitor;
-        monitor.setProcessTimeoutMs(300);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("mount /dev/sdb1 gave no answer within 300 ms"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot mount /dev/sdb1 on /media/USB1"));
-        QElapsedTimer timer;
-        timer.start();
+        monitor.setProcessTimeoutMs(500);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("mount /dev/sdb1 gave no answer within 500 ms"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot mount /dev/sda1"));
         monitor.mountAll();
-        QVERIFY2(timer.elapsed() < 10000, "the monitor waited for the hung mount");
-        QVERIFY(MediaMonitor::isMounted("sda1"));
-        QVERIFY(!MediaMonitor::isMounted("sdb1"));
-        QVERIFY(!QFileInfo::exists(box.media("USB1")));
-        QVERIFY(box.actions.calls().contains(box.mountCall("sdb1", "USB1")));
+        QVERIFY(!MediaMonitor::isMounted("sdb1") && !box.exists("USB1"));
         QCOMPARE(labelOf("sdb1"), QString("USB1")); // listed all the same, as found at start-up
+        // A failed SSD mount keeps its folder: the rest of the system relies on it.
+        QVERIFY(!MediaMonitor::isMounted("sda1") && QFileInfo(box.media("VANTOR SSD")).isDir());
 
-        // A drive plugged in later whose mount hangs is not listed; the next change tries again.
-        QVERIFY(plug("SLOW"));
-        fault("SLOW", SimStorage::Fault::HangMount);
+        QVERIFY(plug("SLOW") && fault("SLOW", SimStorage::Fault::HangMount));
         const QString slow = deviceOf("SLOW");
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("gave no answer within 300 ms"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot mount /dev/" + slow));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("mount /dev/" + slow + " gave no answer"));
         notify(monitor);
-        QVERIFY(labelOf(slow).isEmpty());
-        QVERIFY(!QFileInfo::exists(box.media("SLOW")));
-        fault("SLOW", SimStorage::Fault::None);
         notify(monitor);
-        QCOMPARE(labelOf(slow), QString("SLOW"));
+        QCOMPARE(box.actions.calls().filter("mount " + box.real("/dev/" + slow)).size(), 1);
+        QVERIFY(labelOf(slow).isEmpty() && !box.exists("SLOW"));
+        // Pulled out and plugged in again, it is tried again.
+        monitor.setProcessTimeoutMs(MediaMonitor::defaultProcessTimeoutMs);
+        QVERIFY(pull("SLOW") && fault("SLOW", SimStorage::Fault::None));
+        notify(monitor);
+        QVERIFY(plug("SLOW"));
+        notify(monitor);
         QVERIFY(MediaMonitor::isMounted(slow));
-    }
-
-    void aFailedSsdMountKeepsItsFolder()
-    {
-        Sandbox box;
-        fault("VANTOR SSD", SimStorage::Fault::FailMount);
-        fault("USB1", SimStorage::Fault::FailMount);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot mount /dev/sda1 .*wrong fs type"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot mount /dev/sdb1 .*wrong fs type"));
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QVERIFY(!MediaMonitor::isMounted("sda1"));
-        QVERIFY(QFileInfo(box.media("VANTOR SSD")).isDir());
-        QVERIFY(!QFileInfo::exists(box.media("USB1")));
     }
 
     void ejectFailsWhileBusyAndSucceedsAfter()
@@ -369,39 +266,26 @@ private slots:
         QSignalSpy removed(&monitor, &MediaMonitor::signalRemovedDisk);
         QSignalSpy failed(&monitor, &MediaMonitor::signalEjectFailed);
         QVERIFY(!monitor.umountByLabel("NOT THERE"));
-        QVERIFY(removed.isEmpty() && failed.isEmpty());
-
-        fault("USB1", SimStorage::Fault::BusyUnmount);
-        box.actions.clearCalls();
+        QVERIFY(fault("USB1", SimStorage::Fault::BusyUnmount));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot eject USB1 - .*target is busy"));
         QVERIFY(!monitor.umountByLabel("USB1"));
-        QCOMPARE(box.actions.calls(), QStringList({"umount " + box.real("/dev/sdb1")}));
         QCOMPARE(failed.count(), 1);
-        QCOMPARE(failed.at(0).at(0).toString(), QString("USB1"));
-        QVERIFY(failed.at(0).at(1).toString().contains("busy"));
-        QVERIFY(removed.isEmpty());
-        QCOMPARE(labelOf("sdb1"), QString("USB1"));
-        QVERIFY(MediaMonitor::isMounted("sdb1"));
+        QVERIFY(removed.isEmpty() && MediaMonitor::isMounted("sdb1") && labelOf("sdb1") == "USB1");
 
-        fault("USB1", SimStorage::Fault::None);
+        QVERIFY(fault("USB1", SimStorage::Fault::None));
         QVERIFY(monitor.umountByLabel("USB1"));
         QCOMPARE(removed.count(), 1);
-        QCOMPARE(removed.at(0).at(0).toString(), QString("USB1"));
-        QVERIFY(labelOf("sdb1").isEmpty());
-        QVERIFY(!QFileInfo::exists(box.media("USB1")));
-
+        QVERIFY(labelOf("sdb1").isEmpty() && !box.exists("USB1"));
         // Still plugged in, the ejected drive is not mounted again by another drive's arrival...
         QVERIFY(plug("OTHER"));
         notify(monitor);
-        QVERIFY(MediaMonitor::isMounted(deviceOf("OTHER")));
-        QVERIFY(!MediaMonitor::isMounted("sdb1"));
+        QVERIFY(MediaMonitor::isMounted(deviceOf("OTHER")) && !MediaMonitor::isMounted("sdb1"));
         // ...its pulling does nothing, and it comes back when plugged in again.
         QVERIFY(pull("USB1"));
         notify(monitor);
         QCOMPARE(removed.count(), 1);
         QVERIFY(plug("USB1"));
         notify(monitor);
-        QCOMPARE(labelOf("sdb1"), QString("USB1"));
         QVERIFY(MediaMonitor::isMounted("sdb1"));
     }
 
@@ -410,7 +294,7 @@ private slots:
         Sandbox box;
         MediaMonitor monitor;
         monitor.mountAll();
-        fault("USB1", SimStorage::Fault::BusyUnmount);
+        QVERIFY(fault("USB1", SimStorage::Fault::BusyUnmount));
         box.put("USB1", "open.csv");
         box.root.makeDir("/media/leftover");
         box.root.writeFile("/media/notes/a.txt", "a");
@@ -419,57 +303,31 @@ private slots:
         // Mounted by another party: not ours to clean.
         box.root.writeFile("/media/OTHER/c.txt", "c");
         QFile mtab(box.real("/etc/mtab"));
-        QVERIFY(mtab.open(QIODevice::Append));
-        QVERIFY(mtab.write("/dev/sdz1 /media/OTHER vfat rw 0 0\n") > 0);
+        QVERIFY(mtab.open(QIODevice::Append) && mtab.write("/dev/sdz1 /media/OTHER vfat rw 0 0\n") > 0);
         mtab.close();
 
         monitor.m_bStopUpdate = true;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot unmount /media/USB1 - .*busy"));
         monitor.umountAll();
         QVERIFY(MediaMonitor::deviceList().isEmpty());
-        QVERIFY(!QFileInfo::exists(box.media("VANTOR SSD")));
-        QVERIFY(!QFileInfo::exists(box.media("leftover")));
-        QVERIFY(MediaMonitor::isMounted("sdb1"));
-        QVERIFY(QFileInfo::exists(box.media("USB1/open.csv")));
-        QVERIFY(QFileInfo::exists(box.media("notes/a.txt")));
-        QVERIFY(QFileInfo::exists(box.media("OTHER/c.txt")));
-        QVERIFY(QFileInfo::exists(box.real("/outside/b.txt")));
-        QVERIFY(QFileInfo(box.media("link")).isSymLink());
-    }
-
-    void noChangeIsFollowedAfterStop()
-    {
-        Sandbox box;
-        MediaMonitor monitor;
-        monitor.mountAll();
-        monitor.m_bStopUpdate = true;
-        box.actions.clearCalls();
-        QVERIFY(plug("LATE"));
-        QTest::qWait(300); // the folder watch reports the change
-        notify(monitor);
-        QVERIFY(box.actions.calls().isEmpty());
-        QVERIFY(labelOf(deviceOf("LATE")).isEmpty());
+        QVERIFY(!box.exists("VANTOR SSD") && !box.exists("leftover"));
+        for (const char *kept : {"USB1/open.csv", "notes/a.txt", "OTHER/c.txt", "link/b.txt"})
+            QVERIFY2(box.exists(kept), kept);
     }
 
     void freeSpaceIsWhatTheApplicationMayUse()
     {
         TestRoot root;
-        MediaMonitor::setSpaceQuery([](const QString &, quint64 *fragmentSize, quint64 *availableBlocks) {
-            *fragmentSize = 4096;
-            *availableBlocks = 250000;
-            return true;
-        });
+        MediaMonitor::setSpaceQuery([](const QString &, quint64 *size, quint64 *blocks) { return *size = 4096, *blocks = 250000, true; });
         QCOMPARE(MediaMonitor::freeDiskSpace("/anywhere"), quint64(1024));
         MediaMonitor::setSpaceQuery([](const QString &, quint64 *, quint64 *) { return false; });
         QCOMPARE(MediaMonitor::freeDiskSpace(root.path()), quint64(0));
         MediaMonitor::setSpaceQuery(nullptr);
-
         QCOMPARE(MediaMonitor::freeDiskSpace(root.path() + "/missing"), quint64(0));
         // Against Qt's own reading (f_bavail x f_frsize), allowing for other writers meanwhile.
         const quint64 ours = MediaMonitor::freeDiskSpace(root.path());
         const quint64 qt = quint64(QStorageInfo(root.path()).bytesAvailable()) / 1000000u;
-        QVERIFY2(ours > 0 && qAbs(qint64(ours) - qint64(qt)) <= qint64(qt / 100 + 10),
-                 qPrintable(QString("%1 against %2").arg(ours).arg(qt)));
+        QVERIFY2(ours > 0 && qAbs(qint64(ours) - qint64(qt)) <= qint64(qt / 100 + 10), qPrintable(QString("%1 against %2").arg(ours).arg(qt)));
     }
 
     void shellExitMarkerOnAUsbDriveOnly()
@@ -477,73 +335,12 @@ private slots:
         Sandbox box;
         MediaMonitor monitor;
         monitor.mountAll();
-        QVERIFY(MediaMonitor::findShellExitMarker().isEmpty());
+        for (const char *name : {"nimbo", ".nimbo.txt"})
+            box.put("USB1", name);
         box.put("VANTOR SSD", ".NIMBO");
-        QVERIFY(MediaMonitor::findShellExitMarker().isEmpty());
-        box.put("USB1", "nimbo");
-        box.put("USB1", ".nimbo.txt");
         QVERIFY(MediaMonitor::findShellExitMarker().isEmpty());
         box.put("USB1", ".Nimbo");
         QCOMPARE(MediaMonitor::findShellExitMarker(), box.media("USB1/.Nimbo"));
-    }
-
-    void theCommandLineToolPlugsAndPulls()
-    {
-        Sandbox box;
-        const QString tool = qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb";
-        QVERIFY2(QFileInfo(tool).isExecutable(), qPrintable(tool));
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QSignalSpy removed(&monitor, &MediaMonitor::signalRemovedDisk);
-        const auto run = [&](const QStringList &args) {
-            QProcess process;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("VANTOR_ROOT", box.root.path());
-            process.setProcessEnvironment(env);
-            process.start(tool, args);
-            return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
-                ? process.exitCode()
-                : -1;
-        };
-        QCOMPARE(run({"plug", "TOOL DRIVE"}), 0);
-        const QString device = deviceOf("TOOL DRIVE");
-        QTRY_VERIFY_WITH_TIMEOUT(MediaMonitor::isMounted(device), 5000);
-        QVERIFY(QFileInfo(box.media("TOOL DRIVE")).isDir());
-        QCOMPARE(run({"fault", "TOOL DRIVE", "busy-umount"}), 0);
-        QCOMPARE(SimStorage::drives().last().fault, SimStorage::Fault::BusyUnmount);
-        QCOMPARE(run({"fault", "TOOL DRIVE", "none"}), 0);
-        QCOMPARE(run({"pull", "TOOL DRIVE"}), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, 5000);
-        QCOMPARE(removed.at(0).at(0).toString(), QString("TOOL DRIVE"));
-        QCOMPARE(run({"pull", "NO SUCH"}), 1);
-        QCOMPARE(run({"wobble"}), 2);
-
-        // On the instrument there is nothing to simulate: the tool refuses and touches nothing.
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VANTOR_TARGET", "instrument");
-        env.remove("VANTOR_ROOT");
-        process.setProcessEnvironment(env);
-        process.start(tool, {"plug", "ANYTHING"});
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitCode(), 1);
-    }
-
-    void installForTheSimulatedRun()
-    {
-        TestRoot root;
-        QString error;
-        QVERIFY2(SimStorage::install(&error), qPrintable(error));
-        MediaMonitor monitor;
-        monitor.mountAll();
-        QVERIFY(MediaMonitor::isMounted("sda1"));
-        QVERIFY(QFileInfo(root.path() + "/media/VANTOR SSD").isDir());
-        auto &actions = dynamic_cast<SimulatedSystemActions &>(SystemActions::instance());
-        QVERIFY(actions.calls().contains(
-            QString("mount %1/dev/sda1 %1/media/VANTOR SSD").arg(root.path())));
-        monitor.m_bStopUpdate = true;
-        monitor.umountAll();
-        QVERIFY(!MediaMonitor::isMounted("sda1"));
     }
 };
 
