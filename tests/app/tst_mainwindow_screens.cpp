@@ -111,37 +111,6 @@ private slots:
         QVERIFY(!ui()->BUTTON_MONITOR_MENU->isVisible());
     }
 
-    void pageStatesSwitchLiveVideoAndImageWidgets()
-    {
-        // Multicolor: a captured channel stops live video and shows the view, tiles the tile view.
-        ui()->m_MultiColorWidget->setCurrentState(MULTI_CHANNEL);
-        QVERIFY(!ui()->m_VideoWidget->isRunning());
-        QVERIFY(!ui()->m_VideoWidget->isVisible());
-        QVERIFY(ui()->m_ImageGraphicsView->isVisible());
-        QVERIFY(ui()->m_NavigationDraw->isVisible());
-        ui()->m_MultiColorWidget->setCurrentState(MULTI_TILE);
-        QVERIFY(ui()->m_MultiColorImageWidget->isVisible());
-        QVERIFY(!ui()->m_ImageGraphicsView->isVisible());
-        ui()->m_MultiColorWidget->setCurrentState(MULTI_LIVE);
-        QVERIFY(ui()->m_VideoWidget->isRunning());
-        QVERIFY(ui()->m_VideoWidget->isVisible());
-        QVERIFY(!ui()->m_MultiColorImageWidget->isVisible());
-
-        // Z-stack: browsing shows the browser and the narrow strip in place of the panel.
-        click(ui()->BUTTON_Z_STACK_MENU);
-        ui()->m_ZStackWidget->setCurrentState(TZStackState(2));
-        QVERIFY(!ui()->m_VideoWidget->isRunning());
-        QVERIFY(ui()->m_ZStackImageWidget->isVisible());
-        QVERIFY(ui()->m_ControlIndicatorWidget->isVisible());
-        QVERIFY(!ui()->m_ControlWidget->isVisible());
-        QVERIFY(!ui()->LABEL_IMAGEVIEW_BG->isVisible());
-        ui()->m_ZStackWidget->setCurrentState(TZStackState(0));
-        QVERIFY(ui()->m_VideoWidget->isRunning());
-        QVERIFY(ui()->m_ControlWidget->isVisible());
-        QVERIFY(!ui()->m_ZStackImageWidget->isVisible());
-        QVERIFY(!ui()->m_ControlIndicatorWidget->isVisible());
-    }
-
     void leavingAnUnsavedCaptureAsksFirst()
     {
         emit ui()->m_MultiColorWidget->captured(true);

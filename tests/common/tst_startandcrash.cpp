@@ -55,6 +55,15 @@ ChildRun runChild(Body body)
     return run;
 }
 
+// Recurses until the stack overflows; the frames cannot be folded into a loop.
+volatile bool g_recurse = true;
+int overflow(int depth)
+{
+    volatile char frame[1024];
+    frame[depth % sizeof frame] = char(depth);
+    return (g_recurse ? overflow(depth + 1) : 0) + frame[0];
+}
+
 template <class TException>
 void crashWith()
 {
@@ -144,6 +153,7 @@ private slots:
         QTest::newRow("SIGFPE") << int(SIGFPE) << QByteArray("FloatingPointException");
         QTest::newRow("SIGILL") << int(SIGILL) << QByteArray("IllegalInstructionException");
         QTest::newRow("SIGTRAP") << int(SIGTRAP) << QByteArray("TrapException");
+        QTest::newRow("stack overflow") << 0 << QByteArray("SegmentationFault");
     }
 
     void crashSignalsLeaveBothFiles()
@@ -162,6 +172,10 @@ private slots:
             case SIGFPE: crashWith<FloatingPointException>(); break;
             case SIGILL: crashWith<IllegalInstructionException>(); break;
             case SIGTRAP: crashWith<TrapException>(); break;
+            case 0:
+                SignalTranslator<SegmentationFault>();
+                overflow(0);
+                break;
             }
         });
         QVERIFY(WIFSIGNALED(run.status));
