@@ -53,8 +53,8 @@ class TestMainWindowEnd : public QObject
         const QStringList calls = bench.actions.calls();
         const int end = calls.indexOf(QRegularExpression("^(shutdown|exit|reboot)( .*)?$"));
         QVERIFY2(end >= 0, qPrintable(calls.join(" | ")));
-        QVERIFY(calls.indexOf(QRegularExpression("^umount ")) >= 0);
-        QCOMPARE(calls.lastIndexOf(QRegularExpression("^umount "), -1) < end, true);
+        QVERIFY(calls.indexOf(QRegularExpression("umount .*")) >= 0);
+        QCOMPARE(calls.lastIndexOf(QRegularExpression("umount .*"), -1) < end, true);
     }
 
     // A parking completion or a restart request after the end does nothing more, and the panel's
