@@ -3,6 +3,7 @@
 #include "AppBench.h"
 #include "ControlWidget.h"
 #include "NIMBODlg.h"
+#include "ScaleBar.h"
 #include "CellCountWidget.h"
 #include "MultiColorWidget.h"
 #include "TimeLapseWidget.h"
@@ -163,6 +164,24 @@ private slots:
         show(MENU_ZSTACK);
         QCOMPARE(int(ui()->m_ZStackWidget->currentState()), after);
         setState(MENU_ZSTACK, 0);
+    }
+
+    // A change of the scale-bar setting in the view re-reads the bar's keys but not the lens (no
+    // new pixel size), moves the bar to the chosen corner once, and leaves the model as it was.
+    void scaleBarSettingChangeKeepsTheLens()
+    {
+        ScaleBar &model = m_bench->window->scaleBar();
+        QSignalSpy pixelSize(&model, &ScaleBar::signalPixelSizeChanged);
+        QList<TSScaleBar> shown;
+        const auto c = connect(&model, &ScaleBar::signalShowScaleBar, this, [&shown](TSScaleBar bar) { shown << bar; });
+        emit ui()->m_ImageGraphicsView->changeScaleBarSetting(true, 2);
+        disconnect(c);
+        QCOMPARE(pixelSize.count(), 0);
+        QVERIFY(!shown.isEmpty());
+        QVERIFY(shown.last().resetPosition);
+        QCOMPARE(shown.last().corner, 2);
+        QVERIFY(model.m_bReadLensSetting);
+        QVERIFY(!model.m_ScaleBarInfo.resetPosition);
     }
 
     void fiveConnectionsAreQueued()

@@ -174,21 +174,6 @@ private slots:
         QCOMPARE(qAlpha(g_PseudoColorTable[7][17]), 255);
     }
 
-    void sharedStartValues()
-    {
-        QCOMPARE(g_FontSizeList.size(), 23);
-        QCOMPARE(g_LineWidthList, QStringList({"1", "2", "3", "4", "5", "6", "7", "8"}));
-        QCOMPARE(m_Font12_BOLD.family(), QString("DejaVu Sans"));
-        QVERIFY(m_Font12_BOLD.bold());
-        QCOMPARE(m_Font25.pointSize(), 25);
-        const TCapturedImageMetaData meta = capturedImageMetaData();
-        QCOMPARE(meta.filterCube[3], QString("GFP"));
-        QCOMPARE(meta.gain[1], QString("1 dB"));
-        const TAnnotationTextInfo text;
-        QCOMPARE(text.color, QColor(Qt::yellow));
-        QCOMPARE(text.x, 1000.0f);
-    }
-
     void workFolders()
     {
         TestRoot root;
@@ -203,8 +188,9 @@ private slots:
 
         const QString raw = root.makeDir("/media/VANTOR SSD/.Raw");
         root.writeFile("/media/VANTOR SSD/.Raw/sub/a.tif", "x");
-        deleteTemporaryPath(raw); // only a sub-folder with files: left alone
-        QVERIFY(QFile::exists(raw + "/sub/a.tif"));
+        root.writeFile("/media/VANTOR SSD/.Raw/.hidden", "x");
+        deleteTemporaryPath(raw); // only a sub-folder with files and a hidden file: left alone
+        QVERIFY(QFile::exists(raw + "/sub/a.tif") && QFile::exists(raw + "/.hidden"));
         root.writeFile("/media/VANTOR SSD/.Raw/b.tif", "x");
         deleteTemporaryPath(raw);
         QVERIFY(QFileInfo(raw).isDir());

@@ -47,9 +47,6 @@ const char *const GMI = "m_GrowthMonitorImageWidget";
 const char *const FM = "m_FileManagerWidget";
 const char *const SETUP = "SetupDlg";
 const char *const SB = "ScaleBar";
-const char *const OUT = "";
-
-const char *const kPages[] = {MC, ZS, TL, CC, GM};
 
 // A dialog script that presses one button.
 DialogRunner::Script clickScript(const char *button)
