@@ -90,13 +90,31 @@ class TestMainWindowEnd : public QObject
     }
 
 private slots:
-    void powerButtonParksCleansUpAndPowersOff()
+    // The power button: parked, cleaned up, the light changed just before it stored, then power-off,
+    // or the exit to the shell when a USB drive (not the SSD) holds the marker.
+    void powerButtonParksCleansUpAndEnds_data()
     {
+        QTest::addColumn<QString>("marker"); // where the marker file lies: nowhere, "usb" or "ssd"
+        QTest::addColumn<QStringList>("end");
+        QTest::addColumn<int>("closeCode");
+        const QStringList off{"sync", "shutdown -h now"};
+        QTest::newRow("no marker") << QString() << off << NIMBODlg::CLOSE_POWER_OFF;
+        QTest::newRow("marker on the USB drive") << "usb" << QStringList{"sync", "exit 0"} << NIMBODlg::CLOSE_EXIT_TO_SHELL;
+        QTest::newRow("marker on the SSD") << "ssd" << off << NIMBODlg::CLOSE_POWER_OFF;
+    }
+    void powerButtonParksCleansUpAndEnds()
+    {
+        QFETCH(QString, marker);
+        QFETCH(QStringList, end);
+        QFETCH(int, closeCode);
         AppBench bench;
         bench.quietStart();
         bench.start();
         putWorkFile(bench);
-        // The light changed just before the power button reaches the file on the way out.
+        if (!marker.isEmpty())
+            QVERIFY(QFile(marker == "usb" ? SimStorage::contentsPath(SimStorage::usbName) + "/.NiMbO"
+                                          : Paths::path("/media/VANTOR SSD/.nimbo"))
+                            .open(QIODevice::WriteOnly));
         ControlWidget *panel = bench.ui()->m_ControlWidget;
         auto *light = panel->findChild<QSlider *>("SLIDER_LIGHT");
         QVERIFY(light && panel->currentFilterPosition() >= 0);
@@ -104,10 +122,10 @@ private slots:
         const int newLight = bench.config(qPrintable(group), "Light").toInt() == 37 ? 38 : 37;
         light->setValue(newLight);
         bench.actions.clearCalls();
-        QCOMPARE(pressPower(bench), (QStringList{"sync", "shutdown -h now"}));
+        QCOMPARE(pressPower(bench), end);
         QCOMPARE(bench.config(qPrintable(group), "Light"), QString::number(newLight));
         QVERIFY(bench.showedMessage(MSG_SHUT_DOWN));
-        QCOMPARE(bench.window->closeCode(), NIMBODlg::CLOSE_POWER_OFF);
+        QCOMPARE(bench.window->closeCode(), closeCode);
         QCOMPARE(g_CurrentMenu, MENU_POWER);
         QVERIFY(!bench.menuUnlocked());
         QVERIFY(bench.sim->instrument().state().atLower()); // parked
@@ -136,32 +154,6 @@ private slots:
             QVERIFY(!on); // the light stays off
         QVERIFY(bench.endActions().isEmpty());
         QVERIFY(!bench.window->isClosing());
-    }
-
-    void markerOnTheUsbDriveExitsToTheShell()
-    {
-        AppBench bench;
-        bench.quietStart();
-        bench.start();
-        QFile marker(SimStorage::contentsPath(SimStorage::usbName) + "/.NiMbO");
-        QVERIFY(marker.open(QIODevice::WriteOnly));
-        marker.close();
-        bench.actions.clearCalls();
-        QCOMPARE(pressPower(bench), (QStringList{"sync", "exit 0"}));
-        QCOMPARE(bench.exitCodes, QList<int>{0});
-        QCOMPARE(bench.window->closeCode(), NIMBODlg::CLOSE_EXIT_TO_SHELL);
-        verifyCleanedUp(bench);
-    }
-
-    void markerOnTheSsdHasNoEffect()
-    {
-        AppBench bench;
-        bench.quietStart();
-        bench.start();
-        QFile marker(Paths::path("/media/VANTOR SSD/.nimbo"));
-        QVERIFY(marker.open(QIODevice::WriteOnly));
-        marker.close();
-        QCOMPARE(pressPower(bench), (QStringList{"sync", "shutdown -h now"}));
     }
 
     void restartCleansUpThenParksAndReboots()
