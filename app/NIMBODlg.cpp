@@ -914,21 +914,32 @@ void NIMBODlg::on_BUTTON_POWER_clicked()
     qProcessEvents();
 }
 
+// Runs once per run: a second completion (while closing or after the end) does nothing more.
 void NIMBODlg::slotParkingCompleted()
 {
+    if (m_bEnded)
+        return;
     if (m_nCloseCode == CLOSE_RESTART) {
         // The clean-up ran before the stage was parked.
+        if (!m_bCleanedUp)
+            return;
+        m_bEnded = true;
         SystemActions::instance().reboot();
         return;
     }
+    if (m_bClosing)
+        return;
     const QString marker = MediaMonitor::findShellExitMarker();
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    m_nCloseCode = marker.isEmpty() ? CLOSE_POWER_OFF : CLOSE_EXIT_TO_SHELL;
-    m_bClosing = true;
-    stopVideoThenContinue();
+    beginClose(marker.isEmpty() ? CLOSE_POWER_OFF : CLOSE_EXIT_TO_SHELL);
 }
 
 void NIMBODlg::slotCloseSystem(int howto)
+{
+    if (!m_bClosing)
+        beginClose(howto);
+}
+
+void NIMBODlg::beginClose(int howto)
 {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     m_nCloseCode = howto;
@@ -954,6 +965,9 @@ void NIMBODlg::slotWaitForVideoWidgetIsStopped()
 // Live video has stopped on the way out: clean up, then leave as the close code says.
 void NIMBODlg::closeRun()
 {
+    if (m_bCleanedUp)
+        return;
+    m_bCleanedUp = true;
     for (const char *folder : kWorkFolders)
         deleteTemporaryPath(Paths::path(folder));
     ui->m_ControlWidget->writeFilterSet();
@@ -964,12 +978,14 @@ void NIMBODlg::closeRun()
 
     switch (m_nCloseCode) {
     case CLOSE_EXIT_TO_SHELL:
+        m_bEnded = true;
         system.exitProcess(0);
         break;
     case CLOSE_RESTART:
         ui->m_ControlWidget->moveZBottomForParking();
         break;
     case CLOSE_POWER_OFF:
+        m_bEnded = true;
         system.powerOff();
         break;
     default:

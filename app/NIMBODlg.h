@@ -133,11 +133,14 @@ private:
     void startVideoFor(const ModePage &page);
     void stopVideoFor(const ModePage &page);
     void stopVideoThenContinue();
+    void beginClose(int howto);
     void closeRun();
     void runStartUpDialogs();
     static bool isModeMenu(int menu) { return menu >= MENU_MULTICOLOR && menu <= MENU_GROWTH_MONITOR; }
 
     bool m_bClosing = false;
+    bool m_bCleanedUp = false; // the clean-up of the close road has run
+    bool m_bEnded = false;     // the final step (power-off, exit, reboot) has been taken
     std::unique_ptr<DateTimer> m_pDateTimer;
     std::unique_ptr<SetupDlg> m_pSetupDlg;
     std::unique_ptr<MediaMonitor> m_pMediaMonitor;

@@ -3,6 +3,7 @@
 #include "ExceptionHandler.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
+#include "PrivateProfile.h"
 #include "ShowLogDlg.h"
 #include "SignalTranslator.h"
 #include "SimSandbox.h"
@@ -10,6 +11,7 @@
 #include "SimulatedInstrument.h"
 #include "SimulatedSystemActions.h"
 #include "StartOptions.h"
+#include "TerminationWatch.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -76,7 +78,26 @@ int main(int argc, char **argv)
     for (const QString &message : options.messages)
         qDebug().noquote() << message;
 
-    NIMBODlg dialog(options.menu, options.mode);
-    dialog.show();
-    return app.exec();
+    // SIGTERM and SIGINT leave the event loop; the window's teardown then stops the camera and
+    // closes the serial port, which removes its lock file.
+    // A signal during a start-up dialog ends that dialog's loop; the main loop is then skipped.
+    TerminationWatch termination;
+    bool terminated = false;
+    QObject::connect(&termination, &TerminationWatch::terminationRequested, &app, [&terminated](int signal) {
+        qInfo().noquote() << "Ending on signal" << signal;
+        terminated = true;
+        QApplication::exit(0);
+    });
+
+    SweepPrivateProfileLeftovers(Paths::configFile().toStdString());
+    int status = 0;
+    {
+        NIMBODlg dialog(options.menu, options.mode);
+        dialog.show();
+        if (!terminated)
+            status = app.exec();
+    }
+    simulation.reset();
+    std::fflush(nullptr);
+    return status;
 }

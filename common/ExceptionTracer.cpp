@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <csignal>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -108,6 +109,20 @@ void ExceptionTracer::prepare()
     // The first backtrace loads the unwinder; do it now rather than inside a signal handler.
     void *frame[1];
     backtrace(frame, 1);
+}
+
+void ExceptionTracer::useAlternateStack()
+{
+    // Room for the handler, the unwinder and backtrace_symbols_fd.
+    static char s_stack[256 * 1024];
+    stack_t current = {};
+    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)
+        && current.ss_size >= sizeof s_stack)
+        return; // the thread has one already (a sanitiser's or an earlier call's)
+    stack_t stack = {};
+    stack.ss_sp = s_stack;
+    stack.ss_size = sizeof s_stack;
+    ::sigaltstack(&stack, nullptr);
 }
 
 const char *ExceptionTracer::buildStamp()

@@ -14,6 +14,10 @@ public:
     // backtrace needs. Called before the handlers are installed and again when the root moves.
     static void prepare();
 
+    // Gives the calling thread an alternate signal stack (once), where handlers installed with
+    // SA_ONSTACK run even when the thread's own stack has overflowed.
+    static void useAlternateStack();
+
     // The build-stamp line, "Mmm dd yyyy  hh:mm:ss\n".
     static const char *buildStamp();
 

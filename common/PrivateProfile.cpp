@@ -1,22 +1,26 @@
 #include "PrivateProfile.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryFile>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The files are read and written by QSettings in its INI format. A read parses the file as it
-// stands; a write sets the key on a copy and puts the result in place with QSaveFile.
+// stands. A write builds the new text in memory: QSettings sets the key on a scratch copy in a
+// RAM folder (never on the disk holding the file), then the text goes to a hidden temporary file
+// beside the target, which is flushed once, renamed over the target, and its folder flushed once.
 
 namespace {
 
@@ -31,31 +35,23 @@ QString text(const std::string &bytes)
     return QString::fromUtf8(bytes.data(), int(bytes.size()));
 }
 
-// Makes the rename of a replaced file durable: the file itself was flushed by its writer.
-void syncFolder(const QString &file)
+// The folder for scratch copies: shared memory when there is some, else the temporary folder.
+QString scratchFolder()
 {
-    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    if (::fsync(fd) != 0)
-        qWarning() << "Cannot flush folder" << QFileInfo(file).absolutePath();
-    ::close(fd);
+    static const QString folder = QFileInfo("/dev/shm").isWritable() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    return folder;
 }
 
-bool writeKey(const std::string &section, const std::string &key, const std::string &value,
-              const QString &file)
+// Scratch copies carry the writer's process id, so a sweep can tell a dead writer's from a live one.
+const char kScratchPrefix[] = "vantor-profile-";
+
+bool syncFd(int fd)
 {
-    QSettings settings(file, QSettings::IniFormat);
-    settings.beginGroup(text(section));
-    settings.setValue(text(key), text(value));
-    settings.endGroup();
-    settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        qWarning() << "Cannot write" << text(section) << text(key) << "to" << file;
-        return false;
-    }
-    return true;
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
 }
 
 bool readAll(const QString &file, QByteArray &bytes)
@@ -71,26 +67,62 @@ bool readAll(const QString &file, QByteArray &bytes)
     return true;
 }
 
-// Replaces file with bytes atomically (temporary file in the same folder, flushed, renamed).
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Replaces file with bytes: a hidden temporary file beside it (".NAME.XXXXXX"), one fsync of it,
+// the rename, one fsync of the folder. A failure leaves the old file as it was.
 bool replaceFile(const QString &file, const QByteArray &bytes)
 {
-    const QFileInfo before(file);
-    const QDateTime oldTime = before.exists() ? before.lastModified() : QDateTime();
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        qWarning() << "Cannot write" << file << out.errorString();
+    const QFileInfo info(file);
+    QByteArray temp = QFile::encodeName(info.absolutePath() + "/." + info.fileName() + ".XXXXXX");
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        qWarning() << "Cannot write beside" << file << std::strerror(errno);
         return false;
     }
+    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, bytes);
     // QSettings re-reads a file only when its size or time changed: a rewrite of the same size
-    // within the same millisecond must still show as a change.
-    const QFileInfo after(file);
-    if (oldTime.isValid() && after.size() == before.size() && after.lastModified() == oldTime) {
-        QFile touched(file);
-        if (!touched.open(QIODevice::ReadWrite)
-            || !touched.setFileTime(oldTime.addMSecs(1), QFileDevice::FileModificationTime))
-            qWarning() << "Cannot mark" << file << "as changed";
+    // within the same clock tick must still show as a change.
+    struct stat before, after;
+    if (ok && ::stat(QFile::encodeName(file).constData(), &before) == 0 && ::fstat(fd, &after) == 0
+        && before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec
+        && before.st_mtim.tv_nsec / 1000000 == after.st_mtim.tv_nsec / 1000000) {
+        struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+        times[1].tv_nsec = (times[1].tv_nsec / 1000000 + 1) * 1000000;
+        if (times[1].tv_nsec >= 1000000000) {
+            times[1].tv_sec += 1;
+            times[1].tv_nsec -= 1000000000;
+        }
+        ok = ::futimens(fd, times) == 0;
     }
-    syncFolder(file);
+    ok = ok && syncFd(fd);
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.constData(), QFile::encodeName(file).constData()) == 0;
+    if (!ok) {
+        qWarning() << "Cannot write" << file << std::strerror(errno);
+        ::unlink(temp.constData());
+        return false;
+    }
+    const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        if (!syncFd(folder))
+            qWarning() << "Cannot flush folder" << info.absolutePath();
+        ::close(folder);
+    }
     return true;
 }
 
@@ -110,16 +142,35 @@ bool normalize(const QString &file)
     if (!readAll(file, bytes))
         return false;
     const QByteArray clean = normalized(bytes);
-    if (clean == bytes) {
-        syncFolder(file);
-        return true;
-    }
-    return replaceFile(file, clean);
+    return clean == bytes || replaceFile(file, clean);
 }
 
-// Writes one key (and the clean-up when asked) as one replacement of the file: the key is set on a
-// copy beside it, so the file on disk goes straight from its old text to the new one. QSettings
-// never writes the file itself, so its cache of the file cannot outlive a change made here.
+// The file's text with one key set, made by QSettings on a scratch copy in RAM.
+bool editedText(const QByteArray &bytes, const std::string &section, const std::string &key,
+                const std::string &value, QByteArray &edited)
+{
+    QTemporaryFile scratch(scratchFolder() + "/" + kScratchPrefix + QString::number(::getpid()) + "-XXXXXX");
+    if (!scratch.open() || scratch.write(bytes) != bytes.size() || !scratch.flush()) {
+        qWarning() << "Cannot write" << scratch.fileName() << scratch.errorString();
+        return false;
+    }
+    scratch.close();
+    {
+        QSettings settings(scratch.fileName(), QSettings::IniFormat);
+        settings.beginGroup(text(section));
+        settings.setValue(text(key), text(value));
+        settings.endGroup();
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            qWarning() << "Cannot set" << text(section) << text(key);
+            return false;
+        }
+    }
+    return readAll(scratch.fileName(), edited);
+}
+
+// Writes one key (and the clean-up when asked) as one replacement of the file, so the file on
+// disk goes straight from its old text to the new one.
 bool replaceKey(const std::string &section, const std::string &key, const std::string &value,
                 const QString &file, bool clean)
 {
@@ -131,15 +182,17 @@ bool replaceKey(const std::string &section, const std::string &key, const std::s
     QByteArray bytes;
     if (info.exists() && !readAll(file, bytes))
         return false;
-    QTemporaryFile copy(info.absolutePath() + "/." + info.fileName() + ".XXXXXX");
-    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush()) {
-        qWarning() << "Cannot write" << copy.fileName() << copy.errorString();
+    QByteArray edited;
+    if (!editedText(bytes, section, key, value, edited))
         return false;
-    }
-    copy.close();
-    if (!writeKey(section, key, value, copy.fileName()) || !readAll(copy.fileName(), bytes))
-        return false;
-    return replaceFile(file, clean ? normalized(bytes) : bytes);
+    return replaceFile(file, clean ? normalized(edited) : edited);
+}
+
+bool processAlive(const QString &pid)
+{
+    bool ok = false;
+    const int id = pid.toInt(&ok);
+    return ok && id > 0 && (::kill(id, 0) == 0 || errno == EPERM);
 }
 
 } // namespace
@@ -173,6 +226,24 @@ void WritePrivateProfileString(std::string section, std::string key, std::string
 {
     QMutexLocker lock(&profileLock());
     replaceKey(section, key, value, text(file), true);
+}
+
+void SweepPrivateProfileLeftovers(std::string file)
+{
+    QMutexLocker lock(&profileLock());
+    const QFileInfo info(text(file));
+    QDir folder(info.absolutePath());
+    const QStringList left =
+        folder.entryList({"." + info.fileName() + ".*", info.fileName() + ".lock"}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : left) {
+        if (!folder.remove(name))
+            qWarning() << "Cannot remove" << folder.filePath(name);
+    }
+    QDir scratch(scratchFolder());
+    for (const QString &name : scratch.entryList({QString(kScratchPrefix) + "*"}, QDir::Files | QDir::Hidden)) {
+        if (!processAlive(name.mid(int(sizeof kScratchPrefix) - 1).section('-', 0, 0)))
+            scratch.remove(name);
+    }
 }
 
 bool NormalizePrivateProfile(std::string file)

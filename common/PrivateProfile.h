@@ -4,9 +4,9 @@
 // Access to the INI files of the instrument (the configuration file, the instrument identity file,
 // counting protocols). Every call opens the file anew, does its one read or write and closes it,
 // so a value written by one component is seen by the next read of any other. All calls of the
-// process are serialised by one lock; every write replaces the whole file atomically (a temporary
-// file in the same folder, flushed and renamed), so a crash or power loss leaves the old file or
-// the new one, never a torn one.
+// process are serialised by one lock; every write builds the new text in memory and replaces the
+// whole file atomically (a hidden temporary file beside it, one fsync of it, the rename, one fsync
+// of the folder), so a crash or power loss leaves the old file or the new one, never a torn one.
 
 // Reads one key. A missing file, group or key, or an empty value, sets out to def and gives 0;
 // otherwise out is the value (a list typed unquoted as a,b reads back joined as "a, b") and 1.
@@ -25,3 +25,7 @@ void WriteSetting(std::string section, std::string key, std::string value, std::
 // the file is replaced atomically and the system's buffers are flushed. False when the file could
 // not be read or written.
 bool NormalizePrivateProfile(std::string file);
+
+// Removes what writers killed mid-write left: ".NAME.*" temporaries and lock files beside the file,
+// and scratch copies of processes that are gone. Called at start, before anything writes.
+void SweepPrivateProfileLeftovers(std::string file);

@@ -4,9 +4,9 @@
 #include <csignal>
 #include <cstdlib>
 
-// Installs, once per exception class, a handler for that class's signal. The handler logs the
-// crash by constructing the exception (on the stack: nothing is allocated inside a signal
-// handler), names it on standard output and aborts. It never throws: unwinding out of a signal
+// Installs, once per exception class, a handler for that class's signal. The handler runs on the
+// alternate signal stack, so a stack overflow is logged too; it logs the crash by constructing the
+// exception (nothing is allocated inside a signal handler), names it on standard output and aborts. It never throws: unwinding out of a signal
 // handler is undefined and the state that faulted cannot be trusted.
 template <class TException>
 class SignalTranslator
@@ -21,7 +21,12 @@ private:
         SingleTonTranslator()
         {
             ExceptionTracer::prepare();
-            std::signal(TException::kSignal, SignalHandler);
+            ExceptionTracer::useAlternateStack();
+            struct sigaction action = {};
+            action.sa_handler = SignalHandler;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_ONSTACK;
+            sigaction(TException::kSignal, &action, nullptr);
         }
 
         static void SignalHandler(int)

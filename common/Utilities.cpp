@@ -160,20 +160,23 @@ int ReadColorIndexSetting(const std::string &section, const std::string &key, in
     return clampColorIndex(ok ? index : defaultIndex);
 }
 
-void clearDirtyMemory(int timeoutMs)
+bool clearDirtyMemory(int timeoutMs, const std::function<QByteArray()> &meminfo)
 {
+    const auto readMeminfo = [] {
+        QFile file("/proc/meminfo");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
     const qint64 deadline = MonotonicClock::nowMs() + qMax(0, timeoutMs);
     forever {
-        ::sync();
-        QFile file("/proc/meminfo");
-        if (!file.open(QIODevice::ReadOnly))
-            return;
-        const QByteArray meminfo = file.readAll();
-        if (meminfoKb(meminfo, "Dirty:") == 0 && meminfoKb(meminfo, "Writeback:") == 0)
-            return;
+        SystemActions::instance().sync();
+        const QByteArray text = meminfo ? meminfo() : readMeminfo();
+        if (text.isEmpty())
+            return true; // nothing to look at: the sync is all that can be done
+        if (meminfoKb(text, "Dirty:") == 0 && meminfoKb(text, "Writeback:") == 0)
+            return true;
         if (MonotonicClock::nowMs() >= deadline) {
             qDebug() << "Page cache still holds unwritten data; going on";
-            return;
+            return false;
         }
         MonotonicClock::sleepMs(20);
     }

@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QString>
 #include <QVector>
+#include <functional>
 #include <string>
 
 // Work folders. createTemporaryPath makes one missing folder whose parent exists (one level
@@ -45,8 +46,9 @@ int ReadColorIndexSetting(const std::string &section, const std::string &key, in
                           const std::string &file);
 
 // Waits until the kernel holds no unwritten file data (Dirty and Writeback of /proc/meminfo are
-// 0), calling sync between looks; gives up after timeoutMs.
-void clearDirtyMemory(int timeoutMs = 5000);
+// 0), syncing through SystemActions between looks; gives up after timeoutMs and returns false.
+// meminfo replaces the reading of /proc/meminfo (an empty text ends the wait).
+bool clearDirtyMemory(int timeoutMs = 5000, const std::function<QByteArray()> &meminfo = {});
 
 // The first line of "ffmpeg -version" of the instrument's video encoder
 // "/root/Microscope/FFmpeg/ffmpeg"; empty when the program is missing or gives no output.

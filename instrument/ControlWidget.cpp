@@ -1464,6 +1464,7 @@ void ControlWidget::slotMotorPositioningCompleted()
         m_bCheckedMovePending = false;
         emit signalMotorMoved();
     } else if (m_bParking) {
+        m_bParking = false;
         emit signalParkingCompleted();
     } else if (m_bOriginPending) {
         finishOrigin();
@@ -1627,6 +1628,7 @@ void ControlWidget::moveZBottomForParking()
     m_Controller.StopPulling();
     m_bParking = true;
     if (!m_Controller.isPortOpen()) {
+        m_bParking = false;
         emit signalParkingCompleted(); // no board: nothing to park, the shutdown goes on
         return;
     }
@@ -1644,7 +1646,12 @@ void ControlWidget::moveZBottomForParking()
     // (or gives up), so the shutdown always goes on.
     m_Controller.setZCommandForSpeed(kParkingSpeed);
     sendZ(QStringLiteral("Z BOTTOM"));
-    m_SettleWatch.start([this](std::optional<int>) { emit signalParkingCompleted(); }, true);
+    m_SettleWatch.start(
+        [this](std::optional<int>) {
+            m_bParking = false;
+            emit signalParkingCompleted();
+        },
+        true);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -24,6 +24,7 @@ public:
     void readSetting();
     // 0 automatic count, 1 manual capture.
     int currentMode() const { return m_nCountMode; }
+    void setCurrentMode(int mode) { m_nCountMode = mode; } // 0 counting, 1 bright field
 
 public slots:
     void setCurrentFilterPosition(int position);

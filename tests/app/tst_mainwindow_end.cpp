@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSlider>
 #include <QtTest>
 
 class TestMainWindowEnd : public QObject
@@ -41,11 +42,36 @@ class TestMainWindowEnd : public QObject
     {
         answerPowerQuestion(bench, 1);
         QTest::mouseClick(bench.ui()->BUTTON_POWER, Qt::LeftButton);
-        QElapsedTimer timer;
-        timer.start();
-        while (bench.exitCodes.isEmpty() && timer.elapsed() < 30000)
-            QTest::qWait(20);
+        if (!QTest::qWaitFor([&bench] { return !bench.exitCodes.isEmpty(); }, 60000))
+            qWarning() << "the power road did not end";
         return bench.endActions();
+    }
+
+    // Every volume was unmounted before the final step (power-off, exit or reboot).
+    static void verifyUnmountedBeforeTheEnd(AppBench &bench)
+    {
+        const QStringList calls = bench.actions.calls();
+        const int end = calls.indexOf(QRegularExpression("^(shutdown|exit|reboot)( .*)?$"));
+        QVERIFY2(end >= 0, qPrintable(calls.join(" | ")));
+        QVERIFY(calls.indexOf(QRegularExpression("umount .*")) >= 0);
+        QCOMPARE(calls.lastIndexOf(QRegularExpression("umount .*"), -1) < end, true);
+    }
+
+    // A parking completion or a restart request after the end does nothing more, and the panel's
+    // parking flag was cleared when its completion fired.
+    static void verifyEndedOnce(AppBench &bench)
+    {
+        const QStringList before = bench.actions.calls();
+        ControlWidget *panel = bench.ui()->m_ControlWidget;
+        QSignalSpy parked(panel, SIGNAL(signalParkingCompleted()));
+        QVERIFY(QMetaObject::invokeMethod(panel, "slotMotorPositioningCompleted"));
+        QCOMPARE(parked.count(), 0);
+        QVERIFY(QMetaObject::invokeMethod(bench.window.get(), "slotParkingCompleted"));
+        QVERIFY(QMetaObject::invokeMethod(bench.window.get(), "slotCloseSystem", Q_ARG(int, NIMBODlg::CLOSE_RESTART)));
+        QVERIFY(QMetaObject::invokeMethod(bench.window.get(), "slotWaitForVideoWidgetIsStopped"));
+        QTest::qWait(200);
+        QCOMPARE(bench.actions.calls(), before);
+        QCOMPARE(bench.exitCodes.size(), 1);
     }
 
     static void verifyCleanedUp(AppBench &bench)
@@ -55,8 +81,8 @@ class TestMainWindowEnd : public QObject
         QVERIFY(!bench.ui()->m_VideoWidget->isRunning());
         QVERIFY(bench.window->isClosing());
         QVERIFY(bench.window->mediaMonitor().m_bStopUpdate);
-        QVERIFY(bench.actions.calls().filter(QRegularExpression("^umount ")).size() >= 2);
-        QVERIFY(!bench.config("Filter_0", "Light").isEmpty());
+        verifyUnmountedBeforeTheEnd(bench);
+        verifyEndedOnce(bench);
         // Nothing is mounted any more.
         QFile mtab(Paths::path("/etc/mtab"));
         QVERIFY(mtab.open(QIODevice::ReadOnly));
@@ -64,16 +90,42 @@ class TestMainWindowEnd : public QObject
     }
 
 private slots:
-    void powerButtonParksCleansUpAndPowersOff()
+    // The power button: parked, cleaned up, the light changed just before it stored, then power-off,
+    // or the exit to the shell when a USB drive (not the SSD) holds the marker.
+    void powerButtonParksCleansUpAndEnds_data()
     {
+        QTest::addColumn<QString>("marker"); // where the marker file lies: nowhere, "usb" or "ssd"
+        QTest::addColumn<QStringList>("end");
+        QTest::addColumn<int>("closeCode");
+        const QStringList off{"sync", "shutdown -h now"};
+        QTest::newRow("no marker") << QString() << off << NIMBODlg::CLOSE_POWER_OFF;
+        QTest::newRow("marker on the USB drive") << "usb" << QStringList{"sync", "exit 0"} << NIMBODlg::CLOSE_EXIT_TO_SHELL;
+        QTest::newRow("marker on the SSD") << "ssd" << off << NIMBODlg::CLOSE_POWER_OFF;
+    }
+    void powerButtonParksCleansUpAndEnds()
+    {
+        QFETCH(QString, marker);
+        QFETCH(QStringList, end);
+        QFETCH(int, closeCode);
         AppBench bench;
         bench.quietStart();
         bench.start();
         putWorkFile(bench);
+        if (!marker.isEmpty())
+            QVERIFY(QFile(marker == "usb" ? SimStorage::contentsPath(SimStorage::usbName) + "/.NiMbO"
+                                          : Paths::path("/media/VANTOR SSD/.nimbo"))
+                            .open(QIODevice::WriteOnly));
+        ControlWidget *panel = bench.ui()->m_ControlWidget;
+        auto *light = panel->findChild<QSlider *>("SLIDER_LIGHT");
+        QVERIFY(light && panel->currentFilterPosition() >= 0);
+        const QString group = QString("Filter_%1").arg(panel->currentFilterPosition());
+        const int newLight = bench.config(qPrintable(group), "Light").toInt() == 37 ? 38 : 37;
+        light->setValue(newLight);
         bench.actions.clearCalls();
-        QCOMPARE(pressPower(bench), (QStringList{"sync", "shutdown -h now"}));
+        QCOMPARE(pressPower(bench), end);
+        QCOMPARE(bench.config(qPrintable(group), "Light"), QString::number(newLight));
         QVERIFY(bench.showedMessage(MSG_SHUT_DOWN));
-        QCOMPARE(bench.window->closeCode(), NIMBODlg::CLOSE_POWER_OFF);
+        QCOMPARE(bench.window->closeCode(), closeCode);
         QCOMPARE(g_CurrentMenu, MENU_POWER);
         QVERIFY(!bench.menuUnlocked());
         QVERIFY(bench.sim->instrument().state().atLower()); // parked
@@ -104,32 +156,6 @@ private slots:
         QVERIFY(!bench.window->isClosing());
     }
 
-    void markerOnTheUsbDriveExitsToTheShell()
-    {
-        AppBench bench;
-        bench.quietStart();
-        bench.start();
-        QFile marker(SimStorage::contentsPath(SimStorage::usbName) + "/.NiMbO");
-        QVERIFY(marker.open(QIODevice::WriteOnly));
-        marker.close();
-        bench.actions.clearCalls();
-        QCOMPARE(pressPower(bench), (QStringList{"sync", "exit 0"}));
-        QCOMPARE(bench.exitCodes, QList<int>{0});
-        QCOMPARE(bench.window->closeCode(), NIMBODlg::CLOSE_EXIT_TO_SHELL);
-        verifyCleanedUp(bench);
-    }
-
-    void markerOnTheSsdHasNoEffect()
-    {
-        AppBench bench;
-        bench.quietStart();
-        bench.start();
-        QFile marker(Paths::path("/media/VANTOR SSD/.nimbo"));
-        QVERIFY(marker.open(QIODevice::WriteOnly));
-        marker.close();
-        QCOMPARE(pressPower(bench), (QStringList{"sync", "shutdown -h now"}));
-    }
-
     void restartCleansUpThenParksAndReboots()
     {
         AppBench bench;
@@ -148,13 +174,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!bench.exitCodes.isEmpty(), 30000);
         QCOMPARE(bench.endActions(), (QStringList{"sync", "reboot"}));
         QCOMPARE(bench.window->closeCode(), NIMBODlg::CLOSE_RESTART);
-        // Volumes were unmounted before the stage was parked and the computer restarted.
-        const QStringList calls = bench.actions.calls();
-        int lastUmount = -1;
-        for (int i = 0; i < calls.size(); ++i)
-            if (calls[i].startsWith("umount "))
-                lastUmount = i;
-        QVERIFY(lastUmount >= 0 && lastUmount < calls.indexOf("reboot"));
         QVERIFY(bench.sim->instrument().state().atLower());
         verifyCleanedUp(bench);
     }
@@ -184,6 +203,7 @@ private slots:
                 bench.sim->board()->injectFault(fault);
         }
         QCOMPARE(pressPower(bench), (QStringList{"sync", "shutdown -h now"}));
+        verifyUnmountedBeforeTheEnd(bench);
     }
 
     void escapeNeverClosesTheWindow()

@@ -2,6 +2,7 @@
 // question before an unsaved capture is left, the file manager's return, the Setting round trip
 // and the live-video switch of the settings dialog.
 #include "AppBench.h"
+#include "CameraTables.h"
 #include "ControlWidget.h"
 #include "DateTimer.h"
 #include "DialogRunner.h"
@@ -111,37 +112,6 @@ private slots:
         QVERIFY(!ui()->BUTTON_MONITOR_MENU->isVisible());
     }
 
-    void pageStatesSwitchLiveVideoAndImageWidgets()
-    {
-        // Multicolor: a captured channel stops live video and shows the view, tiles the tile view.
-        ui()->m_MultiColorWidget->setCurrentState(MULTI_CHANNEL);
-        QVERIFY(!ui()->m_VideoWidget->isRunning());
-        QVERIFY(!ui()->m_VideoWidget->isVisible());
-        QVERIFY(ui()->m_ImageGraphicsView->isVisible());
-        QVERIFY(ui()->m_NavigationDraw->isVisible());
-        ui()->m_MultiColorWidget->setCurrentState(MULTI_TILE);
-        QVERIFY(ui()->m_MultiColorImageWidget->isVisible());
-        QVERIFY(!ui()->m_ImageGraphicsView->isVisible());
-        ui()->m_MultiColorWidget->setCurrentState(MULTI_LIVE);
-        QVERIFY(ui()->m_VideoWidget->isRunning());
-        QVERIFY(ui()->m_VideoWidget->isVisible());
-        QVERIFY(!ui()->m_MultiColorImageWidget->isVisible());
-
-        // Z-stack: browsing shows the browser and the narrow strip in place of the panel.
-        click(ui()->BUTTON_Z_STACK_MENU);
-        ui()->m_ZStackWidget->setCurrentState(TZStackState(2));
-        QVERIFY(!ui()->m_VideoWidget->isRunning());
-        QVERIFY(ui()->m_ZStackImageWidget->isVisible());
-        QVERIFY(ui()->m_ControlIndicatorWidget->isVisible());
-        QVERIFY(!ui()->m_ControlWidget->isVisible());
-        QVERIFY(!ui()->LABEL_IMAGEVIEW_BG->isVisible());
-        ui()->m_ZStackWidget->setCurrentState(TZStackState(0));
-        QVERIFY(ui()->m_VideoWidget->isRunning());
-        QVERIFY(ui()->m_ControlWidget->isVisible());
-        QVERIFY(!ui()->m_ZStackImageWidget->isVisible());
-        QVERIFY(!ui()->m_ControlIndicatorWidget->isVisible());
-    }
-
     void leavingAnUnsavedCaptureAsksFirst()
     {
         emit ui()->m_MultiColorWidget->captured(true);
@@ -206,18 +176,12 @@ private slots:
         QCOMPARE(m_bench->window->scaleBar().m_ScaleBarInfo.color, colorTableEntry(1));
         QVERIFY(ui()->m_ControlWidget->isEnabled());
 
-        // A second opening adds no second date or close connection.
-        QTest::mouseClick(ui()->BUTTON_SETTING_MENU, Qt::LeftButton);
-        QVERIFY(m_bench->waitUnlocked());
-        int dateLinks = 0;
-        int closeLinks = 0;
-        for (const NIMBODlg::Connection &c : m_bench->window->connections()) {
-            dateLinks += c.receiver == "SetupDlg" && c.method.startsWith("updateCurrentDateTime");
-            closeLinks += c.sender == "SetupDlg" && c.signal.startsWith("signalClosingSystem");
-            QVERIFY(c.ok);
-        }
-        QCOMPARE(dateLinks, 1);
-        QCOMPARE(closeLinks, 1);
+        // The exposure goes to the camera from the new mode's table.
+        const int row = qBound(0, ui()->m_ControlWidget->currentFilterSet().exposure, kExposureRows - 1);
+        QVERIFY(ExposureLUT16[row][2] != ExposureLUT8[row][2]);
+        const SimCameraState camera = m_bench->sim->instrument().camera();
+        QCOMPARE(int(camera.registers[SimCameraState::RegFrameCount]), ExposureLUT16[row][1]);
+        QCOMPARE(int(camera.registers[SimCameraState::RegLineCount]), ExposureLUT16[row][2]);
     }
 
     void settingsDialogStopsAndRestartsLiveVideo()

@@ -59,28 +59,6 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void theFormLooksAsDesigned()
-    {
-        KeyboardDlg kb;
-        QCOMPARE(kb.objectName(), QString("KeyboardDlg"));
-        QCOMPARE(kb.size(), QSize(650, 380));
-        QVERIFY(kb.windowFlags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(kb.windowFlags() & Qt::X11BypassWindowManagerHint);
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(kb.pos(), QPoint(screen.width() / 2 - 325, screen.height() / 2 - 190));
-        QCOMPARE(key(kb, "KEY_Q")->geometry(), QRect(10, 157, 50, 49));
-        QCOMPARE(key(kb, "KEY_ENTER")->geometry(), QRect(561, 212, 79, 49));
-        QCOMPARE(key(kb, "KEY_SPACE")->geometry(), QRect(184, 322, 340, 49));
-        QCOMPARE(edit(kb)->maxLength(), 256);
-        QCOMPARE(key(kb, "KEY_COMMA")->text(), QString("."));
-        QVERIFY(!key(kb, "KEY_BAR")->isHidden());
-        QVERIFY(key(kb, "KEY_UNDERBAR")->isHidden());
-        QVERIFY(kb.findChild<QComboBox *>("COMB_ITEM_COLOR")->isHidden());
-        for (const char *image : {"back", "delete-1", "delete-2", "shift-1", "shift-2", "shift-3", "shift-4",
-                                  "bar-1", "bar-2", "underbar-1", "underbar-2", "exit-1", "exit-2"})
-            QVERIFY2(!QPixmap(QString(":/UI/keyboard/%1.png").arg(image)).isNull(), image);
-    }
-
     void typingAndShift()
     {
         KeyboardDlg kb;
@@ -161,65 +139,50 @@ private slots:
     void theNamingCheckRefusesForbiddenCharacters_data()
     {
         QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("check");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("colon") << "a:b" << true;
-        QTest::newRow("backslash") << "a\\b" << true;
-        QTest::newRow("slash") << "a/b" << true;
-        QTest::newRow("star") << "*" << true;
-        QTest::newRow("question") << "why?" << true;
-        QTest::newRow("quote") << "\"x\"" << true;
-        QTest::newRow("less") << "a<b" << true;
-        QTest::newRow("greater") << "a>b" << true;
-        QTest::newRow("bar") << "a|b" << true;
-        QTest::newRow("plain") << "Cells-01_run.2 b" << false;
+        for (const char *forbidden : {"a:b", "a\\b", "a/b", "*", "why?", "\"x\"", "a<b", "a>b", "a|b"})
+            QTest::newRow(forbidden) << forbidden << true << true;
+        QTest::newRow("plain") << "Cells-01_run.2 b" << true << false;
+        QTest::newRow("no check") << "a:b" << false << false;
     }
 
     void theNamingCheckRefusesForbiddenCharacters()
     {
         QFETCH(QString, text);
+        QFETCH(bool, check);
         QFETCH(bool, refused);
         auto messages = std::make_shared<QStringList>();
         // The keyboard: Enter, then (if refused) Exit. The message box in between: OK.
         DialogScripts::pushClickOrClose("BUTTON_KEY_ENTER", "BUTTON_EXIT");
         DialogScripts::pushAnswer(1, messages);
         KeyboardDlg kb;
-        kb.setCheckUnacceptableNaming(true);
+        kb.setCheckUnacceptableNaming(check);
         kb.setText(text);
         QCOMPARE(kb.exec(), refused ? 0 : 1);
         QCOMPARE(*messages, refused ? QStringList({MessageDlg::presetText(MSG_INVALID_NAME_CHARS)}) : QStringList());
         QCOMPARE(kb.text(), text);
     }
 
-    void withoutTheNamingCheckAnyTextIsAccepted()
+    // Typed keys add to the given text; Enter answers 1, Exit 0 (the text stays readable).
+    void enterAndExitAnswer_data()
     {
-        DialogScripts::pushClick("BUTTON_KEY_ENTER");
-        KeyboardDlg kb;
-        kb.setText("a:b");
-        QCOMPARE(kb.exec(), 1);
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Enter") << "BUTTON_KEY_ENTER" << 1;
+        QTest::newRow("Exit") << "BUTTON_EXIT" << 0;
     }
-
-    void exitAnswersZeroEvenAfterTyping()
+    void enterAndExitAnswer()
     {
-        DialogScripts::pushAct([](QDialog *dialog) {
-            auto *kb = static_cast<KeyboardDlg *>(dialog);
-            type(*kb, "abc");
-            DialogRunner::click(dialog, "BUTTON_EXIT");
-        });
-        KeyboardDlg kb;
-        QCOMPARE(kb.exec(), 0);
-        QCOMPARE(kb.text(), QString("abc"));
-    }
-
-    void aTypedEntryIsReadBackAfterEnter()
-    {
-        DialogScripts::pushAct([](QDialog *dialog) {
-            auto *kb = static_cast<KeyboardDlg *>(dialog);
-            type(*kb, "run 7");
-            DialogRunner::click(dialog, "BUTTON_KEY_ENTER");
+        QFETCH(QString, button);
+        QFETCH(int, answer);
+        DialogScripts::pushAct([button](QDialog *dialog) {
+            type(*static_cast<KeyboardDlg *>(dialog), "run 7");
+            DialogRunner::click(dialog, qPrintable(button));
         });
         KeyboardDlg kb;
         kb.setText("Day");
-        QCOMPARE(kb.exec(), 1);
+        QCOMPARE(kb.exec(), answer);
         QCOMPARE(kb.text(), QString("Dayrun 7"));
     }
 

@@ -11,8 +11,39 @@
 #include <QtTest>
 
 #include <csignal>
+#include <atomic>
+#include <cstdio>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// Every fsync and fdatasync of the process comes here: those of files under g_syncFolder are
+// counted, then the call goes on to the kernel.
+namespace {
+QByteArray g_syncFolder;
+std::atomic<int> g_syncs{0};
+
+void countSync(int fd)
+{
+    char link[64], path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, path, sizeof path - 1);
+    if (n > 0 && !g_syncFolder.isEmpty() && QByteArray(path, int(n)).startsWith(g_syncFolder))
+        ++g_syncs;
+}
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    countSync(fd);
+    return int(::syscall(SYS_fsync, fd));
+}
+
+extern "C" int fdatasync(int fd)
+{
+    countSync(fd);
+    return int(::syscall(SYS_fdatasync, fd));
+}
 
 namespace {
 
@@ -129,6 +160,26 @@ private slots:
         QCOMPARE(python["Focus"].toObject()["Speed"].toString(), QString("3"));
     }
 
+    // Each write costs one flush of the file and one of its folder, whatever the writer.
+    void eachWriteSyncsTheFileAndItsFolderOnce()
+    {
+        TestRoot root;
+        const QString file = Paths::configFile();
+        WritePrivateProfileString("A", "K", "0", file.toStdString()); // makes the folder
+        g_syncFolder = QFile::encodeName(QFileInfo(file).absolutePath());
+        g_syncs = 0;
+        for (int i = 0; i < 20; ++i) {
+            if (i % 2)
+                WritePrivateProfileString("A", "Key " + std::to_string(i), std::to_string(i), file.toStdString());
+            else
+                WriteSetting("A", "K", std::to_string(i), file.toStdString());
+        }
+        const int syncs = g_syncs;
+        g_syncFolder.clear();
+        QCOMPARE(syncs, 40);
+        QCOMPARE(read(file, "A", "Key 19"), std::string("19"));
+    }
+
     // Writes in a tight loop (same size, often within the same millisecond) are seen by the next
     // read and kept by the next write.
     void everyCallSeesTheLatestWrite()
@@ -202,6 +253,16 @@ private slots:
             }
         }
         QVERIFY(rewritten > 0); // the writers were really killed in the middle of their work
+
+        // What the killed writers left is swept at the next start; the file stays.
+        const QDir folder = QFileInfo(file).absoluteDir();
+        const QString own = QString("vantor-profile-%1-").arg(::getpid());
+        root.writeFile("/root/Microscope/NIMBO/.NIMBO.ini.left1", "[Big Group]\n");
+        SweepPrivateProfileLeftovers(file.toStdString());
+        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), QStringList{"NIMBO.ini"});
+        QCOMPARE(read(file, "Big Group", "Key 0", ""), read(file, "Big Group", "Key 0", "x"));
+        for (const QString &name : QDir("/dev/shm").entryList({"vantor-profile-*"}, QDir::Files))
+            QVERIFY2(name.startsWith(own) || !kill(name.section('-', 2, 2).toInt(), 0), qPrintable(name));
     }
 };
 

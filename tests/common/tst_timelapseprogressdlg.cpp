@@ -38,6 +38,7 @@ private slots:
         QTest::addColumn<int>("width");
         QTest::newRow("3 of 10") << 3 << 10 << 120;
         QTest::newRow("1 of 3") << 1 << 3 << 133;
+        QTest::newRow("2 of 3") << 2 << 3 << 266; // truncated, not rounded
         QTest::newRow("done") << 7 << 7 << 400;
         QTest::newRow("beyond the total") << 25 << 10 << 400;
         QTest::newRow("nothing yet") << 0 << 10 << 0;
