@@ -1,0 +1,30 @@
+#pragma once
+#include <QStringList>
+#include <functional>
+
+class QDialog;
+class SaveOptionsDlg;
+
+// Plays the user of the save dialog for one test: the dialog itself is shown and act runs on it;
+// the keyboard answers keyboardText; the "Saving in Progress ..." box runs until the saving run
+// closes it; every other message box is answered with OK and its text kept in messages.
+class SaveDlgUser
+{
+public:
+    SaveDlgUser();
+    ~SaveDlgUser();
+
+    std::function<void(SaveOptionsDlg *)> act;
+    QString keyboardText;
+    QStringList messages;
+    int progressBoxes = 0;
+    int keyboards = 0;
+
+    // Clicks a button of the dialog by object name.
+    static void click(SaveOptionsDlg *dialog, const char *button);
+    // Opens the keyboard on the name line as a touch does.
+    static void touchName(SaveOptionsDlg *dialog);
+
+private:
+    int play(QDialog *dialog);
+};
