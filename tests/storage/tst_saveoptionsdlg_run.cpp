@@ -4,6 +4,7 @@
 #include "MediaMonitor.h"
 #include "MessageDlg.h"
 #include "Paths.h"
+#include "PythonCsv.h"
 #include "SaveDlgUser.h"
 #include "SaveOptionsDlg.h"
 #include "SimStorage.h"
@@ -70,15 +71,6 @@ CSVReaderWriter measurementTable()
     return csv;
 }
 
-QString pythonColumns(const QString &path)
-{
-    QProcess python;
-    python.start("/usr/bin/python3", {"-c", "import csv,sys\nrows=list(csv.reader(open(sys.argv[1],newline='')))\n"
-                                            "print(len(rows), sorted(set(map(len,rows))))", path});
-    python.waitForFinished(30000);
-    return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
-}
-
 // Double-clicks the entry of path in the browser, as a finger does.
 void doubleClickEntry(SaveOptionsDlg *dialog, const QString &path)
 {
@@ -132,7 +124,7 @@ private slots:
             QCOMPARE(user.progressBoxes, 1);
             QCOMPARE(user.messages, QStringList{MessageDlg::presetText(MSG_SAVE_COMPLETE)});
             QCOMPARE(instrument.syncs() - syncsBefore, 1);
-            QCOMPARE(pythonColumns(instrument.usb() + '/' + expected), QString("3 [19]"));
+            QCOMPARE(pythonCsvShape(instrument.usb() + '/' + expected), QString("3 [19]"));
             QCOMPARE(g_PreviouslySavedPath, instrument.usb());
         }
     }

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Draws the save dialog's background (saveDlg_back.png, 950 x 560) in the style of make_icons.py:
+"""Draws the save dialog's background (saveDlg_back.png, 950 x 560) and the marks of its check
+boxes and radio buttons (check.png, radio.png) in the style of make_icons.py:
     python3 resources/UI/SaveOptions/make_save_back.py
 """
 import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from make_icons import BLUE, Canvas, EDGE, FONT_BOLD  # noqa: E402
+from make_icons import BLUE, Canvas, FONT_BOLD  # noqa: E402
 
 
 def save_dialog_back():
@@ -14,13 +15,25 @@ def save_dialog_back():
     c.rect(0, 0, 950, 46, fill='rgb(55,59,66)')
     c.rect(0, 0, 950, 4, fill=BLUE)
     c.text(16, 14, 'Save', 14, 'white', FONT_BOLD)
-    # the right-hand options panel behind the colour and image frames
-    c.rect(614, 142, 906, 452, radius=6, fill='rgb(49,53,59)', stroke=EDGE, width=1)
     # the progress track along the bottom edge (the bar is painted over it while saving)
     c.rect(2, 540, 948, 560, fill='rgb(214,218,224)')
     c.rect(0.5, 0.5, 949.5, 559.5, stroke='rgb(85,90,98)', width=1)
     c.save('SaveOptions/saveDlg_back.png')
 
 
+def check_mark():
+    c = Canvas(14, 14)
+    c.poly([(3, 7.5), (6, 10.5), (11.5, 4)], closed=False, stroke='white', width=2)
+    c.save('SaveOptions/check.png')
+
+
+def radio_dot():
+    c = Canvas(14, 14)
+    c.circle(7, 7, 3, fill='white')
+    c.save('SaveOptions/radio.png')
+
+
 if __name__ == '__main__':
     save_dialog_back()
+    check_mark()
+    radio_dot()
