@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 // "%.1f" as printf writes it (halves go to the even neighbour of the binary value).
@@ -94,11 +95,18 @@ void CSVReaderWriter::erase()
 
 bool CSVReaderWriter::write(const char *path)
 {
-    QByteArray bytes;
+    // The whole file is laid out in one buffer and written with one call: cheaper than a write
+    // per block or per row.
+    qsizetype size = rows.isEmpty() ? 0 : rows.size() - 1;
+    for (const QByteArray &row : rows)
+        size += row.size();
+    QByteArray bytes(int(size), Qt::Uninitialized);
+    char *out = bytes.data();
     for (int i = 0; i < rows.size(); ++i) {
         if (i)
-            bytes += '\n';
-        bytes += rows.at(i);
+            *out++ = '\n';
+        std::memcpy(out, rows.at(i).constData(), size_t(rows.at(i).size()));
+        out += rows.at(i).size();
     }
     SafeFileWriter file(path);
     if (!file.open() || !file.write(bytes.constData(), bytes.size()) || !file.commit()) {
