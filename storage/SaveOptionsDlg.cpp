@@ -114,12 +114,17 @@ void SaveOptionsDlg::readFilterName()
     for (int key = 0; key < 4; ++key) {
         std::string name;
         ReadPrivateProfileString("Filter", std::to_string(key), "", name, Paths::configFile().toStdString());
-        // Boxes by number: key 1 labels POSITION1, which holds channel 3 (see channelBox).
-        channelBox(key == 1 ? 3 : key == 3 ? 1 : key)->setText(QString::fromStdString(name).left(5));
+        // The box of the same number as the key.
+        channelBox(channelOfBox(key))->setText(QString::fromStdString(name).left(5));
     }
 }
 
-// Channel index to its box: 0, 1, 2, 3 to POSITION0, POSITION3, POSITION2, POSITION1.
+// Channel index to its box: 0, 1, 2, 3 to POSITION0, POSITION3, POSITION2, POSITION1 (and back).
+int SaveOptionsDlg::channelOfBox(int position)
+{
+    return (4 - position) % 4;
+}
+
 QCheckBox *SaveOptionsDlg::channelBox(int channel) const
 {
     QCheckBox *boxes[4] = {ui->CHKBOX_FILTER_POSITION0, ui->CHKBOX_FILTER_POSITION3, ui->CHKBOX_FILTER_POSITION2,
@@ -338,22 +343,26 @@ void SaveOptionsDlg::setImageData24(int channel, unsigned char *data) { setChann
 void SaveOptionsDlg::setImageData16(int channel, unsigned char *data) { setChannelData(m_pImage16, channel, data); }
 void SaveOptionsDlg::setImageData48(int channel, unsigned char *data) { setChannelData(m_pImage48, channel, data); }
 
+// An overlay handed over for option 0 is offered, ticked when the page showed the overlay.
+void SaveOptionsDlg::offerOverlay(unsigned char *data)
+{
+    if (m_SaveOption != SAVE_OPTION_MULTICOLOR || !data)
+        return;
+    ui->CHKBOX_OVERLAY->setEnabled(true);
+    if (unsigned(m_nViewIndex) > 3)
+        ui->CHKBOX_OVERLAY->setChecked(true);
+}
+
 void SaveOptionsDlg::setOverlayImageData24(unsigned char *data)
 {
     m_pOverlay24 = data;
-    if (m_SaveOption == SAVE_OPTION_MULTICOLOR && data) {
-        ui->CHKBOX_OVERLAY->setEnabled(true);
-        if (unsigned(m_nViewIndex) > 3)
-            ui->CHKBOX_OVERLAY->setChecked(true);
-    }
+    offerOverlay(data);
 }
 
 void SaveOptionsDlg::setOverlayImageData48(unsigned char *data)
 {
-    unsigned char *overlay24 = m_pOverlay24;
-    setOverlayImageData24(data);
-    m_pOverlay24 = overlay24;
     m_pOverlay48 = data;
+    offerOverlay(data);
 }
 
 void SaveOptionsDlg::setAnnotationImageData(unsigned char *data)

@@ -131,6 +131,8 @@ private:
     void lock(QCheckBox *box);
     void setChannelData(unsigned char **slot, int channel, unsigned char *data);
     QCheckBox *channelBox(int channel) const;
+    static int channelOfBox(int position);
+    void offerOverlay(unsigned char *data);
     QList<QCheckBox *> selectableBoxes() const;
     bool editName(QString &text, bool preset);
     void closeProgressBox();

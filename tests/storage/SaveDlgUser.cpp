@@ -38,11 +38,6 @@ int SaveDlgUser::play(QDialog *dialog)
     return QDialog::Accepted;
 }
 
-void SaveDlgUser::click(SaveOptionsDlg *dialog, const char *button)
-{
-    DialogRunner::click(dialog, button);
-}
-
 void SaveDlgUser::touchName(SaveOptionsDlg *dialog)
 {
     QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);

@@ -20,8 +20,6 @@ public:
     int progressBoxes = 0;
     int keyboards = 0;
 
-    // Clicks a button of the dialog by object name.
-    static void click(SaveOptionsDlg *dialog, const char *button);
     // Opens the keyboard on the name line as a touch does.
     static void touchName(SaveOptionsDlg *dialog);
 

@@ -139,9 +139,9 @@ private slots:
         auto *position3 = child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION3");
         QVERIFY(position3->isEnabled() && position3->isChecked());
         QCOMPARE(child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION1")->text(), QString("Brigh"));
-        SaveDlgUser::click(&dialog, "BUTTON_CHANNEL_SELECTALL");
+        DialogRunner::click(&dialog, "BUTTON_CHANNEL_SELECTALL");
         QCOMPARE(controls(dialog), QString("F:eo M:ex P:eo 0:-o O:ex A:-o SA:e"));
-        SaveDlgUser::click(&dialog, "BUTTON_CHANNEL_RELEASEALL");
+        DialogRunner::click(&dialog, "BUTTON_CHANNEL_RELEASEALL");
         QVERIFY(!position3->isChecked());
 
         SaveOptionsDlg single;
@@ -284,7 +284,7 @@ private slots:
         QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_clicked", Q_ARG(QModelIndex, model->index(image)));
         QCOMPARE(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text(), QString("img"));
         QCOMPARE(child<QLabel>(&dialog, "LABEL_CURRENT_PATH")->text(), QString("/USB1"));
-        SaveDlgUser::click(&dialog, "BUTTON_CD_UP");
+        DialogRunner::click(&dialog, "BUTTON_CD_UP");
         QCOMPARE(child<QLabel>(&dialog, "LABEL_CURRENT_PATH")->text(), QString("/"));
         QVERIFY(!child(&dialog, "BUTTON_CD_UP")->isEnabled());
         QVERIFY(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text().isEmpty());
@@ -406,9 +406,9 @@ private slots:
             if (!name.isEmpty())
                 SaveDlgUser::touchName(dialog);
             if (option != 3 || message >= 0)
-                SaveDlgUser::click(dialog, "BUTTON_APPLY");
+                DialogRunner::click(dialog, "BUTTON_APPLY");
             if (dialog->isVisible() && option == 3)
-                SaveDlgUser::click(dialog, "BUTTON_CANCEL");
+                DialogRunner::click(dialog, "BUTTON_CANCEL");
         };
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(TSaveOption(option), true);

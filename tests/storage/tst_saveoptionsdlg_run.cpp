@@ -61,15 +61,23 @@ struct Instrument
     }
 };
 
-CSVReaderWriter measurementTable()
+// A page's CSV export: option 3 with a two-row measurement table.
+struct CsvExport
 {
     CSVReaderWriter csv;
-    const int min[4] = {1, 2, 3, 4}, max[4] = {200, 210, 220, 230};
-    const float mean[4] = {50.5f, 60, 70, 80}, std[4] = {5, 6, 7, 8};
-    csv.fillDataFieldNew(-1, "Line", 120.5f, 0, 0, 0, min, max, mean, std, 0);
-    csv.fillDataFieldNew(-1, "Rectangle", 300, 0, 5625, 0, min, max, mean, std, 0);
-    return csv;
-}
+    SaveOptionsDlg dialog;
+    explicit CsvExport(bool quickSave = false)
+        : dialog(nullptr, quickSave)
+    {
+        const int min[4] = {1, 2, 3, 4}, max[4] = {200, 210, 220, 230};
+        const float mean[4] = {50.5f, 60, 70, 80}, std[4] = {5, 6, 7, 8};
+        csv.fillDataFieldNew(-1, "Line", 120.5f, 0, 0, 0, min, max, mean, std, 0);
+        csv.fillDataFieldNew(-1, "Rectangle", 300, 0, 5625, 0, min, max, mean, std, 0);
+        dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
+        dialog.setImageBits(8);
+        dialog.setCSVReaderWriter(csv);
+    }
+};
 
 // Double-clicks the entry of path in the browser, as a finger does.
 void doubleClickEntry(SaveOptionsDlg *dialog, const QString &path)
@@ -99,7 +107,6 @@ private slots:
     {
         Instrument instrument;
         QVERIFY(QFileInfo(instrument.usb()).isDir());
-        CSVReaderWriter csv = measurementTable();
         for (const QString &expected : {"Results.csv", "Results(1).csv"}) {
             SaveDlgUser user;
             user.keyboardText = "Results";
@@ -111,14 +118,11 @@ private slots:
                 QTRY_VERIFY_WITH_TIMEOUT(dialog->findChild<QWidget *>("BUTTON_APPLY")->isEnabled(), 10000);
                 label = pathLabel(dialog);
                 SaveDlgUser::touchName(dialog);
-                SaveDlgUser::click(dialog, "BUTTON_APPLY");
+                DialogRunner::click(dialog, "BUTTON_APPLY");
             };
             const int syncsBefore = instrument.syncs();
-            SaveOptionsDlg dialog;
-            dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
-            dialog.setImageBits(8);
-            dialog.setCSVReaderWriter(csv);
-            QCOMPARE(dialog.exec(), 1);
+            CsvExport page;
+            QCOMPARE(page.dialog.exec(), 1);
             QCOMPARE(label, QString("/USB1"));
             QCOMPARE(user.keyboards, 1);
             QCOMPARE(user.progressBoxes, 1);
@@ -135,7 +139,6 @@ private slots:
     {
         Instrument instrument;
         g_PreviouslySavedPath = instrument.usb();
-        CSVReaderWriter csv = measurementTable();
         SaveDlgUser user;
         user.keyboardText = "Lost";
         QString labelAfter;
@@ -143,17 +146,14 @@ private slots:
             SaveDlgUser::touchName(dialog);
             QCOMPARE(instrument.usbTool({"pull", "USB1"}), 0);
             QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(instrument.usb()), 10000);
-            SaveDlgUser::click(dialog, "BUTTON_APPLY");
+            DialogRunner::click(dialog, "BUTTON_APPLY");
             QTRY_COMPARE_WITH_TIMEOUT(pathLabel(dialog), QString("/"), 10000);
             labelAfter = pathLabel(dialog);
             QVERIFY(dialog->isEnabled());
-            SaveDlgUser::click(dialog, "BUTTON_CANCEL");
+            DialogRunner::click(dialog, "BUTTON_CANCEL");
         };
-        SaveOptionsDlg dialog;
-        dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
-        dialog.setImageBits(8);
-        dialog.setCSVReaderWriter(csv);
-        QCOMPARE(dialog.exec(), 0);
+        CsvExport page;
+        QCOMPARE(page.dialog.exec(), 0);
         QCOMPARE(labelAfter, QString("/"));
         QCOMPARE(user.messages, QStringList{MessageDlg::presetText(MSG_USB_REINSERT)});
         QCOMPARE(instrument.syncs(), 0);
@@ -180,14 +180,10 @@ private slots:
                 *blocks = quint64(freeMegabytes);
                 return true;
             });
-        CSVReaderWriter csv = measurementTable();
         SaveDlgUser user;
-        SaveOptionsDlg dialog(nullptr, true);
-        dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
-        dialog.setImageBits(8);
-        dialog.setCSVReaderWriter(csv);
-        QCOMPARE(dialog.size(), QSize(1, 1));
-        QTEST(dialog.exec(), "result");
+        CsvExport page(true);
+        QCOMPARE(page.dialog.size(), QSize(1, 1));
+        QTEST(page.dialog.exec(), "result");
         QTEST(user.messages, "messages");
         const QStringList saved = QDir(Paths::path("/media/VANTOR SSD/Quicksave")).entryList(QDir::Files);
         if (freeMegabytes != 0) {
