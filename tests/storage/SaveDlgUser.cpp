@@ -2,6 +2,7 @@
 
 #include "DialogRunner.h"
 #include "KeyboardDlg.h"
+#include "MediaMonitor.h"
 #include "SaveOptionsDlg.h"
 
 #include <QLabel>
@@ -41,4 +42,13 @@ int SaveDlgUser::play(QDialog *dialog)
 void SaveDlgUser::touchName(SaveOptionsDlg *dialog)
 {
     QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
+}
+
+void SaveDlgUser::setFreeMegabytes(quint64 megabytes)
+{
+    MediaMonitor::setSpaceQuery([megabytes](const QString &, quint64 *fragment, quint64 *blocks) {
+        *fragment = 1000000;
+        *blocks = megabytes;
+        return true;
+    });
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QStringList>
+#include <QtGlobal>
 #include <functional>
 
 class QDialog;
@@ -22,6 +23,9 @@ public:
 
     // Opens the keyboard on the name line as a touch does.
     static void touchName(SaveOptionsDlg *dialog);
+    // The storage monitor answers this many free megabytes for every volume (until reset with
+    // MediaMonitor::setSpaceQuery(nullptr)).
+    static void setFreeMegabytes(quint64 megabytes);
 
 private:
     int play(QDialog *dialog);

@@ -337,11 +337,7 @@ private slots:
         QFETCH(int, message);
         Fixture fixture;
         g_PreviouslySavedPath = fixture.usb;
-        MediaMonitor::setSpaceQuery([free](const QString &, quint64 *fragment, quint64 *blocks) {
-            *fragment = 1000000;
-            *blocks = quint64(free);
-            return true;
-        });
+        SaveDlgUser::setFreeMegabytes(quint64(free));
         QStringList list;
         const QByteArray rgb(8 * 8 * 3, char(100));
         for (int i = 0; i < files; ++i) {
@@ -371,6 +367,27 @@ private slots:
         QCOMPARE(dialog.isAbleToSave(TSaveOption(option), answer), message < 0);
         QCOMPARE(int(answer), message < 0 ? int(MSG_TYPE_COUNT) : message);
         QTEST(dialog.savingTotalCount(), "total");
+    }
+
+    // New Folder: refused on the volume list and on a full volume, else the next free name.
+    void newFolder()
+    {
+        Fixture fixture;
+        QDir(fixture.usb).mkdir("Data");
+        SaveDlgUser user;
+        user.keyboardText = "Data";
+        SaveOptionsDlg dialog;
+        dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
+        DialogRunner::click(&dialog, "BUTTON_NEW_FOLDER");
+        g_PreviouslySavedPath = fixture.usb;
+        dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
+        for (quint64 free : {0, 1}) {
+            SaveDlgUser::setFreeMegabytes(quint64(free));
+            DialogRunner::click(&dialog, "BUTTON_NEW_FOLDER");
+        }
+        QCOMPARE(user.messages, QStringList({MessageDlg::presetText(MSG_CURRENT_PATH_EMPTY),
+                                             MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE)}));
+        QCOMPARE(QDir(fixture.usb).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"Data", "Data(1)"}));
     }
 
     // Escape does nothing; Cancel returns 0; the folder-choice options return 1 and write nothing;

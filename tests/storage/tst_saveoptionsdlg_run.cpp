@@ -175,11 +175,7 @@ private slots:
         QFETCH(int, freeMegabytes);
         Instrument instrument;
         if (freeMegabytes >= 0)
-            MediaMonitor::setSpaceQuery([freeMegabytes](const QString &, quint64 *fragment, quint64 *blocks) {
-                *fragment = 1000000;
-                *blocks = quint64(freeMegabytes);
-                return true;
-            });
+            SaveDlgUser::setFreeMegabytes(quint64(freeMegabytes));
         SaveDlgUser user;
         CsvExport page(true);
         QCOMPARE(page.dialog.size(), QSize(1, 1));
