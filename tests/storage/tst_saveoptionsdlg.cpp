@@ -301,38 +301,36 @@ private slots:
         QCOMPARE(Paths::fixedPath(g_PreviouslySavedPath), QString("/media"));
     }
 
+    // Option 0 is handed four 8-bit channels, the overlay and the annotated image; option 5 (the
+    // cell-count Save) a table of "count" rows; options 6 and 8 "count" colour result images.
     void spaceCheck_data()
     {
         QTest::addColumn<int>("option");
-        QTest::addColumn<int>("sub");
-        QTest::addColumn<int>("channels"); // 8-bit channels handed over
         QTest::addColumn<QStringList>("untick");
-        QTest::addColumn<int>("csvRows");
-        QTest::addColumn<int>("files");    // result images (6) or listed colour images (8)
+        QTest::addColumn<int>("count");
         QTest::addColumn<int>("free");
-        QTest::addColumn<int>("message");  // -1: the check passes
-        QTest::addColumn<int>("total");    // progress total afterwards
-        const QStringList none, csvOnly = {"CHKBOX_RAW", "CHKBOX_RESULT"}, count = {"CHKBOX_SEGMENTATION"};
-        QTest::newRow("10 MB, 10 free") << 0 << 0 << 4 << none << 0 << 0 << 10 << -1 << 1;
-        QTest::newRow("10 MB, 9 free") << 0 << 0 << 4 << none << 0 << 0 << 9 << 6 << 1;
-        QTest::newRow("nothing ticked") << 0 << 0 << 0 << QStringList{"CHKBOX_OVERLAY", "CHKBOX_SAVE_WITH_ANNOTATION"} << 0 << 0 << 99 << 13 << 1;
-        QTest::newRow("0.3 MB table needs 1") << 5 << 2 << 1 << csvOnly << 2381 << 0 << 1 << -1 << 1;
-        QTest::newRow("0.3 MB table, 0 free") << 5 << 2 << 1 << csvOnly << 2381 << 0 << 0 << 6 << 1;
-        QTest::newRow("growth, only Count") << 6 << 0 << 0 << count << 0 << 4 << 15 << -1 << 4;
-        QTest::newRow("growth, only Count, 14") << 6 << 0 << 0 << count << 0 << 4 << 14 << 6 << 4;
-        QTest::newRow("colour list") << 8 << 0 << 0 << none << 0 << 2 << 7 << -1 << 2;
-        QTest::newRow("colour list, 6") << 8 << 0 << 0 << none << 0 << 2 << 6 << 6 << 2;
-        QTest::newRow("empty list") << 8 << 0 << 0 << none << 0 << 0 << 99 << 40 << 0;
-        QTest::newRow("folder choice") << 7 << 0 << 0 << none << 0 << 0 << 99 << 13 << 1;
+        QTest::addColumn<int>("message"); // -1: the check passes
+        QTest::addColumn<int>("total");   // progress total afterwards
+        const QStringList none, csvOnly = {"CHKBOX_RAW", "CHKBOX_RESULT"}, countOnly = {"CHKBOX_SEGMENTATION"};
+        const QStringList nothing = {"CHKBOX_FILTER_POSITION0", "CHKBOX_FILTER_POSITION1", "CHKBOX_FILTER_POSITION2",
+                                     "CHKBOX_FILTER_POSITION3", "CHKBOX_OVERLAY", "CHKBOX_SAVE_WITH_ANNOTATION"};
+        QTest::newRow("10 MB, 10 free") << 0 << none << 0 << 10 << -1 << 1;
+        QTest::newRow("10 MB, 9 free") << 0 << none << 0 << 9 << 6 << 1;
+        QTest::newRow("nothing ticked") << 0 << nothing << 0 << 99 << 13 << 1;
+        QTest::newRow("0.3 MB table needs 1") << 5 << csvOnly << 2381 << 1 << -1 << 1;
+        QTest::newRow("0.3 MB table, 0 free") << 5 << csvOnly << 2381 << 0 << 6 << 1;
+        QTest::newRow("growth, only Count") << 6 << countOnly << 4 << 15 << -1 << 4;
+        QTest::newRow("growth, only Count, 14") << 6 << countOnly << 4 << 14 << 6 << 4;
+        QTest::newRow("colour list") << 8 << none << 2 << 7 << -1 << 2;
+        QTest::newRow("colour list, 6") << 8 << none << 2 << 6 << 6 << 2;
+        QTest::newRow("empty list") << 8 << none << 0 << 99 << 40 << 0;
+        QTest::newRow("folder choice") << 7 << none << 0 << 99 << 13 << 1;
     }
     void spaceCheck()
     {
         QFETCH(int, option);
-        QFETCH(int, sub);
-        QFETCH(int, channels);
         QFETCH(QStringList, untick);
-        QFETCH(int, csvRows);
-        QFETCH(int, files);
+        QFETCH(int, count);
         QFETCH(int, free);
         QFETCH(int, message);
         Fixture fixture;
@@ -340,25 +338,24 @@ private slots:
         SaveDlgUser::setFreeMegabytes(quint64(free));
         QStringList list;
         const QByteArray rgb(8 * 8 * 3, char(100));
-        for (int i = 0; i < files; ++i) {
+        for (int i = 0; option != 5 && i < count; ++i) {
             const QString path = fixture.root.writeFile(QString("/media/VANTOR SSD/.GrowthMonitor/%1_result.tif").arg(i), "x");
             ImReaderWriter image;
             QVERIFY(image.load(rgb.constData(), 8, 8, 8, 3, 1, 2, 1) && image.write(path.toUtf8(), ""));
             list << path;
         }
         CSVReaderWriter csv;
-        for (int i = 1; i < csvRows; ++i)
+        for (int i = 1; option == 5 && i < count; ++i)
             csv.fillCSVData("x");
         unsigned char frame = 0;
         SaveOptionsDlg dialog;
-        dialog.setCurrentSaveOption(TSaveOption(option), false, TSubOption(sub));
+        dialog.setCurrentSaveOption(TSaveOption(option), false, option == 5 ? SUB_OPTION_CELLCOUNT_RESULT : SUB_OPTION_NONE);
         dialog.setImageBits(8);
-        for (int c = 0; c < channels; ++c)
+        for (int c = 0; c < 4; ++c)
             dialog.setImageData8(c, &frame);
         dialog.setOverlayImageData24(&frame);
         dialog.setAnnotationImageData(&frame);
-        if (csvRows)
-            dialog.setCSVReaderWriter(csv);
+        dialog.setCSVReaderWriter(csv);
         if (option == 8)
             dialog.setLoadImagePathList(list, list);
         for (const QString &name : untick)
