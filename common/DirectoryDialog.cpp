@@ -2,6 +2,7 @@
 
 #include "FileIconProvider.h"
 #include "Globals.h"
+#include "MediaPath.h"
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "ui_DirectoryDialog.h"
@@ -34,12 +35,12 @@ DirectoryDialog::~DirectoryDialog()
 
 bool DirectoryDialog::isMediaRoot(const QString &path) const
 {
-    return QDir::cleanPath(path) == QDir::cleanPath(Paths::media());
+    return MediaPath::isMediaRoot(path);
 }
 
 bool DirectoryDialog::isBelowMedia(const QString &path) const
 {
-    return QDir::cleanPath(path).startsWith(QDir::cleanPath(Paths::media()) + '/');
+    return MediaPath::isBelowMedia(path);
 }
 
 void DirectoryDialog::initialize()
@@ -77,7 +78,7 @@ void DirectoryDialog::showFolder(const QString &path)
     const QModelIndex root = m_pModel->setRootPath(path);
     ui->LISTVIEW_BROWSER->setRootIndex(root);
     const bool atMedia = isMediaRoot(path);
-    ui->LABEL_CURRENT_PATH->setText(atMedia ? QStringLiteral("/") : Paths::fixedPath(path).mid(6));
+    ui->LABEL_CURRENT_PATH->setText(MediaPath::label(path));
     ui->BUTTON_CD_UP->setEnabled(!atMedia);
 }
 

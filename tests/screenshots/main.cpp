@@ -7,6 +7,7 @@
 #include "MessageDlg.h"
 #include "PanelShots.h"
 #include "Paths.h"
+#include "SaveDlgShots.h"
 #include "TimeLapseProgressDlg.h"
 
 #include <QAbstractButton>
@@ -78,6 +79,8 @@ QList<Shot> shots()
     list << Shot{"KeyboardDlg-shift", [] { return keyboard(true); }};
     list << Shot{"TimeLapseProgressDlg", [] { return progress(); }};
     list << Shot{"DirectoryDialog", [] { return directoryDialog(); }};
+    for (const QString &name : saveDialogShotNames())
+        list << Shot{"SaveOptionsDlg-" + name, [name] { return saveDialogShot(name); }};
     list << Shot{"ControlWidget-live", [] { return panelShot(PanelShotState::Live); }};
     list << Shot{"ControlWidget-still", [] { return panelShot(PanelShotState::Still); }};
     list << Shot{"ControlWidget-opened", [] { return panelShot(PanelShotState::Opened); }};

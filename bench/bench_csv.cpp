@@ -1,0 +1,85 @@
+// CSV write of a 10,000-row measurement table, against a plain write(2) of the same bytes to the
+// same folder. Every iteration writes a new file; the file is removed again outside the timed part.
+#include "CSVReaderWriter.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRows = 10000;
+
+CSVReaderWriter table()
+{
+    CSVReaderWriter csv;
+    const int min[4] = {3, 12, 0, 41}, max[4] = {4012, 2250, 998, 3000};
+    const float mean[4] = {512.25f, 301.5f, 77.75f, 1500.f}, std[4] = {40.5f, 12.25f, 3.5f, 250.f};
+    for (int i = 0; i < kRows; ++i)
+        csv.fillDataFieldNew(-1, i % 2 ? "Rectangle" : "Line", 100.f + float(i) / 7, 0, 2500.f + float(i), 0, min,
+                             max, mean, std, 0);
+    return csv;
+}
+
+QByteArray joined(const CSVReaderWriter &csv)
+{
+    QByteArray bytes;
+    for (int i = 0; i < csv.rowCount(); ++i)
+        bytes += (i ? "\n" : "") + csv.row(i);
+    return bytes;
+}
+
+QString benchFolder()
+{
+    return qEnvironmentVariable("VANTOR_ROOT", QDir::tempPath());
+}
+
+void removeUntimed(benchmark::State &state, const QByteArray &path)
+{
+    state.PauseTiming();
+    ::unlink(path.constData());
+    state.ResumeTiming();
+}
+
+void csv_write_10000(benchmark::State &state)
+{
+    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
+    const QByteArray path = QFile::encodeName(dir.path() + "/table.csv");
+    CSVReaderWriter csv = table();
+    for (auto _ : state) {
+        if (!csv.write(path.constData())) {
+            state.SkipWithError("write failed");
+            return;
+        }
+        removeUntimed(state, path);
+    }
+    state.SetBytesProcessed(state.iterations() * joined(csv).size());
+}
+
+void csv_write_10000_floor(benchmark::State &state)
+{
+    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
+    const QByteArray path = QFile::encodeName(dir.path() + "/table.csv");
+    const QByteArray bytes = joined(table());
+    for (auto _ : state) {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const bool ok = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+        if (fd < 0 || ::close(fd) != 0 || !ok) {
+            state.SkipWithError("plain write failed");
+            return;
+        }
+        removeUntimed(state, path);
+    }
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+
+} // namespace
+
+BENCHMARK(csv_write_10000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(csv_write_10000_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();

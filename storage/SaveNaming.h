@@ -1,0 +1,16 @@
+#pragma once
+#include <QString>
+
+// Names that never overwrite: a taken name gets a number in brackets counting from 1, folders as
+// "%1(%2)" and files as "%1(%2)%3" with the number before the suffix. Used by the save dialog and
+// by the pages' own saves.
+class SaveNaming
+{
+public:
+    // The first free folder name in parent: name, name(1), name(2) ...
+    static QString freeFolderName(const QString &parent, const QString &name);
+    // The first free variant of a file path: a.csv, a(1).csv, a(2).csv ...; a(1) without suffix.
+    static QString freeFilePath(const QString &path);
+    // The part of an entry's name before its first "." (img.01.tif gives img).
+    static QString baseName(const QString &name);
+};

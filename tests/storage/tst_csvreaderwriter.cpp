@@ -1,0 +1,103 @@
+#include "CSVReaderWriter.h"
+#include "PythonCsv.h"
+#include "TestRoot.h"
+
+#include <QtTest>
+
+namespace {
+const int kMin[4] = {1, 2, 3, 4};
+const int kMax[4] = {10, 20, 30, 40};
+const float kMean[4] = {5.25f, 6.5f, 7.0f, 8.04f};
+const float kStd[4] = {0.5f, 1.0f, 1.5f, 2.0f};
+}
+
+class TestCSVReaderWriter : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Rows joined by LF, none after the last, read back by Python's csv as 19 columns.
+    void rowsAndFile_data()
+    {
+        QTest::addColumn<int>("dataRows");
+        QTest::addColumn<bool>("erased");
+        QTest::addColumn<QString>("python");
+        QTest::addColumn<QString>("megabytes");
+        QTest::newRow("new table") << 0 << false << "1 [19]" << "0.000126";
+        QTest::newRow("two rows") << 2 << false << "3 [19]" << "0.000378";
+        QTest::newRow("after erase") << 2 << true << "1 [19]" << "0.000126";
+        QTest::newRow("1000 rows") << 1000 << false << "1001 [19]" << "0.126126";
+    }
+    void rowsAndFile()
+    {
+        QFETCH(int, dataRows);
+        TestRoot root;
+        CSVReaderWriter csv;
+        for (int i = 0; i < dataRows; ++i)
+            csv.fillDataFieldNew(-1, "Line", 12.34f, 0, 0, 0, kMin, kMax, kMean, kStd, 0);
+        if (QTest::currentDataTag() == QLatin1String("after erase"))
+            csv.erase();
+        const QString path = root.path() + "/table.csv";
+        QVERIFY(csv.write(path.toUtf8().constData()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(int(bytes.count('\n')), csv.rowCount() - 1);
+        QVERIFY(!bytes.endsWith('\n') && !bytes.contains('\r'));
+        QTEST(pythonCsvShape(path), "python");
+        QTEST(QString::number(double(csv.fileSize()), 'f', 6), "megabytes");
+    }
+
+    void fields_data()
+    {
+        QTest::addColumn<QByteArray>("tool");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<QByteArray>("row");
+        QTest::newRow("um") << QByteArray("Line") << 0 << QByteArray("Line,12.3 um,45.7 um^2,3,250,17.1,2.0");
+        QTest::newRow("mm") << QByteArray("Rectangle") << 1 << QByteArray("Rectangle,12.3 mm,45.7 mm^2,3,250,17.1,2.0");
+        QTest::newRow("pixel") << QByteArray("Ellipse") << 2 << QByteArray("Ellipse,12.3 pixel,45.7 pixel^2,3,250,17.1,2.0");
+        QTest::newRow("angle has no unit") << QByteArray("Angle") << 0 << QByteArray("Angle,12.3 um,90.5,3,250,17.1,2.0");
+    }
+    void fields()
+    {
+        QFETCH(QByteArray, tool);
+        QFETCH(int, unit);
+        CSVReaderWriter csv;
+        csv.fillDataField(tool, 12.34f, unit, 45.67f, unit, 3, 250, 17.06f, 2.0f, 90.5f);
+        QTEST(csv.row(1), "row");
+    }
+
+    // Replacing, removing (out-of-range indexes do nothing), a new header, copies.
+    void editing()
+    {
+        CSVReaderWriter csv;
+        csv.fillCSVData("a");
+        csv.fillCSVData("b");
+        csv.fillDataFieldNew(1, "Polygon", 1, 2, 3, 2, kMin, kMax, kMean, kStd, 0);
+        QCOMPARE(csv.row(1), QByteArray("Polygon,1.0 pixel,3.0 pixel^2,1,10,5.2,0.5,2,20,6.5,1.0,3,30,7.0,1.5,4,40,8.0,2.0"));
+        csv.removeCSVData(3);
+        csv.removeCSVData(-1);
+        csv.removeCSVData(1);
+        QCOMPARE(csv.rows, QVector<QByteArray>({CSVReaderWriter::defaultHeader, "b"}));
+        csv.setHeader("File,ConConfluency,Count,Threshold");
+        CSVReaderWriter copy(csv);
+        copy.erase();
+        QCOMPARE(copy.rows, QVector<QByteArray>({"File,ConConfluency,Count,Threshold"}));
+        QCOMPARE(csv.rowCount(), 2);
+    }
+
+    // A write that cannot complete returns false and leaves nothing behind.
+    void failedWriteLeavesNothing()
+    {
+        TestRoot root;
+        root.makeDir("/folder");
+        CSVReaderWriter csv;
+        for (const char *target : {"/gone/table.csv", "/folder"})
+            QVERIFY(!csv.write((root.path() + target).toUtf8().constData()));
+        const auto all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(root.path()).entryList(all), QStringList{"folder"});
+        QVERIFY(QDir(root.path() + "/folder").isEmpty(all));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCSVReaderWriter)
+#include "tst_csvreaderwriter.moc"
