@@ -442,10 +442,14 @@ private slots:
             {"KeyboardDlg", [] { return new KeyboardDlg; }}, {"DirectoryDialog", [] { return new DirectoryDialog; }}};
         std::unique_ptr<QWidget> widget(make.at(form)());
         widget->setObjectName("renamed"); // as the main window and the panel's sequences do
+        const QString sheet = widget->styleSheet(); // styled anew under the new name, as when first shown
+        widget->setStyleSheet(QString());
+        widget->setStyleSheet(sheet);
         const QImage expected = QImage(picture).convertToFormat(QImage::Format_ARGB32);
         QVERIFY(!expected.isNull());
         widget->resize(expected.size());
         const QImage shown = widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        shown.save("/tmp/h3_" + form + ".png");
         int opaque = 0, matching = 0;
         for (int y = 0; y < std::min(shown.height(), expected.height()); ++y)
             for (int x = 0; x < std::min(shown.width(), expected.width()); ++x) {
