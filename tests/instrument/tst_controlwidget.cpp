@@ -449,7 +449,6 @@ private slots:
         QVERIFY(!expected.isNull());
         widget->resize(expected.size());
         const QImage shown = widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-        shown.save("/tmp/h3_" + form + ".png");
         int opaque = 0, matching = 0;
         for (int y = 0; y < std::min(shown.height(), expected.height()); ++y)
             for (int x = 0; x < std::min(shown.width(), expected.width()); ++x) {
