@@ -44,6 +44,19 @@ cv::Mat above(SampleRenderer &r, int filter, int objective, double level)
     return mask;
 }
 
+// A cell of the given kind in the middle of the 20X field with no neighbour near it.
+const SampleObject *loneObject(const SampleScene &scene, SampleObject::Kind kind)
+{
+    for (const SampleObject &o : scene.objects()) {
+        bool alone = std::abs(o.centre.x) < 250 && std::abs(o.centre.y) < 200 && o.kind == kind;
+        for (const SampleObject &n : scene.objects())
+            alone = alone && (&n == &o || cv::norm(n.centre - o.centre) > 3 * (o.radius + n.radius));
+        if (alone)
+            return &o;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 class TestSampleRenderer : public QObject
@@ -93,6 +106,11 @@ private slots:
         // Twice the magnification: half the field.
         QVERIFY(qAbs(SampleRenderer::micrometresPerPixel(2) / SampleRenderer::micrometresPerPixel(3) - 2) < 1e-9);
         QCOMPARE(SampleRenderer::magnification(9), 60.0); // clamped
+        r.setNoise(false);
+        cv::Mat labels;
+        const int at10 = cv::connectedComponents(above(r, 1, 2, 300), labels) - 1;
+        const int at20 = cv::connectedComponents(above(r, 1, 3, 300), labels) - 1; // a quarter of the nuclei
+        QVERIFY2(at10 > 2.5 * at20 && at10 < 6 * at20, qPrintable(QString("%1 %2").arg(at10).arg(at20)));
     }
 
     void brightnessAndNoiseFollowTheSettings()
@@ -131,6 +149,30 @@ private slots:
         QVERIFY(noise(base) > 2 * dark); // plus shot noise
         r.setNoise(false);
         QCOMPARE(noise(base), 0.0);
+    }
+
+    void transShowsLiveAndDeadCells()
+    {
+        SampleRenderer r;
+        r.setNoise(false);
+        const SampleObject *live = loneObject(r.scene(), SampleObject::LiveCell);
+        const SampleObject *dead = loneObject(r.scene(), SampleObject::DeadCell);
+        QVERIFY(live && dead);
+        const cv::Mat f = rendered(r, focused(r, 0, 3));
+        const double s = SampleRenderer::micrometresPerPixel(3);
+        auto at = [&](cv::Point2f um) {
+            return int(f.at<uint16_t>(int(std::lround((SampleRenderer::Height - 1) / 2.0 + um.y / s)),
+                                      int(std::lround((SampleRenderer::Width - 1) / 2.0 + um.x / s))));
+        };
+        const int background = at(live->centre + cv::Point2f(3 * live->radius, 0));
+        QVERIFY(at(live->centre + live->nucleusOffset) > background * 1.15); // bright centre
+        int rim = background;
+        for (int a = 0; a < 360; a += 15) {
+            const float rad = float(a * M_PI / 180);
+            rim = std::min(rim, at(live->centre + cv::Point2f(std::cos(rad), std::sin(rad)) * (live->radius * 0.93f * live->aspect)));
+        }
+        QVERIFY(rim < background * 0.8);              // dark ring
+        QVERIFY(at(dead->centre) < background * 0.5); // dark disc
     }
 
     void sceneHasClumpsDebrisAndStainedPopulations()
