@@ -138,7 +138,6 @@ private slots:
         const int64_t start = MonotonicClock::nowUs();
         QCOMPARE(rig.read(Frame8, &transferred), 0);
         QCOMPARE(transferred, Frame8);
-        QCOMPARE(frameReady(rig.camera), 1); // the next one is still exposing
         // Three more frames, read as they come.
         for (int i = 0; i < 3; ++i) {
             QVERIFY(waitReady(rig.camera, 1000) >= 0);
