@@ -42,27 +42,20 @@ class TestControlWidget : public QObject
             if (!b.panel->isLightOn())
                 b.button("BUTTON_LIGHT_ON")->click();
         };
+        auto afterLightOn = [lightOn](const char *button) {
+            return [lightOn, button](PanelBench &b) {
+                lightOn(b);
+                b.waitForCommands(1);
+                b.clearLog();
+                b.button(button)->click();
+            };
+        };
         // "new" stands for every new-dialect profile without a list of its own.
         return {
             {"light on", lightOn, {{"old", {"LED 0 50", "LED 0 50"}}, {"new", {"$A#LED BRT4 500"}}, {"2.3", {"$A#LED BRT4 50"}}}, {}},
-            {"light step up",
-             [lightOn](PanelBench &b) {
-                 lightOn(b);
-                 b.waitForCommands(1);
-                 b.clearLog();
-                 b.button("BUTTON_LIGHT_INCREASE")->click();
-             },
-             {{"old", {"LED 0 51"}}, {"new", {"$A#LED BRT4 510"}}, {"2.3", {"$A#LED BRT4 51"}}},
-             {}},
-            {"light off",
-             [lightOn](PanelBench &b) {
-                 lightOn(b);
-                 b.waitForCommands(1);
-                 b.clearLog();
-                 b.button("BUTTON_LIGHT_ON")->click();
-             },
-             {{"old", {"LED 0 0"}}, {"new", {"$A#LED OFF4"}}},
-             {}},
+            {"light step up", afterLightOn("BUTTON_LIGHT_INCREASE"),
+             {{"old", {"LED 0 51"}}, {"new", {"$A#LED BRT4 510"}}, {"2.3", {"$A#LED BRT4 51"}}}, {}},
+            {"light off", afterLightOn("BUTTON_LIGHT_ON"), {{"old", {"LED 0 0"}}, {"new", {"$A#LED OFF4"}}}, {}},
             {"gain step up", click("BUTTON_GAIN_INCREASE"), {{"old", {}}, {"new", {}}}, {"3692:28", "0:30", "17:31"}},
             {"exposure step up", click("BUTTON_EXPOSURE_INCREASE"), {{"old", {}}, {"new", {}}},
              {"1:6", "976:8"}}, // row 8 of the 8-bit table (80 ms was row 7)
