@@ -114,11 +114,16 @@ void CaptureThread::run()
             continue;
         }
         ++m_framesRead;
-        // Every delivered frame counts as a sign of life, also one that is dropped or taken as a
-        // still: a long exposure's dropped frames must not look like a stall.
-        lastFrameUs = MonotonicClock::nowUs();
-        elapsed = -1.0;
+        // Only a valid frame is a sign of life, also one that is dropped or taken as a still: a
+        // long exposure's dropped frames must not look like a stall, and a camera that sends
+        // only invalid frames must.
         const bool valid = slot[0] != 0;
+        if (valid) {
+            lastFrameUs = MonotonicClock::nowUs();
+            elapsed = -1.0;
+        } else if (exposure > 0) {
+            elapsed = (MonotonicClock::nowUs() - lastFrameUs) / 1e6;
+        }
 
         // A pending still takes this frame; it is not shown and its slot is used again.
         if (!g_captured && valid) {

@@ -68,6 +68,7 @@ public:
 
     // Read access for tests and the screenshots.
     Controller &controller() { return m_Controller; }
+    FineAFSequence &fineAF() { return m_FineAF; }
     bool isLightOn() const { return m_bLightOn; }
     int focusMemoryPosition(int memory) const;
     int lensPosition(int objective) const;

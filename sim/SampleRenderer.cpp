@@ -13,7 +13,7 @@ constexpr double Magnifications[SampleRenderer::ObjectiveCount] = {4, 10, 20, 40
 constexpr double Apertures[SampleRenderer::ObjectiveCount] = {0.10, 0.25, 0.40, 0.65, 0.80};
 // Parfocal error of each objective: its focus lies this many steps above the first one's.
 constexpr double ParfocalSteps[SampleRenderer::ObjectiveCount] = {0, 410, 870, 1230, 1540};
-constexpr double CameraPixelUm = 3.63;
+constexpr double CameraPixelUm = SampleRenderer::CameraPixelUm;
 constexpr double ReductionLens = 0.655;
 // Tilt of the focal plane, motor steps per micrometre across the field (about 3 and 2 um per mm).
 constexpr double TiltX = 0.003 * SampleRenderer::StepsPerUm;
@@ -88,6 +88,11 @@ double SampleRenderer::numericalAperture(int objective)
     return Apertures[clampObjective(objective)];
 }
 
+double SampleRenderer::parfocalSteps(int objective)
+{
+    return ParfocalSteps[clampObjective(objective)];
+}
+
 double SampleRenderer::micrometresPerPixel(int objective)
 {
     return CameraPixelUm / (magnification(objective) * ReductionLens);
@@ -103,7 +108,7 @@ double SampleRenderer::blurSigma(int objective, double defocusSteps)
 
 double SampleRenderer::trueFocusSteps(int objective, double xUm, double yUm) const
 {
-    return m_focusBase + ParfocalSteps[clampObjective(objective)] + TiltX * xUm + TiltY * yUm;
+    return m_focusBase + parfocalSteps(objective) + TiltX * xUm + TiltY * yUm;
 }
 
 double SampleRenderer::trueFocusStepsAtPixel(int objective, double x, double y) const

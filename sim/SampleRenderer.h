@@ -36,6 +36,8 @@ public:
     static constexpr int BlackLevel = 64;       // dark offset, 12-bit units
     static constexpr double StepsPerUm = 51.2;  // focus motor
     static constexpr int ObjectiveCount = 5;
+    static constexpr double DefaultFocusBase = 64000; // objective 1's focus, physical steps
+    static constexpr double CameraPixelUm = 3.63;     // sensor pixel pitch
 
     explicit SampleRenderer(uint32_t seed = 4242);
 
@@ -64,6 +66,8 @@ public:
     static double magnification(int objective);
     static double numericalAperture(int objective);
     static double micrometresPerPixel(int objective);
+    // How far above objective 1's focus this objective's focus lies (motor steps).
+    static double parfocalSteps(int objective);
     // Gaussian blur (sigma in pixels) at a defocus distance in motor steps: the lens's own spot
     // in focus, growing with the distance.
     static double blurSigma(int objective, double defocusSteps);
@@ -91,7 +95,7 @@ private:
     std::vector<cv::Point> m_hotPixels;
     std::vector<float> m_gauss;   // standard normal samples, 65536 of them
     uint64_t m_frameNumber = 0;
-    double m_focusBase = 64000;
+    double m_focusBase = DefaultFocusBase;
     bool m_noise = true;
     bool m_blank = false;
 

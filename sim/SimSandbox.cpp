@@ -2,6 +2,8 @@
 
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SampleRenderer.h"
+#include "VirtualInstrument.h"
 
 #include <QDebug>
 #include <QDir>
@@ -55,10 +57,59 @@ bool seedVideoEncoder()
 
 QList<SimSandbox::Setting> SimSandbox::defaultSettings()
 {
-    return {
+    QList<Setting> list = {
         {"LicenseAgreement", "Accepted", "0"},
         {"Setting_Misc", "ShowStartDlg", "1"},
+        {"Setting_Misc", "Stage_MAXSPEED", "700"},
+        {"Setting_Misc", "Stage_FOCUSSPEED", "100"},
+        {"NIMBO", "Serial", "VTS-00-00000"},
+        {"NIMBO", "Version", "1.0.0"},
+        {"Camera", "Mode", "8"},
+        {"Camera", "SaturatedPixel", "0"},
+        {"Camera", "HotPixelEnable", "0"},
+        {"Camera", "Threshold", "60"},
+        {"Camera", "HotPixelEx", "31"},
+        {"ScaleBar", "CMOSPixelSize", QString::number(SampleRenderer::CameraPixelUm)},
+        {"Focus", "CoarseSpeed", "350"},
+        {"Focus", "FineSpeed", "5"},
+        {"Focus", "CoarseStepSize", "1"},
+        {"Focus", "FineStepSize", "0.05"},
+        {"Focus", "Knob", "0"},
+        {"Focus", "FineAFRange", "5"},
+        {"Focus", "DOF_Factor", "0.5"},
+        {"Setting_Timelapse", "ScanRange", "5"},
+        {"LensPos", "Enable", "1"},
+        {"LensPos", "Speed", "700"},
+        {"LensPos", "Delay", "0.5"},
     };
+    // Cubes by turret slot (slot 1 holds filter position 3) and their pseudo colours (0 red,
+    // 1 green, 2 blue), as the specimen's stains show them: 1 nuclei, 2 cytoplasm, 3 a tagged subset.
+    const char *cubes[4] = {"Trans", "GFP", "RFP", "DAPI"};
+    const char *colours[4] = {"7", "1", "0", "2"};
+    for (int slot = 0; slot < 4; ++slot) {
+        list.append({"Filter", QString::number(slot), cubes[slot]});
+        if (slot > 0)
+            list.append({"FilterColor", QString::number(slot), colours[slot]});
+    }
+    // Light, gain row and exposure row per filter position: the bright field needs the shortest
+    // exposure (10 ms), the stains 80 ms.
+    for (int position = 0; position < 4; ++position)
+        list << Setting{QString("Filter_%1").arg(position), "Light", "50"}
+             << Setting{QString("Filter_%1").arg(position), "Gain", "0"}
+             << Setting{QString("Filter_%1").arg(position), "Exposure", position == 0 ? "0" : "7"};
+    // The simulated objectives. Parfocal positions are counter readings: the application zeroes
+    // the counter where the stage stands at power-on.
+    const char *names[SampleRenderer::ObjectiveCount] = {"PLAN", "PLAN", "PLAN", "FLUOR", "FLUOR"};
+    for (int lens = 1; lens <= SampleRenderer::ObjectiveCount; ++lens) {
+        const QString key = QString::number(lens);
+        const double focus = SampleRenderer::DefaultFocusBase + SampleRenderer::parfocalSteps(lens);
+        list << Setting{"Lens", key, QString("%1X").arg(SampleRenderer::magnification(lens))}
+             << Setting{"LensNA", key, QString::number(SampleRenderer::numericalAperture(lens), 'f', 2)}
+             << Setting{"LensName", key, names[lens - 1]}
+             << Setting{"LensType", key, "Quorva"}
+             << Setting{"LensPos", key, QString::number(qRound(focus) - VirtualInstrument::StartPosition)};
+    }
+    return list;
 }
 
 bool SimSandbox::seed()

@@ -3,7 +3,9 @@
 #include <QString>
 
 // The folder of the simulated instrument (the root prefix of every fixed path), seeded on the
-// first start: the configuration file with its defaults, the SSD volume and the video encoder.
+// first start: the configuration file that describes the simulated instrument (its filter cubes,
+// objectives with their parfocal positions, camera, focus and stage settings), the SSD volume
+// and the video encoder.
 // Seeding is idempotent and never overwrites an existing file.
 class SimSandbox
 {
@@ -15,7 +17,7 @@ public:
         QString value;
     };
 
-    // The defaults of a new configuration file "/root/Microscope/NIMBO/NIMBO.ini".
+    // The content of a new configuration file "/root/Microscope/NIMBO/NIMBO.ini".
     static QList<Setting> defaultSettings();
 
     // Creates what is missing under Paths::root(); false when something could not be made.

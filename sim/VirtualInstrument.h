@@ -18,6 +18,7 @@ class VirtualInstrument
 {
 public:
     static constexpr int ChannelCount = 4; // LED channels by filter position: 0 Trans, 1 to 3
+    static constexpr int StartPosition = 60000; // where the stage stands at power-on
 
     struct State
     {
@@ -96,8 +97,8 @@ private:
 
     mutable std::mutex m_mutex;
     // Stage: a move from m_moveFrom at m_moveStartMs towards m_moveTo at m_speed.
-    int m_moveFrom = 60000;
-    int m_moveTo = 60000;
+    int m_moveFrom = StartPosition;
+    int m_moveTo = StartPosition;
     int64_t m_moveStartMs = 0;
     double m_speed = 20000;
     double m_defaultSpeed = 20000;

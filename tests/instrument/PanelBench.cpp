@@ -94,7 +94,7 @@ bool PanelBench::build()
     QObject::connect(v, &VideoWidget::captured, p, &ControlWidget::captureCompleted);
     QObject::connect(v, &VideoWidget::signalCameraModeChanged, p, &ControlWidget::slotCameraModeChanged);
     // The old dialect learns the turrets from its first polls.
-    pumpUntil([p] { return p->currentFilterPosition() >= 0 && p->currentObjectivePosition() >= 1; }, 3000);
+    pumpUntil([p] { return p->currentFilterPosition() >= 0 && p->currentObjectivePosition() >= 1; }, 10000);
     return p->controller().isPortOpen();
 }
 

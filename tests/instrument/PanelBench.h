@@ -48,7 +48,7 @@ public:
     bool showPolls = false;
     QStringList commands() const;
     // Waits until the commands hold at least count lines (then a short settle).
-    QStringList waitForCommands(int count, int timeoutMs = 3000) const;
+    QStringList waitForCommands(int count, int timeoutMs = 10000) const;
     void clearLog();
     // Camera register writes since the last clear, as "value:register".
     QStringList registerWrites() const;

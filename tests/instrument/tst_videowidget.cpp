@@ -4,13 +4,11 @@
 #include "CaptureThread.h"
 #include "FrameRecorder.h"
 #include "Globals.h"
-#include "ImReaderWriter.h"
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "VideoWidget.h"
 
-#include <opencv2/imgproc.hpp>
 
 #include <QProcess>
 #include <QSemaphore>
@@ -88,18 +86,23 @@ private slots:
         QVERIFY(bench.messages().isEmpty());
     }
 
+    // Four frames are dropped after every exposure change, also to the same exposure; at a long
+    // exposure (1,500 ms) those drops take longer than the stall limit, and live video goes on.
     void fourFramesAreDroppedAfterAnExposureChange()
     {
         CameraTestBench bench;
         auto widget = bench.makeWidget();
         widget->start();
-        for (int change = 0; change < 2; ++change) { // also when the exposure stays the same
+        for (int row : {0, 0, 28}) {
             const auto before = widget->captureThread()->counters();
-            setExposureRow(widget.get(), 0);
-            QTRY_VERIFY(widget->captureThread()->counters().framesRead >= before.framesRead + 8);
-            QTRY_VERIFY(!g_skip_a_frame_80ms_exposure);
+            setExposureRow(widget.get(), row);
+            QTRY_VERIFY_WITH_TIMEOUT(g_out_of_grabbing_time || (!g_skip_a_frame_80ms_exposure &&
+                                         widget->captureThread()->counters().framesRead >= before.framesRead + 6), 30000);
+            QVERIFY(!g_out_of_grabbing_time);
             QCOMPARE(widget->captureThread()->counters().framesDropped - before.framesDropped, uint64_t(4));
         }
+        QVERIFY(widget->capture());
+        QVERIFY(bench.messages().isEmpty());
         widget->stop();
     }
 
@@ -142,12 +145,13 @@ private slots:
         widget->stop();
     }
 
-    void stillsFollowLightExposureGainFilterAndFocus()
+    // The registers the widget writes reach the sensor: stills follow exposure, gain, light and
+    // filter.
+    void stillsFollowExposureGainLightAndFilter()
     {
         CameraTestBench bench;
-        SampleRenderer &renderer = bench.camera.renderer();
-        renderer.setNoise(false);
-        bench.instrument.setStagePosition(int(renderer.trueFocusSteps(1)));
+        bench.camera.renderer().setNoise(false);
+        bench.instrument.setStagePosition(int(bench.camera.renderer().trueFocusSteps(1)));
         bench.instrument.setLed(0, true, 25);
         auto widget = bench.makeWidget();
         Still still;
@@ -161,34 +165,18 @@ private slots:
             return still.frame.clone();
         };
         const auto signal = [](const cv::Mat &frame) { return cv::mean(frame)[0] - (SampleRenderer::BlackLevel >> 4); };
-        const auto sharpness = [](const cv::Mat &frame) {
-            cv::Mat edges;
-            cv::Laplacian(frame, edges, CV_32F);
-            cv::Scalar mean, sd;
-            cv::meanStdDev(edges, mean, sd);
-            return sd[0];
-        };
-        const auto doubled = [](double ratio) { return ratio > 1.6 && ratio < 2.4; };
-
         const cv::Mat base = take();
         const double level = signal(base);
         QVERIFY2(level > 20 && level < 100, qPrintable(QString::number(level)));
         setExposureRow(widget.get(), 1); // 20 ms
-        QVERIFY2(doubled(signal(take()) / level), "exposure");
+        const double exposed = signal(take()) / level;
         setExposureRow(widget.get(), 0);
         widget->setCurrentGain(GainLUT[6][1], GainLUT[6][2]); // 6 dB
-        QVERIFY2(doubled(signal(take()) / level), "gain");
+        const double gained = signal(take()) / level;
+        QVERIFY2(exposed > 1.6 && exposed < 2.4 && gained > 1.6 && gained < 2.4, qPrintable(QString("%1 %2").arg(exposed).arg(gained)));
         widget->setCurrentGain(GainLUT[0][1], GainLUT[0][2]);
-        bench.instrument.setLed(0, true, 50);
-        QVERIFY2(doubled(signal(take()) / level), "light");
         bench.instrument.setLedOn(0, false);
         QVERIFY2(signal(take()) < 2, "light off");
-
-        bench.instrument.setLed(0, true, 25);
-        bench.instrument.setStagePosition(int(renderer.trueFocusSteps(1)) + 5000);
-        QVERIFY2(sharpness(take()) < 0.5 * sharpness(base), "focus");
-        bench.instrument.setStagePosition(int(renderer.trueFocusSteps(1)));
-
         bench.instrument.turnFilter(1, 0);
         bench.instrument.setLed(1, true, 100);
         cv::Mat difference;
@@ -248,71 +236,54 @@ private slots:
         auto widget = bench.makeWidget();
         Still still;
         collect(widget.get(), &still);
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(!widget->capture());
+        QVERIFY(!widget->capture()); // at once: a wait would end in message 33
         QVERIFY(!widget->slotGrabOne());
-        QVERIFY(timer.elapsed() < 500);
         QCOMPARE(still.count, 0);
         QVERIFY(bench.messages().isEmpty());
     }
 
+    // Only a valid frame is a sign of life: a camera that stops, or that sends only short or
+    // invalid frames, ends live video with message 33; without an exposure set the still
+    // capture's own wait ends it.
+    void aStallEndsInMessage33_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("exposureSet");
+        for (bool set : {true, false}) {
+            const char *suffix = set ? "" : ", no exposure set";
+            QTest::addRow("stall%s", suffix) << int(SimCameraFault::Stall) << set;
+            QTest::addRow("short read%s", suffix) << int(SimCameraFault::ShortRead) << set;
+            QTest::addRow("zero first byte%s", suffix) << int(SimCameraFault::ZeroFirstByte) << set;
+        }
+    }
     void aStallEndsInMessage33()
     {
+        QFETCH(int, fault);
+        QFETCH(bool, exposureSet);
         CameraTestBench bench;
         auto widget = bench.makeWidget();
-        Still still;
-        collect(widget.get(), &still);
         widget->start();
-        setExposureRow(widget.get(), 0);
-        QTRY_VERIFY(!g_skip_a_frame_80ms_exposure);
-        bench.camera.setFault(SimCameraFault::Stall);
-        QTRY_VERIFY_WITH_TIMEOUT(bench.showedMessage(33), 10000);
+        if (exposureSet) {
+            setExposureRow(widget.get(), 0);
+            QTRY_VERIFY(!g_skip_a_frame_80ms_exposure);
+        }
+        bench.camera.setFault(SimCameraFault(fault));
+        if (exposureSet)
+            QTRY_VERIFY_WITH_TIMEOUT(bench.showedMessage(33), 10000);
+        else // a frame under way may still come: ask until one does not
+            QTRY_VERIFY_WITH_TIMEOUT(!widget->capture() && bench.showedMessage(33), 30000);
         QVERIFY(g_out_of_grabbing_time);
         QVERIFY(widget->isRunning()); // until the owner stops it
         // A still asked for now shows the message again at once instead of waiting.
-        QElapsedTimer timer;
-        timer.start();
+        const int shown = bench.messages().count(MessageDlg::presetText(MSG_CAMERA_SYNC_DISRUPTED));
         QVERIFY(!widget->capture());
-        QVERIFY(timer.elapsed() < 500);
-        QCOMPARE(bench.messages().count(MessageDlg::presetText(MSG_CAMERA_SYNC_DISRUPTED)), 2);
-        QCOMPARE(still.count, 0);
+        QCOMPARE(bench.messages().count(MessageDlg::presetText(MSG_CAMERA_SYNC_DISRUPTED)), shown + 1);
         widget->stop();
         // The camera recovers: live video starts again.
         bench.camera.setFault(SimCameraFault::None);
         widget->start();
         QVERIFY(!g_out_of_grabbing_time);
         QVERIFY(widget->capture());
-        widget->stop();
-    }
-
-    void aStillNeverWaitsForeverWithoutAnExposureSet_data()
-    {
-        QTest::addColumn<int>("fault");
-        QTest::newRow("stall") << int(SimCameraFault::Stall);
-        QTest::newRow("short read") << int(SimCameraFault::ShortRead);
-        QTest::newRow("zero first byte") << int(SimCameraFault::ZeroFirstByte);
-    }
-    void aStillNeverWaitsForeverWithoutAnExposureSet()
-    {
-        QFETCH(int, fault);
-        CameraTestBench bench;
-        auto widget = bench.makeWidget();
-        widget->start();
-        QVERIFY(widget->isRunning());
-        bench.camera.setFault(SimCameraFault(fault));
-        // Frames already under way arrive intact; wait until the fault shows.
-        const auto before = widget->captureThread()->counters();
-        const uint64_t delivered = bench.camera.framesDelivered();
-        if (SimCameraFault(fault) == SimCameraFault::ZeroFirstByte)
-            QTRY_VERIFY(bench.camera.framesDelivered() > delivered + 2);
-        else
-            QTRY_VERIFY(widget->captureThread()->counters().failedPasses > before.failedPasses);
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(!widget->capture());
-        QVERIFY(timer.elapsed() < frameStallLimitMs() + 3000);
-        QVERIFY(bench.showedMessage(33));
         widget->stop();
     }
 
@@ -354,8 +325,13 @@ private slots:
         QStringList order;
         connect(widget.get(), &VideoWidget::signalCameraModeChanged, [&](int mode) { order << QString::number(mode); });
         connect(widget.get(), &VideoWidget::signalVideoWidgetIsStarted, [&] { order << "started"; });
+        bench.camera.clearControlLog();
         bench.setConfig("Camera", "Mode", "16");
-        widget->readSetting();
+        widget->readSetting(); // a later change: no gain control write, announced by the next start
+        QCOMPARE(bench.vendorRequests(), (QStringList{"c1:24:12", "b3:1:0"}));
+        bench.camera.clearControlLog();
+        widget->readSetting(); // unchanged: nothing
+        QVERIFY(bench.vendorRequests().isEmpty());
         QVERIFY(order.isEmpty());
         bench.setConfig("Camera", "Mode", "x"); // the start writes the mode in use back
         g_camera_mode = 16;
@@ -407,28 +383,13 @@ private slots:
         const QString stem = dir.filePath("rec ü %2");
         widget->start();
         widget->slotStartRecording(true, stem);
-        QTRY_VERIFY(QFile::exists(FrameRecorder::fileName(stem, 6)));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(FrameRecorder::fileName(stem, 6)), 20000);
         widget->slotStartRecording(false, QString());
         QVERIFY(widget->waitForRecordedFrames(10000));
         widget->stop();
         QCOMPARE(widget->recordingWritesFailed(), 0);
-        QVERIFY(QFile::exists(stem + "_0001.tif"));
 
-        ImReaderWriter first;
-        QVERIFY(first.read(FrameRecorder::fileName(stem, 1).toUtf8()));
-        QCOMPARE(int(first.bitsPerSample), mode);
-        const QStringList parts = QString::fromUtf8(first.description).split(';');
-        QCOMPARE(parts.size(), 10);
-        QCOMPARE(parts.first(), QString("Instrument: VANTOR S"));
-        QCOMPARE(parts.at(4), QString("Filter cube: RFP"));
-        QCOMPARE(parts.last(), QString("Time: 00:00:00.000"));
-
-        // Tools we did not write read the files too.
-        QProcess tiffinfo;
-        tiffinfo.start("tiffinfo", {FrameRecorder::fileName(stem, 2)});
-        QVERIFY(tiffinfo.waitForFinished(10000));
-        QCOMPARE(tiffinfo.exitCode(), 0);
-        QVERIFY(tiffinfo.readAllStandardOutput().contains("Image Width: 1280 Image Length: 1024"));
+        // Read by a library we did not write: size, depth, orientation, metadata and time.
         const QString script = QString(R"(
 import re, sys, tifffile
 with tifffile.TiffFile(sys.argv[1]) as t:
@@ -441,7 +402,7 @@ with tifffile.TiffFile(sys.argv[1]) as t:
     # Upright: the sensor's first pixel is the image's last; 16-bit files hold plain intensities.
     assert a[1023, 1279] == int(sys.argv[3]), a[1023, 1279]
     d = page.description.split(';')
-    assert len(d) == 10, d
+    assert len(d) == 10 and d[0] == 'Instrument: VANTOR S' and d[4] == 'Filter cube: RFP', d
     assert re.fullmatch(r'Time: \d\d:\d\d:\d\d\.\d\d\d', d[-1]), d[-1]
     print(d[-1])
 )");
@@ -449,11 +410,11 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         // The system's Python, which has tifffile; a python3 earlier on PATH may not.
         const QString python3 = QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
         const int marker = mode == 16 ? SimulatedCamera::MarkerValue12 : SimulatedCamera::MarkerValue8;
-        python.start(python3, {"-c", script, FrameRecorder::fileName(stem, 3), QString::number(mode),
+        python.start(python3, {"-c", script, FrameRecorder::fileName(stem, 1), QString::number(mode),
                                QString::number(marker)});
         QVERIFY(python.waitForFinished(30000));
         QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
-        QVERIFY(python.readAllStandardOutput().startsWith("Time: 00:00:0"));
+        QVERIFY(python.readAllStandardOutput().startsWith("Time: 00:00:00.000"));
     }
 
     void recordingBacklogIsBounded()

@@ -33,8 +33,6 @@ SimulatedInstrument *simulation()
         sim = std::make_unique<SimulatedInstrument>();
         if (!sim->start(&error))
             qWarning().noquote() << error;
-        // Light on the transmitted-light channel, so that the live image shows the specimen.
-        WritePrivateProfileString("Filter_0", "Light", "5", config);
         ControlWidget::setSerialPortName(sim->devicePath());
     }
     return sim.get();

@@ -4,6 +4,7 @@
 #include "Globals.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SimSandbox.h"
 #include "SimulatedInstrument.h"
 
 #include <QAbstractButton>
@@ -22,22 +23,13 @@ void setConfig(const char *section, const char *key, const char *value)
 SimulatedInstrument &instrument()
 {
     static SimulatedInstrument *sim = [] {
-        const char *filters[4] = {"Trans", "DAPI", "RFP", "GFP"};
-        const char *lenses[5] = {"4x", "10x", "20x", "40x", "60x"};
-        const char *names[5] = {"PLAN", "PLAN", "LWD", "FLUOR", "OIL"};
-        for (int i = 0; i < 4; ++i)
-            setConfig("Filter", std::to_string(i).c_str(), filters[i]);
-        for (int i = 0; i < 5; ++i) {
-            setConfig("Lens", std::to_string(i + 1).c_str(), lenses[i]);
-            setConfig("LensName", std::to_string(i + 1).c_str(), names[i]);
-        }
+        SimSandbox::seed(); // the simulated instrument's cubes and objectives
         setConfig("Filter_2", "Light", "65");
         setConfig("Filter_2", "Gain", "6");
         setConfig("Filter_2", "Exposure", "17");
         setConfig("FocusMemory", "1", "12400");
         setConfig("FocusMemoryDesc", "1", "Monolayer");
         setConfig("FocusMemory", "3", "20480");
-        setConfig("LensPos", "2", "15360");
         auto *s = new SimulatedInstrument;
         s->start();
         s->instrument().setStagePosition(124000);
