@@ -1573,9 +1573,11 @@ void ControlWidget::slotSetMotorSpeedAndStartZPosition(int motorSpeed, int start
         m_Controller.setMotorMaxSpeed(startZPosition);
         sendZ(QStringLiteral("Z %1").arg(startZPosition));
     } else {
-        m_Controller.setStartZStacking(true);
+        // The old board answers at the start of the move or at its end: the watch waits until
+        // the stage stands.
+        m_Controller.setStartZStacking(false);
         sendZ(QStringLiteral("Z %1").arg(startZPosition));
-        sendZ(QStringLiteral("Z POS"));
+        m_SettleWatch.start([this](std::optional<int>) { emit signalStartZPositioningCompleted(); }, true);
     }
 }
 
@@ -1601,15 +1603,20 @@ void ControlWidget::slotStartZStacking()
         emit signalMotorMovedStartPosition();
         return;
     }
-    m_Controller.setStartZStacking(true);
-    sendZ(QStringLiteral("Z POS"));
+    m_Controller.setStartZStacking(false); // the watch reads the positions itself
+    m_SettleWatch.start([this](std::optional<int>) {
+        m_Controller.setStartZStacking(true);
+        emit signalMotorMovedStartPosition();
+    }, true);
 }
 
 void ControlWidget::slotEndZStacking()
 {
     m_Controller.setStartZStacking(false);
-    if (!newFirmware())
+    if (!newFirmware()) {
+        m_SettleWatch.cancel();
         sendZ(QStringLiteral("Z STOP"));
+    }
 }
 
 void ControlWidget::stopZMotor()

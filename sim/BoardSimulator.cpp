@@ -376,6 +376,7 @@ void BoardSimulator::answer(const QString &text, int64_t nowMs)
         BoardFirmware::Reply reply = m_firmware.handle(text);
         if (!reply.answered)
             return;
+        due += reply.delayMs;
         if (has[BoardFault::Position800000] && reply.isPosition)
             reply.text = m_firmware.positionReply(800000);
         bytes = has[BoardFault::ShortReply] ? m_firmware.shortReply(reply) : reply.text;

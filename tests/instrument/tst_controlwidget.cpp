@@ -37,7 +37,7 @@ class TestControlWidget : public QObject
         };
         return {
             {"light on", lightOn,
-             {{"old", {"LED 0 50", "LED 0 50"}}, {"2.3", {"$A#LED BRT4 50"}}, {"2.6", {"$A#LED BRT4 500"}}, {"3.1", {"$A#LED BRT4 500"}}},
+             {{"old", {"LED 0 50"}}, {"2.3", {"$A#LED BRT4 50"}}, {"2.6", {"$A#LED BRT4 500"}}, {"3.1", {"$A#LED BRT4 500"}}},
              {}},
             {"light step up",
              [lightOn](PanelBench &b) {
