@@ -85,7 +85,7 @@ bool Controller::PortOpen(const QString &portName, int baudRate, QSerialPort::Pa
     portOpen = false;
     replyTimer.stop();
     readyToSend = 1;
-    lateReplies = 0;
+    draining = false;
     receiveBuffer.clear();
     deferredEvents.clear();
 
@@ -122,7 +122,7 @@ bool Controller::PortClose()
     pollingTimer.stop();
     replyTimer.stop();
     readyToSend = 1;
-    lateReplies = 0;
+    draining = false;
     serialPort.close();
     portOpen = false;
     receiveBuffer.clear();
@@ -140,20 +140,17 @@ void Controller::StopPulling()
 {
     if (pollingTimer.isActive())
         pollingTimer.stop();
-    freeLink();
+    if (!readyToSend && !draining)
+        drainLateReply();
 }
 
-// Old dialect: ends the wait for the reply in flight. That reply may still come; it is dropped
-// then, so that it is never read as the answer to a later command.
-void Controller::freeLink()
+// Old dialect: the wait for the reply in flight is given up. That reply may still come: for as
+// long again the link sends nothing, and a reply that comes is dropped, so that it is never read
+// as the answer to a later command. Then the link is free.
+void Controller::drainLateReply()
 {
-    replyTimer.stop();
-    if (!readyToSend && !lateReplyDropped) {
-        lateReplies = std::min(lateReplies + 1, 3);
-        lateRepliesUntilMs = MonotonicClock::nowMs() + replyWaitMs;
-    }
-    lateReplyDropped = false;
-    readyToSend = 1;
+    draining = true;
+    replyTimer.start(replyWaitMs);
 }
 
 bool Controller::isNewFirmwareAbove(double version) const
@@ -298,7 +295,6 @@ bool Controller::sendToSerialPort(QString command)
             return false;
         }
         replyWaitMs = isOldDialectMove(command) ? kMoveReplyTimeoutMs : kReplyTimeoutMs;
-        lateReplyDropped = false;
         replyTimer.start(replyWaitMs);
         return true;
     }
@@ -512,11 +508,16 @@ void Controller::replyTimedOut()
 {
     if (readyToSend)
         return;
-    freeLink();
-    if (isEnableSerialLog()) {
-        qDebug().noquote() << "=== timeout warning ===" << lastCommand;
-        ++g_TimeoutCount;
+    if (!draining) {
+        if (isEnableSerialLog()) {
+            qDebug().noquote() << "=== timeout warning ===" << lastCommand;
+            ++g_TimeoutCount;
+        }
+        drainLateReply();
+        return;
     }
+    draining = false;
+    readyToSend = 1;
     sendNextQueued();
 }
 
@@ -559,16 +560,15 @@ void Controller::scheduleLedSend()
 // Old dialect: a reply that no command waits for (its wait ended, or none was sent) is dropped.
 bool Controller::dropUnexpectedReply(const QString &reply)
 {
-    if (lateReplies > 0 && MonotonicClock::nowMs() > lateRepliesUntilMs)
-        lateReplies = 0;
-    if (lateReplies > 0) {
-        --lateReplies;
-        if (!readyToSend)
-            lateReplyDropped = true;
-    } else if (!readyToSend) {
+    if (!readyToSend && !draining)
         return false;
-    }
     qDebug().noquote() << "LATE REPLY DROPPED :" << reply << "(last command" << lastCommand + ")";
+    if (draining) {
+        draining = false;
+        replyTimer.stop();
+        readyToSend = 1;
+        sendNextQueued();
+    }
     return true;
 }
 

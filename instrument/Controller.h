@@ -101,7 +101,7 @@ public:
     bool isLensInPosition() const { return lensInPosition; }
     bool isReadyToSend() const { return readyToSend != 0; }
     // Old dialect: a stage move waits for its reply (which may come only when the move ends).
-    bool isAwaitingMoveReply() const { return !readyToSend && replyWaitMs == kMoveReplyTimeoutMs; }
+    bool isAwaitingMoveReply() const { return !readyToSend && !draining && replyWaitMs == kMoveReplyTimeoutMs; }
     int getLedPower() const { return ledPower; }
     bool isLightOn() const { return lightOn; }
 
@@ -148,7 +148,7 @@ private:
     void deliverReceived();
     void sendIfIdle();
     void scheduleLedSend();
-    void freeLink();
+    void drainLateReply();
     bool dropUnexpectedReply(const QString &reply);
     std::optional<QString> versionFrom(const QStringList &reply) const;
     static bool isOldDialectMove(const QString &command);
@@ -210,9 +210,7 @@ private:
 
     QTimer replyTimer;            // old dialect: the reply in flight
     int replyWaitMs = kReplyTimeoutMs; // ... and how long it may take
-    int lateReplies = 0;          // old dialect: replies of commands whose wait ended, still to drop
-    int64_t lateRepliesUntilMs = 0; // ... until then
-    bool lateReplyDropped = false; // a late reply was dropped while the command in flight waited
+    bool draining = false;        // old dialect: the wait ended; a late reply is dropped before the next command
     bool ledSendScheduled = false;
     bool lastExchangeHeard = false; // the last synchronous exchange received any byte
     bool exchangeActive = false;  // inside sendToSerialPortFast

@@ -14,6 +14,35 @@ bool openController(Controller &controller, const QString &device)
                                QSerialPort::NoFlowControl);
 }
 
+BoardProfile profileNamed(const QString &name)
+{
+    BoardProfile profile;
+    BoardProfile::fromName(name, &profile);
+    return profile;
+}
+
+Pieces reply(const QByteArray &bytes, int delayMs)
+{
+    return bytes.isEmpty() ? Pieces{} : Pieces{{delayMs, bytes}};
+}
+
+BoardBench::BoardBench(const QString &profile)
+    : board(instrument, profileNamed(profile))
+{
+}
+
+bool BoardBench::open(bool keepPolling)
+{
+    if (!board.start() || !openController(controller, board.devicePath()))
+        return false;
+    if (!keepPolling) {
+        controller.StopPulling();
+        pumpEvents(20); // the answer to a poll in flight
+        board.clearLog();
+    }
+    return true;
+}
+
 void pumpEvents(int ms)
 {
     pumpUntil([] { return false; }, ms);
