@@ -1595,6 +1595,8 @@ void ControlWidget::slotMoveMotorPosition(int step, bool bCheckPos)
     if (newFirmware())
         m_Controller.setMotorMaxSpeed(step);
     sendZ(QStringLiteral("Z %1").arg(step));
+    if (!newFirmware() && bCheckPos)
+        m_SettleWatch.start([this](std::optional<int>) { emit signalMotorMoved(); }, true);
 }
 
 void ControlWidget::slotStartZStacking()
@@ -1603,11 +1605,10 @@ void ControlWidget::slotStartZStacking()
         emit signalMotorMovedStartPosition();
         return;
     }
-    m_Controller.setStartZStacking(false); // the watch reads the positions itself
-    m_SettleWatch.start([this](std::optional<int>) {
-        m_Controller.setStartZStacking(true);
-        emit signalMotorMovedStartPosition();
-    }, true);
+    // The old board's replies may come at the start of a move: the watch ends each move of the
+    // stack instead of the replies.
+    m_Controller.setStartZStacking(false);
+    m_SettleWatch.start([this](std::optional<int>) { emit signalMotorMovedStartPosition(); }, true);
 }
 
 void ControlWidget::slotEndZStacking()
