@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QTimer>
 
 bool openController(Controller &controller, const QString &device)
 {
@@ -58,35 +57,6 @@ bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
         MonotonicClock::sleepMs(1);
     }
     return true;
-}
-
-struct StallMeter::Private
-{
-    QTimer timer;
-    int64_t last = MonotonicClock::nowMs();
-    int64_t longest = 0;
-};
-
-StallMeter::StallMeter()
-    : d(new Private)
-{
-    d->timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&d->timer, &QTimer::timeout, [p = d] {
-        const int64_t now = MonotonicClock::nowMs();
-        p->longest = std::max(p->longest, now - p->last);
-        p->last = now;
-    });
-    d->timer.start(10);
-}
-
-StallMeter::~StallMeter()
-{
-    delete d;
-}
-
-int StallMeter::longestGapMs() const
-{
-    return static_cast<int>(d->longest);
 }
 
 QString readConfigWithPython(const QString &section, const QString &key)

@@ -209,28 +209,6 @@ private slots:
         QVERIFY(b.controller.isFilterInPosition());
     }
 
-    // A turret turned by hand: the poll sees it between positions, then in place; the board's
-    // events and the knob's are acknowledged, each ending in CR LF.
-    void turretAndKnobByHand()
-    {
-        BoardBench b("2.3");
-        QVERIFY(b.open(true));
-        QSignalSpy filter(&b.controller, &Controller::changeFilterPosition);
-        QSignalSpy speed(&b.controller, &Controller::changeMotorSpeed);
-        b.instrument.turnFilter(3, 1000);
-        QVERIFY(pumpUntil([&] { return b.controller.getFilterPosition() == 3; }, 5000));
-        QVERIFY(filter.count() >= 2);
-        QCOMPARE(filter.at(0).at(0).toInt(), -1);
-        b.instrument.turnKnob(false, 500, 200);
-        QVERIFY(pumpUntil([&] { return b.board.acknowledgements().size() >= 3; }, 5000));
-        QCOMPARE(b.board.acknowledgements(), QStringList({"$OK#A#FILTER 1", "$OK#A#KNOB FINE RUN", "$OK#A#KNOB FINE STOP"}));
-        for (const BoardSimulator::ReceivedLine &line : b.board.receivedLines()) {
-            if (line.text.startsWith("$OK#"))
-                QCOMPARE(line.raw, line.text.toLatin1() + "\r\n");
-        }
-        QCOMPARE(speed.count(), 1);
-    }
-
     void objectiveChangeCorrectsFocus()
     {
         BoardBench bench("2.4");

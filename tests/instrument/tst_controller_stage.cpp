@@ -158,17 +158,6 @@ private slots:
         QVERIFY(pumpUntil([&] { return completed.count() == 1; }, 5000));
     }
 
-    void capOfThirtySecondsOnAMovingStage()
-    {
-        ReadingBoard b;
-        QVERIFY(b.start());
-        for (int i = 0; i < 400; ++i)
-            b.readings << i * 10;
-        fastClock(b.controller, 1000);
-        QVERIFY(!b.controller.isMotorMovingFinished(0));
-        QCOMPARE(b.positionQueries, MotorPositioningThread::kDefaultTimeoutMs / 1000);
-    }
-
     void maxSpeedPerMove_data()
     {
         QTest::addColumn<QString>("version");
