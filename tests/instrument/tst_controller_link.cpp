@@ -210,36 +210,42 @@ private slots:
         QCOMPARE(stage.at(0).at(0).toInt(), 4321);
     }
 
-    void newDialectRefusalsAndBusy()
+    // "NG" is answered by sending the command again, twice at most, and the third refusal is no
+    // position; "BUSY" drops the command. Both dialects.
+    void refusalsAndBusy_data()
     {
-        BoardBench b("2.3");
+        QTest::addColumn<QString>("profile");
+        QTest::newRow("old") << "old";
+        QTest::newRow("2.3") << "2.3";
+    }
+
+    void refusalsAndBusy()
+    {
+        QFETCH(QString, profile);
+        BoardBench b(profile);
         b.instrument.turnFilter(1, 0);
-        int refusals = 0;
-        b.script([&](const QString &line) -> std::optional<Pieces> {
-            if (line == QLatin1String("$A#FILTER") && refusals > 0) {
-                --refusals;
-                return reply("$NG#A#FILTER\r\n");
-            }
-            if (line.startsWith(QLatin1String("$A#LED")))
-                return reply("$BUSY#A#" + line.mid(3).toLatin1() + "\r\n");
-            return std::nullopt;
-        });
         QVERIFY(b.open());
-        QSignalSpy filter(&b.controller, &Controller::changeFilterPosition);
-        refusals = 1; // NG once: sent again, the second answer counts
+        Controller &c = b.controller;
+        const QString filter = profile == "old" ? "FILTER" : "$A#FILTER";
+        QSignalSpy changed(&c, &Controller::changeFilterPosition);
+        auto ask = [&](const char *command, int lines) {
+            b.board.clearLog();
+            QVERIFY(c.sendToSerialPort(command));
+            QVERIFY(pumpUntil([&] { return b.sent().count(filter) >= lines && c.isReadyToSend(); }, 5000));
+            pumpEvents(50);
+            QCOMPARE(b.sent().count(filter), lines);
+        };
+        b.board.injectFault({BoardFault::Ng, 1});
         b.instrument.turnFilter(2, 0);
-        QVERIFY(b.controller.sendToSerialPort("FILTER"));
-        QCOMPARE(b.sent().count("$A#FILTER"), 2);
-        QCOMPARE(b.controller.getFilterPosition(), 2);
-        refusals = 3; // NG three times: two resends, and the refusal is no position
-        b.board.clearLog();
-        QVERIFY(b.controller.sendToSerialPort("FILTER"));
-        QCOMPARE(b.sent().count("$A#FILTER"), 3);
-        QCOMPARE(filter.count(), 1);
-        b.board.clearLog();
-        b.controller.setLightOnOff(false); // BUSY: dropped without a retry
-        pumpEvents(100);
-        QCOMPARE(b.sent().filter("$A#LED"), QStringList({"$A#LED OFF2"}));
+        ask("FILTER", 2);
+        QCOMPARE(c.getFilterPosition(), 2);
+        b.board.injectFault({BoardFault::Ng, 3});
+        b.instrument.turnFilter(3, 0);
+        ask("FILTER", 3);
+        b.board.injectFault({BoardFault::Busy, 1});
+        ask("FILTER", 1);
+        QCOMPARE(c.getFilterPosition(), 2);
+        QCOMPARE(changed.count(), 1); // neither "NG" nor "BUSY" is read as a position
     }
 
     void oldDialectQueuesAndFreesTheLink()
@@ -327,40 +333,6 @@ private slots:
         QCOMPARE(lens.at(0).at(0).toInt(), 2);
         QCOMPARE(filter.count(), 0);
         QCOMPARE(position.count(), 1);
-    }
-
-    void oldDialectRefusalsAndBusy()
-    {
-        BoardBench b("old");
-        int refusals = 0;
-        bool busy = false;
-        b.script([&](const QString &line) -> std::optional<Pieces> {
-            if (line == QLatin1String("FILTER") && refusals > 0) {
-                --refusals;
-                return reply("NG\r\n");
-            }
-            return busy ? reply("BUSY\r\n") : oldAnswer(line, 3, 4);
-        });
-        QVERIFY(b.open());
-        QSignalSpy filter(&b.controller, &Controller::changeFilterPosition);
-        refusals = 1;
-        b.board.clearLog();
-        QVERIFY(b.controller.sendToSerialPort("FILTER"));
-        QVERIFY(pumpUntil([&] { return filter.count() == 1; }, 5000));
-        QCOMPARE(b.sent(), QStringList({"FILTER", "FILTER"}));
-        refusals = 3;
-        b.board.clearLog();
-        QVERIFY(b.controller.sendToSerialPort("FILTER"));
-        QVERIFY(pumpUntil([&] { return b.sent().size() >= 3 && b.controller.isReadyToSend(); }, 5000));
-        pumpEvents(50);
-        QCOMPARE(b.sent().size(), 3);
-        QCOMPARE(filter.count(), 1); // "NG" is not read as filter 0
-        busy = true;
-        b.board.clearLog();
-        QVERIFY(b.controller.sendToSerialPort("OBJLENS"));
-        QVERIFY(pumpUntil([&] { return b.controller.isReadyToSend(); }, 5000));
-        pumpEvents(50);
-        QCOMPARE(b.sent(), QStringList({"OBJLENS"}));
     }
 
     void oldDialectStageQueueAndBottom()
