@@ -86,6 +86,7 @@ bool Controller::PortOpen(const QString &portName, int baudRate, QSerialPort::Pa
     replyTimer.stop();
     readyToSend = 1;
     draining = false;
+    boardAnswering = true;
     receiveBuffer.clear();
     deferredEvents.clear();
 
@@ -509,6 +510,7 @@ void Controller::replyTimedOut()
     if (readyToSend)
         return;
     if (!draining) {
+        boardAnswering = false;
         if (isEnableSerialLog()) {
             qDebug().noquote() << "=== timeout warning ===" << lastCommand;
             ++g_TimeoutCount;
@@ -597,6 +599,7 @@ bool Controller::readResult(const QString &reply)
             logLine("DROPPED : ", value);
         return false; // line noise; the reply time-out frees the link if no reply follows
     }
+    boardAnswering = true;
     if (dropUnexpectedReply(value))
         return false;
 

@@ -100,8 +100,12 @@ public:
     bool isFilterInPosition() const { return filterInPosition; }
     bool isLensInPosition() const { return lensInPosition; }
     bool isReadyToSend() const { return readyToSend != 0; }
-    // Old dialect: a stage move waits for its reply (which may come only when the move ends).
-    bool isAwaitingMoveReply() const { return !readyToSend && !draining && replyWaitMs == kMoveReplyTimeoutMs; }
+    // Old dialect: a stage move waits for its reply (which may come only when the move ends) from
+    // a board that answered its last command.
+    bool isAwaitingMoveReply() const
+    {
+        return !readyToSend && !draining && boardAnswering && replyWaitMs == kMoveReplyTimeoutMs;
+    }
     int getLedPower() const { return ledPower; }
     bool isLightOn() const { return lightOn; }
 
@@ -211,6 +215,7 @@ private:
     QTimer replyTimer;            // old dialect: the reply in flight
     int replyWaitMs = kReplyTimeoutMs; // ... and how long it may take
     bool draining = false;        // old dialect: the wait ended; a late reply is dropped before the next command
+    bool boardAnswering = true;   // old dialect: no reply wait has ended without its reply since the last reply
     bool ledSendScheduled = false;
     bool lastExchangeHeard = false; // the last synchronous exchange received any byte
     bool exchangeActive = false;  // inside sendToSerialPortFast
