@@ -1574,9 +1574,11 @@ void ControlWidget::slotSetMotorSpeedAndStartZPosition(int motorSpeed, int start
         m_Controller.setMotorMaxSpeed(startZPosition);
         sendZ(QStringLiteral("Z %1").arg(startZPosition));
     } else {
-        m_Controller.setStartZStacking(true);
+        // The old board answers at the start of the move or at its end: the watch waits until
+        // the stage stands.
+        m_Controller.setStartZStacking(false);
         sendZ(QStringLiteral("Z %1").arg(startZPosition));
-        sendZ(QStringLiteral("Z POS"));
+        m_SettleWatch.start([this](std::optional<int>) { emit signalStartZPositioningCompleted(); }, true);
     }
 }
 
@@ -1594,6 +1596,8 @@ void ControlWidget::slotMoveMotorPosition(int step, bool bCheckPos)
     if (newFirmware())
         m_Controller.setMotorMaxSpeed(step);
     sendZ(QStringLiteral("Z %1").arg(step));
+    if (!newFirmware() && bCheckPos)
+        m_SettleWatch.start([this](std::optional<int>) { emit signalMotorMoved(); }, true);
 }
 
 void ControlWidget::slotStartZStacking()
@@ -1602,15 +1606,19 @@ void ControlWidget::slotStartZStacking()
         emit signalMotorMovedStartPosition();
         return;
     }
-    m_Controller.setStartZStacking(true);
-    sendZ(QStringLiteral("Z POS"));
+    // The old board's replies may come at the start of a move: the watch ends each move of the
+    // stack instead of the replies.
+    m_Controller.setStartZStacking(false);
+    m_SettleWatch.start([this](std::optional<int>) { emit signalMotorMovedStartPosition(); }, true);
 }
 
 void ControlWidget::slotEndZStacking()
 {
     m_Controller.setStartZStacking(false);
-    if (!newFirmware())
+    if (!newFirmware()) {
+        m_SettleWatch.cancel();
         sendZ(QStringLiteral("Z STOP"));
+    }
 }
 
 void ControlWidget::stopZMotor()

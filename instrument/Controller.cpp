@@ -84,6 +84,9 @@ bool Controller::PortOpen(const QString &portName, int baudRate, QSerialPort::Pa
     startupCheck = true;
     portOpen = false;
     replyTimer.stop();
+    readyToSend = 1;
+    draining = false;
+    boardAnswering = true;
     receiveBuffer.clear();
     deferredEvents.clear();
 
@@ -120,6 +123,7 @@ bool Controller::PortClose()
     pollingTimer.stop();
     replyTimer.stop();
     readyToSend = 1;
+    draining = false;
     serialPort.close();
     portOpen = false;
     receiveBuffer.clear();
@@ -137,8 +141,17 @@ void Controller::StopPulling()
 {
     if (pollingTimer.isActive())
         pollingTimer.stop();
-    replyTimer.stop();
-    readyToSend = 1;
+    if (!readyToSend && !draining)
+        drainLateReply();
+}
+
+// Old dialect: the wait for the reply in flight is given up. That reply may still come: for as
+// long again the link sends nothing, and a reply that comes is dropped, so that it is never read
+// as the answer to a later command. Then the link is free.
+void Controller::drainLateReply()
+{
+    draining = true;
+    replyTimer.start(replyWaitMs);
 }
 
 bool Controller::isNewFirmwareAbove(double version) const
@@ -155,18 +168,19 @@ void Controller::CheckFirmwareVer()
 {
     if (!portOpen)
         return;
-    const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#VER\n"), kExchangeTimeoutMs);
-    if (reply.size() != 1)
+    // A busy, refused, cut or garbled answer is asked again; only silence means the old board.
+    std::optional<QString> text;
+    for (int attempt = 1; attempt <= kVersionAttempts && !text; ++attempt) {
+        const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#VER\n"), kExchangeTimeoutMs);
+        if (isEnableSerialLog() && !reply.isEmpty())
+            qDebug().noquote() << reply.first();
+        text = versionFrom(reply);
+        if (!text && !lastExchangeHeard)
+            return;
+    }
+    if (!text)
         return;
-    if (isEnableSerialLog())
-        qDebug().noquote() << reply.first();
-    const QStringList fields = reply.first().split(QLatin1Char('#'));
-    if (fields.size() != 4 || !isOkStatus(fields[0]) || fields[2] != QLatin1String("VER"))
-        return;
-    const QString text = fields[3].trimmed();
-    if (text.isEmpty())
-        return;
-    firmwareText = text;
+    firmwareText = *text;
     firmwareVersion = firmwareVer(firmwareText);
     WritePrivateProfileString("NIMBO", "Firmware", firmwareText.toStdString(), configFile().toStdString());
 
@@ -185,6 +199,19 @@ void Controller::CheckFirmwareVer()
             emit changeLensPosition(0);
         }
     }
+}
+
+std::optional<QString> Controller::versionFrom(const QStringList &reply) const
+{
+    if (reply.size() != 1)
+        return std::nullopt;
+    const QStringList fields = reply.first().split(QLatin1Char('#'));
+    if (fields.size() != 4 || !isOkStatus(fields[0]) || fields[2] != QLatin1String("VER"))
+        return std::nullopt;
+    const QString text = fields[3].trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    return text;
 }
 
 void Controller::ConvertProtocol(QString &command)
@@ -268,7 +295,8 @@ bool Controller::sendToSerialPort(QString command)
             readyToSend = 1;
             return false;
         }
-        replyTimer.start();
+        replyWaitMs = isOldDialectMove(command) ? kMoveReplyTimeoutMs : kReplyTimeoutMs;
+        replyTimer.start(replyWaitMs);
         return true;
     }
 
@@ -281,6 +309,35 @@ bool Controller::sendToSerialPort(QString command)
     if (stageCommand && positioningCheck)
         isMotorMovingFinished(0);
     return true;
+}
+
+// A command that moves the stage: its reply may come only when the move ends.
+bool Controller::isOldDialectMove(const QString &command)
+{
+    if (command.startsWith(QLatin1String("SLIDER")))
+        return !command.startsWith(QLatin1String("SLIDER SPEED"));
+    return command == QLatin1String("Z BOTTOM")
+           || (command.startsWith(QLatin1String("Z ")) && command.mid(2).trimmed().toInt() != 0);
+}
+
+// What a command or a reply's third field is about: "STAGE POS", "STAGE LIMIT", "STAGE" (moves,
+// speeds, stops and resets, "SLIDER" included) or its first word ("FILTER", "VER", "LED", ...).
+QString Controller::replySubject(const QString &text)
+{
+    for (const char *subject : {"STAGE POS", "STAGE LIMIT"}) {
+        if (text.startsWith(QLatin1String(subject)))
+            return QLatin1String(subject);
+    }
+    if (text.startsWith(QLatin1String("STAGE")) || text.startsWith(QLatin1String("SLIDER")))
+        return QStringLiteral("STAGE");
+    return text.section(QLatin1Char(' '), 0, 0).section(QLatin1Char('#'), 0, 0).trimmed();
+}
+
+// Whether reply (a "$" reply) answers message ("$A#..." with its line end).
+bool Controller::answers(const QString &message, const QString &reply)
+{
+    const QString sent = chomp(message).mid(3); // after "$A#"
+    return replySubject(reply.section(QLatin1Char('#'), 2, 2)) == replySubject(sent);
 }
 
 bool Controller::isReply(const QString &message) const
@@ -338,11 +395,11 @@ QStringList Controller::sendToSerialPortFast(const QString &message, unsigned in
                 if (eventNeedsAcknowledge(msg))
                     acknowledgeEvent(msg);
                 deferredEvents.append(msg);
-            } else if (replyExpected && isReply(msg)) {
+            } else if (replyExpected && isReply(msg) && answers(message, msg)) {
                 reply = msg;
                 return true;
-            } else if (isEnableSerialLog()) {
-                logLine("DROPPED : ", msg);
+            } else {
+                logLine("DROPPED : ", msg); // noise, or a reply to another (earlier) command
             }
         }
         return false;
@@ -358,6 +415,7 @@ QStringList Controller::sendToSerialPortFast(const QString &message, unsigned in
         written = serialPort.waitForBytesWritten(static_cast<int>(timeoutMs));
 
     bool gotReply = false;
+    lastExchangeHeard = false;
     while (written) {
         if (takeMessages(true)) {
             gotReply = true;
@@ -368,6 +426,7 @@ QStringList Controller::sendToSerialPortFast(const QString &message, unsigned in
             break;
         if (serialPort.waitForReadyRead(static_cast<int>(remaining))) {
             const QByteArray bytes = serialPort.readAll();
+            lastExchangeHeard = lastExchangeHeard || !bytes.isEmpty();
             logCopy.append(bytes);
             receiveBuffer.append(bytes);
         } else if (serialPort.error() != QSerialPort::TimeoutError && serialPort.error() != QSerialPort::NoError) {
@@ -436,9 +495,9 @@ void Controller::deliverReceived()
         if (!receiveBuffer.hasMessage())
             break;
         const QString msg = receiveBuffer.takeMessage();
-        if (!msg.startsWith(QLatin1Char('$')) && existFirmwareVer()) {
-            if (isEnableSerialLog())
-                logLine("DROPPED : ", msg);
+        // New dialect: every reply is taken by its exchange; one that comes afterwards is late.
+        if (existFirmwareVer() && !isEvent(msg)) {
+            logLine("DROPPED : ", msg);
             continue;
         }
         readResult(msg);
@@ -450,11 +509,17 @@ void Controller::replyTimedOut()
 {
     if (readyToSend)
         return;
-    readyToSend = 1;
-    if (isEnableSerialLog()) {
-        qDebug().noquote() << "=== timeout warning ===" << lastCommand;
-        ++g_TimeoutCount;
+    if (!draining) {
+        boardAnswering = false;
+        if (isEnableSerialLog()) {
+            qDebug().noquote() << "=== timeout warning ===" << lastCommand;
+            ++g_TimeoutCount;
+        }
+        drainLateReply();
+        return;
     }
+    draining = false;
+    readyToSend = 1;
     sendNextQueued();
 }
 
@@ -479,6 +544,34 @@ void Controller::sendIfIdle()
 {
     if (!existFirmwareVer() && readyToSend && portOpen)
         sendNextQueued();
+}
+
+// The panel gives the light and its power one after the other: both go out as one LED command,
+// sent once the GUI thread is back in its event loop.
+void Controller::scheduleLedSend()
+{
+    if (ledSendScheduled)
+        return;
+    ledSendScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        ledSendScheduled = false;
+        sendIfIdle();
+    });
+}
+
+// Old dialect: a reply that no command waits for (its wait ended, or none was sent) is dropped.
+bool Controller::dropUnexpectedReply(const QString &reply)
+{
+    if (!readyToSend && !draining)
+        return false;
+    qDebug().noquote() << "LATE REPLY DROPPED :" << reply << "(last command" << lastCommand + ")";
+    if (draining) {
+        draining = false;
+        replyTimer.stop();
+        readyToSend = 1;
+        sendNextQueued();
+    }
+    return true;
 }
 
 bool Controller::resendAfterRefusal()
@@ -506,6 +599,9 @@ bool Controller::readResult(const QString &reply)
             logLine("DROPPED : ", value);
         return false; // line noise; the reply time-out frees the link if no reply follows
     }
+    boardAnswering = true;
+    if (dropUnexpectedReply(value))
+        return false;
 
     replyTimer.stop();
     readyToSend = 1;
@@ -880,7 +976,7 @@ void Controller::setLEDPower(int power)
         return;
     if (!existFirmwareVer()) {
         ledQueue.append(QStringLiteral("LED %1 %2").arg(filterPosition).arg(power));
-        sendIfIdle();
+        scheduleLedSend();
         return;
     }
     int sent = power;
@@ -900,7 +996,7 @@ void Controller::setLightOnOff(bool on)
     }
     ledQueue.append(on ? QStringLiteral("LED %1 %2").arg(filterPosition).arg(ledPower)
                        : QStringLiteral("LED %1 0").arg(filterPosition));
-    sendIfIdle();
+    scheduleLedSend();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1038,7 +1134,8 @@ bool Controller::CheckMotorPosition(TMoveLimit limit)
     if (reply.size() != 1)
         return false;
     const QStringList fields = reply.first().split(QLatin1Char('#'));
-    return fields.size() == 4 && fields[3].trimmed() == QLatin1String("1");
+    return fields.size() == 4 && fields[2].startsWith(QLatin1String("STAGE"))
+           && fields[3].trimmed() == QLatin1String("1");
 }
 
 bool Controller::isMotorMovingFinished(int timeoutMs)

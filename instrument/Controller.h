@@ -28,6 +28,8 @@ class Controller : public QObject
 public:
     static constexpr int kExchangeTimeoutMs = 1000; // every synchronous exchange
     static constexpr int kReplyTimeoutMs = 1000;    // old dialect: a reply that does not come frees the link
+    static constexpr int kMoveReplyTimeoutMs = MotorPositioningThread::kDefaultTimeoutMs; // ... a move's reply
+    static constexpr int kVersionAttempts = 3;      // "$A#VER" asked again after an answer that is no version
     static constexpr int kPollingIntervalMs = 200;
 
     explicit Controller(QObject *parent = nullptr);
@@ -98,6 +100,12 @@ public:
     bool isFilterInPosition() const { return filterInPosition; }
     bool isLensInPosition() const { return lensInPosition; }
     bool isReadyToSend() const { return readyToSend != 0; }
+    // Old dialect: a stage move waits for its reply (which may come only when the move ends) from
+    // a board that answered its last command.
+    bool isAwaitingMoveReply() const
+    {
+        return !readyToSend && !draining && boardAnswering && replyWaitMs == kMoveReplyTimeoutMs;
+    }
     int getLedPower() const { return ledPower; }
     bool isLightOn() const { return lightOn; }
 
@@ -143,6 +151,13 @@ private:
     bool isReply(const QString &message) const;
     void deliverReceived();
     void sendIfIdle();
+    void scheduleLedSend();
+    void drainLateReply();
+    bool dropUnexpectedReply(const QString &reply);
+    std::optional<QString> versionFrom(const QStringList &reply) const;
+    static bool isOldDialectMove(const QString &command);
+    static QString replySubject(const QString &text);
+    static bool answers(const QString &message, const QString &reply);
     bool handleStageReply(const QStringList &fields);
     void handleStatusReply(const QStringList &fields);
     void handleFilterValue(int value);
@@ -198,6 +213,11 @@ private:
     float firmwareVersion = 0.0f;
 
     QTimer replyTimer;            // old dialect: the reply in flight
+    int replyWaitMs = kReplyTimeoutMs; // ... and how long it may take
+    bool draining = false;        // old dialect: the wait ended; a late reply is dropped before the next command
+    bool boardAnswering = true;   // old dialect: no reply wait has ended without its reply since the last reply
+    bool ledSendScheduled = false;
+    bool lastExchangeHeard = false; // the last synchronous exchange received any byte
     bool exchangeActive = false;  // inside sendToSerialPortFast
     bool inDelivery = false;      // readFromSerialPort is handing messages on
     bool evaluatingRefusal = false; // a command refused three times is being evaluated

@@ -182,14 +182,15 @@ void FineAFSequence::slotCalculrateInterval()
     const float na = readSetting("LensNA", QString::number(m_setup.objectivePosition), "1").toFloat();
     const float pixelSize = readSetting("ScaleBar", QStringLiteral("CMOSPixelSize"), "3.63").toFloat();
 
-    // The old dialect's stage cannot report its position, so no scan can be followed there.
-    std::optional<int> centre;
-    if (m_controller->isPortOpen() && m_controller->existFirmwareVer())
-        centre = m_controller->getCurrentMotorPosition();
-    if (!centre) {
+    // The old dialect's stage cannot report its position, so no scan can be followed there. A
+    // new board that gives no position now fails the run once it starts.
+    const bool newBoard = m_controller->isPortOpen() && m_controller->existFirmwareVer();
+    const std::optional<int> centre = newBoard ? m_controller->getCurrentMotorPosition() : std::nullopt;
+    m_centreKnown = centre.has_value();
+    if (!newBoard) {
         m_error = FINEAF_ERR_NOT_SUPPORTED;
     } else {
-        m_fineAF.setFineAFParameter(m_setup.magnification, m_setup.lensName, *centre, na, pixelSize);
+        m_fineAF.setFineAFParameter(m_setup.magnification, m_setup.lensName, centre.value_or(0), na, pixelSize);
         m_error = m_fineAF.canStart(m_setup.cameraBits, range);
     }
     closeBox(m_initializingBox);
@@ -202,6 +203,12 @@ void FineAFSequence::slotStartFineAF()
     m_controller->StopPulling();
     m_savedMenu = g_CurrentMenu;
     g_CurrentMenu = MENU_FINE_AF;
+    if (!m_centreKnown) {
+        qWarning() << "FineAF: the stage did not report its position; no scan";
+        m_scanFinished = true;
+        finishScan();
+        return;
+    }
     emit stageSpeedSent();
     m_controller->setZCommand(QStringLiteral("Z SPEED %1").arg(m_setup.focusSpeed));
     moveBy(m_fineAF.startPos() - m_fineAF.curPos(), true);

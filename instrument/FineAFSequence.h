@@ -116,6 +116,7 @@ private:
 
     bool m_running = false;
     bool m_planned = false;
+    bool m_centreKnown = false; // the board reported the stage position when the scan was planned
     bool m_scanFinished = false;
     bool m_returnMovePending = false;
     bool m_awaitingFrame = false;

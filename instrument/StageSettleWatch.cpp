@@ -9,7 +9,7 @@ StageSettleWatch::StageSettleWatch(Controller &controller, QObject *parent)
     m_askTimer.setSingleShot(true);
     m_deadline.setSingleShot(true);
     m_silence.setSingleShot(true);
-    connect(&m_silence, &QTimer::timeout, this, &StageSettleWatch::timedOut);
+    connect(&m_silence, &QTimer::timeout, this, &StageSettleWatch::silent);
     connect(&m_askTimer, &QTimer::timeout, this, &StageSettleWatch::ask);
     connect(&m_deadline, &QTimer::timeout, this, &StageSettleWatch::timedOut);
     connect(&m_controller, &Controller::signalCurrentMotorPosition, this, &StageSettleWatch::reading);
@@ -58,6 +58,15 @@ void StageSettleWatch::timedOut()
 {
     if (m_active)
         finish(std::nullopt);
+}
+
+// A board that answers its moves at their end is silent while the stage travels.
+void StageSettleWatch::silent()
+{
+    if (m_active && m_controller.isAwaitingMoveReply())
+        m_silence.start(kSilenceMs);
+    else
+        timedOut();
 }
 
 void StageSettleWatch::finish(std::optional<int> position)

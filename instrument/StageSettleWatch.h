@@ -8,9 +8,10 @@
 class Controller;
 
 // Finds the end of a focus-stage move on a board of the old dialect, which answers a move as it
-// starts: it asks "Z POS" every 100 ms until two readings in a row agree, then reports where the
-// stage stands. With no agreeing readings by the time-out, or no reading at all for a few seconds
-// (a board that stopped answering), it reports nothing, so a sequence that waits for it always ends.
+// starts or only once it ends: it asks "Z POS" every 100 ms until two readings in a row agree,
+// then reports where the stage stands. With no agreeing readings by the time-out, or no reading
+// at all for a few seconds while no move reply is awaited (a board that stopped answering), it
+// reports nothing, so a sequence that waits for it always ends.
 class StageSettleWatch : public QObject
 {
     Q_OBJECT
@@ -33,6 +34,7 @@ private slots:
     void ask();
     void reading(int position);
     void timedOut();
+    void silent();
 
 private:
     void finish(std::optional<int> position);

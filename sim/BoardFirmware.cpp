@@ -4,6 +4,9 @@
 
 #include <QRegularExpression>
 
+#include <cmath>
+#include <cstdlib>
+
 namespace {
 const QString NewPrefix = QStringLiteral("$A#");
 const QByteArray LineEnd = QByteArrayLiteral("\r\n");
@@ -93,13 +96,13 @@ BoardFirmware::Reply BoardFirmware::handleOld(const QString &cmd)
         r.text = QByteArray::number(positionNow());
     } else if (cmd == QLatin1String("Z BOTTOM")) {
         m_instrument.moveTo(s.stageLower, m_stageSpeed);
-        r.text = QByteArray::number(positionNow());
+        answerMove(r);
     } else if (cmd == QLatin1String("Z RESET")) {
         m_instrument.resetCounter();
         r.text = QByteArray::number(positionNow());
     } else if (numberAfter(cmd, QStringLiteral("Z "), &n)) {
         m_instrument.moveBy(n, m_stageSpeed);
-        r.text = QByteArray::number(positionNow());
+        answerMove(r);
     } else if (ledMatch.hasMatch() && (power = ledMatch.captured(2).toInt()) <= 100) {
         m_instrument.setLed(ledMatch.captured(1).toInt(), power > 0, power);
         r.text = QByteArray::number(power);
@@ -108,6 +111,19 @@ BoardFirmware::Reply BoardFirmware::handleOld(const QString &cmd)
     }
     r.text += LineEnd;
     return r;
+}
+
+// The answer to an old-dialect move just started: where the stage is now, or where it will
+// stand, held until it gets there.
+void BoardFirmware::answerMove(Reply &reply) const
+{
+    const VirtualInstrument::State s = m_instrument.state();
+    if (!m_profile.oldMoveAnswerAtEnd || !s.stageMoving || s.stageSpeed <= 0) {
+        reply.text = QByteArray::number(s.stagePosition);
+        return;
+    }
+    reply.text = QByteArray::number(s.stageTarget);
+    reply.delayMs = int(std::ceil(std::abs(s.stageTarget - s.stagePosition) * 1000.0 / s.stageSpeed));
 }
 
 BoardFirmware::Reply BoardFirmware::ok(const QString &command, const QString &text) const

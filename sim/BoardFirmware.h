@@ -13,11 +13,12 @@ class VirtualInstrument;
 //   FILTER                         filter position 0 to 3, -1 while the turret turns
 //   OBJLENS                        objective 1 to 5, 0 while the turret turns
 //   Z POS                          stage position
-//   Z <d>                          position at the start of the move (the stage is moving)
+//   Z <d>                          position at the start of the move (the stage is moving),
+//                                  or with oldMoveAnswerAtEnd the end position once it stands
 //   Z SPEED <n>                    the position
-//   Z STOP, Z BOTTOM, Z RESET      the position (after the stop, at the start, 0)
+//   Z STOP, Z RESET                the position (after the stop, 0)
+//   Z BOTTOM                       as Z <d>
 //   LED <pos> <percent>            the percent (0 switches that light off)
-//   (a move is answered at its start, so the stage is already moving when the reply comes)
 //   anything else                  NG; framed lines ("$...") are ignored
 //
 // New dialect                      reply (each ends in CR LF)
@@ -45,6 +46,7 @@ public:
         QByteArray text;         // the reply line with its CR LF
         bool isPosition = false; // a stage position query
         QString command;         // the command as the reply names it (new dialect: after "$A#")
+        int delayMs = 0;         // held this long beyond the reply delay (a move answered at its end)
     };
 
     BoardFirmware(VirtualInstrument &instrument, const BoardProfile &profile);
@@ -73,6 +75,7 @@ private:
     Reply handleNew(const QString &line);
     Reply ok(const QString &command, const QString &text) const;
     Reply stageReply(const QString &command) const;
+    void answerMove(Reply &reply) const;
     int positionNow() const;
 
     VirtualInstrument &m_instrument;

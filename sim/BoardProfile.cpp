@@ -26,6 +26,15 @@ QString BoardProfile::name() const
     return newDialect ? version : QStringLiteral("old");
 }
 
+bool BoardProfile::setOldMoveAnswer(const QString &when)
+{
+    const QString w = when.trimmed().toLower();
+    if (w != QLatin1String("start") && w != QLatin1String("end"))
+        return false;
+    oldMoveAnswerAtEnd = w == QLatin1String("end");
+    return true;
+}
+
 float BoardProfile::versionNumber() const
 {
     // Read as the program reads the version text, so that the thresholds agree with its own.

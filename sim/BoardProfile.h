@@ -16,6 +16,9 @@ struct BoardProfile
 {
     bool newDialect = true;
     QString version = QStringLiteral("3.1"); // version text of the new dialect; empty for the old
+    // The old dialect answers a move ("Z <d>", "Z BOTTOM") with the stage position either as the
+    // move starts (the default) or once it has ended.
+    bool oldMoveAnswerAtEnd = false;
 
     // Timing. Stage speeds are steps per second: "STAGE SPEED n" and "SLIDER SPEED n" give
     // n * speedScale, "STAGE#MAX#n" gives n * maxSpeedScale.
@@ -32,6 +35,8 @@ struct BoardProfile
     // "2.3.1"); false (profile unchanged) for anything else.
     static bool fromName(const QString &name, BoardProfile *profile);
     QString name() const;       // "old" or the version text
+    // "start" or "end" (oldMoveAnswerAtEnd); false (profile unchanged) for anything else.
+    bool setOldMoveAnswer(const QString &when);
 
     float versionNumber() const; // 0 for the old dialect; "2.3.1" gives 2.31, "2.3.1.4" too
     bool hasStatusQuery() const;  // new dialect above 2.3

@@ -336,7 +336,20 @@ void BoardSimulator::handleLine(const QByteArray &raw, int64_t nowMs)
             m_pendingAcks.removeOne(text.mid(ackPrefix.size()));
         return;
     }
+    if (m_script) {
+        if (const std::optional<QList<Piece>> pieces = m_script(text)) {
+            for (const Piece &piece : *pieces)
+                schedule(nowMs + piece.delayMs, piece.bytes);
+            return;
+        }
+    }
     answer(text, nowMs);
+}
+
+void BoardSimulator::setScript(Script script)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_script = std::move(script);
 }
 
 // With m_mutex held.
@@ -376,6 +389,7 @@ void BoardSimulator::answer(const QString &text, int64_t nowMs)
         BoardFirmware::Reply reply = m_firmware.handle(text);
         if (!reply.answered)
             return;
+        due += reply.delayMs;
         if (has[BoardFault::Position800000] && reply.isPosition)
             reply.text = m_firmware.positionReply(800000);
         bytes = has[BoardFault::ShortReply] ? m_firmware.shortReply(reply) : reply.text;

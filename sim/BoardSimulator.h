@@ -12,8 +12,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class VirtualInstrument;
@@ -64,6 +66,18 @@ public:
 
     BoardProfile profile() const;
     void setProfile(const BoardProfile &profile); // takes effect with the next command
+
+    // A scripted answer, for tests that need exact bytes and timing: each piece is written
+    // delayMs after the line arrived. The script sees every command line (not the
+    // acknowledgements); when it gives no value the firmware answers. It runs on the board's
+    // thread with the board locked, so it must not call the board.
+    struct Piece
+    {
+        int delayMs = 0;
+        QByteArray bytes;
+    };
+    using Script = std::function<std::optional<QList<Piece>>(const QString &line)>;
+    void setScript(Script script);
 
     // Faults for the next commands (see BoardFault).
     void injectFault(const BoardFault &fault);
@@ -120,6 +134,7 @@ private:
     mutable std::condition_variable m_logChanged;
     BoardFirmware m_firmware;
     QList<BoardFault> m_faults;
+    Script m_script;
     std::multimap<int64_t, QByteArray> m_outbox; // due time -> one write, in order of scheduling
     QByteArray m_heldReply;                  // the merge fault's held reply
     QByteArray m_input;                      // bytes of an incomplete line

@@ -21,6 +21,9 @@ SimulatedInstrument::Options SimulatedInstrument::Options::fromEnvironment(QStri
     if (!firmware.isEmpty() && !BoardProfile::fromName(firmware, &o.profile) && warnings)
         *warnings << QStringLiteral("VANTOR_SIM_FIRMWARE: unknown profile \"%1\" (known: %2)")
                          .arg(firmware, BoardProfile::names().join(", "));
+    const QString moveAnswer = environment("VANTOR_SIM_OLD_MOVE_ANSWER");
+    if (!moveAnswer.isEmpty() && !o.profile.setOldMoveAnswer(moveAnswer) && warnings)
+        *warnings << QStringLiteral("VANTOR_SIM_OLD_MOVE_ANSWER: \"%1\" is neither start nor end").arg(moveAnswer);
     QString error;
     QList<BoardFault> faults;
     if (BoardFault::parseList(environment("VANTOR_SIM_FAULTS"), &faults, &error))

@@ -107,6 +107,9 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("firmware"),
                       QStringLiteral("Firmware profile: %1, or another version such as 2.5 (default 3.1).").arg(BoardProfile::names().join(", ")),
                       QStringLiteral("profile"), QStringLiteral("3.1")});
+    parser.addOption({QStringLiteral("old-move-answer"),
+                      QStringLiteral("When the old firmware answers a move: start or end (default start)."),
+                      QStringLiteral("when"), QStringLiteral("start")});
     parser.addOption({QStringLiteral("fault"),
                       QStringLiteral("A fault, repeatable: NAME[=COUNT|always][@MATCH], NAME one of %1.")
                           .arg(BoardFault::names().join(", ")),
@@ -119,6 +122,11 @@ int main(int argc, char *argv[])
     BoardProfile profile;
     if (!BoardProfile::fromName(parser.value("firmware"), &profile)) {
         std::fprintf(stderr, "unknown firmware profile \"%s\"\n", qPrintable(parser.value("firmware")));
+        return 2;
+    }
+    if (!profile.setOldMoveAnswer(parser.value("old-move-answer"))) {
+        std::fprintf(stderr, "--old-move-answer takes start or end, not \"%s\"\n",
+                     qPrintable(parser.value("old-move-answer")));
         return 2;
     }
     VirtualInstrument instrument;

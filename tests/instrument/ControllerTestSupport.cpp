@@ -6,12 +6,40 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QTimer>
 
 bool openController(Controller &controller, const QString &device)
 {
     return controller.PortOpen(device, 115200, QSerialPort::NoParity, QSerialPort::OneStop, QSerialPort::Data8,
                                QSerialPort::NoFlowControl);
+}
+
+BoardProfile profileNamed(const QString &name)
+{
+    BoardProfile profile;
+    BoardProfile::fromName(name, &profile);
+    return profile;
+}
+
+Pieces reply(const QByteArray &bytes, int delayMs)
+{
+    return bytes.isEmpty() ? Pieces{} : Pieces{{delayMs, bytes}};
+}
+
+BoardBench::BoardBench(const QString &profile)
+    : board(instrument, profileNamed(profile))
+{
+}
+
+bool BoardBench::open(bool keepPolling)
+{
+    if (!board.start() || !openController(controller, board.devicePath()))
+        return false;
+    if (!keepPolling) {
+        controller.StopPulling();
+        pumpEvents(20); // the answer to a poll in flight
+        board.clearLog();
+    }
+    return true;
 }
 
 void pumpEvents(int ms)
@@ -29,35 +57,6 @@ bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
         MonotonicClock::sleepMs(1);
     }
     return true;
-}
-
-struct StallMeter::Private
-{
-    QTimer timer;
-    int64_t last = MonotonicClock::nowMs();
-    int64_t longest = 0;
-};
-
-StallMeter::StallMeter()
-    : d(new Private)
-{
-    d->timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&d->timer, &QTimer::timeout, [p = d] {
-        const int64_t now = MonotonicClock::nowMs();
-        p->longest = std::max(p->longest, now - p->last);
-        p->last = now;
-    });
-    d->timer.start(10);
-}
-
-StallMeter::~StallMeter()
-{
-    delete d;
-}
-
-int StallMeter::longestGapMs() const
-{
-    return static_cast<int>(d->longest);
 }
 
 QString readConfigWithPython(const QString &section, const QString &key)

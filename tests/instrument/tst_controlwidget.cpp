@@ -52,7 +52,7 @@ class TestControlWidget : public QObject
         };
         // "new" stands for every new-dialect profile without a list of its own.
         return {
-            {"light on", lightOn, {{"old", {"LED 0 50", "LED 0 50"}}, {"new", {"$A#LED BRT4 500"}}, {"2.3", {"$A#LED BRT4 50"}}}, {}},
+            {"light on", lightOn, {{"old", {"LED 0 50"}}, {"new", {"$A#LED BRT4 500"}}, {"2.3", {"$A#LED BRT4 50"}}}, {}},
             {"light step up", afterLightOn("BUTTON_LIGHT_INCREASE"),
              {{"old", {"LED 0 51"}}, {"new", {"$A#LED BRT4 510"}}, {"2.3", {"$A#LED BRT4 51"}}}, {}},
             {"light off", afterLightOn("BUTTON_LIGHT_ON"), {{"old", {"LED 0 0"}}, {"new", {"$A#LED OFF4"}}}, {}},

@@ -1,3 +1,4 @@
+#include "BoardProfile.h"
 #include "ControlWidget.h"
 #include "ControllerTestSupport.h"
 #include "Globals.h"
@@ -31,6 +32,24 @@ class TestControlWidgetFocus : public QObject
         b.vi.setStagePosition(position);
     }
 
+    // The firmware rows: the old board answering its moves as they start ("old") or once they
+    // end ("old-end"), and new ones.
+    static void addProfiles(std::initializer_list<const char *> profiles)
+    {
+        QTest::addColumn<QString>("profile");
+        for (const char *p : profiles)
+            QTest::newRow(p) << QString(p);
+    }
+    static std::unique_ptr<PanelBench> benchFor(const QString &profile, int position)
+    {
+        auto b = std::make_unique<PanelBench>(profile == "old-end" ? QStringLiteral("old") : profile);
+        BoardProfile p = b->board->profile();
+        p.oldMoveAnswerAtEnd = profile == "old-end";
+        b->board->setProfile(p);
+        prepare(*b, position);
+        return b;
+    }
+
     static void storeMemory(PanelBench &b, int memory)
     {
         b.button("BUTTON_FOCUS_MEMORY_ON")->click();
@@ -45,18 +64,13 @@ private slots:
         g_ExecMode = EXEC_NORMAL;
     }
 
-    void storeRecallAndCancel_data()
-    {
-        QTest::addColumn<QString>("profile");
-        for (const char *p : {"old", "2.3", "2.6", "3.1"})
-            QTest::newRow(p) << QString(p);
-    }
+    void storeRecallAndCancel_data() { addProfiles({"old", "old-end", "2.3", "2.6", "3.1"}); }
 
     void storeRecallAndCancel()
     {
         QFETCH(QString, profile);
-        PanelBench b(profile);
-        prepare(b, kUserPosition);
+        const std::unique_ptr<PanelBench> bench = benchFor(profile, kUserPosition);
+        PanelBench &b = *bench;
         QVERIFY(b.build());
         b.goLive();
         const int height = b.physicalHeight();
@@ -91,7 +105,7 @@ private slots:
         b.button("BUTTON_SET_2")->click();
         pumpEvents(700);
         const QStringList sent = b.commands();
-        QVERIFY2(sent.contains(profile == "old" ? "Z STOP" : "$A#STAGE STOP"), qPrintable(sent.join(", ")));
+        QVERIFY2(sent.contains(profile.startsWith("old") ? "Z STOP" : "$A#STAGE STOP"), qPrintable(sent.join(", ")));
         QVERIFY(b.waitForStageStill());
         QVERIFY(qAbs(b.physicalHeight() - elsewhere) < 2000);
         QVERIFY(b.button("BUTTON_SET_2")->isEnabled());
@@ -201,38 +215,51 @@ private slots:
         QVERIFY(!b.button("BUTTON_LENS_SET_POS")->isChecked());
     }
 
-    void parkingEndsAtTheLowerLimit_data()
-    {
-        QTest::addColumn<QString>("profile");
-        for (const char *p : {"old", "2.3", "2.6", "3.1"})
-            QTest::newRow(p) << QString(p);
-    }
+    // "answer lost": the board leaves the move unanswered; the completion still comes.
+    void parkingEndsAtTheLowerLimit_data() { addProfiles({"old", "old-end", "2.3", "2.6", "3.1", "answer lost"}); }
 
     void parkingEndsAtTheLowerLimit()
     {
         QFETCH(QString, profile);
-        PanelBench b(profile);
-        prepare(b, 3000);
-        QVERIFY(b.build());
-        QSignalSpy parked(b.panel.get(), &ControlWidget::signalParkingCompleted);
-        b.panel->moveZBottomForParking();
+        const std::unique_ptr<PanelBench> b = benchFor(profile == "answer lost" ? "3.1" : profile, 30000);
+        QVERIFY(b->build());
+        if (profile == "answer lost")
+            b->board->injectFault(BoardFault(BoardFault::Silence, 1, "STAGE BOTTOM"));
+        QSignalSpy parked(b->panel.get(), &ControlWidget::signalParkingCompleted);
+        b->panel->moveZBottomForParking();
         QVERIFY(parked.count() == 1 || parked.wait(20000));
         QCOMPARE(parked.count(), 1);
-        QVERIFY(b.vi.state().atLower());
-        QVERIFY(!b.panel->controller().isPulling());
+        if (profile != "answer lost") // a silent board also leaves the stage where it is
+            QVERIFY(b->vi.state().atLower() && !b->vi.state().stageMoving); // completed once it stands there
+        QVERIFY(!b->panel->controller().isPulling());
     }
 
-    // The board takes the move but its answer is lost: the completion still comes.
-    void parkingWithALostAnswerStillCompletes()
+    // The Z-stack page's moves: each ends once the stage stands where it was sent.
+    void zStackMovesEndWhenTheStageStands_data() { addProfiles({"old", "old-end", "3.1"}); }
+
+    void zStackMovesEndWhenTheStageStands()
     {
-        PanelBench b("3.1");
-        prepare(b, 9000);
-        QVERIFY(b.build());
-        b.board->injectFault(BoardFault(BoardFault::Silence, 1, "STAGE BOTTOM"));
-        QSignalSpy parked(b.panel.get(), &ControlWidget::signalParkingCompleted);
-        b.panel->moveZBottomForParking();
-        QVERIFY(parked.count() == 1 || parked.wait(20000));
-        QCOMPARE(parked.count(), 1);
+        QFETCH(QString, profile);
+        const std::unique_ptr<PanelBench> b = benchFor(profile, 20000);
+        QVERIFY(b->build());
+        ControlWidget *panel = b->panel.get();
+        panel->controller().StopPulling();
+        QSignalSpy atStart(panel, &ControlWidget::signalStartZPositioningCompleted);
+        QSignalSpy started(panel, &ControlWidget::signalMotorMovedStartPosition);
+        QSignalSpy moved(panel, &ControlWidget::signalMotorMoved);
+        panel->slotSetMotorSpeedAndStartZPosition(300, -6000);
+        QVERIFY(atStart.count() == 1 || atStart.wait(20000));
+        QCOMPARE(b->vi.state().stagePosition, 14000);
+        QVERIFY(!b->vi.state().stageMoving);
+        panel->slotStartZStacking();
+        QVERIFY(started.count() == 1 || started.wait(20000));
+        panel->slotMoveMotorPosition(500, true);
+        QVERIFY(moved.count() == 1 || moved.wait(20000));
+        panel->slotEndZStacking();
+        QVERIFY(b->waitForStageStill());
+        QCOMPARE(b->vi.state().stagePosition, 14500);
+        QCOMPARE(atStart.count(), 1);
+        QCOMPARE(started.count(), 1);
     }
 
     void parkingWithoutABoardStillCompletes()

@@ -11,7 +11,6 @@
 #include "Globals.h"
 #include "ImMeasurer.h"
 #include "MessageDlg.h"
-#include "MonotonicClock.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SampleRenderer.h"
@@ -49,32 +48,6 @@ QString magnificationText(int objective)
     return QStringLiteral("%1X").arg(int(SampleRenderer::magnification(objective)));
 }
 
-// Runs the calculator's scan over frames rendered at the heights it asks for; the best height.
-struct SearchResult
-{
-    bool ok = false;
-    int position = 0;
-    int index = 0;
-    int interval = 0;
-};
-SearchResult search(FineAF &af, SampleRenderer &renderer, int objective, int centre, int range)
-{
-    af.setFineAFParameter(magnificationText(objective), "lens", centre, float(SampleRenderer::numericalAperture(objective)),
-                          3.63f);
-    SearchResult result;
-    if (af.canStart(8, range) != FINEAF_NO_ERROR)
-        return result;
-    for (int p = af.startPos(); af.count() < af.imageNumber(); p += af.step()) {
-        af.increaseCount();
-        cv::Mat frame = stillAt(renderer, objective, p);
-        af.setFocusValueAtMotorPosition(frame.data, 8, p, false);
-    }
-    double value = 0;
-    result.ok = af.GetAFMotorPosion2(result.position, result.index, value);
-    result.interval = af.interval();
-    return result;
-}
-
 void setConfig(const char *section, const char *key, const char *value)
 {
     WritePrivateProfileString(section, key, value, Paths::configFile().toStdString());
@@ -92,19 +65,12 @@ struct Rig
     int objective = 2;
 
     explicit Rig(const QString &firmware = QStringLiteral("3.1"))
-        : board(bench.instrument, profileOf(firmware))
+        : board(bench.instrument, profileNamed(firmware))
     {
         g_CurrentMenu = MENU_MULTICOLOR;
         setConfig("LensNA", "2", "0.25");
         bench.instrument.setLed(0, true, 50);
         bench.instrument.turnObjective(objective, 0);
-    }
-
-    static BoardProfile profileOf(const QString &name)
-    {
-        BoardProfile profile;
-        BoardProfile::fromName(name, &profile);
-        return profile;
     }
 
     bool start()
@@ -185,15 +151,12 @@ private slots:
         af.setFineAFParameter(" 10X", "  Plan 10X ", 70000, 0.25f, 3.63f);
         QCOMPARE(af.canStart(16, 5), FINEAF_NO_ERROR);
         QCOMPARE(af.magnification(), 10);
-        QCOMPARE(af.lensName(), QStringLiteral("Plan 10X"));
         QVERIFY(qAbs(af.depthOfField() - 10.305f) < 0.001f);
         QCOMPARE(af.interval(), 264);
         QCOMPARE(af.step(), 264);
         QCOMPARE(af.imageNumber(), 11);
         QCOMPARE(af.startPos(), 70000 - 1320);
         QCOMPARE(af.endPos(), 70000 + 1320);
-        QCOMPARE(af.curPos(), 70000);
-        QCOMPARE(af.count(), 0);
 
         af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
         QCOMPARE(af.canStart(8, 1), FINEAF_NO_ERROR);
@@ -214,13 +177,9 @@ private slots:
         QTest::addColumn<QString>("factor");
         QTest::addColumn<bool>("planKept"); // the previous plan stays as it was
         QTest::newRow("NA 0.001") << "10X" << 0.001f << 5 << "0.5" << true;
-        QTest::newRow("NA 0") << "10X" << 0.0f << 5 << "0.5" << true;
         QTest::newRow("NA not a number") << "10X" << std::numeric_limits<float>::quiet_NaN() << 5 << "0.5" << true;
-        QTest::newRow("no magnification") << "X" << 0.25f << 5 << "0.5" << true;
         QTest::newRow("magnification text") << "Plan" << 0.25f << 5 << "0.5" << true;
         QTest::newRow("range 0") << "10X" << 0.25f << 0 << "0.5" << false;
-        QTest::newRow("range -2") << "10X" << 0.25f << -2 << "0.5" << false;
-        QTest::newRow("factor 0") << "10X" << 0.25f << 5 << "0" << true;
         QTest::newRow("factor negative") << "10X" << 0.25f << 5 << "-0.5" << true;
     }
 
@@ -244,7 +203,6 @@ private slots:
             QCOMPARE(af.interval(), interval);
             QCOMPARE(af.startPos(), start);
         }
-        QCOMPARE(fineAFErrorMessage(FINEAF_ERR_DOF), MSG_DOF_FAILED);
     }
 
     // ---- best point ----------------------------------------------------------------------------
@@ -326,201 +284,130 @@ private slots:
         std::mt19937 rng(20240611);
         for (int i = 0; i < kStarts; ++i) {
             const int objective = 1 + i % SampleRenderer::ObjectiveCount;
-            af.setFineAFParameter(magnificationText(objective), "", 0, float(SampleRenderer::numericalAperture(objective)), 3.63f);
+            const float na = float(SampleRenderer::numericalAperture(objective));
+            const double focus = renderer.trueFocusSteps(objective);
+            af.setFineAFParameter(magnificationText(objective), "", 0, na, 3.63f);
             QCOMPARE(af.canStart(8, 5), FINEAF_NO_ERROR);
             const int reach = 5 * af.interval();
-            const double focus = renderer.trueFocusSteps(objective);
-            const int centre = int(std::lround(focus)) + std::uniform_int_distribution<int>(-reach, reach)(rng);
-            const SearchResult r = search(af, renderer, objective, centre, 5);
-            const double error = std::abs(r.position - focus);
-            if (r.ok && error <= r.interval)
+            af.setFineAFParameter(magnificationText(objective), "", int(std::lround(focus)) + std::uniform_int_distribution<int>(-reach, reach)(rng), na, 3.63f);
+            QCOMPARE(af.canStart(8, 5), FINEAF_NO_ERROR);
+            for (int p = af.startPos(); af.count() < af.imageNumber(); p += af.step()) {
+                af.increaseCount();
+                cv::Mat frame = stillAt(renderer, objective, p);
+                af.setFocusValueAtMotorPosition(frame.data, 8, p, false);
+            }
+            int position = 0, index = 0;
+            double value = 0;
+            if (af.GetAFMotorPosion2(position, index, value) && std::abs(position - focus) <= af.interval())
                 ++hits;
-            else
-                qInfo() << "start" << i << "objective" << objective << "centre" << centre << "best" << r.position
-                        << "true" << focus << "interval" << r.interval;
         }
         qInfo() << "searches within one step of the true focus:" << hits << "of" << kStarts;
         QVERIFY(hits * 100 >= 95 * kStarts);
     }
 
-    void blankFieldGivesAFlatCurve()
-    {
-        TestRoot root;
-        SampleRenderer renderer;
-        renderer.setBlankField(true);
-        FineAF af;
-        const int centre = int(renderer.trueFocusSteps(2)) + 700;
-        const SearchResult r = search(af, renderer, 2, centre, 5);
-        QVERIFY(!r.ok);
-        QCOMPARE(r.index, 1);
-        QCOMPARE(r.position, af.startPos());
-        QCOMPARE(int(af.focusCurve().size()), 11);
-    }
-
     // ---- the sequence on the simulated instrument ----------------------------------------------
 
-    void interactiveRunEndsInFocus()
+    // Each road of a run on the simulated instrument, from planning to its end. Settings are
+    // "section/key=value"; at: where the stage ends (focus, first height, unchanged).
+    void runsOnTheInstrument_data()
     {
-        Rig rig;
-        QVERIFY(rig.start());
-        const double focus = rig.trueFocus();
-        rig.placeStage(int(focus) - 900);
-        const int centre = rig.stage();
-        QString finalText;
-        pushCloseWhenDone(&finalText);
-        QSignalSpy hot(rig.af.get(), &FineAFSequence::changeHotpixelEnabled);
-        QSignalSpy speed(rig.af.get(), &FineAFSequence::stageSpeedSent);
-
-        const int64_t began = MonotonicClock::nowMs();
-        rig.af->runInteractive(rig.setup());
-        const int64_t tookMs = MonotonicClock::nowMs() - began;
-
-        QCOMPARE(rig.af->errorCode(), FINEAF_NO_ERROR);
-        QVERIFY(rig.af->succeeded());
-        QCOMPARE(finalText, QStringLiteral("Fine AF Completed."));
-        QCOMPARE(rig.af->framesScored(), 11);
-        const int interval = rig.af->fineAF().interval();
-        QCOMPARE(interval, 264);
-        QVERIFY2(std::abs(rig.stage() - focus) <= interval,
-                 qPrintable(QStringLiteral("stage %1, true focus %2").arg(rig.stage()).arg(focus)));
-        QVERIFY(std::abs(rig.stage() - centre) <= 5 * interval);
-        QCOMPARE(rig.stage(), rig.af->bestPosition());
-        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
-        QVERIFY(rig.controller.isPulling());
-        QCOMPARE(hot.count(), 2);
-        QCOMPARE(hot[0][0].toBool(), true);
-        QCOMPARE(hot[1][0].toBool(), false);
-        QCOMPARE(speed.count(), 1);
-        QVERIFY(rig.board.receivedTexts().contains(QStringLiteral("$A#STAGE SPEED 100")));
-        QVERIFY(rig.board.receivedTexts().contains(QStringLiteral("$A#STAGE -1320")));
-        qInfo() << "autofocus on the simulator:" << rig.af->framesScored() << "frames, scan"
-                << rig.af->scanMs() / 1000.0 << "s, whole run" << tookMs / 1000.0 << "s";
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("settings");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("shown"); // the box's last text, or a message
+        QTest::addColumn<QString>("at");
+        const QString completed = "Fine AF Completed.", failed = "Fine AF Failed.";
+        QTest::newRow("interactive") << "3.1" << "interactive" << QStringList() << "" << 11 << true << 0 << completed << "focus";
+        QTest::newRow("blank field") << "3.1" << "background" << QStringList() << "blank" << 11 << false << 0 << "" << "first";
+        QTest::newRow("time-lapse range 2") << "3.1" << "timelapse" << QStringList{"Setting_Timelapse/ScanRange=2", "Focus/FineAFRange=7"}
+                                            << "" << 5 << true << 0 << "" << "focus";
+        QTest::newRow("cell count: 11 images") << "3.1" << "cellcount" << QStringList{"Focus/FineAFRange=1"} << "" << 11 << true << 0 << "" << "focus";
+        QTest::newRow("range 0") << "3.1" << "interactive" << QStringList{"Focus/FineAFRange=0"} << "" << 0 << false << 3
+                                 << MessageDlg::presetText(MSG_DOF_FAILED) << "unchanged";
+        QTest::newRow("time-lapse range -1") << "3.1" << "timelapse" << QStringList{"Setting_Timelapse/ScanRange=-1"} << "" << 0 << false << 3
+                                             << "" << "unchanged";
+        QTest::newRow("old dialect") << "old" << "interactive" << QStringList() << "" << 0 << false << 2
+                                     << MessageDlg::presetText(MSG_FINEAF_NOT_SUPPORTED) << "unchanged";
+        QTest::newRow("old dialect, cell count") << "old" << "cellcount" << QStringList() << "" << 0 << false << 2 << "" << "unchanged";
+        QTest::newRow("camera stalls") << "3.1" << "interactive" << QStringList() << "stall" << 0 << false << 0 << failed << "";
+        QTest::newRow("no stage position") << "3.1" << "interactive" << QStringList() << "position" << 0 << false << 0 << failed << "unchanged";
     }
 
-    void blankFieldEndsAtTheFirstHeight()
+    void runsOnTheInstrument()
     {
-        Rig rig;
+        QFETCH(QString, firmware);
+        QFETCH(QString, kind);
+        QFETCH(QStringList, settings);
+        QFETCH(QString, fault);
+        QFETCH(int, frames);
+        QFETCH(bool, ok);
+        QFETCH(int, error);
+        QFETCH(QString, shown);
+        QFETCH(QString, at);
+        Rig rig(firmware);
         QVERIFY(rig.start());
-        rig.bench.camera.renderer().setBlankField(true);
-        rig.placeStage(int(rig.trueFocus()) + 400);
-        const int centre = rig.stage();
-        rig.af->runBackground(rig.setup());
-        QCOMPARE(rig.af->errorCode(), FINEAF_NO_ERROR);
-        QVERIFY(!rig.af->succeeded());
-        QCOMPARE(rig.af->framesScored(), 11);
-        QCOMPARE(rig.stage(), centre - 5 * 264);
-        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
-        QVERIFY(rig.controller.isPulling());
-    }
-
-    void timeLapseRunReportsItsBestImage()
-    {
-        Rig rig;
-        QVERIFY(rig.start());
-        setConfig("Setting_Timelapse", "ScanRange", "2");
-        setConfig("Focus", "FineAFRange", "7");
-        rig.placeStage(int(rig.trueFocus()) + 300);
-        QSignalSpy data(rig.af.get(), &FineAFSequence::sendAFData);
-        QSignalSpy done(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
-        QSignalSpy hot(rig.af.get(), &FineAFSequence::changeHotpixelEnabled);
-        rig.af->runTimeLapse(rig.setup());
-        QCOMPARE(rig.af->framesScored(), 5);
-        QCOMPARE(data.count(), 1);
-        QCOMPARE(done.count(), 1);
-        const int index = data[0][0].toInt(), position = data[0][1].toInt();
-        QVERIFY(index >= 1 && index <= 5);
-        QCOMPARE(position, rig.af->fineAF().focusCurve()[size_t(index - 1)].motorPosition);
-        QCOMPARE(data[0][2].toDouble(), rig.af->fineAF().focusCurve()[size_t(index - 1)].focusValue);
-        QCOMPARE(done[0][0].toInt(), rig.stage());
-        QCOMPARE(done[0][1].toBool(), true);
-        QCOMPARE(done[0][2].value<TFineAFErrTable>(), FINEAF_NO_ERROR);
-        // The page restores both itself.
-        QVERIFY(!rig.controller.isPulling());
-        QCOMPARE(hot.count(), 1);
-        QCOMPARE(hot[0][0].toBool(), true);
-    }
-
-    void cellCountRunScansElevenImages()
-    {
-        Rig rig;
-        QVERIFY(rig.start());
-        setConfig("Focus", "FineAFRange", "1");
-        rig.placeStage(int(rig.trueFocus()));
-        QSignalSpy done(rig.af.get(), &FineAFSequence::completeCellCountAF);
-        rig.af->runCellCount(rig.setup());
-        QCOMPARE(rig.af->framesScored(), 11);
-        QCOMPARE(done.count(), 1);
-        QCOMPARE(done[0][0].toBool(), true);
-        QCOMPARE(done[0][1].value<TFineAFErrTable>(), FINEAF_NO_ERROR);
-        QVERIFY(std::abs(rig.stage() - rig.trueFocus()) <= 264);
-    }
-
-    void planningErrorsReachTheirMessages()
-    {
-        Rig rig;
-        QVERIFY(rig.start());
+        for (const QString &setting : settings)
+            setConfig(qPrintable(setting.section('/', 0, 0)), qPrintable(setting.section('/', 1).section('=', 0, 0)),
+                      qPrintable(setting.section('=', 1)));
+        rig.bench.camera.renderer().setBlankField(fault == "blank");
+        if (fault == "stall")
+            rig.bench.camera.setFault(SimCameraFault::Stall);
+        if (fault == "position")
+            rig.board.injectFault(BoardFault(BoardFault::Silence, -1, "STAGE POS"));
+        rig.placeStage(int(rig.trueFocus()) - 200);
         const int before = rig.stage();
-        setConfig("Focus", "FineAFRange", "0");
-        rig.af->runInteractive(rig.setup());
-        QCOMPARE(rig.af->errorCode(), FINEAF_ERR_DOF);
-        QVERIFY(rig.bench.messages().contains(MessageDlg::presetText(MSG_DOF_FAILED)));
-
-        // Background runs report the code alone, and a time-lapse run reports 0, 0, 0.
-        QSignalSpy data(rig.af.get(), &FineAFSequence::sendAFData);
-        QSignalSpy done(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
-        setConfig("Setting_Timelapse", "ScanRange", "-1");
-        const int shown = rig.bench.messages().size();
-        rig.af->runTimeLapse(rig.setup());
-        QCOMPARE(rig.bench.messages().size(), shown);
-        QCOMPARE(data.count(), 1);
-        QCOMPARE(data[0][0].toInt(), 0);
-        QCOMPARE(data[0][1].toInt(), 0);
-        QCOMPARE(data[0][2].toDouble(), 0.0);
-        QCOMPARE(done[0][1].toBool(), false);
-        QCOMPARE(done[0][2].value<TFineAFErrTable>(), FINEAF_ERR_DOF);
-
-        QCOMPARE(rig.stage(), before);
-        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
-        QVERIFY(rig.controller.isPulling());
-    }
-
-    void oldDialectIsRefused()
-    {
-        Rig rig(QStringLiteral("old"));
-        QVERIFY(rig.start());
-        QVERIFY(!rig.controller.existFirmwareVer());
-        const int before = rig.stage();
-        rig.board.clearLog();
-        const int64_t began = MonotonicClock::nowMs();
-        rig.af->runInteractive(rig.setup());
-        QVERIFY(MonotonicClock::nowMs() - began < 5000);
-        QCOMPARE(rig.af->errorCode(), FINEAF_ERR_NOT_SUPPORTED);
-        QVERIFY(!rig.af->isRunning());
-        QVERIFY(rig.bench.messages().contains(MessageDlg::presetText(MSG_FINEAF_NOT_SUPPORTED)));
-        QCOMPARE(rig.stage(), before);
-        for (const QString &line : rig.board.receivedTexts())
-            QVERIFY2(!line.startsWith(QLatin1String("Z ")), qPrintable(line));
-
-        QSignalSpy done(rig.af.get(), &FineAFSequence::completeCellCountAF);
-        rig.af->runCellCount(rig.setup());
-        QCOMPARE(done.count(), 1);
-        QCOMPARE(done[0][1].value<TFineAFErrTable>(), FINEAF_ERR_NOT_SUPPORTED);
-    }
-
-    void aCameraThatStopsEndsTheRun()
-    {
-        Rig rig;
-        QVERIFY(rig.start());
-        rig.bench.camera.setFault(SimCameraFault::Stall);
         QString finalText;
-        pushCloseWhenDone(&finalText);
-        rig.af->runInteractive(rig.setup());
-        QVERIFY(!rig.af->isRunning());
-        QVERIFY(!rig.af->succeeded());
-        QCOMPARE(finalText, QStringLiteral("Fine AF Failed."));
-        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
-        QVERIFY(rig.controller.isPulling());
+        if (kind == "interactive" && error == 0)
+            pushCloseWhenDone(&finalText);
+        QSignalSpy hot(rig.af.get(), &FineAFSequence::changeHotpixelEnabled);
+        QSignalSpy afData(rig.af.get(), &FineAFSequence::sendAFData);
+        QSignalSpy timeLapse(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
+        QSignalSpy cellCount(rig.af.get(), &FineAFSequence::completeCellCountAF);
+        if (kind == "interactive")
+            rig.af->runInteractive(rig.setup());
+        else if (kind == "background")
+            rig.af->runBackground(rig.setup());
+        else if (kind == "timelapse")
+            rig.af->runTimeLapse(rig.setup());
+        else
+            rig.af->runCellCount(rig.setup());
         rig.bench.camera.setFault(SimCameraFault::None);
+
+        QVERIFY(!rig.af->isRunning());
+        QCOMPARE(rig.af->framesScored(), frames);
+        QCOMPARE(rig.af->succeeded(), ok);
+        QCOMPARE(int(rig.af->errorCode()), error);
+        if (!shown.isEmpty())
+            QVERIFY2(finalText == shown || rig.bench.messages().contains(shown), qPrintable(finalText));
+        if (at == "focus")
+            QVERIFY2(std::abs(rig.stage() - rig.trueFocus()) <= rig.af->fineAF().interval(), qPrintable(QString::number(rig.stage())));
+        if (at == "first")
+            QCOMPARE(rig.stage(), before - 5 * 264);
+        if (at == "unchanged")
+            QCOMPARE(rig.stage(), before);
+        if (ok && kind != "timelapse")
+            QCOMPARE(rig.stage(), rig.af->bestPosition());
+        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
+        // A time-lapse page restores polling and hot-pixel correction itself.
+        QCOMPARE(rig.controller.isPulling(), kind != "timelapse" || error != 0);
+        if (frames > 0)
+            QCOMPARE(hot.count(), kind == "timelapse" ? 1 : 2);
+        if (kind == "timelapse") { // the best image, 1-based in scan order; 0, 0, 0 after a planning error
+            const int index = afData[0][0].toInt();
+            QCOMPARE(index == 0, error != 0);
+            if (ok) {
+                QCOMPARE(afData[0][1].toInt(), rig.af->fineAF().focusCurve()[size_t(index - 1)].motorPosition);
+                QCOMPARE(timeLapse[0][0].toInt(), rig.stage());
+            }
+            QCOMPARE(timeLapse[0][1].toBool(), ok);
+            QCOMPARE(int(timeLapse[0][2].value<TFineAFErrTable>()), error);
+        }
+        if (kind == "cellcount")
+            QCOMPARE(int(cellCount[0][1].value<TFineAFErrTable>()), error);
     }
 };
 
