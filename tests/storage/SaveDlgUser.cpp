@@ -1,16 +1,37 @@
 #include "SaveDlgUser.h"
 
 #include "DialogRunner.h"
+#include "Globals.h"
 #include "KeyboardDlg.h"
 #include "MediaMonitor.h"
+#include "Paths.h"
 #include "SaveOptionsDlg.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTest>
 
-SaveDlgUser::SaveDlgUser()
+SaveDlgUser::SaveDlgUser(bool simulated)
 {
+    g_PreviouslySavedPath.clear();
+    g_bSaveAsFolder = false;
+    g_bSaveWithMonochromeOrPseudoColor[0] = true;
+    g_bSaveWithMonochromeOrPseudoColor[1] = false;
+    if (simulated) {
+        QString error;
+        if (!SimStorage::seed(&error))
+            qWarning() << error;
+        m_storage.attach(m_actions);
+        SystemActions::setInstance(&m_actions);
+        m_monitor = std::make_unique<MediaMonitor>();
+        m_monitor->mountAll();
+    } else {
+        root.makeDir("/root/Microscope/NIMBO");
+        root.makeDir("/media/VANTOR SSD");
+        root.makeDir("/media/USB1");
+    }
+    usb = Paths::path("/media/USB1");
     DialogRunner::clearScripts();
     DialogRunner::setStandingScript([this](QDialog *dialog) { return play(dialog); });
 }
@@ -18,6 +39,14 @@ SaveDlgUser::SaveDlgUser()
 SaveDlgUser::~SaveDlgUser()
 {
     DialogRunner::clearScripts();
+    m_monitor.reset();
+    SystemActions::setInstance(nullptr);
+    MediaMonitor::setSpaceQuery(nullptr);
+}
+
+int SaveDlgUser::syncs() const
+{
+    return m_actions.calls().filter(QRegularExpression("^sync")).size();
 }
 
 int SaveDlgUser::play(QDialog *dialog)

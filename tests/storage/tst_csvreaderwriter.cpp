@@ -5,46 +5,38 @@
 #include <QtTest>
 
 namespace {
-const int kMin[4] = {1, 2, 3, 4};
-const int kMax[4] = {10, 20, 30, 40};
-const float kMean[4] = {5.25f, 6.5f, 7.0f, 8.04f};
-const float kStd[4] = {0.5f, 1.0f, 1.5f, 2.0f};
+const int kMin[4] = {1, 2, 3, 4}, kMax[4] = {10, 20, 30, 40};
+const float kMean[4] = {5.25f, 6.5f, 7.0f, 8.04f}, kStd[4] = {0.5f, 1.0f, 1.5f, 2.0f};
 }
 
 class TestCSVReaderWriter : public QObject
 {
     Q_OBJECT
 private slots:
-    // Rows joined by LF, none after the last, read back by Python's csv as 19 columns.
-    void rowsAndFile_data()
+    // Rows joined by LF, none after the last; Python's csv reads every example as 19 columns.
+    void examplesReadBack()
     {
-        QTest::addColumn<int>("dataRows");
-        QTest::addColumn<bool>("erased");
-        QTest::addColumn<QString>("python");
-        QTest::addColumn<QString>("megabytes");
-        QTest::newRow("new table") << 0 << false << "1 [19]" << "0.000126";
-        QTest::newRow("two rows") << 2 << false << "3 [19]" << "0.000378";
-        QTest::newRow("after erase") << 2 << true << "1 [19]" << "0.000126";
-        QTest::newRow("1000 rows") << 1000 << false << "1001 [19]" << "0.126126";
-    }
-    void rowsAndFile()
-    {
-        QFETCH(int, dataRows);
         TestRoot root;
-        CSVReaderWriter csv;
-        for (int i = 0; i < dataRows; ++i)
-            csv.fillDataFieldNew(-1, "Line", 12.34f, 0, 0, 0, kMin, kMax, kMean, kStd, 0);
-        if (QTest::currentDataTag() == QLatin1String("after erase"))
-            csv.erase();
-        const QString path = root.path() + "/table.csv";
-        QVERIFY(csv.write(path.toUtf8().constData()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
-        QCOMPARE(int(bytes.count('\n')), csv.rowCount() - 1);
-        QVERIFY(!bytes.endsWith('\n') && !bytes.contains('\r'));
-        QTEST(pythonCsvShape(path), "python");
-        QTEST(QString::number(double(csv.fileSize()), 'f', 6), "megabytes");
+        // Measurement rows (negative: that many, then erased) and the size in MB.
+        const QList<QPair<int, QString>> examples = {{0, "0.000126"}, {2, "0.000378"}, {-2, "0.000126"}, {1000, "0.126126"}};
+        QStringList paths, shapes;
+        for (const auto &example : examples) {
+            CSVReaderWriter csv;
+            for (int i = 0; i < std::abs(example.first); ++i)
+                csv.fillDataFieldNew(-1, "Line", 12.34f, 0, 0, 0, kMin, kMax, kMean, kStd, 0);
+            if (example.first < 0)
+                csv.erase();
+            paths << root.path() + QString("/%1.csv").arg(paths.size());
+            QVERIFY(csv.write(paths.last().toUtf8().constData()));
+            QFile file(paths.last());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray bytes = file.readAll();
+            QCOMPARE(int(bytes.count('\n')), csv.rowCount() - 1);
+            QVERIFY(!bytes.endsWith('\n') && !bytes.contains('\r'));
+            QCOMPARE(QString::number(double(csv.fileSize()), 'f', 6), example.second);
+            shapes << QString("%1 [19]").arg(csv.rowCount());
+        }
+        QCOMPARE(pythonCsvShapes(paths), shapes);
     }
 
     void fields_data()
@@ -74,9 +66,8 @@ private slots:
         csv.fillCSVData("b");
         csv.fillDataFieldNew(1, "Polygon", 1, 2, 3, 2, kMin, kMax, kMean, kStd, 0);
         QCOMPARE(csv.row(1), QByteArray("Polygon,1.0 pixel,3.0 pixel^2,1,10,5.2,0.5,2,20,6.5,1.0,3,30,7.0,1.5,4,40,8.0,2.0"));
-        csv.removeCSVData(3);
-        csv.removeCSVData(-1);
-        csv.removeCSVData(1);
+        for (int index : {3, -1, 1})
+            csv.removeCSVData(index);
         QCOMPARE(csv.rows, QVector<QByteArray>({CSVReaderWriter::defaultHeader, "b"}));
         csv.setHeader("File,ConConfluency,Count,Threshold");
         CSVReaderWriter copy(csv);

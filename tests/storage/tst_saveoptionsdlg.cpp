@@ -2,12 +2,10 @@
 #include "DialogRunner.h"
 #include "Globals.h"
 #include "ImReaderWriter.h"
-#include "MediaMonitor.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SaveDlgUser.h"
 #include "SaveOptionsDlg.h"
-#include "TestRoot.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,54 +27,26 @@ T *child(QWidget *dialog, const char *name)
 // The visible controls as "key:flags": e enabled, x ticked, o unticked, L locked against the mouse.
 QString controls(SaveOptionsDlg &dialog)
 {
-    const QList<QPair<const char *, const char *>> keys = {
-        {"F", "CHECKBOX_SAVE_AS_FOLDER"}, {"M", "RADIO_COLOR_MONOCHROME"}, {"P", "RADIO_COLOR_PSEUDO_COLOR"},
-        {"C", "COMB_FILTER_COLOR"}, {"0", "CHKBOX_FILTER_POSITION0"}, {"O", "CHKBOX_OVERLAY"},
-        {"A", "CHKBOX_SAVE_WITH_ANNOTATION"}, {"R", "CHKBOX_RAW"}, {"T", "CHKBOX_RESULT"},
-        {"S", "CHKBOX_SEGMENTATION"}, {"SA", "BUTTON_CHANNEL_SELECTALL"}};
+    static const char *const keys[] = {"F", "CHECKBOX_SAVE_AS_FOLDER", "M", "RADIO_COLOR_MONOCHROME", "P",
+        "RADIO_COLOR_PSEUDO_COLOR", "C", "COMB_FILTER_COLOR", "0", "CHKBOX_FILTER_POSITION0", "O", "CHKBOX_OVERLAY",
+        "A", "CHKBOX_SAVE_WITH_ANNOTATION", "R", "CHKBOX_RAW", "T", "CHKBOX_RESULT", "S", "CHKBOX_SEGMENTATION",
+        "SA", "BUTTON_CHANNEL_SELECTALL"};
     QStringList out;
-    for (const auto &key : keys) {
-        QWidget *widget = child(&dialog, key.second);
-        if (!widget->isVisibleTo(&dialog))
-            continue;
-        QString flags = widget->isEnabled() ? "e" : "-";
-        if (auto *button = qobject_cast<QAbstractButton *>(widget); button && button->isCheckable())
-            flags += button->isChecked() ? "x" : "o";
-        out << key.first + (":" + flags) + (widget->testAttribute(Qt::WA_TransparentForMouseEvents) ? "L" : "");
+    for (int i = 0; i < 22; i += 2) {
+        QWidget *widget = child(&dialog, keys[i + 1]);
+        auto *button = qobject_cast<QAbstractButton *>(widget);
+        if (widget->isVisibleTo(&dialog))
+            out << QString(keys[i]) + ':' + (widget->isEnabled() ? "e" : "-")
+                    + (button && button->isCheckable() ? (button->isChecked() ? "x" : "o") : "")
+                    + (widget->testAttribute(Qt::WA_TransparentForMouseEvents) ? "L" : "");
     }
     return out.join(' ');
 }
 
-QStringList formats(SaveOptionsDlg &dialog, int bits)
+QString label(SaveOptionsDlg &dialog)
 {
-    dialog.setImageBits(bits);
-    QStringList rows;
-    auto *combo = child<QComboBox>(&dialog, "COMBO_IMAGE_FORMAT");
-    for (int i = 0; i < combo->count(); ++i)
-        rows << combo->itemText(i);
-    return rows;
+    return child<QLabel>(&dialog, "LABEL_CURRENT_PATH")->text();
 }
-
-void setConfig(const char *section, const char *key, const QString &value)
-{
-    WritePrivateProfileString(section, key, value.toStdString(), Paths::configFile().toStdString());
-}
-
-// A fresh root with USB1 and the SSD, the remembered choices at their start values.
-struct Fixture
-{
-    TestRoot root;
-    QString usb = root.makeDir("/media/USB1");
-    Fixture()
-    {
-        g_PreviouslySavedPath.clear();
-        g_bSaveAsFolder = false;
-        g_bSaveWithMonochromeOrPseudoColor[0] = true;
-        g_bSaveWithMonochromeOrPseudoColor[1] = false;
-        root.makeDir("/root/Microscope/NIMBO");
-        root.makeDir("/media/VANTOR SSD");
-    }
-};
 
 } // namespace
 
@@ -84,8 +54,6 @@ class TestSaveOptionsDlg : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup() { MediaMonitor::setSpaceQuery(nullptr); }
-
     void optionControls_data()
     {
         QTest::addColumn<int>("option");
@@ -93,21 +61,19 @@ private slots:
         QTest::addColumn<bool>("pseudo");
         QTest::addColumn<bool>("quick");
         QTest::addColumn<QString>("expected");
-        QTest::addColumn<QStringList>("formats8");
-        QTest::addColumn<QStringList>("formats16");
-        const QStringList four = {"*.tif", "*.png", "*.jpg", "*.bmp"}, tif = {"*.tif"}, fixed = {".tif"};
-        const QString multi = "0:-o O:-o A:-o SA:e";
-        QTest::newRow("0") << 0 << 0 << true << false << "F:eo M:ex P:eo " + multi << four << tif;
-        QTest::newRow("0 quick, channel view") << 0 << 0 << true << true << "F:eo M:eo P:ex " + multi << four << tif;
-        QTest::newRow("0 quick, overlay view") << 0 << 1 << true << true << "F:eo M:ex P:eo " + multi << four << tif;
-        QTest::newRow("1") << 1 << 0 << true << false << "F:exL M:ex P:eo" << four << tif;
-        QTest::newRow("3") << 3 << 0 << true << false << "" << QStringList{".csv"} << QStringList{".csv"};
-        QTest::newRow("4") << 4 << 0 << true << false << "F:eo M:ex P:eo A:-o" << four << tif;
-        QTest::newRow("5 save") << 5 << 2 << false << false << "F:eo M:ex P:-o R:ex T:ex S:ex SA:e" << four << tif;
-        QTest::newRow("5 rendered") << 5 << 3 << true << false << "F:eo M:eo P:ex R:ex T:ex S:-o SA:e" << four << tif;
-        QTest::newRow("6 no raw") << 6 << 0 << false << false << "F:exL M:-x P:-o R:-o T:ex S:ex SA:-" << four << tif;
-        QTest::newRow("7") << 7 << 0 << true << false << "F:exL" << fixed << fixed;
-        QTest::newRow("10") << 10 << 0 << true << false << "F:exL M:ex P:eo C:e" << fixed << fixed;
+        QTest::addColumn<QString>("formats"); // 8 bits | 16 bits
+        const QString four = "*.tif *.png *.jpg *.bmp|*.tif", multi = " 0:-o O:-o A:-o SA:e";
+        QTest::newRow("0") << 0 << 0 << true << false << "F:eo M:ex P:eo" + multi << four;
+        QTest::newRow("0 quick, channel view") << 0 << 0 << true << true << "F:eo M:eo P:ex" + multi << four;
+        QTest::newRow("0 quick, overlay view") << 0 << 1 << true << true << "F:eo M:ex P:eo" + multi << four;
+        QTest::newRow("1") << 1 << 0 << true << false << "F:exL M:ex P:eo" << four;
+        QTest::newRow("3") << 3 << 0 << true << false << "" << ".csv|.csv";
+        QTest::newRow("4") << 4 << 0 << true << false << "F:eo M:ex P:eo A:-o" << four;
+        QTest::newRow("5 save") << 5 << 2 << false << false << "F:eo M:ex P:-o R:ex T:ex S:ex SA:e" << four;
+        QTest::newRow("5 rendered") << 5 << 3 << true << false << "F:eo M:eo P:ex R:ex T:ex S:-o SA:e" << four;
+        QTest::newRow("6 no raw") << 6 << 0 << false << false << "F:exL M:-x P:-o R:-o T:ex S:ex SA:-" << four;
+        QTest::newRow("7") << 7 << 0 << true << false << "F:exL" << ".tif|.tif";
+        QTest::newRow("10") << 10 << 0 << true << false << "F:exL M:ex P:eo C:e" << ".tif|.tif";
     }
     void optionControls()
     {
@@ -115,22 +81,29 @@ private slots:
         QFETCH(int, sub);
         QFETCH(bool, pseudo);
         QFETCH(bool, quick);
-        Fixture fixture;
+        SaveDlgUser user;
         SaveOptionsDlg dialog(nullptr, quick);
         dialog.setCurrentSaveOption(TSaveOption(option), pseudo, TSubOption(sub));
         QTEST(controls(dialog), "expected");
-        QTEST(formats(dialog, 8), "formats8");
-        QTEST(formats(dialog, 16), "formats16");
+        auto *combo = child<QComboBox>(&dialog, "COMBO_IMAGE_FORMAT");
+        QStringList formats;
+        for (int bits : {8, 16}) {
+            dialog.setImageBits(bits);
+            formats << QString();
+            for (int i = 0; i < combo->count(); ++i)
+                formats.last() += (i ? " " : "") + combo->itemText(i);
+        }
+        QTEST(formats.join('|'), "formats");
     }
 
-    // Channel data enable their boxes (channel 1 is the box at position 3), labelled from
-    // [Filter]; Select All leaves the boxes of channels not captured alone; the single page's
-    // annotated image is offered unticked; the pseudo colour takes 0 to 4 and 7 only.
+    // Channel 1 enables the box at position 3, labelled from [Filter]; Select All leaves the boxes
+    // of channels not captured alone; the single page's annotated image is offered unticked; the
+    // pseudo colour takes 0 to 4 and 7 only.
     void channelsSelectionAndColour()
     {
-        Fixture fixture;
-        setConfig("Filter", "1", "Brightfield");
-        SaveOptionsDlg dialog;
+        SaveDlgUser user;
+        WritePrivateProfileString("Filter", "1", "Brightfield", Paths::configFile().toStdString());
+        SaveOptionsDlg dialog, single;
         dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, false);
         unsigned char frame = 0;
         dialog.setImageData8(1, &frame);
@@ -144,23 +117,19 @@ private slots:
         DialogRunner::click(&dialog, "BUTTON_CHANNEL_RELEASEALL");
         QVERIFY(!position3->isChecked());
 
-        SaveOptionsDlg single;
         single.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
         single.setAnnotationImageData(&frame);
         QCOMPARE(controls(single), QString("F:eo M:ex P:eo A:eo"));
-
-        auto *colours = child<QComboBox>(&single, "COMB_FILTER_COLOR");
-        const QList<QPair<int, int>> rows = {{0, 0}, {4, 4}, {7, 5}, {5, 5}, {6, 5}, {-1, 5}, {9, 5}};
-        for (const auto &row : rows) {
-            single.setFilterColorIndex(row.first);
-            QCOMPARE(colours->currentIndex(), row.second);
+        for (auto [index, shown] : QList<QPair<int, int>>{{0, 0}, {4, 4}, {7, 5}, {5, 5}, {6, 5}, {-1, 5}, {9, 5}}) {
+            single.setFilterColorIndex(index);
+            QCOMPARE(child<QComboBox>(&single, "COMB_FILTER_COLOR")->currentIndex(), shown);
         }
     }
 
     // The colour and folder choices of one dialog are the start of the next.
     void rememberedChoices()
     {
-        Fixture fixture;
+        SaveDlgUser user;
         {
             SaveOptionsDlg first;
             first.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
@@ -178,7 +147,7 @@ private slots:
         QTest::addColumn<int>("channel");
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<QString>("light");
-        QTest::addColumn<QString>("expectedLight");
+        QTest::addColumn<QString>("expected");
         QTest::newRow("no firmware") << 5 << 0 << "" << "Light: 50 %" << "Light: 50 %";
         QTest::newRow("firmware 2.5") << 5 << 0 << "2.5" << "Light: 50 %" << "Light: 50 %";
         QTest::newRow("firmware 2.5.1") << 5 << 0 << "2.5.1" << "Light: 55%" << "Light: 5.5 %";
@@ -192,19 +161,19 @@ private slots:
         QFETCH(int, channel);
         QFETCH(QString, firmware);
         QFETCH(QString, light);
-        Fixture fixture;
-        setConfig("NIMBO", "Firmware", firmware);
+        SaveDlgUser user;
+        WritePrivateProfileString("NIMBO", "Firmware", firmware.toStdString(), Paths::configFile().toStdString());
         const TCapturedImageMetaData saved = g_CapturedImageMetaData;
         g_CapturedImageMetaData.channel = channel;
         g_CapturedImageMetaData.light[channel] = light;
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(TSaveOption(option), true);
         dialog.generateCapturedImageMetaData();
-        const QStringList fields = QString::fromUtf8(dialog.capturedImageMetaData()).split(';');
         g_CapturedImageMetaData = saved;
+        const QStringList fields = QString::fromUtf8(dialog.capturedImageMetaData()).split(';');
         QCOMPARE(fields.size(), 9);
         QCOMPARE(fields[0], saved.instrument);
-        QTEST(fields[6], "expectedLight");
+        QTEST(fields[6], "expected");
     }
 
     void overlayMetadata_data()
@@ -219,19 +188,17 @@ private slots:
     void overlayMetadata()
     {
         QFETCH(QString, flags);
-        Fixture fixture;
+        SaveDlgUser user;
         const TCapturedImageMetaData saved = g_CapturedImageMetaData;
-        TCapturedImageMetaData &meta = g_CapturedImageMetaData;
-        meta = {0, "I", "S", "V", "C"};
+        TCapturedImageMetaData &meta = g_CapturedImageMetaData = {0, "I", "S", "V", "C"};
         bool set[4];
         for (int c = 0; c < 4; ++c) {
-            for (auto field : {std::make_pair(meta.filterCube, 'f'), {meta.objective, 'o'}, {meta.light, 'l'},
-                               {meta.exposure, 'e'}, {meta.gain, 'g'}})
-                field.first[c] = field.second + QString::number(c);
+            for (auto [field, key] : {std::make_pair(meta.filterCube, 'f'), {meta.objective, 'o'}, {meta.light, 'l'},
+                                      {meta.exposure, 'e'}, {meta.gain, 'g'}})
+                field[c] = key + QString::number(c);
             set[c] = flags[c] == 'T';
         }
         SaveOptionsDlg dialog;
-        dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, true);
         dialog.generateOverlayImageMetaData(set);
         g_CapturedImageMetaData = saved;
         QTEST(QString::fromUtf8(dialog.overlayImageMetaData()), "expected");
@@ -252,52 +219,43 @@ private slots:
     {
         QFETCH(QStringList, existing);
         QFETCH(QString, request);
-        Fixture fixture;
+        SaveDlgUser user;
         for (const QString &entry : existing)
-            entry.endsWith('/') ? void(QDir().mkpath(fixture.usb + '/' + entry))
-                                : void(fixture.root.writeFile("/media/USB1/" + entry, "x"));
+            entry.endsWith('/') ? user.root.makeDir("/media/USB1/" + entry) : user.root.writeFile("/media/USB1/" + entry, "x");
         SaveOptionsDlg dialog;
-        if (request.endsWith('/')) {
-            QString name = request.chopped(1);
-            QVERIFY(dialog.createFolder(fixture.usb, name));
-            QVERIFY(QFileInfo(fixture.usb + '/' + name).isDir());
-            QTEST(name, "expected");
-        } else {
-            QString path = fixture.usb + '/' + request;
-            dialog.rename(path);
-            QTEST(path.mid(fixture.usb.size() + 1), "expected");
-        }
+        QString name = request.chopped(request.endsWith('/')), path = user.usb + '/' + request;
+        if (request.endsWith('/'))
+            QVERIFY(dialog.createFolder(user.usb, name) && QFileInfo(user.usb + '/' + name).isDir());
+        else
+            dialog.rename(path), name = path.mid(user.usb.size() + 1);
+        QTEST(name, "expected");
     }
 
     // A click puts the base name into the line; CD up ends at the volume list; a folder the model
     // has read gives the controls back at once; a remembered folder that is gone starts at "/".
     void browser()
     {
-        Fixture fixture;
-        fixture.root.writeFile("/media/USB1/img.01.tif", "x");
-        g_PreviouslySavedPath = fixture.usb;
-        SaveOptionsDlg dialog;
+        SaveDlgUser user;
+        const QString image = user.root.writeFile("/media/USB1/img.01.tif", "x");
+        g_PreviouslySavedPath = user.usb;
+        SaveOptionsDlg dialog, next;
         dialog.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
         auto *model = qobject_cast<QFileSystemModel *>(child<QListView>(&dialog, "LISTVIEW_BROWSER")->model());
-        const QString image = fixture.usb + "/img.01.tif";
         QTRY_VERIFY_WITH_TIMEOUT(model->index(image).isValid(), 10000);
         QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_clicked", Q_ARG(QModelIndex, model->index(image)));
         QCOMPARE(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text(), QString("img"));
-        QCOMPARE(child<QLabel>(&dialog, "LABEL_CURRENT_PATH")->text(), QString("/USB1"));
+        QCOMPARE(label(dialog), QString("/USB1"));
         DialogRunner::click(&dialog, "BUTTON_CD_UP");
-        QCOMPARE(child<QLabel>(&dialog, "LABEL_CURRENT_PATH")->text(), QString("/"));
-        QVERIFY(!child(&dialog, "BUTTON_CD_UP")->isEnabled());
-        QVERIFY(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text().isEmpty());
-
-        QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_doubleClicked", Q_ARG(QModelIndex, model->index(fixture.usb)));
-        QCOMPARE(dialog.currentFolder(), fixture.usb);
+        QCOMPARE(label(dialog), QString("/"));
+        QVERIFY(!child(&dialog, "BUTTON_CD_UP")->isEnabled() && child<QLineEdit>(&dialog, "EDIT_FILENAME")->text().isEmpty());
+        QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_doubleClicked", Q_ARG(QModelIndex, model->index(user.usb)));
+        QCOMPARE(dialog.currentFolder(), user.usb);
         for (const char *name : {"BUTTON_APPLY", "BUTTON_CANCEL", "EDIT_FILENAME", "BUTTON_NEW_FOLDER"})
             QVERIFY2(child(&dialog, name)->isEnabled(), name);
 
-        QDir(fixture.usb).removeRecursively();
-        SaveOptionsDlg next;
+        QDir(user.usb).removeRecursively();
         next.setCurrentSaveOption(SAVE_OPTION_CSV, true);
-        QCOMPARE(child<QLabel>(&next, "LABEL_CURRENT_PATH")->text(), QString("/"));
+        QCOMPARE(label(next), QString("/"));
         QCOMPARE(Paths::fixedPath(g_PreviouslySavedPath), QString("/media"));
     }
 
@@ -311,9 +269,9 @@ private slots:
         QTest::addColumn<int>("free");
         QTest::addColumn<int>("message"); // -1: the check passes
         QTest::addColumn<int>("total");   // progress total afterwards
-        const QStringList none, csvOnly = {"CHKBOX_RAW", "CHKBOX_RESULT"}, countOnly = {"CHKBOX_SEGMENTATION"};
-        const QStringList nothing = {"CHKBOX_FILTER_POSITION0", "CHKBOX_FILTER_POSITION1", "CHKBOX_FILTER_POSITION2",
-                                     "CHKBOX_FILTER_POSITION3", "CHKBOX_OVERLAY", "CHKBOX_SAVE_WITH_ANNOTATION"};
+        const QStringList none, csvOnly = {"RAW", "RESULT"}, countOnly = {"SEGMENTATION"};
+        const QStringList nothing = {"FILTER_POSITION0", "FILTER_POSITION1", "FILTER_POSITION2", "FILTER_POSITION3",
+                                     "OVERLAY", "SAVE_WITH_ANNOTATION"};
         QTest::newRow("10 MB, 10 free") << 0 << none << 0 << 10 << -1 << 1;
         QTest::newRow("10 MB, 9 free") << 0 << none << 0 << 9 << 6 << 1;
         QTest::newRow("nothing ticked") << 0 << nothing << 0 << 99 << 13 << 1;
@@ -331,22 +289,21 @@ private slots:
         QFETCH(int, option);
         QFETCH(QStringList, untick);
         QFETCH(int, count);
-        QFETCH(int, free);
         QFETCH(int, message);
-        Fixture fixture;
-        g_PreviouslySavedPath = fixture.usb;
-        SaveDlgUser::setFreeMegabytes(quint64(free));
+        SaveDlgUser user;
+        g_PreviouslySavedPath = user.usb;
+        SaveDlgUser::setFreeMegabytes(quint64(*static_cast<int *>(QTest::qData("free", qMetaTypeId<int>()))));
         QStringList list;
-        const QByteArray rgb(8 * 8 * 3, char(100));
-        for (int i = 0; option != 5 && i < count; ++i) {
-            const QString path = fixture.root.writeFile(QString("/media/VANTOR SSD/.GrowthMonitor/%1_result.tif").arg(i), "x");
-            ImReaderWriter image;
-            QVERIFY(image.load(rgb.constData(), 8, 8, 8, 3, 1, 2, 1) && image.write(path.toUtf8(), ""));
-            list << path;
-        }
         CSVReaderWriter csv;
-        for (int i = 1; option == 5 && i < count; ++i)
-            csv.fillCSVData("x");
+        for (int i = option == 5; i < count; ++i) {
+            if (option == 5) {
+                csv.fillCSVData("x"); // with the header, count rows
+                continue;
+            }
+            ImReaderWriter image;
+            list << user.root.writeFile(QString("/media/VANTOR SSD/.GrowthMonitor/%1_result.tif").arg(i), "");
+            QVERIFY(image.load(QByteArray(192, 'x').constData(), 8, 8, 8, 3, 1, 2, 1) && image.write(list.last().toUtf8(), ""));
+        }
         unsigned char frame = 0;
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(TSaveOption(option), false, option == 5 ? SUB_OPTION_CELLCOUNT_RESULT : SUB_OPTION_NONE);
@@ -359,7 +316,7 @@ private slots:
         if (option == 8)
             dialog.setLoadImagePathList(list, list);
         for (const QString &name : untick)
-            child<QCheckBox>(&dialog, name.toLatin1())->setChecked(false);
+            child<QCheckBox>(&dialog, ("CHKBOX_" + name).toLatin1())->setChecked(false);
         TMessageType answer = MSG_TYPE_COUNT;
         QCOMPARE(dialog.isAbleToSave(TSaveOption(option), answer), message < 0);
         QCOMPARE(int(answer), message < 0 ? int(MSG_TYPE_COUNT) : message);
@@ -369,22 +326,21 @@ private slots:
     // New Folder: refused on the volume list and on a full volume, else the next free name.
     void newFolder()
     {
-        Fixture fixture;
-        QDir(fixture.usb).mkdir("Data");
         SaveDlgUser user;
+        QDir(user.usb).mkdir("Data");
         user.keyboardText = "Data";
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
         DialogRunner::click(&dialog, "BUTTON_NEW_FOLDER");
-        g_PreviouslySavedPath = fixture.usb;
+        g_PreviouslySavedPath = user.usb;
         dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
         for (quint64 free : {0, 1}) {
-            SaveDlgUser::setFreeMegabytes(quint64(free));
+            SaveDlgUser::setFreeMegabytes(free);
             DialogRunner::click(&dialog, "BUTTON_NEW_FOLDER");
         }
         QCOMPARE(user.messages, QStringList({MessageDlg::presetText(MSG_CURRENT_PATH_EMPTY),
                                              MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE)}));
-        QCOMPARE(QDir(fixture.usb).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"Data", "Data(1)"}));
+        QCOMPARE(QDir(user.usb).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"Data", "Data(1)"}));
     }
 
     // Escape does nothing; Cancel returns 0; the folder-choice options return 1 and write nothing;
@@ -408,10 +364,9 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, intoUsb);
         QFETCH(int, message);
-        Fixture fixture;
-        if (intoUsb)
-            g_PreviouslySavedPath = fixture.usb;
         SaveDlgUser user;
+        if (intoUsb)
+            g_PreviouslySavedPath = user.usb;
         user.keyboardText = name;
         bool escapeIgnored = false;
         user.act = [&](SaveOptionsDlg *dialog) {
@@ -430,12 +385,11 @@ private slots:
         QTEST(dialog.exec(), "result");
         QVERIFY(escapeIgnored);
         QCOMPARE(user.messages, message < 0 ? QStringList() : QStringList{MessageDlg::presetText(TMessageType(message))});
-        QCOMPARE(user.progressBoxes, 0);
-        QVERIFY(QDir(fixture.usb).isEmpty());
+        QVERIFY(user.progressBoxes == 0 && QDir(user.usb).isEmpty());
         QString folder, file, extension;
         dialog.getSaveFilePathInfo(folder, file, extension);
         if (option != 3)
-            QCOMPARE(QStringList({folder, file, extension}), QStringList({fixture.usb, name, "tif"}));
+            QCOMPARE(QStringList({folder, file, extension}), QStringList({user.usb, name, "tif"}));
     }
 };
 
