@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QRadioButton>
 #include <QtTest>
 
 namespace {
@@ -27,25 +26,24 @@ T *child(QWidget *dialog, const char *name)
 // The visible controls as "key:flags": e enabled, x ticked, o unticked, L locked against the mouse.
 QString controls(SaveOptionsDlg &dialog)
 {
-    static const char *const keys[] = {"F", "CHECKBOX_SAVE_AS_FOLDER", "M", "RADIO_COLOR_MONOCHROME", "P",
-        "RADIO_COLOR_PSEUDO_COLOR", "C", "COMB_FILTER_COLOR", "0", "CHKBOX_FILTER_POSITION0", "O", "CHKBOX_OVERLAY",
-        "A", "CHKBOX_SAVE_WITH_ANNOTATION", "R", "CHKBOX_RAW", "T", "CHKBOX_RESULT", "S", "CHKBOX_SEGMENTATION",
-        "SA", "BUTTON_CHANNEL_SELECTALL"};
     QStringList out;
-    for (int i = 0; i < 22; i += 2) {
-        QWidget *widget = child(&dialog, keys[i + 1]);
+    for (const char *key : {"F:CHECKBOX_SAVE_AS_FOLDER", "M:RADIO_COLOR_MONOCHROME", "P:RADIO_COLOR_PSEUDO_COLOR",
+                            "C:COMB_FILTER_COLOR", "0:CHKBOX_FILTER_POSITION0", "O:CHKBOX_OVERLAY", "R:CHKBOX_RAW",
+                            "A:CHKBOX_SAVE_WITH_ANNOTATION", "T:CHKBOX_RESULT", "S:CHKBOX_SEGMENTATION",
+                            "SA:BUTTON_CHANNEL_SELECTALL"}) {
+        QWidget *widget = child(&dialog, strchr(key, ':') + 1);
         auto *button = qobject_cast<QAbstractButton *>(widget);
         if (widget->isVisibleTo(&dialog))
-            out << QString(keys[i]) + ':' + (widget->isEnabled() ? "e" : "-")
+            out << QString(key).section(':', 0, 0) + ':' + (widget->isEnabled() ? "e" : "-")
                     + (button && button->isCheckable() ? (button->isChecked() ? "x" : "o") : "")
                     + (widget->testAttribute(Qt::WA_TransparentForMouseEvents) ? "L" : "");
     }
     return out.join(' ');
 }
 
-QString label(SaveOptionsDlg &dialog)
+void setConfig(const char *section, const char *key, const QString &value)
 {
-    return child<QLabel>(&dialog, "LABEL_CURRENT_PATH")->text();
+    WritePrivateProfileString(section, key, value.toStdString(), Paths::configFile().toStdString());
 }
 
 } // namespace
@@ -98,47 +96,40 @@ private slots:
 
     // Channel 1 enables the box at position 3, labelled from [Filter]; Select All leaves the boxes
     // of channels not captured alone; the single page's annotated image is offered unticked; the
-    // pseudo colour takes 0 to 4 and 7 only.
-    void channelsSelectionAndColour()
+    // pseudo colour takes 0 to 4 and 7 only; colour and folder choices are the next dialog's start.
+    void channelsColourAndRememberedChoices()
     {
         SaveDlgUser user;
-        WritePrivateProfileString("Filter", "1", "Brightfield", Paths::configFile().toStdString());
-        SaveOptionsDlg dialog, single;
-        dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, false);
+        setConfig("Filter", "1", "Brightfield");
         unsigned char frame = 0;
-        dialog.setImageData8(1, &frame);
-        dialog.m_nViewIndex = 2;
-        dialog.setOverlayImageData24(&frame);
-        auto *position3 = child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION3");
-        QVERIFY(position3->isEnabled() && position3->isChecked());
-        QCOMPARE(child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION1")->text(), QString("Brigh"));
-        DialogRunner::click(&dialog, "BUTTON_CHANNEL_SELECTALL");
-        QCOMPARE(controls(dialog), QString("F:eo M:ex P:eo 0:-o O:ex A:-o SA:e"));
-        DialogRunner::click(&dialog, "BUTTON_CHANNEL_RELEASEALL");
-        QVERIFY(!position3->isChecked());
-
-        single.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
-        single.setAnnotationImageData(&frame);
-        QCOMPARE(controls(single), QString("F:eo M:ex P:eo A:eo"));
-        for (auto [index, shown] : QList<QPair<int, int>>{{0, 0}, {4, 4}, {7, 5}, {5, 5}, {6, 5}, {-1, 5}, {9, 5}}) {
-            single.setFilterColorIndex(index);
-            QCOMPARE(child<QComboBox>(&single, "COMB_FILTER_COLOR")->currentIndex(), shown);
-        }
-    }
-
-    // The colour and folder choices of one dialog are the start of the next.
-    void rememberedChoices()
-    {
-        SaveDlgUser user;
         {
-            SaveOptionsDlg first;
-            first.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
-            child<QRadioButton>(&first, "RADIO_COLOR_PSEUDO_COLOR")->click();
-            child<QCheckBox>(&first, "CHECKBOX_SAVE_AS_FOLDER")->click();
+            SaveOptionsDlg dialog;
+            dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, false);
+            dialog.setImageData8(1, &frame);
+            dialog.m_nViewIndex = 2;
+            dialog.setOverlayImageData24(&frame);
+            auto *position3 = child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION3");
+            QVERIFY(position3->isEnabled() && position3->isChecked());
+            QCOMPARE(child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION1")->text(), QString("Brigh"));
+            DialogRunner::click(&dialog, "BUTTON_CHANNEL_SELECTALL");
+            QCOMPARE(controls(dialog), QString("F:eo M:ex P:eo 0:-o O:ex A:-o SA:e"));
+            DialogRunner::click(&dialog, "BUTTON_CHANNEL_RELEASEALL");
+            QVERIFY(!position3->isChecked());
+
+            SaveOptionsDlg single;
+            single.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
+            single.setAnnotationImageData(&frame);
+            QCOMPARE(controls(single), QString("F:eo M:ex P:eo A:eo"));
+            for (auto [index, shown] : QList<QPair<int, int>>{{0, 0}, {4, 4}, {7, 5}, {5, 5}, {6, 5}, {-1, 5}, {9, 5}}) {
+                single.setFilterColorIndex(index);
+                QCOMPARE(child<QComboBox>(&single, "COMB_FILTER_COLOR")->currentIndex(), shown);
+            }
+            child<QAbstractButton>(&single, "RADIO_COLOR_PSEUDO_COLOR")->click();
+            child<QAbstractButton>(&single, "CHECKBOX_SAVE_AS_FOLDER")->click();
         }
-        SaveOptionsDlg second;
-        second.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, true);
-        QCOMPARE(controls(second), QString("F:ex M:eo P:ex 0:-o O:-o A:-o SA:e"));
+        SaveOptionsDlg next;
+        next.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, true);
+        QCOMPARE(controls(next), QString("F:ex M:eo P:ex 0:-o O:-o A:-o SA:e"));
     }
 
     void metadata_data()
@@ -160,19 +151,18 @@ private slots:
         QFETCH(int, option);
         QFETCH(int, channel);
         QFETCH(QString, firmware);
-        QFETCH(QString, light);
         SaveDlgUser user;
-        WritePrivateProfileString("NIMBO", "Firmware", firmware.toStdString(), Paths::configFile().toStdString());
+        setConfig("NIMBO", "Firmware", firmware);
         const TCapturedImageMetaData saved = g_CapturedImageMetaData;
         g_CapturedImageMetaData.channel = channel;
+        QFETCH(QString, light);
         g_CapturedImageMetaData.light[channel] = light;
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(TSaveOption(option), true);
         dialog.generateCapturedImageMetaData();
         g_CapturedImageMetaData = saved;
         const QStringList fields = QString::fromUtf8(dialog.capturedImageMetaData()).split(';');
-        QCOMPARE(fields.size(), 9);
-        QCOMPARE(fields[0], saved.instrument);
+        QVERIFY(fields.size() == 9 && fields[0] == saved.instrument);
         QTEST(fields[6], "expected");
     }
 
@@ -221,9 +211,9 @@ private slots:
         QFETCH(QString, request);
         SaveDlgUser user;
         for (const QString &entry : existing)
-            entry.endsWith('/') ? user.root.makeDir("/media/USB1/" + entry) : user.root.writeFile("/media/USB1/" + entry, "x");
+            entry.endsWith('/') ? user.root.makeDir("/media/USB1/" + entry) : user.root.writeFile("/media/USB1/" + entry, "");
         SaveOptionsDlg dialog;
-        QString name = request.chopped(request.endsWith('/')), path = user.usb + '/' + request;
+        QString name = request.chopped(1), path = user.usb + '/' + request;
         if (request.endsWith('/'))
             QVERIFY(dialog.createFolder(user.usb, name) && QFileInfo(user.usb + '/' + name).isDir());
         else
@@ -236,18 +226,18 @@ private slots:
     void browser()
     {
         SaveDlgUser user;
-        const QString image = user.root.writeFile("/media/USB1/img.01.tif", "x");
+        const QString image = user.root.writeFile("/media/USB1/img.01.tif", "");
         g_PreviouslySavedPath = user.usb;
         SaveOptionsDlg dialog, next;
         dialog.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
         auto *model = qobject_cast<QFileSystemModel *>(child<QListView>(&dialog, "LISTVIEW_BROWSER")->model());
+        auto *label = child<QLabel>(&dialog, "LABEL_CURRENT_PATH");
         QTRY_VERIFY_WITH_TIMEOUT(model->index(image).isValid(), 10000);
         QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_clicked", Q_ARG(QModelIndex, model->index(image)));
-        QCOMPARE(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text(), QString("img"));
-        QCOMPARE(label(dialog), QString("/USB1"));
+        QCOMPARE(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text() + ' ' + label->text(), QString("img /USB1"));
         DialogRunner::click(&dialog, "BUTTON_CD_UP");
-        QCOMPARE(label(dialog), QString("/"));
-        QVERIFY(!child(&dialog, "BUTTON_CD_UP")->isEnabled() && child<QLineEdit>(&dialog, "EDIT_FILENAME")->text().isEmpty());
+        QCOMPARE(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text() + ' ' + label->text(), QString(" /"));
+        QVERIFY(!child(&dialog, "BUTTON_CD_UP")->isEnabled());
         QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_doubleClicked", Q_ARG(QModelIndex, model->index(user.usb)));
         QCOMPARE(dialog.currentFolder(), user.usb);
         for (const char *name : {"BUTTON_APPLY", "BUTTON_CANCEL", "EDIT_FILENAME", "BUTTON_NEW_FOLDER"})
@@ -255,7 +245,7 @@ private slots:
 
         QDir(user.usb).removeRecursively();
         next.setCurrentSaveOption(SAVE_OPTION_CSV, true);
-        QCOMPARE(label(next), QString("/"));
+        QCOMPARE(child<QLabel>(&next, "LABEL_CURRENT_PATH")->text(), QString("/"));
         QCOMPARE(Paths::fixedPath(g_PreviouslySavedPath), QString("/media"));
     }
 
@@ -264,7 +254,7 @@ private slots:
     void spaceCheck_data()
     {
         QTest::addColumn<int>("option");
-        QTest::addColumn<QStringList>("untick");
+        QTest::addColumn<QStringList>("untick"); // CHKBOX_...
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("free");
         QTest::addColumn<int>("message"); // -1: the check passes
@@ -289,17 +279,16 @@ private slots:
         QFETCH(int, option);
         QFETCH(QStringList, untick);
         QFETCH(int, count);
+        QFETCH(int, free);
         QFETCH(int, message);
         SaveDlgUser user;
         g_PreviouslySavedPath = user.usb;
-        SaveDlgUser::setFreeMegabytes(quint64(*static_cast<int *>(QTest::qData("free", qMetaTypeId<int>()))));
+        SaveDlgUser::setFreeMegabytes(quint64(free));
         QStringList list;
         CSVReaderWriter csv;
-        for (int i = option == 5; i < count; ++i) {
-            if (option == 5) {
-                csv.fillCSVData("x"); // with the header, count rows
-                continue;
-            }
+        for (int i = 1; option == 5 && i < count; ++i)
+            csv.fillCSVData("x"); // with the header, count rows
+        for (int i = 0; option != 5 && i < count; ++i) {
             ImReaderWriter image;
             list << user.root.writeFile(QString("/media/VANTOR SSD/.GrowthMonitor/%1_result.tif").arg(i), "");
             QVERIFY(image.load(QByteArray(192, 'x').constData(), 8, 8, 8, 3, 1, 2, 1) && image.write(list.last().toUtf8(), ""));
@@ -343,30 +332,28 @@ private slots:
         QCOMPARE(QDir(user.usb).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"Data", "Data(1)"}));
     }
 
-    // Escape does nothing; Cancel returns 0; the folder-choice options return 1 and write nothing;
-    // an empty name or the volume list is refused with its message.
+    // Escape does nothing; OK on an empty name or on the volume list is refused with its message and
+    // Cancel then returns 0; the folder-choice options return 1, hand back folder and name, write nothing.
     void closing_data()
     {
         QTest::addColumn<int>("option");
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("intoUsb");
+        QTest::addColumn<QString>("folder");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("message"); // -1 none
-        QTest::newRow("cancel") << 3 << "" << true << 0 << -1;
-        QTest::newRow("time-lapse path") << 7 << "Run" << true << 1 << -1;
-        QTest::newRow("z-stack path") << 9 << "Run" << true << 1 << -1;
-        QTest::newRow("empty name") << 3 << "" << true << 0 << int(MSG_ENTER_FILE_NAME);
-        QTest::newRow("volume list") << 3 << "x" << false << 0 << int(MSG_CURRENT_PATH_EMPTY);
+        QTest::newRow("time-lapse path") << 7 << "Run" << "/media/USB1" << 1 << -1;
+        QTest::newRow("z-stack path") << 9 << "Run" << "/media/USB1" << 1 << -1;
+        QTest::newRow("empty name") << 3 << "" << "/media/USB1" << 0 << int(MSG_ENTER_FILE_NAME);
+        QTest::newRow("volume list") << 3 << "x" << "" << 0 << int(MSG_CURRENT_PATH_EMPTY);
     }
     void closing()
     {
         QFETCH(int, option);
         QFETCH(QString, name);
-        QFETCH(bool, intoUsb);
+        QFETCH(QString, folder);
         QFETCH(int, message);
         SaveDlgUser user;
-        if (intoUsb)
-            g_PreviouslySavedPath = user.usb;
+        g_PreviouslySavedPath = folder.isEmpty() ? "" : Paths::path(folder);
         user.keyboardText = name;
         bool escapeIgnored = false;
         user.act = [&](SaveOptionsDlg *dialog) {
@@ -374,22 +361,20 @@ private slots:
             escapeIgnored = dialog->isVisible();
             if (!name.isEmpty())
                 SaveDlgUser::touchName(dialog);
-            if (option != 3 || message >= 0)
-                DialogRunner::click(dialog, "BUTTON_APPLY");
-            if (dialog->isVisible() && option == 3)
+            DialogRunner::click(dialog, "BUTTON_APPLY");
+            if (dialog->isVisible())
                 DialogRunner::click(dialog, "BUTTON_CANCEL");
         };
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(TSaveOption(option), true);
         dialog.setImageBits(8);
         QTEST(dialog.exec(), "result");
-        QVERIFY(escapeIgnored);
+        QVERIFY(escapeIgnored && QDir(user.usb).isEmpty());
         QCOMPARE(user.messages, message < 0 ? QStringList() : QStringList{MessageDlg::presetText(TMessageType(message))});
-        QVERIFY(user.progressBoxes == 0 && QDir(user.usb).isEmpty());
-        QString folder, file, extension;
-        dialog.getSaveFilePathInfo(folder, file, extension);
+        QString path, file, extension;
+        dialog.getSaveFilePathInfo(path, file, extension);
         if (option != 3)
-            QCOMPARE(QStringList({folder, file, extension}), QStringList({user.usb, name, "tif"}));
+            QCOMPARE(QStringList({path, file, extension}), QStringList({user.usb, name, "tif"}));
     }
 };
 

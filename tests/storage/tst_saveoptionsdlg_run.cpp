@@ -73,7 +73,7 @@ private slots:
     }
 
     // The drive pulled (by the USB tool) while the dialog is open: OK gives preset 10 and the
-    // browser goes back to the volume list; Escape does nothing, Cancel returns 0.
+    // browser goes back to the volume list; nothing is written anywhere.
     void pulledDrive()
     {
         SaveDlgUser user(true);
@@ -90,8 +90,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(user.usb), 10000);
             DialogRunner::click(dialog, "BUTTON_APPLY");
             QTRY_COMPARE_WITH_TIMEOUT(pathLabel(dialog), QString("/"), 10000);
-            QTest::keyClick(dialog, Qt::Key_Escape);
-            QVERIFY(dialog->isVisible() && dialog->isEnabled());
+            QVERIFY(dialog->isEnabled());
             DialogRunner::click(dialog, "BUTTON_CANCEL");
         };
         CsvExport page;
