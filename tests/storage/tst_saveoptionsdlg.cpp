@@ -249,35 +249,32 @@ private slots:
         QCOMPARE(Paths::fixedPath(g_PreviouslySavedPath), QString("/media"));
     }
 
-    // Option 0 is handed four 8-bit channels, the overlay and the annotated image; option 5 (the
-    // cell-count Save) a table of "count" rows; options 6 and 8 "count" colour result images.
+    // Option 0 is handed four 8-bit channels, the overlay and the annotated image; option 3 a table
+    // of "count" rows; options 6 and 8 "count" colour result images. "click" names a box or button.
     void spaceCheck_data()
     {
         QTest::addColumn<int>("option");
-        QTest::addColumn<QStringList>("untick"); // CHKBOX_...
+        QTest::addColumn<QString>("click");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("free");
         QTest::addColumn<int>("message"); // -1: the check passes
         QTest::addColumn<int>("total");   // progress total afterwards
-        const QStringList none, csvOnly = {"RAW", "RESULT"}, countOnly = {"SEGMENTATION"};
-        const QStringList nothing = {"FILTER_POSITION0", "FILTER_POSITION1", "FILTER_POSITION2", "FILTER_POSITION3",
-                                     "OVERLAY", "SAVE_WITH_ANNOTATION"};
-        QTest::newRow("10 MB, 10 free") << 0 << none << 0 << 10 << -1 << 1;
-        QTest::newRow("10 MB, 9 free") << 0 << none << 0 << 9 << 6 << 1;
-        QTest::newRow("nothing ticked") << 0 << nothing << 0 << 99 << 13 << 1;
-        QTest::newRow("0.3 MB table needs 1") << 5 << csvOnly << 2381 << 1 << -1 << 1;
-        QTest::newRow("0.3 MB table, 0 free") << 5 << csvOnly << 2381 << 0 << 6 << 1;
-        QTest::newRow("growth, only Count") << 6 << countOnly << 4 << 15 << -1 << 4;
-        QTest::newRow("growth, only Count, 14") << 6 << countOnly << 4 << 14 << 6 << 4;
-        QTest::newRow("colour list") << 8 << none << 2 << 7 << -1 << 2;
-        QTest::newRow("colour list, 6") << 8 << none << 2 << 6 << 6 << 2;
-        QTest::newRow("empty list") << 8 << none << 0 << 99 << 40 << 0;
-        QTest::newRow("folder choice") << 7 << none << 0 << 99 << 13 << 1;
+        QTest::newRow("10 MB, 10 free") << 0 << "" << 0 << 10 << -1 << 1;
+        QTest::newRow("10 MB, 9 free") << 0 << "" << 0 << 9 << 6 << 1;
+        QTest::newRow("nothing ticked") << 0 << "BUTTON_CHANNEL_RELEASEALL" << 0 << 99 << 13 << 1;
+        QTest::newRow("0.3 MB table needs 1") << 3 << "" << 2381 << 1 << -1 << 1;
+        QTest::newRow("0.3 MB table, 0 free") << 3 << "" << 2381 << 0 << 6 << 1;
+        QTest::newRow("growth, only Count") << 6 << "CHKBOX_SEGMENTATION" << 4 << 15 << -1 << 4;
+        QTest::newRow("growth, only Count, 14") << 6 << "CHKBOX_SEGMENTATION" << 4 << 14 << 6 << 4;
+        QTest::newRow("colour list") << 8 << "" << 2 << 7 << -1 << 2;
+        QTest::newRow("colour list, 6") << 8 << "" << 2 << 6 << 6 << 2;
+        QTest::newRow("empty list") << 8 << "" << 0 << 99 << 40 << 0;
+        QTest::newRow("folder choice") << 7 << "" << 0 << 99 << 13 << 1;
     }
     void spaceCheck()
     {
         QFETCH(int, option);
-        QFETCH(QStringList, untick);
+        QFETCH(QString, click);
         QFETCH(int, count);
         QFETCH(int, free);
         QFETCH(int, message);
@@ -286,16 +283,16 @@ private slots:
         SaveDlgUser::setFreeMegabytes(quint64(free));
         QStringList list;
         CSVReaderWriter csv;
-        for (int i = 1; option == 5 && i < count; ++i)
+        for (int i = 1; option == 3 && i < count; ++i)
             csv.fillCSVData("x"); // with the header, count rows
-        for (int i = 0; option != 5 && i < count; ++i) {
+        for (int i = 0; option != 3 && i < count; ++i) {
             ImReaderWriter image;
             list << user.root.writeFile(QString("/media/VANTOR SSD/.GrowthMonitor/%1_result.tif").arg(i), "");
             QVERIFY(image.load(QByteArray(192, 'x').constData(), 8, 8, 8, 3, 1, 2, 1) && image.write(list.last().toUtf8(), ""));
         }
         unsigned char frame = 0;
         SaveOptionsDlg dialog;
-        dialog.setCurrentSaveOption(TSaveOption(option), false, option == 5 ? SUB_OPTION_CELLCOUNT_RESULT : SUB_OPTION_NONE);
+        dialog.setCurrentSaveOption(TSaveOption(option), false);
         dialog.setImageBits(8);
         for (int c = 0; c < 4; ++c)
             dialog.setImageData8(c, &frame);
@@ -304,8 +301,8 @@ private slots:
         dialog.setCSVReaderWriter(csv);
         if (option == 8)
             dialog.setLoadImagePathList(list, list);
-        for (const QString &name : untick)
-            child<QCheckBox>(&dialog, ("CHKBOX_" + name).toLatin1())->setChecked(false);
+        if (!click.isEmpty())
+            child<QAbstractButton>(&dialog, click.toLatin1())->click();
         TMessageType answer = MSG_TYPE_COUNT;
         QCOMPARE(dialog.isAbleToSave(TSaveOption(option), answer), message < 0);
         QCOMPARE(int(answer), message < 0 ? int(MSG_TYPE_COUNT) : message);
