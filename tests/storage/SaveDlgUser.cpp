@@ -7,10 +7,9 @@
 #include "Paths.h"
 #include "SaveOptionsDlg.h"
 
+#include <QDebug>
 #include <QLabel>
-#include <QLineEdit>
 #include <QRegularExpression>
-#include <QTest>
 
 SaveDlgUser::SaveDlgUser(bool simulated)
 {
@@ -27,9 +26,8 @@ SaveDlgUser::SaveDlgUser(bool simulated)
         m_monitor = std::make_unique<MediaMonitor>();
         m_monitor->mountAll();
     } else {
-        root.makeDir("/root/Microscope/NIMBO");
-        root.makeDir("/media/VANTOR SSD");
-        root.makeDir("/media/USB1");
+        for (const char *folder : {"/root/Microscope/NIMBO", "/media/VANTOR SSD", "/media/USB1"})
+            root.makeDir(folder);
     }
     usb = Paths::path("/media/USB1");
     DialogRunner::clearScripts();
@@ -52,7 +50,6 @@ int SaveDlgUser::syncs() const
 int SaveDlgUser::play(QDialog *dialog)
 {
     if (auto *keyboard = qobject_cast<KeyboardDlg *>(dialog)) {
-        ++keyboards;
         keyboard->setText(keyboardText);
         return QDialog::Accepted;
     }
@@ -66,11 +63,6 @@ int SaveDlgUser::play(QDialog *dialog)
     }
     messages << text;
     return QDialog::Accepted;
-}
-
-void SaveDlgUser::touchName(SaveOptionsDlg *dialog)
-{
-    QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
 }
 
 void SaveDlgUser::setFreeMegabytes(quint64 megabytes)

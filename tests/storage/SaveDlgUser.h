@@ -21,6 +21,9 @@ class SaveDlgUser
 public:
     explicit SaveDlgUser(bool simulated = false);
     ~SaveDlgUser();
+    int syncs() const;
+    // The storage monitor answers this many free megabytes for every volume.
+    static void setFreeMegabytes(quint64 megabytes);
 
     TestRoot root;
     QString usb;
@@ -28,13 +31,6 @@ public:
     QString keyboardText;
     QStringList messages;
     int progressBoxes = 0;
-    int keyboards = 0;
-
-    int syncs() const;
-    // Opens the keyboard on the name line as a touch does.
-    static void touchName(SaveOptionsDlg *dialog);
-    // The storage monitor answers this many free megabytes for every volume.
-    static void setFreeMegabytes(quint64 megabytes);
 
 private:
     int play(QDialog *dialog);

@@ -39,36 +39,20 @@ private slots:
         QCOMPARE(pythonCsvShapes(paths), shapes);
     }
 
-    void fields_data()
-    {
-        QTest::addColumn<QByteArray>("tool");
-        QTest::addColumn<int>("unit");
-        QTest::addColumn<QByteArray>("row");
-        QTest::newRow("um") << QByteArray("Line") << 0 << QByteArray("Line,12.3 um,45.7 um^2,3,250,17.1,2.0");
-        QTest::newRow("mm") << QByteArray("Rectangle") << 1 << QByteArray("Rectangle,12.3 mm,45.7 mm^2,3,250,17.1,2.0");
-        QTest::newRow("pixel") << QByteArray("Ellipse") << 2 << QByteArray("Ellipse,12.3 pixel,45.7 pixel^2,3,250,17.1,2.0");
-        QTest::newRow("angle has no unit") << QByteArray("Angle") << 0 << QByteArray("Angle,12.3 um,90.5,3,250,17.1,2.0");
-    }
-    void fields()
-    {
-        QFETCH(QByteArray, tool);
-        QFETCH(int, unit);
-        CSVReaderWriter csv;
-        csv.fillDataField(tool, 12.34f, unit, 45.67f, unit, 3, 250, 17.06f, 2.0f, 90.5f);
-        QTEST(csv.row(1), "row");
-    }
-
-    // Replacing, removing (out-of-range indexes do nothing), a new header, copies.
+    // Fields with their units (an angle has no unit), replacing, removing (out-of-range indexes do
+    // nothing), a new header, copies.
     void editing()
     {
         CSVReaderWriter csv;
-        csv.fillCSVData("a");
-        csv.fillCSVData("b");
+        csv.fillDataField("Line", 12.34f, 1, 45.67f, 1, 3, 250, 17.06f, 2.0f, 90.5f);
+        csv.fillDataField("Angle", 12.34f, 0, 45.67f, 0, 3, 250, 17.06f, 2.0f, 90.5f);
+        const QByteArray angle = "Angle,12.3 um,90.5,3,250,17.1,2.0";
+        QCOMPARE(csv.rows.mid(1), QVector<QByteArray>({"Line,12.3 mm,45.7 mm^2,3,250,17.1,2.0", angle}));
         csv.fillDataFieldNew(1, "Polygon", 1, 2, 3, 2, kMin, kMax, kMean, kStd, 0);
         QCOMPARE(csv.row(1), QByteArray("Polygon,1.0 pixel,3.0 pixel^2,1,10,5.2,0.5,2,20,6.5,1.0,3,30,7.0,1.5,4,40,8.0,2.0"));
         for (int index : {3, -1, 1})
             csv.removeCSVData(index);
-        QCOMPARE(csv.rows, QVector<QByteArray>({CSVReaderWriter::defaultHeader, "b"}));
+        QCOMPARE(csv.rows, QVector<QByteArray>({CSVReaderWriter::defaultHeader, angle}));
         csv.setHeader("File,ConConfluency,Count,Threshold");
         CSVReaderWriter copy(csv);
         copy.erase();

@@ -357,7 +357,7 @@ private slots:
             QTest::keyClick(dialog, Qt::Key_Escape);
             escapeIgnored = dialog->isVisible();
             if (!name.isEmpty())
-                SaveDlgUser::touchName(dialog);
+                QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
             DialogRunner::click(dialog, "BUTTON_APPLY");
             if (dialog->isVisible())
                 DialogRunner::click(dialog, "BUTTON_CANCEL");
