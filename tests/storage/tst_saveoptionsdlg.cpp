@@ -17,21 +17,15 @@
 
 namespace {
 
-template <typename T = QWidget>
-T *child(QWidget *dialog, const char *name)
-{
-    return dialog->findChild<T *>(name);
-}
-
 // The visible controls as "key:flags": e enabled, x ticked, o unticked, L locked against the mouse.
 QString controls(SaveOptionsDlg &dialog)
 {
     QStringList out;
     for (const char *key : {"F:CHECKBOX_SAVE_AS_FOLDER", "M:RADIO_COLOR_MONOCHROME", "P:RADIO_COLOR_PSEUDO_COLOR",
-                            "C:COMB_FILTER_COLOR", "0:CHKBOX_FILTER_POSITION0", "O:CHKBOX_OVERLAY", "R:CHKBOX_RAW",
-                            "A:CHKBOX_SAVE_WITH_ANNOTATION", "T:CHKBOX_RESULT", "S:CHKBOX_SEGMENTATION",
+                            "C:COMB_FILTER_COLOR", "0:CHKBOX_FILTER_POSITION0", "O:CHKBOX_OVERLAY",
+                            "A:CHKBOX_SAVE_WITH_ANNOTATION", "R:CHKBOX_RAW", "T:CHKBOX_RESULT", "S:CHKBOX_SEGMENTATION",
                             "SA:BUTTON_CHANNEL_SELECTALL"}) {
-        QWidget *widget = child(&dialog, strchr(key, ':') + 1);
+        QWidget *widget = dialog.findChild<QWidget *>(strchr(key, ':') + 1);
         auto *button = qobject_cast<QAbstractButton *>(widget);
         if (widget->isVisibleTo(&dialog))
             out << QString(key).section(':', 0, 0) + ':' + (widget->isEnabled() ? "e" : "-")
@@ -83,7 +77,7 @@ private slots:
         SaveOptionsDlg dialog(nullptr, quick);
         dialog.setCurrentSaveOption(TSaveOption(option), pseudo, TSubOption(sub));
         QTEST(controls(dialog), "expected");
-        auto *combo = child<QComboBox>(&dialog, "COMBO_IMAGE_FORMAT");
+        auto *combo = dialog.findChild<QComboBox *>("COMBO_IMAGE_FORMAT");
         QStringList formats;
         for (int bits : {8, 16}) {
             dialog.setImageBits(bits);
@@ -108,9 +102,9 @@ private slots:
             dialog.setImageData8(1, &frame);
             dialog.m_nViewIndex = 2;
             dialog.setOverlayImageData24(&frame);
-            auto *position3 = child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION3");
+            auto *position3 = dialog.findChild<QCheckBox *>("CHKBOX_FILTER_POSITION3");
             QVERIFY(position3->isEnabled() && position3->isChecked());
-            QCOMPARE(child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION1")->text(), QString("Brigh"));
+            QCOMPARE(dialog.findChild<QCheckBox *>("CHKBOX_FILTER_POSITION1")->text(), QString("Brigh"));
             DialogRunner::click(&dialog, "BUTTON_CHANNEL_SELECTALL");
             QCOMPARE(controls(dialog), QString("F:eo M:ex P:eo 0:-o O:ex A:-o SA:e"));
             DialogRunner::click(&dialog, "BUTTON_CHANNEL_RELEASEALL");
@@ -122,10 +116,10 @@ private slots:
             QCOMPARE(controls(single), QString("F:eo M:ex P:eo A:eo"));
             for (auto [index, shown] : QList<QPair<int, int>>{{0, 0}, {4, 4}, {7, 5}, {5, 5}, {6, 5}, {-1, 5}, {9, 5}}) {
                 single.setFilterColorIndex(index);
-                QCOMPARE(child<QComboBox>(&single, "COMB_FILTER_COLOR")->currentIndex(), shown);
+                QCOMPARE(single.findChild<QComboBox *>("COMB_FILTER_COLOR")->currentIndex(), shown);
             }
-            child<QAbstractButton>(&single, "RADIO_COLOR_PSEUDO_COLOR")->click();
-            child<QAbstractButton>(&single, "CHECKBOX_SAVE_AS_FOLDER")->click();
+            single.findChild<QAbstractButton *>("RADIO_COLOR_PSEUDO_COLOR")->click();
+            single.findChild<QAbstractButton *>("CHECKBOX_SAVE_AS_FOLDER")->click();
         }
         SaveOptionsDlg next;
         next.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, true);
@@ -168,16 +162,15 @@ private slots:
 
     void overlayMetadata_data()
     {
-        QTest::addColumn<QString>("flags");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("TTFF") << "TTFF" << "I;S;V;C;f0;o0;l0;e0;g0;;f1;o1;l1;e1;g1";
-        QTest::newRow("TFTF") << "TFTF" << "I;S;V;C;f0;o0;l0;e0;g0;;;;f2;o2;l2;e2;g2";
-        QTest::newRow("one flag") << "FFTF" << "I;S;V;C;f2;o2;l2;e2;g2";
-        QTest::newRow("none") << "FFFF" << "I;S;V;C;";
+        QTest::addColumn<QString>("expected"); // for the flags that open the row's name
+        QTest::newRow("TTFF") << "I;S;V;C;f0;o0;l0;e0;g0;;f1;o1;l1;e1;g1";
+        QTest::newRow("TFTF") << "I;S;V;C;f0;o0;l0;e0;g0;;;;f2;o2;l2;e2;g2";
+        QTest::newRow("FFTF, one flag") << "I;S;V;C;f2;o2;l2;e2;g2";
+        QTest::newRow("FFFF, none") << "I;S;V;C;";
     }
     void overlayMetadata()
     {
-        QFETCH(QString, flags);
+        const char *flags = QTest::currentDataTag();
         SaveDlgUser user;
         const TCapturedImageMetaData saved = g_CapturedImageMetaData;
         TCapturedImageMetaData &meta = g_CapturedImageMetaData = {0, "I", "S", "V", "C"};
@@ -217,8 +210,8 @@ private slots:
         if (request.endsWith('/'))
             QVERIFY(dialog.createFolder(user.usb, name) && QFileInfo(user.usb + '/' + name).isDir());
         else
-            dialog.rename(path), name = path.mid(user.usb.size() + 1);
-        QTEST(name, "expected");
+            dialog.rename(path);
+        QTEST(request.endsWith('/') ? name : QFileInfo(path).fileName(), "expected");
     }
 
     // A click puts the base name into the line; CD up ends at the volume list; a folder the model
@@ -230,22 +223,22 @@ private slots:
         g_PreviouslySavedPath = user.usb;
         SaveOptionsDlg dialog, next;
         dialog.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
-        auto *model = qobject_cast<QFileSystemModel *>(child<QListView>(&dialog, "LISTVIEW_BROWSER")->model());
-        auto *label = child<QLabel>(&dialog, "LABEL_CURRENT_PATH");
+        auto *model = qobject_cast<QFileSystemModel *>(dialog.findChild<QListView *>("LISTVIEW_BROWSER")->model());
+        auto *label = dialog.findChild<QLabel *>("LABEL_CURRENT_PATH");
         QTRY_VERIFY_WITH_TIMEOUT(model->index(image).isValid(), 10000);
         QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_clicked", Q_ARG(QModelIndex, model->index(image)));
-        QCOMPARE(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text() + ' ' + label->text(), QString("img /USB1"));
+        QCOMPARE(dialog.findChild<QLineEdit *>("EDIT_FILENAME")->text() + ' ' + label->text(), QString("img /USB1"));
         DialogRunner::click(&dialog, "BUTTON_CD_UP");
-        QCOMPARE(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text() + ' ' + label->text(), QString(" /"));
-        QVERIFY(!child(&dialog, "BUTTON_CD_UP")->isEnabled());
+        QCOMPARE(dialog.findChild<QLineEdit *>("EDIT_FILENAME")->text() + ' ' + label->text(), QString(" /"));
+        QVERIFY(!dialog.findChild<QWidget *>("BUTTON_CD_UP")->isEnabled());
         QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_doubleClicked", Q_ARG(QModelIndex, model->index(user.usb)));
         QCOMPARE(dialog.currentFolder(), user.usb);
         for (const char *name : {"BUTTON_APPLY", "BUTTON_CANCEL", "EDIT_FILENAME", "BUTTON_NEW_FOLDER"})
-            QVERIFY2(child(&dialog, name)->isEnabled(), name);
+            QVERIFY2(dialog.findChild<QWidget *>(name)->isEnabled(), name);
 
         QDir(user.usb).removeRecursively();
         next.setCurrentSaveOption(SAVE_OPTION_CSV, true);
-        QCOMPARE(child<QLabel>(&next, "LABEL_CURRENT_PATH")->text(), QString("/"));
+        QCOMPARE(next.findChild<QLabel *>("LABEL_CURRENT_PATH")->text(), QString("/"));
         QCOMPARE(Paths::fixedPath(g_PreviouslySavedPath), QString("/media"));
     }
 
@@ -302,7 +295,7 @@ private slots:
         if (option == 8)
             dialog.setLoadImagePathList(list, list);
         if (!click.isEmpty())
-            child<QAbstractButton>(&dialog, click.toLatin1())->click();
+            dialog.findChild<QAbstractButton *>(click.toLatin1())->click();
         TMessageType answer = MSG_TYPE_COUNT;
         QCOMPARE(dialog.isAbleToSave(TSaveOption(option), answer), message < 0);
         QCOMPARE(int(answer), message < 0 ? int(MSG_TYPE_COUNT) : message);
