@@ -3,6 +3,8 @@
 #include "TestRoot.h"
 
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 const int kMin[4] = {1, 2, 3, 4}, kMax[4] = {10, 20, 30, 40};
@@ -60,14 +62,25 @@ private slots:
         QCOMPARE(csv.rowCount(), 2);
     }
 
-    // A write that cannot complete returns false and leaves nothing behind.
+    // A write that cannot complete returns false and leaves nothing behind: a missing folder, a
+    // folder in the way, a disk that fills up (a file-size limit stands in for it).
     void failedWriteLeavesNothing()
     {
         TestRoot root;
         root.makeDir("/folder");
         CSVReaderWriter csv;
-        for (const char *target : {"/gone/table.csv", "/folder"})
-            QVERIFY(!csv.write((root.path() + target).toUtf8().constData()));
+        for (int i = 0; i < 100; ++i)
+            csv.fillCSVData(QByteArray(100, 'x'));
+        rlimit limit, saved;
+        getrlimit(RLIMIT_FSIZE, &saved);
+        limit = {4096, saved.rlim_max};
+        signal(SIGXFSZ, SIG_IGN);
+        for (const char *target : {"/gone/table.csv", "/folder", "/full.csv"}) {
+            setrlimit(RLIMIT_FSIZE, &limit);
+            const bool written = csv.write((root.path() + target).toUtf8().constData());
+            setrlimit(RLIMIT_FSIZE, &saved);
+            QVERIFY2(!written, target);
+        }
         const auto all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
         QCOMPARE(QDir(root.path()).entryList(all), QStringList{"folder"});
         QVERIFY(QDir(root.path() + "/folder").isEmpty(all));
