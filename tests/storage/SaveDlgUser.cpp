@@ -1,16 +1,35 @@
 #include "SaveDlgUser.h"
 
 #include "DialogRunner.h"
+#include "Globals.h"
 #include "KeyboardDlg.h"
 #include "MediaMonitor.h"
+#include "Paths.h"
 #include "SaveOptionsDlg.h"
 
+#include <QDebug>
 #include <QLabel>
-#include <QLineEdit>
-#include <QTest>
+#include <QRegularExpression>
 
-SaveDlgUser::SaveDlgUser()
+SaveDlgUser::SaveDlgUser(bool simulated)
 {
+    g_PreviouslySavedPath.clear();
+    g_bSaveAsFolder = false;
+    g_bSaveWithMonochromeOrPseudoColor[0] = true;
+    g_bSaveWithMonochromeOrPseudoColor[1] = false;
+    if (simulated) {
+        QString error;
+        if (!SimStorage::seed(&error))
+            qWarning() << error;
+        m_storage.attach(m_actions);
+        SystemActions::setInstance(&m_actions);
+        m_monitor = std::make_unique<MediaMonitor>();
+        m_monitor->mountAll();
+    } else {
+        for (const char *folder : {"/root/Microscope/NIMBO", "/media/VANTOR SSD", "/media/USB1"})
+            root.makeDir(folder);
+    }
+    usb = Paths::path("/media/USB1");
     DialogRunner::clearScripts();
     DialogRunner::setStandingScript([this](QDialog *dialog) { return play(dialog); });
 }
@@ -18,12 +37,19 @@ SaveDlgUser::SaveDlgUser()
 SaveDlgUser::~SaveDlgUser()
 {
     DialogRunner::clearScripts();
+    m_monitor.reset();
+    SystemActions::setInstance(nullptr);
+    MediaMonitor::setSpaceQuery(nullptr);
+}
+
+int SaveDlgUser::syncs() const
+{
+    return m_actions.calls().filter(QRegularExpression("^sync")).size();
 }
 
 int SaveDlgUser::play(QDialog *dialog)
 {
     if (auto *keyboard = qobject_cast<KeyboardDlg *>(dialog)) {
-        ++keyboards;
         keyboard->setText(keyboardText);
         return QDialog::Accepted;
     }
@@ -37,11 +63,6 @@ int SaveDlgUser::play(QDialog *dialog)
     }
     messages << text;
     return QDialog::Accepted;
-}
-
-void SaveDlgUser::touchName(SaveOptionsDlg *dialog)
-{
-    QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
 }
 
 void SaveDlgUser::setFreeMegabytes(quint64 megabytes)

@@ -2,12 +2,10 @@
 #include "DialogRunner.h"
 #include "Globals.h"
 #include "ImReaderWriter.h"
-#include "MediaMonitor.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SaveDlgUser.h"
 #include "SaveOptionsDlg.h"
-#include "TestRoot.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,46 +13,26 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QRadioButton>
 #include <QtTest>
 
 namespace {
 
-template <typename T = QWidget>
-T *child(QWidget *dialog, const char *name)
-{
-    return dialog->findChild<T *>(name);
-}
-
 // The visible controls as "key:flags": e enabled, x ticked, o unticked, L locked against the mouse.
 QString controls(SaveOptionsDlg &dialog)
 {
-    const QList<QPair<const char *, const char *>> keys = {
-        {"F", "CHECKBOX_SAVE_AS_FOLDER"}, {"M", "RADIO_COLOR_MONOCHROME"}, {"P", "RADIO_COLOR_PSEUDO_COLOR"},
-        {"C", "COMB_FILTER_COLOR"}, {"0", "CHKBOX_FILTER_POSITION0"}, {"O", "CHKBOX_OVERLAY"},
-        {"A", "CHKBOX_SAVE_WITH_ANNOTATION"}, {"R", "CHKBOX_RAW"}, {"T", "CHKBOX_RESULT"},
-        {"S", "CHKBOX_SEGMENTATION"}, {"SA", "BUTTON_CHANNEL_SELECTALL"}};
     QStringList out;
-    for (const auto &key : keys) {
-        QWidget *widget = child(&dialog, key.second);
-        if (!widget->isVisibleTo(&dialog))
-            continue;
-        QString flags = widget->isEnabled() ? "e" : "-";
-        if (auto *button = qobject_cast<QAbstractButton *>(widget); button && button->isCheckable())
-            flags += button->isChecked() ? "x" : "o";
-        out << key.first + (":" + flags) + (widget->testAttribute(Qt::WA_TransparentForMouseEvents) ? "L" : "");
+    for (const char *key : {"F:CHECKBOX_SAVE_AS_FOLDER", "M:RADIO_COLOR_MONOCHROME", "P:RADIO_COLOR_PSEUDO_COLOR",
+                            "C:COMB_FILTER_COLOR", "0:CHKBOX_FILTER_POSITION0", "O:CHKBOX_OVERLAY",
+                            "A:CHKBOX_SAVE_WITH_ANNOTATION", "R:CHKBOX_RAW", "T:CHKBOX_RESULT", "S:CHKBOX_SEGMENTATION",
+                            "SA:BUTTON_CHANNEL_SELECTALL"}) {
+        QWidget *widget = dialog.findChild<QWidget *>(strchr(key, ':') + 1);
+        auto *button = qobject_cast<QAbstractButton *>(widget);
+        if (widget->isVisibleTo(&dialog))
+            out << QString(key).section(':', 0, 0) + ':' + (widget->isEnabled() ? "e" : "-")
+                    + (button && button->isCheckable() ? (button->isChecked() ? "x" : "o") : "")
+                    + (widget->testAttribute(Qt::WA_TransparentForMouseEvents) ? "L" : "");
     }
     return out.join(' ');
-}
-
-QStringList formats(SaveOptionsDlg &dialog, int bits)
-{
-    dialog.setImageBits(bits);
-    QStringList rows;
-    auto *combo = child<QComboBox>(&dialog, "COMBO_IMAGE_FORMAT");
-    for (int i = 0; i < combo->count(); ++i)
-        rows << combo->itemText(i);
-    return rows;
 }
 
 void setConfig(const char *section, const char *key, const QString &value)
@@ -62,30 +40,12 @@ void setConfig(const char *section, const char *key, const QString &value)
     WritePrivateProfileString(section, key, value.toStdString(), Paths::configFile().toStdString());
 }
 
-// A fresh root with USB1 and the SSD, the remembered choices at their start values.
-struct Fixture
-{
-    TestRoot root;
-    QString usb = root.makeDir("/media/USB1");
-    Fixture()
-    {
-        g_PreviouslySavedPath.clear();
-        g_bSaveAsFolder = false;
-        g_bSaveWithMonochromeOrPseudoColor[0] = true;
-        g_bSaveWithMonochromeOrPseudoColor[1] = false;
-        root.makeDir("/root/Microscope/NIMBO");
-        root.makeDir("/media/VANTOR SSD");
-    }
-};
-
 } // namespace
 
 class TestSaveOptionsDlg : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup() { MediaMonitor::setSpaceQuery(nullptr); }
-
     void optionControls_data()
     {
         QTest::addColumn<int>("option");
@@ -93,21 +53,19 @@ private slots:
         QTest::addColumn<bool>("pseudo");
         QTest::addColumn<bool>("quick");
         QTest::addColumn<QString>("expected");
-        QTest::addColumn<QStringList>("formats8");
-        QTest::addColumn<QStringList>("formats16");
-        const QStringList four = {"*.tif", "*.png", "*.jpg", "*.bmp"}, tif = {"*.tif"}, fixed = {".tif"};
-        const QString multi = "0:-o O:-o A:-o SA:e";
-        QTest::newRow("0") << 0 << 0 << true << false << "F:eo M:ex P:eo " + multi << four << tif;
-        QTest::newRow("0 quick, channel view") << 0 << 0 << true << true << "F:eo M:eo P:ex " + multi << four << tif;
-        QTest::newRow("0 quick, overlay view") << 0 << 1 << true << true << "F:eo M:ex P:eo " + multi << four << tif;
-        QTest::newRow("1") << 1 << 0 << true << false << "F:exL M:ex P:eo" << four << tif;
-        QTest::newRow("3") << 3 << 0 << true << false << "" << QStringList{".csv"} << QStringList{".csv"};
-        QTest::newRow("4") << 4 << 0 << true << false << "F:eo M:ex P:eo A:-o" << four << tif;
-        QTest::newRow("5 save") << 5 << 2 << false << false << "F:eo M:ex P:-o R:ex T:ex S:ex SA:e" << four << tif;
-        QTest::newRow("5 rendered") << 5 << 3 << true << false << "F:eo M:eo P:ex R:ex T:ex S:-o SA:e" << four << tif;
-        QTest::newRow("6 no raw") << 6 << 0 << false << false << "F:exL M:-x P:-o R:-o T:ex S:ex SA:-" << four << tif;
-        QTest::newRow("7") << 7 << 0 << true << false << "F:exL" << fixed << fixed;
-        QTest::newRow("10") << 10 << 0 << true << false << "F:exL M:ex P:eo C:e" << fixed << fixed;
+        QTest::addColumn<QString>("formats"); // 8 bits | 16 bits
+        const QString four = "*.tif *.png *.jpg *.bmp|*.tif", multi = " 0:-o O:-o A:-o SA:e";
+        QTest::newRow("0") << 0 << 0 << true << false << "F:eo M:ex P:eo" + multi << four;
+        QTest::newRow("0 quick, channel view") << 0 << 0 << true << true << "F:eo M:eo P:ex" + multi << four;
+        QTest::newRow("0 quick, overlay view") << 0 << 1 << true << true << "F:eo M:ex P:eo" + multi << four;
+        QTest::newRow("1") << 1 << 0 << true << false << "F:exL M:ex P:eo" << four;
+        QTest::newRow("3") << 3 << 0 << true << false << "" << ".csv|.csv";
+        QTest::newRow("4") << 4 << 0 << true << false << "F:eo M:ex P:eo A:-o" << four;
+        QTest::newRow("5 save") << 5 << 2 << false << false << "F:eo M:ex P:-o R:ex T:ex S:ex SA:e" << four;
+        QTest::newRow("5 rendered") << 5 << 3 << true << false << "F:eo M:eo P:ex R:ex T:ex S:-o SA:e" << four;
+        QTest::newRow("6 no raw") << 6 << 0 << false << false << "F:exL M:-x P:-o R:-o T:ex S:ex SA:-" << four;
+        QTest::newRow("7") << 7 << 0 << true << false << "F:exL" << ".tif|.tif";
+        QTest::newRow("10") << 10 << 0 << true << false << "F:exL M:ex P:eo C:e" << ".tif|.tif";
     }
     void optionControls()
     {
@@ -115,61 +73,57 @@ private slots:
         QFETCH(int, sub);
         QFETCH(bool, pseudo);
         QFETCH(bool, quick);
-        Fixture fixture;
+        SaveDlgUser user;
         SaveOptionsDlg dialog(nullptr, quick);
         dialog.setCurrentSaveOption(TSaveOption(option), pseudo, TSubOption(sub));
         QTEST(controls(dialog), "expected");
-        QTEST(formats(dialog, 8), "formats8");
-        QTEST(formats(dialog, 16), "formats16");
+        auto *combo = dialog.findChild<QComboBox *>("COMBO_IMAGE_FORMAT");
+        QStringList formats;
+        for (int bits : {8, 16}) {
+            dialog.setImageBits(bits);
+            formats << QString();
+            for (int i = 0; i < combo->count(); ++i)
+                formats.last() += (i ? " " : "") + combo->itemText(i);
+        }
+        QTEST(formats.join('|'), "formats");
     }
 
-    // Channel data enable their boxes (channel 1 is the box at position 3), labelled from
-    // [Filter]; Select All leaves the boxes of channels not captured alone; the single page's
-    // annotated image is offered unticked; the pseudo colour takes 0 to 4 and 7 only.
-    void channelsSelectionAndColour()
+    // Channel 1 enables the box at position 3, labelled from [Filter]; Select All leaves the boxes
+    // of channels not captured alone; the single page's annotated image is offered unticked; the
+    // pseudo colour takes 0 to 4 and 7 only; colour and folder choices are the next dialog's start.
+    void channelsColourAndRememberedChoices()
     {
-        Fixture fixture;
+        SaveDlgUser user;
         setConfig("Filter", "1", "Brightfield");
-        SaveOptionsDlg dialog;
-        dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, false);
         unsigned char frame = 0;
-        dialog.setImageData8(1, &frame);
-        dialog.m_nViewIndex = 2;
-        dialog.setOverlayImageData24(&frame);
-        auto *position3 = child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION3");
-        QVERIFY(position3->isEnabled() && position3->isChecked());
-        QCOMPARE(child<QCheckBox>(&dialog, "CHKBOX_FILTER_POSITION1")->text(), QString("Brigh"));
-        DialogRunner::click(&dialog, "BUTTON_CHANNEL_SELECTALL");
-        QCOMPARE(controls(dialog), QString("F:eo M:ex P:eo 0:-o O:ex A:-o SA:e"));
-        DialogRunner::click(&dialog, "BUTTON_CHANNEL_RELEASEALL");
-        QVERIFY(!position3->isChecked());
-
-        SaveOptionsDlg single;
-        single.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
-        single.setAnnotationImageData(&frame);
-        QCOMPARE(controls(single), QString("F:eo M:ex P:eo A:eo"));
-
-        auto *colours = child<QComboBox>(&single, "COMB_FILTER_COLOR");
-        const QList<QPair<int, int>> rows = {{0, 0}, {4, 4}, {7, 5}, {5, 5}, {6, 5}, {-1, 5}, {9, 5}};
-        for (const auto &row : rows) {
-            single.setFilterColorIndex(row.first);
-            QCOMPARE(colours->currentIndex(), row.second);
-        }
-    }
-
-    // The colour and folder choices of one dialog are the start of the next.
-    void rememberedChoices()
-    {
-        Fixture fixture;
         {
-            SaveOptionsDlg first;
-            first.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
-            child<QRadioButton>(&first, "RADIO_COLOR_PSEUDO_COLOR")->click();
-            child<QCheckBox>(&first, "CHECKBOX_SAVE_AS_FOLDER")->click();
+            SaveOptionsDlg dialog;
+            dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, false);
+            dialog.setImageData8(1, &frame);
+            dialog.m_nViewIndex = 2;
+            dialog.setOverlayImageData24(&frame);
+            auto *position3 = dialog.findChild<QCheckBox *>("CHKBOX_FILTER_POSITION3");
+            QVERIFY(position3->isEnabled() && position3->isChecked());
+            QCOMPARE(dialog.findChild<QCheckBox *>("CHKBOX_FILTER_POSITION1")->text(), QString("Brigh"));
+            DialogRunner::click(&dialog, "BUTTON_CHANNEL_SELECTALL");
+            QCOMPARE(controls(dialog), QString("F:eo M:ex P:eo 0:-o O:ex A:-o SA:e"));
+            DialogRunner::click(&dialog, "BUTTON_CHANNEL_RELEASEALL");
+            QVERIFY(!position3->isChecked());
+
+            SaveOptionsDlg single;
+            single.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
+            single.setAnnotationImageData(&frame);
+            QCOMPARE(controls(single), QString("F:eo M:ex P:eo A:eo"));
+            for (auto [index, shown] : QList<QPair<int, int>>{{0, 0}, {4, 4}, {7, 5}, {5, 5}, {6, 5}, {-1, 5}, {9, 5}}) {
+                single.setFilterColorIndex(index);
+                QCOMPARE(single.findChild<QComboBox *>("COMB_FILTER_COLOR")->currentIndex(), shown);
+            }
+            single.findChild<QAbstractButton *>("RADIO_COLOR_PSEUDO_COLOR")->click();
+            single.findChild<QAbstractButton *>("CHECKBOX_SAVE_AS_FOLDER")->click();
         }
-        SaveOptionsDlg second;
-        second.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, true);
-        QCOMPARE(controls(second), QString("F:ex M:eo P:ex 0:-o O:-o A:-o SA:e"));
+        SaveOptionsDlg next;
+        next.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, true);
+        QCOMPARE(controls(next), QString("F:ex M:eo P:ex 0:-o O:-o A:-o SA:e"));
     }
 
     void metadata_data()
@@ -178,7 +132,7 @@ private slots:
         QTest::addColumn<int>("channel");
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<QString>("light");
-        QTest::addColumn<QString>("expectedLight");
+        QTest::addColumn<QString>("expected");
         QTest::newRow("no firmware") << 5 << 0 << "" << "Light: 50 %" << "Light: 50 %";
         QTest::newRow("firmware 2.5") << 5 << 0 << "2.5" << "Light: 50 %" << "Light: 50 %";
         QTest::newRow("firmware 2.5.1") << 5 << 0 << "2.5.1" << "Light: 55%" << "Light: 5.5 %";
@@ -191,47 +145,43 @@ private slots:
         QFETCH(int, option);
         QFETCH(int, channel);
         QFETCH(QString, firmware);
-        QFETCH(QString, light);
-        Fixture fixture;
+        SaveDlgUser user;
         setConfig("NIMBO", "Firmware", firmware);
         const TCapturedImageMetaData saved = g_CapturedImageMetaData;
         g_CapturedImageMetaData.channel = channel;
+        QFETCH(QString, light);
         g_CapturedImageMetaData.light[channel] = light;
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(TSaveOption(option), true);
         dialog.generateCapturedImageMetaData();
-        const QStringList fields = QString::fromUtf8(dialog.capturedImageMetaData()).split(';');
         g_CapturedImageMetaData = saved;
-        QCOMPARE(fields.size(), 9);
-        QCOMPARE(fields[0], saved.instrument);
-        QTEST(fields[6], "expectedLight");
+        const QStringList fields = QString::fromUtf8(dialog.capturedImageMetaData()).split(';');
+        QVERIFY(fields.size() == 9 && fields[0] == saved.instrument);
+        QTEST(fields[6], "expected");
     }
 
     void overlayMetadata_data()
     {
-        QTest::addColumn<QString>("flags");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("TTFF") << "TTFF" << "I;S;V;C;f0;o0;l0;e0;g0;;f1;o1;l1;e1;g1";
-        QTest::newRow("TFTF") << "TFTF" << "I;S;V;C;f0;o0;l0;e0;g0;;;;f2;o2;l2;e2;g2";
-        QTest::newRow("one flag") << "FFTF" << "I;S;V;C;f2;o2;l2;e2;g2";
-        QTest::newRow("none") << "FFFF" << "I;S;V;C;";
+        QTest::addColumn<QString>("expected"); // for the flags that open the row's name
+        QTest::newRow("TTFF") << "I;S;V;C;f0;o0;l0;e0;g0;;f1;o1;l1;e1;g1";
+        QTest::newRow("TFTF") << "I;S;V;C;f0;o0;l0;e0;g0;;;;f2;o2;l2;e2;g2";
+        QTest::newRow("FFTF, one flag") << "I;S;V;C;f2;o2;l2;e2;g2";
+        QTest::newRow("FFFF, none") << "I;S;V;C;";
     }
     void overlayMetadata()
     {
-        QFETCH(QString, flags);
-        Fixture fixture;
+        const char *flags = QTest::currentDataTag();
+        SaveDlgUser user;
         const TCapturedImageMetaData saved = g_CapturedImageMetaData;
-        TCapturedImageMetaData &meta = g_CapturedImageMetaData;
-        meta = {0, "I", "S", "V", "C"};
+        TCapturedImageMetaData &meta = g_CapturedImageMetaData = {0, "I", "S", "V", "C"};
         bool set[4];
         for (int c = 0; c < 4; ++c) {
-            for (auto field : {std::make_pair(meta.filterCube, 'f'), {meta.objective, 'o'}, {meta.light, 'l'},
-                               {meta.exposure, 'e'}, {meta.gain, 'g'}})
-                field.first[c] = field.second + QString::number(c);
+            for (auto [field, key] : {std::make_pair(meta.filterCube, 'f'), {meta.objective, 'o'}, {meta.light, 'l'},
+                                      {meta.exposure, 'e'}, {meta.gain, 'g'}})
+                field[c] = key + QString::number(c);
             set[c] = flags[c] == 'T';
         }
         SaveOptionsDlg dialog;
-        dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, true);
         dialog.generateOverlayImageMetaData(set);
         g_CapturedImageMetaData = saved;
         QTEST(QString::fromUtf8(dialog.overlayImageMetaData()), "expected");
@@ -252,104 +202,90 @@ private slots:
     {
         QFETCH(QStringList, existing);
         QFETCH(QString, request);
-        Fixture fixture;
+        SaveDlgUser user;
         for (const QString &entry : existing)
-            entry.endsWith('/') ? void(QDir().mkpath(fixture.usb + '/' + entry))
-                                : void(fixture.root.writeFile("/media/USB1/" + entry, "x"));
+            entry.endsWith('/') ? user.root.makeDir("/media/USB1/" + entry) : user.root.writeFile("/media/USB1/" + entry, "");
         SaveOptionsDlg dialog;
-        if (request.endsWith('/')) {
-            QString name = request.chopped(1);
-            QVERIFY(dialog.createFolder(fixture.usb, name));
-            QVERIFY(QFileInfo(fixture.usb + '/' + name).isDir());
-            QTEST(name, "expected");
-        } else {
-            QString path = fixture.usb + '/' + request;
+        QString name = request.chopped(1), path = user.usb + '/' + request;
+        if (request.endsWith('/'))
+            QVERIFY(dialog.createFolder(user.usb, name) && QFileInfo(user.usb + '/' + name).isDir());
+        else
             dialog.rename(path);
-            QTEST(path.mid(fixture.usb.size() + 1), "expected");
-        }
+        QTEST(request.endsWith('/') ? name : QFileInfo(path).fileName(), "expected");
     }
 
     // A click puts the base name into the line; CD up ends at the volume list; a folder the model
     // has read gives the controls back at once; a remembered folder that is gone starts at "/".
     void browser()
     {
-        Fixture fixture;
-        fixture.root.writeFile("/media/USB1/img.01.tif", "x");
-        g_PreviouslySavedPath = fixture.usb;
-        SaveOptionsDlg dialog;
+        SaveDlgUser user;
+        const QString image = user.root.writeFile("/media/USB1/img.01.tif", "");
+        g_PreviouslySavedPath = user.usb;
+        SaveOptionsDlg dialog, next;
         dialog.setCurrentSaveOption(SAVE_OPTION_SINGLE, true);
-        auto *model = qobject_cast<QFileSystemModel *>(child<QListView>(&dialog, "LISTVIEW_BROWSER")->model());
-        const QString image = fixture.usb + "/img.01.tif";
+        auto *model = qobject_cast<QFileSystemModel *>(dialog.findChild<QListView *>("LISTVIEW_BROWSER")->model());
+        auto *label = dialog.findChild<QLabel *>("LABEL_CURRENT_PATH");
         QTRY_VERIFY_WITH_TIMEOUT(model->index(image).isValid(), 10000);
         QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_clicked", Q_ARG(QModelIndex, model->index(image)));
-        QCOMPARE(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text(), QString("img"));
-        QCOMPARE(child<QLabel>(&dialog, "LABEL_CURRENT_PATH")->text(), QString("/USB1"));
+        QCOMPARE(dialog.findChild<QLineEdit *>("EDIT_FILENAME")->text() + ' ' + label->text(), QString("img /USB1"));
         DialogRunner::click(&dialog, "BUTTON_CD_UP");
-        QCOMPARE(child<QLabel>(&dialog, "LABEL_CURRENT_PATH")->text(), QString("/"));
-        QVERIFY(!child(&dialog, "BUTTON_CD_UP")->isEnabled());
-        QVERIFY(child<QLineEdit>(&dialog, "EDIT_FILENAME")->text().isEmpty());
-
-        QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_doubleClicked", Q_ARG(QModelIndex, model->index(fixture.usb)));
-        QCOMPARE(dialog.currentFolder(), fixture.usb);
+        QCOMPARE(dialog.findChild<QLineEdit *>("EDIT_FILENAME")->text() + ' ' + label->text(), QString(" /"));
+        QVERIFY(!dialog.findChild<QWidget *>("BUTTON_CD_UP")->isEnabled());
+        QMetaObject::invokeMethod(&dialog, "on_LISTVIEW_BROWSER_doubleClicked", Q_ARG(QModelIndex, model->index(user.usb)));
+        QCOMPARE(dialog.currentFolder(), user.usb);
         for (const char *name : {"BUTTON_APPLY", "BUTTON_CANCEL", "EDIT_FILENAME", "BUTTON_NEW_FOLDER"})
-            QVERIFY2(child(&dialog, name)->isEnabled(), name);
+            QVERIFY2(dialog.findChild<QWidget *>(name)->isEnabled(), name);
 
-        QDir(fixture.usb).removeRecursively();
-        SaveOptionsDlg next;
+        QDir(user.usb).removeRecursively();
         next.setCurrentSaveOption(SAVE_OPTION_CSV, true);
-        QCOMPARE(child<QLabel>(&next, "LABEL_CURRENT_PATH")->text(), QString("/"));
+        QCOMPARE(next.findChild<QLabel *>("LABEL_CURRENT_PATH")->text(), QString("/"));
         QCOMPARE(Paths::fixedPath(g_PreviouslySavedPath), QString("/media"));
     }
 
-    // Option 0 is handed four 8-bit channels, the overlay and the annotated image; option 5 (the
-    // cell-count Save) a table of "count" rows; options 6 and 8 "count" colour result images.
+    // Option 0 is handed four 8-bit channels, the overlay and the annotated image; option 3 a table
+    // of "count" rows; options 6 and 8 "count" colour result images. "click" names a box or button.
     void spaceCheck_data()
     {
         QTest::addColumn<int>("option");
-        QTest::addColumn<QStringList>("untick");
+        QTest::addColumn<QString>("click");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("free");
         QTest::addColumn<int>("message"); // -1: the check passes
         QTest::addColumn<int>("total");   // progress total afterwards
-        const QStringList none, csvOnly = {"CHKBOX_RAW", "CHKBOX_RESULT"}, countOnly = {"CHKBOX_SEGMENTATION"};
-        const QStringList nothing = {"CHKBOX_FILTER_POSITION0", "CHKBOX_FILTER_POSITION1", "CHKBOX_FILTER_POSITION2",
-                                     "CHKBOX_FILTER_POSITION3", "CHKBOX_OVERLAY", "CHKBOX_SAVE_WITH_ANNOTATION"};
-        QTest::newRow("10 MB, 10 free") << 0 << none << 0 << 10 << -1 << 1;
-        QTest::newRow("10 MB, 9 free") << 0 << none << 0 << 9 << 6 << 1;
-        QTest::newRow("nothing ticked") << 0 << nothing << 0 << 99 << 13 << 1;
-        QTest::newRow("0.3 MB table needs 1") << 5 << csvOnly << 2381 << 1 << -1 << 1;
-        QTest::newRow("0.3 MB table, 0 free") << 5 << csvOnly << 2381 << 0 << 6 << 1;
-        QTest::newRow("growth, only Count") << 6 << countOnly << 4 << 15 << -1 << 4;
-        QTest::newRow("growth, only Count, 14") << 6 << countOnly << 4 << 14 << 6 << 4;
-        QTest::newRow("colour list") << 8 << none << 2 << 7 << -1 << 2;
-        QTest::newRow("colour list, 6") << 8 << none << 2 << 6 << 6 << 2;
-        QTest::newRow("empty list") << 8 << none << 0 << 99 << 40 << 0;
-        QTest::newRow("folder choice") << 7 << none << 0 << 99 << 13 << 1;
+        QTest::newRow("10 MB, 10 free") << 0 << "" << 0 << 10 << -1 << 1;
+        QTest::newRow("10 MB, 9 free") << 0 << "" << 0 << 9 << 6 << 1;
+        QTest::newRow("nothing ticked") << 0 << "BUTTON_CHANNEL_RELEASEALL" << 0 << 99 << 13 << 1;
+        QTest::newRow("0.3 MB table needs 1") << 3 << "" << 2381 << 1 << -1 << 1;
+        QTest::newRow("0.3 MB table, 0 free") << 3 << "" << 2381 << 0 << 6 << 1;
+        QTest::newRow("growth, only Count") << 6 << "CHKBOX_SEGMENTATION" << 4 << 15 << -1 << 4;
+        QTest::newRow("growth, only Count, 14") << 6 << "CHKBOX_SEGMENTATION" << 4 << 14 << 6 << 4;
+        QTest::newRow("colour list") << 8 << "" << 2 << 7 << -1 << 2;
+        QTest::newRow("colour list, 6") << 8 << "" << 2 << 6 << 6 << 2;
+        QTest::newRow("empty list") << 8 << "" << 0 << 99 << 40 << 0;
+        QTest::newRow("folder choice") << 7 << "" << 0 << 99 << 13 << 1;
     }
     void spaceCheck()
     {
         QFETCH(int, option);
-        QFETCH(QStringList, untick);
+        QFETCH(QString, click);
         QFETCH(int, count);
         QFETCH(int, free);
         QFETCH(int, message);
-        Fixture fixture;
-        g_PreviouslySavedPath = fixture.usb;
+        SaveDlgUser user;
+        g_PreviouslySavedPath = user.usb;
         SaveDlgUser::setFreeMegabytes(quint64(free));
         QStringList list;
-        const QByteArray rgb(8 * 8 * 3, char(100));
-        for (int i = 0; option != 5 && i < count; ++i) {
-            const QString path = fixture.root.writeFile(QString("/media/VANTOR SSD/.GrowthMonitor/%1_result.tif").arg(i), "x");
-            ImReaderWriter image;
-            QVERIFY(image.load(rgb.constData(), 8, 8, 8, 3, 1, 2, 1) && image.write(path.toUtf8(), ""));
-            list << path;
-        }
         CSVReaderWriter csv;
-        for (int i = 1; option == 5 && i < count; ++i)
-            csv.fillCSVData("x");
+        for (int i = 1; option == 3 && i < count; ++i)
+            csv.fillCSVData("x"); // with the header, count rows
+        for (int i = 0; option != 3 && i < count; ++i) {
+            ImReaderWriter image;
+            list << user.root.writeFile(QString("/media/VANTOR SSD/.GrowthMonitor/%1_result.tif").arg(i), "");
+            QVERIFY(image.load(QByteArray(192, 'x').constData(), 8, 8, 8, 3, 1, 2, 1) && image.write(list.last().toUtf8(), ""));
+        }
         unsigned char frame = 0;
         SaveOptionsDlg dialog;
-        dialog.setCurrentSaveOption(TSaveOption(option), false, option == 5 ? SUB_OPTION_CELLCOUNT_RESULT : SUB_OPTION_NONE);
+        dialog.setCurrentSaveOption(TSaveOption(option), false);
         dialog.setImageBits(8);
         for (int c = 0; c < 4; ++c)
             dialog.setImageData8(c, &frame);
@@ -358,8 +294,8 @@ private slots:
         dialog.setCSVReaderWriter(csv);
         if (option == 8)
             dialog.setLoadImagePathList(list, list);
-        for (const QString &name : untick)
-            child<QCheckBox>(&dialog, name.toLatin1())->setChecked(false);
+        if (!click.isEmpty())
+            dialog.findChild<QAbstractButton *>(click.toLatin1())->click();
         TMessageType answer = MSG_TYPE_COUNT;
         QCOMPARE(dialog.isAbleToSave(TSaveOption(option), answer), message < 0);
         QCOMPARE(int(answer), message < 0 ? int(MSG_TYPE_COUNT) : message);
@@ -369,73 +305,66 @@ private slots:
     // New Folder: refused on the volume list and on a full volume, else the next free name.
     void newFolder()
     {
-        Fixture fixture;
-        QDir(fixture.usb).mkdir("Data");
         SaveDlgUser user;
+        QDir(user.usb).mkdir("Data");
         user.keyboardText = "Data";
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
         DialogRunner::click(&dialog, "BUTTON_NEW_FOLDER");
-        g_PreviouslySavedPath = fixture.usb;
+        g_PreviouslySavedPath = user.usb;
         dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
         for (quint64 free : {0, 1}) {
-            SaveDlgUser::setFreeMegabytes(quint64(free));
+            SaveDlgUser::setFreeMegabytes(free);
             DialogRunner::click(&dialog, "BUTTON_NEW_FOLDER");
         }
         QCOMPARE(user.messages, QStringList({MessageDlg::presetText(MSG_CURRENT_PATH_EMPTY),
                                              MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE)}));
-        QCOMPARE(QDir(fixture.usb).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"Data", "Data(1)"}));
+        QCOMPARE(QDir(user.usb).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"Data", "Data(1)"}));
     }
 
-    // Escape does nothing; Cancel returns 0; the folder-choice options return 1 and write nothing;
-    // an empty name or the volume list is refused with its message.
+    // Escape does nothing; OK on an empty name or on the volume list is refused with its message and
+    // Cancel then returns 0; the folder-choice options return 1, hand back folder and name, write nothing.
     void closing_data()
     {
         QTest::addColumn<int>("option");
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("intoUsb");
+        QTest::addColumn<QString>("folder");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("message"); // -1 none
-        QTest::newRow("cancel") << 3 << "" << true << 0 << -1;
-        QTest::newRow("time-lapse path") << 7 << "Run" << true << 1 << -1;
-        QTest::newRow("z-stack path") << 9 << "Run" << true << 1 << -1;
-        QTest::newRow("empty name") << 3 << "" << true << 0 << int(MSG_ENTER_FILE_NAME);
-        QTest::newRow("volume list") << 3 << "x" << false << 0 << int(MSG_CURRENT_PATH_EMPTY);
+        QTest::newRow("time-lapse path") << 7 << "Run" << "/media/USB1" << 1 << -1;
+        QTest::newRow("z-stack path") << 9 << "Run" << "/media/USB1" << 1 << -1;
+        QTest::newRow("empty name") << 3 << "" << "/media/USB1" << 0 << int(MSG_ENTER_FILE_NAME);
+        QTest::newRow("volume list") << 3 << "x" << "" << 0 << int(MSG_CURRENT_PATH_EMPTY);
     }
     void closing()
     {
         QFETCH(int, option);
         QFETCH(QString, name);
-        QFETCH(bool, intoUsb);
+        QFETCH(QString, folder);
         QFETCH(int, message);
-        Fixture fixture;
-        if (intoUsb)
-            g_PreviouslySavedPath = fixture.usb;
         SaveDlgUser user;
+        g_PreviouslySavedPath = folder.isEmpty() ? "" : Paths::path(folder);
         user.keyboardText = name;
         bool escapeIgnored = false;
         user.act = [&](SaveOptionsDlg *dialog) {
             QTest::keyClick(dialog, Qt::Key_Escape);
             escapeIgnored = dialog->isVisible();
             if (!name.isEmpty())
-                SaveDlgUser::touchName(dialog);
-            if (option != 3 || message >= 0)
-                DialogRunner::click(dialog, "BUTTON_APPLY");
-            if (dialog->isVisible() && option == 3)
+                QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
+            DialogRunner::click(dialog, "BUTTON_APPLY");
+            if (dialog->isVisible())
                 DialogRunner::click(dialog, "BUTTON_CANCEL");
         };
         SaveOptionsDlg dialog;
         dialog.setCurrentSaveOption(TSaveOption(option), true);
         dialog.setImageBits(8);
         QTEST(dialog.exec(), "result");
-        QVERIFY(escapeIgnored);
+        QVERIFY(escapeIgnored && QDir(user.usb).isEmpty());
         QCOMPARE(user.messages, message < 0 ? QStringList() : QStringList{MessageDlg::presetText(TMessageType(message))});
-        QCOMPARE(user.progressBoxes, 0);
-        QVERIFY(QDir(fixture.usb).isEmpty());
-        QString folder, file, extension;
-        dialog.getSaveFilePathInfo(folder, file, extension);
+        QString path, file, extension;
+        dialog.getSaveFilePathInfo(path, file, extension);
         if (option != 3)
-            QCOMPARE(QStringList({folder, file, extension}), QStringList({fixture.usb, name, "tif"}));
+            QCOMPARE(QStringList({path, file, extension}), QStringList({user.usb, name, "tif"}));
     }
 };
 

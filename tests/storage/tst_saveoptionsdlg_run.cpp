@@ -1,94 +1,35 @@
 #include "CSVReaderWriter.h"
 #include "DialogRunner.h"
 #include "Globals.h"
-#include "MediaMonitor.h"
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PythonCsv.h"
 #include "SaveDlgUser.h"
 #include "SaveOptionsDlg.h"
-#include "SimStorage.h"
-#include "SimulatedSystemActions.h"
-#include "TestRoot.h"
 
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
-#include <QProcess>
 #include <QtTest>
 
 namespace {
-
-// The simulated instrument's storage: SSD and USB1 plugged and mounted by a running monitor, every
-// system action recorded.
-struct Instrument
-{
-    TestRoot root;
-    SimulatedSystemActions actions;
-    SimStorage storage;
-    std::unique_ptr<MediaMonitor> monitor;
-
-    Instrument()
-    {
-        g_PreviouslySavedPath.clear();
-        g_bSaveAsFolder = false;
-        QString error;
-        if (!SimStorage::seed(&error))
-            qWarning() << error;
-        storage.attach(actions);
-        SystemActions::setInstance(&actions);
-        monitor = std::make_unique<MediaMonitor>();
-        monitor->mountAll();
-    }
-    ~Instrument()
-    {
-        monitor.reset();
-        SystemActions::setInstance(nullptr);
-        MediaMonitor::setSpaceQuery(nullptr);
-    }
-    QString usb() const { return Paths::path("/media/USB1"); }
-    int syncs() const { return actions.calls().filter(QRegularExpression("^sync")).size(); }
-
-    // The simulated USB tool, as a user in another terminal runs it.
-    int usbTool(const QStringList &args) const
-    {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VANTOR_ROOT", root.path());
-        process.setProcessEnvironment(env);
-        process.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb", args);
-        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-};
 
 // A page's CSV export: option 3 with a two-row measurement table.
 struct CsvExport
 {
     CSVReaderWriter csv;
     SaveOptionsDlg dialog;
-    explicit CsvExport(bool quickSave = false)
-        : dialog(nullptr, quickSave)
+    explicit CsvExport(bool quickSave = false) : dialog(nullptr, quickSave)
     {
         const int min[4] = {1, 2, 3, 4}, max[4] = {200, 210, 220, 230};
         const float mean[4] = {50.5f, 60, 70, 80}, std[4] = {5, 6, 7, 8};
-        csv.fillDataFieldNew(-1, "Line", 120.5f, 0, 0, 0, min, max, mean, std, 0);
-        csv.fillDataFieldNew(-1, "Rectangle", 300, 0, 5625, 0, min, max, mean, std, 0);
+        for (float length : {120.5f, 300.0f})
+            csv.fillDataFieldNew(-1, "Line", length, 0, 0, 0, min, max, mean, std, 0);
         dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true);
-        dialog.setImageBits(8);
         dialog.setCSVReaderWriter(csv);
     }
 };
-
-// Double-clicks the entry of path in the browser, as a finger does.
-void doubleClickEntry(SaveOptionsDlg *dialog, const QString &path)
-{
-    auto *view = dialog->findChild<QListView *>("LISTVIEW_BROWSER");
-    auto *model = qobject_cast<QFileSystemModel *>(view->model());
-    QTRY_VERIFY_WITH_TIMEOUT(!view->visualRect(model->index(path)).isEmpty(), 10000);
-    const QPoint centre = view->visualRect(model->index(path)).center();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, centre); // the first tap of the two
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, centre);
-}
 
 QString pathLabel(SaveOptionsDlg *dialog)
 {
@@ -101,62 +42,63 @@ class TestSaveOptionsDlgRun : public QObject
 {
     Q_OBJECT
 private slots:
-    // The CSV export of a page: into USB1 through the browser, named on the keyboard; the same
-    // name again gives "(1)".
+    // Into USB1 through the browser (tapped twice as a finger does), named on the keyboard: saved,
+    // synced once, read by Python's csv; the same name again gives "(1)".
     void csvToTheUsbDrive()
     {
-        Instrument instrument;
-        QVERIFY(QFileInfo(instrument.usb()).isDir());
-        for (const QString &expected : {"Results.csv", "Results(1).csv"}) {
-            SaveDlgUser user;
-            user.keyboardText = "Results";
-            QString label;
+        SaveDlgUser user(true);
+        user.keyboardText = "Results";
+        for (int run = 0; run < 2; ++run) {
             user.act = [&](SaveOptionsDlg *dialog) {
-                if (pathLabel(dialog) == "/")
-                    doubleClickEntry(dialog, instrument.usb());
-                // OK and the name line come back once the folder is read.
+                auto *view = dialog->findChild<QListView *>("LISTVIEW_BROWSER");
+                const QModelIndex usb = qobject_cast<QFileSystemModel *>(view->model())->index(user.usb);
+                if (pathLabel(dialog) == "/") {
+                    QTRY_VERIFY_WITH_TIMEOUT(!view->visualRect(usb).isEmpty(), 10000);
+                    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(usb).center());
+                    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(usb).center());
+                }
                 QTRY_VERIFY_WITH_TIMEOUT(dialog->findChild<QWidget *>("BUTTON_APPLY")->isEnabled(), 10000);
-                label = pathLabel(dialog);
-                SaveDlgUser::touchName(dialog);
+                QCOMPARE(pathLabel(dialog), QString("/USB1"));
+                QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
                 DialogRunner::click(dialog, "BUTTON_APPLY");
             };
-            const int syncsBefore = instrument.syncs();
             CsvExport page;
             QCOMPARE(page.dialog.exec(), 1);
-            QCOMPARE(label, QString("/USB1"));
-            QCOMPARE(user.keyboards, 1);
-            QCOMPARE(user.progressBoxes, 1);
-            QCOMPARE(user.messages, QStringList{MessageDlg::presetText(MSG_SAVE_COMPLETE)});
-            QCOMPARE(instrument.syncs() - syncsBefore, 1);
-            QCOMPARE(pythonCsvShape(instrument.usb() + '/' + expected), QString("3 [19]"));
-            QCOMPARE(g_PreviouslySavedPath, instrument.usb());
+            QCOMPARE(user.syncs(), run + 1);
+            QCOMPARE(g_PreviouslySavedPath, user.usb);
         }
+        QCOMPARE(user.progressBoxes, 2);
+        const QString complete = MessageDlg::presetText(MSG_SAVE_COMPLETE);
+        QCOMPARE(user.messages, QStringList({complete, complete}));
+        QCOMPARE(pythonCsvShapes({user.usb + "/Results.csv", user.usb + "/Results(1).csv"}), QStringList({"3 [19]", "3 [19]"}));
     }
 
     // The drive pulled (by the USB tool) while the dialog is open: OK gives preset 10 and the
     // browser goes back to the volume list; nothing is written anywhere.
     void pulledDrive()
     {
-        Instrument instrument;
-        g_PreviouslySavedPath = instrument.usb();
-        SaveDlgUser user;
+        SaveDlgUser user(true);
+        g_PreviouslySavedPath = user.usb;
         user.keyboardText = "Lost";
-        QString labelAfter;
         user.act = [&](SaveOptionsDlg *dialog) {
-            SaveDlgUser::touchName(dialog);
-            QCOMPARE(instrument.usbTool({"pull", "USB1"}), 0);
-            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(instrument.usb()), 10000);
+            QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
+            QProcess tool; // the simulated USB tool, as a user in another terminal runs it
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("VANTOR_ROOT", user.root.path());
+            tool.setProcessEnvironment(env);
+            tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb", {"pull", "USB1"});
+            QVERIFY(tool.waitForFinished(10000) && tool.exitCode() == 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(user.usb), 10000);
             DialogRunner::click(dialog, "BUTTON_APPLY");
             QTRY_COMPARE_WITH_TIMEOUT(pathLabel(dialog), QString("/"), 10000);
-            labelAfter = pathLabel(dialog);
             QVERIFY(dialog->isEnabled());
             DialogRunner::click(dialog, "BUTTON_CANCEL");
         };
         CsvExport page;
         QCOMPARE(page.dialog.exec(), 0);
-        QCOMPARE(labelAfter, QString("/"));
+        QCOMPARE(pathLabel(&page.dialog), QString("/"));
         QCOMPARE(user.messages, QStringList{MessageDlg::presetText(MSG_USB_REINSERT)});
-        QCOMPARE(instrument.syncs(), 0);
+        QCOMPARE(user.syncs(), 0);
     }
 
     // A quick save is never seen: OK by itself, a time-stamp name in the "Quicksave" folder it
@@ -165,32 +107,26 @@ private slots:
     {
         QTest::addColumn<int>("freeMegabytes"); // -1: the volume's real free space
         QTest::addColumn<int>("result");
-        QTest::addColumn<QStringList>("messages");
-        QTest::newRow("saved") << -1 << 1 << QStringList();
-        QTest::newRow("exactly enough") << 1 << 1 << QStringList();
-        QTest::newRow("no space") << 0 << 0 << QStringList{MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE)};
+        QTest::newRow("saved") << -1 << 1;
+        QTest::newRow("exactly enough") << 1 << 1;
+        QTest::newRow("no space") << 0 << 0;
     }
     void quickSave()
     {
         QFETCH(int, freeMegabytes);
-        Instrument instrument;
+        QFETCH(int, result);
+        SaveDlgUser user(true);
         if (freeMegabytes >= 0)
             SaveDlgUser::setFreeMegabytes(quint64(freeMegabytes));
-        SaveDlgUser user;
         CsvExport page(true);
         QCOMPARE(page.dialog.size(), QSize(1, 1));
-        QTEST(page.dialog.exec(), "result");
-        QTEST(user.messages, "messages");
+        QCOMPARE(page.dialog.exec(), result); // -1 when left open
+        QCOMPARE(user.messages, QVector<QString>(1 - result, MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE)).toList());
         const QStringList saved = QDir(Paths::path("/media/VANTOR SSD/Quicksave")).entryList(QDir::Files);
-        if (freeMegabytes != 0) {
-            QCOMPARE(saved.size(), 1);
-            QVERIFY2(QRegularExpression("^\\d{8}_\\d{6}\\.csv$").match(saved.first()).hasMatch(), qPrintable(saved.first()));
-        } else {
-            QVERIFY(saved.isEmpty());
-        }
+        QCOMPARE(saved.size(), result);
+        QCOMPARE(saved.filter(QRegularExpression("^\\d{8}_\\d{6}\\.csv$")).size(), result);
     }
 };
 
 QTEST_MAIN(TestSaveOptionsDlgRun)
 #include "tst_saveoptionsdlg_run.moc"
-
