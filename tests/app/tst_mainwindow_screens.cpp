@@ -4,7 +4,6 @@
 #include "AppBench.h"
 #include "CameraTables.h"
 #include "ControlWidget.h"
-#include "DateTimer.h"
 #include "DialogRunner.h"
 #include "MessageDlg.h"
 #include "MultiColorWidget.h"
@@ -30,29 +29,15 @@ class TestMainWindowScreens : public QObject
         QVERIFY(m_bench->waitUnlocked());
     }
 
+    // The named direct children shown now, sorted.
     QStringList shown() const
     {
         QStringList names;
-        for (QObject *child : m_bench->window->children())
-            if (child->isWidgetType() && static_cast<QWidget *>(child)->isVisible() && !child->objectName().isEmpty())
+        for (QWidget *child : m_bench->window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            if (child->isVisible() && !child->objectName().isEmpty())
                 names << child->objectName();
         names.sort();
         return names;
-    }
-
-    QStringList checked() const
-    {
-        QStringList names;
-        for (QAbstractButton *b : m_bench->window->findChildren<QAbstractButton *>(QString(), Qt::FindDirectChildrenOnly))
-            if (b->isChecked())
-                names << b->objectName();
-        return names;
-    }
-
-    static QStringList sorted(QStringList list)
-    {
-        list.sort();
-        return list;
     }
 
 private slots:
@@ -64,52 +49,41 @@ private slots:
     }
     void cleanup() { m_bench.reset(); }
 
+    // Each mode button shows its page with the panel and live video, checked alone; pressed
+    // again it changes nothing. The file manager shows only itself and stops live video.
     void everyMenuButtonShowsItsScreen()
     {
         const QStringList menuBar = {"BUTTON_COUNT_MENU", "BUTTON_FILEMANAGER", "BUTTON_MULTI_COLOR_MENU",
                                      "BUTTON_POWER", "BUTTON_TIME_LAPSE_MENU", "BUTTON_Z_STACK_MENU",
                                      "LABEL_DATE", "LABEL_TIME"};
-        auto modeScreen = [&](const char *page) {
-            return sorted(menuBar + QStringList{"BUTTON_SETTING_MENU", "LABEL_IMAGEVIEW_BG", "m_ControlWidget",
-                                                "m_VideoWidget", page});
-        };
-        QCOMPARE(shown(), modeScreen("m_MultiColorWidget"));
-        QCOMPARE(checked(), QStringList{"BUTTON_MULTI_COLOR_MENU"});
-
+        const QStringList modeBar = {"BUTTON_SETTING_MENU", "LABEL_IMAGEVIEW_BG", "m_ControlWidget", "m_VideoWidget"};
         const struct
         {
             QAbstractButton *button;
             TCurrentMenu menu;
             const char *page;
-        } modes[] = {{ui()->BUTTON_Z_STACK_MENU, MENU_ZSTACK, "m_ZStackWidget"},
-                     {ui()->BUTTON_TIME_LAPSE_MENU, MENU_TIMELAPSE, "m_TimeLapseWidget"},
-                     {ui()->BUTTON_COUNT_MENU, MENU_CELLCOUNT, "m_CellCountWidget"},
-                     {ui()->BUTTON_MULTI_COLOR_MENU, MENU_MULTICOLOR, "m_MultiColorWidget"}};
-        for (const auto &mode : modes) {
-            click(mode.button);
-            QCOMPARE(g_CurrentMenu, mode.menu);
-            QCOMPARE(shown(), modeScreen(mode.page));
-            QCOMPARE(checked(), QStringList{mode.button->objectName()});
-            QVERIFY(ui()->m_VideoWidget->isRunning());
-            QCOMPARE(ui()->m_ControlWidget->controlWidgetState(), CONTROL_STATE_OPENED);
-            // Pressing the current mode again changes nothing and keeps it checked.
-            QTest::mouseClick(mode.button, Qt::LeftButton);
-            QCOMPARE(g_CurrentMenu, mode.menu);
-            QVERIFY(mode.button->isChecked());
+        } screens[] = {{ui()->BUTTON_Z_STACK_MENU, MENU_ZSTACK, "m_ZStackWidget"},
+                       {ui()->BUTTON_TIME_LAPSE_MENU, MENU_TIMELAPSE, "m_TimeLapseWidget"},
+                       {ui()->BUTTON_COUNT_MENU, MENU_CELLCOUNT, "m_CellCountWidget"},
+                       {ui()->BUTTON_MULTI_COLOR_MENU, MENU_MULTICOLOR, "m_MultiColorWidget"},
+                       {ui()->BUTTON_FILEMANAGER, MENU_FILE_MANAGER, "m_FileManagerWidget"},
+                       {ui()->BUTTON_Z_STACK_MENU, MENU_ZSTACK, "m_ZStackWidget"}};
+        for (const auto &screen : screens) {
+            click(screen.button);
+            const bool mode = screen.menu != MENU_FILE_MANAGER;
+            QCOMPARE(g_CurrentMenu, screen.menu);
+            QStringList expected = menuBar + (mode ? modeBar : QStringList()) + QStringList{screen.page};
+            expected.sort();
+            QCOMPARE(shown(), expected);
+            for (QAbstractButton *b : m_bench->window->findChildren<QAbstractButton *>(QString(), Qt::FindDirectChildrenOnly))
+                QCOMPARE(b->isChecked(), b == screen.button);
+            QCOMPARE(ui()->m_VideoWidget->isRunning(), mode);
+            QTest::mouseClick(screen.button, Qt::LeftButton);
+            QCOMPARE(g_CurrentMenu, screen.menu);
+            QVERIFY(screen.button->isChecked());
             QVERIFY(m_bench->menuUnlocked());
         }
-
-        click(ui()->BUTTON_FILEMANAGER);
-        QCOMPARE(g_CurrentMenu, MENU_FILE_MANAGER);
-        QCOMPARE(shown(), sorted(menuBar + QStringList{"m_FileManagerWidget"}));
-        QCOMPARE(checked(), QStringList{"BUTTON_FILEMANAGER"});
-        QVERIFY(!ui()->m_VideoWidget->isRunning());
         QCOMPARE(m_bench->window->previousMenu(), MENU_MULTICOLOR);
-
-        click(ui()->BUTTON_Z_STACK_MENU);
-        QCOMPARE(shown(), modeScreen("m_ZStackWidget"));
-        QVERIFY(ui()->m_VideoWidget->isRunning());
-        QVERIFY(!ui()->BUTTON_MONITOR_MENU->isVisible());
     }
 
     void leavingAnUnsavedCaptureAsksFirst()
@@ -184,33 +158,22 @@ private slots:
         QCOMPARE(int(camera.registers[SimCameraState::RegLineCount]), ExposureLUT16[row][2]);
     }
 
-    void settingsDialogStopsAndRestartsLiveVideo()
+    // The settings dialog stops and restarts live video (not one it did not stop) and runs the
+    // hot-pixel calibration: Cancel before Start leaves the camera and live video alone.
+    void settingsDialogDrivesLiveVideo()
     {
         SetupDlg &setup = m_bench->window->setupDlg();
         emit setup.setVideoRunningState(false);
         QVERIFY(!ui()->m_VideoWidget->isRunning());
         emit setup.setVideoRunningState(true);
         QVERIFY(ui()->m_VideoWidget->isRunning());
-        // A restart without a stop made here does not start live video.
+        m_bench->setAnswer([](QDialog *) { return 0; });
+        emit setup.signalShowHotPixelCorrectionDlg();
+        QVERIFY(m_bench->dialogs().contains("HotPixelCorrectionDialog"));
+        QVERIFY(ui()->m_VideoWidget->isRunning());
         ui()->m_VideoWidget->stop();
         emit setup.setVideoRunningState(true);
         QVERIFY(!ui()->m_VideoWidget->isRunning());
-    }
-
-    void settingsDialogRunsTheHotPixelCalibration()
-    {
-        // Cancel before Start: the camera is not touched and live video goes on.
-        m_bench->setAnswer([](QDialog *) { return 0; });
-        emit m_bench->window->setupDlg().signalShowHotPixelCorrectionDlg();
-        QVERIFY(m_bench->dialogs().contains("HotPixelCorrectionDialog"));
-        QVERIFY(ui()->m_VideoWidget->isRunning());
-    }
-
-    void dateAndTimeReachTheLabels()
-    {
-        m_bench->window->dateTimer().updateDateTime();
-        QCOMPARE(ui()->LABEL_DATE->text(), QDate::currentDate().toString("yyyy/MM/dd"));
-        QVERIFY(ui()->LABEL_TIME->text().contains(':'));
     }
 };
 

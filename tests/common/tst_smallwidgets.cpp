@@ -43,61 +43,49 @@ private slots:
         const QString time = spy.at(0).at(1).toString();
         QVERIFY(date == before.toString("yyyy/MM/dd") || date == after.toString("yyyy/MM/dd"));
         QVERIFY(time == before.toString("HH:mm") || time == after.toString("HH:mm"));
-        QVERIFY(QRegularExpression("^\\d{4}/\\d{2}/\\d{2}$").match(date).hasMatch());
-        QVERIFY(QRegularExpression("^\\d{2}:\\d{2}$").match(time).hasMatch());
     }
 
-    void spinBoxReportsItsArrows()
+    // A press on an arrow reports the new value and the direction, a release the same; the text
+    // part reports nothing; a locked box neither reports nor steps.
+    void spinBoxesReportTheirArrows()
     {
-        Probe<LSpinBox> box;
+        checkArrows<LSpinBox>(1, 10, 11);
+        checkArrows<LDoubleSpinBox>(0.5, 2.0, 2.5);
+    }
+
+private:
+    template <class Box, class Value>
+    void checkArrows(Value step, Value start, Value up)
+    {
+        Probe<Box> box;
         box.setRange(0, 100);
-        box.setValue(10);
+        box.setSingleStep(step);
+        box.setValue(start);
         box.resize(120, 30);
         box.show();
-        QSignalSpy pressed(&box, &LSpinBox::mouseButtonPressed);
-        QSignalSpy released(&box, &LSpinBox::mouseButtonReleased);
-        QTest::mousePress(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxUp));
-        QTest::mouseRelease(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxUp));
+        QSignalSpy pressed(&box, &Box::mouseButtonPressed);
+        QSignalSpy released(&box, &Box::mouseButtonReleased);
+        auto click = [&box](QPoint at) {
+            QTest::mousePress(&box, Qt::LeftButton, {}, at);
+            QTest::mouseRelease(&box, Qt::LeftButton, {}, at);
+        };
+        click(box.arrow(QStyle::SC_SpinBoxUp));
         QCOMPARE(pressed.count(), 1);
-        QCOMPARE(pressed.at(0), QVariantList({11, true}));
+        QCOMPARE(pressed.at(0).at(0).value<Value>(), up);
+        QCOMPARE(pressed.at(0).at(1).toBool(), true);
         QCOMPARE(released.count(), 1);
         QCOMPARE(released.at(0).at(1).toBool(), true);
-
-        QTest::mousePress(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxDown));
-        QTest::mouseRelease(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxDown));
-        QCOMPARE(pressed.at(1), QVariantList({10, false}));
-
-        QTest::mousePress(&box, Qt::LeftButton, {}, QPoint(10, 15)); // the text part
-        QTest::mouseRelease(&box, Qt::LeftButton, {}, QPoint(10, 15));
-        QCOMPARE(pressed.count(), 2);
-
+        click(box.arrow(QStyle::SC_SpinBoxDown));
+        QCOMPARE(pressed.at(1).at(0).value<Value>(), start);
+        QCOMPARE(pressed.at(1).at(1).toBool(), false);
+        click(QPoint(10, 15)); // the text part
         box.m_bMouseLocked = true;
-        QTest::mousePress(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxUp));
-        QTest::mouseRelease(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxUp));
+        click(box.arrow(QStyle::SC_SpinBoxUp));
         QCOMPARE(pressed.count(), 2);
-        QCOMPARE(box.value(), 10);
+        QCOMPARE(box.value(), start);
     }
 
-    void doubleSpinBoxReportsItsArrows()
-    {
-        Probe<LDoubleSpinBox> box;
-        box.setRange(0, 10);
-        box.setSingleStep(0.5);
-        box.setValue(2.0);
-        box.resize(120, 30);
-        box.show();
-        QSignalSpy pressed(&box, &LDoubleSpinBox::mouseButtonPressed);
-        QTest::mousePress(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxUp));
-        QTest::mouseRelease(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxUp));
-        QCOMPARE(pressed.count(), 1);
-        QCOMPARE(pressed.at(0).at(0).toDouble(), 2.5);
-        QCOMPARE(pressed.at(0).at(1).toBool(), true);
-        box.m_bMouseLocked = true;
-        QTest::mousePress(&box, Qt::LeftButton, {}, box.arrow(QStyle::SC_SpinBoxDown));
-        QCOMPARE(pressed.count(), 1);
-        QCOMPARE(box.value(), 2.5);
-    }
-
+private slots:
     void labelReportsEnterAndLeave()
     {
         LBLabel label;
@@ -128,7 +116,6 @@ private slots:
         left.resize(80, 20);
         left.show();
         QVERIFY(left.elidedText().startsWith(QChar(0x2026)));
-        QVERIFY(!left.grab().isNull());
     }
 };
 
