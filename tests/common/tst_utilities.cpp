@@ -64,22 +64,13 @@ private slots:
     void metaInfoValues()
     {
         QString value;
-        QVERIFY(getMetaInfoValue("Objective: 10X;Light: 50%", "Light", value));
-        QCOMPARE(value, QString("50%"));
-        QVERIFY(getMetaInfoValue("Objective: 10X;Light: 50%", "Objective ", value));
-        QCOMPARE(value, QString("10X"));
-        QVERIFY(getMetaInfoValue("Z Position = 12 um", "Z Position", value));
-        QCOMPARE(value, QString("12 um"));
+        QVERIFY(getMetaInfoValue("Objective: 10X;Light: 50%", "Light", value) && value == "50%");
+        QVERIFY(getMetaInfoValue("Objective: 10X;Light: 50%", "Objective ", value) && value == "10X");
+        QVERIFY(getMetaInfoValue("Z Position = 12 um", "Z Position", value) && value == "12 um");
         QVERIFY(!getMetaInfoValue("Objective: 10X;Light: ;Gain: 1 dB", "Light", value));
         QVERIFY(value.isEmpty());
         for (const char *key : {"light", "", "  "}) // case-sensitive; no empty key
             QVERIFY(!getMetaInfoValue("Objective: 10X", key, value));
-
-        TCapturedImageMetaData meta;
-        meta.exposure[2] = "Exposure: 20 ms";
-        meta.channel = 2;
-        QVERIFY(getMetaInfoValue(meta.metaText(), "Exposure", value));
-        QCOMPARE(value, QString("20 ms"));
     }
 
     void imageMetaInfoFromTiff()
@@ -121,7 +112,6 @@ private slots:
             QCOMPARE(GetNearestColorLabelIndex(g_ColorTable[i], g_ColorTable), i);
         QCOMPARE(GetNearestColorLabelIndex(QColor(250, 240, 10), g_ColorTable), 3);
         QCOMPARE(GetNearestColorLabelIndex(QColor(1, 2, 3), {}), 0);
-        QCOMPARE(colorTableEntry(42), QColor(160, 160, 164));
 
         TestRoot root;
         const std::string file = Paths::configFile().toStdString();
@@ -133,11 +123,6 @@ private slots:
         QCOMPARE(ReadColorIndexSetting("ScaleBar", "Ok", 3, file), 2);
         QCOMPARE(ReadColorIndexSetting("ScaleBar", "Missing", 12, file), 7);
 
-        initializePseudoColorTable();
-        initializePseudoColorTable();
-        for (const QVector<QRgb> &ramp : g_PseudoColorTable)
-            QCOMPARE(ramp.size(), 256);
-        QCOMPARE(g_PseudoColorTable[4][9], qRgb(0, 9, 9));
     }
 
     void workFolders()
