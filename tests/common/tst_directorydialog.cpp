@@ -61,15 +61,10 @@ private slots:
     void init()
     {
         m_root = std::make_unique<TestRoot>();
-        m_root->makeDir("/media/USB1/data");
-        m_root->makeDir("/media/USB1/run1");
-        m_root->makeDir("/media/VANTOR SSD");
-        m_root->writeFile("/media/USB1/a.TIF", "x");
-        m_root->writeFile("/media/USB1/b.png", "x");
-        m_root->writeFile("/media/USB1/c.Jpg", "x");
-        m_root->writeFile("/media/USB1/d.bmp", "x");
-        m_root->writeFile("/media/USB1/notes.txt", "x");
-        m_root->writeFile("/media/USB1/.hidden.png", "x");
+        for (const char *folder : {"/media/USB1/data", "/media/USB1/run1", "/media/VANTOR SSD", "/root", "/mediaX"})
+            m_root->makeDir(folder);
+        for (const char *file : {"a.TIF", "b.png", "c.Jpg", "d.bmp", "notes.txt", ".hidden.png"})
+            m_root->writeFile(QString("/media/USB1/") + file, "x");
         g_PreviouslySavedPath.clear();
     }
 
@@ -100,8 +95,6 @@ private slots:
         QFETCH(QString, remembered);
         QFETCH(QString, press);
         QFETCH(QString, shown);
-        m_root->makeDir("/root");
-        m_root->makeDir("/mediaX");
         if (!remembered.isEmpty())
             g_PreviouslySavedPath = Paths::path(remembered);
         auto messages = std::make_shared<QStringList>();

@@ -4,7 +4,6 @@
 #include "LBLabel.h"
 #include "LDoubleSpinBox.h"
 #include "LSpinBox.h"
-#include "QElideLabel.h"
 #include "TimeLapseProgressDlg.h"
 
 #include <QLabel>
@@ -113,25 +112,6 @@ private slots:
         QCoreApplication::sendEvent(&label, &leave);
         QCOMPARE(entered.count(), 1);
         QCOMPARE(left.count(), 1);
-    }
-
-    void elideLabelShortensToItsWidth()
-    {
-        const QString text = "A rather long name of a time-lapse image folder";
-        QElideLabel label(text);
-        label.resize(80, 20);
-        label.show();
-        QVERIFY(label.elidedText().endsWith(QChar(0x2026)));
-        QVERIFY(label.elidedText().size() < text.size());
-        label.resize(1000, 20);
-        QCOMPARE(label.elidedText(), text);
-        label.setText("Short");
-        QCOMPARE(label.elidedText(), QString("Short"));
-
-        QElideLabel left(text, Qt::ElideLeft);
-        left.resize(80, 20);
-        left.show();
-        QVERIFY(left.elidedText().startsWith(QChar(0x2026)));
     }
 
     void barWidthIsTruncatedAndKeptOnTheTrack_data()
