@@ -5,9 +5,6 @@
 #include "BoardPeer.h"
 #include "TestRoot.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QtTest>
 
 class TestAppWire : public QObject

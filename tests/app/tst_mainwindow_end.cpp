@@ -10,8 +10,6 @@
 #include "VideoWidget.h"
 #include "ui_NIMBODlg.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSlider>
 #include <QtTest>
 

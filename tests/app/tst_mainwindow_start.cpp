@@ -11,8 +11,6 @@
 #include "ui_NIMBODlg.h"
 
 #include <QAbstractButton>
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 class TestMainWindowStart : public QObject

@@ -5,8 +5,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QTimer>
 #include <QtTest>
 
 namespace {

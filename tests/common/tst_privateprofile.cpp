@@ -2,12 +2,6 @@
 #include "PrivateProfile.h"
 #include "TestRoot.h"
 
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QThread>
 #include <QtTest>
 
 #include <csignal>

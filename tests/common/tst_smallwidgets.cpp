@@ -7,7 +7,6 @@
 #include "TimeLapseProgressDlg.h"
 
 #include <QLabel>
-#include <QSignalSpy>
 #include <QStyleOptionSpinBox>
 #include <QtTest>
 

@@ -6,7 +6,6 @@
 #include "TestRoot.h"
 #include "Utilities.h"
 
-#include <QFile>
 #include <QtTest>
 
 #include <fcntl.h>

@@ -4,11 +4,6 @@
 #include "SimulatedSystemActions.h"
 #include "Utilities.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QThread>
-#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>

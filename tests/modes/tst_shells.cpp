@@ -2,6 +2,7 @@
 // window relies on (page state, video wait slots, saved flags, dialog outcomes) hold.
 #include "CellCountWidget.h"
 #include "DialogRunner.h"
+#include "DialogScripts.h"
 #include "ErrorReportDlg.h"
 #include "Globals.h"
 #include "GrowthMonitorImageWidget.h"
@@ -155,13 +156,11 @@ private slots:
         for (const char *button : {"BUTTON_OK", "BUTTON_CANCEL", "", "BUTTON_OK"}) {
             dialog.readSetting();
             QVERIFY(!dialog.isSaved());
-            DialogRunner::pushScript([button](QDialog *d) {
-                return DialogRunner::showAndRun(d, [button](QDialog *shown) {
-                    if (*button)
-                        DialogRunner::click(shown, button);
-                    else
-                        shown->reject(); // Escape
-                });
+            DialogScripts::pushAct([button](QDialog *shown) {
+                if (*button)
+                    DialogRunner::click(shown, button);
+                else
+                    shown->reject(); // Escape
             });
             dialog.exec();
             QCOMPARE(dialog.isSaved(), QByteArray(button) == "BUTTON_OK");
@@ -174,21 +173,17 @@ private slots:
     {
         for (int ticks : {3, 0}) {
             WelcomeDlg dialog;
-            DialogRunner::pushScript([ticks](QDialog *d) {
-                return DialogRunner::showAndRun(d, [ticks](QDialog *shown) {
-                    for (int click = 0; click < ticks; ++click)
-                        DialogRunner::click(shown, "CEHCKBOX");
-                    DialogRunner::click(shown, "BUTTON_CLOSE");
-                });
+            DialogScripts::pushAct([ticks](QDialog *shown) {
+                for (int click = 0; click < ticks; ++click)
+                    DialogRunner::click(shown, "CEHCKBOX");
+                DialogRunner::click(shown, "BUTTON_CLOSE");
             });
             QCOMPARE(dialog.exec(), int(QDialog::Accepted));
             QCOMPARE(dialog.m_bDontShowAgain, ticks % 2 == 1);
         }
         for (bool firstRun : {true, false}) {
             LicenseAgreementDlg dialog(firstRun);
-            DialogRunner::pushScript([](QDialog *d) {
-                return DialogRunner::showAndRun(d, [](QDialog *shown) { DialogRunner::click(shown, "BUTTON_ACCEPT"); });
-            });
+            DialogScripts::pushClick("BUTTON_ACCEPT");
             QCOMPARE(dialog.exec(), int(QDialog::Accepted));
         }
     }
@@ -218,9 +213,7 @@ private slots:
         QCOMPARE(QDir(root.path() + "/root").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList({"exist.error.d", "my.exist.error", "vantor.error"})); // reports stay for the copy
 
-        DialogRunner::pushScript([](QDialog *d) {
-            return DialogRunner::showAndRun(d, [](QDialog *shown) { DialogRunner::click(shown, "BUTTON_CANCEL"); });
-        });
+        DialogScripts::pushClick("BUTTON_CANCEL");
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     }
 };
