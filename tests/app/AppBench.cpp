@@ -109,11 +109,7 @@ bool AppBench::menuUnlocked() const
 
 bool AppBench::waitUnlocked(int timeoutMs) const
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!menuUnlocked() && timer.elapsed() < timeoutMs)
-        QTest::qWait(20);
-    return menuUnlocked();
+    return QTest::qWaitFor([this] { return menuUnlocked(); }, timeoutMs);
 }
 
 void AppBench::setAnswer(std::function<int(QDialog *)> answer)
@@ -123,20 +119,10 @@ void AppBench::setAnswer(std::function<int(QDialog *)> answer)
 
 bool AppBench::showedMessage(int type) const
 {
-    const QString text = MessageDlg::presetText(TMessageType(type));
-    for (const QString &entry : *m_dialogs)
-        if (entry == "MessageDlg:" + text)
-            return true;
-    return false;
+    return m_dialogs->contains("MessageDlg:" + MessageDlg::presetText(TMessageType(type)));
 }
 
 QStringList AppBench::endActions() const
 {
-    QStringList out;
-    for (const QString &call : actions.calls()) {
-        const QString action = call.section(' ', 0, 0);
-        if (action == "sync" || action == "shutdown" || action == "reboot" || action == "exit")
-            out << call;
-    }
-    return out;
+    return actions.calls().filter(QRegularExpression("^(sync|shutdown|reboot|exit)( |$)"));
 }

@@ -34,12 +34,10 @@ public:
 
     void setConfig(const char *section, const char *key, const char *value);
     QString config(const char *section, const char *key);
-    // Agreement accepted and welcome screen off, so that a start shows no dialog.
-    void quietStart();
+    void quietStart(); // agreement accepted, welcome screen off: a start shows no dialog
 
-    // Builds the window (construction and initialisation); does not wait for the start-up.
+    // Builds the window; start() also waits until the start-up has unlocked the main menu.
     NIMBODlg *build(TCurrentMenu menu = MENU_MULTICOLOR, TExecMode mode = EXEC_NORMAL);
-    // Builds it and waits until the start-up has run and the main menu is unlocked.
     NIMBODlg *start(TExecMode mode = EXEC_NORMAL);
     Ui_NIMBODlg *ui() const;
     bool menuUnlocked() const;
@@ -50,9 +48,7 @@ public:
     QStringList dialogs() const { return *m_dialogs; }
     bool showedMessage(int type) const;
     void clearDialogs() { m_dialogs->clear(); }
-
-    // The recorded system actions without mounts, unmounts and programs: sync, shutdown, reboot, exit.
-    QStringList endActions() const;
+    QStringList endActions() const; // the recorded sync, shutdown, reboot and exit
 
 private:
     std::shared_ptr<QStringList> m_dialogs = std::make_shared<QStringList>();

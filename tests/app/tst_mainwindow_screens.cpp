@@ -1,16 +1,18 @@
-// The main window's screens on the simulated instrument: what each menu button shows, the
-// question before an unsaved capture is left, the file manager's return, the Setting round trip
-// and the live-video switch of the settings dialog.
+// The main window's screens and wiring on the simulated instrument: every connection takes, what
+// each menu button shows, what each page state does to the screen, the question before an
+// unsaved capture is left, the file manager's return, the Setting round trip and the settings
+// dialog's live-video switch.
 #include "AppBench.h"
 #include "CameraTables.h"
+#include "CellCountWidget.h"
 #include "ControlWidget.h"
-#include "DateTimer.h"
 #include "DialogRunner.h"
 #include "MessageDlg.h"
 #include "MultiColorWidget.h"
 #include "NIMBODlg.h"
 #include "ScaleBar.h"
 #include "SetupDlg.h"
+#include "TimeLapseWidget.h"
 #include "VideoWidget.h"
 #include "ZStackWidget.h"
 #include "ui_NIMBODlg.h"
@@ -22,7 +24,29 @@ class TestMainWindowScreens : public QObject
     Q_OBJECT
 
     std::unique_ptr<AppBench> m_bench;
+
     Ui_NIMBODlg *ui() const { return m_bench->ui(); }
+
+    // Sets a page's state as the page itself does (the state setter reports the change).
+    void setState(int menu, int state)
+    {
+        switch (menu) {
+        case MENU_MULTICOLOR: ui()->m_MultiColorWidget->setCurrentState(TMultiState(state)); break;
+        case MENU_ZSTACK: ui()->m_ZStackWidget->setCurrentState(TZStackState(state)); break;
+        case MENU_TIMELAPSE: ui()->m_TimeLapseWidget->setCurrentState(TTimeLapseState(state)); break;
+        case MENU_CELLCOUNT: ui()->m_CellCountWidget->setCurrentState(TCellCountState(state)); break;
+        }
+    }
+
+    void show(int menu)
+    {
+        QAbstractButton *buttons[] = {ui()->BUTTON_MULTI_COLOR_MENU, ui()->BUTTON_Z_STACK_MENU,
+                                      ui()->BUTTON_TIME_LAPSE_MENU, ui()->BUTTON_COUNT_MENU};
+        if (g_CurrentMenu != menu)
+            QTest::mouseClick(buttons[menu], Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+        QCOMPARE(int(g_CurrentMenu), menu);
+    }
 
     void click(QAbstractButton *button)
     {
@@ -30,90 +54,194 @@ class TestMainWindowScreens : public QObject
         QVERIFY(m_bench->waitUnlocked());
     }
 
+    // The named direct children shown now, sorted.
     QStringList shown() const
     {
         QStringList names;
-        for (QObject *child : m_bench->window->children())
-            if (child->isWidgetType() && static_cast<QWidget *>(child)->isVisible() && !child->objectName().isEmpty())
+        for (QWidget *child : m_bench->window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            if (child->isVisible() && !child->objectName().isEmpty())
                 names << child->objectName();
         names.sort();
         return names;
     }
 
-    QStringList checked() const
+    QAbstractButton *pseudoColorButton() const
     {
-        QStringList names;
-        for (QAbstractButton *b : m_bench->window->findChildren<QAbstractButton *>(QString(), Qt::FindDirectChildrenOnly))
-            if (b->isChecked())
-                names << b->objectName();
-        return names;
-    }
-
-    static QStringList sorted(QStringList list)
-    {
-        list.sort();
-        return list;
+        return ui()->m_ControlWidget->findChild<QAbstractButton *>("BUTTON_PSEUDO_COLOR");
     }
 
 private slots:
-    void init()
+    void initTestCase()
     {
         m_bench = std::make_unique<AppBench>();
         m_bench->quietStart();
         m_bench->start();
     }
-    void cleanup() { m_bench.reset(); }
+    void cleanupTestCase() { m_bench.reset(); }
 
+    void everyConnectionTakes()
+    {
+        QVERIFY2(m_bench->window->failedConnections().isEmpty(),
+                 qPrintable(m_bench->window->failedConnections().join('\n')));
+    }
+
+    // What the window does for each page and state: live video below 2, the page's images at 2,
+    // the busy state 3 leaves the screen and turns the pseudo-colour button off.
+    void pageStatesDriveTheScreen_data()
+    {
+        QTest::addColumn<int>("menu");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("live");
+        QTest::addColumn<QString>("imageWidget"); // visible at the end; empty for none
+        QTest::addColumn<bool>("pseudoColor");    // the panel's pseudo-colour button enabled
+        QTest::addColumn<int>("countMode");       // the cell-count page's mode
+        const char *names[] = {"Multicolor", "Z-stack", "Time lapse", "Cell count"};
+        const char *images[] = {"m_ImageGraphicsView", "m_ZStackImageWidget", "m_TimeLapseImageWidget",
+                                "m_CellCountImageWidget"};
+        for (int menu = 0; menu < 4; ++menu) {
+            for (int state = 0; state <= 4; ++state) {
+                if (state == 4 && menu != MENU_MULTICOLOR)
+                    continue; // only the Multicolor page has a state 4
+                const bool live = state < 2 || (state >= 3 && menu != MENU_MULTICOLOR);
+                QString image = state == 2 || (menu == MENU_MULTICOLOR && state == 4) ? images[menu] : "";
+                if (menu == MENU_MULTICOLOR && state == 3)
+                    image = "m_MultiColorImageWidget";
+                // Busy pages and the cell-count page's counting images (mode 0) take the button away.
+                const bool busy = menu != MENU_MULTICOLOR && state == 3;
+                QTest::addRow("%s %d", names[menu], state) << menu << state << live << image << !busy << 1;
+                if (menu == MENU_CELLCOUNT && state == 2)
+                    QTest::addRow("%s %d counting", names[menu], state) << menu << state << live << image << false << 0;
+            }
+        }
+    }
+    void pageStatesDriveTheScreen()
+    {
+        QFETCH(int, menu);
+        QFETCH(int, state);
+        QFETCH(bool, live);
+        QFETCH(QString, imageWidget);
+        QFETCH(bool, pseudoColor);
+        QFETCH(int, countMode);
+        ui()->m_CellCountWidget->setCurrentMode(countMode);
+        show(menu);
+        setState(menu, 0);
+        pseudoColorButton()->setEnabled(true);
+        setState(menu, state);
+        QCOMPARE(ui()->m_VideoWidget->isRunning(), live);
+        for (const char *name : {"m_ImageGraphicsView", "m_MultiColorImageWidget", "m_ZStackImageWidget",
+                                 "m_TimeLapseImageWidget", "m_CellCountImageWidget"}) {
+            if (state != 3 || menu == MENU_MULTICOLOR) // a busy page leaves the screen as it was
+                QCOMPARE(m_bench->window->findChild<QWidget *>(name)->isVisible(), imageWidget == name);
+        }
+        QCOMPARE(pseudoColorButton()->isEnabled(), pseudoColor);
+        setState(menu, 0);
+        ui()->m_CellCountWidget->setCurrentMode(1);
+        QVERIFY(ui()->m_VideoWidget->isRunning());
+    }
+
+    // The Multicolor image display states 0 to 4: only 4 (the merged image) takes the pseudo-colour
+    // button away; 3 shows the tiles instead of the view.
+    void multicolorDisplayStates()
+    {
+        show(MENU_MULTICOLOR);
+        for (int state = 0; state <= 4; ++state) {
+            emit ui()->m_MultiColorWidget->imageDisplayStateChanged(state);
+            QCOMPARE(pseudoColorButton()->isEnabled(), state != 4);
+            QCOMPARE(ui()->m_MultiColorImageWidget->isVisible(), state == 3);
+            QCOMPARE(ui()->m_ImageGraphicsView->isVisible(), state != 3);
+        }
+        emit ui()->m_MultiColorWidget->imageDisplayStateChanged(0);
+    }
+
+    // Back from the file manager a page finds its state again, except state 1 (it starts at 0).
+    void theFileManagerReturnKeepsThePageState_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("after");
+        QTest::newRow("1 becomes 0") << 1 << 0;
+        QTest::newRow("2 stays") << 2 << 2;
+    }
+    void theFileManagerReturnKeepsThePageState()
+    {
+        QFETCH(int, state);
+        QFETCH(int, after);
+        show(MENU_ZSTACK);
+        setState(MENU_ZSTACK, state);
+        QTest::mouseClick(ui()->BUTTON_FILEMANAGER, Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+        show(MENU_ZSTACK);
+        QCOMPARE(int(ui()->m_ZStackWidget->currentState()), after);
+        setState(MENU_ZSTACK, 0);
+    }
+
+    // A change of the scale-bar setting in the view re-reads the bar's keys but not the lens (no
+    // new pixel size), moves the bar to the chosen corner once, and leaves the model as it was.
+    void scaleBarSettingChangeKeepsTheLens()
+    {
+        ScaleBar &model = m_bench->window->scaleBar();
+        QSignalSpy pixelSize(&model, &ScaleBar::signalPixelSizeChanged);
+        QList<TSScaleBar> shown;
+        const auto c = connect(&model, &ScaleBar::signalShowScaleBar, this, [&shown](TSScaleBar bar) { shown << bar; });
+        emit ui()->m_ImageGraphicsView->changeScaleBarSetting(true, 2);
+        disconnect(c);
+        QCOMPARE(pixelSize.count(), 0);
+        QVERIFY(!shown.isEmpty());
+        QVERIFY(shown.last().resetPosition);
+        QCOMPARE(shown.last().corner, 2);
+        QVERIFY(model.m_bReadLensSetting);
+        QVERIFY(!model.m_ScaleBarInfo.resetPosition);
+    }
+
+    // A page's move request is queued: it returns before the panel starts the move.
+    void aPageMoveRequestReturnsFirst()
+    {
+        Controller &controller = ui()->m_ControlWidget->controller();
+        const int target = controller.getTargetPosition();
+        emit ui()->m_ZStackWidget->signalMoveMotorPosition(512, false);
+        QCOMPARE(controller.getTargetPosition(), target);
+        QTRY_VERIFY(controller.getTargetPosition() != target);
+    }
+
+    // Each mode button shows its page with the panel and live video, checked alone; pressed
+    // again it changes nothing. The file manager shows only itself and stops live video.
     void everyMenuButtonShowsItsScreen()
     {
         const QStringList menuBar = {"BUTTON_COUNT_MENU", "BUTTON_FILEMANAGER", "BUTTON_MULTI_COLOR_MENU",
                                      "BUTTON_POWER", "BUTTON_TIME_LAPSE_MENU", "BUTTON_Z_STACK_MENU",
                                      "LABEL_DATE", "LABEL_TIME"};
-        auto modeScreen = [&](const char *page) {
-            return sorted(menuBar + QStringList{"BUTTON_SETTING_MENU", "LABEL_IMAGEVIEW_BG", "m_ControlWidget",
-                                                "m_VideoWidget", page});
-        };
-        QCOMPARE(shown(), modeScreen("m_MultiColorWidget"));
-        QCOMPARE(checked(), QStringList{"BUTTON_MULTI_COLOR_MENU"});
-
+        const QStringList modeBar = {"BUTTON_SETTING_MENU", "LABEL_IMAGEVIEW_BG", "m_ControlWidget", "m_VideoWidget"};
         const struct
         {
             QAbstractButton *button;
             TCurrentMenu menu;
             const char *page;
-        } modes[] = {{ui()->BUTTON_Z_STACK_MENU, MENU_ZSTACK, "m_ZStackWidget"},
-                     {ui()->BUTTON_TIME_LAPSE_MENU, MENU_TIMELAPSE, "m_TimeLapseWidget"},
-                     {ui()->BUTTON_COUNT_MENU, MENU_CELLCOUNT, "m_CellCountWidget"},
-                     {ui()->BUTTON_MULTI_COLOR_MENU, MENU_MULTICOLOR, "m_MultiColorWidget"}};
-        for (const auto &mode : modes) {
-            click(mode.button);
-            QCOMPARE(g_CurrentMenu, mode.menu);
-            QCOMPARE(shown(), modeScreen(mode.page));
-            QCOMPARE(checked(), QStringList{mode.button->objectName()});
-            QVERIFY(ui()->m_VideoWidget->isRunning());
-            QCOMPARE(ui()->m_ControlWidget->controlWidgetState(), CONTROL_STATE_OPENED);
-            // Pressing the current mode again changes nothing and keeps it checked.
-            QTest::mouseClick(mode.button, Qt::LeftButton);
-            QCOMPARE(g_CurrentMenu, mode.menu);
-            QVERIFY(mode.button->isChecked());
+        } screens[] = {{ui()->BUTTON_Z_STACK_MENU, MENU_ZSTACK, "m_ZStackWidget"},
+                       {ui()->BUTTON_TIME_LAPSE_MENU, MENU_TIMELAPSE, "m_TimeLapseWidget"},
+                       {ui()->BUTTON_COUNT_MENU, MENU_CELLCOUNT, "m_CellCountWidget"},
+                       {ui()->BUTTON_MULTI_COLOR_MENU, MENU_MULTICOLOR, "m_MultiColorWidget"},
+                       {ui()->BUTTON_FILEMANAGER, MENU_FILE_MANAGER, "m_FileManagerWidget"},
+                       {ui()->BUTTON_Z_STACK_MENU, MENU_ZSTACK, "m_ZStackWidget"}};
+        for (const auto &screen : screens) {
+            click(screen.button);
+            const bool mode = screen.menu != MENU_FILE_MANAGER;
+            QCOMPARE(g_CurrentMenu, screen.menu);
+            QStringList expected = menuBar + (mode ? modeBar : QStringList()) + QStringList{screen.page};
+            expected.sort();
+            QCOMPARE(shown(), expected);
+            for (QAbstractButton *b : m_bench->window->findChildren<QAbstractButton *>(QString(), Qt::FindDirectChildrenOnly))
+                QCOMPARE(b->isChecked(), b == screen.button);
+            QCOMPARE(ui()->m_VideoWidget->isRunning(), mode);
+            QTest::mouseClick(screen.button, Qt::LeftButton);
+            QCOMPARE(g_CurrentMenu, screen.menu);
+            QVERIFY(screen.button->isChecked());
             QVERIFY(m_bench->menuUnlocked());
         }
-
-        click(ui()->BUTTON_FILEMANAGER);
-        QCOMPARE(g_CurrentMenu, MENU_FILE_MANAGER);
-        QCOMPARE(shown(), sorted(menuBar + QStringList{"m_FileManagerWidget"}));
-        QCOMPARE(checked(), QStringList{"BUTTON_FILEMANAGER"});
-        QVERIFY(!ui()->m_VideoWidget->isRunning());
         QCOMPARE(m_bench->window->previousMenu(), MENU_MULTICOLOR);
-
-        click(ui()->BUTTON_Z_STACK_MENU);
-        QCOMPARE(shown(), modeScreen("m_ZStackWidget"));
-        QVERIFY(ui()->m_VideoWidget->isRunning());
-        QVERIFY(!ui()->BUTTON_MONITOR_MENU->isVisible());
     }
 
     void leavingAnUnsavedCaptureAsksFirst()
     {
+        show(MENU_MULTICOLOR);
         emit ui()->m_MultiColorWidget->captured(true);
         QVERIFY(m_bench->window->isCaptured());
 
@@ -182,35 +310,25 @@ private slots:
         const SimCameraState camera = m_bench->sim->instrument().camera();
         QCOMPARE(int(camera.registers[SimCameraState::RegFrameCount]), ExposureLUT16[row][1]);
         QCOMPARE(int(camera.registers[SimCameraState::RegLineCount]), ExposureLUT16[row][2]);
+        m_bench->setAnswer([](QDialog *) { return 1; });
     }
 
-    void settingsDialogStopsAndRestartsLiveVideo()
+    // The settings dialog stops and restarts live video (not one it did not stop) and runs the
+    // hot-pixel calibration: Cancel before Start leaves the camera and live video alone.
+    void settingsDialogDrivesLiveVideo()
     {
         SetupDlg &setup = m_bench->window->setupDlg();
         emit setup.setVideoRunningState(false);
         QVERIFY(!ui()->m_VideoWidget->isRunning());
         emit setup.setVideoRunningState(true);
         QVERIFY(ui()->m_VideoWidget->isRunning());
-        // A restart without a stop made here does not start live video.
+        m_bench->setAnswer([](QDialog *) { return 0; });
+        emit setup.signalShowHotPixelCorrectionDlg();
+        QVERIFY(m_bench->dialogs().contains("HotPixelCorrectionDialog"));
+        QVERIFY(ui()->m_VideoWidget->isRunning());
         ui()->m_VideoWidget->stop();
         emit setup.setVideoRunningState(true);
         QVERIFY(!ui()->m_VideoWidget->isRunning());
-    }
-
-    void settingsDialogRunsTheHotPixelCalibration()
-    {
-        // Cancel before Start: the camera is not touched and live video goes on.
-        m_bench->setAnswer([](QDialog *) { return 0; });
-        emit m_bench->window->setupDlg().signalShowHotPixelCorrectionDlg();
-        QVERIFY(m_bench->dialogs().contains("HotPixelCorrectionDialog"));
-        QVERIFY(ui()->m_VideoWidget->isRunning());
-    }
-
-    void dateAndTimeReachTheLabels()
-    {
-        m_bench->window->dateTimer().updateDateTime();
-        QCOMPARE(ui()->LABEL_DATE->text(), QDate::currentDate().toString("yyyy/MM/dd"));
-        QVERIFY(ui()->LABEL_TIME->text().contains(':'));
     }
 };
 

@@ -11,8 +11,6 @@
 #include "ui_NIMBODlg.h"
 
 #include <QAbstractButton>
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 class TestMainWindowStart : public QObject
@@ -37,12 +35,7 @@ private slots:
         // Right after construction: Multicolor screen, menu locked, volumes mounted, work folders made.
         QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
         QVERIFY(!bench.menuUnlocked());
-        QVERIFY(!bench.ui()->BUTTON_MULTI_COLOR_MENU->isChecked());
-        QVERIFY(bench.ui()->m_MultiColorWidget->isVisible());
-        QVERIFY(bench.ui()->m_ControlWidget->isVisible());
-        QVERIFY(bench.ui()->LABEL_IMAGEVIEW_BG->isVisible());
-        QVERIFY(!bench.ui()->m_ZStackWidget->isVisible());
-        QVERIFY(!bench.ui()->BUTTON_MONITOR_MENU->isVisible());
+        QVERIFY(bench.ui()->m_MultiColorWidget->isVisible() && !bench.ui()->m_ZStackWidget->isVisible());
         QVERIFY(!bench.ui()->LABEL_DATE->text().isEmpty());
         QVERIFY(bench.actions.calls().filter(QRegularExpression("^mount ")).size() >= 2);
         for (const char *folder : {"/media/VANTOR SSD/.CellCount", "/media/VANTOR SSD/.Video", "/media/VANTOR SSD/.FileManager"})

@@ -61,15 +61,10 @@ private slots:
     void init()
     {
         m_root = std::make_unique<TestRoot>();
-        m_root->makeDir("/media/USB1/data");
-        m_root->makeDir("/media/USB1/run1");
-        m_root->makeDir("/media/VANTOR SSD");
-        m_root->writeFile("/media/USB1/a.TIF", "x");
-        m_root->writeFile("/media/USB1/b.png", "x");
-        m_root->writeFile("/media/USB1/c.Jpg", "x");
-        m_root->writeFile("/media/USB1/d.bmp", "x");
-        m_root->writeFile("/media/USB1/notes.txt", "x");
-        m_root->writeFile("/media/USB1/.hidden.png", "x");
+        for (const char *folder : {"/media/USB1/data", "/media/USB1/run1", "/media/VANTOR SSD", "/root", "/mediaX"})
+            m_root->makeDir(folder);
+        for (const char *file : {"a.TIF", "b.png", "c.Jpg", "d.bmp", "notes.txt", ".hidden.png"})
+            m_root->writeFile(QString("/media/USB1/") + file, "x");
         g_PreviouslySavedPath.clear();
     }
 
@@ -80,110 +75,72 @@ private slots:
         m_root.reset();
     }
 
-    void opensAtMediaWhichCannotBeChosen()
-    {
-        auto messages = std::make_shared<QStringList>();
-        DialogScripts::pushClickOrClose("BUTTON_APPLY", "BUTTON_CANCEL");
-        DialogScripts::pushAnswer(1, messages);
-        DirectoryDialog dlg;
-        QCOMPARE(dlg.size(), QSize(600, 400));
-        QVERIFY(dlg.windowFlags() & Qt::X11BypassWindowManagerHint);
-        QCOMPARE(label(dlg), QString("/"));
-        QVERIFY(!button(dlg, "BUTTON_CD_UP")->isEnabled());
-        QCOMPARE(g_PreviouslySavedPath, Paths::media());
-        QCOMPARE(dlg.exec(), 0);
-        QCOMPARE(*messages, QStringList({MessageDlg::presetText(MSG_CURRENT_PATH_EMPTY)}));
-        QTRY_COMPARE(listed(dlg), QStringList({"USB1", "VANTOR SSD"}));
-    }
-
-    void opensAtTheRememberedFolder()
-    {
-        g_PreviouslySavedPath = Paths::path("/media/USB1/data");
-        DialogScripts::pushClick("BUTTON_APPLY");
-        DirectoryDialog dlg;
-        QCOMPARE(label(dlg), QString("/USB1/data"));
-        QVERIFY(button(dlg, "BUTTON_CD_UP")->isEnabled());
-        QCOMPARE(dlg.exec(), 1);
-        QCOMPARE(dlg.getSelectedPath(), Paths::path("/media/USB1/data"));
-    }
-
-    void aRememberedFolderThatIsGoneOrOutsideMediaIsForgotten_data()
+    // At /media nothing can be chosen (OK says so); a remembered folder opens again, unless it is
+    // gone or outside /media; Cancel leaves the remembered folder as it was.
+    void opensAtTheRememberedFolderInsideMedia_data()
     {
         QTest::addColumn<QString>("remembered");
-        QTest::newRow("removed drive") << "/media/USB2/data";
-        QTest::newRow("outside media") << "/root";
-        QTest::newRow("climbing out") << "/media/USB1/../..";
-        QTest::newRow("media look-alike") << "/mediaX";
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("none") << "" << "BUTTON_APPLY" << "/";
+        QTest::newRow("a folder") << "/media/USB1/data" << "BUTTON_APPLY" << "/USB1/data";
+        QTest::newRow("cancelled") << "/media/USB1/data" << "BUTTON_CANCEL" << "/USB1/data";
+        QTest::newRow("removed drive") << "/media/USB2/data" << "BUTTON_APPLY" << "/";
+        QTest::newRow("outside media") << "/root" << "BUTTON_APPLY" << "/";
+        QTest::newRow("climbing out") << "/media/USB1/../.." << "BUTTON_APPLY" << "/";
+        QTest::newRow("media look-alike") << "/mediaX" << "BUTTON_APPLY" << "/";
     }
-
-    void aRememberedFolderThatIsGoneOrOutsideMediaIsForgotten()
+    void opensAtTheRememberedFolderInsideMedia()
     {
         QFETCH(QString, remembered);
-        m_root->makeDir("/root");
-        m_root->makeDir("/mediaX");
-        g_PreviouslySavedPath = Paths::path(remembered);
+        QFETCH(QString, press);
+        QFETCH(QString, shown);
+        if (!remembered.isEmpty())
+            g_PreviouslySavedPath = Paths::path(remembered);
+        auto messages = std::make_shared<QStringList>();
+        DialogScripts::pushClickOrClose(press, "BUTTON_CANCEL");
+        DialogScripts::pushAnswer(1, messages);
         DirectoryDialog dlg;
-        QCOMPARE(dlg.getSelectedPath(), Paths::media());
-        QCOMPARE(label(dlg), QString("/"));
-        QCOMPARE(g_PreviouslySavedPath, Paths::media());
-        QVERIFY(!button(dlg, "BUTTON_CD_UP")->isEnabled());
+        const QString chosen = Paths::path("/media" + (shown == "/" ? QString() : shown));
+        QCOMPARE(label(dlg), shown);
+        QCOMPARE(button(dlg, "BUTTON_CD_UP")->isEnabled(), shown != "/");
+        QCOMPARE(g_PreviouslySavedPath, chosen);
+        const bool ok = press == "BUTTON_APPLY" && shown != "/";
+        QCOMPARE(dlg.exec(), ok ? 1 : 0);
+        QCOMPARE(dlg.getSelectedPath(), chosen);
+        QCOMPARE(g_PreviouslySavedPath, chosen);
+        const bool refused = press == "BUTTON_APPLY" && shown == "/";
+        QCOMPARE(*messages, refused ? QStringList{MessageDlg::presetText(MSG_CURRENT_PATH_EMPTY)} : QStringList());
     }
 
-    void listsFoldersAndImagesOnly()
-    {
-        g_PreviouslySavedPath = Paths::path("/media/USB1");
-        DirectoryDialog dlg;
-        QTRY_COMPARE(listed(dlg), QStringList({"a.TIF", "b.png", "c.Jpg", "d.bmp", "data", "run1"}));
-        // folders and images each get an icon of their own
-        const QModelIndex root = list(dlg)->rootIndex();
-        for (int row = 0; row < model(dlg)->rowCount(root); ++row)
-            QVERIFY(!model(dlg)->fileIcon(model(dlg)->index(row, 0, root)).isNull());
-    }
-
-    void navigationNeverLeavesMedia()
+    // Folders and images only, each with an icon; navigation never leaves /media; a file entry is
+    // no destination; OK and Cancel come back at once when a folder is visited again.
+    void listsAndNavigatesInsideMedia()
     {
         g_PreviouslySavedPath = Paths::path("/media/USB1");
         DirectoryDialog dlg;
         dlg.show();
+        QTRY_COMPARE(listed(dlg), QStringList({"a.TIF", "b.png", "c.Jpg", "d.bmp", "data", "run1"}));
+        const QModelIndex root = list(dlg)->rootIndex();
+        for (int row = 0; row < model(dlg)->rowCount(root); ++row)
+            QVERIFY(!model(dlg)->fileIcon(model(dlg)->index(row, 0, root)).isNull());
         doubleTap(dlg, "run1");
         QCOMPARE(label(dlg), QString("/USB1/run1"));
         QCOMPARE(dlg.getSelectedPath(), Paths::path("/media/USB1/run1"));
         QTRY_VERIFY(buttonsEnabled(dlg));
         button(dlg, "BUTTON_CD_UP")->click();
-        QCOMPARE(label(dlg), QString("/USB1"));
+        doubleTap(dlg, "run1");
+        QVERIFY(buttonsEnabled(dlg)); // at once: no wait for the safety time-out
+        button(dlg, "BUTTON_CD_UP")->click();
         button(dlg, "BUTTON_CD_UP")->click();
         QCOMPARE(label(dlg), QString("/"));
-        QCOMPARE(dlg.getSelectedPath(), Paths::media());
         QVERIFY(!button(dlg, "BUTTON_CD_UP")->isEnabled());
         button(dlg, "BUTTON_CD_UP")->click(); // even if pressed, it stays
         QCOMPARE(dlg.getSelectedPath(), Paths::media());
-        QVERIFY(Paths::fixedPath(dlg.getSelectedPath()) == "/media");
-        // a file entry is not a destination
         g_PreviouslySavedPath.clear();
         doubleTap(dlg, "USB1");
         doubleTap(dlg, "a.TIF");
         QCOMPARE(label(dlg), QString("/USB1"));
-    }
-
-    void okAndCancelComeBackWhenAFolderIsVisitedAgain()
-    {
-        g_PreviouslySavedPath = Paths::path("/media/USB1");
-        DirectoryDialog dlg;
-        dlg.show();
-        doubleTap(dlg, "run1");
-        QTRY_VERIFY(buttonsEnabled(dlg));
-        button(dlg, "BUTTON_CD_UP")->click();
-        doubleTap(dlg, "run1");
-        QVERIFY(buttonsEnabled(dlg)); // at once: no wait for the safety time-out
-    }
-
-    void cancelLeavesTheRememberedFolder()
-    {
-        g_PreviouslySavedPath = Paths::path("/media/USB1/data");
-        DialogScripts::pushClick("BUTTON_CANCEL");
-        DirectoryDialog dlg;
-        QCOMPARE(dlg.exec(), 0);
-        QCOMPARE(g_PreviouslySavedPath, Paths::path("/media/USB1/data"));
     }
 };
 

@@ -6,7 +6,6 @@
 #include "TestRoot.h"
 #include "Utilities.h"
 
-#include <QFile>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -93,79 +92,77 @@ private slots:
         QCOMPARE(Paths::configFile(), root + "/root/Microscope/NIMBO/NIMBO.ini");
     }
 
+    // The start argument: 6 the serial-failure screen, 7 the serial log, 8 the QC test (with the
+    // serial log); anything else a normal start. Only the first argument counts.
     void startModes_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<TCurrentMenu>("menu");
         QTest::addColumn<TExecMode>("mode");
         QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<bool>("serialLog");
-        QTest::addColumn<bool>("qcTest");
         const QString serial = "== SERIAL LOG ENABLED ==";
-        QTest::newRow("none") << QStringList() << MENU_MULTICOLOR << EXEC_NORMAL << QStringList() << false << false;
-        QTest::newRow("6") << QStringList{"6"} << MENU_SERIAL_FAILURE << EXEC_NORMAL << QStringList{"6"} << false
-                           << false;
-        QTest::newRow("7") << QStringList{"7"} << MENU_MULTICOLOR << EXEC_SERIAL_LOG << QStringList{"7", serial}
-                           << true << false;
+        QTest::newRow("none") << QStringList() << MENU_MULTICOLOR << EXEC_NORMAL << QStringList();
+        QTest::newRow("6") << QStringList{"6"} << MENU_SERIAL_FAILURE << EXEC_NORMAL << QStringList{"6"};
+        QTest::newRow("7") << QStringList{"7"} << MENU_MULTICOLOR << EXEC_SERIAL_LOG << QStringList{"7", serial};
         QTest::newRow("8") << QStringList{"8"} << MENU_MULTICOLOR << EXEC_QC_TEST
-                           << QStringList{"8", serial, "== QT TEST MODE =="} << true << true;
-        QTest::newRow("abc") << QStringList{"abc"} << MENU_MULTICOLOR << EXEC_NORMAL << QStringList{"0"} << false
-                             << false;
-        QTest::newRow("5") << QStringList{"5"} << MENU_MULTICOLOR << EXEC_NORMAL << QStringList{"5"} << false << false;
-        QTest::newRow("-7") << QStringList{"-7"} << MENU_MULTICOLOR << EXEC_NORMAL << QStringList{"-7"} << false
-                            << false;
-        QTest::newRow("07 extra") << QStringList{"07", "8"} << MENU_MULTICOLOR << EXEC_SERIAL_LOG
-                                  << QStringList{"7", serial} << true << false;
+                           << QStringList{"8", serial, "== QT TEST MODE =="};
+        QTest::newRow("abc") << QStringList{"abc"} << MENU_MULTICOLOR << EXEC_NORMAL << QStringList{"0"};
+        QTest::newRow("-7") << QStringList{"-7"} << MENU_MULTICOLOR << EXEC_NORMAL << QStringList{"-7"};
+        QTest::newRow("07 8") << QStringList{"07", "8"} << MENU_MULTICOLOR << EXEC_SERIAL_LOG << QStringList{"7", serial};
     }
-
     void startModes()
     {
         QFETCH(QStringList, args);
         QFETCH(TCurrentMenu, menu);
         QFETCH(TExecMode, mode);
         QFETCH(QStringList, messages);
-        QFETCH(bool, serialLog);
-        QFETCH(bool, qcTest);
         QList<QByteArray> bytes{"vantor"};
-        for (const QString &arg : args)
+        std::vector<const char *> argv{bytes[0].constData()};
+        for (const QString &arg : args) {
             bytes << arg.toUtf8();
-        std::vector<const char *> argv;
-        for (const QByteArray &b : bytes)
-            argv.push_back(b.constData());
+            argv.push_back(bytes.last().constData());
+        }
         argv.push_back(nullptr);
-
         const StartOptions options = StartOptions::fromArguments(int(bytes.size()), argv.data());
         QCOMPARE(options.menu, menu);
         QCOMPARE(options.mode, mode);
         QCOMPARE(options.messages, messages);
         const TExecMode saved = g_ExecMode;
         g_ExecMode = options.mode;
-        QCOMPARE(isEnableSerialLog(), serialLog);
-        QCOMPARE(isQCTestMode(), qcTest);
+        QCOMPARE(isEnableSerialLog(), mode != EXEC_NORMAL);
+        QCOMPARE(isQCTestMode(), mode == EXEC_QC_TEST);
         g_ExecMode = saved;
     }
 
-    void crashSignalsLeaveBothFiles_data()
+    // Each crash signal, and a stack overflow (the handler runs on its own stack), replaces both
+    // crash files and aborts; without the root's folder it still aborts. The terminate handler
+    // names the exception (a crash exception by its class, anything else "Unknown Exception").
+    void crashesLeaveBothFilesAndAbort_data()
     {
-        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("signal"); // 0 a stack overflow, -1 and -2 thrown exceptions
         QTest::addColumn<QByteArray>("name");
-        QTest::newRow("SIGSEGV") << int(SIGSEGV) << QByteArray("SegmentationFault");
-        QTest::newRow("SIGFPE") << int(SIGFPE) << QByteArray("FloatingPointException");
-        QTest::newRow("SIGILL") << int(SIGILL) << QByteArray("IllegalInstructionException");
-        QTest::newRow("SIGTRAP") << int(SIGTRAP) << QByteArray("TrapException");
-        QTest::newRow("stack overflow") << 0 << QByteArray("SegmentationFault");
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("SIGSEGV") << int(SIGSEGV) << QByteArray("SegmentationFault") << true;
+        QTest::newRow("SIGFPE") << int(SIGFPE) << QByteArray("FloatingPointException") << true;
+        QTest::newRow("SIGILL") << int(SIGILL) << QByteArray("IllegalInstructionException") << true;
+        QTest::newRow("SIGTRAP") << int(SIGTRAP) << QByteArray("TrapException") << true;
+        QTest::newRow("stack overflow") << 0 << QByteArray("SegmentationFault") << true;
+        QTest::newRow("no folder") << int(SIGSEGV) << QByteArray("SegmentationFault") << false;
+        QTest::newRow("thrown, unknown") << -1 << QByteArray("Unknown Exception") << false;
+        QTest::newRow("thrown, named") << -2 << QByteArray("FloatingPointException") << false;
     }
-
-    void crashSignalsLeaveBothFiles()
+    void crashesLeaveBothFilesAndAbort()
     {
         QFETCH(int, signal);
         QFETCH(QByteArray, name);
+        QFETCH(bool, folder);
         TestRoot root;
-        // An earlier crash's files are replaced, not appended to.
-        const QString error = root.writeFile("/root/vantor.error", "old crash\nframe\n");
-        const QString exist = root.writeFile("/root/exist.error", "old crash\n");
+        const QString error = root.path() + "/root/vantor.error", exist = root.path() + "/root/exist.error";
+        if (folder) { // an earlier crash's files are replaced, not appended to
+            root.writeFile("/root/vantor.error", "old crash\nframe\n");
+            root.writeFile("/root/exist.error", "old crash\n");
+        }
         ExceptionTracer::prepare();
-
         const ChildRun run = runChild([signal] {
             switch (signal) {
             case SIGSEGV: crashWith<SegmentationFault>(); break;
@@ -176,60 +173,35 @@ private slots:
                 SignalTranslator<SegmentationFault>();
                 overflow(0);
                 break;
+            default:
+                ExceptionHandler handler;
+                if (signal == -1)
+                    throw std::runtime_error("not a crash signal");
+                throw FloatingPointException();
             }
         });
         QVERIFY(WIFSIGNALED(run.status));
         QCOMPARE(WTERMSIG(run.status), SIGABRT);
-
+        QVERIFY2(run.output.endsWith(name + "\n"), run.output.constData());
+        if (!folder) {
+            QVERIFY(!QFile::exists(error));
+            QVERIFY(signal < 0 || run.output.startsWith("nSize:"));
+            QVERIFY(signal != -1 || run.output == name + "\n");
+            return;
+        }
         const QByteArray stamp = ExceptionTracer::buildStamp();
         QVERIFY(QRegularExpression("^[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}  [0-9]{2}:[0-9]{2}:[0-9]{2}\n$")
                     .match(QString::fromLatin1(stamp))
                     .hasMatch());
         QCOMPARE(contents(exist), stamp);
-
         const QByteArray log = contents(error);
         QVERIFY2(log.startsWith(stamp), log.constData());
         const QList<QByteArray> frames = log.mid(stamp.size()).split('\n');
         QCOMPARE(frames.last(), QByteArray()); // every frame line ends with a newline
         const int frameCount = frames.size() - 1;
         QVERIFY(frameCount >= 1 && frameCount <= 100);
-        QVERIFY(!log.contains("old crash"));
-
         QVERIFY2(run.output.startsWith("nSize:" + QByteArray::number(frameCount) + "\n"), run.output.constData());
-        QVERIFY(run.output.endsWith(name + "\n"));
         QCOMPARE(run.output.count('\n'), frameCount + 2);
-    }
-
-    void aCrashWithoutItsFolderStillAborts()
-    {
-        TestRoot root; // no /root folder in it
-        ExceptionTracer::prepare();
-        const ChildRun run = runChild([] { crashWith<SegmentationFault>(); });
-        QVERIFY(WIFSIGNALED(run.status));
-        QCOMPARE(WTERMSIG(run.status), SIGABRT);
-        QVERIFY(run.output.startsWith("nSize:"));
-        QVERIFY(!QFile::exists(root.path() + "/root/vantor.error"));
-    }
-
-    // The terminate handler names the exception (a crash exception by its class, anything else
-    // "Unknown Exception") and aborts.
-    void terminateNamesTheException()
-    {
-        TestRoot root;
-        ExceptionTracer::prepare();
-        const ChildRun unknown = runChild([] {
-            ExceptionHandler handler;
-            throw std::runtime_error("not a crash signal");
-        });
-        QVERIFY(WIFSIGNALED(unknown.status));
-        QCOMPARE(WTERMSIG(unknown.status), SIGABRT);
-        QCOMPARE(unknown.output, QByteArray("Unknown Exception\n"));
-        const ChildRun named = runChild([] {
-            ExceptionHandler handler;
-            throw FloatingPointException();
-        });
-        QVERIFY(WIFSIGNALED(named.status));
-        QVERIFY(named.output.endsWith("\nFloatingPointException\n"));
     }
 };
 
