@@ -114,12 +114,14 @@ private slots:
         // 3 x 3 median of the original frame.
         cv::Mat frame(1024, 1280, CV_8UC1);
         cv::randu(frame, 0, 256);
+        frame.at<uchar>(1022, 1278) = 255; // hot in the last column and row with a whole block
         cv::Mat reference;
         cv::medianBlur(frame, reference, 3);
         std::vector<cv::Point> pixels;
         for (int y = 1; y < 1023; y += 3)
             for (int x = 1; x < 1279; x += 3)
                 pixels.emplace_back(x, y);
+        pixels.emplace_back(1278, 1022);
         HotPixelCorrector corrector;
         corrector.setPixels(pixels);
         corrector.correct(frame);
