@@ -64,3 +64,12 @@ QStringList CameraTestBench::vendorRequests() const
             out << QString("%1:%2:%3").arg(r.request, 0, 16).arg(r.value).arg(r.index);
     return out;
 }
+
+QStringList CameraTestBench::registerWrites() const
+{
+    QStringList out;
+    for (const auto &r : camera.controlLog())
+        if (r.requestType == 0x40 && r.request == SimulatedCamera::RequestRegister)
+            out << QStringLiteral("%1:%2").arg(r.value).arg(r.index);
+    return out;
+}

