@@ -147,10 +147,6 @@ private slots:
         QCOMPARE(af.startPos(), 70000 - 1320);
         QCOMPARE(af.endPos(), 70000 + 1320);
 
-        af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
-        QCOMPARE(af.canStart(8, 1), FINEAF_NO_ERROR);
-        QCOMPARE(af.imageNumber(), 3);
-
         // The factor from the configuration.
         setConfig("Focus", "DOF_Factor", "1");
         af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
