@@ -2,10 +2,8 @@
 
 #include "Controller.h"
 #include "MonotonicClock.h"
-#include "Paths.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 
 bool openController(Controller &controller, const QString &device)
 {
@@ -57,20 +55,4 @@ bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
         MonotonicClock::sleepMs(1);
     }
     return true;
-}
-
-QString readConfigWithPython(const QString &section, const QString &key)
-{
-    QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import configparser,sys\n"
-                                 "c=configparser.ConfigParser(interpolation=None)\n"
-                                 "c.optionxform=str\n"
-                                 "c.read(sys.argv[1])\n"
-                                 "print(c.get(sys.argv[2],sys.argv[3],fallback=''))\n"),
-                  Paths::configFile(), section, key});
-    if (!python.waitForFinished(10000))
-        return QString();
-    return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
 }

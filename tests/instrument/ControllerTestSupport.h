@@ -34,7 +34,3 @@ struct BoardBench
 // Runs the GUI thread's event loop for ms milliseconds, or until done() holds.
 void pumpEvents(int ms);
 bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
-
-// Reads a key of the configuration file with Python's configparser (a tool we did not write);
-// empty when it is missing.
-QString readConfigWithPython(const QString &section, const QString &key);

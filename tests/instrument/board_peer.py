@@ -1,10 +1,6 @@
 #!/usr/bin/env python3
-"""A new-firmware controller board played on a pseudo-terminal, independent of the program's code.
-
-Prints the device path, answers the version, status and position queries (anything else framed
-"$A#..." with "$OK#..."), and logs every line received as "<monotonic ms> <hex bytes>" to the
-file named by the first argument. Ends after the number of seconds in the second argument.
-"""
+"""A firmware 2.6 board on a pseudo-terminal, independent of the program's code: prints the device,
+answers, logs each line received as "<monotonic ms> <hex bytes>" to argv[1], ends after argv[2] s."""
 import os
 import select
 import sys
