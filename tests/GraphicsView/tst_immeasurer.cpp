@@ -34,20 +34,17 @@ SyntheticFrame makeFrame(int bits, unsigned seed)
     return f;
 }
 
-// Minimum, maximum, mean, standard deviation and histogram of the region, computed on its values.
 void compareRegionFigures(const TSMeasurementItem &item, const SyntheticFrame &f, cv::Rect r)
 {
     const cv::Mat region = f.values(r);
     std::vector<int> histogram(f.bits == 8 ? 256 : 4096, 0);
     std::for_each(region.begin<int>(), region.end<int>(), [&](int v) { ++histogram[v]; });
-    double lo = 0, hi = 0;
-    cv::minMaxLoc(region, &lo, &hi);
+    const auto [lo, hi] = std::minmax_element(region.begin<int>(), region.end<int>());
     cv::Scalar mean, stddev;
     cv::meanStdDev(region, mean, stddev);
     QCOMPARE(item.roi, r);
-    QVERIFY(item.minIntensity == lo && item.maxIntensity == hi && item.histogram == histogram && item.histogramMaxCount == *std::max_element(histogram.begin(), histogram.end()));
-    QVERIFY2(std::abs(item.meanIntensity - mean[0]) <= 1e-4 * mean[0] + 1e-3 && std::abs(item.stdIntensity - stddev[0]) <= 1e-4 * stddev[0] + 1e-3,
-             qPrintable(QString("mean %1 vs %2, std %3 vs %4").arg(item.meanIntensity).arg(mean[0]).arg(item.stdIntensity).arg(stddev[0])));
+    QVERIFY(item.minIntensity == *lo && item.maxIntensity == *hi && item.histogram == histogram && item.histogramMaxCount == *std::max_element(histogram.begin(), histogram.end()));
+    QVERIFY(std::abs(item.meanIntensity - mean[0]) <= 1e-4 * mean[0] + 1e-3 && std::abs(item.stdIntensity - stddev[0]) <= 1e-4 * stddev[0] + 1e-3);
 }
 
 
@@ -57,21 +54,20 @@ class TestImMeasurer : public QObject
 {
     Q_OBJECT
 
-    // The frame of a depth and one measurer fed with it once.
-    std::pair<const SyntheticFrame &, ImMeasurer &> current(int bits)
-    {
-        const int i = bits == 8 ? 0 : 1;
-        if (m_Frames[i].values.empty()) {
-            m_Frames[i] = makeFrame(bits, 20240 + bits);
-            m_Measurers[i].setImageData(m_Frames[i].wire.data(), W, H, bits);
-        }
-        return {m_Frames[i], m_Measurers[i]};
-    }
+    // The frame of a depth and a measurer fed with it.
+    std::pair<const SyntheticFrame &, ImMeasurer &> current(int bits) { return {m_Frames[bits / 16], m_Measurers[bits / 16]}; }
 
     SyntheticFrame m_Frames[2];
     ImMeasurer m_Measurers[2];
 
 private slots:
+    void initTestCase()
+    {
+        for (int i : {0, 1}) {
+            m_Frames[i] = makeFrame(8 << i, 20248 + i);
+            m_Measurers[i].setImageData(m_Frames[i].wire.data(), W, H, 8 << i);
+        }
+    }
 
     // Two corners: clamped, a drag without width is one pixel wide, without extent at a far edge the
     // last column or row. Point lists: clipped, the closing point repeated (length is the perimeter).
@@ -90,9 +86,7 @@ private slots:
         row("clamped", TOOL_RECTANGLE, {{1500, -20}, {1000, 300}}, {1000, 0, 280, 300});
         row("last column", TOOL_RECTANGLE, {{1280, 10}, {1280, 50}}, {W - 1, 10, 1, 40});
         row("last row", TOOL_WHOLE_IMAGE, {{2000, 5000}, {600, 1024}}, {600, H - 1, 680, 1});
-        row("box", TOOL_POLYGON, {{10, 10}, {50, 10}, {50, 30}, {10, 30}, {10, 10}}, {10, 10, 41, 21});
         row("triangle", TOOL_POLYGON, {{700, 90}, {1100, 900}, {120, 640}, {700, 90}}, {120, 90, 981, 811});
-        row("thin triangle", TOOL_POLYGON, {{5, 1000}, {1270, 1010}, {600, 1023}, {5, 1000}}, {5, 1000, 1266, 24});
         row("outside", TOOL_POLYGON, {{-50, -50}, {300, -10}, {300, 200}, {-40, 250}, {-50, -50}}, {0, 0, 301, 251});
         row("dot", TOOL_POLYGON, {{400, 400}, {400, 400}}, {400, 400, 1, 1});
     }
@@ -110,32 +104,27 @@ private slots:
             QVERIFY(m.intensity(roi.tl()) == f.values.at<int>(roi.tl()) && m.intensity(roi.br() - cv::Point(1, 1)) == f.values.at<int>(roi.br() - cv::Point(1, 1)));
             QVERIFY(roi.area() < W * H || std::abs(m.GetAveIntensityValue() - cv::mean(f.values)[0]) < 1e-6);
         }
-        const int maskArea = cv::countNonZero(current(16).second.mask());
         double closed = 0; // the closed outline of the points
         for (size_t i = 0; i < points.size(); ++i)
             closed += cv::norm(points[(i + 1) % points.size()] - points[i]);
-        const int cx = roi.width / 2, cy = roi.height / 2;
-        const double length = tool == TOOL_ELLIPSE ? M_PI * std::hypot(roi.width, roi.height) / std::sqrt(2.0) : closed;
-        int inside = 0; // pixel centres inside the shape (boundary pixels may go either way)
+        const double cx = roi.width / 2, cy = roi.height / 2, length = tool == TOOL_ELLIPSE ? M_PI * std::hypot(roi.width, roi.height) / std::sqrt(2.0) : closed;
+        int inside = 0; // pixel centres inside the shape: those along the outline may go either way
         const std::vector<cv::Point2f> contour(points.begin(), points.end());
         for (int y = 0; y < roi.height; ++y)
             for (int x = 0; x < roi.width; ++x)
                 inside += tool == TOOL_POLYGON ? cv::pointPolygonTest(contour, cv::Point2f(x + roi.x, y + roi.y), false) >= 0
-                                               : std::pow((x - cx) / double(cx), 2) + std::pow((y - cy) / double(cy), 2) <= 1.0;
-        if (tool == TOOL_RECTANGLE)
-            QVERIFY(item.area == float(roi.area()) && item.length == float(2 * (roi.width + roi.height)) && maskArea == roi.area());
-        else if (tool == TOOL_WHOLE_IMAGE)
-            QVERIFY(item.length == 0.0f && item.area == 0.0f);
-        else {
-            QVERIFY2(std::abs(item.area - inside) <= std::max(length, 1.0) && item.area == maskArea, qPrintable(QString("area %1 vs %2").arg(item.area).arg(inside)));
-            QVERIFY2(std::abs(item.length - length) < 1e-5 * length + 1e-4, qPrintable(QString("length %1 vs %2").arg(item.length).arg(length)));
-            // Circularity divides by the closed outline of the points (for the ellipse, of its two corners).
-            QVERIFY(std::abs(item.circularity - (closed > 0 ? 4 * M_PI * item.area / (closed * closed) : 0.0)) < 1e-5);
-        }
+                                               : std::pow((x - cx) / cx, 2) + std::pow((y - cy) / cy, 2) <= 1.0;
+        QVERIFY(tool != TOOL_RECTANGLE || (item.area == float(roi.area()) && item.length == float(2 * (roi.width + roi.height)) && cv::countNonZero(current(16).second.mask()) == roi.area()));
+        QVERIFY(tool != TOOL_WHOLE_IMAGE || (item.length == 0.0f && item.area == 0.0f));
+        if (tool == TOOL_RECTANGLE || tool == TOOL_WHOLE_IMAGE)
+            return;
+        QVERIFY2(std::abs(item.area - inside) <= std::max(tool == TOOL_ELLIPSE ? 0.6 * length : length, 1.0) && item.area == cv::countNonZero(current(16).second.mask()), qPrintable(QString("area %1 vs %2").arg(item.area).arg(inside)));
+        QVERIFY2(std::abs(item.length - length) < 1e-5 * length + 1e-4, qPrintable(QString("length %1 vs %2").arg(item.length).arg(length)));
+        // Circularity divides by the closed outline of the points (for the ellipse, of its two corners).
+        QVERIFY(std::abs(item.circularity - (closed > 0 ? 4 * M_PI * item.area / (closed * closed) : 0.0)) < 1e-5);
     }
 
-    // Lines in every direction, against samples placed independently along the segment. The
-    // measurer reaches a sample by adding up steps: one exactly on a pixel border may land on either side.
+    // Lines against samples placed independently: one exactly on a pixel border may go either way.
     void lineProfile()
     {
         for (int bits : {8, 16}) {
@@ -149,8 +138,7 @@ private slots:
                 if (a == b || !m.setROIImage(a, b))
                     continue;
                 const TSMeasurementItem item = m.measure({a, b});
-                const double len = cv::norm(b - a);
-                const int n = int(std::nearbyint(float(len)));
+                const double len = cv::norm(b - a), n = std::nearbyint(float(len));
                 QVERIFY(std::abs(item.length - len) < 1e-3 && item.histogram.empty() && int(item.profile.size()) == n + 1);
                 for (int i = 0; i <= n; ++i) {
                     const double x = a.x + (b.x - a.x) * double(i) / n, y = a.y + (b.y - a.y) * double(i) / n;
@@ -162,18 +150,15 @@ private slots:
                 }
                 cv::Scalar mean, stddev;
                 cv::meanStdDev(cv::Mat(item.profile), mean, stddev);
-                double lo = 0, hi = 0;
-                cv::minMaxLoc(cv::Mat(item.profile), &lo, &hi);
-                QVERIFY2(item.minIntensity == lo && item.maxIntensity == hi && std::abs(item.meanIntensity - mean[0]) < 1e-3 * mean[0] && std::abs(item.stdIntensity - stddev[0]) < 1e-3 * stddev[0] + 1e-3,
-                         qPrintable(QString("mean %1 vs %2, std %3 vs %4").arg(item.meanIntensity).arg(mean[0]).arg(item.stdIntensity).arg(stddev[0])));
+                const auto [lo, hi] = std::minmax_element(item.profile.begin(), item.profile.end());
+                QVERIFY(item.minIntensity == *lo && item.maxIntensity == *hi && std::abs(item.meanIntensity - mean[0]) < 1e-3 * mean[0] && std::abs(item.stdIntensity - stddev[0]) < 1e-3 * stddev[0] + 1e-3);
             }
         }
     }
 
     void anglesPathsAndCounts()
     {
-        // Angles against the arms' directions: random arms, and collinear ones, where rounding of
-        // the arm lengths takes the cosine just past +-1. An arm without length gives 0.
+        // Angles against the arms' directions; collinear arms may take the cosine just past +-1.
         ImMeasurer m;
         m.setCurrentMeasurementTool(TOOL_ANGLE);
         const auto agrees = [&m](cv::Point a, cv::Point v, cv::Point b) {
@@ -188,7 +173,6 @@ private slots:
         }
         QVERIFY(agrees({50, 50}, {50, 50}, {80, 90}) && agrees({50, 50}, {80, 90}, {80, 90}) && m.measure({{1, 1}, {2, 2}}).angle == 0.0f);
 
-        // Paths: the length of the open path; counts: the markers.
         Points path = {random()}, beyond = {{1300, 10}, {1900, 700}}, none;
         double expected = 0;
         path.reserve(50);
@@ -215,11 +199,11 @@ private slots:
         // 16 bits: no figure, frame kept. An unknown depth and points off the frame read as 0.
         const SyntheticFrame wide = makeFrame(16, 4);
         m.setImageData(const_cast<char *>(wide.wire.constData()), W, H, 16);
+        m.setCurrentMeasurementTool(TOOL_RECTANGLE);
         QVERIFY(m.GetFocusValue(false) == 0.0 && m.intensity({640, 512}) == wide.values.at<int>(512, 640));
         m.setImageData(const_cast<char *>(wide.wire.constData()), W, H, 12);
-        m.setCurrentMeasurementTool(TOOL_RECTANGLE);
-        QVERIFY(m.intensity({5, 5}) == 0 && m.intensity({W, 0}) == 0 && m.intensity({0, -1}) == 0 && m.setROIImage(cv::Point(0, 0), cv::Point(10, 10)));
-        QVERIFY(m.measure({}).histogram.empty());
+        QVERIFY(m.intensity({5, 5}) == 0 && m.intensity({W, 0}) == 0 && m.intensity({0, -1}) == 0);
+        QVERIFY(m.setROIImage(cv::Point(0, 0), cv::Point(10, 10)) && m.measure({}).histogram.empty());
     }
 };
 
