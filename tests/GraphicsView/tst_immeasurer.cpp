@@ -5,7 +5,6 @@
 
 #include <opencv2/imgproc.hpp>
 
-
 using Points = std::vector<cv::Point>;
 Q_DECLARE_METATYPE(cv::Rect)
 Q_DECLARE_METATYPE(Points)
@@ -46,7 +45,6 @@ void compareRegionFigures(const TSMeasurementItem &item, const SyntheticFrame &f
     QVERIFY(item.minIntensity == *lo && item.maxIntensity == *hi && item.histogram == histogram && item.histogramMaxCount == *std::max_element(histogram.begin(), histogram.end()));
     QVERIFY(std::abs(item.meanIntensity - mean[0]) <= 1e-4 * mean[0] + 1e-3 && std::abs(item.stdIntensity - stddev[0]) <= 1e-4 * stddev[0] + 1e-3);
 }
-
 
 } // namespace
 
