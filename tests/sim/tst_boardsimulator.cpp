@@ -3,7 +3,6 @@
 #include "BoardSimulator.h"
 #include "MonotonicClock.h"
 #include "SimulatedInstrument.h"
-#include "Utilities.h"
 #include "VirtualInstrument.h"
 
 #include <QtTest>
@@ -16,13 +15,6 @@
 #include <memory>
 
 namespace {
-
-BoardProfile profileNamed(const QString &name)
-{
-    BoardProfile p;
-    BoardProfile::fromName(name, &p);
-    return p;
-}
 
 // The program's side of the line, kept plain: raw file descriptor reads and writes.
 class PtyClient
@@ -38,41 +30,28 @@ public:
     ~PtyClient() { ::close(m_fd); }
     void send(const QByteArray &bytes) { QCOMPARE(::write(m_fd, bytes.constData(), bytes.size()), ssize_t(bytes.size())); }
 
-    // Collects bytes until pred holds on them or timeoutMs has passed; returns and keeps nothing.
+    // The bytes read until pred holds on them or timeoutMs has passed.
     QByteArray readUntil(const std::function<bool(const QByteArray &)> &pred, int timeoutMs)
     {
+        QByteArray got;
         const int64_t end = MonotonicClock::nowMs() + timeoutMs;
-        for (int64_t left = timeoutMs; !pred(m_buffer) && left > 0; left = end - MonotonicClock::nowMs()) {
+        for (int64_t left = timeoutMs; !pred(got) && left > 0; left = end - MonotonicClock::nowMs()) {
             pollfd p {m_fd, POLLIN, 0};
             char chunk[512];
             const ssize_t n = ::poll(&p, 1, int(left)) > 0 ? ::read(m_fd, chunk, sizeof chunk) : 0;
-            if (n > 0)
-                m_buffer.append(chunk, int(n));
+            got.append(chunk, int(std::max<ssize_t>(n, 0)));
         }
-        return std::exchange(m_buffer, QByteArray());
+        return got;
     }
-    QByteArray readFor(int ms) { return readUntil([](const QByteArray &) { return false; }, ms); }
-    // The next line, without its CR LF; empty on time-out.
-    QByteArray readLine()
-    {
-        const QByteArray all = readUntil([](const QByteArray &b) { return b.contains("\r\n"); }, 5000);
-        const int end = all.indexOf("\r\n");
-        m_buffer = end < 0 ? QByteArray() : all.mid(end + 2);
-        return all.left(end < 0 ? 0 : end);
-    }
+    // The reply line to command, without its CR LF.
     QByteArray exchange(const QByteArray &command)
     {
         send(command + '\n');
-        return readLine();
-    }
-    int position(bool newDialect)
-    {
-        return newDialect ? exchange("$A#STAGE POS").split('#').value(3).toInt() : exchange("Z POS").toInt();
+        return readUntil([](const QByteArray &b) { return b.endsWith("\r\n"); }, 5000).chopped(2);
     }
 
 private:
     int m_fd = -1;
-    QByteArray m_buffer;
 };
 
 // One board on its pseudo-terminal and the program's side opened on it; setup runs before the
@@ -80,7 +59,7 @@ private:
 struct Bench
 {
     explicit Bench(const QString &profile, const std::function<void(VirtualInstrument &)> &setup = nullptr)
-        : board(instrument, profileNamed(profile))
+        : board(instrument, [&] { BoardProfile p; BoardProfile::fromName(profile, &p); return p; }())
     {
         if (setup)
             setup(instrument);
@@ -146,97 +125,46 @@ private slots:
             b.board.injectFault(f);
         b.client->send(command + '\n');
         if (reply.isEmpty())
-            QCOMPARE(b.client->readFor(150), QByteArray());
+            QCOMPARE(b.client->readUntil([](const QByteArray &) { return false; }, 150), QByteArray());
         else // every reply ends in CR LF
             QCOMPARE(b.client->readUntil([](const QByteArray &x) { return x.endsWith("\r\n"); }, 5000), reply + "\r\n");
     }
 
-    // A move is answered as it starts, or (old board, "end") once the stage stands at its end;
-    // a stop freezes the stage where it is.
-    void stageMovesInRealTime_data()
+    // The old board answers a move with where the stage stands as it starts, or (answer at the
+    // end) with its target once it stands there.
+    void oldBoardAnswersAMoveAtItsStartOrEnd()
     {
-        QTest::addColumn<QString>("profile");
-        QTest::addColumn<bool>("answerAtEnd");
-        QTest::newRow("old") << "old" << false;
-        QTest::newRow("old, answer at the end") << "old" << true;
-        QTest::newRow("2.8") << "2.8" << false;
-    }
-
-    void stageMovesInRealTime()
-    {
-        QFETCH(QString, profile);
-        QFETCH(bool, answerAtEnd);
-        Bench b(profile);
-        QVERIFY(b.ok());
-        BoardProfile p = b.board.profile();
-        p.oldMoveAnswerAtEnd = answerAtEnd;
-        b.board.setProfile(p);
-        PtyClient &c = *b.client;
-        const bool isNew = profile != "old";
-        // 100 x 30 = 3000 steps per second: 1500 steps take half a second.
-        QVERIFY(!c.exchange(isNew ? "$A#STAGE SPEED 100" : "Z SPEED 100").isEmpty());
-        const QByteArray reply = c.exchange(isNew ? "$A#STAGE 1500" : "Z 1500");
-        QCOMPARE(b.instrument.state().stageMoving, !answerAtEnd);
-        if (answerAtEnd)
-            QVERIFY(reply.endsWith("61500"));
-        QTRY_COMPARE_WITH_TIMEOUT(c.position(isNew), 61500, 5000);
-        c.send(isNew ? "$A#STAGE -15000\n" : "Z -15000\n"); // five seconds' travel
-        QTest::qWait(100);
-        if (!answerAtEnd)
-            c.readLine();
-        c.exchange(isNew ? "$A#STAGE STOP" : "Z STOP");
-        const int at = c.position(isNew);
-        QVERIFY(at > 46500 && at < 61500);
-    }
-
-    // Turret and knob events, each kept until acknowledged.
-    void events()
-    {
-        Bench b("2.3");
-        QVERIFY(b.ok());
-        PtyClient &c = *b.client;
-        b.instrument.turnObjective(3, 50);
-        QCOMPARE(c.readLine(), QByteArray("$A#OBJ 3")); // once the turret stands
-        b.instrument.turnKnob(false, 500, 150);
-        QCOMPARE(c.readLine(), QByteArray("$A#KNOB FINE RUN"));
-        QCOMPARE(c.readLine(), QByteArray("$A#KNOB FINE STOP"));
-        c.send("$OK#A#OBJ 3\r\n");
-        QTRY_COMPARE(b.board.unacknowledgedEvents(), (QStringList{"KNOB FINE RUN", "KNOB FINE STOP"}));
-    }
-
-    void versionsReadAsTheProgramReadsThem()
-    {
-        BoardProfile p;
-        // The board's version thresholds are the program's: its version reads as the program reads it.
-        for (const char *text : {"2.3.1.4", "2.5.0.9", "2.10"}) {
-            QVERIFY(BoardProfile::fromName(text, &p));
-            QCOMPARE(p.versionNumber(), firmwareVer(text));
+        for (const bool atEnd : {false, true}) {
+            Bench b("old");
+            QVERIFY(b.ok());
+            BoardProfile p = b.board.profile();
+            QVERIFY(p.setOldMoveAnswer(atEnd ? "end" : "start"));
+            b.board.setProfile(p);
+            QVERIFY(!b.client->exchange("Z SPEED 100").isEmpty()); // 3000 steps/s
+            QCOMPARE(b.client->exchange("Z 1500"), QByteArray(atEnd ? "61500" : "60000"));
+            QCOMPARE(b.instrument.state().stageMoving, !atEnd);
         }
-        QVERIFY(p.setOldMoveAnswer("end") && p.oldMoveAnswerAtEnd);
-        QVERIFY(!p.setOldMoveAnswer("middle") && p.oldMoveAnswerAtEnd);
     }
 
+    // The simulated run's options; an explicit device keeps the simulator off.
     void simulatedInstrumentFromTheEnvironment()
     {
-        qputenv("VANTOR_SIM_FIRMWARE", "old");
-        qputenv("VANTOR_SIM_OLD_MOVE_ANSWER", "end");
-        qputenv("VANTOR_SIM_FAULTS", "busy@Z POS");
-        qunsetenv("VANTOR_SERIAL_DEVICE");
+        const QList<QPair<const char *, QByteArray>> env = {
+            {"VANTOR_SIM_FIRMWARE", "old"}, {"VANTOR_SIM_OLD_MOVE_ANSWER", "end"}, {"VANTOR_SIM_FAULTS", "busy@Z POS"}};
+        for (const auto &e : env)
+            qputenv(e.first, e.second);
         {
             QStringList warnings;
             SimulatedInstrument sim(SimulatedInstrument::Options::fromEnvironment(&warnings));
-            QVERIFY(warnings.isEmpty());
-            QVERIFY(sim.start());
-            QVERIFY(sim.board()->profile().oldMoveAnswerAtEnd);
-            PtyClient c(SimulatedInstrument::serialDevice());
-            QCOMPARE(c.exchange("Z POS"), QByteArray("BUSY"));
+            QVERIFY(warnings.isEmpty() && sim.start() && sim.board()->profile().oldMoveAnswerAtEnd);
+            QCOMPARE(PtyClient(SimulatedInstrument::serialDevice()).exchange("Z POS"), QByteArray("BUSY"));
         }
-        // An explicit device: the simulator stays off.
         qputenv("VANTOR_SERIAL_DEVICE", "/dev/ttyUSB7");
         SimulatedInstrument sim(SimulatedInstrument::Options::fromEnvironment(nullptr));
         QVERIFY(sim.start() && !sim.board());
-        for (const char *name : {"VANTOR_SERIAL_DEVICE", "VANTOR_SIM_FIRMWARE", "VANTOR_SIM_OLD_MOVE_ANSWER", "VANTOR_SIM_FAULTS"})
-            qunsetenv(name);
+        qunsetenv("VANTOR_SERIAL_DEVICE");
+        for (const auto &e : env)
+            qunsetenv(e.first);
     }
 };
 
