@@ -157,9 +157,9 @@ private slots:
         QCOMPARE(started.count(), 1);
         QVERIFY(!ok->isEnabled() && !cancel->isEnabled());
         QVERIFY(bar->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(bar->value() >= 50, 10000); // the first tick shows half
-        const int half = bar->value();
-        QVERIFY(half < 55);
+        QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0, 10000);
+        const int half = bar->value(); // the first tick shows half, however late it is seen
+        QVERIFY2(half >= 50 && half < 55, qPrintable(QString::number(half)));
         QTRY_VERIFY_WITH_TIMEOUT(bar->value() > half, 10000); // then one per tick
         bar->setValue(88);
         QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 89, 10000);
