@@ -2,13 +2,7 @@
 // same folder. Every iteration writes a new file; the file is removed again outside the timed part.
 #include "CSVReaderWriter.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
+#include "FileWriteBench.h"
 
 namespace {
 
@@ -33,17 +27,7 @@ QByteArray joined(const CSVReaderWriter &csv)
     return bytes;
 }
 
-QString benchFolder()
-{
-    return qEnvironmentVariable("VANTOR_ROOT", QDir::tempPath());
-}
 
-void removeUntimed(benchmark::State &state, const QByteArray &path)
-{
-    state.PauseTiming();
-    ::unlink(path.constData());
-    state.ResumeTiming();
-}
 
 void csv_write_10000(benchmark::State &state)
 {
@@ -62,19 +46,7 @@ void csv_write_10000(benchmark::State &state)
 
 void csv_write_10000_floor(benchmark::State &state)
 {
-    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
-    const QByteArray path = QFile::encodeName(dir.path() + "/table.csv");
-    const QByteArray bytes = joined(table());
-    for (auto _ : state) {
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        const bool ok = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-        if (fd < 0 || ::close(fd) != 0 || !ok) {
-            state.SkipWithError("plain write failed");
-            return;
-        }
-        removeUntimed(state, path);
-    }
-    state.SetBytesProcessed(state.iterations() * bytes.size());
+    plainWriteFloor(state, "table.csv", joined(table()));
 }
 
 } // namespace

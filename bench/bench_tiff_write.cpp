@@ -3,13 +3,7 @@
 // removed again outside the timed part.
 #include "ImReaderWriter.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
+#include "FileWriteBench.h"
 
 namespace {
 
@@ -19,11 +13,6 @@ const QByteArray kText = "Instrument: VANTOR S; Serial Number: VS000123; Version
                          "Filter Cube: Trans; Objective: 10X; Light: 50 %; Exposure: 10 ms; Gain: 1; "
                          "Time: 12:34:56.789";
 
-QString benchFolder()
-{
-    const QString root = qEnvironmentVariable("VANTOR_ROOT", QDir::tempPath());
-    return root;
-}
 
 QByteArray frame(int bits)
 {
@@ -33,12 +22,6 @@ QByteArray frame(int bits)
     return s;
 }
 
-void removeUntimed(benchmark::State &state, const QByteArray &path)
-{
-    state.PauseTiming();
-    ::unlink(path.constData());
-    state.ResumeTiming();
-}
 
 void tiffWrite(benchmark::State &state, int bits)
 {
@@ -62,19 +45,7 @@ void tiffWrite(benchmark::State &state, int bits)
 
 void plainWrite(benchmark::State &state, int bits)
 {
-    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
-    const QByteArray path = QFile::encodeName(dir.path() + "/frame_0001.raw");
-    const QByteArray samples = frame(bits);
-    for (auto _ : state) {
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        const bool ok = fd >= 0 && ::write(fd, samples.constData(), size_t(samples.size())) == samples.size();
-        if (fd < 0 || ::close(fd) != 0 || !ok) {
-            state.SkipWithError("plain write failed");
-            return;
-        }
-        removeUntimed(state, path);
-    }
-    state.SetBytesProcessed(state.iterations() * samples.size());
+    plainWriteFloor(state, "frame_0001.raw", frame(bits));
 }
 
 void tiff_write_8bit(benchmark::State &state) { tiffWrite(state, 8); }
