@@ -30,7 +30,7 @@ def count(grey, um_per_px=UM_PER_PX):
     _, mask = cv2.threshold(smooth, 0, 1, cv2.THRESH_BINARY_INV | cv2.THRESH_OTSU)
     mask = ndimage.binary_fill_holes(mask).astype(np.uint8)
     mask = cv2.morphologyEx(mask, cv2.MORPH_OPEN, cv2.getStructuringElement(cv2.MORPH_ELLIPSE, (3, 3)))
-    distance = ndimage.distance_transform_edt(mask).astype(np.float32)
+    distance = cv2.distanceTransform(mask, cv2.DIST_L2, cv2.DIST_MASK_PRECISE)  # exact Euclidean
     disc = cv2.getStructuringElement(cv2.MORPH_ELLIPSE, (2 * MARKER_DISC_RADIUS_PX + 1,) * 2)
     peaks = (distance == cv2.dilate(distance, disc)) & (distance >= MARKER_LEAST_DISTANCE_PX)
     n_markers, markers = cv2.connectedComponents(peaks.astype(np.uint8), connectivity=8)
@@ -38,29 +38,25 @@ def count(grey, um_per_px=UM_PER_PX):
     markers = np.where(mask == 0, n_markers, markers).astype(np.int32)
     relief = cv2.normalize(-distance, None, 0, 255, cv2.NORM_MINMAX).astype(np.uint8)
     cv2.watershed(cv2.cvtColor(relief, cv2.COLOR_GRAY2BGR), markers)
-    regions = np.where((markers > 0) & (markers < n_markers) & (mask > 0), markers, 0)
 
-    labels = np.arange(1, n_markers)
-    area = ndimage.sum_labels(np.ones_like(regions), regions, labels)
-    keep = area >= np.pi * (LEAST_CELL_RADIUS_UM / um_per_px) ** 2
-    labels, area = labels[keep], area[keep]
-    if len(labels) == 0:
+    # Region measures from the region pixels alone (watershed lines are -1, the background n_markers).
+    ys, xs = np.nonzero((markers > 0) & (markers < n_markers) & (mask > 0))
+    label = markers[ys, xs]
+    area = np.bincount(label, minlength=n_markers).astype(float)
+    cells = np.flatnonzero(area >= np.pi * (LEAST_CELL_RADIUS_UM / um_per_px) ** 2)
+    if len(cells) == 0:
         return np.zeros((0, 4))
-    cy, cx = np.array(ndimage.center_of_mass(np.ones_like(regions), regions, labels)).reshape(-1, 2).T
-    mean = ndimage.mean(grey, regions, labels)
+    safe = np.maximum(area, 1.0)
+    cx = np.bincount(label, weights=xs, minlength=n_markers) / safe
+    cy = np.bincount(label, weights=ys, minlength=n_markers) / safe
+    values = grey[ys, xs].astype(float)
+    mean = np.bincount(label, weights=values, minlength=n_markers) / safe
     radius = np.sqrt(area / np.pi)
-    # Mean grey of each region's pixels within half its radius of its centroid.
-    yy, xx = np.indices(grey.shape)
-    index = np.zeros(n_markers + 1, dtype=int)
-    index[labels] = np.arange(len(labels))
-    inside = regions > 0
-    at = index[regions[inside]]
-    central = (yy[inside] - cy[at]) ** 2 + (xx[inside] - cx[at]) ** 2 <= (radius[at] / 2.0) ** 2
-    sums = np.bincount(at[central], weights=grey[inside][central], minlength=len(labels))
-    counts = np.bincount(at[central], minlength=len(labels))
-    centre_mean = np.divide(sums, counts, out=np.zeros_like(sums), where=counts > 0)
-    live = (counts > 0) & (centre_mean > mean)
-    return np.stack([cx, cy, 2.0 * radius * um_per_px, live.astype(float)], axis=1)
+    central = (ys - cy[label]) ** 2 + (xs - cx[label]) ** 2 <= (radius[label] / 2.0) ** 2
+    sums = np.bincount(label[central], weights=values[central], minlength=n_markers)
+    counts = np.bincount(label[central], minlength=n_markers)
+    live = (counts > 0) & (sums > mean * counts)  # central mean brighter than the region's
+    return np.stack([cx[cells], cy[cells], 2.0 * radius[cells] * um_per_px, live[cells].astype(float)], axis=1)
 
 
 def write_csv(cells, out):

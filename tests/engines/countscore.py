@@ -15,7 +15,7 @@ import numpy as np
 from scipy.optimize import linear_sum_assignment
 from scipy.stats import linregress
 
-UM_PER_PX = 3.63 / (10 * 0.655)  # the synthetic frames' scale
+from countsynth import UM_PER_PX
 _FAR = 1.0e9
 
 

@@ -70,12 +70,11 @@ class _Free:
         self.occupied = np.zeros((HEIGHT, WIDTH), np.uint8)
         self.occupied[[0, -1], :] = 1
         self.occupied[:, [0, -1]] = 1
-        self.recent = []
         self.refresh()
 
     def refresh(self):
         self.distance = cv2.distanceTransform(1 - self.occupied, cv2.DIST_L2, cv2.DIST_MASK_5)
-        self.recent = []
+        self.recent = np.zeros((0, 3))
         self.cache = {}
 
     def candidates(self, clearance):
@@ -88,12 +87,13 @@ class _Free:
     def fits(self, x, y, r, gap):
         if self.distance[int(y), int(x)] <= r + gap + 1.0:
             return False
-        return all((x - px) ** 2 + (y - py) ** 2 >= (r + pr + gap) ** 2 for px, py, pr in self.recent)
+        p = self.recent
+        return bool(np.all((p[:, 0] - x) ** 2 + (p[:, 1] - y) ** 2 >= (p[:, 2] + r + gap) ** 2))
 
     def take(self, x, y, r):
         cv2.circle(self.occupied, (int(round(x)), int(round(y))), int(np.ceil(r)), 1, -1)
-        self.recent.append((x, y, r))
-        if len(self.recent) >= 48:
+        self.recent = np.vstack([self.recent, (x, y, r)])
+        if len(self.recent) >= 160:
             self.refresh()
 
 
