@@ -119,6 +119,8 @@ bool GrowthMonitor::getConfluencyValue(const std::string &imagePath, const QStri
     ConfluencyAnalysis::Result result;
     cv::Mat grey, colour;
     try {
+        if (!QFileInfo(QFile::decodeName(imagePath.c_str())).isFile())
+            return fail(QStringLiteral("no image file %1").arg(QString::fromStdString(imagePath)), confluency, count);
         const cv::Mat decoded = cv::imread(imagePath, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
         if (!ConfluencyAnalysis::toAnalysisImages(decoded, grey, colour))
             return fail(QStringLiteral("cannot read the image %1").arg(QString::fromStdString(imagePath)), confluency,

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <opencv2/core/utils/logger.hpp>
+
 #include <cmath>
 #include <cstdio>
 
@@ -120,6 +122,8 @@ int refuse(const QString &why)
 
 int main(int argc, char **argv)
 {
+    // Standard error carries only the one line of a refusal.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
