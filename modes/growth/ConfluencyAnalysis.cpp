@@ -17,13 +17,26 @@ public:
     explicit Regions(size_t expected)
     {
         m_parent.reserve(expected);
+        m_pixels.reserve(expected);
         m_parent.push_back(0);
+        m_pixels.push_back(0);
     }
     int open()
     {
         const int label = int(m_parent.size());
         m_parent.push_back(label);
+        m_pixels.push_back(0);
         return label;
+    }
+    // Counts pixels of a provisional label.
+    void add(int label, int pixels) { m_pixels[size_t(label)] += pixels; }
+    // The pixels of every final region (index 0 unused), from flatten's numbers.
+    std::vector<qint64> areas(const std::vector<int> &final, int count) const
+    {
+        std::vector<qint64> area(size_t(count) + 1, 0);
+        for (size_t i = 1; i < final.size(); ++i)
+            area[size_t(final[i])] += m_pixels[i];
+        return area;
     }
     int find(int label)
     {
@@ -56,11 +69,15 @@ public:
 
 private:
     std::vector<int> m_parent;
+    std::vector<qint64> m_pixels;
 };
 
 // First labelling pass, 4-connected through the upper and the left neighbour, over rows and
-// columns from 1. rowTest(y) gives the object test of row y (a callable of the column). Fills
-// provisional (CV_32S of size) completely, 0 for everything not labelled.
+// columns from 1, one run of object pixels at a time: a run takes the label of the first labelled
+// pixel above it (joining every other one it touches) or opens a new one. rowTest(y) gives the
+// object test of row y (a callable of the column). Fills provisional (CV_32S of size) completely,
+// 0 for everything not labelled. Each pixel's test is made before that pixel is written, so the
+// test may read provisional itself.
 template <typename RowTest>
 Regions firstPass(cv::Size size, cv::Mat &provisional, RowTest rowTest)
 {
@@ -74,20 +91,28 @@ Regions firstPass(cv::Size size, cv::Mat &provisional, RowTest rowTest)
         const int *up = provisional.ptr<int>(y - 1);
         const auto isObject = rowTest(y);
         row[0] = 0;
-        for (int x = 1; x < size.width; ++x) {
+        int x = 1;
+        while (x < size.width) {
             if (!isObject(x)) {
-                row[x] = 0;
+                row[x++] = 0;
                 continue;
             }
-            const int u = up[x], l = row[x - 1];
-            if (l) {
-                row[x] = l;
-                // The previous pixel has joined its own upper neighbour already.
-                if (u && u != l && u != up[x - 1])
-                    regions.merge(u, l);
-            } else {
-                row[x] = u ? u : regions.open();
+            const int start = x;
+            int label = 0, lastUp = 0;
+            for (; x < size.width && isObject(x); ++x) {
+                const int u = up[x];
+                if (u && u != lastUp) {
+                    if (!label)
+                        label = u;
+                    else if (u != label)
+                        regions.merge(u, label);
+                    lastUp = u;
+                }
             }
+            if (!label)
+                label = regions.open();
+            std::fill(row + start, row + x, label);
+            regions.add(label, x - start);
         }
     }
     return regions;
@@ -131,14 +156,9 @@ void paint(const cv::Mat &grey, const cv::Mat &colour, const std::vector<cv::Vec
         const auto object = rowObject(y);
         for (int x = 0; x < grey.cols; ++x) {
             const int v = object(x);
-            if (v) {
-                out[x] = colours[size_t(v - 1)];
-                seg[x] = g[x];
-                ++covered;
-            } else {
-                out[x] = c[x];
-                seg[x] = 0;
-            }
+            out[x] = v ? colours[size_t(v - 1)] : c[x];
+            seg[x] = v ? g[x] : 0;
+            covered += v != 0;
         }
     }
     result.covered = covered;
@@ -170,12 +190,7 @@ Kept removeSmall(const cv::Mat &mask, int minArea)
     Regions regions = firstPass(mask.size(), kept.provisional, maskTest(mask));
     std::vector<int> final;
     const int count = regions.flatten(final);
-    std::vector<qint64> area(size_t(count) + 1, 0);
-    for (int y = 1; y < mask.rows; ++y) {
-        const int *p = kept.provisional.ptr<int>(y);
-        for (int x = 1; x < mask.cols; ++x)
-            ++area[size_t(final[size_t(p[x])])];
-    }
+    const std::vector<qint64> area = regions.areas(final, count);
     kept.keep.resize(final.size());
     kept.keep[0] = 0;
     for (size_t i = 1; i < final.size(); ++i)
@@ -186,9 +201,12 @@ Kept removeSmall(const cv::Mat &mask, int minArea)
 void countPlain(const cv::Mat &grey, const cv::Mat &colour, cv::Mat &mask, Kept *kept,
                 ConfluencyAnalysis::Result &result)
 {
-    // A frame of 2 pixels (3 on the right and bottom edge stays 1) is cleared before counting.
+    // The outline of the image rectangle (2 pixels thick, centred on the frame's edges) clears rows
+    // 0, 1 and the last and columns 0, 1 and the last before counting.
     const cv::Point corner(grey.cols, grey.rows);
-    cv::Mat provisional;
+    // With removal the counting labels overwrite the removal's labels in place: a pixel's old
+    // label is read before its new one is written, and only the new ones are read above and left.
+    cv::Mat provisional = kept ? kept->provisional : cv::Mat();
     auto count = [&](Regions regions) {
         std::vector<int> final;
         const int n = regions.flatten(final);
