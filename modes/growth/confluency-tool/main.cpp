@@ -32,6 +32,12 @@ bool hasImageExtension(const QString &path)
     return dot > 0 && extensions.contains(name.mid(dot + 1).toLower());
 }
 
+bool refused(QString &why, const QString &reason)
+{
+    why = reason;
+    return false;
+}
+
 // Reads the command line into options; on a refusal returns false with why.
 bool parse(const QStringList &args, Options &options, QString &why)
 {
@@ -70,13 +76,13 @@ bool parse(const QStringList &args, Options &options, QString &why)
                 p.thresholdType = 1;
                 p.thresholdValue = value.toInt(&ok);
                 if (!ok || p.thresholdValue < 0 || p.thresholdValue > 255)
-                    return why = "--threshold must be auto or a whole number 0..255, not " + value, false;
+                    return refused(why, "--threshold must be auto or a whole number 0..255, not " + value);
             }
         } else if (arg == "--background") {
             if (!takeValue())
                 return false;
             if (value != "white" && value != "dark")
-                return why = "--background must be white or dark, not " + value, false;
+                return refused(why, "--background must be white or dark, not " + value);
             p.background = value == "white" ? 1 : 0;
         } else if (arg == "--dilate" && equals < 0) {
             p.dilate = 1;
@@ -85,30 +91,30 @@ bool parse(const QStringList &args, Options &options, QString &why)
                 return false;
             p.minArea = value.toInt(&ok);
             if (!ok || p.minArea < 0)
-                return why = "--min-area must be a whole number of 0 or more, not " + value, false;
+                return refused(why, "--min-area must be a whole number of 0 or more, not " + value);
         } else if (arg == "--watershed") {
             if (!takeValue())
                 return false;
             p.watershed = value.toDouble(&ok);
             if (!ok || !std::isfinite(p.watershed) || p.watershed < 0)
-                return why = "--watershed must be a number of 0 or more, not " + value, false;
+                return refused(why, "--watershed must be a number of 0 or more, not " + value);
         } else if (arg == "--out") {
             if (!takeValue())
                 return false;
             if (!hasImageExtension(value))
-                return why = "--out needs a file name with an image extension (.tif, .png, .jpg, .bmp), not " + value,
-                       false;
+                return refused(why, "--out needs a file name with an image extension (.tif, .png, .jpg, .bmp), not "
+                                        + value);
             options.out = value;
         } else if (option || (arg.startsWith('-') && arg.size() > 1)) {
-            return why = "unknown option " + args[i], false;
+            return refused(why, "unknown option " + args[i]);
         } else if (!options.image.isEmpty()) {
-            return why = "only one image, not " + arg, false;
+            return refused(why, "only one image, not " + arg);
         } else {
             options.image = arg;
         }
     }
     if (options.image.isEmpty())
-        return why = "no image given", false;
+        return refused(why, "no image given");
     return true;
 }
 
