@@ -49,8 +49,9 @@ struct Frame
 {
     cv::Mat grey, colour;
     Frame()
-        : grey(frame())
     {
+        cv::setNumThreads(0); // one core: OpenCV works on the calling thread
+        grey = frame();
         cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
     }
 };
@@ -167,13 +168,4 @@ BENCHMARK(confluency_frame_watershed)->Unit(benchmark::kMillisecond);
 BENCHMARK(confluency_frame_watershed_floor)->Unit(benchmark::kMillisecond);
 BENCHMARK(confluency_file)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char **argv)
-{
-    cv::setNumThreads(0); // one core: OpenCV runs everything on the calling thread
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();
