@@ -213,6 +213,18 @@ private slots:
         QCOMPARE(extent(paint(cross), Qt::black), QRect(QPoint(48, 48), QPoint(52, 52)));
     }
 
+    // A fixed range of zero height draws every bar empty instead of dividing by zero.
+    void flatFixedRange()
+    {
+        GraphFrame graph;
+        graph.resize(100, 50);
+        graph.setYScale(50, 50);
+        std::vector<float> values{10, 60};
+        graph.setSamples(values);
+        const QVector<int> drawn = columnHeights(paint(graph), kOrange);
+        QCOMPARE(std::accumulate(drawn.begin(), drawn.end(), 0), 0);
+    }
+
     // Point series scale from 0 to their maximum on both axes; an axis without a positive maximum
     // collapses to 0.
     void pointScaling()
