@@ -164,8 +164,8 @@ void confluency_file(benchmark::State &state)
 
 BENCHMARK(confluency_frame)->Unit(benchmark::kMillisecond);
 BENCHMARK(confluency_frame_floor)->Unit(benchmark::kMillisecond);
-BENCHMARK(confluency_frame_watershed)->Unit(benchmark::kMillisecond);
-BENCHMARK(confluency_frame_watershed_floor)->Unit(benchmark::kMillisecond);
+BENCHMARK(confluency_frame_watershed)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(confluency_frame_watershed_floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(confluency_file)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
