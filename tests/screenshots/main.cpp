@@ -2,6 +2,7 @@
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
 #include "Globals.h"
+#include "GraphShots.h"
 #include "KeyboardDlg.h"
 #include "MainWindowShots.h"
 #include "MessageDlg.h"
@@ -85,6 +86,8 @@ QList<Shot> shots()
     list << Shot{"ControlWidget-still", [] { return panelShot(PanelShotState::Still); }};
     list << Shot{"ControlWidget-opened", [] { return panelShot(PanelShotState::Opened); }};
     list << Shot{"ControlWidget-disabled", [] { return panelShot(PanelShotState::Disabled); }};
+    for (const QString &name : graphShotNames())
+        list << Shot{"GraphFrame-" + name, [name] { return graphShot(name); }};
     for (const QString &screen : mainWindowScreens())
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
     return list;

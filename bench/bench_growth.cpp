@@ -1,0 +1,171 @@
+// Confluency analysis of a 1280 x 1024 frame with 50 % cover, on one core:
+//   confluency_frame            decoded frame, min area 255, no watershed, no file; floor: Otsu
+//                               threshold and a 4-connected labelling of the same frame
+//   confluency_frame_watershed  the same with watershed 0.2; floor: the OpenCV calls of the
+//                               watershed road on the same (thresholded, cleaned) mask
+//   confluency_file             the whole analysis of a TIFF file, results written; value in ms
+//                               per image against the 1000 ms an image may take
+#include "ConfluencyAnalysis.h"
+#include "FileWriteBench.h"
+#include "GrowthMonitor.h"
+
+#include <benchmark/benchmark.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <chrono>
+#include <climits>
+
+namespace {
+
+// Dark cells with a light halo on an uneven bright background, with noise, until half is covered.
+cv::Mat frame()
+{
+    cv::RNG rng(3);
+    cv::Mat cells = cv::Mat::zeros(1024, 1280, CV_8U);
+    while (cv::countNonZero(cells) < int(cells.total() / 2)) {
+        const cv::Point centre(rng.uniform(0, cells.cols), rng.uniform(0, cells.rows));
+        cv::ellipse(cells, centre, cv::Size(rng.uniform(9, 26), rng.uniform(6, 15)), rng.uniform(0.0, 180.0), 0, 360,
+                    cv::Scalar(255), cv::FILLED);
+    }
+    cv::Mat halo;
+    cv::dilate(cells, halo, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(7, 7)));
+    cv::Mat grey(cells.size(), CV_32F);
+    for (int y = 0; y < grey.rows; ++y)
+        for (int x = 0; x < grey.cols; ++x) {
+            const float base = 195.0f + 10.0f * float(x) / float(grey.cols) - 8.0f * float(y) / float(grey.rows);
+            grey.at<float>(y, x) = cells.at<uchar>(y, x) ? base * 0.55f : halo.at<uchar>(y, x) ? base * 1.12f : base;
+        }
+    cv::GaussianBlur(grey, grey, cv::Size(0, 0), 1.0);
+    cv::Mat noise(grey.size(), CV_32F);
+    rng.fill(noise, cv::RNG::NORMAL, 0, 4);
+    grey += noise;
+    cv::Mat eight;
+    grey.convertTo(eight, CV_8U);
+    return eight;
+}
+
+struct Frame
+{
+    cv::Mat grey, colour;
+    Frame()
+    {
+        cv::setNumThreads(0); // one core: OpenCV works on the calling thread
+        grey = frame();
+        cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
+    }
+};
+
+const Frame &shared()
+{
+    static const Frame f;
+    return f;
+}
+
+GrowthMonitorParameter settings(double watershed)
+{
+    GrowthMonitorParameter p;
+    p.thresholdType = 0;
+    p.background = 1;
+    p.minArea = 255;
+    p.watershed = watershed;
+    return p;
+}
+
+void analyse(benchmark::State &state, double watershed)
+{
+    const Frame &f = shared();
+    GrowthMonitorParameter p = settings(watershed);
+    for (auto _ : state) {
+        ConfluencyAnalysis::Result result;
+        ConfluencyAnalysis::run(f.grey, f.colour, p, result);
+        benchmark::DoNotOptimize(result.covered);
+    }
+}
+
+void confluency_frame(benchmark::State &state)
+{
+    analyse(state, 0.0);
+}
+
+void confluency_frame_floor(benchmark::State &state)
+{
+    const Frame &f = shared();
+    for (auto _ : state) {
+        cv::Mat mask, labels;
+        cv::threshold(f.grey, mask, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+        benchmark::DoNotOptimize(cv::connectedComponents(mask, labels, 4, CV_32S));
+    }
+}
+
+void confluency_frame_watershed(benchmark::State &state)
+{
+    analyse(state, 0.2);
+}
+
+// The mask the watershed road starts from: the segmentation of the analysis without watershed
+// is the same threshold and small-object removal (plus a cleared frame, immaterial here).
+void confluency_frame_watershed_floor(benchmark::State &state)
+{
+    const Frame &f = shared();
+    GrowthMonitorParameter p = settings(0.0);
+    ConfluencyAnalysis::Result plain;
+    ConfluencyAnalysis::run(f.grey, f.colour, p, plain);
+    const cv::Mat m = plain.segmentation != 0;
+    const cv::Mat kernel = cv::Mat::ones(3, 3, CV_8U);
+    for (auto _ : state) {
+        cv::Mat opened, surrounding, ring, distance, seeds;
+        cv::morphologyEx(m, opened, cv::MORPH_OPEN, kernel, cv::Point(-1, -1), 2);
+        cv::dilate(opened, surrounding, kernel, cv::Point(-1, -1), 3);
+        cv::subtract(surrounding, m, ring);
+        cv::distanceTransform(m, distance, cv::DIST_L2, 3);
+        cv::normalize(distance, distance, 0.0, 1.0, cv::NORM_MINMAX);
+        cv::threshold(distance, distance, 0.2, 1.0, cv::THRESH_BINARY);
+        distance.convertTo(seeds, CV_8U);
+        std::vector<std::vector<cv::Point>> contours;
+        cv::findContours(seeds, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        cv::Mat markers = cv::Mat::zeros(m.size(), CV_32S), ring32;
+        for (int i = 0; i < int(contours.size()); ++i)
+            cv::drawContours(markers, contours, i, cv::Scalar(i + 1), cv::FILLED, cv::LINE_8, cv::noArray(), INT_MAX);
+        ring.convertTo(ring32, CV_32S);
+        markers += ring32;
+        cv::watershed(f.colour, markers);
+        benchmark::DoNotOptimize(markers.data);
+    }
+}
+
+// Milliseconds per analysed file, reported against the budget of one second per image.
+void confluency_file(benchmark::State &state)
+{
+    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
+    const std::string source = (dir.path() + "/frame.tif").toStdString();
+    if (!cv::imwrite(source, shared().grey)) {
+        state.SkipWithError("cannot write the frame");
+        return;
+    }
+    GrowthMonitor model;
+    model.setGrowthMonitorParameter(settings(0.2));
+    double seconds = 0;
+    for (auto _ : state) {
+        float confluency = 0;
+        int count = 0, threshold = 0;
+        const auto start = std::chrono::steady_clock::now();
+        if (!model.getConfluencyValue(source, dir.path() + "/result.tif", confluency, count, threshold)) {
+            state.SkipWithError("analysis failed");
+            return;
+        }
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    state.counters["value"] = 1000.0 * seconds / double(state.iterations());
+    state.counters["floor"] = 1000.0;
+}
+
+} // namespace
+
+BENCHMARK(confluency_frame)->Unit(benchmark::kMillisecond);
+BENCHMARK(confluency_frame_floor)->Unit(benchmark::kMillisecond);
+BENCHMARK(confluency_frame_watershed)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(confluency_frame_watershed_floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(confluency_file)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,170 @@
+#include "GrowthMonitor.h"
+
+#include "ConfluencyAnalysis.h"
+#include "MediaMonitor.h"
+#include "Paths.h"
+#include "SafeFileWriter.h"
+#include "Utilities.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <opencv2/imgcodecs.hpp>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+const char kSignature[] = "bool GrowthMonitor::getConfluencyValue(const string&, const QString&, float&, int&, int&)";
+
+// A CSV field as RFC 4180 wants it: quoted, with doubled quotes, when it holds a comma, a quote or
+// a line break.
+QByteArray csvField(const QByteArray &text)
+{
+    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
+        return text;
+    QByteArray quoted = text;
+    quoted.replace('"', "\"\"");
+    return '"' + quoted + '"';
+}
+
+// Encodes image in the format of path's extension and writes it whole or not at all.
+bool writeImage(const QString &path, const cv::Mat &image, QString *why)
+{
+    const QString name = QFileInfo(path).fileName();
+    const int dot = name.lastIndexOf('.');
+    std::vector<uchar> bytes;
+    if (dot < 0 || !cv::haveImageWriter(path.toStdString()) || !cv::imencode(name.mid(dot).toStdString(), image, bytes)) {
+        *why = QStringLiteral("no image format for %1").arg(path);
+        return false;
+    }
+    SafeFileWriter file(QFile::encodeName(path));
+    if (file.open() && file.write(bytes.data(), qint64(bytes.size())) && file.commit())
+        return true;
+    *why = file.errorString();
+    return false;
+}
+
+} // namespace
+
+const QByteArray GrowthMonitor::csvHeader = "File,ConConfluency,Count,Threshold";
+
+GrowthMonitor::GrowthMonitor(QObject *parent)
+    : QObject(parent)
+{
+    m_CSV.setHeader(csvHeader);
+}
+
+GrowthMonitor::~GrowthMonitor() = default;
+
+QString GrowthMonitor::rawFolder()
+{
+    return Paths::path("/media/VANTOR SSD/.GrowthMonitor/");
+}
+
+int GrowthMonitor::canStart(int bitsPerPixel, bool clean)
+{
+    const double freeMB = double(MediaMonitor::freeDiskSpace(Paths::ssd()));
+    const float needed = float(bitsPerPixel) / 8.0f * 1.25f * float(m_Parameter.imageCount) * 3.0f;
+    if (freeMB * 0.5 < double(needed))
+        return 1;
+    if (!clean)
+        return 0;
+    return deleteRawData() < 0 ? 3 : 0;
+}
+
+int GrowthMonitor::deleteRawData()
+{
+    const QString folder = rawFolder();
+    const bool removed = QDir(folder).removeRecursively();
+    if (removed)
+        createTemporaryPath(folder);
+    clearThumbnails();
+    return removed && QFileInfo(folder).isDir() ? 1 : -1;
+}
+
+QString GrowthMonitor::getResultFilePath(const QString &basePath, TImageType type, QString suffix)
+{
+    const QString insert = type == IMAGE_COUNT ? QStringLiteral("_count")
+                           : type == IMAGE_SEGMENTATION ? QStringLiteral("_result")
+                                                        : suffix;
+    const int dot = basePath.lastIndexOf('.');
+    if (dot <= basePath.lastIndexOf('/'))
+        return basePath + insert;
+    return QString(basePath).insert(dot, insert);
+}
+
+bool GrowthMonitor::fail(const QString &why, float &confluency, int &count)
+{
+    m_Error = why;
+    confluency = 0;
+    count = 0;
+    if (isEnableSerialLog())
+        qDebug().noquote() << kSignature << "==Failed." << why;
+    return false;
+}
+
+bool GrowthMonitor::getConfluencyValue(const std::string &imagePath, const QString &resultBasePath,
+                                       float &confluency, int &count, int &threshold)
+{
+    if (isEnableSerialLog())
+        qDebug().noquote() << kSignature << "==Start Calc." << QString::fromStdString(imagePath);
+    const QString countPath = getResultFilePath(resultBasePath, IMAGE_COUNT, QString());
+    const QString segmentationPath = getResultFilePath(resultBasePath, IMAGE_SEGMENTATION, QString());
+    confluency = 0;
+    count = 0;
+    m_Error.clear();
+    ConfluencyAnalysis::Result result;
+    cv::Mat grey, colour;
+    try {
+        if (!QFileInfo(QFile::decodeName(imagePath.c_str())).isFile())
+            return fail(QStringLiteral("no image file %1").arg(QString::fromStdString(imagePath)), confluency, count);
+        const cv::Mat decoded = cv::imread(imagePath, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
+        if (!ConfluencyAnalysis::toAnalysisImages(decoded, grey, colour))
+            return fail(QStringLiteral("cannot read the image %1").arg(QString::fromStdString(imagePath)), confluency,
+                        count);
+        ConfluencyAnalysis::run(grey, colour, m_Parameter, result);
+        QString why;
+        if (!writeImage(countPath, result.countImage, &why) || !writeImage(segmentationPath, result.segmentation, &why)) {
+            QFile::remove(countPath);
+            QFile::remove(segmentationPath);
+            return fail(QStringLiteral("cannot write the result images: %1").arg(why), confluency, count);
+        }
+    } catch (const std::exception &e) {
+        QFile::remove(countPath);
+        QFile::remove(segmentationPath);
+        return fail(QStringLiteral("analysis failed: %1").arg(QString::fromLocal8Bit(e.what())), confluency, count);
+    }
+    confluency = float(result.covered) / float(qint64(grey.cols) * grey.rows) * 100.0f;
+    count = result.count;
+    threshold = m_Parameter.thresholdValue;
+    if (isEnableSerialLog())
+        qDebug().noquote() << kSignature << "==End Calc." << ('"' + resultBasePath + '"') << confluency << count;
+    return true;
+}
+
+int GrowthMonitor::_labeling(const cv::Mat &image, int threshold, cv::Mat &labels, int *labelCount)
+{
+    const int count = ConfluencyAnalysis::label(image, threshold, labels);
+    if (labelCount)
+        *labelCount = count;
+    return count;
+}
+
+void GrowthMonitor::setConfluencyResult(const ThumbnailInfo &info)
+{
+    QString file = Paths::fixedPath(info.sourcePath);
+    if (file.startsWith("/media/") || file == "/media")
+        file.remove(0, 6);
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, ",%.2f,%d,%d", double(info.value), info.count, info.threshold);
+    m_CSV.fillCSVData(csvField(file.toUtf8()) + QByteArray(numbers));
+}
+
+void GrowthMonitor::clearThumbnails()
+{
+    m_Thumbnails.clear();
+    m_CSV.erase();
+}
