@@ -106,6 +106,12 @@ NIMBODlg::~NIMBODlg()
     // The members follow in reverse order of construction.
 }
 
+void NIMBODlg::releaseInstrument()
+{
+    ui->m_VideoWidget->releaseCamera();
+    ui->m_ControlWidget->controller().PortClose();
+}
+
 QStringList NIMBODlg::failedConnections() const
 {
     QStringList failed;

@@ -47,6 +47,9 @@ public:
     ~NIMBODlg() override;
 
     void initialize(TCurrentMenu menu);
+    // The end of a run that cannot go through the window (the display is gone): the camera is
+    // stopped and closed and the serial port closed, which removes its lock file.
+    void releaseInstrument();
 
     // Read access for the tests and the screenshots.
     Ui_NIMBODlg *form() const { return ui.get(); }

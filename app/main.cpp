@@ -1,5 +1,6 @@
 #include "ControlWidget.h"
 #include "CrashExceptions.h"
+#include "DisplayLossWatch.h"
 #include "ExceptionHandler.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
@@ -93,9 +94,16 @@ int main(int argc, char **argv)
     int status = 0;
     {
         NIMBODlg dialog(options.menu, options.mode);
+        // A lost display cannot end the run through the window: the instrument is released
+        // here and the process ends with status 1.
+        DisplayLossWatch::install([&dialog, &simulation] {
+            dialog.releaseInstrument();
+            simulation.reset();
+        });
         dialog.show();
         if (!terminated)
             status = app.exec();
+        DisplayLossWatch::install({});
     }
     simulation.reset();
     std::fflush(nullptr);

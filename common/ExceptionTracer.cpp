@@ -9,6 +9,7 @@
 #include <csignal>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -111,17 +112,38 @@ void ExceptionTracer::prepare()
     backtrace(frame, 1);
 }
 
+namespace {
+
+// One alternate signal stack per thread, given back when the thread ends.
+struct AlternateStack
+{
+    static constexpr size_t kSize = 256 * 1024; // the handler, the unwinder and backtrace_symbols_fd
+    std::unique_ptr<char[]> memory;
+
+    ~AlternateStack()
+    {
+        if (!memory)
+            return;
+        stack_t off = {};
+        off.ss_flags = SS_DISABLE;
+        ::sigaltstack(&off, nullptr);
+    }
+};
+
+thread_local AlternateStack t_alternateStack;
+
+} // namespace
+
 void ExceptionTracer::useAlternateStack()
 {
-    // Room for the handler, the unwinder and backtrace_symbols_fd.
-    static char s_stack[256 * 1024];
     stack_t current = {};
     if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)
-        && current.ss_size >= sizeof s_stack)
+        && current.ss_size >= AlternateStack::kSize)
         return; // the thread has one already (a sanitiser's or an earlier call's)
+    t_alternateStack.memory.reset(new char[AlternateStack::kSize]);
     stack_t stack = {};
-    stack.ss_sp = s_stack;
-    stack.ss_size = sizeof s_stack;
+    stack.ss_sp = t_alternateStack.memory.get();
+    stack.ss_size = AlternateStack::kSize;
     ::sigaltstack(&stack, nullptr);
 }
 

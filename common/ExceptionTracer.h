@@ -14,8 +14,9 @@ public:
     // backtrace needs. Called before the handlers are installed and again when the root moves.
     static void prepare();
 
-    // Gives the calling thread an alternate signal stack (once), where handlers installed with
-    // SA_ONSTACK run even when the thread's own stack has overflowed.
+    // Gives the calling thread an alternate signal stack of its own (once), where handlers
+    // installed with SA_ONSTACK run even when the thread's stack has overflowed. Every thread the
+    // program starts calls it first, so that a crash anywhere leaves its log.
     static void useAlternateStack();
 
     // The build-stamp line, "Mmm dd yyyy  hh:mm:ss\n".

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryFile>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -54,13 +55,16 @@ bool syncFd(int fd)
     return r == 0;
 }
 
+std::atomic<long long> g_readFaultAfter{-1}; // tests: reads break off after this many bytes
+
 bool readAll(const QString &file, QByteArray &bytes)
 {
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
         return false;
-    bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError) {
+    const long long faultAfter = g_readFaultAfter;
+    bytes = faultAfter >= 0 ? in.read(faultAfter) : in.readAll();
+    if (faultAfter >= 0 || in.error() != QFileDevice::NoError) {
         qWarning() << "Cannot read" << file << in.errorString();
         return false;
     }
@@ -244,6 +248,11 @@ void SweepPrivateProfileLeftovers(std::string file)
         if (!processAlive(name.mid(int(sizeof kScratchPrefix) - 1).section('-', 0, 0)))
             scratch.remove(name);
     }
+}
+
+void SetPrivateProfileReadFault(long long failAfterBytes)
+{
+    g_readFaultAfter = failAfterBytes;
 }
 
 bool NormalizePrivateProfile(std::string file)

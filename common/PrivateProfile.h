@@ -26,6 +26,10 @@ void WriteSetting(std::string section, std::string key, std::string value, std::
 // not be read or written.
 bool NormalizePrivateProfile(std::string file);
 
+// For tests: every read of a file breaks off with an I/O error after failAfterBytes bytes, as a
+// failing card does; -1 (the default) lets reads succeed.
+void SetPrivateProfileReadFault(long long failAfterBytes);
+
 // Removes what writers killed mid-write left: ".NAME.*" temporaries and lock files beside the file,
 // and scratch copies of processes that are gone. Called at start, before anything writes.
 void SweepPrivateProfileLeftovers(std::string file);

@@ -1,5 +1,6 @@
 #include "CaptureThread.h"
 
+#include "ExceptionTracer.h"
 #include "CameraAccess.h"
 #include "FrameRing.h"
 #include "MonotonicClock.h"
@@ -67,6 +68,7 @@ CaptureThread::Counters CaptureThread::counters() const
 
 void *CaptureThread::capture_thread_loop(void *arg)
 {
+    ExceptionTracer::useAlternateStack();
     static_cast<CaptureThread *>(arg)->run();
     return nullptr;
 }

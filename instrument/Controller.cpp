@@ -8,6 +8,7 @@
 #include "MonotonicClock.h"
 
 #include <QDebug>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -246,6 +247,10 @@ bool Controller::writeLine(const QByteArray &bytes)
 {
     if (!serialPort.isOpen())
         return false;
+    if (writeFailures > 0) {
+        --writeFailures;
+        return false;
+    }
     const qint64 written = serialPort.write(bytes);
     if (written <= 0)
         return false;
@@ -292,7 +297,9 @@ bool Controller::sendToSerialPort(QString command)
         if (isEnableSerialLog() && !poll)
             logLine("SEND : ", command);
         if (!writeLine(command.toLatin1() + '\n')) {
+            qWarning().noquote() << "SEND FAILED :" << command;
             readyToSend = 1;
+            scheduleQueuedSend();
             return false;
         }
         replyWaitMs = isOldDialectMove(command) ? kMoveReplyTimeoutMs : kReplyTimeoutMs;
@@ -320,24 +327,42 @@ bool Controller::isOldDialectMove(const QString &command)
            || (command.startsWith(QLatin1String("Z ")) && command.mid(2).trimmed().toInt() != 0);
 }
 
-// What a command or a reply's third field is about: "STAGE POS", "STAGE LIMIT", "STAGE" (moves,
-// speeds, stops and resets, "SLIDER" included) or its first word ("FILTER", "VER", "LED", ...).
-QString Controller::replySubject(const QString &text)
-{
-    for (const char *subject : {"STAGE POS", "STAGE LIMIT"}) {
-        if (text.startsWith(QLatin1String(subject)))
-            return QLatin1String(subject);
-    }
-    if (text.startsWith(QLatin1String("STAGE")) || text.startsWith(QLatin1String("SLIDER")))
-        return QStringLiteral("STAGE");
-    return text.section(QLatin1Char(' '), 0, 0).section(QLatin1Char('#'), 0, 0).trimmed();
-}
-
-// Whether reply (a "$" reply) answers message ("$A#..." with its line end).
+// Whether reply (a "$" reply) answers message ("$A#..." with its line end). Each command has
+// its own answer: an echo of the command (speeds, maximum and acceleration, knobs, LEDs, and
+// every "BUSY" or "NG", which name the command whole), "STAGE" and the position for a move, stop, reset or bottom command of
+// the stage or the slider, and the query's own word with its values ("STAGE POS#...",
+// "STAGE LIMIT TOP#...", "FILTER n", "OBJ n", "STATUS#...", "VER#..."). A late answer to an
+// earlier command of the same topic is therefore never taken for this one's.
 bool Controller::answers(const QString &message, const QString &reply)
 {
     const QString sent = chomp(message).mid(3); // after "$A#"
-    return replySubject(reply.section(QLatin1Char('#'), 2, 2)) == replySubject(sent);
+    const QString answer = reply.section(QLatin1Char('#'), 2);
+    if (answer == sent)
+        return true;
+    const QString status = reply.section(QLatin1Char('#'), 0, 0).mid(1);
+    if (status == QLatin1String("BUSY") || status == QLatin1String("NG"))
+        return false; // a refusal names its command whole
+    const QString topic = reply.section(QLatin1Char('#'), 2, 2);
+    const int fields = reply.count(QLatin1Char('#')) + 1;
+    if (isStageMove(sent)) {
+        static const QRegularExpression position(QStringLiteral("^STAGE( -?[0-9]+)?$"));
+        return fields == 3 && position.match(topic.trimmed()).hasMatch();
+    }
+    if (sent == QLatin1String("STAGE POS") || sent.startsWith(QLatin1String("STAGE LIMIT ")))
+        return topic == sent;
+    if (sent == QLatin1String("STATUS") || sent == QLatin1String("VER"))
+        return topic == sent;
+    if (sent == QLatin1String("FILTER") || sent == QLatin1String("OBJ"))
+        return fields == 3 && topic.startsWith(sent + QLatin1Char(' '));
+    return false;
+}
+
+// A new-dialect command that moves, stops or resets the stage; its answer is the position.
+bool Controller::isStageMove(const QString &command)
+{
+    static const QRegularExpression move(
+        QStringLiteral("^(STAGE (-?[0-9]+|STOP|RESET|BOTTOM)|SLIDER (-?[0-9]+|TOP|BOTTOM))$"));
+    return move.match(command).hasMatch();
 }
 
 bool Controller::isReply(const QString &message) const
@@ -546,15 +571,15 @@ void Controller::sendIfIdle()
         sendNextQueued();
 }
 
-// The panel gives the light and its power one after the other: both go out as one LED command,
-// sent once the GUI thread is back in its event loop.
-void Controller::scheduleLedSend()
+// What is queued goes out once the GUI thread is back in its event loop: the light and its power,
+// given one after the other, as one LED command; the commands behind one whose write failed.
+void Controller::scheduleQueuedSend()
 {
-    if (ledSendScheduled)
+    if (queuedSendScheduled)
         return;
-    ledSendScheduled = true;
+    queuedSendScheduled = true;
     QTimer::singleShot(0, this, [this] {
-        ledSendScheduled = false;
+        queuedSendScheduled = false;
         sendIfIdle();
     });
 }
@@ -820,6 +845,10 @@ void Controller::handleStatusLens(int lens)
     if (enabled && lensChangeArmed && valid)
         previousLens = lensPosition;
     const bool changed = lens != reportedLens;
+    // Disarmed before the change is announced: a report that comes while the panel handles it
+    // must not take the new objective for the one the focus belongs to.
+    if (changed && valid && enabled)
+        lensChangeArmed = false;
     updateLensPosition(lens);
     if (changed && valid) {
         if (enabled)
@@ -845,6 +874,8 @@ void Controller::handleLensEvent(int lens)
         if (isEnableSerialLog())
             qDebug().noquote() << "Save Lens Pos = " << previousLens;
     }
+    if (enabled && valid)
+        lensChangeArmed = false;
     updateLensPosition(lens);
     if (valid) {
         if (enabled)
@@ -866,6 +897,27 @@ void Controller::startLensTimer()
     lensTimer.start(std::max(0, delayMs));
 }
 
+// One command of the focus correction: a "BUSY" answer is sent again (the board takes it once
+// its move is over), up to kLensSendAttempts times.
+Controller::LensAnswer Controller::sendLensCommand(const QString &message)
+{
+    for (int attempt = 1; attempt <= kLensSendAttempts; ++attempt) {
+        const QStringList reply = sendToSerialPortFast(message, kExchangeTimeoutMs);
+        if (isEnableSerialLog() && !reply.isEmpty())
+            qDebug().noquote() << reply.first();
+        if (reply.isEmpty())
+            return LensAnswer::None;
+        const QString status = reply.first().section(QLatin1Char('#'), 0, 0).mid(1);
+        if (status == QLatin1String("NG"))
+            return LensAnswer::Refused;
+        if (status != QLatin1String("BUSY"))
+            return LensAnswer::Taken;
+        if (attempt < kLensSendAttempts)
+            MonotonicClock::sleepMs(kLensBusyPauseMs);
+    }
+    return LensAnswer::Busy;
+}
+
 void Controller::lensPositioning()
 {
     lensChangeArmed = true;
@@ -876,9 +928,11 @@ void Controller::lensPositioning()
     const int to = readSetting("LensPos", QString::number(lensPosition), "0").toInt();
     if (isEnableSerialLog())
         qDebug().noquote() << "Lens" << previousLens << "->" << lensPosition << ":" << from << "->" << to;
-    previousLens = lensPosition;
-    if (from <= 0 || to <= 0 || from == to)
+    if (from <= 0 || to <= 0 || from == to) {
+        previousLens = lensPosition;
+        lensRetries = 0;
         return;
+    }
 
     lensPositioningActive = true;
     const bool oldPolling = !isNewFirmwareAbove(2.3);
@@ -891,16 +945,34 @@ void Controller::lensPositioning()
     if (speed < 1 || speed > kMaxLensSpeed)
         speed = kMaxLensSpeed;
     emit changeMotorSpeed();
-    sendToSerialPortFast(QStringLiteral("$A#STAGE SPEED %1\n").arg(speed), kExchangeTimeoutMs);
-    const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#STAGE %1\n").arg(to - from), kExchangeTimeoutMs);
-    if (isEnableSerialLog() && !reply.isEmpty())
-        qDebug().noquote() << reply.first();
+    // The speed is only how fast: the move goes on without its answer.
+    sendLensCommand(QStringLiteral("$A#STAGE SPEED %1\n").arg(speed));
+    const LensAnswer moved = sendLensCommand(QStringLiteral("$A#STAGE %1\n").arg(to - from));
     lensPositioningActive = false;
     if (oldPolling) {
         pollingPhase = 2;
         if (wasPolling)
             StartPulling();
     }
+
+    // The correction is done once the board took the move. A board still busy gets it again a
+    // little later; a refusal, or a move left unanswered (it may have been made), is not sent a
+    // second time.
+    if (moved == LensAnswer::Busy && ++lensRetries <= kLensRetries) {
+        qDebug().noquote() << "LENS CORRECTION BUSY, again in" << kLensRetryDelayMs << "ms";
+        lensChangeArmed = false;
+        lensTimerRunning = true;
+        lensTimer.start(kLensRetryDelayMs);
+        return;
+    }
+    if (moved == LensAnswer::Refused)
+        qDebug().noquote() << "LENS CORRECTION REFUSED :" << to - from;
+    else if (moved == LensAnswer::None)
+        qDebug().noquote() << "LENS CORRECTION UNANSWERED :" << to - from;
+    else if (moved == LensAnswer::Busy)
+        qDebug().noquote() << "LENS CORRECTION GIVEN UP, the board stayed busy :" << to - from;
+    previousLens = lensPosition;
+    lensRetries = 0;
 }
 
 bool Controller::checkLensAndFilterPosition()
@@ -976,7 +1048,7 @@ void Controller::setLEDPower(int power)
         return;
     if (!existFirmwareVer()) {
         ledQueue.append(QStringLiteral("LED %1 %2").arg(filterPosition).arg(power));
-        scheduleLedSend();
+        scheduleQueuedSend();
         return;
     }
     int sent = power;
@@ -996,7 +1068,7 @@ void Controller::setLightOnOff(bool on)
     }
     ledQueue.append(on ? QStringLiteral("LED %1 %2").arg(filterPosition).arg(ledPower)
                        : QStringLiteral("LED %1 0").arg(filterPosition));
-    scheduleLedSend();
+    scheduleQueuedSend();
 }
 
 // ---------------------------------------------------------------------------------------------

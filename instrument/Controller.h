@@ -31,6 +31,10 @@ public:
     static constexpr int kMoveReplyTimeoutMs = MotorPositioningThread::kDefaultTimeoutMs; // ... a move's reply
     static constexpr int kVersionAttempts = 3;      // "$A#VER" asked again after an answer that is no version
     static constexpr int kPollingIntervalMs = 200;
+    static constexpr int kLensSendAttempts = 3;     // a focus-correction command answered "BUSY" is sent again
+    static constexpr int kLensBusyPauseMs = 100;    // ... after this pause
+    static constexpr int kLensRetries = 3;          // a correction the board stayed busy for is tried again
+    static constexpr int kLensRetryDelayMs = 1000;  // ... this much later
 
     explicit Controller(QObject *parent = nullptr);
     ~Controller() override;
@@ -112,6 +116,9 @@ public:
     // The move-completion wait (its clock can be replaced in tests).
     MotorPositioningThread &motorPositioning() { return positioning; }
 
+    // For tests: the next count writes to the port fail, as on a broken line.
+    void setWriteFailures(int count) { writeFailures = count; }
+
     // Written by the control panel's hot-pixel light routine: the LED power goes out unscaled.
     bool unscaledLedPower = false;
 
@@ -151,12 +158,12 @@ private:
     bool isReply(const QString &message) const;
     void deliverReceived();
     void sendIfIdle();
-    void scheduleLedSend();
+    void scheduleQueuedSend();
     void drainLateReply();
     bool dropUnexpectedReply(const QString &reply);
     std::optional<QString> versionFrom(const QStringList &reply) const;
     static bool isOldDialectMove(const QString &command);
-    static QString replySubject(const QString &text);
+    static bool isStageMove(const QString &command);
     static bool answers(const QString &message, const QString &reply);
     bool handleStageReply(const QStringList &fields);
     void handleStatusReply(const QStringList &fields);
@@ -166,6 +173,8 @@ private:
     void handleStatusLens(int lens);
     void handleLensEvent(int lens);
     void startLensTimer();
+    enum class LensAnswer { Taken, Busy, Refused, None };
+    LensAnswer sendLensCommand(const QString &message);
     bool lensCorrectionEnabled() const;
     void finishPositioning();
     std::optional<int> readStagePosition();
@@ -208,6 +217,7 @@ private:
     int previousLens = 0;
     QTimer lensTimer;
     bool lensPositioningActive = false;
+    int lensRetries = 0;          // busy rounds of the current focus correction
     int lastMoveDistance = 0;
     int targetPosition = MotorPositioningThread::kNoTarget;
     float firmwareVersion = 0.0f;
@@ -216,7 +226,8 @@ private:
     int replyWaitMs = kReplyTimeoutMs; // ... and how long it may take
     bool draining = false;        // old dialect: the wait ended; a late reply is dropped before the next command
     bool boardAnswering = true;   // old dialect: no reply wait has ended without its reply since the last reply
-    bool ledSendScheduled = false;
+    bool queuedSendScheduled = false;
+    int writeFailures = 0;        // tests: writes still to fail
     bool lastExchangeHeard = false; // the last synchronous exchange received any byte
     bool exchangeActive = false;  // inside sendToSerialPortFast
     bool inDelivery = false;      // readFromSerialPort is handing messages on

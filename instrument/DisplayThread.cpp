@@ -1,5 +1,7 @@
 #include "DisplayThread.h"
 
+#include "ExceptionTracer.h"
+
 #include <signal.h>
 
 #include "CameraAccess.h"
@@ -74,6 +76,7 @@ void DisplayThread::stop()
 
 void *DisplayThread::display_sdl_thread_loop(void *arg)
 {
+    ExceptionTracer::useAlternateStack();
     static_cast<DisplayThread *>(arg)->run();
     return nullptr;
 }

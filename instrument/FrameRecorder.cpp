@@ -1,5 +1,6 @@
 #include "FrameRecorder.h"
 
+#include "ExceptionTracer.h"
 #include "CameraAccess.h"
 #include "ImReaderWriter.h"
 #include "MonotonicClock.h"
@@ -110,6 +111,7 @@ bool FrameRecorder::submit(const unsigned char *frame, int cameraMode)
 
 void FrameRecorder::concurrentSaving(std::shared_ptr<Shared> shared, std::shared_ptr<Frame> frame)
 {
+    ExceptionTracer::useAlternateStack(); // a pool thread
     const int64_t began = MonotonicClock::nowMs();
     bool ok = false;
     {

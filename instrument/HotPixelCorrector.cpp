@@ -1,5 +1,6 @@
 #include "HotPixelCorrector.h"
 
+#include "ExceptionTracer.h"
 #include "FrameRecorder.h"
 #include "ImReaderWriter.h"
 #include "Paths.h"
@@ -144,6 +145,7 @@ bool HotPixelCorrector::findAndSave(const cv::Mat &dark8)
         createTemporaryPath(folder);
         const QByteArray file = FrameRecorder::fileName(folder, 2).toUtf8();
         QtConcurrent::run([file, frame = dark8.clone()] {
+            ExceptionTracer::useAlternateStack(); // a pool thread
             ImReaderWriter writer;
             if (!writer.load(frame.data, quint32(frame.cols), quint32(frame.rows), 8, 1, 1, 1, 1)
                 || !writer.write(file, QByteArray()))

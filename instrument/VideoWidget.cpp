@@ -63,10 +63,15 @@ VideoWidget::VideoWidget(QWidget *parent)
 
 VideoWidget::~VideoWidget()
 {
+    releaseCamera();
+    delete m_pMessageDlg;
+}
+
+void VideoWidget::releaseCamera()
+{
     stopThreads();
     m_recorder->stop();
     capture_stop();
-    delete m_pMessageDlg;
 }
 
 void VideoWidget::readSetting()

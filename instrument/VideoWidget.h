@@ -26,6 +26,8 @@ public:
 
     void start();
     void stop();
+    // Stops both threads and the recording and closes the camera, as at the end of the run.
+    void releaseCamera();
     bool isRunning() const;
     void readSetting();
     void changeCameraMode(bool emitSignal);

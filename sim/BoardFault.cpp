@@ -12,6 +12,7 @@ const NamedKind kinds[] = {
     {"merge", BoardFault::Merge},           {"event", BoardFault::EventInExchange},
     {"replyevent", BoardFault::ReplyWithEvent}, {"garbage", BoardFault::Garbage},
     {"pos800000", BoardFault::Position800000},  {"short", BoardFault::ShortReply},
+    {"late", BoardFault::Late},
 };
 } // namespace
 

@@ -15,13 +15,16 @@
 //   Garbage          bytes without "$", CR or LF come before the reply
 //   Position800000   the next position reply ("Z POS" / "STAGE POS") gives 800000
 //   ShortReply       the reply lacks its value: "$OK#A#STAGE POS", "$OK#A#STATUS#FILTER 4", "" ...
+//   Late             the reply is held back until the program has given up waiting for it: it is
+//                    written just before the answer to the next command, or after LateReplyMs
 //
 // A rule applies to the next `count` commands that contain `match` (any command when empty);
 // a count below 0 keeps it for ever. The acknowledgements of events are no commands.
 struct BoardFault
 {
     enum Kind { Silence, Busy, Ng, Split, Merge, EventInExchange, ReplyWithEvent, Garbage,
-                Position800000, ShortReply };
+                Position800000, ShortReply, Late };
+    static constexpr int LateReplyMs = 1500; // longer than any exchange waits for its reply
 
     BoardFault() = default;
     BoardFault(Kind kind, int count = 1, const QString &match = QString())

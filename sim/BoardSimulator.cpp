@@ -263,12 +263,26 @@ void BoardSimulator::emitEvent(const QString &text, int64_t dueMs)
 int64_t BoardSimulator::nextDue(int64_t nowMs) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_outbox.empty() ? nowMs + WatchTickMs : m_outbox.begin()->first;
+    int64_t due = m_outbox.empty() ? nowMs + WatchTickMs : m_outbox.begin()->first;
+    if (!m_lateReply.isEmpty())
+        due = std::min(due, m_lateDueMs);
+    return due;
+}
+
+// With m_mutex held: the late fault's reply goes out now.
+void BoardSimulator::releaseLateReply(int64_t nowMs)
+{
+    if (m_lateReply.isEmpty())
+        return;
+    schedule(nowMs, m_lateReply);
+    m_lateReply.clear();
 }
 
 void BoardSimulator::flushDue(int64_t nowMs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_lateReply.isEmpty() && m_lateDueMs <= nowMs)
+        releaseLateReply(nowMs);
     while (!m_outbox.empty() && m_outbox.begin()->first <= nowMs) {
         const QByteArray bytes = m_outbox.begin()->second;
         m_outbox.erase(m_outbox.begin());
@@ -357,8 +371,9 @@ void BoardSimulator::answer(const QString &text, int64_t nowMs)
 {
     if (!m_firmware.isCommand(text))
         return;
+    releaseLateReply(nowMs);
     // The faults of this command; each rule counts down.
-    bool has[BoardFault::ShortReply + 1] = {};
+    bool has[BoardFault::Late + 1] = {};
     QString faultEvent = DefaultFaultEvent;
     for (auto it = m_faults.begin(); it != m_faults.end();) {
         const bool applies = (it->match.isEmpty() || text.contains(it->match))
@@ -405,6 +420,11 @@ void BoardSimulator::answer(const QString &text, int64_t nowMs)
     if (has[BoardFault::ReplyWithEvent] && events) {
         bytes += BoardFirmware::event(faultEvent);
         m_pendingAcks << faultEvent;
+    }
+    if (has[BoardFault::Late]) {
+        m_lateReply = bytes;
+        m_lateDueMs = due + BoardFault::LateReplyMs;
+        return;
     }
     if (has[BoardFault::Merge]) {
         m_heldReply += bytes;

@@ -119,6 +119,7 @@ private:
     void emitEvent(const QString &text, int64_t dueMs);
     void schedule(int64_t dueMs, const QByteArray &bytes); // with m_mutex held
     void flushDue(int64_t nowMs);
+    void releaseLateReply(int64_t nowMs); // with m_mutex held
     int64_t nextDue(int64_t nowMs) const;
     void wake();
     // A copy of a member taken under the lock.
@@ -137,6 +138,8 @@ private:
     Script m_script;
     std::multimap<int64_t, QByteArray> m_outbox; // due time -> one write, in order of scheduling
     QByteArray m_heldReply;                  // the merge fault's held reply
+    QByteArray m_lateReply;                  // the late fault's held reply ...
+    int64_t m_lateDueMs = 0;                 // ... and when it goes out if no command comes first
     QByteArray m_input;                      // bytes of an incomplete line
     bool m_logging = true;
     QVector<ReceivedLine> m_received;

@@ -1,5 +1,6 @@
 #include "MediaMonitor.h"
 
+#include "ExceptionTracer.h"
 #include "MountTable.h"
 #include "Paths.h"
 #include "SystemActions.h"
@@ -406,6 +407,7 @@ bool MediaMonitor::runAction(const QString &what, const std::function<ProcessRes
     auto promise = std::make_shared<std::promise<ProcessResult>>();
     std::future<ProcessResult> answer = promise->get_future();
     std::thread([promise, action] {
+        ExceptionTracer::useAlternateStack();
         ProcessResult result;
         try {
             result = action();

@@ -1,8 +1,12 @@
 // The application as a process, seen from the wire: a board played by a Python script on a
 // pseudo-terminal (VANTOR_SERIAL_DEVICE) gets the version query first and, after a new-dialect
 // answer, the start-up status read and then the status and stage-position polls every 200 ms.
-// SIGTERM ends it cleanly: exit status 0 and the serial port's lock file removed.
+// SIGTERM ends it cleanly: exit status 0 and the serial port's lock file removed. So does a lost
+// display, with status 1.
 #include "BoardPeer.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "SimSandbox.h"
 #include "TestRoot.h"
 
 #include <QtTest>
@@ -22,6 +26,15 @@ class TestAppWire : public QObject
             }
         }
         return QString();
+    }
+
+    // A free X display number: neither its socket nor its lock file exists.
+    static int freeDisplay()
+    {
+        for (int n = 180; n < 400; ++n)
+            if (!QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)) && !QFile::exists(QString("/tmp/.X%1-lock").arg(n)))
+                return n;
+        return -1;
     }
 
 private slots:
@@ -76,6 +89,55 @@ private slots:
         std::sort(gaps.begin(), gaps.end());
         // Polls never come faster than their period; slower only on a busy machine (a hang bound).
         QVERIFY2(gaps[gaps.size() / 2] >= 300 && gaps[gaps.size() / 2] <= 4000, qPrintable(QString::number(gaps[gaps.size() / 2])));
+    }
+
+    // The display server stops while the application runs on it with live video: the camera and
+    // the serial port are released (no lock file left), the run ends with a non-zero status and
+    // no crash is logged.
+    void lostDisplayEndsCleanly()
+    {
+        TestRoot root; // the sandbox, seeded here with the start-up boxes already answered
+        QVERIFY(SimSandbox::seed());
+        WritePrivateProfileString("LicenseAgreement", "Accepted", "1", Paths::configFile().toStdString());
+        WritePrivateProfileString("Setting_Misc", "ShowStartDlg", "0", Paths::configFile().toStdString());
+
+        const int display = freeDisplay();
+        QVERIFY(display > 0);
+        QProcess server;
+        server.start("Xvfb", {QString(":%1").arg(display), "-screen", "0", "1920x1080x24", "-nolisten", "tcp"});
+        QVERIFY(server.waitForStarted(10000));
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(display)); }, 30000));
+
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", QString(":%1").arg(display));
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.remove("SDL_VIDEODRIVER");
+        env.insert("VANTOR_ROOT", root.path());
+        // The keyboard library of the X platform reads its strings with strndup, which the strict
+        // string check of the sanitiser takes for an overflow.
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":strict_string_checks=0");
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor", {"8"}); // QC start: live at once
+        QVERIFY(app.waitForStarted(10000));
+        QString lock;
+        QVERIFY2(QTest::qWaitFor([&] { return !(lock = lockFileOf(app.processId())).isEmpty(); }, 60000),
+                 app.readAll().constData());
+        QTest::qWait(3000); // past the start-up, live video running
+
+        server.terminate();
+        QVERIFY(server.waitForFinished(30000));
+        QVERIFY(app.waitForFinished(60000));
+        const QByteArray output = app.readAll();
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(app.exitCode() != 0, output.constData());
+        QVERIFY2(output.contains("The connection to the display was lost"), output.constData());
+        for (const char *crash : {"SegmentationFault", "AddressSanitizer", "Aborted"})
+            QVERIFY2(!output.contains(crash), output.constData());
+        QVERIFY(!QFile::exists(root.path() + "/root/vantor.error"));
+        QVERIFY(!QFile::exists(root.path() + "/root/exist.error"));
+        QVERIFY2(!QFile::exists(lock), qPrintable(lock));
     }
 };
 

@@ -130,6 +130,26 @@ private slots:
         QCOMPARE(python["Filter_1"].toObject()["Desc"].toString(), QString("\"a, b; c=d\""));
     }
 
+    // A read that breaks off part-way (an I/O error on the card): a setting change and the clean-up
+    // leave the file as it was, never rebuilt from the part that was read.
+    void aFailingReadLeavesTheFileAsItWas()
+    {
+        TestRoot root;
+        const std::string file = Paths::configFile().toStdString();
+        for (int i = 0; i < 20; ++i)
+            WriteSetting("Filter_" + std::to_string(i % 4), "Key" + std::to_string(i), "value%20" + std::to_string(i), file);
+        const QByteArray before = contents(file);
+        SetPrivateProfileReadFault(before.size() / 2);
+        WritePrivateProfileString("Camera", "Mode", "16", file);
+        WriteSetting("Camera", "Gain", "2", file);
+        const bool normalized = NormalizePrivateProfile(file);
+        SetPrivateProfileReadFault(-1);
+        QVERIFY(!normalized);
+        QCOMPARE(contents(file), before);
+        WritePrivateProfileString("Camera", "Mode", "16", file); // the card answers again
+        QCOMPARE(read(file, "Filter_3", "Key19"), std::string("value 19"));
+    }
+
     // Each write costs one flush of the file and one of its folder, whatever the writer; writes in
     // a tight loop (same size, often within the same millisecond) are seen by the next read.
     void eachWriteSyncsOnceAndIsSeenAtOnce()

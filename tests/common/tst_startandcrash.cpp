@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +62,18 @@ int overflow(int depth)
     volatile char frame[1024];
     frame[depth % sizeof frame] = char(depth);
     return (g_recurse ? overflow(depth + 1) : 0) + frame[0];
+}
+
+// A thread as the program starts them: its alternate stack first, then its work (here, too deep).
+// The sanitiser's own alternate stack is taken away first, as a plain build has none.
+void *overflowingThread(void *)
+{
+    stack_t none = {};
+    none.ss_flags = SS_DISABLE;
+    ::sigaltstack(&none, nullptr);
+    ExceptionTracer::useAlternateStack();
+    overflow(0);
+    return nullptr;
 }
 
 template <class TException>
@@ -139,7 +152,7 @@ private slots:
     // names the exception (a crash exception by its class, anything else "Unknown Exception").
     void crashesLeaveBothFilesAndAbort_data()
     {
-        QTest::addColumn<int>("signal"); // 0 a stack overflow, -1 and -2 thrown exceptions
+        QTest::addColumn<int>("signal"); // 0 a stack overflow (1 in a started thread), -1 and -2 thrown exceptions
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<bool>("folder");
         QTest::newRow("SIGSEGV") << int(SIGSEGV) << QByteArray("SegmentationFault") << true;
@@ -147,6 +160,7 @@ private slots:
         QTest::newRow("SIGILL") << int(SIGILL) << QByteArray("IllegalInstructionException") << true;
         QTest::newRow("SIGTRAP") << int(SIGTRAP) << QByteArray("TrapException") << true;
         QTest::newRow("stack overflow") << 0 << QByteArray("SegmentationFault") << true;
+        QTest::newRow("stack overflow, thread") << 1 << QByteArray("SegmentationFault") << true;
         QTest::newRow("no folder") << int(SIGSEGV) << QByteArray("SegmentationFault") << false;
         QTest::newRow("thrown, unknown") << -1 << QByteArray("Unknown Exception") << false;
         QTest::newRow("thrown, named") << -2 << QByteArray("FloatingPointException") << false;
@@ -173,6 +187,13 @@ private slots:
                 SignalTranslator<SegmentationFault>();
                 overflow(0);
                 break;
+            case 1: {
+                SignalTranslator<SegmentationFault>();
+                pthread_t thread;
+                pthread_create(&thread, nullptr, overflowingThread, nullptr);
+                pthread_join(thread, nullptr);
+                break;
+            }
             default:
                 ExceptionHandler handler;
                 if (signal == -1)

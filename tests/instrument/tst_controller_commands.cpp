@@ -10,6 +10,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(QList<BoardFault>)
+
 namespace {
 void writeConfig(const char *section, const char *key, const char *value)
 {
@@ -223,6 +225,52 @@ private slots:
         bench.instrument.turnObjective(4, 100);
         pumpEvents(1500);
         QCOMPARE(bench.sent().filter("$A#STAGE SPEED"), QStringList());
+    }
+
+    // The correction counts only once the board took the move: "BUSY" is answered by sending it
+    // again, also when the speed's answer came late (and must not be read as the move's); a board
+    // that refuses the move gets it once, and nothing hangs.
+    void lensCorrectionIsNeverLostSilently_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QList<BoardFault>>("faults");
+        QTest::addColumn<int>("moved");
+        QTest::addColumn<int>("moveCommands");
+        const BoardFault busy(BoardFault::Busy, 1, "STAGE 3000");
+        const BoardFault late(BoardFault::Late, 1, "STAGE SPEED");
+        const BoardFault refused(BoardFault::Ng, -1, "STAGE 3000");
+        for (const char *profile : {"3.1", "2.3"}) {
+            QTest::addRow("%s, busy move", profile) << profile << QList<BoardFault>{busy} << 3000 << 2;
+            QTest::addRow("%s, late speed, busy move", profile) << profile << QList<BoardFault>{late, busy} << 3000 << 2;
+            QTest::addRow("%s, refused move", profile) << profile << QList<BoardFault>{refused} << 0 << 1;
+        }
+    }
+
+    void lensCorrectionIsNeverLostSilently()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QList<BoardFault>, faults);
+        QFETCH(int, moved);
+        QFETCH(int, moveCommands);
+        BoardBench bench(profile);
+        writeConfig("LensPos", "1", "20000");
+        writeConfig("LensPos", "2", "23000");
+        QVERIFY(bench.open(true));
+        QCOMPARE(bench.controller.getLensPosition(), 1);
+        const int start = bench.instrument.state().stagePosition;
+        for (const BoardFault &fault : faults)
+            bench.board.injectFault(fault);
+        bench.board.clearLog();
+        bench.instrument.turnObjective(2, 100);
+        QVERIFY(pumpUntil([&] { return bench.sent().count("$A#STAGE 3000") >= moveCommands; }, 15000));
+        pumpEvents(2 * Controller::kLensRetryDelayMs); // no further attempt
+        QVERIFY(pumpUntil([&] { return !bench.instrument.state().stageMoving; }, 15000));
+        QCOMPARE(bench.sent().count("$A#STAGE 3000"), moveCommands);
+        QCOMPARE(bench.instrument.state().stagePosition - start, moved);
+        // The objective is taken as corrected: turning back corrects from objective 2.
+        bench.board.clearFaults();
+        bench.instrument.turnObjective(1, 100);
+        QVERIFY(pumpUntil([&] { return bench.sent().contains("$A#STAGE -3000"); }, 15000));
     }
 };
 

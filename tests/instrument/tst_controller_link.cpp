@@ -186,6 +186,63 @@ private slots:
         QCOMPARE(stage.at(0).at(0).toInt(), 4321);
     }
 
+    // Each command takes only its own answer; an answer of the same topic to another command (a
+    // late one, say) is dropped. "%1" stands for the command itself.
+    void eachCommandTakesItsOwnAnswer_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("other");
+        QTest::addColumn<QByteArray>("own");
+        auto row = [](const char *command, const char *other, const char *own) {
+            QTest::newRow(command) << command << QByteArray(other) << QByteArray(own);
+        };
+        row("STAGE SPEED 700", "$OK#A#STAGE 0", "$OK#A#%1");
+        row("STAGE 3000", "$OK#A#STAGE SPEED 700", "$OK#A#STAGE 120");
+        row("STAGE STOP", "$OK#A#STAGE POS#5", "$OK#A#STAGE 5");
+        row("SLIDER TOP", "$OK#A#SLIDER SPEED 5", "$OK#A#STAGE 100");
+        row("STAGE#MAX#123", "$OK#A#STAGE 5", "$OK#A#%1");
+        row("KNOB COARSE 70", "$OK#A#KNOB FINE 70", "$OK#A#%1");
+        row("LED BRT2 500", "$OK#A#LED OFF2", "$OK#A#%1");
+        row("STAGE POS", "$OK#A#STAGE 12", "$OK#A#STAGE POS#12");
+        row("STAGE LIMIT TOP", "$OK#A#STAGE LIMIT BOTTOM#1", "$OK#A#STAGE LIMIT TOP#0");
+        row("FILTER", "$OK#A#STATUS#FILTER 1#OBJ 2", "$OK#A#FILTER 2");
+        row("OBJ", "$OK#A#FILTER 2", "$OK#A#OBJ 3");
+        row("STATUS", "$OK#A#STAGE POS#1", "$OK#A#STATUS#FILTER 1#OBJ 2");
+        row("VER", "$OK#A#VERSION#1", "$OK#A#VER#3.1");
+        row("STAGE 2000", "$BUSY#A#STAGE 3000", "$BUSY#A#%1");
+    }
+
+    void eachCommandTakesItsOwnAnswer()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, other);
+        QFETCH(QByteArray, own);
+        BoardBench b("3.1");
+        QVERIFY(b.open());
+        const QByteArray ownReply = QString::fromLatin1(own).arg(command).toLatin1();
+        b.script([&](const QString &line) -> std::optional<Pieces> {
+            if (line == "$A#" + command)
+                return Pieces{{2, other + "\r\n"}, {20, ownReply + "\r\n"}};
+            return std::nullopt;
+        });
+        QCOMPARE(b.controller.sendToSerialPortFast("$A#" + command + "\n", Controller::kExchangeTimeoutMs),
+                 QStringList{QString::fromLatin1(ownReply)});
+    }
+
+    // The answer to a speed exchange that timed out comes during the next move's exchange: it is
+    // dropped and logged, and the move's own answer is taken.
+    void lateAnswerIsNeverTheNextOnes()
+    {
+        BoardBench b("3.1");
+        QVERIFY(b.open());
+        b.board.injectFault({BoardFault::Late, 1, "STAGE SPEED"});
+        QVERIFY(b.controller.sendToSerialPortFast("$A#STAGE SPEED 700\n", Controller::kExchangeTimeoutMs).isEmpty());
+        QTest::ignoreMessage(QtDebugMsg, "DROPPED : \"$OK#A#STAGE SPEED 700\"");
+        const QStringList moved = b.controller.sendToSerialPortFast("$A#STAGE 3000\n", Controller::kExchangeTimeoutMs);
+        QCOMPARE(moved.size(), 1);
+        QVERIFY2(QRegularExpression("^\\$OK#A#STAGE -?[0-9]+$").match(moved.first()).hasMatch(), qPrintable(moved.first()));
+    }
+
     // "NG" is answered by sending the command again, twice at most, and the third refusal is no
     // position; "BUSY" drops the command. Both dialects.
     void refusalsAndBusy_data()
@@ -271,6 +328,22 @@ private slots:
         silent = false;
         b.controller.StartPulling();
         QVERIFY(pumpUntil([&] { return b.sent().contains("OBJLENS"); }, 5000));
+    }
+
+    // Old dialect: a write that fails frees the link at once, and the command queued behind it is
+    // sent without waiting for a reply or a poll.
+    void oldDialectFailedWriteFreesTheLink()
+    {
+        BoardBench b("old");
+        b.script([](const QString &line) { return oldAnswer(line, 1, 2); });
+        QVERIFY(b.open());
+        QVERIFY(b.controller.sendToSerialPort("FILTER")); // in flight: the stage commands queue up
+        b.controller.setWriteFailures(1);
+        b.controller.setZCommand("Z SPEED 300"); // goes out after the reply, and fails
+        b.controller.setZCommand("Z 100");
+        QVERIFY2(pumpUntil([&] { return b.sent().contains("Z 100") && b.controller.isReadyToSend(); }, 5000),
+                 qPrintable(b.sent().join('|')));
+        QCOMPARE(b.sent(), QStringList({"FILTER", "Z 100"}));
     }
 
     // Old dialect: a move's reply is awaited as long as the move may last; a reply whose wait

@@ -101,6 +101,29 @@ private slots:
         QCOMPARE(user.syncs(), 0);
     }
 
+    // The write itself fails (a name too long for the drive): preset 9, then "Save Failed"; the
+    // dialog stays open for another try, and the folder is not remembered as saved.
+    void failedWriteKeepsTheDialogOpen()
+    {
+        SaveDlgUser user(true);
+        g_PreviouslySavedPath = user.usb; // where the browser opens
+        user.keyboardText = QString(300, 'n');
+        user.act = [&](SaveOptionsDlg *dialog) {
+            QTRY_COMPARE_WITH_TIMEOUT(pathLabel(dialog), QString("/USB1"), 10000);
+            g_PreviouslySavedPath.clear();
+            QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
+            DialogRunner::click(dialog, "BUTTON_APPLY");
+            QTRY_COMPARE_WITH_TIMEOUT(user.messages.size(), 2, 10000);
+            QVERIFY(dialog->isVisible() && dialog->isEnabled());
+            DialogRunner::click(dialog, "BUTTON_CANCEL");
+        };
+        CsvExport page;
+        QCOMPARE(page.dialog.exec(), 0);
+        QCOMPARE(user.messages, QStringList({MessageDlg::presetText(MSG_USB_NOT_DETECTED), MessageDlg::presetText(MSG_SAVE_FAILED)}));
+        QCOMPARE(g_PreviouslySavedPath, QString());
+        QCOMPARE(QDir(user.usb).entryList(QDir::Files), QStringList());
+    }
+
     // A quick save is never seen: OK by itself, a time-stamp name in the "Quicksave" folder it
     // makes, no completion message. Refused for lack of space, it ends with 0 and is not left open.
     void quickSave_data()
