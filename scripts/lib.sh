@@ -12,7 +12,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libbenchmark-dev
   xvfb xauth x11vnc x11-utils imagemagick fonts-dejavu-core
-  python3 python3-numpy python3-tifffile python3-opencv
+  python3 python3-numpy python3-tifffile python3-opencv python3-pil
 )
 
 as_root() {
