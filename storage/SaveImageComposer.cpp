@@ -115,14 +115,32 @@ void SaveImageComposer::paintMarks(QPainter &painter) const
 void SaveImageComposer::drawScaleBar(const void *source, bool colour, int byteCount, void *destination) const
 {
     const int bits = byteCount == frameBytes(16, colour) ? 16 : 8;
-    const bool frame = byteCount == frameBytes(bits, colour);
-    const bool marks = frame && (drawsBar() || drawsText());
+    const bool marks = drawsBar() || drawsText();
     debugLine(marks ? "copyTo 1" : "memcpy 1", bits, byteCount);
     std::memcpy(destination, source, size_t(qMax(0, byteCount)));
     debugLine(marks ? "copyTo 2" : "memcpy 2", bits, byteCount);
-    if (!frame)
-        qWarning() << "drawScaleBar: not a frame size:" << byteCount;
-    if (!marks)
+    burnIn(destination, colour, byteCount);
+}
+
+void SaveImageComposer::composeSeriesFrame(const void *grey, int bits, bool pseudo, void *target) const
+{
+    const int bytes = frameBytes(bits, pseudo);
+    if (!pseudo) {
+        drawScaleBar(grey, false, bytes, target);
+        return;
+    }
+    makePseudoColorImage(grey, bytes, static_cast<unsigned char *>(target));
+    burnIn(target, true, bytes);
+}
+
+void SaveImageComposer::burnIn(void *destination, bool colour, int byteCount) const
+{
+    const int bits = byteCount == frameBytes(16, colour) ? 16 : 8;
+    if (byteCount != frameBytes(bits, colour)) {
+        qWarning() << "Scale bar: not a frame size:" << byteCount;
+        return;
+    }
+    if (!drawsBar() && !drawsText())
         return;
     const QRect area = markArea();
     if (area.isEmpty())

@@ -46,6 +46,12 @@ public:
     // An RGB frame (byteCount 3,932,160 for 8 bits, 7,864,320 for 16) of the grey frame source, with
     // the same bits per sample and each word copied as it is.
     void makePseudoColorImage(const void *source, int byteCount, unsigned char *destination) const;
+    // Burns the marks into a frame of byteCount bytes in place.
+    void burnIn(void *frame, bool colour, int byteCount) const;
+    // One frame of a z-stack or time-lapse series: the grey work frame of bits per sample into
+    // target as grey, or in pseudo colour, with the marks burnt in (target holds frameBytes(bits,
+    // pseudo) bytes).
+    void composeSeriesFrame(const void *grey, int bits, bool pseudo, void *target) const;
 
 private:
     QRect markArea() const;

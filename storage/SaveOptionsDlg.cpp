@@ -1014,9 +1014,15 @@ bool SaveOptionsDlg::numberedNamesFit(const QString &base, int last, const QStri
 bool SaveOptionsDlg::writeImage(ImReaderWriter &writer, const QString &path, const void *pixels, int bits,
                                 int samples, const QByteArray &text, int orientation)
 {
-    const bool written = writer.load(pixels, kFrameWidth, kFrameHeight, quint16(bits), quint16(samples), 1,
-                                     samples == 3 ? 2 : 1, orientation)
-                         && writer.write(path.toUtf8(), text);
+    return writeLoaded(writer, path, text,
+                       writer.load(pixels, kFrameWidth, kFrameHeight, quint16(bits), quint16(samples), 1,
+                                   samples == 3 ? 2 : 1, orientation));
+}
+
+// Writes the image the writer holds (when loaded), then syncs and counts it, or says it failed.
+bool SaveOptionsDlg::writeLoaded(ImReaderWriter &writer, const QString &path, const QByteArray &text, bool loaded)
+{
+    const bool written = loaded && writer.write(path.toUtf8(), text);
     if (!written) {
         qWarning().noquote() << "Image write failed:" << path << writer.errorString();
         showMessage(MSG_USB_NOT_DETECTED);
@@ -1144,9 +1150,11 @@ bool SaveOptionsDlg::savingSeries(const QString &workFolder, bool folderForm)
     if (!numberedNamesFit(base, m_nTotalCount))
         return false;
     const int greyBytes = SaveImageComposer::frameBytes(bits, false);
-    const int outBytes = SaveImageComposer::frameBytes(bits, pseudo);
-    std::vector<unsigned char> out(static_cast<size_t>(outBytes)), coloured(pseudo ? static_cast<size_t>(outBytes) : 0);
+    // Every frame is composed straight into the writer's one buffer.
     ImReaderWriter reader, writer;
+    const bool loaded = writer.load(std::vector<unsigned char>(size_t(SaveImageComposer::frameBytes(bits, pseudo))).data(),
+                                    kFrameWidth, kFrameHeight, quint16(bits), pseudo ? 3 : 1, 1, pseudo ? 2 : 1, 1);
+    const SaveImageComposer frames = composer();
     for (int i = 0; i < m_RawFileList.size(); ++i) {
         const QString &file = m_RawFileList.at(i);
         if (QFileInfo(file).size() != greyBytes || !reader.read(file.toUtf8()) || reader.bitsPerSample != bits) {
@@ -1154,16 +1162,10 @@ bool SaveOptionsDlg::savingSeries(const QString &workFolder, bool folderForm)
             ++m_nUnreadable;
             continue;
         }
-        void *samples = reader.data(bits);
-        if (pseudo) {
-            makePseudoColorImage(samples, outBytes, coloured.data());
-            drawScaleBar(coloured.data(), true, outBytes, out.data());
-        } else {
-            drawScaleBar(samples, false, outBytes, out.data());
-        }
+        if (loaded)
+            frames.composeSeriesFrame(reader.data(bits), bits, pseudo, writer.data(bits));
         m_nSavedCount = i;
-        if (!writeImage(writer, SaveNaming::numberedPath(base, i + 1, m_Extension), out.data(), bits, pseudo ? 3 : 1,
-                        m_CapturedImageMetaData))
+        if (!writeLoaded(writer, SaveNaming::numberedPath(base, i + 1, m_Extension), m_CapturedImageMetaData, loaded))
             return false;
     }
     return m_nUnreadable == 0;

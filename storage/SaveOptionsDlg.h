@@ -169,6 +169,7 @@ private:
     bool writePlanned(const QList<PlannedImage> &images);
     bool writeImage(ImReaderWriter &writer, const QString &path, const void *pixels, int bits, int samples,
                     const QByteArray &text, int orientation = 1);
+    bool writeLoaded(ImReaderWriter &writer, const QString &path, const QByteArray &text, bool loaded);
     void showSaveFailed();
 
     TSaveOption m_SaveOption = SAVE_OPTION_MULTICOLOR;
