@@ -169,6 +169,29 @@ private slots:
         verifyFiles(expected, bench.user.root.path());
     }
 
+    // A listed image that is no 1280 x 1024 frame is never copied: the images before it are
+    // saved, the run stops there and says "Save Failed".
+    void imageListWithAStranger()
+    {
+        Bench bench;
+        const QString stored = bench.user.root.makeDir("/media/USB1/stored");
+        const Frame frame = Frame::make(8, 1, 0);
+        writeTiff(stored + "/a.tif", frame, "A");
+        ImReaderWriter small;
+        QVERIFY(small.load(frame.handed.constData(), 640, 480, 8, 1, 1, 1, 1));
+        QVERIFY(small.write(QFile::encodeName(stored + "/b.tif"), "B"));
+        writeTiff(stored + "/c.tif", frame, "C");
+        bench.choose("List");
+        {
+            SaveOptionsDlg dialog;
+            Bench::prepare(dialog, SAVE_OPTION_TIMELAPSE_IMAGES, 8);
+            dialog.setLoadImagePathList({stored + "/a.tif", stored + "/b.tif", stored + "/c.tif"}, {});
+            QCOMPARE(dialog.exec(), 0);
+        }
+        QCOMPARE(bench.user.messages, QStringList{kFailed});
+        QCOMPARE(bench.files(bench.user.usb + "/List"), QStringList{"List_0001.tif"});
+    }
+
     // The work-file lister: real names in name order, or names rebuilt from the count by index.
     void workFileLists()
     {
