@@ -11,6 +11,7 @@ PACKAGES=(
   libopencv-dev libtiff-dev libtiff-tools libusb-1.0-0-dev libsdl1.2-dev libx11-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libbenchmark-dev
+  python3-pil
   xvfb xauth x11vnc x11-utils imagemagick fonts-dejavu-core
   python3 python3-numpy python3-tifffile python3-opencv python3-scipy
 )

@@ -2,6 +2,7 @@
 #include "SafeFileWriter.h"
 
 #include <QBuffer>
+#include <algorithm>
 #include <QDebug>
 #include <QImage>
 #include <QImageWriter>
@@ -29,10 +30,16 @@ void rotateCameraWords(quint16 *words, quint64 count)
         words[i] = quint16((words[i] >> 12) | (words[i] << 4));
 }
 
-// Frees an array, then gives it count new elements (zeroed for reads); false when memory is short.
+// Gives an array count elements (zeroed for reads): the array it has when that is the size (a
+// series reads and writes frame after frame), else a new one; false when memory is short.
 template <typename T>
 bool allocateArray(std::unique_ptr<T[]> &array, quint64 &size, quint64 count, bool zero)
 {
+    if (array && size == count) {
+        if (zero)
+            std::fill_n(array.get(), count, T());
+        return true;
+    }
     array.reset();
     size = 0;
     array.reset(zero ? new (std::nothrow) T[count]() : new (std::nothrow) T[count]);
@@ -320,7 +327,8 @@ bool ImReaderWriter::readRaw(const QByteArray &path)
     }
     sampleCount = RawFrameSamples;
     const qint64 bytes = qint64(RawFrameSamples) * (bitsPerSample == 16 ? 2 : 1);
-    if (!allocate(bitsPerSample, RawFrameSamples, true))
+    // Not zeroed: the read fills every sample or fails.
+    if (!allocate(bitsPerSample, RawFrameSamples, false))
         return fail(path, QStringLiteral("out of memory"));
     const qint64 got = readFully(fd, data(bitsPerSample), bytes);
     if (got < 0)

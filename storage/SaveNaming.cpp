@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <climits>
+
 namespace {
 bool taken(const QString &path)
 {
@@ -35,4 +37,24 @@ QString SaveNaming::freeFilePath(const QString &path)
 QString SaveNaming::baseName(const QString &name)
 {
     return name.section('.', 0, 0);
+}
+
+QString SaveNaming::fileNameOf(const QString &label)
+{
+    QString out = label;
+    for (QChar &c : out)
+        if (c.category() == QChar::Other_Control || QStringLiteral("\\/:*?\"<>|").contains(c))
+            c = '_';
+    return out;
+}
+
+QString SaveNaming::numberedPath(const QString &base, int number, const QString &extension, const QString &suffix)
+{
+    const QString digits = number < 10000 ? QString("%1").arg(number, 4, 10, QChar('0')) : QString::number(number);
+    return QString("%1_%2%3.%4").arg(base, digits, suffix, extension);
+}
+
+bool SaveNaming::nameFits(const QString &path)
+{
+    return QFileInfo(path).fileName().toUtf8().size() <= NAME_MAX;
 }

@@ -13,4 +13,14 @@ public:
     static QString freeFilePath(const QString &path);
     // The part of an entry's name before its first "." (img.01.tif gives img).
     static QString baseName(const QString &name);
+
+    // A label (a filter-cube name) made fit for a file name: \ / : * ? " < > | and control
+    // characters become "_".
+    static QString fileNameOf(const QString &label);
+    // A numbered series file: base_0001.ext up to base_9999.ext, then base_10000.ext; suffix goes
+    // between the number and the extension (base_0001_count.tif).
+    static QString numberedPath(const QString &base, int number, const QString &extension,
+                                const QString &suffix = QString());
+    // Whether the last part of a path fits the file system's 255 bytes for one name.
+    static bool nameFits(const QString &path);
 };

@@ -9,6 +9,7 @@
 #include "MediaPath.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SaveImageComposer.h"
 #include "SaveNaming.h"
 #include "SystemActions.h"
 #include "Utilities.h"
@@ -24,6 +25,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
+#include <cstring>
 
 namespace {
 
@@ -33,6 +35,7 @@ constexpr int kRemovedDiskDelayMs = 10;
 constexpr int kFolderLoadTimeoutMs = 2000; // the browser comes back even if a load never reports
 
 const QString kSavingInProgress = "<p><b>Saving in Progress ...</b></p>";
+const QString kSaveIncomplete = "<p><b>Save Incomplete</b><br/><br/>%1 of %2 images could not be read.</p>";
 const QStringList kImageFilters = {"*.tif", "*.tiff", "*.png", "*.jpg", "*.jpeg", "*.bmp"};
 const QStringList kExtensions = {"tif", "png", "jpg", "bmp"};
 // Rows of the pseudo-colour combo and the colour index of each (black and white are not offered).
@@ -730,16 +733,47 @@ void SaveOptionsDlg::slotStartSaving()
     m_bSaving = false;
     if (m_bQuickSave)
         QTimer::singleShot(kStepDelayMs, this, &SaveOptionsDlg::slotReject);
+    else if (!folderMade)
+        showMessage(MSG_USB_REINSERT);
     else
-        showMessage(folderMade ? MSG_SAVE_FAILED : MSG_USB_REINSERT);
+        showSaveFailed();
+}
+
+// Save Failed, or, when sources could not be read but the others were saved, how many were lost.
+void SaveOptionsDlg::showSaveFailed()
+{
+    if (m_nUnreadable == 0) {
+        showMessage(MSG_SAVE_FAILED);
+        return;
+    }
+    MessageDlg message;
+    message.setMessage(kSaveIncomplete.arg(m_nUnreadable).arg(m_nSources));
+    message.setButtonVisibility(MSG_BUTTON_OK);
+    message.exec();
 }
 
 // The saver of the option; options without one count as failed.
 bool SaveOptionsDlg::runSaver()
 {
+    m_nUnreadable = m_nSources = 0;
     switch (m_SaveOption) {
+    case SAVE_OPTION_MULTICOLOR:
+        return savingMultiColor();
+    case SAVE_OPTION_ZSTACK:
+        return savingZStack();
+    case SAVE_OPTION_TIMELAPSE:
+        return savingTimeLapse();
     case SAVE_OPTION_CSV:
         return savingCSV();
+    case SAVE_OPTION_SINGLE:
+        return savingSingle();
+    case SAVE_OPTION_CELLCOUNT:
+        return savingCellCount();
+    case SAVE_OPTION_GROWTH_MONITOR:
+        return savingGrowthMonitor();
+    case SAVE_OPTION_TIMELAPSE_IMAGES:
+    case SAVE_OPTION_ZSTACK_IMAGES:
+        return savingLoadImageList();
     default:
         return false;
     }
@@ -832,7 +866,11 @@ bool SaveOptionsDlg::isAbleToSave(TSaveOption option, TMessageType &message)
             required = addMegabytes(required, float(csvMegabytes()));
         break;
     case SAVE_OPTION_GROWTH_MONITOR: {
-        setSavingTotalCount(Paths::path("/media/VANTOR SSD/.GrowthMonitor/"), {"*_result.tif"}, QDir::Files);
+        // Frames are found from their results or, when there are none, their counts.
+        const QString work = Paths::path("/media/VANTOR SSD/.GrowthMonitor/");
+        setSavingTotalCount(work, {"*_result.tif"}, QDir::Files);
+        if (m_nTotalCount == 0)
+            setSavingTotalCount(work, {"*_count.tif"}, QDir::Files);
         const int total = m_nTotalCount;
         int ticked = 0;
         if (ui->CHKBOX_RAW->isChecked()) {
@@ -890,4 +928,396 @@ void SaveOptionsDlg::paintEvent(QPaintEvent *event)
     painter.setPen(Qt::black);
     painter.drawText(QRect(QPoint(400, 540), QPoint(549, 559)), Qt::AlignCenter,
                      english.toString(m_nSavedCount) + " / " + english.toString(m_nTotalCount));
+}
+
+// --- savers -------------------------------------------------------------------------------------
+//
+// Every saver writes one file after another from one work buffer: pixels copied with the scale bar
+// and the annotation line burnt in where they apply, loaded into an ImReaderWriter and written
+// (TIFF with the metadata text, PNG, JPG or BMP by the extension); sync() and the progress after
+// each file. A failed write shows "USB Drive Not Detected" and ends the saver at once: files
+// written before it stay. Frames a saver needs but was not handed are found before the first file.
+
+namespace {
+
+constexpr int kFrameWidth = SaveImageComposer::Width;
+constexpr int kFrameHeight = SaveImageComposer::Height;
+const QString kImageError = "Image Error";
+
+bool isWholeFrame(const ImReaderWriter &image)
+{
+    return image.width == quint32(kFrameWidth) && image.height == quint32(kFrameHeight);
+}
+
+} // namespace
+
+// One file of a multicolour, single or cell-count save.
+struct SaveOptionsDlg::PlannedImage
+{
+    QString path;                  // made free by rename before the write
+    const unsigned char *pixels;   // the frame handed over; null when it was not
+    bool colour;                   // RGB, else grey
+    int bits;                      // per sample
+    QByteArray text;               // metadata text
+    bool marks = true;             // through drawScaleBar; else copied unchanged
+};
+
+SaveImageComposer SaveOptionsDlg::composer() const
+{
+    SaveImageComposer composer;
+    composer.scaleBar = m_ScaleBar.m_ScaleBarInfo;
+    composer.scaleBarPoint = m_ScaleBarPoint;
+    composer.barAllowed = m_SaveOption == SAVE_OPTION_MULTICOLOR || m_SaveOption == SAVE_OPTION_ZSTACK
+                          || m_SaveOption == SAVE_OPTION_TIMELAPSE || m_SaveOption == SAVE_OPTION_TIMELAPSE_IMAGES
+                          || m_SaveOption == SAVE_OPTION_ZSTACK_IMAGES;
+    composer.annotation = m_AnnotationTextInfo;
+    composer.annotationLine = m_AnnotationLine;
+    composer.pseudoColorIndex = m_nFilterColorIndex;
+    composer.colorImage = m_bColorImage;
+    return composer;
+}
+
+void SaveOptionsDlg::drawScaleBar(void *source, bool colour, int byteCount, void *destination)
+{
+    composer().drawScaleBar(source, colour, byteCount, destination);
+}
+
+void SaveOptionsDlg::makePseudoColorImage(void *source, int byteCount, unsigned char *destination)
+{
+    composer().makePseudoColorImage(source, byteCount, destination);
+}
+
+QString SaveOptionsDlg::basePath(bool folderForm) const
+{
+    return folderForm ? QString("%1/%2/%3").arg(m_CurrentPath, m_FileName, m_FileName)
+                      : QString("%1/%2").arg(m_CurrentPath, m_FileName);
+}
+
+// The filter cube of a channel from [Filter], made fit for a file name.
+QString SaveOptionsDlg::filterName(int channel) const
+{
+    std::string name;
+    ReadPrivateProfileString("Filter", std::to_string(channelOfBox(channel)), "", name,
+                             Paths::configFile().toStdString());
+    return SaveNaming::fileNameOf(QString::fromStdString(name));
+}
+
+// The longest numbered name of a series (the highest number, the longest suffix) fits in one name.
+bool SaveOptionsDlg::numberedNamesFit(const QString &base, int last, const QString &suffix) const
+{
+    if (SaveNaming::nameFits(SaveNaming::numberedPath(base, qMax(1, last), m_Extension, suffix)))
+        return true;
+    qWarning().noquote() << "Image Error: file name too long:" << base;
+    return false;
+}
+
+bool SaveOptionsDlg::writeImage(ImReaderWriter &writer, const QString &path, const void *pixels, int bits,
+                                int samples, const QByteArray &text, int orientation)
+{
+    return writeLoaded(writer, path, text,
+                       writer.load(pixels, kFrameWidth, kFrameHeight, quint16(bits), quint16(samples), 1,
+                                   samples == 3 ? 2 : 1, orientation));
+}
+
+// Writes the image the writer holds (when loaded), then syncs and counts it, or says it failed.
+bool SaveOptionsDlg::writeLoaded(ImReaderWriter &writer, const QString &path, const QByteArray &text, bool loaded)
+{
+    const bool written = loaded && writer.write(path.toUtf8(), text);
+    if (!written) {
+        qWarning().noquote() << "Image write failed:" << path << writer.errorString();
+        showMessage(MSG_USB_NOT_DETECTED);
+        SystemActions::instance().sync();
+        return false;
+    }
+    SystemActions::instance().sync();
+    ++m_nSavedCount;
+    repaint();
+    return true;
+}
+
+bool SaveOptionsDlg::writePlanned(const QList<PlannedImage> &images)
+{
+    for (const PlannedImage &image : images)
+        if (!image.pixels) {
+            qWarning().noquote() << kImageError << "- no frame for" << image.path;
+            return false;
+        }
+    std::vector<unsigned char> buffer(static_cast<size_t>(SaveImageComposer::frameBytes(16, true)));
+    ImReaderWriter writer;
+    for (const PlannedImage &image : images) {
+        const int bytes = SaveImageComposer::frameBytes(image.bits, image.colour);
+        if (image.marks)
+            drawScaleBar(const_cast<unsigned char *>(image.pixels), image.colour, bytes, buffer.data());
+        else
+            std::memcpy(buffer.data(), image.pixels, size_t(bytes));
+        QString path = image.path;
+        rename(path);
+        if (!writeImage(writer, path, buffer.data(), image.bits, image.colour ? 3 : 1, image.text))
+            return false;
+    }
+    return true;
+}
+
+bool SaveOptionsDlg::savingMultiColor()
+{
+    const QString base = basePath(ui->CHECKBOX_SAVE_AS_FOLDER->isChecked());
+    const bool pseudo = ui->RADIO_COLOR_PSEUDO_COLOR->isChecked();
+    const bool sixteen = m_nImageBits == 16;
+    const TCapturedImageMetaData meta = ::capturedImageMetaData();
+    QList<PlannedImage> images;
+    for (int channel = 0; channel < 4; ++channel) {
+        if (!channelBox(channel)->isChecked())
+            continue;
+        unsigned char *const *frames = pseudo ? (sixteen ? m_pImage48 : m_pImage24) : (sixteen ? m_pImage16 : m_pImage8);
+        images.append({QString("%1_%2.%3").arg(base, filterName(channel), m_Extension), frames[channel], pseudo,
+                       m_nImageBits, meta.metaText(channel).toUtf8()});
+    }
+    if (ui->CHKBOX_OVERLAY->isChecked())
+        images.append({QString("%1_Overlay.%2").arg(base, m_Extension), sixteen ? m_pOverlay48 : m_pOverlay24, true,
+                       m_nImageBits, m_OverlayImageMetaData});
+    if (ui->CHKBOX_SAVE_WITH_ANNOTATION->isChecked() && m_pAnnotation) {
+        const bool channelView = unsigned(m_nViewIndex) <= 3;
+        const QString label = channelView ? filterName(m_nViewIndex) : QString("Overlay");
+        const QByteArray text = channelView ? meta.metaText(m_nViewIndex).toUtf8() : m_OverlayImageMetaData;
+        images.append({QString("%1_%2_Annotation.%3").arg(base, label, m_Extension), m_pAnnotation, true, 8, text, false});
+    }
+    m_nSavedCount = 0;
+    m_nTotalCount = images.size();
+    return writePlanned(images);
+}
+
+bool SaveOptionsDlg::savingSingle()
+{
+    const QString path = basePath(ui->CHECKBOX_SAVE_AS_FOLDER->isChecked()) + '.' + m_Extension;
+    const bool sixteen = m_nImageBits == 16;
+    PlannedImage image{path, nullptr, true, m_nImageBits, m_CapturedImageMetaData};
+    if (ui->CHKBOX_SAVE_WITH_ANNOTATION->isChecked()) {
+        image.pixels = m_pAnnotation;
+        image.bits = 8;
+    } else if (ui->RADIO_COLOR_PSEUDO_COLOR->isChecked()) {
+        image.pixels = sixteen ? m_pImage48[0] : m_pImage24[0];
+    } else {
+        image.pixels = sixteen ? m_pImage16[0] : m_pImage8[0];
+        image.colour = false;
+    }
+    m_nSavedCount = 0;
+    m_nTotalCount = 1;
+    return writePlanned({image});
+}
+
+void SaveOptionsDlg::loadRAWFiles(QString folder, QStringList nameFilters, QDir::Filters filter, bool rebuildNames)
+{
+    m_RawFileList.clear();
+    const QDir dir(folder);
+    for (const QString &nameFilter : nameFilters) {
+        const QStringList entries = dir.entryList({nameFilter}, filter, QDir::Name);
+        if (!rebuildNames) {
+            for (const QString &entry : entries)
+                m_RawFileList << folder + entry;
+            continue;
+        }
+        const QString extension = nameFilter.indexOf(".raw", 1) > 0 ? ".raw"
+                                  : nameFilter.indexOf(".tif", 1) > 0 ? ".tif" : QString();
+        if (extension.isEmpty())
+            continue;
+        for (int k = 0; k < entries.size(); ++k)
+            m_RawFileList << QString("%1Temp_%2%3").arg(folder).arg(k, 6, 10, QChar('0')).arg(extension);
+    }
+}
+
+bool SaveOptionsDlg::savingZStack()
+{
+    return savingSeries(Paths::path("/media/VANTOR SSD/.ZStack/"), ui->CHECKBOX_SAVE_AS_FOLDER->isChecked());
+}
+
+bool SaveOptionsDlg::savingTimeLapse()
+{
+    return savingSeries(Paths::path("/media/VANTOR SSD/.TimeLapse/"), true);
+}
+
+// The work files of a z-stack or time-lapse run, in index order, each read by its own name and
+// written as number index + 1. A work file that cannot be read is passed over; the others are
+// saved and the run then reports how many were lost.
+bool SaveOptionsDlg::savingSeries(const QString &workFolder, bool folderForm)
+{
+    ui->CHKBOX_SAVE_WITH_ANNOTATION->hide();
+    const bool pseudo = ui->RADIO_COLOR_PSEUDO_COLOR->isChecked();
+    const int bits = m_nImageBits == 8 ? 8 : 16;
+    loadRAWFiles(workFolder, {"Temp_*.raw"}, QDir::Files, false);
+    const QString base = basePath(folderForm);
+    m_nSources = m_nTotalCount = m_RawFileList.size();
+    m_nSavedCount = 0;
+    if (!numberedNamesFit(base, m_nTotalCount))
+        return false;
+    const int greyBytes = SaveImageComposer::frameBytes(bits, false);
+    // Every frame is composed straight into the writer's one buffer.
+    ImReaderWriter reader, writer;
+    const bool loaded = writer.load(std::vector<unsigned char>(size_t(SaveImageComposer::frameBytes(bits, pseudo))).data(),
+                                    kFrameWidth, kFrameHeight, quint16(bits), pseudo ? 3 : 1, 1, pseudo ? 2 : 1, 1);
+    const SaveImageComposer frames = composer();
+    for (int i = 0; i < m_RawFileList.size(); ++i) {
+        const QString &file = m_RawFileList.at(i);
+        if (QFileInfo(file).size() != greyBytes || !reader.read(file.toUtf8()) || reader.bitsPerSample != bits) {
+            qWarning().noquote() << "Work file not read:" << file << reader.errorString();
+            ++m_nUnreadable;
+            continue;
+        }
+        if (loaded)
+            frames.composeSeriesFrame(reader.data(bits), bits, pseudo, writer.data(bits));
+        m_nSavedCount = i;
+        if (!writeLoaded(writer, SaveNaming::numberedPath(base, i + 1, m_Extension), m_CapturedImageMetaData, loaded))
+            return false;
+    }
+    return m_nUnreadable == 0;
+}
+
+// The stored images of a run, each written again as a numbered copy with the scale bar and its
+// annotation line, keeping its depth, orientation and metadata text. 16-bit files hold plain
+// intensities: they go back to the camera layout first, so that the writer gives them back.
+bool SaveOptionsDlg::savingLoadImageList()
+{
+    ui->CHKBOX_SAVE_WITH_ANNOTATION->hide();
+    const QString base = basePath(true);
+    const bool pseudo = ui->RADIO_COLOR_PSEUDO_COLOR->isChecked();
+    m_nSources = m_nTotalCount = m_ImagePathList.size();
+    m_nSavedCount = 0;
+    if (!numberedNamesFit(base, m_nTotalCount))
+        return false;
+    const size_t largest = size_t(SaveImageComposer::frameBytes(16, true));
+    std::vector<unsigned char> out(largest), coloured(largest);
+    ImReaderWriter reader, writer;
+    for (int i = 0; i < m_ImagePathList.size(); ++i) {
+        const QString &file = m_ImagePathList.at(i);
+        if (!reader.read(file.toUtf8()) || !isWholeFrame(reader)) {
+            qWarning().noquote() << kImageError << "- image not read:" << file << reader.errorString();
+            return false;
+        }
+        m_AnnotationLine = m_ImageNameList.value(i);
+        const int bits = reader.bitsPerSample;
+        const bool colour = pseudo || m_bColorImage || reader.samplesPerPixel == 3;
+        const int bytes = SaveImageComposer::frameBytes(bits, colour);
+        void *frame = reader.data(bits);
+        if (colour && reader.samplesPerPixel != 3) {
+            makePseudoColorImage(frame, bytes, coloured.data());
+            frame = coloured.data();
+        }
+        if (bits == 16)
+            SaveImageComposer::toCameraLayout(static_cast<quint16 *>(frame), bytes / 2);
+        drawScaleBar(frame, colour, bytes, out.data());
+        m_AnnotationLine.clear();
+        if (!writeImage(writer, SaveNaming::numberedPath(base, i + 1, m_Extension), out.data(), bits, colour ? 3 : 1,
+                        reader.description, reader.orientation))
+            return false;
+    }
+    return true;
+}
+
+bool SaveOptionsDlg::savingCellCount()
+{
+    const QString base = basePath(ui->CHECKBOX_SAVE_AS_FOLDER->isChecked());
+    const bool sixteen = m_nImageBits == 16;
+    const bool rendered = m_SubOption == SUB_OPTION_CELLCOUNT_RENDERED;
+    QList<PlannedImage> images;
+    if (ui->CHKBOX_RAW->isChecked()) {
+        const bool colour = rendered && ui->RADIO_COLOR_PSEUDO_COLOR->isChecked();
+        unsigned char *frame = colour ? (sixteen ? m_pImage48[0] : m_pImage24[0]) : (sixteen ? m_pImage16[0] : m_pImage8[0]);
+        images.append({QString("%1.%2").arg(base, m_Extension), frame, colour, m_nImageBits, m_CapturedImageMetaData});
+    }
+    if (ui->CHKBOX_RESULT->isChecked()) {
+        PlannedImage tagged{QString("%1_TAG.%2").arg(base, m_Extension), nullptr, true, 8, m_CapturedImageMetaData};
+        // The rendered image comes with sub-option 3 only; the tagged overlay with the others.
+        if (m_pAnnotation)
+            tagged.pixels = rendered ? m_pAnnotation : nullptr;
+        else if (!rendered)
+            tagged.pixels = m_pOverlay24 ? m_pOverlay24 : m_pOverlay48;
+        if (!m_pAnnotation && !m_pOverlay24)
+            tagged.bits = 16;
+        images.append(tagged);
+    }
+    const bool table = m_SubOption == SUB_OPTION_CELLCOUNT_RESULT && ui->CHKBOX_SEGMENTATION->isChecked();
+    if (table && !m_pCSVReaderWriter) {
+        qWarning().noquote() << kImageError << "- no results table";
+        return false;
+    }
+    m_nSavedCount = 0;
+    m_nTotalCount = images.size() + (table ? 1 : 0);
+    if (!writePlanned(images))
+        return false;
+    if (!table)
+        return true;
+    QString path = base + ".csv";
+    rename(path);
+    const bool written = m_pCSVReaderWriter->write(path.toUtf8().constData());
+    if (!written)
+        showMessage(MSG_USB_NOT_DETECTED);
+    SystemActions::instance().sync();
+    if (written) {
+        ++m_nSavedCount;
+        repaint();
+    }
+    return written;
+}
+
+// For every analysed frame of the growth monitor's work folder, in this order: the segmentation
+// image ("_result"), the count image ("_count") and the raw frame (the stem alone), as ticked. The
+// files are copied as they are; 16-bit ones go back to the camera layout so that the writer keeps
+// their intensities. A source that cannot be read is passed over and reported at the end.
+bool SaveOptionsDlg::savingGrowthMonitor()
+{
+    ui->CHKBOX_SAVE_WITH_ANNOTATION->hide();
+    const bool segmentation = ui->CHKBOX_SEGMENTATION->isChecked();
+    const bool count = ui->CHKBOX_RESULT->isChecked();
+    const bool raw = ui->CHKBOX_RAW->isChecked();
+    const QString folder = Paths::path("/media/VANTOR SSD/.GrowthMonitor/");
+    QStringList results, counts;
+    if (segmentation || (raw && !count)) {
+        loadRAWFiles(folder, {"*_result.tif"}, QDir::Files, false);
+        results = m_RawFileList;
+    }
+    if (count || (raw && !segmentation && results.isEmpty())) {
+        loadRAWFiles(folder, {"*_count.tif"}, QDir::Files, false);
+        counts = m_RawFileList;
+    }
+    if (segmentation && count && results.size() != counts.size()) {
+        qWarning() << "Growth monitor: result and count files differ:" << results.size() << counts.size();
+        return false;
+    }
+    const bool rawFromResults = !results.isEmpty();
+    const QStringList &stems = rawFromResults ? results : counts;
+    const QString tag = rawFromResults ? "_result.tif" : "_count.tif";
+    struct Kind
+    {
+        bool ticked;
+        const QStringList *sources;
+        QString suffix;
+    };
+    const Kind kinds[3] = {{segmentation, &results, "_segmentation"}, {count, &counts, "_count"}, {raw, &stems, ""}};
+    const int n = stems.size();
+    const QString base = basePath(true);
+    m_nSavedCount = 0;
+    m_nSources = m_nTotalCount = n * int(segmentation + count + raw);
+    if (!numberedNamesFit(base, n, segmentation ? "_segmentation" : "_count"))
+        return false;
+    ImReaderWriter reader, writer;
+    for (int i = 0; i < n; ++i) {
+        for (const Kind &kind : kinds) {
+            if (!kind.ticked)
+                continue;
+            QString source = kind.sources->at(i);
+            if (kind.suffix.isEmpty())
+                source = source.left(source.size() - tag.size()) + ".tif";
+            if (!reader.read(source.toUtf8()) || !isWholeFrame(reader)) {
+                qWarning().noquote() << "===Image Read Error!" << source << reader.errorString();
+                ++m_nUnreadable;
+                continue;
+            }
+            const int bits = reader.bitsPerSample;
+            if (bits == 16)
+                SaveImageComposer::toCameraLayout(reader.buffer16.get(), int(reader.sampleCount));
+            if (!writeImage(writer, SaveNaming::numberedPath(base, i + 1, m_Extension, kind.suffix), reader.data(bits),
+                            bits, reader.samplesPerPixel, m_CapturedImageMetaData))
+                return false;
+        }
+    }
+    return m_nUnreadable == 0;
 }

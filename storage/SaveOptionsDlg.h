@@ -1,4 +1,5 @@
 #pragma once
+#include "SaveImageComposer.h"
 #include "ScaleBar.h"
 #include "ScriptableDialog.h"
 #include "MessageDlg.h"
@@ -15,6 +16,7 @@
 #include <memory>
 
 class CSVReaderWriter;
+class ImReaderWriter;
 class FileIconProvider;
 class QCheckBox;
 class QFileSystemModel;
@@ -85,6 +87,17 @@ public:
     QString currentFolder() const { return m_CurrentPath; }
     ScaleBar &scaleBar() { return m_ScaleBar; }
 
+    // Fills the work-file list from folder: per name filter, the matching entries sorted by name,
+    // as their real paths or, with rebuildNames, as folder + "Temp_" + six-digit index + ".raw" or
+    // ".tif" (by the filter) for index 0 to the entry count - 1. folder ends with "/".
+    void loadRAWFiles(QString folder, QStringList nameFilters, QDir::Filters filter, bool rebuildNames);
+    QStringList rawFileList() const { return m_RawFileList; }
+
+    // The frame of byteCount bytes with the scale bar and annotation line burnt in (see
+    // SaveImageComposer), and a grey frame in the chosen pseudo colour.
+    void drawScaleBar(void *source, bool colour, int byteCount, void *destination);
+    void makePseudoColorImage(void *source, int byteCount, unsigned char *destination);
+
     // Filled by the pages before exec().
     QPointF m_ScaleBarPoint;
     TAnnotationTextInfo m_AnnotationTextInfo;
@@ -139,6 +152,25 @@ private:
     bool ensureQuicksaveFolder();
     bool runSaver();
     bool savingCSV();
+    bool savingMultiColor();
+    bool savingSingle();
+    bool savingZStack();
+    bool savingTimeLapse();
+    bool savingSeries(const QString &workFolder, bool folderForm);
+    bool savingLoadImageList();
+    bool savingCellCount();
+    bool savingGrowthMonitor();
+
+    struct PlannedImage;
+    SaveImageComposer composer() const;
+    QString basePath(bool folderForm) const;
+    QString filterName(int channel) const;
+    bool numberedNamesFit(const QString &base, int last, const QString &suffix = QString()) const;
+    bool writePlanned(const QList<PlannedImage> &images);
+    bool writeImage(ImReaderWriter &writer, const QString &path, const void *pixels, int bits, int samples,
+                    const QByteArray &text, int orientation = 1);
+    bool writeLoaded(ImReaderWriter &writer, const QString &path, const QByteArray &text, bool loaded);
+    void showSaveFailed();
 
     TSaveOption m_SaveOption = SAVE_OPTION_MULTICOLOR;
     TSubOption m_SubOption = SUB_OPTION_NONE;
@@ -171,5 +203,9 @@ private:
     QStringList m_ImageNameList;
     QStringList m_ImagePathList;
     bool m_bColorImage = false;
+    QString m_AnnotationLine;   // burnt into the current image of an image list
+    QStringList m_RawFileList;
+    int m_nUnreadable = 0;      // sources of the run that could not be read
+    int m_nSources = 0;         // sources of the run
     Ui_SaveOptionsDlg *ui;
 };

@@ -1,14 +1,19 @@
 #include "SaveDlgShots.h"
 
 #include "CSVReaderWriter.h"
+#include "DialogRunner.h"
 #include "Globals.h"
 #include "KeyboardDlg.h"
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SaveOptionsDlg.h"
+#include "SimulatedSystemActions.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QScreen>
 #include <QFile>
 #include <QLineEdit>
 #include <QTimer>
@@ -52,16 +57,65 @@ unsigned char *frame()
     return pixels;
 }
 
+// A multicolour save of four channels, the overlay and the annotated image into USB1, pictured
+// from inside the run after its third file (the screen as the user sees it then); shown as a
+// picture of the whole screen.
+QWidget *multicolorSaveInProgress()
+{
+    static std::vector<unsigned char> grey(1280 * 1024), colour(1280 * 1024 * 3);
+    for (size_t i = 0; i < grey.size(); ++i)
+        grey[i] = (unsigned char)((i % 1280 + i / 1280) / 10);
+    QPixmap picture;
+    int syncs = 0;
+    SimulatedSystemActions actions;
+    actions.setHandler([&](const QString &action, const QStringList &) -> std::optional<ProcessResult> {
+        if (action == "sync" && ++syncs == 3)
+            picture = QGuiApplication::primaryScreen()->grabWindow(0);
+        return std::nullopt;
+    });
+    SystemActions::setInstance(&actions);
+    DialogRunner::setStandingScript([](QDialog *dialog) {
+        if (qobject_cast<SaveOptionsDlg *>(dialog))
+            return DialogRunner::showAndRun(dialog, [](QDialog *d) { DialogRunner::click(d, "BUTTON_APPLY"); }, 60000);
+        auto *label = dialog->findChild<QLabel *>("message_label");
+        if (label && label->text().contains("Saving in Progress"))
+            return DialogRunner::showAndRun(dialog, nullptr, 60000);
+        return int(QDialog::Accepted);
+    });
+    {
+        SaveOptionsDlg dialog;
+        dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, false);
+        dialog.setImageBits(8);
+        dialog.setDrawingScaleBar(true, 1);
+        dialog.m_ScaleBarPoint = QPointF(20, 940);
+        for (int channel = 0; channel < 4; ++channel)
+            dialog.setImageData8(channel, grey.data());
+        dialog.setOverlayImageData24(colour.data());
+        dialog.setAnnotationImageData(colour.data());
+        dialog.findChild<QLineEdit *>("EDIT_FILENAME")->setText("Day3_HeLa");
+        dialog.exec();
+    }
+    DialogRunner::clearScripts();
+    SystemActions::setInstance(nullptr);
+    auto *shot = new QLabel;
+    shot->setWindowFlags(Qt::FramelessWindowHint);
+    shot->setPixmap(picture);
+    shot->setGeometry(QGuiApplication::primaryScreen()->geometry());
+    return shot;
+}
+
 } // namespace
 
 QStringList saveDialogShotNames()
 {
-    return {"0", "3", "4", "5", "6", "8", "9", "keyboard", "saving"};
+    return {"0", "3", "4", "5", "6", "8", "9", "keyboard", "saving", "saving-multicolor"};
 }
 
 QWidget *saveDialogShot(const QString &name)
 {
     prepareSandbox();
+    if (name == "saving-multicolor")
+        return multicolorSaveInProgress();
     static CSVReaderWriter csv;
     const int option = name == "keyboard" || name == "saving" ? SAVE_OPTION_CSV : name.toInt();
     auto *dialog = new SaveOptionsDlg;

@@ -22,6 +22,11 @@ SaveDlgUser::SaveDlgUser(bool simulated)
         if (!SimStorage::seed(&error))
             qWarning() << error;
         m_storage.attach(m_actions);
+        m_actions.setHandler([this, storage = m_storage.handler()](const QString &action, const QStringList &args) {
+            if (action == "sync" && onSync)
+                onSync();
+            return storage(action, args);
+        });
         SystemActions::setInstance(&m_actions);
         m_monitor = std::make_unique<MediaMonitor>();
         m_monitor->mountAll();

@@ -31,6 +31,8 @@ public:
     QString keyboardText;
     QStringList messages;
     int progressBoxes = 0;
+    // Runs at every sync (the savers sync after each file): a test pulls a drive from here.
+    std::function<void()> onSync;
 
 private:
     int play(QDialog *dialog);
