@@ -1,0 +1,43 @@
+#pragma once
+#include <QGraphicsLineItem>
+#include <QObject>
+
+class QMenu;
+
+// A straight annotation line. Once finished it carries a 40-wide selection band along it that is
+// its hit area, its bounding rectangle and, while selected, its marking (white outline, black dots).
+class DiagramLineItem : public QObject, public QGraphicsLineItem
+{
+    Q_OBJECT
+public:
+    enum { Type = UserType + 6 };
+
+    DiagramLineItem(const QLineF &line, QMenu *contextMenu, QGraphicsItem *parent = nullptr);
+
+    int type() const override { return Type; }
+    QRectF boundingRect() const override;
+    QPainterPath shape() const override;
+    // Builds the band from the current line; nothing else rebuilds it.
+    void createSelectionPolygon();
+    const QPolygonF &selectionPolygon() const { return m_SelectionPolygon; }
+
+signals:
+    void selectedChange(QGraphicsItem *item);
+    void positionChange(QGraphicsItem *item);
+
+protected:
+    QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
+    void contextMenuEvent(QGraphicsSceneContextMenuEvent *event) override;
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget = nullptr) override;
+
+private:
+    bool hasBand() const { return m_SelectionPolygon.size() >= 4 && !m_bPositionChange; }
+
+    const QColor m_LineColor = Qt::red;
+    const int m_LineWidth = 1;
+    const QColor m_SelectionColor = Qt::white;
+    QMenu *const m_ContextMenu;
+    const float m_SelectionOffset = 20.0f; // half the band's width
+    QPolygonF m_SelectionPolygon;
+    bool m_bPositionChange = false; // a position change is being decided: plain line geometry
+};
