@@ -750,6 +750,7 @@ void DiagramScene::clearScene()
     m_bFreeHandStarted = false;
     m_MultiCountItems.clear(); // every marker goes with the scene
     m_CircleCountItems.clear();
+    emit sceneCleared();
     clear();
 }
 

@@ -98,6 +98,8 @@ signals:
     void itemSelected(QGraphicsItem *item);
     void itemMoved(QGraphicsItem *item);
     void itemDeleted(uint itemKey);
+    // clearScene is about to free every item in the scene: owners forget their own items.
+    void sceneCleared();
 
 protected:
     void mousePressEvent(QGraphicsSceneMouseEvent *event) override;

@@ -60,14 +60,15 @@ LGraphicsView::LGraphicsView(QWidget *parent)
     connect(m_Scene, &DiagramScene::itemSelected, this, &LGraphicsView::slotItemSelected);
     connect(m_Scene, &DiagramScene::itemMoved, this, &LGraphicsView::slotItemMoved);
     connect(m_Scene, &DiagramScene::itemDeleted, this, &LGraphicsView::slotItemDeleted);
+    // Whoever clears the scene, the view never keeps a pointer to a freed frame item.
+    connect(m_Scene, &DiagramScene::sceneCleared, this, [this] { m_PixmapItem = nullptr; });
     m_IndexedImage.fill(0);
 }
 
 LGraphicsView::~LGraphicsView()
 {
-    // The scene's clear frees every item in it, the pixmap included: forget it first.
-    m_PixmapItem = nullptr;
-    m_Scene->clearScene();
+    m_Scene->clearScene(); // frees every item, the frame's included (forgotten on sceneCleared)
+    m_Scene->disconnect(this); // the scene, a child, outlives this part of the view
 }
 
 // ---------------------------------------------------------------------------------------------
