@@ -1,6 +1,5 @@
 #include "Graphics_view_zoom.h"
 
-#include <QApplication>
 #include <QGraphicsView>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -57,14 +56,15 @@ bool Graphics_view_zoom::eventFilter(QObject *, QEvent *event)
         return false;
     auto *wheel = static_cast<QWheelEvent *>(event);
     const QPoint angle = wheel->angleDelta();
-    // A vertical step has no horizontal part.
-    if (QApplication::keyboardModifiers() != modifiers || angle.y() == 0 || angle.x() != 0)
+    // The modifiers held at the step, exactly; a vertical step has no horizontal part.
+    if (wheel->modifiers() != modifiers || angle.y() == 0 || angle.x() != 0)
         return false;
     if (angle.y() < 0) {
         if (current_zoom_step > min_zoom_step) {
             --current_zoom_step;
         } else if (zoom_fit_enabled && min_zoom_step == 0 && current_zoom_step != -1) {
             emit zoomed(0.0, QPointF(0, 0));
+            wheel->accept(); // consumed: no parent scrolls with it
             return true;
         } else {
             return false;
@@ -75,5 +75,6 @@ bool Graphics_view_zoom::eventFilter(QObject *, QEvent *event)
         ++current_zoom_step;
     }
     gentle_zoom(std::pow(float(zoom_factor_base), float(angle.y())));
+    wheel->accept();
     return true;
 }
