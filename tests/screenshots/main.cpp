@@ -9,6 +9,7 @@
 #include "Paths.h"
 #include "SaveDlgShots.h"
 #include "TimeLapseProgressDlg.h"
+#include "ViewShots.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -85,6 +86,8 @@ QList<Shot> shots()
     list << Shot{"ControlWidget-still", [] { return panelShot(PanelShotState::Still); }};
     list << Shot{"ControlWidget-opened", [] { return panelShot(PanelShotState::Opened); }};
     list << Shot{"ControlWidget-disabled", [] { return panelShot(PanelShotState::Disabled); }};
+    for (const QString &name : viewShotNames())
+        list << Shot{name, [name] { return viewShot(name); }};
     for (const QString &screen : mainWindowScreens())
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
     return list;
