@@ -1,30 +1,14 @@
 #pragma once
-#include <QGraphicsEllipseItem>
-#include <QObject>
+#include "DiagramShapeItem.h"
 
-class QMenu;
+#include <QGraphicsEllipseItem>
 
 // An annotation ellipse, or a circle-count marker.
-class DiagramEllipseItem : public QObject, public QGraphicsEllipseItem
+class DiagramEllipseItem : public DiagramShapeItem<QGraphicsEllipseItem, QGraphicsItem::UserType + 4>
 {
-    Q_OBJECT
 public:
-    enum { Type = UserType + 4 };
-
     DiagramEllipseItem(const QRectF &rect, QMenu *contextMenu, QGraphicsItem *parent = nullptr);
     DiagramEllipseItem(float x, float y, float w, float h, QMenu *contextMenu, QGraphicsItem *parent = nullptr);
-    int type() const override { return Type; }
 
     int m_MeasurementTool = 0; // the TMeasurementTool it was drawn with
-
-signals:
-    void selectedChange(QGraphicsItem *item);
-    void positionChange(QGraphicsItem *item);
-
-protected:
-    QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
-    void contextMenuEvent(QGraphicsSceneContextMenuEvent *event) override;
-
-private:
-    QMenu *const m_ContextMenu;
 };

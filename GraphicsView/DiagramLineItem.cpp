@@ -1,16 +1,11 @@
 #include "DiagramLineItem.h"
 
-#include "DiagramItemSupport.h"
-
 #include <QPainter>
 #include <cmath>
 
 DiagramLineItem::DiagramLineItem(const QLineF &line, QMenu *contextMenu, QGraphicsItem *parent)
-    : QGraphicsLineItem(line, parent)
-    , m_ContextMenu(contextMenu)
+    : DiagramShapeItem(line, contextMenu, parent)
 {
-    setFlag(ItemIsMovable, true);
-    setFlag(ItemSendsGeometryChanges, true);
     setPen(QPen(QBrush(m_LineColor, Qt::SolidPattern), qreal(m_LineWidth), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
 }
 
@@ -37,24 +32,12 @@ QPainterPath DiagramLineItem::shape() const
     return path;
 }
 
-QVariant DiagramLineItem::itemChange(GraphicsItemChange change, const QVariant &value)
+QRectF DiagramLineItem::limitBounds() const
 {
-    if (change == ItemSelectedHasChanged && scene())
-        emit selectedChange(this);
-    if (change != ItemPositionChange)
-        return QGraphicsLineItem::itemChange(change, value);
-    // The limit applies to the plain line, so the band may reach past the image edge.
     m_bPositionChange = true;
     const QRectF bounds = sceneBoundingRect();
     m_bPositionChange = false;
-    const QPointF limited = limitedItemPosition(this, value.toPointF(), bounds);
-    emit positionChange(this);
-    return limited;
-}
-
-void DiagramLineItem::contextMenuEvent(QGraphicsSceneContextMenuEvent *event)
-{
-    runItemContextMenu(this, this, m_ContextMenu, event);
+    return bounds;
 }
 
 void DiagramLineItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)

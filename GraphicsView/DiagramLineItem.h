@@ -1,33 +1,24 @@
 #pragma once
-#include <QGraphicsLineItem>
-#include <QObject>
+#include "DiagramShapeItem.h"
 
-class QMenu;
+#include <QGraphicsLineItem>
 
 // A straight annotation line. Once finished it carries a 40-wide selection band along it that is
 // its hit area, its bounding rectangle and, while selected, its marking (white outline, black dots).
-class DiagramLineItem : public QObject, public QGraphicsLineItem
+class DiagramLineItem : public DiagramShapeItem<QGraphicsLineItem, QGraphicsItem::UserType + 6>
 {
-    Q_OBJECT
 public:
-    enum { Type = UserType + 6 };
-
     DiagramLineItem(const QLineF &line, QMenu *contextMenu, QGraphicsItem *parent = nullptr);
 
-    int type() const override { return Type; }
     QRectF boundingRect() const override;
     QPainterPath shape() const override;
     // Builds the band from the current line; nothing else rebuilds it.
     void createSelectionPolygon();
     const QPolygonF &selectionPolygon() const { return m_SelectionPolygon; }
 
-signals:
-    void selectedChange(QGraphicsItem *item);
-    void positionChange(QGraphicsItem *item);
-
 protected:
-    QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
-    void contextMenuEvent(QGraphicsSceneContextMenuEvent *event) override;
+    // The plain line's rectangle: the band may reach past the image edge.
+    QRectF limitBounds() const override;
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget = nullptr) override;
 
 private:
@@ -36,8 +27,7 @@ private:
     const QColor m_LineColor = Qt::red;
     const int m_LineWidth = 1;
     const QColor m_SelectionColor = Qt::white;
-    QMenu *const m_ContextMenu;
     const float m_SelectionOffset = 20.0f; // half the band's width
     QPolygonF m_SelectionPolygon;
-    bool m_bPositionChange = false; // a position change is being decided: plain line geometry
+    mutable bool m_bPositionChange = false; // a position change is being decided: plain line geometry
 };

@@ -40,6 +40,7 @@ class TestDiagramItems : public QObject
     QGraphicsScene *m_Scene = nullptr;
 
 private slots:
+    void initTestCase() { qRegisterMetaType<QGraphicsItem *>(); }
     void init()
     {
         m_Scene = new QGraphicsScene(0, 0, 1280, 1024);
