@@ -25,8 +25,6 @@ public:
 
     // Set once by the main window at start-up.
     bool m_bMarkAnnotatedOnInsert = false;      // inserting an annotation item marks the view annotated
-    bool m_bKeepChannelsOutOfMeasurer = false;  // channel images stay out of the measurement buffer
-    bool m_bKeyHandlingEnabled = false;         // the view handles keys
 
 public slots:
     void setCurrentMeasurementTool(int tool);
@@ -44,7 +42,6 @@ public slots:
     void slotGetSelectedDiagramItemKeyList();
 
 signals:
-    void changeScaleBarSetting(bool resetPosition, int positionIndex);
     void showNavigation(bool show);
     void measurementResultChanged(TSMeasurementItem &item, bool inserted);
     void overlayMeasurementResultChanged(TSMeasurementItem &item, int filterPosition);
@@ -55,5 +52,4 @@ signals:
     void deletedItem(uint key);
     void changeMeasurementResultTable(uint key, std::vector<TSMeasurementItem> &items);
     void setSelectedDiagramItemKeyList(QVector<uint> &keys);
-    void signalMouseZoomEvent();
 };

@@ -1,34 +1,427 @@
 #include "LGraphicsView.h"
 
+#include "DiagramScene.h"
+#include "Globals.h"
+#include "Graphics_view_zoom.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "Utilities.h"
+
+#include <QDebug>
+#include <QGraphicsPixmapItem>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QPainter>
+#include <cmath>
+#include <cstring>
+#include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+constexpr double kScaleTo8Bits = 255.0 / 4094.0; // 12-bit values from 4094 up become 255
+
+// Every 16-bit value scaled to 8 bits exactly as convertTo scales a frame.
+const uchar *scaleTable()
+{
+    static const cv::Mat table = [] {
+        cv::Mat values(1, 65536, CV_16UC1), scaled;
+        for (int v = 0; v < 65536; ++v)
+            values.at<ushort>(v) = ushort(v);
+        values.convertTo(scaled, CV_8U, kScaleTo8Bits, 0);
+        return scaled;
+    }();
+    return table.data;
+}
+
+float profileNumber(const char *key, const char *def)
+{
+    std::string value;
+    ReadPrivateProfileString("ScaleBar", key, def, value, Paths::configFile().toStdString());
+    return float(QLocale::c().toDouble(QString::fromStdString(value).trimmed()));
+}
+
+} // namespace
+
 LGraphicsView::LGraphicsView(QWidget *parent)
     : QGraphicsView(parent)
+    , m_IndexedImage(kImageWidth, kImageHeight, QImage::Format_Indexed8)
 {
+    m_Navigation.setImageSize(kImageWidth, kImageHeight);
+    m_Navigation.setNavigationColor(1, 122, 255);
+    m_Navigation.setNavigationSize(100, 80);
+
+    setMouseTracking(true);
+    setDragMode(NoDrag);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    setCacheMode(CacheBackground);
+    setViewportUpdateMode(SmartViewportUpdate);
+    setTransformationAnchor(AnchorUnderMouse);
+
+    m_Scene = new DiagramScene(this);
+    m_Scene->setBackgroundBrush(QBrush(Qt::black, Qt::SolidPattern));
+    setScene(m_Scene);
+
+    m_ZoomFilter = new Graphics_view_zoom(this);
+    m_ZoomFilter->set_modifiers(Qt::NoModifier);
+    m_ZoomFilter->set_zoom_step(0, 5);
+    connect(m_ZoomFilter, &Graphics_view_zoom::zoomed, this, &LGraphicsView::slotZoomed);
+
+    connect(m_Scene, &DiagramScene::itemInserted, this, &LGraphicsView::slotItemInserted);
+    connect(m_Scene, &DiagramScene::itemSelected, this, &LGraphicsView::slotItemSelected);
+    connect(m_Scene, &DiagramScene::itemMoved, this, &LGraphicsView::slotItemMoved);
+    connect(m_Scene, &DiagramScene::itemDeleted, this, &LGraphicsView::slotItemDeleted);
+    // Whoever clears the scene, the view never keeps a pointer to a freed frame item.
+    connect(m_Scene, &DiagramScene::sceneCleared, this, [this] { m_PixmapItem = nullptr; });
+    m_IndexedImage.fill(0);
+}
+
+LGraphicsView::~LGraphicsView()
+{
+    m_Scene->clearScene(); // frees every item, the frame's included (forgotten on sceneCleared)
+    m_Scene->disconnect(this); // the scene, a child, outlives this part of the view
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frames
+
+void LGraphicsView::setImageData(int colorIndex, void *data, int bits, int channels, bool reset)
+{
+    if (!data)
+        return;
+    m_Scene->deleteTempItem();
+    if (reset) {
+        m_ZoomValue = 100;
+        setRegionSize(width(), height());
+        setRegionOrigin(0, 0);
+        m_PressPos = QPoint(0, 0);
+    }
+    removePixmapItem();
+    drawPixmap(clampColorIndex(colorIndex), data, bits, channels);
+    if (reset) {
+        sceneScaleChange(100.0, QPoint(0, 0));
+        m_ZoomFilter->set_current_zoom_step(0);
+        emit signalMouseZoomEvent();
+    }
+    viewport()->update();
+}
+
+void LGraphicsView::drawPixmap(int colorIndex, void *data, int bits, int channels)
+{
+    constexpr int pixels = kImageWidth * kImageHeight;
+    if (channels == 1) {
+        uchar *out = m_IndexedImage.bits();
+        if (bits == 8) {
+            std::memcpy(out, data, pixels);
+        } else if (bits == 16 && m_bHighByte) {
+            // The first byte of each word: bits 11 to 4 of a camera value.
+            const uchar *in = static_cast<const uchar *>(data);
+            for (int i = 0; i < pixels; ++i)
+                out[i] = in[2 * i];
+        } else if (bits == 16) {
+            cv::Mat target(kImageHeight, kImageWidth, CV_8UC1, out, size_t(m_IndexedImage.bytesPerLine()));
+            cv::Mat(kImageHeight, kImageWidth, CV_16UC1, data).convertTo(target, CV_8U, kScaleTo8Bits, 0);
+        }
+        if (g_PseudoColorTable[colorIndex].size() != 256)
+            initializePseudoColorTable();
+        m_IndexedImage.setColorTable(g_PseudoColorTable[colorIndex]);
+        m_Pixmap = QPixmap::fromImage(m_IndexedImage);
+    } else {
+        // Straight into the display's own format, so that the pixmap adopts the image as it is.
+        QImage rgb(kImageWidth, kImageHeight, QImage::Format_RGB32);
+        cv::Mat target(kImageHeight, kImageWidth, CV_8UC4, rgb.bits(), size_t(rgb.bytesPerLine()));
+        if (bits == 8) {
+            cv::cvtColor(cv::Mat(kImageHeight, kImageWidth, CV_8UC3, data), target, cv::COLOR_RGB2BGRA);
+        } else if (bits == 16) {
+            // One pass through the scale's table, in bands of rows on OpenCV's threads: the
+            // input alone is 7.8 MB.
+            const uchar *table = scaleTable();
+            const auto *in = static_cast<const ushort *>(data);
+            auto *out = reinterpret_cast<quint32 *>(rgb.bits());
+            cv::parallel_for_(cv::Range(0, kImageHeight), [&](const cv::Range &rows) {
+                for (int i = rows.start * kImageWidth; i < rows.end * kImageWidth; ++i) {
+                    const ushort *p = in + 3 * i;
+                    out[i] = 0xFF000000u | quint32(table[p[0]]) << 16 | quint32(table[p[1]]) << 8 | table[p[2]];
+                }
+            });
+        } else {
+            rgb.fill(Qt::black);
+        }
+        m_Pixmap = QPixmap::fromImage(std::move(rgb));
+    }
+    if (!m_PixmapMatrix.isIdentity())
+        m_Pixmap = m_Pixmap.transformed(m_PixmapMatrix, Qt::FastTransformation);
+    setSceneRect(0, 0, kImageWidth, kImageHeight);
+    m_Scene->setSceneRect(0, 0, kImageWidth, kImageHeight);
+    m_PixmapItem = m_Scene->addPixmap(m_Pixmap);
+    m_PixmapItem->setZValue(-1001);
+    m_Scene->update();
+}
+
+void LGraphicsView::removePixmapItem()
+{
+    if (!m_PixmapItem)
+        return;
+    m_Scene->removeItem(m_PixmapItem);
+    delete m_PixmapItem;
+    m_PixmapItem = nullptr;
+}
+
+void LGraphicsView::setPixmapTransform(int orientation)
+{
+    switch (orientation) {
+    case 2:
+    case 6:
+        m_PixmapMatrix = QTransform::fromScale(-1, 1);
+        break;
+    case 3:
+    case 7:
+        m_PixmapMatrix = QTransform::fromScale(-1, -1);
+        break;
+    case 4:
+    case 8:
+        m_PixmapMatrix = QTransform::fromScale(1, -1);
+        break;
+    default:
+        m_PixmapMatrix.reset();
+    }
 }
 
 void LGraphicsView::clearImageData()
 {
+    if (isEnableSerialLog())
+        qDebug() << "void LGraphicsView::clearImageData()" << "== Clear start";
+    m_ZoomValue = 100;
+    removePixmapItem();
+    m_Scene->clearScene();
+    if (isEnableSerialLog())
+        qDebug() << "void LGraphicsView::clearImageData()" << "== Clear end";
+}
+
+bool LGraphicsView::getImageData(QImage &image)
+{
+    m_Scene->clearSelection();
+    m_Scene->setSceneRect(0, 0, kImageWidth, kImageHeight);
+    const QRectF source = m_Scene->sceneRect();
+    QImage picture(source.size().toSize(), QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+    {
+        QPainter painter(&picture);
+        m_Scene->render(&painter, QRectF(picture.rect()), source, Qt::KeepAspectRatio);
+    }
+    if (isEnableSerialLog())
+        qDebug() << "bool LGraphicsView::getImageData(QImage&)" << " depth = " << picture.depth()
+                 << " colorcount = " << picture.colorCount() << " bitPlaneCount = " << picture.bitPlaneCount();
+    image = picture.convertToFormat(QImage::Format_RGB888);
+    return true;
+}
+
+void LGraphicsView::setObjectiveInfo(QString brand, float magnification)
+{
+    m_ObjectivePixelSize = 0;
+    if (brand.trimmed().isEmpty() || magnification == 0)
+        return;
+    m_ObjectivePixelSize = ::objectivePixelSize(brand, magnification, profileNumber("ReductionLensMagnification", "0.655"),
+                                                profileNumber("CMOSPixelSize", "3.63"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Zoom, fit, navigator
+
+void LGraphicsView::setRegionSize(double width, double height)
+{
+    m_RegionWidth = width;
+    m_RegionHeight = height;
+    m_Navigation.setDisplaySize(width, height);
+}
+
+void LGraphicsView::setRegionOrigin(double x, double y)
+{
+    m_RegionOrigin = QPointF(x, y);
+    m_Navigation.setNavigationPosition(x, y);
 }
 
 void LGraphicsView::initNavigation(int width, int height)
 {
-    const QSize viewport = this->viewport()->size();
-    m_NavigationDisplaySize = QSize(width > 0 ? width : viewport.width(), height > 0 ? height : viewport.height());
-    m_NavigationPosition = QPointF(0, 0);
+    setRegionSize(width > 0 ? width : this->width(), height > 0 ? height : this->height());
+    setRegionOrigin(0, 0);
+    m_PressPos = QPoint(0, 0);
 }
 
 void LGraphicsView::getNavigation(Navigation &navigation)
 {
-    navigation.displaySize = m_NavigationDisplaySize;
-    navigation.sceneSize = scene() ? scene()->sceneRect().size() : QSizeF();
-    navigation.visibleRect = mapToScene(viewport()->rect()).boundingRect();
-    navigation.position = m_NavigationPosition;
-    navigation.zoom = transform().m11();
+    navigation = m_Navigation;
 }
 
-void LGraphicsView::setScaleBar(TSScaleBar)
+void LGraphicsView::setEnableZoomFit(bool enable)
 {
+    m_ZoomFilter->zoom_fit_enabled = enable;
 }
 
-void LGraphicsView::getScaleBarPoint(QPointF &)
+void LGraphicsView::zoomFit()
 {
+    if (m_ZoomFilter->zoom_fit_enabled)
+        slotZoomed(0.0, QPointF(0, 0));
 }
+
+void LGraphicsView::sceneScaleChange(const double &zoom, QPoint viewPoint)
+{
+    const double s = zoom / 100.0;
+    const QTransform current = transform();
+    setTransform(QTransform::fromTranslate(current.dx(), current.dy()).scale(s, s));
+    setRegionSize(width() / s, height() / s);
+    const QPointF p = mapToScene(viewPoint).toPoint();
+    double x = p.x() - m_RegionWidth / 2;
+    double y = p.y() - m_RegionHeight / 2;
+    x = qMax(0.0, qMin(x, kImageWidth - m_RegionWidth));
+    y = qMax(0.0, qMin(y, kImageHeight - m_RegionHeight));
+    setRegionOrigin(x, y);
+}
+
+void LGraphicsView::slotZoomed(double delta, QPointF scenePoint)
+{
+    if (delta == 0.0) {
+        if (m_ZoomValue <= 0 || !m_PixmapItem)
+            return; // already fitted, or nothing to fit
+        const QRectF scene = sceneRect();
+        setTransform(QTransform::fromScale(width() / scene.width(), height() / scene.height()));
+        m_ZoomFilter->set_current_zoom_step(-1);
+        setRegionSize(kImageWidth, kImageHeight);
+        m_PrevZoomValue = m_ZoomValue;
+        m_ZoomValue = 0;
+        setRegionOrigin(0, 0);
+        emit signalMouseZoomEvent();
+        return;
+    }
+    const bool leavingFit = m_ZoomValue == 0;
+    const double zoom = leavingFit ? m_PrevZoomValue : m_ZoomValue + 100 * delta;
+    const double s = zoom / 100;
+    if (leavingFit) {
+        // The filter scaled the fitted view; the view takes the held zoom instead.
+        setTransform(QTransform::fromScale(s, s));
+        centerOn(scenePoint);
+    }
+    m_ZoomValue = zoom;
+    setRegionSize(width() / s, height() / s);
+    const double px = scenePoint.x(), py = scenePoint.y();
+    double x = px - m_RegionWidth / 2;
+    double y = py - m_RegionHeight / 2;
+    const double maxX = kImageWidth - m_RegionWidth;
+    const double maxY = kImageHeight - m_RegionHeight;
+    if (zoom == 100) {
+        x = x > maxX ? maxX : qMax(x, 0.0);
+        y = y > maxY ? maxY : qMax(y, 0.0);
+    } else {
+        x = x > maxX ? maxX - (kImageWidth - px) / s : x < 0 ? std::trunc(px / s) : x;
+        y = y > maxY ? maxY - (kImageHeight - py) / s : y < 0 ? std::trunc(py / s) : y;
+    }
+    setRegionOrigin(x, y);
+    emit signalMouseZoomEvent();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mouse and keys
+
+void LGraphicsView::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->localPos().toPoint();
+    if (event->buttons() & Qt::MiddleButton) {
+        m_bMiddlePan = true;
+        m_SavedSceneMode = m_Scene->mode();
+        m_Scene->setMode(DiagramScene::MoveItem);
+        setDragMode(ScrollHandDrag);
+        m_PressPos = pos;
+        QMouseEvent press(QEvent::MouseButtonPress, event->localPos(), event->windowPos(), event->screenPos(), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QGraphicsView::mousePressEvent(&press);
+        return;
+    }
+    const bool candidate = m_Scene->mode() == DiagramScene::MoveItem && event->button() == Qt::LeftButton;
+    const QGraphicsItem *item = itemAt(pos);
+    const auto grabbing = QGraphicsItem::ItemIsMovable | QGraphicsItem::ItemIsSelectable | QGraphicsItem::ItemUsesExtendedStyleOption;
+    if (item && (item->flags() & grabbing))
+        return QGraphicsView::mousePressEvent(event);
+    if (candidate) {
+        setDragMode(ScrollHandDrag);
+        m_PressPos = pos;
+    }
+    QGraphicsView::mousePressEvent(event);
+}
+
+void LGraphicsView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_bMiddlePan)
+        m_Scene->setMode(m_SavedSceneMode);
+    m_bMiddlePan = false;
+    setDragMode(NoDrag);
+    QGraphicsView::mouseReleaseEvent(event);
+}
+
+void LGraphicsView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (dragMode() == ScrollHandDrag && m_ZoomValue != 0) {
+        m_MovePos = event->localPos().toPoint();
+        const double s = m_ZoomValue / 100;
+        const int nx = int(m_RegionOrigin.x() - int((m_MovePos.x() - m_PressPos.x()) / s));
+        const int ny = int(m_RegionOrigin.y() - int((m_MovePos.y() - m_PressPos.y()) / s));
+        const int x = nx < 0 ? 0 : qMax(0, qMin(nx, int(kImageWidth - width() / s)));
+        const int y = ny < 0 ? 0 : qMax(0, qMin(ny, int(kImageHeight - height() / s)));
+        setRegionOrigin(x, y);
+        m_PressPos = m_MovePos;
+        emit signalMouseZoomEvent();
+    }
+    QGraphicsView::mouseMoveEvent(event);
+}
+
+void LGraphicsView::wheelEvent(QWheelEvent *event)
+{
+    event->ignore(); // zoom steps come from the filter on the viewport
+}
+
+void LGraphicsView::keyPressEvent(QKeyEvent *event)
+{
+    if (!m_bKeyEnabled)
+        return;
+    if (event->key() == Qt::Key_Escape) {
+        m_Scene->clearSelection();
+    } else if (event->key() == Qt::Key_Delete) {
+        deleteItem();
+        return;
+    } else if (event->key() == Qt::Key_A && event->modifiers() == Qt::ControlModifier) {
+        selectAllItem();
+    }
+    QGraphicsView::keyPressEvent(event);
+}
+
+void LGraphicsView::deleteItem()
+{
+    const QList<QGraphicsItem *> selected = m_Scene->selectedItems();
+    for (QGraphicsItem *item : selected)
+        m_Scene->removeGraphicsItem(item, false, false);
+}
+
+void LGraphicsView::selectAllItem()
+{
+    for (QGraphicsItem *item : m_Scene->items())
+        item->setSelected(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Item hooks
+
+void LGraphicsView::slotItemInserted(QGraphicsItem *item) { itemInserted(item); }
+void LGraphicsView::slotItemSelected(QGraphicsItem *item) { itemSelected(item); }
+void LGraphicsView::slotItemMoved(QGraphicsItem *item) { itemMoved(item); }
+void LGraphicsView::slotItemDeleted(uint key) { itemDeleted(key); }
+void LGraphicsView::itemSelected(QGraphicsItem *) {}
+void LGraphicsView::itemInserted(QGraphicsItem *) {}
+void LGraphicsView::itemMoved(QGraphicsItem *) {}
+void LGraphicsView::itemDeleted(uint) {}
+
+// The scale bar and the annotation text on the view come with their own settings dialogs.
+void LGraphicsView::setScaleBar(TSScaleBar) {}
+void LGraphicsView::getScaleBarPoint(QPointF &) {}

@@ -3,25 +3,117 @@
 #include "TSScaleBar.h"
 
 #include <QGraphicsView>
+#include <QImage>
+#include <QPixmap>
+#include <QTransform>
 
-// Base of the zoomable image views: image and overlay items, the navigator record and the scale
-// bar.
+class DiagramScene;
+class Graphics_view_zoom;
+class QGraphicsPixmapItem;
+
+// The zoomable view in which the pages show a 1280 x 1024 frame: the frame becomes a pixmap at
+// the bottom of the view's annotation scene, so annotation items lie over it in image pixels.
+// Zooms by wheel steps (Graphics_view_zoom), fits, pans by a hand drag (left button on the
+// background in select mode, or middle button), keeps a Navigation record of the displayed
+// region, and renders image and items into one picture for saving. GUI thread only.
 class LGraphicsView : public QGraphicsView
 {
     Q_OBJECT
 public:
-    explicit LGraphicsView(QWidget *parent = nullptr);
+    static constexpr int kImageWidth = 1280;
+    static constexpr int kImageHeight = 1024;
 
-    // Takes the image and overlay items out of the scene.
+    explicit LGraphicsView(QWidget *parent = nullptr);
+    ~LGraphicsView() override;
+
+    // Shows a frame of 8 or 16 bits with 1 channel (through the colour table at colorIndex) or
+    // 3 channels (RGB). reset puts zoom, region and navigator back to 100 % at the top left.
+    // The data is read during the call only; a null frame changes nothing.
+    virtual void setImageData(int colorIndex, void *data, int bits, int channels, bool reset);
+    // Empties the view: no frame, no items, zoom 100 %; the navigator stays as it was.
     void clearImageData();
-    // Navigator display size (the viewport's where a value is not positive); position back to 0, 0.
+    // Mirror of the frames shown afterwards, by orientation code: 2, 6 left-right; 3, 7 turned
+    // by 180 degrees; 4, 8 top-bottom; others none.
+    void setPixmapTransform(int orientation);
+    // Navigator region size (the view's where a value is not positive); position back to 0, 0.
     void initNavigation(int width, int height);
     void getNavigation(Navigation &navigation);
+    void setEnableZoomFit(bool enable);
+    // Fits the image into the view when fit is enabled.
+    void zoomFit();
+    // Image and visible items rendered into one RGB picture of the image size.
+    bool getImageData(QImage &image);
+    // Micrometres per image pixel for an objective (maker, magnification); 0 for none.
+    void setObjectiveInfo(QString brand, float magnification);
+    float objectivePixelSize() const { return m_ObjectivePixelSize; }
+
+    // An absolute zoom (100 = one image pixel per view pixel) about a view point; the held zoom
+    // value is not changed.
+    virtual void sceneScaleChange(const double &zoom, QPoint viewPoint);
+    double zoomValue() const { return m_ZoomValue; }
+    QPointF regionOrigin() const { return m_RegionOrigin; }
+    DiagramScene *diagramScene() const { return m_Scene; }
+    Graphics_view_zoom *zoomFilter() const { return m_ZoomFilter; }
+    QGraphicsPixmapItem *pixmapItem() const { return m_PixmapItem; }
+
     void setScaleBar(TSScaleBar scaleBar);
     // The scale bar's scene position; the point is left as it is while no bar is drawn.
     void getScaleBarPoint(QPointF &point);
 
+    bool m_bHighByte = true;    // 16-bit single-channel frames: first byte of each word, else scaled
+    bool m_bKeyEnabled = false; // Escape, Delete and Control+A act on the items
+
+public slots:
+    void slotItemInserted(QGraphicsItem *item);
+    void slotItemSelected(QGraphicsItem *item);
+    void slotItemMoved(QGraphicsItem *item);
+    void slotItemDeleted(uint key);
+
+signals:
+    // After every reset, zoom, fit and pan step: the navigator record changed.
+    void signalMouseZoomEvent();
+    void changeScaleBarSetting(bool resetPosition, int positionIndex);
+
 protected:
-    QSize m_NavigationDisplaySize;
-    QPointF m_NavigationPosition;
+    // Removes the selected annotation items through the scene's removal rule, silently.
+    virtual void deleteItem();
+    virtual void selectAllItem();
+    // Hooks for the measuring view; nothing here.
+    virtual void itemSelected(QGraphicsItem *item);
+    virtual void itemInserted(QGraphicsItem *item);
+    virtual void itemMoved(QGraphicsItem *item);
+    virtual void itemDeleted(uint key);
+
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private slots:
+    void slotZoomed(double delta, QPointF scenePoint);
+
+private:
+    void drawPixmap(int colorIndex, void *data, int bits, int channels);
+    void setRegionSize(double width, double height);
+    void setRegionOrigin(double x, double y);
+    void removePixmapItem();
+
+    Graphics_view_zoom *m_ZoomFilter;
+    DiagramScene *m_Scene;
+    bool m_bMiddlePan = false;
+    int m_SavedSceneMode = 11;
+    QImage m_IndexedImage;
+    QPixmap m_Pixmap;
+    QGraphicsPixmapItem *m_PixmapItem = nullptr;
+    QTransform m_PixmapMatrix;
+    double m_ZoomValue = 100;
+    double m_PrevZoomValue = 100;
+    Navigation m_Navigation;
+    QPointF m_RegionOrigin;
+    double m_RegionWidth = 0;
+    double m_RegionHeight = 0;
+    QPoint m_PressPos;
+    QPoint m_MovePos;
+    float m_ObjectivePixelSize = 0;
 };

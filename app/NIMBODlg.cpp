@@ -199,8 +199,8 @@ void NIMBODlg::initialize(TCurrentMenu menu)
     ui->m_ControlWidget->resetMotorPosition();
 
     ui->m_ImageGraphicsView->m_bMarkAnnotatedOnInsert = true;
-    ui->m_ImageGraphicsView->m_bKeepChannelsOutOfMeasurer = false;
-    ui->m_ImageGraphicsView->m_bKeyHandlingEnabled = true;
+    ui->m_ImageGraphicsView->m_bHighByte = false;
+    ui->m_ImageGraphicsView->m_bKeyEnabled = true;
 
     m_PreviousMenu = menu;
     if (menu != MENU_MULTICOLOR)

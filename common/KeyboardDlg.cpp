@@ -4,6 +4,7 @@
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "Utilities.h"
 #include "ui_KeyboardDlg.h"
 
 #include <QDateTime>
@@ -95,11 +96,7 @@ void KeyboardDlg::setUIFontThicknessComboBox()
 
 void KeyboardDlg::setUIFontColorComboBox()
 {
-    for (int i = 0; i < kColorTableSize; ++i) {
-        QPixmap swatch(40, 40);
-        swatch.fill(g_ColorTable[i]);
-        ui->COMB_ITEM_COLOR->addItem(QIcon(swatch), g_ColorNameList.value(i));
-    }
+    addColorTableItems(ui->COMB_ITEM_COLOR);
 }
 
 void KeyboardDlg::setText(const QString &text)

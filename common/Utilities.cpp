@@ -5,6 +5,7 @@
 #include "PrivateProfile.h"
 #include "SystemActions.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -221,4 +222,24 @@ void initializePseudoColorTable()
         g_PseudoColorTable[6].append(qRgb(255, 255, 255));
         g_PseudoColorTable[7].append(qRgb(i, i, i));
     }
+}
+
+void addColorTableItems(QComboBox *combo)
+{
+    for (int i = 0; i < kColorTableSize; ++i) {
+        QPixmap swatch(40, 40);
+        swatch.fill(g_ColorTable[i]);
+        combo->addItem(QIcon(swatch), g_ColorNameList.value(i));
+    }
+}
+
+float objectivePixelSize(const QString &maker, float magnification, float adapterMagnification, float cmosPixelSize)
+{
+    float m = magnification;
+    if (maker == "Olympus")
+        m = float(double(m) * (200.0 / 180.0));
+    else if (maker == "Zeiss")
+        m = float(double(m) * (200.0 / 165.0));
+    m = m * adapterMagnification;
+    return m > 0 ? cmosPixelSize / m : 0.0f;
 }

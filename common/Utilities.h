@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+class QComboBox;
+
 // Work folders. createTemporaryPath makes one missing folder whose parent exists (one level
 // only); deleteTemporaryPath empties a folder that directly holds at least one (non-hidden) file
 // by removing it and making it again. Both report nothing.
@@ -60,3 +62,11 @@ float firmwareVer(QString version);
 
 // Fills g_PseudoColorTable with its eight 256-entry ramps (again from scratch when called twice).
 void initializePseudoColorTable();
+
+// Adds the eight g_ColorTable colours to a colour combo box: their short names with 40 x 40 swatches.
+void addColorTableItems(QComboBox *combo);
+
+// Micrometres per camera pixel behind an objective: the magnification, corrected for the maker's
+// tube length ("Olympus" 200/180, "Zeiss" 200/165, others 1) and the camera adapter's
+// magnification; 0 when the corrected magnification is not positive.
+float objectivePixelSize(const QString &maker, float magnification, float adapterMagnification, float cmosPixelSize);

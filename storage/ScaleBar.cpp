@@ -61,19 +61,15 @@ void ScaleBar::applyLens(int position)
 {
     const std::string key = QString::number(position).toStdString();
     const std::string value = position < 1 ? std::string() : readKey("Lens", key, "");
-    float m = 0;
+    float size = 0;
     if (value != "N/A" && !value.empty()) {
-        m = float(leadingNumber(value.substr(0, value.size() - 1)));
-        const std::string maker = readKey("LensType", key, "Quorva");
-        if (maker == "Olympus")
-            m = float(double(m) * (200.0 / 180.0));
-        else if (maker == "Zeiss")
-            m = float(double(m) * (200.0 / 165.0));
-        m = m * m_ReductionLensMagnification;
+        const float m = float(leadingNumber(value.substr(0, value.size() - 1)));
+        const QString maker = QString::fromStdString(readKey("LensType", key, "Quorva"));
+        size = objectivePixelSize(maker, m, m_ReductionLensMagnification, m_CMOSPixelSize);
     }
-    if (m > 0) {
+    if (size > 0) {
         m_ScaleBarInfo.noObjective = false;
-        m_PixelSize = m_CMOSPixelSize / m;
+        m_PixelSize = size;
     } else {
         m_ScaleBarInfo.noObjective = true;
         m_PixelSize = -1;

@@ -192,6 +192,22 @@ private slots:
         QVERIFY(!model.m_ScaleBarInfo.resetPosition);
     }
 
+    // The multicolour view scales 16-bit channels and takes keys; its navigator follows its zoom.
+    void multicolourViewAndNavigator()
+    {
+        auto *view = ui()->m_ImageGraphicsView;
+        QVERIFY(!view->m_bHighByte);
+        QVERIFY(view->m_bKeyEnabled);
+        Navigation record;
+        view->getNavigation(record);
+        QCOMPARE(ui()->m_NavigationDraw->navigation().m_DisplayRect, record.m_DisplayRect);
+        view->sceneScaleChange(400, QPoint(0, 0));
+        emit view->signalMouseZoomEvent();
+        view->getNavigation(record);
+        QCOMPARE(ui()->m_NavigationDraw->navigation().m_DisplayRect, record.m_DisplayRect);
+        QCOMPARE(record.m_NavigationRect, QRect(0, 0, 100, 80));
+    }
+
     // A page's move request is queued: it returns before the panel starts the move.
     void aPageMoveRequestReturnsFirst()
     {

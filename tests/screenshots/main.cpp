@@ -10,6 +10,7 @@
 #include "Paths.h"
 #include "SaveDlgShots.h"
 #include "TimeLapseProgressDlg.h"
+#include "ViewShots.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -88,6 +89,8 @@ QList<Shot> shots()
     list << Shot{"ControlWidget-disabled", [] { return panelShot(PanelShotState::Disabled); }};
     for (const QString &name : graphShotNames())
         list << Shot{"GraphFrame-" + name, [name] { return graphShot(name); }};
+    for (const QString &name : viewShotNames())
+        list << Shot{name, [name] { return viewShot(name); }};
     for (const QString &screen : mainWindowScreens())
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
     return list;
