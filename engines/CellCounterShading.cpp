@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -32,7 +34,17 @@ void applyPairTable(const cv::Mat &first, const cv::Mat &second, const PairTable
     for (int y = 0; y < first.rows; ++y) {
         const uchar *a = first.ptr<uchar>(y), *b = second.ptr<uchar>(y);
         uchar *d = out.ptr<uchar>(y);
-        for (int x = 0; x < first.cols; ++x)
+        int x = 0;
+        // Eight pixels per step: two 8-byte loads and one 8-byte store instead of 24 byte accesses.
+        for (; x + 8 <= first.cols; x += 8) {
+            uint64_t va, vb, vd = 0;
+            std::memcpy(&va, a + x, 8);
+            std::memcpy(&vb, b + x, 8);
+            for (int k = 0; k < 64; k += 8)
+                vd |= uint64_t(t[(vb >> k & 0xff) << 8 | (va >> k & 0xff)]) << k;
+            std::memcpy(d + x, &vd, 8);
+        }
+        for (; x < first.cols; ++x)
             d[x] = t[unsigned(b[x]) << 8 | a[x]];
     }
 }
@@ -126,14 +138,20 @@ void CellCounter::correctShading(int which)
     if (!sameGreyGrid(source, m_FlatField) || !sameGreyGrid(*target, source))
         return;
     try {
-        // s x mean / f, saturated at 255 and truncated; 0/0 gives 0.
+        // s x mean / f, saturated at 255 and truncated. Where f is 0 that is 255, or 0 for the
+        // not-a-number of 0 / 0.
         const double m = cv::mean(m_FlatField)[0];
         PairTable table(65536);
-        for (int f = 0; f < 256; ++f)
-            for (int s = 0; s < 256; ++s) {
-                const double v = s * m / f;
-                table[size_t(f) << 8 | size_t(s)] = std::isnan(v) ? 0 : v > 255 ? 255 : uchar(v);
-            }
+        for (int s = 1; s < 256; ++s)
+            table[size_t(s)] = s * m > 0 ? 255 : 0;
+        double v[256];
+        for (int f = 1; f < 256; ++f) {
+            for (int s = 0; s < 256; ++s) // kept free of branches so that it runs in vector registers
+                v[s] = s * m / f;
+            uchar *row = &table[size_t(f) << 8];
+            for (int s = 0; s < 256; ++s)
+                row[s] = v[s] > 255 ? uchar(255) : uchar(v[s]);
+        }
         applyPairTable(source, m_FlatField, table, *target);
     } catch (const std::exception &) {
     }
