@@ -27,6 +27,7 @@ bool sameGreyGrid(const cv::Mat &a, const cv::Mat &b)
 // A pixel function of two 8-bit images as a table: out = table[second << 8 | first]. Building the
 // 65,536 entries costs far less than evaluating a frame pixel by pixel.
 using PairTable = std::vector<uchar>;
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixels are packed into words in little-endian order");
 
 void applyPairTable(const cv::Mat &first, const cv::Mat &second, const PairTable &table, cv::Mat &out)
 {

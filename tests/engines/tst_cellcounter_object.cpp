@@ -22,30 +22,14 @@ using MatMember = cv::Mat CellCounter::*;
 struct Probe : CellCounter
 {
     using CellCounter::CellCounter;
-    using CellCounter::m_ClusterHistogram;
-    using CellCounter::m_CircleThickness;
-    using CellCounter::m_DeadColor;
-    using CellCounter::m_DeadHistogram;
-    using CellCounter::m_FocusValues;
-    using CellCounter::m_FoundCells;
-    using CellCounter::m_FoundGFP;
-    using CellCounter::m_GFPHistogram;
-    using CellCounter::m_Height;
-    using CellCounter::m_LineProfile;
-    using CellCounter::m_LiveColor;
-    using CellCounter::m_LiveHistogram;
-    using CellCounter::m_MicronsPerPixel;
-    using CellCounter::m_Mode;
-    using CellCounter::m_NegativeControlHistogram;
-    using CellCounter::m_ShiftMatrix;
-    using CellCounter::m_ShiftX2;
-    using CellCounter::m_ShiftX3;
-    using CellCounter::m_ShiftY2;
-    using CellCounter::m_SizeGain;
-    using CellCounter::m_SizeOffset;
-    using CellCounter::m_ThirdColor;
-    using CellCounter::m_Volume;
-    using CellCounter::m_Width;
+    using CellCounter::m_ClusterHistogram; using CellCounter::m_CircleThickness; using CellCounter::m_DeadColor;
+    using CellCounter::m_DeadHistogram; using CellCounter::m_FocusValues; using CellCounter::m_FoundCells;
+    using CellCounter::m_FoundGFP; using CellCounter::m_GFPHistogram; using CellCounter::m_Height;
+    using CellCounter::m_LineProfile; using CellCounter::m_LiveColor; using CellCounter::m_LiveHistogram;
+    using CellCounter::m_MicronsPerPixel; using CellCounter::m_Mode; using CellCounter::m_NegativeControlHistogram;
+    using CellCounter::m_ShiftMatrix; using CellCounter::m_ShiftX2; using CellCounter::m_ShiftX3;
+    using CellCounter::m_ShiftY2; using CellCounter::m_SizeGain; using CellCounter::m_SizeOffset;
+    using CellCounter::m_ThirdColor; using CellCounter::m_Volume; using CellCounter::m_Width;
 
     static const std::map<QString, MatMember> &images()
     {
@@ -503,7 +487,7 @@ private slots:
         QTest::newRow("1 or less") << 1 << 0.5f << 1.0f << 0.0f << 0;
         QTest::newRow("cells per mL") << 250 << 2.0f << 0.0001f << 5.0f << 6;
         QTest::newRow("no volume") << 10 << 1.0f << 0.0f << 0.0f << 0;
-        QTest::newRow("negative volume") << 10 << 1.0f << -1.0f << 0.0f << 0;
+        QTest::newRow("negative volume") << 10 << -1.0f << -1.0f << 0.0f << 0;
         QTest::newRow("NaN factor") << 10 << std::nanf("") << 1.0f << 0.0f << 0;
         QTest::newRow("infinite") << 10 << std::numeric_limits<float>::max() << 1e-30f << 0.0f << 0;
         QTest::newRow("largest float") << 1 << std::numeric_limits<float>::max() << 1.0f << 3.403f << 38;
