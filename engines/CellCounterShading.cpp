@@ -5,8 +5,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -24,10 +22,9 @@ bool sameGreyGrid(const cv::Mat &a, const cv::Mat &b)
     return isGrey(a) && isGrey(b) && a.size() == b.size();
 }
 
-// A pixel function of two 8-bit images as a table: out = table[second << 8 | first]. Building the
-// 65,536 entries costs far less than evaluating a frame pixel by pixel.
+// A pixel function of two 8-bit images as a table: out = table[second << 8 | first]. Looking up
+// 65,536 prepared entries is cheaper than evaluating the function pixel by pixel.
 using PairTable = std::vector<uchar>;
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixels are packed into words in little-endian order");
 
 void applyPairTable(const cv::Mat &first, const cv::Mat &second, const PairTable &table, cv::Mat &out)
 {
@@ -36,18 +33,58 @@ void applyPairTable(const cv::Mat &first, const cv::Mat &second, const PairTable
         const uchar *a = first.ptr<uchar>(y), *b = second.ptr<uchar>(y);
         uchar *d = out.ptr<uchar>(y);
         int x = 0;
-        // Eight pixels per step: two 8-byte loads and one 8-byte store instead of 24 byte accesses.
-        for (; x + 8 <= first.cols; x += 8) {
-            uint64_t va, vb, vd = 0;
-            std::memcpy(&va, a + x, 8);
-            std::memcpy(&vb, b + x, 8);
-            for (int k = 0; k < 64; k += 8)
-                vd |= uint64_t(t[(vb >> k & 0xff) << 8 | (va >> k & 0xff)]) << k;
-            std::memcpy(d + x, &vd, 8);
+        for (; x + 4 <= first.cols; x += 4) { // four independent look-ups per step
+            const uchar r0 = t[unsigned(b[x]) << 8 | a[x]], r1 = t[unsigned(b[x + 1]) << 8 | a[x + 1]];
+            const uchar r2 = t[unsigned(b[x + 2]) << 8 | a[x + 2]], r3 = t[unsigned(b[x + 3]) << 8 | a[x + 3]];
+            d[x] = r0;
+            d[x + 1] = r1;
+            d[x + 2] = r2;
+            d[x + 3] = r3;
         }
         for (; x < first.cols; ++x)
             d[x] = t[unsigned(b[x]) << 8 | a[x]];
     }
+}
+
+// Flat-field correction s x mean / f, saturated at 255 and truncated; where f is 0 that is 255,
+// or 0 for the not-a-number of 0 / 0. The table depends on the flat field's mean alone, so a
+// series of frames corrected against one flat field builds it once (per thread).
+const PairTable &flatFieldTable(double m)
+{
+    thread_local PairTable table;
+    thread_local double tableMean = -1;
+    if (table.empty() || tableMean != m) {
+        tableMean = -1; // no mean: a build cut short is never taken for a finished one
+        table.assign(65536, 0);
+        for (int s = 1; s < 256; ++s)
+            table[size_t(s)] = s * m > 0 ? 255 : 0;
+        double v[256];
+        for (int f = 1; f < 256; ++f) {
+            for (int s = 0; s < 256; ++s) // kept free of branches so that it runs in vector registers
+                v[s] = s * m / f;
+            uchar *row = &table[size_t(f) << 8];
+            for (int s = 0; s < 256; ++s)
+                row[s] = v[s] > 255 ? uchar(255) : uchar(v[s]);
+        }
+        tableMean = m;
+    }
+    return table;
+}
+
+// Background blend of a source pixel s with its blurred background b, in integers:
+// a = s(255 - b) / 255, out = 255 - (255 - a)(255 - s) / 255.
+const PairTable &backgroundBlendTable()
+{
+    static const PairTable table = [] {
+        PairTable t(65536);
+        for (int b = 0; b < 256; ++b)
+            for (int s = 0; s < 256; ++s) {
+                const int a = s * (255 - b) / 255;
+                t[size_t(b) << 8 | size_t(s)] = uchar(255 - (255 - a) * (255 - s) / 255);
+            }
+        return t;
+    }();
+    return table;
 }
 
 // The iterative intermeans level of an 8-bit image, ignoring levels 0 and 255; 128 when fewer
@@ -139,20 +176,7 @@ void CellCounter::correctShading(int which)
     if (!sameGreyGrid(source, m_FlatField) || !sameGreyGrid(*target, source))
         return;
     try {
-        // s x mean / f, saturated at 255 and truncated. Where f is 0 that is 255, or 0 for the
-        // not-a-number of 0 / 0.
-        const double m = cv::mean(m_FlatField)[0];
-        PairTable table(65536);
-        for (int s = 1; s < 256; ++s)
-            table[size_t(s)] = s * m > 0 ? 255 : 0;
-        double v[256];
-        for (int f = 1; f < 256; ++f) {
-            for (int s = 0; s < 256; ++s) // kept free of branches so that it runs in vector registers
-                v[s] = s * m / f;
-            uchar *row = &table[size_t(f) << 8];
-            for (int s = 0; s < 256; ++s)
-                row[s] = v[s] > 255 ? uchar(255) : uchar(v[s]);
-        }
+        const PairTable &table = flatFieldTable(cv::mean(m_FlatField)[0]);
         applyPairTable(source, m_FlatField, table, *target);
     } catch (const std::exception &) {
     }
@@ -168,14 +192,7 @@ void CellCounter::correctShading(int index, int ksize, double sigmaX, double sig
     try {
         cv::Mat background;
         cv::GaussianBlur(source, background, cv::Size(ksize, ksize), sigmaX, sigmaY);
-        // A screen blend of the source with the source darkened by the inverted background.
-        PairTable table(65536);
-        for (int b = 0; b < 256; ++b)
-            for (int s = 0; s < 256; ++s) {
-                const int a = s * (255 - b) / 255;
-                table[size_t(b) << 8 | size_t(s)] = uchar(255 - (255 - a) * (255 - s) / 255);
-            }
-        applyPairTable(source, background, table, m_Corrected);
+        applyPairTable(source, background, backgroundBlendTable(), m_Corrected);
     } catch (const std::exception &) {
     }
 }

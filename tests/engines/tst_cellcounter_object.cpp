@@ -424,6 +424,9 @@ private slots:
         QVERIFY(c.at<uchar>(0, 0) == 255 && c.at<uchar>(0, 1) == 0);
         QCOMPARE(int(c.at<uchar>(0, 2)), int(77 * mean / 40));
         QCOMPARE(int(c.at<uchar>(5, 5)), int(77 * mean / 100));
+        e.image("FlatField").setTo(50); // another flat field, another table
+        e.correctShading(0);
+        QVERIFY(c.at<uchar>(5, 5) == 77 && c.at<uchar>(0, 1) == 0);
         // Background blend: a flat image s gives 255 - (255 - s(255 - s)/255)(255 - s)/255.
         e.image("Image").setTo(100);
         e.correctShading(0, 5, 0, 0);
