@@ -1,0 +1,215 @@
+#pragma once
+// The second counting engine: one object holds a frame set of one working mode, the size
+// calibration and tag colours, the objects and histograms of the last count, and the focus values.
+//
+// The object finders describe the same members in their own words; the mapping, once:
+//   images:   workingImage m_Image, thresholdImage m_Mask, frameImage m_GrayInput,
+//             displayImage m_Work7, tagImage m_TagImage, colorImage m_ColorInput,
+//             colorInputImage m_ColorSource, smallResultImage m_Display640,
+//             largeResultImage m_Display1280;
+//   channels: channel1-3Image m_Channel1-3, channel4Image m_Corrected,
+//             channel5Image m_Corrected1, channel6Image m_FlatField,
+//             shiftedChannel2/3Image m_Shifted2/3, channel1-3ThresholdImage m_Mask1-3,
+//             overlayMaskImage m_OverlayMask, shiftedChannel3ThresholdImage m_ShiftedMask3,
+//             referenceShiftMask m_Work1, movingShiftMask m_Work2;
+//   values:   umPerPixel m_MicronsPerPixel, sizeSlope m_SizeGain, sizeOffset m_SizeOffset,
+//             circleThickness m_CircleThickness, live/dead/thirdTagColor m_Live/Dead/ThirdColor,
+//             foundCells m_FoundCells, foundNegativeControl m_NegativeControl, foundGFP m_FoundGFP,
+//             live/dead/clusterHistogram m_Live/Dead/ClusterHistogram,
+//             negativeControlHistogram m_NegativeControlHistogram, gfpHistogram m_GFPHistogram,
+//             focusValues m_FocusValues, channel2/3ShiftX/Y m_ShiftX2/Y2/X3/Y3,
+//             shiftMatrix m_ShiftMatrix, imageHeight/Width m_Height/m_Width, mode m_Mode;
+//   TObj:     radius fRadius, size fSize, score nRoundness, greenIntensity fGreen,
+//             redIntensity fRed, x nX, y nY, logGreenIntensity nGreenClass.
+//
+// Images keep blue-green-red byte order (mode 3 keeps red-green-blue tag colours). No operation
+// throws: a refused or failed operation writes nothing and returns its failure value (a null
+// picture, -1.0 for the timed ones, -1 for counts).
+#include <opencv2/core.hpp>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Quorvan {
+
+// Window of the dark-edge focus measure.
+enum FOCUS_WINDOW_SIZE : int { FOCUS_WINDOW_320X240 = 0, FOCUS_WINDOW_640X480 = 1 };
+// Criterion of find_focus_value.
+enum FOCUS_VALUE_CRITERIA : int { FOCUS_VALUE_DARK_EDGE = 0 };
+
+// One object found by the engine.
+struct TObj
+{
+    float fRadius = 0;    // radius of the object's circle, pixels
+    float fSize = 0;      // calibrated diameter, micrometres
+    int nRoundness = 0;   // roundness score in percent
+    float fGreen = 0;     // cell counts: 1.0 marks a live cell; fluorescence: the green value
+    float fRed = 0;       // cell counts: 1.0 marks a dead cell; fluorescence: the red value or -1.0
+    int nX = 0;           // centre column
+    int nY = 0;           // centre row
+    int nGreenClass = 0;  // round(10 x log10(fGreen)): class 0-70 of the fluorescence histograms
+};
+static_assert(sizeof(TObj) == 32, "TObj is eight 4-byte words");
+
+class CellCounter
+{
+public:
+    static constexpr int SizeClasses = 91;       // live and dead size histograms, 0-90 micrometres
+    static constexpr int ClusterClasses = 9;     // objects by cell number, 8 meaning 8 or more
+    static constexpr int FluorescenceClasses = 71;
+
+    // Mode 0, 1944 x 2592, 0.000495 mL, 0.99290782 micrometres per pixel.
+    CellCounter();
+    // Micrometres per pixel = pixelSize / magnification; 0 when either is not a positive number.
+    CellCounter(int mode, int height, int width, float volume, float magnification, float pixelSize);
+    virtual ~CellCounter();
+    CellCounter(const CellCounter &) = delete;
+    CellCounter &operator=(const CellCounter &) = delete;
+
+    // Calibration, tag colours and image access.
+    void setSizeCalibration(float gain, float offset);
+    void setCircleThickness(int thickness);
+    // which: 1 dead, 2 live, 3 third colour; a, b, c as red, green, blue.
+    void setTagColor(int which, unsigned char a, unsigned char b, unsigned char c);
+    // Bytes of a 3-channel picture: 0 640 x 480, 1 1280 x 960, 2 2592 x 1944, else 0.
+    static int getImageSize(int which);
+    // The image that holds index in this mode; m_Image for any index the mode does not map.
+    cv::Mat &getImage(int index);
+
+    // Frames in and pictures out. The returned pixels belong to the engine and stay valid until
+    // the next call of one of these or of a finder.
+    void setImageData(unsigned char *data, int index, bool flip);
+    unsigned char *getImageData(int imageId, bool flip, int outputSize);
+    unsigned char *getTaggedImageAfterSizeGating(bool drawTags, int minSize, int maxSize, int outputSize,
+                                                 bool showChannel1, bool showChannel2, bool showChannel3);
+    unsigned char *getOverlayImageData(bool drawTags, int outputSize, bool showChannel1, bool showChannel2,
+                                       bool showChannel3, bool flip, bool useShiftedChannel2,
+                                       bool useShiftedChannel3, int brightness1, int brightness2, int brightness3);
+
+    // Shading correction and thresholds.
+    // level 0 finds the level by iterative intermeans; the mask is median-filtered.
+    void autoThreshold(int index, int level);
+    void _autoThreshold(int index, cv::Mat &mask, int level);
+    // Flat-field correction of image which against m_FlatField.
+    void correctShading(int which);
+    // Background-blend correction of image index into m_Corrected.
+    void correctShading(int index, int ksize, double sigmaX, double sigmaY);
+    // Moves channel 2 or 3 by dx columns and dy rows.
+    void setPixelShiftOffset(int channel, int dx, int dy);
+    // Mean and deviation of the first byte of a 3-byte-per-pixel buffer.
+    void getAvgStdDev(unsigned char *data, float &mean, float &deviation, int width, int height);
+    // Measures image index and keeps nothing.
+    void setBlackBalance(int index, float value);
+
+    // Results.
+    // Cells per mL as mantissa x 10^exponent.
+    void getConcentration(int count, float factor, float &mantissa, int &exponent);
+    void getViability(int live, int dead, float &viability);
+    float getAvgCellSize(int min, int max);
+    // 0 live sizes, 1 dead sizes, 2 clusters; null otherwise.
+    int *getHistogram(int which);
+    int getFoundCells();
+    std::vector<TObj> getFoundCellInformation();
+    void getFoundCellInformation(TObj *out);
+    int getFoundNegativeControl();
+    std::vector<TObj> getFoundNegativeControlInformation();
+    void getFoundNegativeControlInformation(TObj *out);
+    int getFoundGFP();
+    std::vector<TObj> getFoundGFPInformation();
+    void getFoundGFPInformation(TObj *out);
+    // Descending orders of (key, point) pairs.
+    static bool compare_func1(std::pair<int, cv::Point> a, std::pair<unsigned char, cv::Point> b);
+    static bool compare_func2(std::pair<float, cv::Point> a, std::pair<float, cv::Point> b);
+    // Half away from zero, saturated to the int range (NaN gives 0).
+    static int round(float x);
+    // One decimal where 10 x x > 999, else x.
+    static float round3(float x);
+
+    // Focus values, image statistics, line profiles.
+    void init_focus_value_vec();
+    std::vector<double> get_focus_value_vec();
+    void get_best_focus_index_with_value(int &index, double &value);
+    // Per-channel means and deviations of image index as red, green, blue (grey: 0, 0, value).
+    void avg(int index, float &first, float &second, float &third);
+    void std(int index, float &first, float &second, float &third);
+    // direction 0 middle row, 1 every pixel, 2 middle column, 3 none.
+    std::vector<int> getLineIntensity(cv::Mat &image, int direction, int channel);
+    void drawLineIntensity(std::string &name, cv::Mat &image, int direction, int channel);
+
+    // Focus measures over 3-byte-per-pixel frames (plane 1 unless said otherwise). The timed
+    // ones return seconds, or -1.0 when refused.
+    double find_best_focus(int method, unsigned char *data, cv::Size imageSize, cv::Size windowSize,
+                           double &focusValue);
+    void find_best_focus_hist_distance(unsigned char *data, cv::Size imageSize, cv::Size windowSize,
+                                       double &focusValue);
+    void find_focus_variance(unsigned char *data, cv::Size imageSize, cv::Size windowSize, double &focusValue);
+    // Pixels at levels 5 to 35 in the window; colorMode 1 plane 1, 3 luminance; -1 when refused.
+    int find_fv_quorvan_dark_edge(cv::Mat &image, int colorMode, FOCUS_WINDOW_SIZE windowSize);
+    double find_focus_value(unsigned char *data, int width, int height, double &focusValue,
+                            FOCUS_VALUE_CRITERIA criteria, int colorMode, FOCUS_WINDOW_SIZE windowSize);
+
+protected:
+    void init();
+
+    std::vector<double> m_FocusValues;
+    int m_Mode = 0;
+    int m_Height = 0;
+    int m_Width = 0;
+    float m_Volume = 0;
+    float m_MicronsPerPixel = 0;
+    cv::Mat m_ShiftMatrix;
+    int m_ShiftX2 = 0, m_ShiftY2 = 0;
+    int m_ShiftX3 = 0, m_ShiftY3 = 0;
+    int m_CircleThickness = 1;
+    cv::Scalar m_LiveColor;
+    cv::Scalar m_DeadColor;
+    cv::Scalar m_ThirdColor;
+    float m_SizeGain = 0;
+    float m_SizeOffset = 0;
+    std::vector<TObj> m_FoundCells;
+    std::vector<int> m_LineProfile;
+    std::vector<TObj> m_NegativeControl;
+    std::vector<TObj> m_FoundGFP;
+    int m_GFPHistogram[FluorescenceClasses] = {};
+    int m_NegativeControlHistogram[FluorescenceClasses] = {};
+    int m_LiveHistogram[SizeClasses] = {};
+    int m_DeadHistogram[SizeClasses] = {};
+    int m_ClusterHistogram[ClusterClasses] = {};
+
+    cv::Mat m_ColorSource;   // index 19: the whole 3-channel frame (modes 3, 4)
+    cv::Mat m_Image;         // index 0: the counting image
+    cv::Mat m_Channel1;      // index 1 (modes 1, 2)
+    cv::Mat m_Channel2;      // index 2
+    cv::Mat m_Channel3;      // index 3
+    cv::Mat m_FlatField;     // index 6: shading reference
+    cv::Mat m_Corrected;     // index 4: shading-corrected counting image
+    cv::Mat m_Corrected1;    // index 5: shading-corrected channel 1
+    cv::Mat m_Work1;
+    cv::Mat m_Work2;
+    cv::Mat m_Shifted2;      // channel 2 moved by its pixel shift
+    cv::Mat m_Shifted3;      // channel 3 moved by its pixel shift
+    cv::Mat m_Work3;
+    cv::Mat m_ShiftedMask3;  // channel-3 mask moved by the overlay shift
+    cv::Mat m_Mask;          // 0/255 mask of image 0 or 4
+    cv::Mat m_Mask1;         // mask of image 1 or 5
+    cv::Mat m_Mask2;         // mask of image 2
+    cv::Mat m_Mask3;         // mask of image 3
+    cv::Mat m_OverlayMask;   // channel-2 mask plus shifted channel-3 mask
+    cv::Mat m_Work4;
+    cv::Mat m_ColorInput;    // the 3-channel frame as handed over; full-size result picture
+    cv::Mat m_Display640;    // 640 x 480 result picture
+    cv::Mat m_Display1280;   // 1280 x 960 result picture
+    cv::Mat m_TagImage;      // the frame with the drawn circles
+    cv::Mat m_Work5;
+    cv::Mat m_Work6;
+    cv::Mat m_GrayInput;     // the 8-bit frame as handed over (mode 5)
+    cv::Mat m_Work7;         // mode 5's result picture
+
+private:
+    // Scales picture into the result picture of outputSize (0 640 x 480, 1 1280 x 960, any other
+    // value: picture itself), flips that when asked and returns its pixels.
+    unsigned char *resultPicture(cv::Mat &picture, bool flip, int outputSize);
+};
+
+} // namespace Quorvan
