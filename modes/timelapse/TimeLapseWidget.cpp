@@ -30,6 +30,7 @@
 #include <QStyleOption>
 
 #include <cstring>
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -886,8 +887,14 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
     } else if (bits == 16) {
         // The writer keeps its own copy; the most significant byte of each word is the preview.
         loaded = writer.load(frame, kFrameWidth, kFrameHeight, 16, 1, 1, 1, 1);
-        for (int k = 0; k < kFramePixels; ++k)
-            pixels[k] = frame[2 * k];
+        try {
+            const cv::Mat words(kFrameHeight, kFrameWidth, CV_8UC2, frame);
+            cv::Mat high(kFrameHeight, kFrameWidth, CV_8UC1, pixels, size_t(m_FrameImage.bytesPerLine()));
+            cv::extractChannel(words, high, 0);
+        } catch (const cv::Exception &e) {
+            qWarning() << "Time lapse: no preview of the frame:" << e.what();
+            m_FrameImage.fill(0);
+        }
     }
     // Four digits up to 9,999 frames, all digits beyond. One pass: a "%" in a name stays.
     const QString number = count > 9999 ? QString::number(index) : QString("%1").arg(index, 4, 10, QChar('0'));

@@ -10,6 +10,7 @@
 #include "TestRoot.h"
 #include "TimeLapse.h"
 #include "TimeLapseWidget.h"
+#include "Utilities.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -499,6 +500,43 @@ private slots:
         DialogRunner::clearLog();
         QTest::mouseClick(box->findChild<QLineEdit *>(), Qt::LeftButton);
         QVERIFY(DialogRunner::log().isEmpty());
+    }
+
+    // Frame i of a 30 s series: its file, its time stamp and the labels; a depth that is neither
+    // 8 nor 16 bits is a failed save that ends the series, never an empty file.
+    void framesAreNamedStampedAndCounted()
+    {
+        Page p;
+        p.root.makeDir("/media/VANTOR SSD/Cells");
+        p.page->setSaveTarget(p.ssd, "Cells", "tif");
+        p.page->plan().setTimelapseParameters(10, 0, 0, 30.0f, TIMELAPSE_INTERVAL_SECOND, 10); // 1,201 frames
+        QCOMPARE(p.page->plan().canRun(8, false), 0);
+        QByteArray frame(1280 * 1024, char(200));
+        for (int i = 0; i < 4; ++i)
+            p.page->captureCompleted(reinterpret_cast<uchar *>(frame.data()), 8);
+        const QString file = p.ssd + "/Cells/Cells_0003.tif";
+        QCOMPARE(p.page->plan().thumbnails().back().path, file);
+        QString meta;
+        QVERIFY(getImageMetaInfo(file.toStdString(), meta));
+        QVERIFY2(meta.endsWith(";Time: 00:01:30"), qPrintable(meta));
+        QCOMPARE(meta.count(';'), 9);
+        QCOMPARE(p.w<QLabel>("LABEL_CURRENT_LAPSE")->text(), QString("00:02:00 / 10:00:00"));
+        QCOMPARE(p.w<QLabel>("LABEL_IMAGES")->text(), QString("4/1,201"));
+        QCOMPARE(p.w<QProgressBar>("PROGRESSBAR_COUNT")->value(), 4);
+        QCOMPARE(p.page->plan().thumbnails().back().thumbnail.toImage().pixelColor(40, 30), QColor(200, 200, 200));
+
+        auto messages = std::make_shared<QStringList>();
+        DialogScripts::pushAnswer(1, messages);
+        p.page->captureCompleted(reinterpret_cast<uchar *>(frame.data()), 12);
+        QCOMPARE(*messages, QStringList{"<p><b>Save failed.</b></p>"});
+        QVERIFY(!QFileInfo::exists(p.ssd + "/Cells/Cells_0004.tif"));
+        QCOMPARE(p.page->plan().thumbnails().size(), size_t(4));
+        QCOMPARE(p.page->currentState(), TIMELAPSE_SHOWN);
+
+        // Another screen's frame is not the series'.
+        g_CurrentMenu = MENU_FINE_AF;
+        p.page->captureCompleted(reinterpret_cast<uchar *>(frame.data()), 8);
+        QCOMPARE(p.page->plan().count(), 5);
     }
 
     // The save dialog's choice becomes the target; the label shows it without "/media".
