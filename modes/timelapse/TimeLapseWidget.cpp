@@ -377,41 +377,28 @@ bool TimeLapseWidget::createFolder(QString path, QString &name)
     return true;
 }
 
-QString TimeLapseWidget::startCodeMessage(int code) const
-{
-    switch (code) {
-    case 1:
-        return MessageDlg::presetText(MSG_INTERVAL_BELOW_10S);
-    case 2:
-        return MessageDlg::presetText(MSG_INTERVAL_BELOW_1MIN_WITH_AF);
-    case 3:
-        return MessageDlg::presetText(MSG_EXPOSURE_EXCEEDS_INTERVAL);
-    case 4:
-        return MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE);
-    case 5:
-        return MessageDlg::presetText(MSG_TOTAL_TIME_TOO_SHORT);
-    case 7:
-        return MessageDlg::presetText(MSG_TIMELAPSE_TOO_MANY_IMAGES);
-    case 8:
-        return MessageDlg::presetText(MSG_USB_REINSERT);
-    case 9:
-        return MessageDlg::presetText(MSG_TARGET_FOLDER_NOT_SELECTED);
-    case 10:
-        return QString(kTooLongText).arg(m_LongestTotalTime);
-    default:
-        return QString();
-    }
-}
-
-void TimeLapseWidget::showStartCodeMessage(int code)
+// The preset of each start code that has one (code 10 has its own text).
+static const QMap<int, TMessageType> &startCodePresets()
 {
     static const QMap<int, TMessageType> presets = {
         {1, MSG_INTERVAL_BELOW_10S},      {2, MSG_INTERVAL_BELOW_1MIN_WITH_AF}, {3, MSG_EXPOSURE_EXCEEDS_INTERVAL},
         {4, MSG_INSUFFICIENT_DISK_SPACE}, {5, MSG_TOTAL_TIME_TOO_SHORT},        {7, MSG_TIMELAPSE_TOO_MANY_IMAGES},
         {8, MSG_USB_REINSERT},            {9, MSG_TARGET_FOLDER_NOT_SELECTED}};
+    return presets;
+}
+
+QString TimeLapseWidget::startCodeMessage(int code) const
+{
+    if (startCodePresets().contains(code))
+        return MessageDlg::presetText(startCodePresets().value(code));
+    return code == 10 ? QString(kTooLongText).arg(m_LongestTotalTime) : QString();
+}
+
+void TimeLapseWidget::showStartCodeMessage(int code)
+{
     MessageDlg message(this);
-    if (presets.contains(code)) {
-        message.setMsgType(presets.value(code));
+    if (startCodePresets().contains(code)) {
+        message.setMsgType(startCodePresets().value(code));
     } else {
         message.setMessage(startCodeMessage(code));
         message.setButtonVisibility(MSG_BUTTON_OK);
