@@ -12,6 +12,7 @@
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QtTest>
@@ -269,6 +270,32 @@ private slots:
         QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
         QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
         QCOMPARE(framesByPython(seriesFolder()).size(), 2);
+    }
+
+    // Ten minutes at one frame a minute with a correction before every frame, on the real clock.
+    // Long: runs only with VANTOR_LONG_RUN=1, and prints the frames, autofocus times and positions.
+    void tenMinuteSeriesWithCorrection()
+    {
+        if (qEnvironmentVariable("VANTOR_LONG_RUN") != "1")
+            QSKIP("ten minutes; set VANTOR_LONG_RUN=1");
+        QVERIFY(enter());
+        plan(10, 0, 1, "Minute", true);
+        QElapsedTimer clock;
+        clock.start();
+        QStringList notes;
+        connect(m_page, &TimeLapseWidget::TimeLapseAF, this, [&] { notes << QString("AF start %1 s").arg(clock.elapsed() / 1000.0); });
+        connect(ui()->m_ControlWidget, &ControlWidget::completeTimeLapseAF, this, [&](int position, bool ok, TFineAFErrTable e) {
+            notes << QString("AF end %1 s: position %2, success %3, error %4").arg(clock.elapsed() / 1000.0).arg(position).arg(ok).arg(int(e));
+        });
+        connect(m_page, &TimeLapseWidget::captured, this, [&](bool) { notes << QString("frame %1 at %2 s").arg(count()).arg(clock.elapsed() / 1000.0); });
+        run();
+        QVERIFY(waitEnded(13 * 60 * 1000));
+        for (const QString &note : notes)
+            qInfo().noquote() << note;
+        qInfo().noquote() << "offset" << m_page->focusOffset() << "start position" << m_page->startPosition();
+        const QStringList frames = framesByPython(seriesFolder());
+        QCOMPARE(frames.size(), 11);
+        QVERIFY2(frames.last().endsWith("Time: 00:10:00"), qPrintable(frames.last()));
     }
 
     // An autofocus the board cannot run (the old dialect): preset 38, back to live view, no frame,
