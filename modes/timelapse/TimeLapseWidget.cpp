@@ -1,48 +1,1183 @@
 #include "TimeLapseWidget.h"
 
+#include "CameraTables.h"
+#include "FrameThumbnail.h"
 #include "Globals.h"
+#include "ImReaderWriter.h"
+#include "MediaMonitor.h"
+#include "MediaPath.h"
+#include "MessageDlg.h"
+#include "NumberFieldEditor.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "SaveNaming.h"
+#include "SaveOptionsDlg.h"
+#include "TimeLapseProgressDlg.h"
+#include "Utilities.h"
+#include "ui_TimeLapseWidget.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStandardItemModel>
+#include <QStyleOption>
+
+#include <cstring>
+#include <opencv2/core.hpp>
+
+namespace {
+
+constexpr int kFrameWidth = 1280;
+constexpr int kFrameHeight = 1024;
+constexpr int kFramePixels = kFrameWidth * kFrameHeight;
+constexpr int kPauseBlinkMs = 500;
+constexpr int kStartDelayMs = 1000;
+constexpr int kContinuousMaxFrames = 3000;
+const QSize kThumbnailSize(80, 60);
+
+const char *const kInitializingText = "<p><b>Initializing ...</b></p>";
+const char *const kInProgressText = "<p><b>Time lapse imaging in progress ...</b></p>";
+const char *const kSaveFailedText = "<p><b>Save failed.</b></p>";
+const char *const kTooLongText = "<p><b>Error!</b><br/><br/>Total time cannot exceed %1.<br/>Adjust the total time.</p>";
+const char *const kZScanStyle = "QLineEdit {background-color: rgb(62,58, 57); border-width: 0px; color: white;}"
+                                "QLineEdit::disabled {background-color: rgb(62,58, 57); border-width: 0px; color: rgb(98,98,98);}";
+
+std::string configFile()
+{
+    return Paths::configFile().toStdString();
+}
+
+QString readSettingText(const char *section, const QString &key, const char *def)
+{
+    std::string value;
+    ReadPrivateProfileString(section, key.toStdString(), def, value, configFile());
+    return QString::fromStdString(value).trimmed();
+}
+
+int readSettingNumber(const char *section, const QString &key, const char *def)
+{
+    return readSettingText(section, key, def).toInt(); // not a number reads as 0
+}
+
+// The application cursor shape, without growing Qt's override stack on every change.
+void showCursor(Qt::CursorShape shape)
+{
+    if (QApplication::overrideCursor())
+        QApplication::changeOverrideCursor(shape);
+    else
+        QApplication::setOverrideCursor(shape);
+}
+
+QString clockText()
+{
+    return QTime::currentTime().toString("mm:ss:zzz");
+}
+
+} // namespace
 
 TimeLapseWidget::TimeLapseWidget(QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent), ui(new Ui_TimeLapseWidget)
 {
+    ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the page its background
+    m_bBusy = false;
+    for (QWidget *hidden : {static_cast<QWidget *>(ui->BUTTON_SAVE_AFTER), static_cast<QWidget *>(ui->BUTTON_SAVE_BEFORE),
+                            static_cast<QWidget *>(ui->LABEL_IMAGES_TITLE), static_cast<QWidget *>(ui->LABEL_IMAGES),
+                            static_cast<QWidget *>(ui->LABEL_CATEGORY_1), static_cast<QWidget *>(ui->LABEL_CATEGORY_2),
+                            static_cast<QWidget *>(ui->BUTTON_START_RECORD), static_cast<QWidget *>(ui->BUTTON_STOP_RECORD),
+                            static_cast<QWidget *>(ui->BUTTON_SAVE_RECORD), static_cast<QWidget *>(ui->BUTTON_RECORDING)})
+        hidden->hide();
+    initialize();
 }
+
+TimeLapseWidget::~TimeLapseWidget()
+{
+    delete m_pProgressDlg.data();
+    delete m_pInitializingDlg.data();
+    delete ui;
+}
+
+void TimeLapseWidget::initialize()
+{
+    m_nCorrectionCounter = 0;
+    m_TimeLapse.setTimelapseParameters(0, 0, 0, 0.0f, TIMELAPSE_INTERVAL_SECOND, m_nExposure);
+    m_FrameImage = QImage(kFrameWidth, kFrameHeight, QImage::Format_Indexed8);
+    m_FrameImage.fill(0);
+    m_bStop = false;
+    m_bPseudoColor = false;
+    m_bLEDState = false;
+    m_bPreSave = false;
+    m_bFirstTime = true;
+
+    ui->SPINBOX_INTERVAL->setValue(1);
+    if (!isQCTestMode()) {
+        ui->SPINBOX_INTERVAL->setSingleStep(1.0);
+        ui->SPINBOX_INTERVAL->setDecimals(0);
+    }
+    {
+        const QSignalBlocker block(ui->COMBOBOX_INTERVAL_TYPE);
+        ui->COMBOBOX_INTERVAL_TYPE->clear();
+        ui->COMBOBOX_INTERVAL_TYPE->addItems({"Second", "Minute", "Hour", "Continuous"});
+        ui->COMBOBOX_INTERVAL_TYPE->setCurrentIndex(0);
+        // Continuous recording comes with the recording browser; until then it cannot be chosen.
+        if (auto *model = qobject_cast<QStandardItemModel *>(ui->COMBOBOX_INTERVAL_TYPE->model()))
+            model->item(3)->setEnabled(false);
+    }
+    ui->COMBO_FOCUS_DRIFT->clear();
+    ui->COMBO_FOCUS_DRIFT->addItems({"On", "Off"});
+    ui->COMBO_FOCUS_DRIFT->setCurrentIndex(1);
+    setUIZScanRangeComboBox();
+    readSetting();
+
+    ui->BUTTON_MODE1->setChecked(true);
+    ui->BUTTON_MODE2->setChecked(false);
+    ui->STACKEDWIDGET->setCurrentIndex(0);
+
+    for (QTimer *timer : {&m_LightTimer, &m_CaptureTimer, &m_CorrectionTimer})
+        timer->setTimerType(Qt::PreciseTimer);
+    connect(&m_LightTimer, &QTimer::timeout, this, &TimeLapseWidget::enableLightON);
+    connect(&m_CaptureTimer, &QTimer::timeout, this, &TimeLapseWidget::enableCapture);
+    connect(&m_CorrectionTimer, &QTimer::timeout, this, &TimeLapseWidget::enableFineAF);
+    m_StartTimer.setSingleShot(true);
+    connect(&m_StartTimer, &QTimer::timeout, this, &TimeLapseWidget::slotCalculrateParameter);
+
+    for (QAbstractSpinBox *field : {static_cast<QAbstractSpinBox *>(ui->SPINBOX_HOUR),
+                                    static_cast<QAbstractSpinBox *>(ui->SPINBOX_MINUTE),
+                                    static_cast<QAbstractSpinBox *>(ui->SPINBOX_SECOND),
+                                    static_cast<QAbstractSpinBox *>(ui->SPINBOX_INTERVAL),
+                                    static_cast<QAbstractSpinBox *>(ui->SPINBOX_AF_INTERVAL)})
+        if (QLineEdit *edit = field->findChild<QLineEdit *>())
+            edit->installEventFilter(this);
+
+    m_PauseEffectTimer.setInterval(kPauseBlinkMs);
+    connect(&m_PauseEffectTimer, &QTimer::timeout, this, &TimeLapseWidget::showPauseEffect);
+    m_nRemainCapture = m_nRemainLight = m_nRemainCorrection = 0;
+
+    if (!isQCTestMode()) {
+        ui->LABEL_LIGHT_DELAY->hide();
+        ui->SPINBOX_LIGHT_DELAY->hide();
+    }
+    ui->LABEL_PLUS_MINUS->setText(QString(QChar(0x00B1)));
+    on_COMBOBOX_INTERVAL_TYPE_currentIndexChanged(0);
+    qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+void TimeLapseWidget::readSetting()
+{
+    m_nCameraBits = readSettingNumber("Camera", "Mode", "8") == 16 ? 16 : 8;
+    m_nBitDepth = m_nCameraBits;
+    ui->COMBO_FOCUS_DRIFT->setCurrentIndex(readSettingNumber("Setting_Timelapse", "Correction", "0") == 0 ? 1 : 0);
+    ui->SPINBOX_AF_INTERVAL->setValue(readSettingNumber("Setting_Timelapse", "CorrectionFreq", "1"));
+    const QString range = readSettingText("Setting_Timelapse", "ScanRange", "5");
+    const int index = ui->COMBO_ZSCAN_RANGE->findText(range);
+    ui->COMBO_ZSCAN_RANGE->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+void TimeLapseWidget::writeSetting()
+{
+    const std::string file = configFile();
+    WritePrivateProfileString("Setting_Timelapse", "Correction", correctionOn() ? "1" : "0", file);
+    WritePrivateProfileString("Setting_Timelapse", "CorrectionFreq",
+                              QString::number(ui->SPINBOX_AF_INTERVAL->value()).toStdString(), file);
+    WritePrivateProfileString("Setting_Timelapse", "ScanRange", ui->COMBO_ZSCAN_RANGE->currentText().toStdString(), file);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Number fields
+
+bool TimeLapseWidget::eventFilter(QObject *watched, QEvent *event)
+{
+    if (g_CurrentMenu == MENU_TIMELAPSE && event->type() == QEvent::MouseButtonPress) {
+        QObject *field = watched->parent();
+        if (field == ui->SPINBOX_HOUR)
+            on_SPINBOX_HOUR_clicked();
+        else if (field == ui->SPINBOX_MINUTE)
+            on_SPINBOX_MINUTE_clicked();
+        else if (field == ui->SPINBOX_SECOND)
+            on_SPINBOX_SECOND_clicked();
+        else if (field == ui->SPINBOX_INTERVAL)
+            on_SPINBOX_INTERVAL_clicked();
+        else if (field == ui->SPINBOX_AF_INTERVAL)
+            on_SPINBOX_AF_INTERVAL_clicked();
+        else
+            return QWidget::eventFilter(watched, event);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TimeLapseWidget::editNumberField(QAbstractSpinBox *field, int lowest)
+{
+    NumberFieldEditor::edit(field, lowest, this);
+}
+
+void TimeLapseWidget::on_SPINBOX_HOUR_clicked() { editNumberField(ui->SPINBOX_HOUR, 0); }
+void TimeLapseWidget::on_SPINBOX_MINUTE_clicked() { editNumberField(ui->SPINBOX_MINUTE, 0); }
+void TimeLapseWidget::on_SPINBOX_SECOND_clicked() { editNumberField(ui->SPINBOX_SECOND, 0); }
+void TimeLapseWidget::on_SPINBOX_INTERVAL_clicked() { editNumberField(ui->SPINBOX_INTERVAL, 0); }
+void TimeLapseWidget::on_SPINBOX_AF_INTERVAL_clicked() { editNumberField(ui->SPINBOX_AF_INTERVAL, 1); }
+
+// ---------------------------------------------------------------------------------------------
+// Save folder
+
+void TimeLapseWidget::setSaveTarget(const QString &folder, const QString &name, const QString &extension)
+{
+    m_SavePath = folder;
+    m_SeriesName = name;
+    m_FileExtension = extension.isEmpty() ? QStringLiteral("tif") : extension;
+    // Joined in one pass, so that a "%" in a name stays as typed.
+    ui->LABEL_SAVE_PATH->setText(MediaPath::label(QDir::cleanPath(folder + '/' + name)));
+}
+
+void TimeLapseWidget::on_BUTTON_SAVE_PATH_clicked()
+{
+    const bool stopVideo = m_nCurrentState != TIMELAPSE_SHOWN;
+    if (stopVideo) {
+        m_bBusy = true;
+        emit setVideoRunningState(false);
+    }
+    {
+        SaveOptionsDlg dialog(this);
+        dialog.setCurrentSaveOption(SAVE_OPTION_TIMELAPSE_PATH, true, SUB_OPTION_NONE);
+        dialog.setImageBits(m_nCameraBits);
+        if (dialog.exec() == 1) {
+            QString folder, name, extension;
+            dialog.getSaveFilePathInfo(folder, name, extension);
+            setSaveTarget(folder, name, extension);
+        }
+    }
+    if (stopVideo) {
+        emit setVideoRunningState(true);
+        m_bBusy = false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start checks
+
+bool TimeLapseWidget::correctionOn() const
+{
+    return ui->COMBO_FOCUS_DRIFT->currentText() == QLatin1String("On");
+}
+
+bool TimeLapseWidget::continuousSelected() const
+{
+    return ui->COMBOBOX_INTERVAL_TYPE->currentText() == QLatin1String("Continuous");
+}
+
+void TimeLapseWidget::slotCalculrateParameter()
+{
+    m_StartTimer.stop();
+    m_bParametersCalculated = true;
+    const QString typeText = ui->COMBOBOX_INTERVAL_TYPE->currentText();
+    const TTimeLapseIntervalType type = typeText == "Minute" ? TIMELAPSE_INTERVAL_MINUTE
+                                        : typeText == "Second" ? TIMELAPSE_INTERVAL_SECOND
+                                                               : TIMELAPSE_INTERVAL_HOUR;
+    m_TimeLapse.setTimelapseParameters(ui->SPINBOX_HOUR->value(), ui->SPINBOX_MINUTE->value(), ui->SPINBOX_SECOND->value(),
+                                       float(ui->SPINBOX_INTERVAL->value()), type, m_nExposure);
+    if (continuousSelected()) {
+        m_TimeLapse.clearThumbnails();
+        m_nStartCode = 0;
+    } else {
+        m_nStartCode = m_TimeLapse.canRun(m_nBitDepth, m_bPseudoColor);
+    }
+    if (m_nStartCode == 0 && canStart() && !createFolder(m_SavePath, m_SeriesName))
+        m_nStartCode = 8;
+    if (m_pInitializingDlg) {
+        m_pInitializingDlg->close();
+        m_pInitializingDlg->deleteLater();
+    }
+}
+
+bool TimeLapseWidget::canStart()
+{
+    const QString root = MediaPath::volumeOf(m_SavePath);
+    if (m_SavePath.trimmed().isEmpty() || Paths::fixedPath(root).trimmed().isEmpty()) {
+        m_nStartCode = 9;
+        return false;
+    }
+    if (!QFileInfo(root).isDir()) {
+        m_nStartCode = 8;
+        return false;
+    }
+    int frames = 0;
+    if (continuousSelected()) {
+        const int period = m_nExposure < 71 ? 120 : m_nExposure <= 150 ? 160 : m_nExposure + 40;
+        frames = int(qint64(m_TimeLapse.totalTime()) * 1000 / period);
+        if (frames > kContinuousMaxFrames) {
+            m_nStartCode = 10;
+            m_LongestTotalTime = timeText(qint64(period) * kContinuousMaxFrames / 1000);
+            return false;
+        }
+    } else {
+        frames = m_TimeLapse.totalCount() - m_TimeLapse.count();
+    }
+    if (!checkFreeDiskSpace(root, false, frames))
+        return false;
+    if (continuousSelected())
+        return true;
+
+    m_nCorrectionCounter = 0;
+    m_nCapturePeriod = int(m_TimeLapse.interval() * 1000.0f);
+    m_nLightPeriod = m_nCapturePeriod - (ui->SPINBOX_LIGHT_DELAY->value() + m_TimeLapse.exposure());
+    const int range = ui->COMBO_ZSCAN_RANGE->currentText().toInt();
+    m_nCorrectionPeriod = m_nLightPeriod - ((m_nExposure + 1000) * (2 * range + 1) + 2000);
+    // Without room for the light lead the light would never come on before a frame.
+    if (m_nLightPeriod <= 0) {
+        m_nStartCode = 3;
+        return false;
+    }
+    if (correctionOn()) {
+        if (m_nCapturePeriod < 60000) {
+            m_nStartCode = 2;
+            return false;
+        }
+        if (m_nCorrectionPeriod < 1) {
+            m_nStartCode = 3;
+            return false;
+        }
+    }
+    return true;
+}
+
+quint64 TimeLapseWidget::bytesPerImage(int bitDepth, bool colour)
+{
+    const quint64 bytesPerSample = bitDepth == 8 ? 1 : 2;
+    return quint64(kFramePixels) * bytesPerSample * (colour ? 3 : 1) + kFileOverheadBytes;
+}
+
+bool TimeLapseWidget::checkFreeDiskSpace(QString path, bool colour, int images)
+{
+    // Megabytes of 1,000,000 bytes, as the storage monitor answers them; rounded up.
+    const quint64 bytes = quint64(qMax(0, images)) * bytesPerImage(m_nBitDepth, colour);
+    const quint64 needed = (bytes + 999999) / 1000000;
+    if (MediaMonitor::freeDiskSpace(path) < needed) {
+        m_nStartCode = 4;
+        return false;
+    }
+    return true;
+}
+
+bool TimeLapseWidget::createFolder(QString path, QString &name)
+{
+    name = SaveNaming::freeFolderName(path, name);
+    if (name.isEmpty() || !QDir(path).mkdir(name))
+        return false;
+    clearDirtyMemory();
+    return true;
+}
+
+// The preset of each start code that has one (code 10 has its own text).
+static const QMap<int, TMessageType> &startCodePresets()
+{
+    static const QMap<int, TMessageType> presets = {
+        {1, MSG_INTERVAL_BELOW_10S},      {2, MSG_INTERVAL_BELOW_1MIN_WITH_AF}, {3, MSG_EXPOSURE_EXCEEDS_INTERVAL},
+        {4, MSG_INSUFFICIENT_DISK_SPACE}, {5, MSG_TOTAL_TIME_TOO_SHORT},        {7, MSG_TIMELAPSE_TOO_MANY_IMAGES},
+        {8, MSG_USB_REINSERT},            {9, MSG_TARGET_FOLDER_NOT_SELECTED}};
+    return presets;
+}
+
+QString TimeLapseWidget::startCodeMessage(int code) const
+{
+    if (startCodePresets().contains(code))
+        return MessageDlg::presetText(startCodePresets().value(code));
+    return code == 10 ? QString(kTooLongText).arg(m_LongestTotalTime) : QString();
+}
+
+void TimeLapseWidget::showStartCodeMessage(int code)
+{
+    MessageDlg message(this);
+    if (startCodePresets().contains(code)) {
+        message.setMsgType(startCodePresets().value(code));
+    } else {
+        message.setMessage(startCodeMessage(code));
+        message.setButtonVisibility(MSG_BUTTON_OK);
+    }
+    message.exec();
+}
+
+QString TimeLapseWidget::timeText(qint64 seconds)
+{
+    seconds = qMax<qint64>(0, seconds);
+    return QString("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QChar('0'))
+        .arg((seconds / 60) % 60, 2, 10, QChar('0'))
+        .arg(seconds % 60, 2, 10, QChar('0'));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Run, Pause, Stop, Live
+
+void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
+{
+    setUIControlEnabled(false);
+    qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+    emit signalEnableMainMenu(false);
+    emit signalEnableControlWidgetUI(false);
+
+    bool immediateFrame = true;
+    if (!m_bPaused) {
+        ui->PROGRESSBAR_COUNT->setValue(0);
+        m_nRemainCapture = m_nRemainLight = m_nRemainCorrection = 0;
+        showCursor(Qt::WaitCursor);
+        m_bParametersCalculated = false;
+        m_StartTimer.start(kStartDelayMs);
+        m_pInitializingDlg = new MessageDlg;
+        m_pInitializingDlg->setMessage(kInitializingText);
+        m_pInitializingDlg->setButtonVisibility(MSG_BUTTON_NONE);
+        m_pInitializingDlg->exec();
+        if (m_pInitializingDlg)
+            m_pInitializingDlg->deleteLater();
+        if (!m_bParametersCalculated) // the box went away before its time: check now
+            slotCalculrateParameter();
+        showCursor(Qt::ArrowCursor);
+    } else if (canStart()) {
+        m_nStartCode = 0;
+        if (m_nCurrentState == TIMELAPSE_SHOWN) {
+            showCursor(Qt::WaitCursor);
+            on_BUTTON_TIMELAPSE_LIVE_clicked();
+            repaint();
+            delay((m_nExposure + 1000) * 2);
+            showCursor(Qt::ArrowCursor);
+            // Going live unlocked the menu and the panel: the run keeps them locked.
+            emit signalEnableMainMenu(false);
+            emit signalEnableControlWidgetUI(false);
+        }
+        immediateFrame = false;
+    }
+    debugLine(QString("Run: start code %1").arg(m_nStartCode));
+
+    if (m_nStartCode != 0) {
+        showStartCodeMessage(m_nStartCode);
+        m_nCurrentState = TIMELAPSE_LIVE;
+        setUIControlEnabled(false);
+        qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+        changeState();
+        return;
+    }
+
+    if (continuousSelected()) { // recording is not offered yet (its item is disabled)
+        m_nCurrentState = TIMELAPSE_LIVE;
+        changeState();
+        return;
+    }
+    writeSetting();
+    m_PauseEffectTimer.stop();
+    ui->PROGRESSBAR_COUNT->setTextVisible(true);
+    emit signalEnablePullingCommand(false);
+    ui->PROGRESSBAR_COUNT->setMaximum(qMax(1, m_TimeLapse.totalCount()));
+    ui->BUTTON_MODE1->setChecked(true);
+    on_BUTTON_MODE1_clicked();
+    m_bSaved = false;
+    m_bFirstTime = false;
+    m_bStop = false;
+    emit saved(false);
+    m_nCurrentState = TIMELAPSE_ACQUIRING;
+    changeState();
+    startSchedule(immediateFrame);
+}
+
+void TimeLapseWidget::startSchedule(bool immediateFrame)
+{
+    bool startCorrection = true;
+    int reserved = 0;
+    if (m_nRemainCorrection <= 1000 && m_nRemainLight <= 1000) {
+        m_CorrectionTimer.setInterval(m_nCorrectionPeriod);
+        m_LightTimer.setInterval(m_nLightPeriod);
+        m_CaptureTimer.setInterval(m_nCapturePeriod);
+        immediateFrame = true;
+        reserved = 1;
+    } else if (m_nRemainCorrection <= 1000) {
+        m_CorrectionTimer.setInterval(m_nCorrectionPeriod);
+        m_LightTimer.setInterval(m_nRemainLight);
+        m_CaptureTimer.setInterval(qMax(1, m_nRemainCapture));
+        startCorrection = false;
+        reserved = 1;
+    } else {
+        m_CorrectionTimer.setInterval(m_nRemainCorrection);
+        m_LightTimer.setInterval(qMax(1, m_nRemainLight));
+        m_CaptureTimer.setInterval(qMax(1, m_nRemainCapture));
+    }
+    debugLine(QString("Remaining capture %1 light %2 correction %3 ms; periods %4 %5 %6 ms")
+                  .arg(m_nRemainCapture).arg(m_nRemainLight).arg(m_nRemainCorrection)
+                  .arg(m_nCapturePeriod).arg(m_nLightPeriod).arg(m_nCorrectionPeriod));
+
+    const bool moreFrames = m_TimeLapse.count() < m_TimeLapse.totalCount() - reserved;
+    if (moreFrames && correctionOn() && m_nCorrectionCounter == 0 && !runFirstCorrection())
+        return;
+    if (!immediateFrame) {
+        emit lightOff();
+        delay(200);
+    }
+    const bool timers = !(!moreFrames && immediateFrame);
+    if (timers) {
+        if (startCorrection && correctionOn())
+            m_CorrectionTimer.start();
+        m_LightTimer.start();
+        m_CaptureTimer.start();
+    }
+    m_bCompleted = false;
+    m_bLightTickDone = false;
+    m_pProgressDlg = new TimeLapseProgressDlg(nullptr);
+    m_pProgressDlg->setTotalCount(0);
+    m_pProgressDlg->setMessage(kInProgressText);
+    m_bStop = false;
+    if (immediateFrame)
+        takeFrame();
+    ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
+    ui->BUTTON_TIMELAPSE_STOP->setEnabled(true);
+    if (timers && m_pProgressDlg && !m_bCompleted)
+        m_pProgressDlg->show();
+    // A single frame that never came would leave the series running without a timer.
+    if (!timers && !m_bCompleted && m_nCurrentState == TIMELAPSE_ACQUIRING)
+        completedTimeLapse(false);
+}
+
+void TimeLapseWidget::takeFrame()
+{
+    const int before = m_TimeLapse.count();
+    emit capture();
+    if (m_TimeLapse.count() == before)
+        debugLine("Capture: no frame came from the camera");
+}
+
+void TimeLapseWidget::on_BUTTON_TIMELAPSE_PAUSE_clicked()
+{
+    m_PauseEffectTimer.start();
+    m_bPaused = true;
+    setUIControlEnabled(false);
+    qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+    m_bStop = true;
+    completedTimeLapse(false);
+}
+
+void TimeLapseWidget::on_BUTTON_TIMELAPSE_STOP_clicked()
+{
+    m_bPaused = false;
+    setUIControlEnabled(false);
+    qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+    m_PauseEffectTimer.stop();
+    ui->PROGRESSBAR_COUNT->setTextVisible(true);
+    ui->PROGRESSBAR_COUNT->repaint();
+    m_bStop = true;
+    completedTimeLapse(false);
+}
+
+void TimeLapseWidget::completedTimeLapse(bool bVideo)
+{
+    emit signalEnablePullingCommand(true);
+    if (m_TimeLapse.count() == m_TimeLapse.totalCount()) {
+        const QString total = timeText(m_TimeLapse.totalTime());
+        ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(total, total));
+    }
+    m_bCompleted = true;
+    if (m_pProgressDlg) {
+        m_pProgressDlg->close();
+        m_pProgressDlg->deleteLater();
+        m_pProgressDlg = nullptr;
+    }
+    if (m_bPaused) {
+        m_nRemainCapture = m_CaptureTimer.remainingTime();
+        m_nRemainLight = m_LightTimer.remainingTime();
+        m_nRemainCorrection = m_CorrectionTimer.remainingTime();
+    }
+    for (QTimer *timer : {&m_CaptureTimer, &m_LightTimer, &m_CorrectionTimer})
+        if (timer->isActive())
+            timer->stop();
+    m_bCapturePending = false;
+    emit lightOff();
+    emit liveMode(false);
+    emit completed(m_TimeLapse.thumbnails(), bVideo);
+    emit captured(true);
+    emit saved(false);
+    m_nCurrentState = TIMELAPSE_SHOWN;
+    changeState();
+    repaint();
+    clearDirtyMemory();
+}
+
+void TimeLapseWidget::on_BUTTON_TIMELAPSE_LIVE_clicked()
+{
+    showCursor(Qt::BusyCursor);
+    emit signalEnableMainMenu(false);
+    setUIControlEnabled(false);
+    qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+    emit liveMode(true);
+    emit lightOn();
+    m_bCompleted = false;
+    m_nCurrentState = TIMELAPSE_LIVE;
+    changeState();
+    ui->BUTTON_MODE1->setChecked(true);
+    if (ui->STACKEDWIDGET->currentIndex() != 0)
+        on_BUTTON_MODE1_clicked();
+    if (!m_bPaused)
+        clearTimeLabel();
+}
+
+void TimeLapseWidget::showPauseEffect()
+{
+    ui->PROGRESSBAR_COUNT->setTextVisible(!ui->PROGRESSBAR_COUNT->isTextVisible());
+    ui->PROGRESSBAR_COUNT->repaint();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Timers
+
+void TimeLapseWidget::enableLightON()
+{
+    ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(false);
+    m_CorrectionTimer.stop();
+    m_LightTimer.stop();
+    qDebug().noquote() << "Light On time =" << clockText();
+    if (!m_bCompleted && m_pProgressDlg) {
+        m_bLightTickDone = true;
+        emit lightOn();
+    }
+}
+
+void TimeLapseWidget::enableCapture()
+{
+    if (m_bCompleted || !m_pProgressDlg)
+        return;
+    // A tick inside a correction's autofocus waits for it: the autofocus owns the frames then.
+    if (m_bAFRunning) {
+        m_bCapturePending = true;
+        return;
+    }
+    if (correctionOn())
+        m_CorrectionTimer.start(m_nCorrectionPeriod);
+    m_LightTimer.start(m_nLightPeriod);
+    if (m_nRemainCapture > 1000) {
+        m_CaptureTimer.stop();
+        m_CaptureTimer.start(m_nCapturePeriod);
+        m_nRemainCapture = 0;
+    }
+    ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
+    if (isEnableSerialLog())
+        debugLine("Capture Time = " + clockText());
+    m_bLightTickDone = false;
+    takeFrame();
+}
+
+void TimeLapseWidget::enableFineAF()
+{
+    m_CorrectionTimer.stop();
+    ++m_nCorrectionCounter;
+    const bool due = m_nCorrectionCounter >= ui->SPINBOX_AF_INTERVAL->value() && m_bCorrectionEnabled;
+    if (!due)
+        return;
+    m_nCorrectionCounter = 0;
+    if (!m_pProgressDlg || m_bCompleted)
+        return;
+    ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(false);
+    ui->BUTTON_TIMELAPSE_STOP->setEnabled(false);
+    // The learnt offset goes with the autofocus; the move is queued, so it runs at the
+    // autofocus's first wait, before its scan.
+    if (m_nOffset != 0) {
+        m_nMotorRequest = -1;
+        emit signalMoveMotorPosition(m_nOffset, false);
+    }
+    emit lightOn();
+    delay(m_nExposure + ui->SPINBOX_LIGHT_DELAY->value());
+    runAutofocus();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Focus-drift correction
+
+bool TimeLapseWidget::runFirstCorrection()
+{
+    ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(false);
+    ui->BUTTON_TIMELAPSE_STOP->setEnabled(false);
+    m_nOffset = 0;
+    m_nMotorRequest = 0;
+    m_bStartPositionKnown = requestMotorPosition();
+    m_nMotorRequest = 1;
+    emit lightOff();
+    delay(200);
+    emit lightOn();
+    delay(m_nExposure + ui->SPINBOX_LIGHT_DELAY->value());
+    runAutofocus();
+    if (m_bAFError)
+        return false;
+    delay(m_nExposure + 2000);
+    return true;
+}
+
+void TimeLapseWidget::runAutofocus()
+{
+    if (isEnableSerialLog())
+        debugLine("FineAF Start Time = " + clockText());
+    m_bAFRunning = true;
+    emit TimeLapseAF();
+    m_bAFRunning = false;
+    if (isEnableSerialLog())
+        debugLine("FineAF End Time = " + clockText());
+    if (m_bCapturePending && !m_bCompleted && m_pProgressDlg) {
+        m_bCapturePending = false;
+        if (!m_bLightTickDone) { // the light went off with the autofocus
+            emit lightOn();
+            delay(m_nExposure + ui->SPINBOX_LIGHT_DELAY->value());
+        }
+        enableCapture();
+    }
+    m_bCapturePending = false;
+}
+
+bool TimeLapseWidget::requestMotorPosition()
+{
+    m_bPositionAnswered = false;
+    emit signalGetCurrentMotorPosition();
+    if (!m_bPositionAnswered) {
+        // A board of the old dialect answers from the serial port later: wait for it.
+        QElapsedTimer clock;
+        clock.start();
+        while (!m_bPositionAnswered && clock.elapsed() < kPositionAnswerTimeoutMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    if (!m_bPositionAnswered)
+        debugLine("Position: no answer from the stage; the focus offset stays 0");
+    return m_bPositionAnswered;
+}
+
+void TimeLapseWidget::slotSetCurrentMotorPosition(int position)
+{
+    switch (m_nMotorRequest) {
+    case 0:
+        m_nStartPosition = position;
+        debugLine(QString("Star Position = %1").arg(position));
+        break;
+    case 1:
+        m_nOffset = m_bStartPositionKnown ? m_nStartPosition - position : 0;
+        debugLine(QString("Position Offset = %1").arg(m_nOffset));
+        break;
+    case 2:
+        debugLine(QString("AF Position = %1").arg(position));
+        break;
+    default:
+        return;
+    }
+    m_bPositionAnswered = true;
+}
+
+void TimeLapseWidget::slotsaveAFData(int index, int position, double value)
+{
+    m_nAFIndex = index;
+    m_nAFPosition = position;
+    m_dAFMaxValue = value;
+}
+
+void TimeLapseWidget::slotCompleteTimeLapseAF(int position, bool success, TFineAFErrTable error)
+{
+    Q_UNUSED(position)
+    m_bAFError = false;
+    if (m_nMotorRequest == 1) {
+        if (!requestMotorPosition())
+            m_nOffset = 0;
+        m_bCorrectionEnabled = success;
+        m_nMotorRequest = -1;
+        if (error != FINEAF_NO_ERROR) {
+            for (QTimer *timer : {&m_LightTimer, &m_CaptureTimer, &m_CorrectionTimer})
+                timer->stop();
+            m_bAFError = true;
+            emit signalEnablePullingCommand(true);
+            MessageDlg message(this);
+            message.setMsgType(fineAFErrorMessage(error));
+            message.exec();
+            m_nCurrentState = TIMELAPSE_LIVE;
+            changeState();
+            return;
+        }
+    } else if (!m_bLightTickDone) {
+        emit lightOff();
+    }
+    if (m_nMotorRequest == -1) {
+        ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
+        ui->BUTTON_TIMELAPSE_STOP->setEnabled(true);
+    }
+}
+
+void TimeLapseWidget::setFocusCorrectionState(bool enable)
+{
+    ui->COMBO_FOCUS_DRIFT->setEnabled(enable);
+    const bool details = enable && correctionOn();
+    ui->SPINBOX_AF_INTERVAL->setEnabled(details);
+    ui->COMBO_ZSCAN_RANGE->setEnabled(details);
+}
+
+void TimeLapseWidget::on_COMBO_FOCUS_DRIFT_currentIndexChanged(int index)
+{
+    ui->SPINBOX_AF_INTERVAL->setEnabled(index != 1);
+    ui->COMBO_ZSCAN_RANGE->setEnabled(index != 1);
+}
+
+void TimeLapseWidget::setUIZScanRangeComboBox()
+{
+    QComboBox *combo = ui->COMBO_ZSCAN_RANGE;
+    combo->setEditable(true);
+    QLineEdit *edit = combo->lineEdit();
+    edit->setReadOnly(true);
+    edit->setAlignment(Qt::AlignRight);
+    edit->setFont(combo->font());
+    edit->setStyleSheet(kZScanStyle);
+    combo->clear();
+    combo->addItems({"5", "10", "20"});
+    for (int i = 0; i < combo->count(); ++i)
+        combo->setItemData(i, int(Qt::AlignRight | Qt::AlignVCenter), Qt::TextAlignmentRole);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frames
+
+void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
+{
+    if (g_CurrentMenu != MENU_TIMELAPSE || !frame)
+        return;
+    QElapsedTimer stopwatch;
+    stopwatch.start();
+    const int index = m_TimeLapse.count();
+    m_TimeLapse.increaseCount();
+    const int count = m_TimeLapse.count();
+    const int total = m_TimeLapse.totalCount();
+    m_nBitDepth = bits;
+    if (count == total) {
+        m_bCompleted = true;
+        m_bPaused = false;
+    }
+    if (index == 0)
+        ui->LABEL_START_LAPSE->setText(QDateTime::currentDateTime().toString("yyyy/MM/dd hh:mm:ss"));
+    if (count != total)
+        ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(timeText(qint64(count * m_TimeLapse.interval())),
+                                                                 timeText(m_TimeLapse.totalTime())));
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    ui->LABEL_IMAGES->setText(english.toString(count) + '/' + english.toString(total));
+    emit captured(true);
+
+    // The frame goes into the writer; its 8 most significant bits into the frame image, which
+    // makes the thumbnail.
+    ImReaderWriter writer;
+    bool loaded = false;
+    uchar *pixels = m_FrameImage.bits();
+    if (bits == 8) {
+        std::memcpy(pixels, frame, size_t(kFramePixels));
+        loaded = writer.load(pixels, kFrameWidth, kFrameHeight, 8, 1, 1, 1, 1);
+    } else if (bits == 16) {
+        // The writer keeps its own copy; the most significant byte of each word is the preview.
+        loaded = writer.load(frame, kFrameWidth, kFrameHeight, 16, 1, 1, 1, 1);
+        try {
+            const cv::Mat words(kFrameHeight, kFrameWidth, CV_8UC2, frame);
+            cv::Mat high(kFrameHeight, kFrameWidth, CV_8UC1, pixels, size_t(m_FrameImage.bytesPerLine()));
+            cv::extractChannel(words, high, 0);
+        } catch (const cv::Exception &e) {
+            qWarning() << "Time lapse: no preview of the frame:" << e.what();
+            m_FrameImage.fill(0);
+        }
+    }
+    // Four digits up to 9,999 frames, all digits beyond. One pass: a "%" in a name stays.
+    const QString number = count > 9999 ? QString::number(index) : QString("%1").arg(index, 4, 10, QChar('0'));
+    const QString fileName = QString("%1/%2/%3_%4.%5").arg(m_SavePath, m_SeriesName, m_SeriesName, number, m_FileExtension);
+    const QString metaData = capturedImageMetaData().metaText() + ";Time: " + timeText(qint64(m_TimeLapse.interval() * index));
+    // Any depth but 8 or 16 is no frame: a failed save, never an empty file.
+    const bool ok = loaded && writer.write(QFile::encodeName(fileName), metaData.toUtf8());
+    if (!ok)
+        qWarning().noquote() << "Time lapse: frame not saved:" << fileName << writer.errorString();
+
+    if (ok) {
+        const QVector<QRgb> &table = g_PseudoColorTable[m_bPseudoColor ? clampColorIndex(m_nColorIndex) : 7];
+        ThumbnailInfo info;
+        info.thumbnail = FrameThumbnail::make(pixels, kFrameWidth, kFrameHeight, m_FrameImage.bytesPerLine(), table,
+                                              kThumbnailSize);
+        info.path = fileName;
+        m_TimeLapse.pushThumbnail(info);
+    }
+    emit lightOff();
+    ui->PROGRESSBAR_COUNT->setValue(count);
+    ui->PROGRESSBAR_COUNT->repaint();
+    if (count == total || m_bStop || !ok)
+        completedTimeLapse(false);
+    if (!ok) {
+        MessageDlg message(this);
+        message.setMessage(kSaveFailedText);
+        message.setButtonVisibility(MSG_BUTTON_OK);
+        message.exec();
+    }
+    if (isEnableSerialLog())
+        debugLine(QString("save elapsed time : %1 ms").arg(stopwatch.elapsed()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// States and controls
 
 void TimeLapseWidget::setCurrentState(TTimeLapseState state)
 {
     m_nCurrentState = state;
+    changeState();
+}
+
+void TimeLapseWidget::setTheFirstTime(bool bFirstTime)
+{
+    m_bFirstTime = bFirstTime;
+    m_bPaused = false;
+    ui->LABEL_CURRENT_LAPSE->clear();
+    ui->LABEL_IMAGES->clear();
+    ui->LABEL_START_LAPSE->clear();
+}
+
+void TimeLapseWidget::setUIControlEnabled(bool enable)
+{
+    for (QWidget *control : {ui->BUTTON_SAVE_BEFORE, ui->BUTTON_SAVE_AFTER, ui->BUTTON_TIMELAPSE_RUN,
+                             ui->BUTTON_TIMELAPSE_LIVE, ui->BUTTON_TIMELAPSE_STOP})
+        control->setEnabled(enable);
+    setSpinboxState(enable);
+}
+
+void TimeLapseWidget::setSpinboxState(bool enable)
+{
+    for (QWidget *control : {static_cast<QWidget *>(ui->SPINBOX_HOUR), static_cast<QWidget *>(ui->SPINBOX_MINUTE),
+                             static_cast<QWidget *>(ui->SPINBOX_SECOND), static_cast<QWidget *>(ui->SPINBOX_INTERVAL),
+                             static_cast<QWidget *>(ui->COMBOBOX_INTERVAL_TYPE)})
+        control->setEnabled(enable);
+}
+
+void TimeLapseWidget::clearTimeLabel()
+{
+    ui->LABEL_CURRENT_LAPSE->clear();
+    ui->LABEL_IMAGES->clear();
+    ui->LABEL_START_LAPSE->clear();
+}
+
+void TimeLapseWidget::setSaveButtons()
+{
+    if (m_bFirstTime) {
+        ui->BUTTON_SAVE_BEFORE->setEnabled(false);
+        ui->BUTTON_SAVE_AFTER->setEnabled(false);
+        ui->BUTTON_SAVE_AFTER->hide();
+    } else if (m_bSaved) {
+        ui->BUTTON_SAVE_AFTER->setEnabled(true);
+        ui->BUTTON_SAVE_BEFORE->hide();
+    } else {
+        ui->BUTTON_SAVE_BEFORE->setEnabled(true);
+        ui->BUTTON_SAVE_AFTER->hide();
+    }
+}
+
+void TimeLapseWidget::changeState()
+{
+    const bool P = m_bPaused;
+    const int state = m_nCurrentState;
+    auto annotations = [this](bool on) {
+        for (QPushButton *box : {ui->CHKBOX_SCALEBAR, ui->CHKBOX_TIMESTAMP}) {
+            box->setCheckable(on);
+            box->setEnabled(on);
+        }
+    };
+    switch (state) {
+    case TIMELAPSE_IDLE:
+    case TIMELAPSE_LIVE: {
+        const bool live = state == TIMELAPSE_LIVE;
+        setSpinboxState(!P);
+        ui->BUTTON_TIMELAPSE_LIVE->show();
+        ui->BUTTON_TIMELAPSE_LIVE->setEnabled(!live);
+        ui->BUTTON_TIMELAPSE_RUN->show();
+        ui->BUTTON_TIMELAPSE_RUN->setEnabled(live);
+        ui->BUTTON_TIMELAPSE_PAUSE->hide();
+        ui->BUTTON_TIMELAPSE_STOP->setEnabled(P);
+        setSaveButtons();
+        annotations(false);
+        ui->PROGRESSBAR_COUNT->setVisible(live && P);
+        ui->LABEL_PROGRESSBAR_BG->setVisible(live && P);
+        ui->BUTTON_SAVE_PATH->setEnabled(!P);
+        ui->BUTTON_LOAD_IMAGE->setEnabled(!P);
+        ui->BUTTON_SAVE_IMAGE->setEnabled(false);
+        ui->BUTTON_SAVE_VIDEO->setEnabled(false);
+        ui->BUTTON_MODE1->setEnabled(true);
+        ui->BUTTON_MODE2->setEnabled(true);
+        on_COMBOBOX_INTERVAL_TYPE_currentIndexChanged(ui->COMBOBOX_INTERVAL_TYPE->currentIndex());
+        break;
+    }
+    case TIMELAPSE_SHOWN:
+        setSpinboxState(false);
+        ui->BUTTON_TIMELAPSE_LIVE->show();
+        ui->BUTTON_TIMELAPSE_LIVE->setEnabled(true);
+        ui->BUTTON_TIMELAPSE_RUN->show();
+        ui->BUTTON_TIMELAPSE_RUN->setEnabled(P);
+        ui->BUTTON_TIMELAPSE_PAUSE->hide();
+        ui->BUTTON_TIMELAPSE_STOP->setEnabled(P);
+        ui->BUTTON_SAVE_AFTER->hide();
+        annotations(true);
+        ui->PROGRESSBAR_COUNT->hide();
+        ui->LABEL_PROGRESSBAR_BG->hide();
+        ui->BUTTON_SAVE_PATH->setEnabled(!P);
+        ui->BUTTON_LOAD_IMAGE->setEnabled(!P);
+        ui->BUTTON_SAVE_IMAGE->setEnabled(true);
+        ui->BUTTON_SAVE_VIDEO->setEnabled(true);
+        ui->BUTTON_MODE1->setEnabled(true);
+        ui->BUTTON_MODE2->setEnabled(true);
+        setFocusCorrectionState(P);
+        if (g_CurrentMenu == MENU_TIMELAPSE)
+            on_CHKBOX_SCALEBAR_clicked();
+        on_CHKBOX_TIMESTAMP_clicked();
+        break;
+    case TIMELAPSE_ACQUIRING:
+        ui->BUTTON_TIMELAPSE_LIVE->setEnabled(false);
+        ui->BUTTON_TIMELAPSE_RUN->hide();
+        ui->BUTTON_TIMELAPSE_PAUSE->show();
+        ui->BUTTON_TIMELAPSE_STOP->setEnabled(true);
+        annotations(false);
+        ui->PROGRESSBAR_COUNT->show();
+        ui->LABEL_PROGRESSBAR_BG->show();
+        ui->BUTTON_SAVE_PATH->setEnabled(false);
+        ui->BUTTON_LOAD_IMAGE->setEnabled(false);
+        ui->BUTTON_SAVE_IMAGE->setEnabled(false);
+        ui->BUTTON_SAVE_VIDEO->setEnabled(false);
+        ui->BUTTON_MODE1->setEnabled(false);
+        ui->BUTTON_MODE2->setEnabled(false);
+        setFocusCorrectionState(false);
+        break;
+    }
+    qProcessEvents(QEventLoop::ExcludeUserInputEvents);
     emit changedState();
 }
 
+void TimeLapseWidget::on_COMBOBOX_INTERVAL_TYPE_currentIndexChanged(int index)
+{
+    ui->SPINBOX_INTERVAL->setEnabled(index != 3 && ui->SPINBOX_HOUR->isEnabled());
+    setFocusCorrectionState(index != 3);
+    if (!isQCTestMode())
+        return;
+    if (index == 0) {
+        ui->SPINBOX_INTERVAL->setSingleStep(0.1);
+        ui->SPINBOX_INTERVAL->setDecimals(1);
+    } else if (index == 1 || index == 2) {
+        ui->SPINBOX_INTERVAL->setSingleStep(1.0);
+        ui->SPINBOX_INTERVAL->setDecimals(0);
+        ui->SPINBOX_INTERVAL->setValue(double(int(ui->SPINBOX_INTERVAL->value())));
+    }
+}
+
+void TimeLapseWidget::on_BUTTON_MODE1_clicked()
+{
+    ui->BUTTON_MODE1->setChecked(true);
+    ui->BUTTON_MODE2->setChecked(false);
+    ui->STACKEDWIDGET->setCurrentIndex(0);
+}
+
+void TimeLapseWidget::on_BUTTON_MODE2_clicked()
+{
+    ui->BUTTON_MODE1->setChecked(false);
+    ui->BUTTON_MODE2->setChecked(true);
+    ui->STACKEDWIDGET->setCurrentIndex(1);
+}
+
+void TimeLapseWidget::on_CHKBOX_TIMESTAMP_clicked()
+{
+    emit enableAnnotation(ui->CHKBOX_TIMESTAMP->isChecked());
+}
+
+void TimeLapseWidget::on_CHKBOX_SCALEBAR_clicked()
+{
+    emit signalShowScaleBar(ui->CHKBOX_SCALEBAR->isChecked());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Live video, control panel
+
 void TimeLapseWidget::slotWaitForVideoWidgetIsStarted()
 {
-    if (g_CurrentMenu != MENU_TIMELAPSE)
+    if (g_CurrentMenu != MENU_TIMELAPSE || m_bBusy)
         return;
+    showCursor(Qt::ArrowCursor);
+    if (m_bLEDState)
+        ui->BUTTON_TIMELAPSE_RUN->setEnabled(true);
     emit signalEnableControlWidgetUI(true);
     emit signalEnableMainMenu(true);
 }
 
 void TimeLapseWidget::slotWaitForVideoWidgetIsStopped()
 {
-    if (g_CurrentMenu != MENU_TIMELAPSE)
+    if (g_CurrentMenu != MENU_TIMELAPSE || m_bBusy)
         return;
+    showCursor(Qt::ArrowCursor);
+    ui->BUTTON_TIMELAPSE_LIVE->setEnabled(true);
+    if (m_bPreSave) {
+        ui->BUTTON_SAVE_AFTER->setEnabled(true);
+        ui->BUTTON_SAVE_BEFORE->hide();
+    } else {
+        ui->BUTTON_SAVE_BEFORE->setEnabled(true);
+        ui->BUTTON_SAVE_AFTER->hide();
+    }
     emit signalEnableMainMenu(true);
 }
 
-void TimeLapseWidget::setTheFirstTime(bool) {}
-void TimeLapseWidget::readSetting() {}
-void TimeLapseWidget::setCurrentFilterPosition(int) {}
-void TimeLapseWidget::setCurrentObjectiveLensPosition(int) {}
-void TimeLapseWidget::setPseudoColor(bool, int, int) {}
-void TimeLapseWidget::changedExposure(int) {}
-void TimeLapseWidget::slotLEDState(bool) {}
-void TimeLapseWidget::captureCompleted(uchar *, int) {}
+void TimeLapseWidget::setCurrentFilterPosition(int position)
+{
+    m_nFilterPosition = position;
+    const int row = clampExposureRow(readSettingNumber(qPrintable(QString("Filter_%1").arg(position)), "Exposure", "7"));
+    if (m_nBitDepth == 8 || m_nBitDepth == 16)
+        m_nExposure = exposureTable(m_nBitDepth)[row][0];
+}
+
+void TimeLapseWidget::setCurrentObjectiveLensPosition(int position)
+{
+    if (!m_bCompleted)
+        m_nObjectivePosition = position;
+}
+
+void TimeLapseWidget::setPseudoColor(bool on, int filterPosition, int colorIndex)
+{
+    m_bPseudoColor = on;
+    m_nFilterPosition = filterPosition;
+    m_nColorIndex = colorIndex;
+}
+
+void TimeLapseWidget::changedExposure(int exposure)
+{
+    if (g_CurrentMenu == MENU_TIMELAPSE)
+        m_nExposure = exposure;
+}
+
+void TimeLapseWidget::slotLEDState(bool on)
+{
+    if (g_CurrentMenu != MENU_TIMELAPSE)
+        return;
+    m_bLEDState = on;
+    if (m_nCurrentState != TIMELAPSE_ACQUIRING)
+        ui->BUTTON_TIMELAPSE_RUN->setEnabled(on);
+}
+
+void TimeLapseWidget::slotSetEnableControlState(bool enable)
+{
+    setEnabled(enable);
+}
+
+void TimeLapseWidget::paintEvent(QPaintEvent *)
+{
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+}
+
+void TimeLapseWidget::debugLine(const QString &text) const
+{
+    if (isEnableSerialLog())
+        qDebug().noquote() << "TimeLapse:" << text;
+}
+
+// The browser's annotations and the recording belong to the series browser and the continuous
+// recording; the page only keeps what they hand over.
 void TimeLapseWidget::slotScaleBarCheckBoxState(TSScaleBar) {}
-void TimeLapseWidget::slotSetScaleBarPoint(QPointF) {}
-void TimeLapseWidget::slotSetCurrentMotorPosition(int) {}
-void TimeLapseWidget::slotCompleteTimeLapseAF(int, bool, TFineAFErrTable) {}
-void TimeLapseWidget::slotsaveAFData(int, int, double) {}
-void TimeLapseWidget::slotSetAnnotationTextInfo(TAnnotationTextInfo) {}
+void TimeLapseWidget::slotSetScaleBarPoint(QPointF point) { m_ScaleBarPoint = point; }
+void TimeLapseWidget::slotSetAnnotationTextInfo(TAnnotationTextInfo info) { m_AnnotationTextInfo = info; }
 void TimeLapseWidget::slotDeleteThumbnail(int) {}
 void TimeLapseWidget::slotGrabbed(uchar *, int) {}
-void TimeLapseWidget::slotSetEnableControlState(bool) {}

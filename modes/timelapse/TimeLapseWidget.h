@@ -4,25 +4,96 @@
 #include "TFineAFErrTable.h"
 #include "ThumbnailInfo.h"
 #include "TSScaleBar.h"
+#include "TimeLapse.h"
 
+#include <QImage>
 #include <QPointF>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <vector>
 
-// The Time lapse page: takes images or a recording at intervals, with focus-drift correction, and
-// turns a series into a video.
+class MessageDlg;
+class QAbstractSpinBox;
+class TimeLapseProgressDlg;
+class Ui_TimeLapseWidget;
+
+// The Time lapse page: the user enters a total time and an interval, chooses focus-drift
+// correction and presses Run; the page takes a frame every interval on three timers (light on
+// shortly before each frame, the frame, the correction autofocus), writes each frame at once as a
+// numbered TIFF with its elapsed time, and hands the series to the browser when it pauses or ends.
+//
+// The page never calls the instrument: light, frames, live mode, stage positions, moves and the
+// autofocus are signals that the main window connects to the control panel and the live video.
+// Those connections are direct, so a frame (captureCompleted) and an autofocus result
+// (slotCompleteTimeLapseAF) arrive before their emit returns; only the focus move is queued.
+//
+// Start codes (startCode): 0 may start; 1 interval below 1 s; 2 correction with an interval below
+// 1 minute; 3 interval too short for exposure, light or correction; 4 not enough space; 5 interval
+// longer than the total time; 7 more than 10,000 frames; 8 no volume or no series folder; 9 no
+// target folder; 10 continuous recording too long.
 class TimeLapseWidget : public QWidget
 {
     Q_OBJECT
 public:
+    // What one saved file costs besides its samples (TIFF header, tags, description, directory
+    // entry), in bytes.
+    static constexpr quint64 kFileOverheadBytes = 4096;
+    static constexpr int kPositionAnswerTimeoutMs = 2000;
+
     explicit TimeLapseWidget(QWidget *parent = nullptr);
+    ~TimeLapseWidget() override;
 
     TTimeLapseState currentState() const { return m_nCurrentState; }
     void setCurrentState(TTimeLapseState state);
     // A fresh entry into the page.
     void setTheFirstTime(bool bFirstTime);
     void readSetting();
+    void writeSetting();
+
+    // The controls of the current state (and changedState()).
+    void changeState();
+    void setUIControlEnabled(bool enable);
+    void setSpinboxState(bool enable);
+    void clearTimeLabel();
+    // Ends (or pauses) the series: timers stopped, light off, thumbnails to the browser, state 2.
+    void completedTimeLapse(bool bVideo);
+
+    // The start checks. canStart sets the start code on false; it also fixes the three periods.
+    bool canStart();
+    // Whether images frames of the current depth (colour: three samples) fit on the volume of path.
+    bool checkFreeDiskSpace(QString path, bool colour, int images);
+    // Makes the series folder path/name, name turned into its first free variant "name(n)".
+    bool createFolder(QString path, QString &name);
+    void setFocusCorrectionState(bool enable);
+    void setUIZScanRangeComboBox();
+
+    // The folder, series name and file extension a run writes to (the save dialog's choice).
+    void setSaveTarget(const QString &folder, const QString &name, const QString &extension);
+
+    // What a run reads and learns (for the browser, the tests and the benchmarks).
+    TimeLapse &plan() { return m_TimeLapse; }
+    int startCode() const { return m_nStartCode; }
+    int capturePeriod() const { return m_nCapturePeriod; }
+    int lightPeriod() const { return m_nLightPeriod; }
+    int correctionPeriod() const { return m_nCorrectionPeriod; }
+    int exposure() const { return m_nExposure; }
+    int bitDepth() const { return m_nBitDepth; }
+    int focusOffset() const { return m_nOffset; }
+    int startPosition() const { return m_nStartPosition; }
+    bool isPaused() const { return m_bPaused; }
+    QString savePath() const { return m_SavePath; }
+    QString seriesName() const { return m_SeriesName; }
+    QString longestTotalTime() const { return m_LongestTotalTime; }
+
+    // Seconds as "hh:mm:ss"; past a day the hours keep counting ("25:00:00").
+    static QString timeText(qint64 seconds);
+    // Bytes one saved frame takes: samples of the depth (8, else 16 bits; three samples for colour)
+    // plus the file overhead.
+    static quint64 bytesPerImage(int bitDepth, bool colour);
+    // The text a start code shows (a preset's or its own); empty for 0.
+    QString startCodeMessage(int code) const;
 
 public slots:
     void setCurrentFilterPosition(int position);
@@ -42,6 +113,13 @@ public slots:
     void slotSetEnableControlState(bool enable);
     void slotWaitForVideoWidgetIsStarted();
     void slotWaitForVideoWidgetIsStopped();
+
+    // The schedule: the 1 s start timer, the light, capture and correction timers, the blink.
+    void slotCalculrateParameter();
+    void enableLightON();
+    void enableCapture();
+    void enableFineAF();
+    void showPauseEffect();
 
 signals:
     void changedState();
@@ -68,6 +146,108 @@ signals:
     void setVideoRunningState(bool run);
     void signalEnablePullingCommand(bool enable);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private slots:
+    void on_BUTTON_TIMELAPSE_RUN_clicked();
+    void on_BUTTON_TIMELAPSE_PAUSE_clicked();
+    void on_BUTTON_TIMELAPSE_STOP_clicked();
+    void on_BUTTON_TIMELAPSE_LIVE_clicked();
+    void on_BUTTON_SAVE_PATH_clicked();
+    void on_BUTTON_MODE1_clicked();
+    void on_BUTTON_MODE2_clicked();
+    void on_CHKBOX_TIMESTAMP_clicked();
+    void on_CHKBOX_SCALEBAR_clicked();
+    void on_COMBOBOX_INTERVAL_TYPE_currentIndexChanged(int index);
+    void on_COMBO_FOCUS_DRIFT_currentIndexChanged(int index);
+
 private:
+    void initialize();
+    // The keyboard editors of the five number fields.
+    void on_SPINBOX_HOUR_clicked();
+    void on_SPINBOX_MINUTE_clicked();
+    void on_SPINBOX_SECOND_clicked();
+    void on_SPINBOX_INTERVAL_clicked();
+    void on_SPINBOX_AF_INTERVAL_clicked();
+    void editNumberField(QAbstractSpinBox *field, int lowest);
+
+    bool correctionOn() const;
+    bool continuousSelected() const;
+    void showStartCodeMessage(int code);
+    void setSaveButtons();
+    // Schedule pieces of Run.
+    void startSchedule(bool immediateFrame);
+    bool runFirstCorrection();
+    void runAutofocus();
+    void takeFrame();
+    // Asks the panel for the stage position and waits (events running) until it has answered.
+    bool requestMotorPosition();
+    void debugLine(const QString &text) const;
+
+    Ui_TimeLapseWidget *ui = nullptr;
+    TimeLapse m_TimeLapse;
     TTimeLapseState m_nCurrentState = TIMELAPSE_IDLE;
+
+    // Plan inputs and the start check.
+    int m_nStartCode = 0;
+    QString m_SavePath;
+    QString m_SeriesName;
+    QString m_FileExtension = QStringLiteral("tif");
+    int m_nExposure = 100;
+    int m_nBitDepth = 8;
+    int m_nCameraBits = 8;
+    bool m_bPseudoColor = false;
+    int m_nFilterPosition = 0;
+    int m_nColorIndex = 7;
+    int m_nObjectivePosition = 0;
+    int m_nCapturePeriod = 0;
+    int m_nLightPeriod = 0;
+    int m_nCorrectionPeriod = 0;
+    int m_nCorrectionCounter = 0;
+    QString m_LongestTotalTime;
+
+    // Run state.
+    bool m_bPaused = false;
+    bool m_bStop = false;
+    bool m_bCompleted = false;
+    bool m_bFirstTime = true;
+    bool m_bSaved = false;
+    bool m_bLEDState = false;
+    bool m_bPreSave = false;
+    bool m_bBusy = false;
+    bool m_bParametersCalculated = false;
+    QTimer m_LightTimer;
+    QTimer m_CaptureTimer;
+    QTimer m_CorrectionTimer;
+    QTimer m_PauseEffectTimer;
+    QTimer m_StartTimer;
+    int m_nRemainCapture = 0;
+    int m_nRemainLight = 0;
+    int m_nRemainCorrection = 0;
+    QPointer<TimeLapseProgressDlg> m_pProgressDlg;
+    QPointer<MessageDlg> m_pInitializingDlg;
+
+    // Focus-drift correction.
+    int m_nMotorRequest = -1;
+    bool m_bPositionAnswered = false;
+    bool m_bStartPositionKnown = false;
+    int m_nStartPosition = 0;
+    int m_nOffset = 0;
+    bool m_bCorrectionEnabled = false;
+    bool m_bAFError = false;
+    bool m_bAFRunning = false;
+    bool m_bCapturePending = false;
+    bool m_bLightTickDone = false;
+    int m_nAFIndex = 0;
+    int m_nAFPosition = 0;
+    double m_dAFMaxValue = 0.0;
+
+    // Frame saving: the 8-bit image of the last frame (its thumbnail source).
+    QImage m_FrameImage;
+
+    // Browser annotations.
+    QPointF m_ScaleBarPoint;
+    TAnnotationTextInfo m_AnnotationTextInfo;
 };

@@ -9,11 +9,17 @@
 #include "SimSandbox.h"
 #include "SimStorage.h"
 #include "SimulatedInstrument.h"
+#include "TimeLapseWidget.h"
 #include "ui_NIMBODlg.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QPushButton>
+#include <QSpinBox>
 
 #include <memory>
 
@@ -47,11 +53,44 @@ bool waitUnlocked(NIMBODlg *window)
     return window->form()->BUTTON_POWER->isEnabled();
 }
 
+void pump(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// The Time lapse page live, acquiring (2 s interval, correction off), paused, or paused on its
+// processing sub-page.
+void timeLapseStep(NIMBODlg *window, const QString &screen)
+{
+    TimeLapseWidget *page = window->form()->m_TimeLapseWidget;
+    page->findChild<QPushButton *>("BUTTON_TIMELAPSE_LIVE")->click();
+    waitUnlocked(window);
+    if (screen == "TimeLapse-live")
+        return;
+    page->findChild<QSpinBox *>("SPINBOX_MINUTE")->setValue(1);
+    page->findChild<QComboBox *>("COMBOBOX_INTERVAL_TYPE")->setCurrentText("Second");
+    page->findChild<QDoubleSpinBox *>("SPINBOX_INTERVAL")->setValue(2);
+    QDir().mkpath(Paths::path("/media/VANTOR SSD/Timelapse"));
+    page->setSaveTarget(Paths::path("/media/VANTOR SSD/Timelapse"), "HeLa_day3", "tif");
+    page->findChild<QPushButton *>("BUTTON_TIMELAPSE_RUN")->click();
+    pump(4500);
+    if (screen == "TimeLapse-acquiring")
+        return;
+    page->findChild<QPushButton *>("BUTTON_TIMELAPSE_PAUSE")->click();
+    waitUnlocked(window);
+    if (screen == "TimeLapse-processing")
+        page->findChild<QPushButton *>("BUTTON_MODE2")->click();
+}
+
 } // namespace
 
 QStringList mainWindowScreens()
 {
-    return {"Multicolor", "ZStack", "TimeLapse", "CellCount", "FileManager", "Setting", "PowerQuestion"};
+    return {"Multicolor", "ZStack", "TimeLapse", "TimeLapse-live", "TimeLapse-acquiring", "TimeLapse-paused",
+            "TimeLapse-processing", "CellCount", "FileManager", "Setting", "PowerQuestion"};
 }
 
 QWidget *mainWindowShot(const QString &screen)
@@ -71,6 +110,10 @@ QWidget *mainWindowShot(const QString &screen)
     ui->m_ControlWidget->turnOnLight();
     const QMap<QString, QAbstractButton *> buttons = {{"ZStack", ui->BUTTON_Z_STACK_MENU},
                                                       {"TimeLapse", ui->BUTTON_TIME_LAPSE_MENU},
+                                                      {"TimeLapse-live", ui->BUTTON_TIME_LAPSE_MENU},
+                                                      {"TimeLapse-acquiring", ui->BUTTON_TIME_LAPSE_MENU},
+                                                      {"TimeLapse-paused", ui->BUTTON_TIME_LAPSE_MENU},
+                                                      {"TimeLapse-processing", ui->BUTTON_TIME_LAPSE_MENU},
                                                       {"CellCount", ui->BUTTON_COUNT_MENU},
                                                       {"FileManager", ui->BUTTON_FILEMANAGER}};
     if (QAbstractButton *button = buttons.value(screen)) {
@@ -81,6 +124,8 @@ QWidget *mainWindowShot(const QString &screen)
         }
         if (screen != "FileManager")
             ui->m_ControlWidget->turnOnLight();
+        if (screen.startsWith("TimeLapse-"))
+            timeLapseStep(window, screen);
     } else if (screen == "Setting") {
         window->setupDlg().show();
     } else if (screen == "PowerQuestion") {

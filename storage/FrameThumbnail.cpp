@@ -1,0 +1,44 @@
+#include "FrameThumbnail.h"
+
+#include <QImage>
+#include <opencv2/imgproc.hpp>
+
+
+QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, int bytesPerLine,
+                                 const QVector<QRgb> &colorTable, QSize size)
+{
+    if (!samples || width <= 0 || height <= 0 || size.isEmpty())
+        return QImage();
+    QImage thumbnail(size, QImage::Format_Indexed8);
+    try {
+        const cv::Mat frame(height, width, CV_8UC1, const_cast<uchar *>(samples), size_t(bytesPerLine));
+        cv::Mat small(size.height(), size.width(), CV_8UC1, thumbnail.bits(), size_t(thumbnail.bytesPerLine()));
+        // Halvings take OpenCV's vectorised 2 x 2 averaging; the small rest of the scaling is
+        // area-averaged directly.
+        cv::Mat coarse = frame;
+        while (coarse.cols >= 2 * size.width() && coarse.rows >= 2 * size.height() && coarse.cols % 2 == 0
+               && coarse.rows % 2 == 0) {
+            cv::Mat half;
+            cv::resize(coarse, half, cv::Size(coarse.cols / 2, coarse.rows / 2), 0, 0, cv::INTER_AREA);
+            coarse = half;
+        }
+        cv::resize(coarse, small, small.size(), 0, 0, cv::INTER_AREA);
+    } catch (const cv::Exception &) {
+        return QImage();
+    }
+    if (colorTable.size() == 256) {
+        thumbnail.setColorTable(colorTable);
+    } else {
+        QVector<QRgb> grey(256);
+        for (int i = 0; i < 256; ++i)
+            grey[i] = qRgb(i, i, i);
+        thumbnail.setColorTable(grey);
+    }
+    return thumbnail;
+}
+
+QPixmap FrameThumbnail::make(const uchar *samples, int width, int height, int bytesPerLine,
+                             const QVector<QRgb> &colorTable, QSize size)
+{
+    return QPixmap::fromImage(makeImage(samples, width, height, bytesPerLine, colorTable, size));
+}

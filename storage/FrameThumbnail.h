@@ -1,0 +1,18 @@
+#pragma once
+#include <QPixmap>
+#include <QRgb>
+#include <QSize>
+#include <QVector>
+
+// Thumbnails of the series pages, made from the 8-bit samples already in memory: the frame is
+// area-averaged down to the thumbnail size (aspect ratio ignored) and only then coloured through
+// the grey or pseudo-colour table, so a frame costs one pass over its samples.
+class FrameThumbnail
+{
+public:
+    // samples: width x height bytes, rows bytesPerLine apart. An empty table gives grey.
+    static QImage makeImage(const uchar *samples, int width, int height, int bytesPerLine,
+                            const QVector<QRgb> &colorTable, QSize size);
+    static QPixmap make(const uchar *samples, int width, int height, int bytesPerLine,
+                        const QVector<QRgb> &colorTable, QSize size);
+};
