@@ -1177,5 +1177,7 @@ void ZStackWidget::completedZStacking()
     emit captured(true);
     emit saved(false);
     changeState();
+    if (m_bTimedOut)
+        emit signalEnableControlWidgetUI(true); // the user may need the panel to see what went wrong
     clearDirtyMemory();
 }

@@ -358,6 +358,26 @@ private slots:
         QCOMPARE(ui()->LABEL_SAVE_PATH->text(), QString("/VANTOR SSD/cells/run"));
     }
 
+    // The folder choice holds the live video stopped while it is open, whatever its outcome.
+    void savePathChoice()
+    {
+        makePage();
+        QSignalSpy video(m_page.get(), &ZStackWidget::setVideoRunningState);
+        g_PreviouslySavedPath = Paths::ssd(); // the dialog opens there
+        for (bool accept : {false, true}) {
+            DialogScripts::pushAct([accept](QDialog *d) {
+                d->findChild<QLineEdit *>("EDIT_FILENAME")->setText("run1");
+                DialogRunner::click(d, accept ? "BUTTON_APPLY" : "BUTTON_CANCEL");
+            });
+            ui()->BUTTON_SAVE_PATH->click();
+            QCOMPARE(ui()->LABEL_SAVE_PATH->text().isEmpty(), !accept);
+        }
+        QCOMPARE(video.count(), 4);
+        QCOMPARE(video.at(0).at(0).toBool(), false);
+        QCOMPARE(video.at(1).at(0).toBool(), true);
+        QCOMPARE(ui()->LABEL_SAVE_PATH->text(), QString("/VANTOR SSD/run1"));
+    }
+
     void keyboardEntry_data()
     {
         QTest::addColumn<QString>("box");

@@ -9,6 +9,7 @@
 #include "Paths.h"
 #include "SaveDlgShots.h"
 #include "TimeLapseProgressDlg.h"
+#include "ZStackShots.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -87,6 +88,8 @@ QList<Shot> shots()
     list << Shot{"ControlWidget-disabled", [] { return panelShot(PanelShotState::Disabled); }};
     for (const QString &screen : mainWindowScreens())
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
+    for (const QString &name : zStackShotNames())
+        list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
     return list;
 }
 
