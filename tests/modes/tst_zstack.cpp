@@ -253,9 +253,13 @@ private slots:
         ui()->RADIOBUTTON_IMAGE_NUMBER->click();
         QVERIFY(!ui()->RADIOBUTTON_INTERVAL->isChecked());
         QVERIFY(ui()->SPINBOX_IMAGE_NUMBER->isEnabled() && !ui()->SPINBOX_INTERVAL->isEnabled());
-        // A position answer nobody asked for changes nothing.
+        // A position answer nobody asked for (the panel's own, the time-lapse page's) changes nothing.
+        const int saved = m_page->savedPosition(), start = m_page->startPosition(), end = m_page->endPosition();
         m_page->slotSetCurrentMotorPosition(999);
-        QCOMPARE(m_page->startPosition(), 0);
+        QCOMPARE(m_page->savedPosition(), saved);
+        QCOMPARE(m_page->startPosition(), start);
+        QCOMPARE(m_page->endPosition(), end);
+        QCOMPARE(m_dialogs.filter("cannot exceed").size(), 0);
     }
 
     void distanceLimit_data()
