@@ -973,13 +973,7 @@ void ZStackWidget::slotStartZPositioningCompleted()
     if (m_nPendingMove != MOVE_TO_START)
         return;
     m_bMovingToStart = false;
-    if (m_bEndAfterMove) {
-        m_nPendingMove = MOVE_NONE;
-        m_bEndAfterMove = false;
-        completedZStacking();
-        return;
-    }
-    if (m_bStop)
+    if (stoppedAfterMove())
         return;
     m_nPendingMove = MOVE_START_ACK;
     armAnswerTimer(answerTimeoutMs());
@@ -988,16 +982,7 @@ void ZStackWidget::slotStartZPositioningCompleted()
 
 void ZStackWidget::slotMotorMovedStartPosition()
 {
-    if (m_nPendingMove != MOVE_START_ACK)
-        return;
-    m_nPendingMove = MOVE_NONE;
-    m_AnswerTimer.stop();
-    if (m_bEndAfterMove) {
-        m_bEndAfterMove = false;
-        completedZStacking();
-        return;
-    }
-    if (m_bStop)
+    if (m_nPendingMove != MOVE_START_ACK || stoppedAfterMove())
         return;
     ui->BUTTON_Z_STACK_STOP->setEnabled(true);
     captureSlice();
@@ -1093,18 +1078,23 @@ void ZStackWidget::slotMotorMoved()
         m_nMotorRequest = -1;
         return;
     }
-    if (m_nPendingMove != MOVE_STEP)
+    if (m_nPendingMove != MOVE_STEP || stoppedAfterMove())
         return;
+    captureSlice();
+}
+
+// A move of the run has ended: true when the run is stopped; a Stop that waited for this move
+// ends the run now.
+bool ZStackWidget::stoppedAfterMove()
+{
     m_nPendingMove = MOVE_NONE;
     m_AnswerTimer.stop();
     if (m_bEndAfterMove) {
         m_bEndAfterMove = false;
         completedZStacking();
-        return;
+        return true;
     }
-    if (m_bStop)
-        return;
-    captureSlice();
+    return m_bStop;
 }
 
 void ZStackWidget::slotOKClicked()

@@ -188,6 +188,7 @@ private:
     void writeSlice();
     float slicePosition(int index) const;
     void updateLiveStamp(float z);
+    bool stoppedAfterMove();
     void endStack();
     void completedZStacking();
     bool movePending() const { return m_nPendingMove != MOVE_NONE && m_nPendingMove != MOVE_RETURN; }

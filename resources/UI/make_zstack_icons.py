@@ -96,6 +96,18 @@ def switches():
         c.save(f'Z-Stack/{name}.png')
 
 
+def radios():
+    for name, ring, dot in (('radio_on', BLUE, 'white'), ('radio_off', 'rgb(92,98,106)', None),
+                            ('radio_on_d', 'rgb(30,62,104)', INK_D), ('radio_off_d', 'rgb(60,65,73)', None)):
+        c = Canvas(24, 24)
+        if dot:
+            c.circle(12, 12, 11, fill=ring)
+            c.circle(12, 12, 4.5, fill=dot)
+        else:
+            c.circle(12, 12, 10, fill='rgb(24,27,31)', stroke=ring, width=2)
+        c.save(f'Z-Stack/{name}.png')
+
+
 def stack():
     c = Canvas(100, 164)
     for i, y in enumerate(range(20, 150, 26)):
@@ -122,4 +134,5 @@ if __name__ == '__main__':
     tile('video', film)
     arrows()
     switches()
+    radios()
     stack()

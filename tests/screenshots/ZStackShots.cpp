@@ -1,5 +1,6 @@
 #include "ZStackShots.h"
 
+#include "DialogRunner.h"
 #include "MainWindowShots.h"
 #include "MessageDlg.h"
 #include "NIMBODlg.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 
 namespace {
 
@@ -62,6 +64,10 @@ QWidget *zStackShot(const QString &name)
               15000);
     page->setSavePath(Paths::ssd(), "HeLa_stack");
     if (name == "range") {
+        // Room below the stage for the range.
+        VirtualInstrument &vi = SimulatedInstrument::current()->instrument();
+        if (vi.state().stagePosition < 6000)
+            vi.setStagePosition(vi.state().stagePosition + 6000);
         ui->RADIO_RANGE->click();
         ui->SPINBOX_RANGE_PLUS->setValue(5);
         ui->SPINBOX_RANGE_MINUS->setValue(5);
@@ -83,7 +89,16 @@ QWidget *zStackShot(const QString &name)
         progress->setMsgType(MSG_ZSTACK_IN_PROGRESS);
         progress->show();
     } else if (name == "completed") {
-        ui->BUTTON_Z_STACK_START->click(); // runs the whole stack in its progress box
+        // The whole stack runs in its progress box; any other box is answered with OK.
+        DialogRunner::setStandingScript([](QDialog *dialog) {
+            auto *label = dialog->findChild<QLabel *>("message_label");
+            const QString text = label ? label->text() : QString();
+            if (text.contains("Initializing") || text.contains("in progress"))
+                return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 120000);
+            return 1;
+        });
+        ui->BUTTON_Z_STACK_START->click();
+        DialogRunner::setStandingScript({});
         pump(500);
     }
     return window;
