@@ -68,7 +68,7 @@ class TestZStackRun : public QObject
     {
         stage().setStagePosition(steps);
         set->click();
-        QVERIFY(QTest::qWaitFor([this, set] { return set->isChecked() && page()->motorRequest() < 0; }, 5000));
+        QVERIFY(QTest::qWaitFor([this, set] { return set->isChecked() && page()->motorRequest() < 0; }, 20000));
     }
 
     void useImageNumber(int n)
