@@ -335,9 +335,10 @@ void ZStackWidget::clearZStackParameters()
     ui->LABEL_ESTIMATED_DISTANCE->clear();
 }
 
+// START needs the light on and the live image: a stack is never started from a still page.
 void ZStackWidget::enableStartByLED()
 {
-    ui->BUTTON_Z_STACK_START->setEnabled(m_bLEDOn);
+    ui->BUTTON_Z_STACK_START->setEnabled(m_bLEDOn && m_nCurrentState == ZSTACK_LIVE);
 }
 
 void ZStackWidget::on_RADIO_START_TO_END_clicked()

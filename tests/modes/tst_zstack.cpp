@@ -236,6 +236,9 @@ private slots:
         QCOMPARE(ui()->SLIDER_Z_STACK->isVisible(), sliderShown);
         QVERIFY(!ui()->BUTTON_Z_STACK_STOP->isVisible());
         QCOMPARE(ui()->CHKBOX_SCALEBAR->isCheckable(), state == 2);
+        // The light alone never enables START outside live.
+        m_page->slotLEDState(true);
+        QCOMPARE(ui()->BUTTON_Z_STACK_START->isEnabled(), state == 1);
     }
 
     // Range mode forgets the set positions; the pairs stay exclusive.
