@@ -23,7 +23,10 @@ bool MediaPath::isBelowMedia(const QString &path)
 
 QString MediaPath::label(const QString &path)
 {
-    return isMediaRoot(path) ? QStringLiteral("/") : fixedClean(path).mid(6);
+    if (isMediaRoot(path))
+        return QStringLiteral("/");
+    const QString fixed = fixedClean(path);
+    return isBelowMedia(path) ? fixed.mid(6) : fixed; // only a leading "/media" goes
 }
 
 QString MediaPath::volumeOf(const QString &path)

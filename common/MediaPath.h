@@ -9,7 +9,7 @@ class MediaPath
 public:
     static bool isMediaRoot(const QString &path);  // "/media" itself
     static bool isBelowMedia(const QString &path); // strictly inside "/media"
-    // The text a path label shows: "/" for "/media", else the fixed path without "/media".
+    // The text a path label shows: "/" for "/media", else the fixed path without a leading "/media".
     static QString label(const QString &path);
     // The volume of a folder: its fixed path up to the first "/" at or after position 7 (the
     // whole path when there is none), as a real path. /media/USB DISK/a/b gives /media/USB DISK.

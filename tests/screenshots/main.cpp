@@ -11,6 +11,7 @@
 #include "SaveDlgShots.h"
 #include "TimeLapseProgressDlg.h"
 #include "ViewShots.h"
+#include "ZStackShots.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -93,6 +94,8 @@ QList<Shot> shots()
         list << Shot{name, [name] { return viewShot(name); }};
     for (const QString &screen : mainWindowScreens())
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
+    for (const QString &name : zStackShotNames())
+        list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
     return list;
 }
 

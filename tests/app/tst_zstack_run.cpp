@@ -1,0 +1,284 @@
+// Z-stacks taken by the whole application on the simulated instrument, in both board dialects:
+// the moves and captures of a stack, a range stack's files against the stage positions and its
+// return, Stop while the stage moves, a board that goes silent, and a refusal that moves nothing.
+#include "AppBench.h"
+#include "ControlWidget.h"
+#include "DialogRunner.h"
+#include "DialogScripts.h"
+#include "NIMBODlg.h"
+#include "Paths.h"
+#include "VideoWidget.h"
+#include "ZStackWidget.h"
+#include "ui_NIMBODlg.h"
+#include "ui_ZStackWidget.h"
+
+#include <QtTest>
+
+class TestZStackRun : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<AppBench> m_bench;
+    QPointer<QDialog> m_progress;
+    QList<int> m_captureSteps; // stage counter at each slice taken
+    int m_stopAfter = -1;      // slices after which the progress box's Stop is pressed
+
+    ZStackWidget *page() const { return m_bench->ui()->m_ZStackWidget; }
+    Ui_ZStackWidget *form() const { return page()->form(); }
+    VirtualInstrument &stage() const { return m_bench->sim->instrument(); }
+    int stageSteps() const { return stage().state().stagePosition; }
+
+    // The application in live on the Z-stack page; the "Initializing" and progress boxes run until
+    // the page closes them, every other box is answered with OK.
+    void startLive(const QString &firmware)
+    {
+        SimulatedInstrument::Options options = AppBench::defaultOptions();
+        QVERIFY(BoardProfile::fromName(firmware, &options.profile));
+        m_bench = std::make_unique<AppBench>(options);
+        m_bench->quietStart();
+        m_bench->setConfig("Setting_ZStack", "StableTimeInterval", "0.1");
+        m_bench->start();
+        m_bench->setAnswer([this](QDialog *dialog) {
+            const QString text = DialogScripts::messageText(dialog);
+            if (!text.contains("Initializing") && !text.contains("Z-stack imaging in progress"))
+                return 1;
+            if (text.contains("progress"))
+                m_progress = dialog;
+            return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 240000);
+        });
+        QTest::mouseClick(m_bench->ui()->BUTTON_Z_STACK_MENU, Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+        stage().setStagePosition(200000);
+        QTest::mouseClick(form()->BUTTON_LIVE, Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+        QVERIFY(QTest::qWaitFor([this] { return m_bench->ui()->m_VideoWidget->isRunning(); }, 15000));
+        QCOMPARE(page()->currentState(), ZSTACK_LIVE);
+        page()->setSavePath(Paths::ssd(), "cells");
+        connect(m_bench->ui()->m_VideoWidget, &VideoWidget::captured, this, [this](uchar *, int) {
+            m_captureSteps << stageSteps();
+            if (m_captureSteps.size() == m_stopAfter)
+                QTimer::singleShot(0, this, [this] {
+                    if (m_progress)
+                        QVERIFY(DialogRunner::click(m_progress, "BUTTON_OK"));
+                });
+        });
+    }
+
+    void setPosition(QPushButton *set, int steps)
+    {
+        stage().setStagePosition(steps);
+        set->click();
+        QVERIFY(QTest::qWaitFor([this, set] { return set->isChecked() && page()->motorRequest() < 0; }, 20000));
+    }
+
+    void useImageNumber(int n)
+    {
+        form()->RADIOBUTTON_IMAGE_NUMBER->click();
+        form()->SPINBOX_IMAGE_NUMBER->setValue(n);
+    }
+
+    void useRange(int plus, int minus, double interval)
+    {
+        form()->RADIO_RANGE->click();
+        form()->SPINBOX_RANGE_PLUS->setValue(plus);
+        form()->SPINBOX_RANGE_MINUS->setValue(minus);
+        form()->SPINBOX_INTERVAL->setValue(interval);
+        // START takes the range around the position the panel polls.
+        QVERIFY(QTest::qWaitFor([this] { return page()->motorRequest() < 0; }, 5000));
+        QTest::qWait(600);
+    }
+
+    // Relative stage moves sent to the board, in both dialects.
+    QList<int> moves() const
+    {
+        static const QRegularExpression move("^(\\$A#STAGE|Z) (-?\\d+)$");
+        QList<int> out;
+        for (const QString &line : m_bench->sim->board()->receivedTexts()) {
+            const auto m = move.match(line);
+            if (m.hasMatch())
+                out << m.captured(2).toInt();
+        }
+        return out;
+    }
+
+    QStringList stackFiles() const
+    {
+        return QDir(page()->stackFolder()).entryList({"*.tif"}, QDir::Files, QDir::Name);
+    }
+
+    // The "Z Position" text of each file as Python's tifffile reads it.
+    QStringList zPositions() const
+    {
+        QProcess python;
+        python.start("/usr/bin/python3", QStringList{"-c", "import sys,tifffile\nfor p in sys.argv[1:]:\n"
+                                                           " d=tifffile.TiffFile(p).pages[0].description\n"
+                                                           " print(d.split(';')[-1])"}
+                                             + [this] {
+                                                   QStringList paths;
+                                                   for (const QString &f : stackFiles())
+                                                       paths << page()->stackFolder() + "/" + f;
+                                                   return paths;
+                                               }());
+        python.waitForFinished(60000);
+        return QString::fromUtf8(python.readAllStandardOutput()).trimmed().split('\n');
+    }
+
+    void checkEndedFree()
+    {
+        if (page()->currentState() != ZSTACK_COMPLETED)
+            qWarning() << "error code" << page()->errorCode() << m_bench->dialogs();
+        QCOMPARE(page()->currentState(), ZSTACK_COMPLETED);
+        QVERIFY(m_bench->ui()->m_ControlWidget->controller().isPulling());
+        QVERIFY(m_bench->waitUnlocked());
+        QVERIFY(!m_progress || !m_progress->isVisible());
+    }
+
+private slots:
+    void init()
+    {
+        m_captureSteps.clear();
+        m_stopAfter = -1;
+        ZStackWidget::setAnswerTimeoutMs(0);
+    }
+
+    void cleanup()
+    {
+        m_bench.reset();
+        ZStackWidget::setAnswerTimeoutMs(0);
+    }
+
+    // N slices: N captures, the move to the start and N - 1 moves of one step.
+    void startToEnd_data()
+    {
+        QTest::addColumn<QString>("firmware");
+        QTest::newRow("3.1") << "3.1";
+        QTest::newRow("old") << "old";
+    }
+    void startToEnd()
+    {
+        QFETCH(QString, firmware);
+        startLive(firmware);
+        setPosition(form()->BUTTON_SET_START_POSITION, 200000);
+        setPosition(form()->BUTTON_SET_END_POSITION, 200306); // 5.98 micrometres up
+        useImageNumber(4);
+        m_bench->sim->board()->clearLog();
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        checkEndedFree();
+        QCOMPARE(m_captureSteps.size(), 4);
+        QCOMPARE(moves(), QList<int>({-306, 102, 102, 102}));
+        QCOMPARE(m_captureSteps, QList<int>({200000, 200102, 200204, 200306}));
+        QCOMPARE(stackFiles(), QStringList({"cells_0000.tif", "cells_0001.tif", "cells_0002.tif", "cells_0003.tif"}));
+        QCOMPARE(page()->zStack().thumbnails().size(), size_t(4));
+        QCOMPARE(zPositions().first(), QString::fromUtf8("Z Position: 0.0 µm"));
+        qInfo("%s: %lld ms a slice", qPrintable(firmware), page()->lastRunMs() / 4);
+    }
+
+    // +-5 micrometres at 1: 11 slices from -5.0 to 5.0 that agree with where the stage stood, and
+    // the stage back where it was.
+    void rangeStack()
+    {
+        startLive("3.1");
+        useRange(5, 5, 1.0);
+        const int before = stageSteps();
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        checkEndedFree();
+        QCOMPARE(m_captureSteps.size(), 11);
+        QVERIFY(QTest::qWaitFor([this] { return !stage().state().stageMoving; }, 10000));
+        QCOMPARE(stageSteps(), before);
+        const QStringList z = zPositions();
+        QCOMPARE(z.size(), 11);
+        QCOMPARE(z.first(), QString::fromUtf8("Z Position: -5.0 µm"));
+        QCOMPARE(z.last(), QString::fromUtf8("Z Position: 5.0 µm"));
+        const auto value = [](const QString &text) { return text.section(' ', 2, 2).toDouble(); };
+        for (int i = 0; i < z.size(); ++i) {
+            const double moved = (m_captureSteps[i] - m_captureSteps[0]) / 51.2;
+            QVERIFY2(std::abs(value(z[i]) - value(z[0]) - moved) <= 0.05 + 1e-9, qPrintable(z[i]));
+        }
+    }
+
+    // Stop while the stage steps: the move ends, no further slice is taken, a range stack still
+    // returns.
+    void stopMidStack_data()
+    {
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<bool>("range");
+        QTest::newRow("start to end") << "3.1" << false;
+        QTest::newRow("range") << "3.1" << true;
+        QTest::newRow("range, old") << "old" << true;
+    }
+    void stopMidStack()
+    {
+        QFETCH(QString, firmware);
+        QFETCH(bool, range);
+        startLive(firmware);
+        bool movingAtEnd = false;
+        connect(page(), &ZStackWidget::changedState, this, [&] {
+            if (page()->currentState() == ZSTACK_COMPLETED)
+                movingAtEnd = stage().state().stageMoving;
+        });
+        const int before = stageSteps();
+        if (range) {
+            useRange(10, 0, 1.0);
+        } else {
+            setPosition(form()->BUTTON_SET_START_POSITION, before);
+            setPosition(form()->BUTTON_SET_END_POSITION, before + 512);
+            stage().setStagePosition(before);
+        }
+        m_stopAfter = 3;
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        checkEndedFree();
+        QCOMPARE(m_captureSteps.size(), 3);
+        QCOMPARE(stackFiles().size(), 3);
+        QVERIFY(!movingAtEnd); // the stack ends once the stage stands, never on an earlier move's end
+        QVERIFY(QTest::qWaitFor([this] { return !stage().state().stageMoving; }, 10000));
+        if (range)
+            QCOMPARE(stageSteps(), before);
+        else
+            QCOMPARE(stageSteps(), before + 3 * 51); // the step under way was finished, nothing more
+    }
+
+    // A board that stops answering mid-stack: the stack ends by the time-out with polling back on
+    // and says why.
+    void silentBoard()
+    {
+        startLive("3.1");
+        ZStackWidget::setAnswerTimeoutMs(4000);
+        useImageNumber(6);
+        setPosition(form()->BUTTON_SET_START_POSITION, 200000);
+        setPosition(form()->BUTTON_SET_END_POSITION, 200500);
+        connect(m_bench->ui()->m_VideoWidget, &VideoWidget::captured, this, [this](uchar *, int) {
+            if (m_captureSteps.size() == 2)
+                m_bench->sim->board()->injectFault(BoardFault(BoardFault::Silence, -1));
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        // The panel itself holds a move without reply for up to its own limit (30 s); only a hang
+        // would take this long.
+        qInfo("silent board: the stack ended %lld ms after START", clock.elapsed());
+        QVERIFY(clock.elapsed() < 150000);
+        m_bench->sim->board()->clearFaults();
+        QCOMPARE(page()->currentState(), ZSTACK_COMPLETED);
+        QVERIFY(m_bench->ui()->m_ControlWidget->controller().isPulling());
+        QVERIFY(m_bench->dialogs().contains("MessageDlg:" + ZStackWidget::kStoppedAnsweringText));
+        QVERIFY(m_captureSteps.size() < 6);
+        QVERIFY(m_bench->waitUnlocked());
+    }
+
+    // Only SET START pressed: the preset message, and the stage does not move.
+    void refusalMovesNothing()
+    {
+        startLive("3.1");
+        setPosition(form()->BUTTON_SET_START_POSITION, 200000);
+        m_bench->sim->board()->clearLog();
+        m_bench->clearDialogs();
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        QVERIFY(m_bench->showedMessage(MSG_POSITION_NOT_SET));
+        QCOMPARE(moves(), QList<int>());
+        QVERIFY(m_bench->waitUnlocked());
+        QCOMPARE(page()->currentState(), ZSTACK_LIVE);
+    }
+};
+
+QTEST_MAIN(TestZStackRun)
+#include "tst_zstack_run.moc"

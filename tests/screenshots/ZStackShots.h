@@ -1,0 +1,10 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// The Z-stack page on the simulated instrument: idle, live with both positions set, live in range
+// mode, a stack under way with its progress box, and a completed stack.
+QStringList zStackShotNames();
+QWidget *zStackShot(const QString &name);
