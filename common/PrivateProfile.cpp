@@ -19,7 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The files are read and written by QSettings in its INI format. A read parses the file as it
+// The files are read and written by QSettings in its INI format, as UTF-8 text (values beyond
+// ASCII stand in the file as they are, not as escapes). A read parses the file as it
 // stands. A write builds the new text in memory: QSettings sets the key on a scratch copy in a
 // RAM folder (never on the disk holding the file), then the text goes to a hidden temporary file
 // beside the target, which is flushed once, renamed over the target, and its folder flushed once.
@@ -158,6 +159,7 @@ bool editedText(const QByteArray &bytes, const std::vector<PrivateProfileEntry> 
     scratch.close();
     {
         QSettings settings(scratch.fileName(), QSettings::IniFormat);
+        settings.setIniCodec("UTF-8");
         for (const PrivateProfileEntry &entry : entries)
             settings.setValue(text(entry.section) + "/" + text(entry.key), text(entry.value));
         settings.sync();
@@ -203,6 +205,7 @@ int ReadPrivateProfileString(std::string section, std::string key, std::string d
     {
         QMutexLocker lock(&profileLock());
         QSettings settings(text(file), QSettings::IniFormat);
+        settings.setIniCodec("UTF-8");
         settings.beginGroup(text(section));
         joined = settings.value(text(key)).toStringList().join(", ");
         settings.endGroup();

@@ -30,6 +30,8 @@ namespace {
 const QString kQuicksavePath = "/media/VANTOR SSD/Quicksave/";
 const int kClockTimeoutMs = 30000;
 const int kNameLength = 30;
+// The filter cubes of a new instrument, by turret position.
+const char *const kDefaultFilterNames[] = {"Trans", "GFP", "RFP", "DAPI"};
 
 std::string configFile()
 {
@@ -74,6 +76,17 @@ void selectText(QComboBox *combo, const QString &text)
     const int row = combo->findText(text);
     if (row >= 0)
         combo->setCurrentIndex(row);
+}
+
+// Focus memories 1 to 5 unset, with their default descriptions.
+std::vector<PrivateProfileEntry> clearedFocusMemories()
+{
+    std::vector<PrivateProfileEntry> entries;
+    for (int i = 1; i <= 5; ++i)
+        entries.push_back({"FocusMemory", std::to_string(i), "-1"});
+    for (int i = 1; i <= 5; ++i)
+        entries.push_back({"FocusMemoryDesc", std::to_string(i), "Position " + std::to_string(i)});
+    return entries;
 }
 
 void fillColorCombo(QComboBox *combo, int count)
@@ -125,28 +138,22 @@ void SetupDlg::initialize()
     setUILineThicknessComboBox();
     setUILineColorComboBox();
 
-    for (QWidget *field : {static_cast<QWidget *>(ui->EDIT_FILTER_POSITION_0), static_cast<QWidget *>(ui->EDIT_FILTER_POSITION_1),
-                           static_cast<QWidget *>(ui->EDIT_FILTER_POSITION_2), static_cast<QWidget *>(ui->EDIT_FILTER_POSITION_3),
-                           static_cast<QWidget *>(ui->EDIT_LENS_NAME_1), static_cast<QWidget *>(ui->EDIT_LENS_NAME_2),
-                           static_cast<QWidget *>(ui->EDIT_LENS_NAME_3), static_cast<QWidget *>(ui->EDIT_LENS_NAME_4),
-                           static_cast<QWidget *>(ui->EDIT_LENS_NAME_5), static_cast<QWidget *>(ui->YEAR_SPINBOX),
-                           static_cast<QWidget *>(ui->MONTH_SPINBOX), static_cast<QWidget *>(ui->DAY_SPINBOX),
-                           static_cast<QWidget *>(ui->HOUR_SPINBOX), static_cast<QWidget *>(ui->MINU_SPINBOX)})
-        field->installEventFilter(this);
-    // A touch on the number of these spin boxes opens the keypad; their arrows keep stepping.
-    for (QAbstractSpinBox *box : {static_cast<QAbstractSpinBox *>(ui->SPINBOX_LENS_NA_1), static_cast<QAbstractSpinBox *>(ui->SPINBOX_LENS_NA_2),
-                                  static_cast<QAbstractSpinBox *>(ui->SPINBOX_LENS_NA_3), static_cast<QAbstractSpinBox *>(ui->SPINBOX_LENS_NA_4),
-                                  static_cast<QAbstractSpinBox *>(ui->SPINBOX_LENS_NA_5), static_cast<QAbstractSpinBox *>(ui->SPINBOX_DOF_FACTOR),
-                                  static_cast<QAbstractSpinBox *>(ui->SPINBOX_ACCEL), static_cast<QAbstractSpinBox *>(ui->SPINBOX_REDUCTION),
-                                  static_cast<QAbstractSpinBox *>(ui->SPINBOX_AF_OFFSET), static_cast<QAbstractSpinBox *>(ui->SPINBOX_CELL_SIZE_OFFSET),
-                                  static_cast<QAbstractSpinBox *>(ui->SPINBOX_STAGE_MAX_SPEED), static_cast<QAbstractSpinBox *>(ui->SPINBOX_STAGE_FOCUS_SPEED)}) {
-        for (QObject *child : box->children()) {
+    // Name fields open the keypad on a press; a touch on a spin box's number does (its arrows keep
+    // stepping); a touch on the date and time hands them to the user.
+    for (const KeypadField &keypad : keypadFields()) {
+        if (!qobject_cast<QAbstractSpinBox *>(keypad.field)) {
+            keypad.field->installEventFilter(this);
+            continue;
+        }
+        for (QObject *child : keypad.field->children()) {
             if (auto *edit = qobject_cast<QLineEdit *>(child)) {
                 edit->installEventFilter(this);
                 break;
             }
         }
     }
+    for (QWidget *field : {ui->YEAR_SPINBOX, ui->MONTH_SPINBOX, ui->DAY_SPINBOX, ui->HOUR_SPINBOX, ui->MINU_SPINBOX})
+        field->installEventFilter(this);
 
     for (int row = 0; row < kExposureRows; ++row)
         ui->COMBO_HOTPIXEL_EX->addItem(QString::number(ExposureLUT8[row][0]), row);
@@ -166,6 +173,37 @@ void SetupDlg::initialize()
     ui->LABEL_FINE_RESOLUTION->setText(QString("Fine focus resolution (0.05-1.00 %1)").arg(micrometre));
 }
 
+QList<QLineEdit *> SetupDlg::filterFields() const
+{
+    return {ui->EDIT_FILTER_POSITION_0, ui->EDIT_FILTER_POSITION_1, ui->EDIT_FILTER_POSITION_2, ui->EDIT_FILTER_POSITION_3};
+}
+
+QList<QComboBox *> SetupDlg::filterColorCombos() const
+{
+    return {ui->COMB_CH2_FILTER_COLOR, ui->COMB_CH3_FILTER_COLOR, ui->COMB_CH4_FILTER_COLOR};
+}
+
+QList<QComboBox *> SetupDlg::lensCombos() const
+{
+    return {ui->COMBO_LENS_POSITION_0, ui->COMBO_LENS_POSITION_1, ui->COMBO_LENS_POSITION_2, ui->COMBO_LENS_POSITION_3,
+            ui->COMBO_LENS_POSITION_4};
+}
+
+QList<QComboBox *> SetupDlg::brandCombos() const
+{
+    return {ui->COMBO_LENS_TYPE_0, ui->COMBO_LENS_TYPE_1, ui->COMBO_LENS_TYPE_2, ui->COMBO_LENS_TYPE_3, ui->COMBO_LENS_TYPE_4};
+}
+
+QList<QLineEdit *> SetupDlg::lensNoteFields() const
+{
+    return {ui->EDIT_LENS_NAME_1, ui->EDIT_LENS_NAME_2, ui->EDIT_LENS_NAME_3, ui->EDIT_LENS_NAME_4, ui->EDIT_LENS_NAME_5};
+}
+
+QList<QDoubleSpinBox *> SetupDlg::apertureBoxes() const
+{
+    return {ui->SPINBOX_LENS_NA_1, ui->SPINBOX_LENS_NA_2, ui->SPINBOX_LENS_NA_3, ui->SPINBOX_LENS_NA_4, ui->SPINBOX_LENS_NA_5};
+}
+
 void SetupDlg::setUIFilterColorComboBox(QComboBox *&combo)
 {
     fillColorCombo(combo, 5);
@@ -176,10 +214,8 @@ void SetupDlg::setUILensComboBox()
     static const QStringList lenses = {"1.25X", "2X", "2.5X", "4X", "10X", "20X", "25X",
                                        "40X", "50X", "60X", "63X", "100X", "N/A"};
     static const QStringList brands = {"Quorva", "Olympus", "Zeiss"};
-    const QList<QComboBox *> positions = {ui->COMBO_LENS_POSITION_0, ui->COMBO_LENS_POSITION_1, ui->COMBO_LENS_POSITION_2,
-                                          ui->COMBO_LENS_POSITION_3, ui->COMBO_LENS_POSITION_4};
-    const QList<QComboBox *> types = {ui->COMBO_LENS_TYPE_0, ui->COMBO_LENS_TYPE_1, ui->COMBO_LENS_TYPE_2,
-                                      ui->COMBO_LENS_TYPE_3, ui->COMBO_LENS_TYPE_4};
+    const QList<QComboBox *> positions = lensCombos();
+    const QList<QComboBox *> types = brandCombos();
     for (int i = 0; i < positions.size(); ++i) {
         positions[i]->addItems(lenses);
         types[i]->addItems(brands);
@@ -255,23 +291,17 @@ void SetupDlg::readSetting()
     ui->SPINBOX_HOTPIXEL->setValue(toInt(readKey("Camera", "Threshold", "60")));
     ui->COMBO_HOTPIXEL_EX->setCurrentIndex(qMax(0, ui->COMBO_HOTPIXEL_EX->findData(toInt(readKey("Camera", "HotPixelEx", "31")))));
 
-    const QList<QLineEdit *> filters = {ui->EDIT_FILTER_POSITION_0, ui->EDIT_FILTER_POSITION_1, ui->EDIT_FILTER_POSITION_2,
-                                        ui->EDIT_FILTER_POSITION_3};
+    const QList<QLineEdit *> filters = filterFields();
     for (int i = 0; i < filters.size(); ++i)
         filters[i]->setText(readKey("Filter", QByteArray::number(i), ""));
-    const QList<QComboBox *> filterColors = {ui->COMB_CH2_FILTER_COLOR, ui->COMB_CH3_FILTER_COLOR, ui->COMB_CH4_FILTER_COLOR};
+    const QList<QComboBox *> filterColors = filterColorCombos();
     const char *colorDefaults[] = {"1", "0", "2"};
     for (int i = 0; i < filterColors.size(); ++i)
         filterColors[i]->setCurrentIndex(toInt(readKey("FilterColor", QByteArray::number(i + 1), colorDefaults[i])));
 
-    const QList<QComboBox *> lenses = {ui->COMBO_LENS_POSITION_0, ui->COMBO_LENS_POSITION_1, ui->COMBO_LENS_POSITION_2,
-                                       ui->COMBO_LENS_POSITION_3, ui->COMBO_LENS_POSITION_4};
-    const QList<QComboBox *> brands = {ui->COMBO_LENS_TYPE_0, ui->COMBO_LENS_TYPE_1, ui->COMBO_LENS_TYPE_2,
-                                       ui->COMBO_LENS_TYPE_3, ui->COMBO_LENS_TYPE_4};
-    const QList<QLineEdit *> notes = {ui->EDIT_LENS_NAME_1, ui->EDIT_LENS_NAME_2, ui->EDIT_LENS_NAME_3, ui->EDIT_LENS_NAME_4,
-                                      ui->EDIT_LENS_NAME_5};
-    const QList<QDoubleSpinBox *> apertures = {ui->SPINBOX_LENS_NA_1, ui->SPINBOX_LENS_NA_2, ui->SPINBOX_LENS_NA_3,
-                                               ui->SPINBOX_LENS_NA_4, ui->SPINBOX_LENS_NA_5};
+    const QList<QComboBox *> lenses = lensCombos(), brands = brandCombos();
+    const QList<QLineEdit *> notes = lensNoteFields();
+    const QList<QDoubleSpinBox *> apertures = apertureBoxes();
     const char *apertureDefaults[] = {"0.13", "0.3", "0.4", "0.6", "1"};
     for (int i = 0; i < 5; ++i)
         selectText(lenses[i], readKey("Lens", QByteArray::number(i + 1), "").toUpper());
@@ -367,22 +397,16 @@ std::vector<PrivateProfileEntry> SetupDlg::settingEntries() const
     put("Camera", "SaturatedPixel", flag(ui->CHKBOX_SATURATED_PIXEL));
     put("Camera", "HotPixelEnable", flag(ui->CHKBOX_HOTPIXEL_ENABLED));
 
-    const QLineEdit *filters[] = {ui->EDIT_FILTER_POSITION_0, ui->EDIT_FILTER_POSITION_1, ui->EDIT_FILTER_POSITION_2,
-                                  ui->EDIT_FILTER_POSITION_3};
+    const QList<QLineEdit *> filters = filterFields();
     for (int i = 0; i < 4; ++i)
         put("Filter", QString::number(i), filters[i]->text());
-    const QComboBox *filterColors[] = {ui->COMB_CH2_FILTER_COLOR, ui->COMB_CH3_FILTER_COLOR, ui->COMB_CH4_FILTER_COLOR};
+    const QList<QComboBox *> filterColors = filterColorCombos();
     for (int i = 0; i < 3; ++i)
         put("FilterColor", QString::number(i + 1), QString::number(filterColors[i]->currentIndex()));
 
-    const QComboBox *lenses[] = {ui->COMBO_LENS_POSITION_0, ui->COMBO_LENS_POSITION_1, ui->COMBO_LENS_POSITION_2,
-                                 ui->COMBO_LENS_POSITION_3, ui->COMBO_LENS_POSITION_4};
-    const QComboBox *brands[] = {ui->COMBO_LENS_TYPE_0, ui->COMBO_LENS_TYPE_1, ui->COMBO_LENS_TYPE_2,
-                                 ui->COMBO_LENS_TYPE_3, ui->COMBO_LENS_TYPE_4};
-    const QLineEdit *notes[] = {ui->EDIT_LENS_NAME_1, ui->EDIT_LENS_NAME_2, ui->EDIT_LENS_NAME_3, ui->EDIT_LENS_NAME_4,
-                                ui->EDIT_LENS_NAME_5};
-    const QDoubleSpinBox *apertures[] = {ui->SPINBOX_LENS_NA_1, ui->SPINBOX_LENS_NA_2, ui->SPINBOX_LENS_NA_3,
-                                         ui->SPINBOX_LENS_NA_4, ui->SPINBOX_LENS_NA_5};
+    const QList<QComboBox *> lenses = lensCombos(), brands = brandCombos();
+    const QList<QLineEdit *> notes = lensNoteFields();
+    const QList<QDoubleSpinBox *> apertures = apertureBoxes();
     for (int i = 0; i < 5; ++i)
         put("Lens", QString::number(i + 1), lenses[i]->currentText());
     for (int i = 0; i < 5; ++i)
@@ -501,13 +525,10 @@ void SetupDlg::on_BUTTON_OK_clicked()
     setEnabled(false);
     qProcessEvents(QEventLoop::ExcludeUserInputEvents);
 
-    const std::pair<QLineEdit *, const char *> names[] = {{ui->EDIT_FILTER_POSITION_0, "Trans"},
-                                                          {ui->EDIT_FILTER_POSITION_1, "GFP"},
-                                                          {ui->EDIT_FILTER_POSITION_2, "RFP"},
-                                                          {ui->EDIT_FILTER_POSITION_3, "DAPI"}};
-    for (const auto &name : names) {
-        if (name.first->text().isEmpty())
-            name.first->setText(name.second);
+    const QList<QLineEdit *> filters = filterFields();
+    for (int i = 0; i < filters.size(); ++i) {
+        if (filters[i]->text().isEmpty())
+            filters[i]->setText(kDefaultFilterNames[i]);
     }
 
     const bool clockSet = !m_bDateTimeEdited || setSystemClock();
@@ -573,21 +594,14 @@ void SetupDlg::on_BUTTON_RESET_ALL_clicked()
     ui->CHKBOX_HOTPIXEL_ENABLED->setChecked(false);
     ui->SPINBOX_HOTPIXEL->setValue(60);
     selectText(ui->COMBO_HOTPIXEL_EX, "3000");
-    ui->EDIT_FILTER_POSITION_0->setText("Trans");
-    ui->EDIT_FILTER_POSITION_1->setText("GFP");
-    ui->EDIT_FILTER_POSITION_2->setText("RFP");
-    ui->EDIT_FILTER_POSITION_3->setText("DAPI");
-    ui->COMB_CH2_FILTER_COLOR->setCurrentIndex(1);
-    ui->COMB_CH3_FILTER_COLOR->setCurrentIndex(0);
-    ui->COMB_CH4_FILTER_COLOR->setCurrentIndex(2);
-    QComboBox *lenses[] = {ui->COMBO_LENS_POSITION_0, ui->COMBO_LENS_POSITION_1, ui->COMBO_LENS_POSITION_2,
-                           ui->COMBO_LENS_POSITION_3, ui->COMBO_LENS_POSITION_4};
-    QComboBox *brands[] = {ui->COMBO_LENS_TYPE_0, ui->COMBO_LENS_TYPE_1, ui->COMBO_LENS_TYPE_2,
-                           ui->COMBO_LENS_TYPE_3, ui->COMBO_LENS_TYPE_4};
-    QLineEdit *notes[] = {ui->EDIT_LENS_NAME_1, ui->EDIT_LENS_NAME_2, ui->EDIT_LENS_NAME_3, ui->EDIT_LENS_NAME_4,
-                          ui->EDIT_LENS_NAME_5};
-    QDoubleSpinBox *apertures[] = {ui->SPINBOX_LENS_NA_1, ui->SPINBOX_LENS_NA_2, ui->SPINBOX_LENS_NA_3,
-                                   ui->SPINBOX_LENS_NA_4, ui->SPINBOX_LENS_NA_5};
+    for (int i = 0; i < 4; ++i)
+        filterFields()[i]->setText(kDefaultFilterNames[i]);
+    const int factoryColors[] = {1, 0, 2};
+    for (int i = 0; i < 3; ++i)
+        filterColorCombos()[i]->setCurrentIndex(factoryColors[i]);
+    const QList<QComboBox *> lenses = lensCombos(), brands = brandCombos();
+    const QList<QLineEdit *> notes = lensNoteFields();
+    const QList<QDoubleSpinBox *> apertures = apertureBoxes();
     const char *magnifications[] = {"4X", "10X", "20X", "40X", "N/A"};
     const double factoryApertures[] = {0.13, 0.3, 0.4, 0.6, 1.0};
     for (int i = 0; i < 5; ++i) {
@@ -622,10 +636,8 @@ void SetupDlg::on_BUTTON_RESET_ALL_clicked()
 
     if (isQCTestMode()) {
         std::vector<PrivateProfileEntry> entries = {{"LicenseAgreement", "Accepted", "0"}};
-        for (int i = 1; i <= 5; ++i)
-            entries.push_back({"FocusMemory", std::to_string(i), "-1"});
-        for (int i = 1; i <= 5; ++i)
-            entries.push_back({"FocusMemoryDesc", std::to_string(i), "Position " + std::to_string(i)});
+        const std::vector<PrivateProfileEntry> memories = clearedFocusMemories();
+        entries.insert(entries.end(), memories.begin(), memories.end());
         WritePrivateProfileBatch(entries, configFile());
     }
 
@@ -638,12 +650,7 @@ void SetupDlg::on_BUTTON_CLEAR_clicked()
 {
     if (!confirm("Are you sure you want to clear the set focus positions?"))
         return;
-    std::vector<PrivateProfileEntry> entries;
-    for (int i = 1; i <= 5; ++i)
-        entries.push_back({"FocusMemory", std::to_string(i), "-1"});
-    for (int i = 1; i <= 5; ++i)
-        entries.push_back({"FocusMemoryDesc", std::to_string(i), "Position " + std::to_string(i)});
-    WritePrivateProfileBatch(entries, configFile());
+    WritePrivateProfileBatch(clearedFocusMemories(), configFile());
 }
 
 void SetupDlg::on_BUTTON_POS_CLEAR_clicked()
@@ -709,15 +716,9 @@ void SetupDlg::on_BUTTON_SAVE_PATH_clicked()
 // ---------------------------------------------------------------------------------------------
 // Keypad entry
 
-bool SetupDlg::eventFilter(QObject *watched, QEvent *event)
+std::vector<SetupDlg::KeypadField> SetupDlg::keypadFields() const
 {
-    if (g_CurrentMenu != MENU_SETTING)
-        return QDialog::eventFilter(watched, event);
-    const bool press = event->type() == QEvent::MouseButtonPress;
-    if (press) {
-        using Handler = void (SetupDlg::*)();
-        const std::pair<QObject *, Handler> fields[] = {
-            {ui->EDIT_FILTER_POSITION_0, &SetupDlg::EDIT_FILTER_POSITION_0_clicked},
+    return {{ui->EDIT_FILTER_POSITION_0, &SetupDlg::EDIT_FILTER_POSITION_0_clicked},
             {ui->EDIT_FILTER_POSITION_1, &SetupDlg::EDIT_FILTER_POSITION_1_clicked},
             {ui->EDIT_FILTER_POSITION_2, &SetupDlg::EDIT_FILTER_POSITION_2_clicked},
             {ui->EDIT_FILTER_POSITION_3, &SetupDlg::EDIT_FILTER_POSITION_3_clicked},
@@ -725,8 +726,7 @@ bool SetupDlg::eventFilter(QObject *watched, QEvent *event)
             {ui->EDIT_LENS_NAME_2, &SetupDlg::EDIT_LENS_NAME_2_clicked},
             {ui->EDIT_LENS_NAME_3, &SetupDlg::EDIT_LENS_NAME_3_clicked},
             {ui->EDIT_LENS_NAME_4, &SetupDlg::EDIT_LENS_NAME_4_clicked},
-            {ui->EDIT_LENS_NAME_5, &SetupDlg::EDIT_LENS_NAME_5_clicked}};
-        const std::pair<QObject *, Handler> spinBoxes[] = {
+            {ui->EDIT_LENS_NAME_5, &SetupDlg::EDIT_LENS_NAME_5_clicked},
             {ui->SPINBOX_LENS_NA_1, &SetupDlg::SPINBOX_LENS_NA_1_clicked},
             {ui->SPINBOX_LENS_NA_2, &SetupDlg::SPINBOX_LENS_NA_2_clicked},
             {ui->SPINBOX_LENS_NA_3, &SetupDlg::SPINBOX_LENS_NA_3_clicked},
@@ -739,17 +739,21 @@ bool SetupDlg::eventFilter(QObject *watched, QEvent *event)
             {ui->SPINBOX_CELL_SIZE_OFFSET, &SetupDlg::SPINBOX_CELL_SIZE_OFFSET_clicked},
             {ui->SPINBOX_STAGE_MAX_SPEED, &SetupDlg::SPINBOX_STAGE_MAX_SPEED_clicked},
             {ui->SPINBOX_STAGE_FOCUS_SPEED, &SetupDlg::SPINBOX_STAGE_FOCUS_SPEED_clicked}};
-        Handler handler = nullptr;
-        for (const auto &field : fields) {
-            if (watched == field.first)
-                handler = field.second;
+}
+
+bool SetupDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (g_CurrentMenu != MENU_SETTING)
+        return QDialog::eventFilter(watched, event);
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (press) {
+        for (const KeypadField &keypad : keypadFields()) {
+            const bool spinBox = qobject_cast<QAbstractSpinBox *>(keypad.field);
+            if ((spinBox ? watched->parent() : watched) == keypad.field) {
+                (this->*keypad.handler)();
+                break;
+            }
         }
-        for (const auto &box : spinBoxes) {
-            if (!handler && watched->parent() == box.first)
-                handler = box.second;
-        }
-        if (handler)
-            (this->*handler)();
     }
     const QObject *dateTime[] = {ui->HOUR_SPINBOX, ui->MINU_SPINBOX, ui->DAY_SPINBOX, ui->MONTH_SPINBOX, ui->YEAR_SPINBOX};
     if ((press || event->type() == QEvent::Wheel) && std::find(std::begin(dateTime), std::end(dateTime), watched) != std::end(dateTime))

@@ -104,9 +104,25 @@ private:
     void SPINBOX_STAGE_MAX_SPEED_clicked();
     void SPINBOX_STAGE_FOCUS_SPEED_clicked();
 
+    // The fields that open the keypad with their handlers: the name fields, then the spin boxes
+    // (whose text areas receive the press).
+    struct KeypadField
+    {
+        QWidget *field;
+        void (SetupDlg::*handler)();
+    };
+    std::vector<KeypadField> keypadFields() const;
     // The shared steps of the keypad handlers.
     void enterText(QLineEdit *field, bool nameCheck);
     void enterNumber(QAbstractSpinBox *box, bool integer, bool refuseNegative);
+
+    // The per-position fields, in position order.
+    QList<QLineEdit *> filterFields() const;
+    QList<QComboBox *> filterColorCombos() const;
+    QList<QComboBox *> lensCombos() const;
+    QList<QComboBox *> brandCombos() const;
+    QList<QLineEdit *> lensNoteFields() const;
+    QList<QDoubleSpinBox *> apertureBoxes() const;
 
     // Confirmation with OK and Cancel: true on OK.
     static bool confirm(const QString &text);

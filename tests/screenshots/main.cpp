@@ -8,6 +8,7 @@
 #include "PanelShots.h"
 #include "Paths.h"
 #include "SaveDlgShots.h"
+#include "SetupDlgShots.h"
 #include "TimeLapseProgressDlg.h"
 
 #include <QAbstractButton>
@@ -87,6 +88,8 @@ QList<Shot> shots()
     list << Shot{"ControlWidget-disabled", [] { return panelShot(PanelShotState::Disabled); }};
     for (const QString &screen : mainWindowScreens())
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
+    for (const QString &name : setupDlgShotNames())
+        list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     return list;
 }
 

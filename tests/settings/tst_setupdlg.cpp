@@ -224,11 +224,12 @@ private slots:
         bench.root.writeFile("/root/Microscope/NIMBO/NIMBO.ini",
                              "[Protocol%20Name]\nCell%20Type=HeLa%20cells\n[Focus]\nKnob=1\n");
         bench.open(true);
-        bench.widget<QLineEdit>("EDIT_LENS_NAME_2")->setText("Plan oil");
+        bench.widget<QLineEdit>("EDIT_LENS_NAME_2")->setText(QString::fromUtf8("Plan \u00b5 oil"));
         bench.click("BUTTON_OK");
         QVERIFY(bench.dialog->isSaved());
         const QByteArray bytes = configBytes();
         QVERIFY(!bytes.contains("%20"));
+        QVERIFY(bytes.contains(QString::fromUtf8("Plan \u00b5 oil").toUtf8())); // UTF-8 as it is
         const QJsonObject ini = parsedByConfigparser();
         QCOMPARE(ini["Protocol Name"].toObject()["Cell Type"].toString(), QString("HeLa cells"));
         const QJsonObject lensNA = ini["LensNA"].toObject();
@@ -236,7 +237,7 @@ private slots:
         QCOMPARE(lensNA["5"].toString(), QString("1"));
         QCOMPARE(ini["ScaleBar"].toObject()["ReductionLensMagnification"].toString(), QString("0.655"));
         QCOMPARE(ini["Focus"].toObject()["Knob"].toString(), QString("1"));
-        QCOMPARE(ini["LensName"].toObject()["2"].toString(), QString("Plan oil"));
+        QCOMPARE(ini["LensName"].toObject()["2"].toString(), QString::fromUtf8("Plan \u00b5 oil"));
         QCOMPARE(ini["Camera"].toObject()["Mode"].toString(), QString("8"));
         QCOMPARE(ini["Filter"].toObject()["0"].toString(), QString("Trans"));
         int keys = 0;
