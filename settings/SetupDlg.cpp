@@ -15,10 +15,9 @@
 #include <QApplication>
 #include <QDate>
 #include <QDebug>
+#include <QEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPixmap>
-#include <QTime>
 
 #include <cmath>
 #include <cstdlib>

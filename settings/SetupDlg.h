@@ -2,8 +2,10 @@
 #include "Globals.h"
 #include "ScriptableDialog.h"
 
+#include <QList>
 #include <QString>
-#include <string>
+#include <QStringList>
+#include <utility>
 #include <vector>
 
 class QComboBox;

@@ -2,6 +2,8 @@
 
 #include "KeyboardDlg.h"
 #include "MessageDlg.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
 #include "SetupDlg.h"
 #include "SimSandbox.h"
 
@@ -14,10 +16,10 @@ namespace {
 
 const QStringList kPages = {"filter", "objectives", "focus", "camera", "timedate", "misc"};
 
-QWidget *popupFor(const QString &name, QWidget *holder)
+QWidget *popupFor(const QString &name)
 {
     if (name == "keypad") {
-        auto *keyboard = new KeyboardDlg(holder);
+        auto *keyboard = new KeyboardDlg;
         keyboard->setCheckUnacceptableNaming(true);
         keyboard->setText("mCherry");
         return keyboard;
@@ -30,7 +32,7 @@ QWidget *popupFor(const QString &name, QWidget *holder)
         {"invalid-date", "<p><b>Error!</b><br/><br/>The date is not valid.</p>"}};
     if (!texts.contains(name))
         return nullptr;
-    auto *box = new MessageDlg(name == "invalid-date", holder);
+    auto *box = new MessageDlg(name == "invalid-date", nullptr);
     box->setMessage(texts[name]);
     if (name != "invalid-date")
         box->setButtonVisibility(MSG_BUTTON_OK_CANCEL);
@@ -46,15 +48,28 @@ QStringList setupDlgShotNames()
 
 QWidget *setupDlgShot(const QString &name)
 {
+    // The simulated instrument's settings where earlier shots left them out.
     SimSandbox::seed();
-    // A dark backdrop where the main window stands; the dialog and its pop-up belong to it.
+    const std::string config = Paths::configFile().toStdString();
+    std::vector<PrivateProfileEntry> missing;
+    for (const SimSandbox::Setting &setting : SimSandbox::defaultSettings()) {
+        std::string value;
+        if (!ReadPrivateProfileString(setting.section.toStdString(), setting.key.toStdString(), "", value, config))
+            missing.push_back({setting.section.toStdString(), setting.key.toStdString(), setting.value.toStdString()});
+    }
+    if (!missing.empty())
+        WritePrivateProfileBatch(missing, config);
+    // A dark backdrop where the main window stands; the dialog and its pop-up, windows of their
+    // own as in the application, go with it.
     auto *holder = new QWidget(nullptr, Qt::FramelessWindowHint);
     holder->setGeometry(0, 0, 1920, 1080);
-    holder->setStyleSheet("background-color: rgb(31, 34, 38);");
+    holder->setObjectName("backdrop");
+    holder->setStyleSheet("QWidget#backdrop { background-color: rgb(31, 34, 38); }");
     const TExecMode mode = g_ExecMode;
-    g_ExecMode = name == "service" ? EXEC_SERIAL_LOG : EXEC_NORMAL;
+    g_ExecMode = name == "service" || name == "reset-question" ? EXEC_SERIAL_LOG : EXEC_NORMAL;
     g_CurrentMenu = MENU_SETTING;
-    auto *setup = new SetupDlg(holder);
+    auto *setup = new SetupDlg(nullptr);
+    QObject::connect(holder, &QObject::destroyed, setup, &QObject::deleteLater);
     setup->setLiveMode(true);
     g_ExecMode = mode;
     const QDateTime now = QDateTime::currentDateTime();
@@ -67,7 +82,9 @@ QWidget *setupDlgShot(const QString &name)
         setup->findChild<QSpinBox *>("MONTH_SPINBOX")->setValue(2);
         setup->findChild<QSpinBox *>("DAY_SPINBOX")->setValue(31);
     }
-    QWidget *popup = popupFor(name, holder);
+    QWidget *popup = popupFor(name);
+    if (popup)
+        QObject::connect(holder, &QObject::destroyed, popup, &QObject::deleteLater);
     QTimer::singleShot(0, setup, [setup, popup] {
         setup->show();
         if (popup)
