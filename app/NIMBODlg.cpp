@@ -313,9 +313,6 @@ void NIMBODlg::makeSignalSlotConnection()
     link(files, SIGNAL(umountDevice(QString)), m_pMediaMonitor.get(), SLOT(umountByLabel(QString)));
     link(files, SIGNAL(signalEnableMainMenu(bool)), this, SLOT(setCheckedMainMenuButton(bool)));
     link(m_pDateTimer.get(), SIGNAL(updateCurrentDateTime(QString,QString)), this, SLOT(updateCurrentDateTime(QString,QString)));
-    link(setup, SIGNAL(liveMode(bool)), panel, SLOT(setLiveMode(bool)));
-    link(setup, SIGNAL(lightOn()), panel, SLOT(turnOnLight()));
-    link(setup, SIGNAL(lightOff()), panel, SLOT(turnOffLight()));
     link(setup, SIGNAL(signalShowHotPixelCorrectionDlg()), this, SLOT(slotShowHotPixelCorrectionDlg()));
     link(setup, SIGNAL(setVideoRunningState(bool)), this, SLOT(slotSetVideoRunningState(bool)));
 

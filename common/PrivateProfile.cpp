@@ -1,5 +1,7 @@
 #include "PrivateProfile.h"
 
+#include "SystemActions.h"
+
 #include <QByteArray>
 #include <QDebug>
 #include <QDir>
@@ -18,7 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The files are read and written by QSettings in its INI format. A read parses the file as it
+// The files are read and written by QSettings in its INI format, as UTF-8 text (values beyond
+// ASCII stand in the file as they are, not as escapes). A read parses the file as it
 // stands. A write builds the new text in memory: QSettings sets the key on a scratch copy in a
 // RAM folder (never on the disk holding the file), then the text goes to a hidden temporary file
 // beside the target, which is flushed once, renamed over the target, and its folder flushed once.
@@ -149,9 +152,8 @@ bool normalize(const QString &file)
     return clean == bytes || replaceFile(file, clean);
 }
 
-// The file's text with one key set, made by QSettings on a scratch copy in RAM.
-bool editedText(const QByteArray &bytes, const std::string &section, const std::string &key,
-                const std::string &value, QByteArray &edited)
+// The file's text with the keys set in order, made by QSettings on a scratch copy in RAM.
+bool editedText(const QByteArray &bytes, const std::vector<PrivateProfileEntry> &entries, QByteArray &edited)
 {
     QTemporaryFile scratch(scratchFolder() + "/" + kScratchPrefix + QString::number(::getpid()) + "-XXXXXX");
     if (!scratch.open() || scratch.write(bytes) != bytes.size() || !scratch.flush()) {
@@ -161,22 +163,21 @@ bool editedText(const QByteArray &bytes, const std::string &section, const std::
     scratch.close();
     {
         QSettings settings(scratch.fileName(), QSettings::IniFormat);
-        settings.beginGroup(text(section));
-        settings.setValue(text(key), text(value));
-        settings.endGroup();
+        settings.setIniCodec("UTF-8");
+        for (const PrivateProfileEntry &entry : entries)
+            settings.setValue(text(entry.section) + "/" + text(entry.key), text(entry.value));
         settings.sync();
         if (settings.status() != QSettings::NoError) {
-            qWarning() << "Cannot set" << text(section) << text(key);
+            qWarning() << "Cannot set" << entries.size() << "keys of" << scratch.fileName();
             return false;
         }
     }
     return readAll(scratch.fileName(), edited);
 }
 
-// Writes one key (and the clean-up when asked) as one replacement of the file, so the file on
+// Writes the keys (and the clean-up when asked) as one replacement of the file, so the file on
 // disk goes straight from its old text to the new one.
-bool replaceKey(const std::string &section, const std::string &key, const std::string &value,
-                const QString &file, bool clean)
+bool replaceKeys(const std::vector<PrivateProfileEntry> &entries, const QString &file, bool clean)
 {
     const QFileInfo info(file);
     if (!QDir().mkpath(info.absolutePath())) {
@@ -187,7 +188,7 @@ bool replaceKey(const std::string &section, const std::string &key, const std::s
     if (info.exists() && !readAll(file, bytes))
         return false;
     QByteArray edited;
-    if (!editedText(bytes, section, key, value, edited))
+    if (!editedText(bytes, entries, edited))
         return false;
     return replaceFile(file, clean ? normalized(edited) : edited);
 }
@@ -208,6 +209,7 @@ int ReadPrivateProfileString(std::string section, std::string key, std::string d
     {
         QMutexLocker lock(&profileLock());
         QSettings settings(text(file), QSettings::IniFormat);
+        settings.setIniCodec("UTF-8");
         settings.beginGroup(text(section));
         joined = settings.value(text(key)).toStringList().join(", ");
         settings.endGroup();
@@ -223,13 +225,25 @@ int ReadPrivateProfileString(std::string section, std::string key, std::string d
 void WriteSetting(std::string section, std::string key, std::string value, std::string file)
 {
     QMutexLocker lock(&profileLock());
-    replaceKey(section, key, value, text(file), false);
+    replaceKeys({{section, key, value}}, text(file), false);
 }
 
 void WritePrivateProfileString(std::string section, std::string key, std::string value, std::string file)
 {
     QMutexLocker lock(&profileLock());
-    replaceKey(section, key, value, text(file), true);
+    replaceKeys({{section, key, value}}, text(file), true);
+}
+
+bool WritePrivateProfileBatch(const std::vector<PrivateProfileEntry> &entries, std::string file)
+{
+    bool ok;
+    {
+        QMutexLocker lock(&profileLock());
+        ok = replaceKeys(entries, text(file), true);
+    }
+    if (ok)
+        SystemActions::instance().sync();
+    return ok;
 }
 
 void SweepPrivateProfileLeftovers(std::string file)

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 // Access to the INI files of the instrument (the configuration file, the instrument identity file,
 // counting protocols). Every call opens the file anew, does its one read or write and closes it,
@@ -20,6 +21,20 @@ void WritePrivateProfileString(std::string section, std::string key, std::string
 // Writes one key without the "%20" clean-up: for writers of many keys in a row, which call
 // NormalizePrivateProfile once at the end.
 void WriteSetting(std::string section, std::string key, std::string value, std::string file);
+
+// One key of a batch write.
+struct PrivateProfileEntry
+{
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
+// Writes many keys as one change of the file: the keys are set in order on one copy, every "%20"
+// becomes a space, and the copy replaces the file atomically, so the file on disk holds either
+// none or all of them; then the system's buffers are flushed once (SystemActions::sync). False,
+// with the file unchanged, when it could not be written.
+bool WritePrivateProfileBatch(const std::vector<PrivateProfileEntry> &entries, std::string file);
 
 // The clean-up of WritePrivateProfileString on its own: every "%20" in the file becomes a space,
 // the file is replaced atomically and the system's buffers are flushed. False when the file could

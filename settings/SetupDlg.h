@@ -2,20 +2,40 @@
 #include "Globals.h"
 #include "ScriptableDialog.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
 
-// The settings dialog: every configurable value of the instrument and the maintenance tools
-// (software update, hot-pixel calibration, error report, Wi-Fi test), opened from the main menu.
+class QComboBox;
+class QDoubleSpinBox;
+class QLineEdit;
+class QAbstractSpinBox;
+class Ui_SetupDlg;
+struct PrivateProfileEntry;
+
+// The settings panel at the right-hand edge of the screen: filter cubes, objectives, focus, camera
+// mode, date and time, display and service values of the configuration file, and the maintenance
+// buttons. The main window keeps one for its whole life and runs it modally at each press of its
+// Setting button: readSetting, setLiveMode, setCurrentMenu, exec, then isChangedCameraMode and
+// isSaved. Only OK and Cancel close it (Escape does not); OK writes every value in one atomic
+// replacement of the configuration file.
 class SetupDlg : public ScriptableDialog
 {
     Q_OBJECT
 public:
     explicit SetupDlg(QWidget *parent = nullptr);
+    ~SetupDlg() override;
 
-    // Loads the dialog from the configuration file; a reload clears the saved and camera-mode flags.
+    // Fills every field from the configuration file and clears the flags of one opening.
     void readSetting();
-    void writeSetting();
+    // Writes every field back in one replacement of the file, "%20" cleaned, disks synced; false
+    // when the file could not be written (it is then unchanged).
+    bool writeSetting();
+    // The live view runs: the bit-depth radios can be switched, and OK writes [Camera] Mode too.
     void setLiveMode(bool bLive);
+    // The screen that was current before the settings opened.
     void setCurrentMenu(TCurrentMenu menu);
     // OK wrote the settings.
     bool isSaved() const { return m_bSaved; }
@@ -24,24 +44,106 @@ public:
     // Called after each run of the hot-pixel calibration, whatever its outcome.
     void completedHotPixelCorrection();
 
-public slots:
-    void updateCurrentDateTime(QString date, QString time);
+    // The clock commands of OK for a date and time typed in the panel, as (program, arguments).
+    static std::vector<std::pair<QString, QStringList>> clockCommands(int year, int month, int day, int hour,
+                                                                      int minute);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void reject() override;
 
 signals:
-    void liveMode(bool on);
-    void lightOn();
-    void lightOff();
+    void signalClosingSystem(int howto);
     void signalShowHotPixelCorrectionDlg();
     void setVideoRunningState(bool run);
-    void signalClosingSystem(int howto);
+
+public slots:
+    void updateCurrentDateTime(QString LocalDate, QString LocalTime);
 
 private slots:
     void on_BUTTON_OK_clicked();
     void on_BUTTON_CANCEL_clicked();
+    void on_BUTTON_CLEAR_clicked();
+    void on_BUTTON_HOTPIXEL_CORRECTION_clicked();
+    void on_BUTTON_ERROR_REPORT_clicked();
+    void on_BUTTON_FOCUS_RESET_clicked();
+    void on_BUTTON_POS_CLEAR_clicked();
+    void on_CHKBOX_AUTO_SAVE_clicked();
+    void on_BUTTON_SAVE_PATH_clicked();
+    void on_BUTTON_EULA_clicked();
+    void on_BUTTON_RESET_ALL_clicked();
 
 private:
+    void initialize();
+    void setUIFilterColorComboBox(QComboBox *&combo);
+    void setUILensComboBox();
+    void setUIFineAFComboBox();
+    void setUIFontThicknessComboBox();
+    void setUIFontColorComboBox();
+    void setUILineThicknessComboBox();
+    void setUILineColorComboBox();
+
+    // Keypad entry, one handler per field, run by the event filter.
+    void EDIT_FILTER_POSITION_0_clicked();
+    void EDIT_FILTER_POSITION_1_clicked();
+    void EDIT_FILTER_POSITION_2_clicked();
+    void EDIT_FILTER_POSITION_3_clicked();
+    void EDIT_LENS_NAME_1_clicked();
+    void EDIT_LENS_NAME_2_clicked();
+    void EDIT_LENS_NAME_3_clicked();
+    void EDIT_LENS_NAME_4_clicked();
+    void EDIT_LENS_NAME_5_clicked();
+    void SPINBOX_LENS_NA_1_clicked();
+    void SPINBOX_LENS_NA_2_clicked();
+    void SPINBOX_LENS_NA_3_clicked();
+    void SPINBOX_LENS_NA_4_clicked();
+    void SPINBOX_LENS_NA_5_clicked();
+    void SPINBOX_DOF_FACTOR_clicked();
+    void SPINBOX_ACCEL_clicked();
+    void SPINBOX_REDUCTION_clicked();
+    void SPINBOX_AF_OFFSET_clicked();
+    void SPINBOX_CELL_SIZE_OFFSET_clicked();
+    void SPINBOX_STAGE_MAX_SPEED_clicked();
+    void SPINBOX_STAGE_FOCUS_SPEED_clicked();
+
+    // The fields that open the keypad with their handlers: the name fields, then the spin boxes
+    // (whose text areas receive the press).
+    struct KeypadField
+    {
+        QWidget *field;
+        void (SetupDlg::*handler)();
+    };
+    std::vector<KeypadField> keypadFields() const;
+    // The shared steps of the keypad handlers.
+    void enterText(QLineEdit *field, bool nameCheck);
+    void enterNumber(QAbstractSpinBox *box, bool integer, bool refuseNegative);
+
+    // The per-position fields, in position order.
+    QList<QLineEdit *> filterFields() const;
+    QList<QComboBox *> filterColorCombos() const;
+    QList<QComboBox *> lensCombos() const;
+    QList<QComboBox *> brandCombos() const;
+    QList<QLineEdit *> lensNoteFields() const;
+    QList<QDoubleSpinBox *> apertureBoxes() const;
+
+    // Confirmation with OK and Cancel: true on OK.
+    static bool confirm(const QString &text);
+    static void showError(const QString &text);
+    // Shows the quick-save folder in LABEL_SAVE_PATH ("/media" left out).
+    void showSavePath();
+    // Every key written by OK, in order, reset-only keys first.
+    std::vector<PrivateProfileEntry> settingEntries() const;
+    // Sets the system clock from the date and time fields; false with a message when it fails.
+    bool setSystemClock();
+
+    bool m_bCanClose = false;
     bool m_bSaved = false;
-    bool m_bChangedCameraMode = false;
+    bool m_bDateTimeEdited = false;
+    TCurrentMenu m_PreviousMenu = MENU_MULTICOLOR;
+    QString m_SavePath;
     bool m_bLiveMode = false;
-    TCurrentMenu m_nCurrentMenu = MENU_MULTICOLOR;
+    int m_CameraMode = 8;
+    bool m_bChangedCameraMode = false;
+    bool m_bFactoryReset = false;
+    Ui_SetupDlg *ui;
 };

@@ -21,16 +21,15 @@ bool makeFolder(const QString &fixedPath)
     return false;
 }
 
-// Writes the defaults to a side file and moves it into place only when no configuration file
-// exists, so an interrupted seed leaves no half-filled configuration and an existing one is kept.
-bool seedConfiguration()
+// Writes the settings to a side file and moves it into place only when the file does not exist,
+// so an interrupted seed leaves no half-filled file and an existing one is kept.
+bool seedIniFile(const QString &file, const QList<SimSandbox::Setting> &settings)
 {
-    const QString file = Paths::configFile();
     if (QFileInfo::exists(file))
         return true;
     const QString seed = file + ".seed";
     QFile::remove(seed);
-    for (const SimSandbox::Setting &setting : SimSandbox::defaultSettings())
+    for (const SimSandbox::Setting &setting : settings)
         WriteSetting(setting.section.toStdString(), setting.key.toStdString(), setting.value.toStdString(),
                      seed.toStdString());
     if (!NormalizePrivateProfile(seed.toStdString()))
@@ -118,7 +117,9 @@ bool SimSandbox::seed()
         return false; // on the instrument the paths are the real ones: nothing to seed
     bool ok = makeFolder("/root/Microscope/NIMBO");
     ok = makeFolder("/media/VANTOR SSD") && ok;
-    ok = seedConfiguration() && ok;
+    ok = seedIniFile(Paths::configFile(), defaultSettings()) && ok;
+    // The operating-system image's identity, which the settings dialog shows.
+    ok = seedIniFile(Paths::path("/root/Microscope/Microscope.ini"), {{"OS", "Version", "2.2"}}) && ok;
     ok = seedVideoEncoder() && ok;
     return ok;
 }

@@ -4,8 +4,8 @@
 
 // The folder of the simulated instrument (the root prefix of every fixed path), seeded on the
 // first start: the configuration file that describes the simulated instrument (its filter cubes,
-// objectives with their parfocal positions, camera, focus and stage settings), the SSD volume
-// and the video encoder.
+// objectives with their parfocal positions, camera, focus and stage settings), the operating-system
+// identity file, the SSD volume and the video encoder.
 // Seeding is idempotent and never overwrites an existing file.
 class SimSandbox
 {

@@ -1,5 +1,6 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SimulatedSystemActions.h"
 #include "TestRoot.h"
 
 #include <QtTest>
@@ -170,6 +171,35 @@ private slots:
         const int syncs = g_syncs;
         g_syncFolder.clear();
         QCOMPARE(syncs, 600);
+    }
+
+    // A batch is one replacement: keys set in order, "%20" cleaned, the file's other bytes kept,
+    // one flush of the file and its folder, one system sync; a file that cannot be written stays.
+    void aBatchIsOneReplacement()
+    {
+        TestRoot root;
+        SimulatedSystemActions actions;
+        SystemActions::setInstance(&actions);
+        const std::string file = Paths::configFile().toStdString();
+        root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Note]\nText=caf\xC3\xA9\n[Old%20Group]\nA=1\n");
+        g_syncFolder = QFile::encodeName(QFileInfo(QString::fromStdString(file)).absolutePath());
+        g_syncs = 0;
+        QVERIFY(WritePrivateProfileBatch({{"Focus", "Speed", "1"}, {"Focus Memory", "Z 1", "-1"}, {"Focus", "Speed", "2"}}, file));
+        const int syncs = g_syncs;
+        g_syncFolder.clear();
+        QCOMPARE(syncs, 2);
+        QCOMPARE(actions.calls(), QStringList{"sync"});
+        const QByteArray text = contents(file);
+        QVERIFY(text.contains("Text=caf\xC3\xA9\n") && text.contains("[Old Group]") && !text.contains("%20"));
+        QCOMPARE(read(file, "Focus", "Speed"), std::string("2"));
+        QCOMPARE(read(file, "Focus Memory", "Z 1"), std::string("-1"));
+
+        actions.clearCalls();
+        const std::string folder = Paths::path("/root/Microscope/NIMBO/Folder.ini").toStdString();
+        QVERIFY(QDir().mkpath(QString::fromStdString(folder)));
+        QVERIFY(!WritePrivateProfileBatch({{"A", "B", "C"}}, folder));
+        QVERIFY(actions.calls().isEmpty());
+        SystemActions::setInstance(nullptr);
     }
 
     void threadsWritingAtOnceLoseNothing()

@@ -155,12 +155,15 @@ private slots:
         SetupDlg dialog;
         for (const char *button : {"BUTTON_OK", "BUTTON_CANCEL", "", "BUTTON_OK"}) {
             dialog.readSetting();
+            dialog.setEnabled(true); // as the main window does at each opening
             QVERIFY(!dialog.isSaved());
             DialogScripts::pushAct([button](QDialog *shown) {
-                if (*button)
+                if (*button) {
                     DialogRunner::click(shown, button);
-                else
-                    shown->reject(); // Escape
+                } else {
+                    shown->reject(); // Escape leaves it open; Cancel closes it
+                    DialogRunner::click(shown, "BUTTON_CANCEL");
+                }
             });
             dialog.exec();
             QCOMPARE(dialog.isSaved(), QByteArray(button) == "BUTTON_OK");

@@ -9,6 +9,7 @@
 #include "PanelShots.h"
 #include "Paths.h"
 #include "SaveDlgShots.h"
+#include "SetupDlgShots.h"
 #include "TimeLapseProgressDlg.h"
 #include "ViewShots.h"
 #include "ZStackShots.h"
@@ -96,6 +97,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
     for (const QString &name : zStackShotNames())
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
+    for (const QString &name : setupDlgShotNames())
+        list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     return list;
 }
 

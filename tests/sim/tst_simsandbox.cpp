@@ -25,6 +25,9 @@ private slots:
                      1);
             QCOMPARE(QString::fromStdString(value), setting.value);
         }
+        std::string os;
+        ReadPrivateProfileString("OS", "Version", "", os, Paths::path("/root/Microscope/Microscope.ini").toStdString());
+        QCOMPARE(os, std::string("2.2"));
         const QFileInfo encoder(Paths::path("/root/Microscope/FFmpeg/ffmpeg"));
         if (QFileInfo::exists("/usr/bin/ffmpeg"))
             QCOMPARE(encoder.symLinkTarget(), QString("/usr/bin/ffmpeg"));
