@@ -16,6 +16,41 @@ public:
     // The labelling gives up (no labels at all) once this many labels are counted; per-label
     // tables therefore need kLabelLimit + 1 entries.
     static constexpr int kLabelLimit = 9999;
+    // Results of CellCounting_NimboS besides the blob count.
+    static constexpr int kTooManyBlobs = -1; // the frame holds kLabelLimit blobs or more
+    static constexpr int kRefused = -2;      // bad arguments or an OpenCV or memory failure
+
+    // The own counter: one 8-bit frame (width x height, rows packed) into blobs, each split into
+    // cells that are measured, gated and judged live or dead in records[1..N]. thresholdOut
+    // (width x height) receives the whole-frame threshold, tagOut (width x height x 3) the frame
+    // as three equal channels, labels (width x height int32, zeroed by the caller) the blob labels,
+    // records (zeroed by the caller, one per blob label) the results. Returns N, 0 when the frame
+    // stage finds nothing to count (thresholdOut and tagOut written, labels and records not),
+    // kTooManyBlobs (likewise) or kRefused, which leaves every output untouched.
+    int CellCounting_NimboS(const unsigned char *grey, unsigned char *thresholdOut, unsigned char *tagOut,
+                            int *labels, int width, int height, _MainDeclusterCountInfo_NimboS *records,
+                            int outsideMinSize, int outsideMaxSize, int outsideThresholdOffset,
+                            int outsideKernelSize, double outsideGain, int insideMinSize, int insideMaxSize,
+                            int insideThresholdOffset, int mustDetectIntensity, int nrKernelSize,
+                            int postMinIntensity, int postMaxIntensity, float roundness, int minCellSize,
+                            int maxCellSize, double declusterTolerance, int clusterDistance, float intensityRatio,
+                            float centerRange, float wholeRange, int liveMinIntensity);
+
+    // Counts the valid cells of records[1..n] into total, live and dead and circles each on the
+    // three-channel tag image (width x height, rows packed): green (0, 200, 0) live, (200, 0, 0)
+    // dead, in the buffer's channel order; with numbers, each circle is numbered 1, 2, ...
+    static void ProcessTag_Filtering_NimboS(unsigned char *tag, const _MainDeclusterCountInfo_NimboS *records,
+                                            int width, int height, int n, int *total, int *live, int *dead,
+                                            bool numbers);
+
+    // Marker pixels of the declustering's distance image: 255 where the 8-bit distance p is not
+    // 0, above peakFloor, and no larger than any value at row offsets -ry..ry-1 and column offsets
+    // -rx..rx (all of them with ry 0), else 0.
+    static cv::Mat DistancePeaks(const cv::Mat &distance, int peakFloor, int rx, int ry);
+    // Clears the markers within d pixels (both directions) of a spot pixel, then scans the
+    // markers row after row, clearing each that still has another within d: of two close
+    // markers the later one stays. Nothing happens for d <= 0.
+    static void SuppressMarkers(cv::Mat &markers, const cv::Mat &spots, int d);
 
     // Count statistics over the blob records 1..n.
     // Cells per millilitre: count / volume x factor; 0 when the volume is not a positive number.
@@ -85,6 +120,14 @@ public:
                                  int liveMinIntensity, float intensityRatio, float centerRange, float wholeRange);
 
 private:
+    struct CountParameters;
+    void countBlob(int i, const CountParameters &p, const cv::Mat &smoothed, const cv::Mat &threshold,
+                   const int *labels, int width, int height, _MainDeclusterCountInfo_NimboS &record);
+    // Measures and gates cell j; false when it is rejected before its entries are written.
+    bool measureCell(int j, const cv::Mat &cellMask, int area, bool singleCell, const CountParameters &p,
+                     const cv::Mat &framedSmoothed, int x0, int y0, int x1, int y1,
+                     _MainDeclusterCountInfo_NimboS &record);
+
     template <bool EightConnected>
     int label(const unsigned char *mask, int *labels, int width, int height, int minArea, int maxArea,
               int labelLimit, int keepAtMost, short *left, short *top, short *right, short *bottom, int *area,
@@ -93,6 +136,13 @@ private:
     void fill(const unsigned char *mask, int *labels, int width, int height, int seedColumn, int seedRow,
               int label, int *columnStack, int *rowStack, int *lastColumn, int *lastRow, int depth, short *left,
               short *top, short *right, short *bottom, int *area);
+
+    // Boxes and areas of the whole-frame blobs, by label.
+    int16_t m_BlobMinX[kLabelLimit + 1];
+    int16_t m_BlobMinY[kLabelLimit + 1];
+    int16_t m_BlobMaxX[kLabelLimit + 1];
+    int16_t m_BlobMaxY[kLabelLimit + 1];
+    int32_t m_BlobArea[kLabelLimit + 1];
 
     std::vector<int> m_ColumnStack;
     std::vector<int> m_RowStack;

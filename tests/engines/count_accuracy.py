@@ -1,14 +1,15 @@
 #!/usr/bin/python3
 """Accuracy of the counting engines against the synthetic truth, beside the classic counter.
 
-    count_accuracy.py [--tool PATH] [--engines LIST] [--keep DIR]
+    count_accuracy.py [--tool PATH] [--engines LIST] [--report-only LIST] [--keep DIR]
 
 Makes the isolated set and the dilution series (countsynth.py) in a temporary folder, checks the
 frames and the scorer, counts every frame with the classic counter (countbaseline.py) and with
 each engine named in LIST (comma-separated) through the counting tool, run as
 "PATH --engine NAME IMAGE.tif" and printing x,y,diameter_um,live on standard output; then prints
 one table. PATH defaults to vantor-count in the build's bin folder. Exits with status 1 when a
-check fails or an engine misses its targets. --keep DIR writes the sets to DIR and keeps them.
+check fails or an engine misses its targets; the engines of --report-only have their misses printed
+as MISSED without failing (a known miss, tracked elsewhere, must not hide the other checks). --keep DIR writes the sets to DIR and keeps them.
 """
 import argparse
 import csv
@@ -158,6 +159,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", default=None, help="the counting tool (default: the build's vantor-count)")
     parser.add_argument("--engines", default="", help="comma-separated engine names of the tool")
+    parser.add_argument("--report-only", default="", help="engines whose target misses do not fail")
     parser.add_argument("--keep", default=None, help="write the sets to this folder and keep them")
     args = parser.parse_args()
     engines = [e for e in args.engines.split(",") if e]
@@ -177,9 +179,13 @@ def main():
                 results[engine] = groups(scores)
     print_table(results)
     classic_f1 = dict(results["classic"])["all"]["f1"]
+    misses = Failures()
+    report_only = set(e for e in args.report_only.split(",") if e)
     for engine in engines:
         if engine in results:
-            check_targets(engine, results[engine], classic_f1, failures)
+            check_targets(engine, results[engine], classic_f1, misses if engine in report_only else failures)
+    for f in misses:
+        print("MISSED:", f)
     for f in failures:
         print("FAILED:", f)
     sys.exit(1 if failures else 0)

@@ -1,0 +1,178 @@
+#include "CountTool.h"
+
+#include "CellCount_alg.h"
+#include "ImReaderWriter.h"
+#include "common/PrivateProfile.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+using namespace CellCountDefaults;
+
+constexpr int kMinSide = 64, kMaxSide = 4096;
+
+// One protocol key as the counting reads it: a base-10 number, 0 for text that is not one.
+QString profileValue(const std::string &file, const char *group, const char *key, const QString &fallBack)
+{
+    std::string value;
+    ReadPrivateProfileString(group, key, fallBack.toStdString(), value, file);
+    return QString::fromStdString(value);
+}
+
+int profileInt(const std::string &file, const char *group, const char *key, int fallBack)
+{
+    const std::string text = profileValue(file, group, key, QString::number(fallBack)).toStdString();
+    const long v = std::strtol(text.c_str(), nullptr, 10);
+    return int(std::max<long>(std::min<long>(v, INT_MAX), INT_MIN));
+}
+
+float profileFloat(const std::string &file, const char *group, const char *key, float fallBack)
+{
+    const std::string text = profileValue(file, group, key, QString::number(double(fallBack))).toStdString();
+    return float(std::strtod(text.c_str(), nullptr));
+}
+
+int refuse(FILE *err, const QString &why)
+{
+    std::fprintf(err, "vantor-count: %s\n", why.toLocal8Bit().constData());
+    return CountTool::kRefusedStatus;
+}
+
+} // namespace
+
+bool CountTool::readProtocol(const QString &path, Protocol &protocol, QString *why)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable()) {
+        if (why)
+            *why = QStringLiteral("cannot read the protocol file %1").arg(path);
+        return false;
+    }
+    const std::string file = path.toStdString();
+    protocol.dilutionFactor = profileInt(file, "Dilution Factor", "Factor", kDilutionFactor);
+    protocol.mustDetectIntensity = std::min(
+        profileInt(file, "InSide_Detection", "MustDetect_intensity", kMustDetectIntensity), kMustDetectIntensityCap);
+    protocol.roundness = profileFloat(file, "Post_Filtering", "Roundness", kRoundness);
+    protocol.minSizeUm = profileInt(file, "Post_Filtering", "min_size", kMinCellSizeUm);
+    protocol.maxSizeUm = profileInt(file, "Post_Filtering", "max_size", kMaxCellSizeUm);
+    return true;
+}
+
+int CountTool::countPipeline(const unsigned char *grey, int width, int height, const Protocol &protocol,
+                             float objectiveMagnification, Result &result)
+{
+    const size_t pixels = size_t(width) * size_t(height);
+    std::vector<unsigned char> threshold(pixels), tag(pixels * 3);
+    std::vector<int> labels(pixels, 0);
+    std::vector<_MainDeclusterCountInfo_NimboS> records(CellCount_alg::kLabelLimit + 1);
+    std::memset(static_cast<void *>(records.data()), 0, records.size() * sizeof(records[0]));
+    const float totalMagnification = objectiveMagnification * kReductionLens;
+    const int minPixels = sizeToPixels(float(protocol.minSizeUm), kCellSizeOffsetUm, kCameraPixelUm,
+                                       totalMagnification);
+    const int maxPixels = sizeToPixels(float(protocol.maxSizeUm), kCellSizeOffsetUm, kCameraPixelUm,
+                                       totalMagnification);
+
+    auto engine = std::make_unique<CellCount_alg>();
+    const int n = engine->CellCounting_NimboS(
+        grey, threshold.data(), tag.data(), labels.data(), width, height, records.data(), kOutsideMinSize,
+        kOutsideMaxSize, kOutsideThresholdOffset, kOutsideKernelSize, kOutsideGain, kInsideMinSize, kInsideMaxSize,
+        kInsideThresholdOffset, protocol.mustDetectIntensity, kNrKernelSize, kPostMinIntensity, kPostMaxIntensity,
+        protocol.roundness, minPixels, maxPixels, kDeclusterTolerance, kClusterDistance, kIntensityRatio,
+        kCenterRange, kWholeRange, kLiveMinIntensity);
+    if (n < 0)
+        return n;
+    CellCount_alg::ProcessTag_Filtering_NimboS(tag.data(), records.data(), width, height, n, &result.total,
+                                               &result.live, &result.dead, false);
+    const float volume = countedVolumeMl(kCameraPixelUm, totalMagnification, width, height);
+    const float factor = float(protocol.dilutionFactor);
+    result.concentration = double(CellCount_alg::getConcentration(result.live, factor, volume))
+                           + double(CellCount_alg::getConcentration(result.dead, factor, volume));
+    result.viability = CellCount_alg::getViability(result.live, result.dead);
+    const float umPerPixel = kCameraPixelUm / totalMagnification;
+    result.cells.clear();
+    for (int i = 1; i <= n; ++i) {
+        const _MainDeclusterCountInfo_NimboS &r = records[size_t(i)];
+        for (int k = 1; k <= r.nCellNum && k <= r.kMaxCells; ++k) {
+            if (r.bValid[k])
+                result.cells.push_back({r.nCenterX[k], r.nCenterY[k], r.fLongAxis[k] * umPerPixel, r.bLive[k] != 0});
+        }
+    }
+    return n;
+}
+
+int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
+{
+    QString engine = QStringLiteral("pipeline"), image;
+    float magnification = 10.0f;
+    Protocol protocol;
+    for (int a = 0; a < arguments.size(); ++a) {
+        const QString &arg = arguments[a];
+        const bool takesValue = arg == "--engine" || arg == "--magnification" || arg == "--protocol";
+        if (takesValue && a + 1 >= arguments.size())
+            return refuse(err, QStringLiteral("%1 needs a value").arg(arg));
+        if (arg == "--engine") {
+            engine = arguments[++a];
+        } else if (arg == "--magnification") {
+            bool ok = false;
+            const double m = arguments[++a].toDouble(&ok);
+            if (!ok || !std::isfinite(m) || !(m > 0.0) || m > 1000.0)
+                return refuse(err, QStringLiteral("magnification %1 is not a number above 0").arg(arguments[a]));
+            magnification = float(m);
+        } else if (arg == "--protocol") {
+            QString why;
+            if (!readProtocol(arguments[++a], protocol, &why))
+                return refuse(err, why);
+        } else if (arg.startsWith("-") || !image.isEmpty()) {
+            return refuse(err, QStringLiteral("unknown option %1; usage: vantor-count [--engine NAME] "
+                                              "[--magnification M] [--protocol FILE] IMAGE.tif")
+                                   .arg(arg));
+        } else {
+            image = arg;
+        }
+    }
+    if (image.isEmpty())
+        return refuse(err, QStringLiteral("no image given"));
+    if (engine != "pipeline")
+        return refuse(err, QStringLiteral("unknown engine %1").arg(engine));
+
+    ImReaderWriter reader;
+    if (ImReaderWriter::formatOf(image.toUtf8()) != ImReaderWriter::Format::Tiff || !reader.read(image.toUtf8()))
+        return refuse(err, QStringLiteral("cannot read %1 as a TIFF image: %2").arg(image, reader.errorString()));
+    const int width = int(reader.width), height = int(reader.height);
+    if (reader.samplesPerPixel != 1)
+        return refuse(err, QStringLiteral("%1 is not a grey image").arg(image));
+    if (width < kMinSide || height < kMinSide || width > kMaxSide || height > kMaxSide)
+        return refuse(err, QStringLiteral("%1 is %2 x %3 pixels; 64 to 4096 a side are counted")
+                               .arg(image).arg(width).arg(height));
+    const size_t pixels = size_t(width) * size_t(height);
+    std::vector<unsigned char> grey(pixels);
+    if (reader.bitsPerSample == 16) {
+        // A camera frame: the top 8 of its 12 bits, as the cell-count page counts it.
+        const quint16 *words = reader.buffer16.get();
+        for (size_t i = 0; i < pixels; ++i)
+            grey[i] = static_cast<unsigned char>(std::min(words[i] >> 4, 255));
+    } else {
+        std::copy(reader.buffer8.get(), reader.buffer8.get() + pixels, grey.begin());
+    }
+
+    Result result;
+    const int n = countPipeline(grey.data(), width, height, protocol, magnification, result);
+    if (n == CellCount_alg::kTooManyBlobs)
+        return refuse(err, QStringLiteral("%1 holds too many objects to count").arg(image));
+    if (n < 0)
+        return refuse(err, QStringLiteral("the counter refused %1").arg(image));
+    std::fprintf(out, "x,y,diameter_um,live\n");
+    for (const Cell &c : result.cells)
+        std::fprintf(out, "%d,%d,%.2f,%d\n", c.x, c.y, double(c.diameterUm), c.live ? 1 : 0);
+    std::fprintf(err, "total=%d live=%d dead=%d viability=%.1f concentration=%.3e\n", result.total, result.live,
+                 result.dead, double(result.viability), result.concentration);
+    return 0;
+}

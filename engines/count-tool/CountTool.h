@@ -1,0 +1,59 @@
+#pragma once
+#include "CellCountDefaults.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <vector>
+
+// The counting tool: counts one TIFF as the cell-count page would and prints the cells.
+//
+//   vantor-count [--engine NAME] [--magnification M] [--protocol FILE] IMAGE.tif
+//
+// Standard output: "x,y,diameter_um,live" and one row per counted cell; standard error: one line
+// "total=N live=L dead=D viability=V concentration=C". A refused input prints its reason on
+// standard error and gives status 2.
+class CountTool
+{
+public:
+    static constexpr int kRefusedStatus = 2;
+
+    // What a count takes from the user's counting protocol; the members start at the fall-backs.
+    struct Protocol
+    {
+        int mustDetectIntensity = CellCountDefaults::kMustDetectIntensity;
+        float roundness = CellCountDefaults::kRoundness;
+        int minSizeUm = CellCountDefaults::kMinCellSizeUm;
+        int maxSizeUm = CellCountDefaults::kMaxCellSizeUm;
+        int dilutionFactor = CellCountDefaults::kDilutionFactor;
+    };
+
+    struct Cell
+    {
+        int x, y;
+        float diameterUm;
+        bool live;
+    };
+
+    struct Result
+    {
+        int total = 0, live = 0, dead = 0;
+        float viability = 0.0f;
+        double concentration = 0.0; // live plus dead, cells per mL
+        std::vector<Cell> cells;
+    };
+
+    // Reads the protocol file through the configuration-file service: missing keys keep the
+    // fall-backs, MustDetect_intensity is capped. False (with why) when the file cannot be read.
+    static bool readProtocol(const QString &path, Protocol &protocol, QString *why);
+
+    // Counts an 8-bit frame with the own counter as the cell-count page does (zeroed records and
+    // labels, fixed detection values, the protocol's values, the tag step, concentration and
+    // viability), for the given objective magnification. Returns the counter's result: the blob
+    // count, or CellCount_alg's kTooManyBlobs or kRefused.
+    static int countPipeline(const unsigned char *grey, int width, int height, const Protocol &protocol,
+                             float objectiveMagnification, Result &result);
+
+    // The whole tool: arguments without the program name; returns the exit status.
+    static int run(const QStringList &arguments, FILE *out, FILE *err);
+};
