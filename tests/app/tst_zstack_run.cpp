@@ -84,7 +84,7 @@ class TestZStackRun : public QObject
         form()->SPINBOX_RANGE_MINUS->setValue(minus);
         form()->SPINBOX_INTERVAL->setValue(interval);
         // START takes the range around the position the panel polls.
-        QVERIFY(QTest::qWaitFor([this] { return page()->motorRequest() < 0; }, 5000));
+        QVERIFY(QTest::qWaitFor([this] { return page()->motorRequest() < 0; }, 30000)); // a hang bound
         QTest::qWait(600);
     }
 

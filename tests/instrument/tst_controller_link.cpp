@@ -264,7 +264,7 @@ private slots:
         auto ask = [&](const char *command, int lines) {
             b.board.clearLog();
             QVERIFY(c.sendToSerialPort(command));
-            QVERIFY(pumpUntil([&] { return b.sent().count(filter) >= lines && c.isReadyToSend(); }, 5000));
+            QVERIFY(pumpUntil([&] { return b.sent().count(filter) >= lines && c.isReadyToSend(); }, 30000));
             pumpEvents(50);
             QCOMPARE(b.sent().count(filter), lines);
         };
