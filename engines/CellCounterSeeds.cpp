@@ -23,12 +23,14 @@ public:
     // Points lie in [0, size.width) x [0, size.height). A window covers q from point p when
     // q - p lies in [-radius, radius) per axis (lowerIncluded) or in (-radius, radius].
     KeptGrid(cv::Size size, int radius, bool lowerIncluded)
-        : m_Radius(radius), m_Low(lowerIncluded ? -int64_t(radius) : 1 - int64_t(radius)),
-          m_High(lowerIncluded ? int64_t(radius) - 1 : int64_t(radius))
+        // A radius beyond the image covers the whole image either way; capping it keeps the
+        // arithmetic in int.
+        : m_Radius(std::min(radius, std::max(size.width, size.height) + 1)),
+          m_Low(lowerIncluded ? -m_Radius : 1 - m_Radius), m_High(lowerIncluded ? m_Radius - 1 : m_Radius)
     {
-        if (radius > 0) {
-            m_Columns = int((int64_t(size.width) + radius - 1) / radius);
-            m_Rows = int((int64_t(size.height) + radius - 1) / radius);
+        if (m_Radius > 0) {
+            m_Columns = (size.width + m_Radius - 1) / m_Radius;
+            m_Rows = (size.height + m_Radius - 1) / m_Radius;
             m_Cells.assign(size_t(m_Columns) * size_t(m_Rows), cv::Point(-1, -1));
         }
     }
@@ -38,28 +40,24 @@ public:
     {
         if (m_Radius <= 0)
             return true;
-        const int64_t x0 = p.x + m_Low, x1 = p.x + m_High, y0 = p.y + m_Low, y1 = p.y + m_High;
-        const int c0 = cell(x0, m_Columns), c1 = cell(x1, m_Columns);
-        const int r0 = cell(y0, m_Rows), r1 = cell(y1, m_Rows);
-        for (int r = r0; r <= r1; ++r)
-            for (int c = c0; c <= c1; ++c) {
+        const int column = p.x / m_Radius, row = p.y / m_Radius;
+        cv::Point &own = m_Cells[size_t(row) * size_t(m_Columns) + size_t(column)];
+        if (own.x >= 0)
+            return false; // same cell: closer than the radius both ways
+        for (int r = std::max(row - 1, 0); r <= std::min(row + 1, m_Rows - 1); ++r)
+            for (int c = std::max(column - 1, 0); c <= std::min(column + 1, m_Columns - 1); ++c) {
                 const cv::Point q = m_Cells[size_t(r) * size_t(m_Columns) + size_t(c)];
-                if (q.x >= 0 && q.x >= x0 && q.x <= x1 && q.y >= y0 && q.y <= y1)
+                if (q.x >= 0 && q.x - p.x >= m_Low && q.x - p.x <= m_High && q.y - p.y >= m_Low &&
+                    q.y - p.y <= m_High)
                     return false;
             }
-        m_Cells[size_t(p.y / m_Radius) * size_t(m_Columns) + size_t(p.x / m_Radius)] = p;
+        own = p;
         return true;
     }
 
 private:
-    // The grid cell of coordinate v, clamped into [0, count).
-    int cell(int64_t v, int count) const
-    {
-        return int(std::clamp<int64_t>(v < 0 ? 0 : v / m_Radius, 0, count - 1));
-    }
-
     int m_Radius;
-    int64_t m_Low, m_High;
+    int m_Low, m_High;
     int m_Columns = 0, m_Rows = 0;
     std::vector<cv::Point> m_Cells;
 };
@@ -72,6 +70,13 @@ cv::Rect meanWindow(cv::Point p, int half, cv::Size size)
     if (x1 <= x0 || y1 <= y0)
         return {};
     return {int(x0), int(y0), int(x1 - x0), int(y1 - y0)};
+}
+
+// Sum of the pixels in window from their integral image.
+double windowSum(const cv::Mat &sums, const cv::Rect &window)
+{
+    const int x0 = window.x, y0 = window.y, x1 = window.x + window.width, y1 = window.y + window.height;
+    return sums.at<double>(y1, x1) - sums.at<double>(y0, x1) - sums.at<double>(y1, x0) + sums.at<double>(y0, x0);
 }
 
 } // namespace
@@ -92,8 +97,10 @@ std::vector<std::pair<float, cv::Point>> CellCounter::getDistanceMap(cv::Mat dis
                 if (max - double(row[x]) < double(peakTolerance))
                     candidates.emplace_back(row[x], cv::Point(x, y));
         }
-        // Stable: equal values stay row-major on every library version.
-        std::stable_sort(candidates.begin(), candidates.end(), compare_func2);
+        // Descending as compare_func2 orders, stable: equal values stay row-major on every
+        // library version.
+        std::stable_sort(candidates.begin(), candidates.end(),
+                         [](const auto &a, const auto &b) { return a.first > b.first; });
         KeptGrid kept(distanceImage.size(), windowRadius, true);
         for (const auto &candidate : candidates)
             if (kept.keep(candidate.second))
@@ -131,15 +138,18 @@ std::vector<std::pair<float, cv::Point>> CellCounter::getVorelLocalMaxima(cv::Ma
                     byKey[size_t(int(std::clamp(row[x], 0.0f, 255.0f)))].emplace_back(x, y);
         }
 
-        cv::Mat masked;
+        // Window means from the sums of (smoothed AND mask): one pass over the image however many
+        // maxima remain. Sums of integer pixels are exact, so the means equal cv::mean's.
+        cv::Mat masked, sums;
         cv::bitwise_and(image, mask, masked);
+        cv::integral(masked, sums, CV_64F);
         KeptGrid kept(image.size(), windowRadius, false);
         for (int key = 255; key >= 0; --key)
             for (const cv::Point &p : byKey[size_t(key)]) {
                 if (!kept.keep(p))
                     continue;
                 const cv::Rect window = meanWindow(p, meanHalfSize, image.size());
-                const double mean = window.empty() ? 0.0 : cv::mean(masked(window))[0];
+                const double mean = window.empty() ? 0.0 : windowSum(sums, window) * (1.0 / window.area());
                 if (!(mean < double(minMeanIntensity)))
                     maxima.emplace_back(255.0f, p);
             }
