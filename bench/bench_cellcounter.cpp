@@ -114,8 +114,30 @@ void engine_auto_threshold_floor(benchmark::State &state)
     }
 }
 
+// A uniform frame makes every pixel a candidate of one key: the worst case of the suppression.
+// Smoothing keeps it uniform, so the frame is set up once.
+void local_maxima_uniform(benchmark::State &state)
+{
+    Quorvan::CellCounter engine(5, kHeight, kWidth, 0.0001f, 10, 3.63f);
+    const cv::Mat image(kHeight, kWidth, CV_8UC1, cv::Scalar(10)), mask(kHeight, kWidth, CV_8UC1, cv::Scalar(255));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine.getVorelLocalMaxima(image, mask, 0, 20.0f, 5, 0.0f, 5, {}));
+}
+
+void local_maxima_uniform_floor(benchmark::State &state)
+{
+    const cv::Mat image(kHeight, kWidth, CV_8UC1, cv::Scalar(10));
+    cv::Mat smoothed(kHeight, kWidth, CV_8UC1);
+    for (auto _ : state) {
+        cv::GaussianBlur(image, smoothed, cv::Size(3, 3), 3.0, 0.0);
+        benchmark::ClobberMemory();
+    }
+}
+
 } // namespace
 
+BENCHMARK(local_maxima_uniform)->Unit(benchmark::kMicrosecond);
+BENCHMARK(local_maxima_uniform_floor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(engine_frame_io)->Unit(benchmark::kMicrosecond);
 BENCHMARK(engine_frame_io_floor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(engine_correct_shading)->Unit(benchmark::kMicrosecond);

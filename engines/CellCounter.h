@@ -123,6 +123,23 @@ public:
     static bool compare_func2(std::pair<float, cv::Point> a, std::pair<float, cv::Point> b);
     // Half away from zero, saturated to the int range (NaN gives 0).
     static int round(float x);
+
+    // Seeds of one object's normalised distance map (single-channel 32-bit float): the points
+    // whose value lies less than peakTolerance below the map's maximum, strongest first (equal
+    // values row-major), none sharing the half-open window [x - windowRadius, x + windowRadius)
+    // x [y - windowRadius, y + windowRadius) of a point kept before it. Empty for any other map.
+    std::vector<std::pair<float, cv::Point>> getDistanceMap(cv::Mat distanceImage, float peakTolerance,
+                                                            int windowRadius);
+    // Bright local maxima of a single-channel image, which is smoothed in place (3 x 3 Gaussian):
+    // none when its maximum is below minPeak; candidates within peakTolerance of it after min-max
+    // normalisation, strongest first (equal keys row-major), window-suppressed as above; kept where
+    // the mean of (smoothed AND mask) over [x - meanHalfSize, x + meanHalfSize) squared, clipped to
+    // the image, is at least minMeanIntensity. Every value is 255.0. Empty, image untouched, for a
+    // multi-channel image, a mask of another size or type, or a negative meanHalfSize.
+    std::vector<std::pair<float, cv::Point>> getVorelLocalMaxima(cv::Mat image, cv::Mat mask, int minPeak,
+                                                                 float peakTolerance, int windowRadius,
+                                                                 float minMeanIntensity, int meanHalfSize,
+                                                                 cv::Point reservedPoint);
     // One decimal where 10 x x > 999, else x.
     static float round3(float x);
 
