@@ -93,9 +93,8 @@ void ImageGraphicsView::deleteAllAnnotation()
 {
     QList<QGraphicsItem *> items;
     diagramScene()->getDiagramItemList(items);
-    for (QGraphicsItem *item : items)
-        if (item != annotationTextItem()) // the view's own text stays
-            diagramScene()->removeGraphicsItem(item, false, false);
+    for (QGraphicsItem *item : items) // the view's own text has no key: the scene keeps it
+        diagramScene()->removeGraphicsItem(item, false, false);
 }
 
 void ImageGraphicsView::setCurrentMeasurementTool(int) {}

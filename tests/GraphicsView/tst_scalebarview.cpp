@@ -177,7 +177,9 @@ private slots:
         DiagramItemGroup *group = m_View->scaleBarGroup();
         group->setPos(-10, 100);
         const QPointF fixed = corner == 2 ? group->mapToScene(line(0).p1()) : group->mapToScene(line(0).p2());
-        m_View->setScaleBar(record(corner, 200));
+        TSScaleBar longer = record(corner, 200);
+        longer.bottomLeft = longer.topRight = QPointF(600, 500); // other anchors count only at a reset
+        m_View->setScaleBar(longer);
         QCOMPARE(m_View->scaleBarGroup(), group);
         QCOMPARE(group->mapToScene(corner == 2 ? line(0).p1() : line(0).p2()), fixed);
         QCOMPARE(line(0).length(), 200.0);
