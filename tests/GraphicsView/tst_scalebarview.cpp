@@ -3,6 +3,7 @@
 #include "DiagramItemGroup.h"
 #include "DiagramScene.h"
 #include "DiagramTextItem.h"
+#include "DialogCombos.h"
 #include "DialogScripts.h"
 #include "LGraphicsView.h"
 #include "Paths.h"
@@ -36,15 +37,6 @@ TSScaleBar record(int corner, float lengthPixels = 100)
     return r;
 }
 
-QComboBox *combo(QDialog *dlg, const char *name) { return dlg->findChild<QComboBox *>(name); }
-
-QStringList texts(QComboBox *box)
-{
-    QStringList list;
-    for (int i = 0; i < box->count(); ++i)
-        list << box->itemText(i);
-    return list;
-}
 
 const QByteArray kConfig = "[Lens]\n1=10X\n"
                            "[ScaleBar]\nScaleBarColor=4\nScaleBarSize=1\nScaleBarFont=14\nScaleBarPosition=3\n"
