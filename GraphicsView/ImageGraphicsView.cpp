@@ -6,6 +6,9 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 
+#include <QContextMenuEvent>
+#include <QGraphicsPixmapItem>
+#include <QMenu>
 #include <cstring>
 
 namespace {
@@ -102,7 +105,55 @@ void ImageGraphicsView::setCurrentLineColor(QColor) {}
 void ImageGraphicsView::setCurrentLineThickness(int) {}
 void ImageGraphicsView::setCurrentFontColor(QColor) {}
 void ImageGraphicsView::setCurrentFontThickness(int) {}
-void ImageGraphicsView::slotMakeAnnotationImageData(bool) {}
+void ImageGraphicsView::slotMakeAnnotationImageData(bool before)
+{
+    QImage picture;
+    getImageData(picture);
+    QList<QGraphicsItem *> items;
+    diagramScene()->getDiagramItemList(items);
+    const bool annotated = std::any_of(items.begin(), items.end(), [](QGraphicsItem *item) { return item->isVisible(); });
+    // The receiver copies the bits during the emission.
+    emit signalSendAnnotationImageData(before, picture.bits(), int(picture.sizeInBytes()), picture.allGray(), annotated);
+}
+
+void ImageGraphicsView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QGraphicsItem *item = itemAt(event->pos());
+    if (item && item != pixmapItem()) {
+        LGraphicsView::contextMenuEvent(event); // the item's own menu
+        return;
+    }
+    if (!m_bContextMenuEnabled || m_bSkipContextMenu) {
+        m_bSkipContextMenu = false;
+        return;
+    }
+    QList<QGraphicsItem *> copied;
+    QMenu menu;
+    menu.setFont(m_Font8);
+    QAction *navigation = menu.addAction("Show Navigation", this, &ImageGraphicsView::slotShowNavigation);
+    navigation->setCheckable(true);
+    navigation->setChecked(m_bShowNavigation);
+    menu.addAction("Paste", this, &ImageGraphicsView::slotPasteItem)->setEnabled(diagramScene()->getCopiedItem(copied) > 0);
+    m_PastePoint = mapToScene(event->pos()).toPoint();
+    menu.exec(event->globalPos());
+}
+
+void ImageGraphicsView::slotShowNavigation()
+{
+    m_bShowNavigation = !m_bShowNavigation;
+    emit showNavigation(m_bShowNavigation);
+}
+
+void ImageGraphicsView::slotPasteItem()
+{
+    if (!diagramScene()->pasteItem(m_PastePoint))
+        return;
+    if (m_CurrentTool == TOOL_NONE || m_CurrentTool == TOOL_WHOLE_IMAGE) {
+        diagramScene()->setMode(DiagramScene::MoveItem);
+        diagramScene()->clearSelection();
+        diagramScene()->setItemSelectableFlag(true);
+    }
+}
 void ImageGraphicsView::slotClearCapturedImage() {}
 void ImageGraphicsView::slotShowAnnotation(bool) {}
 void ImageGraphicsView::slotSetCurrentSelectedItem(uint) {}

@@ -65,6 +65,9 @@ public slots:
     void slotCalcMeasurementItem(uint key, TMeasurementTool tool);
     void slotRecalcMeasurementItem(uint key, TMeasurementTool tool);
     void slotGetSelectedDiagramItemKeyList();
+    // The view's own menu: toggles the navigator; pastes the copied items at the menu's point.
+    void slotShowNavigation();
+    void slotPasteItem();
 
 signals:
     void showNavigation(bool show);
@@ -77,6 +80,9 @@ signals:
     void deletedItem(uint key);
     void changeMeasurementResultTable(uint key, std::vector<TSMeasurementItem> &items);
     void setSelectedDiagramItemKeyList(QVector<uint> &keys);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     std::unique_ptr<ImMeasurer> m_pDisplayMeasurer;
@@ -93,4 +99,7 @@ private:
     int m_CurrentFontSize = 5;
     std::vector<QPoint> m_MultiCountPoints;  // markers of the multi-count tool
     std::vector<QPoint> m_CircleCountPoints; // markers of the circle-count tool
+    bool m_bSkipContextMenu = false; // the right press that ended a polygon or segment line
+    bool m_bShowNavigation = true;
+    QPoint m_PastePoint;             // scene point on which pasted items are centred
 };

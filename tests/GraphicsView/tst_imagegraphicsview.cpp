@@ -9,6 +9,7 @@
 
 #include <QtTest>
 #include <QGraphicsPixmapItem>
+#include <QMenu>
 #include <memory>
 #include <vector>
 
@@ -110,6 +111,72 @@ private slots:
         QTEST(m_View->currentFontSize(), "fontSize");
         QFETCH(int, fontColor);
         QCOMPARE(m_View->currentFontColor(), g_ColorTable[fontColor]);
+    }
+
+    // The view's own menu, away from items: "Show Navigation" toggles, "Paste" pastes the copied
+    // items at the menu's point. Disabled, no menu opens.
+    void viewMenu()
+    {
+        m_View->setImageData(7, m_Bytes.data(), 8, 1, true);
+        m_View->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_View.get()));
+        DiagramScene *scene = m_View->diagramScene();
+        auto *rect = new DiagramRectItem(QRectF(10, 10, 20, 20), nullptr);
+        scene->addGraphicsItem(rect, false);
+        QSignalSpy navigation(m_View.get(), &ImageGraphicsView::showNavigation);
+        QStringList seen;
+        auto open = [&](int action) {
+            QTimer::singleShot(50, [&seen, action] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                if (!menu)
+                    return;
+                for (QAction *a : menu->actions())
+                    seen << QString("%1:%2:%3").arg(a->text()).arg(a->isEnabled()).arg(a->isChecked());
+                menu->actions().at(action)->trigger();
+                menu->close();
+            });
+            const QPoint at(600, 500);
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, m_View->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(m_View->viewport(), &event);
+            QTest::qWait(100);
+        };
+        open(0);
+        QVERIFY(seen.isEmpty());
+        m_View->m_bContextMenuEnabled = true;
+        open(0);
+        QCOMPARE(seen, QStringList({"Show Navigation:1:1", "Paste:0:0"}));
+        QCOMPARE(navigation.count(), 1);
+        QCOMPARE(navigation[0][0].toBool(), false);
+        seen.clear();
+        scene->setItemSelectableFlag(true);
+        rect->setSelected(true);
+        scene->slotCopyItem();
+        open(1);
+        QCOMPARE(seen, QStringList({"Show Navigation:1:0", "Paste:1:0"}));
+        QList<QGraphicsItem *> items;
+        QCOMPARE(scene->getDiagramItemList(items), 2);
+        QVERIFY(std::any_of(items.begin(), items.end(), [](QGraphicsItem *i) {
+            return i->sceneBoundingRect().contains(QPointF(600, 500));
+        }));
+    }
+
+    // The annotated picture: its bytes, whether it is grey, whether a visible annotation is on it.
+    void annotationPicture()
+    {
+        m_View->setImageData(7, m_Bytes.data(), 8, 1, true);
+        QStringList got;
+        connect(m_View.get(), &ImageGraphicsView::signalSendAnnotationImageData, this,
+                [&got](bool before, uchar *data, int size, bool grey, bool annotated) {
+                    got << QString("%1 %2 %3 %4 %5").arg(before).arg(data[0]).arg(size).arg(grey).arg(annotated);
+                });
+        m_View->slotMakeAnnotationImageData(true);
+        auto *rect = new DiagramRectItem(QRectF(0, 0, 20, 20), nullptr);
+        rect->setPen(QPen(Qt::red, 2));
+        m_View->diagramScene()->addGraphicsItem(rect, false);
+        m_View->slotMakeAnnotationImageData(false);
+        rect->hide();
+        m_View->slotMakeAnnotationImageData(false);
+        QCOMPARE(got, QStringList({"1 77 3932160 1 0", "0 255 3932160 0 1", "0 77 3932160 1 0"}));
     }
 
     // Every annotation goes, silently; the frame, the bar and the view's text stay.
