@@ -6,25 +6,50 @@
 #include <QColor>
 #include <QPoint>
 #include <QVector>
+#include <array>
+#include <memory>
 #include <vector>
 
+class ImMeasurer;
+
 // The zoomable, annotated view of the Multicolor page's captured channels and overlay, with its
-// measurement items.
+// measurement items. Keeps a copy of each captured channel (0 to 3) for measuring, with one
+// measurer per channel and one for the shown image.
 class ImageGraphicsView : public LGraphicsView
 {
     Q_OBJECT
 public:
     explicit ImageGraphicsView(QWidget *parent = nullptr);
+    ~ImageGraphicsView() override;
 
-    // A 1280 x 1024 channel image of 8 or 16 bits for a filter position, shown with the colour
-    // index (7 = grey) when display is true.
-    void setFilterImageData(int colorIndex, void *data, int bits, int channels, bool bPseudo, int filterPosition,
-                            bool display, uchar *shiftedData);
-    // The merged colour overlay; it becomes the current position.
-    void setOverlayImageData(void *data, int n);
+    // Stores a 1280 x 1024 single-sample channel (0 to 3) of 8 or 16 bits for measuring: rawData
+    // (camera layout for 16 bits) is copied into the channel's buffer. With show set the channel
+    // becomes current and data is shown through setImageData. A null frame or raw frame, another
+    // sample count or a channel outside 0..3 is refused.
+    void setFilterImageData(int colorIndex, void *data, int bits, int samples, bool resetCounts, int channel,
+                            bool show, uchar *rawData);
+    // The merged colour overlay, shown only; it becomes the current position (4).
+    void setOverlayImageData(void *data, int bits);
+    // Shows a frame; single-sample frames in the camera layout (m_bHighByte) are also measured as
+    // shown. resetCounts empties the marker lists of the count tools.
+    void setImageData(int colorIndex, void *data, int bits, int samples, bool resetCounts) override;
+    // Takes every annotation item out of the scene, silently; the marker lists stay.
+    void deleteAllAnnotation();
+    // Line and text styles of new items from [Setting_MultiColor].
+    void readSetting();
 
-    // Set once by the main window at start-up.
-    bool m_bMarkAnnotatedOnInsert = false;      // inserting an annotation item marks the view annotated
+    int currentFilter() const { return m_nCurrentFilter; }
+    bool channelHasImage(int channel) const { return channel >= 0 && channel < 4 && m_bChannelImage[channel]; }
+    int channelBits(int channel) const { return m_ChannelBits[channel]; }
+    QColor currentLineColor() const { return m_CurrentLineColor; }
+    int currentLineThickness() const { return m_CurrentLineThickness; }
+    QColor currentFontColor() const { return m_CurrentFontColor; }
+    int currentFontSize() const { return m_CurrentFontSize; }
+    const std::vector<QPoint> &multiCountPoints() const { return m_MultiCountPoints; }
+    const std::vector<QPoint> &circleCountPoints() const { return m_CircleCountPoints; }
+
+    // Set once by the main window at start-up: the view's own menu ("Show Navigation", "Paste").
+    bool m_bContextMenuEnabled = false;
 
 public slots:
     void setCurrentMeasurementTool(int tool);
@@ -40,6 +65,9 @@ public slots:
     void slotCalcMeasurementItem(uint key, TMeasurementTool tool);
     void slotRecalcMeasurementItem(uint key, TMeasurementTool tool);
     void slotGetSelectedDiagramItemKeyList();
+    // The view's own menu: toggles the navigator; pastes the copied items at the menu's point.
+    void slotShowNavigation();
+    void slotPasteItem();
 
 signals:
     void showNavigation(bool show);
@@ -52,4 +80,26 @@ signals:
     void deletedItem(uint key);
     void changeMeasurementResultTable(uint key, std::vector<TSMeasurementItem> &items);
     void setSelectedDiagramItemKeyList(QVector<uint> &keys);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    std::unique_ptr<ImMeasurer> m_pDisplayMeasurer;
+    std::array<std::unique_ptr<ImMeasurer>, 4> m_pChannelMeasurer;
+    std::array<std::vector<uchar>, 4> m_pChannelData8;
+    std::array<std::vector<ushort>, 4> m_pChannelData16;
+    std::array<int, 4> m_ChannelBits{8, 8, 8, 8};
+    std::array<bool, 4> m_bChannelImage{};
+    int m_nCurrentFilter = 0;
+    TMeasurementTool m_CurrentTool = TMeasurementTool(0);
+    QColor m_CurrentLineColor;
+    int m_CurrentLineThickness = 1;
+    QColor m_CurrentFontColor;
+    int m_CurrentFontSize = 5;
+    std::vector<QPoint> m_MultiCountPoints;  // markers of the multi-count tool
+    std::vector<QPoint> m_CircleCountPoints; // markers of the circle-count tool
+    bool m_bSkipContextMenu = false; // the right press that ended a polygon or segment line
+    bool m_bShowNavigation = true;
+    QPoint m_PastePoint;             // scene point on which pasted items are centred
 };

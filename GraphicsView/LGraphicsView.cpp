@@ -1,16 +1,24 @@
 #include "LGraphicsView.h"
 
+#include "DiagramItemGroup.h"
 #include "DiagramScene.h"
+#include "DiagramTextItem.h"
 #include "Globals.h"
 #include "Graphics_view_zoom.h"
+#include "ItemSettingDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "ScaleBarDlg.h"
 #include "Utilities.h"
 
 #include <QDebug>
+#include <QGraphicsLineItem>
 #include <QGraphicsPixmapItem>
+#include <QGraphicsTextItem>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QMenu>
+#include <QPen>
 #include <QPainter>
 #include <cmath>
 #include <cstring>
@@ -42,11 +50,23 @@ float profileNumber(const char *key, const char *def)
     return float(QLocale::c().toDouble(QString::fromStdString(value).trimmed()));
 }
 
+// A context menu of one action, "Settings...".
+QMenu *settingsMenu(LGraphicsView *view, void (LGraphicsView::*slot)())
+{
+    auto *menu = new QMenu;
+    menu->setFont(m_Font8);
+    QObject::connect(menu->addAction("Settings..."), &QAction::triggered, view, slot);
+    return menu;
+}
+
 } // namespace
 
 LGraphicsView::LGraphicsView(QWidget *parent)
     : QGraphicsView(parent)
     , m_IndexedImage(kImageWidth, kImageHeight, QImage::Format_Indexed8)
+    , m_ScaleBarMenu(settingsMenu(this, &LGraphicsView::slotScaleBarSetting))
+    , m_TextItemMenu(settingsMenu(this, &LGraphicsView::slotTextItemSetting))
+    , m_AnnotationFont(m_Font10)
 {
     m_Navigation.setImageSize(kImageWidth, kImageHeight);
     m_Navigation.setNavigationColor(1, 122, 255);
@@ -75,8 +95,11 @@ LGraphicsView::LGraphicsView(QWidget *parent)
     connect(m_Scene, &DiagramScene::itemSelected, this, &LGraphicsView::slotItemSelected);
     connect(m_Scene, &DiagramScene::itemMoved, this, &LGraphicsView::slotItemMoved);
     connect(m_Scene, &DiagramScene::itemDeleted, this, &LGraphicsView::slotItemDeleted);
-    // Whoever clears the scene, the view never keeps a pointer to a freed frame item.
-    connect(m_Scene, &DiagramScene::sceneCleared, this, [this] { m_PixmapItem = nullptr; });
+    // Whoever clears the scene, the view never keeps a pointer to a freed item.
+    connect(m_Scene, &DiagramScene::sceneCleared, this, [this] {
+        m_PixmapItem = nullptr;
+        forgetOverlays();
+    });
     m_IndexedImage.fill(0);
 }
 
@@ -84,6 +107,8 @@ LGraphicsView::~LGraphicsView()
 {
     m_Scene->clearScene(); // frees every item, the frame's included (forgotten on sceneCleared)
     m_Scene->disconnect(this); // the scene, a child, outlives this part of the view
+    delete m_ScaleBarMenu;
+    delete m_TextItemMenu;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -422,6 +447,197 @@ void LGraphicsView::itemInserted(QGraphicsItem *) {}
 void LGraphicsView::itemMoved(QGraphicsItem *) {}
 void LGraphicsView::itemDeleted(uint) {}
 
-// The scale bar and the annotation text on the view come with their own settings dialogs.
-void LGraphicsView::setScaleBar(TSScaleBar) {}
-void LGraphicsView::getScaleBarPoint(QPointF &) {}
+// ---------------------------------------------------------------------------------------------
+// Scale bar
+
+void LGraphicsView::forgetOverlays()
+{
+    m_ScaleBarGroup = nullptr;
+    m_ScaleBarText = nullptr;
+    std::fill(std::begin(m_ScaleBarLine), std::end(m_ScaleBarLine), nullptr);
+    m_bScaleBarPlaced = false;
+}
+
+void LGraphicsView::CreateScaleBarItem()
+{
+    if (m_ScaleBarGroup)
+        return;
+    m_ScaleBarGroup = new DiagramItemGroup(m_ScaleBarMenu);
+    m_ScaleBarLine[0] = new QGraphicsLineItem;
+    m_ScaleBarText = new QGraphicsTextItem;
+    m_ScaleBarText->setFont(m_Font10);
+    QList<QGraphicsItem *> children{m_ScaleBarLine[0], m_ScaleBarText};
+    for (int i = 1; i < 6; ++i)
+        children << (m_ScaleBarLine[i] = new QGraphicsLineItem);
+    m_ScaleBarGroup->addItemListToGroup(children);
+    m_Scene->addItem(m_ScaleBarGroup);
+    m_ScaleBarGroup->setFlag(QGraphicsItem::ItemIsMovable, m_bScaleBarMovable);
+    m_ScaleBarGroup->hide();
+}
+
+void LGraphicsView::setScaleBar(TSScaleBar r)
+{
+    if (r.noObjective || !m_PixmapItem)
+        return;
+    m_bScaleBarMovable = r.movable;
+    if (r.resetPosition) {
+        m_bScaleBarPlaced = false;
+        r.topLeft = TSScaleBar::DefaultTopLeft;
+        r.topRight = TSScaleBar::DefaultTopRight;
+        r.bottomLeft = TSScaleBar::DefaultBottomLeft;
+        r.bottomRight = TSScaleBar::DefaultBottomRight;
+        // The group is reused, not rebuilt: a reset may come from its own menu, whose event is
+        // still running on it.
+        if (m_ScaleBarGroup) {
+            m_ScaleBarGroup->setPos(0, 0);
+            m_ScaleBarGroup->setFlag(QGraphicsItem::ItemIsMovable, m_bScaleBarMovable);
+        }
+    }
+    CreateScaleBarItem();
+    if (!r.show) {
+        m_ScaleBarGroup->hide();
+        return;
+    }
+    const float length = r.useViewPixelSize && m_ObjectivePixelSize != 0 ? float(r.lengthUm) / m_ObjectivePixelSize
+                                                                          : r.lengthPixels;
+    const QLineF placed = m_ScaleBarLine[0]->line();
+    const bool leftCorner = r.corner == 0 || r.corner == 2;
+    QPointF start, end;
+    switch (r.corner) {
+    case 0:
+        start = m_bScaleBarPlaced ? placed.p1() : r.topLeft + QPointF(100, 0);
+        break;
+    case 1:
+        end = m_bScaleBarPlaced ? placed.p2() : r.topRight;
+        break;
+    case 2:
+        start = m_bScaleBarPlaced ? placed.p1() : r.bottomLeft;
+        break;
+    case 3:
+        end = m_bScaleBarPlaced ? placed.p2() : r.bottomRight;
+        break;
+    default:
+        break;
+    }
+    if (r.corner >= 0 && r.corner <= 3) {
+        if (leftCorner)
+            end = QPointF(float(start.x()) + length, start.y());
+        else
+            start = QPointF(float(end.x()) - length, end.y());
+    }
+
+    m_ScaleBarText->setDefaultTextColor(r.color);
+    m_ScaleBarText->setFont(QFont("DejaVu Sans", qMax(1, r.fontSize)));
+    m_ScaleBarText->setPlainText(QString("%1 %2").arg(r.lengthUm).arg(QStringLiteral("\u00B5m")));
+    m_ScaleBarText->setPos(float(start.x()) + length / 2 - 20, float(start.y()) + 5);
+    m_ScaleBarText->setVisible(r.fontSize >= 1);
+    m_ScaleBarText->update();
+
+    m_ScaleBarLine[0]->setPen(QPen(r.color, r.lineWidth));
+    m_ScaleBarLine[0]->setLine(QLineF(start, end));
+    const float sx = float(start.x()), sy = float(start.y());
+    const float ticks[5] = {sx - 1.5f, sx + length / 4, sx + length / 2, sx + 3 * length / 4, float(end.x()) + 1.5f};
+    for (int i = 1; i < 6; ++i) {
+        const float y = i < 5 ? sy : float(end.y());
+        m_ScaleBarLine[i]->setPen(QPen(r.color, 1));
+        m_ScaleBarLine[i]->setLine(QLineF(ticks[i - 1], y, ticks[i - 1], y - 10));
+    }
+    for (QGraphicsLineItem *line : m_ScaleBarLine)
+        line->update();
+
+    m_ScaleBarGroup->setZValue(1000);
+    m_ScaleBarGroup->update();
+    m_ScaleBarGroup->show();
+    m_bScaleBarPlaced = true;
+}
+
+void LGraphicsView::getScaleBarPoint(QPointF &point)
+{
+    if (m_ScaleBarGroup)
+        point = m_ScaleBarLine[0]->mapToScene(m_ScaleBarLine[0]->line().p1());
+}
+
+void LGraphicsView::slotScaleBarSetting()
+{
+    ScaleBarDlg dlg;
+    if (dlg.exec() == QDialog::Accepted)
+        emit changeScaleBarSetting(dlg.m_bResetPosition != 0, dlg.m_nPosition);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Annotation text
+
+void LGraphicsView::CreateAnnotationTextItem()
+{
+    if (m_AnnotationTextItem)
+        return;
+    m_AnnotationTextItem = new DiagramTextItem(m_TextItemMenu);
+    m_AnnotationTextItem->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    m_AnnotationTextItem->setFont(m_AnnotationFont);
+    m_AnnotationTextItem->setDefaultTextColor(m_AnnotationColor);
+    m_AnnotationTextItem->setFlag(QGraphicsItem::ItemIsMovable, true);
+    m_AnnotationTextItem->setFlag(QGraphicsItem::ItemIsSelectable, false);
+    m_AnnotationTextItem->setZValue(1000); // above the annotation items, like the bar
+    m_AnnotationTextItem->setPos(m_DefaultTextPos); // placed before the scene's drag limit applies
+    m_Scene->addItem(m_AnnotationTextItem);
+}
+
+void LGraphicsView::setDefalutTextItemPos(QPointF point)
+{
+    m_DefaultTextPos = point;
+}
+
+void LGraphicsView::setAnnotationText(QString text)
+{
+    CreateAnnotationTextItem();
+    m_AnnotationTextItem->setPlainText(text);
+    m_AnnotationTextItem->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    m_AnnotationTextItem->update();
+}
+
+void LGraphicsView::setAnnotationFont(int pointSize, QColor color)
+{
+    m_AnnotationFont.setPointSize(qMax(1, pointSize));
+    m_AnnotationColor = color;
+    if (!m_AnnotationTextItem)
+        return;
+    m_AnnotationTextItem->setFont(m_AnnotationFont);
+    m_AnnotationTextItem->setDefaultTextColor(m_AnnotationColor);
+    m_AnnotationTextItem->update();
+}
+
+void LGraphicsView::showAnnotationText(bool show)
+{
+    if (!m_AnnotationTextItem)
+        return;
+    m_AnnotationTextItem->setVisible(show);
+    m_AnnotationTextItem->update();
+}
+
+void LGraphicsView::getAnnotationTextInfo(TAnnotationTextInfo &info)
+{
+    info = TAnnotationTextInfo();
+    if (!m_AnnotationTextItem)
+        return;
+    info.visible = m_AnnotationTextItem->isVisible();
+    info.pointSize = m_AnnotationTextItem->font().pointSize();
+    info.color = m_AnnotationTextItem->defaultTextColor();
+    info.x = float(m_AnnotationTextItem->pos().x());
+    info.y = float(m_AnnotationTextItem->pos().y() + m_AnnotationTextItem->boundingRect().height());
+    info.text = m_AnnotationTextItem->toPlainText();
+}
+
+void LGraphicsView::slotTextItemSetting()
+{
+    if (!m_AnnotationTextItem)
+        return;
+    ItemSettingDlg dlg({DiagramTextItem::Type, m_AnnotationTextItem->defaultTextColor(),
+                        m_AnnotationTextItem->font().pointSize()});
+    if (dlg.exec() != QDialog::Accepted || !m_AnnotationTextItem)
+        return;
+    m_AnnotationTextItem->setDefaultTextColor(dlg.m_ItemSettingData.color);
+    QFont font = m_AnnotationTextItem->font();
+    font.setPointSize(qMax(1, dlg.m_ItemSettingData.size));
+    m_AnnotationTextItem->setFont(font);
+    m_AnnotationTextItem->update();
+}

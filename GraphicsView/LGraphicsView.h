@@ -1,21 +1,33 @@
 #pragma once
+#include "DiagramTextItem.h"
 #include "Navigation.h"
+#include "TAnnotationTextInfo.h"
 #include "TSScaleBar.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPointer>
 
 #include <QGraphicsView>
 #include <QImage>
 #include <QPixmap>
 #include <QTransform>
 
+class DiagramItemGroup;
 class DiagramScene;
 class Graphics_view_zoom;
+class QGraphicsLineItem;
 class QGraphicsPixmapItem;
+class QGraphicsTextItem;
+class QMenu;
 
 // The zoomable view in which the pages show a 1280 x 1024 frame: the frame becomes a pixmap at
 // the bottom of the view's annotation scene, so annotation items lie over it in image pixels.
 // Zooms by wheel steps (Graphics_view_zoom), fits, pans by a hand drag (left button on the
 // background in select mode, or middle button), keeps a Navigation record of the displayed
-// region, and renders image and items into one picture for saving. GUI thread only.
+// region, and renders image and items into one picture for saving. Above the annotation items
+// it carries a draggable scale bar (six lines and a label in one group) and one annotation text,
+// each with a "Settings..." context menu. GUI thread only.
 class LGraphicsView : public QGraphicsView
 {
     Q_OBJECT
@@ -56,9 +68,28 @@ public:
     Graphics_view_zoom *zoomFilter() const { return m_ZoomFilter; }
     QGraphicsPixmapItem *pixmapItem() const { return m_PixmapItem; }
 
+    // Lays the scale bar out from a record, shows or hides it. Nothing happens before a frame is
+    // shown or when the record has no objective. Once placed, a new record keeps the end the user
+    // dragged (the start for the left corners, the end for the right ones) unless it asks for a
+    // reset to its corner's anchor.
     void setScaleBar(TSScaleBar scaleBar);
-    // The scale bar's scene position; the point is left as it is while no bar is drawn.
+    // The scale bar's scene position (start of the bar); left as it is while no bar exists.
     void getScaleBarPoint(QPointF &point);
+
+    // Where the annotation text is created (it is anchored at its bottom right).
+    void setDefalutTextItemPos(QPointF point);
+    // Creates the annotation text when needed and sets its text.
+    void setAnnotationText(QString text);
+    // Point size and colour of the annotation text, and of the one created later.
+    void setAnnotationFont(int pointSize, QColor color);
+    void showAnnotationText(bool show);
+    // The annotation text as it stands; defaults (not visible, 10, yellow, (1000, 900), no text)
+    // when there is none. y is the bottom edge of the text.
+    void getAnnotationTextInfo(TAnnotationTextInfo &info);
+    DiagramItemGroup *scaleBarGroup() const { return m_ScaleBarGroup; }
+    QGraphicsLineItem *scaleBarLine(int index) const { return m_ScaleBarLine[index]; }
+    QGraphicsTextItem *scaleBarText() const { return m_ScaleBarText; }
+    DiagramTextItem *annotationTextItem() const { return m_AnnotationTextItem; }
 
     bool m_bHighByte = true;    // 16-bit single-channel frames: first byte of each word, else scaled
     bool m_bKeyEnabled = false; // Escape, Delete and Control+A act on the items
@@ -92,12 +123,19 @@ protected:
 
 private slots:
     void slotZoomed(double delta, QPointF scenePoint);
+    // "Settings..." of the bar: the scale-bar dialog, then changeScaleBarSetting when applied.
+    void slotScaleBarSetting();
+    // "Settings..." of the annotation text: colour and point size through the item dialog.
+    void slotTextItemSetting();
 
 private:
     void drawPixmap(int colorIndex, void *data, int bits, int channels);
     void setRegionSize(double width, double height);
     void setRegionOrigin(double x, double y);
     void removePixmapItem();
+    void CreateScaleBarItem();
+    void CreateAnnotationTextItem();
+    void forgetOverlays();
 
     Graphics_view_zoom *m_ZoomFilter;
     DiagramScene *m_Scene;
@@ -116,4 +154,16 @@ private:
     QPoint m_PressPos;
     QPoint m_MovePos;
     float m_ObjectivePixelSize = 0;
+
+    bool m_bScaleBarMovable = true;
+    bool m_bScaleBarPlaced = false;
+    DiagramItemGroup *m_ScaleBarGroup = nullptr; // owned by the scene
+    QGraphicsTextItem *m_ScaleBarText = nullptr;
+    QGraphicsLineItem *m_ScaleBarLine[6] = {}; // 0 the bar, 1 to 5 the ticks
+    QMenu *m_ScaleBarMenu;
+    QMenu *m_TextItemMenu;
+    QPointer<DiagramTextItem> m_AnnotationTextItem;
+    QFont m_AnnotationFont;
+    QColor m_AnnotationColor = QColor(0, 255, 0);
+    QPointF m_DefaultTextPos = QPointF(780, 930);
 };

@@ -198,7 +198,7 @@ void NIMBODlg::initialize(TCurrentMenu menu)
     m_pDateTimer->updateDateTime();
     ui->m_ControlWidget->resetMotorPosition();
 
-    ui->m_ImageGraphicsView->m_bMarkAnnotatedOnInsert = true;
+    ui->m_ImageGraphicsView->m_bContextMenuEnabled = true;
     ui->m_ImageGraphicsView->m_bHighByte = false;
     ui->m_ImageGraphicsView->m_bKeyEnabled = true;
 

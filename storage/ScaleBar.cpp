@@ -81,8 +81,11 @@ void ScaleBar::readScaleBarKeys()
     const std::string file = configFile();
     m_ScaleBarInfo.color = colorTableEntry(ReadColorIndexSetting("ScaleBar", "ScaleBarColor", 0, file));
     m_ScaleBarInfo.lineWidth = 4;
-    const int font = leadingInt(readKey("ScaleBar", "ScaleBarFont", "10"));
-    m_ScaleBarInfo.fontSize = font > 0 ? font : 10;
+    // 0 asks for the bar without its length text; a negative size or no number falls back to 10.
+    const std::string fontText = readKey("ScaleBar", "ScaleBarFont", "10");
+    char *rest = nullptr;
+    const long font = std::strtol(fontText.c_str(), &rest, 10);
+    m_ScaleBarInfo.fontSize = rest != fontText.c_str() && font >= 0 && font <= 1000 ? int(font) : 10;
     switch (leadingInt(readKey("ScaleBar", "ScaleBarSize", "0"))) {
     case 0:
         m_ScaleBarInfo.lengthUm = 10;

@@ -4,6 +4,7 @@
 #include "DiagramScene.h"
 #include "DiagramTextItem.h"
 #include "DialogRunner.h"
+#include "DialogCombos.h"
 #include "DialogScripts.h"
 #include "Globals.h"
 #include "ItemSettingDlg.h"
@@ -12,20 +13,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
-
-namespace {
-
-QComboBox *combo(QDialog *dlg, const char *name) { return dlg->findChild<QComboBox *>(name); }
-
-QStringList texts(QComboBox *box)
-{
-    QStringList list;
-    for (int i = 0; i < box->count(); ++i)
-        list << box->itemText(i);
-    return list;
-}
-
-} // namespace
 
 class TestItemSettingDlg : public QObject
 {

@@ -6,11 +6,13 @@
 #include "CameraTables.h"
 #include "CellCountWidget.h"
 #include "ControlWidget.h"
+#include "DiagramItemGroup.h"
 #include "DialogRunner.h"
 #include "MessageDlg.h"
 #include "MultiColorWidget.h"
 #include "NIMBODlg.h"
 #include "ScaleBar.h"
+#include "ScaleBarDlg.h"
 #include "SetupDlg.h"
 #include "TimeLapseWidget.h"
 #include "VideoWidget.h"
@@ -18,6 +20,9 @@
 #include "ui_NIMBODlg.h"
 
 #include <QtTest>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGraphicsLineItem>
 
 class TestMainWindowScreens : public QObject
 {
@@ -190,6 +195,50 @@ private slots:
         QCOMPARE(shown.last().corner, 2);
         QVERIFY(model.m_bReadLensSetting);
         QVERIFY(!model.m_ScaleBarInfo.resetPosition);
+    }
+
+    // A captured channel shows the objective's bar; the bar's "Settings..." stores the keys, the
+    // model re-reads them and the bar moves to the chosen corner; an empty turret position leaves it.
+    void multicolourScaleBarRoundTrip()
+    {
+        show(MENU_MULTICOLOR);
+        ScaleBar &model = m_bench->window->scaleBar();
+        int tenX = 0;
+        for (int position = 1; position <= 6 && !tenX; ++position)
+            if (m_bench->config("Lens", QByteArray::number(position).constData()) == "10X")
+                tenX = position;
+        QVERIFY(tenX);
+        model.setCurrentObjectiveLensPosition(tenX);
+        std::vector<uchar> frame(1280 * 1024, 60);
+        QVERIFY(QMetaObject::invokeMethod(m_bench->window.get(), "setMultiColorImageData", Q_ARG(int, 0), Q_ARG(int, 1),
+                                          Q_ARG(void *, frame.data()), Q_ARG(bool, false), Q_ARG(int, 8),
+                                          Q_ARG(uchar *, frame.data())));
+        model.slotShowScaleBar(true);
+        auto *view = ui()->m_ImageGraphicsView;
+        QVERIFY(view->scaleBarGroup() && view->scaleBarGroup()->isVisible());
+        QVERIFY(qAbs(view->scaleBarLine(0)->line().length() - 18.04) < 0.01);
+
+        m_bench->setAnswer([](QDialog *dialog) {
+            if (!qobject_cast<ScaleBarDlg *>(dialog))
+                return 0;
+            dialog->findChild<QComboBox *>("COMB_SCALEBAR_SIZE")->setCurrentIndex(2);
+            dialog->findChild<QCheckBox *>("CHECK_SCALEBAR_POSITION")->click();
+            dialog->findChild<QComboBox *>("COMB_SCALEBAR_POSITION")->setCurrentIndex(1);
+            DialogRunner::click(dialog, "BUTTON_APPLY");
+            return dialog->result();
+        });
+        QVERIFY(QMetaObject::invokeMethod(view, "slotScaleBarSetting"));
+        QCOMPARE(m_bench->config("ScaleBar", "ScaleBarPosition"), QString("1"));
+        QCOMPARE(m_bench->config("ScaleBar", "ScaleBarSize"), QString("2"));
+        const QLineF bar = view->scaleBarLine(0)->line();
+        QVERIFY2(qAbs(bar.length() - 180.44) < 0.01, qPrintable(QString::number(bar.length())));
+        QCOMPARE(bar.p2(), QPointF(1252, 20));
+        QCOMPARE(view->scaleBarGroup()->pos(), QPointF(0, 0));
+
+        model.setCurrentObjectiveLensPosition(7); // no objective there
+        model.slotShowScaleBar(true);
+        QCOMPARE(view->scaleBarLine(0)->line(), bar);
+        model.setCurrentObjectiveLensPosition(tenX);
     }
 
     // The multicolour view scales 16-bit channels and takes keys; its navigator follows its zoom.

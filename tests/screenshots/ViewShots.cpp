@@ -9,6 +9,7 @@
 #include "ItemSettingDlg.h"
 #include "LGraphicsView.h"
 #include "NavigationDrawWidget.h"
+#include "ScaleBarDlg.h"
 #include "SampleRenderer.h"
 #include "Utilities.h"
 
@@ -81,7 +82,7 @@ void addAnnotations(DiagramScene *scene)
     line->setSelected(true);
 }
 
-QWidget *annotatedView()
+QWidget *annotatedView(int barCorner = -1)
 {
     auto *page = new QWidget;
     page->resize(1280, 1024);
@@ -103,13 +104,26 @@ QWidget *annotatedView()
     view->m_bHighByte = false; // plain 12-bit values, scaled
     view->setImageData(7, frame.data, 16, 1, true);
     addAnnotations(view->diagramScene());
+    if (barCorner >= 0) {
+        // The 10X objective's 100 micrometre bar, and the time-lapse page's annotation text.
+        TSScaleBar bar;
+        bar.show = true;
+        bar.corner = barCorner;
+        bar.lengthUm = 100;
+        bar.lengthPixels = 180.44f;
+        bar.color = Qt::yellow;
+        bar.lineWidth = 4;
+        view->setScaleBar(bar);
+        view->setAnnotationFont(20, Qt::green);
+        view->setAnnotationText("00:30:00");
+    }
     page->show();
     QApplication::processEvents();
     // Two wheel steps up about the annotations.
     const QPoint at(640, 500);
     QMouseEvent move(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(view->viewport(), &move);
-    for (int step = 0; step < 2; ++step) {
+    for (int step = 0; step < (barCorner < 0 ? 2 : 0); step++) { // the bar's shots show the whole frame
         QWheelEvent wheel(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(view->viewport(), &wheel);
@@ -122,13 +136,18 @@ QWidget *annotatedView()
 
 QStringList viewShotNames()
 {
-    return {"LGraphicsView-annotated", "ItemSettingDlg-line", "ItemSettingDlg-text"};
+    return {"LGraphicsView-annotated", "LGraphicsView-scalebar-0", "LGraphicsView-scalebar-1", "LGraphicsView-scalebar-2",
+            "LGraphicsView-scalebar-3", "ScaleBarDlg", "ItemSettingDlg-line", "ItemSettingDlg-text"};
 }
 
 QWidget *viewShot(const QString &name)
 {
     if (name == "LGraphicsView-annotated")
         return annotatedView();
+    if (name.startsWith("LGraphicsView-scalebar-"))
+        return annotatedView(name.right(1).toInt());
+    if (name == "ScaleBarDlg")
+        return new ScaleBarDlg;
     if (name == "ItemSettingDlg-line")
         return new ItemSettingDlg({DiagramLineItem::Type, QColor(Qt::yellow), 3});
     return new ItemSettingDlg({DiagramTextItem::Type, QColor(Qt::green), 24});
