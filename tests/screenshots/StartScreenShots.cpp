@@ -1,5 +1,6 @@
 #include "StartScreenShots.h"
 
+#include "ErrorReportDlg.h"
 #include "Globals.h"
 #include "LicenseAgreementDlg.h"
 #include "Paths.h"
@@ -7,12 +8,14 @@
 #include "SimSandbox.h"
 #include "WelcomeDlg.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QTimer>
 
 QStringList startScreenShotNames()
 {
-    return {"LicenseAgreementDlg-accept", "LicenseAgreementDlg-close", "WelcomeDlg", "ShowLogDlg"};
+    return {"LicenseAgreementDlg-accept", "LicenseAgreementDlg-close", "WelcomeDlg", "ShowLogDlg",
+            "ErrorReportDlg-question", "ErrorReportDlg-insert", "ErrorReportDlg-noreport", "ErrorReportDlg-nodrive"};
 }
 
 QWidget *startScreenShot(const QString &name)
@@ -28,6 +31,23 @@ QWidget *startScreenShot(const QString &name)
             for (int i = 0; i < 60; ++i)
                 log.write(QString("[%1] TX FILTER_POS?  RX FILTER_POS=%2\n").arg(i, 3, 10, QChar('0')).arg(i % 4 + 1).toUtf8());
         g_TimeoutCount = 2;
+    }
+    if (name.startsWith("ErrorReportDlg")) {
+        // No drive is listed here: with a report the copy finds none, without one there is nothing.
+        QFile::remove(Paths::path("/root/vantor.error"));
+        if (name.endsWith("nodrive")) {
+            QFile report(Paths::path("/root/vantor.error"));
+            if (report.open(QIODevice::WriteOnly))
+                report.write("stamp\n");
+        }
+        auto *report = new ErrorReportDlg;
+        if (name.endsWith("question"))
+            report->setState(ErrorReportDlg::STEP_QUESTION);
+        if (name.endsWith("noreport") || name.endsWith("nodrive"))
+            report->findChild<QAbstractButton *>("BUTTON_START")->click();
+        QObject::connect(holder, &QObject::destroyed, report, &QObject::deleteLater);
+        QTimer::singleShot(0, report, [report] { report->show(); report->raise(); });
+        return holder;
     }
     QDialog *dialog = name == "ShowLogDlg" ? static_cast<QDialog *>(new ShowLogDlg)
                     : name == "WelcomeDlg" ? static_cast<QDialog *>(new WelcomeDlg)
