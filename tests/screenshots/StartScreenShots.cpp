@@ -15,7 +15,7 @@
 QStringList startScreenShotNames()
 {
     return {"LicenseAgreementDlg-accept", "LicenseAgreementDlg-close", "WelcomeDlg", "ShowLogDlg",
-            "ErrorReportDlg-question", "ErrorReportDlg-insert", "ErrorReportDlg-noreport", "ErrorReportDlg-nodrive"};
+            "ErrorReportDlg-question", "ErrorReportDlg-insert", "ErrorReportDlg-noreport", "ErrorReportDlg-saved"};
 }
 
 QWidget *startScreenShot(const QString &name)
@@ -33,9 +33,9 @@ QWidget *startScreenShot(const QString &name)
         g_TimeoutCount = 2;
     }
     if (name.startsWith("ErrorReportDlg")) {
-        // No drive is listed here: with a report the copy finds none, without one there is nothing.
+        // The main-window shots before these leave the sandbox's USB drive listed: a report is saved there.
         QFile::remove(Paths::path("/root/vantor.error"));
-        if (name.endsWith("nodrive")) {
+        if (name.endsWith("saved")) {
             QFile report(Paths::path("/root/vantor.error"));
             if (report.open(QIODevice::WriteOnly))
                 report.write("stamp\n");
@@ -43,7 +43,7 @@ QWidget *startScreenShot(const QString &name)
         auto *report = new ErrorReportDlg;
         if (name.endsWith("question"))
             report->setState(ErrorReportDlg::STEP_QUESTION);
-        if (name.endsWith("noreport") || name.endsWith("nodrive"))
+        if (name.endsWith("noreport") || name.endsWith("saved"))
             report->findChild<QAbstractButton *>("BUTTON_START")->click();
         QObject::connect(holder, &QObject::destroyed, report, &QObject::deleteLater);
         QTimer::singleShot(0, report, [report] { report->show(); report->raise(); });
