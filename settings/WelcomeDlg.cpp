@@ -1,21 +1,18 @@
 #include "WelcomeDlg.h"
-
-#include <QCheckBox>
-#include <QPushButton>
+#include "ui_WelcomeDlg.h"
 
 WelcomeDlg::WelcomeDlg(QWidget *parent)
     : ScriptableDialog(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , ui(new Ui::WelcomeDlg)
 {
-    setObjectName("WelcomeDlg");
-    resize(550, 350);
-    auto *box = new QCheckBox(tr("Don't show this message again."), this);
-    box->setObjectName("CEHCKBOX");
-    box->setGeometry(26, 311, 265, 26);
-    auto *close = new QPushButton(tr("Close"), this);
-    close->setObjectName("BUTTON_CLOSE");
-    close->setGeometry(444, 312, 81, 24);
-    QMetaObject::connectSlotsByName(this);
+    ui->setupUi(this);
     centreOnPrimaryScreen();
+    setAttribute(Qt::WA_GroupLeader);
+}
+
+WelcomeDlg::~WelcomeDlg()
+{
+    delete ui;
 }
 
 void WelcomeDlg::on_CEHCKBOX_clicked(bool checked)

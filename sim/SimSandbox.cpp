@@ -43,6 +43,40 @@ bool seedIniFile(const QString &file, const QList<SimSandbox::Setting> &settings
 }
 
 // The instrument's video encoder: the system's ffmpeg where there is one.
+// The end-user agreement that the software installs beside itself, in plain words.
+const char kAgreement[] = R"(VANTOR S SOFTWARE - END USER LICENSE AGREEMENT
+
+Please read this agreement before you use the instrument. By pressing Accept you agree to it.
+
+1. Licence. You may use this software only to run the VANTOR S instrument it came with. You may not copy, change, decompile or pass on the software, except as the law allows.
+
+2. Ownership. The software stays the property of its maker. You own the images and data you record with it.
+
+3. Research use. The instrument and its software are for research only. They are not for diagnosis or treatment of people or animals.
+
+4. Your data. Keep copies of important images on other drives. The software saves what you ask it to save, but no storage is free of faults.
+
+5. Updates. Software updates may change how the instrument works. Install only updates made for this instrument.
+
+6. No warranty. The software is provided as it is. As far as the law allows, its maker gives no warranty and is not liable for lost data, lost profit or other indirect damage.
+
+7. End. This licence ends when you break its terms. You must then stop using the software.
+
+For questions, write to support@example.com.
+)";
+
+// The agreement file, written only when missing: an installed or updated text is kept.
+bool seedAgreement()
+{
+    QFile file(Paths::path("/root/Microscope/Copyright.txt"));
+    if (file.exists())
+        return true;
+    if (file.open(QIODevice::WriteOnly) && file.write(kAgreement) == qint64(sizeof kAgreement - 1))
+        return true;
+    qWarning() << "Cannot write" << file.fileName();
+    return false;
+}
+
 bool seedVideoEncoder()
 {
     const QString link = Paths::path("/root/Microscope/FFmpeg/ffmpeg");
@@ -121,5 +155,6 @@ bool SimSandbox::seed()
     // The operating-system image's identity, which the settings dialog shows.
     ok = seedIniFile(Paths::path("/root/Microscope/Microscope.ini"), {{"OS", "Version", "2.2"}}) && ok;
     ok = seedVideoEncoder() && ok;
+    ok = seedAgreement() && ok;
     return ok;
 }

@@ -5,7 +5,7 @@
 // The folder of the simulated instrument (the root prefix of every fixed path), seeded on the
 // first start: the configuration file that describes the simulated instrument (its filter cubes,
 // objectives with their parfocal positions, camera, focus and stage settings), the operating-system
-// identity file, the SSD volume and the video encoder.
+// identity file, the SSD volume, the video encoder and the end-user agreement text.
 // Seeding is idempotent and never overwrites an existing file.
 class SimSandbox
 {

@@ -10,6 +10,7 @@
 #include "Paths.h"
 #include "SaveDlgShots.h"
 #include "SetupDlgShots.h"
+#include "StartScreenShots.h"
 #include "TimeLapseProgressDlg.h"
 #include "ViewShots.h"
 #include "ZStackShots.h"
@@ -99,6 +100,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
     for (const QString &name : setupDlgShotNames())
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
+    for (const QString &name : startScreenShotNames())
+        list << Shot{name, [name] { return startScreenShot(name); }};
     return list;
 }
 
@@ -131,6 +134,8 @@ int main(int argc, char **argv)
             ++failures;
         widget->close();
         delete widget;
+        // Pop-ups that went with the widget (deleteLater) must not stand in the next shot.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return failures ? 1 : 0;
 }
