@@ -52,6 +52,22 @@ bool seedVideoEncoder()
     return makeFolder("/root/Microscope/FFmpeg") && QFile::link(system, link);
 }
 
+// The installed application: a placeholder program and the start link to it, as a software
+// update finds them.
+bool seedInstallation()
+{
+    const QString program = Paths::path("/root/Microscope/NIMBO/vantors_1_0_0");
+    if (!QFileInfo::exists(program)) {
+        QFile file(program);
+        if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\n# Installed application (placeholder).\nexit 0\n") < 0)
+            return false;
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                            QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    }
+    const QFileInfo link(Paths::path("/root/Microscope/NIMBO/vantors"));
+    return link.exists() || link.isSymLink() || QFile::link("./vantors_1_0_0", link.filePath());
+}
+
 } // namespace
 
 QList<SimSandbox::Setting> SimSandbox::defaultSettings()
@@ -63,6 +79,7 @@ QList<SimSandbox::Setting> SimSandbox::defaultSettings()
         {"Setting_Misc", "Stage_FOCUSSPEED", "100"},
         {"NIMBO", "Serial", "VTS-00-00000"},
         {"NIMBO", "Version", "1.0.0"},
+        {"NIMBO", "CurrentSW", "vantors_1_0_0"},
         {"Camera", "Mode", "8"},
         {"Camera", "SaturatedPixel", "0"},
         {"Camera", "HotPixelEnable", "0"},
@@ -121,5 +138,6 @@ bool SimSandbox::seed()
     // The operating-system image's identity, which the settings dialog shows.
     ok = seedIniFile(Paths::path("/root/Microscope/Microscope.ini"), {{"OS", "Version", "2.2"}}) && ok;
     ok = seedVideoEncoder() && ok;
+    ok = seedInstallation() && ok;
     return ok;
 }
