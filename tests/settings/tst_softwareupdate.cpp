@@ -232,6 +232,15 @@ private slots:
         }
     }
 
+    void leftoversOfAnEarlierRunAreNotInstalled()
+    {
+        m_root->writeFile("/root/Microscope/temp/stale.txt", "left behind");
+        m_root->writeFile("/root/Microscope/temp/package/stale.txt", "left behind");
+        QVERIFY(update(package("only", "vantors_2_1_0.vts"), "2_1_0"));
+        QVERIFY(!QFileInfo::exists(real("/root/Microscope/stale.txt")));
+        QVERIFY(!QFileInfo::exists(real("/root/Microscope/temp")));
+    }
+
     void capitalSuffix()
     {
         const QString path = package("only", "VANTORS_2_1_0.VTS");
@@ -245,8 +254,8 @@ private slots:
         const QString path = package("full", "vantors_2_1_0.vts");
         m_actions.setHandler([](const QString &action, const QStringList &args) -> std::optional<ProcessResult> {
             if (action == "tar" && args.contains("-czf")) {
-                ProcessResult full; // the disk filled up
-                full.started = true;
+                // The disk filled up: tar leaves an archive behind and reports the failure.
+                ProcessResult full = ProcessRunner::run("tar", args, 60000);
                 full.exitCode = 2;
                 return full;
             }
