@@ -86,6 +86,22 @@ bool seedVideoEncoder()
     return makeFolder("/root/Microscope/FFmpeg") && QFile::link(system, link);
 }
 
+// The installed application: a placeholder program and the start link to it, as a software
+// update finds them.
+bool seedInstallation()
+{
+    const QString program = Paths::path("/root/Microscope/NIMBO/vantors_1_0_0");
+    if (!QFileInfo::exists(program)) {
+        QFile file(program);
+        if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\n# Installed application (placeholder).\nexit 0\n") < 0)
+            return false;
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                            QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    }
+    const QFileInfo link(Paths::path("/root/Microscope/NIMBO/vantors"));
+    return link.exists() || link.isSymLink() || QFile::link("./vantors_1_0_0", link.filePath());
+}
+
 } // namespace
 
 QList<SimSandbox::Setting> SimSandbox::defaultSettings()
@@ -97,6 +113,7 @@ QList<SimSandbox::Setting> SimSandbox::defaultSettings()
         {"Setting_Misc", "Stage_FOCUSSPEED", "100"},
         {"NIMBO", "Serial", "VTS-00-00000"},
         {"NIMBO", "Version", "1.0.0"},
+        {"NIMBO", "CurrentSW", "vantors_1_0_0"},
         {"Camera", "Mode", "8"},
         {"Camera", "SaturatedPixel", "0"},
         {"Camera", "HotPixelEnable", "0"},
@@ -156,5 +173,6 @@ bool SimSandbox::seed()
     ok = seedIniFile(Paths::path("/root/Microscope/Microscope.ini"), {{"OS", "Version", "2.2"}}) && ok;
     ok = seedVideoEncoder() && ok;
     ok = seedAgreement() && ok;
+    ok = seedInstallation() && ok;
     return ok;
 }

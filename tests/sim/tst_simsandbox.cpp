@@ -31,8 +31,11 @@ private slots:
         const QFileInfo encoder(Paths::path("/root/Microscope/FFmpeg/ffmpeg"));
         if (QFileInfo::exists("/usr/bin/ffmpeg"))
             QCOMPARE(encoder.symLinkTarget(), QString("/usr/bin/ffmpeg"));
-        // Nothing is left beside the configuration file.
-        QCOMPARE(QDir(Paths::configDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"NIMBO.ini"});
+        // The installation a software update replaces, and nothing left beside the configuration file.
+        QCOMPARE(QDir(Paths::configDir()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"NIMBO.ini", "vantors", "vantors_1_0_0"}));
+        QCOMPARE(QFile::symLinkTarget(Paths::configDir() + "/vantors"), Paths::configDir() + "/vantors_1_0_0");
+        QVERIFY(QFileInfo(Paths::configDir() + "/vantors_1_0_0").isExecutable());
         // A second seed over a configuration of the user's own changes nothing.
         const QByteArray mine = "[LicenseAgreement]\nAccepted=1\n";
         root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", mine);
