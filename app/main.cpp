@@ -91,20 +91,25 @@ int main(int argc, char **argv)
     });
 
     SweepPrivateProfileLeftovers(Paths::configFile().toStdString());
+    // A lost display cannot end the run through the window: the instrument is released here and
+    // the process ends with status 1. Watched from before the window is built, which opens the
+    // serial port and the camera.
+    NIMBODlg *window = nullptr;
+    DisplayLossWatch::install([&window, &simulation] {
+        if (window)
+            window->releaseInstrument();
+        simulation.reset();
+    });
     int status = 0;
     {
         NIMBODlg dialog(options.menu, options.mode);
-        // A lost display cannot end the run through the window: the instrument is released
-        // here and the process ends with status 1.
-        DisplayLossWatch::install([&dialog, &simulation] {
-            dialog.releaseInstrument();
-            simulation.reset();
-        });
+        window = &dialog;
         dialog.show();
         if (!terminated)
             status = app.exec();
-        DisplayLossWatch::install({});
+        window = nullptr;
     }
+    DisplayLossWatch::install({});
     simulation.reset();
     std::fflush(nullptr);
     return status;

@@ -1,6 +1,7 @@
 // The image view: a new frame of each depth into the view's pixmap item, against
 // QPixmap::fromImage of a ready image of the same content; and the rendered picture of frame and
 // 500 annotation items against the picture of the frame alone.
+#include "GuiBenchMain.h"
 #include "DiagramLineItem.h"
 #include "DiagramRectItem.h"
 #include "DiagramScene.h"
@@ -105,8 +106,5 @@ BENCHMARK(render_annotated_500_floor)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    benchmark::Initialize(&argc, argv);
-    QApplication app(argc, argv); // the view is a widget
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return runGuiBenchmarks(argc, argv);
 }

@@ -4,6 +4,7 @@
 // work file, coloured, burnt and written as TIFF (against a plain read and write of the same
 // bytes). series_memory_1000_frames: peak resident memory after 1,000 series frames (value)
 // against after the first 10 (floor), both in kB; a ratio of 1 means memory stays flat.
+#include "GuiBenchMain.h"
 #include "ImReaderWriter.h"
 #include "SaveImageComposer.h"
 
@@ -209,11 +210,5 @@ BENCHMARK(series_save_16bit_pseudo_floor)->UseRealTime()->Unit(benchmark::kMicro
 // Fonts need a GUI application (offscreen unless a platform is chosen).
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runGuiBenchmarks(argc, argv);
 }

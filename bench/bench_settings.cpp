@@ -6,6 +6,7 @@
 // instrument's own groups, a few counting protocols' worth of other groups), against its floor:
 // one atomic write of the same final file in the same folder (temporary file, fsync, rename,
 // fsync of the folder).
+#include "GuiBenchMain.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SetupDlg.h"
@@ -177,10 +178,5 @@ BENCHMARK(settings_ok_floor)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runGuiBenchmarks(argc, argv);
 }

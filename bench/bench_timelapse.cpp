@@ -1,6 +1,7 @@
 // One time-lapse frame through the page's frame slot (count, labels, TIFF write with its metadata,
 // thumbnail) against a plain write(2) of the frame's bytes to the same folder; and the resident
 // memory a long series adds per frame, against one thumbnail's pixels.
+#include "GuiBenchMain.h"
 #include "FileWriteBench.h"
 #include "Globals.h"
 #include "Paths.h"
@@ -125,14 +126,5 @@ BENCHMARK(timelapse_memory_per_frame)->Iterations(1)->Unit(benchmark::kMilliseco
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    initializePseudoColorTable();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runGuiBenchmarks(argc, argv, initializePseudoColorTable);
 }

@@ -1,6 +1,7 @@
 // One Z-stack slice's save step (the frame copied, written as TIFF with its metadata text, its
 // thumbnail made from the samples in memory), against a plain write(2) of the same frame bytes to
 // the same folder. Each iteration writes a new file; it is removed outside the timed part.
+#include "GuiBenchMain.h"
 #include "Globals.h"
 #include "Utilities.h"
 #include "ZStackSliceWriter.h"
@@ -57,14 +58,5 @@ BENCHMARK(zstack_slice_save_16bit_floor)->UseRealTime()->Unit(benchmark::kMicros
 
 int main(int argc, char **argv)
 {
-    // Thumbnails are pixmaps: they need the GUI application, off-screen is enough.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    initializePseudoColorTable();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return runGuiBenchmarks(argc, argv, initializePseudoColorTable);
 }

@@ -124,7 +124,7 @@ private slots:
         QString lock;
         QVERIFY2(QTest::qWaitFor([&] { return !(lock = lockFileOf(app.processId())).isEmpty(); }, 60000),
                  app.readAll().constData());
-        QTest::qWait(3000); // past the start-up, live video running
+        QTest::qWait(8000); // past the start-up, live video running (ample on a busy machine)
 
         server.terminate();
         QVERIFY(server.waitForFinished(30000));
