@@ -768,6 +768,20 @@ void ZStackWidget::requestPosition(int request)
     m_nMotorRequest = request;
     armAnswerTimer(answerTimeoutMs());
     emit signalGetCurrentMotorPosition();
+    askPositionAgainIfUnanswered(request);
+}
+
+// The old board answers one queued command per reply, and a position query's answer can be used
+// up by sending the next one: a query still unanswered after a while is asked again (a query
+// moves nothing), until the answer comes or the answer timer gives up.
+void ZStackWidget::askPositionAgainIfUnanswered(int request)
+{
+    QTimer::singleShot(kPositionReaskMs, this, [this, request] {
+        if (m_nMotorRequest != request || m_nCurrentState == ZSTACK_STACKING || !m_AnswerTimer.isActive())
+            return;
+        emit signalGetCurrentMotorPosition();
+        askPositionAgainIfUnanswered(request);
+    });
 }
 
 void ZStackWidget::armAnswerTimer(int ms)

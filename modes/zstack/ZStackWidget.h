@@ -183,6 +183,8 @@ private:
 
     // The run.
     void requestPosition(int request);
+    void askPositionAgainIfUnanswered(int request);
+    static constexpr int kPositionReaskMs = 2000;
     void armAnswerTimer(int ms);
     void captureSlice();
     void writeSlice();
