@@ -163,15 +163,17 @@ void ImageGraphicsView::contextMenuEvent(QContextMenuEvent *event)
         m_bSkipContextMenu = false;
         return;
     }
+    // A pop-up that goes when closed: the touch screen's other events keep running meanwhile.
     QList<QGraphicsItem *> copied;
-    QMenu menu;
-    menu.setFont(m_Font8);
-    QAction *navigation = menu.addAction("Show Navigation", this, &ImageGraphicsView::slotShowNavigation);
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setFont(m_Font8);
+    QAction *navigation = menu->addAction("Show Navigation", this, &ImageGraphicsView::slotShowNavigation);
     navigation->setCheckable(true);
     navigation->setChecked(m_bShowNavigation);
-    menu.addAction("Paste", this, &ImageGraphicsView::slotPasteItem)->setEnabled(diagramScene()->getCopiedItem(copied) > 0);
+    menu->addAction("Paste", this, &ImageGraphicsView::slotPasteItem)->setEnabled(diagramScene()->getCopiedItem(copied) > 0);
     m_PastePoint = mapToScene(event->pos()).toPoint();
-    menu.exec(event->globalPos());
+    menu->popup(event->globalPos());
 }
 
 void ImageGraphicsView::slotShowNavigation()
