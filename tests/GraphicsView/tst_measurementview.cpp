@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenu>
+#include <QScopeGuard>
 #include <memory>
 #include <numeric>
 #include <random>
@@ -452,14 +453,23 @@ private slots:
         m_View->slotGetSelectedDiagramItemKeyList();
         QCOMPARE(keys, QVector<uint>{1});
 
-        scene()->getItemByKey(1)->moveBy(10, 20);
+        // Moved items are measured where they lie: corners rounded, polygon vertices truncated.
+        scene()->getItemByKey(1)->moveBy(10.5, 19.6);
         QCOMPARE(m_Selected.front(), (QVariantList{1u, true, false}));
         m_Emitted.clear();
         m_View->slotCalcMeasurementItem(1, TOOL_RECTANGLE);
         QCOMPARE(int(m_Emitted.size()), 3);
-        QCOMPARE(m_Emitted.back().record.points, (std::vector<cv::Point>{{110, 120}, {210, 200}}));
+        QCOMPARE(m_Emitted.back().record.points, (std::vector<cv::Point>{{111, 120}, {211, 200}}));
         QCOMPARE(m_Emitted.back().record.key, 1u);
         QVERIFY(!m_Emitted.back().inserted);
+        draw(TOOL_POLYGON, {{500, 500}, {600, 520}, {550, 600}});
+        m_View->setCurrentMeasurementTool(TOOL_NONE);
+        scene()->getItemByKey(3)->moveBy(10.7, -20.2);
+        m_Emitted.clear();
+        m_View->slotCalcMeasurementItem(3, TOOL_POLYGON);
+        QCOMPARE(m_Emitted.back().record.points,
+                 (std::vector<cv::Point>{{510, 479}, {610, 499}, {560, 579}, {510, 479}}));
+        QCOMPARE(m_Emitted.back().record.roi, cv::Rect(510, 479, 101, 101));
 
         std::vector<TSMeasurementItem> table;
         uint tableKey = 0;
@@ -515,12 +525,15 @@ private slots:
         std::vector<uchar> black(kPixels, 0);
         m_View->setImageData(7, black.data(), 8, 1, true);
         m_View->m_bKeyEnabled = true;
-        m_View->resize(800, 600);
-        m_View->move(300, 200);
-        m_View->show();
-        m_View->activateWindow();
+        QWidget window; // the view inside a window that does not sit at the screen's origin
+        window.setGeometry(300, 200, 1000, 800);
+        m_View->setParent(&window);
+        const auto giveBack = qScopeGuard([this] { m_View->setParent(nullptr); }); // before the window goes
+        m_View->setGeometry(150, 100, 800, 600);
+        window.show();
+        window.activateWindow();
         m_View->setFocus();
-        QVERIFY(QTest::qWaitForWindowActive(m_View.get()));
+        QVERIFY(QTest::qWaitForWindowActive(&window));
         auto *rect = new DiagramRectItem(QRectF(10, 10, 40, 40), nullptr);
         scene()->addGraphicsItem(rect, false);
         const auto count = [this] {
