@@ -373,6 +373,13 @@ void DiagramScene::removeLastMarker(bool circles)
     }
 }
 
+QGraphicsItem *DiagramScene::lastMarker(bool circles) const
+{
+    if (circles)
+        return m_CircleCountItems.isEmpty() ? nullptr : m_CircleCountItems.last();
+    return m_MultiCountItems.isEmpty() ? nullptr : m_MultiCountItems.last();
+}
+
 void DiagramScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
 {
     const QPointF p = event->scenePos();

@@ -69,6 +69,9 @@ public:
     void setItemThickness(int width);
     void setItemColor(const QColor &color);
 
+    // The marker a right press of the count tool (circles or crosses) removes next, if any.
+    QGraphicsItem *lastMarker(bool circles) const;
+
     // Drops an unfinished angle, segment line or polygon, silently.
     void deleteTempItem();
 

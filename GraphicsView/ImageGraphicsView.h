@@ -8,9 +8,11 @@
 #include <QVector>
 #include <array>
 #include <memory>
+#include <opencv2/core/types.hpp>
 #include <vector>
 
 class ImMeasurer;
+class QGraphicsItem;
 
 // The zoomable, annotated view of the Multicolor page's captured channels and overlay, with its
 // measurement items. Keeps a copy of each captured channel (0 to 3) for measuring, with one
@@ -47,6 +49,9 @@ public:
     int currentFontSize() const { return m_CurrentFontSize; }
     const std::vector<QPoint> &multiCountPoints() const { return m_MultiCountPoints; }
     const std::vector<QPoint> &circleCountPoints() const { return m_CircleCountPoints; }
+    TMeasurementTool currentMeasurementTool() const { return m_CurrentTool; }
+    // The measuring tool of an annotation item: what it was drawn with, by its kind.
+    static TMeasurementTool measurementTool(const QGraphicsItem *item);
 
     // Set once by the main window at start-up: the view's own menu ("Show Navigation", "Paste").
     bool m_bContextMenuEnabled = false;
@@ -82,9 +87,32 @@ signals:
     void setSelectedDiagramItemKeyList(QVector<uint> &keys);
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void itemSelected(QGraphicsItem *item) override;
+    void itemInserted(QGraphicsItem *item) override;
+    void itemMoved(QGraphicsItem *item) override;
+    void itemDeleted(uint key) override;
 
 private:
+    // m_ItemPoints from an item measured with tool; false (no points) when the item is not of
+    // the tool's kind. The count tools take the markers of their kind in the scene.
+    bool calcMeasurementItem(QGraphicsItem *item, TMeasurementTool tool);
+    // The record of the shown image for tool, after the channels' records where they apply.
+    void updateMeasurementResult(TMeasurementTool tool, uint key, bool inserted);
+    void updateOverlayMeasurementResult(TMeasurementTool tool);
+    // Measures m_ItemPoints (or the markers) with one measurer; false, record untouched, when
+    // the points are too few or give no region.
+    bool measureWith(ImMeasurer &measurer, TMeasurementTool tool, TSMeasurementItem &record);
+    // The markers of a count tool (8 or 10) in the scene but without, by their centres in the
+    // order they were placed, into that tool's list.
+    std::vector<QPoint> &collectMarkers(TMeasurementTool tool, const QGraphicsItem *without = nullptr);
+    // Whether the cursor lies over the view and the keys are for this view's items.
+    bool acceptsKeys() const;
+
     std::unique_ptr<ImMeasurer> m_pDisplayMeasurer;
     std::array<std::unique_ptr<ImMeasurer>, 4> m_pChannelMeasurer;
     std::array<std::vector<uchar>, 4> m_pChannelData8;
@@ -99,6 +127,8 @@ private:
     int m_CurrentFontSize = 5;
     std::vector<QPoint> m_MultiCountPoints;  // markers of the multi-count tool
     std::vector<QPoint> m_CircleCountPoints; // markers of the circle-count tool
+    std::vector<cv::Point> m_ItemPoints;     // points of the item being measured
+    bool m_bItemSignals = true;      // off while the page itself selects or deletes items
     bool m_bSkipContextMenu = false; // the right press that ended a polygon or segment line
     bool m_bShowNavigation = true;
     QPoint m_PastePoint;             // scene point on which pasted items are centred

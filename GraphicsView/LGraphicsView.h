@@ -90,6 +90,7 @@ public:
     QGraphicsLineItem *scaleBarLine(int index) const { return m_ScaleBarLine[index]; }
     QGraphicsTextItem *scaleBarText() const { return m_ScaleBarText; }
     DiagramTextItem *annotationTextItem() const { return m_AnnotationTextItem; }
+    QMenu *scaleBarMenu() const { return m_ScaleBarMenu; }
 
     bool m_bHighByte = true;    // 16-bit single-channel frames: first byte of each word, else scaled
     bool m_bKeyEnabled = false; // Escape, Delete and Control+A act on the items

@@ -6,6 +6,7 @@
 #include "DiagramRectItem.h"
 #include "DiagramScene.h"
 #include "DiagramTextItem.h"
+#include "ImageGraphicsView.h"
 #include "ItemSettingDlg.h"
 #include "LGraphicsView.h"
 #include "NavigationDrawWidget.h"
@@ -14,6 +15,9 @@
 #include "Utilities.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTimer>
 #include <QWheelEvent>
 #include <cmath>
 
@@ -82,11 +86,13 @@ void addAnnotations(DiagramScene *scene)
     line->setSelected(true);
 }
 
-QWidget *annotatedView(int barCorner = -1)
+QWidget *annotatedView(int barCorner = -1, bool measuring = false)
 {
     auto *page = new QWidget;
     page->resize(1280, 1024);
-    auto *view = new LGraphicsView(page);
+    LGraphicsView *view = measuring ? new ImageGraphicsView(page) : new LGraphicsView(page);
+    if (measuring)
+        static_cast<ImageGraphicsView *>(view)->m_bContextMenuEnabled = true; // the multicolour view
     view->setGeometry(0, 0, 1280, 1024);
     auto *navigator = new NavigationDrawWidget(page);
     navigator->setGeometry(12, 12, 101, 81);
@@ -132,12 +138,33 @@ QWidget *annotatedView(int barCorner = -1)
     return page;
 }
 
+// The multicolour view with one of its menus open once it is on the screen: its own menu at a
+// point of the image, or the scale bar's.
+QWidget *viewWithMenu(bool barMenu)
+{
+    QWidget *page = annotatedView(barMenu ? 3 : 1, true);
+    auto *view = page->findChild<ImageGraphicsView *>();
+    QTimer::singleShot(100, view, [view, barMenu] {
+        QWidget *port = view->viewport();
+        if (barMenu) {
+            QPointF start;
+            view->getScaleBarPoint(start);
+            view->scaleBarMenu()->popup(port->mapToGlobal(view->mapFromScene(start + QPointF(90, -5))));
+            return;
+        }
+        const QPoint at(300, 820);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, port->mapToGlobal(at));
+        QApplication::sendEvent(port, &event);
+    });
+    return page;
+}
+
 } // namespace
 
 QStringList viewShotNames()
 {
     return {"LGraphicsView-annotated", "LGraphicsView-scalebar-0", "LGraphicsView-scalebar-1", "LGraphicsView-scalebar-2",
-            "LGraphicsView-scalebar-3", "ScaleBarDlg", "ItemSettingDlg-line", "ItemSettingDlg-text"};
+            "LGraphicsView-scalebar-3", "ScaleBarDlg", "ItemSettingDlg-line", "ItemSettingDlg-text", "ImageGraphicsView-menu", "ImageGraphicsView-scalebar-menu"};
 }
 
 QWidget *viewShot(const QString &name)
@@ -148,6 +175,8 @@ QWidget *viewShot(const QString &name)
         return annotatedView(name.right(1).toInt());
     if (name == "ScaleBarDlg")
         return new ScaleBarDlg;
+    if (name.startsWith("ImageGraphicsView-"))
+        return viewWithMenu(name.contains("scalebar"));
     if (name == "ItemSettingDlg-line")
         return new ItemSettingDlg({DiagramLineItem::Type, QColor(Qt::yellow), 3});
     return new ItemSettingDlg({DiagramTextItem::Type, QColor(Qt::green), 24});
