@@ -3,9 +3,13 @@
 // maxima at their half-open windows, tolerances and refusals, and the grid thinning against the
 // plain pairwise rule on seeded random maps.
 #include "CellCounter.h"
+#include "ImReaderWriter.h"
 
 #include <opencv2/imgproc.hpp>
 
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
@@ -507,6 +511,52 @@ private slots:
         const auto m2 = c2.getFoundCellInformation();
         QVERIFY(m2.size() == r2.size() && std::memcmp(m2.data(), r2.data(), r2.size() * sizeof(r2[0])) == 0);
         QCOMPARE(cv::norm(tagImage(c2, frame)(corner), colour(corner), cv::NORM_INF), 0.0);
+    }
+
+    // The counting tool's finders: the tallied records as rows, counts on standard error, and no
+    // rows with zero counts when the engine finds nothing.
+    void tool_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<bool>("blank");
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<QString>("counts");
+        // At 10X (0.554 um a pixel) the ring is 13 um, live by its hole; the square is dead by its
+        // dark centre; the long bar fails the roundness limit of 60.
+        const QString counted = "x,y,diameter_um,live|200,100,14.13,0|100,100,12.97,1";
+        const QString two = "^total=2 live=1 dead=1 viability=50.0 concentration=\\d\\.\\d{3}e\\+0\\d\\n$";
+        QTest::newRow("finder4") << "finder4" << false << counted << two;
+        QTest::newRow("finder3") << "finder3" << false << counted << two;
+        QTest::newRow("finder2") << "finder2" << false << counted << two;
+        QTest::newRow("nothing found") << "finder4" << true << "x,y,diameter_um,live"
+                                       << "^total=0 live=0 dead=0 viability=0.0 concentration=0.000e\\+00\\n$";
+    }
+
+    void tool()
+    {
+        QFETCH(QString, engine);
+        QFETCH(bool, blank);
+        QFETCH(QString, rows);
+        QFETCH(QString, counts);
+        cv::Mat frame = field();
+        if (!blank) {
+            disc(frame, {100, 100}, 12);
+            disc(frame, {100, 100}, 5, kField);
+            square(frame, {200, 100}, 10);
+            cv::rectangle(frame, cv::Rect(40, 180, 60, 12), cv::Scalar(kDark), cv::FILLED);
+        }
+        QTemporaryDir dir;
+        ImReaderWriter tiff;
+        QVERIFY(tiff.load(frame.data, kW, kH, 8, 1, 1, 1, 1) && tiff.write(dir.filePath("f.tif").toUtf8(), {}));
+        QProcess tool;
+        tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-count",
+                   {"--engine", engine, dir.filePath("f.tif")});
+        QVERIFY(tool.waitForFinished(120000));
+        QCOMPARE(tool.exitCode(), 0);
+        const QString out = tool.readAllStandardOutput();
+        QCOMPARE(out.split('\n', Qt::SkipEmptyParts).join('|'), rows);
+        const QString err = tool.readAllStandardError();
+        QVERIFY2(QRegularExpression(counts).match(err).hasMatch(), qPrintable(err));
     }
 
     void distanceMapSeeds_data()
