@@ -201,9 +201,18 @@ cv::Mat tagImage(CellCounter &e, const cv::Mat &frame)
     return cv::Mat(frame.size(), CV_8UC3, e.getImageData(11, false, 2)).clone();
 }
 
+// The per-object box step, opened for the test.
+struct BoxProbe : CellCounter
+{
+    using CellCounter::CellCounter;
+    using CellCounter::objectBox;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Finder)
+Q_DECLARE_METATYPE(cv::Rect)
+Q_DECLARE_METATYPE(cv::Point)
 Q_DECLARE_METATYPE(Variant)
 Q_DECLARE_METATYPE(cv::Mat)
 Q_DECLARE_METATYPE(Points)
@@ -557,6 +566,27 @@ private slots:
         QCOMPARE(out.split('\n', Qt::SkipEmptyParts).join('|'), rows);
         const QString err = tool.readAllStandardError();
         QVERIFY2(QRegularExpression(counts).match(err).hasMatch(), qPrintable(err));
+    }
+
+    // The object box: an origin outside moves in keeping the size, the far side is cut, and a
+    // box left empty is passed over.
+    void objectBox_data()
+    {
+        QTest::addColumn<cv::Point>("centre");
+        QTest::addColumn<cv::Rect>("box");
+        QTest::newRow("inside") << cv::Point(100, 100) << cv::Rect(90, 95, 21, 11);
+        QTest::newRow("left edge") << cv::Point(5, 100) << cv::Rect(0, 95, 21, 11);
+        QTest::newRow("right edge") << cv::Point(315, 100) << cv::Rect(305, 95, 15, 11);
+        QTest::newRow("bottom edge") << cv::Point(100, 235) << cv::Rect(90, 230, 21, 10);
+        QTest::newRow("beyond") << cv::Point(400, 100) << cv::Rect();
+    }
+
+    void objectBox()
+    {
+        QFETCH(cv::Point, centre);
+        QFETCH(cv::Rect, box);
+        const BoxProbe e(5, kH, kW, 0.001f, 1.0f, 1.0f);
+        QCOMPARE(e.objectBox(cv::RotatedRect(centre, cv::Size2f(20, 10), 0)), box);
     }
 
     void distanceMapSeeds_data()
