@@ -283,12 +283,15 @@ double CellCounter::findBrightfieldObjects(const FinderSettings &settings, int &
         !(m_MicronsPerPixel > 0.0f) || !std::isfinite(m_MicronsPerPixel))
         return -1.0;
 
-    try {
-        const double start = double(cv::getTickCount());
+    auto clearCount = [this] {
         m_FoundCells.clear();
         std::fill(std::begin(m_LiveHistogram), std::end(m_LiveHistogram), 0);
         std::fill(std::begin(m_DeadHistogram), std::end(m_DeadHistogram), 0);
         std::fill(std::begin(m_ClusterHistogram), std::end(m_ClusterHistogram), 0);
+    };
+    try {
+        const double start = double(cv::getTickCount());
+        clearCount();
         autoThreshold(settings.useChannel4 ? 4 : 0, kObjectThreshold);
         if (colourTag)
             m_ColorSource.copyTo(m_TagImage);
@@ -333,10 +336,7 @@ double CellCounter::findBrightfieldObjects(const FinderSettings &settings, int &
         return std::max(0.0, (double(cv::getTickCount()) - start) / cv::getTickFrequency());
     } catch (const std::exception &) {
         // Nothing counted: no records, empty histograms, the outputs as they were.
-        m_FoundCells.clear();
-        std::fill(std::begin(m_LiveHistogram), std::end(m_LiveHistogram), 0);
-        std::fill(std::begin(m_DeadHistogram), std::end(m_DeadHistogram), 0);
-        std::fill(std::begin(m_ClusterHistogram), std::end(m_ClusterHistogram), 0);
+        clearCount();
         return -1.0;
     }
 }
