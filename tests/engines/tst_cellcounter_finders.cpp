@@ -299,7 +299,9 @@ private slots:
         if (!centres.empty()) {
             for (const cv::Point &c : centres)
                 QVERIFY2(std::any_of(found.begin(), found.end(),
-                                     [&](const auto &o) { return std::abs(o.nX - c.x) <= 1 && std::abs(o.nY - c.y) <= 1; }),
+                                     [&](const auto &o) {
+                                         return std::abs(o.nX - c.x) <= 1 && std::abs(o.nY - c.y) <= 1;
+                                     }),
                          qPrintable(QString("no record at (%1,%2)").arg(c.x).arg(c.y)));
         }
         for (const auto &o : found) {
@@ -493,7 +495,8 @@ private slots:
         // Mode 4: the grey frame in byte 1 of the colour frame, other bytes distinct.
         cv::Mat planes[3] = {255 - frame, frame, cv::Mat(frame.size(), CV_8UC1, cv::Scalar(7))}, colour;
         cv::merge(planes, 3, colour);
-        CellCounter c4(4, kH, kW, 0.001f, 1.0f, 1.0f), c3(4, kH, kW, 0.001f, 1.0f, 1.0f), c2(4, kH, kW, 0.001f, 1.0f, 1.0f);
+        CellCounter c4(4, kH, kW, 0.001f, 1.0f, 1.0f), c3(4, kH, kW, 0.001f, 1.0f, 1.0f),
+            c2(4, kH, kW, 0.001f, 1.0f, 1.0f);
         for (CellCounter *e : {&c4, &c3, &c2})
             for (int channel : {0, 19})
                 e->setImageData(colour.data, channel, false);
