@@ -65,4 +65,34 @@ inline float countedVolumeMl(float cameraPixelUm, float totalMagnification, int 
     return float(double(squareMm) * kChamberDepthMm / 1000.0);
 }
 
+// The second engine (Quorvan::CellCounter) as the page runs it: fixed values of findObjects4, the
+// fall-backs of its protocol file and its two level tables. A level outside a table is clamped into it.
+constexpr float kFinderClusterFactor = 1.5f;
+constexpr int kFinderBrightThreshold = 200;
+constexpr float kFinderConcaveAreaLimit = 50.0f;
+constexpr int kFinderReserved = 6;
+constexpr int kFinderDilutionFactor = 2;
+constexpr int kFinderNoiseReduction = 5;
+constexpr int kFinderLiveCellDetection = 1;
+constexpr int kFinderRoundness = 60;
+constexpr int kFinderMinCellSizeUm = 3;
+constexpr int kFinderMaxCellSizeUm = 60;
+constexpr int kFinderDeclusteringLevel = 0;
+
+// Highest grey mean of a kept object for noise-reduction levels 1 to 10.
+constexpr int NoiseReductionMap[10] = {150, 125, 100, 90, 80, 70, 60, 50, 40, 30};
+// Centre-circle radius factor and live intensity ratio for live-cell detection levels 1 to 9.
+constexpr float LiveCellDetectionTable[9][2] = {{1.0f, 2.0f}, {0.8f, 1.8f}, {0.8f, 1.6f}, {0.8f, 1.4f}, {0.8f, 1.2f},
+                                                {0.8f, 1.0f}, {0.8f, 0.8f}, {0.8f, 0.6f}, {0.8f, 0.4f}};
+
+inline int noiseReductionValue(int level)
+{
+    return NoiseReductionMap[level < 1 ? 0 : level > 10 ? 9 : level - 1];
+}
+
+inline const float *liveCellDetection(int level)
+{
+    return LiveCellDetectionTable[level < 1 ? 0 : level > 9 ? 8 : level - 1];
+}
+
 } // namespace CellCountDefaults

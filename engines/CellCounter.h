@@ -143,6 +143,40 @@ public:
     // One decimal where 10 x x > 999, else x.
     static float round3(float x);
 
+    // Brightfield object finders. They threshold the grey frame at 95, take the dark outer
+    // contours, and record each object as cells: split at its holes, its bright centres (grey
+    // above brightThreshold inside the convex hull) or, when large (enclosing radius at least
+    // clusterFactor x the frame's mean radius) and distanceSplit is set, at its distance-map seeds
+    // (dead); kept whole otherwise, live by concave area (small objects) or by the centre circle
+    // (centreRadiusFactor x radius) being brighter than liveIntensityRatio x the object's mean.
+    // Objects whose mean grey exceeds maxMeanIntensity are dropped. The records then pass the
+    // tally (isTallied) into counts, the live and dead size histograms and tag circles; avgSize is
+    // the mean size counted, meanObjectIntensity the summed object means per record (0 for none).
+    // They return the seconds taken, or -1.0, leaving the four outputs as they were, when the
+    // frame holds no object, the mode lacks the images, the scale is not above 0 or the image
+    // library fails. reserved and reserved2 are not read.
+    double findObjects4(int minSize, int maxSize, int minRoundness, float clusterFactor, int maxMeanIntensity,
+                        int brightThreshold, float concaveAreaLimit, float peakTolerance, int reserved,
+                        float centreRadiusFactor, float liveIntensityRatio, int &liveCount, int &deadCount,
+                        float &avgSize, float &meanObjectIntensity, bool distanceSplit, bool mergeStates,
+                        int reserved2);
+    // findObjects4 with the tag circles over the colour frame (channel 19) in modes 3 and 4.
+    double findObjects3(int minSize, int maxSize, int minRoundness, float clusterFactor, int maxMeanIntensity,
+                        int brightThreshold, float concaveAreaLimit, float peakTolerance, int reserved,
+                        float centreRadiusFactor, float liveIntensityRatio, int &liveCount, int &deadCount,
+                        float &avgSize, float &meanObjectIntensity, bool distanceSplit, bool mergeStates,
+                        int reserved2);
+    // findObjects3 without the centre circle: what it would test is dead. useChannel4 counts
+    // channel 4 (modes 0, 3, 4) instead of the working image.
+    double findObjects2(int minSize, int maxSize, int minRoundness, float clusterFactor, int maxMeanIntensity,
+                        int brightThreshold, float concaveAreaLimit, float peakTolerance, int reserved,
+                        int &liveCount, int &deadCount, float &avgSize, float &meanObjectIntensity,
+                        bool distanceSplit, bool mergeStates, bool useChannel4, int reserved2);
+    // The tally's choice: a record counts when its size, rounded half to even, lies in
+    // [minSize, maxSize], its score is -1 or at least minRoundness, and it is marked (live or
+    // dead) or the states are merged.
+    static bool isTallied(const TObj &record, int minSize, int maxSize, int minRoundness, bool mergeStates);
+
     // Focus values, image statistics, line profiles.
     void init_focus_value_vec();
     std::vector<double> get_focus_value_vec();
@@ -168,6 +202,22 @@ public:
 
 protected:
     void init();
+
+    // Per-object steps of the object finders, in image coordinates unless said otherwise.
+    using Contour = std::vector<cv::Point>;
+    // The upright box of an object's area rectangle clipped to the image (an origin outside is
+    // moved in, keeping the size, then the far side cut); empty when nothing is left.
+    cv::Rect objectBox(const cv::RotatedRect &area) const;
+    // Box-sized 0/255 mask of contour index filled, holes included.
+    static cv::Mat objectMask(const std::vector<Contour> &contours, int index, const cv::Rect &box);
+    // objectMask with a disc of 0 over the enclosing circle of each hole of contour index.
+    static cv::Mat holeClearedMask(const cv::Mat &objectMask, const std::vector<Contour> &contours,
+                                   const std::vector<cv::Vec4i> &hierarchy, int index, const cv::Rect &box);
+    // Seeds of a box-sized object mask: its distance map normalised to 0-255, by getDistanceMap.
+    std::vector<std::pair<float, cv::Point>> objectSeeds(const cv::Mat &objectMask, float peakTolerance,
+                                                         int windowRadius);
+    // Calibrated size in micrometres of each of cells cells of an object of enclosing radius.
+    float cellSize(float radius, int cells) const;
 
     std::vector<double> m_FocusValues;
     int m_Mode = 0;
@@ -224,6 +274,26 @@ protected:
     cv::Mat m_Work7;         // mode 5's result picture
 
 private:
+    // The three brightfield finders' values and their differences.
+    struct FinderSettings
+    {
+        int minSize, maxSize, minRoundness;
+        float clusterFactor;
+        int maxMeanIntensity, brightThreshold;
+        float concaveAreaLimit, peakTolerance;
+        float centreRadiusFactor, liveIntensityRatio;
+        bool distanceSplit, mergeStates;
+        bool colourTag;   // modes 3 and 4: the circles go over the colour frame
+        bool useChannel4; // the grey levels and threshold come from channel 4
+        bool circleTest;  // false: what the centre circle would decide is dead
+    };
+    double findBrightfieldObjects(const FinderSettings &settings, int &liveCount, int &deadCount, float &avgSize,
+                                  float &meanObjectIntensity);
+    // Records one object (steps after its mean) into m_FoundCells and m_ClusterHistogram.
+    void recordObject(const FinderSettings &settings, const std::vector<Contour> &contours,
+                      const std::vector<cv::Vec4i> &hierarchy, int index, const cv::Mat &grey, float meanRadius,
+                      float &intensitySum);
+
     // Scales picture into the result picture of outputSize (0 640 x 480, 1 1280 x 960, any other
     // value: picture itself), flips that when asked and returns its pixels.
     unsigned char *resultPicture(cv::Mat &picture, bool flip, int outputSize);

@@ -1,16 +1,19 @@
 #include "CountTool.h"
 
 #include "CellCount_alg.h"
+#include "CellCounter.h"
 #include "ImReaderWriter.h"
 #include "common/PrivateProfile.h"
 
 #include <QFileInfo>
+#include <opencv2/imgproc.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -108,6 +111,63 @@ int CountTool::countPipeline(const unsigned char *grey, int width, int height, c
     return n;
 }
 
+bool CountTool::isFinder(const QString &engine)
+{
+    return engine == "finder4" || engine == "finder3" || engine == "finder2";
+}
+
+double CountTool::countFinder(const QString &engine, const unsigned char *grey, int width, int height,
+                              float objectiveMagnification, Result &result)
+{
+    result = Result();
+    const float totalMagnification = objectiveMagnification * kReductionLens;
+    const bool colour = engine == "finder3";
+    Quorvan::CellCounter counter(colour ? 4 : 5, height, width,
+                                 countedVolumeMl(kCameraPixelUm, totalMagnification, width, height),
+                                 totalMagnification, kCameraPixelUm);
+    counter.setSizeCalibration(1.0f, 0.0f);
+    counter.setCircleThickness(2);
+    if (colour) {
+        cv::Mat bgr;
+        cv::cvtColor(cv::Mat(height, width, CV_8UC1, const_cast<unsigned char *>(grey)), bgr, cv::COLOR_GRAY2BGR);
+        counter.setImageData(bgr.data, 0, false);
+        counter.setImageData(bgr.data, 19, false);
+    } else {
+        counter.setImageData(const_cast<unsigned char *>(grey), 0, false);
+    }
+    const int minSize = kFinderMinCellSizeUm, maxSize = kFinderMaxCellSizeUm, roundness = kFinderRoundness;
+    const int maxMean = noiseReductionValue(kFinderNoiseReduction);
+    const float *live = liveCellDetection(kFinderLiveCellDetection);
+    const float tolerance = float(kFinderDeclusteringLevel);
+    const bool split = kFinderDeclusteringLevel > 0;
+    float avgSize = 0, meanIntensity = 0;
+    const double seconds =
+        engine == "finder2"
+            ? counter.findObjects2(minSize, maxSize, roundness, kFinderClusterFactor, maxMean, kFinderBrightThreshold,
+                                   kFinderConcaveAreaLimit, tolerance, kFinderReserved, result.live, result.dead,
+                                   avgSize, meanIntensity, split, false, false, 0)
+            : std::invoke(colour ? &Quorvan::CellCounter::findObjects3 : &Quorvan::CellCounter::findObjects4,
+                          counter, minSize, maxSize, roundness, kFinderClusterFactor, maxMean, kFinderBrightThreshold,
+                  kFinderConcaveAreaLimit, tolerance, kFinderReserved, live[0], live[1], result.live, result.dead,
+                  avgSize, meanIntensity, split, false, 0);
+    if (seconds < 0.0) {
+        result.live = result.dead = 0;
+        return seconds;
+    }
+    result.total = result.live + result.dead;
+    counter.getViability(result.live, result.dead, result.viability);
+    for (int count : {result.live, result.dead}) {
+        float mantissa = 0;
+        int exponent = 0;
+        counter.getConcentration(count, float(kFinderDilutionFactor), mantissa, exponent);
+        result.concentration += double(mantissa) * std::pow(10.0, exponent);
+    }
+    for (const Quorvan::TObj &o : counter.getFoundCellInformation())
+        if (Quorvan::CellCounter::isTallied(o, minSize, maxSize, roundness, false))
+            result.cells.push_back({o.nX, o.nY, o.fSize, o.fGreen == 1.0f});
+    return seconds;
+}
+
 int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
 {
     QString engine = QStringLiteral("pipeline"), image;
@@ -140,7 +200,7 @@ int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
     }
     if (image.isEmpty())
         return refuse(err, QStringLiteral("no image given"));
-    if (engine != "pipeline")
+    if (engine != "pipeline" && !isFinder(engine))
         return refuse(err, QStringLiteral("unknown engine %1").arg(engine));
 
     ImReaderWriter reader;
@@ -164,11 +224,13 @@ int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
     }
 
     Result result;
-    const int n = countPipeline(grey.data(), width, height, protocol, magnification, result);
+    const int n = isFinder(engine) ? 0 : countPipeline(grey.data(), width, height, protocol, magnification, result);
     if (n == CellCount_alg::kTooManyBlobs)
         return refuse(err, QStringLiteral("%1 holds too many objects to count").arg(image));
     if (n < 0)
         return refuse(err, QStringLiteral("the counter refused %1").arg(image));
+    if (isFinder(engine))
+        countFinder(engine, grey.data(), width, height, magnification, result);
     std::fprintf(out, "x,y,diameter_um,live\n");
     for (const Cell &c : result.cells)
         std::fprintf(out, "%d,%d,%.2f,%d\n", c.x, c.y, double(c.diameterUm), c.live ? 1 : 0);

@@ -10,6 +10,9 @@
 //
 //   vantor-count [--engine NAME] [--magnification M] [--protocol FILE] IMAGE.tif
 //
+// Engines: "pipeline" (the own counter, default) and the second engine's object finders "finder4",
+// "finder3" (its colour-tag variant, the frame given as a colour frame) and "finder2" (without the
+// centre-disc test), which count with the page's fall-back settings; --protocol sets the pipeline.
 // Standard output: "x,y,diameter_um,live" and one row per counted cell; standard error: one line
 // "total=N live=L dead=D viability=V concentration=C". A refused input prints its reason on
 // standard error and gives status 2.
@@ -53,6 +56,14 @@ public:
     // count, or CellCount_alg's kTooManyBlobs or kRefused.
     static int countPipeline(const unsigned char *grey, int width, int height, const Protocol &protocol,
                              float objectiveMagnification, Result &result);
+
+    static bool isFinder(const QString &engine);
+    // Counts an 8-bit frame with a finder of the second engine as the cell-count page does (mode 5
+    // or, for finder3, mode 4; size calibration 1.0 and 0.0, circle thickness 2, the page's values
+    // for the fall-back levels). The cells are the records the tally counted. Returns the engine's
+    // result: seconds, or -1.0 when it found nothing, which leaves zero counts and no cells.
+    static double countFinder(const QString &engine, const unsigned char *grey, int width, int height,
+                              float objectiveMagnification, Result &result);
 
     // The whole tool: arguments without the program name; returns the exit status.
     static int run(const QStringList &arguments, FILE *out, FILE *err);
