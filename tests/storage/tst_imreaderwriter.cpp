@@ -174,6 +174,11 @@ private slots:
         // The file is one uncompressed strip: header, samples and directory only.
         QVERIFY(QFileInfo(path).size() < expected.size() + 1024 + text.size());
 
+        // Written again, by the same object or by the one that read it, the file is the same.
+        const QByteArray file = readAll(path);
+        QVERIFY(out.write(QFile::encodeName(path + "2"), text) && readAll(path + "2") == file);
+        QVERIFY(in.write(QFile::encodeName(path + "3"), text) && readAll(path + "3") == file);
+
         // libtiff's own tool reads it without a complaint.
         QProcess info;
         info.start("tiffinfo", {path});
