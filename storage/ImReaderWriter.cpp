@@ -311,7 +311,6 @@ bool ImReaderWriter::readTiff(const QByteArray &path)
         return fail(path, QStringLiteral("unexpected scan-line size"));
 
     sampleCount = quint32(count);
-    cameraLayout = false;
     if (!allocate(bps, count, true))
         return fail(path, QStringLiteral("out of memory"));
     for (uint32_t r = 0; r < h; ++r) {
@@ -345,7 +344,6 @@ bool ImReaderWriter::readRaw(const QByteArray &path)
         samplesPerPixel = 1;
     }
     sampleCount = RawFrameSamples;
-    cameraLayout = true;
     const qint64 bytes = qint64(RawFrameSamples) * (bitsPerSample == 16 ? 2 : 1);
     // Not zeroed: the read fills every sample or fails.
     if (!allocate(bitsPerSample, RawFrameSamples, false))
@@ -390,7 +388,6 @@ bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text)
         if (bitsPerPixel == 16 || bitsPerPixel == 48) {
             if (cameraLayout)
                 toPlainIntensities(buffer16.get(), buffer16.get(), sampleCount);
-            cameraLayout = false;
             samples = buffer16.get();
             bytes = tmsize_t(sampleCount) * 2;
         } else {

@@ -72,9 +72,9 @@ public:
     quint16 bitsPerPixel = 8;
     quint16 orientation = 1;
     quint32 sampleCount = 0;
-    // The 16-bit samples are camera words (set by load, reserve and a RAW read), which a TIFF write
-    // turns into plain intensities in place, clearing this; clear (after a TIFF read, or set so by
-    // a caller that filled plain intensities) they are written as they are.
+    // Set by load and reserve: the 16-bit samples are camera words, which every TIFF write rotates
+    // in place (a caller that refills the array gets its words rotated at each write). A caller
+    // that fills plain intensities clears it, and they are written as they are.
     bool cameraLayout = true;
     std::unique_ptr<quint16[]> buffer16;
     std::unique_ptr<quint8[]> buffer8;

@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <tiffio.h>
@@ -174,10 +175,16 @@ private slots:
         // The file is one uncompressed strip: header, samples and directory only.
         QVERIFY(QFileInfo(path).size() < expected.size() + 1024 + text.size());
 
-        // Written again, by the same object or by the one that read it, the file is the same.
-        const QByteArray file = readAll(path);
-        QVERIFY(out.write(QFile::encodeName(path + "2"), text) && readAll(path + "2") == file);
-        QVERIFY(in.write(QFile::encodeName(path + "3"), text) && readAll(path + "3") == file);
+        // Plain intensities filled in by the caller are written as they are.
+        if (bits == 16) {
+            ImReaderWriter plain;
+            auto *words = static_cast<char *>(plain.reserve(W, H, 16, quint16(spp), 1, spp == 3 ? 2 : 1, 1));
+            QVERIFY(words);
+            std::memcpy(words, expected.constData(), size_t(expected.size()));
+            plain.cameraLayout = false;
+            QVERIFY(plain.write(QFile::encodeName(path + "2"), text));
+            QVERIFY(readAll(path + "2") == readAll(path));
+        }
 
         // libtiff's own tool reads it without a complaint.
         QProcess info;
