@@ -642,6 +642,9 @@ bool Controller::readResult(const QString &reply)
         return false;
     if (refused && resendAfterRefusal())
         return true;
+    // A reply that finds a command waiting is not evaluated; it only lets that command go: a move
+    // followed by "Z POS" gives one answer, the position's, not a move's end before it. A caller
+    // whose query may find a command queued behind it asks again when no answer comes.
     if (sendNextQueued())
         return true;
 

@@ -13,8 +13,9 @@ QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, in
     try {
         const cv::Mat frame(height, width, CV_8UC1, const_cast<uchar *>(samples), size_t(bytesPerLine));
         cv::Mat small(size.height(), size.width(), CV_8UC1, thumbnail.bits(), size_t(thumbnail.bytesPerLine()));
-        // Halvings take OpenCV's vectorised 2 x 2 averaging; the small rest of the scaling is
-        // area-averaged directly.
+        // Halvings take OpenCV's vectorised 2 x 2 averaging. A rest of less than a halving is
+        // interpolated (its samples are averages already; OpenCV's area scaling by such a fraction
+        // costs more than all the halvings together); any other rest is area-averaged.
         cv::Mat coarse = frame;
         while (coarse.cols >= 2 * size.width() && coarse.rows >= 2 * size.height() && coarse.cols % 2 == 0
                && coarse.rows % 2 == 0) {
@@ -22,7 +23,8 @@ QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, in
             cv::resize(coarse, half, cv::Size(coarse.cols / 2, coarse.rows / 2), 0, 0, cv::INTER_AREA);
             coarse = half;
         }
-        cv::resize(coarse, small, small.size(), 0, 0, cv::INTER_AREA);
+        const bool lessThanHalving = coarse.cols < 2 * small.cols && coarse.rows < 2 * small.rows;
+        cv::resize(coarse, small, small.size(), 0, 0, lessThanHalving ? cv::INTER_LINEAR : cv::INTER_AREA);
     } catch (const cv::Exception &) {
         return QImage();
     }

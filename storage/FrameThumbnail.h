@@ -5,8 +5,9 @@
 #include <QVector>
 
 // Thumbnails of the series pages, made from the 8-bit samples already in memory: the frame is
-// area-averaged down to the thumbnail size (aspect ratio ignored) and only then coloured through
-// the grey or pseudo-colour table, so a frame costs one pass over its samples.
+// area-averaged down by halvings, interpolated the last bit to the thumbnail size (aspect ratio
+// ignored) and only then coloured through the grey or pseudo-colour table, so a frame costs one
+// pass over its samples.
 class FrameThumbnail
 {
 public:

@@ -23,13 +23,6 @@ bool validDepth(quint32 bits, quint32 samples)
     return (bits == 8 || bits == 16) && (samples == 1 || samples == 3);
 }
 
-// Rotates every word left by four bits: a camera word becomes its plain 12-bit intensity.
-void rotateCameraWords(quint16 *words, quint64 count)
-{
-    for (quint64 i = 0; i < count; ++i)
-        words[i] = quint16((words[i] >> 12) | (words[i] << 4));
-}
-
 // Gives an array count elements (zeroed for reads): the array it has when that is the size (a
 // series reads and writes frame after frame), else a new one; false when memory is short.
 template <typename T>
@@ -129,6 +122,12 @@ void sinkUnmap(thandle_t, void *, toff_t) {}
 
 } // namespace
 
+void ImReaderWriter::toPlainIntensities(const quint16 *words, quint16 *plain, quint64 count)
+{
+    for (quint64 i = 0; i < count; ++i)
+        plain[i] = quint16((words[i] >> 12) | (words[i] << 4));
+}
+
 ImReaderWriter::ImReaderWriter() = default;
 ImReaderWriter::~ImReaderWriter() = default;
 
@@ -185,18 +184,37 @@ void ImReaderWriter::setGeometry(quint32 w, quint32 h, quint16 bps, quint16 spp,
 bool ImReaderWriter::load(const void *data, quint32 w, quint32 h, quint16 bps, quint16 spp,
                           quint16 comp, quint16 photo, int orient)
 {
+    if (!data) {
+        setGeometry(w, h, bps, spp, comp, photo, quint16(orient));
+        return fail("(load)", QStringLiteral("no samples"));
+    }
+    void *samples = reserve(w, h, bps, spp, comp, photo, orient);
+    if (samples)
+        std::memcpy(samples, data, size_t(sampleCount) * (bps / 8));
+    return samples;
+}
+
+void *ImReaderWriter::reserve(quint32 w, quint32 h, quint16 bps, quint16 spp, quint16 comp, quint16 photo,
+                              int orient)
+{
     setGeometry(w, h, bps, spp, comp, photo, quint16(orient));
     m_error.clear();
-    if (!validDepth(bps, spp))
-        return fail("(load)", QStringLiteral("unsupported depth %1 x %2 bits").arg(spp).arg(bps));
+    if (!validDepth(bps, spp)) {
+        fail("(load)", QStringLiteral("unsupported depth %1 x %2 bits").arg(spp).arg(bps));
+        return nullptr;
+    }
     const quint64 count = quint64(w) * h * spp;
-    if (!data || count == 0 || count > MaxSamples || count * (bps / 8) > MaxBytes)
-        return fail("(load)", QStringLiteral("no samples or image too large (%1 x %2)").arg(w).arg(h));
+    if (count == 0 || count > MaxSamples || count * (bps / 8) > MaxBytes) {
+        fail("(load)", QStringLiteral("no samples or image too large (%1 x %2)").arg(w).arg(h));
+        return nullptr;
+    }
     sampleCount = quint32(count);
-    if (!allocate(bps, count, false))
-        return fail("(load)", QStringLiteral("out of memory"));
-    std::memcpy(this->data(bps), data, count * (bps / 8));
-    return true;
+    cameraLayout = true;
+    if (!allocate(bps, count, false)) {
+        fail("(load)", QStringLiteral("out of memory"));
+        return nullptr;
+    }
+    return data(bps);
 }
 
 bool ImReaderWriter::allocate(int bits, quint64 count, bool zero)
@@ -368,7 +386,8 @@ bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text)
         void *samples = nullptr;
         tmsize_t bytes = 0;
         if (bitsPerPixel == 16 || bitsPerPixel == 48) {
-            rotateCameraWords(buffer16.get(), sampleCount);
+            if (cameraLayout)
+                toPlainIntensities(buffer16.get(), buffer16.get(), sampleCount);
             samples = buffer16.get();
             bytes = tmsize_t(sampleCount) * 2;
         } else {

@@ -10,7 +10,7 @@
 //
 // Samples are stored row by row from the top, RGB interleaved red, green, blue. 16-bit samples are
 // native words; a camera frame holds its 12-bit value v as the word (v >> 4) | ((v & 15) << 12)
-// until a TIFF write rotates the words in place to plain intensities 0..4095.
+// until a TIFF write rotates the words in place to plain intensities 0..4095 (cameraLayout).
 //
 // Paths are byte strings used as they are by the file system (callers pass QString::toUtf8()),
 // for every format. A write goes to a temporary file beside the target that replaces the target
@@ -37,6 +37,10 @@ public:
     // otherwise returns false with the geometry fields replaced and both arrays unchanged.
     bool load(const void *data, quint32 width, quint32 height, quint16 bitsPerSample,
               quint16 samplesPerPixel, quint16 compression, quint16 photometric, int orientation);
+    // As load, but the caller fills the samples: returns the array of the new geometry (not
+    // cleared), or nullptr when load would return false.
+    void *reserve(quint32 width, quint32 height, quint16 bitsPerSample, quint16 samplesPerPixel,
+                  quint16 compression, quint16 photometric, int orientation);
 
     // buffer16 for 16, buffer8 for any other value. No copy.
     void *data(int bits);
@@ -45,12 +49,16 @@ public:
     bool read(const QByteArray &path);
 
     // TIFF (text as ImageDescription when not empty), JPG, PNG, BMP or RAW by the path's format.
-    // A 16-bit TIFF write rotates buffer16 in place (the words stay rotated afterwards).
+    // A 16-bit TIFF write of camera words rotates buffer16 in place (see cameraLayout).
     bool write(const QByteArray &path, const QByteArray &text);
 
     // The format of a path: the three characters after its last "." (or its first three
     // characters when it has none), compared case-sensitively; anything unknown is TIFF.
     static Format formatOf(const QByteArray &path);
+
+    // Camera words to plain intensities: each word rotated left by four bits (in place when the
+    // two arrays are one).
+    static void toPlainIntensities(const quint16 *words, quint16 *plain, quint64 count);
 
     // Why the last read or write failed (for logs and tests).
     QString errorString() const { return m_error; }
@@ -64,6 +72,10 @@ public:
     quint16 bitsPerPixel = 8;
     quint16 orientation = 1;
     quint32 sampleCount = 0;
+    // Set by load and reserve: the 16-bit samples are camera words, which every TIFF write rotates
+    // in place (a caller that refills the array gets its words rotated at each write). A caller
+    // that fills plain intensities clears it, and they are written as they are.
+    bool cameraLayout = true;
     std::unique_ptr<quint16[]> buffer16;
     std::unique_ptr<quint8[]> buffer8;
     QByteArray description;

@@ -4,9 +4,11 @@
 
 #include <QFile>
 #include <cmath>
+#include <cstring>
+#include <opencv2/imgproc.hpp>
 
 ZStackSliceWriter::ZStackSliceWriter()
-    : m_Frame8(size_t(kWidth) * kHeight)
+    : m_Frame8(size_t(kWidth) * kHeight), m_Half(size_t(kWidth / 2) * (kHeight / 2))
 {
 }
 
@@ -14,15 +16,43 @@ bool ZStackSliceWriter::setFrame(const uchar *frame, int bits)
 {
     if (!frame || (bits != 8 && bits != 16))
         return false;
-    if (!m_Image.load(frame, kWidth, kHeight, quint16(bits), 1, 1, 1, 1))
+    auto *samples = static_cast<uchar *>(m_Image.reserve(kWidth, kHeight, quint16(bits), 1, 1, 1, 1));
+    if (!samples) {
+        m_nBits = 0;
         return false;
-    m_nBits = bits;
-    if (bits == 16) {
-        const size_t n = m_Frame8.size();
-        uchar *out = m_Frame8.data();
-        for (size_t i = 0; i < n; ++i)
-            out[i] = frame[2 * i];
     }
+    m_nBits = bits;
+    const size_t bandPixels = size_t(kWidth) * kBandRows;
+    const bool alignedWords = reinterpret_cast<quintptr>(frame) % alignof(quint16) == 0;
+    uchar *view = bits == 16 ? m_Frame8.data() : samples;
+    for (int y = 0; y < kHeight; y += kBandRows) {
+        const size_t first = size_t(y) * kWidth;
+        if (bits == 8) {
+            std::memcpy(samples + first, frame + first, bandPixels);
+        } else {
+            // Held as plain intensities, so that the write has no pass of its own to make.
+            const uchar *in = frame + 2 * first;
+            quint16 *words = m_Image.buffer16.get() + first;
+            if (alignedWords) {
+                ImReaderWriter::toPlainIntensities(reinterpret_cast<const quint16 *>(in), words, bandPixels);
+            } else {
+                std::memcpy(words, in, 2 * bandPixels);
+                ImReaderWriter::toPlainIntensities(words, words, bandPixels);
+            }
+            uchar *out = view + first;
+            for (size_t i = 0; i < bandPixels; ++i) // the most significant byte of each word comes first
+                out[i] = in[2 * i];
+        }
+        // A band this small is halved on this thread; OpenCV shares out only larger images.
+        const cv::Mat band(kBandRows, kWidth, CV_8UC1, view + first);
+        cv::Mat half(kBandRows / 2, kWidth / 2, CV_8UC1, m_Half.data() + first / 4);
+        try {
+            cv::resize(band, half, half.size(), 0, 0, cv::INTER_AREA);
+        } catch (const cv::Exception &) {
+            half.setTo(0); // the frame is held whole; only its thumbnail lacks the band
+        }
+    }
+    m_Image.cameraLayout = false;
     return true;
 }
 
@@ -38,7 +68,10 @@ bool ZStackSliceWriter::write(const QString &path, const QString &text)
 
 QPixmap ZStackSliceWriter::thumbnail(const QVector<QRgb> &colorTable) const
 {
-    return FrameThumbnail::make(frame8(), kWidth, kHeight, kWidth, colorTable, QSize(kThumbnailWidth, kThumbnailHeight));
+    if (m_nBits == 0)
+        return QPixmap();
+    return FrameThumbnail::make(m_Half.data(), kWidth / 2, kHeight / 2, kWidth / 2, colorTable,
+                                QSize(kThumbnailWidth, kThumbnailHeight));
 }
 
 QString ZStackSliceWriter::slicePath(const QString &savePath, const QString &folder, int index, const QString &extension)

@@ -172,36 +172,67 @@ private slots:
 
         const QString folder = m_root->makeDir("/media/VANTOR SSD/s");
         ZStackSliceWriter writer;
+        const int n = ZStackSliceWriter::kWidth * ZStackSliceWriter::kHeight;
+        auto value = [](int i) { return i % 1280 + i / 1280 * 2; }; // 12-bit value of pixel i: x + 2y
         for (int bits : {8, 16}) {
-            const int n = ZStackSliceWriter::kWidth * ZStackSliceWriter::kHeight;
-            QByteArray frame(n * bits / 8, '\0');
+            // One byte more in front, so that the frame can also be handed over at an odd address.
+            QByteArray frame(1 + n * bits / 8, '\0');
             for (int i = 0; i < n; ++i) {
-                const int v = (i * 7) % 4096; // 12-bit value
+                const int v = value(i);
                 if (bits == 8) {
-                    frame[i] = char(v >> 4);
+                    frame[1 + i] = char(v >> 4);
                 } else { // big-endian word, shifted left by four
-                    frame[2 * i] = char((v << 4) >> 8);
-                    frame[2 * i + 1] = char((v << 4) & 0xff);
+                    frame[1 + 2 * i] = char((v << 4) >> 8);
+                    frame[1 + 2 * i + 1] = char((v << 4) & 0xff);
                 }
             }
-            QVERIFY(writer.setFrame(reinterpret_cast<const uchar *>(frame.constData()), bits));
             const QString path = folder + QString("/s_%1.tif").arg(bits);
             const QString text = ZStackSliceWriter::metaText("Instrument: VANTOR S", 2.5f);
-            QVERIFY(writer.write(path, text));
+            QByteArray file;
+            for (int offset : {1, 0}) {
+                if (offset == 0) // the same samples at an aligned address
+                    frame.remove(0, 1);
+                QVERIFY(writer.setFrame(reinterpret_cast<const uchar *>(frame.constData()) + offset, bits));
+                // Written twice, the same file.
+                for (int twice = 0; twice < 2; ++twice) {
+                    QVERIFY(writer.write(path, text));
+                    QFile written(path);
+                    QVERIFY(written.open(QIODevice::ReadOnly));
+                    if (file.isEmpty())
+                        file = written.readAll();
+                    else
+                        QVERIFY(written.readAll() == file);
+                }
+            }
             ImReaderWriter back;
             QVERIFY(back.read(QFile::encodeName(path)));
             QCOMPARE(int(back.bitsPerSample), bits);
             QCOMPARE(QString::fromUtf8(back.description), text);
-            for (int i : {0, 1, 4095, n - 1}) {
-                const int v = (i * 7) % 4096;
-                if (bits == 8)
-                    QCOMPARE(int(back.buffer8[i]), v >> 4);
-                else
-                    QCOMPARE(int(back.buffer16[i]), v);
-                QCOMPARE(int(writer.frame8()[i]), v >> 4);
+            int wrong = 0;
+            for (int i = 0; i < n; ++i) {
+                const int v = value(i);
+                wrong += (bits == 8 ? back.buffer8[i] : back.buffer16[i] >> 4) != v >> 4
+                         || (bits == 16 && back.buffer16[i] != v) || writer.frame8()[i] != v >> 4;
             }
+            QCOMPARE(wrong, 0);
+            // The thumbnail (green table) is the frame averaged over boxes of about 10 x 10 pixels.
             const QImage thumb = writer.thumbnail(g_PseudoColorTable[1]).toImage();
             QCOMPARE(thumb.size(), QSize(132, 100));
+            double difference = 0;
+            int worst = 0;
+            for (int ty = 0; ty < 100; ++ty)
+                for (int tx = 0; tx < 132; ++tx) {
+                    double sum = 0;
+                    int count = 0;
+                    for (int y = ty * 1024 / 100; y < (ty + 1) * 1024 / 100; ++y)
+                        for (int x = tx * 1280 / 132; x < (tx + 1) * 1280 / 132; ++x, ++count)
+                            sum += value(y * 1280 + x) >> 4;
+                    const double d = std::abs(qGreen(thumb.pixel(tx, ty)) - sum / count);
+                    difference += d;
+                    worst = std::max(worst, int(std::lround(d)));
+                }
+            QVERIFY2(difference / (132 * 100) < 1.0 && worst <= 4,
+                     qPrintable(QString("mean %1 worst %2").arg(difference / (132 * 100)).arg(worst)));
         }
         QVERIFY(!writer.write(folder + "/missing/s.tif", "x"));
         QVERIFY(!QFileInfo::exists(folder + "/missing"));

@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <tiffio.h>
@@ -173,6 +174,17 @@ private slots:
         QVERIFY(held(in) == expected);
         // The file is one uncompressed strip: header, samples and directory only.
         QVERIFY(QFileInfo(path).size() < expected.size() + 1024 + text.size());
+
+        // Plain intensities filled in by the caller are written as they are.
+        if (bits == 16) {
+            ImReaderWriter plain;
+            auto *words = static_cast<char *>(plain.reserve(W, H, 16, quint16(spp), 1, spp == 3 ? 2 : 1, 1));
+            QVERIFY(words);
+            std::memcpy(words, expected.constData(), size_t(expected.size()));
+            plain.cameraLayout = false;
+            QVERIFY(plain.write(QFile::encodeName(path + "2"), text));
+            QVERIFY(readAll(path + "2") == readAll(path));
+        }
 
         // libtiff's own tool reads it without a complaint.
         QProcess info;
