@@ -1158,7 +1158,8 @@ void ZStackWidget::endStack()
 
 void ZStackWidget::completedZStacking()
 {
-    if (ui->RADIO_RANGE->isChecked() && !m_bReturnStarted) {
+    // A loaded stack has no stage position to return to.
+    if (ui->RADIO_RANGE->isChecked() && !m_bReturnStarted && !m_bLoading) {
         m_bReturnStarted = true;
         requestPosition(4);
         return;
@@ -1200,7 +1201,8 @@ void ZStackWidget::completedZStacking()
     updatePositionStamp(); // the stamp follows the slice the browser shows
     if (m_bTimedOut)
         emit signalEnableControlWidgetUI(true); // the user may need the panel to see what went wrong
-    clearDirtyMemory();
+    if (!m_bLoading) // a load wrote nothing
+        clearDirtyMemory();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1397,9 +1399,10 @@ void ZStackWidget::slotLoadImages()
         m_pLoadingDlg->close();
         m_pLoadingDlg->deleteLater();
     }
-    // A loaded stack ends like a taken one, but the stage has nothing to return from.
-    m_bReturnStarted = true;
+    // A loaded stack ends like a taken one.
+    m_bLoading = true;
     completedZStacking();
+    m_bLoading = false;
 }
 
 void ZStackWidget::slotStopClicked()

@@ -290,5 +290,6 @@ private:
     // Loading a stack.
     QList<QFileInfo> m_LoadList;
     bool m_bLoadAbort = false;
+    bool m_bLoading = false; // the end of a load is under way
     QPointer<TimeLapseProgressDlg> m_pLoadingDlg;
 };
