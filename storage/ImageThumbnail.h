@@ -23,4 +23,7 @@ public:
     static QPixmap make(const ImReaderWriter &image, const QVector<QRgb> &colorTable, QSize size);
     // The 8-bit value of one 16-bit sample.
     static uchar scaled(quint16 value);
+
+private:
+    static QImage fromSixteenBits(const ImReaderWriter &image, const QVector<QRgb> &colorTable, QSize size);
 };

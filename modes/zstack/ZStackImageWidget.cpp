@@ -38,6 +38,7 @@ const QString ZStackImageWidget::kDeleteFailedText =
 
 ZStackImageWidget::ZStackImageWidget(QWidget *parent)
     : QWidget(parent)
+    , m_pReader(std::make_unique<ImReaderWriter>())
     , ui(new Ui_ZStackImageWidget)
 {
     ui->setupUi(this);
@@ -212,7 +213,7 @@ void ZStackImageWidget::loadImageByIndex(int row, bool annotate)
     ui->BUTTON_DELETE_IMAGE->setEnabled(true);
     setTileSelected(false);
 
-    ImReaderWriter image;
+    ImReaderWriter &image = *m_pReader;
     if (!readFrame(list->item(row)->data(Qt::UserRole).toString().toUtf8(), image))
         return; // the view keeps what it showed
     LGraphicsView *view = ui->m_LGraphicsView;
@@ -275,7 +276,7 @@ void ZStackImageWidget::loadImageByFullFocus()
     m_bFullFocusShown = true;
     ui->BUTTON_DELETE_IMAGE->setEnabled(false);
     setTileSelected(true);
-    ImReaderWriter image;
+    ImReaderWriter &image = *m_pReader;
     if (!readFrame(m_FullFocusImagePath, image))
         return;
     LGraphicsView *view = ui->m_LGraphicsView;

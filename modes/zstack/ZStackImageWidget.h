@@ -7,8 +7,10 @@
 #include <QPointF>
 #include <QRect>
 #include <QWidget>
+#include <memory>
 #include <vector>
 
+class ImReaderWriter;
 class QListWidgetItem;
 class Ui_ZStackImageWidget;
 
@@ -95,5 +97,6 @@ private:
     bool m_bShowAnnotation = false;
     bool m_bFullFocusShown = false;
     ViewMode m_ViewMode = THUMBNAIL_MODE;
+    std::unique_ptr<ImReaderWriter> m_pReader; // every display reads into the same buffers
     Ui_ZStackImageWidget *ui;
 };

@@ -1369,7 +1369,7 @@ void ZStackWidget::loadStack(const QString &folder)
 bool ZStackWidget::loadSlice(const QFileInfo &file)
 {
     const QString path = file.absoluteFilePath();
-    ImReaderWriter image;
+    ImReaderWriter &image = *m_pLoadReader; // one buffer for the whole folder
     if (!image.read(path.toUtf8()) || image.width != quint32(kFrameWidth) || image.height != quint32(kFrameHeight))
         return false;
     ThumbnailInfo slice;
@@ -1384,6 +1384,7 @@ bool ZStackWidget::loadSlice(const QFileInfo &file)
 void ZStackWidget::slotLoadImages()
 {
     m_ZStack.clearThumbnails();
+    m_pLoadReader = std::make_unique<ImReaderWriter>();
     for (int i = 0; i < m_LoadList.size() && !m_bLoadAbort; ++i) {
         const QFileInfo &file = m_LoadList[i];
         if (file.absoluteFilePath().endsWith(QLatin1String("_merged.tif")))
@@ -1395,6 +1396,7 @@ void ZStackWidget::slotLoadImages()
             qProcessEvents(); // lets Stop through
         }
     }
+    m_pLoadReader.reset();
     if (m_pLoadingDlg) {
         m_pLoadingDlg->close();
         m_pLoadingDlg->deleteLater();

@@ -12,8 +12,10 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 #include <vector>
 
+class ImReaderWriter;
 class MessageDlg;
 class SaveOptionsDlg;
 class TimeLapseProgressDlg;
@@ -291,5 +293,6 @@ private:
     QList<QFileInfo> m_LoadList;
     bool m_bLoadAbort = false;
     bool m_bLoading = false; // the end of a load is under way
+    std::unique_ptr<ImReaderWriter> m_pLoadReader;
     QPointer<TimeLapseProgressDlg> m_pLoadingDlg;
 };
