@@ -41,6 +41,7 @@ ZStackImageWidget::ZStackImageWidget(QWidget *parent)
     , m_pReader(std::make_unique<ImReaderWriter>())
     , ui(new Ui_ZStackImageWidget)
 {
+    setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
     ui->setupUi(this);
     readSetting();
 
