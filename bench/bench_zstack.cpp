@@ -5,6 +5,9 @@
 #include "Globals.h"
 #include "Utilities.h"
 #include "ZStackSliceWriter.h"
+#include "ImReaderWriter.h"
+#include "ImageThumbnail.h"
+#include "ZStackImageWidget.h"
 
 #include "FileWriteBench.h"
 
@@ -49,12 +52,84 @@ void zstack_slice_save_8bit_floor(benchmark::State &state) { plainWriteFloor(sta
 void zstack_slice_save_16bit(benchmark::State &state) { sliceSave(state, 16); }
 void zstack_slice_save_16bit_floor(benchmark::State &state) { plainWriteFloor(state, "cells_0001.raw", frame(16)); }
 
+// The browser's side of a stack: one 16-bit slice loaded from a folder (read, brought to 8 bits,
+// thumbnail) and one slice shown (read, metadata, objective, view update with its position text),
+// each against a plain read(2) of the same file's bytes.
+struct SliceFolder
+{
+    QTemporaryDir dir{benchFolder() + "/bench-XXXXXX"};
+    QStringList paths;
+    SliceFolder()
+    {
+        const QByteArray samples = frame(16);
+        ZStackSliceWriter writer;
+        for (int i = 0; i < 3; ++i) {
+            paths << dir.path() + QString("/cells_%1.tif").arg(i, 4, 10, QChar('0'));
+            const QString text = "Instrument: VANTOR S;Objective: Olympus 10X NA 0.25 UPlanFL";
+            if (!writer.setFrame(reinterpret_cast<const uchar *>(samples.constData()), 16)
+                || !writer.write(paths.last(), ZStackSliceWriter::metaText(text, 5.0f * float(i))))
+                paths.clear();
+        }
+    }
+};
+
+void plainReadFloor(benchmark::State &state)
+{
+    SliceFolder folder;
+    const QByteArray path = QFile::encodeName(folder.paths.value(1));
+    QByteArray buffer(kPixels * 2 + 65536, Qt::Uninitialized);
+    for (auto _ : state) {
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        qint64 total = 0, got = 0;
+        while (fd >= 0 && (got = ::read(fd, buffer.data() + total, size_t(buffer.size() - total))) > 0)
+            total += got;
+        if (fd < 0 || ::close(fd) != 0 || total <= kPixels * 2) {
+            state.SkipWithError("plain read failed");
+            return;
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+}
+
+void zstack_load_slice(benchmark::State &state)
+{
+    SliceFolder folder;
+    const QByteArray path = folder.paths.value(1).toUtf8();
+    ImReaderWriter image; // the page reads a whole folder into one reader
+    for (auto _ : state) {
+        if (!image.read(path)) {
+            state.SkipWithError("slice not read");
+            return;
+        }
+        benchmark::DoNotOptimize(ImageThumbnail::make(image, g_PseudoColorTable[7], QSize(132, 100)));
+    }
+}
+void zstack_load_slice_floor(benchmark::State &state) { plainReadFloor(state); }
+
+void zstack_show_slice(benchmark::State &state)
+{
+    SliceFolder folder;
+    ZStackImageWidget browser;
+    std::vector<ThumbnailInfo> slices(3);
+    for (int i = 0; i < 3; ++i)
+        slices[size_t(i)].path = folder.paths.value(i);
+    browser.loadThumbnail(slices);
+    browser.slotEnableAnnotation(true);
+    for (auto _ : state)
+        browser.loadImageByIndex(1, true);
+}
+void zstack_show_slice_floor(benchmark::State &state) { plainReadFloor(state); }
+
 } // namespace
 
 BENCHMARK(zstack_slice_save_8bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(zstack_slice_save_8bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(zstack_slice_save_16bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(zstack_slice_save_16bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(zstack_load_slice)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(zstack_load_slice_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(zstack_show_slice)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(zstack_show_slice_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char **argv)
 {

@@ -68,6 +68,8 @@ public:
     void setCSVReaderWriter(CSVReaderWriter &csv);
     // Options 8 and 10: the images of a run and one annotation line per image.
     void setLoadImagePathList(const QStringList &paths, const QStringList &names);
+    QStringList loadImagePathList() const { return m_ImagePathList; }
+    QStringList loadImageNameList() const { return m_ImageNameList; }
 
     // After exec(): the folder (a real path), the file name and the extension chosen.
     void getSaveFilePathInfo(QString &folder, QString &name, QString &extension) const;

@@ -1,20 +1,393 @@
 #include "ZStackImageWidget.h"
 
-ZStackImageWidget::ZStackImageWidget(QWidget *parent)
-    : QWidget(parent)
+#include "Globals.h"
+#include "ImReaderWriter.h"
+#include "MessageDlg.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "Utilities.h"
+#include "ZStackPositionText.h"
+#include "ui_ZStackImageWidget.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOption>
+
+namespace {
+
+const char *const kSettingSection = "Setting_MultiColor";
+const QSize kThumbnailGrid(150, 120);
+const QSize kThumbnailIcon(132, 100);
+const QSize kListGrid(75, 50);
+const QSize kListIcon(57, 44);
+const QSize kListItem(57, 57);
+
+// A slice or merged file the view can show: the frame geometry the view is built for.
+bool readFrame(const QByteArray &path, ImReaderWriter &image)
 {
-    setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
+    return image.read(path) && image.width == quint32(LGraphicsView::kImageWidth)
+           && image.height == quint32(LGraphicsView::kImageHeight);
 }
 
-void ZStackImageWidget::clear() {}
-void ZStackImageWidget::readSetting() {}
-void ZStackImageWidget::setPseudoColor(bool, int, int) {}
-void ZStackImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &) {}
-void ZStackImageWidget::changedCurrentIndex(int) {}
-void ZStackImageWidget::loadFullThumbnail(bool, ThumbnailInfo &) {}
-void ZStackImageWidget::setScaleBar(TSScaleBar) {}
-void ZStackImageWidget::slotGetScaleBarPoint() {}
-void ZStackImageWidget::slotEnableAnnotation(bool) {}
-void ZStackImageWidget::slotGetAnnotationTextInfo() {}
-void ZStackImageWidget::slotCreateFullFocusImage() {}
+} // namespace
+
+const QString ZStackImageWidget::kDeleteFailedText =
+    QStringLiteral("<p><b>Error!</b><br/><br/>The file could not be deleted.</p>");
+
+ZStackImageWidget::ZStackImageWidget(QWidget *parent)
+    : QWidget(parent)
+    , m_pReader(std::make_unique<ImReaderWriter>())
+    , ui(new Ui_ZStackImageWidget)
+{
+    setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
+    ui->setupUi(this);
+    readSetting();
+
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    list->setAutoScroll(false);
+    list->setAutoScrollMargin(0);
+    list->setFrameShape(QFrame::NoFrame);
+    list->setAttribute(Qt::WA_MouseTracking, false);
+    list->setViewMode(QListView::IconMode);
+    list->setMovement(QListView::Static);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    LGraphicsView *view = ui->m_LGraphicsView;
+    view->initNavigation(view->width(), view->height());
+    ui->m_NavigationDraw->setGeometry(ui->m_NavigationDraw->geometry().adjusted(0, 0, 1, 1));
+    Navigation navigation;
+    view->getNavigation(navigation);
+    ui->m_NavigationDraw->setNavigation(navigation);
+
+    connect(this, &ZStackImageWidget::changeCurrentIndex, this, &ZStackImageWidget::changedCurrentIndex);
+    connect(view, &LGraphicsView::signalMouseZoomEvent, this, &ZStackImageWidget::slotMouseZoomEvent);
+    connect(view, &LGraphicsView::changeScaleBarSetting, this, &ZStackImageWidget::signalChangeScaleBarSetting);
+
+    m_FullFocusImagePath.clear();
+    m_bResetView = true;
+    view->m_bHighByte = false; // 16-bit slices are scaled, not cut to their high byte
+    view->setDefalutTextItemPos(QPointF(750, 930));
+
+    m_ListUpButtonRect = ui->BUTTON_IMAGE_LIST_UP->geometry();
+    m_ListWidgetRect = list->geometry();
+}
+
+ZStackImageWidget::~ZStackImageWidget()
+{
+    delete ui;
+}
+
+void ZStackImageWidget::readSetting()
+{
+    const std::string file = Paths::configFile().toStdString();
+    std::string size;
+    ReadPrivateProfileString(kSettingSection, "FontThickness", "5", size, file);
+    const int color = ReadColorIndexSetting(kSettingSection, "FontColor", 0, file);
+    ui->m_LGraphicsView->setAnnotationFont(QString::fromStdString(size).trimmed().toInt(), g_ColorTable[color]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The strip
+
+void ZStackImageWidget::deleteItems()
+{
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    while (list->count() > 0)
+        delete list->takeItem(list->count() - 1);
+    list->clear();
+}
+
+void ZStackImageWidget::clear()
+{
+    deleteItems();
+    repaint();
+}
+
+void ZStackImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbnails)
+{
+    deleteItems();
+    ui->m_LGraphicsView->clearImageData();
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    if (!thumbnails.empty()) {
+        list->setBatchSize(int(thumbnails.size()));
+        for (const ThumbnailInfo &slice : thumbnails) {
+            auto *item = new QListWidgetItem(QIcon(slice.thumbnail), QString());
+            item->setData(Qt::UserRole, slice.path);
+            item->setData(Qt::ForegroundRole, QColor(255, 255, 255, 255));
+            list->addItem(item);
+        }
+    }
+    ui->BUTTON_IMAGE_TYPE_THUMBNAIL->setChecked(true);
+    ui->BUTTON_IMAGE_TYPE_LIST->setChecked(false);
+    changeViewMode(THUMBNAIL_MODE);
+
+    // The first slice of a new series is shown at 100 %; later ones keep the user's zoom.
+    m_bResetView = true;
+    emit changeCurrentIndex(0);
+    m_bResetView = false;
+}
+
+void ZStackImageWidget::changeViewMode(ViewMode mode)
+{
+    m_ViewMode = mode;
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    const bool thumbnails = mode == THUMBNAIL_MODE;
+    list->setViewMode(thumbnails ? QListView::IconMode : QListView::ListMode);
+    list->setMovement(QListView::Static);
+    // One grid row a scroll step in thumbnails, one item in the list.
+    list->setVerticalScrollMode(thumbnails ? QAbstractItemView::ScrollPerPixel : QAbstractItemView::ScrollPerItem);
+    list->setGridSize(thumbnails ? kThumbnailGrid : kListGrid);
+    list->setIconSize(thumbnails ? kThumbnailIcon : kListIcon);
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem *item = list->item(row);
+        item->setSizeHint(thumbnails ? kThumbnailIcon : kListItem);
+        item->setText(thumbnails ? QString() : QString::number(row + 1));
+    }
+}
+
+void ZStackImageWidget::on_BUTTON_IMAGE_TYPE_THUMBNAIL_clicked()
+{
+    ui->BUTTON_IMAGE_TYPE_LIST->setChecked(false);
+    ui->BUTTON_IMAGE_TYPE_THUMBNAIL->setChecked(true);
+    changeViewMode(THUMBNAIL_MODE);
+}
+
+void ZStackImageWidget::on_BUTTON_IMAGE_TYPE_LIST_clicked()
+{
+    ui->BUTTON_IMAGE_TYPE_LIST->setChecked(true);
+    ui->BUTTON_IMAGE_TYPE_THUMBNAIL->setChecked(false);
+    changeViewMode(LIST_MODE);
+}
+
+void ZStackImageWidget::scrollList(int direction)
+{
+    QScrollBar *bar = ui->LISTWIDGET_IMAGE->verticalScrollBar();
+    bar->setValue(bar->value() + direction * (m_ViewMode == THUMBNAIL_MODE ? kThumbnailStep : kListStep));
+}
+
+void ZStackImageWidget::on_BUTTON_IMAGE_LIST_UP_clicked()
+{
+    scrollList(-1);
+}
+
+void ZStackImageWidget::on_BUTTON_IMAGE_LIST_DOWN_clicked()
+{
+    scrollList(1);
+}
+
+void ZStackImageWidget::on_LISTWIDGET_IMAGE_itemClicked(QListWidgetItem *item)
+{
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    emit changeCurrentIndex(list->row(item));
+    list->scrollToItem(item, QAbstractItemView::EnsureVisible);
+}
+
+void ZStackImageWidget::changedCurrentIndex(int index)
+{
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    if (QListWidgetItem *item = list->item(index))
+        list->scrollToItem(item, QAbstractItemView::EnsureVisible);
+    list->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+    loadImageByIndex(index, true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The view
+
+void ZStackImageWidget::setTileSelected(bool selected)
+{
+    ui->LABEL_IMAGE->setStyleSheet(selected ? "color: rgb(210,210,210);" : "color: rgb(130,130,130);");
+    ui->LABEL_IMAGE_BOX->setStyleSheet(selected ? "QLabel{ border: 1px solid rgb(1,122,255); }"
+                                                : "QLabel{ border: 1px solid rgb(130,130,130); }");
+}
+
+void ZStackImageWidget::loadImageByIndex(int row, bool annotate)
+{
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    const int count = list->count();
+    if (row < 0 || row >= count)
+        return;
+    m_bFullFocusShown = false;
+    ui->BUTTON_DELETE_IMAGE->setEnabled(true);
+    setTileSelected(false);
+
+    ImReaderWriter &image = *m_pReader;
+    if (!readFrame(list->item(row)->data(Qt::UserRole).toString().toUtf8(), image))
+        return; // the view keeps what it showed
+    LGraphicsView *view = ui->m_LGraphicsView;
+    view->setPixmapTransform(image.orientation);
+    view->setImageData(m_bPseudoColor ? m_nPseudoColorIndex : 7, image.data(image.bitsPerSample), image.bitsPerSample,
+                       image.samplesPerPixel, m_bResetView);
+
+    // The objective the slice was taken with ("Olympus 10X NA 0.25 ..."): maker and magnification.
+    const QString meta = QString::fromUtf8(image.description);
+    QString objective;
+    getMetaInfoValue(meta, QStringLiteral("Objective"), objective);
+    const QStringList parts = objective.split(QLatin1Char(' '));
+    QString brand;
+    float magnification = 0.0f;
+    if (parts.size() > 2) {
+        brand = parts[0];
+        magnification = parts[1].chopped(parts[1].isEmpty() ? 0 : 1).trimmed().toFloat();
+    }
+    view->setObjectiveInfo(brand, magnification);
+    if (m_ScaleBar.show) {
+        TSScaleBar bar = m_ScaleBar;
+        bar.show = true;
+        bar.useViewPixelSize = true; // the bar's length follows this slice's objective
+        bar.resetPosition = false;   // a reset was for the slice it came with
+        view->setScaleBar(bar);
+    }
+
+    if (annotate) {
+        const QString first = ZStackPositionText::ofFile(list->item(0)->data(Qt::UserRole).toString());
+        const QString last = ZStackPositionText::ofFile(list->item(count - 1)->data(Qt::UserRole).toString());
+        view->setAnnotationText(ZStackPositionText::text(ZStackPositionText::ofMetaText(meta),
+                                                         ZStackPositionText::span(first, last), row + 1, count));
+        view->showAnnotationText(m_bShowAnnotation);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The merged image
+
+void ZStackImageWidget::loadFullThumbnail(bool bFullFocus, ThumbnailInfo &image)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{ui->LABEL_IMAGE, ui->LABEL_IMAGE_BOX, ui->BUTTON_IMAGE})
+        w->setVisible(bFullFocus);
+    if (!bFullFocus) {
+        ui->BUTTON_IMAGE_LIST_UP->setGeometry(m_ListUpButtonRect);
+        ui->LISTWIDGET_IMAGE->setGeometry(m_ListWidgetRect);
+        return;
+    }
+    m_FullFocusImagePath = image.path.toUtf8();
+    ui->BUTTON_IMAGE->setIcon(QIcon(image.thumbnail));
+    ui->BUTTON_IMAGE->setIconSize(image.thumbnail.size());
+    const int shift = ui->LABEL_IMAGE_BOX->height() + 20;
+    ui->BUTTON_IMAGE_LIST_UP->setGeometry(m_ListUpButtonRect.translated(0, shift));
+    ui->LISTWIDGET_IMAGE->setGeometry(m_ListWidgetRect.adjusted(0, shift, 0, 0));
+    loadImageByFullFocus();
+}
+
+void ZStackImageWidget::loadImageByFullFocus()
+{
+    m_bFullFocusShown = true;
+    ui->BUTTON_DELETE_IMAGE->setEnabled(false);
+    setTileSelected(true);
+    ImReaderWriter &image = *m_pReader;
+    if (!readFrame(m_FullFocusImagePath, image))
+        return;
+    LGraphicsView *view = ui->m_LGraphicsView;
+    view->setImageData(7, image.data(image.bitsPerSample), image.bitsPerSample, image.samplesPerPixel, m_bResetView);
+    view->showAnnotationText(false);
+}
+
+void ZStackImageWidget::on_BUTTON_IMAGE_clicked()
+{
+    loadImageByFullFocus();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Deleting a slice
+
+void ZStackImageWidget::showMessage(int type)
+{
+    MessageDlg message;
+    message.setMsgType(TMessageType(type));
+    message.exec();
+}
+
+int ZStackImageWidget::confirm(int type)
+{
+    MessageDlg message;
+    message.setMsgType(TMessageType(type));
+    return message.exec();
+}
+
+void ZStackImageWidget::on_BUTTON_DELETE_IMAGE_clicked()
+{
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    const int row = list->currentRow();
+    if (row < 0 || row >= list->count()) {
+        showMessage(MSG_NO_SELECTED_IMAGE);
+        return;
+    }
+    if (list->count() == 1) {
+        showMessage(MSG_LAST_IMAGE_NOT_DELETABLE);
+        return;
+    }
+    if (confirm(MSG_DELETE_DATA) != 1)
+        return;
+    // A slice stays in the strip and the stack while its file remains.
+    const QString path = list->item(row)->data(Qt::UserRole).toString();
+    if (!QFile::remove(path) && QFileInfo::exists(path)) {
+        MessageDlg message;
+        message.setMessage(kDeleteFailedText);
+        message.setButtonVisibility(MSG_BUTTON_OK);
+        message.exec();
+        return;
+    }
+    const bool lastRow = row == list->count() - 1;
+    delete list->takeItem(row);
+    emit changeCurrentIndex(lastRow ? row - 1 : row);
+    emit deleteThumbnail(row);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings from the page and the panel
+
+void ZStackImageWidget::setPseudoColor(bool on, int, int colorIndex)
+{
+    m_bPseudoColor = on;
+    m_nPseudoColorIndex = clampColorIndex(colorIndex);
+}
+
+void ZStackImageWidget::setScaleBar(TSScaleBar scaleBar)
+{
+    m_ScaleBar = scaleBar;
+    if (g_CurrentMenu != MENU_ZSTACK)
+        return;
+    m_ScaleBar.useViewPixelSize = true;
+    ui->m_LGraphicsView->setScaleBar(m_ScaleBar);
+}
+
+void ZStackImageWidget::slotGetScaleBarPoint()
+{
+    QPointF point(0, 0);
+    ui->m_LGraphicsView->getScaleBarPoint(point);
+    emit setScaleBarPoint(point);
+}
+
+void ZStackImageWidget::slotEnableAnnotation(bool bShow)
+{
+    m_bShowAnnotation = bShow;
+    if (!m_bFullFocusShown)
+        ui->m_LGraphicsView->showAnnotationText(bShow);
+}
+
+void ZStackImageWidget::slotGetAnnotationTextInfo()
+{
+    TAnnotationTextInfo info;
+    ui->m_LGraphicsView->getAnnotationTextInfo(info);
+    emit setAnnotationTextInfo(info);
+}
+
 void ZStackImageWidget::slotSaveVideo() {}
+
+void ZStackImageWidget::slotMouseZoomEvent()
+{
+    Navigation navigation;
+    ui->m_LGraphicsView->getNavigation(navigation);
+    ui->m_NavigationDraw->setNavigation(navigation);
+}
+
+void ZStackImageWidget::paintEvent(QPaintEvent *)
+{
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+}

@@ -1,7 +1,11 @@
 #include "ZStackWidget.h"
 
 #include "CameraAccess.h"
+#include "DirectoryDialog.h"
 #include "Globals.h"
+#include "ImReaderWriter.h"
+#include "ImageSeriesFiles.h"
+#include "ImageThumbnail.h"
 #include "KeyboardDlg.h"
 #include "MediaMonitor.h"
 #include "MediaPath.h"
@@ -10,7 +14,9 @@
 #include "PrivateProfile.h"
 #include "SaveNaming.h"
 #include "SaveOptionsDlg.h"
+#include "TimeLapseProgressDlg.h"
 #include "Utilities.h"
+#include "ZStackPositionText.h"
 #include "ui_ZStackWidget.h"
 
 #include <QDebug>
@@ -82,6 +88,8 @@ void ZStackWidget::setAnswerTimeoutMs(int ms)
     g_answerTimeoutMs = ms > 0 ? ms : kAnswerTimeoutMs;
 }
 
+const QString ZStackWidget::kLoadingText = QStringLiteral("<p><b>Loading ...</b></p>");
+
 const QString ZStackWidget::kStoppedAnsweringText = QStringLiteral(
     "<p><b>Error!</b><br/><br/>The stage or camera stopped answering.<br/>The Z-stack was stopped.</p>");
 
@@ -106,6 +114,7 @@ ZStackWidget::~ZStackWidget()
 {
     delete m_pInitializingDlg.data();
     delete m_pProgressDlg.data();
+    delete m_pLoadingDlg.data();
     delete ui;
 }
 
@@ -487,8 +496,11 @@ void ZStackWidget::on_SLIDER_Z_STACK_actionTriggered(int)
 
 void ZStackWidget::on_SLIDER_Z_STACK_valueChanged(int value)
 {
-    if (m_nCurrentState == ZSTACK_COMPLETED && m_bSliderMovedByUser)
+    if (m_nCurrentState != ZSTACK_COMPLETED)
+        return;
+    if (m_bSliderMovedByUser)
         emit signalChangeCurrentThumbnailIndex(value);
+    updatePositionStamp();
 }
 
 void ZStackWidget::slotChangedCurrentThumbnailIndex(int index)
@@ -497,6 +509,7 @@ void ZStackWidget::slotChangedCurrentThumbnailIndex(int index)
         return;
     m_bSliderMovedByUser = false;
     ui->SLIDER_Z_STACK->setValue(index);
+    updatePositionStamp();
 }
 
 void ZStackWidget::slotDeleteThumbnail(int index)
@@ -507,6 +520,7 @@ void ZStackWidget::slotDeleteThumbnail(int index)
     slices.erase(slices.begin() + index);
     if (!slices.empty())
         ui->SLIDER_Z_STACK->setRange(0, int(slices.size()) - 1);
+    updatePositionStamp();
 }
 
 void ZStackWidget::slotWaitForVideoWidgetIsStarted()
@@ -1144,7 +1158,8 @@ void ZStackWidget::endStack()
 
 void ZStackWidget::completedZStacking()
 {
-    if (ui->RADIO_RANGE->isChecked() && !m_bReturnStarted) {
+    // A loaded stack has no stage position to return to.
+    if (ui->RADIO_RANGE->isChecked() && !m_bReturnStarted && !m_bLoading) {
         m_bReturnStarted = true;
         requestPosition(4);
         return;
@@ -1172,8 +1187,9 @@ void ZStackWidget::completedZStacking()
     m_bSliderMovedByUser = false;
     m_nCurrentState = ZSTACK_COMPLETED;
     ThumbnailInfo merged;
-    if (!m_MergedPath.isEmpty()) {
-        merged.thumbnail = QPixmap(m_MergedPath).scaled(132, 100, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    ImReaderWriter mergedImage;
+    if (!m_MergedPath.isEmpty() && mergedImage.read(m_MergedPath.toUtf8())) {
+        merged.thumbnail = ImageThumbnail::make(mergedImage, g_PseudoColorTable[7], QSize(132, 100));
         merged.path = m_MergedPath;
         emit completedFullFocus(true, merged);
     } else {
@@ -1182,7 +1198,216 @@ void ZStackWidget::completedZStacking()
     emit captured(true);
     emit saved(false);
     changeState();
+    updatePositionStamp(); // the stamp follows the slice the browser shows
     if (m_bTimedOut)
         emit signalEnableControlWidgetUI(true); // the user may need the panel to see what went wrong
-    clearDirtyMemory();
+    if (!m_bLoading) // a load wrote nothing
+        clearDirtyMemory();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The held stack: position stamp, annotation texts, saving it elsewhere, loading one
+
+void ZStackWidget::updatePositionStamp()
+{
+    const std::vector<ThumbnailInfo> &slices = m_ZStack.thumbnails();
+    const int n = int(slices.size());
+    if (n == 0)
+        return;
+    const int c = ui->SLIDER_Z_STACK->value();
+    const QString current = c >= 0 && c < n ? ZStackPositionText::ofFile(slices[size_t(c)].path) : QString();
+    const QString first = ZStackPositionText::ofFile(slices.front().path);
+    const QString last = ZStackPositionText::ofFile(slices.back().path);
+    const bool full = !current.isEmpty() && !first.isEmpty() && !last.isEmpty();
+    ui->LABEL_POS_STAMP->setText(
+        ZStackPositionText::text(full ? current : QString(), ZStackPositionText::span(first, last), c + 1, n));
+}
+
+void ZStackWidget::makeAnnotationList(const std::vector<ThumbnailInfo> &slices, QStringList &out)
+{
+    out.clear();
+    if (slices.empty())
+        return;
+    const int n = int(slices.size());
+    const QString span = ZStackPositionText::span(ZStackPositionText::ofFile(slices.front().path),
+                                                  ZStackPositionText::ofFile(slices.back().path));
+    for (int i = 0; i < n; ++i)
+        out << ZStackPositionText::text(ZStackPositionText::ofFile(slices[size_t(i)].path), span, i + 1, n);
+}
+
+void ZStackWidget::prepareSaveDialog(SaveOptionsDlg &dialog, int option)
+{
+    dialog.setCurrentSaveOption(TSaveOption(option), true, SUB_OPTION_NONE);
+    dialog.setImageBits(m_nImageBits);
+    dialog.setFilterColorIndex(m_nFilterColorIndex);
+    dialog.setDrawingScaleBar(ui->CHKBOX_SCALEBAR->isChecked(), m_nObjectivePosition);
+    dialog.m_ScaleBarPoint = m_ScaleBarPoint;
+    dialog.m_AnnotationTextInfo = m_AnnotationTextInfo;
+}
+
+void ZStackWidget::on_BUTTON_SAVE_IMAGE_clicked()
+{
+    const std::vector<ThumbnailInfo> &slices = m_ZStack.thumbnails();
+    QStringList paths;
+    for (const ThumbnailInfo &slice : slices)
+        paths << slice.path;
+    if (paths.isEmpty()) {
+        showMessage(MSG_NO_SELECTED_IMAGE);
+        return;
+    }
+    QStringList texts;
+    makeAnnotationList(slices, texts);
+    // The browser answers at once: the copies below are its current bar and text.
+    emit getScaleBarPoint();
+    emit getAnnotationTextInfo();
+    {
+        SaveOptionsDlg dialog(nullptr, false);
+        prepareSaveDialog(dialog, SAVE_OPTION_ZSTACK_IMAGES);
+        dialog.setLoadImagePathList(paths, texts);
+        dialog.exec();
+    }
+    emit saved(true);
+}
+
+int ZStackWidget::runStackSaveDialog(bool quickSave)
+{
+    emit getScaleBarPoint();
+    emit getAnnotationTextInfo();
+    SaveOptionsDlg dialog(nullptr, quickSave);
+    prepareSaveDialog(dialog, SAVE_OPTION_ZSTACK);
+    dialog.generateCapturedImageMetaData();
+    return dialog.exec();
+}
+
+void ZStackWidget::on_BUTTON_SAVE_BEFORE_clicked()
+{
+    if (runStackSaveDialog(false) != 1)
+        return;
+    m_bSaved = true;
+    m_bFirstTime = false;
+    emit saved(true);
+    ui->BUTTON_SAVE_BEFORE->hide();
+}
+
+void ZStackWidget::on_BUTTON_SAVE_AFTER_clicked()
+{
+    runStackSaveDialog(false);
+}
+
+void ZStackWidget::slotAutoSave()
+{
+    const int remaining = ui->SPINBOX_AUTORUN->value();
+    if (remaining < 2) {
+        m_bAutoRun = false;
+        return;
+    }
+    if (ui->CHECK_AUTORUN_SAVE->isChecked() && (!m_bAutoRun || runStackSaveDialog(true) != 1))
+        return;
+    ui->SPINBOX_AUTORUN->setValue(remaining - 1);
+    if (m_bAutoRun)
+        QTimer::singleShot(3000, this, &ZStackWidget::on_BUTTON_NEXT_Z_STACK_clicked);
+}
+
+void ZStackWidget::on_BUTTON_LOAD_IMAGE_clicked()
+{
+    const bool stopVideo = m_nCurrentState != ZSTACK_COMPLETED;
+    if (stopVideo) {
+        m_bPathDialogOpen = true;
+        emit setVideoRunningState(false);
+    }
+    QString folder;
+    bool accepted = false;
+    {
+        DirectoryDialog dialog(nullptr);
+        accepted = dialog.exec() == 1;
+        folder = dialog.getSelectedPath();
+    }
+    if (stopVideo) {
+        emit setVideoRunningState(true);
+        m_bPathDialogOpen = false;
+    }
+    if (accepted)
+        loadStack(folder);
+}
+
+void ZStackWidget::loadStack(const QString &folder)
+{
+    m_LoadList = ImageSeriesFiles::tiffFiles(folder);
+    if (m_LoadList.isEmpty()) {
+        showMessage(MSG_NO_IMAGE_FILES);
+        return;
+    }
+    setCursor(Qt::WaitCursor);
+    emit lightOff();
+    // The slider runs upward: inverted when the stack was stored from its top down.
+    bool inverted = false;
+    if (m_LoadList.size() >= 2) {
+        const QString first = ZStackPositionText::ofFile(m_LoadList[0].absoluteFilePath());
+        const QString second = ZStackPositionText::ofFile(m_LoadList[1].absoluteFilePath());
+        inverted = !first.isEmpty() && !second.isEmpty()
+                   && ZStackPositionText::micrometres(first) > ZStackPositionText::micrometres(second);
+    }
+    ui->SLIDER_Z_STACK->setInvertedAppearance(inverted);
+    ui->SLIDER_Z_STACK->setInvertedControls(inverted);
+    setCursor(Qt::ArrowCursor);
+
+    m_MergedPath.clear();
+    m_bLoadAbort = false;
+    QTimer::singleShot(500, this, &ZStackWidget::slotLoadImages);
+    m_pLoadingDlg = new TimeLapseProgressDlg;
+    m_pLoadingDlg->setMessage(kLoadingText);
+    m_pLoadingDlg->setSignalMode(true);
+    m_pLoadingDlg->setTotalCount(m_LoadList.size());
+    connect(m_pLoadingDlg, &TimeLapseProgressDlg::signalOKClicked, this, &ZStackWidget::slotStopClicked);
+    m_pLoadingDlg->exec();
+    if (m_pLoadingDlg)
+        m_pLoadingDlg->deleteLater();
+}
+
+// A slice file from a folder that may come from anywhere: only a frame of the camera's size that
+// the reader accepts becomes a slice.
+bool ZStackWidget::loadSlice(const QFileInfo &file)
+{
+    const QString path = file.absoluteFilePath();
+    ImReaderWriter &image = *m_pLoadReader; // one buffer for the whole folder
+    if (!image.read(path.toUtf8()) || image.width != quint32(kFrameWidth) || image.height != quint32(kFrameHeight))
+        return false;
+    ThumbnailInfo slice;
+    slice.thumbnail = ImageThumbnail::make(image, g_PseudoColorTable[7], QSize(132, 100));
+    if (slice.thumbnail.isNull())
+        return false;
+    slice.path = path;
+    m_ZStack.pushThumbnail(slice);
+    return true;
+}
+
+void ZStackWidget::slotLoadImages()
+{
+    m_ZStack.clearThumbnails();
+    m_pLoadReader = std::make_unique<ImReaderWriter>();
+    for (int i = 0; i < m_LoadList.size() && !m_bLoadAbort; ++i) {
+        const QFileInfo &file = m_LoadList[i];
+        if (file.absoluteFilePath().endsWith(QLatin1String("_merged.tif")))
+            m_MergedPath = file.absoluteFilePath();
+        else
+            loadSlice(file);
+        if (m_pLoadingDlg) {
+            m_pLoadingDlg->setCurrentCount(i + 1);
+            qProcessEvents(); // lets Stop through
+        }
+    }
+    m_pLoadReader.reset();
+    if (m_pLoadingDlg) {
+        m_pLoadingDlg->close();
+        m_pLoadingDlg->deleteLater();
+    }
+    // A loaded stack ends like a taken one.
+    m_bLoading = true;
+    completedZStacking();
+    m_bLoading = false;
+}
+
+void ZStackWidget::slotStopClicked()
+{
+    m_bLoadAbort = true;
 }

@@ -7,13 +7,18 @@
 #include "ZStackSliceWriter.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPointF>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 #include <vector>
 
+class ImReaderWriter;
 class MessageDlg;
+class SaveOptionsDlg;
+class TimeLapseProgressDlg;
 class QAbstractSpinBox;
 class Ui_ZStackWidget;
 
@@ -86,6 +91,21 @@ public:
     // The preset message of an error code; -1 for none.
     static int messageTypeOf(int code);
 
+    // The held stack.
+    // The page's stamp for the current slice: "z / span  n / N" from the slice files' positions,
+    // "n / N" when a file lacks its position; nothing without slices.
+    void updatePositionStamp();
+    // One annotation text per slice, in slice order (out is cleared first).
+    static void makeAnnotationList(const std::vector<ThumbnailInfo> &slices, QStringList &out);
+    // Loads the "*.tif" files of a folder as the held stack (a "_merged.tif" file as its merged
+    // image) under a progress box with Stop; the folder dialog of BUTTON_LOAD_IMAGE ends here.
+    void loadStack(const QString &folder);
+    QString mergedPath() const { return m_MergedPath; }
+    // Largest side of a file that loading accepts: a camera frame.
+    static constexpr int kFrameWidth = 1280;
+    static constexpr int kFrameHeight = 1024;
+    static const QString kLoadingText;
+
 public slots:
     void setCurrentFilterPosition(int position) { m_nFilterPosition = position; }
     void setCurrentObjectiveLensPosition(int position);
@@ -104,6 +124,8 @@ public slots:
     void slotDeleteThumbnail(int index);
     void slotWaitForVideoWidgetIsStarted();
     void slotWaitForVideoWidgetIsStopped();
+    // Iteration of the auto-run feature; nothing is connected to it.
+    void slotAutoSave();
 
 signals:
     void changedState();
@@ -166,6 +188,14 @@ private slots:
     void on_SLIDER_Z_STACK_valueChanged(int value);
     void slotSPINBOX_INTERVAL_mouseButtonPressed(double value, bool up);
 
+    // Saving and loading the held stack.
+    void on_BUTTON_SAVE_IMAGE_clicked();
+    void on_BUTTON_LOAD_IMAGE_clicked();
+    void slotLoadImages();
+    void slotStopClicked();
+    void on_BUTTON_SAVE_BEFORE_clicked();
+    void on_BUTTON_SAVE_AFTER_clicked();
+
 private:
     void initialize();
     void changeState();
@@ -194,6 +224,10 @@ private:
     void endStack();
     void completedZStacking();
     bool movePending() const { return m_nPendingMove != MOVE_NONE && m_nPendingMove != MOVE_RETURN; }
+    // The save dialog of the hidden save-before/after and auto-run roads (option 1); its result.
+    int runStackSaveDialog(bool quickSave);
+    void prepareSaveDialog(SaveOptionsDlg &dialog, int option);
+    bool loadSlice(const QFileInfo &file);
 
     Ui_ZStackWidget *ui;
     ZStack m_ZStack;
@@ -254,4 +288,11 @@ private:
     int m_nMergeColor = 7;
     bool m_bSliderMovedByUser = false;
     bool m_bPathDialogOpen = false;
+
+    // Loading a stack.
+    QList<QFileInfo> m_LoadList;
+    bool m_bLoadAbort = false;
+    bool m_bLoading = false; // the end of a load is under way
+    std::unique_ptr<ImReaderWriter> m_pLoadReader;
+    QPointer<TimeLapseProgressDlg> m_pLoadingDlg;
 };

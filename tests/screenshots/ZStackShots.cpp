@@ -6,14 +6,22 @@
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "SimulatedInstrument.h"
+#include "ImReaderWriter.h"
+#include "SampleRenderer.h"
+#include "TimeLapseProgressDlg.h"
 #include "VideoWidget.h"
+#include "ZStackImageWidget.h"
 #include "ZStackWidget.h"
 #include "ui_NIMBODlg.h"
+#include "ui_ZStackImageWidget.h"
 #include "ui_ZStackWidget.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QListWidget>
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -44,11 +52,63 @@ void setPosition(ZStackWidget *page, QAbstractButton *set, int offsetSteps)
     pumpUntil([page] { return page->motorRequest() < 0; }, 5000);
 }
 
+// A stored stack of rendered slices, 16-bit with a 10X objective and their Z positions (2 um
+// apart around focus), loaded back through the page; the browser then shows the third slice with
+// its position text and a 100 um scale bar, in thumbnails or the numbered list, or the merged tile.
+void browseStack(NIMBODlg *window, const QString &name)
+{
+    ZStackWidget *page = window->form()->m_ZStackWidget;
+    ZStackImageWidget *browser = window->form()->m_ZStackImageWidget;
+    Ui_ZStackImageWidget *strip = browser->form();
+    const QString folder = Paths::ssd() + "/HeLa_stack_stored";
+    QDir().mkpath(folder);
+    SampleRenderer renderer;
+    SampleView optics;
+    const double focus = renderer.trueFocusSteps(optics.objective);
+    const int slices = 7;
+    for (int i = 0; i < slices; ++i) {
+        optics.stageSteps = focus + (i - 3) * 2 * 51.2;
+        cv::Mat frame;
+        renderer.render(optics, frame);
+        cv::Mat words = frame.clone(); // the writer takes camera words
+        words.forEach<ushort>([](ushort &v, const int *) { v = ushort((v >> 4) | (v << 12)); });
+        ImReaderWriter image;
+        const QString text = QString::fromUtf8("Instrument: VANTOR S;Objective: Olympus 10X NA 0.25 UPlanFL;Z Position: %1 µm")
+                                 .arg(QString::number(2.0 * i, 'f', 1));
+        image.load(words.data, 1280, 1024, 16, 1, 1, 1, 1);
+        image.write(QString("%1/HeLa_stack_stored_%2.tif").arg(folder).arg(i, 4, 10, QChar('0')).toUtf8(), text.toUtf8());
+        if (i == 3 && name == "browser-merged") {
+            image.load(words.data, 1280, 1024, 16, 1, 1, 1, 1);
+            image.write((folder + "/HeLa_stack_stored_merged.tif").toUtf8(), "Instrument: VANTOR S");
+        }
+    }
+    DialogRunner::setStandingScript([](QDialog *dialog) { return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 60000); });
+    page->loadStack(folder);
+    DialogRunner::setStandingScript({});
+    pumpUntil([page] { return page->currentState() == ZSTACK_COMPLETED; }, 20000);
+    page->form()->CHKBOX_ZPOSITION->click();
+    TSScaleBar bar;
+    bar.show = true;
+    bar.corner = 3;
+    bar.lengthUm = 100;
+    bar.color = Qt::yellow;
+    bar.lineWidth = 4;
+    browser->setScaleBar(bar);
+    if (name != "browser-merged") {
+        if (name == "browser-list")
+            strip->BUTTON_IMAGE_TYPE_LIST->click();
+        QListWidget *list = strip->LISTWIDGET_IMAGE;
+        if (list->count() > 2)
+            emit list->itemClicked(list->item(2)); // a tap on the third slice
+    }
+    pump(500);
+}
+
 } // namespace
 
 QStringList zStackShotNames()
 {
-    return {"live", "range", "stacking", "completed"};
+    return {"live", "range", "stacking", "completed", "browser-thumbnails", "browser-list", "browser-merged", "loading"};
 }
 
 QWidget *zStackShot(const QString &name)
@@ -88,7 +148,15 @@ QWidget *zStackShot(const QString &name)
         progress->setButtonText("Stop", "Cancel");
         progress->setMsgType(MSG_ZSTACK_IN_PROGRESS);
         progress->show();
-    } else if (name == "completed") {
+    } else if (name == "loading") {
+        // Loading a stored stack: its progress box with Stop.
+        auto *progress = new TimeLapseProgressDlg(window);
+        progress->setMessage(ZStackWidget::kLoadingText);
+        progress->setSignalMode(true);
+        progress->setTotalCount(12);
+        progress->setCurrentCount(5);
+        progress->show();
+    } else if (name == "completed" || name.startsWith("browser")) {
         // The whole stack runs in its progress box; any other box is answered with OK.
         DialogRunner::setStandingScript([](QDialog *dialog) {
             auto *label = dialog->findChild<QLabel *>("message_label");
@@ -97,6 +165,10 @@ QWidget *zStackShot(const QString &name)
                 return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 120000);
             return 1;
         });
+        if (name.startsWith("browser")) {
+            browseStack(window, name);
+            return window;
+        }
         ui->BUTTON_Z_STACK_START->click();
         DialogRunner::setStandingScript({});
         pump(500);
