@@ -3,13 +3,49 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "ProtocolFile.h"
+#include "DialogScripts.h"
+#include "MessageDlg.h"
+#include "ProtocolDialogScripts.h"
+#include "ProtocolEditorSupport.h"
+#include "ProtocolDlg.h"
 #include "ProtocolFixture.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
 
 #include <QtTest>
 
 using Fields = QMap<QString, double>; // "group/key" -> value
+using namespace ProtocolDialogScripts;
 
 namespace {
+
+QStringList listed(QDialog &dlg)
+{
+    QStringList names;
+    auto *list = dlg.findChild<QListWidget *>("LIST_PROTOCOL");
+    for (int i = 0; i < list->count(); ++i)
+        names << list->item(i)->text();
+    return names;
+}
+
+QString currentItem(QDialog &dlg)
+{
+    auto *item = dlg.findChild<QListWidget *>("LIST_PROTOCOL")->currentItem();
+    return item ? item->text() : QString("(none)");
+}
+
+QString label(QDialog &dlg, const QString &name) { return dlg.findChild<QLabel *>("LABEL_" + name)->text(); }
+
+bool editMode(QDialog &dlg) { return dlg.findChild<QPushButton *>("BUTTON_ROUNDNESS_UP")->isEnabled(); }
+
+QString configuredName()
+{
+    std::string name;
+    ReadPrivateProfileString("Protocol Name", "Name", "(none)", name, Paths::configFile().toStdString());
+    return QString::fromStdString(name);
+}
 
 Fields fieldsOf(const nimbo_protocol_t &p)
 {
@@ -48,7 +84,11 @@ private slots:
     void cleanup()
     {
         DialogRunner::clearScripts();
+        DialogRunner::setStandingScript({});
         DialogRunner::clearLog();
+        // The keyboard's edit line fades its clear button with animations that delete themselves later.
+        QTest::qWait(200);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_Fix.reset();
     }
 
@@ -237,6 +277,254 @@ private slots:
         const QList<QPair<int, QString>> kernels{{1, "None"}, {3, "Low"}, {5, "Medium"}, {7, "High"}, {9, "None"}};
         for (const auto &k : kernels)
             QCOMPARE(CellCount::convertDigitalFilteringToString(k.first), k.second);
+    }
+
+    // --- the protocol dialog ---
+
+    // The list in natural order with DEFAULT first, the page's protocol selected in view mode;
+    // a name without a file selects nothing and shows its fall-backs; an unusable name is DEFAULT.
+    void dialogListAndSelection()
+    {
+        answerMessagesWithOk();
+        {
+            ProtocolDlg empty("DEFAULT");
+            QCOMPARE(listed(empty), QStringList());
+            QCOMPARE(currentItem(empty), QString("(none)"));
+        }
+        m_Fix->writeProtocol("cell10", "[Dilution Factor]\nFactor=10\n");
+        m_Fix->writeProtocol("cell2", "[Dilution Factor]\nFactor=3\n[InSide_Detection]\nMustDetect_intensity=155\n"
+                                      "[Post_Filtering]\nRoundness=70\nmin_size=8\nmax_size=30\n");
+        ProtocolDlg dlg("cell2");
+        QCOMPARE(listed(dlg), (QStringList{"DEFAULT", "cell2", "cell10"}));
+        QCOMPARE(currentItem(dlg), QString("cell2"));
+        QCOMPARE(dlg.size(), QSize(650, 380));
+        QCOMPARE(dlg.findChild<QListWidget *>("LIST_PROTOCOL")->item(1)->sizeHint(), QSize(199, 40));
+        QCOMPARE((QStringList{label(dlg, "DILUTION_FACTOR"), label(dlg, "LIVE_CELL_DETECTION"), label(dlg, "ROUNDNESS"),
+                              label(dlg, "MIN_CELL_SIZE"), label(dlg, "MAX_CELL_SIZE")}),
+                 (QStringList{"3", "9", "70", "8", "30"}));
+        QVERIFY(!editMode(dlg));
+        QVERIFY(dlg.findChild<QPushButton *>("BUTTON_ROUNDNESS_UP")->autoRepeat());
+        QCOMPARE(dlg.findChild<QPushButton *>("BUTTON_ROUNDNESS_UP")->focusPolicy(), Qt::NoFocus);
+        QVERIFY(dlg.findChild<QLabel *>("LABEL_THRESHOLD")->isHidden());
+
+        dlg.findChild<QListWidget *>("LIST_PROTOCOL")->setCurrentRow(2);
+        QCOMPARE(dlg.currentProtocol().name, QString("cell10"));
+        QCOMPARE(label(dlg, "DILUTION_FACTOR"), QString("10"));
+
+        ProtocolDlg gone("Gone");
+        QCOMPARE(currentItem(gone), QString("(none)"));
+        QCOMPARE(label(gone, "LIVE_CELL_DETECTION"), QString("4"));
+        QCOMPARE(gone.currentProtocol().nOutsideKernelSize, 53); // fall-backs, not Init values
+        ProtocolDlg unsafe("../cell2");
+        QCOMPARE(unsafe.currentProtocol().name, QString("DEFAULT"));
+        QCOMPARE(currentItem(unsafe), QString("DEFAULT"));
+    }
+
+    // The step rules at their ends.
+    void dialogSteps_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("presses");
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QStringList>("labels"); // the label after each press
+        QTest::newRow("dilution 9 up") << QByteArray("[Dilution Factor]\nFactor=9\n") << "DILUTION_FACTOR_UP" << 2 << "DILUTION_FACTOR" << QStringList{"10", "20"};
+        QTest::newRow("dilution 20 down") << QByteArray("[Dilution Factor]\nFactor=20\n") << "DILUTION_FACTOR_DOWN" << 2
+                                          << "DILUTION_FACTOR" << QStringList{"10", "9"};
+        QTest::newRow("dilution 100 up") << QByteArray("[Dilution Factor]\nFactor=100\n") << "DILUTION_FACTOR_UP" << 1
+                                         << "DILUTION_FACTOR" << QStringList{"100"};
+        QTest::newRow("dilution 1 down") << QByteArray("[Dilution Factor]\nFactor=1\n") << "DILUTION_FACTOR_DOWN" << 1
+                                         << "DILUTION_FACTOR" << QStringList{"1"};
+        QTest::newRow("dilution 95 up") << QByteArray("[Dilution Factor]\nFactor=95\n") << "DILUTION_FACTOR_UP" << 2
+                                        << "DILUTION_FACTOR" << QStringList{"105", "105"};
+        const QByteArray live = "[InSide_Detection]\nMustDetect_intensity=";
+        QTest::newRow("live 220 up") << live + "220\n" << "LIVE_CELL_DETECTION_UP" << 2 << "LIVE_CELL_DETECTION" << QStringList{"1", "2"};
+        QTest::newRow("live 157 up") << live + "157\n" << "LIVE_CELL_DETECTION_UP" << 2 << "LIVE_CELL_DETECTION" << QStringList{"9", "9"};
+        QTest::newRow("live 169 down") << live + "169\n" << "LIVE_CELL_DETECTION_DOWN" << 3 << "LIVE_CELL_DETECTION" << QStringList{"1", "0", "0"};
+        QTest::newRow("live 156 up") << live + "156\n" << "LIVE_CELL_DETECTION_UP" << 2 << "LIVE_CELL_DETECTION" << QStringList{"4", "4"};
+        QTest::newRow("roundness 90 up") << QByteArray("[Post_Filtering]\nRoundness=90\n") << "ROUNDNESS_UP" << 2 << "ROUNDNESS" << QStringList{"100", "100"};
+        QTest::newRow("roundness 10 down") << QByteArray("[Post_Filtering]\nRoundness=10\n") << "ROUNDNESS_DOWN" << 2 << "ROUNDNESS" << QStringList{"0", "0"};
+        const QByteArray sizes = "[Post_Filtering]\nmin_size=59\nmax_size=60\n";
+        QTest::newRow("min 59 up") << sizes << "MIN_CELL_SIZE_UP" << 1 << "MIN_CELL_SIZE" << QStringList{"59"};
+        QTest::newRow("max 60 down") << sizes << "MAX_CELL_SIZE_DOWN" << 1 << "MAX_CELL_SIZE" << QStringList{"60"};
+        QTest::newRow("max 60 up") << sizes << "MAX_CELL_SIZE_UP" << 1 << "MAX_CELL_SIZE" << QStringList{"60"};
+        QTest::newRow("min 2 down") << QByteArray("[Post_Filtering]\nmin_size=2\n") << "MIN_CELL_SIZE_DOWN" << 2 << "MIN_CELL_SIZE" << QStringList{"1", "1"};
+    }
+
+    void dialogSteps()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, button);
+        QFETCH(int, presses);
+        QFETCH(QString, row);
+        QFETCH(QStringList, labels);
+        answerMessagesWithOk();
+        m_Fix->writeProtocol("P", file);
+        ProtocolDlg dlg("P");
+        auto *step = dlg.findChild<QPushButton *>("BUTTON_" + button);
+        step->click(); // view mode: nothing
+        const QString before = label(dlg, row);
+        QVERIFY(!editMode(dlg));
+        click(&dlg, "BUTTON_EDIT");
+        QVERIFY(editMode(dlg));
+        QStringList seen;
+        for (int i = 0; i < presses; ++i) {
+            step->click();
+            seen << label(dlg, row);
+        }
+        QCOMPARE(seen, labels);
+        QVERIFY(!before.isEmpty());
+        QCOMPARE(m_Fix->files(), QStringList{"Protocol_P_NIMBO.ini"}); // nothing written yet
+    }
+
+    // Edit and Delete refuse DEFAULT; Save && Load commits DEFAULT too.
+    void dialogDefault()
+    {
+        auto messages = answerMessagesWithOk();
+        m_Fix->writeProtocol("A", "");
+        ProtocolDlg dlg("DEFAULT");
+        click(&dlg, "BUTTON_EDIT");
+        click(&dlg, "BUTTON_DELETE");
+        QCOMPARE(*messages, (QStringList{ProtocolEditorSupport::msgDefaultRefused, ProtocolEditorSupport::msgDefaultRefused}));
+        QVERIFY(!editMode(dlg));
+        click(&dlg, "BUTTON_LOAD");
+        QCOMPARE(messages->last(), ProtocolEditorSupport::msgSavedAndLoaded);
+        QCOMPARE(configuredName(), QString("DEFAULT"));
+        QCOMPARE(ProtocolFixture::parsed(m_Fix->fileOf("DEFAULT")).size(), 22);
+    }
+
+    // Exit returns the committed protocol with its stored values: edits without Save && Load are
+    // dropped, saved ones kept; a failed save changes nothing and says so.
+    void dialogCommitAndExit()
+    {
+        auto messages = answerMessagesWithOk();
+        m_Fix->writeProtocol("A", "[Dilution Factor]\nFactor=4\n");
+        m_Fix->writeProtocol("B", "[Dilution Factor]\nFactor=6\n");
+        {
+            ProtocolDlg dlg("A");
+            click(&dlg, "BUTTON_EDIT");
+            click(&dlg, "BUTTON_DILUTION_FACTOR_UP");
+            QCOMPARE(dlg.currentProtocol().nDilutionFactor, 5);
+            dlg.findChild<QListWidget *>("LIST_PROTOCOL")->setCurrentRow(2); // B, edits of A dropped
+            click(&dlg, "BUTTON_HOME");
+            QCOMPARE(dlg.currentProtocol().name, QString("A"));
+            QCOMPARE(dlg.currentProtocol().nDilutionFactor, 4);
+            QCOMPARE(configuredName(), QString("(none)"));
+        }
+        {
+            ProtocolDlg dlg("A");
+            dlg.findChild<QListWidget *>("LIST_PROTOCOL")->setCurrentRow(2);
+            click(&dlg, "BUTTON_EDIT");
+            click(&dlg, "BUTTON_DILUTION_FACTOR_UP");
+            click(&dlg, "BUTTON_LOAD");
+            QCOMPARE(messages->last(), ProtocolEditorSupport::msgSavedAndLoaded);
+            QVERIFY(!editMode(dlg));
+            click(&dlg, "BUTTON_HOME");
+            QCOMPARE(dlg.currentProtocol().name, QString("B"));
+            QCOMPARE(dlg.currentProtocol().nDilutionFactor, 7);
+            QCOMPARE(configuredName(), QString("B"));
+            QVERIFY(ProtocolFixture::parsed(m_Fix->fileOf("B")).contains("Dilution Factor/Factor=7"));
+        }
+        QVERIFY(QDir().mkpath(m_Fix->fileOf("Taken"))); // a folder where the file should be
+        {
+            ProtocolDlg dlg("Taken");
+            click(&dlg, "BUTTON_EDIT");
+            click(&dlg, "BUTTON_LOAD");
+            QCOMPARE(messages->last(), ProtocolEditorSupport::msgNotSaved);
+            QCOMPARE(configuredName(), QString("B"));
+            QVERIFY(editMode(dlg));
+        }
+    }
+
+    // Save as: a new file under the typed name (spaces kept), the list refreshed and the shown
+    // protocol still selected; refused names write nothing anywhere.
+    void dialogSaveAs_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message"); // empty: accepted
+        QTest::newRow("new") << "New 2" << QString();
+        QTest::newRow("spaces kept") << " spaced " << QString();
+        QTest::newRow("default") << "default" << ProtocolEditorSupport::msgDefaultRefused;
+        QTest::newRow(" Default ") << " Default " << ProtocolEditorSupport::msgDefaultRefused;
+        QTest::newRow("../x") << "../x" << MessageDlg::presetText(MSG_INVALID_NAME_CHARS);
+        QTest::newRow("a/b") << "a/b" << MessageDlg::presetText(MSG_INVALID_NAME_CHARS);
+        QTest::newRow("240 characters") << QString(240, 'a') << ProtocolEditorSupport::msgNameTooLong;
+        QTest::newRow("folder in the way") << "Taken" << ProtocolEditorSupport::msgNotSaved;
+    }
+
+    void dialogSaveAs()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        auto messages = answerMessagesWithOk();
+        m_Fix->writeProtocol("A", "[Dilution Factor]\nFactor=4\n");
+        QVERIFY(QDir().mkpath(m_Fix->fileOf("Taken")));
+        ProtocolDlg dlg("A");
+        click(&dlg, "BUTTON_EDIT");
+        click(&dlg, "BUTTON_DILUTION_FACTOR_UP");
+        const QStringList before = m_Fix->allFiles();
+        pushKeyboardEntry(name);
+        click(&dlg, "BUTTON_SAVE_AS");
+        QCOMPARE(DialogRunner::pendingScripts(), 0);
+        if (!message.isEmpty()) {
+            QCOMPARE(*messages, QStringList{message});
+            QCOMPARE(m_Fix->allFiles(), before);
+            QCOMPARE(listed(dlg), (QStringList{"DEFAULT", "A"}));
+            return;
+        }
+        QVERIFY(messages->isEmpty());
+        QCOMPARE(listed(dlg).size(), 3);
+        QVERIFY(listed(dlg).contains(name));
+        QCOMPARE(currentItem(dlg), QString("A"));
+        QCOMPARE(dlg.currentProtocol().nDilutionFactor, 4); // reloaded from A's file
+        QVERIFY(!editMode(dlg));
+        QVERIFY(ProtocolFixture::parsed(m_Fix->fileOf(name)).contains("Dilution Factor/Factor=5"));
+    }
+
+    // 299 items take one more; 300 refuse.
+    void dialogListFull()
+    {
+        auto messages = answerMessagesWithOk();
+        for (int i = 1; i <= 298; ++i)
+            m_Fix->writeProtocol(QString("p%1").arg(i), "");
+        ProtocolDlg dlg("p1");
+        QCOMPARE(listed(dlg).size(), 299);
+        pushKeyboardEntry("last");
+        click(&dlg, "BUTTON_SAVE_AS");
+        QCOMPARE(listed(dlg).size(), 300);
+        click(&dlg, "BUTTON_SAVE_AS"); // no keyboard: refused at once
+        QCOMPARE(*messages, QStringList{ProtocolEditorSupport::msgListFull});
+        QCOMPARE(listed(dlg).size(), 300);
+    }
+
+    // Delete asks; OK removes the file and selects DEFAULT (committed too); the last protocol
+    // without a DEFAULT file leaves an empty list and the fall-backs.
+    void dialogDelete()
+    {
+        auto messages = answerMessagesWithOk();
+        m_Fix->writeProtocol("A", "[Dilution Factor]\nFactor=4\n");
+        ProtocolDlg dlg("A");
+        DialogScripts::pushAnswer(0);
+        click(&dlg, "BUTTON_DELETE");
+        QVERIFY(QFile::exists(m_Fix->fileOf("A")));
+        click(&dlg, "BUTTON_DELETE");
+        QCOMPARE(*messages, QStringList{ProtocolEditorSupport::msgConfirmDelete});
+        QVERIFY(!QFile::exists(m_Fix->fileOf("A")));
+        QCOMPARE(listed(dlg), QStringList());
+        QCOMPARE(dlg.currentProtocol().name, QString("DEFAULT"));
+        QCOMPARE(dlg.currentProtocol().nDilutionFactor, 2);
+        click(&dlg, "BUTTON_HOME");
+        QCOMPARE(dlg.currentProtocol().name, QString("DEFAULT"));
+        QVERIFY(m_Fix->files().isEmpty());
+    }
+
+    void declusteringConversions()
+    {
+        for (const auto &c : QList<QPair<int, QString>>{{10, "Low"}, {30, "Medium"}, {100, "High"}, {0, "None"}, {20, "None"}}) {
+            QCOMPARE(convertDeclusteringLevelToString(c.first), c.second);
+            QCOMPARE(convertDeclusteringLevelToInt(c.second), c.second == "None" ? 0 : c.first);
+        }
+        QCOMPARE(convertDeclusteringLevelToInt("low"), 0);
     }
 };
 
