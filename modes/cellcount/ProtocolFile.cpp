@@ -1,5 +1,6 @@
 #include "ProtocolFile.h"
 
+#include "DecimalText.h"
 #include "KeyboardDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -7,10 +8,8 @@
 
 #include <QDir>
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <climits>
-#include <cstdlib>
+#include <cmath>
 
 namespace {
 
@@ -19,26 +18,8 @@ const QString kSuffix = QStringLiteral("_NIMBO.ini");
 const QString kSecondEngineSuffix = QStringLiteral("_BF.ini");
 
 using P = nimbo_protocol_t;
-
-// A base-10 integer as strtol reads it, brought into the range of int32.
-int32_t leadingInt(const std::string &text)
-{
-    const long v = std::strtol(text.c_str(), nullptr, 10);
-    return int32_t(std::clamp<long>(v, INT32_MIN, INT32_MAX));
-}
-
-// A decimal number as strtod reads it, whatever the process locale; 0 when there is none.
-double leadingDouble(const std::string &text)
-{
-    const char *p = text.c_str(), *end = p + text.size();
-    while (p < end && std::isspace(static_cast<unsigned char>(*p)))
-        ++p;
-    if (p < end && *p == '+')
-        ++p;
-    double value = 0.0;
-    const auto result = std::from_chars(p, end, value, std::chars_format::general);
-    return result.ec == std::errc() ? value : 0.0;
-}
+using DecimalText::leadingDouble;
+using DecimalText::leadingInt;
 
 std::string readText(const std::string &path, const char *group, const char *key, const char *fallBack)
 {

@@ -1,9 +1,14 @@
 #include "CellCount.h"
+#include "DialogRunner.h"
+#include "DiluionCalculatorDlg.h"
+#include "ProtocolDialogScripts.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
 #include "ProtocolFile.h"
 #include "ProtocolFixture.h"
 
+#include <QPushButton>
+#include <QTextEdit>
 #include <QtTest>
 #include <vector>
 
@@ -27,6 +32,17 @@ ThumbnailInfo thumbnail(int kind)
     info.number = kind;
     info.path = "/media/VANTOR SSD/.CellCount/x.tif";
     return info;
+}
+
+QTextEdit *field(QDialog &dlg, const QString &name) { return dlg.findChild<QTextEdit *>("EDIT_" + name); }
+
+// Touches a field (unless name is empty) and types on the keypad: digits, '.' and '<' for delete.
+void typeInto(QDialog &dlg, const QString &name, const QString &keys)
+{
+    if (!name.isEmpty())
+        QTest::mouseClick(field(dlg, name)->viewport(), Qt::LeftButton);
+    for (QChar c : keys)
+        ProtocolDialogScripts::click(&dlg, c == '.' ? "BUTTON_KEY_DOT" : c == '<' ? "BUTTON_KEY_DEL" : QString("BUTTON_KEY_") + c);
 }
 
 } // namespace
@@ -177,6 +193,118 @@ private slots:
         QCOMPARE(model.protocol().nDilutionFactor, dilution);
         QCOMPARE(model.protocol().nMustDetectIntensity, mustDetect);
         QCOMPARE(model.protocol().nOutsideKernelSize, 53);
+    }
+
+    // --- the dilution calculator ---
+
+    void roundHalfAway()
+    {
+        QCOMPARE(round2(2.36f, 10.0f), 2.4f);
+        QCOMPARE(round2(9.96f, 10.0f), 10.0f);
+        QCOMPARE(round2(-1.25f, 10.0f), -1.3f);
+        QCOMPARE(round2(0.3333333f, 1000.0f), 0.333f);
+        QCOMPARE(round2(0.0004f, 1000.0f), 0.0f);
+    }
+
+    // Each example as the user types it, checked on the sentence handed to the painter and on
+    // the entry messages.
+    void calculator_data()
+    {
+        QTest::addColumn<QList<float>>("results"); // total, live, dead mantissa and exponent
+        QTest::addColumn<int>("sourcePresses");
+        QTest::addColumn<QStringList>("entries");  // current, current exponent (Custom), desired, exponent, volume
+        QTest::addColumn<QString>("shown");        // the current fields after loading
+        QTest::addColumn<QString>("sentence");
+        QTest::addColumn<QString>("message");      // the range of the entry error
+        const QList<float> counted{2.0f, 6, 3.0f, 5, -1.0f, -1};
+        const QString done = "Dilute %1 mL cell sample in %2 mL buffer.";
+        QTest::newRow("5 and 5") << counted << 0 << QStringList{"", "", "1", "6", "10"} << "2.0 6" << done.arg(5).arg(5) << "";
+        QTest::newRow("0.333") << counted << 1 << QStringList{"", "", "1", "5", "1"} << "3.0 5" << done.arg("0.333", "0.667") << "";
+        QTest::newRow("V and 0") << QList<float>{1.0f, 6, 0, 0, 0, 0} << 0 << QStringList{"", "", "1", "6", "1000"} << "1.0 6"
+                                 << done.arg(1000).arg(0) << "";
+        QTest::newRow("too small") << QList<float>{9.9f, 9, 0, 0, 0, 0} << 0 << QStringList{"", "", "1", "0", "1000"} << "9.9 9"
+                                   << "Out of range: the calculated volume is < 0.001" << "";
+        QTest::newRow("mantissa -1") << counted << 2 << QStringList{"", "", "1", "0", "1"} << "-1.0 -1"
+                                     << "Desired concentration cannot exceed current concentration" << "";
+        QTest::newRow("2.36 as 2.4") << QList<float>{2.36f, 6, 0, 0, 0, 0} << 0 << QStringList{"", "", "1.2", "6", "2"} << "2.4 6"
+                                     << done.arg(1).arg(1) << "";
+        QTest::newRow("9.96 as 10.0") << QList<float>{9.96f, 6, 0, 0, 0, 0} << 0 << QStringList{"", "", "5", "6", "1"} << "10.0 6"
+                                      << done.arg(0.5).arg(0.5) << "";
+        QTest::newRow("custom") << counted << 3 << QStringList{"2", "6", "1", "6", "10"} << "0.0 0" << done.arg(5).arg(5) << "";
+        QTest::newRow("custom untouched") << counted << 3 << QStringList{"", "", "1", "6", "10"} << "0.0 0" << "" << "(1.0 ~ 9.9)";
+        QTest::newRow("custom no exponent") << counted << 3 << QStringList{"2", "<", "1", "6", "10"} << "0.0 0" << "" << "(0 ~ 9)";
+        QTest::newRow("desired 9.9") << counted << 0 << QStringList{"", "", "9.9", "5", "1"} << "2.0 6" << done.arg("0.495", "0.505") << "";
+        QTest::newRow("desired 10") << counted << 0 << QStringList{"", "", "10", "5", "1"} << "2.0 6" << "" << "(1.0 ~ 9.9)";
+        QTest::newRow("desired 0.9") << counted << 0 << QStringList{"", "", "0.9", "5", "1"} << "2.0 6" << "" << "(1.0 ~ 9.9)";
+        QTest::newRow("no exponent") << counted << 0 << QStringList{"", "", "1", "", "1"} << "2.0 6" << "" << "(0 ~ 9)";
+        QTest::newRow("exponent .") << counted << 0 << QStringList{"", "", "1", ".", "1"} << "2.0 6" << "Out of range: the calculated volume is < 0.001" << "";
+        QTest::newRow("volume 0.01") << counted << 0 << QStringList{"", "", "2", "6", ".01"} << "2.0 6" << done.arg(0.01).arg(0) << "";
+        QTest::newRow("volume 1001") << counted << 0 << QStringList{"", "", "1", "6", "1001"} << "2.0 6" << "" << "(0.01 ~ 1000)";
+        QTest::newRow("no volume") << counted << 0 << QStringList{"", "", "1", "6", ""} << "2.0 6" << "" << "(0.01 ~ 1000)";
+    }
+
+    void calculator()
+    {
+        QFETCH(QList<float>, results);
+        QFETCH(int, sourcePresses);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, shown);
+        QFETCH(QString, sentence);
+        QFETCH(QString, message);
+        auto messages = ProtocolDialogScripts::answerMessagesWithOk();
+        DiluionCalculatorDlg dlg;
+        dlg.setConcentration(results[0], int(results[1]), results[2], int(results[3]), results[4], int(results[5]));
+        for (int i = 0; i < sourcePresses; ++i)
+            ProtocolDialogScripts::click(&dlg, "BUTTON_CURRENT_CONCENTRATION");
+        QCOMPARE(field(dlg, "CURRENT")->toPlainText() + " " + field(dlg, "CURRENT_EXP")->toPlainText(), shown);
+        const QStringList names{"CURRENT", "CURRENT_EXP", "DESIRED", "DESIRED_EXP", "FINAL_VOLUME"};
+        for (int i = 0; i < names.size(); ++i) {
+            if (!entries[i].isEmpty() || i >= 2)
+                typeInto(dlg, names[i], entries[i]);
+        }
+        ProtocolDialogScripts::click(&dlg, "BUTTON_CALCULATE");
+        QCOMPARE(dlg.resultText(), sentence);
+        QCOMPARE(messages->join('|'), message.isEmpty() ? QString() : "<p><b>Error!</b><br/><br/>Please enter a number.<br/>" + message + "</p>");
+        DialogRunner::setStandingScript({});
+    }
+
+    // The keypad types into the desired mantissa at opening; the length limits; current fields
+    // keep their text outside Custom; a refusal clears an earlier sentence; four presses of the
+    // source button come back to Total.
+    void calculatorEntry()
+    {
+        auto messages = ProtocolDialogScripts::answerMessagesWithOk();
+        DiluionCalculatorDlg dlg;
+        dlg.setConcentration(2.0f, 6, 1.5f, 6, 0.5f, 6);
+        typeInto(dlg, "", "1234");
+        QCOMPARE(field(dlg, "DESIRED")->toPlainText(), QString("123"));
+        typeInto(dlg, "DESIRED", "1..");
+        QCOMPARE(field(dlg, "DESIRED")->toPlainText(), QString("1.."));
+        typeInto(dlg, "DESIRED_EXP", "12");
+        QCOMPARE(field(dlg, "DESIRED_EXP")->toPlainText(), QString("1"));
+        typeInto(dlg, "FINAL_VOLUME", "12345");
+        QCOMPARE(field(dlg, "FINAL_VOLUME")->toPlainText(), QString("1234"));
+        typeInto(dlg, "CURRENT", "9<");
+        QCOMPARE(field(dlg, "CURRENT")->toPlainText(), QString("2.0"));
+        typeInto(dlg, "DESIRED", "1");
+        typeInto(dlg, "DESIRED_EXP", "6");
+        typeInto(dlg, "FINAL_VOLUME", "4");
+        ProtocolDialogScripts::click(&dlg, "BUTTON_CALCULATE");
+        QCOMPARE(dlg.resultText(), QString("Dilute 2 mL cell sample in 2 mL buffer."));
+        typeInto(dlg, "FINAL_VOLUME", "");
+        ProtocolDialogScripts::click(&dlg, "BUTTON_CALCULATE");
+        QCOMPARE(dlg.resultText(), QString());
+        QCOMPARE(messages->size(), 1);
+
+        auto *source = dlg.findChild<QPushButton *>("BUTTON_CURRENT_CONCENTRATION");
+        QStringList captions;
+        for (int i = 0; i < 4; ++i) {
+            source->click();
+            captions << source->text() + " " + field(dlg, "CURRENT")->toPlainText();
+        }
+        QCOMPARE(captions, (QStringList{"Live 1.5", "Dead 0.5", "Custom 0.0", "Total 2.0"}));
+        QVERIFY(field(dlg, "CURRENT")->isReadOnly());
+        DialogRunner::setStandingScript({});
     }
 };
 
