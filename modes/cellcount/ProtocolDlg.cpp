@@ -136,18 +136,9 @@ void ProtocolDlg::on_BUTTON_LOAD_clicked()
 
 void ProtocolDlg::on_BUTTON_SAVE_AS_clicked()
 {
-    if (ui->LIST_PROTOCOL->count() >= Support::kMaxListItems) {
-        Support::showMessage(Support::msgListFull);
-        return;
-    }
-    QString name;
-    if (!Support::askNewName(m_Protocol.name, name))
-        return;
-    if (!WriteProtocol(ProtocolFile::pathOf(name))) {
-        Support::showMessage(Support::msgNotSaved);
-        return;
-    }
-    DisplayProtocolList();
+    const auto write = [this](const std::string &path) { return WriteProtocol(path); };
+    if (Support::saveCopy(ui->LIST_PROTOCOL->count(), m_Protocol.name, write))
+        DisplayProtocolList();
 }
 
 void ProtocolDlg::on_BUTTON_DELETE_clicked()

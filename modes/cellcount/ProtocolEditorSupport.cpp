@@ -70,6 +70,23 @@ bool ProtocolEditorSupport::askNewName(const QString &current, QString &name)
     return true;
 }
 
+bool ProtocolEditorSupport::saveCopy(int listCount, const QString &current,
+                                     const std::function<bool(const std::string &)> &write)
+{
+    if (listCount >= kMaxListItems) {
+        showMessage(msgListFull);
+        return false;
+    }
+    QString name;
+    if (!askNewName(current, name))
+        return false;
+    if (!write(ProtocolFile::pathOf(name))) {
+        showMessage(msgNotSaved);
+        return false;
+    }
+    return true;
+}
+
 bool ProtocolEditorSupport::removeProtocolFile(const std::string &path)
 {
     const QString file = QString::fromStdString(path);

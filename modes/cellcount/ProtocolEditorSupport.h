@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <string>
 
 class QListWidget;
 
@@ -32,6 +34,10 @@ public:
     // user left the keyboard, or gave DEFAULT in any letter case or a name too long for a file
     // (each with its message); the keyboard itself refuses empty names and forbidden characters.
     static bool askNewName(const QString &current, QString &name);
+
+    // Save as of both editors: refuses a full list (listCount items), asks the name and writes
+    // the copy through write, saying so when that fails. True when the copy was written.
+    static bool saveCopy(int listCount, const QString &current, const std::function<bool(const std::string &)> &write);
 
     // Removes a protocol file: false (with its message) when it is still there afterwards.
     static bool removeProtocolFile(const std::string &path);

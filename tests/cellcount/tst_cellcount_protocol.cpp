@@ -5,12 +5,15 @@
 #include "ProtocolFile.h"
 #include "DialogScripts.h"
 #include "MessageDlg.h"
+#include "NewProtocolDlg.h"
 #include "ProtocolDialogScripts.h"
 #include "ProtocolEditorSupport.h"
 #include "ProtocolDlg.h"
 #include "ProtocolFixture.h"
 
+#include <QDoubleSpinBox>
 #include <QLabel>
+#include <QSpinBox>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -516,6 +519,82 @@ private slots:
         click(&dlg, "BUTTON_HOME");
         QCOMPARE(dlg.currentProtocol().name, QString("DEFAULT"));
         QVERIFY(m_Fix->files().isEmpty());
+    }
+
+    // --- the full editor ---
+
+    // Its own fall-backs, no limit at 220, values shown at the nearest bound and written back as
+    // shown; Load commits; Edit unlocks every value but DEFAULT's.
+    void fullEditorValues()
+    {
+        auto messages = answerMessagesWithOk();
+        m_Fix->writeProtocol("A", "[InSide_Detection]\nMustDetect_intensity=250\n[Dilution Factor]\nFactor=500\n");
+        NewProtocolDlg dlg("A");
+        QCOMPARE(dlg.size(), QSize(842, 480));
+        QCOMPARE(currentItem(dlg), QString("A"));
+        QCOMPARE(dlg.findChild<QSpinBox *>("InSide_MustDetect_Intensity_spinBox")->value(), 250);
+        QCOMPARE(dlg.findChild<QDoubleSpinBox *>("DeCluster_tolerance_spinBox")->value(), 0.5);
+        QCOMPARE(dlg.findChild<QSpinBox *>("Dilution_Factor_spinBox")->value(), 100);
+        QCOMPARE(dlg.findChild<QSpinBox *>("NR_kernelSize_spinBox")->singleStep(), 2);
+        QCOMPARE(dlg.findChildren<QAbstractSpinBox *>().size(), 22);
+        QVERIFY(dlg.findChild<QSpinBox *>("Cluster_distance_spinBox")->isReadOnly());
+
+        click(&dlg, "BUTTON_EDIT");
+        QVERIFY(!dlg.findChild<QSpinBox *>("Cluster_distance_spinBox")->isReadOnly());
+        dlg.findChild<QDoubleSpinBox *>("Viability_CenterRange_spinBox")->setValue(0.35);
+        click(&dlg, "BUTTON_LOAD");
+        QCOMPARE(*messages, QStringList{ProtocolEditorSupport::msgLoaded});
+        QCOMPARE(configuredName(), QString("A"));
+        const QStringList stored = ProtocolFixture::parsed(m_Fix->fileOf("A"));
+        QCOMPARE(stored.size(), 22);
+        for (const char *line : {"Dilution Factor/Factor=100", "InSide_Detection/MustDetect_intensity=250",
+                                 "Viability/center_range=0.35", "Post_Filtering/DeCluster_tolerance=0.5"})
+            QVERIFY2(stored.contains(line), line);
+        QVERIFY(dlg.findChild<QSpinBox *>("Cluster_distance_spinBox")->isReadOnly());
+
+        dlg.findChild<QListWidget *>("LIST_PROTOCOL")->setCurrentRow(0);
+        click(&dlg, "BUTTON_EDIT");
+        QCOMPARE(messages->last(), ProtocolEditorSupport::msgDefaultRefused);
+        QVERIFY(dlg.findChild<QSpinBox *>("Cluster_distance_spinBox")->isReadOnly());
+        QCOMPARE(dlg.findChild<QSpinBox *>("InSide_MustDetect_Intensity_spinBox")->value(), 220);
+    }
+
+    // Save as refuses DEFAULT in any case and unsafe names, writes nothing then; Delete asks
+    // first, then refuses DEFAULT; deleting a protocol selects DEFAULT.
+    void fullEditorFiles()
+    {
+        auto messages = answerMessagesWithOk();
+        NewProtocolDlg empty("DEFAULT");
+        QCOMPARE(listed(empty), QStringList());
+        m_Fix->writeProtocol("A", "[Dilution Factor]\nFactor=4\n");
+        NewProtocolDlg dlg("A");
+        const QStringList before = m_Fix->allFiles();
+        for (const QString &name : {QString("dEfAuLt"), QString("../x"), QString(240, 'b')}) {
+            pushKeyboardEntry(name);
+            click(&dlg, "BUTTON_SAVE_AS");
+        }
+        QCOMPARE(*messages, (QStringList{ProtocolEditorSupport::msgDefaultRefused, MessageDlg::presetText(MSG_INVALID_NAME_CHARS),
+                                         ProtocolEditorSupport::msgNameTooLong}));
+        QCOMPARE(m_Fix->allFiles(), before);
+        pushKeyboardEntry("B");
+        click(&dlg, "BUTTON_SAVE_AS");
+        QCOMPARE(listed(dlg), (QStringList{"DEFAULT", "A", "B"}));
+        QCOMPARE(currentItem(dlg), QString("A"));
+        QVERIFY(ProtocolFixture::parsed(m_Fix->fileOf("B")).contains("Dilution Factor/Factor=4"));
+
+        messages->clear();
+        dlg.findChild<QListWidget *>("LIST_PROTOCOL")->setCurrentRow(0);
+        click(&dlg, "BUTTON_DELETE");
+        QCOMPARE(*messages, (QStringList{ProtocolEditorSupport::msgConfirmDelete, ProtocolEditorSupport::msgDefaultRefused}));
+        dlg.findChild<QListWidget *>("LIST_PROTOCOL")->setCurrentRow(2);
+        DialogScripts::pushAnswer(0);
+        click(&dlg, "BUTTON_DELETE");
+        QVERIFY(QFile::exists(m_Fix->fileOf("B")));
+        click(&dlg, "BUTTON_DELETE");
+        QVERIFY(!QFile::exists(m_Fix->fileOf("B")));
+        QCOMPARE(listed(dlg), (QStringList{"DEFAULT", "A"}));
+        QCOMPARE(dlg.protocol().name, QString("DEFAULT"));
+        QCOMPARE(currentItem(dlg), QString("DEFAULT"));
     }
 
     void declusteringConversions()
