@@ -1,11 +1,11 @@
 #include "ProtocolFixture.h"
 
 #include "Paths.h"
+#include "PythonIni.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 
 ProtocolFixture::ProtocolFixture()
     : root(std::make_unique<TestRoot>())
@@ -48,16 +48,7 @@ QStringList ProtocolFixture::allFiles() const
 
 QStringList ProtocolFixture::parsed(const QString &file)
 {
-    QProcess python;
-    python.start("/usr/bin/python3", {"-c", "import configparser,sys\n"
-                                            "c=configparser.ConfigParser(interpolation=None)\n"
-                                            "c.optionxform=str\n"
-                                            "c.read(sys.argv[1],encoding='utf-8')\n"
-                                            "print('\\n'.join(sorted(s+'/'+k+'='+v for s in c.sections() for k,v in c[s].items())))",
-                                      file});
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
-        return {"python failed: " + QString::fromUtf8(python.readAllStandardError())};
-    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return pythonIniLines(file);
 }
 
 nimbo_protocol_t ProtocolFixture::distinctProtocol()
