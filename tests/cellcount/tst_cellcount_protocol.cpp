@@ -1,4 +1,5 @@
 #include "CellCount.h"
+#include "CountToolProtocol.h"
 #include "DialogRunner.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -595,6 +596,38 @@ private slots:
         QCOMPARE(listed(dlg), (QStringList{"DEFAULT", "A"}));
         QCOMPARE(dlg.protocol().name, QString("DEFAULT"));
         QCOMPARE(currentItem(dlg), QString("DEFAULT"));
+    }
+
+    // The counting tool reads either file with both readers: each takes its own groups and its
+    // fall-backs for the rest; the dilution factor is the one key the two formats share.
+    void countToolReadsBothFormats()
+    {
+        m_Fix->writeProtocol("A", "[Dilution Factor]\nFactor=3\n[InSide_Detection]\nMustDetect_intensity=250\n"
+                                  "[Post_Filtering]\nRoundness=40\nmin_size=7\n");
+        const QString bf = m_Fix->dir() + "/Protocol_A_BF.ini";
+        QFile file(bf);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Dilution Factor]\nFactor=5\n[Declustering Level]\nLevel=2\n[Min Cell Size]\nSize=4\n");
+        file.close();
+
+        CountTool::Protocol own, second;
+        QVERIFY(CountToolProtocol::read(m_Fix->fileOf("A"), own, nullptr));
+        QCOMPARE((QList<double>{double(own.dilutionFactor), double(own.mustDetectIntensity), double(own.roundness),
+                                double(own.minSizeUm), double(own.maxSizeUm)}),
+                 (QList<double>{3, 220, 40, 7, 60}));
+        QCOMPARE((QList<int>{own.secondEngine.nDilutionFactor, own.secondEngine.nDeclusteringLevel,
+                             own.secondEngine.nMinCellSize, own.secondEngine.nRoundness}),
+                 (QList<int>{3, 0, 3, 60}));
+        QVERIFY(CountToolProtocol::read(bf, second, nullptr));
+        QCOMPARE((QList<double>{double(second.dilutionFactor), double(second.mustDetectIntensity), double(second.roundness),
+                                double(second.minSizeUm)}),
+                 (QList<double>{5, 165, 10, 5}));
+        QCOMPARE((QList<int>{second.secondEngine.nDilutionFactor, second.secondEngine.nDeclusteringLevel,
+                             second.secondEngine.nMinCellSize, second.secondEngine.nNoiseReduction}),
+                 (QList<int>{5, 2, 4, 5}));
+        QString why;
+        QVERIFY(!CountToolProtocol::read(m_Fix->dir() + "/none.ini", own, &why));
+        QVERIFY(why.contains("cannot read the protocol file"));
     }
 
     void declusteringConversions()

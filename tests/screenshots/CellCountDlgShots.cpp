@@ -6,6 +6,7 @@
 #include "ProtocolDlg.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
