@@ -36,7 +36,7 @@ def protocol_back():
 def protocol_menu():
     c = Canvas(180, 250)
     for i, caption in enumerate(PROTOCOL_ROWS):
-        c.text(6, 50 * i + 12, caption, 11.5, CAPTION, FONT)
+        c.text(6, 50 * i + 18, caption, 11.5, CAPTION, FONT)
     c.save('protocol/protocol menu.png')
 
 
