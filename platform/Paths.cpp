@@ -1,5 +1,6 @@
 #include "Paths.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QMutex>
 #include <QStandardPaths>
@@ -73,4 +74,9 @@ QString Paths::fixedPath(const QString &realPath)
     if (!prefix.isEmpty() && realPath.startsWith(prefix + '/'))
         return realPath.mid(prefix.size());
     return realPath;
+}
+
+QString Paths::programDir()
+{
+    return isInstrument() ? QCoreApplication::applicationDirPath() : configDir();
 }

@@ -31,4 +31,7 @@ public:
     static QString configDir() { return path("/root/Microscope/NIMBO"); }
     static QString media() { return path("/media"); }
     static QString ssd() { return path("/media/VANTOR SSD"); }
+    // The folder of the counting protocol files: the program's own folder on the instrument, the
+    // configuration folder of the sandbox otherwise.
+    static QString programDir();
 };

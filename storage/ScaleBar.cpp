@@ -1,5 +1,6 @@
 #include "ScaleBar.h"
 
+#include "DecimalText.h"
 #include "Globals.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -29,15 +30,7 @@ std::string readKey(const char *section, const std::string &key, const char *def
 // locale (a German locale must not turn "3.63" into 3); 0 when the text starts with no number.
 double leadingNumber(const std::string &text)
 {
-    const char *p = text.c_str();
-    const char *end = p + text.size();
-    while (p < end && std::isspace(static_cast<unsigned char>(*p)))
-        ++p;
-    if (p < end && *p == '+')
-        ++p;
-    double value = 0;
-    const auto result = std::from_chars(p, end, value, std::chars_format::general);
-    return result.ec == std::errc() ? value : 0.0;
+    return DecimalText::leadingDouble(text);
 }
 
 int leadingInt(const std::string &text)

@@ -1,9 +1,10 @@
 #include "CountTool.h"
 
+#include "CountToolProtocol.h"
+
 #include "CellCount_alg.h"
 #include "CellCounter.h"
 #include "ImReaderWriter.h"
-#include "common/PrivateProfile.h"
 
 #include <QFileInfo>
 #include <opencv2/imgproc.hpp>
@@ -22,27 +23,6 @@ using namespace CellCountDefaults;
 
 constexpr int kMinSide = 64, kMaxSide = 4096;
 
-// One protocol key as the counting reads it: a base-10 number, 0 for text that is not one.
-QString profileValue(const std::string &file, const char *group, const char *key, const QString &fallBack)
-{
-    std::string value;
-    ReadPrivateProfileString(group, key, fallBack.toStdString(), value, file);
-    return QString::fromStdString(value);
-}
-
-int profileInt(const std::string &file, const char *group, const char *key, int fallBack)
-{
-    const std::string text = profileValue(file, group, key, QString::number(fallBack)).toStdString();
-    const long v = std::strtol(text.c_str(), nullptr, 10);
-    return int(std::max<long>(std::min<long>(v, INT_MAX), INT_MIN));
-}
-
-float profileFloat(const std::string &file, const char *group, const char *key, float fallBack)
-{
-    const std::string text = profileValue(file, group, key, QString::number(double(fallBack))).toStdString();
-    return float(std::strtod(text.c_str(), nullptr));
-}
-
 int refuse(FILE *err, const QString &why)
 {
     std::fprintf(err, "vantor-count: %s\n", why.toLocal8Bit().constData());
@@ -53,20 +33,7 @@ int refuse(FILE *err, const QString &why)
 
 bool CountTool::readProtocol(const QString &path, Protocol &protocol, QString *why)
 {
-    const QFileInfo info(path);
-    if (!info.isFile() || !info.isReadable()) {
-        if (why)
-            *why = QStringLiteral("cannot read the protocol file %1").arg(path);
-        return false;
-    }
-    const std::string file = path.toStdString();
-    protocol.dilutionFactor = profileInt(file, "Dilution Factor", "Factor", kDilutionFactor);
-    protocol.mustDetectIntensity = std::min(
-        profileInt(file, "InSide_Detection", "MustDetect_intensity", kMustDetectIntensity), kMustDetectIntensityCap);
-    protocol.roundness = profileFloat(file, "Post_Filtering", "Roundness", kRoundness);
-    protocol.minSizeUm = profileInt(file, "Post_Filtering", "min_size", kMinCellSizeUm);
-    protocol.maxSizeUm = profileInt(file, "Post_Filtering", "max_size", kMaxCellSizeUm);
-    return true;
+    return CountToolProtocol::read(path, protocol, why);
 }
 
 int CountTool::countPipeline(const unsigned char *grey, int width, int height, const Protocol &protocol,

@@ -1,5 +1,6 @@
 #pragma once
 #include "CellCountDefaults.h"
+#include "protocol_t.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,7 @@ public:
         int minSizeUm = CellCountDefaults::kMinCellSizeUm;
         int maxSizeUm = CellCountDefaults::kMaxCellSizeUm;
         int dilutionFactor = CellCountDefaults::kDilutionFactor;
+        protocol_t secondEngine; // the second engine's settings, read from the same file
     };
 
     struct Cell
@@ -46,8 +48,8 @@ public:
         std::vector<Cell> cells;
     };
 
-    // Reads the protocol file through the configuration-file service: missing keys keep the
-    // fall-backs, MustDetect_intensity is capped. False (with why) when the file cannot be read.
+    // Reads the protocol file with the cell-count page's readers (CountToolProtocol). False (with
+    // why) when the file cannot be read.
     static bool readProtocol(const QString &path, Protocol &protocol, QString *why);
 
     // Counts an 8-bit frame with the own counter as the cell-count page does (zeroed records and

@@ -7,6 +7,7 @@
 #include "DialogScripts.h"
 #include "LGraphicsView.h"
 #include "Paths.h"
+#include "PythonIni.h"
 #include "ScaleBarDlg.h"
 #include "TestRoot.h"
 #include "Globals.h"
@@ -16,7 +17,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGraphicsLineItem>
-#include <QProcess>
 #include <QPushButton>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -51,16 +51,7 @@ QByteArray configBytes()
 // The configuration file as Python's configparser reads it: "group/key=value" lines, sorted.
 QStringList parsed()
 {
-    QProcess python;
-    python.start("/usr/bin/python3", {"-c", "import configparser,sys\n"
-                                            "c=configparser.ConfigParser(interpolation=None)\n"
-                                            "c.optionxform=str\n"
-                                            "c.read(sys.argv[1],encoding='utf-8')\n"
-                                            "print('\\n'.join(sorted(s+'/'+k+'='+v for s in c.sections() for k,v in c[s].items())))",
-                                      Paths::configFile()});
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
-        return {"python failed: " + QString::fromUtf8(python.readAllStandardError())};
-    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return pythonIniLines(Paths::configFile());
 }
 
 } // namespace

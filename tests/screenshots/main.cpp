@@ -1,4 +1,5 @@
 // Shows each screen and dialog the way a user sees it and writes one PNG each, named after it.
+#include "CellCountDlgShots.h"
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
 #include "Globals.h"
@@ -102,6 +103,8 @@ QList<Shot> shots()
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     for (const QString &name : startScreenShotNames())
         list << Shot{name, [name] { return startScreenShot(name); }};
+    for (const QString &name : cellCountDlgShotNames())
+        list << Shot{name, [name] { return cellCountDlgShot(name); }};
     return list;
 }
 

@@ -1,0 +1,175 @@
+#include "ProtocolFile.h"
+
+#include "DecimalText.h"
+#include "KeyboardDlg.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "Utilities.h"
+
+#include <QDir>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+const QString kPrefix = QStringLiteral("Protocol_");
+const QString kSuffix = QStringLiteral("_NIMBO.ini");
+const QString kSecondEngineSuffix = QStringLiteral("_BF.ini");
+
+using P = nimbo_protocol_t;
+using DecimalText::leadingDouble;
+using DecimalText::leadingInt;
+
+std::string readText(const std::string &path, const char *group, const char *key, const char *fallBack)
+{
+    std::string out;
+    ReadPrivateProfileString(group, key, fallBack, out, path);
+    return out;
+}
+
+std::string fileIn(const QString &name, const QString &suffix)
+{
+    return (Paths::programDir() + '/' + kPrefix + name + suffix).toStdString();
+}
+
+} // namespace
+
+const QString ProtocolFile::defaultName = QStringLiteral("DEFAULT");
+
+const std::vector<ProtocolFile::Key> &ProtocolFile::keys()
+{
+    static const std::vector<Key> table = {
+        {"Dilution Factor", "Factor", -1, "2", 2, "2", &P::nDilutionFactor},
+        {"OutSide_Detection", "threshold_offset", -1, "30", 10, "10", &P::nOutsideThresholdOffset},
+        {"OutSide_Detection", "min_size", -1, "10", 30, "30", &P::nOutsideMinSize},
+        {"OutSide_Detection", "max_size", -1, "9999", 9999, "9999", &P::nOutsideMaxSize},
+        {"Noise_Reduction", "NR_kernel_size", -1, "3", 1, "1", &P::nNRKernelSize},
+        {"Noise_Reduction", "OutSide_kernel_size", -1, "53", 45, "53", &P::nOutsideKernelSize},
+        {"Noise_Reduction", "OutSide_gain", 2, "4", 2.0, "2.0", &P::dOutsideGain},
+        {"InSide_Detection", "threshold_offset", -1, "10", 10, "10", &P::nInsideThresholdOffset},
+        {"InSide_Detection", "min_size", -1, "1", 10, "10", &P::nInsideMinSize},
+        {"InSide_Detection", "max_size", -1, "80", 80, "80", &P::nInsideMaxSize},
+        {"InSide_Detection", "MustDetect_intensity", -1, "165", 220, "220", &P::nMustDetectIntensity},
+        {"Post_Filtering", "min_intensity", -1, "10", 1, "1", &P::nPostMinIntensity},
+        {"Post_Filtering", "max_intensity", -1, "251", 255, "255", &P::nPostMaxIntensity},
+        {"Post_Filtering", "Roundness", 1, "10", 10.0, "10.0", &P::fRoundness},
+        {"Post_Filtering", "min_size", -1, "5", 5, "5", &P::nMinCellSize},
+        {"Post_Filtering", "max_size", -1, "60", 60, "60", &P::nMaxCellSize},
+        {"Post_Filtering", "DeCluster_tolerance", 1, "0.1", 0.6, "0.5", &P::dDeclusterTolerance},
+        {"Post_Filtering", "Cluster_distance", -1, "10", 5, "5", &P::nClusterDistance},
+        {"Viability", "center_range", 2, "0.1", 0.1, "0.1", &P::fCenterRange},
+        {"Viability", "whole_range", 2, "0.7", 0.7, "0.7", &P::fWholeRange},
+        {"Viability", "intensity_ratio", 1, "1.1", 1.0, "1.0", &P::fIntensityRatio},
+        {"Viability", "min_intensity", -1, "90", 90, "90", &P::nLiveMinIntensity},
+    };
+    return table;
+}
+
+double ProtocolFile::Key::value(const nimbo_protocol_t &protocol) const
+{
+    return std::visit([&](auto member) { return double(protocol.*member); }, field);
+}
+
+void ProtocolFile::Key::setValue(nimbo_protocol_t &protocol, double value) const
+{
+    std::visit([&](auto member) {
+        using T = std::remove_reference_t<decltype(protocol.*member)>;
+        if constexpr (std::is_integral_v<T>)
+            protocol.*member = T(std::clamp<double>(std::trunc(value), INT32_MIN, INT32_MAX));
+        else
+            protocol.*member = T(value);
+    }, field);
+}
+
+QString ProtocolFile::Key::text(const nimbo_protocol_t &protocol) const
+{
+    if (decimals < 0)
+        return QString::number(qint64(value(protocol)));
+    return QString::number(value(protocol), 'f', decimals);
+}
+
+void ProtocolFile::Key::setFromText(nimbo_protocol_t &protocol, const std::string &text) const
+{
+    if (decimals < 0)
+        setValue(protocol, leadingInt(text));
+    else
+        setValue(protocol, leadingDouble(text));
+}
+
+std::string ProtocolFile::pathOf(const QString &name)
+{
+    return fileIn(name, kSuffix);
+}
+
+std::string ProtocolFile::secondEnginePathOf(const QString &name)
+{
+    return fileIn(name, kSecondEngineSuffix);
+}
+
+void ProtocolFile::read(const std::string &path, nimbo_protocol_t &protocol, Reader reader)
+{
+    for (const Key &k : keys())
+        k.setFromText(protocol, readText(path, k.group, k.key, reader == Reader::Count ? k.fallBack : k.editorFallBack));
+    if (reader == Reader::Count)
+        protocol.nMustDetectIntensity = std::min(protocol.nMustDetectIntensity, int32_t(kMustDetectIntensityCap));
+}
+
+bool ProtocolFile::write(const std::string &path, const nimbo_protocol_t &protocol)
+{
+    std::vector<PrivateProfileEntry> entries;
+    for (const Key &k : keys())
+        entries.push_back({k.group, k.key, k.text(protocol).toStdString()});
+    if (!WritePrivateProfileBatch(entries, path))
+        return false;
+    return std::all_of(entries.begin(), entries.end(), [&](const PrivateProfileEntry &e) {
+        std::string stored;
+        return ReadPrivateProfileString(e.section, e.key, "", stored, path) == 1 && stored == e.value;
+    });
+}
+
+void ProtocolFile::readSecondEngine(const std::string &path, protocol_t &protocol)
+{
+    struct SecondKey
+    {
+        const char *group, *key, *fallBack;
+        int32_t protocol_t::*field;
+    };
+    static const SecondKey table[] = {
+        {"Dilution Factor", "Factor", "2", &protocol_t::nDilutionFactor},
+        {"Noise Reduction", "Reduction", "5", &protocol_t::nNoiseReduction},
+        {"Live Cell Detection", "Value", "1", &protocol_t::nLiveCellDetection},
+        {"Roundness", "Number", "60", &protocol_t::nRoundness},
+        {"Min Cell Size", "Size", "3", &protocol_t::nMinCellSize},
+        {"Max Cell Size", "Size", "60", &protocol_t::nMaxCellSize},
+        {"Declustering Level", "Level", "0", &protocol_t::nDeclusteringLevel},
+    };
+    for (const SecondKey &k : table)
+        protocol.*(k.field) = leadingInt(readText(path, k.group, k.key, k.fallBack));
+}
+
+bool ProtocolFile::isNameTooLong(const QString &name)
+{
+    return (kPrefix + name + kSuffix).toUtf8().size() > kMaxFileNameBytes;
+}
+
+bool ProtocolFile::isUsableName(const QString &name)
+{
+    return !name.isEmpty() && !KeyboardDlg::containsUnacceptableCharacter(name) && !isNameTooLong(name);
+}
+
+QStringList ProtocolFile::listNames()
+{
+    QStringList files = QDir(Paths::programDir()).entryList({kPrefix + '*' + kSuffix}, QDir::Files);
+    std::sort(files.begin(), files.end(), alphanum_less());
+    QStringList names;
+    if (files.isEmpty())
+        return names;
+    names << defaultName;
+    for (const QString &file : files) {
+        const QString name = file.mid(kPrefix.size(), file.size() - kPrefix.size() - kSuffix.size());
+        if (name != defaultName && isUsableName(name))
+            names << name;
+    }
+    return names;
+}
