@@ -69,6 +69,8 @@ SoftwareUpdateDlg::~SoftwareUpdateDlg()
         m_pUpdateThread->wait();
         delete m_pUpdateThread;
     }
+    if (m_State == STATE_UPDATING) // gone before the result came
+        QApplication::restoreOverrideCursor();
     delete ui;
 }
 
