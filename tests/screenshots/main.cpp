@@ -10,6 +10,7 @@
 #include "Paths.h"
 #include "SaveDlgShots.h"
 #include "SetupDlgShots.h"
+#include "SoftwareUpdateShots.h"
 #include "StartScreenShots.h"
 #include "TimeLapseProgressDlg.h"
 #include "ViewShots.h"
@@ -102,6 +103,8 @@ QList<Shot> shots()
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     for (const QString &name : startScreenShotNames())
         list << Shot{name, [name] { return startScreenShot(name); }};
+    for (const QString &name : softwareUpdateShotNames())
+        list << Shot{"SoftwareUpdateDlg-" + name, [name] { return softwareUpdateShot(name); }};
     return list;
 }
 
