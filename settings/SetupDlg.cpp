@@ -8,6 +8,7 @@
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SoftwareUpdateDlg.h"
 #include "SystemActions.h"
 #include "Utilities.h"
 #include "ui_SetupDlg.h"
@@ -678,6 +679,18 @@ void SetupDlg::on_BUTTON_HOTPIXEL_CORRECTION_clicked()
                               {"Camera", "HotPixelEx", ui->COMBO_HOTPIXEL_EX->currentData().toString().toStdString()}},
                              configFile());
     emit signalShowHotPixelCorrectionDlg();
+}
+
+void SetupDlg::on_BUTTON_SW_UPDATE_clicked()
+{
+    setEnabled(false);
+    qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+    SoftwareUpdateDlg dialog(nullptr);
+    dialog.exec();
+    if (dialog.softwareUpdated())
+        emit signalClosingSystem(CLOSE_RESTART);
+    setEnabled(true);
+    qProcessEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void SetupDlg::on_BUTTON_ERROR_REPORT_clicked()

@@ -37,6 +37,9 @@ public:
     void setLiveMode(bool bLive);
     // The screen that was current before the settings opened.
     void setCurrentMenu(TCurrentMenu menu);
+    // signalClosingSystem's code for a restart after a software update (reboot(2)'s restart command).
+    static constexpr int CLOSE_RESTART = 0x01234567;
+
     // OK wrote the settings.
     bool isSaved() const { return m_bSaved; }
     // OK confirmed a change of the camera bit depth.
@@ -63,6 +66,7 @@ public slots:
 private slots:
     void on_BUTTON_OK_clicked();
     void on_BUTTON_CANCEL_clicked();
+    void on_BUTTON_SW_UPDATE_clicked();
     void on_BUTTON_CLEAR_clicked();
     void on_BUTTON_HOTPIXEL_CORRECTION_clicked();
     void on_BUTTON_ERROR_REPORT_clicked();

@@ -74,6 +74,12 @@ void SoftwareUpdateThread::setUpdateFileInfo(const QString &path, const QString 
     m_UpdateVersion = version;
 }
 
+bool SoftwareUpdateThread::isPackageName(const QString &fileName)
+{
+    static const QRegularExpression pattern("^vantors_.*_.*_.*\\.vts$", QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(fileName).hasMatch();
+}
+
 QString SoftwareUpdateThread::baseName(const QString &packagePath)
 {
     QString name = QFileInfo(packagePath).fileName();
@@ -233,9 +239,8 @@ bool SoftwareUpdateThread::backup()
         return false;
     }
     // Only now that the new backup exists do the older ones go.
-    const QRegularExpression pattern("^vantors_.*_.*_.*\\.vts$", QRegularExpression::CaseInsensitiveOption);
     for (const QString &name : QDir(restore).entryList(QDir::Files | QDir::System)) {
-        if (pattern.match(name).hasMatch() && restore + "/" + name != archive)
+        if (isPackageName(name) && restore + "/" + name != archive)
             QFile::remove(restore + "/" + name);
     }
     return true;

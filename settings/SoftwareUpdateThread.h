@@ -19,6 +19,9 @@ public:
     // path: the package file; version: its version string ("2_1_0" for vantors_2_1_0.vts).
     void setUpdateFileInfo(const QString &path, const QString &version);
 
+    // Whether a file name matches "vantors_*_*_*.vts" in any letter case.
+    static bool isPackageName(const QString &fileName);
+
     // The package's program name: the file name without ".vts" in any letter case.
     static QString baseName(const QString &packagePath);
 

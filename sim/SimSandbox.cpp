@@ -87,9 +87,11 @@ bool seedVideoEncoder()
 }
 
 // The installed application: a placeholder program and the start link to it, as a software
-// update finds them.
+// update finds them, and the system's library folder that takes the package's FFmpeg libraries.
 bool seedInstallation()
 {
+    if (!makeFolder("/usr/lib"))
+        return false;
     const QString program = Paths::path("/root/Microscope/NIMBO/vantors_1_0_0");
     if (!QFileInfo::exists(program)) {
         QFile file(program);

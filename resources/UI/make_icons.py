@@ -108,6 +108,13 @@ def progress_bar():
                    check=True)
 
 
+def progress_track():
+    # The empty bar under progress bar2.png, of the same size; its edge shows on the light popups.
+    c = Canvas(400, 20, 'white')
+    c.rect(0.5, 0.5, 399.5, 19.5, stroke='#b9c6d8', width=1)
+    c.save('SaveOptions/progress bar1.png')
+
+
 # --- keyboard -----------------------------------------------------------------------------------
 
 def keyboard_back():
@@ -230,6 +237,7 @@ def main():
     popup_back()
     camera_error()
     progress_bar()
+    progress_track()
     keyboard_back()
     for name, glyph in (('delete', glyph_delete), ('bar', glyph_bar), ('underbar', glyph_underbar)):
         key(f'keyboard/{name}-1.png', glyph)

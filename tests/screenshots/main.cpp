@@ -11,6 +11,7 @@
 #include "Paths.h"
 #include "SaveDlgShots.h"
 #include "SetupDlgShots.h"
+#include "SoftwareUpdateShots.h"
 #include "StartScreenShots.h"
 #include "TimeLapseProgressDlg.h"
 #include "ViewShots.h"
@@ -105,6 +106,8 @@ QList<Shot> shots()
         list << Shot{name, [name] { return startScreenShot(name); }};
     for (const QString &name : cellCountDlgShotNames())
         list << Shot{name, [name] { return cellCountDlgShot(name); }};
+    for (const QString &name : softwareUpdateShotNames())
+        list << Shot{"SoftwareUpdateDlg-" + name, [name] { return softwareUpdateShot(name); }};
     return list;
 }
 

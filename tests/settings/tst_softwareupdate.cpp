@@ -2,58 +2,17 @@
 #include "SimulatedSystemActions.h"
 #include "SoftwareUpdateThread.h"
 #include "TestRoot.h"
+#include "UpdatePackage.h"
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
-namespace {
-
-QString script() { return qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/settings/update_package.py"; }
-
-QByteArray runTool(const QString &program, const QStringList &args, int *exitCode = nullptr)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(60000);
-    if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return process.readAllStandardOutput();
-}
-
-// Every entry under dir, not following links: its kind and content or link target.
-QMap<QString, QByteArray> snapshot(const QString &dir)
-{
-    QMap<QString, QByteArray> entries;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        QByteArray value;
-        if (info.isSymLink()) {
-            value = "link " + QFile::encodeName(info.symLinkTarget());
-        } else if (info.isDir()) {
-            value = "dir";
-        } else {
-            QFile file(path);
-            file.open(QIODevice::ReadOnly);
-            value = "file " + QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex() + " " +
-                    QByteArray::number(int(info.permissions()), 16);
-        }
-        entries.insert(path.mid(dir.size()), value);
-    }
-    return entries;
-}
-
-} // namespace
+using namespace UpdatePackage;
 
 class TestSoftwareUpdate : public QObject
 {
@@ -70,12 +29,7 @@ class TestSoftwareUpdate : public QObject
     QString package(const QString &kind, const QString &fileName, const QString &program = QString())
     {
         const QString path = m_root->makeDir("/media/USB1") + "/" + fileName;
-        QStringList args{script(), kind, path, "--outside", m_outside->path()};
-        if (!program.isEmpty())
-            args << "--program" << program;
-        int code = -1;
-        runTool("/usr/bin/python3", args, &code);
-        if (code != 0)
+        if (!write(kind, path, m_outside->path(), program))
             qWarning() << "package writer failed for" << kind;
         return path;
     }
@@ -92,16 +46,6 @@ class TestSoftwareUpdate : public QObject
         QCoreApplication::processEvents();
         [&] { QCOMPARE(done.count(), 1); }();
         return done.value(0).value(0).toBool();
-    }
-
-    QStringList keys() const
-    {
-        const QString read = "import configparser,sys\nc=configparser.ConfigParser(interpolation=None)\n"
-                             "c.optionxform=str\nc.read(sys.argv[1])\n"
-                             "print(c['NIMBO'].get('Version',''), c['NIMBO'].get('CurrentSW',''))";
-        return QString::fromUtf8(runTool("/usr/bin/python3", {"-c", read, Paths::configFile()}))
-            .simplified()
-            .split(' ');
     }
 
 private slots:
@@ -165,7 +109,7 @@ private slots:
         QVERIFY(content(real("/root/Microscope/FFmpeg/ffmpeg")).startsWith("ffmpeg new"));
         QCOMPARE(snapshot(m_outside->path()), outside);
 
-        QCOMPARE(keys(), QStringList({"2.1.0", "vantors_2_1_0"}));
+        QCOMPARE(versionKeys(), QStringList({"2.1.0", "vantors_2_1_0"}));
         const QString backup = real("/root/Microscope/restore/vantors_1_0_0.vts");
         int code = -1;
         runTool("gzip", {"-t", backup}, &code);
@@ -226,7 +170,7 @@ private slots:
         QCOMPARE(update(path, "2_1_0"), result);
         if (result) {
             QCOMPARE(runTool("readlink", {nimbo("vantors")}).trimmed(), QByteArray("./vantors_2_1_0"));
-            QCOMPARE(keys(), QStringList({"2.1.0", "vantors_2_1_0"}));
+            QCOMPARE(versionKeys(), QStringList({"2.1.0", "vantors_2_1_0"}));
         } else {
             QCOMPARE(snapshot(Paths::root()), before);
         }
@@ -246,7 +190,7 @@ private slots:
         const QString path = package("only", "VANTORS_2_1_0.VTS");
         QVERIFY(update(path, "2_1_0"));
         QCOMPARE(runTool("readlink", {nimbo("vantors")}).trimmed(), QByteArray("./VANTORS_2_1_0"));
-        QCOMPARE(keys(), QStringList({"2.1.0", "vantors_2_1_0"}));
+        QCOMPARE(versionKeys(), QStringList({"2.1.0", "vantors_2_1_0"}));
     }
 
     void failedBackupChangesNothing()
