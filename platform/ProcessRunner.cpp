@@ -3,6 +3,24 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
+namespace {
+
+// Starts the program with its standard input closed; false (with the reason in result.errors)
+// when it could not be started.
+bool start(QProcess &process, const QString &program, const QStringList &args, int timeoutMs, ProcessResult &result)
+{
+    process.start(program, args, QIODevice::ReadOnly);
+    if (!process.waitForStarted(qMin(timeoutMs, 10000))) {
+        result.errors = process.errorString().toUtf8();
+        return false;
+    }
+    result.started = true;
+    process.closeWriteChannel();
+    return true;
+}
+
+} // namespace
+
 ProcessResult ProcessRunner::run(const QString &program, const QStringList &args, int timeoutMs,
                                  const QString &workingDir)
 {
@@ -10,13 +28,8 @@ ProcessResult ProcessRunner::run(const QString &program, const QStringList &args
     QProcess process;
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);
-    process.start(program, args, QIODevice::ReadOnly);
-    if (!process.waitForStarted(qMin(timeoutMs, 10000))) {
-        result.errors = process.errorString().toUtf8();
+    if (!start(process, program, args, timeoutMs, result))
         return result;
-    }
-    result.started = true;
-    process.closeWriteChannel();
     if (!process.waitForFinished(timeoutMs)) {
         result.timedOut = true;
         process.kill();
@@ -34,13 +47,8 @@ ProcessResult ProcessRunner::runUntilOutput(const QString &program, const QStrin
 {
     ProcessResult result;
     QProcess process;
-    process.start(program, args, QIODevice::ReadOnly);
-    if (!process.waitForStarted(qMin(timeoutMs, 10000))) {
-        result.errors = process.errorString().toUtf8();
+    if (!start(process, program, args, timeoutMs, result))
         return result;
-    }
-    result.started = true;
-    process.closeWriteChannel();
     QElapsedTimer clock;
     clock.start();
     auto arrived = [&] { return until.isEmpty() ? !result.output.isEmpty() : result.output.contains(until); };
