@@ -21,4 +21,10 @@ class ProcessRunner
 public:
     static ProcessResult run(const QString &program, const QStringList &args, int timeoutMs,
                              const QString &workingDir = QString());
+
+    // For programs that never end by themselves (ping without a count): runs until its standard
+    // output holds `until` (any output when empty) or timeoutMs passes, then ends it. timedOut
+    // tells that the awaited output did not come; the output so far is kept either way.
+    static ProcessResult runUntilOutput(const QString &program, const QStringList &args, int timeoutMs,
+                                        const QByteArray &until = QByteArray());
 };

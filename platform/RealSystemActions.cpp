@@ -13,6 +13,12 @@ ProcessResult RealSystemActions::run(const QString &program, const QStringList &
     return ProcessRunner::run(program, args, timeoutMs);
 }
 
+ProcessResult RealSystemActions::runUntilOutput(const QString &program, const QStringList &args, int timeoutMs,
+                                                const QByteArray &until)
+{
+    return ProcessRunner::runUntilOutput(program, args, timeoutMs, until);
+}
+
 bool RealSystemActions::mount(const QString &device, const QString &mountPoint, const QString &fsType,
                               const QString &options, QString *error)
 {

@@ -6,6 +6,8 @@ class RealSystemActions : public SystemActions
 {
 public:
     ProcessResult run(const QString &program, const QStringList &args, int timeoutMs) override;
+    ProcessResult runUntilOutput(const QString &program, const QStringList &args, int timeoutMs,
+                                 const QByteArray &until) override;
     bool mount(const QString &device, const QString &mountPoint, const QString &fsType,
                const QString &options, QString *error) override;
     bool unmount(const QString &mountPoint, QString *error) override;

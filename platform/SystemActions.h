@@ -20,6 +20,14 @@ public:
     static void setInstance(SystemActions *actions);
 
     virtual ProcessResult run(const QString &program, const QStringList &args, int timeoutMs) = 0;
+    // A program that does not end by itself, ended once its output holds `until` (any output when
+    // empty) or at the time-out (see ProcessRunner::runUntilOutput). By default run() answers it.
+    virtual ProcessResult runUntilOutput(const QString &program, const QStringList &args, int timeoutMs,
+                                         const QByteArray &until = QByteArray())
+    {
+        Q_UNUSED(until)
+        return run(program, args, timeoutMs);
+    }
     virtual bool mount(const QString &device, const QString &mountPoint, const QString &fsType,
                        const QString &options, QString *error) = 0;
     virtual bool unmount(const QString &mountPoint, QString *error) = 0;

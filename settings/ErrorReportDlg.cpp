@@ -49,6 +49,10 @@ ErrorReportDlg::ErrorReportDlg(QWidget *parent)
     ui->setupUi(this);
     centreOnPrimaryScreen();
     showStep(m_InsertDrive, tr("Start"));
+    // At start-up the dialog is often built only to look for reports and never shown. Unpolished,
+    // it would leave style-sheet state behind under its address, and the next dialog built there
+    // (the welcome screen) would come up without its background picture.
+    ensurePolished();
 }
 
 ErrorReportDlg::~ErrorReportDlg()

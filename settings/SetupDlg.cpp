@@ -29,6 +29,9 @@ namespace {
 
 const QString kQuicksavePath = "/media/VANTOR SSD/Quicksave/";
 const int kClockTimeoutMs = 30000;
+const int kRouteTimeoutMs = 30000;
+const int kDhcpTimeoutMs = 120000;
+const int kPingTimeoutMs = 60000;
 const int kNameLength = 30;
 // The filter cubes of a new instrument, by turret position.
 const char *const kDefaultFilterNames[] = {"Trans", "GFP", "RFP", "DAPI"};
@@ -113,6 +116,8 @@ SetupDlg::SetupDlg(QWidget *parent)
 
 SetupDlg::~SetupDlg()
 {
+    if (m_WLANMonitor.isRunning())
+        m_WLANMonitor.stop();
     delete ui;
 }
 
@@ -356,7 +361,15 @@ void SetupDlg::readSetting()
                             static_cast<QWidget *>(ui->BUTTON_POS_CLEAR), static_cast<QWidget *>(ui->LABEL_POS_CLEAR),
                             static_cast<QWidget *>(ui->LABEL_POS_DELAY), static_cast<QWidget *>(ui->LABEL_POS_SPEED)})
         widget->setVisible(qc);
-    ui->BUTTON_WIFI_TEST->setVisible(qc && double(osNumber) >= 2.1);
+    // Both sides in single precision, so that an image of version 2.1 (or 2.1.0) qualifies.
+    const bool wifi = qc && osNumber >= 2.1f;
+    ui->BUTTON_WIFI_TEST->setVisible(wifi);
+    if (wifi) {
+        connect(&m_WLANMonitor, &WLANMonitor::signalDetectDevice, this, &SetupDlg::slotWLANDeviceChanged,
+                Qt::UniqueConnection);
+        m_WLANMonitor.setMonitoring(true);
+        m_WLANMonitor.start(QThread::InheritPriority);
+    }
 
     const bool service = isEnableSerialLog();
     for (QWidget *widget : {static_cast<QWidget *>(ui->BUTTON_RESET_ALL), static_cast<QWidget *>(ui->FRAME_HIDE_PARAM),
@@ -576,6 +589,55 @@ void SetupDlg::updateCurrentDateTime(QString LocalDate, QString LocalTime)
     ui->YEAR_SPINBOX->setValue(LocalDate.left(4).toInt());
     ui->MONTH_SPINBOX->setValue(LocalDate.mid(5, 2).toInt());
     ui->DAY_SPINBOX->setValue(LocalDate.right(2).toInt());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Wi-Fi test (QC test mode)
+
+void SetupDlg::slotWLANDeviceChanged(int state, QString device)
+{
+    if (state == 0)
+        m_WLANDevice.clear();
+    else if (state == 1)
+        m_WLANDevice = device;
+}
+
+QString SetupDlg::gateway()
+{
+    const ProcessResult routes = SystemActions::instance().run("route", {"-n"}, kRouteTimeoutMs);
+    const QStringList lines = QString::fromLocal8Bit(routes.output).split('\n');
+    // Two heading lines, then one route a line: Destination, Gateway, Genmask, Flags, ... Iface.
+    for (int i = 2; i < lines.size(); ++i) {
+        if (!lines[i].contains("UG"))
+            continue;
+        QStringList fields = lines[i].split(' ');
+        fields.removeLast(); // the interface name, after the last blank, is not needed
+        fields.removeAll(QString());
+        if (fields.size() >= 3)
+            return fields[1];
+    }
+    return QString();
+}
+
+void SetupDlg::on_BUTTON_WIFI_TEST_clicked()
+{
+    QString message = "WiFi was not connected";
+    if (!m_WLANDevice.isEmpty()) {
+        SystemActions &actions = SystemActions::instance();
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        const ProcessResult dhcp = actions.run("dhclient", {m_WLANDevice}, kDhcpTimeoutMs);
+        if (dhcp.started && !dhcp.timedOut) {
+            const QString gw = gateway();
+            qDebug() << "gateway :" << gw;
+            // A reply, not ping's heading line (printed whether or not the gateway answers), tells
+            // that the network is reached.
+            const QByteArray reply = "bytes from";
+            if (!gw.isEmpty() && actions.runUntilOutput("ping", {gw}, kPingTimeoutMs, reply).output.contains(reply))
+                message = "WiFi connected";
+        }
+        QApplication::restoreOverrideCursor();
+    }
+    showError(message);
 }
 
 // ---------------------------------------------------------------------------------------------

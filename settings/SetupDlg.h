@@ -1,6 +1,7 @@
 #pragma once
 #include "Globals.h"
 #include "ScriptableDialog.h"
+#include "WLANMonitor.h"
 
 #include <QList>
 #include <QString>
@@ -51,6 +52,9 @@ public:
     static std::vector<std::pair<QString, QStringList>> clockCommands(int year, int month, int day, int hour,
                                                                       int minute);
 
+    // The default gateway of the routing table ("route -n"), or empty when it has none.
+    QString gateway();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void reject() override;
@@ -62,6 +66,8 @@ signals:
 
 public slots:
     void updateCurrentDateTime(QString LocalDate, QString LocalTime);
+    // The Wi-Fi monitor's report: state 1 with the adapter's name, 0 when none is left.
+    void slotWLANDeviceChanged(int state, QString device);
 
 private slots:
     void on_BUTTON_OK_clicked();
@@ -76,6 +82,7 @@ private slots:
     void on_BUTTON_SAVE_PATH_clicked();
     void on_BUTTON_EULA_clicked();
     void on_BUTTON_RESET_ALL_clicked();
+    void on_BUTTON_WIFI_TEST_clicked();
 
 private:
     void initialize();
@@ -149,5 +156,7 @@ private:
     int m_CameraMode = 8;
     bool m_bChangedCameraMode = false;
     bool m_bFactoryReset = false;
+    WLANMonitor m_WLANMonitor;
+    QString m_WLANDevice;
     Ui_SetupDlg *ui;
 };

@@ -64,6 +64,32 @@ private slots:
         QVERIFY(MonotonicClock::nowMs() - wait >= 50);
         QVERIFY(MonotonicClock::waitFor([] { return true; }, 0));
     }
+
+    // A program that never ends by itself is ended once the awaited output came, or at the time-out.
+    void runUntilOutputEndsTheProgram_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QByteArray>("until");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<bool>("timedOut");
+        QTest::newRow("any output") << "echo first; sleep 30" << QByteArray() << QByteArray("first\n") << false;
+        QTest::newRow("awaited line") << "echo head; sleep 0.2; echo '64 bytes from gw'; sleep 30"
+                                      << QByteArray("bytes from") << QByteArray("head\n64 bytes from gw\n") << false;
+        QTest::newRow("never comes") << "echo head; sleep 30" << QByteArray("bytes from") << QByteArray("head\n") << true;
+        QTest::newRow("ends silent") << "exit 3" << QByteArray() << QByteArray() << true;
+    }
+
+    void runUntilOutputEndsTheProgram()
+    {
+        QFETCH(QString, script);
+        QFETCH(QByteArray, until);
+        const int64_t start = MonotonicClock::nowMs();
+        const ProcessResult result = ProcessRunner::runUntilOutput("/bin/sh", {"-c", script}, 1500, until);
+        QVERIFY(result.started);
+        QTEST(result.output, "output");
+        QTEST(result.timedOut, "timedOut");
+        QVERIFY(MonotonicClock::nowMs() - start < 10000); // a hang bound: sleep 30 was ended
+    }
 };
 
 QTEST_MAIN(TestPlatform)

@@ -29,12 +29,15 @@ QWidget *popupFor(const QString &name)
                            "Press OK to continue or Cancel to stay.</p>"},
         {"reset-question", "<p><b>Warning!</b><br/><br/>This will restore the VANTOR S to its factory settings.<br/>"
                            "Do you want to proceed?</p>"},
-        {"invalid-date", "<p><b>Error!</b><br/><br/>The date is not valid.</p>"}};
+        {"invalid-date", "<p><b>Error!</b><br/><br/>The date is not valid.</p>"},
+        {"wifi-connected", "WiFi connected"},
+        {"wifi-not-connected", "WiFi was not connected"}};
     if (!texts.contains(name))
         return nullptr;
-    auto *box = new MessageDlg(name == "invalid-date", nullptr);
+    const bool okOnly = name == "invalid-date" || name.startsWith("wifi");
+    auto *box = new MessageDlg(okOnly, nullptr);
     box->setMessage(texts[name]);
-    if (name != "invalid-date")
+    if (!okOnly)
         box->setButtonVisibility(MSG_BUTTON_OK_CANCEL);
     return box;
 }
@@ -43,7 +46,8 @@ QWidget *popupFor(const QString &name)
 
 QStringList setupDlgShotNames()
 {
-    return kPages + QStringList{"zstack", "service", "keypad", "camera-warning", "reset-question", "invalid-date"};
+    return kPages + QStringList{"zstack", "service", "keypad", "camera-warning", "reset-question", "invalid-date",
+                                "wifi-connected", "wifi-not-connected"};
 }
 
 QWidget *setupDlgShot(const QString &name)
@@ -66,7 +70,9 @@ QWidget *setupDlgShot(const QString &name)
     holder->setObjectName("backdrop");
     holder->setStyleSheet("QWidget#backdrop { background-color: rgb(31, 34, 38); }");
     const TExecMode mode = g_ExecMode;
-    g_ExecMode = name == "service" || name == "reset-question" ? EXEC_SERIAL_LOG : EXEC_NORMAL;
+    g_ExecMode = name == "service" || name == "reset-question" ? EXEC_SERIAL_LOG
+               : name.startsWith("wifi")                         ? EXEC_QC_TEST
+                                                                  : EXEC_NORMAL;
     g_CurrentMenu = MENU_SETTING;
     auto *setup = new SetupDlg(nullptr);
     QObject::connect(holder, &QObject::destroyed, setup, &QObject::deleteLater);

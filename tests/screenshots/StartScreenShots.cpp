@@ -3,19 +3,22 @@
 #include "ErrorReportDlg.h"
 #include "Globals.h"
 #include "LicenseAgreementDlg.h"
+#include "MoreAppsWidget.h"
 #include "Paths.h"
 #include "ShowLogDlg.h"
 #include "SimSandbox.h"
 #include "WelcomeDlg.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QFile>
 #include <QTimer>
 
 QStringList startScreenShotNames()
 {
     return {"LicenseAgreementDlg-accept", "LicenseAgreementDlg-close", "WelcomeDlg", "ShowLogDlg",
-            "ErrorReportDlg-question", "ErrorReportDlg-insert", "ErrorReportDlg-noreport", "ErrorReportDlg-saved"};
+            "ErrorReportDlg-question", "ErrorReportDlg-insert", "ErrorReportDlg-noreport", "ErrorReportDlg-saved",
+            "MoreAppsWidget"};
 }
 
 QWidget *startScreenShot(const QString &name)
@@ -25,6 +28,14 @@ QWidget *startScreenShot(const QString &name)
     holder->setGeometry(0, 0, 1920, 1080);
     holder->setObjectName("backdrop");
     holder->setStyleSheet("QWidget#backdrop { background-color: rgb(31, 34, 38); }");
+    if (name == "MoreAppsWidget") {
+        // Two applications installed beside ours.
+        for (const char *entry : {"/root/Microscope/CellCount/cellcount_1_2_0", "/root/Microscope/Growth/growth_2_0_1"})
+            QDir().mkpath(Paths::path(entry));
+        auto *page = new MoreAppsWidget(holder);
+        page->setGeometry(0, 60, 1920, 1020);
+        return holder;
+    }
     if (name == "ShowLogDlg") {
         QFile log(Paths::path("/root/log"));
         if (log.open(QIODevice::WriteOnly | QIODevice::Truncate))

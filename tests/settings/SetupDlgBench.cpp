@@ -104,7 +104,7 @@ QByteArray configBytes()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QJsonObject parsedByConfigparser()
+QJsonObject parsedByConfigparser(const QString &file)
 {
     const char *script = "import configparser, json, sys\n"
                          "p = configparser.ConfigParser(interpolation=None)\n"
@@ -112,7 +112,7 @@ QJsonObject parsedByConfigparser()
                          "p.read(sys.argv[1], encoding='utf-8')\n"
                          "print(json.dumps({s: dict(p[s]) for s in p.sections()}))\n";
     QProcess python;
-    python.start("/usr/bin/python3", {"-c", script, Paths::configFile()});
+    python.start("/usr/bin/python3", {"-c", script, file.isEmpty() ? Paths::configFile() : file});
     if (!python.waitForFinished(30000) || python.exitCode() != 0)
         return {};
     return QJsonDocument::fromJson(python.readAllStandardOutput()).object();

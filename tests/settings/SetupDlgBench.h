@@ -38,9 +38,9 @@ struct SetupDlgBench
 QString rawSetting(const QString &section, const QString &key);
 void setSetting(const QString &section, const QString &key, const QString &value);
 QByteArray configBytes();
-// The configuration file as Python's configparser (no interpolation) reads it:
-// {"section": {"key": "value"}}, or an empty object when it refuses the file.
-QJsonObject parsedByConfigparser();
+// The configuration file (or another INI file) as Python's configparser (no interpolation) reads
+// it: {"section": {"key": "value"}}, or an empty object when it refuses the file.
+QJsonObject parsedByConfigparser(const QString &file = QString());
 
 // Scripts the next keyboard: types text and presses Enter, then Exit when the keyboard refused
 // (its message is answered by the standing OK).
