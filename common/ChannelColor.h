@@ -1,6 +1,5 @@
 #pragma once
-#include <cstddef>
-#include <cstdint>
+#include <array>
 
 // The colour rule of a captured channel: which of the R, G, B components a colour index
 // (a g_ColorTable index) puts the channel's intensity in, with no scaling. Shared by the
@@ -14,12 +13,27 @@ struct ChannelColor
     bool composed = false;
 
     // 0 red, 1 green, 2 blue, 3 yellow, 4 cyan; any other index is not composed.
-    static ChannelColor ofIndex(int colorIndex);
+    static constexpr ChannelColor ofIndex(int colorIndex)
+    {
+        switch (colorIndex) {
+        case 0: return {true, false, false, true};
+        case 1: return {false, true, false, true};
+        case 2: return {false, false, true, true};
+        case 3: return {true, true, false, true};
+        case 4: return {false, true, true, true};
+        default: return {};
+        }
+    }
     // Every component: the grey rendering.
-    static ChannelColor grey();
+    static constexpr ChannelColor grey() { return {true, true, true, true}; }
 
-    // Writes pixels R, G, B triples into rgb: each component the source value or 0. An index
-    // without a composition renders grey, so a misconfigured channel still shows its image.
-    void render(const uint8_t *src, uint8_t *rgb, size_t pixels) const;
-    void render(const uint16_t *src, uint16_t *rgb, size_t pixels) const;
+    // The R, G, B planes of the rendering: the source where the colour puts it, else zero. An
+    // index without a composition renders grey, so a misconfigured channel still shows its image.
+    template <typename Plane>
+    std::array<Plane, 3> planes(const Plane &source, const Plane &zero) const
+    {
+        if (!composed)
+            return {source, source, source};
+        return {red ? source : zero, green ? source : zero, blue ? source : zero};
+    }
 };

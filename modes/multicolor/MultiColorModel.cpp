@@ -32,12 +32,17 @@ void encodeCameraWords(const uint16_t *in, uint16_t *out, size_t count)
     }
 }
 
-// Round half to even of a non-negative integer sum halved: what addWeighted gives with the
-// weights 0.5 and 0.5.
+// out = (a + b) / 2 rounded half to even, as addWeighted with the weights 0.5 and 0.5 gives
+// it, in integers so that it vectorises.
 template <typename T>
-T halfEven(uint32_t sum)
+void halfSum(const cv::Mat &a, const cv::Mat &b, cv::Mat &out)
 {
-    return T((sum + ((sum >> 1) & 1u)) >> 1);
+    const T *pa = a.ptr<T>(), *pb = b.ptr<T>();
+    T *po = out.ptr<T>();
+    for (size_t i = 0, n = a.total(); i < n; ++i) {
+        const uint32_t sum = uint32_t(pa[i]) + pb[i];
+        po[i] = T((sum + ((sum >> 1) & 1u)) >> 1);
+    }
 }
 
 } // namespace
@@ -60,6 +65,12 @@ MultiColorModel::MultiColorModel(QObject *parent)
         c.contrast8 = allocate(CV_8UC1);
         c.brightness16 = allocate(CV_16UC1);
         c.contrast16 = allocate(CV_16UC1);
+    }
+    m_Zero8 = allocate(CV_8UC1);
+    m_Zero16 = allocate(CV_16UC1);
+    for (size_t comp = 0; comp < 3; ++comp) {
+        m_OverlayWork8[comp] = allocate(CV_8UC1);
+        m_OverlayWork16[comp] = allocate(CV_16UC1);
     }
     m_OverlayImage8 = allocate(CV_8UC3);
     m_OverlayImage16 = allocate(CV_16UC3);
@@ -120,10 +131,9 @@ int MultiColorModel::setImageData(int channel, const uchar *data, int colorIndex
 void MultiColorModel::render(int channel, const cv::Mat &grey, cv::Mat &rgb) const
 {
     const ChannelColor color = channel == 0 ? ChannelColor::grey() : ChannelColor::ofIndex(m_Channel[channel].colorIndex);
-    if (grey.depth() == CV_16U)
-        color.render(grey.ptr<uint16_t>(), rgb.ptr<uint16_t>(), kPixels);
-    else
-        color.render(grey.ptr<uint8_t>(), rgb.ptr<uint8_t>(), kPixels);
+    const cv::Mat &zero = grey.depth() == CV_16U ? m_Zero16 : m_Zero8;
+    const auto planes = color.planes(grey, zero);
+    cv::merge(planes.data(), planes.size(), rgb); // rgb keeps its buffer: same size and type
 }
 
 uchar *MultiColorModel::imageData(int channel, int bits)
@@ -294,45 +304,43 @@ void MultiColorModel::brightness16(const cv::Mat &src, int offset, cv::Mat &dst)
 
 void MultiColorModel::contrast16(const cv::Mat &src, float factor, float mean, cv::Mat &dst)
 {
-    // Round half to even of a float inside the word range: adding and taking away 1.5 x 2^23
-    // leaves the nearest integer in the default rounding mode, and unlike lrint it vectorises.
-    // Clamping before rounding gives the same word as saturating after it.
-    constexpr float kRound = 12582912.0f;
+    // The result depends on the source value alone: one table of the 65536 words, then a
+    // look-up per pixel.
+    std::vector<uint16_t> table(65536);
+    for (int v = 0; v < 65536; ++v) {
+        const float product = (float(v) - mean) * factor;
+        table[size_t(v)] = uint16_t(std::clamp(std::lrint(mean + product), 0L, 65535L));
+    }
     for (int y = 0; y < src.rows; ++y) {
         const uint16_t *s = src.ptr<uint16_t>(y);
         uint16_t *d = dst.ptr<uint16_t>(y);
-        for (int x = 0; x < src.cols; ++x) {
-            const float product = (float(s[x]) - mean) * factor;
-            const float t = std::min(std::max(mean + product, 0.0f), 65535.0f);
-            d[x] = uint16_t(int((t + kRound) - kRound));
-        }
+        for (int x = 0; x < src.cols; ++x)
+            d[x] = table[s[x]];
     }
 }
 
 void MultiColorModel::makeOverlayImage(int bits)
 {
     if (bits == 8)
-        mergeOverlay<uint8_t>(m_OverlayImage8);
+        mergeOverlay(CV_8U, m_OverlayImage8);
     else if (bits == 16)
-        mergeOverlay<uint16_t>(m_OverlayImage16);
+        mergeOverlay(CV_16U, m_OverlayImage16);
 }
 
-template <typename T>
-void MultiColorModel::mergeOverlay(cv::Mat &out)
+void MultiColorModel::mergeOverlay(int depth, cv::Mat &out)
 {
-    constexpr uint32_t kTop = T(~T(0));
-    const auto planeOf = [this](int channel) {
-        const Channel &c = m_Channel[channel];
-        return reinterpret_cast<const T *>(sizeof(T) == 1 ? c.image8.data : c.image16.data);
+    const bool wide = depth == CV_16U;
+    const auto planeOf = [this, wide](int channel) -> const cv::Mat & {
+        return wide ? m_Channel[channel].image16 : m_Channel[channel].image8;
     };
     const auto included = [this](int channel) { return m_Channel[channel].captured && m_Channel[channel].selected; };
+    const cv::Mat &zero = wide ? m_Zero16 : m_Zero8;
 
     // The sources of each output component, and the count that chooses the weights: 1 for the
     // grey background, 2 for every colour channel (also one without a composition, which
     // paints nothing).
-    const T *background = included(0) ? planeOf(0) : nullptr;
-    int k = background ? 1 : 0;
-    std::array<std::vector<const T *>, 3> sources; // R, G, B
+    int k = included(0) ? 1 : 0;
+    std::array<std::vector<const cv::Mat *>, 3> sources; // R, G, B
     for (int channel : {1, 3, 2}) {
         if (!included(channel))
             continue;
@@ -340,61 +348,43 @@ void MultiColorModel::mergeOverlay(cv::Mat &out)
         const ChannelColor color = ChannelColor::ofIndex(m_Channel[channel].colorIndex);
         if (!color.composed)
             continue;
-        const T *plane = planeOf(channel);
-        if (color.red)
-            sources[0].push_back(plane);
-        if (color.green)
-            sources[1].push_back(plane);
-        if (color.blue)
-            sources[2].push_back(plane);
+        const auto planes = color.planes<const cv::Mat *>(&planeOf(channel), nullptr);
+        for (size_t comp = 0; comp < 3; ++comp)
+            if (planes[comp])
+                sources[comp].push_back(planes[comp]);
     }
-    enum { None, Background, Mean, Colour } weights = k == 0 ? None : k == 1 ? Background : (k % 2) ? Mean : Colour;
 
-    std::array<std::vector<uint32_t>, 3> sum;
-    for (auto &row : sum)
-        row.resize(kWidth);
-    for (int y = 0; y < kHeight; ++y) {
-        const size_t offset = size_t(y) * kWidth;
-        // Per component the saturated sum of its colour channels, row by row.
-        for (int comp = 0; comp < 3; ++comp) {
-            uint32_t *s = sum[comp].data();
-            std::fill(s, s + kWidth, 0u);
-            for (const T *plane : sources[comp]) {
-                const T *p = plane + offset;
-                for (int x = 0; x < kWidth; ++x)
-                    s[x] += p[x];
-            }
-            for (int x = 0; x < kWidth; ++x)
-                s[x] = std::min(s[x], kTop);
+    // Per component the saturated sum of its colour channels, then the weights: background
+    // alone (k 1), colours alone (even k), or half of each (odd k above 1), rounded as
+    // addWeighted rounds. A single source is used in place.
+    std::array<cv::Mat, 3> planes;
+    for (size_t comp = 0; comp < 3; ++comp) {
+        cv::Mat &work = wide ? m_OverlayWork16[comp] : m_OverlayWork8[comp];
+        const std::vector<const cv::Mat *> &src = sources[comp];
+        cv::Mat sum = zero;
+        if (src.size() == 1) {
+            sum = *src[0];
+        } else if (src.size() > 1) {
+            cv::add(*src[0], *src[1], work);
+            for (size_t i = 2; i < src.size(); ++i)
+                cv::add(work, *src[i], work);
+            sum = work;
         }
-        T *o = out.ptr<T>(y);
-        const T *g = background ? background + offset : nullptr;
-        const uint32_t *r = sum[0].data(), *gr = sum[1].data(), *b = sum[2].data();
-        switch (weights) {
-        case None:
-            std::fill(o, o + 3 * kWidth, T(0));
-            break;
-        case Background:
-            for (int x = 0; x < kWidth; ++x)
-                o[3 * x] = o[3 * x + 1] = o[3 * x + 2] = g[x];
-            break;
-        case Colour:
-            for (int x = 0; x < kWidth; ++x) {
-                o[3 * x] = T(r[x]);
-                o[3 * x + 1] = T(gr[x]);
-                o[3 * x + 2] = T(b[x]);
-            }
-            break;
-        case Mean: // an odd count above 1: the background takes part
-            for (int x = 0; x < kWidth; ++x) {
-                const uint32_t v = g[x];
-                o[3 * x] = halfEven<T>(v + r[x]);
-                o[3 * x + 1] = halfEven<T>(v + gr[x]);
-                o[3 * x + 2] = halfEven<T>(v + b[x]);
-            }
-            break;
+        if (k == 0) {
+            planes[comp] = zero;
+        } else if (k == 1) {
+            planes[comp] = planeOf(0);
+        } else if (k % 2 == 0) {
+            planes[comp] = sum;
+        } else {
+            if (wide)
+                halfSum<uint16_t>(planeOf(0), sum, work);
+            else
+                halfSum<uint8_t>(planeOf(0), sum, work);
+            planes[comp] = work;
         }
     }
+    cv::merge(planes.data(), planes.size(), out);
 }
 
 float MultiColorModel::length(float pixels, int unit, float pixelSize)

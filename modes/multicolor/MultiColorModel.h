@@ -106,11 +106,12 @@ private:
     cv::Mat allocate(int type, int rows = kHeight);
     // The RGB rendering of channel from its single-sample image.
     void render(int channel, const cv::Mat &grey, cv::Mat &rgb) const;
-    template <typename T>
-    void mergeOverlay(cv::Mat &out);
+    void mergeOverlay(int depth, cv::Mat &out);
 
     std::vector<std::unique_ptr<uchar, void (*)(void *)>> m_Memory;
     std::array<Channel, kChannels> m_Channel;
+    cv::Mat m_Zero8, m_Zero16; // never written
+    std::array<cv::Mat, 3> m_OverlayWork8, m_OverlayWork16;
     cv::Mat m_OverlayImage8, m_OverlayImage16, m_ShiftedOverlayImage16;
     cv::Mat m_AnnotatedImage;
     bool m_bOverlayMode = false;
