@@ -1,0 +1,11 @@
+#pragma once
+
+// The application's one override cursor while a page works: busy() shows the busy cursor
+// (changing the current override rather than stacking another), normal() takes every override
+// away so the plain arrow shows again.
+class PageCursor
+{
+public:
+    static void busy();
+    static void normal();
+};
