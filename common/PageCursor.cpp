@@ -2,12 +2,12 @@
 
 #include <QGuiApplication>
 
-void PageCursor::busy()
+void PageCursor::busy(Qt::CursorShape shape)
 {
     if (QGuiApplication::overrideCursor())
-        QGuiApplication::changeOverrideCursor(Qt::BusyCursor);
+        QGuiApplication::changeOverrideCursor(shape);
     else
-        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+        QGuiApplication::setOverrideCursor(shape);
 }
 
 void PageCursor::normal()

@@ -195,6 +195,11 @@ private slots:
         QCOMPARE(m_log.last(), QString("changedState()"));
         QCOMPARE(lastOf("measurementToolChanged"), QString("measurementToolChanged(12)"));
         QCOMPARE(m_page->currentState(), MULTI_CHANNEL);
+        // One busy override until the video stop gives the plain cursor back.
+        QVERIFY(QGuiApplication::overrideCursor());
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+        m_page->slotWaitForVideoWidgetIsStopped();
+        QVERIFY(!QGuiApplication::overrideCursor());
         QVERIFY(m_page->model()->isImageCaptured(2));
         QVERIFY(ui()->SLIDER_CH3_BRIGHTNESS->isEnabled());
         QCOMPARE(ui()->SLIDER_CH3_BRIGHTNESS->value(), 0);
