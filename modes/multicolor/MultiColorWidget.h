@@ -1,31 +1,61 @@
 #pragma once
-#include "TMultiState.h"
+#include "TGraphMode.h"
 #include "TMeasurementTool.h"
+#include "TMultiState.h"
 #include "TSMeasurementItem.h"
 #include "TSScaleBar.h"
+#include "TUIMode.h"
 
 #include <QColor>
+#include <QImage>
+#include <QPixmap>
 #include <QPoint>
 #include <QPointF>
+#include <QRect>
+#include <QTimer>
 #include <QVector>
 #include <QWidget>
+#include <array>
 #include <vector>
 
-// The Multicolor page: captures up to four fluorescence channels, shows, measures, merges and
-// saves them.
+class LSpinBox;
+class MultiColorModel;
+class QLabel;
+class QPushButton;
+class QSlider;
+class Ui_MultiColorWidget;
+
+// The Multicolor page (the start screen): captures one channel per filter position from the
+// live image, shows it full size, as 2 x 2 tiles or merged into one overlay, and adjusts,
+// measures and saves the channels. Requests to the instrument leave as signals that the main
+// window routes to the control panel and the live video.
 class MultiColorWidget : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int kChannels = 4;
+    // Waits of an auto-run series: capture to live start, live start to the next capture.
+    static constexpr int kAutoRunStepMs = 3000;
+
     explicit MultiColorWidget(QWidget *parent = nullptr);
+    ~MultiColorWidget() override;
 
     TMultiState currentState() const { return m_nCurrentState; }
     void setCurrentState(TMultiState state);
-    // Discards every captured channel.
+    // Discards every captured channel; the state stays.
     void clear();
     void readSetting();
     void changeMeasurementItem(bool bNewImage);
     void updateMeasurementResultTable(bool bNewImage);
+
+    // The channel index (filter position) of button CHn given as n - 1: CH1 0, CH2 3, CH3 2,
+    // CH4 1; 0 for anything else.
+    static int convertChannelToFilter(int button);
+    // Tests shorten the auto-run waits; 0 or less restores kAutoRunStepMs.
+    static void setAutoRunStepMs(int ms);
+
+    Ui_MultiColorWidget *form() const { return ui; }
+    MultiColorModel *model() const { return m_pModel; }
 
 public slots:
     void setCurrentFilterPosition(int position);
@@ -86,6 +116,140 @@ signals:
     void getSelectedDiagramItemKeyList();
     void getScaleBarPoint();
 
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private slots:
+    void on_BUTTON_LIVE_clicked();
+    void on_BUTTON_CAPTURE_clicked();
+    void on_BUTTON_TILE_ON_clicked();
+    void on_BUTTON_OVERLAY_ON_clicked();
+    void on_BUTTON_CLEAR_clicked();
+    void on_BUTTON_AUTORUN_clicked();
+    void on_BUTTON_AUTORUN_STOP_clicked();
+    void on_BUTTON_MODE1_clicked();
+    void on_BUTTON_MODE2_clicked();
+    void on_BUTTON_MODE3_clicked();
+    void on_CHKBOX_SCALEBAR_clicked();
+    void on_BUTTON_MEASURE_SELECT_clicked();
+    void on_BUTTON_MEASURE_LINE_clicked();
+    void on_BUTTON_MEASURE_ANGLE_clicked();
+    void on_BUTTON_MEASURE_POLYGON_clicked();
+    void on_BUTTON_MEASURE_ELLIPSE_clicked();
+    void on_BUTTON_MEASURE_RECT_clicked();
+    void on_BUTTON_MEASURE_SEGMENT_clicked();
+    void on_BUTTON_MEASURE_FREEHAND_clicked();
+    void on_BUTTON_TEXT_ANNOTATION_clicked();
+    void on_BUTTON_MEASURE_DELETE_clicked();
+    void on_BUTTON_MEASURE_SCALEBAR_clicked();
+    void on_BUTTON_TOOL_LEFT_clicked();
+    void on_BUTTON_TOOL_RIGHT_clicked();
+    void on_BUTTON_ANNOTATE_clicked();
+    void on_COMB_LENGTH_UNIT_currentIndexChanged(int unit);
+    void on_COMB_AREA_UNIT_currentIndexChanged(int unit);
+    void hideMessage();
+
 private:
+    // The controls of one channel index.
+    struct ChannelControls
+    {
+        QSlider *brightness = nullptr;
+        QSlider *contrast = nullptr;
+        LSpinBox *brightnessBox = nullptr;
+        LSpinBox *contrastBox = nullptr;
+        QPushButton *thumbnail = nullptr;
+        QLabel *name = nullptr;      // LABEL_CHn
+        QLabel *intensity = nullptr; // LABEL_INTENSITY_VALUE_n
+    };
+
+    void initialize();
+    void allocatingMemory();
+    void deallocatingMemory();
+    void changeState();
+    void setUIMode(TUIMode mode);
+    void setUIControlEnabled(bool on);
+    void setChannelControlsEnabled(int channel, bool on);
+    // The channel's sliders and boxes at brightness 0 and contrast 10.
+    void resetChannelValues(int channel);
+    // Shows the save button m_bSavedBefore selects, enabled as given; hides the other.
+    void showSaveButton(bool enabled);
+    void scaleBarBlock(bool on);
+    // Back to live view after a capture brought no usable frame.
+    void returnToLive();
+    // The next step of an auto-run, after the wait; ends the series off this menu.
+    void scheduleAutoRunStep(void (MultiColorWidget::*step)());
+    bool holdsChannel(int channel) const;
+    void *capturedImageFromModel(int channel, int bits);
+    void makeThumbnail(int channel);
+
+    // Measurement side.
+    void chooseMeasurementTool(QPushButton *button, int tool, bool clearReadout);
+    void setMeasurementToolButtonFalse();
+    void enableMeasurement();
+    void resetMeasurementTool();
+    void setMeasurementControlEnabled(bool enabled);
+    void clearMeasuredInformation(bool all);
+    void setLengthUnitCombobox();
+    void setAreaUnitCombobox();
+    void setMeasurementResultTableHeader();
+    void setTableHeaderLabels();
+    void setUIHistogramEnabled(bool enabled);
+    void setUILineProfileEnabled(bool enabled);
+    void showhideHistogramCtrl(TGraphMode mode);
+
+    Ui_MultiColorWidget *ui = nullptr;
+    MultiColorModel *m_pModel = nullptr;
+    std::array<ChannelControls, kChannels> m_Controls;
+
     TMultiState m_nCurrentState = MULTI_IDLE;
+    int m_nCurrentFilterPosition = 0;
+    int m_nObjectiveLensPosition = 0;
+    int m_nSelectedIndex = 0;
+    std::array<bool, kChannels> m_bChannelOn{};
+    bool m_bImageCaptured = false;
+    bool m_bSavedBefore = false;
+    bool m_bLEDOn = false;
+    std::array<int, kChannels> m_nChannelBits{8, 8, 8, 8};
+    int m_nCurrentBits = 8;
+    std::array<int, kChannels> m_nChannelColor{7, 2, 0, 1};
+    bool m_bPseudoColor = false;
+    QImage m_PreviewImage;
+    std::array<QRect, kChannels> m_ThumbnailFrameRect;
+    std::array<QColor, kChannels> m_ChannelFrameColor;
+    int m_nAutosave = 0;
+    QString m_AutosavePath;
+    QString m_AutosaveFileName;
+    bool m_bAutosaveFailed = false;
+    bool m_bQuickSaving = false;
+    bool m_bAutoRun = false;
+    bool m_bAutoRunStop = false;
+    bool m_bFrameArrived = false; // set by captureCompleted during a capture request
+    QTimer m_MessageTimer;
+
+    std::array<int, kChannels> m_nBrightness{};
+    std::array<int, kChannels> m_nContrast{10, 10, 10, 10};
+    std::array<int, kChannels> m_nLastApplied{}; // 0 none, 1 brightness, 2 contrast
+    bool m_bSpinBoxSync = true;
+    bool m_bApplyBlocked = false;
+    int m_nReleasedSpinBox = -1;
+
+    std::array<QString, 8> m_ToolName;
+    int m_nCurrentTool = 0;
+    TSMeasurementItem m_CurrentResult;
+    std::array<TSMeasurementItem, kChannels> m_OverlayResult;
+    int m_nLengthUnit = 0;
+    int m_nAreaUnit = 0;
+    float m_fPixelSize = -1.0f;
+    bool m_bShowAnnotation = true;
+    QVector<uint> m_SelectedKeys;
+    bool m_bTableIdle = true;
+    bool m_bHistogramShown = true;
+    bool m_bLineProfileShown = false;
+    QPixmap m_GraphPixmap;
+    QPointF m_ScaleBarPoint;
+
+    int m_nLineThickness = 1;
+    QColor m_LineColor;
+    int m_nFontThickness = 5;
+    QColor m_FontColor;
 };

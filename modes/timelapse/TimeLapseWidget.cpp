@@ -9,6 +9,7 @@
 #include "MessageDlg.h"
 #include "NumberFieldEditor.h"
 #include "Paths.h"
+#include "PageCursor.h"
 #include "PrivateProfile.h"
 #include "SaveNaming.h"
 #include "SaveOptionsDlg.h"
@@ -64,15 +65,6 @@ QString readSettingText(const char *section, const QString &key, const char *def
 int readSettingNumber(const char *section, const QString &key, const char *def)
 {
     return readSettingText(section, key, def).toInt(); // not a number reads as 0
-}
-
-// The application cursor shape, without growing Qt's override stack on every change.
-void showCursor(Qt::CursorShape shape)
-{
-    if (QApplication::overrideCursor())
-        QApplication::changeOverrideCursor(shape);
-    else
-        QApplication::setOverrideCursor(shape);
 }
 
 QString clockText()
@@ -429,7 +421,7 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
     if (!m_bPaused) {
         ui->PROGRESSBAR_COUNT->setValue(0);
         m_nRemainCapture = m_nRemainLight = m_nRemainCorrection = 0;
-        showCursor(Qt::WaitCursor);
+        PageCursor::busy(Qt::WaitCursor);
         m_bParametersCalculated = false;
         m_StartTimer.start(kStartDelayMs);
         m_pInitializingDlg = new MessageDlg;
@@ -440,15 +432,15 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
             m_pInitializingDlg->deleteLater();
         if (!m_bParametersCalculated) // the box went away before its time: check now
             slotCalculrateParameter();
-        showCursor(Qt::ArrowCursor);
+        PageCursor::normal();
     } else if (canStart()) {
         m_nStartCode = 0;
         if (m_nCurrentState == TIMELAPSE_SHOWN) {
-            showCursor(Qt::WaitCursor);
+            PageCursor::busy(Qt::WaitCursor);
             on_BUTTON_TIMELAPSE_LIVE_clicked();
             repaint();
             delay((m_nExposure + 1000) * 2);
-            showCursor(Qt::ArrowCursor);
+            PageCursor::normal();
             // Going live unlocked the menu and the panel: the run keeps them locked.
             emit signalEnableMainMenu(false);
             emit signalEnableControlWidgetUI(false);
@@ -608,7 +600,7 @@ void TimeLapseWidget::completedTimeLapse(bool bVideo)
 
 void TimeLapseWidget::on_BUTTON_TIMELAPSE_LIVE_clicked()
 {
-    showCursor(Qt::BusyCursor);
+    PageCursor::busy();
     emit signalEnableMainMenu(false);
     setUIControlEnabled(false);
     qProcessEvents(QEventLoop::ExcludeUserInputEvents);
@@ -1096,7 +1088,7 @@ void TimeLapseWidget::slotWaitForVideoWidgetIsStarted()
 {
     if (g_CurrentMenu != MENU_TIMELAPSE || m_bBusy)
         return;
-    showCursor(Qt::ArrowCursor);
+    PageCursor::normal();
     if (m_bLEDState)
         ui->BUTTON_TIMELAPSE_RUN->setEnabled(true);
     emit signalEnableControlWidgetUI(true);
@@ -1107,7 +1099,7 @@ void TimeLapseWidget::slotWaitForVideoWidgetIsStopped()
 {
     if (g_CurrentMenu != MENU_TIMELAPSE || m_bBusy)
         return;
-    showCursor(Qt::ArrowCursor);
+    PageCursor::normal();
     ui->BUTTON_TIMELAPSE_LIVE->setEnabled(true);
     if (m_bPreSave) {
         ui->BUTTON_SAVE_AFTER->setEnabled(true);

@@ -7,6 +7,7 @@
 #include "KeyboardDlg.h"
 #include "MainWindowShots.h"
 #include "MessageDlg.h"
+#include "MulticolorShots.h"
 #include "PanelShots.h"
 #include "Paths.h"
 #include "SaveDlgShots.h"
@@ -98,6 +99,8 @@ QList<Shot> shots()
         list << Shot{name, [name] { return viewShot(name); }};
     for (const QString &screen : mainWindowScreens())
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
+    for (const QString &name : multicolorShotNames())
+        list << Shot{"NIMBODlg-Multicolor-" + name, [name] { return multicolorShot(name); }};
     for (const QString &name : zStackShotNames())
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
     for (const QString &name : setupDlgShotNames())

@@ -1,0 +1,94 @@
+// The Multicolor channel store: storing a frame, an adjustment and the overlay merge, each
+// against a memcpy of the buffers it fills, measured in the same run.
+#include "MultiColorModel.h"
+
+#include <benchmark/benchmark.h>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr size_t kPixels = MultiColorModel::kPixels;
+
+std::vector<uchar> frame(int bits)
+{
+    std::vector<uchar> f(kPixels * size_t(bits / 8));
+    for (size_t i = 0; i < f.size(); ++i)
+        f[i] = uchar((i * 131) ^ (i >> 7));
+    if (bits == 16)
+        for (size_t i = 1; i < f.size(); i += 2)
+            f[i] &= 0xF0; // camera words: 12 bits shifted left by 4, low nibble empty
+    return f;
+}
+
+// Copies the given byte counts from one block into another, as one step.
+void memcpyFloor(benchmark::State &state, std::vector<size_t> sizes)
+{
+    size_t total = 0;
+    for (size_t s : sizes)
+        total = std::max(total, s);
+    std::vector<uchar> from(total, 1), to(total);
+    for (auto _ : state) {
+        for (size_t s : sizes)
+            std::memcpy(to.data(), from.data(), s);
+        benchmark::ClobberMemory();
+    }
+}
+
+void store(benchmark::State &state, int bits)
+{
+    MultiColorModel model;
+    const std::vector<uchar> f = frame(bits);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(model.setImageData(2, f.data(), 1, bits));
+}
+
+void adjust(benchmark::State &state, int bits)
+{
+    MultiColorModel model;
+    const std::vector<uchar> f = frame(bits);
+    model.setImageData(2, f.data(), 3, bits);
+    model.setBrightness(2, 20, false);
+    for (auto _ : state)
+        model.setContrast(2, 17, false);
+}
+
+void overlay(benchmark::State &state, int bits)
+{
+    MultiColorModel model;
+    const std::vector<uchar> f = frame(bits);
+    for (int c = 0; c < 4; ++c)
+        model.setImageData(c, f.data(), c == 0 ? 7 : c - 1, bits);
+    for (auto _ : state)
+        model.makeOverlayImage(bits);
+}
+
+void mc_store_8bit(benchmark::State &s) { store(s, 8); }
+void mc_store_8bit_floor(benchmark::State &s) { memcpyFloor(s, {kPixels, kPixels, 3 * kPixels, 3 * kPixels}); }
+void mc_store_16bit(benchmark::State &s) { store(s, 16); }
+void mc_store_16bit_floor(benchmark::State &s) { memcpyFloor(s, {2 * kPixels, 2 * kPixels, 6 * kPixels, 6 * kPixels}); }
+void mc_adjust_8bit(benchmark::State &s) { adjust(s, 8); }
+void mc_adjust_8bit_floor(benchmark::State &s) { memcpyFloor(s, {kPixels, 3 * kPixels}); }
+void mc_adjust_16bit(benchmark::State &s) { adjust(s, 16); }
+void mc_adjust_16bit_floor(benchmark::State &s) { memcpyFloor(s, {2 * kPixels, 6 * kPixels}); }
+void mc_overlay_8bit(benchmark::State &s) { overlay(s, 8); }
+void mc_overlay_8bit_floor(benchmark::State &s) { memcpyFloor(s, {3 * kPixels}); }
+void mc_overlay_16bit(benchmark::State &s) { overlay(s, 16); }
+void mc_overlay_16bit_floor(benchmark::State &s) { memcpyFloor(s, {6 * kPixels}); }
+
+} // namespace
+
+BENCHMARK(mc_store_8bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_store_8bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_store_16bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_store_16bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_adjust_8bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_adjust_8bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_adjust_16bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_adjust_16bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_overlay_8bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_overlay_8bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_overlay_16bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(mc_overlay_16bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();
