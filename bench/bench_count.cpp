@@ -57,7 +57,7 @@ void count_finder4(benchmark::State &state)
     CountTool::Result result;
     double seconds = 0;
     for (auto _ : state)
-        benchmark::DoNotOptimize(seconds = CountTool::countFinder("finder4", grey.data, grey.cols, grey.rows, 10.0f,
+        benchmark::DoNotOptimize(seconds = CountTool::countFinder("finder4", grey.data, grey.cols, grey.rows, 10.0f, CountTool::finderFallBacks(),
                                                                   result));
     state.counters["cells"] = double(result.total);
     state.counters["engine_seconds"] = seconds;

@@ -83,8 +83,21 @@ bool CountTool::isFinder(const QString &engine)
     return engine == "finder4" || engine == "finder3" || engine == "finder2";
 }
 
+protocol_t CountTool::finderFallBacks()
+{
+    protocol_t p;
+    p.nDilutionFactor = kFinderDilutionFactor;
+    p.nNoiseReduction = kFinderNoiseReduction;
+    p.nLiveCellDetection = kFinderLiveCellDetection;
+    p.nRoundness = kFinderRoundness;
+    p.nMinCellSize = kFinderMinCellSizeUm;
+    p.nMaxCellSize = kFinderMaxCellSizeUm;
+    p.nDeclusteringLevel = kFinderDeclusteringLevel;
+    return p;
+}
+
 double CountTool::countFinder(const QString &engine, const unsigned char *grey, int width, int height,
-                              float objectiveMagnification, Result &result)
+                              float objectiveMagnification, const protocol_t &levels, Result &result)
 {
     result = Result();
     const float totalMagnification = objectiveMagnification * kReductionLens;
@@ -102,11 +115,11 @@ double CountTool::countFinder(const QString &engine, const unsigned char *grey, 
     } else {
         counter.setImageData(const_cast<unsigned char *>(grey), 0, false);
     }
-    const int minSize = kFinderMinCellSizeUm, maxSize = kFinderMaxCellSizeUm, roundness = kFinderRoundness;
-    const int maxMean = noiseReductionValue(kFinderNoiseReduction);
-    const float *live = liveCellDetection(kFinderLiveCellDetection);
-    const float tolerance = float(kFinderDeclusteringLevel);
-    const bool split = kFinderDeclusteringLevel > 0;
+    const int minSize = levels.nMinCellSize, maxSize = levels.nMaxCellSize, roundness = levels.nRoundness;
+    const int maxMean = noiseReductionValue(levels.nNoiseReduction);
+    const float *live = liveCellDetection(levels.nLiveCellDetection);
+    const float tolerance = float(levels.nDeclusteringLevel);
+    const bool split = levels.nDeclusteringLevel > 0;
     float avgSize = 0, meanIntensity = 0;
     const double seconds =
         engine == "finder2"
@@ -126,7 +139,7 @@ double CountTool::countFinder(const QString &engine, const unsigned char *grey, 
     for (int count : {result.live, result.dead}) {
         float mantissa = 0;
         int exponent = 0;
-        counter.getConcentration(count, float(kFinderDilutionFactor), mantissa, exponent);
+        counter.getConcentration(count, float(levels.nDilutionFactor), mantissa, exponent);
         result.concentration += double(mantissa) * std::pow(10.0, exponent);
     }
     for (const Quorvan::TObj &o : counter.getFoundCellInformation())
@@ -197,7 +210,7 @@ int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
     if (n < 0)
         return refuse(err, QStringLiteral("the counter refused %1").arg(image));
     if (isFinder(engine))
-        countFinder(engine, grey.data(), width, height, magnification, result);
+        countFinder(engine, grey.data(), width, height, magnification, protocol.secondEngine, result);
     std::fprintf(out, "x,y,diameter_um,live\n");
     for (const Cell &c : result.cells)
         std::fprintf(out, "%d,%d,%.2f,%d\n", c.x, c.y, double(c.diameterUm), c.live ? 1 : 0);

@@ -30,8 +30,11 @@ public:
         int minSizeUm = CellCountDefaults::kMinCellSizeUm;
         int maxSizeUm = CellCountDefaults::kMaxCellSizeUm;
         int dilutionFactor = CellCountDefaults::kDilutionFactor;
-        protocol_t secondEngine; // the second engine's settings, read from the same file
+        protocol_t secondEngine = finderFallBacks(); // the second engine's settings, read from the same file
     };
+
+    // The second engine's levels when no protocol file is given: the cell-count page's fall-backs.
+    static protocol_t finderFallBacks();
 
     struct Cell
     {
@@ -62,10 +65,10 @@ public:
     static bool isFinder(const QString &engine);
     // Counts an 8-bit frame with a finder of the second engine as the cell-count page does (mode 5
     // or, for finder3, mode 4; size calibration 1.0 and 0.0, circle thickness 2, the page's values
-    // for the fall-back levels). The cells are the records the tally counted. Returns the engine's
-    // result: seconds, or -1.0 when it found nothing, which leaves zero counts and no cells.
+    // for its fixed values, the protocol's levels). The cells are the records the tally counted. Returns
+    // the engine's result: seconds, or -1.0 when it found nothing, which leaves zero counts and no cells.
     static double countFinder(const QString &engine, const unsigned char *grey, int width, int height,
-                              float objectiveMagnification, Result &result);
+                              float objectiveMagnification, const protocol_t &levels, Result &result);
 
     // The whole tool: arguments without the program name; returns the exit status.
     static int run(const QStringList &arguments, FILE *out, FILE *err);

@@ -533,15 +533,21 @@ private slots:
         QTest::addColumn<bool>("blank");
         QTest::addColumn<QString>("rows");
         QTest::addColumn<QString>("counts");
+        QTest::addColumn<QString>("protocol"); // the protocol file's text, or none
         // At 10X (0.554 um a pixel) the ring is 13 um, live by its hole; the square is dead by its
         // dark centre; the long bar fails the roundness limit of 60.
         const QString counted = "x,y,diameter_um,live|200,100,14.13,0|100,100,12.97,1";
         const QString two = "^total=2 live=1 dead=1 viability=50.0 concentration=\\d\\.\\d{3}e\\+0\\d\\n$";
-        QTest::newRow("finder4") << "finder4" << false << counted << two;
-        QTest::newRow("finder3") << "finder3" << false << counted << two;
-        QTest::newRow("finder2") << "finder2" << false << counted << two;
+        QTest::newRow("finder4") << "finder4" << false << counted << two << QString();
+        QTest::newRow("finder3") << "finder3" << false << counted << two << QString();
+        QTest::newRow("finder2") << "finder2" << false << counted << two << QString();
         QTest::newRow("nothing found") << "finder4" << true << "x,y,diameter_um,live"
-                                       << "^total=0 live=0 dead=0 viability=0.0 concentration=0.000e\\+00\\n$";
+                                       << "^total=0 live=0 dead=0 viability=0.0 concentration=0.000e\\+00\\n$"
+                                       << QString();
+        // The protocol's levels reach the finder: a 13 um size limit leaves the 14 um square out.
+        QTest::newRow("protocol levels") << "finder4" << false << "x,y,diameter_um,live|100,100,12.97,1"
+                                         << "^total=1 live=1 dead=0 viability=100.0 concentration=\\d\\.\\d{3}e\\+0\\d\\n$"
+                                         << "[Max Cell Size]\nSize=13\n";
     }
 
     void tool()
@@ -550,6 +556,7 @@ private slots:
         QFETCH(bool, blank);
         QFETCH(QString, rows);
         QFETCH(QString, counts);
+        QFETCH(QString, protocol);
         cv::Mat frame = field();
         if (!blank) {
             disc(frame, {100, 100}, 12);
@@ -560,9 +567,15 @@ private slots:
         QTemporaryDir dir;
         ImReaderWriter tiff;
         QVERIFY(tiff.load(frame.data, kW, kH, 8, 1, 1, 1, 1) && tiff.write(dir.filePath("f.tif").toUtf8(), {}));
+        QStringList arguments{"--engine", engine, dir.filePath("f.tif")};
+        if (!protocol.isEmpty()) {
+            QFile file(dir.filePath("Protocol_Small_BF.ini"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(protocol.toUtf8()) == protocol.toUtf8().size());
+            file.close();
+            arguments << "--protocol" << file.fileName();
+        }
         QProcess tool;
-        tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-count",
-                   {"--engine", engine, dir.filePath("f.tif")});
+        tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-count", arguments);
         QVERIFY(tool.waitForFinished(120000));
         QCOMPARE(tool.exitCode(), 0);
         const QString out = tool.readAllStandardOutput();
