@@ -368,6 +368,10 @@ private:
     // Mean enclosing radius of the outer contours of mask whose calibrated diameter lies in
     // [minSize, maxSize]; returns how many were taken, or -1 when the mask has no contour.
     int meanRadius(const cv::Mat &mask, float minSize, float maxSize, float &mean) const;
+    // The start of the two-colour finders: cleared results, the channel-5 mask, matched = overlay
+    // AND channel-5 mask, and the mean radii of the matched objects up to maxSize and of all
+    // overlay objects; false when either has none.
+    bool startTwoColour(int maxSize, cv::Mat &matched, float &matchedRadius, float &allRadius);
     // The fluorescent objects of the overlay mask into m_FoundCells and m_ClusterHistogram.
     // True when a clump reached the seed search.
     bool findFluorescentObjects(const TwoColourSettings &settings, float matchedRadius, float allRadius);

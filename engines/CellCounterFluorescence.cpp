@@ -64,7 +64,7 @@ double CellCounter::fluorescenceSample(int sampleType, int minSize, int maxSize,
 
     std::vector<Contour> contours;
     std::vector<cv::Vec4i> hierarchy;
-    cv::findContours(m_Mask1.clone(), contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
+    cv::findContours(m_Mask1, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
     const float cellS = cellSize(radius, 1);
     const int discRadius = truncated(radius);
     for (int i : outerContours(hierarchy)) {
@@ -230,7 +230,7 @@ void CellCounter::getAvgRedIntensity(int dx, int dy, float &avgRedIntensity, int
 
         std::vector<Contour> contours;
         std::vector<cv::Vec4i> hierarchy;
-        cv::findContours(m_Mask1.clone(), contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
+        cv::findContours(m_Mask1, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
         float sum = avgRedIntensity; // added to, as callers accumulate over fields
         int cells = 0;
         for (int i : outerContours(hierarchy)) {

@@ -25,7 +25,7 @@ constexpr double kProjectionY = 972.0;
 std::vector<cv::Point> centres(const cv::Mat &mask)
 {
     std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(mask.clone(), contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
     std::vector<cv::Point> points;
     for (const auto &c : contours) {
         const Circle circle = enclosingCircle(c);

@@ -48,7 +48,7 @@ bool CellCounter::hasChannelImages(bool needsScale) const
 int CellCounter::meanRadius(const cv::Mat &mask, float minSize, float maxSize, float &mean) const
 {
     std::vector<Contour> contours;
-    cv::findContours(mask.clone(), contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
     if (contours.empty())
         return -1;
     float sum = 0;
@@ -84,11 +84,20 @@ void CellCounter::makeOverlayMaskImageData(int level2, int level3, int, int, int
     }
 }
 
+bool CellCounter::startTwoColour(int maxSize, cv::Mat &matched, float &matchedRadius, float &allRadius)
+{
+    clearCount();
+    autoThreshold(5, kObjectThreshold);
+    cv::bitwise_and(m_OverlayMask, m_Mask1, matched);
+    return meanRadius(matched, 0.0f, float(maxSize), matchedRadius) > 0 &&
+           meanRadius(m_OverlayMask, -kNoLimit, kNoLimit, allRadius) > 0;
+}
+
 bool CellCounter::findFluorescentObjects(const TwoColourSettings &settings, float matchedRadius, float allRadius)
 {
     std::vector<Contour> contours;
     std::vector<cv::Vec4i> hierarchy;
-    cv::findContours(m_OverlayMask.clone(), contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
+    cv::findContours(m_OverlayMask, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
     const float clumpCellSize = cellSize(matchedRadius, 1);
     bool searched = false;
     for (int i : outerContours(hierarchy)) {
@@ -123,7 +132,7 @@ bool CellCounter::findFluorescentObjects(const TwoColourSettings &settings, floa
             float diameter = settings.emptyWindowDiameter;
             if (w > 0 && h > 0) {
                 std::vector<Contour> around;
-                cv::findContours(m_Mask1(cv::Rect(x0, y0, w, h)).clone(), around, cv::RETR_EXTERNAL,
+                cv::findContours(m_Mask1(cv::Rect(x0, y0, w, h)), around, cv::RETR_EXTERNAL,
                                  cv::CHAIN_APPROX_SIMPLE);
                 if (!around.empty())
                     diameter = -1.0f;
@@ -243,13 +252,9 @@ double CellCounter::findObjects(int minSize, int maxSize, int minRoundness, int 
         return -1.0;
     try {
         const double start = double(cv::getTickCount());
-        clearCount();
-        autoThreshold(5, kObjectThreshold);
         cv::Mat matched;
-        cv::bitwise_and(m_OverlayMask, m_Mask1, matched);
         float matchedRadius = 0, allRadius = 0;
-        if (meanRadius(matched, 0.0f, float(maxSize), matchedRadius) <= 0 ||
-            meanRadius(m_OverlayMask, -kNoLimit, kNoLimit, allRadius) <= 0)
+        if (!startTwoColour(maxSize, matched, matchedRadius, allRadius))
             return -1.0;
         const bool split = noDistanceSplit == 0;
         if (findFluorescentObjects({clusterFactor, peakTolerance, split, 2.0f * matchedRadius, -kNoLimit},
@@ -278,13 +283,9 @@ double CellCounter::findObjects(int minSize, int maxSize, float clusterFactor, i
         return -1.0;
     try {
         const double start = double(cv::getTickCount());
-        clearCount();
-        autoThreshold(5, kObjectThreshold);
         cv::Mat matched;
-        cv::bitwise_and(m_OverlayMask, m_Mask1, matched);
         float matchedRadius = 0, allRadius = 0;
-        if (meanRadius(matched, 0.0f, float(maxSize), matchedRadius) <= 0 ||
-            meanRadius(m_OverlayMask, -kNoLimit, kNoLimit, allRadius) <= 0)
+        if (!startTwoColour(maxSize, matched, matchedRadius, allRadius))
             return -1.0;
         findFluorescentObjects({clusterFactor, peakTolerance, noDistanceSplit == 0, -1.0f, 1.0f}, matchedRadius,
                                allRadius);
