@@ -1,12 +1,14 @@
 // The counting engine's frame path, flat-field correction and automatic threshold on 1280 x 1024
 // frames, each against the plain library operation (or copy) that does the same amount of work.
 #include "CellCounter.h"
+#include "ClassicCounter.h"
 
 #include <opencv2/imgproc.hpp>
 
 #include <benchmark/benchmark.h>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -134,8 +136,98 @@ void local_maxima_uniform_floor(benchmark::State &state)
     }
 }
 
+// A drawn two-colour set of 400 cells on a 20 x 20 grid: brightfield dark discs, every third cell
+// dead (red), the others live (green). Planes in the order the engine's channels take them.
+struct TwoColourSet
+{
+    cv::Mat bright, green, red;
+};
+
+const TwoColourSet &twoColourSet()
+{
+    static const TwoColourSet set = [] {
+        TwoColourSet s{cv::Mat(kHeight, kWidth, CV_8UC1, cv::Scalar(180)), cv::Mat::zeros(kHeight, kWidth, CV_8UC1),
+                       cv::Mat::zeros(kHeight, kWidth, CV_8UC1)};
+        std::mt19937 rng(7);
+        for (int i = 0; i < 400; ++i) {
+            const cv::Point at(32 + 64 * (i % 20) + int(rng() % 9) - 4, 26 + 50 * (i / 20) + int(rng() % 9) - 4);
+            const int r = 9 + int(rng() % 4);
+            cv::circle(s.bright, at, r, cv::Scalar(50), cv::FILLED);
+            cv::circle(i % 3 == 0 ? s.red : s.green, at, r, cv::Scalar(150 + int(rng() % 60)), cv::FILLED);
+        }
+        return s;
+    }();
+    return set;
+}
+
+// A mode-1 engine holding the set, its overlay mask made at a fixed level (the stains are flat discs,
+// which the automatic level would split).
+std::unique_ptr<Quorvan::CellCounter> twoColourEngine()
+{
+    auto engine = std::make_unique<Quorvan::CellCounter>(1, kHeight, kWidth, 0.0001f, 6.55f, 3.63f);
+    engine->setSizeCalibration(1.0f, 0.0f);
+    const TwoColourSet &s = twoColourSet();
+    for (const auto &[channel, plane] : {std::pair{1, &s.bright}, {2, &s.green}, {3, &s.red}, {5, &s.bright}}) {
+        cv::Mat pixels;
+        cv::cvtColor(*plane, pixels, cv::COLOR_GRAY2BGR);
+        engine->setImageData(pixels.data, channel, false);
+    }
+    engine->makeOverlayMaskImageData(100, 100, 0, 0, 0, 0);
+    return engine;
+}
+
+void count_twocolour(benchmark::State &state)
+{
+    cv::setNumThreads(1);
+    auto engine = twoColourEngine();
+    int live = 0, dead = 0;
+    float size = 0, green = 0, red = 0, liveGreen = 0, deadRed = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->findObjects(3, 60, 1.5f, 20, 20, 50.0f, 0, live, dead, size, green, red,
+                                                     liveGreen, deadRed, false, 0));
+    state.counters["live"] = live;
+    state.counters["dead"] = dead;
+}
+
+// The classic counter on the brightfield plane.
+void count_twocolour_floor(benchmark::State &state)
+{
+    cv::setNumThreads(1);
+    const cv::Mat &bright = twoColourSet().bright;
+    for (auto _ : state)
+        classicCount(bright);
+}
+
+void quick_count(benchmark::State &state)
+{
+    cv::setNumThreads(1);
+    auto engine = twoColourEngine();
+    int count = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine->findObjects(count));
+    state.counters["cells"] = count;
+}
+
+// One threshold and one contour search of the green plane.
+void quick_count_floor(benchmark::State &state)
+{
+    cv::setNumThreads(1);
+    const cv::Mat &green = twoColourSet().green;
+    cv::Mat mask;
+    for (auto _ : state) {
+        cv::threshold(green, mask, 100, 255, cv::THRESH_BINARY);
+        std::vector<std::vector<cv::Point>> contours;
+        cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        benchmark::DoNotOptimize(contours.data());
+    }
+}
+
 } // namespace
 
+BENCHMARK(count_twocolour)->Unit(benchmark::kMillisecond);
+BENCHMARK(count_twocolour_floor)->Unit(benchmark::kMillisecond);
+BENCHMARK(quick_count)->Unit(benchmark::kMicrosecond);
+BENCHMARK(quick_count_floor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(local_maxima_uniform)->Unit(benchmark::kMicrosecond);
 BENCHMARK(local_maxima_uniform_floor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(engine_frame_io)->Unit(benchmark::kMicrosecond);

@@ -177,6 +177,60 @@ public:
     // dead) or the states are merged.
     static bool isTallied(const TObj &record, int minSize, int maxSize, int minRoundness, bool mergeStates);
 
+    // Three-channel work (modes 1 and 2: channel 1 transmitted light, 2 green stain, 3 red stain,
+    // 5 the shading-corrected channel 1). Outside those modes the operations refuse at once and
+    // change nothing: the finders return -1.0, the red intensity gives -1.0 and 0.
+
+    // Channel-2 mask (level2) united with the channel-3 mask (level3) moved by (dx, dy); 0 picks a
+    // level from the image. The third and fourth arguments are not read.
+    void makeOverlayMaskImageData(int level2, int level3, int, int, int dx, int dy);
+    // Evaluates the GFP list and histogram at class minClass: the objects at or above it are
+    // circled on a black tag image and averaged; efficiency = positive / total x 100 (0 for none).
+    double findGFPTransfectionEfficiency(int minClass, int &total, int &positive, float &efficiency,
+                                         float &avgSize, float &avgGreen);
+    // The class just above the top run of three occupied classes of a 71-class histogram; 0 for none.
+    int findControlIntensity(int *histogram);
+    // Two-colour count: objects of the overlay mask classed green or red by their mean channel-2
+    // and shifted channel-3 values, sized on the channel-5 mask; channel-5 objects outside the
+    // overlay are unstained. Clumps split at distance-map seeds unless noDistanceSplit is set.
+    double findObjects(int minSize, int maxSize, int minRoundness, int maxMeanIntensity, float clusterFactor,
+                       float peakTolerance, int windowRadius, int &greenCount, int &redCount, int &unstainedCount,
+                       float &avgSize, bool reservedFlag, int noDistanceSplit);
+    // Fluorescence sample: cells of the channel-5 mask measured by their summed channel-2 value,
+    // filed by sampleType (0 negative control, 1 GFP, other: nowhere) with a 71-class histogram
+    // of 10 x log10(sum + 1), copied to histogramOut (71 ints) when not null.
+    double findObjects(int sampleType, int minSize, int maxSize, int minRoundness, int maxMeanIntensity,
+                       float clusterFactor, float peakTolerance, int reserved, float &avgRadius, int *histogramOut,
+                       float &avgIntensity, int noDistanceSplit);
+    // Live/dead two-colour count: green-dominant objects above greenThreshold are live, the others
+    // above redThreshold dead; writes the object list file kObjectListFile when asked.
+    double findObjects(int minSize, int maxSize, float clusterFactor, int greenThreshold, int redThreshold,
+                       float peakTolerance, int reserved, int &liveCount, int &deadCount, float &avgSize,
+                       float &avgGreen, float &avgRed, float &avgLiveGreen, float &avgDeadRed, bool writeObjectList,
+                       int noDistanceSplit);
+    // The two-colour tally's class of a record: 0 not counted, 1 red (dead), 2 green (live),
+    // 3 unstained (both values -1.0). Thresholds as for the live/dead count; pass -infinity for none.
+    static int twoColourClass(const TObj &record, int minSize, int maxSize, float greenThreshold,
+                              float redThreshold);
+    // Quick count of the bright channel-2 objects of 3 to 60 micrometres; keeps no objects.
+    double findObjects(int &count);
+    // Mean summed shifted channel-3 value per cell of the channel-5 mask; avgRedIntensity is added
+    // to on entry (see the definition).
+    void getAvgRedIntensity(int dx, int dy, float &avgRedIntensity, int &objectCount);
+    // Modes 3 and 4: marks the first object whose box holds (x, y) with state (0 none, 1 dead,
+    // 2 live) or adds one there, then recounts and redraws the tag image over image channel.
+    void setCellState(int channel, int x, int y, int state, int radius, int minSize, int maxSize, int score,
+                      int &liveCount, int &deadCount, float &avgSize, bool mergeStates);
+    // Replace the GFP list and its 71-class histogram; a null pointer refuses the call.
+    void setFoundGFPInformation(TObj *objects, int count, int *histogram);
+    void setFoundGFPInformation(std::vector<TObj> objects, int *histogram);
+    // The offset that carries movingChannel onto referenceChannel, from at least 10 paired object
+    // centres; dx and dy are left as they were when it cannot be estimated.
+    void getPixelShiftOffset(int referenceChannel, int referenceLevel, int movingChannel, int movingLevel, int &dx,
+                             int &dy);
+    // The object list file of the live/dead count, one file name in the current folder.
+    static constexpr const char *kObjectListFile = "\\Hard Disk\\obj_info.csv";
+
     // Focus values, image statistics, line profiles.
     void init_focus_value_vec();
     std::vector<double> get_focus_value_vec();
@@ -293,6 +347,44 @@ private:
     void recordObject(const FinderSettings &settings, const std::vector<Contour> &contours,
                       const std::vector<cv::Vec4i> &hierarchy, int index, const cv::Mat &grey, float meanRadius,
                       float &intensitySum);
+
+    // The three-channel finders' shared steps.
+    struct TwoColourSettings
+    {
+        float clusterFactor, peakTolerance;
+        bool split;
+        float emptyWindowDiameter; // size-window diameter when it holds no channel-5 object
+        float minIntensity;        // a cell whose green and red means are both below it is dropped
+    };
+    struct Tally
+    {
+        int green = 0, red = 0, unstained = 0;
+        float sizeSum = 0, greenSum = 0, redSum = 0, liveGreenSum = 0, deadRedSum = 0;
+    };
+    // Modes 1 and 2 with every frame-sized image in place and, when needsScale, a usable scale.
+    bool hasChannelImages(bool needsScale) const;
+    // Empties m_FoundCells and zeroes the live, dead and cluster histograms.
+    void clearCount();
+    // Mean enclosing radius of the outer contours of mask whose calibrated diameter lies in
+    // [minSize, maxSize]; returns how many were taken, or -1 when the mask has no contour.
+    int meanRadius(const cv::Mat &mask, float minSize, float maxSize, float &mean) const;
+    // The start of the two-colour finders: cleared results, the channel-5 mask, matched = overlay
+    // AND channel-5 mask, and the mean radii of the matched objects up to maxSize and of all
+    // overlay objects; false when either has none.
+    bool startTwoColour(int maxSize, cv::Mat &matched, float &matchedRadius, float &allRadius);
+    // The fluorescent objects of the overlay mask into m_FoundCells and m_ClusterHistogram.
+    // True when a clump reached the seed search.
+    bool findFluorescentObjects(const TwoColourSettings &settings, float matchedRadius, float allRadius);
+    // Counts m_FoundCells by colour (thresholds as for the live/dead count) into the histograms
+    // and the black tag image.
+    Tally tallyColours(int minSize, int maxSize, float greenThreshold, float redThreshold, int *redHistogram);
+    // The unstained objects of the channel-5 mask outside matched.
+    void findUnstainedObjects(const cv::Mat &matched, int minRoundness, int maxMeanIntensity, float clusterFactor,
+                              float peakTolerance, int windowRadius, bool split, float matchedRadius);
+    void writeObjectList() const;
+    double fluorescenceSample(int sampleType, int minSize, int maxSize, int minRoundness, int maxMeanIntensity,
+                              float clusterFactor, float peakTolerance, float &avgRadius, int *histogramOut,
+                              float &avgIntensity, bool split);
 
     // Scales picture into the result picture of outputSize (0 640 x 480, 1 1280 x 960, any other
     // value: picture itself), flips that when asked and returns its pixels.

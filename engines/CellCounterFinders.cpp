@@ -2,6 +2,7 @@
 // single cells and clumps by holes, bright centres and size, split into cells, marked live or dead,
 // then tallied into counts, size histograms and tag circles.
 #include "CellCounter.h"
+#include "CellCounterGeometry.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -12,71 +13,21 @@
 
 namespace Quorvan {
 
+using namespace finder;
+
 namespace {
 
 constexpr int kObjectThreshold = 95; // grey level at or below which a pixel belongs to an object
 
-// Nearest int, ties to even, saturated to the int range; NaN gives INT_MIN, which no window holds.
-int roundEven(float x)
-{
-    if (std::isnan(x))
-        return INT_MIN;
-    if (x >= 2147483520.0f)
-        return INT_MAX;
-    if (x <= -2147483648.0f)
-        return INT_MIN;
-    return int(std::nearbyint(x));
-}
-
-// Toward zero, saturated to the int range (NaN gives 0).
-int truncated(float x)
-{
-    if (std::isnan(x))
-        return 0;
-    return x >= 2147483520.0f ? INT_MAX : x <= -2147483648.0f ? INT_MIN : int(x);
-}
-
-// The outer contours of a two-level hierarchy, walked from contour 0 along the next links.
-std::vector<int> outerContours(const std::vector<cv::Vec4i> &hierarchy)
-{
-    std::vector<int> outer;
-    const int n = int(hierarchy.size());
-    for (int i = n > 0 ? 0 : -1; i >= 0 && i < n && int(outer.size()) < n; i = hierarchy[size_t(i)][0])
-        if (hierarchy[size_t(i)][3] < 0)
-            outer.push_back(i);
-    return outer;
-}
-
-// The children of contour index (its holes), in chain order.
-std::vector<int> childrenOf(const std::vector<cv::Vec4i> &hierarchy, int index)
-{
-    std::vector<int> children;
-    const int n = int(hierarchy.size());
-    for (int i = hierarchy[size_t(index)][2]; i >= 0 && i < n && int(children.size()) < n; i = hierarchy[size_t(i)][0])
-        children.push_back(i);
-    return children;
-}
-
-struct Circle
-{
-    cv::Point2f centre;
-    float radius = 0;
-};
-
-Circle enclosingCircle(const std::vector<cv::Point> &contour)
-{
-    Circle c;
-    cv::minEnclosingCircle(contour, c.centre, c.radius);
-    return c;
-}
-
-// A histogram bin for a rounded size: the size itself within the histogram, else none.
-int *bin(int *histogram, int size, int bins)
-{
-    return size >= 0 && size < bins ? &histogram[size] : nullptr;
-}
-
 } // namespace
+
+void CellCounter::clearCount()
+{
+    m_FoundCells.clear();
+    std::fill(std::begin(m_LiveHistogram), std::end(m_LiveHistogram), 0);
+    std::fill(std::begin(m_DeadHistogram), std::end(m_DeadHistogram), 0);
+    std::fill(std::begin(m_ClusterHistogram), std::end(m_ClusterHistogram), 0);
+}
 
 bool CellCounter::isTallied(const TObj &record, int minSize, int maxSize, int minRoundness, bool mergeStates)
 {
@@ -176,10 +127,7 @@ void CellCounter::recordObject(const FinderSettings &settings, const std::vector
         topCentres.push_back(i);
     const int t = int(topCentres.size());
 
-    // Roundness of the area rectangle; a degenerate (single point) rectangle scores 0.
-    const float longSide = std::max(area.size.width, area.size.height);
-    const float shortSide = std::min(area.size.width, area.size.height);
-    const int score = longSide > 0.0f ? int(double(shortSide / longSide) * 100.0) : 0;
+    const int score = roundness(area);
 
     auto record = [&](float radius, int cells, int roundness, bool live, cv::Point at) {
         TObj o;
@@ -283,12 +231,6 @@ double CellCounter::findBrightfieldObjects(const FinderSettings &settings, int &
         !(m_MicronsPerPixel > 0.0f) || !std::isfinite(m_MicronsPerPixel))
         return -1.0;
 
-    auto clearCount = [this] {
-        m_FoundCells.clear();
-        std::fill(std::begin(m_LiveHistogram), std::end(m_LiveHistogram), 0);
-        std::fill(std::begin(m_DeadHistogram), std::end(m_DeadHistogram), 0);
-        std::fill(std::begin(m_ClusterHistogram), std::end(m_ClusterHistogram), 0);
-    };
     try {
         const double start = double(cv::getTickCount());
         clearCount();
@@ -325,8 +267,7 @@ double CellCounter::findBrightfieldObjects(const FinderSettings &settings, int &
             if (int *b = bin(isLive ? m_LiveHistogram : m_DeadHistogram, roundEven(o.fSize), SizeClasses))
                 ++*b;
             sizeSum += o.fSize;
-            cv::circle(m_TagImage, cv::Point(o.nX, o.nY), std::clamp(truncated(o.fRadius), 0, INT_MAX - 5) + 5,
-                       colour, std::min(m_CircleThickness, 32767), cv::LINE_8, 0);
+            drawTag(m_TagImage, cv::Point(o.nX, o.nY), o.fRadius, colour, m_CircleThickness);
         }
 
         liveCount = live;

@@ -1,4 +1,5 @@
 #include "CountTool.h"
+#include "CountToolChannels.h"
 
 #include "CountToolProtocol.h"
 
@@ -180,12 +181,14 @@ int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
     }
     if (image.isEmpty())
         return refuse(err, QStringLiteral("no image given"));
-    if (engine != "pipeline" && !isFinder(engine))
+    if (engine != "pipeline" && !isFinder(engine) && !CountToolChannels::isEngine(engine))
         return refuse(err, QStringLiteral("unknown engine %1").arg(engine));
 
     ImReaderWriter reader;
     if (ImReaderWriter::formatOf(image.toUtf8()) != ImReaderWriter::Format::Tiff || !reader.read(image.toUtf8()))
         return refuse(err, QStringLiteral("cannot read %1 as a TIFF image: %2").arg(image, reader.errorString()));
+    if (CountToolChannels::isEngine(engine))
+        return CountToolChannels::run(engine, reader, image, magnification, out, err);
     const int width = int(reader.width), height = int(reader.height);
     if (reader.samplesPerPixel != 1)
         return refuse(err, QStringLiteral("%1 is not a grey image").arg(image));

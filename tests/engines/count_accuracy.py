@@ -2,6 +2,7 @@
 """Accuracy of the counting engines against the synthetic truth, beside the classic counter.
 
     count_accuracy.py [--tool PATH] [--engines LIST] [--report-only LIST] [--keep DIR]
+    count_accuracy.py --two-colour [--tool PATH] [--engines twocolour,quick] [--keep DIR]
 
 Makes the isolated set and the dilution series (countsynth.py) in a temporary folder, checks the
 frames and the scorer, counts every frame with the classic counter (countbaseline.py) and with
@@ -10,6 +11,10 @@ each engine named in LIST (comma-separated) through the counting tool, run as
 one table. PATH defaults to vantor-count in the build's bin folder. Exits with status 1 when a
 check fails or an engine misses its targets; the engines of --report-only have their misses printed
 as MISSED without failing (a known miss, tracked elsewhere, must not hide the other checks). --keep DIR writes the sets to DIR and keeps them.
+
+--two-colour scores the three-channel engines on the isolated set drawn as RGB images (green live,
+red dead, blue brightfield): "twocolour" by F1 and viability against the truth, "quick", which prints
+no cells, by its total against the live cells.
 """
 import argparse
 import csv
@@ -36,6 +41,10 @@ TARGETS = {
            "diameter_bias_um": 1.5}
     for name in ("pipeline", "finder4")
 }
+
+
+TWO_COLOUR_TARGETS = {"twocolour": {"isolated_f1": 0.9, "viability_points": 3.0},
+                      "quick": {"live_count_error": 0.10}}
 
 
 class Failures(list):
@@ -149,6 +158,52 @@ def check_targets(engine, rows, classic_f1, failures):
                    % (engine, by["all"]["f1"], classic_f1))
 
 
+def total_of(summary):
+    """The total of the tool's summary line "total=N live=... ..."."""
+    fields = dict(f.split("=", 1) for f in summary.split() if "=" in f)
+    return int(fields["total"])
+
+
+def two_colour(engines, tool, keep):
+    """Counts the two-colour isolated set with each engine; returns the failures."""
+    failures = Failures()
+    with tempfile.TemporaryDirectory(prefix="count_accuracy_") as temp:
+        frames = countsynth.write_sets(keep or temp, ("isolated",), two_colour=True)
+        for set_name, n, tif, truth_csv in frames:
+            image = tifffile.imread(tif)
+            failures.check(image.dtype == np.uint8 and image.shape == (countsynth.HEIGHT, countsynth.WIDTH, 3),
+                           "%s: %s %s, not 8-bit RGB" % (tif, image.dtype, image.shape))
+        print("%-10s %6s %6s %6s %7s %7s" % ("engine", "true", "found", "F1", "viab", "live%"))
+        for engine in engines:
+            scores, live, counted = [], 0, 0
+            for set_name, n, tif, truth_csv in frames:
+                _, truth = truth_of(truth_csv)
+                done = subprocess.run([tool, "--engine", engine, tif], capture_output=True, text=True, timeout=120)
+                if not failures.check(done.returncode == 0, "%s on %s: status %d: %s"
+                                      % (engine, tif, done.returncode, done.stderr.strip())):
+                    break
+                scores.append(countscore.FrameScore(countscore.parse_cells(done.stdout), truth))
+                live += int(truth[:, 3].sum())
+                counted += total_of(done.stderr)
+            else:
+                s = countscore.summarise(scores)
+                error = (counted - live) / live
+                t = TWO_COLOUR_TARGETS.get(engine, {})
+                cells = "live_count_error" not in t  # the quick count prints no cells, only its total
+                print("%-10s %6d %6d %6s %7s %+7.1f" % (
+                    engine, s["true"], s["found"] if cells else counted, "%.3f" % s["f1"] if cells else "-",
+                    "%+.1f" % s["viability_error"] if cells else "-", 100.0 * error))
+                if "isolated_f1" in t:
+                    failures.check(s["f1"] >= t["isolated_f1"], "%s: F1 %.3f below %.2f"
+                                   % (engine, s["f1"], t["isolated_f1"]))
+                    failures.check(abs(s["viability_error"]) <= t["viability_points"], "%s: viability error %.1f"
+                                   % (engine, s["viability_error"]))
+                if "live_count_error" in t:
+                    failures.check(abs(error) <= t["live_count_error"], "%s: %d counted for %d live cells"
+                                   % (engine, counted, live))
+    return failures
+
+
 def default_tool():
     build = os.environ.get("VANTOR_BINARY_DIR") or os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "..", "build")
@@ -161,11 +216,17 @@ def main():
     parser.add_argument("--engines", default="", help="comma-separated engine names of the tool")
     parser.add_argument("--report-only", default="", help="engines whose target misses do not fail")
     parser.add_argument("--keep", default=None, help="write the sets to this folder and keep them")
+    parser.add_argument("--two-colour", action="store_true", help="score the three-channel engines")
     args = parser.parse_args()
     engines = [e for e in args.engines.split(",") if e]
     tool = args.tool or default_tool()
     if engines and not os.access(tool, os.X_OK):
         sys.exit("no counting tool at %s" % tool)
+    if args.two_colour:
+        failures = two_colour(engines, tool, args.keep)
+        for f in failures:
+            print("FAILED:", f)
+        sys.exit(1 if failures else 0)
 
     failures = Failures()
     with tempfile.TemporaryDirectory(prefix="count_accuracy_") as temp:

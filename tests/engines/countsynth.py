@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """Seeded synthetic brightfield frames of a counting slide, each with its ground truth.
 
-    countsynth.py OUTDIR [--set isolated|series|all]
+    countsynth.py OUTDIR [--set isolated|series|all] [--two-colour]
 
 Writes NAME.tif (1280 x 1024, 8-bit grey) and NAME.csv (x,y,diameter_um,live,clump: centre in
 pixels, equivalent diameter in micrometres, 1 for a live cell, the clump number or 0 for a cell on
 its own) per frame. The frames stand for the 10X objective behind the 0.655 reduction lens on the
 3.63 um camera pixels, with the light set for a mean grey near 150 as the cell-count page leaves it.
+With --two-colour each NAME.tif is an 8-bit RGB image of the same cells: live cells stained in the
+green plane, dead cells in the red plane, the brightfield frame in the blue plane.
 
 The parameters below are fixed: they describe the specimen, never an engine, and are not tuned to
 make any counter look better.
@@ -47,6 +49,8 @@ READ_NOISE_GREY = 1.5
 ISOLATED_GAP_PX = 4               # least edge-to-edge distance of the isolated set
 SERIES_GAP_PX = 0                 # cells of a series frame may touch by chance
 SEED = 22
+STAIN_LEVEL = (120.0, 200.0)      # two-colour sets: grey of a stained cell over a black field
+ELECTRONS_PER_STAIN_GREY = 5.0    # shot noise of the stain; the dark field is black-level subtracted
 
 SETS = {
     "isolated": [(100, k) for k in (1, 2, 3, 4)],
@@ -229,6 +233,31 @@ def make_frame(set_name, n, k):
     return frame, truth
 
 
+def stain_planes(set_name, n, k, truth):
+    """(green, red) planes of a two-colour set: each cell a soft disc in its stain's plane."""
+    rng = np.random.default_rng(_seed("stain:" + frame_name(set_name, n, k)))
+    planes = [np.zeros((HEIGHT, WIDTH), np.float32) for _ in range(2)]
+    yy, xx = np.mgrid[0:HEIGHT, 0:WIDTH].astype(np.float32)
+    for x, y, d, live, _ in truth:
+        r = d / UM_PER_PX / 2.0
+        half = int(np.ceil(r)) + 2
+        x0, y0 = max(int(x) - half, 0), max(int(y) - half, 0)
+        x1, y1 = min(int(x) + half + 2, WIDTH), min(int(y) + half + 2, HEIGHT)
+        rho = np.hypot(xx[y0:y1, x0:x1] - x, yy[y0:y1, x0:x1] - y)
+        coverage = np.clip(r + 0.5 - rho, 0.0, 1.0)
+        plane = planes[0 if live else 1][y0:y1, x0:x1]
+        np.maximum(plane, coverage * rng.uniform(*STAIN_LEVEL), out=plane)
+    noise = [np.sqrt(p / ELECTRONS_PER_STAIN_GREY) * rng.standard_normal(p.shape, dtype=np.float32) for p in planes]
+    return [np.clip(np.rint(p + n), 0, 255).astype(np.uint8) for p, n in zip(planes, noise)]
+
+
+def make_two_colour(set_name, n, k):
+    """Returns (RGB frame, truth rows): the brightfield frame of make_frame with its stains."""
+    frame, truth = make_frame(set_name, n, k)
+    green, red = stain_planes(set_name, n, k, truth)
+    return np.dstack([red, green, frame]), truth
+
+
 def write_truth(path, rows):
     with open(path, "w", newline="") as f:
         w = csv.writer(f)
@@ -237,15 +266,15 @@ def write_truth(path, rows):
             w.writerow(["%.2f" % x, "%.2f" % y, "%.3f" % d, live, clump])
 
 
-def write_sets(outdir, sets=("isolated", "series")):
+def write_sets(outdir, sets=("isolated", "series"), two_colour=False):
     """Writes the frames of the named sets; returns (set, n, tif path, csv path) per frame."""
     os.makedirs(outdir, exist_ok=True)
     written = []
     for set_name in sets:
         for n, k in SETS[set_name]:
-            frame, truth = make_frame(set_name, n, k)
+            frame, truth = (make_two_colour if two_colour else make_frame)(set_name, n, k)
             stem = os.path.join(outdir, frame_name(set_name, n, k))
-            tifffile.imwrite(stem + ".tif", frame)
+            tifffile.imwrite(stem + ".tif", frame, photometric="rgb" if two_colour else None)
             write_truth(stem + ".csv", truth)
             written.append((set_name, n, stem + ".tif", stem + ".csv"))
     return written
@@ -255,9 +284,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("outdir")
     parser.add_argument("--set", choices=("isolated", "series", "all"), default="all")
+    parser.add_argument("--two-colour", action="store_true", help="RGB sets: green live, red dead, blue brightfield")
     args = parser.parse_args()
     sets = ("isolated", "series") if args.set == "all" else (args.set,)
-    for set_name, n, tif, _ in write_sets(args.outdir, sets):
+    for set_name, n, tif, _ in write_sets(args.outdir, sets, args.two_colour):
         print(tif)
 
 
