@@ -137,24 +137,37 @@ void LGraphicsView::setImageData(int colorIndex, void *data, int bits, int chann
 
 void LGraphicsView::drawPixmap(int colorIndex, void *data, int bits, int channels)
 {
-    constexpr int pixels = kImageWidth * kImageHeight;
     if (channels == 1) {
-        uchar *out = m_IndexedImage.bits();
-        if (bits == 8) {
-            std::memcpy(out, data, pixels);
-        } else if (bits == 16 && m_bHighByte) {
-            // The first byte of each word: bits 11 to 4 of a camera value.
-            const uchar *in = static_cast<const uchar *>(data);
-            for (int i = 0; i < pixels; ++i)
-                out[i] = in[2 * i];
-        } else if (bits == 16) {
-            cv::Mat target(kImageHeight, kImageWidth, CV_8UC1, out, size_t(m_IndexedImage.bytesPerLine()));
-            cv::Mat(kImageHeight, kImageWidth, CV_16UC1, data).convertTo(target, CV_8U, kScaleTo8Bits, 0);
-        }
         if (g_PseudoColorTable[colorIndex].size() != 256)
             initializePseudoColorTable();
-        m_IndexedImage.setColorTable(g_PseudoColorTable[colorIndex]);
-        m_Pixmap = QPixmap::fromImage(m_IndexedImage);
+        // The frame's 8-bit values (kept: a frame of another depth shows them again) coloured
+        // straight into the display's own format, in bands of rows on OpenCV's threads, so that
+        // the pixmap adopts the image as it is. The tables are opaque.
+        quint32 colours[256];
+        for (int i = 0; i < 256; ++i)
+            colours[i] = 0xFF000000u | g_PseudoColorTable[colorIndex][i];
+        QImage rgb(kImageWidth, kImageHeight, QImage::Format_RGB32);
+        uchar *indices = m_IndexedImage.bits();
+        auto *pixels = reinterpret_cast<quint32 *>(rgb.bits());
+        const auto *bytes = static_cast<const uchar *>(data);
+        const auto *words = static_cast<const ushort *>(data);
+        const uchar *table = scaleTable();
+        cv::parallel_for_(cv::Range(0, kImageHeight), [&](const cv::Range &rows) {
+            const int begin = rows.start * kImageWidth, end = rows.end * kImageWidth;
+            if (bits == 8) {
+                std::memcpy(indices + begin, bytes + begin, size_t(end - begin));
+            } else if (bits == 16 && m_bHighByte) {
+                // The first byte of each word: bits 11 to 4 of a camera value.
+                for (int i = begin; i < end; ++i)
+                    indices[i] = bytes[2 * i];
+            } else if (bits == 16) {
+                for (int i = begin; i < end; ++i)
+                    indices[i] = table[words[i]];
+            }
+            for (int i = begin; i < end; ++i)
+                pixels[i] = colours[indices[i]];
+        });
+        m_Pixmap = QPixmap::fromImage(std::move(rgb));
     } else {
         // Straight into the display's own format, so that the pixmap adopts the image as it is.
         QImage rgb(kImageWidth, kImageHeight, QImage::Format_RGB32);

@@ -3,6 +3,17 @@
 #include <QImage>
 #include <opencv2/imgproc.hpp>
 
+cv::Mat FrameThumbnail::halved(const cv::Mat &frame, QSize size)
+{
+    cv::Mat coarse = frame;
+    while (coarse.cols >= 2 * size.width() && coarse.rows >= 2 * size.height() && coarse.cols % 2 == 0
+           && coarse.rows % 2 == 0) {
+        cv::Mat half;
+        cv::resize(coarse, half, cv::Size(coarse.cols / 2, coarse.rows / 2), 0, 0, cv::INTER_AREA);
+        coarse = half;
+    }
+    return coarse;
+}
 
 QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, int bytesPerLine,
                                  const QVector<QRgb> &colorTable, QSize size)
@@ -13,16 +24,10 @@ QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, in
     try {
         const cv::Mat frame(height, width, CV_8UC1, const_cast<uchar *>(samples), size_t(bytesPerLine));
         cv::Mat small(size.height(), size.width(), CV_8UC1, thumbnail.bits(), size_t(thumbnail.bytesPerLine()));
-        // Halvings take OpenCV's vectorised 2 x 2 averaging. A rest of less than a halving is
-        // interpolated (its samples are averages already; OpenCV's area scaling by such a fraction
-        // costs more than all the halvings together); any other rest is area-averaged.
-        cv::Mat coarse = frame;
-        while (coarse.cols >= 2 * size.width() && coarse.rows >= 2 * size.height() && coarse.cols % 2 == 0
-               && coarse.rows % 2 == 0) {
-            cv::Mat half;
-            cv::resize(coarse, half, cv::Size(coarse.cols / 2, coarse.rows / 2), 0, 0, cv::INTER_AREA);
-            coarse = half;
-        }
+        // A rest of less than a halving is interpolated (its samples are averages already;
+        // OpenCV's area scaling by such a fraction costs more than all the halvings together);
+        // any other rest is area-averaged.
+        const cv::Mat coarse = halved(frame, size);
         const bool lessThanHalving = coarse.cols < 2 * small.cols && coarse.rows < 2 * small.rows;
         cv::resize(coarse, small, small.size(), 0, 0, lessThanHalving ? cv::INTER_LINEAR : cv::INTER_AREA);
     } catch (const cv::Exception &) {

@@ -3,6 +3,7 @@
 #include <QRgb>
 #include <QSize>
 #include <QVector>
+#include <opencv2/core/mat.hpp>
 
 // Thumbnails of the series pages, made from the 8-bit samples already in memory: the frame is
 // area-averaged down by halvings, interpolated the last bit to the thumbnail size (aspect ratio
@@ -16,4 +17,7 @@ public:
                             const QVector<QRgb> &colorTable, QSize size);
     static QPixmap make(const uchar *samples, int width, int height, int bytesPerLine,
                         const QVector<QRgb> &colorTable, QSize size);
+    // The frame (any depth) halved by OpenCV's vectorised 2 x 2 averaging while both sides stay
+    // even and at least twice the size; the frame itself when no halving fits. Throws cv::Exception.
+    static cv::Mat halved(const cv::Mat &frame, QSize size);
 };

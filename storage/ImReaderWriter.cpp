@@ -23,19 +23,16 @@ bool validDepth(quint32 bits, quint32 samples)
     return (bits == 8 || bits == 16) && (samples == 1 || samples == 3);
 }
 
-// Gives an array count elements (zeroed for reads): the array it has when that is the size (a
+// Gives an array of count elements, not cleared: the array it has when that is the size (a
 // series reads and writes frame after frame), else a new one; false when memory is short.
 template <typename T>
-bool allocateArray(std::unique_ptr<T[]> &array, quint64 &size, quint64 count, bool zero)
+bool allocateArray(std::unique_ptr<T[]> &array, quint64 &size, quint64 count)
 {
-    if (array && size == count) {
-        if (zero)
-            std::fill_n(array.get(), count, T());
+    if (array && size == count)
         return true;
-    }
     array.reset();
     size = 0;
-    array.reset(zero ? new (std::nothrow) T[count]() : new (std::nothrow) T[count]);
+    array.reset(new (std::nothrow) T[count]);
     if (!array)
         return false;
     size = count;
@@ -210,16 +207,16 @@ void *ImReaderWriter::reserve(quint32 w, quint32 h, quint16 bps, quint16 spp, qu
     }
     sampleCount = quint32(count);
     cameraLayout = true;
-    if (!allocate(bps, count, false)) {
+    if (!allocate(bps, count)) {
         fail("(load)", QStringLiteral("out of memory"));
         return nullptr;
     }
     return data(bps);
 }
 
-bool ImReaderWriter::allocate(int bits, quint64 count, bool zero)
+bool ImReaderWriter::allocate(int bits, quint64 count)
 {
-    return bits == 16 ? allocateArray(buffer16, m_size16, count, zero) : allocateArray(buffer8, m_size8, count, zero);
+    return bits == 16 ? allocateArray(buffer16, m_size16, count) : allocateArray(buffer8, m_size8, count);
 }
 
 void *ImReaderWriter::data(int bits)
@@ -261,8 +258,9 @@ bool ImReaderWriter::readTiff(const QByteArray &path)
         return fail(path, QString::fromLocal8Bit(std::strerror(errno)));
     TiffMessages messages;
     TiffOptions options(&messages);
-    // "m": no memory mapping, so a drive pulled while reading gives a read error, not SIGBUS.
-    TIFF *tif = TIFFFdOpenExt(fd, path.constData(), "rm", options.opts);
+    // "m": no memory mapping, so a drive pulled while reading gives a read error, not SIGBUS;
+    // "c": a single strip stays whole, to be read in one piece.
+    TIFF *tif = TIFFFdOpenExt(fd, path.constData(), "rmc", options.opts);
     if (!tif) {
         ::close(fd);
         return fail(path, QStringLiteral("not a TIFF file: %1").arg(messages.errors));
@@ -310,13 +308,28 @@ bool ImReaderWriter::readTiff(const QByteArray &path)
     if (quint64(TIFFScanlineSize64(tif)) != rowSamples * bytesPerSample)
         return fail(path, QStringLiteral("unexpected scan-line size"));
 
+    // Whole strips straight into the array (libtiff reads an uncompressed strip without a copy
+    // of its own and swaps the bytes of a big-endian file); not zeroed, as every strip must fill
+    // its rows or the read fails.
+    uint32_t rowsPerStrip = h;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::min(std::max<uint32_t>(rowsPerStrip, 1), h);
+    const quint64 rowBytes = rowSamples * bytesPerSample;
+    const uint32_t strips = (h - 1) / rowsPerStrip + 1;
+    if (TIFFNumberOfStrips(tif) < strips)
+        return fail(path, QStringLiteral("fewer strips than rows"));
     sampleCount = quint32(count);
-    if (!allocate(bps, count, true))
+    if (!allocate(bps, count))
         return fail(path, QStringLiteral("out of memory"));
-    for (uint32_t r = 0; r < h; ++r) {
-        void *row = static_cast<char *>(data(bps)) + r * rowSamples * bytesPerSample;
-        if (TIFFReadScanline(tif, row, r, 0) < 0)
-            return fail(path, QStringLiteral("read error in row %1: %2").arg(r).arg(messages.errors));
+    char *samples = static_cast<char *>(data(bps));
+    for (uint32_t s = 0; s < strips; ++s) {
+        const uint32_t row = s * rowsPerStrip;
+        const tmsize_t bytes = tmsize_t(std::min(rowsPerStrip, h - row) * rowBytes);
+        // libtiff reads an uncompressed strip by its rows, whatever its byte count says.
+        if (comp == COMPRESSION_NONE && TIFFGetStrileByteCount(tif, s) < quint64(bytes))
+            return fail(path, QStringLiteral("strip %1 is shorter than its rows").arg(s));
+        if (TIFFReadEncodedStrip(tif, s, samples + row * rowBytes, bytes) != bytes)
+            return fail(path, QStringLiteral("read error in row %1: %2").arg(row).arg(messages.errors));
     }
     if (!messages.errors.isEmpty())
         return fail(path, messages.errors);
@@ -345,8 +358,8 @@ bool ImReaderWriter::readRaw(const QByteArray &path)
     }
     sampleCount = RawFrameSamples;
     const qint64 bytes = qint64(RawFrameSamples) * (bitsPerSample == 16 ? 2 : 1);
-    // Not zeroed: the read fills every sample or fails.
-    if (!allocate(bitsPerSample, RawFrameSamples, false))
+    // The read fills every sample or fails.
+    if (!allocate(bitsPerSample, RawFrameSamples))
         return fail(path, QStringLiteral("out of memory"));
     const qint64 got = readFully(fd, data(bitsPerSample), bytes);
     if (got < 0)

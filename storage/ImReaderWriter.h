@@ -82,7 +82,7 @@ public:
 
 private:
     void setGeometry(quint32 w, quint32 h, quint16 bps, quint16 spp, quint16 comp, quint16 photo, quint16 orient);
-    bool allocate(int bits, quint64 count, bool zero);
+    bool allocate(int bits, quint64 count);
     bool holdsSamples() const;
     bool holdsArray(int bits) const;
     bool readTiff(const QByteArray &path);

@@ -78,14 +78,7 @@ QImage ImageThumbnail::fromSixteenBits(const ImReaderWriter &image, const QVecto
     cv::Mat small;
     try {
         const cv::Mat frame(int(image.height), int(image.width), CV_16UC(spp), image.buffer16.get());
-        cv::Mat coarse = frame;
-        while (coarse.cols >= 2 * size.width() && coarse.rows >= 2 * size.height() && coarse.cols % 2 == 0
-               && coarse.rows % 2 == 0) {
-            cv::Mat half;
-            cv::resize(coarse, half, cv::Size(coarse.cols / 2, coarse.rows / 2), 0, 0, cv::INTER_AREA);
-            coarse = half;
-        }
-        cv::resize(coarse, small, cv::Size(size.width(), size.height()), 0, 0, cv::INTER_AREA);
+        cv::resize(FrameThumbnail::halved(frame, size), small, cv::Size(size.width(), size.height()), 0, 0, cv::INTER_AREA);
     } catch (const cv::Exception &) {
         return QImage();
     }
