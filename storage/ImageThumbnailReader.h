@@ -1,0 +1,18 @@
+#pragma once
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// Thumbnails of the image files the file manager lists; safe on any thread. TIFF is read from
+// its samples (ImReaderWriter, which refuses malformed files and images over its sample limit)
+// and converted as the viewer shows it (ViewerConversion); PNG, JPG and BMP go through
+// QImageReader, scaled while decoding where the format allows. A file that cannot be decoded,
+// or whose header declares more than 64 megapixels, gives a null image.
+class ImageThumbnailReader
+{
+public:
+    static constexpr qint64 maxPixels = 64ll * 1024 * 1024;
+
+    static QImage read(const QString &path, const QSize &size);
+    static bool isTiff(const QString &path);
+};
