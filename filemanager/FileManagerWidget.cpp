@@ -4,6 +4,7 @@
 #include "FileIconProvider.h"
 #include "Globals.h"
 #include "ImageThumbnailReader.h"
+#include "ImageViewerDlg.h"
 #include "MediaMonitor.h"
 #include "MediaPath.h"
 #include "MessageDlg.h"
@@ -120,6 +121,10 @@ void FileManagerWidget::initialize()
     m_LoadingLimit.setSingleShot(true);
     m_LoadingLimit.setInterval(loadingLimitMs);
     connect(&m_LoadingLimit, &QTimer::timeout, this, &FileManagerWidget::slotHideMessageDlg);
+    // One pending end of the wait at most, so that a late one never ends the next wait.
+    m_HideTimer.setSingleShot(true);
+    m_HideTimer.setInterval(10);
+    connect(&m_HideTimer, &QTimer::timeout, this, &FileManagerWidget::slotHideMessageDlg);
 }
 
 void FileManagerWidget::makeConnectionSignalAndSlot()
@@ -142,6 +147,7 @@ void FileManagerWidget::runLoadingWait(const char *deferredSlot)
     if (!m_bLoading)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     m_bLoading = true;
+    m_HideTimer.stop();
     setEnabled(false);
     QTimer::singleShot(50, this, deferredSlot);
     m_LoadingLimit.start();
@@ -153,6 +159,7 @@ void FileManagerWidget::runLoadingWait(const char *deferredSlot)
 void FileManagerWidget::slotHideMessageDlg()
 {
     m_bAwaitingLoad = false;
+    m_HideTimer.stop();
     m_LoadingLimit.stop();
     m_LoadingDlg->accept();
     if (m_bLoading)
@@ -167,7 +174,7 @@ void FileManagerWidget::slotDirectoryLoaded(const QString &path)
     // Only the folder being shown ends the wait: a late report of the previous one would end it
     // before the deferred navigation has run.
     if (m_Operation == -1 && m_bLoading && m_bAwaitingLoad && QDir::cleanPath(path) == QDir::cleanPath(m_CurrentPath))
-        QTimer::singleShot(10, this, &FileManagerWidget::slotHideMessageDlg);
+        m_HideTimer.start();
 }
 
 bool FileManagerWidget::showCurrentFolder(bool fromTree)
@@ -175,7 +182,7 @@ bool FileManagerWidget::showCurrentFolder(bool fromTree)
     if (!QFileInfo(m_CurrentPath).isDir()) {
         // The drive was pulled (or the folder removed) before the wait began.
         returnToMediaRoot();
-        QTimer::singleShot(10, this, &FileManagerWidget::slotHideMessageDlg);
+        m_HideTimer.start();
         return false;
     }
     if (fromTree)
@@ -195,7 +202,7 @@ bool FileManagerWidget::showCurrentFolder(bool fromTree)
     m_bAwaitingLoad = true;
     // A folder the model has read before reports no new load.
     if (!m_ListModel->canFetchMore(m_ListRootIndex))
-        QTimer::singleShot(10, this, &FileManagerWidget::slotHideMessageDlg);
+        m_HideTimer.start();
     return true;
 }
 
@@ -255,6 +262,18 @@ void FileManagerWidget::openFile(const QModelIndex &index)
         showMessage("A preview is not available for this file type.", false);
         return;
     }
+    QList<QFileInfo> images;
+    const QModelIndex parent = index.parent();
+    for (int row = 0; row < m_ListModel->rowCount(parent); ++row) {
+        const QFileInfo entry = m_ListModel->fileInfo(m_ListModel->index(row, 0, parent));
+        if (entry.isFile() && !isTableOrVideo(entry))
+            images << entry;
+    }
+    ImageViewerDlg viewer;
+    viewer.setCurrentFileInfoList(images);
+    viewer.setCurrentIndex(info);
+    viewer.load(info.absoluteFilePath(), info.fileName());
+    viewer.exec();
 }
 
 void FileManagerWidget::slotRootPathChanged(const QString &)

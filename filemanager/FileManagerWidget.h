@@ -117,6 +117,7 @@ private:
     qint64 m_TotalBytes = 0;
     std::unique_ptr<MessageDlg> m_LoadingDlg;
     QTimer m_LoadingLimit;
+    QTimer m_HideTimer;
     bool m_bLoading = false;      // the loading wait is up
     bool m_bAwaitingLoad = false; // the deferred navigation ran: the list's load report ends the wait
     bool m_bThumbnailOn = false;

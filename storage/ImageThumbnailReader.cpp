@@ -16,8 +16,7 @@ bool ImageThumbnailReader::isTiff(const QString &path)
 
 QImage ImageThumbnailReader::read(const QString &path, const QSize &size)
 {
-    if (size.isEmpty())
-        return QImage();
+    const bool whole = !size.isValid() || size.isEmpty();
     try {
         if (isTiff(path)) {
             ImReaderWriter image;
@@ -25,17 +24,17 @@ QImage ImageThumbnailReader::read(const QString &path, const QSize &size)
                 return QImage();
             if (qint64(image.width) * image.height > maxPixels)
                 return QImage();
-            return ViewerConversion::toImage(image, size);
+            return ViewerConversion::toImage(image, whole ? QSize() : size);
         }
         QImageReader reader(path);
         reader.setAutoTransform(false);
         const QSize declared = reader.size();
         if (!declared.isValid() || qint64(declared.width()) * declared.height() > maxPixels)
             return QImage();
-        if (reader.supportsOption(QImageIOHandler::ScaledSize))
+        if (!whole && reader.supportsOption(QImageIOHandler::ScaledSize))
             reader.setScaledSize(size);
         QImage picture = reader.read();
-        if (picture.isNull())
+        if (picture.isNull() || whole)
             return picture;
         return picture.size() == size ? picture
                                       : picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

@@ -43,7 +43,22 @@ def usb_symbol():
     c.save('FileManager/USB.PNG')
 
 
+def viewer_buttons():
+    """The image viewer's Detail (118 x 41) and step arrows (36 x 34); 1 normal, 2 pressed."""
+    for n, face in (('1', FACE), ('2', BLUE)):
+        c = Canvas(118, 41)
+        c.rect(0, 0, 118, 41, radius=6, fill=face)
+        c.text(0, 0, 'Detail', 13, 'white', gravity='Center')
+        c.save(f'ImageViewer/details {n}.png')
+        for name, points in (('left', [(23, 8), (12, 17), (23, 26)]), ('right', [(13, 8), (24, 17), (13, 26)])):
+            c = Canvas(36, 34)
+            c.rect(0, 0, 36, 34, radius=6, fill=face)
+            c.poly(points, closed=False, stroke='white', width=3)
+            c.save(f'ImageViewer/{name}{n}.png')
+
+
 if __name__ == '__main__':
+    viewer_buttons()
     top_bar()
     thumbnail_button()
     usb_symbol()
