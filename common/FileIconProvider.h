@@ -1,14 +1,31 @@
 #pragma once
 #include <QFileIconProvider>
 #include <QIcon>
+#include <QImage>
+#include <QSize>
 #include <QStringList>
+
+#include <functional>
 
 // Icons of the file views (file manager, save dialog, folder chooser): folders, CSV tables,
 // videos and image files get our own pictures; with thumbnails on, an image file is shown by a
-// 128 x 102 picture of itself (cached process-wide by absolute path).
+// 128 x 102 picture of itself.
+//
+// The file-system model asks for icons on its own thread, so nothing here makes a QPixmap:
+// thumbnails are QImages in a process-wide cache (512000 KB, least recently used dropped, keyed
+// by path, size and modification time) behind a lock, handed out as icons that turn the image
+// into a pixmap only when painted on the GUI thread. The owner supplies the reader that makes a
+// thumbnail (setThumbnailReader); without one, image files keep the generic file icon.
 class FileIconProvider : public QFileIconProvider
 {
 public:
+    // The picture of the file at path brought to size (aspect ratio ignored); a null image when
+    // the file cannot be decoded. Called on the model's thread.
+    using ThumbnailReader = std::function<QImage(const QString &path, const QSize &size)>;
+
+    static const QSize thumbnailSize; // 128 x 102
+    static constexpr int cacheLimitKB = 512000;
+
     FileIconProvider();
     ~FileIconProvider() override;
 
@@ -16,6 +33,12 @@ public:
     using QFileIconProvider::icon;
 
     void setThumbnailOn(bool on);
+    bool thumbnailOn() const { return m_bThumbnailOn; }
+    void setThumbnailReader(ThumbnailReader reader);
+
+    // The cached thumbnail of a file as it is now (null when not cached), and emptying the cache.
+    static QImage cachedThumbnail(const QFileInfo &info);
+    static void clearThumbnailCache();
 
 private:
     QIcon m_FolderIcon;
@@ -24,4 +47,5 @@ private:
     QIcon m_FileIcon;
     QStringList m_ImageSuffixes;
     bool m_bThumbnailOn = false;
+    ThumbnailReader m_Reader;
 };

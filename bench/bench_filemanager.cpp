@@ -1,0 +1,121 @@
+// The file manager's pictures: icons of a folder of 200 camera TIFFs (1280 x 1024, 8 and 16 bits)
+// with the thumbnail cache emptied and each icon painted once, against reading the same files'
+// bytes; and one 16-bit TIFF brought to the viewer's pixmap, against a plain read of that file.
+#include "GuiBenchMain.h"
+#include "FileIconProvider.h"
+#include "FileWriteBench.h"
+#include "ImReaderWriter.h"
+#include "ImageThumbnailReader.h"
+#include "ImageViewerDlg.h"
+
+#include <QFileInfo>
+#include <QPainter>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFiles = 200;
+
+struct TiffFolder
+{
+    QTemporaryDir dir{benchFolder() + "/bench-XXXXXX"};
+    QStringList paths;
+    explicit TiffFolder(int bits, int count)
+    {
+        ImReaderWriter image;
+        void *samples = image.reserve(1280, 1024, quint16(bits), 1, 1, 1, 1);
+        if (!samples)
+            return;
+        for (quint32 i = 0; i < 1280u * 1024u; ++i) {
+            const quint32 v = (i * 131) ^ (i >> 7);
+            if (bits == 16)
+                static_cast<quint16 *>(samples)[i] = quint16(v & 0x0fff);
+            else
+                static_cast<quint8 *>(samples)[i] = quint8(v);
+        }
+        for (int i = 0; i < count; ++i) {
+            paths << dir.path() + QString("/cells_%1.tif").arg(i, 4, 10, QChar('0'));
+            if (!image.write(QFile::encodeName(paths.last()), "Instrument: VANTOR S")) {
+                paths.clear();
+                return;
+            }
+        }
+    }
+};
+
+bool readBytes(const QString &path, QByteArray &buffer)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    qint64 total = 0, got = 0;
+    while ((got = ::read(fd, buffer.data() + total, size_t(buffer.size() - total))) > 0)
+        total += got;
+    return ::close(fd) == 0 && total > 0;
+}
+
+void plainReadFloor(benchmark::State &state, const QStringList &paths)
+{
+    QByteArray buffer(1280 * 1024 * 2 + 65536, Qt::Uninitialized);
+    for (auto _ : state)
+        for (const QString &path : paths)
+            if (!readBytes(path, buffer)) {
+                state.SkipWithError("plain read failed");
+                return;
+            }
+}
+
+void thumbnails(benchmark::State &state, int bits)
+{
+    TiffFolder folder(bits, kFiles);
+    FileIconProvider provider;
+    provider.setThumbnailReader(&ImageThumbnailReader::read);
+    provider.setThumbnailOn(true);
+    QImage canvas(150, 150, QImage::Format_RGB32);
+    for (auto _ : state) {
+        state.PauseTiming();
+        FileIconProvider::clearThumbnailCache();
+        state.ResumeTiming();
+        for (const QString &path : folder.paths) {
+            const QIcon icon = provider.icon(QFileInfo(path));
+            QPainter painter(&canvas);
+            icon.paint(&painter, QRect(11, 0, 128, 102));
+        }
+    }
+}
+
+void fm_thumbnails_200(benchmark::State &state) { thumbnails(state, 8); }
+void fm_thumbnails_200_floor(benchmark::State &state) { plainReadFloor(state, TiffFolder(8, kFiles).paths); }
+void fm_thumbnails_200_16bit(benchmark::State &state) { thumbnails(state, 16); }
+void fm_thumbnails_200_16bit_floor(benchmark::State &state) { plainReadFloor(state, TiffFolder(16, kFiles).paths); }
+
+void viewer_load_16bit(benchmark::State &state)
+{
+    TiffFolder folder(16, 1);
+    ImageViewerDlg viewer;
+    const QString path = folder.paths.value(0);
+    for (auto _ : state) {
+        viewer.load(path, "cells_0000.tif");
+        if (!viewer.isValidImage()) {
+            state.SkipWithError("image not shown");
+            return;
+        }
+    }
+}
+void viewer_load_16bit_floor(benchmark::State &state) { plainReadFloor(state, TiffFolder(16, 1).paths); }
+
+} // namespace
+
+BENCHMARK(fm_thumbnails_200)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(fm_thumbnails_200_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(fm_thumbnails_200_16bit)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(fm_thumbnails_200_16bit_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(viewer_load_16bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(viewer_load_16bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char **argv)
+{
+    return runGuiBenchmarks(argc, argv);
+}

@@ -1,0 +1,125 @@
+#include "ImageViewerDlg.h"
+#include "ui_ImageViewerDlg.h"
+
+#include "ImageAttributeDialog.h"
+#include "ImageThumbnailReader.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+ImageViewerDlg::ImageViewerDlg(QWidget *parent)
+    : ScriptableDialog(parent, kPopupFlags)
+    , ui(new Ui_ImageViewerDlg)
+{
+    ui->setupUi(this);
+    ui->BUTTON_EXIT->raise();
+    ui->BUTTON_SHOW_PREVIOUS_IMAGE->raise();
+    ui->BUTTON_SHOW_NEXT_IMAGE->raise();
+    ui->BUTTON_DETAIL->raise();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().width() / 2 - width() / 2, 0);
+    m_ImageAttributeDialog = new ImageAttributeDialog(this);
+    m_ImageAttributeDialog->close();
+}
+
+ImageViewerDlg::~ImageViewerDlg()
+{
+    delete ui;
+}
+
+void ImageViewerDlg::setCurrentFileInfoList(const QList<QFileInfo> &list)
+{
+    m_FileInfoList = list;
+    if (list.size() < 2) {
+        ui->BUTTON_SHOW_NEXT_IMAGE->setEnabled(false);
+        ui->BUTTON_SHOW_PREVIOUS_IMAGE->setEnabled(false);
+    }
+}
+
+void ImageViewerDlg::setCurrentIndex(const QFileInfo &info)
+{
+    for (int i = 0; i < m_FileInfoList.size(); ++i)
+        if (m_FileInfoList[i].filePath() == info.filePath()) {
+            m_CurrentIndex = i;
+            return;
+        }
+}
+
+// Every file goes through the readers of the thumbnails: TIFF from its samples (8 and 16 bits,
+// as the viewer conversions show them), other formats through Qt's readers, nothing over 64
+// megapixels. Any failure shows the damaged-file text.
+void ImageViewerDlg::load(const QString &path, const QString &fileName)
+{
+    const QFontMetrics metrics(QFont("DejaVu Sans", 11));
+    ui->LABEL_FILENAME->setText(metrics.elidedText(fileName, Qt::ElideMiddle, 1100));
+    m_ImageAttributeDialog->getPath(path.toUtf8().toStdString());
+    const QImage image = ImageThumbnailReader::read(path, QSize());
+    m_bValidImage = !image.isNull();
+    if (m_bValidImage)
+        m_Pixmap = QPixmap::fromImage(image);
+    update();
+}
+
+void ImageViewerDlg::loadCurrent()
+{
+    const QFileInfo &info = m_FileInfoList.at(m_CurrentIndex);
+    load(info.filePath(), info.fileName());
+}
+
+void ImageViewerDlg::on_BUTTON_SHOW_PREVIOUS_IMAGE_clicked()
+{
+    const int count = m_FileInfoList.size();
+    if (count == 0)
+        return;
+    m_CurrentIndex = m_CurrentIndex >= 1 ? (m_CurrentIndex - 1) % count : count - 1;
+    loadCurrent();
+}
+
+void ImageViewerDlg::on_BUTTON_SHOW_NEXT_IMAGE_clicked()
+{
+    const int count = m_FileInfoList.size();
+    if (count == 0)
+        return;
+    m_CurrentIndex = (m_CurrentIndex + 1) % count;
+    loadCurrent();
+}
+
+void ImageViewerDlg::on_BUTTON_DETAIL_clicked()
+{
+    if (m_ImageAttributeDialog->isVisible()) {
+        m_ImageAttributeDialog->close();
+        return;
+    }
+    m_ImageAttributeDialog->setGeometry(width() - m_ImageAttributeDialog->width(), ui->LABEL_FILENAME->height(),
+                                        m_ImageAttributeDialog->width(), m_ImageAttributeDialog->height());
+    m_ImageAttributeDialog->show();
+}
+
+void ImageViewerDlg::on_BUTTON_EXIT_clicked()
+{
+    m_bExit = true;
+    reject();
+}
+
+void ImageViewerDlg::reject()
+{
+    if (!m_bExit)
+        return;
+    m_ImageAttributeDialog->close();
+    ScriptableDialog::reject();
+}
+
+void ImageViewerDlg::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    if (m_bValidImage) {
+        if (!m_Pixmap.isNull())
+            painter.drawPixmap(QRect(0, 56, 1280, 1024), m_Pixmap);
+        return;
+    }
+    painter.setFont(QFont("DejaVu Sans", 12));
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(50, 500, 1180, 50), Qt::AlignCenter, "This file appears to be damaged or corrupted.");
+}

@@ -1,0 +1,53 @@
+#pragma once
+#include "ScriptableDialog.h"
+
+#include <QFileInfo>
+#include <QList>
+#include <QPixmap>
+
+class ImageAttributeDialog;
+class Ui_ImageViewerDlg;
+
+// The full-screen image viewer of the file manager: one image stretched over 1280 x 1024 under
+// its file-name bar, stepped through its folder's images with wrap-around, a metadata panel on
+// Detail, and left only through X (Escape does nothing). A file that cannot be decoded shows the
+// damaged-file text instead.
+class ImageViewerDlg : public ScriptableDialog
+{
+    Q_OBJECT
+public:
+    explicit ImageViewerDlg(QWidget *parent = nullptr);
+    ~ImageViewerDlg() override;
+
+    void setCurrentFileInfoList(const QList<QFileInfo> &list);
+    void setCurrentIndex(const QFileInfo &info);
+    void load(const QString &path, const QString &fileName);
+
+    int currentIndex() const { return m_CurrentIndex; }
+    bool isValidImage() const { return m_bValidImage; }
+    const QPixmap &pixmap() const { return m_Pixmap; }
+    ImageAttributeDialog *attributeDialog() const { return m_ImageAttributeDialog; }
+
+public slots:
+    void reject() override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private slots:
+    void on_BUTTON_EXIT_clicked();
+    void on_BUTTON_SHOW_PREVIOUS_IMAGE_clicked();
+    void on_BUTTON_SHOW_NEXT_IMAGE_clicked();
+    void on_BUTTON_DETAIL_clicked();
+
+private:
+    void loadCurrent();
+
+    QPixmap m_Pixmap;
+    bool m_bExit = false;
+    QList<QFileInfo> m_FileInfoList;
+    int m_CurrentIndex = 0;
+    bool m_bValidImage = true;
+    ImageAttributeDialog *m_ImageAttributeDialog = nullptr;
+    Ui_ImageViewerDlg *ui;
+};

@@ -1,0 +1,20 @@
+#pragma once
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// Pictures of the image files the file manager lists, for its thumbnails and its viewer; safe on
+// any thread. TIFF is read from
+// its samples (ImReaderWriter, which refuses malformed files and images over its sample limit)
+// and converted as the viewer shows it (ViewerConversion); PNG, JPG and BMP go through
+// QImageReader, scaled while decoding where the format allows. A file that cannot be decoded,
+// or whose header declares more than 64 megapixels, gives a null image.
+class ImageThumbnailReader
+{
+public:
+    static constexpr qint64 maxPixels = 64ll * 1024 * 1024;
+
+    // The picture brought to size (aspect ratio ignored), or whole when size is empty.
+    static QImage read(const QString &path, const QSize &size);
+    static bool isTiff(const QString &path);
+};

@@ -1,0 +1,191 @@
+#include "FileIconProvider.h"
+#include "ImReaderWriter.h"
+#include "ImageThumbnailReader.h"
+#include "TestRoot.h"
+#include "ViewerConversion.h"
+
+#include <QFileIconProvider>
+#include <QImageWriter>
+#include <QtConcurrent>
+#include <QtTest>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<int> threadWarnings{0};
+QtMessageHandler previousHandler = nullptr;
+
+void countThreadWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains("thread", Qt::CaseInsensitive) || message.contains("QPixmap"))
+        ++threadWarnings;
+    previousHandler(type, context, message);
+}
+
+// A grey 16-bit TIFF whose samples ramp from 0 to top along each row.
+bool writeTiff16(const QString &path, int width, int height, quint16 top)
+{
+    ImReaderWriter image;
+    auto *samples = static_cast<quint16 *>(image.reserve(width, height, 16, 1, 1, 1, 1));
+    if (!samples)
+        return false;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            samples[y * width + x] = quint16(quint64(x) * top / (width - 1));
+    return image.write(QFile::encodeName(path), "Objective:10x");
+}
+
+QImage picture(const QIcon &icon)
+{
+    return icon.pixmap(FileIconProvider::thumbnailSize).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+class TestFileIcons : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { previousHandler = qInstallMessageHandler(countThreadWarnings); }
+    void init() { FileIconProvider::clearThumbnailCache(); }
+
+    void iconTable_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("thumbnails");
+        QTest::addColumn<QString>("expected"); // a resource, "base", or "thumbnail"
+        QTest::newRow("folder") << "Data" << true << ":/UI/FileManager/folder_128x102.png";
+        QTest::newRow("csv") << "counts.csv" << true << ":/UI/FileManager/csv.png";
+        QTest::newRow("CSV") << "notes.CSV" << false << ":/UI/FileManager/csv.png";
+        QTest::newRow("mp4") << "run.mp4" << true << ":/UI/FileManager/mp4.png";
+        QTest::newRow("tif off") << "a.tif" << false << ":/UI/FileManager/file.png";
+        QTest::newRow("TIF off") << "b.TIF" << false << ":/UI/FileManager/file.png";
+        QTest::newRow("tif on") << "a.tif" << true << "thumbnail";
+        QTest::newRow("TIF on") << "b.TIF" << true << "thumbnail";
+        QTest::newRow("gif") << "c.gif" << true << "base";
+        QTest::newRow("undecodable tif") << "broken.tif" << true << ":/UI/FileManager/file.png";
+        QTest::newRow("640 x 480 jpg") << "photo.jpg" << true << "thumbnail";
+    }
+    void iconTable()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, thumbnails);
+        QFETCH(QString, expected);
+        TestRoot root;
+        const QString dir = root.makeDir("/media/VANTOR SSD/icons");
+        const QString path = dir + '/' + name;
+        if (name == "Data")
+            QVERIFY(QDir(dir).mkdir(name));
+        else if (name.endsWith("tif", Qt::CaseInsensitive) && !name.startsWith("broken"))
+            QVERIFY(writeTiff16(path, 1280, 1024, 4095));
+        else if (name.endsWith(".jpg")) {
+            QImage photo(640, 480, QImage::Format_RGB32);
+            photo.fill(Qt::darkGreen);
+            QVERIFY(QImageWriter(path).write(photo));
+        } else
+            root.writeFile("/media/VANTOR SSD/icons/" + name, "II*\0garbage");
+
+        FileIconProvider provider;
+        provider.setThumbnailReader(&ImageThumbnailReader::read);
+        provider.setThumbnailOn(thumbnails);
+        threadWarnings = 0;
+        // The model asks on its own thread: so does the test.
+        const QIcon icon = QtConcurrent::run([&] { return provider.icon(QFileInfo(path)); }).result();
+        QCOMPARE(threadWarnings.load(), 0);
+        QVERIFY(!icon.isNull());
+        if (expected == "thumbnail") {
+            const QImage cached = FileIconProvider::cachedThumbnail(QFileInfo(path));
+            QCOMPARE(cached.size(), QSize(128, 102));
+            QCOMPARE(picture(icon), cached.convertToFormat(QImage::Format_ARGB32));
+        } else if (expected == "base") {
+            QCOMPARE(picture(icon), picture(QFileIconProvider().icon(QFileInfo(path))));
+        } else {
+            QCOMPARE(picture(icon), picture(QIcon(expected)));
+            QVERIFY(FileIconProvider::cachedThumbnail(QFileInfo(path)).isNull());
+        }
+    }
+
+    // Camera images hold 0..4095 in 16 bits: the thumbnail is stretched as the viewer shows it,
+    // not nearly black; a file replaced under its name gets a new thumbnail.
+    void sixteenBitsAndReplacedFiles()
+    {
+        TestRoot root;
+        const QString path = root.makeDir("/media/USB1") + "/ramp.tif";
+        QVERIFY(writeTiff16(path, 1280, 1024, 4095));
+        FileIconProvider provider;
+        provider.setThumbnailReader(&ImageThumbnailReader::read);
+        provider.setThumbnailOn(true);
+        provider.icon(QFileInfo(path));
+        QImage first = FileIconProvider::cachedThumbnail(QFileInfo(path)).convertToFormat(QImage::Format_Grayscale8);
+        QVERIFY(first.pixelColor(127, 50).value() >= 250);
+        QVERIFY(first.pixelColor(0, 50).value() <= 5);
+
+        QTest::qWait(20); // a new modification time even on coarse clocks
+        QVERIFY(writeTiff16(path, 640, 480, 510));
+        {
+            QFile touched(path);
+            QVERIFY(touched.open(QIODevice::ReadWrite)
+                    && touched.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        }
+        provider.icon(QFileInfo(path));
+        const QImage second = FileIconProvider::cachedThumbnail(QFileInfo(path));
+        QVERIFY(!second.isNull());
+        QVERIFY(second.pixelColor(127, 50).value() >= 250); // 510 is the brightest: full white
+    }
+
+    // Headers that declare more than 64 megapixels are not decoded.
+    void hugeHeaderRefused()
+    {
+        TestRoot root;
+        const QString path = root.makeDir("/media/USB1") + "/huge.bmp";
+        QByteArray bmp(54, '\0');
+        bmp[0] = 'B';
+        bmp[1] = 'M';
+        qToLittleEndian<quint32>(54, bmp.data() + 10);
+        qToLittleEndian<quint32>(40, bmp.data() + 14);
+        qToLittleEndian<qint32>(20000, bmp.data() + 18);
+        qToLittleEndian<qint32>(20000, bmp.data() + 22);
+        qToLittleEndian<quint16>(1, bmp.data() + 26);
+        qToLittleEndian<quint16>(24, bmp.data() + 28);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bmp) == bmp.size());
+        file.close();
+        QVERIFY(ImageThumbnailReader::read(path, QSize(128, 102)).isNull());
+    }
+
+    // What the viewer shows: 16-bit grey to its brightest, colour as v x 255 / 4094.
+    void viewerConversions_data()
+    {
+        QTest::addColumn<int>("samples");
+        QTest::addColumn<int>("brightest");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("grey 204 of 510") << 1 << 510 << 204 << 102;
+        QTest::newRow("grey max") << 1 << 510 << 510 << 255;
+        QTest::newRow("grey all black") << 1 << 0 << 0 << 0;
+        QTest::newRow("colour 4094") << 3 << 4094 << 4094 << 255;
+        QTest::newRow("colour 2047") << 3 << 4094 << 2047 << 128;
+        QTest::newRow("colour saturates") << 3 << 4095 << 4095 << 255;
+    }
+    void viewerConversions()
+    {
+        QFETCH(int, samples);
+        QFETCH(int, brightest);
+        QFETCH(int, value);
+        QFETCH(int, shown);
+        ImReaderWriter image;
+        auto *data = static_cast<quint16 *>(image.reserve(4, 2, 16, quint16(samples), 1, samples == 1 ? 1 : 2, 1));
+        QVERIFY(data);
+        std::fill(data, data + 8 * samples, quint16(0));
+        data[0] = quint16(brightest);
+        for (int c = 0; c < samples; ++c)
+            data[samples + c] = quint16(value);
+        const QImage out = ViewerConversion::toImage(image);
+        QCOMPARE(out.size(), QSize(4, 2));
+        QCOMPARE(int(out.constScanLine(0)[samples]), shown);
+    }
+};
+
+QTEST_MAIN(TestFileIcons)
+#include "tst_fileicons.moc"

@@ -1,0 +1,250 @@
+#include "DialogScripts.h"
+#include "FileManagerWidget.h"
+#include "Globals.h"
+#include "MediaMonitor.h"
+#include "Paths.h"
+#include "SimStorage.h"
+#include "SimulatedSystemActions.h"
+#include "TestRoot.h"
+
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QTreeView>
+#include <QtTest>
+
+namespace {
+
+// One sandbox per case: the SSD and USB1 mounted by the storage monitor, every system action
+// recorded, and the page wired to the monitor as the main window wires it.
+struct Bench
+{
+    TestRoot root;
+    SimulatedSystemActions actions;
+    SimStorage storage;
+    bool seeded = SimStorage::seed();
+    std::unique_ptr<MediaMonitor> monitor;
+    std::unique_ptr<FileManagerWidget> page;
+
+    Bench()
+    {
+        storage.attach(actions);
+        SystemActions::setInstance(&actions);
+        monitor = std::make_unique<MediaMonitor>();
+        monitor->mountAll();
+        g_CurrentMenu = MENU_FILE_MANAGER;
+        page = std::make_unique<FileManagerWidget>();
+        QObject::connect(monitor.get(), &MediaMonitor::signalRemovedDisk, page.get(), &FileManagerWidget::slotRemovedDisk);
+        QObject::connect(page.get(), &FileManagerWidget::umountDevice, monitor.get(), &MediaMonitor::umountByLabel,
+                         Qt::DirectConnection);
+        page->show();
+    }
+    ~Bench()
+    {
+        page.reset();
+        monitor.reset();
+        SystemActions::setInstance(nullptr);
+    }
+
+    template <class T> T *child(const char *name) const { return page->findChild<T *>(name); }
+    QPushButton *button(const char *name) const { return child<QPushButton>(name); }
+    QString label(const char *name) const { return child<QLabel>(name)->text(); }
+    QFileSystemModel *listModel() const { return qobject_cast<QFileSystemModel *>(child<QListView>("LISTVIEW_FILE")->model()); }
+
+    // A tap on the folder tree entry of a fixed path; returns when the loading wait has ended.
+    void tapTree(const QString &fixedPath)
+    {
+        auto *tree = child<QTreeView>("TREEVIEW_DIR");
+        auto *model = qobject_cast<QFileSystemModel *>(tree->model());
+        const QModelIndex index = model->index(Paths::path(fixedPath));
+        QVERIFY(index.isValid());
+        QVERIFY(QMetaObject::invokeMethod(page.get(), "on_TREEVIEW_DIR_clicked", Q_ARG(QModelIndex, index)));
+        QTRY_VERIFY(page->isEnabled());
+    }
+    QModelIndex listEntry(const QString &name)
+    {
+        auto *model = listModel();
+        const QString path = page->currentPath() + '/' + name;
+        QDeadlineTimer deadline(10000);
+        while (!model->index(path).isValid() && !deadline.hasExpired())
+            QTest::qWait(10);
+        return model->index(path);
+    }
+    void select(const QStringList &names)
+    {
+        auto *selection = child<QListView>("LISTVIEW_FILE")->selectionModel();
+        selection->clearSelection();
+        for (const QString &name : names)
+            selection->select(listEntry(name), QItemSelectionModel::Select);
+    }
+    QString enabledButtons() const
+    {
+        QStringList on;
+        for (const char *name : {"BUTTON_CD_UP", "BUTTON_NEW_FOLDER", "BUTTON_COPY", "BUTTON_CUT", "BUTTON_PASTE",
+                                 "BUTTON_DELETE", "BUTTON_RENAME", "BUTTON_UNMOUNT"})
+            if (button(name)->isEnabled())
+                on << QString(name).mid(7);
+        return on.join(' ');
+    }
+};
+
+} // namespace
+
+class TestFileManagerPage : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { MediaMonitor::setSpaceQuery(nullptr); }
+
+    void displayPathAndDriveName_data()
+    {
+        QTest::addColumn<QString>("fixedPath");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("drive");
+        QTest::newRow("root") << "/media" << "/" << "";
+        QTest::newRow("ssd") << "/media/VANTOR SSD" << "/VANTOR SSD" << "VANTOR SSD";
+        QTest::newRow("ssd folder") << "/media/VANTOR SSD/Data" << "/VANTOR SSD/Data" << "VANTOR SSD";
+        QTest::newRow("usb deep") << "/media/USB1/a/b" << "/USB1/a/b" << "USB1";
+    }
+    void displayPathAndDriveName()
+    {
+        QFETCH(QString, fixedPath);
+        QFETCH(QString, display);
+        QFETCH(QString, drive);
+        TestRoot root;
+        QVERIFY(Paths::path(fixedPath).startsWith(root.path())); // the sandbox prefix is there ...
+        QCOMPARE(FileManagerWidget::displayPathOf(Paths::path(fixedPath)), display); // ... and never shows
+        QCOMPARE(FileManagerWidget::driveNameOf(Paths::path(fixedPath)), drive);
+    }
+
+    // Browsing: the drives at "/", the SSD with its free space, a USB drive with Eject, and the
+    // command buttons as the selection changes.
+    void browseDrivesAndButtonTable()
+    {
+        Bench bench;
+        QVERIFY(bench.seeded);
+        MediaMonitor::setSpaceQuery([](const QString &, quint64 *fragment, quint64 *blocks) {
+            *fragment = 1000;
+            *blocks = 12345000;
+            return true;
+        });
+        QCOMPARE(bench.label("LABEL_CURRENT_PATH"), QString("/"));
+        bench.listEntry("VANTOR SSD");
+        bench.listEntry("USB1");
+        QCOMPARE(bench.enabledButtons(), QString());
+
+        const QString ssd = Paths::ssd();
+        QVERIFY(QDir(ssd).mkpath("Data/Sub"));
+        for (const char *name : {"a.tif", "b.tif", "notes.CSV", "skip.txt"}) {
+            QFile file(ssd + "/Data/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        bench.tapTree("/media/VANTOR SSD");
+        QCOMPARE(bench.label("LABEL_CURRENT_PATH"), QString("/VANTOR SSD"));
+        QCOMPARE(bench.label("LABEL_DISK_SPACE"), QString("( VANTOR SSD ) Available disk space: 12,345 MB"));
+        QCOMPARE(QLocale().name(), QLocale::system().name()); // the process default is left alone
+        QCOMPARE(bench.enabledButtons(), QString("CD_UP NEW_FOLDER"));
+
+        QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "on_LISTVIEW_FILE_doubleClicked",
+                                          Q_ARG(QModelIndex, bench.listEntry("Data"))));
+        QTRY_VERIFY(bench.page->isEnabled());
+        QCOMPARE(bench.page->displayPath(), QString("/VANTOR SSD/Data"));
+        bench.listEntry("a.tif");
+        // Sub, a.tif, b.tif and notes.CSV; skip.txt is hidden.
+        QTRY_COMPARE(bench.listModel()->rowCount(bench.listModel()->index(bench.page->currentPath())), 4);
+
+        bench.select({});
+        QCOMPARE(bench.enabledButtons(), QString("CD_UP NEW_FOLDER"));
+        bench.select({"a.tif"});
+        QCOMPARE(bench.enabledButtons(), QString("CD_UP COPY CUT DELETE RENAME"));
+        bench.select({"a.tif", "b.tif"});
+        QCOMPARE(bench.enabledButtons(), QString("CD_UP COPY CUT DELETE"));
+
+        // No preview of a table; the page stays.
+        auto messages = std::make_shared<QStringList>();
+        DialogScripts::pushAnswer(1, messages);
+        QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "on_LISTVIEW_FILE_doubleClicked",
+                                          Q_ARG(QModelIndex, bench.listEntry("notes.CSV"))));
+        QCOMPARE(messages->join('|'), QString("A preview is not available for this file type."));
+
+        bench.tapTree("/media/USB1");
+        QCOMPARE(bench.label("LABEL_CURRENT_PATH"), QString("/USB1"));
+        QCOMPARE(bench.label("LABEL_DISK_SPACE"), QString("( USB1 ) Available disk space: 12,345 MB"));
+        QCOMPARE(bench.enabledButtons(), QString("CD_UP NEW_FOLDER UNMOUNT"));
+
+        QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "on_BUTTON_CD_UP_clicked"));
+        QTRY_VERIFY(bench.page->isEnabled());
+        QCOMPARE(bench.label("LABEL_CURRENT_PATH"), QString("/"));
+        QVERIFY(!bench.button("BUTTON_CD_UP")->isEnabled());
+        QVERIFY(!bench.button("BUTTON_UNMOUNT")->isEnabled());
+    }
+
+    // Eject: done only when the drive has left the monitor's list.
+    void eject_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("ejected") << false;
+        QTest::newRow("busy") << true;
+    }
+    void eject()
+    {
+        QFETCH(bool, busy);
+        Bench bench;
+        QVERIFY(bench.seeded);
+        if (busy)
+            QVERIFY(SimStorage::setFault(SimStorage::usbName, SimStorage::Fault::BusyUnmount, nullptr));
+        bench.tapTree("/media/USB1");
+        QVERIFY(bench.button("BUTTON_UNMOUNT")->isEnabled());
+
+        auto messages = std::make_shared<QStringList>();
+        DialogScripts::pushAnswer(1, messages);
+        DialogScripts::pushAnswer(1, messages);
+        QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "on_BUTTON_UNMOUNT_clicked"));
+        QTRY_VERIFY(bench.page->isEnabled());
+        QCOMPARE(messages->value(0), QString("Are you sure you want to eject the USB drive?"));
+        QVERIFY(bench.actions.calls().join('|').contains("umount " + Paths::path("/dev/")));
+        if (busy) {
+            QCOMPARE(messages->value(1), QString("<p><b>Error!</b><br/><br/>'USB1' could not be ejected.<br/>Close any "
+                                                 "file on it and try again.</p>"));
+            QCOMPARE(bench.page->displayPath(), QString("/USB1"));
+        } else {
+            QCOMPARE(messages->value(1), QString("<p><b>Safe To Remove Hardware</b><br/><br/>'USB1' can now be safely "
+                                                 "removed from the VANTOR S.</p>"));
+            QCOMPARE(bench.page->displayPath(), QString("/VANTOR SSD"));
+            QVERIFY(!bench.button("BUTTON_UNMOUNT")->isEnabled());
+        }
+    }
+
+    // A pulled drive: the page returns to "/" at once; another drive's removal changes nothing.
+    void removedDisk()
+    {
+        Bench bench;
+        QVERIFY(bench.seeded);
+        bench.tapTree("/media/USB1");
+        bench.page->slotRemovedDisk("OTHER");
+        QCOMPARE(bench.page->displayPath(), QString("/USB1"));
+        bench.page->slotRemovedDisk("USB1");
+        QCOMPARE(bench.page->displayPath(), QString("/"));
+        QCOMPARE(bench.label("LABEL_CURRENT_PATH"), QString("/"));
+        QCOMPARE(bench.enabledButtons(), QString());
+        QVERIFY(!bench.button("BUTTON_THUMBNAIL")->isEnabled());
+    }
+
+    // The loading wait ends when the folder to show has gone, back at "/".
+    void loadingWaitEndsOnVanishedFolder()
+    {
+        Bench bench;
+        QVERIFY(bench.seeded);
+        QVERIFY(QDir(Paths::ssd()).mkpath("Gone"));
+        bench.tapTree("/media/VANTOR SSD");
+        const QModelIndex gone = bench.listEntry("Gone");
+        QVERIFY(QDir(Paths::ssd()).rmdir("Gone"));
+        QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "on_LISTVIEW_FILE_doubleClicked", Q_ARG(QModelIndex, gone)));
+        QTRY_VERIFY(bench.page->isEnabled());
+        QCOMPARE(bench.page->displayPath(), QString("/"));
+    }
+};
+
+QTEST_MAIN(TestFileManagerPage)
+#include "tst_filemanager_page.moc"

@@ -1,0 +1,128 @@
+#include "ImReaderWriter.h"
+#include "ImageAttributeDialog.h"
+#include "ImageViewerDlg.h"
+#include "TestRoot.h"
+
+#include <QImageWriter>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+// A grey 16-bit TIFF whose brightest sample is 510 and whose first sample is 204.
+bool writeTiff16(const QString &path, const QByteArray &description)
+{
+    ImReaderWriter image;
+    auto *samples = static_cast<quint16 *>(image.reserve(64, 48, 16, 1, 1, 1, 1));
+    if (!samples)
+        return false;
+    std::fill(samples, samples + 64 * 48, quint16(204));
+    samples[64 * 48 - 1] = 510;
+    return image.write(QFile::encodeName(path), description);
+}
+
+struct Folder
+{
+    TestRoot root;
+    QString dir = root.makeDir("/media/USB1/images");
+    QList<QFileInfo> files;
+
+    Folder()
+    {
+        const QString first = dir + "/a.TIF";
+        writeTiff16(first, "Serial Number = 7;Filter name = GFP;Objective Lens = 10x;CAMERA MODE = Mono");
+        files << QFileInfo(first);
+        root.writeFile("/media/USB1/images/b.tif", "not a tiff");
+        files << QFileInfo(dir + "/b.tif");
+        QImage photo(640, 480, QImage::Format_RGB32);
+        photo.fill(Qt::red);
+        QImageWriter(dir + "/c.png").write(photo);
+        files << QFileInfo(dir + "/c.png");
+    }
+};
+
+void click(ImageViewerDlg &viewer, const char *name)
+{
+    viewer.findChild<QPushButton *>(name)->click();
+}
+
+} // namespace
+
+class TestImageViewer : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Stepping wraps both ways; every load says whether it drew; the panel follows the image.
+    void stepsAndShows()
+    {
+        Folder folder;
+        ImageViewerDlg viewer;
+        viewer.show();
+        viewer.setCurrentFileInfoList(folder.files);
+        viewer.setCurrentIndex(folder.files[0]);
+        viewer.load(folder.files[0].absoluteFilePath(), folder.files[0].fileName());
+        QVERIFY(viewer.isValidImage());
+        const QImage shown = viewer.pixmap().toImage().convertToFormat(QImage::Format_Grayscale8);
+        QCOMPARE(shown.size(), QSize(64, 48));
+        QCOMPARE(qGray(shown.pixel(0, 0)), 102);   // 204 of a brightest 510
+        QCOMPARE(qGray(shown.pixel(63, 47)), 255);
+
+        click(viewer, "BUTTON_DETAIL");
+        QVERIFY(viewer.attributeDialog()->isVisible());
+        QCOMPARE(viewer.attributeDialog()->geometry(), QRect(1280 - 223, 56, 223, 197));
+        QCOMPARE(viewer.attributeDialog()->text(), QString("Serial number: 7\nFilter cube: GFP\nObjective: 10x\nCAMERA MODE: Mono"));
+
+        click(viewer, "BUTTON_SHOW_PREVIOUS_IMAGE"); // first to last
+        QCOMPARE(viewer.currentIndex(), 2);
+        QVERIFY(viewer.isValidImage());
+        QCOMPARE(viewer.attributeDialog()->text(), QString("Invalid image meta data."));
+        click(viewer, "BUTTON_SHOW_PREVIOUS_IMAGE");
+        QCOMPARE(viewer.currentIndex(), 1);
+        QVERIFY(!viewer.isValidImage());
+        QImage painted(viewer.size(), QImage::Format_RGB32);
+        viewer.render(&painted);
+        click(viewer, "BUTTON_SHOW_NEXT_IMAGE");
+        click(viewer, "BUTTON_SHOW_NEXT_IMAGE"); // last to first
+        QCOMPARE(viewer.currentIndex(), 0);
+        QVERIFY(viewer.isValidImage());
+        QVERIFY(viewer.attributeDialog()->isVisible());
+    }
+
+    // Only X leaves; Escape and reject do nothing; X hides the panel.
+    void onlyXLeaves()
+    {
+        Folder folder;
+        ImageViewerDlg viewer;
+        viewer.setCurrentFileInfoList(folder.files.mid(0, 1));
+        QVERIFY(!viewer.findChild<QPushButton *>("BUTTON_SHOW_NEXT_IMAGE")->isEnabled());
+        QVERIFY(!viewer.findChild<QPushButton *>("BUTTON_SHOW_PREVIOUS_IMAGE")->isEnabled());
+        viewer.show();
+        click(viewer, "BUTTON_DETAIL");
+        QTest::keyClick(&viewer, Qt::Key_Escape);
+        viewer.reject();
+        QVERIFY(viewer.isVisible());
+        click(viewer, "BUTTON_EXIT");
+        QVERIFY(!viewer.isVisible());
+        QVERIFY(!viewer.attributeDialog()->isVisible());
+    }
+
+    void rewordings_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("keys") << "Serial Number = 7;Filter name = GFP" << "Serial number: 7\nFilter cube: GFP";
+        QTest::newRow("already colons") << "Gain: 2;Light: BF" << "Gain: 2\nLight: BF";
+        QTest::newRow("objective any case") << "OBJECTIVE LENS = 4x" << "Objective: 4x";
+        QTest::newRow("camera mode exact") << "Camera Mode = Color;CAMERA MODE = x" << "Camera mode: Color\nCAMERA MODE: x";
+        QTest::newRow("empty") << "" << "";
+    }
+    void rewordings()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, shown);
+        QCOMPARE(ImageAttributeDialog::reword(description), shown);
+    }
+};
+
+QTEST_MAIN(TestImageViewer)
+#include "tst_imageviewer.moc"
