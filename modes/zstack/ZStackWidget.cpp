@@ -1685,3 +1685,8 @@ TimeLapseProgressDlg *ZStackWidget::mergeProgress() const
 {
     return m_pMergeProgressDlg;
 }
+
+FullFocusThread *ZStackWidget::fullFocusThread() const
+{
+    return m_pFullFocusThread;
+}

@@ -111,7 +111,7 @@ public:
     static constexpr int kMaxMergeSlices = 100;
     int mergeKernel() const { return m_nMergeKernel; }
     int mergeColor() const { return m_nMergeColor; }
-    FullFocusThread *fullFocusThread() const { return m_pFullFocusThread; }
+    FullFocusThread *fullFocusThread() const;
     TimeLapseProgressDlg *mergeProgress() const;
     // A grey 1280 x 1024 frame of bits per sample as RGB in one pseudo colour (grey with
     // colourOn 0 or a colour index outside 0..4); -1 takes the page's own value.
