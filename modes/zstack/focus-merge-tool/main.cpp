@@ -60,7 +60,7 @@ int main(int argc, char** argv)
         return refuse("merge failed (slices of unequal size?)");
     cv::Mat first = cv::imread(paths[1], cv::IMREAD_UNCHANGED);
     cv::Mat result(first.rows, first.cols, CV_8UC1);
-    if (!engine.get_result_image(result.data) || !cv::imwrite(paths[0], result))
+    if (!engine.get_result_image(result.data) || !cv::imwrite(paths[0], result, {cv::IMWRITE_TIFF_COMPRESSION, 1}))
         return refuse("cannot write " + paths[0]);
     return 0;
 }
