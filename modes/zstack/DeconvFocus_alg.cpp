@@ -78,25 +78,23 @@ bool DeconvFocus_alg::parametersValid(int matchingSize, int medianKernel, int me
 }
 
 cv::Mat DeconvFocus_alg::focusMap(const cv::Mat& slice, int matchingSize, int medianKernel,
-                                  int meanKernel, int sobelKernel)
+                                  int meanKernel, int sobelKernel, FocusBuffers& work)
 {
+    // The buffers are reused from slice to slice, so a merge holds a fixed few frames of
+    // working memory whatever the number of slices.
     const int r = matchingSize / 2;
-    cv::Mat padded;
-    cv::copyMakeBorder(slice, padded, r, r, r, r, cv::BORDER_REPLICATE);
-    cv::Mat img;
-    padded.convertTo(img, CV_32F);
-    cv::medianBlur(img, img, medianKernel);
-    cv::blur(img, img, cv::Size(meanKernel, meanKernel));
-    cv::Mat gx, gy, mag;
-    cv::Sobel(img, gx, CV_32F, 1, 0, sobelKernel);
-    cv::Sobel(img, gy, CV_32F, 0, 1, sobelKernel);
-    cv::magnitude(gx, gy, mag);
+    cv::copyMakeBorder(slice, work.padded, r, r, r, r, cv::BORDER_REPLICATE);
+    work.padded.convertTo(work.a, CV_32F);
+    cv::medianBlur(work.a, work.b, medianKernel);
+    cv::blur(work.b, work.a, cv::Size(meanKernel, meanKernel));
+    cv::Sobel(work.a, work.b, CV_32F, 1, 0, sobelKernel);
+    cv::Sobel(work.a, work.c, CV_32F, 0, 1, sobelKernel);
+    cv::magnitude(work.b, work.c, work.a);
     // The window maximum: a dilation by a square kernel centred on each pixel. Every window of
     // the unpadded area lies inside the padded image, so the border rule does not matter.
-    cv::Mat windowMax;
-    cv::dilate(mag, windowMax, cv::getStructuringElement(cv::MORPH_RECT,
+    cv::dilate(work.a, work.b, cv::getStructuringElement(cv::MORPH_RECT,
                                                          cv::Size(matchingSize, matchingSize)));
-    return windowMax(cv::Rect(r, r, slice.cols, slice.rows));
+    return work.b(cv::Rect(r, r, slice.cols, slice.rows));
 }
 
 bool DeconvFocus_alg::run(int matchingSize, int medianKernel, int meanKernel, int sobelKernel,
@@ -117,13 +115,14 @@ bool DeconvFocus_alg::run(int matchingSize, int medianKernel, int meanKernel, in
     // Each focus map goes into the composite as soon as it is made; a strictly greater focus
     // takes the pixel, so on equal focus the earlier slice keeps it.
     cv::Mat composite, bestFocus, mask;
+    FocusBuffers work;
     double brightnessSum = 0.0;
     for (int i = 0; i < n; ++i) {
         if (interrupted())
             return false;
         const cv::Mat& slice = m_slices[size_t(i)];
         brightnessSum += cv::mean(slice)[0];
-        cv::Mat focus = focusMap(slice, matchingSize, medianKernel, meanKernel, sobelKernel);
+        const cv::Mat focus = focusMap(slice, matchingSize, medianKernel, meanKernel, sobelKernel, work);
         if (i == 0) {
             composite = slice.clone();
             bestFocus = focus.clone();
@@ -133,6 +132,9 @@ bool DeconvFocus_alg::run(int matchingSize, int medianKernel, int meanKernel, in
         slice.copyTo(composite, mask);
         focus.copyTo(bestFocus, mask);
     }
+    work = FocusBuffers();
+    bestFocus.release();
+    mask.release();
     if (!sr) {
         m_result = composite;
         return true;
@@ -156,8 +158,8 @@ bool DeconvFocus_alg::run(int matchingSize, int medianKernel, int meanKernel, in
                                           scaleFactor, patchMoving))
         return false;
     const cv::Rect area(P, P, W, H);
-    const cv::Mat accumArea = accum(area).clone();
-    const cv::Mat countArea = count(area).clone();
+    const cv::Mat accumArea = accum(area);
+    const cv::Mat countArea = count(area);
 
     // A black composite has no brightness to correct: the ratio stays 1.
     const double compositeMean = cv::mean(composite)[0];
@@ -238,13 +240,18 @@ cv::Mat DeconvFocus_alg::Final_Patching_make_Result(cv::Mat composite, cv::Mat a
                                                     cv::Mat count, double brightnessWeight,
                                                     double detailWeight)
 {
-    cv::Mat acc64, cnt64, quotient;
-    accum.convertTo(acc64, CV_64F);
-    count.convertTo(cnt64, CV_64F);
-    cv::divide(acc64, cnt64, quotient);
-    quotient.setTo(0.0, count == 0);
-    cv::Mat sum, result;
-    cv::addWeighted(composite, brightnessWeight, quotient, detailWeight, 0.0, sum, CV_64F);
-    sum.convertTo(result, CV_8U);
+    // One pass, no full-size temporaries: the weighted sum in double, rounded and clamped as
+    // a conversion to 8 bits rounds it.
+    cv::Mat result(composite.size(), CV_8UC1);
+    for (int y = 0; y < composite.rows; ++y) {
+        const uchar* c = composite.ptr<uchar>(y);
+        const int* a = accum.ptr<int>(y);
+        const int* n = count.ptr<int>(y);
+        uchar* out = result.ptr<uchar>(y);
+        for (int x = 0; x < composite.cols; ++x) {
+            const double quotient = n[x] != 0 ? double(a[x]) / double(n[x]) : 0.0;
+            out[x] = cv::saturate_cast<uchar>(brightnessWeight * c[x] + detailWeight * quotient + 0.0);
+        }
+    }
     return result;
 }

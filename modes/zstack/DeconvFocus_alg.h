@@ -41,10 +41,14 @@ private:
     static bool parametersValid(int matchingSize, int medianKernel, int meanKernel, int sobelKernel,
                                 bool sr, float scaleFactor, int patchSize, int patchMoving,
                                 int width, int height);
+    struct FocusBuffers
+    {
+        cv::Mat padded, a, b, c;
+    };
     // Per-pixel focus measure of one slice: the largest gradient magnitude in the
     // matchingSize x matchingSize window centred on each pixel.
     static cv::Mat focusMap(const cv::Mat& slice, int matchingSize, int medianKernel,
-                            int meanKernel, int sobelKernel);
+                            int meanKernel, int sobelKernel, FocusBuffers& work);
 
     cv::Mat m_result;
     std::vector<cv::Mat> m_slices;
