@@ -2,6 +2,7 @@
 
 #include "CameraAccess.h"
 #include "DirectoryDialog.h"
+#include "FullFocusThread.h"
 #include "Globals.h"
 #include "ImReaderWriter.h"
 #include "ImageSeriesFiles.h"
@@ -9,10 +10,12 @@
 #include "KeyboardDlg.h"
 #include "MediaMonitor.h"
 #include "MediaPath.h"
+#include "MergeFocusDlg.h"
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SaveNaming.h"
+#include "SaveImageComposer.h"
 #include "SaveOptionsDlg.h"
 #include "TimeLapseProgressDlg.h"
 #include "Utilities.h"
@@ -29,6 +32,8 @@
 #include <QStyleOption>
 #include <cmath>
 
+#include <opencv2/imgproc.hpp>
+
 namespace {
 
 const char *const kSection = "Setting_ZStack";
@@ -40,6 +45,10 @@ const QString kInvalidValues =
 const QString kInitializing = QStringLiteral("<p><b>Initializing ...</b></p>");
 const QString kInProgress = QStringLiteral("<p><b>Z-stack imaging in progress ...</b><br/><br/>Do not touch the focus "
                                            "knobs.<br/>Moving to the start position.</p>");
+const QString kMergeLimit =
+    QStringLiteral("<p><b>Error!</b><br/><br/>The maximum number of images in the focus merging is 100.</p>");
+const QString kMerging = QStringLiteral("<p><b>Merging ...</b></p>");
+const QString kStoppingMerge = QStringLiteral("<p><b>Stopping merge ...</b></p>");
 const QString kSaveFailed =
     QStringLiteral("<p><b>Save failed.</b><br/><br/>%1 of %2 slices could not be written.</p>");
 
@@ -107,6 +116,7 @@ ZStackWidget::ZStackWidget(QWidget *parent)
     ui->LABEL_POS_STAMP->clear();
     m_AnswerTimer.setSingleShot(true);
     connect(&m_AnswerTimer, &QTimer::timeout, this, &ZStackWidget::slotAnswerTimedOut);
+    connect(&m_ProgressTimer, &QTimer::timeout, this, &ZStackWidget::slotUpdateProgressbar);
     initialize();
 }
 
@@ -115,6 +125,11 @@ ZStackWidget::~ZStackWidget()
     delete m_pInitializingDlg.data();
     delete m_pProgressDlg.data();
     delete m_pLoadingDlg.data();
+    delete m_pMergeProgressDlg.data();
+    if (m_pFullFocusThread) {
+        m_pFullFocusThread->requestInterruption();
+        FullFocus_Free();
+    }
     delete ui;
 }
 
@@ -991,6 +1006,11 @@ void ZStackWidget::slotZStacking()
     m_bSliderMovedByUser = false;
 
     m_nFailedSlices = 0;
+    m_bMergeFed = ui->CHKBOX_FULL_FOCUS->isChecked();
+    if (m_bMergeFed)
+        createFullFocusThread(); // merging while acquiring: each slice goes in as it is taken
+    else
+        FullFocus_Free();
     m_bReturnStarted = m_bReturning = m_bEndAfterMove = m_bAwaitingFrame = false;
     m_nPendingMove = MOVE_NONE;
     m_RunClock.start();
@@ -1035,8 +1055,13 @@ void ZStackWidget::captureCompleted(uchar *frame, int bits)
     m_AnswerTimer.stop();
     emit captured(true);
     m_nImageBits = bits;
-    if (m_SliceWriter.setFrame(frame, bits))
+    if (m_SliceWriter.setFrame(frame, bits)) {
+        if (m_bMergeFed && m_pFullFocusThread && ui->CHKBOX_FULL_FOCUS->isChecked()
+            && m_pFullFocusThread->loadedCount() < kMaxMergeSlices)
+            m_pFullFocusThread->set_load_image(const_cast<uchar *>(m_SliceWriter.frame8()), kFrameWidth,
+                                               kFrameHeight);
         writeSlice();
+    }
     else
         ++m_nFailedSlices;
 
@@ -1186,15 +1211,6 @@ void ZStackWidget::completedZStacking()
     ui->SLIDER_Z_STACK->setValue(0);
     m_bSliderMovedByUser = false;
     m_nCurrentState = ZSTACK_COMPLETED;
-    ThumbnailInfo merged;
-    ImReaderWriter mergedImage;
-    if (!m_MergedPath.isEmpty() && mergedImage.read(m_MergedPath.toUtf8())) {
-        merged.thumbnail = ImageThumbnail::make(mergedImage, g_PseudoColorTable[7], QSize(132, 100));
-        merged.path = m_MergedPath;
-        emit completedFullFocus(true, merged);
-    } else {
-        emit completedFullFocus(ui->CHKBOX_FULL_FOCUS->isChecked(), merged);
-    }
     emit captured(true);
     emit saved(false);
     changeState();
@@ -1203,6 +1219,31 @@ void ZStackWidget::completedZStacking()
         emit signalEnableControlWidgetUI(true); // the user may need the panel to see what went wrong
     if (!m_bLoading) // a load wrote nothing
         clearDirtyMemory();
+
+    const bool mergeNow = m_bMergeFed && !m_bLoading && m_pFullFocusThread && ui->CHKBOX_FULL_FOCUS->isChecked();
+    m_bMergeFed = false;
+    const int sliceCount = int(slices.size());
+    if (mergeNow && sliceCount > kMaxMergeSlices) {
+        FullFocus_Free();
+        ThumbnailInfo none;
+        emit completedFullFocus(false, none);
+        showText(kMergeLimit);
+    } else if (mergeNow && sliceCount >= 2) {
+        // The merge reports completedFullFocus itself.
+        m_MergedPath = QStringLiteral("%1/%2/%3").arg(m_SavePath, m_FolderName, m_FolderName);
+        startFullFocusThread();
+        runMergeProgress(sliceCount);
+    } else {
+        FullFocus_Free();
+        ThumbnailInfo merged;
+        ImReaderWriter mergedImage;
+        const bool found = m_bLoading && !m_MergedPath.isEmpty() && mergedImage.read(m_MergedPath.toUtf8());
+        if (found) {
+            merged.thumbnail = ImageThumbnail::make(mergedImage, g_PseudoColorTable[7], QSize(132, 100));
+            merged.path = m_MergedPath;
+        }
+        emit completedFullFocus(found, merged);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1410,4 +1451,242 @@ void ZStackWidget::slotLoadImages()
 void ZStackWidget::slotStopClicked()
 {
     m_bLoadAbort = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The extended-focus merge of the held stack (or of the stack just taken, in the QC test mode)
+
+void ZStackWidget::on_BUTTON_FULL_FOCUS_clicked()
+{
+    const int n = int(m_ZStack.thumbnails().size());
+    if (n > kMaxMergeSlices) {
+        showText(kMergeLimit);
+        return;
+    }
+    if (n == 0) {
+        showMessage(40);
+        return;
+    }
+    {
+        MergeFocusDlg dialog;
+        dialog.setDefaultParam(m_nMergeKernel, m_nFilterColorIndex, n);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        dialog.getParam(m_nMergeKernel, m_nMergeColor);
+    }
+    QTimer::singleShot(200, this, &ZStackWidget::slotRunFullFocus);
+    runMergeProgress(n);
+}
+
+// The modal merge progress: ticks at the estimate's pace, Stop ends the merge. The merge's end
+// closes it; when it returns the thread is freed.
+void ZStackWidget::runMergeProgress(int total)
+{
+    m_nProgressTick = 0;
+    m_ProgressTimer.start(MergeFocusDlg::secondsPerSlice(m_nMergeKernel) * 1000);
+    m_pMergeProgressDlg = new TimeLapseProgressDlg;
+    m_pMergeProgressDlg->setCurrentCount(0);
+    m_pMergeProgressDlg->setTotalCount(total);
+    m_pMergeProgressDlg->setSignalMode(true);
+    connect(m_pMergeProgressDlg, &TimeLapseProgressDlg::signalOKClicked, this, &ZStackWidget::slotStopMergingClicked);
+    m_pMergeProgressDlg->setMessage(kMerging);
+    m_pMergeProgressDlg->exec();
+    if (m_pMergeProgressDlg)
+        m_pMergeProgressDlg->deleteLater();
+    FullFocus_Free();
+}
+
+void ZStackWidget::slotRunFullFocus()
+{
+    if (loadImagesforFullFocus()) {
+        startFullFocusThread();
+        return;
+    }
+    m_ProgressTimer.stop();
+    if (m_pMergeProgressDlg) {
+        m_pMergeProgressDlg->close();
+        m_pMergeProgressDlg->deleteLater();
+    }
+    showText(QStringLiteral("Merge focus Failed."));
+}
+
+bool ZStackWidget::loadImagesforFullFocus()
+{
+    createFullFocusThread();
+    const std::vector<ThumbnailInfo> &slices = m_ZStack.thumbnails();
+    if (slices.empty())
+        return false;
+    ImReaderWriter image;
+    cv::Mat grey8(kFrameHeight, kFrameWidth, CV_8UC1);
+    for (const ThumbnailInfo &slice : slices) {
+        if (!image.read(QFile::encodeName(slice.path)))
+            return false;
+        if (image.width != quint32(kFrameWidth) || image.height != quint32(kFrameHeight)
+            || (image.samplesPerPixel != 1 && image.samplesPerPixel != 3)) {
+            qDebug() << "===Image Data Error!";
+            return false;
+        }
+        const bool sixteen = image.bitsPerSample == 16;
+        void *data = image.data(sixteen ? 16 : 8);
+        if (!data) {
+            qDebug() << "===Image Data Error!";
+            return false;
+        }
+        const int depth = sixteen ? CV_16U : CV_8U;
+        cv::Mat plane(kFrameHeight, kFrameWidth, CV_MAKETYPE(depth, int(image.samplesPerPixel)), data);
+        if (image.samplesPerPixel == 3)
+            cv::cvtColor(plane, plane, cv::COLOR_RGB2GRAY);
+        if (sixteen)
+            plane.convertTo(grey8, CV_8U, 255.0 / 4094.0);
+        else
+            plane.copyTo(grey8);
+        m_pFullFocusThread->set_load_image(grey8.data, kFrameWidth, kFrameHeight);
+    }
+    const QDir folder = QFileInfo(slices.front().path).absoluteDir();
+    m_MergedPath = QStringLiteral("%1/%2").arg(folder.absolutePath(), folder.dirName());
+    return true;
+}
+
+void ZStackWidget::createFullFocusThread()
+{
+    FullFocus_Free();
+    m_pFullFocusThread = new FullFocusThread;
+    m_pFullFocusThread->free_load_image();
+    connect(m_pFullFocusThread, &FullFocusThread::FinishFullCocus, this, &ZStackWidget::slot_FinishFullFocus);
+    connect(m_pFullFocusThread, &QThread::finished, m_pFullFocusThread, &QObject::deleteLater);
+}
+
+void ZStackWidget::startFullFocusThread()
+{
+    if (!m_pFullFocusThread)
+        return;
+    setEnabled(false);
+    WritePrivateProfileString(kSection, "MatchingSize", QString("%1").arg(m_nMergeKernel).toStdString(), configFile());
+    WritePrivateProfileString(kSection, "MergeColor", QString("%1").arg(m_nMergeColor).toStdString(), configFile());
+    m_pFullFocusThread->set_param(m_nMergeKernel, ui->SPINBOX_NR_KERNEL_MEDIAN->value(),
+                                  ui->SPINBOX_NR_KERNEL_MEAN->value(), ui->SPINBOX_SOBEL_EDGE->value(),
+                                  ui->CHKBOX_SR->isChecked(), float(ui->SPINBOX_SCALE_FACTOR->value()),
+                                  ui->SPINBOX_PATCH_SIZE->value(), ui->SPINBOX_PATCH_MOVING->value(),
+                                  ui->SPINBOX_FREQ_WEIGHT->value());
+    m_pFullFocusThread->start(QThread::InheritPriority);
+    m_pFullFocusThread->setPriority(QThread::HighestPriority);
+}
+
+void ZStackWidget::FullFocus_Free()
+{
+    if (!m_pFullFocusThread)
+        return;
+    FullFocusThread *thread = m_pFullFocusThread;
+    m_pFullFocusThread = nullptr;
+    disconnect(thread, nullptr, this, nullptr);
+    if (thread->isRunning()) {
+        thread->quit();
+        thread->wait();
+    }
+    delete thread;
+}
+
+void ZStackWidget::slotUpdateProgressbar()
+{
+    if (m_pMergeProgressDlg && m_nProgressTick < m_pMergeProgressDlg->getTotalCount())
+        m_pMergeProgressDlg->setCurrentCount(++m_nProgressTick);
+}
+
+void ZStackWidget::slotStopMergingClicked()
+{
+    if (!m_pMergeProgressDlg || !m_pFullFocusThread)
+        return;
+    disconnect(m_pFullFocusThread, &FullFocusThread::FinishFullCocus, this, &ZStackWidget::slot_FinishFullFocus);
+    disconnect(m_pMergeProgressDlg, &TimeLapseProgressDlg::signalOKClicked, this, &ZStackWidget::slotStopMergingClicked);
+    m_ProgressTimer.stop();
+    m_pMergeProgressDlg->setMessage(kStoppingMerge);
+    m_pMergeProgressDlg->repaint();
+    if (m_pFullFocusThread->isRunning()) {
+        m_pFullFocusThread->requestInterruption();
+        m_pFullFocusThread->wait();
+    }
+    FullFocus_Free();
+    m_pMergeProgressDlg->close();
+    m_pMergeProgressDlg->deleteLater();
+    setEnabled(true);
+}
+
+void ZStackWidget::slot_FinishFullFocus(bool bSuccess)
+{
+    m_ProgressTimer.stop();
+    if (m_pMergeProgressDlg)
+        m_pMergeProgressDlg->setCurrentCount(m_pMergeProgressDlg->getTotalCount());
+    setCursor(Qt::ArrowCursor);
+
+    // The result is taken before anything below can run a nested event loop.
+    cv::Mat grey(kFrameHeight, kFrameWidth, CV_8UC1);
+    bool haveResult = false;
+    if (bSuccess && m_pFullFocusThread) {
+        m_pFullFocusThread->wait(); // the signal comes at the very end of run()
+        haveResult = m_pFullFocusThread->get_result_image(grey.data);
+    }
+
+    ThumbnailInfo entry;
+    bool written = false;
+    if (haveResult) {
+        const QString file = QString::asprintf("%s_merged.%s", qPrintable(m_MergedPath), "tif");
+        ImReaderWriter image;
+        bool loaded;
+        if (m_nMergeColor == MergeFocusDlg::kMonochrome) {
+            loaded = image.load(grey.data, kFrameWidth, kFrameHeight, 8, 1, 1, 1, 1);
+        } else {
+            std::vector<uchar> rgb(size_t(SaveImageComposer::frameBytes(8, true)));
+            makePseudoColorImage(grey.data, int(rgb.size()), rgb.data(), 8, 1, m_nMergeColor);
+            loaded = image.load(rgb.data(), kFrameWidth, kFrameHeight, 8, 3, 1, 2, 1);
+        }
+        // The thumbnail comes from the file as written: a file that does not read back is a failure.
+        ImReaderWriter back;
+        if (loaded && image.write(QFile::encodeName(file), capturedImageMetaData().metaText().toUtf8())
+            && back.read(QFile::encodeName(file))) {
+            entry.thumbnail = ImageThumbnail::make(back, g_PseudoColorTable[7], QSize(132, 100));
+            entry.path = file;
+            written = !entry.thumbnail.isNull();
+            m_MergedPath = file;
+        }
+    }
+    m_bMergeWritten = written;
+    if (!written)
+        showText(QStringLiteral("Failed to create full focused image."));
+    emit completedFullFocus(written, entry);
+    if (m_pMergeProgressDlg) {
+        m_pMergeProgressDlg->close();
+        m_pMergeProgressDlg->deleteLater();
+    }
+    setEnabled(true);
+}
+
+void ZStackWidget::makePseudoColorImage(const void *source, int byteCount, uchar *destination, int bits,
+                                        int colourOn, int colourIndex) const
+{
+    if (bits == -1)
+        bits = m_nImageBits;
+    if (colourOn == -1)
+        colourOn = m_nFilterPosition;
+    if (colourIndex == -1)
+        colourIndex = m_nFilterColorIndex;
+    SaveImageComposer composer;
+    composer.pseudoColorIndex = colourOn && colourIndex >= 0 && colourIndex <= 4 ? colourIndex : 7;
+    const int frame = SaveImageComposer::frameBytes(bits == 16 ? 16 : 8, true);
+    if (byteCount >= frame) {
+        composer.makePseudoColorImage(source, frame, destination);
+        return;
+    }
+    std::vector<uchar> whole(size_t(frame), 0);
+    composer.makePseudoColorImage(source, frame, whole.data());
+    std::memcpy(destination, whole.data(), size_t(std::max(0, byteCount)));
+}
+
+TimeLapseProgressDlg *ZStackWidget::mergeProgress() const
+{
+    return m_pMergeProgressDlg;
+}
+
+FullFocusThread *ZStackWidget::fullFocusThread() const
+{
+    return m_pFullFocusThread;
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class FullFocusThread;
 class ImReaderWriter;
 class MessageDlg;
 class SaveOptionsDlg;
@@ -106,6 +107,17 @@ public:
     static constexpr int kFrameHeight = 1024;
     static const QString kLoadingText;
 
+    // The extended-focus merge.
+    static constexpr int kMaxMergeSlices = 100;
+    int mergeKernel() const { return m_nMergeKernel; }
+    int mergeColor() const { return m_nMergeColor; }
+    FullFocusThread *fullFocusThread() const;
+    TimeLapseProgressDlg *mergeProgress() const;
+    // A grey 1280 x 1024 frame of bits per sample as RGB in one pseudo colour (grey with
+    // colourOn 0 or a colour index outside 0..4); -1 takes the page's own value.
+    void makePseudoColorImage(const void *source, int byteCount, uchar *destination, int bits,
+                              int colourOn, int colourIndex) const;
+
 public slots:
     void setCurrentFilterPosition(int position) { m_nFilterPosition = position; }
     void setCurrentObjectiveLensPosition(int position);
@@ -193,6 +205,13 @@ private slots:
     void on_BUTTON_LOAD_IMAGE_clicked();
     void slotLoadImages();
     void slotStopClicked();
+
+    // The extended-focus merge.
+    void on_BUTTON_FULL_FOCUS_clicked();
+    void slotRunFullFocus();
+    void slotUpdateProgressbar();
+    void slotStopMergingClicked();
+    void slot_FinishFullFocus(bool bSuccess);
     void on_BUTTON_SAVE_BEFORE_clicked();
     void on_BUTTON_SAVE_AFTER_clicked();
 
@@ -228,6 +247,11 @@ private:
     int runStackSaveDialog(bool quickSave);
     void prepareSaveDialog(SaveOptionsDlg &dialog, int option);
     bool loadSlice(const QFileInfo &file);
+    bool loadImagesforFullFocus();
+    void createFullFocusThread();
+    void startFullFocusThread();
+    void FullFocus_Free();
+    void runMergeProgress(int total);
 
     Ui_ZStackWidget *ui;
     ZStack m_ZStack;
@@ -295,4 +319,12 @@ private:
     bool m_bLoading = false; // the end of a load is under way
     std::unique_ptr<ImReaderWriter> m_pLoadReader;
     QPointer<TimeLapseProgressDlg> m_pLoadingDlg;
+
+    // The merge: at most one thread, deleted exactly once (the guard clears on its deletion).
+    QPointer<FullFocusThread> m_pFullFocusThread;
+    QPointer<TimeLapseProgressDlg> m_pMergeProgressDlg;
+    QTimer m_ProgressTimer;
+    int m_nProgressTick = 0;
+    bool m_bMergeFed = false; // a thread fed during the acquisition
+    bool m_bMergeWritten = false; // the last merge wrote its file
 };
