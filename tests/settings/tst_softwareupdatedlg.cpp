@@ -71,17 +71,17 @@ struct Drives
     }
     // Puts a package ("drive:name"; "drive:name>link" for a link to a package outside, "drive:name/" for
     // a folder) of this kind on a drive; returns its path.
-    QString put(const QString &spec, const QString &kind = "only")
+    QString put(const QString &where, const QString &kind = "only")
     {
-        const QString drive = spec.section(':', 0, 0);
-        QString name = spec.section(':', 1);
+        const QString drive = where.section(':', 0, 0);
+        QString name = where.section(':', 1);
         const QString path = folder(drive) + "/" + name.remove('>').remove('/');
-        if (spec.endsWith('/'))
+        if (where.endsWith('/'))
             QDir().mkpath(path);
-        else if (spec.endsWith('>'))
+        else if (where.endsWith('>'))
             QFile::link(write(kind, outside.path() + "/" + name, outside.path()) ? outside.path() + "/" + name : "", path);
         else if (!write(kind, path, outside.path()))
-            qWarning() << "no package" << spec;
+            qWarning() << "no package" << where;
         return path;
     }
     void setVersion(const QString &version) const
