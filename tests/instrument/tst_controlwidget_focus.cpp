@@ -182,7 +182,7 @@ private slots:
         QVERIFY(b.dialogs.contains("message:Position saved."));
 
         b.vi.turnObjective(2, 200);
-        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 2, 4000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 2, 30000);
         QVERIFY(!b.button("BUTTON_LENS_SET_POS")->isChecked());
         pumpEvents(800);
         b.vi.setStagePosition(12000);
@@ -191,8 +191,8 @@ private slots:
 
         // Back to objective 1: the controller corrects the focus by the difference.
         b.vi.turnObjective(1, 200);
-        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 1, 4000);
-        QTRY_VERIFY_WITH_TIMEOUT(b.vi.state().stageMoving || b.vi.state().stagePosition == 10000, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.vi.state().stageMoving || b.vi.state().stagePosition == 10000, 30000);
         QVERIFY(b.waitForStageStill());
         QCOMPARE(b.vi.state().stagePosition, 10000);
         QVERIFY(b.button("BUTTON_LENS_SET_POS")->isChecked());
