@@ -1,4 +1,6 @@
 #pragma once
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
@@ -9,3 +11,14 @@ class QWidget;
 // "PowerQuestion". The simulated instrument is made at the first shot and kept.
 QStringList mainWindowScreens();
 QWidget *mainWindowShot(const QString &screen);
+
+// Runs the event loop until done() holds or ms milliseconds pass; returns done().
+template <class Done>
+bool pumpUntil(Done done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}

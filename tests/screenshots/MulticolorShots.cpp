@@ -15,16 +15,6 @@
 
 namespace {
 
-template <class Done>
-bool pumpUntil(Done done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 // Turns the filter cube, waits for the panel to report it and the live image to run lit, and
 // captures.
 bool captureUnder(NIMBODlg *window, int filter)

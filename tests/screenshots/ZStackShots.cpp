@@ -27,20 +27,7 @@ namespace {
 
 void pump(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-template <class Done>
-bool pumpUntil(Done done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
+    pumpUntil([] { return false; }, ms);
 }
 
 // Sets a position with the stage placed steps away from where it stands.
