@@ -1,4 +1,5 @@
 #include "ErrorReportDlg.h"
+#include "ScopedBusyCursor.h"
 #include "ui_ErrorReportDlg.h"
 
 #include "MediaMonitor.h"
@@ -14,13 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The busy cursor for the length of a copy, restored on every way out.
-struct BusyCursor
-{
-    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 // Copies source to target, never over an existing file, and writes the copy through to the drive.
 bool copyAndFlush(const QString &source, const QString &target)
@@ -101,7 +95,7 @@ void ErrorReportDlg::removeDetectionFiles()
 
 bool ErrorReportDlg::copyErrorReportFile(QList<QFileInfo> &list)
 {
-    BusyCursor busy;
+    ScopedBusyCursor busy;
     const QList<MediaMonitor::DeviceEntry> devices = MediaMonitor::deviceList();
     std::string version;
     ReadPrivateProfileString("NIMBO", "Version", "", version, Paths::configFile().toStdString());

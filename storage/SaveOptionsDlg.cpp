@@ -1,4 +1,5 @@
 #include "SaveOptionsDlg.h"
+#include "ScopedBusyCursor.h"
 
 #include "CSVReaderWriter.h"
 #include "FileIconProvider.h"
@@ -54,14 +55,6 @@ void log(const char *text)
     if (isEnableSerialLog())
         qDebug().noquote() << text;
 }
-
-// The busy cursor of one saving run: set once, restored when the run ends.
-class BusyCursor
-{
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 // Adds a single-precision product to a whole number of megabytes and truncates again.
 int addMegabytes(int megabytes, float amount)
@@ -710,7 +703,7 @@ void SaveOptionsDlg::slotStartSaving()
     bool folderMade = true;
     bool saved = false;
     {
-        BusyCursor busy;
+        ScopedBusyCursor busy; // one saving run
         if (ui->CHECKBOX_SAVE_AS_FOLDER->isChecked())
             folderMade = createFolder(m_CurrentPath, m_FileName);
         if (folderMade) {
