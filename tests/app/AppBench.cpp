@@ -55,6 +55,9 @@ AppBench::AppBench(const SimulatedInstrument::Options &options)
 
 AppBench::~AppBench()
 {
+    // Qt's own parentless animations (the line edits' clear-button fades) end and are deleted
+    // while the event loop still runs; one cut off by the teardown would outlive the application.
+    QTest::qWait(500);
     window.reset();
     DialogRunner::clearScripts();
     sim.reset();
