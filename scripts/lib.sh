@@ -3,7 +3,7 @@
 set -euo pipefail
 
 TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-JOBS=$(nproc 2>/dev/null || echo 2)
+JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 PACKAGES=(
   cmake ninja-build g++ ccache pkg-config git
