@@ -495,11 +495,12 @@ private slots:
         QTest::addColumn<bool>("encoder");
         QTest::addColumn<quint64>("freeBytes");
         QTest::addColumn<QString>("message");
-        // Free space is counted in whole megabytes.
-        const quint64 twelve = (12 * (3932160ull + 4096) + 999999) / 1000000 * 1000000;
-        QTest::newRow("no encoder") << false << twelve << SeriesVideoExporter::kNoEncoderText;
-        QTest::newRow("one frame short") << true << twelve - 1 << MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE);
-        QTest::newRow("just enough") << true << twelve << QString();
+        // Free space is counted in whole megabytes: 250 frames need 984,064,000 bytes.
+        const quint64 needed = 250 * (3932160ull + 4096);
+        const quint64 megabyte = 1000000;
+        QTest::newRow("no encoder") << false << needed * 2 << SeriesVideoExporter::kNoEncoderText;
+        QTest::newRow("short") << true << needed / megabyte * megabyte << MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE);
+        QTest::newRow("just enough") << true << (needed / megabyte + 1) * megabyte << QString();
     }
     void pageGate()
     {
@@ -514,7 +515,7 @@ private slots:
             return true;
         });
         ZStackWidget page;
-        std::vector<ThumbnailInfo> slices(12);
+        std::vector<ThumbnailInfo> slices(250);
         for (const ThumbnailInfo &slice : slices)
             page.zStack().pushThumbnail(slice);
         QSignalSpy asked(&page, &ZStackWidget::saveVideo);
