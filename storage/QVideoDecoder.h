@@ -1,14 +1,8 @@
 #pragma once
+#include "FFmpegTypes.h"
+
 #include <QImage>
 #include <QString>
-
-extern "C" {
-struct AVCodec;
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct SwsContext;
-}
 
 // Reads the frames of a video file's first video stream into RGB888 QImages through the FFmpeg
 // libraries, one after the other or from a frame number or a time. Frame numbers count the

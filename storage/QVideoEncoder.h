@@ -1,16 +1,8 @@
 #pragma once
+#include "FFmpegTypes.h"
+
 #include <QImage>
 #include <QString>
-
-extern "C" {
-struct AVCodec;
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVOutputFormat;
-struct AVStream;
-struct SwsContext;
-}
 
 // Writes QImage frames into a video file through the FFmpeg libraries: the container follows the
 // file name ("mpeg" when the name tells none), its default video codec in YUV 4:2:0. Frames are

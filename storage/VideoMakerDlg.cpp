@@ -8,10 +8,8 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QScreen>
 
 const QString VideoMakerDlg::kOverwriteText =
     QStringLiteral("<p><b>Warning!</b><br/><br/>File '%1' already exists. Overwrite?</p>");
@@ -22,8 +20,7 @@ VideoMakerDlg::VideoMakerDlg(QWidget *parent)
 {
     m_Param = EncodingParam();
     ui->setupUi(this);
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    centreOnPrimaryScreen();
     initialize();
 }
 
