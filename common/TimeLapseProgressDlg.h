@@ -20,6 +20,7 @@ public:
 
     void setTotalCount(int total);
     int getTotalCount() const { return m_nTotalCount; }
+    int getCurrentCount() const { return m_nCurrentCount; }
     // Stores the count and repaints at once, also while the owner keeps the event loop busy.
     void setCurrentCount(int current);
     void setMessage(QString message);

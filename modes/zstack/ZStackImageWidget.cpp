@@ -5,6 +5,7 @@
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SeriesVideoExporter.h"
 #include "Utilities.h"
 #include "ZStackPositionText.h"
 #include "ui_ZStackImageWidget.h"
@@ -41,6 +42,10 @@ ZStackImageWidget::ZStackImageWidget(QWidget *parent)
     , m_pReader(std::make_unique<ImReaderWriter>())
     , ui(new Ui_ZStackImageWidget)
 {
+    m_pVideoExporter = new SeriesVideoExporter(
+        {[this](int row, bool annotate) { loadImageByIndex(row, annotate); },
+         [this](QImage &frame) { return ui->m_LGraphicsView->getImageData(frame); }},
+        this);
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
     ui->setupUi(this);
     readSetting();
@@ -375,7 +380,14 @@ void ZStackImageWidget::slotGetAnnotationTextInfo()
     emit setAnnotationTextInfo(info);
 }
 
-void ZStackImageWidget::slotSaveVideo() {}
+void ZStackImageWidget::slotSaveVideo()
+{
+    QListWidget *list = ui->LISTWIDGET_IMAGE;
+    QStringList paths;
+    for (int row = 0; row < list->count(); ++row)
+        paths << list->item(row)->data(Qt::UserRole).toString();
+    m_pVideoExporter->exportSeries(paths, list->currentRow(), m_bShowAnnotation);
+}
 
 void ZStackImageWidget::slotMouseZoomEvent()
 {

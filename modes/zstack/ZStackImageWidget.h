@@ -11,6 +11,7 @@
 #include <vector>
 
 class ImReaderWriter;
+class SeriesVideoExporter;
 class QListWidgetItem;
 class Ui_ZStackImageWidget;
 
@@ -46,6 +47,7 @@ public:
     Ui_ZStackImageWidget *form() const { return ui; }
     bool fullFocusShown() const { return m_bFullFocusShown; }
     ViewMode viewMode() const { return m_ViewMode; }
+    SeriesVideoExporter *videoExporter() const { return m_pVideoExporter; }
 
 public slots:
     void setPseudoColor(bool on, int filterPosition, int colorIndex);
@@ -58,6 +60,7 @@ public slots:
     void slotGetAnnotationTextInfo();
     // The merge is started by the page; nothing to do here.
     void slotCreateFullFocusImage() {}
+    // The MP4 export of the strip's slices as the view shows them.
     void slotSaveVideo();
     void slotMouseZoomEvent();
 
@@ -98,5 +101,6 @@ private:
     bool m_bFullFocusShown = false;
     ViewMode m_ViewMode = THUMBNAIL_MODE;
     std::unique_ptr<ImReaderWriter> m_pReader; // every display reads into the same buffers
+    SeriesVideoExporter *m_pVideoExporter;
     Ui_ZStackImageWidget *ui;
 };

@@ -17,6 +17,7 @@
 #include "SaveNaming.h"
 #include "SaveImageComposer.h"
 #include "SaveOptionsDlg.h"
+#include "SeriesVideoExporter.h"
 #include "TimeLapseProgressDlg.h"
 #include "Utilities.h"
 #include "ZStackPositionText.h"
@@ -1308,6 +1309,12 @@ void ZStackWidget::on_BUTTON_SAVE_IMAGE_clicked()
         dialog.exec();
     }
     emit saved(true);
+}
+
+void ZStackWidget::on_BUTTON_SAVE_VIDEO_clicked()
+{
+    if (SeriesVideoExporter::checkEncoderAndSpace(int(m_ZStack.thumbnails().size())))
+        emit saveVideo();
 }
 
 int ZStackWidget::runStackSaveDialog(bool quickSave)

@@ -202,6 +202,7 @@ private slots:
 
     // Saving and loading the held stack.
     void on_BUTTON_SAVE_IMAGE_clicked();
+    void on_BUTTON_SAVE_VIDEO_clicked();
     void on_BUTTON_LOAD_IMAGE_clicked();
     void slotLoadImages();
     void slotStopClicked();

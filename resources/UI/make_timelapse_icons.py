@@ -79,6 +79,16 @@ def progress_back():
     c.save('TimeLapse/progress_back.png')
 
 
+def video_dialog_back():
+    # The "create a video" dialog: a dark card with a title band.
+    c = Canvas(520, 350, 'rgb(31,34,38)')
+    c.rect(0.5, 0.5, 519.5, 349.5, stroke=EDGE, width=1)
+    c.rect(0, 0, 520, 5, fill=BLUE)
+    c.text(20, 10, 'Create a video', 11, 'rgb(200,204,212)')
+    c.rect(20, 280, 500, 281, fill=EDGE)
+    c.save('TimeLapse/create a video_back.png')
+
+
 def main():
     for kind in ACCENT:
         main_button(kind)
@@ -88,6 +98,7 @@ def main():
     tile('load', load_glyph)
     tile('video', video_glyph)
     progress_back()
+    video_dialog_back()
 
 
 if __name__ == '__main__':

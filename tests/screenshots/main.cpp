@@ -15,6 +15,7 @@
 #include "SoftwareUpdateShots.h"
 #include "StartScreenShots.h"
 #include "TimeLapseProgressDlg.h"
+#include "VideoShots.h"
 #include "ViewShots.h"
 #include "ZStackShots.h"
 
@@ -103,6 +104,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-Multicolor-" + name, [name] { return multicolorShot(name); }};
     for (const QString &name : zStackShotNames())
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
+    for (const QString &name : videoShotNames())
+        list << Shot{"VideoMakerDlg-" + name, [name] { return videoShot(name); }};
     for (const QString &name : setupDlgShotNames())
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     for (const QString &name : startScreenShotNames())
