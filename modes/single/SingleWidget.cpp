@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QStyleOption>
 #include <cmath>
+#include <cstdio>
 #include <initializer_list>
 
 namespace {
@@ -34,9 +35,12 @@ QString unitText(const QString (&units)[3], int unit)
     return unit >= 0 && unit < 3 ? units[unit] : QString();
 }
 
+// One decimal as the CSV table writes it (printf), so that table and file never differ.
 QString oneDecimal(double value)
 {
-    return QString::number(value, 'f', 1);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return QString::fromLatin1(text);
 }
 
 } // namespace
