@@ -255,7 +255,7 @@ void SingleWidget::setMeasurementResultTableHeader()
     table->setHorizontalHeader(header);
     table->setHorizontalHeaderLabels(labels);
     header->setSectionResizeMode(QHeaderView::Fixed);
-    const int widths[] = {84, 96, 110, 50, 50, 56, 56};
+    const int widths[] = {80, 100, 124, 50, 50, 56, 56};
     for (int c = 0; c < labels.size(); ++c)
         table->setColumnWidth(c, widths[c]);
     table->verticalHeader()->show();
