@@ -100,18 +100,6 @@ private slots:
         QVERIFY(allZero(model.imageData(other * 3), kBytes[other == 8 ? 2 : 3]));
     }
 
-    // Yellow: R and G carry the frame, B is zero, in every pixel.
-    void yellowPixels()
-    {
-        SingleModel model;
-        const std::vector<uchar> data = frame(8, 1);
-        model.setImageData(1, data.data(), 3, 8);
-        const uchar *rgb = model.imageData(24);
-        for (size_t p = 0; p < data.size(); ++p)
-            if (rgb[3 * p] != data[p] || rgb[3 * p + 1] != data[p] || rgb[3 * p + 2] != 0)
-                QFAIL(qPrintable(QString("pixel %1").arg(p)));
-    }
-
     // Depth 12 and a null frame change no array.
     void refusedFrames()
     {
@@ -185,17 +173,6 @@ private slots:
         QCOMPARE(&model.csvReaderWriter(), &table);
         QCOMPARE(table.rowCount(), 1);
         QCOMPARE(table.row(0), CSVReaderWriter::defaultHeader);
-    }
-
-    void annotatedImage()
-    {
-        SingleModel model;
-        const std::vector<uchar> data = frame(8, 9);
-        std::vector<uchar> rgb(kBytes[2]);
-        for (size_t i = 0; i < rgb.size(); ++i)
-            rgb[i] = data[i % data.size()];
-        model.setAnnotatedImageData(rgb.data());
-        QVERIFY(std::memcmp(model.annotatedImageData(), rgb.data(), rgb.size()) == 0);
     }
 };
 

@@ -335,7 +335,7 @@ private slots:
     }
 
     // Every measuring tool adds one row, and the CSV row carries the same figures; count, text
-    // and whole-image results add none.
+    // and whole-image results add none (the count shows in its label).
     void tableRowsMatchCsv()
     {
         m_page->setCurrentState(SINGLE_CAPTURED);
@@ -351,6 +351,8 @@ private slots:
                 m_page->setMeasurementResult(item);
                 rows += tool <= 7;
                 QCOMPARE(table()->rowCount(), rows);
+                if (tool == TOOL_MULTI_COUNT)
+                    QCOMPARE(ui()->LABEL_MULTICOUNT->text(), QString("4"));
             }
         }
         const CSVReaderWriter &csv = m_page->model()->csvReaderWriter();
@@ -362,18 +364,6 @@ private slots:
         QCOMPARE(table()->item(1, 2)->text(), QString("37.2")); // the angle in the area column
         QCOMPARE(csv.row(rows - 6), QByteArray("Line,N/A,2345.0 pixel^2,12,240,101.3,20.0"));
         QVERIFY(ui()->BUTTON_CSV_EXPORT->isEnabled());
-    }
-
-    void countAndTextAddNoRow()
-    {
-        m_page->setCurrentState(SINGLE_CAPTURED);
-        for (TMeasurementTool tool : {TOOL_MULTI_COUNT, TOOL_TEXT}) {
-            TSMeasurementItem item = result(tool, 1, 1);
-            m_page->setMeasurementResult(item);
-        }
-        QCOMPARE(ui()->LABEL_MULTICOUNT->text(), QString("4"));
-        QCOMPARE(table()->rowCount(), 0);
-        QVERIFY(!ui()->BUTTON_CSV_EXPORT->isEnabled());
     }
 
     void clearTable()
