@@ -3,10 +3,13 @@
 #include "SafeFileWriter.h"
 
 #include <QDebug>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 namespace {
+// A length or area that cannot be known (no objective for a micrometre figure).
+const QByteArray kUnknown = "N/A";
 // "%.1f" as printf writes it (halves go to the even neighbour of the binary value).
 QByteArray oneDecimal(double value)
 {
@@ -45,6 +48,8 @@ void CSVReaderWriter::fillCSVData(const QByteArray &line)
 
 QByteArray CSVReaderWriter::lengthField(float length, int unit)
 {
+    if (std::isnan(length))
+        return kUnknown;
     static const char *const units[] = {"um", "mm", "pixel"};
     return oneDecimal(length) + ' ' + units[qBound(0, unit, 2)];
 }
@@ -53,6 +58,8 @@ QByteArray CSVReaderWriter::areaField(const QByteArray &tool, float area, int un
 {
     if (tool == "Angle")
         return oneDecimal(angle);
+    if (std::isnan(area))
+        return kUnknown;
     static const char *const units[] = {"um^2", "mm^2", "pixel^2"};
     return oneDecimal(area) + ' ' + units[qBound(0, unit, 2)];
 }

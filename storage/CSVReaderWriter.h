@@ -19,7 +19,8 @@ public:
     void setHeader(const QByteArray &text);
     // Appends a ready-made line.
     void fillCSVData(const QByteArray &line);
-    // Appends a seven-column row of one channel. Units: 0 um, 1 mm, 2 pixel.
+    // Appends a seven-column row of one channel. Units: 0 um, 1 mm, 2 pixel. A length or area
+    // that is not a number (unknown: no objective for a micrometre figure) is written "N/A".
     void fillDataField(const QByteArray &tool, float length, int lengthUnit, float area, int areaUnit,
                        int min, int max, float mean, float std, float angle);
     // A nineteen-column row of four channels: replaces row index when it exists, else appends.

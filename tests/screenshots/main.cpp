@@ -12,6 +12,7 @@
 #include "Paths.h"
 #include "SaveDlgShots.h"
 #include "SetupDlgShots.h"
+#include "SingleShots.h"
 #include "SoftwareUpdateShots.h"
 #include "StartScreenShots.h"
 #include "TimeLapseProgressDlg.h"
@@ -102,6 +103,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-" + screen, [screen] { return mainWindowShot(screen); }};
     for (const QString &name : multicolorShotNames())
         list << Shot{"NIMBODlg-Multicolor-" + name, [name] { return multicolorShot(name); }};
+    for (const QString &name : singleShotNames())
+        list << Shot{name, [name] { return singleShot(name); }};
     for (const QString &name : zStackShotNames())
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
     for (const QString &name : videoShotNames())
