@@ -126,10 +126,7 @@ ZStackWidget::~ZStackWidget()
     delete m_pProgressDlg.data();
     delete m_pLoadingDlg.data();
     delete m_pMergeProgressDlg.data();
-    if (m_pFullFocusThread) {
-        m_pFullFocusThread->requestInterruption();
-        FullFocus_Free();
-    }
+    FullFocus_Free(); // a merge under way is stopped
     delete ui;
 }
 
@@ -1490,14 +1487,23 @@ void ZStackWidget::runMergeProgress(int total)
     m_pMergeProgressDlg->setSignalMode(true);
     connect(m_pMergeProgressDlg, &TimeLapseProgressDlg::signalOKClicked, this, &ZStackWidget::slotStopMergingClicked);
     m_pMergeProgressDlg->setMessage(kMerging);
+    const QPointer<ZStackWidget> self(this);
     m_pMergeProgressDlg->exec();
+    if (!self)
+        return; // the window closed while the box was open: the page's end stopped the merge
+    m_ProgressTimer.stop();
     if (m_pMergeProgressDlg)
         m_pMergeProgressDlg->deleteLater();
+    // A box that went before the merge's end (the application ending) leaves no merge running
+    // and no page disabled behind it.
     FullFocus_Free();
+    setEnabled(true);
 }
 
 void ZStackWidget::slotRunFullFocus()
 {
+    if (!m_pMergeProgressDlg)
+        return; // the progress box has already gone: nobody waits for this merge
     if (loadImagesforFullFocus()) {
         startFullFocusThread();
         return;
@@ -1579,11 +1585,7 @@ void ZStackWidget::FullFocus_Free()
     FullFocusThread *thread = m_pFullFocusThread;
     m_pFullFocusThread = nullptr;
     disconnect(thread, nullptr, this, nullptr);
-    if (thread->isRunning()) {
-        thread->quit();
-        thread->wait();
-    }
-    delete thread;
+    delete thread; // stops a merge under way
 }
 
 void ZStackWidget::slotUpdateProgressbar()
