@@ -4,6 +4,7 @@
 #include "BoardSimulator.h"
 #include "MonotonicClock.h"
 #include "Paths.h"
+#include "PrivateProfile.h"
 #include "VirtualInstrument.h"
 
 #include <QDir>
@@ -26,12 +27,34 @@ constexpr int LineLimit = 4096;  // a longer command line is cut here
 constexpr int ClientTimeoutMs = 2000;
 
 const QString Usage = QStringLiteral(
-    "commands: filter N (0 Trans, 1-3 cubes) | objective N, lens N (1-5) | knob coarse|fine STEPS"
+    "commands: filter N|CUBE (0 Trans, 1-3 cubes, or a cube's name) | objective N, lens N (1-5) | knob coarse|fine STEPS"
     " | event TEXT | fault TEXT | state");
 
 QString refusal(const QString &text)
 {
     return QStringLiteral("error: ") + text;
+}
+
+// The name the configuration gives the cube at a filter position (turret slot k holds position
+// (4 - k) % 4), or an empty text.
+QString cubeName(int position)
+{
+    std::string name;
+    ReadPrivateProfileString("Filter", std::to_string((4 - position) % 4), "", name, Paths::configFile().toStdString());
+    return QString::fromStdString(name).trimmed();
+}
+
+// A filter position from its number or its cube's name; false when neither.
+bool filterPosition(const QString &text, int *position)
+{
+    bool ok = false;
+    *position = text.toInt(&ok);
+    if (ok)
+        return *position >= 0 && *position < VirtualInstrument::ChannelCount;
+    for (*position = 0; *position < VirtualInstrument::ChannelCount; ++*position)
+        if (cubeName(*position).compare(text, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
 QString describe(const VirtualInstrument::State &s)
@@ -42,7 +65,9 @@ QString describe(const VirtualInstrument::State &s)
     return QStringLiteral("stage %1 (limits %2..%3)%4, filter %5%6, objective %7%8, LEDs %9")
         .arg(s.stagePosition).arg(s.stageLower).arg(s.stageUpper)
         .arg(s.stageMoving ? QStringLiteral(" moving") : QString())
-        .arg(s.filterPosition).arg(s.filterTurning ? QStringLiteral(" turning") : QString())
+        .arg(cubeName(s.filterPosition).isEmpty() ? QString::number(s.filterPosition)
+                                                  : QStringLiteral("%1 (%2)").arg(s.filterPosition).arg(cubeName(s.filterPosition)))
+        .arg(s.filterTurning ? QStringLiteral(" turning") : QString())
         .arg(s.objectivePosition).arg(s.objectiveTurning ? QStringLiteral(" turning") : QString())
         .arg(leds.join(' '));
 }
@@ -233,8 +258,9 @@ QString SimHand::execute(const QString &line, VirtualInstrument &instrument, Boa
     const QString rest = text.section(' ', 1);
     int value = 0;
     if (verb == "filter") {
-        if (w.size() != 2 || !number(w[1], 0, VirtualInstrument::ChannelCount - 1, &value))
-            return refusal(QStringLiteral("filter takes a position from 0 (Trans) to %1").arg(VirtualInstrument::ChannelCount - 1));
+        if (w.size() != 2 || !filterPosition(w[1], &value))
+            return refusal(QStringLiteral("filter takes a position from 0 (Trans) to %1 or a cube's name")
+                               .arg(VirtualInstrument::ChannelCount - 1));
         instrument.turnFilter(value);
     } else if (verb == "objective" || verb == "lens") {
         if (w.size() != 2 || !number(w[1], 1, 5, &value))

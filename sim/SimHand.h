@@ -15,7 +15,8 @@ class VirtualInstrument;
 // A running simulation listens on a Unix socket in its sandbox (socketPath()); vantor-sim-hand
 // sends it one command line per connection and prints the reply. The same commands are typed on
 // vantor-board-sim's standard input:
-//   filter N              turn the cube turret to N (0 Trans, 1 to 3 fluorescence cubes)
+//   filter N|CUBE         turn the cube turret to position N (0 Trans, 1 to 3 fluorescence cubes)
+//                         or to the cube the configuration names so (e.g. "GFP")
 //   objective N, lens N   turn the objective turret to N (1 to 5)
 //   knob coarse|fine S    turn a focus knob by S motor steps (negative: down)
 //   event TEXT            the board sends "$A#TEXT"

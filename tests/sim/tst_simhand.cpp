@@ -3,6 +3,7 @@
 // reporting the turn on the serial line; the socket's life (no run, a stale socket, a second run,
 // a client that says nothing).
 #include "SimHand.h"
+#include "SimSandbox.h"
 #include "SimulatedInstrument.h"
 #include "TestRoot.h"
 
@@ -58,6 +59,7 @@ private slots:
     void init()
     {
         m_root = std::make_unique<TestRoot>();
+        QVERIFY(SimSandbox::seed()); // the configuration names the cubes
         m_sim = std::make_unique<SimulatedInstrument>(SimulatedInstrument::Options());
         QVERIFY(m_sim->start());
         QString error;
@@ -81,12 +83,14 @@ private slots:
         QTest::addColumn<int>("objective");
         QTest::addColumn<int>("stageMoved");
         QTest::addColumn<int>("faults");
-        QTest::newRow("filter 2") << "filter 2" << 0 << "filter 2 turning" << 2 << 1 << 0 << 0;
-        QTest::newRow("filter Trans") << "FILTER 0" << 0 << "filter 0" << 0 << 1 << 0 << 0;
-        QTest::newRow("filter 3") << "filter 3" << 0 << "filter 3" << 3 << 1 << 0 << 0;
+        QTest::newRow("filter 2") << "filter 2" << 0 << "filter 2 (RFP) turning" << 2 << 1 << 0 << 0;
+        QTest::newRow("filter Trans") << "FILTER 0" << 0 << "filter 0 (Trans)" << 0 << 1 << 0 << 0;
+        QTest::newRow("filter 3") << "filter 3" << 0 << "filter 3 (GFP)" << 3 << 1 << 0 << 0;
+        QTest::newRow("by name") << "filter gfp" << 0 << "filter 3 (GFP)" << 3 << 1 << 0 << 0;
+        QTest::newRow("by name, slot 3") << "filter DAPI" << 0 << "filter 1 (DAPI)" << 1 << 1 << 0 << 0;
+        QTest::newRow("no such cube") << "filter YFP" << 2 << "error: filter takes" << 0 << 1 << 0 << 0;
         QTest::newRow("no cube 4") << "filter 4" << 2 << "error: filter takes" << 0 << 1 << 0 << 0;
         QTest::newRow("no cube -1") << "filter -1" << 2 << "error: filter takes" << 0 << 1 << 0 << 0;
-        QTest::newRow("cube as text") << "filter two" << 2 << "error: filter takes" << 0 << 1 << 0 << 0;
         QTest::newRow("lens 3") << "lens 3" << 0 << "objective 3 turning" << 0 << 3 << 0 << 0;
         QTest::newRow("objective 5") << "objective 5" << 0 << "objective 5" << 0 << 5 << 0 << 0;
         QTest::newRow("no objective 0") << "objective 0" << 2 << "error: objective takes" << 0 << 1 << 0 << 0;
@@ -95,7 +99,7 @@ private slots:
         QTest::newRow("no such knob") << "knob middle 5" << 2 << "error: knob takes" << 0 << 1 << 0 << 0;
         QTest::newRow("fault") << "fault silence=2" << 0 << "stage" << 0 << 1 << 0 << 1;
         QTest::newRow("bad fault") << "fault nonsense" << 2 << "error:" << 0 << 1 << 0 << 0;
-        QTest::newRow("state") << "state" << 0 << "stage 60000 (limits 0..520000), filter 0, objective 1, LEDs off off off off" << 0 << 1 << 0 << 0;
+        QTest::newRow("state") << "state" << 0 << "stage 60000 (limits 0..520000), filter 0 (Trans), objective 1, LEDs off off off off" << 0 << 1 << 0 << 0;
         QTest::newRow("unknown") << "dance" << 2 << "error: commands: filter N" << 0 << 1 << 0 << 0;
     }
 
