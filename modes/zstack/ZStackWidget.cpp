@@ -47,7 +47,6 @@ const QString kInProgress = QStringLiteral("<p><b>Z-stack imaging in progress ..
                                            "knobs.<br/>Moving to the start position.</p>");
 const QString kMergeLimit =
     QStringLiteral("<p><b>Error!</b><br/><br/>The maximum number of images in the focus merging is 100.</p>");
-const QString kMerging = QStringLiteral("<p><b>Merging ...</b></p>");
 const QString kStoppingMerge = QStringLiteral("<p><b>Stopping merge ...</b></p>");
 const QString kSaveFailed =
     QStringLiteral("<p><b>Save failed.</b><br/><br/>%1 of %2 slices could not be written.</p>");
@@ -98,6 +97,7 @@ void ZStackWidget::setAnswerTimeoutMs(int ms)
 }
 
 const QString ZStackWidget::kLoadingText = QStringLiteral("<p><b>Loading ...</b></p>");
+const QString ZStackWidget::kMergingText = QStringLiteral("<p><b>Merging ...</b></p>");
 
 const QString ZStackWidget::kStoppedAnsweringText = QStringLiteral(
     "<p><b>Error!</b><br/><br/>The stage or camera stopped answering.<br/>The Z-stack was stopped.</p>");
@@ -1486,7 +1486,7 @@ void ZStackWidget::runMergeProgress(int total)
     m_pMergeProgressDlg->setTotalCount(total);
     m_pMergeProgressDlg->setSignalMode(true);
     connect(m_pMergeProgressDlg, &TimeLapseProgressDlg::signalOKClicked, this, &ZStackWidget::slotStopMergingClicked);
-    m_pMergeProgressDlg->setMessage(kMerging);
+    m_pMergeProgressDlg->setMessage(kMergingText);
     const QPointer<ZStackWidget> self(this);
     m_pMergeProgressDlg->exec();
     if (!self)
