@@ -49,6 +49,8 @@ std::unique_ptr<SimulatedInstrument> startSimulation()
         qWarning().noquote() << warning;
     if (!sim->start(&error))
         qWarning().noquote() << "The simulated controller board could not be started:" << error;
+    else if (!sim->startHand(&error))
+        qWarning().noquote() << "vantor-sim-hand cannot reach this run:" << error;
     // Power-off, restart and exit to the shell are only recorded here: say which one ended the run.
     if (auto *actions = dynamic_cast<SimulatedSystemActions *>(&SystemActions::instance()))
         actions->setExitHook([actions](int code) {

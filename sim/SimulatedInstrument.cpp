@@ -46,6 +46,7 @@ SimulatedInstrument::~SimulatedInstrument()
 {
     SimulatedInstrument *self = this;
     g_current.compare_exchange_strong(self, nullptr);
+    m_hand.reset(); // it may call the board
     m_board.reset();
 }
 
@@ -60,6 +61,17 @@ bool SimulatedInstrument::start(QString *error)
     if (!board->start(error))
         return false;
     m_board = std::move(board);
+    return true;
+}
+
+bool SimulatedInstrument::startHand(QString *error)
+{
+    if (m_hand)
+        return true;
+    auto hand = std::make_unique<SimHand>(m_instrument, m_board.get());
+    if (!hand->start(error))
+        return false;
+    m_hand = std::move(hand);
     return true;
 }
 

@@ -2,6 +2,7 @@
 #include "BoardFault.h"
 #include "BoardProfile.h"
 #include "BoardSimulator.h"
+#include "SimHand.h"
 #include "SimulatedCamera.h"
 #include "VirtualInstrument.h"
 
@@ -44,6 +45,10 @@ public:
     // Starts the board simulator (unless startBoard is false); false with a reason in error.
     bool start(QString *error = nullptr);
 
+    // Lets a person at the simulated instrument turn its turrets and knobs while it runs
+    // (vantor-sim-hand, see SimHand); false with a reason in error.
+    bool startHand(QString *error = nullptr);
+
     VirtualInstrument &instrument() { return m_instrument; }
     BoardSimulator *board() { return m_board.get(); } // null when not started
     // The camera, installed as the process's camera transport while this instance lives.
@@ -63,4 +68,5 @@ private:
     VirtualInstrument m_instrument;
     std::unique_ptr<BoardSimulator> m_board;
     std::unique_ptr<SimulatedCamera> m_camera;
+    std::unique_ptr<SimHand> m_hand;
 };

@@ -13,7 +13,13 @@ FullFocusThread::FullFocusThread(QObject* parent)
 {
 }
 
-FullFocusThread::~FullFocusThread() = default;
+FullFocusThread::~FullFocusThread()
+{
+    // Destroyed while it merges (the page or the window going): the merge stops at its next
+    // slice and the thread ends before its engine goes.
+    requestInterruption();
+    wait();
+}
 
 void FullFocusThread::set_param(int matchingSize, int medianKernel, int meanKernel,
                                 int sobelKernel, bool sr, float scaleFactor, int patchSize,

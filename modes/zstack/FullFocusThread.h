@@ -13,7 +13,7 @@ class FullFocusThread : public QThread
     Q_OBJECT
 public:
     explicit FullFocusThread(QObject* parent = nullptr);
-    ~FullFocusThread() override;
+    ~FullFocusThread() override; // interrupts a merge under way and waits for the thread
 
     void set_param(int matchingSize, int medianKernel, int meanKernel, int sobelKernel, bool sr,
                    float scaleFactor, int patchSize, int patchMoving, double freqWeight);

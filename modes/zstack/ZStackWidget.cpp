@@ -48,7 +48,6 @@ const QString kInProgress = QStringLiteral("<p><b>Z-stack imaging in progress ..
                                            "knobs.<br/>Moving to the start position.</p>");
 const QString kMergeLimit =
     QStringLiteral("<p><b>Error!</b><br/><br/>The maximum number of images in the focus merging is 100.</p>");
-const QString kMerging = QStringLiteral("<p><b>Merging ...</b></p>");
 const QString kStoppingMerge = QStringLiteral("<p><b>Stopping merge ...</b></p>");
 const QString kSaveFailed =
     QStringLiteral("<p><b>Save failed.</b><br/><br/>%1 of %2 slices could not be written.</p>");
@@ -99,6 +98,7 @@ void ZStackWidget::setAnswerTimeoutMs(int ms)
 }
 
 const QString ZStackWidget::kLoadingText = QStringLiteral("<p><b>Loading ...</b></p>");
+const QString ZStackWidget::kMergingText = QStringLiteral("<p><b>Merging ...</b></p>");
 
 const QString ZStackWidget::kStoppedAnsweringText = QStringLiteral(
     "<p><b>Error!</b><br/><br/>The stage or camera stopped answering.<br/>The Z-stack was stopped.</p>");
@@ -127,10 +127,7 @@ ZStackWidget::~ZStackWidget()
     delete m_pProgressDlg.data();
     delete m_pLoadingDlg.data();
     delete m_pMergeProgressDlg.data();
-    if (m_pFullFocusThread) {
-        m_pFullFocusThread->requestInterruption();
-        FullFocus_Free();
-    }
+    FullFocus_Free(); // a merge under way is stopped
     delete ui;
 }
 
@@ -1496,15 +1493,24 @@ void ZStackWidget::runMergeProgress(int total)
     m_pMergeProgressDlg->setTotalCount(total);
     m_pMergeProgressDlg->setSignalMode(true);
     connect(m_pMergeProgressDlg, &TimeLapseProgressDlg::signalOKClicked, this, &ZStackWidget::slotStopMergingClicked);
-    m_pMergeProgressDlg->setMessage(kMerging);
+    m_pMergeProgressDlg->setMessage(kMergingText);
+    const QPointer<ZStackWidget> self(this);
     m_pMergeProgressDlg->exec();
+    if (!self)
+        return; // the window closed while the box was open: the page's end stopped the merge
+    m_ProgressTimer.stop();
     if (m_pMergeProgressDlg)
         m_pMergeProgressDlg->deleteLater();
+    // A box that went before the merge's end (the application ending) leaves no merge running
+    // and no page disabled behind it.
     FullFocus_Free();
+    setEnabled(true);
 }
 
 void ZStackWidget::slotRunFullFocus()
 {
+    if (!m_pMergeProgressDlg)
+        return; // the progress box has already gone: nobody waits for this merge
     if (loadImagesforFullFocus()) {
         startFullFocusThread();
         return;
@@ -1586,11 +1592,7 @@ void ZStackWidget::FullFocus_Free()
     FullFocusThread *thread = m_pFullFocusThread;
     m_pFullFocusThread = nullptr;
     disconnect(thread, nullptr, this, nullptr);
-    if (thread->isRunning()) {
-        thread->quit();
-        thread->wait();
-    }
-    delete thread;
+    delete thread; // stops a merge under way
 }
 
 void ZStackWidget::slotUpdateProgressbar()

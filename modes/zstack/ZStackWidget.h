@@ -106,6 +106,7 @@ public:
     static constexpr int kFrameWidth = 1280;
     static constexpr int kFrameHeight = 1024;
     static const QString kLoadingText;
+    static const QString kMergingText; // the merge's progress box
 
     // The extended-focus merge.
     static constexpr int kMaxMergeSlices = 100;

@@ -3,12 +3,13 @@
 //   vantor-board-sim --firmware 2.6 --fault ng=3 --fault split=always
 //   picocom -q --omap crlf /dev/pts/N     (or: echo '$A#VER' > /dev/pts/N; cat /dev/pts/N)
 //
-// Lines typed on standard input act on the instrument: "filter N", "objective N",
-// "knob coarse|fine STEPS", "event TEXT", "fault TEXT", "state".
+// Lines typed on standard input act on the instrument as a hand would (see SimHand): "filter N",
+// "objective N", "knob coarse|fine STEPS", "event TEXT", "fault TEXT", "state".
 
 #include "BoardFault.h"
 #include "BoardProfile.h"
 #include "BoardSimulator.h"
+#include "SimHand.h"
 #include "VirtualInstrument.h"
 
 #include <QCommandLineParser>
@@ -50,48 +51,6 @@ QString visible(const QByteArray &bytes)
     return out;
 }
 
-void describe(const VirtualInstrument::State &s)
-{
-    print(QStringLiteral("stage %1 (limits %2..%3)%4, filter %5%6, objective %7%8, LEDs %9")
-              .arg(s.stagePosition).arg(s.stageLower).arg(s.stageUpper)
-              .arg(s.stageMoving ? QStringLiteral(" moving") : QString())
-              .arg(s.filterPosition).arg(s.filterTurning ? QStringLiteral(" turning") : QString())
-              .arg(s.objectivePosition).arg(s.objectiveTurning ? QStringLiteral(" turning") : QString())
-              .arg([&] {
-                  QStringList leds;
-                  for (int c = 0; c < VirtualInstrument::ChannelCount; ++c)
-                      leds << (s.ledOn[c] ? QString::number(s.ledPower[c]) + "%" : QStringLiteral("off"));
-                  return leds.join(' ');
-              }()));
-}
-
-void command(const QString &line, VirtualInstrument &vi, BoardSimulator &board)
-{
-    const QStringList w = line.simplified().split(' ', Qt::SkipEmptyParts);
-    if (w.isEmpty())
-        return;
-    const QString verb = w[0].toLower();
-    if (verb == "filter" && w.size() == 2) {
-        vi.turnFilter(w[1].toInt());
-    } else if (verb == "objective" && w.size() == 2) {
-        vi.turnObjective(w[1].toInt());
-    } else if (verb == "knob" && w.size() == 3) {
-        vi.turnKnob(w[1].toLower() == "coarse", w[2].toInt(), 300);
-    } else if (verb == "event" && w.size() >= 2) {
-        board.sendEvent(line.simplified().section(' ', 1));
-    } else if (verb == "fault" && w.size() == 2) {
-        BoardFault f;
-        QString error;
-        if (BoardFault::parse(w[1], &f, &error))
-            board.injectFault(f);
-        else
-            print(error);
-    } else if (verb == "state") {
-        describe(vi.state());
-    } else {
-        print(QStringLiteral("commands: filter N | objective N | knob coarse|fine STEPS | event TEXT | fault TEXT | state"));
-    }
-}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -172,7 +131,7 @@ int main(int argc, char *argv[])
                 input.append(chunk, int(n));
             int lf;
             while ((lf = input.indexOf('\n')) >= 0) {
-                command(QString::fromLocal8Bit(input.left(lf)), instrument, board);
+                print(SimHand::execute(QString::fromLocal8Bit(input.left(lf)), instrument, &board));
                 input.remove(0, lf + 1);
             }
         } else if (!stdinOpen) {

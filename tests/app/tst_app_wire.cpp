@@ -91,6 +91,45 @@ private slots:
         QVERIFY2(gaps[gaps.size() / 2] >= 300 && gaps[gaps.size() / 2] <= 4000, qPrintable(QString::number(gaps[gaps.size() / 2])));
     }
 
+    // A hand at the simulated instrument of a running application (vantor-sim-hand): the cube
+    // turret turned to 2 reaches the application through the board, whose panel then sets that
+    // cube's light; the hand's socket lives as long as the run.
+    void handTurnsTheTurretOfARun()
+    {
+        TestRoot root;
+        QVERIFY(SimSandbox::seed());
+        WritePrivateProfileString("LicenseAgreement", "Accepted", "1", Paths::configFile().toStdString());
+        WritePrivateProfileString("Setting_Misc", "ShowStartDlg", "0", Paths::configFile().toStdString());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VANTOR_ROOT", root.path());
+        const auto hand = [&env](const QStringList &args) {
+            QProcess tool;
+            tool.setProcessEnvironment(env);
+            tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-hand", args);
+            return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+        };
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor", {"7"}); // serial log on
+        QVERIFY(app.waitForStarted(10000));
+        QByteArray output;
+        QVERIFY(QTest::qWaitFor([&] { return hand({"state"}) == 0 || app.state() != QProcess::Running; }, 60000));
+        // Past the start-up's own light commands.
+        QVERIFY(QTest::qWaitFor([&] { return (output += app.readAll()).contains("$OK#A#KNOB FINE"); }, 60000));
+        QTest::qWait(2000);
+        output += app.readAll();
+        QVERIFY(!output.contains("LED OFF2"));
+        QCOMPARE(hand({"filter", "2"}), 0);
+        QVERIFY2(QTest::qWaitFor([&] { return (output += app.readAll()).contains("$A#LED OFF2"); }, 30000), output.right(2000).constData());
+        app.terminate();
+        QVERIFY(app.waitForFinished(30000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(!QFile::exists(root.path() + "/.sim/hand"));
+        QCOMPARE(hand({"filter", "1"}), 1);
+    }
+
     // The display server stops while the application runs on it with live video: the camera and
     // the serial port are released (no lock file left), the run ends with a non-zero status and
     // no crash is logged.

@@ -180,6 +180,7 @@ private slots:
     void blackCompositeGetsNoDetail();
     void resultAfterFree();
     void interruptionStopsMerge();
+    void destroyedWhileMerging();
     void threadReports();
 };
 
@@ -404,6 +405,22 @@ void TestFocusMerge::threadReports()
     QVERIFY(spy.wait(60000));
     thread.wait();
     QCOMPARE(spy.at(1).at(0).toBool(), false);
+}
+
+void TestFocusMerge::destroyedWhileMerging()
+{
+    // Deleted while it merges (its owner going): the merge stops and the thread ends first.
+    std::vector<cv::Mat> stack = seededStack(40, cv::Size(640, 512), 53u);
+    auto* thread = new FullFocusThread;
+    for (cv::Mat& s : stack)
+        thread->set_load_image(s.data, s.cols, s.rows);
+    std::atomic<int> outcome {-1};
+    connect(thread, &FullFocusThread::FinishFullCocus, this, [&outcome](bool ok) { outcome = ok; },
+            Qt::DirectConnection);
+    thread->start();
+    QVERIFY(QTest::qWaitFor([thread] { return thread->isRunning(); }, 30000));
+    delete thread;
+    QCOMPARE(int(outcome), 0);
 }
 
 QTEST_GUILESS_MAIN(TestFocusMerge)

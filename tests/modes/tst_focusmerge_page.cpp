@@ -24,7 +24,7 @@ class TestFocusMergePage : public QObject
     QString m_folder;
     QStringList m_messages;
     std::function<int(MergeFocusDlg *)> m_dialog; // plays the merge dialog
-    bool m_stop = false;                          // Stop as soon as the merge runs
+    std::function<void(TimeLapseProgressDlg *)> m_whenRunning; // once, as soon as the merge runs
     bool m_enabledWhileRunning = true;
 
     void holdSlices(int n, bool files)
@@ -65,7 +65,7 @@ private slots:
         g_CurrentMenu = MENU_ZSTACK;
         initializePseudoColorTable();
         m_messages.clear();
-        m_stop = false;
+        m_whenRunning = nullptr;
         m_enabledWhileRunning = true;
         m_dialog = [](MergeFocusDlg *d) {
             DialogRunner::click(d, "BUTTON_APPLY");
@@ -83,8 +83,8 @@ private slots:
                         FullFocusThread *thread = m_page->fullFocusThread();
                         if (thread && thread->isRunning()) {
                             m_enabledWhileRunning = m_page->isEnabled();
-                            if (m_stop)
-                                DialogRunner::click(progress, "BUTTON_STOP");
+                            if (auto act = std::exchange(m_whenRunning, nullptr))
+                                act(progress);
                         }
                     });
                     watch->start(0);
@@ -211,7 +211,7 @@ private slots:
     void stopLeavesNoFile()
     {
         holdSlices(3, true);
-        m_stop = true;
+        m_whenRunning = [](TimeLapseProgressDlg *progress) { DialogRunner::click(progress, "BUTTON_STOP"); };
         QList<bool> merged;
         connect(m_page.get(), &ZStackWidget::completedFullFocus, this, [&](bool ok, ThumbnailInfo &entry) { merged << (ok && !entry.thumbnail.isNull() && entry.path == mergedPath()); });
         QMetaObject::invokeMethod(m_page.get(), "on_BUTTON_FULL_FOCUS_clicked");
@@ -220,6 +220,48 @@ private slots:
         QVERIFY(m_page->isEnabled());
         QVERIFY(m_page->fullFocusThread() == nullptr);
         QTest::qWait(50); // deferred deletions run without touching a freed thread
+    }
+
+    // The page or the progress box going while the merge runs (the window closing, the
+    // application ending): the merge stops at its next slice instead of running on, its thread
+    // is deleted once, no file is written, and a page that stays is enabled again.
+    void goneWhileMerging_data()
+    {
+        QTest::addColumn<bool>("page");
+        QTest::newRow("page") << true;
+        QTest::newRow("progress box") << false;
+    }
+
+    void goneWhileMerging()
+    {
+        QFETCH(bool, page);
+        holdSlices(8, true);
+        QPointer<FullFocusThread> thread;
+        std::atomic<int> outcome {-1}; // the merge's own report: 0 stopped, 1 finished
+        m_whenRunning = [&](TimeLapseProgressDlg *progress) {
+            thread = m_page->fullFocusThread();
+            connect(thread, &FullFocusThread::FinishFullCocus, this, [&outcome](bool ok) { outcome = ok; },
+                    Qt::DirectConnection);
+            QPointer<TimeLapseProgressDlg> box(progress);
+            QTimer::singleShot(0, this, [this, page, box] {
+                if (page)
+                    m_page.reset();
+                else
+                    delete box.data();
+            });
+        };
+        QList<bool> merged;
+        connect(m_page.get(), &ZStackWidget::completedFullFocus, this, [&](bool ok, ThumbnailInfo &) { merged << ok; });
+        QMetaObject::invokeMethod(m_page.get(), "on_BUTTON_FULL_FOCUS_clicked");
+        QVERIFY(thread.isNull());
+        QCOMPARE(int(outcome), 0);
+        QVERIFY(!QFile::exists(mergedPath()));
+        QCOMPARE(merged.count(), 0);
+        QCOMPARE(m_page == nullptr, page);
+        if (!page) {
+            QVERIFY(m_page->isEnabled());
+            QVERIFY(m_page->fullFocusThread() == nullptr);
+        }
     }
 };
 

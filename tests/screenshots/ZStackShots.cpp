@@ -2,6 +2,7 @@
 
 #include "DialogRunner.h"
 #include "MainWindowShots.h"
+#include "MergeFocusDlg.h"
 #include "MessageDlg.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
@@ -41,7 +42,8 @@ void setPosition(ZStackWidget *page, QAbstractButton *set, int offsetSteps)
 
 // A stored stack of rendered slices, 16-bit with a 10X objective and their Z positions (2 um
 // apart around focus), loaded back through the page; the browser then shows the third slice with
-// its position text and a 100 um scale bar, in thumbnails or the numbered list, or the merged tile.
+// its position text and a 100 um scale bar, in thumbnails or the numbered list; or the stack is
+// merged (its tile shown), or Merge was pressed (the dialog, the merge under way).
 void browseStack(NIMBODlg *window, const QString &name)
 {
     ZStackWidget *page = window->form()->m_ZStackWidget;
@@ -64,10 +66,6 @@ void browseStack(NIMBODlg *window, const QString &name)
                                  .arg(QString::number(2.0 * i, 'f', 1));
         image.load(words.data, 1280, 1024, 16, 1, 1, 1, 1);
         image.write(QString("%1/HeLa_stack_stored_%2.tif").arg(folder).arg(i, 4, 10, QChar('0')).toUtf8(), text.toUtf8());
-        if (i == 3 && name == "browser-merged") {
-            image.load(words.data, 1280, 1024, 16, 1, 1, 1, 1);
-            image.write((folder + "/HeLa_stack_stored_merged.tif").toUtf8(), "Instrument: VANTOR S");
-        }
     }
     DialogRunner::setStandingScript([](QDialog *dialog) { return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 60000); });
     page->loadStack(folder);
@@ -81,7 +79,32 @@ void browseStack(NIMBODlg *window, const QString &name)
     bar.color = Qt::yellow;
     bar.lineWidth = 4;
     browser->setScaleBar(bar);
-    if (name != "browser-merged") {
+    if (name == "browser-merged") {
+        // Merged by the page as a user merges: the dialog's defaults, the progress box to its end.
+        DialogRunner::setStandingScript([](QDialog *dialog) {
+            if (qobject_cast<MergeFocusDlg *>(dialog)) {
+                DialogRunner::click(dialog, "BUTTON_APPLY");
+                return dialog->result();
+            }
+            return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 300000);
+        });
+        page->form()->BUTTON_FULL_FOCUS->click();
+        DialogRunner::setStandingScript({});
+    } else if (name.startsWith("merge-")) {
+        // Merge pressed: the dialog (grey, or the green of the cube) or the merge under way.
+        if (name == "merge-progress") {
+            auto *progress = new TimeLapseProgressDlg(window);
+            progress->setMessage(ZStackWidget::kMergingText);
+            progress->setSignalMode(true);
+            progress->setTotalCount(slices);
+            progress->setCurrentCount(3);
+            progress->show();
+        } else {
+            auto *dialog = new MergeFocusDlg(window);
+            dialog->setDefaultParam(11, name == "merge-dialog" ? MergeFocusDlg::kMonochrome : 1, slices);
+            dialog->show();
+        }
+    } else {
         if (name == "browser-list")
             strip->BUTTON_IMAGE_TYPE_LIST->click();
         QListWidget *list = strip->LISTWIDGET_IMAGE;
@@ -95,7 +118,8 @@ void browseStack(NIMBODlg *window, const QString &name)
 
 QStringList zStackShotNames()
 {
-    return {"live", "range", "stacking", "completed", "browser-thumbnails", "browser-list", "browser-merged", "loading"};
+    return {"live", "range", "stacking", "completed", "browser-thumbnails", "browser-list", "loading", "merge-dialog",
+            "merge-dialog-pseudo", "merge-progress", "browser-merged"};
 }
 
 QWidget *zStackShot(const QString &name)
@@ -143,7 +167,7 @@ QWidget *zStackShot(const QString &name)
         progress->setTotalCount(12);
         progress->setCurrentCount(5);
         progress->show();
-    } else if (name == "completed" || name.startsWith("browser")) {
+    } else if (name == "completed" || name.startsWith("browser") || name.startsWith("merge-")) {
         // The whole stack runs in its progress box; any other box is answered with OK.
         DialogRunner::setStandingScript([](QDialog *dialog) {
             auto *label = dialog->findChild<QLabel *>("message_label");
@@ -152,7 +176,7 @@ QWidget *zStackShot(const QString &name)
                 return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 120000);
             return 1;
         });
-        if (name.startsWith("browser")) {
+        if (name.startsWith("browser") || name.startsWith("merge-")) {
             browseStack(window, name);
             return window;
         }

@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QWidget>
 #include <QElapsedTimer>
@@ -134,9 +135,13 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+    // An optional second argument keeps the shots whose names it matches (a regular expression).
+    const QRegularExpression only(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
     QDir().mkpath(outDir);
     int failures = 0;
     for (const Shot &shot : shots()) {
+        if (!shot.name.contains(only))
+            continue;
         QWidget *widget = shot.make();
         if (!widget) {
             ++failures;

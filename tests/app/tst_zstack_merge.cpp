@@ -1,0 +1,174 @@
+// Extended-focus merges of stacks that the whole application takes on the simulated instrument:
+// a stack through focus of the tilted specimen merged from the page's Merge button, and one fed
+// to the merge slice by slice while it is taken (QC test mode) and merged at its end. Either way
+// "<name>_merged.tif" lies beside the slices, becomes the browser's merged tile, and is sharper
+// (variance of the Laplacian) than every slice.
+#include "AppBench.h"
+#include "ControlWidget.h"
+#include "DialogRunner.h"
+#include "DialogScripts.h"
+#include "FullFocusThread.h"
+#include "MergeFocusDlg.h"
+#include "NIMBODlg.h"
+#include "Paths.h"
+#include "SampleRenderer.h"
+#include "TimeLapseProgressDlg.h"
+#include "VideoWidget.h"
+#include "ZStackImageWidget.h"
+#include "ZStackWidget.h"
+#include "ui_NIMBODlg.h"
+#include "ui_ZStackWidget.h"
+
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+// Variance of the Laplacian, taken on 2 x 2 means: at full size the sensor noise outweighs the
+// specimen's detail.
+double sharpness(const cv::Mat &grey)
+{
+    cv::Mat half, lap;
+    cv::resize(grey, half, cv::Size(), 0.5, 0.5, cv::INTER_AREA);
+    cv::Laplacian(half, lap, CV_64F);
+    cv::Scalar mean, sd;
+    cv::meanStdDev(lap, mean, sd);
+    return sd[0] * sd[0];
+}
+
+// A slice or merged file in the 8 bits the merge works in.
+cv::Mat grey8(const QString &path)
+{
+    cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_UNCHANGED);
+    if (image.channels() == 3)
+        cv::cvtColor(image, image, cv::COLOR_BGR2GRAY);
+    if (image.depth() == CV_16U)
+        image.convertTo(image, CV_8U, 255.0 / 4094.0);
+    return image;
+}
+
+} // namespace
+
+class TestZStackMerge : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<AppBench> m_bench;
+    int m_fedWhenShown = -1;       // slices the merge held when its progress box opened
+    bool m_runningWhenShown = false;
+
+    ZStackWidget *page() const { return m_bench->ui()->m_ZStackWidget; }
+    Ui_ZStackWidget *form() const { return page()->form(); }
+
+private slots:
+    void cleanup() { m_bench.reset(); }
+
+    void mergeOfATakenStack_data()
+    {
+        QTest::addColumn<bool>("qc");
+        QTest::newRow("Merge button") << false;
+        QTest::newRow("QC, merged while taken") << true;
+    }
+
+    void mergeOfATakenStack()
+    {
+        QFETCH(bool, qc);
+        m_bench = std::make_unique<AppBench>();
+        m_bench->quietStart();
+        m_bench->setConfig("Setting_ZStack", "StableTimeInterval", "0.1");
+        m_bench->start(qc ? EXEC_QC_TEST : EXEC_NORMAL);
+        m_bench->setAnswer([this](QDialog *dialog) {
+            if (qobject_cast<MergeFocusDlg *>(dialog)) {
+                DialogRunner::click(dialog, "BUTTON_APPLY");
+                return dialog->result();
+            }
+            if (qobject_cast<TimeLapseProgressDlg *>(dialog)) {
+                if (FullFocusThread *thread = page()->fullFocusThread()) {
+                    m_fedWhenShown = thread->loadedCount();
+                    m_runningWhenShown = thread->isRunning();
+                }
+                return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 600000);
+            }
+            const QString text = DialogScripts::messageText(dialog);
+            if (text.contains("Initializing") || text.contains("progress"))
+                return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 240000);
+            return 1;
+        });
+        // Under the 40X objective in transmitted light, as the panel reports them (the QC start
+        // names cube 1 until the turret is turned).
+        VirtualInstrument &vi = m_bench->sim->instrument();
+        ControlWidget *panel = m_bench->ui()->m_ControlWidget;
+        for (auto [filter, objective] : {std::pair{1, 4}, {0, 4}}) {
+            vi.turnFilter(filter, 0);
+            vi.turnObjective(objective, 0);
+            QVERIFY(QTest::qWaitFor([=] {
+                return panel->currentFilterPosition() == filter && panel->currentObjectivePosition() == objective;
+            }, 30000));
+        }
+        QTest::mouseClick(m_bench->ui()->BUTTON_Z_STACK_MENU, Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+        if (page()->currentState() != ZSTACK_LIVE) {
+            QTest::mouseClick(form()->BUTTON_LIVE, Qt::LeftButton);
+            QVERIFY(m_bench->waitUnlocked());
+        }
+        QVERIFY(QTest::qWaitFor([this] { return m_bench->ui()->m_VideoWidget->isRunning(); }, 15000));
+        page()->setSavePath(Paths::ssd(), "cells");
+
+        // Nine slices 1 um apart through the specimen's focus, which lies between two of them: across
+        // the tilted field each of the two is sharp on one side.
+        const int focus = int(SampleRenderer().trueFocusSteps(4)) - vi.state().stageCounterOffset;
+        const int step = int(SampleRenderer::StepsPerUm);
+        for (auto [button, steps] : {std::pair{form()->BUTTON_SET_START_POSITION, focus - 4 * step - step / 2},
+                                     {form()->BUTTON_SET_END_POSITION, focus + 4 * step - step / 2}}) {
+            vi.setStagePosition(steps);
+            button->click();
+            QVERIFY(QTest::qWaitFor([this, b = button] { return b->isChecked() && page()->motorRequest() < 0; }, 20000));
+        }
+        form()->RADIOBUTTON_IMAGE_NUMBER->click();
+        form()->SPINBOX_IMAGE_NUMBER->setValue(9);
+        QCOMPARE(form()->CHKBOX_FULL_FOCUS->isVisibleTo(page()), qc);
+        if (qc)
+            form()->CHKBOX_FULL_FOCUS->setChecked(true);
+
+        QSignalSpy merged(page(), &ZStackWidget::completedFullFocus);
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        QCOMPARE(page()->currentState(), ZSTACK_COMPLETED);
+        QCOMPARE(int(page()->zStack().thumbnails().size()), 9);
+        if (!qc) {
+            QCOMPARE(merged.count(), 1); // the stack's end: no merged image yet
+            QVERIFY(!merged.at(0).at(0).toBool());
+            merged.clear();
+            QTest::mouseClick(form()->BUTTON_FULL_FOCUS, Qt::LeftButton);
+        }
+        QVERIFY(QTest::qWaitFor([&merged] { return merged.count() > 0; }, 600000));
+        QCOMPARE(merged.count(), 1);
+        QVERIFY(merged.at(0).at(0).toBool());
+        // Fed while taken, the merge runs as its box opens; from the button it reads the files.
+        if (qc) {
+            QCOMPARE(m_fedWhenShown, 9);
+            QVERIFY(m_runningWhenShown);
+        }
+        const QString file = page()->stackFolder() + "/cells_merged.tif";
+        QVERIFY2(QFile::exists(file), qPrintable(file));
+        QVERIFY(QTest::qWaitFor([this] { return page()->isEnabled() && !page()->fullFocusThread(); }, 30000));
+        QVERIFY(m_bench->ui()->m_ZStackImageWidget->fullFocusShown());
+
+        const cv::Mat result = grey8(file);
+        QCOMPARE(result.cols, 1280);
+        QCOMPARE(result.rows, 1024);
+        const double mergedSharpness = sharpness(result);
+        QStringList slices;
+        for (const ThumbnailInfo &slice : page()->zStack().thumbnails()) {
+            const double s = sharpness(grey8(slice.path));
+            slices << QString::number(s, 'f', 1);
+            QVERIFY2(mergedSharpness > s, qPrintable(QString("merged %1, slices %2").arg(mergedSharpness).arg(slices.join(' '))));
+        }
+        qInfo().noquote() << "variance of the Laplacian: merged" << QString::number(mergedSharpness, 'f', 1) << "slices"
+                          << slices.join(' ');
+    }
+};
+
+QTEST_MAIN(TestZStackMerge)
+#include "tst_zstack_merge.moc"
