@@ -408,6 +408,28 @@ private slots:
             QCOMPARE(int(m.at<uchar>(last + 3, 5 + 6 * i)), mask[bands.size() + i]);
     }
 
+    // A sparse stain on a noisy dark field: the found level lies between field and stain (the
+    // scan settles inside the field's noise first, where half the field would pass).
+    void foundLevelOnNoisyDarkField()
+    {
+        const int h = 240, w = 320;
+        for (const int index : {2, 3}) {
+            Probe e(1, h, w, 0.001f, 10, 3.63f);
+            cv::Mat noise(h, w, CV_32F);
+            cv::RNG(index).fill(noise, cv::RNG::NORMAL, 12.0, 3.0);
+            cv::Mat &source = e.getImage(index);
+            noise.convertTo(source, CV_8U);
+            cv::Mat stain(h, w, CV_8UC1, cv::Scalar(0)); // half a percent of the field
+            cv::circle(stain, {80, 120}, 8, cv::Scalar(255), cv::FILLED);
+            cv::circle(stain, {240, 120}, 8, cv::Scalar(255), cv::FILLED);
+            source.setTo(180, stain);
+            e.autoThreshold(index, 0);
+            const cv::Mat &m = e.image(index == 2 ? "Mask2" : "Mask3");
+            cv::medianBlur(stain, stain, 3);
+            QCOMPARE(cv::norm(m, stain, cv::NORM_INF), 0.0); // the stain and nothing else
+        }
+    }
+
     // The mask is exactly OpenCV's threshold followed by its 3 x 3 median, edges included, on
     // noise at every kind of level, for bright (channel 2) and dark (image 0) objects.
     void thresholdMedianAsOpenCV_data()
