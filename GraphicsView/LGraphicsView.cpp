@@ -140,34 +140,29 @@ void LGraphicsView::drawPixmap(int colorIndex, void *data, int bits, int channel
     if (channels == 1) {
         if (g_PseudoColorTable[colorIndex].size() != 256)
             initializePseudoColorTable();
-        // The frame's 8-bit values (kept: a frame of another depth shows them again) coloured
-        // straight into the display's own format, in bands of rows on OpenCV's threads, so that
-        // the pixmap adopts the image as it is. The tables are opaque.
-        quint32 colours[256];
+        // The frame's 8-bit values are written into the indexed image in place (the old pixmap,
+        // which shares them, goes first), and the pixmap keeps that image with its colour table
+        // as it is: no pass over the frame in the display's own format. A frame of another depth
+        // shows the kept values again. The tables are made opaque.
+        m_Pixmap = QPixmap();
+        cv::Mat indices(kImageHeight, kImageWidth, CV_8UC1, m_IndexedImage.bits(), size_t(m_IndexedImage.bytesPerLine()));
+        if (bits == 8) {
+            cv::Mat(kImageHeight, kImageWidth, CV_8UC1, data).copyTo(indices);
+        } else if (bits == 16 && m_bHighByte) {
+            // The first byte of each word: bits 11 to 4 of a camera value.
+            cv::extractChannel(cv::Mat(kImageHeight, kImageWidth, CV_8UC2, data), indices, 0);
+        } else if (bits == 16) {
+            const cv::Mat words(kImageHeight, kImageWidth, CV_16UC1, data);
+            cv::parallel_for_(cv::Range(0, kImageHeight), [&](const cv::Range &rows) {
+                cv::Mat band = indices.rowRange(rows.start, rows.end);
+                words.rowRange(rows.start, rows.end).convertTo(band, CV_8U, kScaleTo8Bits, 0);
+            }, 8);
+        }
+        QVector<QRgb> colours(256);
         for (int i = 0; i < 256; ++i)
             colours[i] = 0xFF000000u | g_PseudoColorTable[colorIndex][i];
-        QImage rgb(kImageWidth, kImageHeight, QImage::Format_RGB32);
-        uchar *indices = m_IndexedImage.bits();
-        auto *pixels = reinterpret_cast<quint32 *>(rgb.bits());
-        const auto *bytes = static_cast<const uchar *>(data);
-        const auto *words = static_cast<const ushort *>(data);
-        const uchar *table = scaleTable();
-        cv::parallel_for_(cv::Range(0, kImageHeight), [&](const cv::Range &rows) {
-            const int begin = rows.start * kImageWidth, end = rows.end * kImageWidth;
-            if (bits == 8) {
-                std::memcpy(indices + begin, bytes + begin, size_t(end - begin));
-            } else if (bits == 16 && m_bHighByte) {
-                // The first byte of each word: bits 11 to 4 of a camera value.
-                for (int i = begin; i < end; ++i)
-                    indices[i] = bytes[2 * i];
-            } else if (bits == 16) {
-                for (int i = begin; i < end; ++i)
-                    indices[i] = table[words[i]];
-            }
-            for (int i = begin; i < end; ++i)
-                pixels[i] = colours[indices[i]];
-        });
-        m_Pixmap = QPixmap::fromImage(std::move(rgb));
+        m_IndexedImage.setColorTable(colours);
+        m_Pixmap = QPixmap::fromImage(m_IndexedImage, Qt::NoFormatConversion);
     } else {
         // Straight into the display's own format, so that the pixmap adopts the image as it is.
         QImage rgb(kImageWidth, kImageHeight, QImage::Format_RGB32);

@@ -115,8 +115,9 @@ void zstack_show_slice(benchmark::State &state)
         slices[size_t(i)].path = folder.paths.value(i);
     browser.loadThumbnail(slices);
     browser.slotEnableAnnotation(true);
-    for (auto _ : state)
-        browser.loadImageByIndex(1, true);
+    int row = 0;
+    for (auto _ : state) // the slices in turn, as a user steps through them
+        browser.loadImageByIndex(row++ % 3, true);
 }
 void zstack_show_slice_floor(benchmark::State &state) { plainReadFloor(state); }
 

@@ -3,6 +3,38 @@
 #include <QImage>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// One input sample's share of one output sample along an axis.
+struct AreaTap
+{
+    int from, to;
+    float weight;
+};
+
+// The shares of an axis of `in` samples averaged down to `out`: an output covers in/out inputs,
+// partly covered ones by their covered part (slivers under 1/1000 left out, as INTER_AREA does).
+std::vector<AreaTap> areaTaps(int in, int out)
+{
+    std::vector<AreaTap> taps;
+    const double scale = double(in) / out;
+    for (int d = 0; d < out; ++d) {
+        const double begin = d * scale, end = std::min(begin + scale, double(in));
+        for (int s = int(begin); s < end; ++s) {
+            const double covered = std::min(double(s + 1), end) - std::max(double(s), begin);
+            if (covered > 1e-3)
+                taps.push_back({s, d, float(covered / (end - begin))});
+        }
+    }
+    return taps;
+}
+
+} // namespace
+
 cv::Mat FrameThumbnail::halved(const cv::Mat &frame, QSize size)
 {
     cv::Mat coarse = frame;
@@ -13,6 +45,38 @@ cv::Mat FrameThumbnail::halved(const cv::Mat &frame, QSize size)
         coarse = half;
     }
     return coarse;
+}
+
+cv::Mat FrameThumbnail::areaScaled(const cv::Mat &frame, QSize size)
+{
+    CV_Assert(frame.depth() == CV_16U && !size.isEmpty());
+    if (size.width() > frame.cols || size.height() > frame.rows) {
+        cv::Mat scaled; // enlarged on an axis: OpenCV interpolates
+        cv::resize(frame, scaled, cv::Size(size.width(), size.height()), 0, 0, cv::INTER_AREA);
+        return scaled;
+    }
+    const int cn = frame.channels();
+    const std::vector<AreaTap> across = areaTaps(frame.cols, size.width());
+    const std::vector<AreaTap> down = areaTaps(frame.rows, size.height());
+    // Rows first, into floats; then the rows of each output row added with their shares.
+    cv::Mat rows(frame.rows, size.width() * cn, CV_32F, cv::Scalar(0));
+    for (int y = 0; y < frame.rows; ++y) {
+        const ushort *in = frame.ptr<ushort>(y);
+        float *out = rows.ptr<float>(y);
+        for (const AreaTap &tap : across)
+            for (int c = 0; c < cn; ++c)
+                out[tap.to * cn + c] += tap.weight * float(in[tap.from * cn + c]);
+    }
+    cv::Mat sums(size.height(), size.width() * cn, CV_32F, cv::Scalar(0));
+    for (const AreaTap &tap : down) {
+        const float *in = rows.ptr<float>(tap.from);
+        float *out = sums.ptr<float>(tap.to);
+        for (int i = 0; i < sums.cols; ++i)
+            out[i] += tap.weight * in[i];
+    }
+    cv::Mat scaled;
+    sums.reshape(cn).convertTo(scaled, frame.type()); // rounded to nearest, saturated
+    return scaled;
 }
 
 QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, int bytesPerLine,

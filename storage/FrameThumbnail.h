@@ -20,4 +20,9 @@ public:
     // The frame (any depth) halved by OpenCV's vectorised 2 x 2 averaging while both sides stay
     // even and at least twice the size; the frame itself when no halving fits. Throws cv::Exception.
     static cv::Mat halved(const cv::Mat &frame, QSize size);
+    // A 16-bit frame (any number of channels) area-averaged down to size: each sample the mean of
+    // the input it covers, with INTER_AREA's weights (within one 16-bit step of cv::resize); a
+    // size larger on an axis goes to cv::resize. Throws cv::Exception.
+    // OpenCV's own code for a ratio that is not whole costs more than all the halvings before it.
+    static cv::Mat areaScaled(const cv::Mat &frame, QSize size);
 };

@@ -78,7 +78,7 @@ QImage ImageThumbnail::fromSixteenBits(const ImReaderWriter &image, const QVecto
     cv::Mat small;
     try {
         const cv::Mat frame(int(image.height), int(image.width), CV_16UC(spp), image.buffer16.get());
-        cv::resize(FrameThumbnail::halved(frame, size), small, cv::Size(size.width(), size.height()), 0, 0, cv::INTER_AREA);
+        small = FrameThumbnail::areaScaled(FrameThumbnail::halved(frame, size), size);
     } catch (const cv::Exception &) {
         return QImage();
     }

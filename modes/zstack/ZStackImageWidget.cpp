@@ -248,12 +248,26 @@ void ZStackImageWidget::loadImageByIndex(int row, bool annotate)
     }
 
     if (annotate) {
-        const QString first = ZStackPositionText::ofFile(list->item(0)->data(Qt::UserRole).toString());
-        const QString last = ZStackPositionText::ofFile(list->item(count - 1)->data(Qt::UserRole).toString());
+        const QString first = positionOfRow(0), last = positionOfRow(count - 1);
         view->setAnnotationText(ZStackPositionText::text(ZStackPositionText::ofMetaText(meta),
                                                          ZStackPositionText::span(first, last), row + 1, count));
         view->showAnnotationText(m_bShowAnnotation);
     }
+}
+
+// The "Z Position" of a row's file, read once and kept with its item: every slice shown needs
+// the first and the last one for the span.
+QString ZStackImageWidget::positionOfRow(int row)
+{
+    QListWidgetItem *item = ui->LISTWIDGET_IMAGE->item(row);
+    if (!item)
+        return QString();
+    QVariant position = item->data(kPositionRole);
+    if (!position.isValid()) {
+        position = ZStackPositionText::ofFile(item->data(Qt::UserRole).toString());
+        item->setData(kPositionRole, position);
+    }
+    return position.toString();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -89,6 +89,9 @@ private:
     void setTileSelected(bool selected);
     void showMessage(int type);
     int confirm(int type);
+    QString positionOfRow(int row);
+
+    static constexpr int kPositionRole = Qt::UserRole + 1; // a row's "Z Position", once read
 
     bool m_bPseudoColor = false;
     int m_nPseudoColorIndex = 7;

@@ -8,7 +8,9 @@
 #include <opencv2/imgproc.hpp>
 
 ZStackSliceWriter::ZStackSliceWriter()
-    : m_Frame8(size_t(kWidth) * kHeight), m_Half(size_t(kWidth / 2) * (kHeight / 2))
+    : m_Frame8(size_t(kWidth) * kHeight)
+    , m_HalfBand(size_t(kWidth / 2) * (kBandRows / 2))
+    , m_Quarter(size_t(kWidth / 4) * (kHeight / 4))
 {
 }
 
@@ -43,13 +45,16 @@ bool ZStackSliceWriter::setFrame(const uchar *frame, int bits)
             for (size_t i = 0; i < bandPixels; ++i) // the most significant byte of each word comes first
                 out[i] = in[2 * i];
         }
-        // A band this small is halved on this thread; OpenCV shares out only larger images.
+        // A band this small is halved twice on this thread (OpenCV shares out only larger
+        // images); 2 x 2 blocks never straddle two bands.
         const cv::Mat band(kBandRows, kWidth, CV_8UC1, view + first);
-        cv::Mat half(kBandRows / 2, kWidth / 2, CV_8UC1, m_Half.data() + first / 4);
+        cv::Mat half(kBandRows / 2, kWidth / 2, CV_8UC1, m_HalfBand.data());
+        cv::Mat quarter(kBandRows / 4, kWidth / 4, CV_8UC1, m_Quarter.data() + first / 16);
         try {
             cv::resize(band, half, half.size(), 0, 0, cv::INTER_AREA);
+            cv::resize(half, quarter, quarter.size(), 0, 0, cv::INTER_AREA);
         } catch (const cv::Exception &) {
-            half.setTo(0); // the frame is held whole; only its thumbnail lacks the band
+            quarter.setTo(0); // the frame is held whole; only its thumbnail lacks the band
         }
     }
     m_Image.cameraLayout = false;
@@ -70,7 +75,7 @@ QPixmap ZStackSliceWriter::thumbnail(const QVector<QRgb> &colorTable) const
 {
     if (m_nBits == 0)
         return QPixmap();
-    return FrameThumbnail::make(m_Half.data(), kWidth / 2, kHeight / 2, kWidth / 2, colorTable,
+    return FrameThumbnail::make(m_Quarter.data(), kWidth / 4, kHeight / 4, kWidth / 4, colorTable,
                                 QSize(kThumbnailWidth, kThumbnailHeight));
 }
 

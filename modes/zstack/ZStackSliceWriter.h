@@ -9,7 +9,7 @@
 // The slice-saving step of a Z-stack: holds the last camera frame (8-bit, or 16-bit as plain
 // intensities together with its 8-bit view), writes it as one TIFF with the slice's metadata text,
 // and makes its thumbnail from the 8-bit samples in memory. The frame is taken in bands of rows,
-// each copied (16-bit words turned into intensities), reduced to 8 bits and halved while it is in
+// each copied (16-bit words turned into intensities), reduced to 8 bits and halved twice while it is in
 // the cache: neither the write nor the thumbnail has to pass over the whole frame again.
 class ZStackSliceWriter
 {
@@ -45,6 +45,7 @@ private:
 
     ImReaderWriter m_Image;
     std::vector<uchar> m_Frame8; // the 8-bit view of a 16-bit frame
-    std::vector<uchar> m_Half;   // the 8-bit view averaged over 2 x 2 pixels
+    std::vector<uchar> m_HalfBand; // a band of the 8-bit view averaged over 2 x 2 pixels
+    std::vector<uchar> m_Quarter;  // the 8-bit view averaged over 4 x 4 pixels
     int m_nBits = 0;
 };

@@ -49,8 +49,10 @@ READ_NOISE_GREY = 1.5
 ISOLATED_GAP_PX = 4               # least edge-to-edge distance of the isolated set
 SERIES_GAP_PX = 0                 # cells of a series frame may touch by chance
 SEED = 22
-STAIN_LEVEL = (120.0, 200.0)      # two-colour sets: grey of a stained cell over a black field
-ELECTRONS_PER_STAIN_GREY = 5.0    # shot noise of the stain; the dark field is black-level subtracted
+STAIN_LEVEL = (120.0, 200.0)      # two-colour sets: grey of a stained cell over the dark field
+ELECTRONS_PER_STAIN_GREY = 5.0    # shot noise of the stain
+STAIN_DARK_LEVEL = 12.0           # the dark field: the camera's black level and some autofluorescence,
+STAIN_DARK_NOISE = 3.0            # with its read noise (grey levels)
 
 SETS = {
     "isolated": [(100, k) for k in (1, 2, 3, 4)],
@@ -247,8 +249,9 @@ def stain_planes(set_name, n, k, truth):
         coverage = np.clip(r + 0.5 - rho, 0.0, 1.0)
         plane = planes[0 if live else 1][y0:y1, x0:x1]
         np.maximum(plane, coverage * rng.uniform(*STAIN_LEVEL), out=plane)
-    noise = [np.sqrt(p / ELECTRONS_PER_STAIN_GREY) * rng.standard_normal(p.shape, dtype=np.float32) for p in planes]
-    return [np.clip(np.rint(p + n), 0, 255).astype(np.uint8) for p, n in zip(planes, noise)]
+    noise = [np.sqrt(p / ELECTRONS_PER_STAIN_GREY + STAIN_DARK_NOISE ** 2) * rng.standard_normal(p.shape, dtype=np.float32)
+             for p in planes]
+    return [np.clip(np.rint(p + STAIN_DARK_LEVEL + n), 0, 255).astype(np.uint8) for p, n in zip(planes, noise)]
 
 
 def make_two_colour(set_name, n, k):

@@ -276,6 +276,73 @@ private slots:
         QCOMPARE(sum(histogram, 71), 0);
     }
 
+    // The sample finder's roads for one object among six single cells of radius 8: holes give
+    // one cell each at their centres (two or more in a cell, any number in a clump), a clump
+    // without holes is split at its distance peaks unless splitting is off, a cell with one hole
+    // counts once when round enough.
+    void sampleFinderBranches_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<int>("minRoundness");
+        QTest::addColumn<int>("noSplit");
+        QTest::addColumn<QVector<QPoint>>("cells"); // cells found for the object, by x
+        QTest::addColumn<bool>("ownRadius");        // measured by its own circle, not the mean radius
+        QTest::newRow("round, one hole") << "hole1" << 60 << 0 << QVector<QPoint>{{160, 160}} << true;
+        QTest::newRow("two holes") << "hole2" << 0 << 0 << QVector<QPoint>{{154, 160}, {166, 160}} << false;
+        QTest::newRow("clump with holes") << "clumpHoles" << 0 << 0 << QVector<QPoint>{{146, 156}, {154, 164}, {170, 160}} << false;
+        QTest::newRow("clump split") << "clump" << 0 << 0 << QVector<QPoint>{{150, 160}, {166, 160}} << false;
+        QTest::newRow("clump not split") << "clump" << 0 << 1 << QVector<QPoint>{} << false;
+        QTest::newRow("elongated, roundness 60") << "ellipse" << 60 << 0 << QVector<QPoint>{} << true;
+        QTest::newRow("elongated, roundness 0") << "ellipse" << 0 << 0 << QVector<QPoint>{{160, 160}} << true;
+    }
+    void sampleFinderBranches()
+    {
+        QFETCH(QString, shape);
+        QFETCH(int, minRoundness);
+        QFETCH(int, noSplit);
+        QFETCH(QVector<QPoint>, cells);
+        QFETCH(bool, ownRadius);
+        auto e = engine();
+        cv::Mat bright(kH, kW, CV_8UC1, cv::Scalar(kField));
+        for (int x = 30; x <= 280; x += 50)
+            cv::circle(bright, {x, 40}, 8, cv::Scalar(kDark), cv::FILLED);
+        const cv::Scalar dark(kDark), field(kField);
+        if (shape == "hole1") {
+            cv::circle(bright, {160, 160}, 10, dark, cv::FILLED);
+            cv::circle(bright, {160, 160}, 3, field, cv::FILLED);
+        } else if (shape == "hole2") {
+            cv::circle(bright, {160, 160}, 11, dark, cv::FILLED);
+            cv::circle(bright, {154, 160}, 3, field, cv::FILLED);
+            cv::circle(bright, {166, 160}, 3, field, cv::FILLED);
+        } else if (shape == "clumpHoles") {
+            cv::circle(bright, {150, 160}, 12, dark, cv::FILLED);
+            cv::circle(bright, {170, 160}, 12, dark, cv::FILLED);
+            for (cv::Point hole : {cv::Point(146, 156), cv::Point(154, 164), cv::Point(170, 160)})
+                cv::circle(bright, hole, 3, field, cv::FILLED); // three cells, not two distance peaks
+        } else if (shape == "clump") {
+            cv::circle(bright, {150, 160}, 10, dark, cv::FILLED);
+            cv::circle(bright, {166, 160}, 10, dark, cv::FILLED);
+        } else {
+            cv::ellipse(bright, {160, 160}, {11, 4}, 0, 0, 360, dark, cv::FILLED);
+        }
+        setChannel(*e, 5, bright);
+        setChannel(*e, 2, cv::Mat(kH, kW, CV_8UC1, cv::Scalar(30)));
+        float radius = 0, intensity = 0;
+        QVERIFY(e->findObjects(2, 3, 60, minRoundness, 255, 1.5f, 50.0f, 0, radius, nullptr, intensity, noSplit) >= 0.0);
+        std::vector<QPoint> found;
+        for (const TObj &o : e->getFoundCellInformation())
+            if (o.nY > 100) {
+                found.push_back(QPoint(o.nX, o.nY));
+                QVERIFY2(ownRadius ? o.fRadius > 9.5f : o.fRadius == radius, qPrintable(QString::number(o.fRadius)));
+            }
+        std::sort(found.begin(), found.end(), [](QPoint a, QPoint b) { return a.x() < b.x(); });
+        QCOMPARE(e->getFoundCells(), 6 + cells.size());
+        QCOMPARE(int(found.size()), cells.size());
+        for (int i = 0; i < cells.size(); ++i)
+            QVERIFY2((found[size_t(i)] - cells[i]).manhattanLength() <= 3,
+                     qPrintable(QString("%1,%2").arg(found[size_t(i)].x()).arg(found[size_t(i)].y())));
+    }
+
     void efficiencyAndControl()
     {
         auto e = engine();

@@ -408,6 +408,62 @@ private slots:
             QCOMPARE(int(m.at<uchar>(last + 3, 5 + 6 * i)), mask[bands.size() + i]);
     }
 
+    // A sparse stain on a noisy dark field: the found level lies between field and stain (the
+    // scan settles inside the field's noise first, where half the field would pass).
+    void foundLevelOnNoisyDarkField()
+    {
+        const int h = 240, w = 320;
+        for (const int index : {2, 3}) {
+            Probe e(1, h, w, 0.001f, 10, 3.63f);
+            cv::Mat noise(h, w, CV_32F);
+            cv::RNG(index).fill(noise, cv::RNG::NORMAL, 12.0, 3.0);
+            cv::Mat &source = e.getImage(index);
+            noise.convertTo(source, CV_8U);
+            cv::Mat stain(h, w, CV_8UC1, cv::Scalar(0)); // half a percent of the field
+            cv::circle(stain, {80, 120}, 8, cv::Scalar(255), cv::FILLED);
+            cv::circle(stain, {240, 120}, 8, cv::Scalar(255), cv::FILLED);
+            source.setTo(180, stain);
+            e.autoThreshold(index, 0);
+            const cv::Mat &m = e.image(index == 2 ? "Mask2" : "Mask3");
+            cv::medianBlur(stain, stain, 3);
+            QCOMPARE(cv::norm(m, stain, cv::NORM_INF), 0.0); // the stain and nothing else
+        }
+    }
+
+    // The mask is exactly OpenCV's threshold followed by its 3 x 3 median, edges included, on
+    // noise at every kind of level, for bright (channel 2) and dark (image 0) objects.
+    void thresholdMedianAsOpenCV_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("frame") << QSize(W, H);
+        QTest::newRow("1 x 1") << QSize(1, 1);
+        QTest::newRow("one row") << QSize(9, 1);
+        QTest::newRow("one column") << QSize(1, 9);
+        QTest::newRow("2 x 2") << QSize(2, 2);
+        QTest::newRow("7 x 5") << QSize(7, 5);
+    }
+    void thresholdMedianAsOpenCV()
+    {
+        QFETCH(QSize, size);
+        cv::RNG rng(size.width() * 31 + size.height());
+        for (const int index : {0, 2}) {
+            Probe e(index == 2 ? 1 : 5, H, W, 0.001f, 10, 3.63f);
+            cv::Mat source(size.height(), size.width(), CV_8UC1);
+            rng.fill(source, cv::RNG::UNIFORM, 0, 256);
+            if (size.width() > 8 && size.height() > 8)
+                cv::GaussianBlur(source, source, cv::Size(5, 5), 1.5); // runs and islands of all sizes
+            e.getImage(index) = source;
+            for (const int level : {-3, 1, 100, 128, 254, 255, 300}) {
+                cv::Mat ours, theirs;
+                e._autoThreshold(index, ours, level);
+                cv::threshold(source, theirs, level, 255, index == 2 ? cv::THRESH_BINARY : cv::THRESH_BINARY_INV);
+                cv::medianBlur(theirs, theirs, 3);
+                QVERIFY2(ours.size() == theirs.size() && cv::norm(ours, theirs, cv::NORM_INF) == 0.0,
+                         qPrintable(QString("index %1 level %2").arg(index).arg(level)));
+            }
+        }
+    }
+
     void shadingAndRefusals()
     {
         // Flat field: s x mean / f, 255 above range and where f is 0, 0 where both are 0.

@@ -3,6 +3,7 @@
 // slices brought to 8 bits as numpy does, the position stamp and annotation texts, and the save
 // of a held stack handed to the save dialog.
 #include "DialogRunner.h"
+#include "FrameThumbnail.h"
 #include "DialogScripts.h"
 #include "Globals.h"
 #include "ImReaderWriter.h"
@@ -19,6 +20,7 @@
 #include <QtTest>
 #include <memory>
 #include <cstring>
+#include <opencv2/imgproc.hpp>
 #include <random>
 
 class TestZStackFiles : public QObject
@@ -234,6 +236,46 @@ private slots:
         QTRY_COMPARE(m_page->currentState(), ZSTACK_COMPLETED);
         QCOMPARE(int(m_page->zStack().thumbnails().size()), 1);
         QVERIFY(!m_page->zStack().thumbnails().front().thumbnail.isNull());
+    }
+
+    // A loaded slice's thumbnail: the halvings, then the rest area-averaged with OpenCV's weights
+    // (the own averaging within one 16-bit step of cv::resize's INTER_AREA, smaller and larger
+    // sizes), then the 8-bit scale: within one level of that chain made of OpenCV's calls.
+    void sixteenBitThumbnail_data()
+    {
+        QTest::addColumn<int>("samples");
+        QTest::newRow("grey") << 1;
+        QTest::newRow("RGB") << 3;
+    }
+    void sixteenBitThumbnail()
+    {
+        QFETCH(int, samples);
+        cv::RNG rng(samples);
+        const QSize sizes[] = {{132, 100}, {97, 61}, {160, 128}, {200, 90}};
+        for (const QSize &size : sizes) {
+            cv::Mat frame(128, 160, CV_16UC(samples));
+            rng.fill(frame, cv::RNG::UNIFORM, 0, 65536);
+            cv::Mat ours = FrameThumbnail::areaScaled(frame, size), theirs;
+            cv::resize(frame, theirs, cv::Size(size.width(), size.height()), 0, 0, cv::INTER_AREA);
+            QCOMPARE(ours.type(), theirs.type());
+            QVERIFY2(cv::norm(ours, theirs, cv::NORM_INF) <= 1.0, qPrintable(QString("%1 x %2").arg(size.width()).arg(size.height())));
+        }
+
+        const QString path = m_folder + "/thumb.tif";
+        QVERIFY(SliceFiles::write(path, um(0), 16, samples, 5));
+        ImReaderWriter image;
+        QVERIFY(image.read(path.toUtf8()));
+        const QImage thumbnail = ImageThumbnail::makeImage(image, g_PseudoColorTable[7], QSize(132, 100))
+                                     .convertToFormat(samples == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+        cv::Mat coarse(int(image.height), int(image.width), CV_16UC(samples), image.buffer16.get()), small;
+        for (int i = 0; i < 3; ++i)
+            cv::resize(coarse.clone(), coarse, cv::Size(coarse.cols / 2, coarse.rows / 2), 0, 0, cv::INTER_AREA);
+        cv::resize(coarse, small, cv::Size(132, 100), 0, 0, cv::INTER_AREA);
+        int worst = 0;
+        for (int y = 0; y < 100; ++y)
+            for (int i = 0; i < 132 * samples; ++i)
+                worst = std::max(worst, std::abs(int(thumbnail.constScanLine(y)[i]) - int(ImageThumbnail::scaled(small.ptr<ushort>(y)[i]))));
+        QVERIFY2(worst <= 1, qPrintable(QString::number(worst)));
     }
 
     // Stamps and texts fall back to the counter for a slice without its position; a stack stored
