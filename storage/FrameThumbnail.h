@@ -20,4 +20,6 @@ public:
     // The frame (any depth) halved by OpenCV's vectorised 2 x 2 averaging while both sides stay
     // even and at least twice the size; the frame itself when no halving fits. Throws cv::Exception.
     static cv::Mat halved(const cv::Mat &frame, QSize size);
+    // How many such halvings a frame of that size takes on the way to size.
+    static int halvings(QSize frame, QSize size);
 };
