@@ -2,6 +2,7 @@
 #include "CellCountDlgShots.h"
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
+#include "FileManagerShots.h"
 #include "Globals.h"
 #include "GraphShots.h"
 #include "KeyboardDlg.h"
@@ -103,6 +104,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-Multicolor-" + name, [name] { return multicolorShot(name); }};
     for (const QString &name : zStackShotNames())
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
+    for (const QString &name : fileManagerShotNames())
+        list << Shot{"NIMBODlg-FileManager-" + name, [name] { return fileManagerShot(name); }};
     for (const QString &name : setupDlgShotNames())
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     for (const QString &name : startScreenShotNames())
@@ -129,8 +132,11 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(outDir);
+    const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString(); // a part of the names to shoot
     int failures = 0;
     for (const Shot &shot : shots()) {
+        if (!shot.name.contains(only))
+            continue;
         QWidget *widget = shot.make();
         if (!widget) {
             ++failures;
