@@ -9,10 +9,8 @@
 #include "FileManagerWidget.h"
 #include "ImageAttributeDialog.h"
 #include "ImageViewerDlg.h"
-#include "KeyboardDlg.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
-#include "SaveOptionsDlg.h"
 #include "TimeLapseProgressDlg.h"
 #include "VideoWidget.h"
 #include "ZStackWidget.h"
@@ -91,15 +89,9 @@ class TestFileManagerUser : public QObject
     int answer(QDialog *dialog)
     {
         const QString text = DialogScripts::messageText(dialog);
-        if (auto *keyboard = qobject_cast<KeyboardDlg *>(dialog)) {
-            keyboard->setText("Cells");
-            return 1;
-        }
-        if (qobject_cast<SaveOptionsDlg *>(dialog))
-            return DialogRunner::showAndRun(dialog, [](QDialog *d) {
-                QTest::mouseClick(d->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
-                DialogRunner::click(d, "BUTTON_APPLY");
-            }, 60000);
+        const int saved = AppBench::saveAs(dialog, "Cells");
+        if (saved >= 0)
+            return saved;
         if (qobject_cast<ImageViewerDlg *>(dialog))
             return DialogRunner::showAndRun(dialog, [this](QDialog *d) { useViewer(d); }, 60000);
         // Waits the application closes itself: progress, saving and the page's loading wait.
