@@ -433,6 +433,8 @@ void FileManagerWidget::slotThumbnailViewChanged()
     m_ListIconProvider->setThumbnailOn(m_bThumbnailOn);
     m_ListModel->setIconProvider(m_ListIconProvider.get());
     m_ListModel->setRootPath(m_CurrentPath);
+    // The model renews its icons without telling the view: the list is drawn again.
+    ui->LISTVIEW_FILE->viewport()->update();
     slotHideMessageDlg();
 }
 

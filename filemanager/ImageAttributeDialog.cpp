@@ -44,7 +44,8 @@ QString ImageAttributeDialog::text() const
 void ImageAttributeDialog::getPath(const std::string &path)
 {
     const QString invalid = QStringLiteral("Invalid image meta data.");
-    TIFF *tiff = TIFFOpen(path.c_str(), "r");
+    // "m": no memory mapping, so a drive pulled meanwhile gives a read error, not SIGBUS.
+    TIFF *tiff = TIFFOpen(path.c_str(), "rm");
     if (!tiff) {
         plainTextEdit->setPlainText(invalid);
         return;

@@ -2,6 +2,7 @@
 #include "ui_ImageViewerDlg.h"
 
 #include "ImageAttributeDialog.h"
+#include "ImReaderWriter.h"
 #include "ImageThumbnailReader.h"
 
 #include <QFontMetrics>
@@ -11,6 +12,7 @@
 
 ImageViewerDlg::ImageViewerDlg(QWidget *parent)
     : ScriptableDialog(parent, kPopupFlags)
+    , m_Samples(new ImReaderWriter)
     , ui(new Ui_ImageViewerDlg)
 {
     ui->setupUi(this);
@@ -54,11 +56,15 @@ void ImageViewerDlg::load(const QString &path, const QString &fileName)
 {
     const QFontMetrics metrics(QFont("DejaVu Sans", 11));
     ui->LABEL_FILENAME->setText(metrics.elidedText(fileName, Qt::ElideMiddle, 1100));
-    m_ImageAttributeDialog->getPath(path.toUtf8().toStdString());
-    const QImage image = ImageThumbnailReader::read(path, QSize());
+    // The record is read when the panel shows, not for every image stepped through.
+    m_Path = path;
+    if (m_ImageAttributeDialog->isVisible())
+        m_ImageAttributeDialog->getPath(path.toUtf8().toStdString());
+    QImage image = ImageThumbnailReader::readWith(path, QSize(), *m_Samples);
     m_bValidImage = !image.isNull();
+    // Kept in its own format: painting converts it anyway, so a conversion here is a second pass.
     if (m_bValidImage)
-        m_Pixmap = QPixmap::fromImage(image);
+        m_Pixmap = QPixmap::fromImage(std::move(image), Qt::NoFormatConversion);
     update();
 }
 
@@ -92,6 +98,7 @@ void ImageViewerDlg::on_BUTTON_DETAIL_clicked()
         m_ImageAttributeDialog->close();
         return;
     }
+    m_ImageAttributeDialog->getPath(m_Path.toUtf8().toStdString());
     m_ImageAttributeDialog->setGeometry(width() - m_ImageAttributeDialog->width(), ui->LABEL_FILENAME->height(),
                                         m_ImageAttributeDialog->width(), m_ImageAttributeDialog->height());
     m_ImageAttributeDialog->show();

@@ -5,7 +5,10 @@
 #include <QList>
 #include <QPixmap>
 
+#include <memory>
+
 class ImageAttributeDialog;
+class ImReaderWriter;
 class Ui_ImageViewerDlg;
 
 // The full-screen image viewer of the file manager: one image stretched over 1280 x 1024 under
@@ -44,6 +47,8 @@ private:
     void loadCurrent();
 
     QPixmap m_Pixmap;
+    std::unique_ptr<ImReaderWriter> m_Samples; // kept from image to image
+    QString m_Path;
     bool m_bExit = false;
     QList<QFileInfo> m_FileInfoList;
     int m_CurrentIndex = 0;

@@ -35,11 +35,21 @@ std::vector<AreaTap> areaTaps(int in, int out)
 
 } // namespace
 
+int FrameThumbnail::halvings(QSize frame, QSize size)
+{
+    int count = 0;
+    while (frame.width() >= 2 * size.width() && frame.height() >= 2 * size.height() && frame.width() % 2 == 0
+           && frame.height() % 2 == 0 && !size.isEmpty()) {
+        frame /= 2;
+        ++count;
+    }
+    return count;
+}
+
 cv::Mat FrameThumbnail::halved(const cv::Mat &frame, QSize size)
 {
     cv::Mat coarse = frame;
-    while (coarse.cols >= 2 * size.width() && coarse.rows >= 2 * size.height() && coarse.cols % 2 == 0
-           && coarse.rows % 2 == 0) {
+    for (int i = halvings(QSize(frame.cols, frame.rows), size); i > 0; --i) {
         cv::Mat half;
         cv::resize(coarse, half, cv::Size(coarse.cols / 2, coarse.rows / 2), 0, 0, cv::INTER_AREA);
         coarse = half;

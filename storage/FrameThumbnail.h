@@ -25,4 +25,6 @@ public:
     // size larger on an axis goes to cv::resize. Throws cv::Exception.
     // OpenCV's own code for a ratio that is not whole costs more than all the halvings before it.
     static cv::Mat areaScaled(const cv::Mat &frame, QSize size);
+    // How many such halvings a frame of that size takes on the way to size.
+    static int halvings(QSize frame, QSize size);
 };

@@ -1,5 +1,7 @@
 #include "ImReaderWriter.h"
+#include "FrameThumbnail.h"
 #include "SafeFileWriter.h"
+#include "ViewerConversion.h"
 
 #include <QBuffer>
 #include <algorithm>
@@ -12,6 +14,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <vector>
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -116,6 +121,85 @@ int sinkMap(thandle_t, void **, toff_t *)
     return 0;
 }
 void sinkUnmap(thandle_t, void *, toff_t) {}
+
+// Rows of a stripped TIFF, a band at a time: rows of uncompressed strips are read straight from
+// the file, only those asked for; a compressed strip is decoded whole and kept for the next band.
+class RowReader
+{
+public:
+    RowReader(TIFF *tif, int fd, quint32 height, quint32 rowsPerStrip, quint64 rowBytes, int bits)
+        : m_tif(tif), m_fd(fd), m_height(height), m_rowsPerStrip(rowsPerStrip), m_rowBytes(rowBytes), m_bits(bits)
+    {
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        m_raw = compression == COMPRESSION_NONE;
+    }
+
+    // Rows [row, row + count) into dest, rowBytes apart; false with why on any failure.
+    bool read(quint32 row, quint32 count, char *dest, QString &why)
+    {
+        while (count > 0) {
+            const quint32 strip = row / m_rowsPerStrip, first = strip * m_rowsPerStrip;
+            const quint32 stripRows = std::min(m_rowsPerStrip, m_height - first);
+            const quint32 rows = std::min(count, first + stripRows - row);
+            const quint64 bytes = rows * m_rowBytes;
+            if (m_raw) {
+                if (TIFFGetStrileByteCount(m_tif, strip) < stripRows * m_rowBytes) {
+                    why = QStringLiteral("strip %1 is shorter than its rows").arg(strip);
+                    return false;
+                }
+                const quint64 offset = TIFFGetStrileOffset(m_tif, strip) + (row - first) * m_rowBytes;
+                if (!readAt(offset, dest, bytes)) {
+                    why = QStringLiteral("read error in row %1").arg(row);
+                    return false;
+                }
+                if (m_bits == 16 && TIFFIsByteSwapped(m_tif))
+                    TIFFSwabArrayOfShort(reinterpret_cast<uint16_t *>(dest), tmsize_t(bytes / 2));
+            } else {
+                if (m_held != qint64(strip)) {
+                    m_strip.resize(size_t(stripRows * m_rowBytes));
+                    m_held = -1;
+                    if (TIFFReadEncodedStrip(m_tif, strip, m_strip.data(), tmsize_t(m_strip.size()))
+                        != tmsize_t(m_strip.size())) {
+                        why = QStringLiteral("read error in row %1").arg(row);
+                        return false;
+                    }
+                    m_held = strip;
+                }
+                std::memcpy(dest, m_strip.data() + (row - first) * m_rowBytes, bytes);
+            }
+            dest += bytes;
+            row += rows;
+            count -= rows;
+        }
+        return true;
+    }
+
+private:
+    bool readAt(quint64 offset, char *dest, quint64 size) const
+    {
+        while (size > 0) {
+            const ssize_t n = ::pread(m_fd, dest, size_t(size), off_t(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            dest += n;
+            offset += quint64(n);
+            size -= quint64(n);
+        }
+        return true;
+    }
+
+    TIFF *m_tif;
+    int m_fd;
+    quint32 m_height, m_rowsPerStrip;
+    quint64 m_rowBytes;
+    int m_bits;
+    bool m_raw = true;
+    std::vector<char> m_strip;
+    qint64 m_held = -1;
+};
 
 } // namespace
 
@@ -251,25 +335,37 @@ bool ImReaderWriter::write(const QByteArray &path, const QByteArray &text)
     }
 }
 
-bool ImReaderWriter::readTiff(const QByteArray &path)
+// An open TIFF file: the descriptor, libtiff's handle and messages, and the strip layout.
+struct TiffFile
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return fail(path, QString::fromLocal8Bit(std::strerror(errno)));
     TiffMessages messages;
-    TiffOptions options(&messages);
+    TiffOptions options{&messages};
+    int fd = -1;
+    TIFF *tif = nullptr;
+    uint32_t rowsPerStrip = 0;
+    uint32_t strips = 0;
+    quint64 rowBytes = 0;
+
+    ~TiffFile()
+    {
+        if (tif)
+            TIFFClose(tif);
+        else if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool ImReaderWriter::openTiff(const QByteArray &path, TiffFile &file)
+{
+    file.fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0)
+        return fail(path, QString::fromLocal8Bit(std::strerror(errno)));
     // "m": no memory mapping, so a drive pulled while reading gives a read error, not SIGBUS;
     // "c": a single strip stays whole, to be read in one piece.
-    TIFF *tif = TIFFFdOpenExt(fd, path.constData(), "rmc", options.opts);
-    if (!tif) {
-        ::close(fd);
-        return fail(path, QStringLiteral("not a TIFF file: %1").arg(messages.errors));
-    }
-    struct Closer
-    {
-        TIFF *t;
-        ~Closer() { TIFFClose(t); }
-    } closer{tif};
+    file.tif = TIFFFdOpenExt(file.fd, path.constData(), "rmc", file.options.opts);
+    TIFF *tif = file.tif;
+    if (!tif)
+        return fail(path, QStringLiteral("not a TIFF file: %1").arg(file.messages.errors));
 
     uint32_t w = 0, h = 0;
     uint16_t bps = 0, spp = 0, comp = 1, photo = 1, orient = 1, planar = 1, format = SAMPLEFORMAT_UINT;
@@ -308,31 +404,147 @@ bool ImReaderWriter::readTiff(const QByteArray &path)
     if (quint64(TIFFScanlineSize64(tif)) != rowSamples * bytesPerSample)
         return fail(path, QStringLiteral("unexpected scan-line size"));
 
+    file.rowsPerStrip = h;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &file.rowsPerStrip);
+    file.rowsPerStrip = std::min(std::max<uint32_t>(file.rowsPerStrip, 1), h);
+    file.rowBytes = rowSamples * bytesPerSample;
+    file.strips = (h - 1) / file.rowsPerStrip + 1;
+    if (TIFFNumberOfStrips(tif) < file.strips)
+        return fail(path, QStringLiteral("fewer strips than rows"));
+    sampleCount = quint32(count);
+    return true;
+}
+
+bool ImReaderWriter::readTiff(const QByteArray &path)
+{
+    TiffFile file;
+    if (!openTiff(path, file))
+        return false;
     // Whole strips straight into the array (libtiff reads an uncompressed strip without a copy
     // of its own and swaps the bytes of a big-endian file); not zeroed, as every strip must fill
     // its rows or the read fails.
-    uint32_t rowsPerStrip = h;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    rowsPerStrip = std::min(std::max<uint32_t>(rowsPerStrip, 1), h);
-    const quint64 rowBytes = rowSamples * bytesPerSample;
-    const uint32_t strips = (h - 1) / rowsPerStrip + 1;
-    if (TIFFNumberOfStrips(tif) < strips)
-        return fail(path, QStringLiteral("fewer strips than rows"));
-    sampleCount = quint32(count);
-    if (!allocate(bps, count))
+    if (!allocate(bitsPerSample, sampleCount))
         return fail(path, QStringLiteral("out of memory"));
-    char *samples = static_cast<char *>(data(bps));
-    for (uint32_t s = 0; s < strips; ++s) {
-        const uint32_t row = s * rowsPerStrip;
-        const tmsize_t bytes = tmsize_t(std::min(rowsPerStrip, h - row) * rowBytes);
+    char *samples = static_cast<char *>(data(bitsPerSample));
+    for (uint32_t s = 0; s < file.strips; ++s) {
+        const uint32_t row = s * file.rowsPerStrip;
+        const tmsize_t bytes = tmsize_t(std::min(file.rowsPerStrip, height - row) * file.rowBytes);
         // libtiff reads an uncompressed strip by its rows, whatever its byte count says.
-        if (comp == COMPRESSION_NONE && TIFFGetStrileByteCount(tif, s) < quint64(bytes))
+        if (compression == COMPRESSION_NONE && TIFFGetStrileByteCount(file.tif, s) < quint64(bytes))
             return fail(path, QStringLiteral("strip %1 is shorter than its rows").arg(s));
-        if (TIFFReadEncodedStrip(tif, s, samples + row * rowBytes, bytes) != bytes)
-            return fail(path, QStringLiteral("read error in row %1: %2").arg(row).arg(messages.errors));
+        if (TIFFReadEncodedStrip(file.tif, s, samples + row * file.rowBytes, bytes) != bytes)
+            return fail(path, QStringLiteral("read error in row %1: %2").arg(row).arg(file.messages.errors));
     }
-    if (!messages.errors.isEmpty())
-        return fail(path, messages.errors);
+    if (!file.messages.errors.isEmpty())
+        return fail(path, file.messages.errors);
+    return true;
+}
+
+bool ImReaderWriter::readBands(const QByteArray &path, const Band &band, int passes, quint32 rowUnit)
+{
+    m_error.clear();
+    if (formatOf(path) != Format::Tiff)
+        return fail(path, QStringLiteral("only TIFF files are read by bands"));
+    TiffFile file;
+    return openTiff(path, file) && readBands(path, file, band, passes, rowUnit, nullptr);
+}
+
+bool ImReaderWriter::readBands(const QByteArray &path, TiffFile &file, const Band &band, int passes,
+                               quint32 rowUnit, char *into)
+{
+    rowUnit = std::max<quint32>(rowUnit, 1);
+    const quint32 bandRows = rowUnit * std::max<quint32>(1, quint32(BandBytes / file.rowBytes) / rowUnit);
+    std::unique_ptr<char[]> buffer;
+    if (!into) {
+        buffer.reset(new (std::nothrow) char[size_t(std::min<quint32>(bandRows, height) * file.rowBytes)]);
+        if (!buffer)
+            return fail(path, QStringLiteral("out of memory"));
+    }
+    RowReader rows(file.tif, file.fd, height, file.rowsPerStrip, file.rowBytes, bitsPerSample);
+    for (int pass = 0; pass < passes; ++pass)
+        for (quint32 row = 0; row < height; row += bandRows) {
+            const quint32 count = std::min(bandRows, height - row);
+            char *samples = into ? into + row * file.rowBytes : buffer.get();
+            QString why;
+            if (!rows.read(row, count, samples, why))
+                return fail(path, why + QLatin1String(": ") + file.messages.errors);
+            if (!band(pass, row, count, samples))
+                return fail(path, m_error.isEmpty() ? QStringLiteral("stopped in row %1").arg(row) : m_error);
+        }
+    return file.messages.errors.isEmpty() || fail(path, file.messages.errors);
+}
+
+bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *maximum)
+{
+    // Bands of a multiple of 128 rows take every halving toward any size whose image is within
+    // the sample limit; a smaller size gets the rest from the caller's final scaling.
+    constexpr int maxHalvings = 7;
+    if (size.isEmpty()) {
+        // No halving: the bands are read straight into the array, the brightest sample taken of
+        // each while it is in the cache.
+        m_error.clear();
+        if (formatOf(path) != Format::Tiff)
+            return fail(path, QStringLiteral("only TIFF files are read by bands"));
+        TiffFile file;
+        if (!openTiff(path, file))
+            return false;
+        if (!allocate(bitsPerSample, sampleCount))
+            return fail(path, QStringLiteral("out of memory"));
+        const bool grey = bitsPerSample == 16 && samplesPerPixel == 1;
+        quint16 brightest = 0;
+        const Band brightestOfBand = [&](int, quint32, quint32 rows, const void *samples) {
+            if (grey)
+                brightest = std::max(brightest, ViewerConversion::brightest(static_cast<const quint16 *>(samples),
+                                                                            size_t(rows) * width));
+            return true;
+        };
+        if (!readBands(path, file, brightestOfBand, 1, 1, static_cast<char *>(data(bitsPerSample))))
+            return false;
+        if (maximum && grey)
+            *maximum = brightest;
+        return true;
+    }
+    int halvings = 0, type = 0;
+    quint16 brightest = 0;
+    std::vector<cv::Mat> steps;
+    cv::Mat coarse;
+    const Band halve = [&](int, quint32 row, quint32 rows, const void *samples) {
+        if (row == 0) {
+            halvings = std::min(FrameThumbnail::halvings(QSize(int(width), int(height)), size), maxHalvings);
+            type = CV_MAKETYPE(bitsPerSample == 16 ? CV_16U : CV_8U, samplesPerPixel);
+            const quint64 count = quint64(width >> halvings) * (height >> halvings) * samplesPerPixel;
+            if (!allocate(bitsPerSample, count)) {
+                m_error = QStringLiteral("out of memory");
+                return false;
+            }
+            coarse = cv::Mat(int(height >> halvings), int(width >> halvings), type, data(bitsPerSample));
+            steps.assign(size_t(halvings), cv::Mat());
+        }
+        cv::Mat in(int(rows), int(width), type, const_cast<void *>(samples));
+        if (type == CV_16UC1)
+            brightest = std::max(brightest, ViewerConversion::brightest(static_cast<const quint16 *>(samples), in.total()));
+        cv::Mat target = coarse.rowRange(int(row >> halvings), int((row + rows) >> halvings));
+        try {
+            for (int i = 0; i < halvings; ++i) {
+                cv::Mat &half = i + 1 == halvings ? target : steps[size_t(i)];
+                cv::resize(in, half, cv::Size(in.cols / 2, in.rows / 2), 0, 0, cv::INTER_AREA);
+                in = half;
+            }
+            if (halvings == 0)
+                in.copyTo(target);
+        } catch (const cv::Exception &e) {
+            m_error = QString::fromLocal8Bit(e.what());
+            return false;
+        }
+        return true;
+    };
+    if (!readBands(path, halve, 1, 1u << maxHalvings))
+        return false;
+    width >>= halvings;
+    height >>= halvings;
+    sampleCount = quint32(quint64(width) * height * samplesPerPixel);
+    if (maximum && type == CV_16UC1)
+        *maximum = brightest;
     return true;
 }
 

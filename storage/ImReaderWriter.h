@@ -1,8 +1,12 @@
 #pragma once
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <memory>
+
+struct TiffFile;
 
 // One image in memory (geometry, samples) that is written to or read from a file whose format
 // follows the file name: TIFF (with the metadata text in ImageDescription), RAW (bare samples),
@@ -47,6 +51,19 @@ public:
 
     // TIFF or RAW by the path's format; JPG, PNG and BMP are not read (false).
     bool read(const QByteArray &path);
+    // Reads a TIFF without holding its image: the geometry and description are set as read sets
+    // them, then band(pass, row, rows, samples) gets the rows in order, some hundred KB at a time
+    // (a multiple of rowUnit rows but the last; samples valid until the next call), passes times
+    // over the image. A band that returns false ends the read, which fails.
+    using Band = std::function<bool(int pass, quint32 row, quint32 rows, const void *samples)>;
+    static constexpr quint64 BandBytes = 256 * 1024;
+    bool readBands(const QByteArray &path, const Band &band, int passes = 1, quint32 rowUnit = 1);
+
+    // A TIFF read for a picture of size: the image held is the file's image after the 2 x 2
+    // halvings FrameThumbnail::halvings allows, made band by band so that the whole image is never
+    // in memory (the samples FrameThumbnail::halved gives of a full read); an empty size reads the
+    // whole image. maximum receives the brightest sample of 16-bit grey (other depths leave it alone).
+    bool readHalved(const QByteArray &path, QSize size, quint16 *maximum);
 
     // TIFF (text as ImageDescription when not empty), JPG, PNG, BMP or RAW by the path's format.
     // A 16-bit TIFF write of camera words rotates buffer16 in place (see cameraLayout).
@@ -85,6 +102,9 @@ private:
     bool allocate(int bits, quint64 count);
     bool holdsSamples() const;
     bool holdsArray(int bits) const;
+    bool openTiff(const QByteArray &path, TiffFile &file);
+    // into: the image's array, whose rows the bands are read into; else a buffer of one band.
+    bool readBands(const QByteArray &path, TiffFile &file, const Band &band, int passes, quint32 rowUnit, char *into);
     bool readTiff(const QByteArray &path);
     bool readRaw(const QByteArray &path);
     bool writeTiff(const QByteArray &path, const QByteArray &text);

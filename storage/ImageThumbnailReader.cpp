@@ -16,15 +16,21 @@ bool ImageThumbnailReader::isTiff(const QString &path)
 
 QImage ImageThumbnailReader::read(const QString &path, const QSize &size)
 {
+    ImReaderWriter samples;
+    return readWith(path, size, samples);
+}
+
+QImage ImageThumbnailReader::readWith(const QString &path, const QSize &size, ImReaderWriter &image)
+{
     const bool whole = !size.isValid() || size.isEmpty();
     try {
         if (isTiff(path)) {
-            ImReaderWriter image;
-            if (!image.read(QFile::encodeName(path)))
+            // Read band by band: a thumbnail is halved while reading, so the whole image is
+            // never held, and the brightest sample is taken while each band is in the cache.
+            quint16 maximum = 0;
+            if (!image.readHalved(QFile::encodeName(path), whole ? QSize() : size, &maximum))
                 return QImage();
-            if (qint64(image.width) * image.height > maxPixels)
-                return QImage();
-            return ViewerConversion::toImage(image, whole ? QSize() : size);
+            return ViewerConversion::toImage(image, whole ? QSize() : size, maximum);
         }
         QImageReader reader(path);
         reader.setAutoTransform(false);

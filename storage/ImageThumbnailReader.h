@@ -3,6 +3,8 @@
 #include <QSize>
 #include <QString>
 
+class ImReaderWriter;
+
 // Pictures of the image files the file manager lists, for its thumbnails and its viewer; safe on
 // any thread. TIFF is read from
 // its samples (ImReaderWriter, which refuses malformed files and images over its sample limit)
@@ -16,5 +18,7 @@ public:
 
     // The picture brought to size (aspect ratio ignored), or whole when size is empty.
     static QImage read(const QString &path, const QSize &size);
+    // As read, through the caller's samples, whose array is kept from image to image.
+    static QImage readWith(const QString &path, const QSize &size, ImReaderWriter &samples);
     static bool isTiff(const QString &path);
 };

@@ -1,6 +1,7 @@
 #pragma once
 #include <QImage>
 #include <QSize>
+#include <cstddef>
 
 class ImReaderWriter;
 
@@ -12,5 +13,9 @@ class ViewerConversion
 {
 public:
     // The whole image (size empty) or the image area-averaged down to size, aspect ratio ignored.
-    static QImage toImage(const ImReaderWriter &image, QSize size = QSize());
+    // greyMaximum: the brightest sample of the file's image as ImReaderWriter::readHalved gives
+    // it (image may hold it halved); -1 takes it from image.
+    static QImage toImage(const ImReaderWriter &image, QSize size = QSize(), int greyMaximum = -1);
+    // The brightest of 16-bit samples, which grey is stretched to.
+    static quint16 brightest(const quint16 *samples, size_t count);
 };

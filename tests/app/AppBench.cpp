@@ -3,14 +3,17 @@
 #include "CameraAccess.h"
 #include "ControlWidget.h"
 #include "DialogRunner.h"
+#include "KeyboardDlg.h"
 #include "MessageDlg.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SaveOptionsDlg.h"
 #include "SimSandbox.h"
 #include "ui_NIMBODlg.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QtTest>
 
 SimulatedInstrument::Options AppBench::defaultOptions()
@@ -123,6 +126,20 @@ void AppBench::setAnswer(std::function<int(QDialog *)> answer)
 bool AppBench::showedMessage(int type) const
 {
     return m_dialogs->contains("MessageDlg:" + MessageDlg::presetText(TMessageType(type)));
+}
+
+int AppBench::saveAs(QDialog *dialog, const QString &name)
+{
+    if (auto *keyboard = qobject_cast<KeyboardDlg *>(dialog)) {
+        keyboard->setText(name);
+        return 1;
+    }
+    if (qobject_cast<SaveOptionsDlg *>(dialog))
+        return DialogRunner::showAndRun(dialog, [](QDialog *d) {
+            QTest::mouseClick(d->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
+            DialogRunner::click(d, "BUTTON_APPLY");
+        }, 60000);
+    return -1;
 }
 
 QStringList AppBench::endActions() const

@@ -47,6 +47,9 @@ public:
     void setAnswer(std::function<int(QDialog *)> answer);
     QStringList dialogs() const { return *m_dialogs; }
     bool showedMessage(int type) const;
+    // The user's part in the save dialog: name typed on its keyboard, OK pressed (the save then
+    // runs); the dialog's result, or -1 for a dialog that is neither.
+    static int saveAs(QDialog *dialog, const QString &name);
     void clearDialogs() { m_dialogs->clear(); }
     QStringList endActions() const; // the recorded sync, shutdown, reboot and exit
 

@@ -4,10 +4,8 @@
 #include "AppBench.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
-#include "KeyboardDlg.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
-#include "SaveOptionsDlg.h"
 #include "TimeLapseProgressDlg.h"
 #include "VideoWidget.h"
 #include "ZStackImageWidget.h"
@@ -54,15 +52,9 @@ private slots:
         const QString usb = Paths::path("/media/USB1");
         m_bench->setAnswer([usb](QDialog *dialog) {
             const QString text = DialogScripts::messageText(dialog);
-            if (auto *keyboard = qobject_cast<KeyboardDlg *>(dialog)) {
-                keyboard->setText("Copy");
-                return 1;
-            }
-            if (qobject_cast<SaveOptionsDlg *>(dialog))
-                return DialogRunner::showAndRun(dialog, [](QDialog *d) {
-                    QTest::mouseClick(d->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
-                    DialogRunner::click(d, "BUTTON_APPLY");
-                }, 60000);
+            const int saved = AppBench::saveAs(dialog, "Copy");
+            if (saved >= 0)
+                return saved;
             if (dialog->inherits("DirectoryDialog"))
                 return DialogRunner::showAndRun(dialog, [](QDialog *d) { DialogRunner::click(d, "BUTTON_APPLY"); }, 30000);
             if (qobject_cast<TimeLapseProgressDlg *>(dialog) || text.contains("Initializing") || text.contains("progress")

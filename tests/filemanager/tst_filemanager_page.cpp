@@ -1,6 +1,7 @@
 #include "DialogScripts.h"
 #include "FileManagerWidget.h"
 #include "Globals.h"
+#include "ImReaderWriter.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
 #include "SimStorage.h"
@@ -229,6 +230,49 @@ private slots:
         QCOMPARE(bench.label("LABEL_CURRENT_PATH"), QString("/"));
         QCOMPARE(bench.enabledButtons(), QString());
         QVERIFY(!bench.button("BUTTON_THUMBNAIL")->isEnabled());
+    }
+
+    // The thumbnail toggle can be tapped (nothing lies over it) and turns the list's icons into
+    // pictures of the images, drawn at once.
+    void thumbnailToggle()
+    {
+        Bench bench;
+        QVERIFY(bench.seeded);
+        const QString folder = Paths::ssd() + "/Shots";
+        QVERIFY(QDir().mkpath(folder));
+        ImReaderWriter image;
+        auto *samples = static_cast<quint16 *>(image.reserve(256, 204, 16, 1, 1, 1, 1));
+        QVERIFY(samples);
+        std::fill(samples, samples + 256 * 204, quint16(4095));
+        image.cameraLayout = false;
+        QVERIFY(image.write(QFile::encodeName(folder + "/white.tif"), "Objective Lens = 10X"));
+        bench.tapTree("/media/VANTOR SSD/Shots");
+        QPushButton *toggle = bench.button("BUTTON_THUMBNAIL");
+        QVERIFY(toggle->isEnabled());
+        QCOMPARE(bench.page->childAt(toggle->geometry().center()), toggle);
+
+        struct PaintCount : QObject
+        {
+            int paints = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                paints += event->type() == QEvent::Paint;
+                return false;
+            }
+        } counter;
+        auto *list = bench.child<QListView>("LISTVIEW_FILE");
+        const QModelIndex entry = bench.listEntry("white.tif");
+        QTRY_VERIFY(!list->visualRect(entry).isEmpty());
+        QTest::qWait(200);
+        list->viewport()->installEventFilter(&counter);
+        DialogScripts::pushAnswer(1); // the loading wait
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(toggle->isChecked());
+        const auto icon = [&] { return bench.listModel()->data(entry, Qt::DecorationRole).value<QIcon>().pixmap(128, 102).toImage(); };
+        QTRY_COMPARE(qGray(icon().pixel(64, 51)), 255); // the white image, not the file icon
+        QCOMPARE(icon().size(), QSize(128, 102));
+        QTRY_VERIFY(counter.paints > 0);
+        list->viewport()->removeEventFilter(&counter);
     }
 
     // The loading wait ends when the folder to show has gone, back at "/".

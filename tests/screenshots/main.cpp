@@ -2,6 +2,7 @@
 #include "CellCountDlgShots.h"
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
+#include "FileManagerShots.h"
 #include "Globals.h"
 #include "GraphShots.h"
 #include "KeyboardDlg.h"
@@ -110,6 +111,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
     for (const QString &name : videoShotNames())
         list << Shot{"VideoMakerDlg-" + name, [name] { return videoShot(name); }};
+    for (const QString &name : fileManagerShotNames())
+        list << Shot{"NIMBODlg-FileManager-" + name, [name] { return fileManagerShot(name); }};
     for (const QString &name : setupDlgShotNames())
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     for (const QString &name : startScreenShotNames())

@@ -1,3 +1,4 @@
+#include "FrameThumbnail.h"
 #include "ImReaderWriter.h"
 #include "SafeFileWriter.h"
 #include "TestRoot.h"
@@ -7,7 +8,9 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
+#include <algorithm>
 #include <csignal>
+#include <opencv2/core.hpp>
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -86,6 +89,24 @@ bool makeTiff(const QString &path, quint32 w, quint32 h, int bits, int spp, cons
         ok = ok && TIFFWriteEncodedTile(tif, i, data.data(), data.size()) >= 0;
     TIFFClose(tif);
     return ok;
+}
+
+// A TIFF of the given strip layout holding written; its path, empty on failure.
+QByteArray writeStrips(const QString &path, quint32 w, quint32 h, int bits, int spp, int rowsPerStrip, int compression,
+                       const QByteArray &mode, const QByteArray &written)
+{
+    const int rowBytes = int(w) * spp * bits / 8;
+    bool stripsWritten = true;
+    const bool made = makeTiff(path, w, h, bits, spp, [&](TIFF *tif) {
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+        QByteArray scratch(written.constData(), written.size()); // libtiff swaps big-endian words in place
+        for (quint32 row = 0, strip = 0; row < h; row += quint32(rowsPerStrip), ++strip) {
+            const int rows = std::min(rowsPerStrip, int(h - row));
+            stripsWritten &= TIFFWriteEncodedStrip(tif, strip, scratch.data() + int(row) * rowBytes, rows * rowBytes) >= 0;
+        }
+    }, Samples::None, mode.constData());
+    return made && stripsWritten ? QFile::encodeName(path) : QByteArray();
 }
 
 // Limits the size of any file this process writes (as a full disk would) while it lives; writes
@@ -219,26 +240,72 @@ private slots:
         QFETCH(QByteArray, mode);
         constexpr quint32 w = 100, h = 37;
         TestRoot root;
-        const QByteArray path = QFile::encodeName(root.path() + "/strips.tif");
         const QByteArray written = samples(w, h, bits, spp);
-        const int rowBytes = int(w) * spp * bits / 8;
-        bool stripsWritten = true;
-        QVERIFY(makeTiff(root.path() + "/strips.tif", w, h, bits, spp, [&](TIFF *tif) {
-            TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-            QByteArray scratch(written.constData(), written.size()); // libtiff swaps big-endian words in place
-            for (quint32 row = 0, strip = 0; row < h; row += quint32(rowsPerStrip), ++strip) {
-                const int rows = std::min(rowsPerStrip, int(h - row));
-                stripsWritten &= TIFFWriteEncodedStrip(tif, strip, scratch.data() + int(row) * rowBytes, rows * rowBytes) >= 0;
-            }
-        }, Samples::None, mode.constData()));
-        QVERIFY(stripsWritten);
+        const QByteArray path = writeStrips(root.path() + "/strips.tif", w, h, bits, spp, rowsPerStrip, compression, mode, written);
+        QVERIFY(!path.isEmpty());
 
         ImReaderWriter in;
         QVERIFY2(in.read(path), qPrintable(in.errorString()));
         QCOMPARE(QList<int>({int(in.width), int(in.height), in.bitsPerSample, in.samplesPerPixel}),
                  QList<int>({int(w), int(h), bits, spp}));
         QVERIFY(held(in) == written);
+    }
+
+    // Read band by band (bands cross strips): the whole image as read gives it, with the
+    // brightest sample of 16-bit grey; halved, as FrameThumbnail halves the whole image.
+    void bandsOfStripLayouts_data() { stripLayouts_data(); }
+    void bandsOfStripLayouts()
+    {
+        QFETCH(int, bits);
+        QFETCH(int, spp);
+        QFETCH(int, rowsPerStrip);
+        QFETCH(int, compression);
+        QFETCH(QByteArray, mode);
+        constexpr quint32 w = 640, h = 512;
+        TestRoot root;
+        const QByteArray written = samples(w, h, bits, spp, 5);
+        const QByteArray path = writeStrips(root.path() + "/bands.tif", w, h, bits, spp, rowsPerStrip, compression, mode, written);
+        QVERIFY(!path.isEmpty());
+        quint16 brightest = 0;
+        if (bits == 16 && spp == 1)
+            brightest = *std::max_element(reinterpret_cast<const quint16 *>(written.constData()),
+                                          reinterpret_cast<const quint16 *>(written.constData()) + w * h);
+
+        ImReaderWriter whole;
+        quint16 maximum = 1;
+        QVERIFY2(whole.readHalved(path, QSize(), &maximum), qPrintable(whole.errorString()));
+        QVERIFY(held(whole) == written);
+        QCOMPARE(maximum, bits == 16 && spp == 1 ? brightest : quint16(1));
+
+        const int type = CV_MAKETYPE(bits == 16 ? CV_16U : CV_8U, spp);
+        const cv::Mat full(int(h), int(w), type, const_cast<char *>(written.constData()));
+        const cv::Mat expected = FrameThumbnail::halved(full, QSize(64, 51));
+        ImReaderWriter halved;
+        maximum = 0;
+        QVERIFY2(halved.readHalved(path, QSize(64, 51), &maximum), qPrintable(halved.errorString()));
+        QCOMPARE(QSize(int(halved.width), int(halved.height)), QSize(80, 64));
+        QCOMPARE(int(halved.sampleCount), 80 * 64 * spp);
+        QVERIFY(held(halved) == QByteArray(reinterpret_cast<const char *>(expected.data), int(expected.total() * expected.elemSize())));
+        QCOMPARE(maximum, brightest);
+
+        // Two passes give every row twice, in order, in bands of whole multiples of the unit.
+        QList<quint32> rows;
+        const ImReaderWriter::Band record = [&](int pass, quint32 row, quint32 count, const void *) {
+            rows << quint32(pass) << row << count;
+            return count % 64 == 0;
+        };
+        QVERIFY(whole.readBands(path, record, 2, 64));
+        quint32 next = 0;
+        for (int i = 0; i < rows.size(); i += 3) {
+            QCOMPARE(rows[i + 1], next % h);
+            next += rows[i + 2];
+        }
+        QCOMPARE(next, 2 * h);
+        QCOMPARE(rows[rows.size() / 2 - 3], 0u); // the second pass begins half-way
+        QCOMPARE(rows[rows.size() / 2], 1u);
+        // A band that refuses ends the read.
+        QVERIFY(!whole.readBands(path, [](int, quint32, quint32, const void *) { return false; }));
+        QVERIFY(!whole.errorString().isEmpty());
     }
 
     void rawFilesKeepTheCameraLayout()
@@ -336,6 +403,13 @@ private slots:
             // Refusals before the samples leave the arrays alone.
             if (name != "truncated.tif" && !name.startsWith("short-strip"))
                 QCOMPARE(rw.buffer8.get(), before);
+            // So does reading by bands, whole or halved.
+            for (const QSize size : {QSize(), QSize(8, 8)}) {
+                ImReaderWriter bands;
+                quint16 maximum = 0;
+                QVERIFY2(!bands.readHalved(QFile::encodeName(dir + "/" + name), size, &maximum), qPrintable(name + " was accepted in bands"));
+                QVERIFY2(!bands.errorString().isEmpty(), qPrintable(name));
+            }
         }
         QVERIFY(good.read(QFile::encodeName(dir + "/good.tif"))); // the intact file still reads
     }
