@@ -1,5 +1,6 @@
 // Shows each screen and dialog the way a user sees it and writes one PNG each, named after it.
 #include "CellCountDlgShots.h"
+#include "CellCountShots.h"
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
 #include "Globals.h"
@@ -103,6 +104,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-Multicolor-" + name, [name] { return multicolorShot(name); }};
     for (const QString &name : zStackShotNames())
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
+    for (const QString &name : cellCountShotNames())
+        list << Shot{"NIMBODlg-CellCount-" + name, [name] { return cellCountShot(name); }};
     for (const QString &name : setupDlgShotNames())
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     for (const QString &name : startScreenShotNames())
