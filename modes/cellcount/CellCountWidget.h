@@ -154,6 +154,10 @@ public:
     void setResultValues(float liveMantissa, int liveExponent, float deadMantissa, int deadExponent);
 
     static QString workFilePath(const char *format, int number);
+    // The 132 x 100 thumbnail of a frame: three channels as red-green-blue, one through colors.
+    static constexpr int kThumbnailWidth = 132;
+    static constexpr int kThumbnailHeight = 100;
+    static QPixmap thumbnailOf(const unsigned char *pixels, int channels, const QVector<QRgb> &colors = {});
 
 public slots:
     void setCurrentFilterPosition(int position) { m_nFilterPosition = position; }

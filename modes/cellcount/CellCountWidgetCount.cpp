@@ -267,6 +267,19 @@ void CellCountWidget::updateResult()
         labels[i]->setText(m_strResults[i]);
 }
 
+QPixmap CellCountWidget::thumbnailOf(const unsigned char *pixels, int channels, const QVector<QRgb> &colors)
+{
+    // An area average straight from the frame: smooth, and far cheaper than scaling a QImage.
+    cv::Mat small;
+    cv::resize(cv::Mat(kHeight, kWidth, CV_8UC(channels), const_cast<unsigned char *>(pixels)), small,
+               cv::Size(kThumbnailWidth, kThumbnailHeight), 0, 0, cv::INTER_AREA);
+    QImage image(small.data, small.cols, small.rows, int(small.step),
+                 channels == 3 ? QImage::Format_RGB888 : QImage::Format_Indexed8);
+    if (channels == 1)
+        image.setColorTable(colors);
+    return QPixmap::fromImage(image.copy());
+}
+
 // The tagged image and the counted frame of this count; counted null writes the tagged image
 // as the counted frame too.
 void CellCountWidget::writeWorkFiles(const unsigned char *tagRgb, const unsigned char *counted)
@@ -274,15 +287,12 @@ void CellCountWidget::writeWorkFiles(const unsigned char *tagRgb, const unsigned
     const int number = int(m_CellCount.thumbnails().size());
     const QString tagPath = workFilePath("%sTemp_%06d_TAG.tif", number);
     const QString framePath = workFilePath("%sTemp_%06d.tif", number);
-    QImage tag(kWidth, kHeight, QImage::Format_RGB888);
-    for (int y = 0; y < kHeight; ++y)
-        std::memcpy(tag.scanLine(y), tagRgb + size_t(y) * kWidth * 3, size_t(kWidth) * 3);
-
     ImReaderWriter writer;
     const bool tagWritten = writer.load(tagRgb, kWidth, kHeight, 8, 3, 1, 2, 1) && writer.write(tagPath.toUtf8(), QByteArray());
+    const QString tagError = writer.errorString();
     if (tagWritten) {
         ThumbnailInfo thumbnail;
-        thumbnail.thumbnail = QPixmap::fromImage(tag.scaled(132, 100, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        thumbnail.thumbnail = thumbnailOf(tagRgb, 3);
         thumbnail.kind = 0;
         thumbnail.path = tagPath;
         m_CellCount.pushThumbnail(thumbnail);
@@ -291,7 +301,7 @@ void CellCountWidget::writeWorkFiles(const unsigned char *tagRgb, const unsigned
                                             && writer.write(framePath.toUtf8(), QByteArray())
                                       : writer.write(framePath.toUtf8(), QByteArray());
     if (!tagWritten || !frameWritten) {
-        qWarning() << "Cell count: work files not written:" << writer.errorString();
+        qWarning() << "Cell count: work files not written:" << tagError << writer.errorString();
         showText(kWriteFailedText);
     }
 }

@@ -444,7 +444,7 @@ void CellCountWidget::finishManualCapture()
         if (!table.isEmpty())
             m_DisplayImage.setColorTable(table);
         ThumbnailInfo thumbnail;
-        thumbnail.thumbnail = QPixmap::fromImage(m_DisplayImage.scaled(132, 100, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        thumbnail.thumbnail = thumbnailOf(m_pImageData8, 1, m_DisplayImage.colorTable());
         thumbnail.kind = 1;
         thumbnail.path = path;
         m_CellCount.pushThumbnail(thumbnail);

@@ -124,6 +124,8 @@ class TestCellCountRun : public QObject
         m_boxTexts.clear();
         m_powers.clear();
         m_frames = 0;
+        m_afRequests = 0;
+        m_autofocused = false;
         m_bench->clearDialogs();
         m_bench->sim->board()->clearLog();
         QTest::mouseClick(form()->BUTTON_COUNT, Qt::LeftButton);
@@ -383,11 +385,10 @@ private slots:
         } else if (cause == "calibration") {
             m_bench->setConfig("ScaleBar", "CMOSPixelSize", "0");
             page()->readSetting();
-        } else if (cause == "stall") {
-            m_bench->sim->camera().setFault(SimCameraFault::Stall);
         }
         QVERIFY(m_bench->waitUnlocked());
-        m_bench->waitUnlocked();
+        if (cause == "stall")
+            m_bench->sim->camera().setFault(SimCameraFault::Stall);
         count();
         if (cause == "ssd")
             QVERIFY(QDir().rename(ssd + ".away", ssd));
