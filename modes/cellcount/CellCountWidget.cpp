@@ -3,6 +3,7 @@
 
 #include "CellCount_alg.h"
 #include "CellCounter.h"
+#include "ConfigSetting.h"
 #include "DiluionCalculatorDlg.h"
 #include "Globals.h"
 #include "MessageDlg.h"
@@ -21,21 +22,9 @@
 
 namespace {
 
-std::string configFile()
-{
-    return Paths::configFile().toStdString();
-}
-
-QString readConfig(const char *section, const char *key, const char *def)
-{
-    std::string value;
-    ReadPrivateProfileString(section, key, def, value, configFile());
-    return QString::fromStdString(value);
-}
-
 float readFloat(const char *section, const char *key, const char *def)
 {
-    return float(std::strtod(readConfig(section, key, def).toStdString().c_str(), nullptr));
+    return float(std::strtod(readConfigSetting(section, key, def).toStdString().c_str(), nullptr));
 }
 
 } // namespace
@@ -138,7 +127,7 @@ void CellCountWidget::initialize()
     m_nCurrentThumbnailIndex = -1;
     m_fMaxBinMantissa = 1.0f;
 
-    const float firmware = firmwareVer(readConfig("NIMBO", "Firmware", ""));
+    const float firmware = firmwareVer(readConfigSetting("NIMBO", "Firmware", ""));
     ui->BUTTON_REQUIREMENTS->setStyleSheet(firmware > 2.5f
                                                ? "QPushButton { border-image: url(:/UI/Requirements.png); }"
                                                : "QPushButton { border-image: url(:/UI/Requirements_Far right.png); }");
@@ -151,8 +140,8 @@ void CellCountWidget::initialize()
 void CellCountWidget::readSetting()
 {
     // Only the 8-bit and the 16-bit camera modes exist.
-    m_nCameraBits = readConfig("Camera", "Mode", "8").toInt() == 16 ? 16 : 8;
-    m_strProtocolName = readConfig("Protocol Name", "Name", "DEFAULT");
+    m_nCameraBits = readConfigSetting("Camera", "Mode", "8").toInt() == 16 ? 16 : 8;
+    m_strProtocolName = readConfigSetting("Protocol Name", "Name", "DEFAULT");
     ui->LABEL_PROTOCOL->setText(m_strProtocolName);
     m_fCMOSPixelSize = readFloat("ScaleBar", "CMOSPixelSize", "3.63");
     m_fReductionLens = readFloat("ScaleBar", "ReductionLensMagnification", "0.655");
@@ -371,8 +360,9 @@ void CellCountWidget::on_BUTTON_LIVE_clicked()
     emit lightOn();
     if (m_nFilterPosition != 0) {
         // Row 0 of gain and exposure for the next time the Trans cube comes in.
-        WriteSetting("Filter_0", "Gain", "0", configFile());
-        WriteSetting("Filter_0", "Exposure", "0", configFile());
+        const std::string file = Paths::configFile().toStdString();
+        WriteSetting("Filter_0", "Gain", "0", file);
+        WriteSetting("Filter_0", "Exposure", "0", file);
     } else {
         emit lightPower(-1, 0, 0);
     }

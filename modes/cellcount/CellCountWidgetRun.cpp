@@ -5,6 +5,7 @@
 #include "CellCountDefaults.h"
 #include "CellCount_alg.h"
 #include "CellCounter.h"
+#include "ConfigSetting.h"
 #include "ImReaderWriter.h"
 #include "MessageDlg.h"
 #include "PageCursor.h"
@@ -344,8 +345,7 @@ void CellCountWidget::slotCompleteCellCountAF(bool success, TFineAFErrTable erro
     }
     m_bAFDone = true;
     if (success) {
-        std::string offset;
-        ReadPrivateProfileString("Setting_Misc", "AF_Offset", "20", offset, Paths::configFile().toStdString());
+        const std::string offset = readConfigSetting("Setting_Misc", "AF_Offset", "20").toStdString();
         const float steps = float(std::strtol(offset.c_str(), nullptr, 10)) * g_ConvertToStep;
         if (steps != 0.0f) {
             m_bMovePending = true;

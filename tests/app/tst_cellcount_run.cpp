@@ -133,18 +133,6 @@ class TestCellCountRun : public QObject
         QVERIFY(m_bench->waitUnlocked());
     }
 
-    QList<int> stageMoves() const
-    {
-        static const QRegularExpression move("^(\\$A#STAGE|Z) (-?\\d+)$");
-        QList<int> out;
-        for (const QString &line : m_bench->sim->board()->receivedTexts()) {
-            const auto m = move.match(line);
-            if (m.hasMatch())
-                out << m.captured(2).toInt();
-        }
-        return out;
-    }
-
     // Live and dead cells of the simulated specimen whose centre lies in the 4X field.
     int cellsInField() const
     {
@@ -260,8 +248,8 @@ private slots:
         QVERIFY(std::abs(chosen - target) <= 1);
         QCOMPARE(m_afRequests, 1);
         QVERIFY(m_autofocused);
-        QVERIFY(stageMoves().contains(1024));
-        QCOMPARE(stageMoves().last(), 1024);
+        QVERIFY(m_bench->stageMoves().contains(1024));
+        QCOMPARE(m_bench->stageMoves().last(), 1024);
         checkResult();
         QVERIFY(form()->BUTTON_TAG->isChecked());
         QVERIFY(!video()->isRunning());

@@ -5,11 +5,14 @@
 #include "MainWindowShots.h"
 #include "MessageDlg.h"
 #include "NIMBODlg.h"
+#include "ControlWidget.h"
+#include "SimulatedInstrument.h"
 #include "VideoWidget.h"
 #include "ui_CellCountWidget.h"
 #include "ui_NIMBODlg.h"
 
 #include <QLabel>
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -27,6 +30,26 @@ void showBox(NIMBODlg *window, const QString &text, bool stop)
     box->show();
 }
 
+// Lengthens the exposure (Live resets it to its first row) until half the LED power gives a bright
+// enough frame for the light search.
+void exposeForCounting(NIMBODlg *window)
+{
+    ControlWidget *panel = window->form()->m_ControlWidget;
+    VideoWidget *video = window->form()->m_VideoWidget;
+    double mean = 0;
+    const auto c = QObject::connect(video, &VideoWidget::captured, [&mean](uchar *frame, int bits) {
+        if (bits == 8)
+            mean = cv::mean(cv::Mat(1024, 1280, CV_8UC1, frame))[0];
+    });
+    panel->changeLightPower(50, -1, -1);
+    for (int row = 1; row < 100 && mean < 130.0; ++row) {
+        panel->changeLightPower(-1, -1, row);
+        pumpUntil([] { return false; }, 300);
+        video->capture();
+    }
+    QObject::disconnect(c);
+}
+
 } // namespace
 
 QStringList cellCountShotNames()
@@ -42,6 +65,12 @@ QWidget *cellCountShot(const QString &name)
         return shown;
     CellCountWidget *page = window->form()->m_CellCountWidget;
     Ui_CellCountWidget *ui = page->form();
+    // Counting takes the Trans cube and the 4X objective (earlier shots may have turned them).
+    VirtualInstrument &vi = SimulatedInstrument::current()->instrument();
+    vi.turnFilter(0);
+    vi.turnObjective(1);
+    ControlWidget *panel = window->form()->m_ControlWidget;
+    pumpUntil([panel, page] { return panel->currentFilterPosition() == 0 && page->objectiveMagnification() == 4.0f; }, 15000);
     ui->BUTTON_LIVE->click();
     pumpUntil([window] { return window->form()->m_VideoWidget->isRunning() && window->form()->BUTTON_POWER->isEnabled(); },
               15000);
@@ -62,7 +91,7 @@ QWidget *cellCountShot(const QString &name)
             return 1;
         });
         if (name == "result") {
-            ui->CHKBOX_AF->setChecked(false);
+            exposeForCounting(window);
             ui->BUTTON_COUNT->click();
         } else {
             ui->BUTTON_MODE2->click();
