@@ -7,6 +7,7 @@ struct ThumbnailInfo
 {
     QPixmap thumbnail;
     int number = 0;
+    int kind = 0;       // the cell count's image: 1 a manual capture, 0 a counted image
     float value = 0.0f; // the growth monitor's confluency in percent
     int count = 0;      // the growth monitor's object count
     int threshold = 0;  // the growth monitor's threshold

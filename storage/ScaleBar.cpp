@@ -52,14 +52,8 @@ ScaleBar::ScaleBar(QObject *parent) : QObject(parent)
 // magnification that reads as 0 mean no objective: pixel size -1, never the previous lens's.
 void ScaleBar::applyLens(int position)
 {
-    const std::string key = QString::number(position).toStdString();
-    const std::string value = position < 1 ? std::string() : readKey("Lens", key, "");
-    float size = 0;
-    if (value != "N/A" && !value.empty()) {
-        const float m = float(leadingNumber(value.substr(0, value.size() - 1)));
-        const QString maker = QString::fromStdString(readKey("LensType", key, "Quorva"));
-        size = objectivePixelSize(maker, m, m_ReductionLensMagnification, m_CMOSPixelSize);
-    }
+    const float m = objectiveMagnification(position);
+    const float size = m > 0 ? objectivePixelSize(QString(), m, m_ReductionLensMagnification, m_CMOSPixelSize) : 0.0f;
     if (size > 0) {
         m_ScaleBarInfo.noObjective = false;
         m_PixelSize = size;
@@ -67,6 +61,21 @@ void ScaleBar::applyLens(int position)
         m_ScaleBarInfo.noObjective = true;
         m_PixelSize = -1;
     }
+}
+
+float ScaleBar::objectiveMagnification(int position)
+{
+    const std::string key = QString::number(position).toStdString();
+    const std::string value = position < 1 ? std::string() : readKey("Lens", key, "");
+    if (value == "N/A" || value.empty())
+        return 0.0f;
+    const float m = float(leadingNumber(value.substr(0, value.size() - 1)));
+    const QString maker = QString::fromStdString(readKey("LensType", key, "Quorva"));
+    if (maker == "Olympus")
+        return float(double(m) * (200.0 / 180.0));
+    if (maker == "Zeiss")
+        return float(double(m) * (200.0 / 165.0));
+    return m;
 }
 
 void ScaleBar::readScaleBarKeys()

@@ -27,6 +27,10 @@ public:
     int m_CurrentObjectiveLensPosition = 0;  // turret position, 1 and up
     bool m_bReadLensSetting = true;
 
+    // The magnification of the objective at a turret position ("10X" gives 10), corrected for
+    // the maker's tube length ([LensType] "Olympus" 200/180, "Zeiss" 200/165); 0 for none.
+    static float objectiveMagnification(int position);
+
 public slots:
     // Pixel size of the objective at a turret position (1 and up; lower values are ignored).
     void setCurrentObjectiveLensPosition(int nCurrentObjectiveLensPosition);

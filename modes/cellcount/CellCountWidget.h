@@ -1,38 +1,171 @@
 #pragma once
+#include "CellCount.h"
+#include "MainDeclusterCountInfo_NimboS.h"
+#include "TCellCountErrTable.h"
 #include "TCellCountState.h"
 #include "TFineAFErrTable.h"
 #include "ThumbnailInfo.h"
 #include "TSMeasurementItem.h"
 #include "TSScaleBar.h"
+#include "nimbo_protocol_t.h"
+#include "protocol_t.h"
 
 #include <QImage>
+#include <QPixmap>
+#include <QPoint>
+#include <QPointer>
+#include <QTimer>
+#include <QVector>
 #include <QWidget>
+#include <memory>
 #include <vector>
 
-// The Cell count page: counts live and dead cells by protocol, or captures images for a manual
-// count, and saves the results.
+class CellCount_alg;
+class CountThread;
+class MessageDlg;
+class Ui_CellCountWidget;
+namespace Quorvan {
+class CellCounter;
+}
+
+// One step of the LED-power search: the mean grey of a frame and the power it was taken with.
+struct IntensityResult
+{
+    double mean = 0;
+    int power = 0;
+};
+
+// The Cell count page: counts live and dead cells of a counting slide under the transmitted
+// light, or captures a frame for counting by hand, and shows the results.
+//
+// A count lives on the GUI thread: Count locks the UI under an "Initializing" box, checks that a
+// count may start, sets up the engine, brings the LED to a mean grey of 150 over captured frames,
+// optionally focuses and moves by the configured offset, then counts one frame with the
+// program's own engine (CellCount_alg) or the second one (Quorvan::CellCounter, engine box index
+// 1) under a "counting" box, writes the work files and shows the results. Every refusal is said
+// and leaves the page live; a frame that does not come, or a focus move that is not reported,
+// ends the run with code 9.
 class CellCountWidget : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int kWidth = 1280;
+    static constexpr int kHeight = 1024;
+    static constexpr int kPixels = kWidth * kHeight;
+    static constexpr double kTargetMean = 150.0;
+    // How long the run waits for the end of its focus move; tests may shorten it.
+    static constexpr int kMoveTimeoutMs = 60000;
+    static void setMoveTimeoutMs(int ms);
+    // The wait of the auto-test between a count and the next, and between Next count and Count.
+    static constexpr int kAutoTestDelayMs = 2000;
+
+    static const QString kStartErrorTexts[10]; // by start error; empty where nothing is shown
+    static const QString kWriteFailedText;
+    static const QString kTooManyObjectsText;
+    static const QString kCountFailedText;
+
     explicit CellCountWidget(QWidget *parent = nullptr);
+    ~CellCountWidget() override;
+
+    void initialize();
+    void readSetting();
+    void writeSetting() {}
 
     TCellCountState currentState() const { return m_nCurrentState; }
     void setCurrentState(TCellCountState state);
-    // A fresh entry into the page.
+    // A fresh entry into the page: clears the results.
     void setTheFirstTime(bool bFirstTime);
-    void readSetting();
     // 0 automatic count, 1 manual capture.
     int currentMode() const { return m_nCountMode; }
-    void setCurrentMode(int mode) { m_nCountMode = mode; } // 0 counting, 1 bright field
+    void setCurrentMode(int mode) { m_nCountMode = mode; }
+
+    // Calibration and engine set-up of a count start; false when there is no usable objective
+    // or pixel size (the counted volume would not be a positive number).
+    bool initCellCounter();
+    float convertPixelToSize(float pixels) const;
+    float convertSizeToPixel(float size) const;
+
+    // The count.
+    void startCellCounting();
+    void cellCount_NIMBO();
+    void cellCount_VESK();
+    void AfterCounting();
+    void AfterSizeGating();
+    void receiveCountingCompleted();
+    void completedCellCounting();
+    void updateResult();
+    static float frexp10(double value, int &exponent);
+    static void getTotalConcentration(float m1, int e1, float m2, int e2, float &m, int &e);
+
+    // The count on a worker thread (not used by the run): started, finished and freed.
+    void startCountThread();
+    void Counting_Free();
+    CountThread *countThread() const { return m_pCountThread; }
+
+    // Results panel.
+    void showResultFrame(bool show);
+    void clearResult();
+    void showGridLine(bool show);
+    void changeState();
+    void setUIControlEnabled(bool enable);
+    void setCountUIControlEnabled();
+    void LoadImages();
+
+    // For the main window, the tests, benchmarks and screenshots.
+    Ui_CellCountWidget *form() const { return ui; }
+    CellCount &model() { return m_CellCount; }
+    const nimbo_protocol_t &workingProtocol() const { return m_WorkingProtocol; }
+    const protocol_t &secondEngineProtocol() const { return m_ProtocolVesk; }
+    QString protocolName() const { return m_strProtocolName; }
+    TCellCountErrTable startError() const { return m_nStartError; }
+    int lightPowerValue() const { return m_nLightPower; }
+    const QVector<IntensityResult> &intensitySteps() const { return m_IntensityResults; }
+    float objectiveMagnification() const { return m_fObjectiveMagnification; }
+    float totalMagnification() const { return m_fTotalMagnification; }
+    float countedVolume() const { return m_fVolume; }
+    float cameraPixelSize() const { return m_fCMOSPixelSize; }
+    float reductionLens() const { return m_fReductionLens; }
+    float cellSizeOffset() const { return m_fCellSizeOffset; }
+    int cameraBits() const { return m_nCameraBits; }
+    bool resultAvailable() const { return m_bResultAvailable; }
+    bool savedFlag() const { return m_bSaved; }
+    bool firstTime() const { return m_bFirstTime; }
+    unsigned char *frame8() const { return m_pImageData8; }
+    const quint16 *frame16() const { return m_pImageData16.get(); }
+    const unsigned char *tagImage() const { return m_pColorImage.get(); }
+    int blobCount() const { return m_nBlobCount; }
+    int totalNumber() const { return m_nTotalCellNum; }
+    int liveNumber() const { return m_nLiveCellNum; }
+    int deadNumber() const { return m_nDeadCellNum; }
+    float totalMantissa() const { return m_fTotalMantissa; }
+    int totalExponent() const { return m_nTotalExponent; }
+    float liveMantissa() const { return m_fLiveMantissa; }
+    int liveExponent() const { return m_nLiveExponent; }
+    float deadMantissa() const { return m_fDeadMantissa; }
+    int deadExponent() const { return m_nDeadExponent; }
+    float viability() const { return m_fViability; }
+    float averageSize() const { return m_fAvgSize; }
+    int dilutionFactor() const { return m_nDilutionFactor; }
+    int gateMinimum() const { return m_nGateMin; }
+    int gateMaximum() const { return m_nGateMax; }
+    int currentThumbnailIndex() const { return m_nCurrentThumbnailIndex; }
+    bool runActive() const { return m_bRunActive; }
+    // Sets the counts and concentrations as a count would (tests of the result texts).
+    void setResultValues(float liveMantissa, int liveExponent, float deadMantissa, int deadExponent);
+
+    static QString workFilePath(const char *format, int number);
+    // The 132 x 100 thumbnail of a frame: three channels as red-green-blue, one through colors.
+    static constexpr int kThumbnailWidth = 132;
+    static constexpr int kThumbnailHeight = 100;
+    static QPixmap thumbnailOf(const unsigned char *pixels, int channels, const QVector<QRgb> &colors = {});
 
 public slots:
-    void setCurrentFilterPosition(int position);
+    void setCurrentFilterPosition(int position) { m_nFilterPosition = position; }
     void setCurrentObjectiveLensPosition(int position);
     void setPseudoColor(bool on, int filterPosition, int colorIndex);
     void changedExposure(int exposure);
     void slotLEDState(bool on);
-    void slotChangeCameraMode(int bits);
+    void slotChangeCameraMode(int bits) { m_nCameraBits = bits; }
     void captureCompleted(uchar *frame, int bits);
     void slotChangedCurrentThumbnailIndex(int index);
     void setMeasurementResult(TSMeasurementItem &item);
@@ -42,6 +175,19 @@ public slots:
     void slotMotorMoved();
     void slotWaitForVideoWidgetIsStarted();
     void slotWaitForVideoWidgetIsStopped();
+    void slotShowTooltip();
+    void slotHideTooltip();
+    void slot_NimboS_CountThread_Finish(int nOriginalTotalNum, int nFilteredTotalNum, int nLive, int nDead);
+
+    // The run (public for the tests' direct calls).
+    void on_BUTTON_COUNT_clicked();
+    void on_BUTTON_NEXT_COUNT_clicked();
+    void on_BUTTON_CAPTURE_clicked();
+    void slotCalculrateIntensity();
+    void slotStopClicked();
+    void runCounting();
+    void slotCellCounting();
+    void slotOKClicked();
 
 signals:
     void changedState();
@@ -64,7 +210,134 @@ signals:
     void cellCountAF();
     void signalMoveMotorPosition(int steps, bool bCheckPos);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    void on_BUTTON_LIVE_clicked();
+    void on_BUTTON_MODE1_clicked();
+    void on_BUTTON_MODE2_clicked();
+    void on_BUTTON_TAG_clicked();
+    void on_BUTTON_PROTOCOL_clicked();
+    void on_BUTTON_DILUTION_CALC_clicked();
+    void on_CHKBOX_SCALEBAR_clicked();
+    void on_BUTTON_REQUIREMENTS_clicked() {}
+    void on_BUTTON_APPLY_clicked() {}
+    void slotMoveTimedOut();
+
 private:
+    bool isCurrentMenu() const;
+    // Emits capture(); false (and the run ended with code 9) when no usable frame came back.
+    bool captureFrame();
+    void intensityStep();
+    void endIntensitySearch(TCellCountErrTable error);
+    void finishManualCapture();
+    void closeCountingBox();
+    // Ends a started run without a result: the box closed, the message, live again, UI unlocked.
+    void abortRun(const QString &message);
+    void unlockAfterRefusal();
+    void showText(const QString &text);
+    void writeWorkFiles(const unsigned char *tagRgb, const unsigned char *counted);
+    void findObjectsWithStoredSettings();
+    void secondEngineResults(bool frameFileIsTag);
+    void clearCellCountParameters() {}
+
+    Ui_CellCountWidget *ui;
+    CellCount m_CellCount;
+
+    // Page state.
     TCellCountState m_nCurrentState = CELLCOUNT_IDLE;
+    TCellCountErrTable m_nStartError = CELLCOUNT_ERR_NONE;
     int m_nCountMode = 1;
+    bool m_bFirstTime = true;
+    bool m_bSaved = false;
+    bool m_bLEDOn = false;
+    bool m_bResultAvailable = false;
+    bool m_bAFDone = false;
+    bool m_bRunActive = false;  // from Count to the end of the run or its refusal
+    bool m_bAFPending = false;  // the run waits for the panel's autofocus answer
+    bool m_bMovePending = false; // the run waits for the end of its own focus move
+    int m_nFramesTaken = 0;     // usable frames received, to see a capture that delivered none
+
+    // Instrument view.
+    int m_nFilterPosition = 0;
+    int m_nObjectiveLensPosition = 0;
+    int m_nCameraBits = 8;
+    bool m_bPseudoColor = false;
+    int m_nPseudoColorIndex = 7;
+    int m_nExposure = 0;
+    float m_fCMOSPixelSize = 3.63f;
+    float m_fReductionLens = 0.655f;
+    float m_fObjectiveMagnification = 0;
+    float m_fTotalMagnification = 0;
+    float m_fVolume = 0;
+    float m_fCellSizeOffset = 0;
+
+    // Light search.
+    int m_nLightPower = 0;
+    bool m_bAbove = false, m_bBelow = false, m_bFound = false;
+    QVector<IntensityResult> m_IntensityResults;
+    QPointer<MessageDlg> m_pStartDlg;
+    QPointer<MessageDlg> m_pCountingDlg;
+    QTimer m_MoveWatch;
+
+    // Protocols.
+    nimbo_protocol_t m_WorkingProtocol;
+    protocol_t m_ProtocolVesk;
+    QString m_strProtocolName;
+
+    // Buffers, allocated once.
+    std::unique_ptr<quint16[]> m_pImageData16;
+    std::unique_ptr<unsigned char[]> m_pImageData8Plane;
+    std::unique_ptr<unsigned char[]> m_pColorImage;
+    std::unique_ptr<int[]> m_pLabelImage;
+    std::unique_ptr<_MainDeclusterCountInfo_NimboS[]> m_pBlobs;
+    QImage m_DisplayImage;
+    unsigned char *m_pImageData8 = nullptr;
+
+    // Engines.
+    Quorvan::CellCounter *m_pCellCounter = nullptr;
+    CellCount_alg *m_pCellCountAlg = nullptr;
+    CountThread *m_pCountThread = nullptr;
+
+    // Results.
+    float m_fTotalMantissa = 0, m_fLiveMantissa = 0, m_fDeadMantissa = 0;
+    int m_nTotalExponent = 0, m_nLiveExponent = 0, m_nDeadExponent = 0;
+    int m_nTotalCellNum = 0, m_nLiveCellNum = 0, m_nDeadCellNum = 0;
+    float m_fViability = 0, m_fAvgSize = 0;
+    int m_nDilutionFactor = 0;
+    int m_nBlobCount = 0;
+    bool m_bLiveDead = true;
+    QString m_strResults[9];
+
+    // Second engine's settings of the last count.
+    int m_nNoiseReductionLevel = 0, m_nNoiseReductionValue = 0;
+    int m_nLiveCellDetectionLevel = 0;
+    float m_fLiveCellDetection[2] = {0, 0};
+    int m_nRoundness = 0, m_nMinCellSize = 0, m_nMaxCellSize = 0;
+    int m_nDeclusteringLevel = 0;
+    bool m_bDeclustering = false;
+    int m_nBrightThreshold = 0;
+    float m_fConcaveAreaLimit = 0, m_fClusterFactor = 0, m_fReserved = 0, m_fPeakTolerance = 0;
+    float m_fAvgSizeOut = 0, m_fMeanIntensityOut = 0;
+
+    // Histogram state (drawn by the results part of the page).
+    int m_nGateMin = 0, m_nGateMax = 0;
+    QString m_strGateMin, m_strGateMax;
+    int m_nSelectedGate = 0;
+    int m_nMaxBinCount = 1;
+    int m_nConcentrationOrNumber = 0;
+    bool m_bClusterMap = false;
+    float m_fMaxBinMantissa = 1.0f;
+    int m_nMaxBinExponent = 0;
+    int m_nCellType = 0;
+    QVector<int> m_LiveBins, m_DeadBins, m_TotalBins;
+    int m_ClusterCounts[9] = {};
+    float m_ClusterPercent[8] = {};
+    int m_nBinCount = 0;
+    QTimer m_MinusTimer, m_PlusTimer;
+
+    int m_nCurrentThumbnailIndex = -1;
+    QPoint m_TooltipAnchor;
+    QPixmap m_GraphPixmaps[8];
 };

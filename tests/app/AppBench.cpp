@@ -118,6 +118,18 @@ bool AppBench::waitUnlocked(int timeoutMs) const
     return QTest::qWaitFor([this] { return menuUnlocked(); }, timeoutMs);
 }
 
+QList<int> AppBench::stageMoves() const
+{
+    static const QRegularExpression move("^(\\$A#STAGE|Z) (-?\\d+)$");
+    QList<int> out;
+    for (const QString &line : sim->board()->receivedTexts()) {
+        const auto m = move.match(line);
+        if (m.hasMatch())
+            out << m.captured(2).toInt();
+    }
+    return out;
+}
+
 void AppBench::setAnswer(std::function<int(QDialog *)> answer)
 {
     *m_answer = std::move(answer);

@@ -52,6 +52,8 @@ public:
     static int saveAs(QDialog *dialog, const QString &name);
     void clearDialogs() { m_dialogs->clear(); }
     QStringList endActions() const; // the recorded sync, shutdown, reboot and exit
+    // The relative focus moves the board received since its log was cleared, in both dialects.
+    QList<int> stageMoves() const;
 
 private:
     std::shared_ptr<QStringList> m_dialogs = std::make_shared<QStringList>();

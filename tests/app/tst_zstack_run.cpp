@@ -88,19 +88,6 @@ class TestZStackRun : public QObject
         QTest::qWait(600);
     }
 
-    // Relative stage moves sent to the board, in both dialects.
-    QList<int> moves() const
-    {
-        static const QRegularExpression move("^(\\$A#STAGE|Z) (-?\\d+)$");
-        QList<int> out;
-        for (const QString &line : m_bench->sim->board()->receivedTexts()) {
-            const auto m = move.match(line);
-            if (m.hasMatch())
-                out << m.captured(2).toInt();
-        }
-        return out;
-    }
-
     QStringList stackFiles() const
     {
         return QDir(page()->stackFolder()).entryList({"*.tif"}, QDir::Files, QDir::Name);
@@ -165,7 +152,7 @@ private slots:
         QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
         checkEndedFree();
         QCOMPARE(m_captureSteps.size(), 4);
-        QCOMPARE(moves(), QList<int>({-306, 102, 102, 102}));
+        QCOMPARE(m_bench->stageMoves(), QList<int>({-306, 102, 102, 102}));
         QCOMPARE(m_captureSteps, QList<int>({200000, 200102, 200204, 200306}));
         QCOMPARE(stackFiles(), QStringList({"cells_0000.tif", "cells_0001.tif", "cells_0002.tif", "cells_0003.tif"}));
         QCOMPARE(page()->zStack().thumbnails().size(), size_t(4));
@@ -274,7 +261,7 @@ private slots:
         m_bench->clearDialogs();
         QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
         QVERIFY(m_bench->showedMessage(MSG_POSITION_NOT_SET));
-        QCOMPARE(moves(), QList<int>());
+        QCOMPARE(m_bench->stageMoves(), QList<int>());
         QVERIFY(m_bench->waitUnlocked());
         QCOMPARE(page()->currentState(), ZSTACK_LIVE);
     }

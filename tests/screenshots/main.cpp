@@ -1,5 +1,6 @@
 // Shows each screen and dialog the way a user sees it and writes one PNG each, named after it.
 #include "CellCountDlgShots.h"
+#include "CellCountShots.h"
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
 #include "FileManagerShots.h"
@@ -113,6 +114,8 @@ QList<Shot> shots()
         list << Shot{"VideoMakerDlg-" + name, [name] { return videoShot(name); }};
     for (const QString &name : fileManagerShotNames())
         list << Shot{"NIMBODlg-FileManager-" + name, [name] { return fileManagerShot(name); }};
+    for (const QString &name : cellCountShotNames())
+        list << Shot{"NIMBODlg-CellCount-" + name, [name] { return cellCountShot(name); }};
     for (const QString &name : setupDlgShotNames())
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     for (const QString &name : startScreenShotNames())

@@ -1,0 +1,356 @@
+// The Cell count page by direct calls, with a fake camera that answers capture() with synthetic
+// frames: the LED-power search, the autofocus answers and the offset move, the page states, the
+// result texts, the auto-test repetition and the count thread's end.
+#include "CellCountWidget.h"
+#include "CountThread.h"
+#include "DialogRunner.h"
+#include "DialogScripts.h"
+#include "Globals.h"
+#include "MediaMonitor.h"
+#include "MessageDlg.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
+#include "TCapturedImageMetaData.h"
+#include "TestRoot.h"
+#include "Utilities.h"
+#include "ui_CellCountWidget.h"
+
+#include <QtTest>
+#include <functional>
+#include <map>
+
+class TestCellCountPage : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestRoot> m_root;
+    std::unique_ptr<CellCountWidget> m_page;
+    std::vector<unsigned char> m_frame = std::vector<unsigned char>(1280 * 1024);
+    std::function<double(int)> m_meanAt; // mean grey of the fake camera's frame at an LED power
+    int m_light = 0;                     // LED power the page last asked for
+    QList<int> m_powers;
+    QStringList m_messages;              // texts of the message boxes answered with OK
+    QPointer<QDialog> m_startBox;
+    std::function<void(int)> m_onFrame;  // called with the frame number before a frame is delivered
+    int m_frames = 0;
+    bool m_cameraDead = false;
+
+    Ui_CellCountWidget *form() const { return m_page->form(); }
+
+    void setConfig(const char *section, const char *key, const char *value)
+    {
+        WritePrivateProfileString(section, key, value, Paths::configFile().toStdString());
+    }
+
+    void setLight(int power)
+    {
+        QMutexLocker lock(&capturedImageMetaDataLock());
+        g_CapturedImageMetaData.light[0] = QString("Light: %1 %").arg(power);
+    }
+
+    // A page on the Trans cube and the 4X objective, with a fake camera.
+    void makePage()
+    {
+        m_page = std::make_unique<CellCountWidget>();
+        m_page->setCurrentObjectiveLensPosition(1);
+        m_page->setCurrentFilterPosition(0);
+        m_page->setCurrentState(CELLCOUNT_LIVE);
+        connect(m_page.get(), &CellCountWidget::lightPower, this, [this](int power, int, int) {
+            m_powers << power;
+            m_light = power;
+        });
+        connect(m_page.get(), &CellCountWidget::capture, this, [this] {
+            if (m_cameraDead)
+                return;
+            if (m_onFrame)
+                m_onFrame(m_frames);
+            ++m_frames;
+            std::fill(m_frame.begin(), m_frame.end(), (unsigned char)(std::lround(m_meanAt(m_light))));
+            m_page->captureCompleted(m_frame.data(), 8);
+        });
+    }
+
+    // Count pressed; returns when the button's handler has returned.
+    void count(int light)
+    {
+        m_light = light;
+        setLight(light);
+        m_powers.clear();
+        m_messages.clear();
+        m_frames = 0;
+        m_page->on_BUTTON_COUNT_clicked();
+    }
+
+private slots:
+    void init()
+    {
+        m_root = std::make_unique<TestRoot>();
+        m_root->makeDir("/media/VANTOR SSD");
+        m_root->makeDir("/root/Microscope/NIMBO");
+        setConfig("Lens", "1", "4X");
+        setConfig("Lens", "2", "10X");
+        MediaMonitor::setSpaceQuery([](const QString &, quint64 *size, quint64 *blocks) {
+            *size = 4096;
+            *blocks = 1u << 24;
+            return true;
+        });
+        g_CurrentMenu = MENU_CELLCOUNT;
+        initializePseudoColorTable();
+        m_meanAt = [](int) { return 150.0; };
+        m_light = 0;
+        m_onFrame = nullptr;
+        m_cameraDead = false;
+        DialogRunner::clearScripts();
+        DialogRunner::setStandingScript([this](QDialog *dialog) {
+            const QString text = DialogScripts::messageText(dialog);
+            if (text.contains("Initializing"))
+                m_startBox = dialog;
+            if (text.contains("Initializing") || text.contains("Cell counting in progress"))
+                return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 120000);
+            m_messages << text;
+            return 1;
+        });
+        makePage();
+    }
+
+    void cleanup()
+    {
+        m_page.reset();
+        DialogRunner::clearScripts();
+        MediaMonitor::setSpaceQuery({});
+        CellCountWidget::setMoveTimeoutMs(0);
+        g_CurrentMenu = MENU_MULTICOLOR;
+        m_root.reset();
+    }
+
+    // The LED-power search, one frame per percent: where it ends, the powers it sends and why it
+    // gives up.
+    void lightSearch_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QString>("means");     // "power:mean,..." for the frames; others give 'other'
+        QTest::addColumn<double>("other");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QList<int>>("powers"); // lightPower values sent
+        QTest::newRow("150.0 first") << 40 << "" << 150.0 << 0 << QList<int>{};
+        QTest::newRow("160 at 50, 140 at 49") << 50 << "50:160,49:140" << 0.0 << 0 << QList<int>{49, 49};
+        QTest::newRow("closer above") << 50 << "50:151,49:147" << 0.0 << 0 << QList<int>{49, 50};
+        QTest::newRow("down from 53") << 53 << "53:165,52:160,51:155,50:151,49:147" << 0.0 << 0
+                                      << QList<int>{52, 51, 50, 49, 50};
+        QTest::newRow("too bright at 1") << 2 << "" << 200.0 << 8 << QList<int>{1};
+        QTest::newRow("too dark at 100") << 99 << "" << 20.0 << 8 << QList<int>{100};
+        QTest::newRow("three equal means") << 30 << "" << 90.0 << 8 << QList<int>{31, 32};
+    }
+    void lightSearch()
+    {
+        QFETCH(int, start);
+        QFETCH(QString, means);
+        QFETCH(double, other);
+        QFETCH(int, error);
+        QFETCH(QList<int>, powers);
+        std::map<int, double> table;
+        for (const QString &pair : means.split(',', Qt::SkipEmptyParts))
+            table[pair.section(':', 0, 0).toInt()] = pair.section(':', 1, 1).toDouble();
+        m_meanAt = [table, other](int power) {
+            const auto it = table.find(power);
+            return it == table.end() ? other : it->second;
+        };
+        count(start);
+        QCOMPARE(int(m_page->startError()), error);
+        QCOMPARE(m_powers, powers);
+        if (error == 0) {
+            QCOMPARE(m_page->currentState(), CELLCOUNT_COUNTING); // on to the autofocus
+            QVERIFY(m_messages.isEmpty());
+        } else {
+            QCOMPARE(m_messages, QStringList{CellCountWidget::kStartErrorTexts[8]});
+            QCOMPARE(m_page->currentState(), CELLCOUNT_LIVE);
+            QVERIFY(form()->BUTTON_COUNT->isEnabled());
+        }
+    }
+
+    // Stop in the box during the search; a light entry of 0 takes no frame.
+    void stopAndNoLight()
+    {
+        m_meanAt = [](int power) { return 100.0 + power; };
+        m_onFrame = [this](int n) {
+            if (n == 2 && m_startBox)
+                QVERIFY(DialogRunner::click(m_startBox, "BUTTON_OK"));
+        };
+        count(10);
+        QCOMPARE(m_page->startError(), CELLCOUNT_ERR_BRIGHTNESS);
+        QCOMPARE(m_frames, 3);
+        QCOMPARE(m_messages, QStringList{CellCountWidget::kStartErrorTexts[8]});
+        m_onFrame = nullptr;
+        count(0);
+        QCOMPARE(m_page->startError(), CELLCOUNT_ERR_BRIGHTNESS);
+        QCOMPARE(m_frames, 0);
+        QCOMPARE(m_page->currentState(), CELLCOUNT_LIVE);
+    }
+
+    // The autofocus answers: an error shows its preset and goes live; success moves by AF_Offset
+    // and counts the frame taken after the move; a move that is never reported ends with code 9.
+    void autofocus_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("offset");
+        QTest::addColumn<int>("moved");   // steps of the move, 0 for none
+        QTest::addColumn<bool>("reported"); // the end of the move is reported
+        QTest::addColumn<int>("preset");    // message shown, -1 none
+        QTest::newRow("disk space") << 1 << "20" << 0 << true << int(MSG_INSUFFICIENT_DISK_SPACE);
+        QTest::newRow("not supported") << 2 << "20" << 0 << true << int(MSG_FINEAF_NOT_SUPPORTED);
+        QTest::newRow("DOF") << 3 << "20" << 0 << true << int(MSG_DOF_FAILED);
+        QTest::newRow("no SSD") << 4 << "20" << 0 << true << int(MSG_SSD_NOT_DETECTED);
+        QTest::newRow("offset 20") << 0 << "20" << 1024 << true << -1;
+        QTest::newRow("offset 0") << 0 << "0" << 0 << true << -1;
+        QTest::newRow("move not reported") << 0 << "20" << 1024 << false << -1;
+    }
+    void autofocus()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, offset);
+        QFETCH(int, moved);
+        QFETCH(bool, reported);
+        QFETCH(int, preset);
+        setConfig("Setting_Misc", "AF_Offset", offset.toUtf8().constData());
+        CellCountWidget::setMoveTimeoutMs(300);
+        QList<int> moves;
+        connect(m_page.get(), &CellCountWidget::cellCountAF, this, [this, error] {
+            QTimer::singleShot(0, this, [this, error] { m_page->slotCompleteCellCountAF(true, TFineAFErrTable(error)); });
+        });
+        connect(m_page.get(), &CellCountWidget::signalMoveMotorPosition, this, [this, &moves, reported](int steps, bool) {
+            moves << steps;
+            if (reported)
+                QTimer::singleShot(0, m_page.get(), &CellCountWidget::slotMotorMoved);
+        });
+        count(50);
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive(); }, 60000));
+        QCOMPARE(moves, moved ? QList<int>{moved} : QList<int>{});
+        if (preset >= 0) {
+            QCOMPARE(m_messages, QStringList{MessageDlg::presetText(TMessageType(preset))});
+            QCOMPARE(m_page->currentState(), CELLCOUNT_LIVE);
+        } else if (!reported) {
+            QCOMPARE(m_messages, QStringList{CellCountWidget::kStartErrorTexts[9]});
+            QCOMPARE(m_page->currentState(), CELLCOUNT_LIVE);
+        } else {
+            QCOMPARE(m_frames, 2); // the search's frame and the one after the focus
+            QCOMPARE(m_page->currentState(), CELLCOUNT_RESULT);
+            QVERIFY(m_page->resultAvailable());
+        }
+    }
+
+    // What each state shows and enables.
+    void states_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("first");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("shown");   // buttons shown (L live, C count, N next, B save-before, A save-after)
+        QTest::addColumn<QString>("enabled"); // of capture (P), dilution (D), tag (T), next (N), save-before (B)
+        QTest::newRow("0 fresh") << 0 << true << 0 << "LB" << "";
+        QTest::newRow("0 again") << 0 << false << 0 << "NB" << "N";
+        QTest::newRow("1") << 1 << false << 0 << "CB" << "PN";
+        QTest::newRow("2 counted") << 2 << false << 0 << "NB" << "DTNB";
+        QTest::newRow("2 manual") << 2 << false << 1 << "NB" << "NB";
+    }
+    void states()
+    {
+        QFETCH(int, state);
+        QFETCH(bool, first);
+        QFETCH(int, mode);
+        QFETCH(QString, shown);
+        QFETCH(QString, enabled);
+        m_page->setTheFirstTime(first);
+        m_page->setCurrentMode(mode);
+        m_page->setCurrentState(TCellCountState(state));
+        const std::pair<QChar, QWidget *> visible[] = {{'L', form()->BUTTON_LIVE}, {'C', form()->BUTTON_COUNT},
+                                                       {'N', form()->BUTTON_NEXT_COUNT}, {'B', form()->BUTTON_SAVE_BEFORE},
+                                                       {'A', form()->BUTTON_SAVE_AFTER}};
+        for (const auto &[key, widget] : visible)
+            QVERIFY2(widget->isHidden() != shown.contains(key), qPrintable(widget->objectName()));
+        const std::pair<QChar, QWidget *> usable[] = {{'P', form()->BUTTON_CAPTURE}, {'D', form()->BUTTON_DILUTION_CALC},
+                                                      {'T', form()->BUTTON_TAG}, {'N', form()->BUTTON_NEXT_COUNT},
+                                                      {'B', form()->BUTTON_SAVE_BEFORE}};
+        for (const auto &[key, widget] : usable)
+            QVERIFY2(widget->isEnabled() == enabled.contains(key), qPrintable(widget->objectName()));
+        QCOMPARE(form()->BUTTON_TAG->isCheckable(), enabled.contains('T'));
+    }
+
+    // The result texts from the concentrations of a count.
+    void resultTexts_data()
+    {
+        QTest::addColumn<double>("live");
+        QTest::addColumn<double>("dead");
+        QTest::addColumn<QString>("total");
+        QTest::addColumn<QString>("liveText");
+        QTest::newRow("3.65x10e5") << 3.2e5 << 4.5e4 << "3.65x10e5 cells/mL" << "3.20x10e5 cells/mL";
+        QTest::newRow("1.10x10e6") << 6.0e5 << 5.0e5 << "1.10x10e6 cells/mL" << "6.00x10e5 cells/mL";
+        QTest::newRow("10.00x10e5") << 9.996e5 << 0.0 << "10.00x10e5 cells/mL" << "10.00x10e5 cells/mL";
+        QTest::newRow("none") << 0.0 << 0.0 << "0.00x10e0 cells/mL" << "0.00x10e0 cells/mL";
+    }
+    void resultTexts()
+    {
+        QFETCH(double, live);
+        QFETCH(double, dead);
+        QFETCH(QString, total);
+        QFETCH(QString, liveText);
+        int liveExponent = 0, deadExponent = 0;
+        const float liveMantissa = CellCountWidget::frexp10(live, liveExponent);
+        const float deadMantissa = CellCountWidget::frexp10(dead, deadExponent);
+        m_page->setResultValues(liveMantissa, liveExponent, deadMantissa, deadExponent);
+        QCOMPARE(form()->LABEL_TOTAL->text(), total);
+        QCOMPARE(form()->LABEL_LIVE->text(), liveText);
+        m_page->clearResult();
+        QVERIFY(form()->LABEL_TOTAL->text().isEmpty());
+        QVERIFY(form()->FRAME_RESULT->isHidden());
+    }
+
+    // Three auto-test counts: each starts from the event loop, at the same stack depth.
+    void autoTestDepth()
+    {
+        form()->CHKBOX_AF->setChecked(false);
+        form()->CHECK_AUTO_TEST->setChecked(true);
+        QList<quintptr> depths;
+        connect(m_page.get(), &CellCountWidget::completed, this, [&depths, this](std::vector<ThumbnailInfo> &) {
+            int here = 0;
+            depths << quintptr(&here);
+            if (depths.size() == 3)
+                form()->CHECK_AUTO_TEST->setChecked(false);
+        });
+        setLight(50);
+        QTimer::singleShot(0, m_page.get(), &CellCountWidget::on_BUTTON_COUNT_clicked);
+        QVERIFY(QTest::qWaitFor([&depths] { return depths.size() == 3; }, 60000));
+        // A count nested in the previous one would sit tens of kilobytes deeper.
+        QVERIFY(qAbs(qint64(depths[1]) - qint64(depths[0])) < 2048);
+        QVERIFY(qAbs(qint64(depths[2]) - qint64(depths[0])) < 2048);
+        QCOMPARE(m_page->model().thumbnails().size(), size_t(1));
+    }
+
+    // A work file that cannot be written is said; the count still ends with its results.
+    void workFileRefused()
+    {
+        form()->CHKBOX_AF->setChecked(false);
+        connect(m_page.get(), &CellCountWidget::changedState, this, [this] {
+            if (m_page->currentState() == CELLCOUNT_COUNTING)
+                QDir().mkpath(CellCount::rawDataPath() + "Temp_000000_TAG.tif");
+        });
+        count(50);
+        QCOMPARE(m_page->currentState(), CELLCOUNT_RESULT);
+        QCOMPARE(m_messages, QStringList{CellCountWidget::kWriteFailedText});
+        QVERIFY(m_page->model().thumbnails().empty());
+    }
+
+    // The count thread: finished and freed by its own signal, or waited for by the destructor
+    // while it still runs (AddressSanitizer sees any write into freed buffers).
+    void countThread()
+    {
+        m_page->startCountThread();
+        QVERIFY(m_page->countThread());
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->countThread(); }, 60000));
+        m_page->startCountThread();
+        QVERIFY(m_page->countThread()->isRunning() || m_page->countThread()->isFinished());
+        m_page.reset();
+    }
+};
+
+QTEST_MAIN(TestCellCountPage)
+#include "tst_cellcount_page.moc"

@@ -1,0 +1,106 @@
+#include "CellCountShots.h"
+
+#include "CellCountWidget.h"
+#include "DialogRunner.h"
+#include "MainWindowShots.h"
+#include "MessageDlg.h"
+#include "NIMBODlg.h"
+#include "ControlWidget.h"
+#include "SimulatedInstrument.h"
+#include "VideoWidget.h"
+#include "ui_CellCountWidget.h"
+#include "ui_NIMBODlg.h"
+
+#include <QLabel>
+#include <opencv2/core.hpp>
+
+namespace {
+
+// A box of the run shown over the page as the run shows it.
+void showBox(NIMBODlg *window, const QString &text, bool stop)
+{
+    auto *box = new MessageDlg(window);
+    box->setMessage(text);
+    if (stop) {
+        box->setButtonVisibility(MSG_BUTTON_OK);
+        box->setButtonText("Stop", "Cancel");
+    } else {
+        box->setButtonVisibility(MSG_BUTTON_NONE);
+    }
+    box->show();
+}
+
+// Lengthens the exposure (Live resets it to its first row) until half the LED power gives a bright
+// enough frame for the light search.
+void exposeForCounting(NIMBODlg *window)
+{
+    ControlWidget *panel = window->form()->m_ControlWidget;
+    VideoWidget *video = window->form()->m_VideoWidget;
+    double mean = 0;
+    const auto c = QObject::connect(video, &VideoWidget::captured, [&mean](uchar *frame, int bits) {
+        if (bits == 8)
+            mean = cv::mean(cv::Mat(1024, 1280, CV_8UC1, frame))[0];
+    });
+    panel->changeLightPower(50, -1, -1);
+    for (int row = 1; row < 100 && mean < 130.0; ++row) {
+        panel->changeLightPower(-1, -1, row);
+        pumpUntil([] { return false; }, 300);
+        video->capture();
+    }
+    QObject::disconnect(c);
+}
+
+} // namespace
+
+QStringList cellCountShotNames()
+{
+    return {"idle", "live", "lightsearch", "counting", "result", "manual"};
+}
+
+QWidget *cellCountShot(const QString &name)
+{
+    QWidget *shown = mainWindowShot("CellCount");
+    auto *window = qobject_cast<NIMBODlg *>(shown);
+    if (!window || name == "idle")
+        return shown;
+    CellCountWidget *page = window->form()->m_CellCountWidget;
+    Ui_CellCountWidget *ui = page->form();
+    // Counting takes the Trans cube and the 4X objective (earlier shots may have turned them).
+    VirtualInstrument &vi = SimulatedInstrument::current()->instrument();
+    vi.turnFilter(0);
+    vi.turnObjective(1);
+    ControlWidget *panel = window->form()->m_ControlWidget;
+    pumpUntil([panel, page] { return panel->currentFilterPosition() == 0 && page->objectiveMagnification() == 4.0f; }, 15000);
+    ui->BUTTON_LIVE->click();
+    pumpUntil([window] { return window->form()->m_VideoWidget->isRunning() && window->form()->BUTTON_POWER->isEnabled(); },
+              15000);
+    if (name == "lightsearch") {
+        ui->BUTTON_COUNT->setEnabled(false);
+        showBox(window, "<p><b>Checking the light intensity ...</b></p>", true);
+    } else if (name == "counting") {
+        page->setCurrentState(CELLCOUNT_COUNTING);
+        ui->BUTTON_COUNT->setEnabled(false);
+        showBox(window, "<p><b>Cell counting in progress ...</b></p>", false);
+    } else if (name == "result" || name == "manual") {
+        // The run's own boxes stay until the page closes them; any other box is answered with OK.
+        DialogRunner::setStandingScript([](QDialog *dialog) {
+            auto *label = dialog->findChild<QLabel *>("message_label");
+            const QString text = label ? label->text() : QString();
+            if (text.contains("Initializing") || text.contains("in progress"))
+                return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 180000);
+            return 1;
+        });
+        if (name == "result") {
+            exposeForCounting(window);
+            ui->BUTTON_COUNT->click();
+        } else {
+            ui->BUTTON_MODE2->click();
+            ui->BUTTON_CAPTURE->click();
+        }
+        pumpUntil([page] { return page->currentState() == CELLCOUNT_RESULT && !page->runActive(); }, 180000);
+        DialogRunner::setStandingScript({});
+        pumpUntil([window] { return window->form()->BUTTON_POWER->isEnabled(); }, 10000);
+    }
+    pumpUntil([] { return false; }, 500);
+    return window;
+}
