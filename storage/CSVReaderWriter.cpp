@@ -3,6 +3,7 @@
 #include "SafeFileWriter.h"
 
 #include <QDebug>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -43,8 +44,19 @@ void CSVReaderWriter::fillCSVData(const QByteArray &line)
     rows.append(line);
 }
 
+QByteArray CSVReaderWriter::field(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
+        return bytes;
+    bytes.replace('"', "\"\"");
+    return '"' + bytes + '"';
+}
+
 QByteArray CSVReaderWriter::lengthField(float length, int unit)
 {
+    if (std::isnan(length))
+        return "N/A";
     static const char *const units[] = {"um", "mm", "pixel"};
     return oneDecimal(length) + ' ' + units[qBound(0, unit, 2)];
 }
@@ -53,6 +65,8 @@ QByteArray CSVReaderWriter::areaField(const QByteArray &tool, float area, int un
 {
     if (tool == "Angle")
         return oneDecimal(angle);
+    if (std::isnan(area))
+        return "N/A";
     static const char *const units[] = {"um^2", "mm^2", "pixel^2"};
     return oneDecimal(area) + ' ' + units[qBound(0, unit, 2)];
 }
