@@ -30,6 +30,8 @@ public:
     const std::vector<quint16> &lastValues() const { return m_values; }
 
     MultiColorWidget &page() { return *m_page; }
+    // The page goes as at the end of a run (its auto-saves finished first).
+    void destroyPage() { m_page.reset(); }
     Ui_MultiColorWidget *ui() const { return m_page->form(); }
     MultiColorImageWidget &tiles() { return *m_tiles; }
     QString quicksave() const;
