@@ -26,6 +26,7 @@
 #include <QWheelEvent>
 #include <QtConcurrent>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -995,13 +996,21 @@ void MultiColorWidget::on_COMB_AREA_UNIT_currentIndexChanged(int unit)
     ui->LABEL_AREA->setText(areaText(m_CurrentResult.area, unit));
 }
 
+// Numbers as the CSV file writes them (printf rounding), so that table and file agree.
+static QString oneDecimal(double v, int decimals = 1)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return QString::fromLatin1(text);
+}
+
 // A converted value as the labels show it: 6 decimals in millimetres, else 1; "N/A" where the
 // micrometre or millimetre value is unknown (no objective).
 static QString unitText(float v, int unit)
 {
     if (unit != 2 && (std::isnan(v) || v < 0))
         return "N/A";
-    return QString::number(double(v), 'f', unit == 1 ? 6 : 1);
+    return oneDecimal(v, unit == 1 ? 6 : 1);
 }
 
 QString MultiColorWidget::lengthText(float pixels, int unit) const
@@ -1557,7 +1566,7 @@ TSMeasurementItem MultiColorWidget::rowRecord(int filter, const TSMeasurementIte
     if (statistics && hasData(filter) && isShown(filter)) {
         const double values[] = {record.minIntensity, record.maxIntensity, record.meanIntensity, record.stdIntensity};
         for (size_t i = 0; i < 4; ++i)
-            cells[i] = QString::number(values[i], 'f', 1);
+            cells[i] = oneDecimal(values[i]);
         return record;
     }
     cells.fill("-");
@@ -1591,7 +1600,7 @@ void MultiColorWidget::setMeasurementResultTable()
     first->setData(Qt::UserRole, result.key);
     table->setItem(row, 0, first);
     table->setItem(row, 1, cell(withUnit(lengthLabel, kLengthUnits[qBound(0, m_nLengthUnit, 2)])));
-    table->setItem(row, 2, cell(result.tool == TOOL_ANGLE ? QString("%1 deg").arg(double(result.angle), 0, 'f', 1)
+    table->setItem(row, 2, cell(result.tool == TOOL_ANGLE ? QString("%1 deg").arg(oneDecimal(result.angle))
                                                           : withUnit(areaLabel, kAreaUnits[qBound(0, m_nAreaUnit, 2)])));
     TSMeasurementItem bare = result; // no statistics of its own
     std::array<TSMeasurementItem, kChannels> records;

@@ -3,11 +3,15 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "KeyboardDlg.h"
+#include "SaveOptionsDlg.h"
 #include "MediaMonitor.h"
 #include "MultiColorImageWidget.h"
 #include "Utilities.h"
 
 #include <QDialog>
+#include <QLineEdit>
+#include <QTimer>
 #include <QTest>
 #include <QPushButton>
 #include <random>
@@ -60,6 +64,34 @@ MultiColorFixture::~MultiColorFixture()
     DialogRunner::clearScripts();
     MediaMonitor::setSpaceQuery({});
     g_CurrentMenu = MENU_MULTICOLOR;
+}
+
+QString MultiColorFixture::usb() const
+{
+    return root.path() + "/media/USB1";
+}
+
+void MultiColorFixture::saveAs(const QString &name)
+{
+    g_PreviouslySavedPath = usb();
+    onDialog = [name](QDialog *d) {
+        if (auto *keyboard = qobject_cast<KeyboardDlg *>(d)) {
+            keyboard->setText(name);
+            return 1;
+        }
+        if (qobject_cast<SaveOptionsDlg *>(d))
+            return DialogRunner::showAndRun(d, [](QDialog *dialog) {
+                QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
+                DialogRunner::click(dialog, "BUTTON_APPLY");
+                QTimer::singleShot(3000, dialog, [dialog] {
+                    if (dialog->isVisible())
+                        DialogRunner::click(dialog, "BUTTON_CANCEL");
+                });
+            }, 20000);
+        if (DialogScripts::messageText(d).contains("Saving in Progress"))
+            return DialogRunner::showAndRun(d, nullptr, 20000);
+        return -1;
+    };
 }
 
 QString MultiColorFixture::quicksave() const

@@ -35,6 +35,10 @@ public:
     Ui_MultiColorWidget *ui() const { return m_page->form(); }
     MultiColorImageWidget &tiles() { return *m_tiles; }
     QString quicksave() const;
+    // The user saves the next time the save dialog opens: names the file on the keyboard and
+    // presses OK in the folder the dialog opens at (the USB drive).
+    void saveAs(const QString &name);
+    QString usb() const;
 
     TestRoot root;
     QStringList messages;

@@ -272,25 +272,7 @@ private slots:
     {
         m_fx->capture(0, 16);
         QTRY_VERIFY(m_fx->page().waitForAutoSaves(100));
-        g_PreviouslySavedPath = m_fx->root.path() + "/media/USB1";
-        m_fx->onDialog = [](QDialog *d) {
-            if (auto *keyboard = qobject_cast<KeyboardDlg *>(d)) {
-                keyboard->setText("cells");
-                return 1;
-            }
-            if (qobject_cast<SaveOptionsDlg *>(d))
-                return DialogRunner::showAndRun(d, [](QDialog *dialog) {
-                    QTest::mouseClick(dialog->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
-                    DialogRunner::click(dialog, "BUTTON_APPLY");
-                    QTimer::singleShot(3000, dialog, [dialog] {
-                        if (dialog->isVisible())
-                            DialogRunner::click(dialog, "BUTTON_CANCEL");
-                    });
-                }, 20000);
-            if (DialogScripts::messageText(d).contains("Saving in Progress"))
-                return DialogRunner::showAndRun(d, nullptr, 20000);
-            return -1;
-        };
+        m_fx->saveAs("cells");
         std::vector<uchar> rendered(size_t(MultiColorFixture::kPixels) * 3, 9);
         QSignalSpy saved(&m_fx->page(), &MultiColorWidget::saved);
         m_fx->page().slotSave(true, rendered.data(), int(rendered.size()), false, false);
