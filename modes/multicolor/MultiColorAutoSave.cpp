@@ -3,7 +3,6 @@
 #include "ImReaderWriter.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
-#include "PrivateProfile.h"
 #include "SaveNaming.h"
 
 #include <QDateTime>
@@ -55,8 +54,7 @@ MultiColorAutoSave::Outcome MultiColorAutoSave::run()
         m_Folder = defaultFolder;
         if (QFileInfo(Paths::ssd()).isDir())
             QDir(Paths::ssd()).mkdir("Quicksave");
-        WritePrivateProfileString("Setting_MultiColor", "AutosavePath", m_Folder.toStdString(),
-                                  Paths::configFile().toStdString());
+        outcome.folderChanged = true;
     }
     outcome.folder = m_Folder;
     const QString folder = Paths::path(m_Folder);

@@ -17,6 +17,7 @@ public:
     {
         QString folder;   // the folder (fixed path, ending in "/") written to or tried
         QString fileName; // the name written, empty unless written
+        bool folderChanged = false; // the default folder replaced a missing one
         bool noSpace = false;
         bool written = false;
     };
@@ -31,8 +32,8 @@ public:
     // The file name "yyyyMMdd_hhmmss_<label>.tif" of the snapshot.
     QString fileName() const { return m_FileName; }
 
-    // Pool thread: the folder (recreated at the default place, and remembered in the
-    // configuration, when it is gone), the free-space check and the write. Never overwrites.
+    // Pool thread: the folder (recreated at the default place when it is gone), the free-space
+    // check and the write. Never overwrites.
     Outcome run();
 
     // Megabytes one file needs free on its volume: its size with a quarter more, rounded up.

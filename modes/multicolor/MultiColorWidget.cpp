@@ -1416,6 +1416,9 @@ void MultiColorWidget::startAutoSave(int channel, int bits)
 void MultiColorWidget::autoSaved(const MultiColorAutoSave::Outcome &outcome)
 {
     m_AutosavePath = outcome.folder;
+    if (outcome.folderChanged) // remembered on this thread, like every other setting
+        WritePrivateProfileString("Setting_MultiColor", "AutosavePath", m_AutosavePath.toStdString(),
+                                  Paths::configFile().toStdString());
     if (outcome.written) {
         showMessage(QString("<p><b>Quick Save</b><br/>%1</p>").arg(outcome.fileName));
         return;
