@@ -115,6 +115,8 @@ void MultiColorImageWidget::setOverlayImageData(void *data, int bits)
 void MultiColorImageWidget::setImageDisplayState(int state)
 {
     m_nDisplayState = state;
+    if (state == 3)
+        raise(); // above the image view's background picture that shares its place
     update();
 }
 

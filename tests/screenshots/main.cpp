@@ -129,8 +129,12 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     QDir().mkpath(outDir);
+    // An optional second argument keeps only the shots whose name contains it.
+    const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     int failures = 0;
     for (const Shot &shot : shots()) {
+        if (!shot.name.contains(only))
+            continue;
         QWidget *widget = shot.make();
         if (!widget) {
             ++failures;
