@@ -1843,32 +1843,47 @@ int MultiColorWidget::shownBits() const
     return m_nCurrentBits == 16 ? 16 : 8;
 }
 
-void MultiColorWidget::drawHistogram(bool show)
+bool MultiColorWidget::beginGraph(TGraphMode mode, bool show)
 {
-    setUIHistogramEnabled(show);
+    if (mode == GRAPH_HISTOGRAM)
+        setUIHistogramEnabled(show);
+    else
+        setUILineProfileEnabled(show);
     const QSize size = ui->LABEL_HISTOGRAM->size();
     if (m_GraphPixmap.size() != size)
         m_GraphPixmap = QPixmap(size);
     m_GraphPixmap.fill(Qt::black);
     if (!show) {
         ui->LABEL_HISTOGRAM->setPixmap(m_GraphPixmap);
-        return;
+        return false;
     }
-    showhideHistogramCtrl(GRAPH_HISTOGRAM);
-    const int w = size.width(), h = size.height();
-    const double xScale = double(w - 2) / (shownBits() == 16 ? 4095 : 255);
+    showhideHistogramCtrl(mode);
+    return true;
+}
+
+std::vector<std::pair<const TSMeasurementItem *, QColor>> MultiColorWidget::graphCurves() const
+{
     std::vector<std::pair<const TSMeasurementItem *, QColor>> curves;
-    int largest = 0;
-    if (m_nCurrentState == MULTI_OVERLAY) {
-        for (int f : kButtonOrder)
-            if (m_bChannelOn[f]) {
-                curves.emplace_back(&m_OverlayResult[f], graphColor(f));
-                largest = std::max(largest, m_OverlayResult[f].histogramMaxCount);
-            }
-    } else {
+    if (m_nCurrentState != MULTI_OVERLAY) {
         curves.emplace_back(&m_CurrentResult, graphColor(m_nSelectedIndex));
-        largest = m_CurrentResult.histogramMaxCount;
+        return curves;
     }
+    for (int f : kButtonOrder)
+        if (m_bChannelOn[f])
+            curves.emplace_back(&m_OverlayResult[f], graphColor(f));
+    return curves;
+}
+
+void MultiColorWidget::drawHistogram(bool show)
+{
+    if (!beginGraph(GRAPH_HISTOGRAM, show))
+        return;
+    const int w = m_GraphPixmap.width(), h = m_GraphPixmap.height();
+    const double xScale = double(w - 2) / (shownBits() == 16 ? 4095 : 255);
+    const auto curves = graphCurves();
+    int largest = 0;
+    for (const auto &curve : curves)
+        largest = std::max(largest, curve.first->histogramMaxCount);
     if (largest < 1)
         return;
     const double yScale = double(h - 1) / largest;
@@ -1893,30 +1908,14 @@ void MultiColorWidget::drawHistogram(bool show)
 
 void MultiColorWidget::drawLineProfile(bool show)
 {
-    setUILineProfileEnabled(show);
-    const QSize size = ui->LABEL_HISTOGRAM->size();
-    if (m_GraphPixmap.size() != size)
-        m_GraphPixmap = QPixmap(size);
-    m_GraphPixmap.fill(Qt::black);
-    if (!show) {
-        ui->LABEL_HISTOGRAM->setPixmap(m_GraphPixmap);
+    if (!beginGraph(GRAPH_LINE_PROFILE, show))
         return;
-    }
-    showhideHistogramCtrl(GRAPH_LINE_PROFILE);
-    const int w = size.width(), h = size.height();
+    const int w = m_GraphPixmap.width(), h = m_GraphPixmap.height();
     const double yScale = double(h - 1) / (shownBits() == 16 ? 4095 : 255);
-    std::vector<std::pair<const TSMeasurementItem *, QColor>> lines;
+    const auto lines = graphCurves();
     size_t n = 0;
-    if (m_nCurrentState == MULTI_OVERLAY) {
-        for (int f : kButtonOrder)
-            if (m_bChannelOn[f]) {
-                lines.emplace_back(&m_OverlayResult[f], graphColor(f));
-                n = std::max(n, m_OverlayResult[f].profile.size());
-            }
-    } else {
-        lines.emplace_back(&m_CurrentResult, graphColor(m_nSelectedIndex));
-        n = m_CurrentResult.profile.size();
-    }
+    for (const auto &line : lines)
+        n = std::max(n, line.first->profile.size());
     if (n < 2)
         return;
     const double xStep = double(w - 1) / double(n - 1);

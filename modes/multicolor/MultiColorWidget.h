@@ -260,6 +260,11 @@ private:
     QString lengthText(float pixels, int unit) const;
     QString areaText(float pixels, int unit) const;
     QColor graphColor(int filter) const;
+    // Switches the graph to mode (or off); false when nothing more is to be drawn.
+    bool beginGraph(TGraphMode mode, bool show);
+    // The results the graph draws with their colours: every channel included in the overlay,
+    // else the current result.
+    std::vector<std::pair<const TSMeasurementItem *, QColor>> graphCurves() const;
     void drawHistogram(bool show);
     void drawLineProfile(bool show);
     int shownBits() const;
