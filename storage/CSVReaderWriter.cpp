@@ -46,6 +46,15 @@ void CSVReaderWriter::fillCSVData(const QByteArray &line)
     rows.append(line);
 }
 
+QByteArray CSVReaderWriter::field(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
+        return bytes;
+    bytes.replace('"', "\"\"");
+    return '"' + bytes + '"';
+}
+
 QByteArray CSVReaderWriter::lengthField(float length, int unit)
 {
     if (std::isnan(length))

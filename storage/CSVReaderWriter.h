@@ -1,9 +1,10 @@
 #pragma once
 #include <QByteArray>
+#include <QString>
 #include <QVector>
 
 // An in-memory result table written as a comma-separated file: row 0 is the header line, every
-// other row one ready-made data line. Fields are placed as they are (no quoting). GUI thread only.
+// other row one ready-made data line. Fields are placed as they are (see field() for quoting). GUI thread only.
 class CSVReaderWriter
 {
 public:
@@ -19,8 +20,12 @@ public:
     void setHeader(const QByteArray &text);
     // Appends a ready-made line.
     void fillCSVData(const QByteArray &line);
+    // One field as RFC 4180 writes it: quoted (quotes doubled) when it holds a comma, a quote or
+    // a line break.
+    static QByteArray field(const QString &text);
+
     // Appends a seven-column row of one channel. Units: 0 um, 1 mm, 2 pixel. A length or area
-    // that is not a number (unknown: no objective for a micrometre figure) is written "N/A".
+    // that is not a number (unknown without an objective) is written "N/A".
     void fillDataField(const QByteArray &tool, float length, int lengthUnit, float area, int areaUnit,
                        int min, int max, float mean, float std, float angle);
     // A nineteen-column row of four channels: replaces row index when it exists, else appends.

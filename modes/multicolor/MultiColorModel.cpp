@@ -389,6 +389,8 @@ void MultiColorModel::mergeOverlay(int depth, cv::Mat &out)
 
 float MultiColorModel::length(float pixels, int unit, float pixelSize)
 {
+    if ((unit == 0 || unit == 1) && !(pixelSize > 0))
+        return std::nanf("");
     switch (unit) {
     case 0: return pixels * pixelSize;
     case 1: return pixels * pixelSize / 1000.0f;
@@ -399,6 +401,8 @@ float MultiColorModel::length(float pixels, int unit, float pixelSize)
 
 float MultiColorModel::area(float pixels, int unit, float pixelSize)
 {
+    if ((unit == 0 || unit == 1) && !(pixelSize > 0))
+        return std::nanf("");
     switch (unit) {
     case 0: return pixels * pixelSize * pixelSize;
     case 1: return pixels * pixelSize * pixelSize / 1000000.0f;

@@ -65,6 +65,8 @@ public:
     // Brightness offset / contrast (value / 10) of a channel, computed afresh from the captured
     // image or, unless fromCaptured, from the other adjustment's result.
     void setBrightness(int channel, int value, bool fromCaptured);
+    bool brightnessApplied(int channel) const { return validChannel(channel) && m_Channel[channel].brightnessApplied; }
+    bool contrastApplied(int channel) const { return validChannel(channel) && m_Channel[channel].contrastApplied; }
     void setContrast(int channel, int value, bool fromCaptured);
     // 16-bit kernels: dst = src + offset, dst = lrint(mean + (src - mean) x factor), saturated
     // to 0..65535.
@@ -75,6 +77,7 @@ public:
     void makeOverlayImage(int bits);
 
     // Measurement table: unit conversions (length 0 um, 1 mm, 2 pixel; area likewise squared).
+    // Without an objective (pixel size 0 or less) micrometres and millimetres are unknown: NaN.
     static float length(float pixels, int unit, float pixelSize);
     static float area(float pixels, int unit, float pixelSize);
     // One 19-column row from the records of CH1..CH4 (items), replaced at row or appended;

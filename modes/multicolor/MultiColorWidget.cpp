@@ -1,19 +1,32 @@
 #include "MultiColorWidget.h"
 
 #include "Globals.h"
+#include "KeyboardDlg.h"
 #include "LSpinBox.h"
 #include "MessageDlg.h"
 #include "MultiColorModel.h"
 #include "PageCursor.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SaveOptionsDlg.h"
+#include "ScopedBusyCursor.h"
+#include "TCapturedImageMetaData.h"
 #include "ui_MultiColorWidget.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QSignalBlocker>
 #include <QStyleOption>
+#include <QThreadPool>
+#include <QWheelEvent>
+#include <QtConcurrent>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -76,6 +89,12 @@ MultiColorWidget::MultiColorWidget(QWidget *parent)
 
 MultiColorWidget::~MultiColorWidget()
 {
+    // A file being written is finished first, so that leaving never cuts one. A write that
+    // hangs past the bound goes on alone: its task owns everything it reads.
+    if (!waitForAutoSaves(10000)) {
+        qWarning() << "auto-save still running at exit";
+        (void)m_pAutoSavePool.release();
+    }
     // The main window is already half gone: nothing may reach it any more.
     const QSignalBlocker quiet(this);
     deallocatingMemory();
@@ -97,6 +116,24 @@ void MultiColorWidget::initialize()
     m_Controls[1] = {ui->SLIDER_CH4_BRIGHTNESS, ui->SLIDER_CH4_CONTRAST, ui->SPINBOX_CH4_BRIGHTNESS,
                      ui->SPINBOX_CH4_CONTRAST, ui->BUTTON_THUMBNAIL_CH4, ui->LABEL_CH4, ui->LABEL_INTENSITY_VALUE_4};
     allocatingMemory();
+    m_pAutoSavePool = std::make_unique<QThreadPool>();
+    m_pAutoSavePool->setMaxThreadCount(1); // one file at a time: names are chosen when written
+
+    // Wheel and touch handling of the sixteen adjustment controls, sliders first.
+    for (bool brightness : {true, false})
+        for (int c : kButtonOrder)
+            (brightness ? m_Controls[c].brightness : m_Controls[c].contrast)->installEventFilter(this);
+    for (bool brightness : {true, false})
+        for (int c : kButtonOrder)
+            (brightness ? m_Controls[c].brightnessBox : m_Controls[c].contrastBox)->installEventFilter(this);
+    for (int c = 0; c < kChannels; ++c) {
+        const ChannelControls &k = m_Controls[c];
+        connect(k.brightness, &QSlider::valueChanged, this, [this, c](int v) { sliderValueChanged(c, true, v); });
+        connect(k.contrast, &QSlider::valueChanged, this, [this, c](int v) { sliderValueChanged(c, false, v); });
+        connect(k.brightness, &QSlider::sliderReleased, this, [this, c] { applyBrightness(c); });
+        connect(k.contrast, &QSlider::sliderReleased, this, [this, c] { applyContrast(c); });
+        connect(k.thumbnail, &QPushButton::clicked, this, [this, c] { thumbnailClicked(c); });
+    }
 
     m_bPseudoColor = m_bImageCaptured = m_bSavedBefore = m_bLEDOn = false;
     m_nCurrentState = MULTI_CHANNEL;
@@ -129,7 +166,28 @@ void MultiColorWidget::initialize()
     clearMeasuredInformation(true);
     setMeasurementControlEnabled(false);
     m_bShowAnnotation = true;
+
+    QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(table, &QWidget::customContextMenuRequested, this, &MultiColorWidget::tableContextMenu);
+
+    for (bool brightness : {true, false})
+        for (int c : kButtonOrder) {
+            LSpinBox *box = brightness ? m_Controls[c].brightnessBox : m_Controls[c].contrastBox;
+            connect(box, &LSpinBox::mouseButtonReleased, this,
+                    [this, c, brightness](int value, bool) { spinBoxReleased(c, brightness, value); });
+        }
+    for (bool brightness : {true, false})
+        for (int c : kButtonOrder)
+            connect(brightness ? m_Controls[c].brightnessBox : m_Controls[c].contrastBox, &LSpinBox::mouseButtonPressed,
+                    this, &MultiColorWidget::slotSPINBOX_MousePressed);
     connect(&m_MessageTimer, &QTimer::timeout, this, &MultiColorWidget::hideMessage);
+    // A touch on the text field of a spin box opens the keyboard.
+    for (bool brightness : {true, false})
+        for (int c : kButtonOrder)
+            if (auto *edit = (brightness ? m_Controls[c].brightnessBox : m_Controls[c].contrastBox)->findChild<QLineEdit *>())
+                edit->installEventFilter(this);
 }
 
 void MultiColorWidget::allocatingMemory()
@@ -566,6 +624,8 @@ void MultiColorWidget::captureCompleted(uchar *frame, int bits)
     emit imageDisplayStateChanged(MULTI_CHANNEL);
     changeState();
     m_MessageTimer.start(2000);
+    if (m_nAutosave == 1)
+        startAutoSave(channel, bits);
     if (m_nAutosave == 1 && m_bQuickSaving)
         on_BUTTON_LIVE_clicked();
     if (m_bAutoRun)
@@ -685,6 +745,7 @@ void MultiColorWidget::clear()
     ui->CHKBOX_SCALEBAR->hide();
     ui->TABLEWIDGET_MEASUREMENT_RESULT->clearContents();
     ui->TABLEWIDGET_MEASUREMENT_RESULT->setRowCount(0);
+    m_RowGeometry.clear();
     ui->BUTTON_CSV_EXPORT->setEnabled(false);
     if (m_pModel)
         m_pModel->clearMeasurementResult();
@@ -924,9 +985,7 @@ void MultiColorWidget::on_COMB_LENGTH_UNIT_currentIndexChanged(int unit)
     if (m_CurrentResult.tool == TOOL_NONE || m_CurrentResult.tool == TOOL_DELETE)
         return;
     m_nLengthUnit = unit;
-    const float v = MultiColorModel::length(m_CurrentResult.length, unit, m_fPixelSize);
-    const int decimals = unit == 1 ? 6 : 1;
-    ui->LABEL_LENGTH->setText(unit != 2 && v < 0 ? "N/A" : QString::number(double(v), 'f', decimals));
+    ui->LABEL_LENGTH->setText(lengthText(m_CurrentResult.length, unit));
 }
 
 void MultiColorWidget::on_COMB_AREA_UNIT_currentIndexChanged(int unit)
@@ -934,9 +993,34 @@ void MultiColorWidget::on_COMB_AREA_UNIT_currentIndexChanged(int unit)
     if (m_CurrentResult.tool == TOOL_NONE || m_CurrentResult.tool == TOOL_DELETE)
         return;
     m_nAreaUnit = unit;
-    const float v = MultiColorModel::area(m_CurrentResult.area, unit, m_fPixelSize);
-    const int decimals = unit == 1 ? 6 : 1;
-    ui->LABEL_AREA->setText(unit != 2 && v < 0 ? "N/A" : QString::number(double(v), 'f', decimals));
+    ui->LABEL_AREA->setText(areaText(m_CurrentResult.area, unit));
+}
+
+// Numbers as the CSV file writes them (printf rounding), so that table and file agree.
+static QString oneDecimal(double v, int decimals = 1)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return QString::fromLatin1(text);
+}
+
+// A converted value as the labels show it: 6 decimals in millimetres, else 1; "N/A" where the
+// micrometre or millimetre value is unknown (no objective).
+static QString unitText(float v, int unit)
+{
+    if (unit != 2 && (std::isnan(v) || v < 0))
+        return "N/A";
+    return oneDecimal(v, unit == 1 ? 6 : 1);
+}
+
+QString MultiColorWidget::lengthText(float pixels, int unit) const
+{
+    return unitText(MultiColorModel::length(pixels, unit, m_fPixelSize), unit);
+}
+
+QString MultiColorWidget::areaText(float pixels, int unit) const
+{
+    return unitText(MultiColorModel::area(pixels, unit, m_fPixelSize), unit);
 }
 
 void MultiColorWidget::setMeasurementResultTableHeader()
@@ -1000,16 +1084,914 @@ void MultiColorWidget::showhideHistogramCtrl(TGraphMode mode)
         w->setVisible(histogram);
 }
 
-// --- results, tables and saving: filled in with the result table --------------------------------
 
-void MultiColorWidget::changeMeasurementItem(bool) {}
-void MultiColorWidget::updateMeasurementResultTable(bool) {}
-void MultiColorWidget::setMeasurementResult(TSMeasurementItem &, bool) {}
-void MultiColorWidget::setOverlayMeasurementResult(TSMeasurementItem &, int) {}
-void MultiColorWidget::setCurrentImagePositionAndIntensity(QPoint, int, int) {}
-void MultiColorWidget::slotUpdateImageHistogram() {}
-void MultiColorWidget::slotSave(bool, uchar *, int, bool, bool) {}
-void MultiColorWidget::slotChangeCurrentSelectedItem(uint, bool, bool) {}
-void MultiColorWidget::slotDeletedItem(uint) {}
-void MultiColorWidget::slotChangeMeasurementResultTable(uint, std::vector<TSMeasurementItem> &) {}
-void MultiColorWidget::slotSetSelectedDiagramItemKeyList(QVector<uint> &) {}
+// --- brightness and contrast ---------------------------------------------------------------------
+
+void MultiColorWidget::sliderValueChanged(int c, bool brightness, int value)
+{
+    (brightness ? m_nBrightness : m_nContrast)[size_t(c)] = value;
+    if (m_bSpinBoxSync)
+        (brightness ? m_Controls[c].brightnessBox : m_Controls[c].contrastBox)->setValue(value);
+}
+
+void MultiColorWidget::slotSPINBOX_MousePressed(int, bool)
+{
+    m_bSpinBoxSync = false;
+}
+
+int MultiColorWidget::getEnableApplyTime(int channel, bool bBrightness) const
+{
+    const bool eight = channel >= 0 && channel < kChannels && m_nChannelBits[channel] == 8;
+    int ms = m_nCurrentState == MULTI_TILE ? 3300 : m_nCurrentState == MULTI_OVERLAY ? 3500 : 2500;
+    if (eight)
+        ms = m_nCurrentState == MULTI_TILE ? 1600 : m_nCurrentState == MULTI_OVERLAY ? 2000 : 1200;
+    if (!bBrightness)
+        ms += eight ? 100 : 200;
+    return ms;
+}
+
+void MultiColorWidget::spinBoxReleased(int c, bool brightness, int value)
+{
+    // A release while an apply still blocks is dropped: the recomputation is slow.
+    if (m_bApplyBlocked)
+        return;
+    m_bApplyBlocked = true;
+    m_nReleasedSpinBox = kButtonOrder[size_t(c)] + (brightness ? 0 : 4);
+    const ChannelControls &k = m_Controls[c];
+    (brightness ? k.brightnessBox : k.contrastBox)->m_bMouseLocked = true;
+    QTimer::singleShot(getEnableApplyTime(c, brightness), this, &MultiColorWidget::enableApply);
+    (brightness ? k.brightness : k.contrast)->setValue(value);
+    applyAdjustment(c, brightness);
+    m_bSpinBoxSync = true;
+}
+
+void MultiColorWidget::enableApply()
+{
+    m_bApplyBlocked = false;
+    if (m_nReleasedSpinBox < 0 || m_nReleasedSpinBox >= 2 * kChannels)
+        return;
+    const ChannelControls &k = m_Controls[kButtonOrder[size_t(m_nReleasedSpinBox % kChannels)]];
+    (m_nReleasedSpinBox < kChannels ? k.brightnessBox : k.contrastBox)->m_bMouseLocked = false;
+}
+
+void MultiColorWidget::keyboardEntry(int c, bool brightness)
+{
+    const ChannelControls &k = m_Controls[c];
+    LSpinBox *box = brightness ? k.brightnessBox : k.contrastBox;
+    if (!box->isEnabled())
+        return;
+    KeyboardDlg keyboard(nullptr, false, false);
+    keyboard.setText(box->text());
+    if (keyboard.exec() != 1)
+        return;
+    const int value = keyboard.text().trimmed().toInt(); // no number counts as 0
+    if (value < box->minimum() || value > box->maximum()) {
+        MessageDlg dialog;
+        dialog.setMsgType(MSG_INPUT_RANGE_EXCEEDED);
+        dialog.exec();
+        return;
+    }
+    if (value == box->value())
+        return;
+    (brightness ? k.brightness : k.contrast)->setValue(value);
+    applyAdjustment(c, brightness);
+}
+
+bool MultiColorWidget::eventFilter(QObject *object, QEvent *event)
+{
+    if (event->type() != QEvent::Wheel && event->type() != QEvent::MouseButtonPress)
+        return QWidget::eventFilter(object, event);
+    for (int c = 0; c < kChannels; ++c) {
+        const ChannelControls &k = m_Controls[c];
+        for (bool brightness : {true, false}) {
+            QObject *slider = brightness ? k.brightness : k.contrast;
+            QObject *box = brightness ? k.brightnessBox : k.contrastBox;
+            if (event->type() == QEvent::Wheel && (object == slider || object == box))
+                return true;
+            if (event->type() == QEvent::MouseButtonPress && object->parent() == box) {
+                keyboardEntry(c, brightness);
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(object, event);
+}
+
+void MultiColorWidget::applyAdjustment(int c, bool brightness)
+{
+    if (!m_pModel || c < 0 || c >= kChannels)
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    {
+        const ScopedBusyCursor busy;
+        // The other adjustment, applied last, is computed afresh first so that this one builds on it.
+        if (brightness && m_pModel->contrastApplied(c) && m_nLastApplied[c] == 2)
+            m_pModel->setContrast(c, m_nContrast[c], true);
+        if (!brightness && m_pModel->brightnessApplied(c) && m_nLastApplied[c] == 1)
+            m_pModel->setBrightness(c, m_nBrightness[c], true);
+        if (brightness)
+            m_pModel->setBrightness(c, m_nBrightness[c], false);
+        else
+            m_pModel->setContrast(c, m_nContrast[c], false);
+        const int bits = m_nChannelBits[c];
+        m_pModel->makeOverlayImage(bits);
+        const auto changed = brightness ? &MultiColorWidget::brightnessChanged : &MultiColorWidget::contrastChanged;
+        const auto changedTile = brightness ? &MultiColorWidget::brightnessChangedTile : &MultiColorWidget::contrastChangedTile;
+        void *shown = capturedImageFromModel(c, bits);
+        uchar *shifted = m_pModel->imageShiftedData(c, bits);
+        emit(this->*changed)(c, m_nChannelColor[c], shown, m_bPseudoColor, bits, shifted);
+        emit(this->*changedTile)(c, m_nChannelColor[c], m_pModel->imageData(c, bits), m_bPseudoColor, c, bits);
+        if (m_nCurrentState == MULTI_OVERLAY)
+            emit overlayImageChanged(m_pModel->overlayImageData(bits), bits);
+        else
+            emit imageCaptured(c, m_nChannelColor[c], shown, m_bPseudoColor, bits, shifted); // re-measured too
+        unsaved();
+    }
+    LSpinBox *box = brightness ? m_Controls[c].brightnessBox : m_Controls[c].contrastBox;
+    box->setFocus(Qt::OtherFocusReason);
+    box->clearFocus();
+    m_nLastApplied[c] = brightness ? 1 : 2;
+    qDebug().noquote() << QString("apply time : %1 ms").arg(timer.elapsed());
+}
+
+void MultiColorWidget::unsaved()
+{
+    m_bSavedBefore = false;
+    emit saved(false);
+    ui->BUTTON_RESET->setEnabled(true);
+    ui->BUTTON_SAVE_BEFORE->show();
+    ui->BUTTON_SAVE_AFTER->hide();
+}
+
+void MultiColorWidget::resetImageControl(int c)
+{
+    const ScopedBusyCursor busy;
+    m_pModel->reset(c);
+    emit signalResetImageTile(c, m_nChannelColor[c], m_pModel->imageData(c, m_nChannelBits[c]), m_bPseudoColor,
+                              m_nChannelBits[c]);
+}
+
+void MultiColorWidget::on_BUTTON_RESET_clicked()
+{
+    bool any = false;
+    for (int c : kButtonOrder) {
+        if (!m_bChannelOn[c] || !m_pModel)
+            continue;
+        resetChannelValues(c);
+        resetImageControl(c);
+        any = true;
+    }
+    if (any) {
+        if (m_nCurrentState == MULTI_OVERLAY) {
+            m_pModel->makeOverlayImage(m_nCurrentBits);
+            for (int c : kButtonOrder)
+                if (holdsChannel(c))
+                    emit brightnessChanged(c, m_nChannelColor[c], capturedImageFromModel(c, m_nChannelBits[c]),
+                                           m_bPseudoColor, m_nChannelBits[c],
+                                           m_pModel->imageShiftedData(c, m_nChannelBits[c]));
+            emit overlayImageChanged(m_pModel->overlayImageData(m_nCurrentBits), m_nCurrentBits);
+        } else {
+            const int c = m_nSelectedIndex;
+            emit imageCaptured(c, m_nChannelColor[c], capturedImageFromModel(c, m_nCurrentBits), m_bPseudoColor,
+                               m_nCurrentBits, m_pModel->imageShiftedData(c, m_nCurrentBits));
+        }
+        m_nLastApplied.fill(0);
+    }
+    unsaved();
+}
+
+bool MultiColorWidget::isCaptured(int c) const
+{
+    if (c < 0 || c >= kChannels)
+        return false;
+    return m_bChannelOn[c] || (m_nCurrentState == MULTI_CHANNEL && holdsChannel(c));
+}
+
+bool MultiColorWidget::checkExistCapturedImage()
+{
+    if (std::any_of(m_bChannelOn.begin(), m_bChannelOn.end(), [](bool on) { return on; }))
+        return true;
+    MessageDlg dialog(true);
+    dialog.setMessage("<p><b>Error!</b><br/><br/>At least one image must be selected.</p>");
+    dialog.setButtonVisibility(MSG_BUTTON_OK);
+    dialog.exec();
+    return false;
+}
+
+void MultiColorWidget::thumbnailClicked(int c)
+{
+    if (!holdsChannel(c))
+        return;
+    if (m_nCurrentState == MULTI_CHANNEL) {
+        if (c != m_nSelectedIndex)
+            setDisplayImageState(MULTI_CHANNEL, c);
+        return;
+    }
+    if (m_nCurrentState != MULTI_IDLE && m_nCurrentState != MULTI_OVERLAY)
+        return;
+    if (m_bChannelOn[c]) {
+        m_bChannelOn[c] = false;
+        if (!checkExistCapturedImage()) {
+            m_bChannelOn[c] = true;
+            return;
+        }
+        m_pModel->setSelectedImage(c, false);
+        setChannelControlsEnabled(c, false);
+        m_Controls[c].intensity->clear();
+    } else {
+        m_bChannelOn[c] = true;
+        m_pModel->setSelectedImage(c, true);
+        setChannelControlsEnabled(c, true);
+    }
+    update();
+    if (m_nCurrentState == MULTI_OVERLAY) {
+        const ScopedBusyCursor busy;
+        m_pModel->makeOverlayImage(m_nCurrentBits);
+        emit overlayImageChanged(m_pModel->overlayImageData(m_nCurrentBits), m_nCurrentBits);
+    }
+}
+
+// --- saving and auto-save ------------------------------------------------------------------------
+
+void MultiColorWidget::on_BUTTON_SAVE_BEFORE_clicked()
+{
+    emit signalMakeAnnotationImageData(true);
+}
+
+void MultiColorWidget::on_BUTTON_SAVE_AFTER_clicked()
+{
+    emit signalMakeAnnotationImageData(false);
+}
+
+void MultiColorWidget::slotSave(bool before, uchar *data, int size, bool, bool annotated)
+{
+    // The view hands one rendered 1280 x 1024 RGB frame; anything else is not saved.
+    if (!data || size != kFramePixels * 3 || !m_pModel) {
+        qDebug() << Q_FUNC_INFO << "===byte Error!!!!!" << size;
+        return;
+    }
+    emit getScaleBarPoint();
+    const bool overlay = m_nCurrentState == MULTI_OVERLAY;
+    SaveOptionsDlg dialog(nullptr, m_bQuickSaving);
+    dialog.setCurrentSaveOption(SAVE_OPTION_MULTICOLOR, m_bPseudoColor, overlay ? SUB_OPTION_OVERLAY_VIEW : SUB_OPTION_NONE);
+    dialog.m_nViewIndex = overlay ? -1 : m_nSelectedIndex;
+    dialog.setImageBits(m_nCurrentBits);
+    dialog.setDrawingScaleBar(ui->BUTTON_MEASURE_SCALEBAR->isChecked(), m_nObjectiveLensPosition);
+    dialog.m_ScaleBarPoint = m_ScaleBarPoint;
+    bool held[kChannels] = {};
+    for (int c = 0; c < kChannels; ++c) {
+        if (!(held[c] = holdsChannel(c)))
+            continue;
+        if (m_nCurrentBits == 8) {
+            dialog.setImageData8(c, m_pModel->imageData(c, 8));
+            dialog.setImageData24(c, m_pModel->imageData(c, 24));
+        } else {
+            dialog.setImageData16(c, m_pModel->imageShiftedData(c, 16));
+            dialog.setImageData48(c, m_pModel->imageShiftedData(c, 48));
+        }
+    }
+    dialog.generateOverlayImageMetaData(held);
+    m_pModel->makeOverlayImage(m_nCurrentBits);
+    if (m_nCurrentBits == 8)
+        dialog.setOverlayImageData24(m_pModel->overlayImageData(8));
+    else
+        dialog.setOverlayImageData48(m_pModel->overlayImageShiftedData(16));
+    std::vector<uchar> annotation;
+    if (annotated) {
+        annotation.assign(data, data + size);
+        dialog.setAnnotationImageData(annotation.data());
+    }
+    const int result = dialog.exec();
+    if (result == 1) {
+        if (before) {
+            m_bSavedBefore = true;
+            ui->BUTTON_SAVE_AFTER->setEnabled(true);
+            ui->BUTTON_SAVE_AFTER->show();
+            ui->BUTTON_SAVE_BEFORE->hide();
+        }
+        emit saved(true);
+    }
+    if (m_nAutosave == 1 && m_bQuickSaving) {
+        QString name;
+        dialog.getFileNameFormat(name);
+        showMessage(result == 1 ? QString("<p><b>Quick Save</b><br/>%1</p>").arg(name)
+                                : QString("<p><b>Save Failed</b><br/>You are out of disk space.</p>"));
+    }
+}
+
+void MultiColorWidget::on_BUTTON_QUICK_SAVE_clicked()
+{
+    if (m_nCurrentState < MULTI_LIVE || m_nCurrentState > MULTI_OVERLAY)
+        return;
+    ui->BUTTON_QUICK_SAVE->setEnabled(false);
+    ui->BUTTON_QUICK_SAVE->repaint();
+    m_bQuickSaving = true;
+    if (m_nCurrentState == MULTI_LIVE)
+        on_BUTTON_CAPTURE_clicked();
+    else if (m_nCurrentState == MULTI_CHANNEL || m_nCurrentState == MULTI_OVERLAY)
+        emit signalMakeAnnotationImageData(true);
+    m_bQuickSaving = false;
+    ui->BUTTON_QUICK_SAVE->setEnabled(true);
+    ui->BUTTON_QUICK_SAVE->repaint();
+}
+
+void MultiColorWidget::startAutoSave(int channel, int bits)
+{
+    // Everything the task needs is taken now: it reads no field of the page or the model.
+    const bool colour = m_bPseudoColor;
+    const uchar *pixels = bits == 16 ? m_pModel->imageShiftedData(channel, colour ? 48 : 16)
+                                     : m_pModel->imageData(channel, colour ? 24 : 8);
+    auto job = std::make_shared<MultiColorAutoSave>(pixels, bits, colour, m_AutosavePath, m_Controls[channel].name->text(),
+                                                    capturedImageMetaData().metaText());
+    m_AutosaveFileName = job->fileName();
+    auto *watcher = new QFutureWatcher<MultiColorAutoSave::Outcome>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        autoSaved(watcher->result());
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run(m_pAutoSavePool.get(), [job] { return job->run(); }));
+}
+
+void MultiColorWidget::autoSaved(const MultiColorAutoSave::Outcome &outcome)
+{
+    m_AutosavePath = outcome.folder;
+    if (outcome.folderChanged) // remembered on this thread, like every other setting
+        WritePrivateProfileString("Setting_MultiColor", "AutosavePath", m_AutosavePath.toStdString(),
+                                  Paths::configFile().toStdString());
+    if (outcome.written) {
+        showMessage(QString("<p><b>Quick Save</b><br/>%1</p>").arg(outcome.fileName));
+        return;
+    }
+    m_bAutosaveFailed = true;
+    showMessage(outcome.noSpace ? "<p><b>Save Failed</b><br/>You are out of disk space.</p>"
+                                : "<p><b>Save Failed</b><br/>The image could not be written.</p>");
+}
+
+bool MultiColorWidget::waitForAutoSaves(int timeoutMs)
+{
+    return !m_pAutoSavePool || m_pAutoSavePool->waitForDone(timeoutMs);
+}
+
+void MultiColorWidget::showMessage(const QString &text)
+{
+    ui->LABEL_AUTOSAVE->setText(text);
+    ui->LABEL_AUTOSAVE->show();
+    ui->LABEL_AUTOSAVE->raise();
+    m_MessageTimer.start(2000);
+}
+
+// --- measurement results and the result table ----------------------------------------------------
+
+namespace {
+constexpr int kStatColumn = 3; // first statistics column; four per channel in CH order
+const char *const kLengthUnits[] = {"\u00b5m", "mm", "pixel"};
+const char *const kAreaUnits[] = {"\u00b5m^2", "mm^2", "pixel^2"};
+
+QTableWidgetItem *cell(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
+
+// A labelled value with its unit: "-" when the label is empty, "N/A" alone when unknown.
+QString withUnit(const QString &label, const char *unit)
+{
+    if (label.isEmpty())
+        return "-";
+    return label == "N/A" ? label : QString("%1 %2").arg(label, QString::fromUtf8(unit));
+}
+} // namespace
+
+bool MultiColorWidget::hasStatistics(int tool)
+{
+    return tool == TOOL_LINE || tool == TOOL_POLYGON || tool == TOOL_ELLIPSE || tool == TOOL_RECTANGLE;
+}
+
+int MultiColorWidget::toolOfName(const QString &name)
+{
+    const char *names[] = {"None", "Line", "Angle", "Polygon", "Ellipse", "Rectangle", "Segment Line", "Freehand"};
+    for (int t = 0; t < 8; ++t)
+        if (name == names[t])
+            return t;
+    return TOOL_NONE;
+}
+
+bool MultiColorWidget::hasData(int filter) const
+{
+    if (filter < 0 || filter >= kChannels)
+        return false;
+    return m_bChannelOn[filter] || (m_nCurrentState == MULTI_CHANNEL && holdsChannel(filter));
+}
+
+// The overlay shows every channel; otherwise the one channel on screen.
+bool MultiColorWidget::isShown(int filter) const
+{
+    return m_nCurrentState == MULTI_OVERLAY || filter == m_nSelectedIndex;
+}
+
+void MultiColorWidget::setOverlayMeasurementResult(TSMeasurementItem &item, int filterPosition)
+{
+    if (filterPosition >= 0 && filterPosition < kChannels)
+        m_OverlayResult[filterPosition] = item;
+}
+
+void MultiColorWidget::setMeasurementResult(TSMeasurementItem &item, bool inserted)
+{
+    changeMeasurementResult(item);
+    if (!inserted) {
+        if (hasStatistics(item.tool))
+            updateMeasurementResultTable(false);
+        return;
+    }
+    if (item.tool >= TOOL_LINE && item.tool <= TOOL_FREE_HAND) {
+        ui->BUTTON_CSV_EXPORT->setEnabled(true);
+        setMeasurementResultTable();
+    }
+    emit saved(false);
+}
+
+void MultiColorWidget::changeMeasurementResult(const TSMeasurementItem &item)
+{
+    clearMeasuredInformation(false);
+    m_CurrentResult = item;
+    switch (item.tool) {
+    case TOOL_LINE:
+    case TOOL_POLYGON:
+    case TOOL_ELLIPSE:
+    case TOOL_RECTANGLE:
+    case TOOL_WHOLE_IMAGE: {
+        if (item.tool != TOOL_WHOLE_IMAGE) {
+            on_COMB_LENGTH_UNIT_currentIndexChanged(ui->COMB_LENGTH_UNIT->currentIndex());
+            if (item.tool != TOOL_LINE)
+                on_COMB_AREA_UNIT_currentIndexChanged(ui->COMB_AREA_UNIT->currentIndex());
+        }
+        ui->LABEL_HIST_MIN->setText(QString::number(item.minIntensity, 'f', 0));
+        ui->LABEL_HIST_MAX->setText(QString::number(item.maxIntensity, 'f', 0));
+        const bool overlay = m_nCurrentState == MULTI_OVERLAY;
+        ui->LABEL_HIST_MEAN->setText(overlay ? "-" : QString::number(double(item.meanIntensity), 'f', 1));
+        ui->LABEL_HIST_STD->setText(overlay ? "-" : QString::number(double(item.stdIntensity), 'f', 1));
+        break;
+    }
+    case TOOL_ANGLE:
+        ui->LABEL_ANGLE->setText(QString::number(double(item.angle), 'f', 1));
+        break;
+    case TOOL_SEGMENT_LINE:
+    case TOOL_FREE_HAND:
+        on_COMB_LENGTH_UNIT_currentIndexChanged(ui->COMB_LENGTH_UNIT->currentIndex());
+        break;
+    case TOOL_TEXT:
+        on_BUTTON_MEASURE_SELECT_clicked();
+        return;
+    default:
+        break;
+    }
+    if (item.tool == TOOL_LINE) {
+        ui->LABEL_LINE_LENGTH->setText(QString::number(item.profile.size()));
+        drawHistogram(false);
+        drawLineProfile(true);
+    } else if (item.tool == TOOL_POLYGON || item.tool == TOOL_ELLIPSE || item.tool == TOOL_RECTANGLE ||
+               item.tool == TOOL_WHOLE_IMAGE) {
+        drawHistogram(true);
+    } else {
+        drawHistogram(false);
+        ui->LABEL_LINE_LENGTH->clear();
+        ui->LABEL_LINE_MEAN->clear();
+        drawLineProfile(false);
+    }
+}
+
+TSMeasurementItem MultiColorWidget::rowRecord(int filter, const TSMeasurementItem &source, bool statistics,
+                                              std::array<QString, 4> &cells) const
+{
+    TSMeasurementItem record = source;
+    if (statistics && hasData(filter) && isShown(filter)) {
+        const double values[] = {record.minIntensity, record.maxIntensity, record.meanIntensity, record.stdIntensity};
+        for (size_t i = 0; i < 4; ++i)
+            cells[i] = oneDecimal(values[i]);
+        return record;
+    }
+    cells.fill("-");
+    record.minIntensity = record.maxIntensity = 0;
+    record.meanIntensity = record.stdIntensity = 0;
+    return record;
+}
+
+void MultiColorWidget::setMeasurementResultTable()
+{
+    QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    const TSMeasurementItem &result = m_CurrentResult;
+    const QString name = m_ToolName[size_t(qBound(0, int(result.tool), 7))];
+    const bool statistics = hasStatistics(toolOfName(name));
+
+    // The row's own geometry, as its cells show it: 0 where a cell shows "-", NaN for "N/A".
+    RowGeometry geometry;
+    geometry.tool = result.tool;
+    geometry.lengthUnit = m_nLengthUnit;
+    geometry.areaUnit = m_nAreaUnit;
+    geometry.angle = result.angle;
+    const QString lengthLabel = ui->LABEL_LENGTH->text(), areaLabel = ui->LABEL_AREA->text();
+    if (!lengthLabel.isEmpty())
+        geometry.length = MultiColorModel::length(result.length, m_nLengthUnit, m_fPixelSize);
+    if (result.tool != TOOL_ANGLE && !areaLabel.isEmpty())
+        geometry.area = MultiColorModel::area(result.area, m_nAreaUnit, m_fPixelSize);
+
+    const int row = table->rowCount();
+    table->insertRow(row);
+    QTableWidgetItem *first = cell(name);
+    first->setData(Qt::UserRole, result.key);
+    table->setItem(row, 0, first);
+    table->setItem(row, 1, cell(withUnit(lengthLabel, kLengthUnits[qBound(0, m_nLengthUnit, 2)])));
+    table->setItem(row, 2, cell(result.tool == TOOL_ANGLE ? QString("%1 deg").arg(oneDecimal(result.angle))
+                                                          : withUnit(areaLabel, kAreaUnits[qBound(0, m_nAreaUnit, 2)])));
+    TSMeasurementItem bare = result; // no statistics of its own
+    std::array<TSMeasurementItem, kChannels> records;
+    for (int button = 0; button < kChannels; ++button) {
+        const int f = kButtonOrder[size_t(button)];
+        std::array<QString, 4> cells;
+        records[f] = rowRecord(f, statistics ? m_OverlayResult[f] : bare, statistics, cells);
+        for (int i = 0; i < 4; ++i)
+            table->setItem(row, kStatColumn + 4 * button + i, cell(cells[size_t(i)]));
+    }
+    m_RowGeometry[result.key] = geometry;
+    writeCsvRow(row, result.key, records);
+}
+
+void MultiColorWidget::writeCsvRow(int row, uint key, std::array<TSMeasurementItem, kChannels> records)
+{
+    const RowGeometry geometry = m_RowGeometry.value(key);
+    // The CSV line takes the row's own tool, length, area and angle; the records give only the
+    // statistics, indexed CH1..CH4.
+    TSMeasurementItem byButton[kChannels];
+    for (int button = 0; button < kChannels; ++button) {
+        TSMeasurementItem &r = byButton[button];
+        r = records[size_t(kButtonOrder[size_t(button)])];
+        r.tool = TMeasurementTool(geometry.tool);
+        r.length = geometry.length;
+        r.area = geometry.area;
+        r.angle = geometry.angle;
+    }
+    m_pModel->setOverlayMeasurementResult(row + 1, byButton, geometry.lengthUnit, geometry.areaUnit, 0);
+}
+
+int MultiColorWidget::rowOfKey(uint key) const
+{
+    const QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    for (int row = 0; row < table->rowCount(); ++row)
+        if (const QTableWidgetItem *item = table->item(row, 0))
+            if (item->data(Qt::UserRole).toUInt() == key)
+                return row;
+    return -1;
+}
+
+bool MultiColorWidget::getSelectedItemData(int &row, uint &key) const
+{
+    row = -1;
+    key = 0;
+    const QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        const QTableWidgetItem *item = table->item(r, 0);
+        if (item && item->isSelected()) {
+            row = r;
+            key = item->data(Qt::UserRole).toUInt();
+            return true;
+        }
+    }
+    return false;
+}
+
+void MultiColorWidget::clearTableSelection()
+{
+    ui->TABLEWIDGET_MEASUREMENT_RESULT->clearSelection();
+    ui->TABLEWIDGET_MEASUREMENT_RESULT->clearFocus();
+}
+
+void MultiColorWidget::slotChangeMeasurementResultTable(uint key, std::vector<TSMeasurementItem> &items)
+{
+    const int row = rowOfKey(key);
+    if (row < 0 || items.size() < size_t(kChannels))
+        return;
+    QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    if (!hasStatistics(toolOfName(table->item(row, 0)->text())))
+        return;
+    std::array<TSMeasurementItem, kChannels> records;
+    for (int button = 0; button < kChannels; ++button) {
+        const int f = kButtonOrder[size_t(button)];
+        std::array<QString, 4> cells;
+        records[f] = rowRecord(f, items[size_t(f)], true, cells);
+        for (int i = 0; i < 4; ++i)
+            table->item(row, kStatColumn + 4 * button + i)->setText(cells[size_t(i)]);
+    }
+    writeCsvRow(row, key, records);
+}
+
+void MultiColorWidget::updateMeasurementResultTable(bool all)
+{
+    QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    int selected;
+    uint selectedKey;
+    if (!all && !getSelectedItemData(selected, selectedKey))
+        return;
+    for (int row = all ? 0 : selected; row < (all ? table->rowCount() : selected + 1); ++row) {
+        const QTableWidgetItem *item = table->item(row, 0);
+        const int tool = item ? toolOfName(item->text()) : TOOL_NONE;
+        const uint key = item ? item->data(Qt::UserRole).toUInt() : 0;
+        if (hasStatistics(tool) && key != 0)
+            emit recalcMeasurementItem(key, TMeasurementTool(tool));
+    }
+}
+
+void MultiColorWidget::changeMeasurementItem(bool askView)
+{
+    if (askView)
+        emit getSelectedDiagramItemKeyList();
+    int row;
+    uint key;
+    if (getSelectedItemData(row, key) && !(askView && m_SelectedKeys.isEmpty())) {
+        emit signalCalcMeasurementItem(key, TMeasurementTool(toolOfName(
+                                                ui->TABLEWIDGET_MEASUREMENT_RESULT->item(row, 0)->text())));
+        return;
+    }
+    clearTableSelection();
+    slotUpdateImageHistogram();
+}
+
+void MultiColorWidget::slotUpdateImageHistogram()
+{
+    const int tool = m_nCurrentTool;
+    emit measurementToolChanged(TOOL_WHOLE_IMAGE);
+    m_nCurrentTool = tool;
+    if (tool != TOOL_NONE && tool != TOOL_WHOLE_IMAGE)
+        emit measurementToolChanged(tool);
+}
+
+void MultiColorWidget::slotSetSelectedDiagramItemKeyList(QVector<uint> &keys)
+{
+    m_SelectedKeys = keys;
+}
+
+void MultiColorWidget::on_TABLEWIDGET_MEASUREMENT_RESULT_cellClicked(int row, int)
+{
+    if (m_nCurrentTool != TOOL_NONE)
+        on_BUTTON_MEASURE_SELECT_clicked();
+    const QTableWidgetItem *item = ui->TABLEWIDGET_MEASUREMENT_RESULT->item(row, 0);
+    const uint key = item ? item->data(Qt::UserRole).toUInt() : 0;
+    if (key == 0)
+        return;
+    emit setCurrentSelectedItem(key);
+    changeMeasurementItem(false);
+}
+
+void MultiColorWidget::slotChangeCurrentSelectedItem(uint key, bool selected, bool inserted)
+{
+    if (inserted && !ui->BUTTON_ANNOTATE->isChecked()) {
+        m_bShowAnnotation = !m_bShowAnnotation;
+        emit showAnnotation(m_bShowAnnotation);
+        ui->BUTTON_ANNOTATE->setChecked(true);
+    }
+    int selectedRow;
+    uint selectedKey;
+    getSelectedItemData(selectedRow, selectedKey);
+    const int row = rowOfKey(key);
+    if (row < 0)
+        return;
+    if (!selected) {
+        clearTableSelection();
+        return;
+    }
+    QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    if (row != selectedRow || inserted) {
+        table->selectRow(row);
+        table->scrollToItem(table->item(row, 0));
+    }
+    if (!inserted)
+        changeMeasurementItem(true);
+}
+
+void MultiColorWidget::removeResultRow(int row)
+{
+    QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    if (hasStatistics(toolOfName(table->item(row, 0)->text()))) {
+        drawHistogram(false);
+        drawLineProfile(false);
+    }
+    m_RowGeometry.remove(table->item(row, 0)->data(Qt::UserRole).toUInt());
+    table->removeRow(row);
+    m_pModel->csvReaderWriter().removeCSVData(row + 1);
+    clearTableSelection();
+}
+
+void MultiColorWidget::slotDeletedItem(uint key)
+{
+    const int row = rowOfKey(key);
+    if (row >= 0)
+        removeResultRow(row);
+}
+
+void MultiColorWidget::tableContextMenu(QPoint point)
+{
+    QTableWidget *table = ui->TABLEWIDGET_MEASUREMENT_RESULT;
+    int row;
+    uint key;
+    if (table->rowCount() < 1 || !getSelectedItemData(row, key))
+        return;
+    QMenu menu(this);
+    menu.setFont(m_Font8);
+    QAction *remove = menu.addAction("Delete");
+    if (menu.exec(table->viewport()->mapToGlobal(point)) != remove)
+        return;
+    emit deleteItem(key);
+    removeResultRow(row);
+}
+
+void MultiColorWidget::on_BUTTON_TABLE_CLEAR_clicked()
+{
+    MessageDlg dialog;
+    dialog.setMsgType(MSG_DELETE_DATA);
+    if (dialog.exec() != 1)
+        return;
+    emit deleteItem(0);
+    ui->TABLEWIDGET_MEASUREMENT_RESULT->clearContents();
+    ui->TABLEWIDGET_MEASUREMENT_RESULT->setRowCount(0);
+    m_RowGeometry.clear();
+    ui->BUTTON_CSV_EXPORT->setEnabled(false);
+    m_pModel->clearMeasurementResult();
+    slotUpdateImageHistogram();
+}
+
+void MultiColorWidget::setCurrentImagePositionAndIntensity(QPoint point, int value, int filter)
+{
+    ui->LABEL_X->setText(QString::number(point.x()));
+    ui->LABEL_Y->setText(QString::number(point.y()));
+    if (hasData(filter))
+        m_Controls[filter].intensity->setText(QString::number(value));
+}
+
+// --- histogram and line profile ------------------------------------------------------------------
+
+QColor MultiColorWidget::graphColor(int filter) const
+{
+    if (filter == 0)
+        return Qt::lightGray;
+    const QColor color = g_ColorTable[clampColorIndex(m_nChannelColor[size_t(qBound(0, filter, 3))])];
+    return color == QColor(Qt::blue) ? QColor(1, 122, 255) : color; // pure blue hardly shows on black
+}
+
+int MultiColorWidget::shownBits() const
+{
+    return m_nCurrentBits == 16 ? 16 : 8;
+}
+
+bool MultiColorWidget::beginGraph(TGraphMode mode, bool show)
+{
+    if (mode == GRAPH_HISTOGRAM)
+        setUIHistogramEnabled(show);
+    else
+        setUILineProfileEnabled(show);
+    const QSize size = ui->LABEL_HISTOGRAM->size();
+    if (m_GraphPixmap.size() != size)
+        m_GraphPixmap = QPixmap(size);
+    m_GraphPixmap.fill(Qt::black);
+    if (!show) {
+        ui->LABEL_HISTOGRAM->setPixmap(m_GraphPixmap);
+        return false;
+    }
+    showhideHistogramCtrl(mode);
+    return true;
+}
+
+std::vector<std::pair<const TSMeasurementItem *, QColor>> MultiColorWidget::graphCurves() const
+{
+    std::vector<std::pair<const TSMeasurementItem *, QColor>> curves;
+    if (m_nCurrentState != MULTI_OVERLAY) {
+        curves.emplace_back(&m_CurrentResult, graphColor(m_nSelectedIndex));
+        return curves;
+    }
+    for (int f : kButtonOrder)
+        if (m_bChannelOn[f])
+            curves.emplace_back(&m_OverlayResult[f], graphColor(f));
+    return curves;
+}
+
+void MultiColorWidget::drawHistogram(bool show)
+{
+    if (!beginGraph(GRAPH_HISTOGRAM, show))
+        return;
+    const int w = m_GraphPixmap.width(), h = m_GraphPixmap.height();
+    const double xScale = double(w - 2) / (shownBits() == 16 ? 4095 : 255);
+    const auto curves = graphCurves();
+    int largest = 0;
+    for (const auto &curve : curves)
+        largest = std::max(largest, curve.first->histogramMaxCount);
+    if (largest < 1)
+        return;
+    const double yScale = double(h - 1) / largest;
+    QPainter painter(&m_GraphPixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setOpacity(0.9);
+    for (const auto &curve : curves) {
+        const std::vector<int> &counts = curve.first->histogram;
+        if (counts.size() < 2)
+            continue;
+        QPolygonF polygon;
+        for (size_t j = 0; j < counts.size(); ++j)
+            polygon << QPointF(j * xScale, std::max(0.0, h - 1 - counts[j] * yScale));
+        polygon << QPointF(polygon.last().x(), h - 1) << QPointF(polygon.first().x(), h - 1);
+        painter.setBrush(curve.second);
+        painter.drawPolygon(polygon, Qt::OddEvenFill);
+    }
+    painter.end();
+    ui->LABEL_HISTOGRAM->setPixmap(m_GraphPixmap);
+}
+
+void MultiColorWidget::drawLineProfile(bool show)
+{
+    if (!beginGraph(GRAPH_LINE_PROFILE, show))
+        return;
+    const int w = m_GraphPixmap.width(), h = m_GraphPixmap.height();
+    const double yScale = double(h - 1) / (shownBits() == 16 ? 4095 : 255);
+    const auto lines = graphCurves();
+    size_t n = 0;
+    for (const auto &line : lines)
+        n = std::max(n, line.first->profile.size());
+    if (n < 2)
+        return;
+    const double xStep = double(w - 1) / double(n - 1);
+    QPainter painter(&m_GraphPixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(0.9);
+    for (const auto &line : lines) {
+        QPolygonF points;
+        const std::vector<int> &profile = line.first->profile;
+        for (size_t j = 0; j < profile.size(); ++j)
+            points << QPointF(j * xStep, h - profile[j] * yScale);
+        painter.setPen(QPen(line.second, 1));
+        painter.drawPolyline(points);
+    }
+    painter.end();
+    ui->LABEL_HISTOGRAM->setPixmap(m_GraphPixmap);
+}
+
+// --- exports -------------------------------------------------------------------------------------
+
+CSVReaderWriter MultiColorWidget::resultCsv() const
+{
+    CSVReaderWriter csv = m_pModel->csvReaderWriter();
+    QByteArray header = "Tool,Length,Area/Angle";
+    for (int f : kButtonOrder) {
+        const QString name = m_Controls[f].name->text();
+        for (const char *column : {"Min(%1)", "Max(%1)", "Mean(%1)", "Std(%1)"})
+            header += ',' + CSVReaderWriter::field(QString(column).arg(name));
+    }
+    csv.setHeader(header);
+    return csv;
+}
+
+CSVReaderWriter MultiColorWidget::graphCsv() const
+{
+    const bool profile = m_bLineProfileShown;
+    CSVReaderWriter csv;
+    QByteArray header = "Num";
+    for (int f : kButtonOrder)
+        header += ',' + CSVReaderWriter::field(QString("Intensity(%1)").arg(m_Controls[f].name->text()));
+    csv.setHeader(header);
+    std::array<const std::vector<int> *, kChannels> columns{}; // CH order; null where not taking part
+    size_t n = 0;
+    for (int button = 0; button < kChannels; ++button) {
+        const int f = kButtonOrder[size_t(button)];
+        if (!hasData(f) || !isShown(f))
+            continue;
+        columns[size_t(button)] = profile ? &m_OverlayResult[f].profile : &m_OverlayResult[f].histogram;
+        n = std::max(n, columns[size_t(button)]->size());
+    }
+    for (size_t j = 0; j < n; ++j) {
+        QByteArray line = QByteArray::number(qulonglong(j));
+        for (const std::vector<int> *column : columns)
+            line += ',' + QByteArray::number(column && column->size() > j ? (*column)[j] : 0);
+        csv.fillCSVData(line);
+    }
+    return csv;
+}
+
+void MultiColorWidget::runCsvSave(CSVReaderWriter &csv)
+{
+    SaveOptionsDlg dialog(nullptr, false);
+    dialog.setCurrentSaveOption(SAVE_OPTION_CSV, true, SUB_OPTION_NONE);
+    dialog.setImageBits(shownBits());
+    dialog.setCSVReaderWriter(csv);
+    dialog.exec();
+}
+
+void MultiColorWidget::on_BUTTON_CSV_EXPORT_clicked()
+{
+    CSVReaderWriter csv = resultCsv();
+    runCsvSave(csv);
+}
+
+void MultiColorWidget::on_BUTTON_HISTOGRAM_EXPORT_clicked()
+{
+    CSVReaderWriter csv = graphCsv();
+    runCsvSave(csv);
+}

@@ -1,4 +1,6 @@
 #pragma once
+#include "CSVReaderWriter.h"
+#include "MultiColorAutoSave.h"
 #include "TGraphMode.h"
 #include "TMeasurementTool.h"
 #include "TMultiState.h"
@@ -7,6 +9,7 @@
 #include "TUIMode.h"
 
 #include <QColor>
+#include <QHash>
 #include <QImage>
 #include <QPixmap>
 #include <QPoint>
@@ -16,6 +19,7 @@
 #include <QVector>
 #include <QWidget>
 #include <array>
+#include <memory>
 #include <vector>
 
 class LSpinBox;
@@ -23,6 +27,7 @@ class MultiColorModel;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QThreadPool;
 class Ui_MultiColorWidget;
 
 // The Multicolor page (the start screen): captures one channel per filter position from the
@@ -56,6 +61,17 @@ public:
 
     Ui_MultiColorWidget *form() const { return ui; }
     MultiColorModel *model() const { return m_pModel; }
+
+    // How long (ms) a spin-box arrow apply blocks the next one: by the channel's depth and the
+    // page state, longer for 16 bits and for the tile and overlay views.
+    int getEnableApplyTime(int channel, bool bBrightness) const;
+    bool applyBlocked() const { return m_bApplyBlocked; }
+    // Waits for the auto-saves started so far (at most timeoutMs); true when none is left.
+    bool waitForAutoSaves(int timeoutMs);
+    // The graph export: histogram or line profile of the channels shown, one column each.
+    CSVReaderWriter graphCsv() const;
+    // The result table export: the model's rows under the header of the channel names.
+    CSVReaderWriter resultCsv() const;
 
 public slots:
     void setCurrentFilterPosition(int position);
@@ -118,6 +134,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *object, QEvent *event) override;
 
 private slots:
     void on_BUTTON_LIVE_clicked();
@@ -148,6 +165,17 @@ private slots:
     void on_COMB_LENGTH_UNIT_currentIndexChanged(int unit);
     void on_COMB_AREA_UNIT_currentIndexChanged(int unit);
     void hideMessage();
+    void on_BUTTON_RESET_clicked();
+    void on_BUTTON_SAVE_BEFORE_clicked();
+    void on_BUTTON_SAVE_AFTER_clicked();
+    void on_BUTTON_QUICK_SAVE_clicked();
+    void on_BUTTON_CSV_EXPORT_clicked();
+    void on_BUTTON_HISTOGRAM_EXPORT_clicked();
+    void on_BUTTON_TABLE_CLEAR_clicked();
+    void on_TABLEWIDGET_MEASUREMENT_RESULT_cellClicked(int row, int column);
+    void tableContextMenu(QPoint point);
+    void enableApply();
+    void slotSPINBOX_MousePressed(int value, bool bUp);
 
 private:
     // The controls of one channel index.
@@ -182,6 +210,24 @@ private:
     void *capturedImageFromModel(int channel, int bits);
     void makeThumbnail(int channel);
 
+    // Adjustment side: one implementation for the four channels (c = channel index).
+    void sliderValueChanged(int c, bool brightness, int value);
+    void spinBoxReleased(int c, bool brightness, int value);
+    void keyboardEntry(int c, bool brightness);
+    void applyBrightness(int c) { applyAdjustment(c, true); }
+    void applyContrast(int c) { applyAdjustment(c, false); }
+    void applyAdjustment(int c, bool brightness);
+    void resetImageControl(int c);
+    void thumbnailClicked(int c);
+    bool isCaptured(int c) const;
+    bool checkExistCapturedImage();
+    // Save Before shown and usable again after a change of the images.
+    void unsaved();
+    // Starts the auto-save of the channel just captured; its outcome comes back to autoSaved.
+    void startAutoSave(int channel, int bits);
+    void autoSaved(const MultiColorAutoSave::Outcome &outcome);
+    void showMessage(const QString &text);
+
     // Measurement side.
     void chooseMeasurementTool(QPushButton *button, int tool, bool clearReadout);
     void setMeasurementToolButtonFalse();
@@ -196,6 +242,33 @@ private:
     void setUIHistogramEnabled(bool enabled);
     void setUILineProfileEnabled(bool enabled);
     void showhideHistogramCtrl(TGraphMode mode);
+    void changeMeasurementResult(const TSMeasurementItem &item);
+    void setMeasurementResultTable();
+    // The channel record of a row: its statistics kept where the channel is shown, else zeroed.
+    TSMeasurementItem rowRecord(int filter, const TSMeasurementItem &source, bool statistics,
+                                std::array<QString, 4> &cells) const;
+    // Writes row's CSV line (row + 1 in the model) from its own geometry and the records.
+    void writeCsvRow(int row, uint key, std::array<TSMeasurementItem, kChannels> records);
+    int rowOfKey(uint key) const;
+    bool getSelectedItemData(int &row, uint &key) const;
+    void removeResultRow(int row);
+    void clearTableSelection();
+    bool hasData(int filter) const;
+    bool isShown(int filter) const;
+    static bool hasStatistics(int tool);
+    static int toolOfName(const QString &name);
+    QString lengthText(float pixels, int unit) const;
+    QString areaText(float pixels, int unit) const;
+    QColor graphColor(int filter) const;
+    // Switches the graph to mode (or off); false when nothing more is to be drawn.
+    bool beginGraph(TGraphMode mode, bool show);
+    // The results the graph draws with their colours: every channel included in the overlay,
+    // else the current result.
+    std::vector<std::pair<const TSMeasurementItem *, QColor>> graphCurves() const;
+    void drawHistogram(bool show);
+    void drawLineProfile(bool show);
+    int shownBits() const;
+    void runCsvSave(CSVReaderWriter &csv);
 
     Ui_MultiColorWidget *ui = nullptr;
     MultiColorModel *m_pModel = nullptr;
@@ -247,6 +320,15 @@ private:
     bool m_bLineProfileShown = false;
     QPixmap m_GraphPixmap;
     QPointF m_ScaleBarPoint;
+    // What a result row was written with; a re-measure rewrites only its statistics.
+    struct RowGeometry
+    {
+        int tool = 0;
+        float length = 0, area = 0, angle = 0; // converted; NaN when unknown
+        int lengthUnit = 0, areaUnit = 0;
+    };
+    QHash<uint, RowGeometry> m_RowGeometry;
+    std::unique_ptr<QThreadPool> m_pAutoSavePool;
 
     int m_nLineThickness = 1;
     QColor m_LineColor;

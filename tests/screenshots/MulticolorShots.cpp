@@ -1,6 +1,9 @@
 #include "MulticolorShots.h"
 
 #include "ControlWidget.h"
+#include "ImageGraphicsView.h"
+#include "Paths.h"
+#include "PrivateProfile.h"
 #include "MainWindowShots.h"
 #include "MultiColorModel.h"
 #include "MultiColorWidget.h"
@@ -12,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 
 namespace {
 
@@ -34,11 +38,31 @@ bool captureUnder(NIMBODlg *window, int filter)
     return pumpUntil([page, filter] { return page->model()->isImageCaptured(filter); }, 5000);
 }
 
+// Draws with the page's tool button: a drag across the image between two points given as
+// fractions of the view.
+void drawOnView(NIMBODlg *window, QPushButton *tool, QPointF from, QPointF to)
+{
+    tool->click();
+    QWidget *port = window->form()->m_ImageGraphicsView->viewport();
+    const auto at = [port](QPointF f) { return QPoint(int(f.x() * port->width()), int(f.y() * port->height())); };
+    const auto send = [port](QEvent::Type type, QPoint p, Qt::MouseButtons held) {
+        QMouseEvent event(type, p, port->mapToGlobal(p), Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(port, &event);
+    };
+    send(QEvent::MouseButtonPress, at(from), Qt::LeftButton);
+    send(QEvent::MouseMove, at((from + to) / 2), Qt::LeftButton);
+    send(QEvent::MouseMove, at(to), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, at(to), Qt::NoButton);
+    QElapsedTimer settle;
+    settle.start();
+    pumpUntil([&settle] { return settle.elapsed() > 300; }, 1000);
+}
+
 } // namespace
 
 QStringList multicolorShotNames()
 {
-    return {"channel", "overlay", "mode2", "mode3"};
+    return {"channel", "overlay", "mode2", "mode3", "tiles", "measure", "lineprofile", "autosave"};
 }
 
 QWidget *multicolorShot(const QString &name)
@@ -48,9 +72,30 @@ QWidget *multicolorShot(const QString &name)
     if (!window)
         return shown;
     MultiColorWidget *page = window->form()->m_MultiColorWidget;
+    if (name == "autosave") {
+        WritePrivateProfileString("Setting_MultiColor", "Autosave", "1", Paths::configFile().toStdString());
+        page->readSetting();
+    }
     for (int filter : {0, 1, 2})
         captureUnder(window, filter);
     Ui_MultiColorWidget *ui = page->form();
+    if (name == "autosave") {
+        pumpUntil([page] { return page->waitForAutoSaves(0) && page->form()->LABEL_AUTOSAVE->isVisible(); }, 10000);
+        return window;
+    }
+    if (name == "tiles") {
+        ui->BUTTON_TILE_ON->click();
+        ui->SLIDER_CH4_BRIGHTNESS->setValue(60); // CH4 brighter: its tile follows
+        emit ui->SLIDER_CH4_BRIGHTNESS->sliderReleased();
+    } else if (name == "measure") {
+        ui->BUTTON_OVERLAY_ON->click();
+        ui->BUTTON_MODE3->click();
+        drawOnView(window, ui->BUTTON_MEASURE_RECT, {0.2, 0.2}, {0.45, 0.5});
+        drawOnView(window, ui->BUTTON_MEASURE_ELLIPSE, {0.55, 0.45}, {0.8, 0.8});
+    } else if (name == "lineprofile") {
+        ui->BUTTON_MODE3->click();
+        drawOnView(window, ui->BUTTON_MEASURE_LINE, {0.15, 0.3}, {0.85, 0.6});
+    }
     if (name == "overlay")
         ui->BUTTON_OVERLAY_ON->click();
     else if (name == "mode2")

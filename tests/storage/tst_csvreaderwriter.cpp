@@ -41,6 +41,28 @@ private slots:
         QCOMPARE(pythonCsvShapes(paths), shapes);
     }
 
+    // Header cells quoted where a name needs it, as Python's csv reads them back; an unknown
+    // length or area (no objective) written "N/A".
+    void quotedFieldsAndUnknownValues()
+    {
+        TestRoot root;
+        const QStringList names{"GFP", "DA,PI", "say \"hi\"", "two\nlines"};
+        CSVReaderWriter csv;
+        QByteArray header;
+        for (const QString &name : names)
+            header += (header.isEmpty() ? "" : ",") + CSVReaderWriter::field(name);
+        csv.setHeader(header);
+        csv.fillDataField("Ellipse", std::nanf(""), 0, std::nanf(""), 1, 3, 250, 17.06f, 2.0f, 0);
+        QCOMPARE(csv.row(1), QByteArray("Ellipse,N/A,N/A,3,250,17.1,2.0"));
+        const QString path = root.path() + "/names.csv";
+        QVERIFY(csv.write(path.toUtf8().constData()));
+        QProcess python;
+        python.start("/usr/bin/python3", {"-c", "import csv,sys\nprint(repr(next(csv.reader(open(sys.argv[1],newline='')))))", path});
+        QVERIFY(python.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()).trimmed(),
+                 QString("['GFP', 'DA,PI', 'say \"hi\"', 'two\\nlines']"));
+    }
+
     // Fields with their units (an angle has no unit), replacing, removing (out-of-range indexes do
     // nothing), a new header, copies.
     void editing()
