@@ -144,8 +144,6 @@ int main(int argc, char **argv)
     // An optional second argument keeps the shots whose names it matches (a regular expression).
     const QRegularExpression only(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
     QDir().mkpath(outDir);
-    // An optional second argument keeps only the shots whose name contains it.
-    const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     int failures = 0;
     for (const Shot &shot : shots()) {
         if (!shot.name.contains(only))
