@@ -262,7 +262,7 @@ void FileOperationThread::copyRecursively(const QString &source, int parentFd, c
     }
     const QString folderPath = parentPath + '/' + name;
     for (const QString &file : visibleFiles(source)) {
-        if (stopRequested())
+        if (stopRequested() || !volumePresent(source) || !volumePresent(folderPath))
             break;
         copyFile(source + '/' + file, folderFd, folderPath, file);
     }
