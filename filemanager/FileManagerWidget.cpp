@@ -770,12 +770,12 @@ void FileManagerWidget::concurrentDeleting(const QStringList &sources)
     startWorker(FileOperationThread::Delete, sources, QString());
 }
 
-void FileManagerWidget::reportFailures(int mode, int goneEntries)
+void FileManagerWidget::reportFailures(int mode, int goneEntries, int measuredFiles)
 {
     const auto failures = m_FileOperationThread->failures();
     for (const auto &failure : failures)
         qWarning().noquote() << "File manager:" << failure.path << "-" << failure.reason;
-    const int total = int(m_TotalFileCount) + goneEntries;
+    const int total = measuredFiles + goneEntries;
     if (m_FileOperationThread->driveRemoved()) {
         const int notDone = qMax(0, total - m_FileOperationThread->doneFileCount());
         showMessage(QString("<p><b>Error!</b><br/><br/>The drive was removed.<br/>%1 of %2 files were not %3.</p>")
@@ -824,13 +824,14 @@ bool FileManagerWidget::pasting()
             showPreset(MSG_COPY_FOLDER_INTO_ITSELF);
         } else {
             const int mode = m_bCut ? FileOperationThread::Move : FileOperationThread::Copy;
+            const int files = int(m_TotalFileCount); // the removal of a drive clears the page's totals
             prepareProgress();
             timer.start();
             concurrentPasting(sources, destination);
             updateDiskSpace(false);
             if (isEnableSerialLog())
                 qDebug().noquote() << "Copy time : " + QString::number(timer.elapsed());
-            reportFailures(mode, gone);
+            reportFailures(mode, gone, files);
         }
     }
     m_Operation = -1;
@@ -852,11 +853,12 @@ bool FileManagerWidget::deleting()
                 ++gone;
         }
         measure(m_DeleteList);
+        const int files = int(m_TotalFileCount);
         prepareProgress();
         concurrentDeleting(m_DeleteList);
         updateDiskSpace(false);
         setFileOperationButtonState(true);
-        reportFailures(FileOperationThread::Delete, gone);
+        reportFailures(FileOperationThread::Delete, gone, files);
     }
     m_Operation = -1;
     return true;

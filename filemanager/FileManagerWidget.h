@@ -136,7 +136,7 @@ private:
     void startWorker(int mode, const QStringList &sources, const QString &destination);
     void concurrentPasting(const QStringList &sources, const QString &destination);
     void concurrentDeleting(const QStringList &sources);
-    void reportFailures(int mode, int goneEntries);
+    void reportFailures(int mode, int goneEntries, int measuredFiles);
     // Asks for a name on the keyboard; false when the user left it or the name was refused.
     bool askName(QString &name);
 

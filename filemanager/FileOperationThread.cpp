@@ -286,10 +286,9 @@ void FileOperationThread::removeMovedSources()
     m_pending.clear();
     m_pendingBytes = 0;
     // The sources go only once their copies are on the drive.
-    const bool present = volumePresent(m_DstDirPath);
-    const int syncError = !present ? 0 : ::syncfs(m_DstFd) == 0 ? 0 : errno;
+    const int syncError = !volumePresent(m_DstDirPath) ? 0 : ::syncfs(m_DstFd) == 0 ? 0 : errno;
     for (const PendingRemoval &file : pending) {
-        if (!present)
+        if (!volumePresent(m_DstDirPath))
             continue; // the drive went: the original stays, counted as not moved
         struct stat status {};
         if (syncError != 0 || ::lstat(encoded(file.target).constData(), &status) != 0 || status.st_size != file.size) {
