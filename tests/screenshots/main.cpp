@@ -2,6 +2,7 @@
 #include "CellCountDlgShots.h"
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
+#include "FileCommandShots.h"
 #include "Globals.h"
 #include "GraphShots.h"
 #include "KeyboardDlg.h"
@@ -87,6 +88,10 @@ QList<Shot> shots()
     list << Shot{"KeyboardDlg-shift", [] { return keyboard(true); }};
     list << Shot{"TimeLapseProgressDlg", [] { return progress(); }};
     list << Shot{"DirectoryDialog", [] { return directoryDialog(); }};
+    for (const QString &name : fileCommandShotNames())
+        list << Shot{name.startsWith("Keyboard") || name.startsWith("error") ? "FileCommand-" + name
+                                                                            : "FileOperationProgressDlg-" + name,
+                     [name] { return fileCommandShot(name); }};
     for (const QString &name : saveDialogShotNames())
         list << Shot{"SaveOptionsDlg-" + name, [name] { return saveDialogShot(name); }};
     list << Shot{"ControlWidget-live", [] { return panelShot(PanelShotState::Live); }};
