@@ -1,5 +1,6 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
+#include "FileOperationProgressDlg.h"
 #include "FileOperationThread.h"
 #include "MessageDlg.h"
 #include "PageBench.h"
@@ -7,6 +8,7 @@
 
 #include <QFileSystemModel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QtTest>
 
 namespace {
@@ -244,6 +246,59 @@ private slots:
         QVERIFY(bench.page->deleting());
         QCOMPARE(bench.names("/media/USB1"), QStringList());
         QVERIFY(bench.actions.calls().contains("sync"));
+    }
+
+    // Cancel at the first file: the page stops the worker, the dialog completes; what was copied
+    // is whole, nothing half-written or hidden stays, and no failure is reported.
+    void cancelPaste()
+    {
+        PageBench bench;
+        for (int i = 0; i < 50; ++i)
+            writeFile(QString("/media/VANTOR SSD/Run/%1.tif").arg(i), 1000000);
+        QVERIFY(bench.open("/media/VANTOR SSD"));
+        bench.select({"Run"});
+        QVERIFY(bench.page->copying());
+        QVERIFY(bench.open("/media/USB1"));
+        auto *dialog = bench.page->progressDialog();
+        QObject::connect(bench.page->worker(), &FileOperationThread::signalFileOperating, dialog, [dialog] {
+            if (dialog->isEnabled())
+                DialogRunner::click(dialog, "BUTTON_CANCEL");
+        });
+        auto messages = std::make_shared<QStringList>();
+        DialogScripts::pushAnswer(1, messages);
+        QVERIFY(bench.page->pasting());
+        QVERIFY(messages->isEmpty());
+        DialogRunner::clearScripts();
+        const QStringList copied = bench.names("/media/USB1/Run");
+        QVERIFY(!copied.isEmpty() && copied.size() < 50);
+        for (const QString &name : copied)
+            QCOMPARE(QFileInfo(Paths::path("/media/USB1/Run/" + name)).size(), 1000000);
+        QVERIFY(dialog->isEnabled() == false); // left as the completion left it
+    }
+
+    // The copy-speed test pastes the one copied file as often as the spin box says and removes
+    // exactly the copies it made, never a file of the same name that was there before.
+    void copySpeedTest()
+    {
+        PageBench bench;
+        writeFile("/media/USB1/cells.tif", 1000);
+        writeFile("/media/USB1/cells(1).tif", 7);
+        QVERIFY(bench.open("/media/USB1"));
+        bench.select({"cells.tif", "cells(1).tif"});
+        auto messages = std::make_shared<QStringList>();
+        DialogScripts::pushAnswer(1, messages);
+        QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "on_BUTTON_COPY_TEST_clicked"));
+        QCOMPARE(*messages, QStringList({"Only 1 file copy supported."}));
+
+        bench.select({"cells.tif"});
+        auto *spin = bench.page->findChild<QSpinBox *>("SPINBOX_TEST");
+        spin->setValue(3);
+        bench.actions.clearCalls();
+        QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "on_BUTTON_COPY_TEST_clicked"));
+        QCOMPARE(bench.names("/media/USB1"), QStringList({"cells(1).tif", "cells.tif"}));
+        QCOMPARE(QFileInfo(Paths::path("/media/USB1/cells(1).tif")).size(), 7);
+        QCOMPARE(spin->value(), 1);
+        QVERIFY(bench.actions.calls().count("sync") >= 3);
     }
 };
 
