@@ -140,6 +140,8 @@ void FileManagerWidget::initialize()
     m_HideTimer.setSingleShot(true);
     m_HideTimer.setInterval(10);
     connect(&m_HideTimer, &QTimer::timeout, this, &FileManagerWidget::slotHideMessageDlg);
+    m_EntryPoll.setInterval(10);
+    connect(&m_EntryPoll, &QTimer::timeout, this, &FileManagerWidget::slotEntryPoll);
 
     m_ProgressDlg = std::make_unique<FileOperationProgressDlg>();
     m_FileOperationThread = std::make_unique<FileOperationThread>();
@@ -188,6 +190,7 @@ void FileManagerWidget::slotHideMessageDlg()
     m_bAwaitingLoad = false;
     m_HideTimer.stop();
     m_LoadingLimit.stop();
+    m_EntryPoll.stop();
     m_LoadingDlg->accept();
     if (m_bLoading)
         QApplication::restoreOverrideCursor();
@@ -591,17 +594,20 @@ void FileManagerWidget::runEntryWait(const QString &path)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     m_bLoading = true;
     setEnabled(false);
-    QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [this, path] {
-        if (m_ListModel->index(path).isValid())
-            slotHideMessageDlg();
-    });
-    poll.start();
+    m_AwaitedEntry = path;
+    m_EntryPoll.start();
     m_LoadingLimit.start();
     m_LoadingDlg->setMessage(loadingText);
     m_LoadingDlg->setButtonVisibility(MSG_BUTTON_NONE);
     m_LoadingDlg->exec();
+}
+
+void FileManagerWidget::slotEntryPoll()
+{
+    if (!m_bLoading)
+        m_EntryPoll.stop();
+    else if (m_ListModel->index(m_AwaitedEntry).isValid())
+        slotHideMessageDlg();
 }
 
 bool FileManagerWidget::creatingFolder()

@@ -106,6 +106,7 @@ private slots:
     void slotDirectoryLoaded(const QString &path);
     void slotRootPathChanged(const QString &path);
     void slotHideMessageDlg();
+    void slotEntryPoll();
     void slotShowTooltip(const QModelIndex &index);
     void slotChangeSelection(const QItemSelection &selected, const QItemSelection &deselected);
 
@@ -170,6 +171,8 @@ private:
     std::unique_ptr<MessageDlg> m_LoadingDlg;
     QTimer m_LoadingLimit;
     QTimer m_HideTimer;
+    QTimer m_EntryPoll;     // the loading wait of New Folder and Rename looks for its entry
+    QString m_AwaitedEntry;
     bool m_bLoading = false;      // the loading wait is up
     bool m_bAwaitingLoad = false; // the deferred navigation ran: the list's load report ends the wait
     bool m_bThumbnailOn = false;
