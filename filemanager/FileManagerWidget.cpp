@@ -1,19 +1,26 @@
 #include "FileManagerWidget.h"
 #include "ui_FileManagerWidget.h"
 
+#include "FileCopier.h"
 #include "FileIconProvider.h"
+#include "FileOperationProgressDlg.h"
+#include "FileOperationThread.h"
 #include "Globals.h"
+#include "KeyboardDlg.h"
 #include "ImageThumbnailReader.h"
 #include "ImageViewerDlg.h"
 #include "MediaMonitor.h"
 #include "MediaPath.h"
 #include "MessageDlg.h"
 #include "Paths.h"
+#include "ScopedBusyCursor.h"
+#include "SystemActions.h"
 #include "Utilities.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
@@ -21,8 +28,15 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSpinBox>
 #include <QStyleOption>
 #include <QToolTip>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 const QString loadingText = QStringLiteral("<p><b>Loading images ...</b></p>");
@@ -47,6 +61,7 @@ FileManagerWidget::FileManagerWidget(QWidget *parent)
 
 FileManagerWidget::~FileManagerWidget()
 {
+    m_FileOperationThread.reset(); // stops and waits for a run still going
     delete ui;
 }
 
@@ -125,6 +140,11 @@ void FileManagerWidget::initialize()
     m_HideTimer.setSingleShot(true);
     m_HideTimer.setInterval(10);
     connect(&m_HideTimer, &QTimer::timeout, this, &FileManagerWidget::slotHideMessageDlg);
+    m_EntryPoll.setInterval(10);
+    connect(&m_EntryPoll, &QTimer::timeout, this, &FileManagerWidget::slotEntryPoll);
+
+    m_ProgressDlg = std::make_unique<FileOperationProgressDlg>();
+    m_FileOperationThread = std::make_unique<FileOperationThread>();
 }
 
 void FileManagerWidget::makeConnectionSignalAndSlot()
@@ -133,6 +153,15 @@ void FileManagerWidget::makeConnectionSignalAndSlot()
     connect(m_ListModel, &QFileSystemModel::rootPathChanged, this, &FileManagerWidget::slotRootPathChanged);
     connect(ui->LISTVIEW_FILE, &QListView::entered, this, &FileManagerWidget::slotShowTooltip);
     connect(m_SelectionModel, &QItemSelectionModel::selectionChanged, this, &FileManagerWidget::slotChangeSelection);
+    connect(this, &FileManagerWidget::signalFileOperating, m_ProgressDlg.get(),
+            &FileOperationProgressDlg::slotFileOperating);
+    connect(this, &FileManagerWidget::signalCompltedFileOperation, m_ProgressDlg.get(),
+            &FileOperationProgressDlg::slotCompletedFileOperation);
+    connect(m_ProgressDlg.get(), &FileOperationProgressDlg::signalFileOperationIsStopped, this,
+            &FileManagerWidget::slotStoppedFileOperation);
+    connect(m_FileOperationThread.get(), &FileOperationThread::signalFileOperating, m_ProgressDlg.get(),
+            &FileOperationProgressDlg::slotFileOperating);
+    connect(m_FileOperationThread.get(), &QThread::finished, this, &FileManagerWidget::slotFileOperationCompleted);
 }
 
 bool FileManagerWidget::atRoot() const
@@ -161,6 +190,7 @@ void FileManagerWidget::slotHideMessageDlg()
     m_bAwaitingLoad = false;
     m_HideTimer.stop();
     m_LoadingLimit.stop();
+    m_EntryPoll.stop();
     m_LoadingDlg->accept();
     if (m_bLoading)
         QApplication::restoreOverrideCursor();
@@ -457,7 +487,16 @@ void FileManagerWidget::showContextMenu(const QPoint &pos, bool onItem)
     m_RenameAction->setEnabled(onItem && few);
     m_ContextMenu->clear();
     m_ContextMenu->addActions({m_NewFolderAction, m_CopyAction, m_CutAction, m_PasteAction, m_DeleteAction, m_RenameAction});
-    m_ContextMenu->exec(ui->LISTVIEW_FILE->mapToGlobal(pos));
+    QAction *chosen = m_ContextMenu->exec(ui->LISTVIEW_FILE->mapToGlobal(pos));
+    if (!chosen)
+        return;
+    const std::pair<QAction *, bool (FileManagerWidget::*)()> commands[] = {
+        {m_NewFolderAction, &FileManagerWidget::creatingFolder}, {m_CopyAction, &FileManagerWidget::copying},
+        {m_CutAction, &FileManagerWidget::cutting},              {m_PasteAction, &FileManagerWidget::pasting},
+        {m_DeleteAction, &FileManagerWidget::deleting},          {m_RenameAction, &FileManagerWidget::renaming}};
+    for (const auto &command : commands)
+        if (command.first == chosen && !(this->*command.second)() && isEnableSerialLog())
+            qDebug().noquote() << "[" + chosen->text() + "] operation has an error";
 }
 
 void FileManagerWidget::slotShowTooltip(const QModelIndex &index)
@@ -499,4 +538,434 @@ void FileManagerWidget::paintEvent(QPaintEvent *)
     option.initFrom(this);
     QPainter painter(this);
     style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+}
+
+// ---- File commands ------------------------------------------------------------------------
+
+namespace {
+const QString cannotUseName = QStringLiteral("<p><b>Error!</b><br/><br/>This name cannot be used.</p>");
+const QString cannotRename = QStringLiteral("<p><b>Error!</b><br/><br/>The name could not be changed.</p>");
+
+// The verb of a paste or delete in the failure message.
+QString pastVerb(int mode)
+{
+    return mode == FileOperationThread::Move ? "moved" : mode == FileOperationThread::Delete ? "deleted" : "copied";
+}
+} // namespace
+
+int FileManagerWidget::showPreset(int type)
+{
+    MessageDlg box;
+    box.setMsgType(TMessageType(type));
+    return box.exec();
+}
+
+QString FileManagerWidget::nameProblem(const QString &name)
+{
+    if (KeyboardDlg::containsUnacceptableCharacter(name))
+        return MessageDlg::presetText(MSG_INVALID_FILE_NAME_CHARS);
+    bool control = false;
+    for (const QChar c : name)
+        control = control || c.category() == QChar::Other_Control;
+    if (name == "." || name == ".." || control || name.toUtf8().size() > NAME_MAX)
+        return cannotUseName;
+    return QString();
+}
+
+bool FileManagerWidget::askName(QString &name)
+{
+    KeyboardDlg keyboard(nullptr, false, false);
+    keyboard.setDateTimeConvertFormatOn(true);
+    keyboard.setText(name);
+    if (keyboard.exec() != 1)
+        return false;
+    name = keyboard.text();
+    const QString problem = nameProblem(name);
+    if (problem.isEmpty())
+        return true;
+    if (problem == MessageDlg::presetText(MSG_INVALID_FILE_NAME_CHARS))
+        showPreset(MSG_INVALID_FILE_NAME_CHARS);
+    else
+        showMessage(problem, false);
+    return false;
+}
+
+void FileManagerWidget::runEntryWait(const QString &path)
+{
+    if (!m_bLoading)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_bLoading = true;
+    setEnabled(false);
+    m_AwaitedEntry = path;
+    m_EntryPoll.start();
+    m_LoadingLimit.start();
+    m_LoadingDlg->setMessage(loadingText);
+    m_LoadingDlg->setButtonVisibility(MSG_BUTTON_NONE);
+    m_LoadingDlg->exec();
+}
+
+void FileManagerWidget::slotEntryPoll()
+{
+    if (!m_bLoading)
+        m_EntryPoll.stop();
+    else if (m_ListModel->index(m_AwaitedEntry).isValid())
+        slotHideMessageDlg();
+}
+
+bool FileManagerWidget::creatingFolder()
+{
+    if (MediaMonitor::freeDiskSpace(m_CurrentPath) == 0) {
+        showPreset(MSG_INSUFFICIENT_DISK_SPACE);
+        return false;
+    }
+    QString name;
+    if (!askName(name))
+        return false;
+    m_Operation = 0;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setEnabled(false);
+    // Another counter only while the name is taken; any other refusal ends here.
+    QString made = name;
+    int error = 0;
+    for (qint64 n = 1; ::mkdir(QFile::encodeName(m_CurrentPath + '/' + made).constData(), 0777) != 0; ++n) {
+        if ((error = errno) != EEXIST)
+            break;
+        made = QString("%1(%2)").arg(name).arg(n);
+        error = 0;
+    }
+    m_Operation = -1;
+    QApplication::restoreOverrideCursor();
+    if (error != 0) {
+        setEnabled(true);
+        showMessage(QString("<p><b>Error!</b><br/><br/>The folder could not be made.<br/>%1</p>")
+                        .arg(FileCopier::reason(error)),
+                    false);
+        return false;
+    }
+    runEntryWait(m_CurrentPath + '/' + made);
+    SystemActions::instance().sync();
+    return true;
+}
+
+bool FileManagerWidget::renaming()
+{
+    const QStringList selected = selectedPaths();
+    if (selected.isEmpty())
+        return false;
+    const QFileInfo info(selected.first());
+    // Folders are renamed whole; files keep their last suffix.
+    const QString suffix = info.isDir() ? QString() : info.suffix();
+    QString name = info.isDir() ? info.fileName() : info.completeBaseName();
+    if (!askName(name))
+        return false;
+    const QString target = info.absolutePath() + '/' + name + (suffix.isEmpty() ? QString() : '.' + suffix);
+    if (target == info.absoluteFilePath())
+        return true;
+    m_Operation = 5;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setEnabled(false);
+    const bool renamed = ::renameat2(AT_FDCWD, QFile::encodeName(info.absoluteFilePath()).constData(), AT_FDCWD,
+                                     QFile::encodeName(target).constData(), RENAME_NOREPLACE)
+                         == 0;
+    const int error = errno;
+    m_Operation = -1;
+    QApplication::restoreOverrideCursor();
+    if (renamed) {
+        runEntryWait(target);
+        SystemActions::instance().sync();
+        return true;
+    }
+    setEnabled(true);
+    if (error == EEXIST || error == ENOTEMPTY)
+        showPreset(MSG_NAME_IN_USE);
+    else
+        showMessage(cannotRename, false);
+    return true;
+}
+
+QStringList FileManagerWidget::selectedPaths() const
+{
+    QStringList paths;
+    for (const QModelIndex &index : m_SelectionModel->selectedIndexes())
+        if (index.column() == 0)
+            paths << m_ListModel->fileInfo(index).absoluteFilePath();
+    return paths;
+}
+
+void FileManagerWidget::fileSizeAndCount(const QString &path, float &sizeMiB, long long &bytes, unsigned int &count)
+{
+    qint64 added = 0;
+    quint32 files = 0;
+    FileOperationThread::measure(path, &added, &files);
+    sizeMiB += float(double(added) / 1048576.0);
+    bytes += added;
+    count += files;
+}
+
+void FileManagerWidget::measure(const QStringList &paths)
+{
+    m_TotalSizeMiB = 0;
+    m_TotalFileCount = 0;
+    long long bytes = 0;
+    for (const QString &path : paths)
+        fileSizeAndCount(path, m_TotalSizeMiB, bytes, m_TotalFileCount);
+    m_TotalBytes = bytes;
+}
+
+bool FileManagerWidget::takeSelection(int operation, bool cut)
+{
+    m_Operation = operation;
+    ScopedBusyCursor busy;
+    setFileOperationButtonState(false);
+    m_ClipboardList = selectedPaths();
+    measure(m_ClipboardList);
+    // The last of Copy and Cut decides what Paste does.
+    m_bCut = cut;
+    m_bCopied = !cut;
+    setFileOperationButtonState(true);
+    m_Operation = -1;
+    return true;
+}
+
+bool FileManagerWidget::copying()
+{
+    return takeSelection(1, false);
+}
+
+bool FileManagerWidget::cutting()
+{
+    return takeSelection(2, true);
+}
+
+QString FileManagerWidget::pasteDestination() const
+{
+    if (!m_bHasSelection)
+        return m_CurrentPath;
+    const QModelIndex current = m_SelectionModel->currentIndex();
+    if (!current.isValid())
+        return m_CurrentPath;
+    const QFileInfo info = m_ListModel->fileInfo(current);
+    return info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+}
+
+void FileManagerWidget::prepareProgress()
+{
+    m_ProgressDlg->initialize();
+    m_ProgressDlg->setNumboerOfFiles(int(m_TotalFileCount));
+    m_ProgressDlg->setTotalFileSize(m_TotalBytes);
+    m_ProgressDlg->setState(PROGRESS_STARTED);
+}
+
+void FileManagerWidget::startWorker(int mode, const QStringList &sources, const QString &destination)
+{
+    m_FileOperationThread->m_bStop = false;
+    m_FileOperationThread->setLocations(sources, destination);
+    m_FileOperationThread->m_Mode = mode;
+    if (sources.isEmpty())
+        return;
+    m_FileOperationThread->start(QThread::InheritPriority);
+    m_FileOperationThread->setPriority(QThread::HighestPriority);
+    m_ProgressDlg->exec();
+}
+
+void FileManagerWidget::concurrentPasting(const QStringList &sources, const QString &destination)
+{
+    startWorker(m_bCut ? FileOperationThread::Move : FileOperationThread::Copy, sources, destination);
+}
+
+void FileManagerWidget::concurrentDeleting(const QStringList &sources)
+{
+    startWorker(FileOperationThread::Delete, sources, QString());
+}
+
+void FileManagerWidget::reportFailures(int mode, int goneEntries, int measuredFiles)
+{
+    const auto failures = m_FileOperationThread->failures();
+    for (const auto &failure : failures)
+        qWarning().noquote() << "File manager:" << failure.path << "-" << failure.reason;
+    const int total = measuredFiles + goneEntries;
+    if (m_FileOperationThread->driveRemoved()) {
+        const int notDone = qMax(0, total - m_FileOperationThread->doneFileCount());
+        showMessage(QString("<p><b>Error!</b><br/><br/>The drive was removed.<br/>%1 of %2 files were not %3.</p>")
+                        .arg(notDone)
+                        .arg(total)
+                        .arg(pastVerb(mode)),
+                    false);
+        return;
+    }
+    const int failed = m_FileOperationThread->failedFileCount() + goneEntries;
+    if (failed > 0)
+        showMessage(QString("<p><b>Error!</b><br/><br/>%1 of %2 files could not be %3.</p>")
+                        .arg(failed)
+                        .arg(qMax(failed, total))
+                        .arg(pastVerb(mode)),
+                    false);
+}
+
+bool FileManagerWidget::pasting()
+{
+    // Megabytes of 1,000,000 bytes against bytes.
+    if (MediaMonitor::freeDiskSpace(m_CurrentPath) * 1000000ull < quint64(qMax<qint64>(0, m_TotalBytes))) {
+        showPreset(MSG_INSUFFICIENT_DISK_SPACE);
+        return false;
+    }
+    QElapsedTimer timer;
+    {
+        ScopedBusyCursor busy;
+        m_Operation = 3;
+        const QString destination = pasteDestination();
+        // Entries gone since Copy or Cut are passed over and reported.
+        QStringList sources;
+        int gone = 0;
+        for (const QString &path : m_ClipboardList) {
+            if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+                sources << path;
+            else
+                ++gone;
+        }
+        measure(sources);
+        const QString target = QDir::cleanPath(destination);
+        bool intoItself = false;
+        for (const QString &source : sources)
+            intoItself = intoItself || target == source || target.startsWith(source + '/');
+        if (intoItself) {
+            showPreset(MSG_COPY_FOLDER_INTO_ITSELF);
+        } else {
+            const int mode = m_bCut ? FileOperationThread::Move : FileOperationThread::Copy;
+            const int files = int(m_TotalFileCount); // the removal of a drive clears the page's totals
+            prepareProgress();
+            timer.start();
+            concurrentPasting(sources, destination);
+            updateDiskSpace(false);
+            if (isEnableSerialLog())
+                qDebug().noquote() << "Copy time : " + QString::number(timer.elapsed());
+            reportFailures(mode, gone, files);
+        }
+    }
+    m_Operation = -1;
+    return true;
+}
+
+bool FileManagerWidget::deleting()
+{
+    m_Operation = 4;
+    if (showPreset(MSG_DELETE_FILES) == 1) {
+        ScopedBusyCursor busy;
+        setFileOperationButtonState(false);
+        m_DeleteList.clear();
+        int gone = 0;
+        for (const QString &path : selectedPaths()) {
+            if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+                m_DeleteList << path;
+            else
+                ++gone;
+        }
+        measure(m_DeleteList);
+        const int files = int(m_TotalFileCount);
+        prepareProgress();
+        concurrentDeleting(m_DeleteList);
+        updateDiskSpace(false);
+        setFileOperationButtonState(true);
+        reportFailures(FileOperationThread::Delete, gone, files);
+    }
+    m_Operation = -1;
+    return true;
+}
+
+void FileManagerWidget::slotFileOperationCompleted()
+{
+    if (m_bCut) {
+        // A moved clipboard cannot be pasted again.
+        m_bCopied = m_bCut = false;
+        m_ClipboardList.clear();
+        setFileOperationButtonState(false);
+    }
+    emit signalCompltedFileOperation(PROGRESS_ENDED);
+}
+
+void FileManagerWidget::slotStoppedFileOperation(bool)
+{
+    m_FileOperationThread->m_bStop = true;
+    m_FileOperationThread->requestInterruption();
+    m_FileOperationThread->wait();
+    m_FileOperationThread->quit();
+    m_FileOperationThread->wait();
+}
+
+void FileManagerWidget::on_BUTTON_NEW_FOLDER_clicked()
+{
+    creatingFolder();
+}
+
+void FileManagerWidget::on_BUTTON_COPY_clicked()
+{
+    copying();
+}
+
+void FileManagerWidget::on_BUTTON_CUT_clicked()
+{
+    cutting();
+}
+
+void FileManagerWidget::on_BUTTON_PASTE_clicked()
+{
+    QElapsedTimer timer;
+    timer.start();
+    pasting();
+    qDebug().noquote() << QString("pasting = %1sec.").arg(double(timer.nsecsElapsed()) / 1e9);
+}
+
+void FileManagerWidget::on_BUTTON_DELETE_clicked()
+{
+    deleting();
+}
+
+void FileManagerWidget::on_BUTTON_RENAME_clicked()
+{
+    renaming();
+}
+
+void FileManagerWidget::on_BUTTON_COPY_TEST_clicked()
+{
+    copying();
+    if (m_ClipboardList.size() != 1) {
+        showMessage("Only 1 file copy supported.", false);
+        return;
+    }
+    QTimer::singleShot(500, this, &FileManagerWidget::slotTest);
+    m_CopyTestDlg = new MessageDlg;
+    m_CopyTestDlg->setMessage("Test pasting ...");
+    m_CopyTestDlg->setButtonVisibility(MSG_BUTTON_OK);
+    m_CopyTestDlg->setButtonText("Stop", "Cancel");
+    m_CopyTestDlg->setSignalMode(true);
+    connect(m_CopyTestDlg, &MessageDlg::signalOKClicked, this, &FileManagerWidget::slotOKClicked);
+    m_CopyTestDlg->exec();
+    if (m_CopyTestDlg)
+        m_CopyTestDlg->deleteLater();
+}
+
+void FileManagerWidget::slotTest()
+{
+    for (int left = ui->SPINBOX_TEST->value(); left > 0 && m_CopyTestDlg; --left) {
+        pasting();
+        // Exactly the file this paste wrote goes again, whatever name it was given.
+        for (const QString &written : m_FileOperationThread->writtenTargets())
+            QFile::remove(written);
+        SystemActions::instance().sync();
+        ui->SPINBOX_TEST->setValue(left - 1);
+        qProcessEvents(QEventLoop::AllEvents);
+    }
+    if (m_CopyTestDlg) {
+        m_CopyTestDlg->close();
+        m_CopyTestDlg->deleteLater();
+    }
+}
+
+void FileManagerWidget::slotOKClicked()
+{
+    if (!m_CopyTestDlg)
+        return;
+    disconnect(m_CopyTestDlg, &MessageDlg::signalOKClicked, this, &FileManagerWidget::slotOKClicked);
+    m_CopyTestDlg->close();
+    m_CopyTestDlg->deleteLater();
 }

@@ -8,6 +8,8 @@
 #include <memory>
 
 class FileIconProvider;
+class FileOperationProgressDlg;
+class FileOperationThread;
 class MessageDlg;
 class QAction;
 class QFileSystemModel;
@@ -22,6 +24,11 @@ class Ui_FileManagerWidget;
 // wait that ends when the list has loaded the folder (or the folder vanished, or after
 // loadingLimitMs). Paths held are real paths; what the user sees is their fixed form, so the
 // sandbox prefix of the simulated run never shows. GUI thread only.
+//
+// The file commands New Folder, Rename, Copy, Cut, Paste and Delete run from the buttons and the
+// list's context menu. Copy, Cut and Delete take the absolute paths of the selection; Paste and
+// Delete hand them to the worker (FileOperationThread) under the modal progress dialog, and
+// afterwards say in one message what could not be done. Nothing is ever overwritten.
 class FileManagerWidget : public QWidget
 {
     Q_OBJECT
@@ -44,11 +51,29 @@ public:
     // The drive name of a path below "/media" (its third fixed section), empty at "/media".
     static QString driveNameOf(const QString &path);
 
+    // The commands; false where they were refused before doing anything.
+    bool creatingFolder();
+    bool renaming();
+    bool copying();
+    bool cutting();
+    bool pasting();
+    bool deleting();
+    // Adds the size (MiB and bytes) and the number of the files at or below path to the totals.
+    static void fileSizeAndCount(const QString &path, float &sizeMiB, long long &bytes, unsigned int &count);
+    // The message for a name the file system cannot take (empty when the name is fine): the nine
+    // characters, ".", "..", control characters, more than 255 bytes.
+    static QString nameProblem(const QString &name);
+    QStringList clipboard() const { return m_ClipboardList; }
+    FileOperationThread *worker() const { return m_FileOperationThread.get(); }
+    FileOperationProgressDlg *progressDialog() const { return m_ProgressDlg.get(); }
+
 public slots:
     void slotRemovedDisk(QString label);
 
 signals:
     void umountDevice(QString label);
+    void signalFileOperating(int method, qint64 fileSize, QString srcPath, QString dstDirPath);
+    void signalCompltedFileOperation(int state);
     void signalEnableMainMenu(bool enable);
 
 protected:
@@ -63,6 +88,17 @@ private slots:
     void on_BUTTON_CD_UP_clicked();
     void on_BUTTON_UNMOUNT_clicked();
     void on_BUTTON_THUMBNAIL_clicked(bool checked);
+    void on_BUTTON_NEW_FOLDER_clicked();
+    void on_BUTTON_COPY_clicked();
+    void on_BUTTON_CUT_clicked();
+    void on_BUTTON_PASTE_clicked();
+    void on_BUTTON_DELETE_clicked();
+    void on_BUTTON_RENAME_clicked();
+    void on_BUTTON_COPY_TEST_clicked();
+    void slotFileOperationCompleted();
+    void slotStoppedFileOperation(bool stopped);
+    void slotTest();
+    void slotOKClicked();
 
     void slotTreeViewClicked();
     void slotListViewDoubleClicked();
@@ -70,6 +106,7 @@ private slots:
     void slotDirectoryLoaded(const QString &path);
     void slotRootPathChanged(const QString &path);
     void slotHideMessageDlg();
+    void slotEntryPoll();
     void slotShowTooltip(const QModelIndex &index);
     void slotChangeSelection(const QItemSelection &selected, const QItemSelection &deselected);
 
@@ -87,6 +124,22 @@ private:
     void showContextMenu(const QPoint &pos, bool onItem);
     void openFile(const QModelIndex &index);
     int showMessage(const QString &text, bool withCancel);
+    int showPreset(int type);
+    // The loading wait of a New Folder or Rename: ends when the list model knows path.
+    void runEntryWait(const QString &path);
+    bool takeSelection(int operation, bool cut);
+    QStringList selectedPaths() const;
+    QString pasteDestination() const;
+    void measure(const QStringList &paths);
+    void prepareProgress();
+    // Hands the sources to the worker, starts it and runs the progress dialog until the data
+    // is on the drives; nothing starts for an empty list.
+    void startWorker(int mode, const QStringList &sources, const QString &destination);
+    void concurrentPasting(const QStringList &sources, const QString &destination);
+    void concurrentDeleting(const QStringList &sources);
+    void reportFailures(int mode, int goneEntries, int measuredFiles);
+    // Asks for a name on the keyboard; false when the user left it or the name was refused.
+    bool askName(QString &name);
 
     Ui_FileManagerWidget *ui;
     QString m_CurrentPath;
@@ -110,17 +163,21 @@ private:
     bool m_bHasSelection = false;
     bool m_bCopied = false;
     bool m_bCut = false;
-    QModelIndexList m_ClipboardList;
-    QModelIndexList m_DeleteList;
+    QStringList m_ClipboardList; // absolute paths taken at Copy or Cut
+    QStringList m_DeleteList;
     float m_TotalSizeMiB = 0;
     quint32 m_TotalFileCount = 0;
     qint64 m_TotalBytes = 0;
     std::unique_ptr<MessageDlg> m_LoadingDlg;
     QTimer m_LoadingLimit;
     QTimer m_HideTimer;
+    QTimer m_EntryPoll;     // the loading wait of New Folder and Rename looks for its entry
+    QString m_AwaitedEntry;
     bool m_bLoading = false;      // the loading wait is up
     bool m_bAwaitingLoad = false; // the deferred navigation ran: the list's load report ends the wait
     bool m_bThumbnailOn = false;
     bool m_bTooltipArmed = true;
     QPointer<MessageDlg> m_CopyTestDlg;
+    std::unique_ptr<FileOperationProgressDlg> m_ProgressDlg;
+    std::unique_ptr<FileOperationThread> m_FileOperationThread;
 };

@@ -21,17 +21,19 @@ QString SaveNaming::freeFolderName(const QString &parent, const QString &name)
 
 QString SaveNaming::freeFilePath(const QString &path)
 {
-    if (!taken(path))
+    int n = 0;
+    while (taken(countedFilePath(path, n)))
+        ++n;
+    return countedFilePath(path, n);
+}
+
+QString SaveNaming::countedFilePath(const QString &path, int n)
+{
+    if (n == 0)
         return path;
     const QString suffix = QFileInfo(path).suffix();
     const QString ext = suffix.isEmpty() ? QString() : '.' + suffix;
-    const QString base = path.left(path.size() - ext.size());
-    QString candidate;
-    int n = 1;
-    do
-        candidate = QString("%1(%2)%3").arg(base, QString::number(n++), ext);
-    while (taken(candidate));
-    return candidate;
+    return QString("%1(%2)%3").arg(path.left(path.size() - ext.size()), QString::number(n), ext);
 }
 
 QString SaveNaming::baseName(const QString &name)

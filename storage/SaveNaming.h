@@ -11,6 +11,9 @@ public:
     static QString freeFolderName(const QString &parent, const QString &name);
     // The first free variant of a file path: a.csv, a(1).csv, a(2).csv ...; a(1) without suffix.
     static QString freeFilePath(const QString &path);
+    // The path with the number n before its last suffix: a.b.tif gives a.b(n).tif, notes
+    // notes(n); n 0 gives the path itself.
+    static QString countedFilePath(const QString &path, int n);
     // The part of an entry's name before its first "." (img.01.tif gives img).
     static QString baseName(const QString &name);
 

@@ -1,4 +1,5 @@
 #include "DialogScripts.h"
+#include "PageBench.h"
 #include "FileManagerWidget.h"
 #include "Globals.h"
 #include "ImReaderWriter.h"
@@ -17,41 +18,11 @@
 
 namespace {
 
-// One sandbox per case: the SSD and USB1 mounted by the storage monitor, every system action
-// recorded, and the page wired to the monitor as the main window wires it.
-struct Bench
+// The page bench with the taps and looks of these cases.
+struct Bench : PageBench
 {
-    TestRoot root;
-    SimulatedSystemActions actions;
-    SimStorage storage;
-    bool seeded = SimStorage::seed();
-    std::unique_ptr<MediaMonitor> monitor;
-    std::unique_ptr<FileManagerWidget> page;
-
-    Bench()
-    {
-        storage.attach(actions);
-        SystemActions::setInstance(&actions);
-        monitor = std::make_unique<MediaMonitor>();
-        monitor->mountAll();
-        g_CurrentMenu = MENU_FILE_MANAGER;
-        page = std::make_unique<FileManagerWidget>();
-        QObject::connect(monitor.get(), &MediaMonitor::signalRemovedDisk, page.get(), &FileManagerWidget::slotRemovedDisk);
-        QObject::connect(page.get(), &FileManagerWidget::umountDevice, monitor.get(), &MediaMonitor::umountByLabel,
-                         Qt::DirectConnection);
-        page->show();
-    }
-    ~Bench()
-    {
-        page.reset();
-        monitor.reset();
-        SystemActions::setInstance(nullptr);
-    }
-
     template <class T> T *child(const char *name) const { return page->findChild<T *>(name); }
-    QPushButton *button(const char *name) const { return child<QPushButton>(name); }
     QString label(const char *name) const { return child<QLabel>(name)->text(); }
-    QFileSystemModel *listModel() const { return qobject_cast<QFileSystemModel *>(child<QListView>("LISTVIEW_FILE")->model()); }
 
     // A tap on the folder tree entry of a fixed path; returns when the loading wait has ended.
     void tapTree(const QString &fixedPath)
@@ -62,22 +33,6 @@ struct Bench
         QVERIFY(index.isValid());
         QVERIFY(QMetaObject::invokeMethod(page.get(), "on_TREEVIEW_DIR_clicked", Q_ARG(QModelIndex, index)));
         QTRY_VERIFY(page->isEnabled());
-    }
-    QModelIndex listEntry(const QString &name)
-    {
-        auto *model = listModel();
-        const QString path = page->currentPath() + '/' + name;
-        QDeadlineTimer deadline(10000);
-        while (!model->index(path).isValid() && !deadline.hasExpired())
-            QTest::qWait(10);
-        return model->index(path);
-    }
-    void select(const QStringList &names)
-    {
-        auto *selection = child<QListView>("LISTVIEW_FILE")->selectionModel();
-        selection->clearSelection();
-        for (const QString &name : names)
-            selection->select(listEntry(name), QItemSelectionModel::Select);
     }
     QString enabledButtons() const
     {

@@ -3,6 +3,7 @@
 #include "CellCountShots.h"
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
+#include "FileCommandShots.h"
 #include "FileManagerShots.h"
 #include "Globals.h"
 #include "GraphShots.h"
@@ -92,6 +93,10 @@ QList<Shot> shots()
     list << Shot{"KeyboardDlg-shift", [] { return keyboard(true); }};
     list << Shot{"TimeLapseProgressDlg", [] { return progress(); }};
     list << Shot{"DirectoryDialog", [] { return directoryDialog(); }};
+    for (const QString &name : fileCommandShotNames())
+        list << Shot{name.startsWith("Keyboard") || name.startsWith("error") ? "FileCommand-" + name
+                                                                            : "FileOperationProgressDlg-" + name,
+                     [name] { return fileCommandShot(name); }};
     for (const QString &name : saveDialogShotNames())
         list << Shot{"SaveOptionsDlg-" + name, [name] { return saveDialogShot(name); }};
     list << Shot{"ControlWidget-live", [] { return panelShot(PanelShotState::Live); }};
