@@ -5,6 +5,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "Utilities.h"
 #include "LGraphicsView.h"
 #include "MessageDlg.h"
 #include "Paths.h"
@@ -47,7 +48,7 @@ class TestTimeLapseBrowser : public QObject
     int row() const { return strip()->currentRow(); }
     QString label() const { return ui()->LABEL_IMAGE_NUMBER->text(); }
 
-    QString annotation() const
+    QString annotationText() const
     {
         TAnnotationTextInfo info;
         view()->getAnnotationTextInfo(info);
@@ -76,7 +77,7 @@ class TestTimeLapseBrowser : public QObject
             const QString time = noTime.contains(i) ? QString() : QString(";Time: 00:%1:00").arg(i * 10, 2, 10, QChar('0'));
             QVERIFY(SliceFiles::write(m_paths.last(), QString(), 8, 1, i, SliceFiles::kObjective10X + time));
         }
-        for (const ThumbnailInfo &image : SliceFiles::entries(m_paths))
+        for (ThumbnailInfo &image : SliceFiles::entries(m_paths))
             p->plan().pushThumbnail(image);
         b->loadThumbnail(p->plan().thumbnails(), false);
         m_menuStates.clear();
@@ -167,7 +168,7 @@ private slots:
         QStringList shown;
         for (int i = 0; i < 3; ++i) {
             ui()->SLIDER_IMAGE_INDICATOR->setValue(i);
-            shown << annotation();
+            shown << annotationText();
         }
         QCOMPARE(shown, texts);
         QStringList lines;
@@ -211,8 +212,7 @@ private slots:
         QCOMPARE(ui()->SLIDER_IMAGE_INDICATOR->maximum(), 2);
 
         // A path that cannot be removed (a folder with a file in it) stays in the strip and series.
-        QVERIFY(QDir().mkpath(m_paths[0] + "/keep"));
-        QFile::remove(m_paths[0]);
+        QVERIFY(QFile::remove(m_paths[0]));
         QVERIFY(QDir().mkpath(m_paths[0] + "/keep"));
         ui()->SLIDER_IMAGE_INDICATOR->setValue(0);
         m_messages.clear();

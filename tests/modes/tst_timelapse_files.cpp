@@ -5,6 +5,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "Utilities.h"
 #include "MediaMonitor.h"
 #include "MessageDlg.h"
 #include "Paths.h"
@@ -154,7 +155,7 @@ private slots:
             QVERIFY(SliceFiles::write(paths.last(), QString(), 8, 1, i,
                                       SliceFiles::kObjective10X + QString(";Time: 00:%1:00").arg(i * 10, 2, 10, QChar('0'))));
         }
-        for (const ThumbnailInfo &image : SliceFiles::entries(paths))
+        for (ThumbnailInfo &image : SliceFiles::entries(paths))
             m_page->plan().pushThumbnail(image);
         QStringList seenPaths, seenLines;
         m_save = [&](SaveOptionsDlg *dialog) {
@@ -189,18 +190,17 @@ private slots:
 
         child<QPushButton>("BUTTON_SAVE_RECORD")->click();
         const QString folder = ssd + "/cells";
-        const QString out = python(QString(R"(
+        const QString out = python("folder = '" + folder + "'\n" + R"(
 import tifffile, numpy as np
-f = '%1/cells_%2.tif'
 for i, bits, seed in ((0, 8, 1), (1, 8, 2), (2, 16, 3)):
-    with tifffile.TiffFile(f %% ('%%06d' %% i)) as t:
+    with tifffile.TiffFile('%s/cells_%06d.tif' % (folder, i)) as t:
         a = t.pages[0].asarray(); d = t.pages[0].description
     n = np.arange(1280 * 1024, dtype=np.uint64)
     v = (seed * 977 + n * 13) & (0xff if bits == 8 else 0xffff)
-    if bits == 16:
-        v = ((v >> 4) | (v << 12)) & 0xffff
+    if bits == 16:  # camera words, stored as plain intensities
+        v = ((v << 4) | (v >> 12)) & 0xffff
     print(i, a.dtype, a.shape, bool((a.reshape(-1).astype(np.uint64) == v).all()), d.split(';')[-1])
-)").arg(folder, "%s"));
+)");
         QVERIFY2(out.contains("0 uint8 (1024, 1280) True Time: 00:00:00.210"), qPrintable(out));
         QVERIFY2(out.contains("1 uint8 (1024, 1280) True Time: 00:00:00.420"), qPrintable(out));
         QVERIFY2(out.contains("2 uint16 (1024, 1280) True Time: 00:00:00.630"), qPrintable(out));
@@ -270,6 +270,8 @@ for i, bits, seed in ((0, 8, 1), (1, 8, 2), (2, 16, 3)):
         connect(m_page.get(), &TimeLapseWidget::completed, &browser, &TimeLapseImageWidget::loadThumbnail);
         m_page->setSaveTarget(Paths::ssd(), "rec", "tif");
         m_page->changedExposure(10);
+        child<QSpinBox>("SPINBOX_HOUR")->setValue(0);
+        child<QSpinBox>("SPINBOX_MINUTE")->setValue(0);
         child<QSpinBox>("SPINBOX_SECOND")->setValue(3);
         child<QComboBox>("COMBOBOX_INTERVAL_TYPE")->setCurrentText("Continuous");
         m_page->setCurrentState(TIMELAPSE_LIVE);

@@ -17,6 +17,7 @@
 #include "TimeLapseProgressDlg.h"
 #include "VideoShots.h"
 #include "ViewShots.h"
+#include "TimeLapseShots.h"
 #include "ZStackShots.h"
 
 #include <QAbstractButton>
@@ -104,6 +105,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-Multicolor-" + name, [name] { return multicolorShot(name); }};
     for (const QString &name : zStackShotNames())
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
+    for (const QString &name : timeLapseShotNames())
+        list << Shot{"NIMBODlg-TimeLapse-" + name, [name] { return timeLapseShot(name); }};
     for (const QString &name : videoShotNames())
         list << Shot{"VideoMakerDlg-" + name, [name] { return videoShot(name); }};
     for (const QString &name : setupDlgShotNames())
