@@ -459,6 +459,8 @@ void NIMBODlg::makeSignalSlotConnection()
     link(tl, SIGNAL(TimeLapseAF()), panel, SLOT(slotTimeLapseAF()));
     link(tl, SIGNAL(grabOne()), video, SLOT(slotGrabOne()));
     link(tl, SIGNAL(startRecording(bool,QString)), video, SLOT(slotStartRecording(bool,QString)));
+    tl->setRecordingDrain({[video](int timeoutMs) { return video->waitForRecordedFrames(timeoutMs); },
+                           [video] { return video->recordingFramesDropped() + video->recordingWritesFailed(); }});
     link(tl, SIGNAL(completed(std::vector<ThumbnailInfo>&,bool)), tlImage, SLOT(loadThumbnail(std::vector<ThumbnailInfo>&,bool)));
     link(tl, SIGNAL(getScaleBarPoint()), tlImage, SLOT(slotGetScaleBarPoint()));
     link(tl, SIGNAL(enableAnnotation(bool)), tlImage, SLOT(slotEnableAnnotation(bool)));

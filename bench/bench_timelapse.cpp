@@ -5,6 +5,8 @@
 #include "FileWriteBench.h"
 #include "Globals.h"
 #include "Paths.h"
+#include "ImReaderWriter.h"
+#include "TimeLapseImageWidget.h"
 #include "TimeLapseWidget.h"
 #include "Utilities.h"
 
@@ -116,8 +118,89 @@ void timelapse_memory_per_frame(benchmark::State &state)
     state.counters["floor"] = 80.0 * 60.0 * 4.0;
 }
 
+// A folder of n 8-bit frames carrying their metadata and time, as a run writes them.
+QStringList writeSeries(const QString &folder, int n)
+{
+    QStringList paths;
+    QByteArray data = frame(8);
+    ImReaderWriter image;
+    image.load(data.constData(), W, H, 8, 1, 1, 1, 1);
+    for (int i = 0; i < n; ++i) {
+        paths << QString("%1/s_%2.tif").arg(folder).arg(i, 4, 10, QChar('0'));
+        const QString meta = QString("Instrument: VANTOR S;Objective: Olympus 10X NA 0.25 UPlanFL;Time: 00:%1:00")
+                                 .arg(i, 2, 10, QChar('0'));
+        if (!image.write(QFile::encodeName(paths.last()), meta.toUtf8()))
+            return {};
+    }
+    return paths;
+}
+
+// A plain read of one series file: the floor of both browser figures.
+void timelapse_read_floor(benchmark::State &state)
+{
+    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
+    const QStringList paths = writeSeries(dir.path(), 1);
+    ImReaderWriter image;
+    for (auto _ : state)
+        if (!image.read(QFile::encodeName(paths.value(0)))) {
+            state.SkipWithError("not read");
+            return;
+        }
+}
+void timelapse_slide_tick_floor(benchmark::State &state) { timelapse_read_floor(state); }
+void timelapse_load_file_floor(benchmark::State &state) { timelapse_read_floor(state); }
+
+// One slide-show step: the next file read and shown, its time and the last file's time read for
+// the annotation, the view updated.
+void timelapse_slide_tick(benchmark::State &state)
+{
+    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
+    g_CurrentMenu = MENU_TIMELAPSE;
+    std::vector<ThumbnailInfo> series;
+    for (const QString &path : writeSeries(dir.path(), 10)) {
+        ThumbnailInfo info;
+        info.path = path;
+        info.thumbnail = QPixmap(80, 60);
+        series.push_back(info);
+    }
+    TimeLapseImageWidget browser;
+    browser.resize(1495, 1020);
+    browser.show();
+    browser.loadThumbnail(series, false);
+    browser.slotEnableAnnotation(true);
+    for (auto _ : state) {
+        browser.updateSlide();
+        QCoreApplication::processEvents();
+    }
+}
+
+// One file of a 1,000-file load: read, brought to 8 bits and scaled to its thumbnail.
+void timelapse_load_file(benchmark::State &state)
+{
+    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
+    const QStringList paths = writeSeries(dir.path(), 8);
+    TimeLapseWidget page;
+    ImReaderWriter image;
+    int i = 0;
+    for (auto _ : state) {
+        if (!page.loadFile(QFileInfo(paths[i++ % paths.size()]), image)) {
+            state.SkipWithError("not loaded");
+            return;
+        }
+        if (page.plan().thumbnails().size() >= 1000) {
+            state.PauseTiming();
+            page.plan().clearThumbnails();
+            state.ResumeTiming();
+        }
+    }
+}
+
 } // namespace
 
+BENCHMARK(timelapse_slide_tick)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(timelapse_slide_tick_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(timelapse_load_file)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(timelapse_load_file_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(timelapse_frame_save_8bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(timelapse_frame_save_8bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(timelapse_frame_save_16bit)->UseRealTime()->Unit(benchmark::kMicrosecond);

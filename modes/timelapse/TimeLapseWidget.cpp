@@ -1,7 +1,12 @@
 #include "TimeLapseWidget.h"
 
 #include "CameraTables.h"
+#include "DirectoryDialog.h"
 #include "FrameThumbnail.h"
+#include "ImageSeriesFiles.h"
+#include "ImageThumbnail.h"
+#include "SaveImageComposer.h"
+#include "SeriesVideoExporter.h"
 #include "Globals.h"
 #include "ImReaderWriter.h"
 #include "MediaMonitor.h"
@@ -46,6 +51,7 @@ const QSize kThumbnailSize(80, 60);
 const char *const kInitializingText = "<p><b>Initializing ...</b></p>";
 const char *const kInProgressText = "<p><b>Time lapse imaging in progress ...</b></p>";
 const char *const kSaveFailedText = "<p><b>Save failed.</b></p>";
+const QSize kLoadThumbnailSize(80, 60);
 const char *const kTooLongText = "<p><b>Error!</b><br/><br/>Total time cannot exceed %1.<br/>Adjust the total time.</p>";
 const char *const kZScanStyle = "QLineEdit {background-color: rgb(62,58, 57); border-width: 0px; color: white;}"
                                 "QLineEdit::disabled {background-color: rgb(62,58, 57); border-width: 0px; color: rgb(98,98,98);}";
@@ -118,9 +124,6 @@ void TimeLapseWidget::initialize()
         ui->COMBOBOX_INTERVAL_TYPE->clear();
         ui->COMBOBOX_INTERVAL_TYPE->addItems({"Second", "Minute", "Hour", "Continuous"});
         ui->COMBOBOX_INTERVAL_TYPE->setCurrentIndex(0);
-        // Continuous recording comes with the recording browser; until then it cannot be chosen.
-        if (auto *model = qobject_cast<QStandardItemModel *>(ui->COMBOBOX_INTERVAL_TYPE->model()))
-            model->item(3)->setEnabled(false);
     }
     ui->COMBO_FOCUS_DRIFT->clear();
     ui->COMBO_FOCUS_DRIFT->addItems({"On", "Off"});
@@ -147,6 +150,14 @@ void TimeLapseWidget::initialize()
                                     static_cast<QAbstractSpinBox *>(ui->SPINBOX_AF_INTERVAL)})
         if (QLineEdit *edit = field->findChild<QLineEdit *>())
             edit->installEventFilter(this);
+
+    for (QTimer *timer : {&m_RecordStopTimer, &m_RecordTimer, &m_RecordLabelTimer})
+        timer->setTimerType(Qt::PreciseTimer);
+    m_RecordTimer.setInterval(1000);
+    m_RecordLabelTimer.setInterval(500);
+    connect(&m_RecordStopTimer, &QTimer::timeout, this, &TimeLapseWidget::enableRecordStop);
+    connect(&m_RecordTimer, &QTimer::timeout, this, &TimeLapseWidget::enableRecord);
+    connect(&m_RecordLabelTimer, &QTimer::timeout, this, &TimeLapseWidget::enableRecordLabel);
 
     m_PauseEffectTimer.setInterval(kPauseBlinkMs);
     connect(&m_PauseEffectTimer, &QTimer::timeout, this, &TimeLapseWidget::showPauseEffect);
@@ -458,11 +469,6 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
         return;
     }
 
-    if (continuousSelected()) { // recording is not offered yet (its item is disabled)
-        m_nCurrentState = TIMELAPSE_LIVE;
-        changeState();
-        return;
-    }
     writeSetting();
     m_PauseEffectTimer.stop();
     ui->PROGRESSBAR_COUNT->setTextVisible(true);
@@ -476,7 +482,10 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
     emit saved(false);
     m_nCurrentState = TIMELAPSE_ACQUIRING;
     changeState();
-    startSchedule(immediateFrame);
+    if (continuousSelected())
+        startContinuousRecording();
+    else
+        startSchedule(immediateFrame);
 }
 
 void TimeLapseWidget::startSchedule(bool immediateFrame)
@@ -558,6 +567,10 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_STOP_clicked()
     m_bPaused = false;
     setUIControlEnabled(false);
     qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+    if (continuousSelected()) {
+        enableRecordStop();
+        return;
+    }
     m_PauseEffectTimer.stop();
     ui->PROGRESSBAR_COUNT->setTextVisible(true);
     ui->PROGRESSBAR_COUNT->repaint();
@@ -1166,10 +1179,379 @@ void TimeLapseWidget::debugLine(const QString &text) const
         qDebug().noquote() << "TimeLapse:" << text;
 }
 
-// The browser's annotations and the recording belong to the series browser and the continuous
-// recording; the page only keeps what they hand over.
-void TimeLapseWidget::slotScaleBarCheckBoxState(TSScaleBar) {}
-void TimeLapseWidget::slotSetScaleBarPoint(QPointF point) { m_ScaleBarPoint = point; }
-void TimeLapseWidget::slotSetAnnotationTextInfo(TAnnotationTextInfo info) { m_AnnotationTextInfo = info; }
-void TimeLapseWidget::slotDeleteThumbnail(int) {}
-void TimeLapseWidget::slotGrabbed(uchar *, int) {}
+
+// ---------------------------------------------------------------------------------------------
+// Loading a folder
+
+const QString TimeLapseWidget::kLoadingText = QStringLiteral("<p><b>Loading ...</b></p>");
+
+void TimeLapseWidget::loadImages(const QString &folder)
+{
+    const QFileInfoList files = ImageSeriesFiles::tiffFiles(folder);
+    if (files.isEmpty()) {
+        MessageDlg message(this);
+        message.setMsgType(MSG_NO_IMAGE_FILES);
+        message.exec();
+        return;
+    }
+    PageCursor::busy(Qt::WaitCursor);
+    emit lightOff();
+    m_FileList = files;
+    PageCursor::normal();
+    m_bLoadStop = false;
+    QTimer::singleShot(500, this, &TimeLapseWidget::slotLoadImages);
+    m_pLoadingDlg = new TimeLapseProgressDlg;
+    m_pLoadingDlg->setMessage(kLoadingText);
+    m_pLoadingDlg->setSignalMode(true);
+    m_pLoadingDlg->setTotalCount(m_FileList.size());
+    connect(m_pLoadingDlg, &TimeLapseProgressDlg::signalOKClicked, this, &TimeLapseWidget::slotStopClicked);
+    m_pLoadingDlg->exec();
+    if (m_pLoadingDlg)
+        m_pLoadingDlg->deleteLater();
+}
+
+// A file of a folder that may come from anywhere: only a camera frame the reader accepts joins the
+// series (the browser shows whole frames).
+bool TimeLapseWidget::loadFile(const QFileInfo &file, ImReaderWriter &image)
+{
+    const QString path = file.absoluteFilePath();
+    if (!image.read(QFile::encodeName(path)) || image.width != quint32(kFrameWidth)
+        || image.height != quint32(kFrameHeight))
+        return false;
+    ThumbnailInfo info;
+    info.thumbnail = ImageThumbnail::make(image, g_PseudoColorTable[7], kLoadThumbnailSize);
+    info.path = path;
+    m_TimeLapse.pushThumbnail(info);
+    return true;
+}
+
+void TimeLapseWidget::slotLoadImages()
+{
+    m_TimeLapse.clearThumbnails();
+    ImReaderWriter image; // one buffer for the whole folder
+    for (int i = 0; i < m_FileList.size() && !m_bLoadStop; ++i) {
+        if (!loadFile(m_FileList[i], image))
+            continue;
+        if (m_pLoadingDlg) {
+            m_pLoadingDlg->setCurrentCount(i + 1);
+            qProcessEvents(); // lets Stop through
+        }
+    }
+    if (m_pLoadingDlg) {
+        m_pLoadingDlg->close();
+        m_pLoadingDlg->deleteLater();
+    }
+    completedTimeLapse(true);
+    ui->PROGRESSBAR_COUNT->setValue(0);
+    ui->PROGRESSBAR_COUNT->hide();
+    ui->LABEL_PROGRESSBAR_BG->hide();
+}
+
+void TimeLapseWidget::slotStopClicked()
+{
+    if (m_pLoadingDlg)
+        disconnect(m_pLoadingDlg, &TimeLapseProgressDlg::signalOKClicked, this, &TimeLapseWidget::slotStopClicked);
+    m_bLoadStop = true;
+}
+
+void TimeLapseWidget::on_BUTTON_LOAD_IMAGE_clicked()
+{
+    ui->BUTTON_LOAD_IMAGE->setChecked(false);
+    const bool stopVideo = m_nCurrentState != TIMELAPSE_SHOWN;
+    if (stopVideo) {
+        m_bBusy = true;
+        emit setVideoRunningState(false);
+    }
+    QString folder;
+    bool accepted = false;
+    {
+        DirectoryDialog dialog(nullptr);
+        accepted = dialog.exec() == 1;
+        folder = dialog.getSelectedPath();
+    }
+    if (stopVideo) {
+        emit setVideoRunningState(true);
+        m_bBusy = false;
+    }
+    if (accepted)
+        loadImages(folder);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saving the series
+
+void TimeLapseWidget::makeAnnotationList(const std::vector<ThumbnailInfo> &thumbnails, QStringList &lines)
+{
+    lines.clear();
+    const int n = int(thumbnails.size());
+    if (n < 1)
+        return;
+    auto timeOf = [](const QString &path) {
+        QString meta, value;
+        if (getImageMetaInfo(path.toStdString(), meta) == 1)
+            getMetaInfoValue(meta, QStringLiteral("Time"), value);
+        return value;
+    };
+    const QString last = timeOf(thumbnails.back().path);
+    for (int i = 1; i <= n; ++i) {
+        const QString time = timeOf(thumbnails[size_t(i - 1)].path);
+        if (!time.isEmpty() && !last.isEmpty())
+            lines << QStringLiteral("%1 / %2  %3 / %4").arg(time, last).arg(i).arg(n);
+        else
+            lines << QStringLiteral("%1 / %2").arg(i).arg(n);
+    }
+}
+
+void TimeLapseWidget::prepareSaveDialog(SaveOptionsDlg &dialog, int option)
+{
+    dialog.setCurrentSaveOption(TSaveOption(option), true, SUB_OPTION_NONE);
+    dialog.setImageBits(m_nBitDepth);
+    dialog.setFilterColorIndex(m_nColorIndex);
+    dialog.setDrawingScaleBar(ui->CHKBOX_SCALEBAR->isChecked(), m_nObjectivePosition);
+    dialog.m_ScaleBarPoint = m_ScaleBarPoint;
+    dialog.m_AnnotationTextInfo = m_AnnotationTextInfo;
+}
+
+void TimeLapseWidget::on_BUTTON_SAVE_IMAGE_clicked()
+{
+    ui->BUTTON_SAVE_IMAGE->setChecked(false);
+    const std::vector<ThumbnailInfo> &images = m_TimeLapse.thumbnails();
+    QStringList paths;
+    for (const ThumbnailInfo &image : images)
+        paths << image.path;
+    if (paths.isEmpty()) {
+        MessageDlg message(this);
+        message.setMsgType(MSG_NO_SELECTED_IMAGE);
+        message.exec();
+        return;
+    }
+    QStringList lines;
+    makeAnnotationList(images, lines);
+    // The browser answers at once: the copies below are its current bar and text.
+    emit getScaleBarPoint();
+    emit getAnnotationTextInfo();
+    {
+        SaveOptionsDlg dialog(nullptr, false);
+        prepareSaveDialog(dialog, SAVE_OPTION_TIMELAPSE_IMAGES);
+        dialog.setLoadImagePathList(paths, lines);
+        dialog.exec();
+    }
+    emit saved(true);
+}
+
+int TimeLapseWidget::runTimeLapseSaveDialog()
+{
+    emit getScaleBarPoint();
+    emit getAnnotationTextInfo();
+    SaveOptionsDlg dialog(nullptr, false);
+    prepareSaveDialog(dialog, SAVE_OPTION_TIMELAPSE);
+    dialog.generateCapturedImageMetaData();
+    return dialog.exec();
+}
+
+void TimeLapseWidget::on_BUTTON_SAVE_BEFORE_clicked()
+{
+    if (runTimeLapseSaveDialog() != 1)
+        return;
+    m_bPreSave = true;
+    m_bFirstTime = false;
+    emit saved(true);
+    ui->BUTTON_SAVE_AFTER->setEnabled(true);
+    ui->BUTTON_SAVE_BEFORE->hide();
+    qProcessEvents();
+}
+
+void TimeLapseWidget::on_BUTTON_SAVE_AFTER_clicked()
+{
+    runTimeLapseSaveDialog();
+}
+
+void TimeLapseWidget::slotDeleteThumbnail(int index)
+{
+    std::vector<ThumbnailInfo> &images = m_TimeLapse.thumbnails();
+    if (index >= 0 && index < int(images.size()))
+        images.erase(images.begin() + index);
+}
+
+void TimeLapseWidget::makePseudoColorImage(const uchar *frame, int byteCount, uchar *out)
+{
+    SaveImageComposer composer;
+    // Filter position 0 is transmitted light; the grey colours have no plane of their own.
+    composer.pseudoColorIndex = m_nFilterPosition == 0 || m_nColorIndex > 4 ? 7 : clampColorIndex(m_nColorIndex);
+    composer.colorImage = false;
+    const int bytes = SaveImageComposer::frameBytes(m_nBitDepth, true);
+    std::vector<uchar> rgb(size_t(bytes), 0);
+    composer.makePseudoColorImage(frame, bytes, rgb.data());
+    std::memcpy(out, rgb.data(), size_t(qBound(0, byteCount, bytes)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scale bar and time stamp
+
+void TimeLapseWidget::slotScaleBarCheckBoxState(TSScaleBar scaleBar)
+{
+    if (!ui->CHKBOX_SCALEBAR->isChecked() || !scaleBar.noObjective)
+        return;
+    ui->CHKBOX_SCALEBAR->setChecked(false);
+    MessageDlg message(this);
+    message.setMsgType(MSG_NO_OBJECTIVE_LENS);
+    message.exec();
+}
+
+void TimeLapseWidget::slotSetScaleBarPoint(QPointF point)
+{
+    m_ScaleBarPoint = point;
+}
+
+void TimeLapseWidget::slotSetAnnotationTextInfo(TAnnotationTextInfo info)
+{
+    m_AnnotationTextInfo = info;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The video button
+
+void TimeLapseWidget::on_BUTTON_SAVE_VIDEO_clicked()
+{
+    ui->BUTTON_SAVE_VIDEO->setChecked(false);
+    // The staged frames are always RGB: the space is checked whatever the display.
+    if (SeriesVideoExporter::checkEncoderAndSpace(int(m_TimeLapse.thumbnails().size())))
+        emit saveVideo();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Continuous recording
+
+const QString TimeLapseWidget::kRecordVolume = QStringLiteral("/media/VANTOR SSD");
+const QString TimeLapseWidget::kRecordVolumeText =
+    QStringLiteral("<p><b>Error!</b><br/><br/>Recordings must be stored in VANTOR SSD.</p>");
+const QString TimeLapseWidget::kRecordLostText =
+    QStringLiteral("<p><b>Warning!</b><br/><br/>%1 frames could not be recorded.</p>");
+
+bool TimeLapseWidget::isRecordingPath(const QString &path)
+{
+    return Paths::fixedPath(path).startsWith(kRecordVolume);
+}
+
+void TimeLapseWidget::startContinuousRecording()
+{
+    ui->PROGRESSBAR_COUNT->hide();
+    ui->LABEL_PROGRESSBAR_BG->hide();
+    ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(false);
+    ui->BUTTON_TIMELAPSE_STOP->setEnabled(true);
+    ui->LABEL_START_LAPSE->setText(QDateTime::currentDateTime().toString("yyyy/MM/dd hh:mm:ss"));
+    ui->LABEL_CURRENT_LAPSE->setText(QString("00:00:00 / %1").arg(timeText(m_TimeLapse.totalTime())));
+    m_nLostAtStart = m_RecordingDrain.lost ? m_RecordingDrain.lost() : 0;
+    emit startRecording(true, QString("%1/%2/%3").arg(m_SavePath, m_SeriesName, m_SeriesName));
+    m_RecordStopTimer.start(m_TimeLapse.totalTime() * 1000);
+    m_nRecordSeconds = 0;
+    m_RecordTimer.start();
+    m_RecordLabelTimer.start();
+}
+
+void TimeLapseWidget::enableRecord()
+{
+    ++m_nRecordSeconds;
+    ui->LABEL_CURRENT_LAPSE->setText(
+        QString("%1 / %2").arg(timeText(m_nRecordSeconds), timeText(m_TimeLapse.totalTime())));
+}
+
+void TimeLapseWidget::enableRecordLabel()
+{
+    ui->BUTTON_RECORDING->setVisible(!ui->BUTTON_RECORDING->isVisible());
+}
+
+void TimeLapseWidget::enableRecordStop()
+{
+    const QString total = timeText(m_TimeLapse.totalTime());
+    ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(total, total));
+    for (QTimer *timer : {&m_RecordTimer, &m_RecordStopTimer, &m_RecordLabelTimer})
+        timer->stop();
+    ui->BUTTON_RECORDING->hide();
+    emit startRecording(false, QString());
+    if (m_pProgressDlg) {
+        m_pProgressDlg->close();
+        m_pProgressDlg->deleteLater();
+    }
+    // The live video writes on its own pool: every frame it took must be on disk before the load.
+    PageCursor::busy(Qt::WaitCursor);
+    if (m_RecordingDrain.wait && !m_RecordingDrain.wait(kRecordDrainTimeoutMs))
+        qWarning() << "Time lapse: recorded frames still being written after" << kRecordDrainTimeoutMs << "ms";
+    clearDirtyMemory();
+    PageCursor::normal();
+    loadImages(QString("%1/%2/").arg(m_SavePath, m_SeriesName));
+    const int lost = (m_RecordingDrain.lost ? m_RecordingDrain.lost() : 0) - m_nLostAtStart;
+    if (lost > 0) {
+        MessageDlg message(this);
+        message.setMessage(kRecordLostText.arg(lost));
+        message.setButtonVisibility(MSG_BUTTON_OK);
+        message.exec();
+    }
+}
+
+void TimeLapseWidget::on_BUTTON_START_RECORD_clicked()
+{
+    if (m_nCurrentState != TIMELAPSE_LIVE) {
+        on_BUTTON_TIMELAPSE_LIVE_clicked();
+        repaint();
+        delay((m_nExposure + 1000) * 2);
+    }
+    m_GrabBuffer.clear();
+    m_TimeLapse.clearThumbnails();
+    if (!isRecordingPath(m_SavePath)) {
+        MessageDlg message(this);
+        message.setMessage(kRecordVolumeText);
+        message.setButtonVisibility(MSG_BUTTON_OK);
+        message.exec();
+        return;
+    }
+    if (!createFolder(m_SavePath, m_SeriesName))
+        return;
+    emit startRecording(true, QString("%1/%2/%3").arg(m_SavePath, m_SeriesName, m_SeriesName));
+}
+
+void TimeLapseWidget::on_BUTTON_STOP_RECORD_clicked()
+{
+    m_RecordStopTimer.stop();
+    emit startRecording(false, QString());
+    emit lightOff();
+    m_nCurrentState = TIMELAPSE_IDLE;
+    changeState();
+}
+
+void TimeLapseWidget::slotGrabbed(uchar *frame, int bits)
+{
+    if (g_CurrentMenu != MENU_TIMELAPSE || !frame)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    // Each frame keeps its own size and depth, and is saved with that depth.
+    const int depth = bits == 16 ? 16 : 8;
+    GrabbedFrame grabbed;
+    grabbed.bits = depth;
+    grabbed.samples = QByteArray(reinterpret_cast<const char *>(frame), kFramePixels * (depth / 8));
+    m_GrabBuffer.push_back(std::move(grabbed));
+    if (isEnableSerialLog())
+        debugLine(QString("Push time / Vector size : %1 ms / %2").arg(clock.elapsed()).arg(m_GrabBuffer.size()));
+}
+
+void TimeLapseWidget::on_BUTTON_SAVE_RECORD_clicked()
+{
+    if (!createFolder(m_SavePath, m_SeriesName))
+        return;
+    ImReaderWriter image;
+    const QString prefix = QString("%1/%2/%3").arg(m_SavePath, m_SeriesName, m_SeriesName);
+    const QString meta = capturedImageMetaData().metaText();
+    for (size_t i = 0; i < m_GrabBuffer.size(); ++i) {
+        const GrabbedFrame &frame = m_GrabBuffer[i];
+        const QString name = QString::asprintf("%s_%06d.%s", prefix.toUtf8().constData(), int(i),
+                                               m_FileExtension.toUtf8().constData());
+        const QString time = QTime(0, 0).addMSecs(int(i + 1) * (m_nExposure + 200)).toString("hh:mm:ss.zzz");
+        if (isEnableSerialLog())
+            debugLine(QString("\"Time: %1\"").arg(time));
+        const bool ok = image.load(frame.samples.constData(), kFrameWidth, kFrameHeight, quint16(frame.bits), 1, 1, 1, 1)
+                        && image.write(QFile::encodeName(name), (meta + ";Time: " + time).toUtf8());
+        if (!ok)
+            qWarning().noquote() << "Time lapse: write error" << name;
+    }
+}

@@ -6,15 +6,21 @@
 #include "TSScaleBar.h"
 #include "TimeLapse.h"
 
+#include <QByteArray>
+#include <QFileInfoList>
 #include <QImage>
 #include <QPointF>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
+#include <memory>
 #include <vector>
 
+class ImReaderWriter;
 class MessageDlg;
+class SaveOptionsDlg;
 class QAbstractSpinBox;
 class TimeLapseProgressDlg;
 class Ui_TimeLapseWidget;
@@ -42,6 +48,27 @@ public:
     static constexpr quint64 kFileOverheadBytes = 4096;
     static constexpr int kPositionAnswerTimeoutMs = 2000;
 
+    // Recordings go to the internal SSD only (a fixed path).
+    static const QString kRecordVolume;
+    static const QString kRecordVolumeText;
+    static const QString kRecordLostText;
+    static const QString kLoadingText;
+    static constexpr int kRecordDrainTimeoutMs = 10000;
+
+    // How the end of a continuous recording learns from the live video that every recorded frame
+    // is on disk (wait, bounded in ms) and how many frames it could not record (lost).
+    struct RecordingDrain
+    {
+        std::function<bool(int timeoutMs)> wait;
+        std::function<int()> lost; // frames dropped or failed since the program started
+    };
+    // A frame of the grab buffer at its real size and depth.
+    struct GrabbedFrame
+    {
+        QByteArray samples;
+        int bits = 8;
+    };
+
     explicit TimeLapseWidget(QWidget *parent = nullptr);
     ~TimeLapseWidget() override;
 
@@ -68,6 +95,22 @@ public:
     bool createFolder(QString path, QString &name);
     void setFocusCorrectionState(bool enable);
     void setUIZScanRangeComboBox();
+
+    // Loads every "*.tif" of folder (any letter case) in natural name order as the shown series.
+    void loadImages(const QString &folder);
+    // One "time / last time  n / N" (or "n / N") line per image.
+    void makeAnnotationList(const std::vector<ThumbnailInfo> &thumbnails, QStringList &lines);
+    // The 1280 x 1024 grey frame of the page's depth as RGB in the pseudo colour (grey for the
+    // grey colours 5..7 and for filter position 0); byteCount bytes of the result go to out.
+    void makePseudoColorImage(const uchar *frame, int byteCount, uchar *out);
+    // One file of a load: read into image, thumbnail, appended to the plan; false when skipped.
+    bool loadFile(const QFileInfo &file, ImReaderWriter &image);
+    // Whether a save path lies on the recording volume (it must begin with it).
+    static bool isRecordingPath(const QString &path);
+    void setRecordingDrain(RecordingDrain drain) { m_RecordingDrain = std::move(drain); }
+    const std::vector<GrabbedFrame> &grabBuffer() const { return m_GrabBuffer; }
+    int recordedSeconds() const { return m_nRecordSeconds; }
+    QTimer &recordStopTimer() { return m_RecordStopTimer; }
 
     // The folder, series name and file extension a run writes to (the save dialog's choice).
     void setSaveTarget(const QString &folder, const QString &name, const QString &extension);
@@ -110,6 +153,12 @@ public slots:
     void slotSetAnnotationTextInfo(TAnnotationTextInfo info);
     void slotDeleteThumbnail(int index);
     void slotGrabbed(uchar *frame, int bits);
+    void slotLoadImages();
+    void slotStopClicked();
+    // Continuous recording: the 1 s tick, the 500 ms blink and the end.
+    void enableRecord();
+    void enableRecordLabel();
+    void enableRecordStop();
     void slotSetEnableControlState(bool enable);
     void slotWaitForVideoWidgetIsStarted();
     void slotWaitForVideoWidgetIsStopped();
@@ -162,6 +211,14 @@ private slots:
     void on_CHKBOX_SCALEBAR_clicked();
     void on_COMBOBOX_INTERVAL_TYPE_currentIndexChanged(int index);
     void on_COMBO_FOCUS_DRIFT_currentIndexChanged(int index);
+    void on_BUTTON_LOAD_IMAGE_clicked();
+    void on_BUTTON_SAVE_IMAGE_clicked();
+    void on_BUTTON_SAVE_BEFORE_clicked();
+    void on_BUTTON_SAVE_AFTER_clicked();
+    void on_BUTTON_SAVE_VIDEO_clicked();
+    void on_BUTTON_START_RECORD_clicked();
+    void on_BUTTON_STOP_RECORD_clicked();
+    void on_BUTTON_SAVE_RECORD_clicked();
 
 private:
     void initialize();
@@ -185,6 +242,10 @@ private:
     // Asks the panel for the stage position and waits (events running) until it has answered.
     bool requestMotorPosition();
     void debugLine(const QString &text) const;
+    // The save dialog of a time-lapse option filled with the page's depth, colour and marks.
+    void prepareSaveDialog(SaveOptionsDlg &dialog, int option);
+    int runTimeLapseSaveDialog();
+    void startContinuousRecording();
 
     Ui_TimeLapseWidget *ui = nullptr;
     TimeLapse m_TimeLapse;
@@ -246,6 +307,20 @@ private:
 
     // Frame saving: the 8-bit image of the last frame (its thumbnail source).
     QImage m_FrameImage;
+
+    // Loading a folder.
+    QFileInfoList m_FileList;
+    bool m_bLoadStop = false;
+    QPointer<TimeLapseProgressDlg> m_pLoadingDlg;
+
+    // Continuous recording and the grab buffer.
+    QTimer m_RecordStopTimer;
+    QTimer m_RecordTimer;
+    QTimer m_RecordLabelTimer;
+    int m_nRecordSeconds = 0;
+    int m_nLostAtStart = 0; // the live video's lost-frame count when the recording began
+    RecordingDrain m_RecordingDrain;
+    std::vector<GrabbedFrame> m_GrabBuffer;
 
     // Browser annotations.
     QPointF m_ScaleBarPoint;

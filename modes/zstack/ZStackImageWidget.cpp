@@ -227,17 +227,10 @@ void ZStackImageWidget::loadImageByIndex(int row, bool annotate)
     view->setImageData(m_bPseudoColor ? m_nPseudoColorIndex : 7, image.data(image.bitsPerSample), image.bitsPerSample,
                        image.samplesPerPixel, m_bResetView);
 
-    // The objective the slice was taken with ("Olympus 10X NA 0.25 ..."): maker and magnification.
     const QString meta = QString::fromUtf8(image.description);
-    QString objective;
-    getMetaInfoValue(meta, QStringLiteral("Objective"), objective);
-    const QStringList parts = objective.split(QLatin1Char(' '));
     QString brand;
     float magnification = 0.0f;
-    if (parts.size() > 2) {
-        brand = parts[0];
-        magnification = parts[1].chopped(parts[1].isEmpty() ? 0 : 1).trimmed().toFloat();
-    }
+    objectiveOfMeta(meta, brand, magnification);
     view->setObjectiveInfo(brand, magnification);
     if (m_ScaleBar.show) {
         TSScaleBar bar = m_ScaleBar;
@@ -268,6 +261,19 @@ QString ZStackImageWidget::positionOfRow(int row)
         item->setData(kPositionRole, position);
     }
     return position.toString();
+}
+
+void ZStackImageWidget::objectiveOfMeta(const QString &meta, QString &brand, float &magnification)
+{
+    QString objective;
+    getMetaInfoValue(meta, QStringLiteral("Objective"), objective);
+    const QStringList parts = objective.trimmed().split(QLatin1Char(' '));
+    brand.clear();
+    magnification = 0.0f;
+    if (parts.size() > 2) {
+        brand = parts[0];
+        magnification = parts[1].chopped(parts[1].isEmpty() ? 0 : 1).trimmed().toFloat();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

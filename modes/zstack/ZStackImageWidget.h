@@ -42,6 +42,9 @@ public:
     void loadImageByIndex(int row, bool annotate);
     void loadImageByFullFocus();
     void changeViewMode(ViewMode mode);
+    // The maker and magnification of the "Objective" value of a metadata text ("Olympus 10X NA
+    // 0.25 ..."); empty and 0 when it has none or fewer than three words.
+    static void objectiveOfMeta(const QString &meta, QString &brand, float &magnification);
 
     // For the page's tests and the screenshots.
     Ui_ZStackImageWidget *form() const { return ui; }

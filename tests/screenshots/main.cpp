@@ -21,6 +21,7 @@
 #include "TimeLapseProgressDlg.h"
 #include "VideoShots.h"
 #include "ViewShots.h"
+#include "TimeLapseShots.h"
 #include "ZStackShots.h"
 
 #include <QAbstractButton>
@@ -115,6 +116,8 @@ QList<Shot> shots()
         list << Shot{name, [name] { return singleShot(name); }};
     for (const QString &name : zStackShotNames())
         list << Shot{"NIMBODlg-ZStack-" + name, [name] { return zStackShot(name); }};
+    for (const QString &name : timeLapseShotNames())
+        list << Shot{"NIMBODlg-TimeLapse-" + name, [name] { return timeLapseShot(name); }};
     for (const QString &name : videoShotNames())
         list << Shot{"VideoMakerDlg-" + name, [name] { return videoShot(name); }};
     for (const QString &name : fileManagerShotNames())
