@@ -87,6 +87,7 @@ ZStackImageWidget::~ZStackImageWidget()
 
 void ZStackImageWidget::readSetting()
 {
+    m_bObjectiveSet = false; // the camera's pixel size may have changed too
     const std::string file = Paths::configFile().toStdString();
     std::string size;
     ReadPrivateProfileString(kSettingSection, "FontThickness", "5", size, file);
@@ -115,6 +116,7 @@ void ZStackImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbnails)
 {
     deleteItems();
     ui->m_LGraphicsView->clearImageData();
+    m_bObjectiveSet = false;
     QListWidget *list = ui->LISTWIDGET_IMAGE;
     if (!thumbnails.empty()) {
         list->setBatchSize(int(thumbnails.size()));
@@ -227,18 +229,10 @@ void ZStackImageWidget::loadImageByIndex(int row, bool annotate)
     view->setImageData(m_bPseudoColor ? m_nPseudoColorIndex : 7, image.data(image.bitsPerSample), image.bitsPerSample,
                        image.samplesPerPixel, m_bResetView);
 
-    // The objective the slice was taken with ("Olympus 10X NA 0.25 ..."): maker and magnification.
     const QString meta = QString::fromUtf8(image.description);
     QString objective;
     getMetaInfoValue(meta, QStringLiteral("Objective"), objective);
-    const QStringList parts = objective.split(QLatin1Char(' '));
-    QString brand;
-    float magnification = 0.0f;
-    if (parts.size() > 2) {
-        brand = parts[0];
-        magnification = parts[1].chopped(parts[1].isEmpty() ? 0 : 1).trimmed().toFloat();
-    }
-    view->setObjectiveInfo(brand, magnification);
+    setObjective(objective);
     if (m_ScaleBar.show) {
         TSScaleBar bar = m_ScaleBar;
         bar.show = true;
@@ -253,6 +247,25 @@ void ZStackImageWidget::loadImageByIndex(int row, bool annotate)
                                                          ZStackPositionText::span(first, last), row + 1, count));
         view->showAnnotationText(m_bShowAnnotation);
     }
+}
+
+// The objective a slice was taken with ("Olympus 10X NA 0.25 ..."): maker and magnification give
+// the view its pixel size. The camera settings behind it are read again only when the objective
+// changes, or after readSetting or a new series.
+void ZStackImageWidget::setObjective(const QString &objective)
+{
+    if (m_bObjectiveSet && objective == m_Objective)
+        return;
+    const QStringList parts = objective.split(QLatin1Char(' '));
+    QString brand;
+    float magnification = 0.0f;
+    if (parts.size() > 2) {
+        brand = parts[0];
+        magnification = parts[1].chopped(parts[1].isEmpty() ? 0 : 1).trimmed().toFloat();
+    }
+    ui->m_LGraphicsView->setObjectiveInfo(brand, magnification);
+    m_Objective = objective;
+    m_bObjectiveSet = true;
 }
 
 // The "Z Position" of a row's file, read once and kept with its item: every slice shown needs
