@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPen>
 #include <QPainter>
+#include <QTextDocument>
 #include <cmath>
 #include <cstring>
 #include <opencv2/core.hpp>
@@ -580,7 +581,12 @@ void LGraphicsView::CreateAnnotationTextItem()
     if (m_AnnotationTextItem)
         return;
     m_AnnotationTextItem = new DiagramTextItem(m_TextItemMenu);
-    m_AnnotationTextItem->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    // Right-aligned through the document's default, which outlives setPlainText: the text is laid
+    // out once a change, not again for a block format after it.
+    QTextDocument *document = m_AnnotationTextItem->document();
+    QTextOption option = document->defaultTextOption();
+    option.setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    document->setDefaultTextOption(option);
     m_AnnotationTextItem->setFont(m_AnnotationFont);
     m_AnnotationTextItem->setDefaultTextColor(m_AnnotationColor);
     m_AnnotationTextItem->setFlag(QGraphicsItem::ItemIsMovable, true);
@@ -599,7 +605,6 @@ void LGraphicsView::setAnnotationText(QString text)
 {
     CreateAnnotationTextItem();
     m_AnnotationTextItem->setPlainText(text);
-    m_AnnotationTextItem->setAlignment(Qt::AlignRight | Qt::AlignBottom);
     m_AnnotationTextItem->update();
 }
 

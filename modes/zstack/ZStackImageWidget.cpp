@@ -87,6 +87,7 @@ ZStackImageWidget::~ZStackImageWidget()
 
 void ZStackImageWidget::readSetting()
 {
+    m_bObjectiveSet = false; // the camera's pixel size may have changed too
     const std::string file = Paths::configFile().toStdString();
     std::string size;
     ReadPrivateProfileString(kSettingSection, "FontThickness", "5", size, file);
@@ -115,6 +116,7 @@ void ZStackImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbnails)
 {
     deleteItems();
     ui->m_LGraphicsView->clearImageData();
+    m_bObjectiveSet = false;
     QListWidget *list = ui->LISTWIDGET_IMAGE;
     if (!thumbnails.empty()) {
         list->setBatchSize(int(thumbnails.size()));
@@ -228,10 +230,9 @@ void ZStackImageWidget::loadImageByIndex(int row, bool annotate)
                        image.samplesPerPixel, m_bResetView);
 
     const QString meta = QString::fromUtf8(image.description);
-    QString brand;
-    float magnification = 0.0f;
-    objectiveOfMeta(meta, brand, magnification);
-    view->setObjectiveInfo(brand, magnification);
+    QString objective;
+    getMetaInfoValue(meta, QStringLiteral("Objective"), objective);
+    setObjective(objective);
     if (m_ScaleBar.show) {
         TSScaleBar bar = m_ScaleBar;
         bar.show = true;
@@ -246,6 +247,21 @@ void ZStackImageWidget::loadImageByIndex(int row, bool annotate)
                                                          ZStackPositionText::span(first, last), row + 1, count));
         view->showAnnotationText(m_bShowAnnotation);
     }
+}
+
+// The objective a slice was taken with ("Olympus 10X NA 0.25 ..."): maker and magnification give
+// the view its pixel size. The camera settings behind it are read again only when the objective
+// changes, or after readSetting or a new series.
+void ZStackImageWidget::setObjective(const QString &objective)
+{
+    if (m_bObjectiveSet && objective == m_Objective)
+        return;
+    QString brand;
+    float magnification = 0.0f;
+    objectiveOf(objective, brand, magnification);
+    ui->m_LGraphicsView->setObjectiveInfo(brand, magnification);
+    m_Objective = objective;
+    m_bObjectiveSet = true;
 }
 
 // The "Z Position" of a row's file, read once and kept with its item: every slice shown needs
@@ -267,6 +283,11 @@ void ZStackImageWidget::objectiveOfMeta(const QString &meta, QString &brand, flo
 {
     QString objective;
     getMetaInfoValue(meta, QStringLiteral("Objective"), objective);
+    objectiveOf(objective, brand, magnification);
+}
+
+void ZStackImageWidget::objectiveOf(const QString &objective, QString &brand, float &magnification)
+{
     const QStringList parts = objective.trimmed().split(QLatin1Char(' '));
     brand.clear();
     magnification = 0.0f;

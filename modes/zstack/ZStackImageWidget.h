@@ -34,7 +34,8 @@ public:
     explicit ZStackImageWidget(QWidget *parent = nullptr);
     ~ZStackImageWidget() override;
 
-    // Annotation font size and colour from [Setting_MultiColor].
+    // Annotation font size and colour from [Setting_MultiColor]; the next slice reads its
+    // objective's pixel size again.
     void readSetting();
     // Empties the strip; the view keeps its image.
     void clear();
@@ -45,6 +46,8 @@ public:
     // The maker and magnification of the "Objective" value of a metadata text ("Olympus 10X NA
     // 0.25 ..."); empty and 0 when it has none or fewer than three words.
     static void objectiveOfMeta(const QString &meta, QString &brand, float &magnification);
+    // The same of an "Objective" value itself.
+    static void objectiveOf(const QString &objective, QString &brand, float &magnification);
 
     // For the page's tests and the screenshots.
     Ui_ZStackImageWidget *form() const { return ui; }
@@ -93,12 +96,15 @@ private:
     void showMessage(int type);
     int confirm(int type);
     QString positionOfRow(int row);
+    void setObjective(const QString &objective);
 
     static constexpr int kPositionRole = Qt::UserRole + 1; // a row's "Z Position", once read
 
     bool m_bPseudoColor = false;
     int m_nPseudoColorIndex = 7;
     TSScaleBar m_ScaleBar;
+    QString m_Objective;         // the objective text the view's pixel size was set for
+    bool m_bObjectiveSet = false;
     bool m_bResetView = true;
     QByteArray m_FullFocusImagePath;
     QRect m_ListUpButtonRect;

@@ -18,6 +18,9 @@
 #include <QComboBox>
 #include <QGraphicsLineItem>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <memory>
 #include <opencv2/core.hpp>
 
@@ -241,6 +244,17 @@ private slots:
         m_View->setAnnotationFont(12, Qt::white);
         QCOMPARE(item->font().pointSize(), 12);
         QCOMPARE(item->defaultTextColor(), QColor(Qt::white));
+
+        // Every new text is right-aligned: its lines end at one edge.
+        for (const QString text : {"a long first line\nshort", "x\nanother long line"}) {
+            m_View->setAnnotationText(text);
+            QTextDocument *document = item->document();
+            document->adjustSize();
+            const QTextBlock first = document->firstBlock(), last = document->lastBlock();
+            QVERIFY(first != last);
+            const auto right = [](const QTextBlock &b) { return b.layout()->lineAt(0).naturalTextRect().right(); };
+            QCOMPARE(right(first), right(last));
+        }
     }
 
     // "Settings..." of the text: colour and size through the item dialog; the font of a text made

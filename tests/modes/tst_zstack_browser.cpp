@@ -238,6 +238,15 @@ private slots:
         m_browser->changedCurrentIndex(2);
         QCOMPARE(view()->objectivePixelSize(), 0.0f);
 
+        // A new camera pixel size counts from the next settings read, not from every slice.
+        m_browser->changedCurrentIndex(0);
+        m_root->writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[ScaleBar]\nCMOSPixelSize=7.26\n");
+        m_browser->changedCurrentIndex(0);
+        QCOMPARE(view()->objectivePixelSize(), pixel10);
+        m_browser->readSetting();
+        m_browser->changedCurrentIndex(0);
+        QVERIFY(qAbs(view()->objectivePixelSize() - 2 * pixel10) < 1e-4);
+
         // Off the Z-stack screen the record is only kept.
         m_browser->changedCurrentIndex(0);
         g_CurrentMenu = MENU_TIMELAPSE;
