@@ -2,9 +2,12 @@
 
 #include "DecimalText.h"
 #include "Globals.h"
+#include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "Utilities.h"
+
+#include <QAbstractButton>
 
 #include <algorithm>
 #include <cctype>
@@ -134,4 +137,14 @@ void ScaleBar::readSetting()
     if (m_bReadLensSetting)
         emit signalPixelSizeChanged(m_PixelSize);
     emit signalShowScaleBar(m_ScaleBarInfo);
+}
+
+void ScaleBar::uncheckWithoutObjective(QAbstractButton *box, const TSScaleBar &scaleBar)
+{
+    if (!box->isChecked() || !scaleBar.noObjective)
+        return;
+    box->setChecked(false);
+    MessageDlg message;
+    message.setMsgType(MSG_NO_OBJECTIVE_LENS);
+    message.exec();
 }

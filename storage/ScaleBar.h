@@ -3,6 +3,8 @@
 
 #include <QObject>
 
+class QAbstractButton;
+
 // Turns the objective in use into a pixel size (micrometres per camera pixel) and the [ScaleBar]
 // settings of the configuration file into the TSScaleBar record the views draw from.
 // Configuration: [ScaleBar] CMOSPixelSize and ReductionLensMagnification (read at construction),
@@ -30,6 +32,9 @@ public:
     // The magnification of the objective at a turret position ("10X" gives 10), corrected for
     // the maker's tube length ([LensType] "Olympus" 200/180, "Zeiss" 200/165); 0 for none.
     static float objectiveMagnification(int position);
+    // A page's scale-bar box cannot stay ticked for a bar without an objective: it is unticked and
+    // the user told why (message 34).
+    static void uncheckWithoutObjective(QAbstractButton *box, const TSScaleBar &scaleBar);
 
 public slots:
     // Pixel size of the objective at a turret position (1 and up; lower values are ignored).

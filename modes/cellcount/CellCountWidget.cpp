@@ -12,6 +12,7 @@
 #include "PrivateProfile.h"
 #include "ProtocolDlg.h"
 #include "ProtocolFile.h"
+#include "ScaleBar.h"
 #include "Utilities.h"
 #include "ui_CellCountWidget.h"
 
@@ -321,12 +322,7 @@ void CellCountWidget::slotWaitForVideoWidgetIsStopped()
 
 void CellCountWidget::slotScaleBarCheckBoxState(TSScaleBar scaleBar)
 {
-    if (!ui->CHKBOX_SCALEBAR->isChecked() || !scaleBar.noObjective)
-        return;
-    ui->CHKBOX_SCALEBAR->setChecked(false);
-    MessageDlg message;
-    message.setMsgType(MSG_NO_OBJECTIVE_LENS);
-    message.exec();
+    ScaleBar::uncheckWithoutObjective(ui->CHKBOX_SCALEBAR, scaleBar);
 }
 
 void CellCountWidget::slotChangedCurrentThumbnailIndex(int index)

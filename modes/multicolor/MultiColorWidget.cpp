@@ -9,6 +9,7 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SaveOptionsDlg.h"
+#include "ScaleBar.h"
 #include "ScopedBusyCursor.h"
 #include "TCapturedImageMetaData.h"
 #include "ui_MultiColorWidget.h"
@@ -855,12 +856,7 @@ void MultiColorWidget::on_CHKBOX_SCALEBAR_clicked()
 
 void MultiColorWidget::slotScaleBarCheckBoxState(TSScaleBar scaleBar)
 {
-    if (!ui->CHKBOX_SCALEBAR->isChecked() || !scaleBar.noObjective)
-        return;
-    ui->CHKBOX_SCALEBAR->setChecked(false);
-    MessageDlg dialog;
-    dialog.setMsgType(MSG_NO_OBJECTIVE_LENS);
-    dialog.exec();
+    ScaleBar::uncheckWithoutObjective(ui->CHKBOX_SCALEBAR, scaleBar);
 }
 
 // --- measurement tools, read-outs and graph controls ---------------------------------------------

@@ -5,6 +5,7 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SaveOptionsDlg.h"
+#include "ScaleBar.h"
 #include "ScopedBusyCursor.h"
 #include "SingleModel.h"
 #include "ui_SingleWidget.h"
@@ -625,12 +626,7 @@ void SingleWidget::on_BUTTON_TABLE_CLEAR_clicked()
 
 void SingleWidget::slotScaleBarCheckBoxState(TSScaleBar scaleBar)
 {
-    if (!ui->CHKBOX_SCALEBAR->isChecked() || !scaleBar.noObjective)
-        return;
-    ui->CHKBOX_SCALEBAR->setChecked(false);
-    MessageDlg message;
-    message.setMsgType(MSG_NO_OBJECTIVE_LENS);
-    message.exec();
+    ScaleBar::uncheckWithoutObjective(ui->CHKBOX_SCALEBAR, scaleBar);
 }
 
 void SingleWidget::on_CHKBOX_SCALEBAR_clicked()

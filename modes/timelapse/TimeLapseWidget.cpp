@@ -6,6 +6,7 @@
 #include "ImageSeriesFiles.h"
 #include "ImageThumbnail.h"
 #include "SaveImageComposer.h"
+#include "ScaleBar.h"
 #include "SeriesVideoExporter.h"
 #include "Globals.h"
 #include "ImReaderWriter.h"
@@ -1390,12 +1391,7 @@ void TimeLapseWidget::makePseudoColorImage(const uchar *frame, int byteCount, uc
 
 void TimeLapseWidget::slotScaleBarCheckBoxState(TSScaleBar scaleBar)
 {
-    if (!ui->CHKBOX_SCALEBAR->isChecked() || !scaleBar.noObjective)
-        return;
-    ui->CHKBOX_SCALEBAR->setChecked(false);
-    MessageDlg message(this);
-    message.setMsgType(MSG_NO_OBJECTIVE_LENS);
-    message.exec();
+    ScaleBar::uncheckWithoutObjective(ui->CHKBOX_SCALEBAR, scaleBar);
 }
 
 void TimeLapseWidget::slotSetScaleBarPoint(QPointF point)

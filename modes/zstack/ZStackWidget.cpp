@@ -17,6 +17,7 @@
 #include "SaveNaming.h"
 #include "SaveImageComposer.h"
 #include "SaveOptionsDlg.h"
+#include "ScaleBar.h"
 #include "SeriesVideoExporter.h"
 #include "TimeLapseProgressDlg.h"
 #include "Utilities.h"
@@ -485,10 +486,7 @@ void ZStackWidget::slotLEDState(bool on)
 
 void ZStackWidget::slotScaleBarCheckBoxState(TSScaleBar scaleBar)
 {
-    if (ui->CHKBOX_SCALEBAR->isChecked() && scaleBar.noObjective) {
-        ui->CHKBOX_SCALEBAR->setChecked(false);
-        showMessage(MSG_NO_OBJECTIVE_LENS);
-    }
+    ScaleBar::uncheckWithoutObjective(ui->CHKBOX_SCALEBAR, scaleBar);
 }
 
 void ZStackWidget::on_CHKBOX_SCALEBAR_clicked()
