@@ -1,6 +1,10 @@
 #include "ImageSeriesFiles.h"
 
 #include "AlphanumLess.h"
+#include "Globals.h"
+#include "ImReaderWriter.h"
+#include "ImageThumbnail.h"
+#include "ThumbnailInfo.h"
 
 #include <QDir>
 #include <algorithm>
@@ -12,4 +16,16 @@ QFileInfoList ImageSeriesFiles::tiffFiles(const QString &folder)
     std::stable_sort(files.begin(), files.end(),
                      [&less](const QFileInfo &a, const QFileInfo &b) { return less(a.fileName(), b.fileName()); });
     return files;
+}
+
+bool ImageSeriesFiles::loadFrame(const QFileInfo &file, ImReaderWriter &reader, QSize thumbnailSize, ThumbnailInfo &info)
+{
+    const QString path = file.absoluteFilePath();
+    if (!reader.read(QFile::encodeName(path)) || reader.width != 1280u || reader.height != 1024u)
+        return false;
+    info.thumbnail = ImageThumbnail::make(reader, g_PseudoColorTable[7], thumbnailSize);
+    if (info.thumbnail.isNull())
+        return false;
+    info.path = path;
+    return true;
 }

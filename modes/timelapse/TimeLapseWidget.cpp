@@ -1211,28 +1211,13 @@ void TimeLapseWidget::loadImages(const QString &folder)
         m_pLoadingDlg->deleteLater();
 }
 
-// A file of a folder that may come from anywhere: only a camera frame the reader accepts joins the
-// series (the browser shows whole frames).
-bool TimeLapseWidget::loadFile(const QFileInfo &file, ImReaderWriter &image)
-{
-    const QString path = file.absoluteFilePath();
-    if (!image.read(QFile::encodeName(path)) || image.width != quint32(kFrameWidth)
-        || image.height != quint32(kFrameHeight))
-        return false;
-    ThumbnailInfo info;
-    info.thumbnail = ImageThumbnail::make(image, g_PseudoColorTable[7], kLoadThumbnailSize);
-    info.path = path;
-    m_TimeLapse.pushThumbnail(info);
-    return true;
-}
-
 void TimeLapseWidget::slotLoadImages()
 {
     m_TimeLapse.clearThumbnails();
     ImReaderWriter image; // one buffer for the whole folder
     for (int i = 0; i < m_FileList.size() && !m_bLoadStop; ++i) {
-        if (!loadFile(m_FileList[i], image))
-            continue;
+        if (ThumbnailInfo info; ImageSeriesFiles::loadFrame(m_FileList[i], image, kLoadThumbnailSize, info))
+            m_TimeLapse.pushThumbnail(info);
         if (m_pLoadingDlg) {
             m_pLoadingDlg->setCurrentCount(i + 1);
             qProcessEvents(); // lets Stop through

@@ -103,8 +103,6 @@ public:
     // The 1280 x 1024 grey frame of the page's depth as RGB in the pseudo colour (grey for the
     // grey colours 5..7 and for filter position 0); byteCount bytes of the result go to out.
     void makePseudoColorImage(const uchar *frame, int byteCount, uchar *out);
-    // One file of a load: read into image, thumbnail, appended to the plan; false when skipped.
-    bool loadFile(const QFileInfo &file, ImReaderWriter &image);
     // Whether a save path lies on the recording volume (it must begin with it).
     static bool isRecordingPath(const QString &path);
     void setRecordingDrain(RecordingDrain drain) { m_RecordingDrain = std::move(drain); }

@@ -1407,23 +1407,6 @@ void ZStackWidget::loadStack(const QString &folder)
         m_pLoadingDlg->deleteLater();
 }
 
-// A slice file from a folder that may come from anywhere: only a frame of the camera's size that
-// the reader accepts becomes a slice.
-bool ZStackWidget::loadSlice(const QFileInfo &file)
-{
-    const QString path = file.absoluteFilePath();
-    ImReaderWriter &image = *m_pLoadReader; // one buffer for the whole folder
-    if (!image.read(path.toUtf8()) || image.width != quint32(kFrameWidth) || image.height != quint32(kFrameHeight))
-        return false;
-    ThumbnailInfo slice;
-    slice.thumbnail = ImageThumbnail::make(image, g_PseudoColorTable[7], QSize(132, 100));
-    if (slice.thumbnail.isNull())
-        return false;
-    slice.path = path;
-    m_ZStack.pushThumbnail(slice);
-    return true;
-}
-
 void ZStackWidget::slotLoadImages()
 {
     m_ZStack.clearThumbnails();
@@ -1432,8 +1415,8 @@ void ZStackWidget::slotLoadImages()
         const QFileInfo &file = m_LoadList[i];
         if (file.absoluteFilePath().endsWith(QLatin1String("_merged.tif")))
             m_MergedPath = file.absoluteFilePath();
-        else
-            loadSlice(file);
+        else if (ThumbnailInfo slice; ImageSeriesFiles::loadFrame(file, *m_pLoadReader, QSize(132, 100), slice))
+            m_ZStack.pushThumbnail(slice);
         if (m_pLoadingDlg) {
             m_pLoadingDlg->setCurrentCount(i + 1);
             qProcessEvents(); // lets Stop through

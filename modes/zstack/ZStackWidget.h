@@ -248,7 +248,6 @@ private:
     // The save dialog of the hidden save-before/after and auto-run roads (option 1); its result.
     int runStackSaveDialog(bool quickSave);
     void prepareSaveDialog(SaveOptionsDlg &dialog, int option);
-    bool loadSlice(const QFileInfo &file);
     bool loadImagesforFullFocus();
     void createFullFocusThread();
     void startFullFocusThread();
