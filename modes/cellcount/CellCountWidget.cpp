@@ -6,6 +6,7 @@
 #include "ConfigSetting.h"
 #include "DiluionCalculatorDlg.h"
 #include "Globals.h"
+#include "ImReaderWriter.h"
 #include "MessageDlg.h"
 #include "PageCursor.h"
 #include "Paths.h"
@@ -68,6 +69,8 @@ CellCountWidget::CellCountWidget(QWidget *parent)
     m_pLabelImage.reset(new int[kPixels]());
     // One record per blob label, label 0 included.
     m_pBlobs.reset(new _MainDeclusterCountInfo_NimboS[CellCount_alg::kLabelLimit + 1]);
+    m_pTagFile = std::make_unique<ImReaderWriter>();
+    m_pFrameFile = std::make_unique<ImReaderWriter>();
 
     m_nBinCount = 0;
     m_fCellSizeOffset = 0;

@@ -22,6 +22,7 @@
 
 class CellCount_alg;
 class CountThread;
+class ImReaderWriter;
 class MessageDlg;
 class Ui_CellCountWidget;
 namespace Quorvan {
@@ -294,6 +295,8 @@ private:
     std::unique_ptr<_MainDeclusterCountInfo_NimboS[]> m_pBlobs;
     QImage m_DisplayImage;
     unsigned char *m_pImageData8 = nullptr;
+    // The work files' writers, kept so that each count writes from arrays already in memory.
+    std::unique_ptr<ImReaderWriter> m_pTagFile, m_pFrameFile;
 
     // Engines.
     Quorvan::CellCounter *m_pCellCounter = nullptr;

@@ -1,8 +1,10 @@
 // The Cell count page by direct calls, with a fake camera that answers capture() with synthetic
 // frames: the LED-power search, the autofocus answers and the offset move, the page states, the
-// result texts, the auto-test repetition and the count thread's end.
+// result texts, the engines' refusals, the counting roads no screen reaches, the protocol button,
+// the auto-test repetition and the count thread's end.
 #include "CellCountWidget.h"
 #include "CountThread.h"
+#include "ImReaderWriter.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
@@ -10,6 +12,7 @@
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "ProtocolFile.h"
 #include "TCapturedImageMetaData.h"
 #include "TestRoot.h"
 #include "Utilities.h"
@@ -18,6 +21,51 @@
 #include <QtTest>
 #include <functional>
 #include <map>
+#include <new>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+// OpenCV's image memory, refused while installed: the next image the engine makes throws as an
+// allocation failure would.
+class RefusingAllocator : public cv::MatAllocator
+{
+public:
+    RefusingAllocator() : m_previous(cv::Mat::getDefaultAllocator()) { cv::Mat::setDefaultAllocator(this); }
+    ~RefusingAllocator() override { cv::Mat::setDefaultAllocator(m_previous); }
+    cv::UMatData *allocate(int, const int *, int, void *, size_t *, cv::AccessFlag, cv::UMatUsageFlags) const override
+    {
+        throw std::bad_alloc();
+    }
+    bool allocate(cv::UMatData *, cv::AccessFlag, cv::UMatUsageFlags) const override { return false; }
+    void deallocate(cv::UMatData *) const override {}
+
+private:
+    cv::MatAllocator *m_previous;
+};
+
+// Grey 150 with dark disks of radius 8 every 40 pixels, which both engines find as cells.
+void paintDisks(std::vector<unsigned char> &frame)
+{
+    cv::Mat image(1024, 1280, CV_8UC1, frame.data());
+    image.setTo(150);
+    for (int y = 40; y < 1024 - 20; y += 40)
+        for (int x = 40; x < 1280 - 20; x += 40)
+            cv::circle(image, cv::Point(x, y), 8, cv::Scalar(40), cv::FILLED);
+}
+
+// Dark 5 x 5 dots every 10 pixels: more blobs than the own engine counts.
+void paintDots(std::vector<unsigned char> &frame)
+{
+    cv::Mat image(1024, 1280, CV_8UC1, frame.data());
+    image.setTo(200);
+    for (int y = 2; y + 5 < 1024; y += 10)
+        for (int x = 2; x + 5 < 1280; x += 10)
+            image(cv::Rect(x, y, 5, 5)).setTo(20);
+}
+
+} // namespace
 
 class TestCellCountPage : public QObject
 {
@@ -32,6 +80,10 @@ class TestCellCountPage : public QObject
     QStringList m_messages;              // texts of the message boxes answered with OK
     QPointer<QDialog> m_startBox;
     std::function<void(int)> m_onFrame;  // called with the frame number before a frame is delivered
+    std::function<void(std::vector<unsigned char> &)> m_paint; // draws the frame instead of a flat grey
+    bool m_menuEnabled = false;          // the last lock or unlock of the main menu
+    bool m_panelEnabled = false;         // and of the control panel
+    int m_completed = 0;                 // completed() emitted
     int m_frames = 0;
     bool m_cameraDead = false;
 
@@ -65,9 +117,40 @@ class TestCellCountPage : public QObject
             if (m_onFrame)
                 m_onFrame(m_frames);
             ++m_frames;
-            std::fill(m_frame.begin(), m_frame.end(), (unsigned char)(std::lround(m_meanAt(m_light))));
+            if (m_paint)
+                m_paint(m_frame);
+            else
+                std::fill(m_frame.begin(), m_frame.end(), (unsigned char)(std::lround(m_meanAt(m_light))));
             m_page->captureCompleted(m_frame.data(), 8);
         });
+        connect(m_page.get(), &CellCountWidget::signalEnableMainMenu, this, [this](bool on) { m_menuEnabled = on; });
+        connect(m_page.get(), &CellCountWidget::signalEnableControlWidgetUI, this, [this](bool on) { m_panelEnabled = on; });
+        connect(m_page.get(), &CellCountWidget::completed, this, [this](std::vector<ThumbnailInfo> &) { ++m_completed; });
+    }
+
+    // A count of the painted frame as it comes, without light search or autofocus.
+    void countPainted(const std::function<void(std::vector<unsigned char> &)> &paint, int engine)
+    {
+        m_paint = paint;
+        form()->CHKBOX_INTENSITY->setChecked(false);
+        form()->CHKBOX_AF->setChecked(false);
+        form()->comboBox->setCurrentIndex(engine);
+        count(50);
+    }
+
+    static QString workFile(const char *name) { return CellCount::rawDataPath() + name; }
+
+    // The page as an ended run leaves it. Live, it unlocks the UI itself; with a result, the
+    // stopped video's report does (the main window's part).
+    void checkEnded(TCellCountState state)
+    {
+        QCOMPARE(m_page->currentState(), state);
+        QVERIFY(!m_page->runActive());
+        QVERIFY(form()->BUTTON_COUNT->isEnabled());
+        if (state == CELLCOUNT_LIVE) {
+            QVERIFY(m_menuEnabled);
+            QVERIFY(m_panelEnabled);
+        }
     }
 
     // Count pressed; returns when the button's handler has returned.
@@ -99,7 +182,10 @@ private slots:
         m_meanAt = [](int) { return 150.0; };
         m_light = 0;
         m_onFrame = nullptr;
+        m_paint = nullptr;
         m_cameraDead = false;
+        m_menuEnabled = m_panelEnabled = false;
+        m_completed = 0;
         DialogRunner::clearScripts();
         DialogRunner::setStandingScript([this](QDialog *dialog) {
             const QString text = DialogScripts::messageText(dialog);
@@ -302,6 +388,132 @@ private slots:
         m_page->clearResult();
         QVERIFY(form()->LABEL_TOTAL->text().isEmpty());
         QVERIFY(form()->FRAME_RESULT->isHidden());
+    }
+
+    // The own engine's refusals of a frame: too many objects (-1) and a failed count (-2, here
+    // OpenCV's memory refused). The message is shown, nothing is written or listed, no result is
+    // shown, and the page is live again and unlocked.
+    void engineRefusals_data()
+    {
+        QTest::addColumn<bool>("tooMany");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("-1 too many objects") << true << CellCountWidget::kTooManyObjectsText;
+        QTest::newRow("-2 count failed") << false << CellCountWidget::kCountFailedText;
+    }
+    void engineRefusals()
+    {
+        QFETCH(bool, tooMany);
+        QFETCH(QString, message);
+        std::unique_ptr<RefusingAllocator> refusing;
+        if (!tooMany)
+            connect(m_page.get(), &CellCountWidget::changedState, this, [this, &refusing] {
+                if (m_page->currentState() == CELLCOUNT_COUNTING)
+                    refusing = std::make_unique<RefusingAllocator>();
+            });
+        bool live = false;
+        connect(m_page.get(), &CellCountWidget::liveMode, this, [&live](bool on) { live = on; });
+        const QString shown = form()->LABEL_TOTAL_NUM->text();
+        countPainted(tooMany ? paintDots : paintDisks, 0);
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive(); }, 60000));
+        refusing.reset();
+        QCOMPARE(m_messages, QStringList{message});
+        checkEnded(CELLCOUNT_LIVE);
+        QVERIFY(live);
+        QVERIFY(!m_page->resultAvailable());
+        QCOMPARE(form()->LABEL_TOTAL_NUM->text(), shown); // no count of 0 cells shown
+        QCOMPARE(m_completed, 0);
+        QVERIFY(m_page->model().thumbnails().empty());
+        QVERIFY(!QFile::exists(workFile("Temp_000000_TAG.tif")));
+        QVERIFY(!QFile::exists(workFile("Temp_000000.tif")));
+    }
+
+    // The recount with the size gate and the second engine's transmission check, called
+    // directly after a count: with the second engine each ends the count again with the same
+    // numbers (the gate spans the protocol's sizes) and fresh work files, the gated recount
+    // writing its tag image as the frame file; after the own engine they do nothing.
+    void countingRoads_data()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<bool>("gate"); // AfterSizeGating, else receiveCountingCompleted
+        QTest::newRow("second engine, transmission check") << 1 << false;
+        QTest::newRow("second engine, size gate") << 1 << true;
+        QTest::newRow("own engine, transmission check") << 0 << false;
+        QTest::newRow("own engine, size gate") << 0 << true;
+    }
+    void countingRoads()
+    {
+        QFETCH(int, engine);
+        QFETCH(bool, gate);
+        countPainted(paintDisks, engine);
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive(); }, 60000));
+        checkEnded(CELLCOUNT_RESULT);
+        const int live = m_page->liveNumber(), dead = m_page->deadNumber();
+        QVERIFY(live + dead > 100);
+        const QString total = form()->LABEL_TOTAL->text();
+        ImReaderWriter counted;
+        QVERIFY(counted.read(workFile("Temp_000000_TAG.tif").toUtf8()));
+        QVERIFY(std::equal(counted.buffer8.get(), counted.buffer8.get() + counted.sampleCount, m_page->tagImage()));
+        QVERIFY(QFile::remove(workFile("Temp_000000_TAG.tif")));
+        QVERIFY(QFile::remove(workFile("Temp_000000.tif")));
+        int captured = 0;
+        connect(m_page.get(), &CellCountWidget::captured, this, [&captured](bool on) { captured += on; });
+        m_completed = 0;
+
+        if (gate)
+            m_page->AfterSizeGating();
+        else
+            m_page->receiveCountingCompleted();
+
+        const bool second = engine == 1;
+        QCOMPARE(m_completed, int(second));
+        QCOMPARE(captured, int(second));
+        QVERIFY(m_messages.isEmpty());
+        checkEnded(CELLCOUNT_RESULT);
+        QCOMPARE(m_page->liveNumber(), live);
+        QCOMPARE(m_page->deadNumber(), dead);
+        QCOMPARE(form()->LABEL_TOTAL->text(), total);
+        QCOMPARE(m_page->model().thumbnails().size(), size_t(1));
+        QCOMPARE(QFile::exists(workFile("Temp_000000_TAG.tif")), second);
+        if (!second)
+            return;
+        ImReaderWriter tag, frame;
+        QVERIFY(tag.read(workFile("Temp_000000_TAG.tif").toUtf8()));
+        QVERIFY(frame.read(workFile("Temp_000000.tif").toUtf8()));
+        QCOMPARE(int(tag.samplesPerPixel), 3);
+        QVERIFY(std::equal(tag.buffer8.get(), tag.buffer8.get() + tag.sampleCount, m_page->tagImage()));
+        QVERIFY(tag.buffer8[0] == m_frame[0] && tag.buffer8[1] == m_frame[0]); // grey where nothing is tagged
+        QCOMPARE(int(frame.samplesPerPixel), gate ? 3 : 1);
+        const size_t bytes = size_t(frame.sampleCount);
+        const unsigned char *expected = gate ? tag.buffer8.get() : m_frame.data();
+        QVERIFY(std::equal(expected, expected + bytes, frame.buffer8.get()));
+    }
+
+    // The protocol button takes the dialog's protocol; with the second engine the name stays,
+    // as that engine reads its own file of the name at each count.
+    void protocolButton_data()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::newRow("own engine") << 0;
+        QTest::newRow("second engine") << 1;
+    }
+    void protocolButton()
+    {
+        QFETCH(int, engine);
+        QVERIFY(ProtocolFile::write(ProtocolFile::pathOf("HeLa"), [] {
+            nimbo_protocol_t p;
+            p.nDilutionFactor = 5;
+            return p;
+        }()));
+        setConfig("Protocol Name", "Name", "HeLa");
+        m_page->readSetting();
+        form()->comboBox->setCurrentIndex(engine);
+        form()->BUTTON_PROTOCOL->click();
+        QCOMPARE(m_page->protocolName(), QString("HeLa"));
+        QCOMPARE(form()->LABEL_PROTOCOL->text(), QString("HeLa"));
+        if (engine == 1)
+            QCOMPARE(m_page->secondEngineProtocol().name, QString("HeLa"));
+        else
+            QCOMPARE(m_page->model().protocol().nDilutionFactor, 5);
     }
 
     // Three auto-test counts: each starts from the event loop, at the same stack depth.
