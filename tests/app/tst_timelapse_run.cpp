@@ -295,6 +295,8 @@ private slots:
         QVERIFY(m_page->recordStopTimer().isActive());
         QVERIFY(waitEnded(60000));
         const qint64 elapsedMs = clock.elapsed();
+        QVERIFY(m_page->recordedSeconds() >= 2); // the 1 s tick ran until the stop timer
+        QCOMPARE(w<QLabel>("LABEL_CURRENT_LAPSE")->text(), QString("00:00:03 / 00:00:03"));
         QVERIFY(m_bench->waitUnlocked());
 
         // The files as tifffile reads them: upright 8-bit frames at 10 ms, times from 0 on.
