@@ -12,10 +12,12 @@
 #include "ImReaderWriter.h"
 #include "TimeLapseImageWidget.h"
 #include "TimeLapseWidget.h"
+#include "ui_TimeLapseImageWidget.h"
 #include "Utilities.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QPushButton>
 #include <unistd.h>
 
 namespace {
@@ -172,6 +174,8 @@ void timelapse_slide_tick(benchmark::State &state)
     browser.show();
     browser.loadThumbnail(series, false);
     browser.slotEnableAnnotation(true);
+    browser.form()->BUTTON_SLIDESHOW_START->click(); // playing; the steps are driven from here
+    browser.slideTimer().stop();
     for (auto _ : state) {
         browser.updateSlide();
         QCoreApplication::processEvents();
