@@ -105,15 +105,13 @@ QImage ImageThumbnail::makeImage(const ImReaderWriter &image, const QVector<QRgb
         return QImage();
     if (image.bitsPerSample == 16)
         return fromSixteenBits(image, colorTable, size);
-    const QImage full = eightBit(image);
-    if (full.isNull())
-        return QImage();
-    if (full.format() == QImage::Format_Grayscale8)
-        return FrameThumbnail::makeImage(full.constBits(), full.width(), full.height(), full.bytesPerLine(), colorTable, size);
+    // 8 bits: the reader's own samples, rows packed, with no copy of the frame.
+    const int width = int(image.width), height = int(image.height);
+    if (image.samplesPerPixel == 1)
+        return FrameThumbnail::makeImage(image.buffer8.get(), width, height, width, colorTable, size);
     QImage thumbnail(size, QImage::Format_RGB888);
     try {
-        const cv::Mat frame(full.height(), full.width(), CV_8UC3, const_cast<uchar *>(full.constBits()),
-                            size_t(full.bytesPerLine()));
+        const cv::Mat frame(height, width, CV_8UC3, image.buffer8.get());
         cv::Mat small(size.height(), size.width(), CV_8UC3, thumbnail.bits(), size_t(thumbnail.bytesPerLine()));
         cv::resize(frame, small, small.size(), 0, 0, cv::INTER_AREA);
     } catch (const cv::Exception &) {

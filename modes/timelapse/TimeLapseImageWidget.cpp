@@ -75,6 +75,7 @@ TimeLapseImageWidget::TimeLapseImageWidget(QWidget *parent)
     list->setAttribute(Qt::WA_MouseTracking, false);
     list->setIconSize(kThumbnailSize);
     list->setMovement(QListView::Static);
+    list->setWrapping(false); // one row: a longer series scrolls instead of wrapping out of sight
     ui->SLIDER_IMAGE_INDICATOR->setSingleStep(1);
     ui->SLIDER_IMAGE_INDICATOR->setPageStep(1);
 

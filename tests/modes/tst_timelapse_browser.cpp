@@ -147,6 +147,26 @@ private slots:
         QCOMPARE(m_menuStates, QList<bool>{true});
     }
 
+    // A series longer than the strip stays one row, scrolled so the current image is in sight.
+    void oneRowStrip()
+    {
+        hold(14);
+        QCoreApplication::processEvents();
+        const QRect shown = strip()->viewport()->rect();
+        const auto inSight = [&](int row) { // Qt leaves the edge item one pixel short
+            const QRect item = strip()->visualItemRect(strip()->item(row));
+            return shown.intersected(item).width() >= item.width() - 1;
+        };
+        const int top = strip()->visualItemRect(strip()->item(0)).top();
+        for (int i = 1; i < 14; ++i)
+            QCOMPARE(strip()->visualItemRect(strip()->item(i)).top(), top);
+        QVERIFY(inSight(0));
+        QVERIFY(!inSight(13));
+        ui()->SLIDER_IMAGE_INDICATOR->setValue(13);
+        QVERIFY(inSight(13));
+        QVERIFY(!inSight(0));
+    }
+
     void annotation_data()
     {
         QTest::addColumn<QList<int>>("noTime");
