@@ -1,7 +1,7 @@
 // The Multicolor result table and its exports: rows from the view's records (played by the
 // test) in every unit, with and without an objective, re-measured and deleted (also through the
-// table's menu); both CSV exports
-// read back with Python's csv and compared with the table; the graph and the table's selection.
+// table's menu); both CSV exports read back with Python's csv and compared with the table; the
+// graph and the table's selection.
 #include "Globals.h"
 #include "MessageDlg.h"
 #include "MultiColorFixture.h"
