@@ -271,6 +271,35 @@ private slots:
         QCOMPARE(off.pixel(off.width() / 2, off.height() / 2), qRgb(0, 0, 0));
     }
 
+    // The tiles show no graph: the view's whole-image answer to an adjustment there (the tile
+    // view re-measures the channel) draws nothing, until a channel is shown full size again.
+    void tilesShowNoGraph()
+    {
+        TSMeasurementItem whole = record(0, TOOL_WHOLE_IMAGE, 0, 0, 0, 3, 250, 100, 20);
+        whole.histogram.assign(256, 0);
+        whole.histogram[100] = 50;
+        whole.histogramMaxCount = 50;
+        const auto graphShown = [this] {
+            return !ui()->LABEL_HISTOGRAM->pixmap(Qt::ReturnByValue).isNull() && ui()->BUTTON_HISTOGRAM_EXPORT->isEnabled()
+                   && ui()->LABEL_HIST_MEAN->text() == "100.0";
+        };
+        page().setDisplayImageState(2, 2);
+        draw(whole, {}, false);
+        QVERIFY(graphShown());
+        ui()->BUTTON_TILE_ON->click();
+        QVERIFY(!graphShown());
+        ui()->SLIDER_CH3_BRIGHTNESS->setValue(40);
+        emit ui()->SLIDER_CH3_BRIGHTNESS->sliderReleased();
+        draw(whole, {}, false);
+        QVERIFY(ui()->LABEL_HISTOGRAM->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(!ui()->BUTTON_HISTOGRAM_EXPORT->isEnabled());
+        QCOMPARE(ui()->LABEL_HIST_MEAN->text(), QString());
+        QCOMPARE(ui()->LABEL_HIST_MAX->text(), QString());
+        page().setDisplayImageState(2, 2);
+        draw(whole, {}, false);
+        QVERIFY(graphShown());
+    }
+
     // Table and view select each other; Clear asks first.
     void selectionAndClear()
     {
