@@ -13,6 +13,7 @@
 ImageViewerDlg::ImageViewerDlg(QWidget *parent)
     : ScriptableDialog(parent, kPopupFlags)
     , m_Samples(new ImReaderWriter)
+    , m_NameMetrics(QFont("DejaVu Sans", 11))
     , ui(new Ui_ImageViewerDlg)
 {
     ui->setupUi(this);
@@ -54,8 +55,11 @@ void ImageViewerDlg::setCurrentIndex(const QFileInfo &info)
 // megapixels. Any failure shows the damaged-file text.
 void ImageViewerDlg::load(const QString &path, const QString &fileName)
 {
-    const QFontMetrics metrics(QFont("DejaVu Sans", 11));
-    ui->LABEL_FILENAME->setText(metrics.elidedText(fileName, Qt::ElideMiddle, 1100));
+    // A name that cannot be wider than the bar even in its widest characters is shown as it is,
+    // without laying out its text.
+    constexpr int nameWidth = 1100;
+    const bool fits = qint64(fileName.size()) * m_NameMetrics.maxWidth() <= nameWidth;
+    ui->LABEL_FILENAME->setText(fits ? fileName : m_NameMetrics.elidedText(fileName, Qt::ElideMiddle, nameWidth));
     // The record is read when the panel shows, not for every image stepped through.
     m_Path = path;
     if (m_ImageAttributeDialog->isVisible())

@@ -2,6 +2,7 @@
 #include "ScriptableDialog.h"
 
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QList>
 #include <QPixmap>
 
@@ -48,6 +49,7 @@ private:
 
     QPixmap m_Pixmap;
     std::unique_ptr<ImReaderWriter> m_Samples; // kept from image to image
+    const QFontMetrics m_NameMetrics;          // the file-name bar's font
     QString m_Path;
     bool m_bExit = false;
     QList<QFileInfo> m_FileInfoList;

@@ -29,12 +29,18 @@ MultiColorAutoSave::MultiColorAutoSave(const void *pixels, int bits, bool colour
     , m_MetaText(metaText)
 {
     const quint16 samples = colour ? 3 : 1;
-    // The snapshot goes straight into the writer's array: one copy, taken now.
+    // The snapshot goes straight into the writer's array: one pass, taken now, that also turns
+    // camera words into the plain intensities the file holds, so the write sends the array as it is.
     void *array = m_pWriter->reserve(kWidth, kHeight, quint16(m_nBits), samples, 1, colour ? 2 : 1, 1);
-    if (array && pixels)
-        std::memcpy(array, pixels, size_t(kWidth) * kHeight * samples * (m_nBits / 8));
-    else
+    const quint64 count = quint64(kWidth) * kHeight * samples;
+    if (!array || !pixels) {
         m_pWriter.reset();
+    } else if (m_nBits == 16) {
+        ImReaderWriter::toPlainIntensities(static_cast<const quint16 *>(pixels), static_cast<quint16 *>(array), count);
+        m_pWriter->cameraLayout = false;
+    } else {
+        std::memcpy(array, pixels, size_t(count));
+    }
 }
 
 MultiColorAutoSave::~MultiColorAutoSave() = default;

@@ -1512,6 +1512,10 @@ void MultiColorWidget::changeMeasurementResult(const TSMeasurementItem &item)
 {
     clearMeasuredInformation(false);
     m_CurrentResult = item;
+    // The tiles show no measurable image: a re-measure after an adjustment there updates the
+    // table only, and the measured values and graph stay cleared as the tile state left them.
+    if (m_nCurrentState == MULTI_TILE)
+        return;
     switch (item.tool) {
     case TOOL_LINE:
     case TOOL_POLYGON:

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -184,6 +185,33 @@ private slots:
         const QImage out = ViewerConversion::toImage(image);
         QCOMPARE(out.size(), QSize(4, 2));
         QCOMPARE(int(out.constScanLine(0)[samples]), shown);
+    }
+
+    // Grey to its maximum gives, for every value up to the maximum and some above, what OpenCV's
+    // convertTo gives (rounding ties to even, saturating), whichever road the processor takes.
+    void greyScalingMatchesConvertTo_data()
+    {
+        QTest::addColumn<int>("brightest");
+        for (int m : {1, 2, 3, 6, 255, 510, 1000, 2047, 4094, 4095, 65520, 65535})
+            QTest::newRow(qPrintable(QString::number(m))) << m;
+    }
+    void greyScalingMatchesConvertTo()
+    {
+        QFETCH(int, brightest);
+        const int width = brightest + 1 + 37;
+        ImReaderWriter image;
+        auto *data = static_cast<quint16 *>(image.reserve(quint32(width), 1, 16, 1, 1, 1, 1));
+        QVERIFY(data);
+        for (int i = 0; i < width; ++i)
+            data[i] = quint16(std::min(i, 65535));
+        const QImage out = ViewerConversion::toImage(image, QSize(), brightest);
+        QCOMPARE(out.size(), QSize(width, 1));
+        const cv::Mat ramp(1, width, CV_16UC1, data);
+        cv::Mat expected;
+        ramp.convertTo(expected, CV_8U, 255.0 / brightest);
+        for (int i = 0; i < width; ++i)
+            QVERIFY2(out.constScanLine(0)[i] == expected.at<uchar>(i),
+                     qPrintable(QString("%1 gives %2, not %3").arg(i).arg(out.constScanLine(0)[i]).arg(expected.at<uchar>(i))));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "TestRoot.h"
 
 #include <QImageWriter>
+#include <QLabel>
 #include <QPushButton>
 #include <QtTest>
 
@@ -66,6 +67,15 @@ private slots:
         QCOMPARE(shown.size(), QSize(64, 48));
         QCOMPARE(qGray(shown.pixel(0, 0)), 102);   // 204 of a brightest 510
         QCOMPARE(qGray(shown.pixel(63, 47)), 255);
+        // The name bar: a short name as it is, a long one elided in its middle to the bar's width.
+        const QLabel *name = viewer.findChild<QLabel *>("LABEL_FILENAME");
+        QCOMPARE(name->text(), folder.files[0].fileName());
+        const QString longName = QString("cells_").repeated(40) + "end.tif";
+        viewer.load(folder.files[0].absoluteFilePath(), longName);
+        const QFontMetrics metrics(QFont("DejaVu Sans", 11));
+        QVERIFY(name->text().startsWith("cells_") && name->text().endsWith("end.tif"));
+        QVERIFY(name->text().contains(QChar(0x2026)));
+        QVERIFY(metrics.horizontalAdvance(name->text()) <= 1100);
 
         click(viewer, "BUTTON_DETAIL");
         QVERIFY(viewer.attributeDialog()->isVisible());

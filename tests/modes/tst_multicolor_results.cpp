@@ -1,6 +1,7 @@
 // The Multicolor result table and its exports: rows from the view's records (played by the
-// test) in every unit, with and without an objective, re-measured and deleted; both CSV exports
-// read back with Python's csv and compared with the table; the graph and the table's selection.
+// test) in every unit, with and without an objective, re-measured and deleted (also through the
+// table's menu); both CSV exports read back with Python's csv and compared with the table; the
+// graph and the table's selection.
 #include "Globals.h"
 #include "MessageDlg.h"
 #include "MultiColorFixture.h"
@@ -9,6 +10,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMenu>
 #include <QProcess>
 #include <QtTest>
 
@@ -116,6 +118,36 @@ class TestMultiColorResults : public QObject
                 QVERIFY2(c == 0 ? rows[r + 1][0] == shown[0] : sameValue(shown[c], rows[r + 1][c], c),
                          qPrintable(QString("row %1 column %2: %3 / %4").arg(r).arg(c).arg(shown[c], rows[r + 1][c])));
         }
+    }
+
+    // Opens the table's context menu on a row's first cell and, once the menu shows, picks the
+    // entry named choice (Escape when there is none); returns the entries the menu offered,
+    // none when no menu showed.
+    QStringList contextMenu(int row, const QString &choice)
+    {
+        QStringList offered;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            poll.stop();
+            QAction *pick = nullptr;
+            for (QAction *action : menu->actions()) {
+                offered << action->text();
+                if (action->text() == choice)
+                    pick = action;
+            }
+            if (pick)
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(pick).center());
+            else
+                QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        poll.start(10);
+        const QPoint at = table()->visualItemRect(table()->item(row, 0)).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, table()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(table()->viewport(), &event);
+        return offered;
     }
 
 private slots:
@@ -239,6 +271,35 @@ private slots:
         QCOMPARE(off.pixel(off.width() / 2, off.height() / 2), qRgb(0, 0, 0));
     }
 
+    // The tiles show no graph: the view's whole-image answer to an adjustment there (the tile
+    // view re-measures the channel) draws nothing, until a channel is shown full size again.
+    void tilesShowNoGraph()
+    {
+        TSMeasurementItem whole = record(0, TOOL_WHOLE_IMAGE, 0, 0, 0, 3, 250, 100, 20);
+        whole.histogram.assign(256, 0);
+        whole.histogram[100] = 50;
+        whole.histogramMaxCount = 50;
+        const auto graphShown = [this] {
+            return !ui()->LABEL_HISTOGRAM->pixmap(Qt::ReturnByValue).isNull() && ui()->BUTTON_HISTOGRAM_EXPORT->isEnabled()
+                   && ui()->LABEL_HIST_MEAN->text() == "100.0";
+        };
+        page().setDisplayImageState(2, 2);
+        draw(whole, {}, false);
+        QVERIFY(graphShown());
+        ui()->BUTTON_TILE_ON->click();
+        QVERIFY(!graphShown());
+        ui()->SLIDER_CH3_BRIGHTNESS->setValue(40);
+        emit ui()->SLIDER_CH3_BRIGHTNESS->sliderReleased();
+        draw(whole, {}, false);
+        QVERIFY(ui()->LABEL_HISTOGRAM->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(!ui()->BUTTON_HISTOGRAM_EXPORT->isEnabled());
+        QCOMPARE(ui()->LABEL_HIST_MEAN->text(), QString());
+        QCOMPARE(ui()->LABEL_HIST_MAX->text(), QString());
+        page().setDisplayImageState(2, 2);
+        draw(whole, {}, false);
+        QVERIFY(graphShown());
+    }
+
     // Table and view select each other; Clear asks first.
     void selectionAndClear()
     {
@@ -270,6 +331,38 @@ private slots:
         QCOMPARE(remove.first().first().toUInt(), 0u);
         QVERIFY(!ui()->BUTTON_CSV_EXPORT->isEnabled());
         QCOMPARE(page().model()->csvReaderWriter().rowCount(), 1);
+    }
+
+    // The table's menu offers Delete for the selected row only; Escape keeps the row; Delete
+    // removes that row, its CSV row and its shape in the view, and nothing else.
+    void deleteFromMenu()
+    {
+        page().setDisplayImageState(2, 2);
+        page().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page()));
+        QSignalSpy remove(&page(), &MultiColorWidget::deleteItem);
+        for (uint key : {51u, 52u, 53u})
+            draw(record(key, TOOL_LINE, float(key), 0), {{2, record(0, TOOL_NONE, 0, 0, 0, 1, 2, 1.5f, 0.5f)}});
+        CSVReaderWriter &csv = page().model()->csvReaderWriter();
+        QCOMPARE(csv.rowCount(), 4);
+        const QStringList lastRow = rowCells(2);
+
+        QCOMPARE(contextMenu(1, "Delete"), QStringList()); // nothing selected: no menu
+        page().slotChangeCurrentSelectedItem(52, true, true);
+        QCOMPARE(contextMenu(1, QString()), QStringList({"Delete"}));
+        QCOMPARE(table()->rowCount(), 3);
+        QVERIFY(remove.isEmpty());
+
+        QCOMPARE(contextMenu(1, "Delete"), QStringList({"Delete"}));
+        QCOMPARE(table()->rowCount(), 2);
+        QCOMPARE(remove.size(), 1);
+        QCOMPARE(remove.first().first().toUInt(), 52u);
+        QCOMPARE(table()->item(0, 0)->data(Qt::UserRole).toUInt(), 51u);
+        QCOMPARE(table()->item(1, 0)->data(Qt::UserRole).toUInt(), 53u);
+        QCOMPARE(rowCells(1), lastRow);
+        QCOMPARE(csv.rowCount(), 3);
+        QVERIFY(table()->selectedItems().isEmpty());
+        compareWithTable(exportRows(ui()->BUTTON_CSV_EXPORT, "after-menu"));
     }
 
     void cursorReadout()
