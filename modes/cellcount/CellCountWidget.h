@@ -175,7 +175,10 @@ public:
     QRect plotArea() const;
     // Sets what a count leaves for the histogram (tests and screenshots of the drawing).
     void setHistogramData(const QVector<int> &live, const QVector<int> &dead, const int clusters[9], float binSize,
-                          float cellSizeOffset, int largestBin);
+                          float cellSizeOffset, int largestBin, float largestMantissa = 1.0f);
+    void setWorkingProtocol(const nimbo_protocol_t &protocol) { m_WorkingProtocol = protocol; }
+    // The program's engine's bin count for a maximum cell size: never fewer than 10.
+    static int nimboBinCount(float maxSize, float cellSizeOffset, float umPerPixel);
     bool runActive() const { return m_bRunActive; }
     // Sets the counts and concentrations as a count would (tests of the result texts).
     void setResultValues(float liveMantissa, int liveExponent, float deadMantissa, int deadExponent);

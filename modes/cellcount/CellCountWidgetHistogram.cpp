@@ -101,10 +101,7 @@ void CellCountWidget::fillBinsFromEngine()
     }
     const float umPerPixel = m_fCMOSPixelSize / m_fTotalMagnification;
     m_fBinSize = umPerPixel;
-    const double span = (double(m_WorkingProtocol.nMaxCellSize) + double(m_fCellSizeOffset)) / double(umPerPixel);
-    // A negative, small or unusable maximum still gives the bins the cluster counts are read from.
-    m_nBinCount = std::isfinite(span) ? int(std::clamp(span, 0.0, double(kMaxBins))) + 10 : kMinBins;
-    m_nBinCount = std::max(m_nBinCount, kMinBins);
+    m_nBinCount = nimboBinCount(float(m_WorkingProtocol.nMaxCellSize), m_fCellSizeOffset, umPerPixel);
     QVector<int> live(m_nBinCount, 0), dead(m_nBinCount, 0), clusters(m_nBinCount, 0);
     CellCount_alg::getHistogram(m_nBlobCount, m_pBlobs.get(), live.data(), dead.data(), clusters.data(), m_nBinCount);
     m_LiveBins = live;
@@ -117,9 +114,19 @@ void CellCountWidget::fillBinsFromEngine()
         }
 }
 
-void CellCountWidget::setHistogramData(const QVector<int> &live, const QVector<int> &dead, const int clusters[9],
-                                       float binSize, float cellSizeOffset, int largestBin)
+int CellCountWidget::nimboBinCount(float maxSize, float cellSizeOffset, float umPerPixel)
 {
+    const double span = (double(maxSize) + double(cellSizeOffset)) / double(umPerPixel);
+    // A negative, small or unusable maximum still gives the bins the cluster counts are read from.
+    if (!std::isfinite(span))
+        return kMinBins;
+    return std::max(int(std::clamp(span, 0.0, double(kMaxBins))) + 10, kMinBins);
+}
+
+void CellCountWidget::setHistogramData(const QVector<int> &live, const QVector<int> &dead, const int clusters[9],
+                                       float binSize, float cellSizeOffset, int largestBin, float largestMantissa)
+{
+    m_fMaxBinMantissa = largestMantissa;
     m_LiveBins = live;
     m_DeadBins = dead;
     m_TotalBins.resize(live.size());
