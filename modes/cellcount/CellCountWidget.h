@@ -139,6 +139,8 @@ public:
     unsigned char *frame8() const { return m_pImageData8; }
     const quint16 *frame16() const { return m_pImageData16.get(); }
     const unsigned char *tagImage() const { return m_pColorImage.get(); }
+    const _MainDeclusterCountInfo_NimboS *blobs() const { return m_pBlobs.get(); }
+    Quorvan::CellCounter *secondEngine() const { return m_pCellCounter; }
     int blobCount() const { return m_nBlobCount; }
     int totalNumber() const { return m_nTotalCellNum; }
     int liveNumber() const { return m_nLiveCellNum; }
