@@ -5,24 +5,17 @@
 #include "ImReaderWriter.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "ThumbnailList.h"
 #include "Utilities.h"
 #include "ui_CellCountImageWidget.h"
 
 #include <QDebug>
 #include <QPainter>
-#include <QScrollBar>
 #include <QStyleOption>
 
 namespace {
 
 const char *const kSettingSection = "Setting_MultiColor";
-const QSize kThumbnailGrid(150, 120);
-const QSize kThumbnailIcon(132, 100);
-const QSize kListGrid(75, 50);
-const QSize kListIcon(57, 44);
-const QSize kListItem(57, 57);
-constexpr int kThumbnailStep = 120;
-constexpr int kListStep = 1;
 constexpr int kGreyRamp = 7;
 
 } // namespace
@@ -37,15 +30,7 @@ CellCountImageWidget::CellCountImageWidget(QWidget *parent)
                        static_cast<QWidget *>(ui->BUTTON_IMAGE_TYPE_THUMBNAIL), static_cast<QWidget *>(ui->LISTWIDGET_IMAGE)})
         w->hide();
 
-    QListWidget *list = ui->LISTWIDGET_IMAGE;
-    list->setAutoScroll(false);
-    list->setAutoScrollMargin(0);
-    list->setFrameShape(QFrame::NoFrame);
-    list->setAttribute(Qt::WA_MouseTracking, false);
-    list->setViewMode(QListView::IconMode);
-    list->setMovement(QListView::Static);
-    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ThumbnailList::setUp(ui->LISTWIDGET_IMAGE);
 
     ImageGraphicsView *view = ui->m_LGraphicsView;
     view->initNavigation(view->width(), view->height());
@@ -78,23 +63,15 @@ void CellCountImageWidget::readSetting()
 // ---------------------------------------------------------------------------------------------
 // The list of the count's images
 
-void CellCountImageWidget::deleteItems()
-{
-    QListWidget *list = ui->LISTWIDGET_IMAGE;
-    while (list->count() > 0)
-        delete list->takeItem(list->count() - 1);
-    list->clear();
-}
-
 void CellCountImageWidget::clear()
 {
-    deleteItems();
+    ThumbnailList::deleteItems(ui->LISTWIDGET_IMAGE);
     repaint();
 }
 
 void CellCountImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbnails)
 {
-    deleteItems();
+    ThumbnailList::deleteItems(ui->LISTWIDGET_IMAGE);
     ui->m_LGraphicsView->clearImageData();
     QListWidget *list = ui->LISTWIDGET_IMAGE;
     if (!thumbnails.empty()) {
@@ -114,17 +91,7 @@ void CellCountImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbnails)
 void CellCountImageWidget::changeViewMode(ViewMode mode)
 {
     m_ViewMode = mode;
-    QListWidget *list = ui->LISTWIDGET_IMAGE;
-    const bool thumbnails = mode == THUMBNAIL_MODE;
-    list->setViewMode(thumbnails ? QListView::IconMode : QListView::ListMode);
-    list->setMovement(QListView::Static);
-    list->setGridSize(thumbnails ? kThumbnailGrid : kListGrid);
-    list->setIconSize(thumbnails ? kThumbnailIcon : kListIcon);
-    for (int row = 0; row < list->count(); ++row) {
-        QListWidgetItem *item = list->item(row);
-        item->setSizeHint(thumbnails ? kThumbnailIcon : kListItem);
-        item->setText(thumbnails ? QString() : QString("%1").arg(row + 1));
-    }
+    ThumbnailList::setMode(ui->LISTWIDGET_IMAGE, mode == THUMBNAIL_MODE);
 }
 
 void CellCountImageWidget::on_BUTTON_IMAGE_TYPE_THUMBNAIL_clicked()
@@ -141,20 +108,14 @@ void CellCountImageWidget::on_BUTTON_IMAGE_TYPE_LIST_clicked()
     changeViewMode(LIST_MODE);
 }
 
-void CellCountImageWidget::scrollList(int direction)
-{
-    QScrollBar *bar = ui->LISTWIDGET_IMAGE->verticalScrollBar();
-    bar->setValue(bar->value() + direction * (m_ViewMode == THUMBNAIL_MODE ? kThumbnailStep : kListStep));
-}
-
 void CellCountImageWidget::on_BUTTON_IMAGE_LIST_UP_clicked()
 {
-    scrollList(-1);
+    ThumbnailList::scroll(ui->LISTWIDGET_IMAGE, m_ViewMode == THUMBNAIL_MODE, -1);
 }
 
 void CellCountImageWidget::on_BUTTON_IMAGE_LIST_DOWN_clicked()
 {
-    scrollList(1);
+    ThumbnailList::scroll(ui->LISTWIDGET_IMAGE, m_ViewMode == THUMBNAIL_MODE, 1);
 }
 
 void CellCountImageWidget::on_LISTWIDGET_IMAGE_itemClicked(QListWidgetItem *item)

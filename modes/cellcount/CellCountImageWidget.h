@@ -69,9 +69,7 @@ private slots:
     void on_LISTWIDGET_IMAGE_itemClicked(QListWidgetItem *item);
 
 private:
-    void deleteItems();
     void changeViewMode(ViewMode mode);
-    void scrollList(int direction);
 
     bool m_bPseudoColor = false;
     int m_nPseudoColorIndex = 7;

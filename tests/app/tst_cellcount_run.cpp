@@ -362,6 +362,17 @@ class TestCellCountRun : public QObject
         python(script, {usb, name, CellCount::rawDataPath()}, expected);
     }
 
+    // The hidden second engine with its own protocol file.
+    void useSecondEngine()
+    {
+        QFile file(Paths::programDir() + "/Protocol_DEFAULT_BF.ini");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Dilution Factor]\nFactor=3\n[Noise Reduction]\nReduction=1\n[Live Cell Detection]\nValue=6\n"
+                   "[Roundness]\nNumber=40\n[Min Cell Size]\nSize=3\n[Max Cell Size]\nSize=60\n[Declustering Level]\nLevel=0\n");
+        file.close();
+        form()->comboBox->setCurrentIndex(1);
+    }
+
     QString mountedUsb()
     {
         const QString usb = Paths::path("/media/USB1");
@@ -416,12 +427,7 @@ private slots:
     void secondEngine()
     {
         startLive();
-        QFile file(Paths::programDir() + "/Protocol_DEFAULT_BF.ini");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Dilution Factor]\nFactor=3\n[Noise Reduction]\nReduction=1\n[Live Cell Detection]\nValue=6\n"
-                   "[Roundness]\nNumber=40\n[Min Cell Size]\nSize=3\n[Max Cell Size]\nSize=60\n[Declustering Level]\nLevel=0\n");
-        file.close();
-        form()->comboBox->setCurrentIndex(1);
+        useSecondEngine();
         exposeForTarget();
         panel()->changeLightPower(targetPower(), -1, -1);
         QTest::qWait(400);
@@ -492,12 +498,7 @@ private slots:
         startLive();
         QJsonArray protocol;
         if (second) {
-            QFile file(Paths::programDir() + "/Protocol_DEFAULT_BF.ini");
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[Dilution Factor]\nFactor=3\n[Noise Reduction]\nReduction=1\n[Live Cell Detection]\nValue=6\n"
-                       "[Roundness]\nNumber=40\n[Min Cell Size]\nSize=3\n[Max Cell Size]\nSize=60\n[Declustering Level]\nLevel=0\n");
-            file.close();
-            form()->comboBox->setCurrentIndex(1);
+            useSecondEngine();
         } else {
             m_bench->setConfig("Protocol Name", "Name", "Cells, 2x");
             page()->readSetting();

@@ -343,15 +343,11 @@ private slots:
         QCOMPARE(csv.row(0), QByteArray("RESULTS"));
         QCOMPARE(csv.row(1), QByteArray("Total cell concentration,2.00x10e5 cells/mL"));
         QCOMPARE(csv.row(5), QByteArray("Average size,0.0 um"));
-        QCOMPARE(csv.row(10), QByteArray(" "));
-        QCOMPARE(csv.row(11), QByteArray("Protocol Name,\"Cells, 2x\""));
-        QCOMPARE(csv.row(12), QByteArray("Dilution Factor,2"));
-        QCOMPARE(csv.row(13), QByteArray("Live Cell Sensitivity,5"));
-        QCOMPARE(csv.row(14), QByteArray("Roundness,40 %"));
-        QCOMPARE(csv.row(15), QByteArray("Min. Cell Size,3 um"));
-        QCOMPARE(csv.row(16), QByteArray("Max. Cell Size,60 um"));
-        QCOMPARE(csv.row(17), QByteArray(" "));
-        QCOMPARE(csv.row(18), QByteArray("Cell Size(um),Live,Dead"));
+        const QList<QByteArray> settings = {" ", "Protocol Name,\"Cells, 2x\"", "Dilution Factor,2",
+                                            "Live Cell Sensitivity,5", "Roundness,40 %", "Min. Cell Size,3 um",
+                                            "Max. Cell Size,60 um", " ", "Cell Size(um),Live,Dead"};
+        for (int i = 0; i < settings.size(); ++i)
+            QCOMPARE(csv.row(10 + i), settings[i]);
         QCOMPARE(QString(csv.row(19)), histogram.first());
         if (histogram.size() > 2)
             QCOMPARE(QString(csv.row(20)), histogram[1]);
