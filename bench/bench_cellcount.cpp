@@ -16,9 +16,12 @@
 #include "PrivateProfile.h"
 #include "SampleRenderer.h"
 #include "Utilities.h"
+#include "ImageGraphicsView.h"
+#include "ui_CellCountImageWidget.h"
 #include "ui_CellCountWidget.h"
 
 #include <QDir>
+#include <QGraphicsPixmapItem>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <opencv2/core.hpp>
@@ -174,6 +177,8 @@ void viewer_tag_toggle(benchmark::State &state)
         viewer.slotShowTagImage(false, true);
         viewer.slotShowTagImage(true, true);
     }
+    QGraphicsPixmapItem *shown = viewer.form()->m_LGraphicsView->pixmapItem();
+    state.counters["shown"] = shown && shown->pixmap().width() == kWidth ? 1 : 0;
 }
 
 void viewer_tag_toggle_floor(benchmark::State &state)

@@ -136,8 +136,9 @@ QWidget *cellCountShot(const QString &name)
             return 1;
         });
         const bool manual = name.startsWith("manual");
+        if (name != "manual")
+            exposeForCounting(window); // marks are set on a frame one can see
         if (!manual) {
-            exposeForCounting(window);
             ui->BUTTON_COUNT->click();
         } else {
             ui->BUTTON_MODE2->click();
