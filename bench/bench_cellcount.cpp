@@ -1,7 +1,8 @@
 // The Cell count page's count of one simulated-specimen frame (4X, in focus, mean grey near 150),
 // from startCellCounting to the end of completedCellCounting with the viewer connected: work
 // files, thumbnail and result texts included. Each against the engine's own calls with the page's
-// arguments on the same frame. One core: OpenCV runs single-threaded for both.
+// arguments on the same frame. One core: OpenCV runs single-threaded for both. Also the viewer's
+// tag button: both work files read and shown, against reading them and making their pixmaps.
 #include "GuiBenchMain.h"
 
 #include "CellCountDefaults.h"
@@ -10,13 +11,18 @@
 #include "CellCount_alg.h"
 #include "CellCounter.h"
 #include "Globals.h"
+#include "ImReaderWriter.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SampleRenderer.h"
 #include "Utilities.h"
+#include "ImageGraphicsView.h"
+#include "ui_CellCountImageWidget.h"
 #include "ui_CellCountWidget.h"
 
 #include <QDir>
+#include <QGraphicsPixmapItem>
+#include <QPixmap>
 #include <QTemporaryDir>
 #include <opencv2/core.hpp>
 
@@ -71,6 +77,9 @@ struct Page
         page.form()->comboBox->setCurrentIndex(engine);
         page.setCurrentObjectiveLensPosition(1);
         page.initCellCounter();
+        page.resize(378, 1020);
+        page.show(); // the histogram is drawn
+        viewer.show();
     }
 };
 
@@ -138,8 +147,62 @@ void count_page_second_floor(benchmark::State &state)
     state.counters["cells"] = liveCells + deadCells;
 }
 
+// The work files of one count: the frame and a tagged copy of it.
+QStringList countFiles()
+{
+    const QString frame = CellCountWidget::workFilePath("%sTemp_%06d.tif", 0);
+    const QString tag = CellCountWidget::workFilePath("%sTemp_%06d_TAG.tif", 0);
+    std::vector<unsigned char> rgb(kPixels * 3);
+    for (size_t i = 0; i < kPixels; ++i)
+        rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = g_frame[i];
+    ImReaderWriter writer;
+    writer.load(g_frame.data(), kWidth, kHeight, 8, 1, 1, 1, 1);
+    writer.write(frame.toUtf8(), QByteArray());
+    writer.load(rgb.data(), kWidth, kHeight, 8, 3, 1, 2, 1);
+    writer.write(tag.toUtf8(), QByteArray());
+    return {frame, tag};
+}
+
+// Two presses of the tag button: the counted frame, then the tagged image again.
+void viewer_tag_toggle(benchmark::State &state)
+{
+    const QStringList files = countFiles();
+    CellCountImageWidget viewer;
+    viewer.show();
+    std::vector<ThumbnailInfo> images(1);
+    images[0].kind = 0;
+    images[0].path = files[1];
+    viewer.loadThumbnail(images);
+    for (auto _ : state) {
+        viewer.slotShowTagImage(false, true);
+        viewer.slotShowTagImage(true, true);
+    }
+    QGraphicsPixmapItem *shown = viewer.form()->m_LGraphicsView->pixmapItem();
+    state.counters["shown"] = shown && shown->pixmap().width() == kWidth ? 1 : 0;
+}
+
+void viewer_tag_toggle_floor(benchmark::State &state)
+{
+    const QStringList files = countFiles();
+    for (auto _ : state) {
+        for (const QString &path : files) {
+            ImReaderWriter reader;
+            reader.read(path.toUtf8());
+            const int samples = reader.samplesPerPixel;
+            QImage image(reader.buffer8.get(), kWidth, kHeight, kWidth * samples,
+                         samples == 3 ? QImage::Format_RGB888 : QImage::Format_Indexed8);
+            if (samples == 1)
+                image.setColorTable(g_PseudoColorTable[7]);
+            QPixmap pixmap = QPixmap::fromImage(image);
+            benchmark::DoNotOptimize(pixmap);
+        }
+    }
+}
+
 } // namespace
 
+BENCHMARK(viewer_tag_toggle)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(viewer_tag_toggle_floor)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(count_page_nimbo)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(count_page_nimbo_floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(count_page_second)->Unit(benchmark::kMillisecond)->MinTime(2.0);

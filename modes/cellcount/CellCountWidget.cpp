@@ -344,8 +344,6 @@ void CellCountWidget::setMeasurementResult(TSMeasurementItem &item)
         ui->LABEL_MANUAL_COUNT->setText(QString::number(item.count));
 }
 
-void CellCountWidget::slotGenerateImageData(QImage) {}
-
 // ---------------------------------------------------------------------------------------------
 // Buttons
 

@@ -22,8 +22,10 @@
 
 class CellCount_alg;
 class CountThread;
+class CSVReaderWriter;
 class ImReaderWriter;
 class MessageDlg;
+class QPainter;
 class Ui_CellCountWidget;
 namespace Quorvan {
 class CellCounter;
@@ -107,6 +109,10 @@ public:
     void showResultFrame(bool show);
     void clearResult();
     void showGridLine(bool show);
+    // The size histogram of the last count (bins, largest bin, gate markers), then a repaint.
+    void updateHistogram();
+    // Axis labels, unit label and button pictures of the current view choices.
+    void HistogramButtonState();
     void changeState();
     void setUIControlEnabled(bool enable);
     void setCountUIControlEnabled();
@@ -134,6 +140,8 @@ public:
     unsigned char *frame8() const { return m_pImageData8; }
     const quint16 *frame16() const { return m_pImageData16.get(); }
     const unsigned char *tagImage() const { return m_pColorImage.get(); }
+    const _MainDeclusterCountInfo_NimboS *blobs() const { return m_pBlobs.get(); }
+    Quorvan::CellCounter *secondEngine() const { return m_pCellCounter; }
     int blobCount() const { return m_nBlobCount; }
     int totalNumber() const { return m_nTotalCellNum; }
     int liveNumber() const { return m_nLiveCellNum; }
@@ -150,11 +158,41 @@ public:
     int gateMinimum() const { return m_nGateMin; }
     int gateMaximum() const { return m_nGateMax; }
     int currentThumbnailIndex() const { return m_nCurrentThumbnailIndex; }
+    const QVector<int> &liveBins() const { return m_LiveBins; }
+    const QVector<int> &deadBins() const { return m_DeadBins; }
+    const QVector<int> &totalBins() const { return m_TotalBins; }
+    const int *clusterCounts() const { return m_ClusterCounts; }
+    int largestBin() const { return m_nMaxBinCount; }
+    float largestBinMantissa() const { return m_fMaxBinMantissa; }
+    int largestBinExponent() const { return m_nMaxBinExponent; }
+    // Micrometres a histogram bin stands for: the pixel pitch for the program's engine, 1 for
+    // the second one, whose sizes are micrometres.
+    float binSize() const { return m_fBinSize; }
+    int cellType() const { return m_nCellType; }
+    bool clusterMapShown() const { return m_bClusterMap; }
+    int concentrationOrNumber() const { return m_nConcentrationOrNumber; }
+    int selectedGate() const { return m_nSelectedGate; }
+    QString gateMinimumText() const { return m_strGateMin; }
+    QString gateMaximumText() const { return m_strGateMax; }
+    // The plotting area of the histogram in page coordinates (bars rise from its bottom row - 1).
+    QRect plotArea() const;
+    // Sets what a count leaves for the histogram (tests and screenshots of the drawing).
+    void setHistogramData(const QVector<int> &live, const QVector<int> &dead, const int clusters[9], float binSize,
+                          float cellSizeOffset, int largestBin, float largestMantissa = 1.0f);
+    void setWorkingProtocol(const nimbo_protocol_t &protocol) { m_WorkingProtocol = protocol; }
+    // The program's engine's bin count for a maximum cell size: never fewer than 10.
+    static int nimboBinCount(float maxSize, float cellSizeOffset, float umPerPixel);
     bool runActive() const { return m_bRunActive; }
     // Sets the counts and concentrations as a count would (tests of the result texts).
     void setResultValues(float liveMantissa, int liveExponent, float deadMantissa, int deadExponent);
 
     static QString workFilePath(const char *format, int number);
+    // The RESULTS table of the last count: result panel, the settings the count used, size bins.
+    void fillResultTable(CSVReaderWriter &csv) const;
+    // A three-channel copy of a 1280 x 1024 grey frame of bits per sample in the colour of the
+    // filter position and pseudo-colour index (grey for Trans); false when byteCount is no such
+    // frame.
+    bool makePseudoColorImage(int bits, const void *grey, int byteCount, unsigned char *out) const;
     // The 132 x 100 thumbnail of a frame: three channels as red-green-blue, one through colors.
     static constexpr int kThumbnailWidth = 132;
     static constexpr int kThumbnailHeight = 100;
@@ -171,6 +209,7 @@ public slots:
     void slotChangedCurrentThumbnailIndex(int index);
     void setMeasurementResult(TSMeasurementItem &item);
     void slotGenerateImageData(QImage image);
+    void slotSave(bool before);
     void slotScaleBarCheckBoxState(TSScaleBar scaleBar);
     void slotCompleteCellCountAF(bool success, TFineAFErrTable error);
     void slotMotorMoved();
@@ -184,6 +223,8 @@ public slots:
     void on_BUTTON_COUNT_clicked();
     void on_BUTTON_NEXT_COUNT_clicked();
     void on_BUTTON_CAPTURE_clicked();
+    void on_BUTTON_SAVE_BEFORE_clicked();
+    void on_BUTTON_SAVE_AFTER_clicked();
     void slotCalculrateIntensity();
     void slotStopClicked();
     void runCounting();
@@ -211,8 +252,23 @@ signals:
     void cellCountAF();
     void signalMoveMotorPosition(int steps, bool bCheckPos);
 
+public slots:
+    // The histogram's buttons and the size gate.
+    void on_BUTTON_CELL_TYPE_clicked();
+    void on_BUTTON_CLUSTERMAP_clicked();
+    void on_BUTTON_CELL_CONCENTRATION_OR_NUMBER_clicked();
+    void on_BUTTON_MIN_CELL_SIZE_CONTROL_clicked();
+    void on_BUTTON_MAX_CELL_SIZE_CONTROL_clicked();
+    void on_BUTTON_MINUS_clicked();
+    void on_BUTTON_PLUS_clicked();
+    void on_BUTTON_MINUS_pressed();
+    void on_BUTTON_MINUS_released();
+    void on_BUTTON_PLUS_pressed();
+    void on_BUTTON_PLUS_released();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private slots:
     void on_BUTTON_LIVE_clicked();
@@ -242,6 +298,12 @@ private:
     void findObjectsWithStoredSettings();
     void secondEngineResults(bool frameFileIsTag);
     void clearCellCountParameters() {}
+    void fillBinsFromEngine();
+    void markSaved();
+    void moveGateMarkers();
+    void setCellTypePicture(bool on);
+    void paintSizeBars(QPainter &painter, const QRect &plot);
+    void paintClusterMap(QPainter &painter, const QRect &plot);
 
     Ui_CellCountWidget *ui;
     CellCount m_CellCount;
@@ -338,6 +400,8 @@ private:
     int m_ClusterCounts[9] = {};
     float m_ClusterPercent[8] = {};
     int m_nBinCount = 0;
+    float m_fBinSize = 1.0f;
+    bool m_bSecondEngineCounted = false; // the histogram and the table's settings are the second engine's
     QTimer m_MinusTimer, m_PlusTimer;
 
     int m_nCurrentThumbnailIndex = -1;

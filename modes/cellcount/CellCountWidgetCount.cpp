@@ -120,6 +120,7 @@ void CellCountWidget::cellCount_NIMBO()
     m_bResultAvailable = true;
 
     updateResult();
+    updateHistogram();
     showResultFrame(true);
     ui->BUTTON_TAG->setCheckable(true);
     ui->BUTTON_TAG->setChecked(true);
@@ -188,6 +189,7 @@ void CellCountWidget::secondEngineResults(bool frameFileIsTag)
     m_bResultAvailable = true;
 
     updateResult();
+    updateHistogram();
     showResultFrame(true);
     m_CellCount.clearThumbnails();
 

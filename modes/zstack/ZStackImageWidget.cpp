@@ -6,6 +6,7 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SeriesVideoExporter.h"
+#include "ThumbnailList.h"
 #include "Utilities.h"
 #include "ZStackPositionText.h"
 #include "ui_ZStackImageWidget.h"
@@ -19,11 +20,6 @@
 namespace {
 
 const char *const kSettingSection = "Setting_MultiColor";
-const QSize kThumbnailGrid(150, 120);
-const QSize kThumbnailIcon(132, 100);
-const QSize kListGrid(75, 50);
-const QSize kListIcon(57, 44);
-const QSize kListItem(57, 57);
 
 // A slice or merged file the view can show: the frame geometry the view is built for.
 bool readFrame(const QByteArray &path, ImReaderWriter &image)
@@ -51,14 +47,7 @@ ZStackImageWidget::ZStackImageWidget(QWidget *parent)
     readSetting();
 
     QListWidget *list = ui->LISTWIDGET_IMAGE;
-    list->setAutoScroll(false);
-    list->setAutoScrollMargin(0);
-    list->setFrameShape(QFrame::NoFrame);
-    list->setAttribute(Qt::WA_MouseTracking, false);
-    list->setViewMode(QListView::IconMode);
-    list->setMovement(QListView::Static);
-    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ThumbnailList::setUp(list);
 
     LGraphicsView *view = ui->m_LGraphicsView;
     view->initNavigation(view->width(), view->height());
@@ -100,10 +89,7 @@ void ZStackImageWidget::readSetting()
 
 void ZStackImageWidget::deleteItems()
 {
-    QListWidget *list = ui->LISTWIDGET_IMAGE;
-    while (list->count() > 0)
-        delete list->takeItem(list->count() - 1);
-    list->clear();
+    ThumbnailList::deleteItems(ui->LISTWIDGET_IMAGE);
 }
 
 void ZStackImageWidget::clear()
@@ -142,17 +128,9 @@ void ZStackImageWidget::changeViewMode(ViewMode mode)
     m_ViewMode = mode;
     QListWidget *list = ui->LISTWIDGET_IMAGE;
     const bool thumbnails = mode == THUMBNAIL_MODE;
-    list->setViewMode(thumbnails ? QListView::IconMode : QListView::ListMode);
-    list->setMovement(QListView::Static);
+    ThumbnailList::setMode(list, thumbnails);
     // One grid row a scroll step in thumbnails, one item in the list.
     list->setVerticalScrollMode(thumbnails ? QAbstractItemView::ScrollPerPixel : QAbstractItemView::ScrollPerItem);
-    list->setGridSize(thumbnails ? kThumbnailGrid : kListGrid);
-    list->setIconSize(thumbnails ? kThumbnailIcon : kListIcon);
-    for (int row = 0; row < list->count(); ++row) {
-        QListWidgetItem *item = list->item(row);
-        item->setSizeHint(thumbnails ? kThumbnailIcon : kListItem);
-        item->setText(thumbnails ? QString() : QString::number(row + 1));
-    }
 }
 
 void ZStackImageWidget::on_BUTTON_IMAGE_TYPE_THUMBNAIL_clicked()
@@ -171,8 +149,7 @@ void ZStackImageWidget::on_BUTTON_IMAGE_TYPE_LIST_clicked()
 
 void ZStackImageWidget::scrollList(int direction)
 {
-    QScrollBar *bar = ui->LISTWIDGET_IMAGE->verticalScrollBar();
-    bar->setValue(bar->value() + direction * (m_ViewMode == THUMBNAIL_MODE ? kThumbnailStep : kListStep));
+    ThumbnailList::scroll(ui->LISTWIDGET_IMAGE, m_ViewMode == THUMBNAIL_MODE, direction);
 }
 
 void ZStackImageWidget::on_BUTTON_IMAGE_LIST_UP_clicked()
