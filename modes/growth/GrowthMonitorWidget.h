@@ -69,6 +69,9 @@ public:
     int startCode() const { return m_nStartCode; }
     bool isSaved() const { return m_bSaved; }
     int analysisSource() const { return m_nAnalysisSource; }
+    int cameraBits() const { return m_nCameraBits; }
+    // The values last handed to the graph.
+    const std::vector<float> &graphSeries() const { return m_GraphSeries; }
     // One image of a folder run: analysed into the work folder and recorded; false when skipped.
     bool analyseFolderImage(const QFileInfo &file);
 
@@ -175,5 +178,6 @@ private:
     bool m_bWriteFailed = false;    // the captured frame could not be written
     int m_nFilesTried = 0;          // images a run set out to analyse
     int m_nFilesAnalysed = 0;       // of which analysed
+    std::vector<float> m_GraphSeries;
     Ui_GrowthMonitorWidget *ui;
 };

@@ -120,6 +120,7 @@ void GrowthMonitorWidget::updateTable()
 
 void GrowthMonitorWidget::showGraph(std::vector<float> series)
 {
+    m_GraphSeries = series;
     GraphFrame *graph = ui->GRAPH;
     graph->beginAddSamples();
     graph->addSamples(series, QColor(0, 0, 255, 255));
