@@ -370,6 +370,28 @@ private slots:
         QVERIFY(form()->BUTTON_CAPTURE->isVisible() && form()->BUTTON_CAPTURE->isEnabled());
     }
 
+    // The minimum object size is a radius in micrometres; the area is held to one frame.
+    void minimumArea_data()
+    {
+        QTest::addColumn<int>("sizeUm");
+        QTest::addColumn<float>("magnification");
+        QTest::addColumn<float>("pixelSize");
+        QTest::addColumn<int>("area");
+        QTest::newRow("5 um, 10X") << 5 << 10.0f * 0.655f << 3.63f << 255;
+        QTest::newRow("none") << 0 << 6.55f << 3.63f << 0;
+        QTest::newRow("no objective") << 5 << 0.0f << 3.63f << 0;
+        QTest::newRow("no pixel size") << 5 << 6.55f << 0.0f << 0;
+        QTest::newRow("10,000,000 um") << 10000000 << 6.55f << 3.63f << 1310720;
+    }
+    void minimumArea()
+    {
+        QFETCH(int, sizeUm);
+        QFETCH(float, magnification);
+        QFETCH(float, pixelSize);
+        QFETCH(int, area);
+        QCOMPARE(GrowthMonitorWidget::minimumArea(sizeUm, magnification, pixelSize), area);
+    }
+
     // A capture whose frame never comes returns to the live image too.
     void captureWithoutFrame()
     {
