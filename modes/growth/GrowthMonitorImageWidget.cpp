@@ -7,10 +7,10 @@
 #include "Navigation.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SeriesStrip.h"
 #include "TimeLapseImageWidget.h"
 #include "ui_GrowthMonitorImageWidget.h"
 
-#include <QLocale>
 #include <QPainter>
 #include <QStyleOption>
 
@@ -32,6 +32,9 @@ GrowthMonitorImageWidget::GrowthMonitorImageWidget(QWidget *parent)
     m_ScaleBar.fontSize = 10;
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
     ui->setupUi(this);
+    m_pStrip = std::make_unique<SeriesStrip>(
+        ui->LISTWIDGET_IMAGE, ui->SLIDER_IMAGE_INDICATOR, ui->LABEL_IMAGE_NUMBER,
+        SeriesStrip::ShowButtons{ui->BUTTON_SLIDESHOW_START, ui->BUTTON_SLIDESHOW_PAUSE, ui->BUTTON_SLIDESHOW_STOP});
     LGraphicsView *view = ui->m_LGraphicsView;
     setDisplayRegionSize(view->width(), view->height());
     m_bResetView = true;
@@ -100,9 +103,7 @@ void GrowthMonitorImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbna
     // A show of the old list does not go on through the new one.
     m_SlideTimer.stop();
     QListWidget *list = ui->LISTWIDGET_IMAGE;
-    while (list->count() > 0)
-        delete list->takeItem(list->count() - 1);
-    list->clear();
+    m_pStrip->clear();
     ui->m_LGraphicsView->clearImageData();
     for (const ThumbnailInfo &image : thumbnails) {
         auto *item = new QListWidgetItem(QIcon(image.thumbnail), QString(), nullptr, QListWidgetItem::Type + image.kind);
@@ -117,10 +118,7 @@ void GrowthMonitorImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbna
         ui->LABEL_IMAGE_NUMBER->setText(QStringLiteral("0/%1").arg(n));
     } else {
         list->setBatchSize(n);
-        {
-            const QSignalBlocker block(ui->SLIDER_IMAGE_INDICATOR);
-            ui->SLIDER_IMAGE_INDICATOR->setRange(0, n - 1);
-        }
+        m_pStrip->setCount(n);
         emit changeCurrentIndex(listIndex >= 1 && listIndex < n ? listIndex : 0);
     }
     m_bResetView = false;
@@ -129,20 +127,8 @@ void GrowthMonitorImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbna
 
 void GrowthMonitorImageWidget::changedCurrentIndex(int index)
 {
-    QListWidget *list = ui->LISTWIDGET_IMAGE;
-    const int count = list->count();
-    if (index < 0 || index >= count)
-        return;
-    list->scrollToItem(list->item(index), QAbstractItemView::EnsureVisible);
-    list->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
-    {
-        // The slider follows; its own handler would show the same image a second time.
-        const QSignalBlocker block(ui->SLIDER_IMAGE_INDICATOR);
-        ui->SLIDER_IMAGE_INDICATOR->setValue(index);
-    }
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    ui->LABEL_IMAGE_NUMBER->setText(english.toString(index + 1) + QLatin1Char('/') + english.toString(count));
-    loadImageByIndex(index);
+    if (m_pStrip->select(index))
+        loadImageByIndex(index);
 }
 
 QString GrowthMonitorImageWidget::filePath(int row, TImageType type) const
@@ -171,16 +157,14 @@ bool GrowthMonitorImageWidget::loadImageByIndex(int index)
 
 void GrowthMonitorImageWidget::on_BUTTON_IMAGE_LIST_LEFT_clicked()
 {
-    const int row = ui->LISTWIDGET_IMAGE->currentRow();
-    if (row >= 1)
-        emit changeCurrentIndex(row - 1);
+    if (const int row = m_pStrip->previousRow(); row >= 0)
+        emit changeCurrentIndex(row);
 }
 
 void GrowthMonitorImageWidget::on_BUTTON_IMAGE_LIST_RIGHT_clicked()
 {
-    const int row = ui->LISTWIDGET_IMAGE->currentRow();
-    if (row < ui->LISTWIDGET_IMAGE->count() - 1)
-        emit changeCurrentIndex(row + 1);
+    if (const int row = m_pStrip->nextRow(); row >= 0)
+        emit changeCurrentIndex(row);
 }
 
 void GrowthMonitorImageWidget::on_LISTWIDGET_IMAGE_itemClicked(QListWidgetItem *item)
@@ -242,18 +226,7 @@ void GrowthMonitorImageWidget::on_BUTTON_IMAGE_RAW_clicked()
 
 void GrowthMonitorImageWidget::setSlideShowButtonState(SlideShowState state)
 {
-    auto buttons = [this](bool start, bool pause, bool stop) {
-        ui->BUTTON_SLIDESHOW_START->setEnabled(start);
-        ui->BUTTON_SLIDESHOW_PAUSE->setEnabled(pause);
-        ui->BUTTON_SLIDESHOW_STOP->setEnabled(stop);
-    };
-    switch (state) {
-    case SlideShowReady: buttons(true, false, false); break;
-    case SlideShowPlaying: buttons(false, true, true); break;
-    case SlideShowPaused: buttons(true, false, true); break;
-    case SlideShowStopped: buttons(true, false, false); break;
-    default: return;
-    }
+    m_pStrip->setShowButtons(state);
     m_SlideShowState = state;
 }
 
@@ -286,8 +259,7 @@ void GrowthMonitorImageWidget::on_BUTTON_SLIDESHOW_STOP_clicked()
 
 void GrowthMonitorImageWidget::updateSlide()
 {
-    const int next = ui->LISTWIDGET_IMAGE->currentRow() + 1;
-    if (next < ui->LISTWIDGET_IMAGE->count()) {
+    if (const int next = m_pStrip->nextRow(); next >= 0) {
         emit changeCurrentIndex(next);
         return;
     }

@@ -12,6 +12,7 @@
 
 class ImReaderWriter;
 class QListWidgetItem;
+class SeriesStrip;
 class Ui_GrowthMonitorImageWidget;
 
 // The Growth monitor browser beside the page: a strip of the analysed images with a slider and a
@@ -93,5 +94,6 @@ private:
     bool m_bResetView = true;
     SlideShowState m_SlideShowState = SlideShowReady;
     std::unique_ptr<ImReaderWriter> m_pReader; // every display reads into the same buffers
+    std::unique_ptr<SeriesStrip> m_pStrip;
     Ui_GrowthMonitorImageWidget *ui;
 };

@@ -340,27 +340,11 @@ void GrowthMonitorWidget::slotQuickConfluency()
         return;
     }
     ++m_nNextFrameNumber;
-    float confluency = 0;
-    int count = 0;
-    int threshold = 0;
-    if (m_GrowthMonitor.getConfluencyValue(path.toStdString(), path, confluency, count, threshold)) {
-        ThumbnailInfo info;
-        info.thumbnail = thumbnailOf(path);
-        info.kind = 0;
-        info.value = confluency;
-        info.count = count;
-        info.threshold = threshold;
-        info.path = path;
-        info.sourcePath = path;
-        m_GrowthMonitor.pushThumbnail(info);
-        ++m_nFilesAnalysed;
-        if (m_pProgressDlg) {
-            m_pProgressDlg->setCurrentCount(1);
-            m_pProgressDlg->repaint();
-            delay(1000);
-        }
-    } else {
-        qWarning().noquote() << "Growth monitor:" << m_GrowthMonitor.errorString();
+    // The frame's file is its own result base: its results are written beside it.
+    if (analyseImage(path, path, 0) && m_pProgressDlg) {
+        m_pProgressDlg->setCurrentCount(1);
+        m_pProgressDlg->repaint();
+        delay(1000);
     }
     completedGrowthMonitoring();
 }
@@ -565,8 +549,11 @@ void GrowthMonitorWidget::startGrowthMonitoring()
 
 bool GrowthMonitorWidget::analyseFolderImage(const QFileInfo &file)
 {
-    const QString source = file.absoluteFilePath();
-    const QString base = GrowthMonitor::rawFolder() + file.fileName();
+    return analyseImage(file.absoluteFilePath(), GrowthMonitor::rawFolder() + file.fileName(), 1);
+}
+
+bool GrowthMonitorWidget::analyseImage(const QString &source, const QString &base, int kind)
+{
     float confluency = 0;
     int count = 0;
     int threshold = 0;
@@ -576,7 +563,7 @@ bool GrowthMonitorWidget::analyseFolderImage(const QFileInfo &file)
     }
     ThumbnailInfo info;
     info.thumbnail = thumbnailOf(source);
-    info.kind = 1;
+    info.kind = kind;
     info.value = confluency;
     info.count = count;
     info.threshold = threshold;

@@ -136,6 +136,9 @@ private:
     void returnToLive();
     void runInitializingBox();
     void runCalculatingDialog(int total);
+    // Analyses source into the results at base and records it (kind 1 a folder's image, 0 a
+    // captured frame); false, and nothing recorded, when it cannot be analysed.
+    bool analyseImage(const QString &source, const QString &base, int kind);
     void releaseDialogs();
     void reportSkipped();
     int save();
