@@ -272,8 +272,8 @@ void growth_browser_image(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(growth_folder_image_floor)->Unit(benchmark::kMillisecond);
-BENCHMARK(growth_folder_image)->Unit(benchmark::kMillisecond);
+BENCHMARK(growth_folder_image_floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(growth_folder_image)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(growth_browser_image_floor)->Unit(benchmark::kMillisecond);
 BENCHMARK(growth_browser_image)->Unit(benchmark::kMillisecond);
 BENCHMARK(confluency_frame)->Unit(benchmark::kMillisecond);

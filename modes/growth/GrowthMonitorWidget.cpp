@@ -364,8 +364,10 @@ void GrowthMonitorWidget::on_BUTTON_LOAD_IMAGE_clicked()
     DirectoryDialog chooser;
     const bool accepted = chooser.exec() == 1;
     if (videoStopped) {
+        // The video's answer to its restart must not free the menu while the run is prepared:
+        // busy lasts until the run is refused or completed.
         emit setVideoRunningState(true);
-        m_bBusy = false;
+        m_bBusy = accepted;
     }
     if (!accepted)
         return;
@@ -382,6 +384,7 @@ void GrowthMonitorWidget::on_BUTTON_LOAD_IMAGE_clicked()
     }
     PageCursor::normal();
     if (m_nStartCode != START_OK) {
+        m_bBusy = false;
         reportStartCode(false);
         unlockAfterRefusal();
         return;
@@ -592,6 +595,7 @@ void GrowthMonitorWidget::slotOKClicked()
 
 void GrowthMonitorWidget::completedGrowthMonitoring()
 {
+    m_bBusy = false;
     releaseDialogs();
     updateGraph();
     updateTable();

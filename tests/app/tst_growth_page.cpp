@@ -46,7 +46,7 @@ class TestGrowthPage : public QObject
 
     std::unique_ptr<AppBench> m_bench;
     int m_stopAfter = 0;    // the Calculating dialog's Stop is pressed at this many images
-    bool m_noFrame = false; // the camera's frame does not reach the page
+    bool m_freeDuringRun = false; // the main menu or the panel was free while a run worked
 
     GrowthMonitorWidget *page() const { return m_bench->ui()->m_GrowthMonitorWidget; }
     Ui_GrowthMonitorWidget *form() const { return page()->form(); }
@@ -76,12 +76,11 @@ class TestGrowthPage : public QObject
                 return DialogRunner::showAndRun(dialog, [](QDialog *d) { DialogRunner::click(d, "BUTTON_APPLY"); }, 30000);
             if (auto *progress = qobject_cast<TimeLapseProgressDlg *>(dialog)) {
                 const int stopAfter = m_stopAfter;
-                return DialogRunner::showAndRun(dialog, [stopAfter, progress](QDialog *) {
-                    if (stopAfter <= 0)
-                        return;
+                return DialogRunner::showAndRun(dialog, [this, stopAfter, progress](QDialog *) {
                     auto *watch = new QTimer(progress);
-                    QObject::connect(watch, &QTimer::timeout, progress, [progress, stopAfter] {
-                        if (progress->getCurrentCount() >= stopAfter)
+                    QObject::connect(watch, &QTimer::timeout, progress, [this, progress, stopAfter] {
+                        m_freeDuringRun = m_freeDuringRun || panelAndMenuFree();
+                        if (stopAfter > 0 && progress->getCurrentCount() >= stopAfter)
                             DialogRunner::click(progress, "BUTTON_STOP");
                     });
                     watch->start(0);
@@ -163,7 +162,7 @@ private slots:
     {
         g_CurrentMenu = MENU_MULTICOLOR;
         m_stopAfter = 0;
-        m_noFrame = false;
+        m_freeDuringRun = false;
     }
     void cleanup()
     {
@@ -246,6 +245,7 @@ private slots:
         }
         QCOMPARE(tableColumn(1), names);
         QCOMPARE(ours(), expected);
+        QVERIFY(!m_freeDuringRun);
         QCOMPARE(page()->graphSeries().size(), size_t(11));
         QCOMPARE(page()->graphSeries()[0], 0.0f);
         QCOMPARE(page()->graphSeries()[10], page()->model().thumbnails()[9].value);
