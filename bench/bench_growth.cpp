@@ -5,16 +5,31 @@
 //                               watershed road on the same (thresholded, cleaned) mask
 //   confluency_file             the whole analysis of a TIFF file, results written; value in ms
 //                               per image against the 1000 ms an image may take
+//   growth_folder_image         one image of the page's folder run (the folder check's read, the
+//                               analysis, the thumbnail, the record); floor: the analysis alone
+//                               of the same file (at most 1.1); seconds per image reported
+//   growth_browser_image        the browser reading a count image and showing it; floor:
+//                               cv::imread of the same file (at most 2)
 #include "ConfluencyAnalysis.h"
 #include "FileWriteBench.h"
 #include "GrowthMonitor.h"
+#include "GrowthMonitorImageWidget.h"
+#include "GrowthMonitorWidget.h"
+#include "GuiBenchMain.h"
+#include "ImReaderWriter.h"
+#include "Paths.h"
+#include "Utilities.h"
+#include "ui_GrowthMonitorImageWidget.h"
 
 #include <benchmark/benchmark.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <chrono>
 #include <climits>
+#include <memory>
 
 namespace {
 
@@ -160,12 +175,114 @@ void confluency_file(benchmark::State &state)
     state.counters["floor"] = 1000.0;
 }
 
+// The page's work folder and one source frame in a fresh root.
+std::unique_ptr<QTemporaryDir> g_root;
+QString g_source;
+
+void prepare()
+{
+    cv::setNumThreads(0);
+    g_root = std::make_unique<QTemporaryDir>(benchFolder() + "/bench-XXXXXX");
+    Paths::setRoot(g_root->path());
+    QDir().mkpath(Paths::configDir());
+    QDir().mkpath(GrowthMonitor::rawFolder());
+    QDir().mkpath(Paths::path("/media/USB1/day 1"));
+    initializePseudoColorTable();
+    g_source = Paths::path("/media/USB1/day 1/img1.tif");
+    ImReaderWriter image;
+    image.load(shared().grey.data, 1280, 1024, 8, 1, 1, 1, 1);
+    image.write(g_source.toUtf8(), QByteArray());
+}
+
+// The analysis alone, as the page calls it.
+void growth_folder_image_floor(benchmark::State &state)
+{
+    GrowthMonitor model;
+    model.setGrowthMonitorParameter(settings(0.2));
+    const QString base = GrowthMonitor::rawFolder() + "img1.tif";
+    for (auto _ : state) {
+        float confluency = 0;
+        int count = 0, threshold = 0;
+        if (!model.getConfluencyValue(g_source.toStdString(), base, confluency, count, threshold)) {
+            state.SkipWithError("analysis failed");
+            return;
+        }
+    }
+}
+
+void growth_folder_image(benchmark::State &state)
+{
+    GrowthMonitorWidget page;
+    page.model().setGrowthMonitorParameter(settings(0.2));
+    const QFileInfo file(g_source);
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        ImReaderWriter check; // the folder check's read of the file
+        if (!check.read(QFile::encodeName(g_source)) || !page.analyseFolderImage(file)) {
+            state.SkipWithError("the image was not analysed");
+            return;
+        }
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.PauseTiming();
+        page.model().clearThumbnails();
+        state.ResumeTiming();
+    }
+    state.counters["seconds_per_image"] = seconds / double(state.iterations());
+}
+
+// A count image on the drive as a run leaves it.
+QString countImage()
+{
+    static const QString path = [] {
+        GrowthMonitor model;
+        model.setGrowthMonitorParameter(settings(0.2));
+        float confluency = 0;
+        int count = 0, threshold = 0;
+        const QString base = GrowthMonitor::rawFolder() + "browse.tif";
+        model.getConfluencyValue(g_source.toStdString(), base, confluency, count, threshold);
+        return GrowthMonitor::getResultFilePath(base, IMAGE_COUNT, QString());
+    }();
+    return path;
+}
+
+void growth_browser_image_floor(benchmark::State &state)
+{
+    const std::string path = countImage().toStdString();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(cv::imread(path, cv::IMREAD_UNCHANGED).data);
+}
+
+void growth_browser_image(benchmark::State &state)
+{
+    countImage();
+    GrowthMonitorImageWidget browser;
+    std::vector<ThumbnailInfo> list(1);
+    list[0].path = GrowthMonitor::rawFolder() + "browse.tif";
+    list[0].sourcePath = g_source;
+    browser.loadThumbnail(list, 0);
+    browser.form()->BUTTON_IMAGE_COUNT->click();
+    for (auto _ : state) {
+        if (!browser.loadImageByIndex(0)) {
+            state.SkipWithError("the count image was not shown");
+            return;
+        }
+    }
+}
+
 } // namespace
 
+BENCHMARK(growth_folder_image_floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(growth_folder_image)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(growth_browser_image_floor)->Unit(benchmark::kMillisecond);
+BENCHMARK(growth_browser_image)->Unit(benchmark::kMillisecond);
 BENCHMARK(confluency_frame)->Unit(benchmark::kMillisecond);
 BENCHMARK(confluency_frame_floor)->Unit(benchmark::kMillisecond);
 BENCHMARK(confluency_frame_watershed)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(confluency_frame_watershed_floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(confluency_file)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    return runGuiBenchmarks(argc, argv, prepare);
+}

@@ -11,7 +11,12 @@
 
 QFileInfoList ImageSeriesFiles::tiffFiles(const QString &folder)
 {
-    QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.tif")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
+    return files(folder, {QStringLiteral("*.tif")});
+}
+
+QFileInfoList ImageSeriesFiles::files(const QString &folder, const QStringList &nameFilters)
+{
+    QFileInfoList files = QDir(folder).entryInfoList(nameFilters, QDir::Files | QDir::Hidden, QDir::Unsorted);
     const alphanum_less less;
     std::stable_sort(files.begin(), files.end(),
                      [&less](const QFileInfo &a, const QFileInfo &b) { return less(a.fileName(), b.fileName()); });

@@ -2,6 +2,7 @@
 #include <QFileInfoList>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 class ImReaderWriter;
 struct ThumbnailInfo;
@@ -13,6 +14,8 @@ public:
     // The plain files of folder matching "*.tif", sorted by name in natural order (alphanum_less:
     // digit runs by value), so that name_2 comes before name_10. Empty for a missing folder.
     static QFileInfoList tiffFiles(const QString &folder);
+    // The same for any name filters ("*.tif", "*.png", ...).
+    static QFileInfoList files(const QString &folder, const QStringList &nameFilters);
     // One file of a folder that may come from anywhere: only a whole camera frame (1280 x 1024)
     // that the reader accepts gives a thumbnail (grey, thumbnailSize) and its path in info.
     // reader is the caller's buffer, kept from file to file.

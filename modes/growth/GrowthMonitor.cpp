@@ -153,11 +153,17 @@ int GrowthMonitor::_labeling(const cv::Mat &image, int threshold, cv::Mat &label
     return count;
 }
 
-void GrowthMonitor::setConfluencyResult(const ThumbnailInfo &info)
+QString GrowthMonitor::displayPath(const QString &sourcePath)
 {
-    QString file = Paths::fixedPath(info.sourcePath);
+    QString file = Paths::fixedPath(sourcePath);
     if (file.startsWith("/media/") || file == "/media")
         file.remove(0, 6);
+    return file;
+}
+
+void GrowthMonitor::setConfluencyResult(const ThumbnailInfo &info)
+{
+    const QString file = displayPath(info.sourcePath);
     char numbers[64];
     std::snprintf(numbers, sizeof numbers, ",%.2f,%d,%d", double(info.value), info.count, info.threshold);
     m_CSV.fillCSVData(csvField(file.toUtf8()) + QByteArray(numbers));

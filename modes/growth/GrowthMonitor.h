@@ -52,6 +52,9 @@ public:
     // when given) the number of regions.
     static int _labeling(const cv::Mat &image, int threshold, cv::Mat &labels, int *labelCount = nullptr);
 
+    // A source path as the table and the result rows show it: the volume folder "/media" left out
+    // ("/media/USB1/a.tif" gives "/USB1/a.tif").
+    static QString displayPath(const QString &sourcePath);
     // Appends the result row of one analysed image.
     void setConfluencyResult(const ThumbnailInfo &info);
     void pushThumbnail(ThumbnailInfo &info) { m_Thumbnails.push_back(info); }

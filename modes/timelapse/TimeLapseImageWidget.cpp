@@ -5,6 +5,7 @@
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "SeriesStrip.h"
 #include "SeriesVideoExporter.h"
 #include "Utilities.h"
 #include "ZStackImageWidget.h"
@@ -13,7 +14,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOption>
@@ -58,6 +58,9 @@ TimeLapseImageWidget::TimeLapseImageWidget(QWidget *parent)
         this);
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
     ui->setupUi(this);
+    m_pStrip = std::make_unique<SeriesStrip>(
+        ui->LISTWIDGET_IMAGE, ui->SLIDER_IMAGE_INDICATOR, ui->LABEL_IMAGE_NUMBER,
+        SeriesStrip::ShowButtons{ui->BUTTON_SLIDESHOW_START, ui->BUTTON_SLIDESHOW_PAUSE, ui->BUTTON_SLIDESHOW_STOP});
 
     LGraphicsView *view = ui->m_LGraphicsView;
     setDisplayRegionSize(view->width(), view->height());
@@ -136,14 +139,6 @@ void TimeLapseImageWidget::readSetting()
 // ---------------------------------------------------------------------------------------------
 // The strip
 
-void TimeLapseImageWidget::deleteItems()
-{
-    QListWidget *list = ui->LISTWIDGET_IMAGE;
-    while (list->count() > 0)
-        delete list->takeItem(list->count() - 1);
-    list->clear();
-}
-
 QString TimeLapseImageWidget::itemPath(int row) const
 {
     return ui->LISTWIDGET_IMAGE->item(row)->data(Qt::UserRole).toString();
@@ -151,7 +146,7 @@ QString TimeLapseImageWidget::itemPath(int row) const
 
 void TimeLapseImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbnails, bool)
 {
-    deleteItems();
+    m_pStrip->clear();
     ui->m_LGraphicsView->clearImageData();
     QListWidget *list = ui->LISTWIDGET_IMAGE;
     if (thumbnails.empty()) {
@@ -176,34 +171,20 @@ void TimeLapseImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbnails,
 
 void TimeLapseImageWidget::changedCurrentIndex(int index)
 {
-    QListWidget *list = ui->LISTWIDGET_IMAGE;
-    const int count = list->count();
-    if (index < 0 || index >= count)
-        return;
-    list->scrollToItem(list->item(index), QAbstractItemView::EnsureVisible);
-    list->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
-    {
-        // The slider follows; its own handler would show the same image a second time.
-        const QSignalBlocker block(ui->SLIDER_IMAGE_INDICATOR);
-        ui->SLIDER_IMAGE_INDICATOR->setValue(index);
-    }
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    ui->LABEL_IMAGE_NUMBER->setText(english.toString(index + 1) + QLatin1Char('/') + english.toString(count));
-    loadImageByIndex(index, true);
+    if (m_pStrip->select(index))
+        loadImageByIndex(index, true);
 }
 
 void TimeLapseImageWidget::on_BUTTON_IMAGE_LIST_LEFT_clicked()
 {
-    const int row = ui->LISTWIDGET_IMAGE->currentRow();
-    if (row >= 1)
-        emit changeCurrentIndex(row - 1);
+    if (const int row = m_pStrip->previousRow(); row >= 0)
+        emit changeCurrentIndex(row);
 }
 
 void TimeLapseImageWidget::on_BUTTON_IMAGE_LIST_RIGHT_clicked()
 {
-    const int row = ui->LISTWIDGET_IMAGE->currentRow();
-    if (row < ui->LISTWIDGET_IMAGE->count() - 1)
-        emit changeCurrentIndex(row + 1);
+    if (const int row = m_pStrip->nextRow(); row >= 0)
+        emit changeCurrentIndex(row);
 }
 
 void TimeLapseImageWidget::on_LISTWIDGET_IMAGE_itemClicked(QListWidgetItem *item)
@@ -382,18 +363,8 @@ void TimeLapseImageWidget::on_BUTTON_DELETE_IMAGE_clicked()
 
 void TimeLapseImageWidget::setSlideShowButtonState(SlideShowState state)
 {
-    bool enable = true;
-    auto buttons = [this](bool start, bool pause, bool stop) {
-        ui->BUTTON_SLIDESHOW_START->setEnabled(start);
-        ui->BUTTON_SLIDESHOW_PAUSE->setEnabled(pause);
-        ui->BUTTON_SLIDESHOW_STOP->setEnabled(stop);
-    };
-    switch (state) {
-    case SlideShowReady: buttons(true, false, false); break;
-    case SlideShowPlaying: buttons(false, true, true); enable = false; break;
-    case SlideShowPaused: buttons(true, false, true); break;
-    case SlideShowStopped: buttons(true, false, false); break;
-    }
+    m_pStrip->setShowButtons(state);
+    const bool enable = state != SlideShowPlaying;
     m_SlideShowState = state;
     for (QWidget *w : std::initializer_list<QWidget *>{ui->BUTTON_IMAGE_LIST_LEFT, ui->BUTTON_IMAGE_LIST_RIGHT,
                                                        ui->BUTTON_DELETE_IMAGE, ui->COMBOBOX_SLIDESHOW_INTERVAL})
@@ -419,8 +390,7 @@ void TimeLapseImageWidget::on_BUTTON_SLIDESHOW_START_clicked()
 
 void TimeLapseImageWidget::updateSlide()
 {
-    const int next = ui->LISTWIDGET_IMAGE->currentRow() + 1;
-    if (next < ui->LISTWIDGET_IMAGE->count()) {
+    if (const int next = m_pStrip->nextRow(); next >= 0) {
         emit changeCurrentIndex(next);
         return;
     }

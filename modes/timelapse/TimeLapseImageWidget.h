@@ -17,6 +17,7 @@
 class ImReaderWriter;
 class QListWidgetItem;
 class QPainter;
+class SeriesStrip;
 class SeriesVideoExporter;
 class Ui_TimeLapseImageWidget;
 
@@ -101,7 +102,6 @@ private slots:
 
 private:
     void setSlideShowButtonState(SlideShowState state);
-    void deleteItems();
     QString itemPath(int row) const;
 
     bool m_bDragging = false;
@@ -120,6 +120,7 @@ private:
     SlideShowState m_SlideShowState = SlideShowReady;
     bool m_bShowAnnotation = false;
     std::unique_ptr<ImReaderWriter> m_pReader; // every display reads into the same buffers
+    std::unique_ptr<SeriesStrip> m_pStrip;
     SeriesVideoExporter *m_pVideoExporter;
     Ui_TimeLapseImageWidget *ui;
 };

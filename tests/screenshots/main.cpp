@@ -1,6 +1,7 @@
 // Shows each screen and dialog the way a user sees it and writes one PNG each, named after it.
 #include "CellCountDlgShots.h"
 #include "CellCountShots.h"
+#include "GrowthShots.h"
 #include "DialogRunner.h"
 #include "DirectoryDialog.h"
 #include "FileCommandShots.h"
@@ -124,6 +125,8 @@ QList<Shot> shots()
         list << Shot{"NIMBODlg-FileManager-" + name, [name] { return fileManagerShot(name); }};
     for (const QString &name : cellCountShotNames())
         list << Shot{"NIMBODlg-CellCount-" + name, [name] { return cellCountShot(name); }};
+    for (const QString &name : growthShotNames())
+        list << Shot{"NIMBODlg-Growth-" + name, [name] { return growthShot(name); }};
     for (const QString &name : setupDlgShotNames())
         list << Shot{"SetupDlg-" + name, [name] { return setupDlgShot(name); }};
     for (const QString &name : startScreenShotNames())
