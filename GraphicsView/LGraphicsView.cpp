@@ -238,19 +238,77 @@ void LGraphicsView::clearImageData()
 
 bool LGraphicsView::getImageData(QImage &image)
 {
+    image = QImage(kImageWidth, kImageHeight, QImage::Format_RGB888);
+    return renderImageData(image);
+}
+
+bool LGraphicsView::renderImageData(QImage &target)
+{
+    if (target.size() != QSize(kImageWidth, kImageHeight) || target.format() != QImage::Format_RGB888)
+        return false;
     m_Scene->clearSelection();
     m_Scene->setSceneRect(0, 0, kImageWidth, kImageHeight);
     const QRectF source = m_Scene->sceneRect();
-    QImage picture(source.size().toSize(), QImage::Format_ARGB32);
-    picture.fill(Qt::transparent);
-    {
-        QPainter painter(&picture);
-        m_Scene->render(&painter, QRectF(picture.rect()), source, Qt::KeepAspectRatio);
+    // The scene is drawn on transparent ARGB32, whose blending every picture has been made with.
+    if (m_RenderBuffer.size() != QSize(kImageWidth, kImageHeight))
+        m_RenderBuffer = QImage(kImageWidth, kImageHeight, QImage::Format_ARGB32);
+    if (drawFrameBelowItems(m_RenderBuffer)) {
+        // The frame covers the whole picture opaquely and every other item lies above it: the
+        // items are drawn over the frame's pixels as the scene would draw them over its pixmap,
+        // without the background and the pixmap themselves.
+        const QBrush background = m_Scene->backgroundBrush();
+        m_Scene->setBackgroundBrush(Qt::NoBrush);
+        m_PixmapItem->hide();
+        {
+            QPainter painter(&m_RenderBuffer);
+            m_Scene->render(&painter, QRectF(m_RenderBuffer.rect()), source, Qt::KeepAspectRatio);
+        }
+        m_PixmapItem->show();
+        m_Scene->setBackgroundBrush(background);
+    } else {
+        m_RenderBuffer.fill(Qt::transparent);
+        QPainter painter(&m_RenderBuffer);
+        m_Scene->render(&painter, QRectF(m_RenderBuffer.rect()), source, Qt::KeepAspectRatio);
     }
-    if (isEnableSerialLog())
-        qDebug() << "bool LGraphicsView::getImageData(QImage&)" << " depth = " << picture.depth()
-                 << " colorcount = " << picture.colorCount() << " bitPlaneCount = " << picture.bitPlaneCount();
-    image = picture.convertToFormat(QImage::Format_RGB888);
+    // Alpha dropped, as QImage's conversion to RGB888 drops it.
+    const cv::Mat argb(kImageHeight, kImageWidth, CV_8UC4, m_RenderBuffer.bits(), size_t(m_RenderBuffer.bytesPerLine()));
+    cv::Mat rgb(kImageHeight, kImageWidth, CV_8UC3, target.bits(), size_t(target.bytesPerLine()));
+    cv::cvtColor(argb, rgb, cv::COLOR_BGRA2RGB);
+    return true;
+}
+
+bool LGraphicsView::drawFrameBelowItems(QImage &target) const
+{
+    if (!m_PixmapItem || !m_PixmapItem->isVisible() || m_PixmapItem->effectiveOpacity() < 1.0
+        || m_PixmapItem->graphicsEffect() || !m_PixmapItem->sceneTransform().isIdentity()
+        || !m_PixmapItem->offset().isNull())
+        return false;
+    const QPixmap pixmap = m_PixmapItem->pixmap();
+    if (pixmap.size() != QSize(kImageWidth, kImageHeight) || pixmap.devicePixelRatio() != 1.0 || pixmap.hasAlphaChannel())
+        return false;
+    // An item at or below the frame's level would be hidden (or partly covered) by it.
+    const qreal level = m_PixmapItem->zValue();
+    for (const QGraphicsItem *item : m_Scene->items())
+        if (item != m_PixmapItem && !item->parentItem() && item->isVisible() && item->zValue() <= level)
+            return false;
+
+    const QImage frame = pixmap.toImage();
+    auto *out = reinterpret_cast<quint32 *>(target.bits());
+    if (frame.format() == QImage::Format_Indexed8 && frame.colorCount() == 256) {
+        // One pass through the (opaque) colour table, in bands of rows on OpenCV's threads.
+        const QVector<QRgb> table = frame.colorTable();
+        cv::parallel_for_(cv::Range(0, kImageHeight), [&](const cv::Range &rows) {
+            for (int y = rows.start; y < rows.end; ++y) {
+                const uchar *in = frame.constScanLine(y);
+                quint32 *line = out + qsizetype(y) * kImageWidth;
+                for (int x = 0; x < kImageWidth; ++x)
+                    line[x] = table[in[x]];
+            }
+        }, 8);
+    } else {
+        const QImage opaque = frame.convertToFormat(QImage::Format_ARGB32);
+        std::memcpy(out, opaque.constBits(), size_t(kImageWidth) * kImageHeight * 4);
+    }
     return true;
 }
 

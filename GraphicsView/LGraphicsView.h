@@ -55,6 +55,9 @@ public:
     void zoomFit();
     // Image and visible items rendered into one RGB picture of the image size.
     bool getImageData(QImage &image);
+    // The same picture drawn into target, an RGB888 image of the image size (which may lie over
+    // the caller's buffer); false, target untouched, for any other image.
+    bool renderImageData(QImage &target);
     // Micrometres per image pixel for an objective (maker, magnification); 0 for none.
     void setObjectiveInfo(QString brand, float magnification);
     float objectivePixelSize() const { return m_ObjectivePixelSize; }
@@ -131,6 +134,10 @@ private slots:
 
 private:
     void drawPixmap(int colorIndex, void *data, int bits, int channels);
+    // The frame's pixels written into target (ARGB32 of the image size) when the frame's pixmap
+    // covers the whole picture opaquely with every other item above it; false, target
+    // untouched, otherwise.
+    bool drawFrameBelowItems(QImage &target) const;
     void setRegionSize(double width, double height);
     void setRegionOrigin(double x, double y);
     void removePixmapItem();
@@ -143,6 +150,7 @@ private:
     bool m_bMiddlePan = false;
     int m_SavedSceneMode = 11;
     QImage m_IndexedImage;
+    QImage m_RenderBuffer; // the picture of getImageData before its alpha is dropped
     QPixmap m_Pixmap;
     QGraphicsPixmapItem *m_PixmapItem = nullptr;
     QTransform m_PixmapMatrix;
