@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QTransform>
+#include <utility>
 
 class DiagramItemGroup;
 class DiagramScene;
@@ -134,10 +135,13 @@ private slots:
 
 private:
     void drawPixmap(int colorIndex, void *data, int bits, int channels);
-    // The frame's pixels written into target (ARGB32 of the image size) when the frame's pixmap
-    // covers the whole picture opaquely with every other item above it; false, target
-    // untouched, otherwise.
-    bool drawFrameBelowItems(QImage &target) const;
+    // The frame's picture (Indexed8 with its 256 opaque colours, else RGB32) when the frame's
+    // pixmap covers the whole picture opaquely and every other item lies above it.
+    bool frameBelowItems(QImage &frame) const;
+    // The rows [first, second) the visible items other than the frame may paint on.
+    std::pair<int, int> itemRows() const;
+    // Rows [top, bottom) of such a frame picture into an RGB888 or ARGB32 image of the image size.
+    static void writeFrameRows(const QImage &frame, QImage &target, int top, int bottom);
     void setRegionSize(double width, double height);
     void setRegionOrigin(double x, double y);
     void removePixmapItem();

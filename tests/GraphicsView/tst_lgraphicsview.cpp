@@ -435,19 +435,22 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("orientation");
-        QTest::addColumn<bool>("itemBelow");
-        QTest::newRow("grey pseudo colour") << "8" << 1 << false;
-        QTest::newRow("grey mirrored") << "8" << 2 << false;
-        QTest::newRow("grey turned") << "8" << 3 << false;
-        QTest::newRow("16 bit scaled") << "16" << 1 << false;
-        QTest::newRow("rgb mirrored") << "24" << 4 << false;
-        QTest::newRow("item below the frame") << "8" << 1 << true;
+        QTest::addColumn<QString>("over"); // what lies over the frame
+        QTest::newRow("grey pseudo colour") << "8" << 1 << "all";
+        QTest::newRow("grey mirrored") << "8" << 2 << "all";
+        QTest::newRow("grey turned") << "8" << 3 << "all";
+        QTest::newRow("16 bit scaled") << "16" << 1 << "all";
+        QTest::newRow("rgb mirrored") << "24" << 4 << "all";
+        QTest::newRow("item below the frame") << "8" << 1 << "below";
+        QTest::newRow("annotation text only") << "8" << 1 << "text";
+        QTest::newRow("nothing") << "8" << 1 << "none";
+        QTest::newRow("rgb, nothing") << "24" << 1 << "none";
     }
     void pictureEqualsWholeScene()
     {
         QFETCH(QString, kind);
         QFETCH(int, orientation);
-        QFETCH(bool, itemBelow);
+        QFETCH(QString, over);
         m_View->m_bHighByte = false;
         m_View->setPixmapTransform(orientation);
         if (kind == "8")
@@ -468,7 +471,7 @@ private slots:
         auto *below = new DiagramRectItem(QRectF(600, 100, 80, 80), nullptr);
         below->setPen(QPen(Qt::green, 7));
         below->setZValue(-5000);
-        below->setVisible(itemBelow);
+        below->setVisible(over == "below");
         scene->addGraphicsItem(below, false);
         TSScaleBar bar;
         bar.show = true;
@@ -481,6 +484,10 @@ private slots:
         m_View->setScaleBar(bar);
         m_View->setAnnotationFont(18, Qt::magenta);
         m_View->setAnnotationText("Z 12.5 \u00B5m  3 / 40\nsecond line");
+        line->setVisible(over == "all" || over == "below");
+        ellipse->setVisible(line->isVisible());
+        m_View->scaleBarGroup()->setVisible(line->isVisible());
+        m_View->showAnnotationText(over != "none");
 
         const QBrush background = scene->backgroundBrush();
         std::vector<uchar> samples(size_t(W) * H * 3, 0x5A);
