@@ -1,6 +1,7 @@
 // The image view: frames of every depth against OpenCV, orientations, zoom, fit, steps, pan,
 // navigator, keys, the rendered picture, the pixel size; and its wheel-zoom filter.
 #include "DiagramEllipseItem.h"
+#include "DiagramItemGroup.h"
 #include "DiagramLineItem.h"
 #include "DiagramRectItem.h"
 #include "DiagramScene.h"
