@@ -238,20 +238,125 @@ void LGraphicsView::clearImageData()
 
 bool LGraphicsView::getImageData(QImage &image)
 {
+    image = QImage(kImageWidth, kImageHeight, QImage::Format_RGB888);
+    return renderImageData(image);
+}
+
+bool LGraphicsView::renderImageData(QImage &target)
+{
+    if (target.size() != QSize(kImageWidth, kImageHeight) || target.format() != QImage::Format_RGB888)
+        return false;
     m_Scene->clearSelection();
     m_Scene->setSceneRect(0, 0, kImageWidth, kImageHeight);
     const QRectF source = m_Scene->sceneRect();
-    QImage picture(source.size().toSize(), QImage::Format_ARGB32);
-    picture.fill(Qt::transparent);
-    {
-        QPainter painter(&picture);
-        m_Scene->render(&painter, QRectF(picture.rect()), source, Qt::KeepAspectRatio);
+    // The scene is drawn on transparent ARGB32, whose blending every picture has been made with.
+    if (m_RenderBuffer.size() != QSize(kImageWidth, kImageHeight))
+        m_RenderBuffer = QImage(kImageWidth, kImageHeight, QImage::Format_ARGB32);
+    const cv::Mat argb(kImageHeight, kImageWidth, CV_8UC4, m_RenderBuffer.bits(), size_t(m_RenderBuffer.bytesPerLine()));
+    cv::Mat rgb(kImageHeight, kImageWidth, CV_8UC3, target.bits(), size_t(target.bytesPerLine()));
+
+    QImage frame;
+    if (frameBelowItems(frame)) {
+        // The frame covers the whole picture opaquely and every other item lies above it: the
+        // frame's pixels go straight into the picture, and the rows the items cover are drawn
+        // again as the scene draws them over its pixmap (without the background and the pixmap).
+        writeFrameRows(frame, target, 0, kImageHeight);
+        const std::pair<int, int> rows = itemRows();
+        if (rows.first >= rows.second)
+            return true;
+        writeFrameRows(frame, m_RenderBuffer, rows.first, rows.second);
+        const QBrush background = m_Scene->backgroundBrush();
+        m_Scene->setBackgroundBrush(Qt::NoBrush);
+        m_PixmapItem->hide();
+        {
+            QPainter painter(&m_RenderBuffer);
+            m_Scene->render(&painter, QRectF(m_RenderBuffer.rect()), source, Qt::KeepAspectRatio);
+        }
+        m_PixmapItem->show();
+        m_Scene->setBackgroundBrush(background);
+        cv::Mat band = rgb.rowRange(rows.first, rows.second);
+        cv::cvtColor(argb.rowRange(rows.first, rows.second), band, cv::COLOR_BGRA2RGB);
+        return true;
     }
-    if (isEnableSerialLog())
-        qDebug() << "bool LGraphicsView::getImageData(QImage&)" << " depth = " << picture.depth()
-                 << " colorcount = " << picture.colorCount() << " bitPlaneCount = " << picture.bitPlaneCount();
-    image = picture.convertToFormat(QImage::Format_RGB888);
+    m_RenderBuffer.fill(Qt::transparent);
+    {
+        QPainter painter(&m_RenderBuffer);
+        m_Scene->render(&painter, QRectF(m_RenderBuffer.rect()), source, Qt::KeepAspectRatio);
+    }
+    cv::cvtColor(argb, rgb, cv::COLOR_BGRA2RGB); // alpha dropped, as QImage's conversion drops it
     return true;
+}
+
+bool LGraphicsView::frameBelowItems(QImage &frame) const
+{
+    if (!m_PixmapItem || !m_PixmapItem->isVisible() || m_PixmapItem->effectiveOpacity() < 1.0
+        || m_PixmapItem->graphicsEffect() || !m_PixmapItem->sceneTransform().isIdentity()
+        || !m_PixmapItem->offset().isNull())
+        return false;
+    const QPixmap pixmap = m_PixmapItem->pixmap();
+    if (pixmap.size() != QSize(kImageWidth, kImageHeight) || pixmap.devicePixelRatio() != 1.0 || pixmap.hasAlphaChannel())
+        return false;
+    // An item at or below the frame's level would be hidden (or partly covered) by it.
+    const qreal level = m_PixmapItem->zValue();
+    for (const QGraphicsItem *item : m_Scene->items())
+        if (item != m_PixmapItem && !item->parentItem() && item->isVisible() && item->zValue() <= level)
+            return false;
+    frame = pixmap.toImage();
+    if (frame.format() != QImage::Format_Indexed8 || frame.colorCount() != 256)
+        frame = frame.convertToFormat(QImage::Format_RGB32);
+    return true;
+}
+
+std::pair<int, int> LGraphicsView::itemRows() const
+{
+    // Items paint inside their bounding rectangles; the margin takes the antialiased edges.
+    constexpr int kMargin = 8;
+    QRectF covered;
+    for (const QGraphicsItem *item : m_Scene->items())
+        if (item != m_PixmapItem && item->isVisible())
+            covered |= item->sceneBoundingRect();
+    if (covered.isEmpty())
+        return {0, 0};
+    const int top = qBound(0, int(std::floor(covered.top())) - kMargin, kImageHeight);
+    const int bottom = qBound(0, int(std::ceil(covered.bottom())) + kMargin, kImageHeight);
+    return {top, bottom};
+}
+
+void LGraphicsView::writeFrameRows(const QImage &frame, QImage &target, int top, int bottom)
+{
+    const bool wide = target.depth() == 32;
+    if (frame.format() == QImage::Format_Indexed8) {
+        // One pass through the (opaque) colour table, in bands of rows on OpenCV's threads.
+        const QVector<QRgb> table = frame.colorTable();
+        uchar rgb[256][3];
+        for (int i = 0; i < 256; ++i) {
+            rgb[i][0] = uchar(qRed(table[i]));
+            rgb[i][1] = uchar(qGreen(table[i]));
+            rgb[i][2] = uchar(qBlue(table[i]));
+        }
+        cv::parallel_for_(cv::Range(top, bottom), [&](const cv::Range &rows) {
+            for (int y = rows.start; y < rows.end; ++y) {
+                const uchar *in = frame.constScanLine(y);
+                if (wide) {
+                    auto *line = reinterpret_cast<quint32 *>(target.scanLine(y));
+                    for (int x = 0; x < kImageWidth; ++x)
+                        line[x] = table[in[x]];
+                } else {
+                    uchar *line = target.scanLine(y);
+                    for (int x = 0; x < kImageWidth; ++x, line += 3)
+                        std::memcpy(line, rgb[in[x]], 3);
+                }
+            }
+        }, 8);
+        return;
+    }
+    const cv::Mat in(kImageHeight, kImageWidth, CV_8UC4, const_cast<uchar *>(frame.constBits()), size_t(frame.bytesPerLine()));
+    cv::Mat out(kImageHeight, kImageWidth, wide ? CV_8UC4 : CV_8UC3, target.bits(), size_t(target.bytesPerLine()));
+    cv::Mat band = out.rowRange(top, bottom);
+    if (wide)
+        in.rowRange(top, bottom).copyTo(band);
+    else
+        cv::cvtColor(in.rowRange(top, bottom), band, cv::COLOR_BGRA2RGB);
 }
 
 void LGraphicsView::setObjectiveInfo(QString brand, float magnification)

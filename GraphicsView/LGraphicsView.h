@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QTransform>
+#include <utility>
 
 class DiagramItemGroup;
 class DiagramScene;
@@ -55,6 +56,9 @@ public:
     void zoomFit();
     // Image and visible items rendered into one RGB picture of the image size.
     bool getImageData(QImage &image);
+    // The same picture drawn into target, an RGB888 image of the image size (which may lie over
+    // the caller's buffer); false, target untouched, for any other image.
+    bool renderImageData(QImage &target);
     // Micrometres per image pixel for an objective (maker, magnification); 0 for none.
     void setObjectiveInfo(QString brand, float magnification);
     float objectivePixelSize() const { return m_ObjectivePixelSize; }
@@ -131,6 +135,13 @@ private slots:
 
 private:
     void drawPixmap(int colorIndex, void *data, int bits, int channels);
+    // The frame's picture (Indexed8 with its 256 opaque colours, else RGB32) when the frame's
+    // pixmap covers the whole picture opaquely and every other item lies above it.
+    bool frameBelowItems(QImage &frame) const;
+    // The rows [first, second) the visible items other than the frame may paint on.
+    std::pair<int, int> itemRows() const;
+    // Rows [top, bottom) of such a frame picture into an RGB888 or ARGB32 image of the image size.
+    static void writeFrameRows(const QImage &frame, QImage &target, int top, int bottom);
     void setRegionSize(double width, double height);
     void setRegionOrigin(double x, double y);
     void removePixmapItem();
@@ -143,6 +154,7 @@ private:
     bool m_bMiddlePan = false;
     int m_SavedSceneMode = 11;
     QImage m_IndexedImage;
+    QImage m_RenderBuffer; // the picture of getImageData before its alpha is dropped
     QPixmap m_Pixmap;
     QGraphicsPixmapItem *m_PixmapItem = nullptr;
     QTransform m_PixmapMatrix;

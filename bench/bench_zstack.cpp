@@ -6,7 +6,7 @@
 #include "Utilities.h"
 #include "ZStackSliceWriter.h"
 #include "ImReaderWriter.h"
-#include "ImageThumbnail.h"
+#include "ImageSeriesFiles.h"
 #include "ZStackImageWidget.h"
 
 #include "FileWriteBench.h"
@@ -94,14 +94,15 @@ void plainReadFloor(benchmark::State &state)
 void zstack_load_slice(benchmark::State &state)
 {
     SliceFolder folder;
-    const QByteArray path = folder.paths.value(1).toUtf8();
+    const QFileInfo file(folder.paths.value(1));
     ImReaderWriter image; // the page reads a whole folder into one reader
     for (auto _ : state) {
-        if (!image.read(path)) {
+        ThumbnailInfo slice;
+        if (!ImageSeriesFiles::loadFrame(file, image, QSize(132, 100), slice)) {
             state.SkipWithError("slice not read");
             return;
         }
-        benchmark::DoNotOptimize(ImageThumbnail::make(image, g_PseudoColorTable[7], QSize(132, 100)));
+        benchmark::DoNotOptimize(slice.thumbnail);
     }
 }
 void zstack_load_slice_floor(benchmark::State &state) { plainReadFloor(state); }

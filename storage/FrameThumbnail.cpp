@@ -68,15 +68,22 @@ cv::Mat FrameThumbnail::areaScaled(const cv::Mat &frame, QSize size)
     const int cn = frame.channels();
     const std::vector<AreaTap> across = areaTaps(frame.cols, size.width());
     const std::vector<AreaTap> down = areaTaps(frame.rows, size.height());
-    // Rows first, into floats; then the rows of each output row added with their shares.
-    cv::Mat rows(frame.rows, size.width() * cn, CV_32F, cv::Scalar(0));
-    for (int y = 0; y < frame.rows; ++y) {
-        const ushort *in = frame.ptr<ushort>(y);
-        float *out = rows.ptr<float>(y);
-        for (const AreaTap &tap : across)
-            for (int c = 0; c < cn; ++c)
-                out[tap.to * cn + c] += tap.weight * float(in[tap.from * cn + c]);
-    }
+    // Rows first, into floats; then the rows of each output row added with their shares. The
+    // row pass runs on the transposed samples, so that both passes add whole rows of floats:
+    // each output sample still gets its shares added in their order, starting from zero.
+    cv::Mat values, columns;
+    frame.reshape(1).convertTo(values, CV_32F);
+    cv::transpose(values, columns);
+    cv::Mat acrossColumns(size.width() * cn, frame.rows, CV_32F, cv::Scalar(0));
+    for (const AreaTap &tap : across)
+        for (int c = 0; c < cn; ++c) {
+            const float *in = columns.ptr<float>(tap.from * cn + c);
+            float *out = acrossColumns.ptr<float>(tap.to * cn + c);
+            for (int i = 0; i < frame.rows; ++i)
+                out[i] += tap.weight * in[i];
+        }
+    cv::Mat rows;
+    cv::transpose(acrossColumns, rows);
     cv::Mat sums(size.height(), size.width() * cn, CV_32F, cv::Scalar(0));
     for (const AreaTap &tap : down) {
         const float *in = rows.ptr<float>(tap.from);

@@ -474,7 +474,7 @@ bool ImReaderWriter::readBands(const QByteArray &path, TiffFile &file, const Ban
     return file.messages.errors.isEmpty() || fail(path, file.messages.errors);
 }
 
-bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *maximum)
+bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *maximum, QSize *fileSize)
 {
     // Bands of a multiple of 128 rows take every halving toward any size whose image is within
     // the sample limit; a smaller size gets the rest from the caller's final scaling.
@@ -502,6 +502,8 @@ bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *max
             return false;
         if (maximum && grey)
             *maximum = brightest;
+        if (fileSize)
+            *fileSize = QSize(int(width), int(height));
         return true;
     }
     int halvings = 0, type = 0;
@@ -521,7 +523,7 @@ bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *max
             steps.assign(size_t(halvings), cv::Mat());
         }
         cv::Mat in(int(rows), int(width), type, const_cast<void *>(samples));
-        if (type == CV_16UC1)
+        if (maximum && type == CV_16UC1)
             brightest = std::max(brightest, ViewerConversion::brightest(static_cast<const quint16 *>(samples), in.total()));
         cv::Mat target = coarse.rowRange(int(row >> halvings), int((row + rows) >> halvings));
         try {
@@ -540,6 +542,8 @@ bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *max
     };
     if (!readBands(path, halve, 1, 1u << maxHalvings))
         return false;
+    if (fileSize)
+        *fileSize = QSize(int(width), int(height));
     width >>= halvings;
     height >>= halvings;
     sampleCount = quint32(quint64(width) * height * samplesPerPixel);

@@ -62,8 +62,9 @@ public:
     // A TIFF read for a picture of size: the image held is the file's image after the 2 x 2
     // halvings FrameThumbnail::halvings allows, made band by band so that the whole image is never
     // in memory (the samples FrameThumbnail::halved gives of a full read); an empty size reads the
-    // whole image. maximum receives the brightest sample of 16-bit grey (other depths leave it alone).
-    bool readHalved(const QByteArray &path, QSize size, quint16 *maximum);
+    // whole image. maximum receives the brightest sample of 16-bit grey (other depths leave it
+    // alone); fileSize, the file's own image size.
+    bool readHalved(const QByteArray &path, QSize size, quint16 *maximum, QSize *fileSize = nullptr);
 
     // TIFF (text as ImageDescription when not empty), JPG, PNG, BMP or RAW by the path's format.
     // A 16-bit TIFF write of camera words rotates buffer16 in place (see cameraLayout).

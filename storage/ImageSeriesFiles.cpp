@@ -26,7 +26,13 @@ QFileInfoList ImageSeriesFiles::files(const QString &folder, const QStringList &
 bool ImageSeriesFiles::loadFrame(const QFileInfo &file, ImReaderWriter &reader, QSize thumbnailSize, ThumbnailInfo &info)
 {
     const QString path = file.absoluteFilePath();
-    if (!reader.read(QFile::encodeName(path)) || reader.width != 1280u || reader.height != 1024u)
+    const QByteArray name = QFile::encodeName(path);
+    // Halved band by band as the file is read, each band while it is in the cache; an 8-bit RGB
+    // thumbnail is scaled from the whole image and read again whole.
+    QSize fileSize;
+    if (!reader.readHalved(name, thumbnailSize, nullptr, &fileSize) || fileSize != QSize(1280, 1024))
+        return false;
+    if (reader.bitsPerSample == 8 && reader.samplesPerPixel == 3 && !reader.read(name))
         return false;
     info.thumbnail = ImageThumbnail::make(reader, g_PseudoColorTable[7], thumbnailSize);
     if (info.thumbnail.isNull())

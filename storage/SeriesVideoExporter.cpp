@@ -214,17 +214,21 @@ bool SeriesVideoExporter::stageFrame(int row, const QString &path)
     if (!m_Source.show || !m_Source.render)
         return false;
     m_Source.show(row, m_bShowAnnotation);
-    QImage frame;
-    if (!m_Source.render(frame) || frame.width() != kFrameWidth || frame.height() != kFrameHeight)
-        return false;
-    if (frame.format() != QImage::Format_RGB888)
-        frame = frame.convertToFormat(QImage::Format_RGB888);
     auto *samples = static_cast<uchar *>(m_pWriter->reserve(kFrameWidth, kFrameHeight, 8, 3, 1, 2, 1));
     if (!samples)
         return false;
+    // The picture is rendered straight into the writer's samples; a source that gives another
+    // image has it copied in.
     const int rowBytes = kFrameWidth * 3;
-    for (int y = 0; y < kFrameHeight; ++y)
-        std::memcpy(samples + qsizetype(y) * rowBytes, frame.constScanLine(y), size_t(rowBytes));
+    QImage frame(samples, kFrameWidth, kFrameHeight, rowBytes, QImage::Format_RGB888);
+    if (!m_Source.render(frame) || frame.width() != kFrameWidth || frame.height() != kFrameHeight)
+        return false;
+    if (frame.constBits() != samples) {
+        if (frame.format() != QImage::Format_RGB888)
+            frame = frame.convertToFormat(QImage::Format_RGB888);
+        for (int y = 0; y < kFrameHeight; ++y)
+            std::memcpy(samples + qsizetype(y) * rowBytes, frame.constScanLine(y), size_t(rowBytes));
+    }
     return m_pWriter->write(path.toUtf8(), QByteArray());
 }
 

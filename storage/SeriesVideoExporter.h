@@ -29,7 +29,8 @@ class SeriesVideoExporter : public QObject
     Q_OBJECT
 public:
     // How the browser shows strip row `row` (its annotation text rebuilt only when annotate) and
-    // renders what it shows as a 1280 x 1024 RGB picture.
+    // renders what it shows as a 1280 x 1024 RGB picture: into the RGB888 image it is given, or
+    // as another image of that size that replaces it.
     struct FrameSource
     {
         std::function<void(int row, bool annotate)> show;

@@ -54,7 +54,7 @@ TimeLapseImageWidget::TimeLapseImageWidget(QWidget *parent)
     // The export shows every image through this view, as the user sees it.
     m_pVideoExporter = new SeriesVideoExporter(
         {[this](int row, bool annotate) { loadImageByIndex(row, annotate); },
-         [this](QImage &frame) { return ui->m_LGraphicsView->getImageData(frame); }},
+         [this](QImage &frame) { return ui->m_LGraphicsView->renderImageData(frame); }},
         this);
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
     ui->setupUi(this);

@@ -40,7 +40,7 @@ ZStackImageWidget::ZStackImageWidget(QWidget *parent)
 {
     m_pVideoExporter = new SeriesVideoExporter(
         {[this](int row, bool annotate) { loadImageByIndex(row, annotate); },
-         [this](QImage &frame) { return ui->m_LGraphicsView->getImageData(frame); }},
+         [this](QImage &frame) { return ui->m_LGraphicsView->renderImageData(frame); }},
         this);
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
     ui->setupUi(this);

@@ -1,5 +1,7 @@
 // The image view: frames of every depth against OpenCV, orientations, zoom, fit, steps, pan,
 // navigator, keys, the rendered picture, the pixel size; and its wheel-zoom filter.
+#include "DiagramEllipseItem.h"
+#include "DiagramItemGroup.h"
 #include "DiagramLineItem.h"
 #include "DiagramRectItem.h"
 #include "DiagramScene.h"
@@ -59,6 +61,17 @@ QImage picture(LGraphicsView &view)
     QImage out;
     view.getImageData(out);
     return out;
+}
+
+// The scene rendered whole, as the picture was first made: transparent ARGB32, then RGB888.
+QImage wholeScene(LGraphicsView &view)
+{
+    QImage whole(W, H, QImage::Format_ARGB32);
+    whole.fill(Qt::transparent);
+    QPainter painter(&whole);
+    view.diagramScene()->render(&painter, QRectF(0, 0, W, H), QRectF(0, 0, W, H), Qt::KeepAspectRatio);
+    painter.end();
+    return whole.convertToFormat(QImage::Format_RGB888);
 }
 
 // The grey value shown for 16-bit words scaled by 255/4094, computed per pixel.
@@ -413,6 +426,88 @@ private slots:
         QCOMPARE(out.pixelColor(100, 150), QColor(Qt::red));
         QCOMPARE(out.pixelColor(150, 150), QColor(Qt::black));
         QCOMPARE(out.pixelColor(500, 525), QColor(Qt::black));
+    }
+
+    // The picture drawn over the frame's own pixels equals the whole scene rendered, whatever
+    // lies over the frame (antialiased lines, text, half-transparent fills, the scale bar and
+    // the annotation text), for every kind of frame; an item below the frame stays hidden. The
+    // view's scene is as it was afterwards, and a caller's image is drawn into in place.
+    void pictureEqualsWholeScene_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QString>("over"); // what lies over the frame
+        QTest::newRow("grey pseudo colour") << "8" << 1 << "all";
+        QTest::newRow("grey mirrored") << "8" << 2 << "all";
+        QTest::newRow("grey turned") << "8" << 3 << "all";
+        QTest::newRow("16 bit scaled") << "16" << 1 << "all";
+        QTest::newRow("rgb mirrored") << "24" << 4 << "all";
+        QTest::newRow("item below the frame") << "8" << 1 << "below";
+        QTest::newRow("annotation text only") << "8" << 1 << "text";
+        QTest::newRow("nothing") << "8" << 1 << "none";
+        QTest::newRow("rgb, nothing") << "24" << 1 << "none";
+    }
+    void pictureEqualsWholeScene()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, orientation);
+        QFETCH(QString, over);
+        m_View->m_bHighByte = false;
+        m_View->setPixmapTransform(orientation);
+        if (kind == "8")
+            show(m_Frames.grey8, 8, 1, true, 2);
+        else if (kind == "16")
+            show(m_Frames.native16, 16, 1);
+        else
+            show(m_Frames.rgb24, 8, 3);
+        DiagramScene *scene = m_View->diagramScene();
+        auto *line = new DiagramLineItem(QLineF(10.5, 20, 900, 700.25), nullptr);
+        line->setPen(QPen(QColor(255, 0, 0, 140), 5));
+        scene->addGraphicsItem(line, false);
+        auto *ellipse = new DiagramEllipseItem(QRectF(300, 300, 211, 117), nullptr);
+        ellipse->setPen(QPen(Qt::cyan, 2.5));
+        ellipse->setBrush(QColor(0, 0, 255, 90));
+        scene->addGraphicsItem(ellipse, false);
+        ellipse->setSelected(true);
+        auto *below = new DiagramRectItem(QRectF(600, 100, 80, 80), nullptr);
+        below->setPen(QPen(Qt::green, 7));
+        below->setZValue(-5000);
+        below->setVisible(over == "below");
+        scene->addGraphicsItem(below, false);
+        TSScaleBar bar;
+        bar.show = true;
+        bar.corner = 3;
+        bar.lengthUm = 50;
+        bar.lengthPixels = 173.5;
+        bar.color = Qt::yellow;
+        bar.lineWidth = 3;
+        bar.fontSize = 14;
+        m_View->setScaleBar(bar);
+        m_View->setAnnotationFont(18, Qt::magenta);
+        m_View->setAnnotationText("Z 12.5 \u00B5m  3 / 40\nsecond line");
+        line->setVisible(over == "all" || over == "below");
+        ellipse->setVisible(line->isVisible());
+        m_View->scaleBarGroup()->setVisible(line->isVisible());
+        m_View->showAnnotationText(over != "none");
+
+        const QBrush background = scene->backgroundBrush();
+        std::vector<uchar> samples(size_t(W) * H * 3, 0x5A);
+        QImage inPlace(samples.data(), W, H, W * 3, QImage::Format_RGB888);
+        QVERIFY(m_View->renderImageData(inPlace));
+        QCOMPARE(static_cast<const void *>(inPlace.constBits()), static_cast<const void *>(samples.data()));
+        QVERIFY(!ellipse->isSelected());
+        QVERIFY(m_View->pixmapItem()->isVisible());
+        QCOMPARE(scene->backgroundBrush(), background);
+
+        const QImage expected = wholeScene(*m_View);
+        QCOMPARE(cv::norm(asMat(inPlace), asMat(expected), cv::NORM_INF), 0.0);
+        QCOMPARE(cv::norm(asMat(picture(*m_View)), asMat(expected), cv::NORM_INF), 0.0);
+        QVERIFY(expected.pixelColor(600, 140) != QColor(Qt::green));
+
+        QImage wrong(W, H, QImage::Format_RGB32);
+        wrong.fill(Qt::white);
+        QVERIFY(!m_View->renderImageData(wrong));
+        QCOMPARE(wrong.pixelColor(0, 0), QColor(Qt::white));
     }
 
     // The view and its own items after clears and at its end (under AddressSanitizer).

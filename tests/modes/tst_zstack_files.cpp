@@ -278,6 +278,41 @@ private slots:
         QVERIFY2(worst <= 1, qPrintable(QString::number(worst)));
     }
 
+    // A folder's file becomes the thumbnail of its whole image, whatever the depth, though it is
+    // halved band by band as it is read; only a whole camera frame is taken, also where another
+    // size halves to the same picture.
+    void loadedThumbnailIsTheWholeImages_data()
+    {
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<int>("samples");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("8 bit grey") << 8 << 1 << QSize(1280, 1024) << true;
+        QTest::newRow("8 bit RGB") << 8 << 3 << QSize(1280, 1024) << true;
+        QTest::newRow("16 bit grey") << 16 << 1 << QSize(1280, 1024) << true;
+        QTest::newRow("16 bit RGB") << 16 << 3 << QSize(1280, 1024) << true;
+        QTest::newRow("twice the frame") << 16 << 1 << QSize(2560, 2048) << false;
+        QTest::newRow("half the frame") << 8 << 1 << QSize(640, 512) << false;
+    }
+    void loadedThumbnailIsTheWholeImages()
+    {
+        QFETCH(int, bits);
+        QFETCH(int, samples);
+        QFETCH(QSize, size);
+        QFETCH(bool, taken);
+        const QString path = m_folder + "/slice.tif";
+        QVERIFY(SliceFiles::write(path, um(0), bits, samples, 9, SliceFiles::kObjective10X, size.width(), size.height()));
+        ImReaderWriter whole, reader;
+        QVERIFY(whole.read(path.toUtf8()));
+        const QImage expected = ImageThumbnail::makeImage(whole, g_PseudoColorTable[7], QSize(132, 100));
+        ThumbnailInfo info;
+        QCOMPARE(ImageSeriesFiles::loadFrame(QFileInfo(path), reader, QSize(132, 100), info), taken);
+        if (!taken)
+            return;
+        QCOMPARE(info.path, path);
+        QCOMPARE(info.thumbnail.toImage(), QPixmap::fromImage(expected).toImage());
+    }
+
     // Stamps and texts fall back to the counter for a slice without its position; a stack stored
     // downward gives the same span; no slices, no text.
     void stampsAndAnnotations()
