@@ -61,6 +61,7 @@ GrowthMonitorWidget::GrowthMonitorWidget(QWidget *parent)
     , ui(new Ui_GrowthMonitorWidget)
 {
     ui->setupUi(this);
+    setAttribute(Qt::WA_StyledBackground); // the main window's form gives the page its background
     m_bBusy = false;
     m_fCMOSPixelSize = 3.63f;
     m_fReductionLensMagnification = 0.655f;
