@@ -97,10 +97,18 @@ void CaptureThread::run()
     double elapsed = -1.0;
     int64_t lastFrameUs = MonotonicClock::nowUs();
     bool first = true;
+    double lastExposure = g_current_exposure_time;
 
     while (g_capture) {
         MonotonicClock::sleepMs(1);
         const double exposure = g_current_exposure_time;
+        if (exposure != lastExposure) {
+            // The stall limit counts from the change: the wait for a frame of the old, longer
+            // exposure must not count against a shorter new one.
+            lastExposure = exposure;
+            lastFrameUs = MonotonicClock::nowUs();
+            elapsed = -1.0;
+        }
         if (exposure > 0 && elapsed > exposure + 1.0) {
             giveUp();
             return;
