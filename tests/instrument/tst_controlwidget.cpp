@@ -63,11 +63,18 @@ class TestControlWidget : public QObject
              {"1:6", "976:8"}}, // row 8 of the 8-bit table (80 ms was row 7)
             {"coarse up held one tick",
              [](PanelBench &b) {
-                 // Released once the first tick's step is out (new firmware sends one at the press too).
+                 // Released as the first tick's step is answered (new firmware sends one at the press too),
+                 // within that answer, so a late-running event loop cannot slip in another tick.
                  const int steps = b.panel->controller().existFirmwareVer() ? 2 : 1;
-                 b.button("BUTTON_FOCUS_COARSE_UP")->pressed();
-                 pumpUntil([&] { return b.commands().filter(QRegularExpression("(SLIDER|Z) 51$")).size() >= steps; }, 10000);
-                 b.button("BUTTON_FOCUS_COARSE_UP")->released();
+                 QAbstractButton *up = b.button("BUTTON_FOCUS_COARSE_UP");
+                 int answered = 0;
+                 const auto release = QObject::connect(&b.panel->controller(), &Controller::signalFocusingEnable, up, [&] {
+                     if (++answered == steps)
+                         up->released();
+                 });
+                 up->pressed();
+                 pumpUntil([&] { return answered >= steps; }, 10000);
+                 QObject::disconnect(release);
              },
              {{"old", {"Z SPEED 70", "Z 51"}},
               {"new", {"$A#SLIDER SPEED 70", "$A#SLIDER 51", "$A#SLIDER 51"}},
