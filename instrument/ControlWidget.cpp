@@ -1459,10 +1459,10 @@ void ControlWidget::slotMotorPositioningCompleted()
         slotFocusMemoryIsBottom();
     } else if (m_bStartPositioningPending) {
         m_bStartPositioningPending = false;
-        emit signalStartZPositioningCompleted();
+        reportMoveEnd(m_Controller.lastPositioningConfirmed(), &ControlWidget::signalStartZPositioningCompleted);
     } else if (m_bCheckedMovePending) {
         m_bCheckedMovePending = false;
-        emit signalMotorMoved();
+        reportMoveEnd(m_Controller.lastPositioningConfirmed(), &ControlWidget::signalMotorMoved);
     } else if (m_bParking) {
         m_bParking = false;
         emit signalParkingCompleted();
@@ -1578,8 +1578,17 @@ void ControlWidget::slotSetMotorSpeedAndStartZPosition(int motorSpeed, int start
         // the stage stands.
         m_Controller.setStartZStacking(false);
         sendZ(QStringLiteral("Z %1").arg(startZPosition));
-        m_SettleWatch.start([this](std::optional<int>) { emit signalStartZPositioningCompleted(); }, true);
+        m_SettleWatch.start(
+            [this](std::optional<int> at) { reportMoveEnd(at.has_value(), &ControlWidget::signalStartZPositioningCompleted); },
+            true);
     }
+}
+
+void ControlWidget::reportMoveEnd(bool seen, void (ControlWidget::*end)())
+{
+    if (!seen)
+        emit signalMotorMoveUnconfirmed();
+    emit(this->*end)();
 }
 
 void ControlWidget::slotMovedStartPosition()
@@ -1597,7 +1606,8 @@ void ControlWidget::slotMoveMotorPosition(int step, bool bCheckPos)
         m_Controller.setMotorMaxSpeed(step);
     sendZ(QStringLiteral("Z %1").arg(step));
     if (!newFirmware() && bCheckPos)
-        m_SettleWatch.start([this](std::optional<int>) { emit signalMotorMoved(); }, true);
+        m_SettleWatch.start([this](std::optional<int> at) { reportMoveEnd(at.has_value(), &ControlWidget::signalMotorMoved); },
+                            true);
 }
 
 void ControlWidget::slotStartZStacking()
@@ -1609,7 +1619,8 @@ void ControlWidget::slotStartZStacking()
     // The old board's replies may come at the start of a move: the watch ends each move of the
     // stack instead of the replies.
     m_Controller.setStartZStacking(false);
-    m_SettleWatch.start([this](std::optional<int>) { emit signalMotorMovedStartPosition(); }, true);
+    m_SettleWatch.start(
+        [this](std::optional<int> at) { reportMoveEnd(at.has_value(), &ControlWidget::signalMotorMovedStartPosition); }, true);
 }
 
 void ControlWidget::slotEndZStacking()

@@ -84,6 +84,9 @@ signals:
     void signalLEDState(bool on);
     void signalCurrentMotorPosition(int position);
     void signalMotorMoved();
+    // Comes just before the end of a checked move whose end could not be seen: the board stopped
+    // answering or the stage never stood still.
+    void signalMotorMoveUnconfirmed();
     void capture();
     void signalMotorMovedStartPosition();
     void signalStartZPositioningCompleted();
@@ -210,6 +213,8 @@ private:
     bool newFirmware() const { return m_Controller.existFirmwareVer(); }
     void sendZ(const QString &command) { m_Controller.setZCommand(command); }
     void sendSpeed(int speed);
+    // Emits end, preceded by signalMotorMoveUnconfirmed when the move's end was not seen.
+    void reportMoveEnd(bool seen, void (ControlWidget::*end)());
     void setSliderValue(QSlider *slider, int value, void (ControlWidget::*handler)(int));
     void stepSlider(QSlider *slider, int delta, void (ControlWidget::*released)());
     void setMetaText(QString (TCapturedImageMetaData::*field)[4], int position, const QString &text);

@@ -1218,6 +1218,7 @@ bool Controller::isMotorMovingFinished(int timeoutMs)
     if (isEnableSerialLog())
         qDebug().noquote() << "=== target position :" << targetPosition;
     const bool finished = positioning.waitUntilStopped(targetPosition, timeoutMs);
+    positioningConfirmed = finished;
     if (finished) {
         targetPosition = MotorPositioningThread::kNoTarget;
         if (isEnableSerialLog())

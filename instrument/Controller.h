@@ -83,6 +83,9 @@ public:
     void setStartZStacking(bool on) { zStacking = on; }
     void setMotorPositioningCheck(bool on) { positioningCheck = on; }
     bool motorPositioningCheck() const { return positioningCheck; }
+    // False when the last completion wait ended by its time-out (no reply, or a stage that never
+    // stood still): the move's end was reported but not seen.
+    bool lastPositioningConfirmed() const { return positioningConfirmed; }
     void setFocusMemoryIsStarted(bool on) { focusMemoryStarted = on; }
     void setFocusMemoryIsMoving(bool on) { focusMemoryMoving = on; }
     void setCurrentFocusMemoryPosition(int position) { focusMemoryPosition = position; }
@@ -103,6 +106,8 @@ public:
     int getReportedLens() const { return reportedLens; }
     bool isFilterInPosition() const { return filterInPosition; }
     bool isLensInPosition() const { return lensInPosition; }
+    // A focus correction for an objective change is waiting for its delay.
+    bool lensCorrectionPending() const { return lensTimerRunning; }
     bool isReadyToSend() const { return readyToSend != 0; }
     // Old dialect: a stage move waits for its reply (which may come only when the move ends) from
     // a board that answered its last command.
@@ -211,6 +216,7 @@ private:
     int focusMemoryPosition = 0;
     QString firmwareText;
     bool positioningCheck = false;
+    bool positioningConfirmed = true;
     bool focusMoveByStep = true;
     bool lensChangeArmed = true;
     bool lensTimerRunning = false;

@@ -1133,6 +1133,15 @@ void ZStackWidget::slotMotorMoved()
     captureSlice();
 }
 
+// The panel could not see a move of the run end: the board went silent (or the stage never
+// stood still), so the stage is not where the next slice needs it. The run ends as the answer
+// time-out ends it, before the move's reported end could take the next slice.
+void ZStackWidget::slotMotorMoveUnconfirmed()
+{
+    if (g_CurrentMenu == MENU_ZSTACK && m_nCurrentState == ZSTACK_STACKING && m_nPendingMove != MOVE_NONE)
+        slotAnswerTimedOut();
+}
+
 // A move of the run has ended: true when the run is stopped; a Stop that waited for this move
 // ends the run now.
 bool ZStackWidget::stoppedAfterMove()

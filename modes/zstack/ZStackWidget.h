@@ -129,6 +129,7 @@ public slots:
     void slotSetCurrentMotorPosition(int position);
     void slotMotorMovedStartPosition();
     void slotMotorMoved();
+    void slotMotorMoveUnconfirmed();
     void slotStartZPositioningCompleted();
     void slotChangedCurrentThumbnailIndex(int index);
     void slotScaleBarCheckBoxState(TSScaleBar scaleBar);

@@ -184,7 +184,9 @@ private slots:
         b.vi.turnObjective(2, 200);
         QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentObjectivePosition(), 2, 30000);
         QVERIFY(!b.button("BUTTON_LENS_SET_POS")->isChecked());
-        pumpEvents(800);
+        // The change's own correction (none: objective 2 has no position yet) is decided first.
+        QTRY_VERIFY_WITH_TIMEOUT(!b.panel->controller().lensCorrectionPending(), 30000);
+        QVERIFY(b.waitForStageStill());
         b.vi.setStagePosition(12000);
         b.button("BUTTON_LENS_SET_POS")->click();
         QCOMPARE(b.config("LensPos", "2"), QString("12000"));
