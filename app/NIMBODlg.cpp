@@ -333,7 +333,7 @@ void NIMBODlg::makeSignalSlotConnection()
     linkAll(panel, SIGNAL(signalCurrentMotorPosition(int)), {zs, tl}, SLOT(slotSetCurrentMotorPosition(int)));
     link(panel, SIGNAL(signalMotorMovedStartPosition()), zs, SLOT(slotMotorMovedStartPosition()));
     linkAll(panel, SIGNAL(signalMotorMoved()), {zs, cc}, SLOT(slotMotorMoved()));
-    link(panel, SIGNAL(signalMotorMoveUnconfirmed()), zs, SLOT(slotMotorMoveUnconfirmed()));
+    linkAll(panel, SIGNAL(signalMotorMoveUnconfirmed()), {zs, cc}, SLOT(slotMotorMoveUnconfirmed()));
     link(panel, SIGNAL(signalStartZPositioningCompleted()), zs, SLOT(slotStartZPositioningCompleted()));
     link(panel, SIGNAL(completeTimeLapseAF(int,bool,TFineAFErrTable)), tl,
          SLOT(slotCompleteTimeLapseAF(int,bool,TFineAFErrTable)));

@@ -213,6 +213,7 @@ public slots:
     void slotScaleBarCheckBoxState(TSScaleBar scaleBar);
     void slotCompleteCellCountAF(bool success, TFineAFErrTable error);
     void slotMotorMoved();
+    void slotMotorMoveUnconfirmed();
     void slotWaitForVideoWidgetIsStarted();
     void slotWaitForVideoWidgetIsStopped();
     void slotShowTooltip();

@@ -368,6 +368,14 @@ void CellCountWidget::slotMotorMoved()
     captureFrame();
 }
 
+// The panel could not see the offset move end (a silent board): the frame would be taken at the
+// wrong focus, so the run ends as when the move is not answered at all.
+void CellCountWidget::slotMotorMoveUnconfirmed()
+{
+    if (isCurrentMenu())
+        slotMoveTimedOut();
+}
+
 void CellCountWidget::slotMoveTimedOut()
 {
     if (!m_bMovePending)

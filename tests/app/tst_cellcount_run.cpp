@@ -17,6 +17,7 @@
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "SampleRenderer.h"
+#include "BoardSimulator.h"
 #include "VideoWidget.h"
 #include "ui_CellCountImageWidget.h"
 #include "ui_CellCountWidget.h"
@@ -27,7 +28,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
+#include <atomic>
 #include <cmath>
+#include <memory>
 
 class TestCellCountRun : public QObject
 {
@@ -598,6 +601,30 @@ private slots:
     }
 
     // Every refusal is said, takes no count and leaves the page live and unlocked.
+    // The board falls silent as the offset move after the autofocus arrives: the panel gives the
+    // move up, and the run ends with the stopped text instead of counting a frame at the wrong focus.
+    void silentBoardAtTheOffsetMove()
+    {
+        startLive();
+        exposeForTarget();
+        auto silent = std::make_shared<std::atomic<bool>>(false);
+        m_bench->sim->board()->setScript([silent](const QString &line) -> std::optional<QList<BoardSimulator::Piece>> {
+            if (line.contains("STAGE 1024"))
+                *silent = true;
+            if (*silent)
+                return QList<BoardSimulator::Piece>();
+            return std::nullopt;
+        });
+        count();
+        m_bench->sim->board()->setScript({});
+        QVERIFY(*silent);
+        QVERIFY(m_autofocused);
+        QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
+        QVERIFY2(m_bench->dialogs().contains("MessageDlg:" + CellCountWidget::kStartErrorTexts[CELLCOUNT_ERR_STOPPED]),
+                 qPrintable(m_bench->dialogs().join('\n')));
+        QCOMPARE(page()->model().thumbnails().size(), size_t(0));
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QString>("cause");
