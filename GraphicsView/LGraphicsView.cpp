@@ -79,7 +79,10 @@ LGraphicsView::LGraphicsView(QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
-    setCacheMode(CacheBackground);
+    // Frame and background cover the viewport: nothing is filled under them, and no cached
+    // background is blitted under the frame.
+    setCacheMode(CacheNone);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setViewportUpdateMode(SmartViewportUpdate);
     setTransformationAnchor(AnchorUnderMouse);
 
@@ -191,9 +194,33 @@ void LGraphicsView::drawPixmap(int colorIndex, void *data, int bits, int channel
         m_Pixmap = m_Pixmap.transformed(m_PixmapMatrix, Qt::FastTransformation);
     setSceneRect(0, 0, kImageWidth, kImageHeight);
     m_Scene->setSceneRect(0, 0, kImageWidth, kImageHeight);
-    m_PixmapItem = m_Scene->addPixmap(m_Pixmap);
+    m_PixmapItem = new FramePixmapItem(m_Pixmap);
+    m_Scene->addItem(m_PixmapItem);
     m_PixmapItem->setZValue(-1001);
     m_Scene->update();
+}
+
+void LGraphicsView::drawBackground(QPainter *painter, const QRectF &rect)
+{
+    const QTransform device = painter->combinedTransform();
+    const QRect covered = m_PixmapItem ? m_PixmapItem->coveredDeviceRect(device) : QRect();
+    if (covered.isEmpty() || device.type() > QTransform::TxScale) {
+        QGraphicsView::drawBackground(painter, rect);
+        return;
+    }
+    const QRegion around = QRegion(device.mapRect(rect).toAlignedRect()) - covered;
+    if (around.isEmpty())
+        return;
+    painter->save();
+    const QTransform world = painter->worldTransform();
+    const bool view = painter->viewTransformEnabled();
+    painter->setViewTransformEnabled(false);
+    painter->setWorldTransform(QTransform());
+    painter->setClipRegion(around, Qt::IntersectClip); // in device pixels
+    painter->setViewTransformEnabled(view);
+    painter->setWorldTransform(world);
+    QGraphicsView::drawBackground(painter, rect);
+    painter->restore();
 }
 
 void LGraphicsView::removePixmapItem()

@@ -1,5 +1,6 @@
 #pragma once
 #include "DiagramTextItem.h"
+#include "FramePixmapItem.h"
 #include "Navigation.h"
 #include "TAnnotationTextInfo.h"
 #include "TSScaleBar.h"
@@ -125,6 +126,8 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    // The background around the frame only: the opaque frame paints every pixel of its own.
+    void drawBackground(QPainter *painter, const QRectF &rect) override;
 
 private slots:
     void slotZoomed(double delta, QPointF scenePoint);
@@ -156,7 +159,7 @@ private:
     QImage m_IndexedImage;
     QImage m_RenderBuffer; // the picture of getImageData before its alpha is dropped
     QPixmap m_Pixmap;
-    QGraphicsPixmapItem *m_PixmapItem = nullptr;
+    FramePixmapItem *m_PixmapItem = nullptr;
     QTransform m_PixmapMatrix;
     double m_ZoomValue = 100;
     double m_PrevZoomValue = 100;

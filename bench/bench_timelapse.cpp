@@ -3,21 +3,26 @@
 // memory a long series adds per frame, against one thumbnail's pixels; and the browser's two
 // figures against a plain read of the same file: one slide-show step (read, times of the current
 // and the last file, the view updated and painted) and one file of a folder load (read, scaled,
-// thumbnail). The step also reports its share of the shortest show interval, 150 ms.
+// thumbnail). The step also reports its two halves and its share of the shortest show interval,
+// 150 ms; the paint of a new frame alone is measured against a copy of the viewport's picture.
 #include "GuiBenchMain.h"
 #include "FileWriteBench.h"
 #include "Globals.h"
 #include "ImageSeriesFiles.h"
 #include "Paths.h"
 #include "ImReaderWriter.h"
+#include "LGraphicsView.h"
 #include "TimeLapseImageWidget.h"
 #include "TimeLapseWidget.h"
 #include "ui_TimeLapseImageWidget.h"
 #include "Utilities.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QPushButton>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -156,33 +161,91 @@ void timelapse_read_floor(benchmark::State &state)
 void timelapse_slide_tick_floor(benchmark::State &state) { timelapse_read_floor(state); }
 void timelapse_load_file_floor(benchmark::State &state) { timelapse_read_floor(state); }
 
-// One slide-show step: the next file read and shown, its time and the last file's time read for
-// the annotation, the view updated.
-void timelapse_slide_tick(benchmark::State &state)
+// A browser playing a 10-file series on the time-lapse screen, the steps driven from here.
+struct SlideShow
 {
-    QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
-    g_CurrentMenu = MENU_TIMELAPSE;
-    std::vector<ThumbnailInfo> series;
-    for (const QString &path : writeSeries(dir.path(), 10)) {
-        ThumbnailInfo info;
-        info.path = path;
-        info.thumbnail = QPixmap(80, 60);
-        series.push_back(info);
-    }
+    QTemporaryDir dir{benchFolder() + "/bench-XXXXXX"};
     TimeLapseImageWidget browser;
-    browser.resize(1495, 1020);
-    browser.show();
-    browser.loadThumbnail(series, false);
-    browser.slotEnableAnnotation(true);
-    browser.form()->BUTTON_SLIDESHOW_START->click(); // playing; the steps are driven from here
-    browser.slideTimer().stop();
-    for (auto _ : state) {
-        browser.updateSlide();
+    SlideShow()
+    {
+        g_CurrentMenu = MENU_TIMELAPSE;
+        std::vector<ThumbnailInfo> series;
+        for (const QString &path : writeSeries(dir.path(), 10)) {
+            ThumbnailInfo info;
+            info.path = path;
+            info.thumbnail = QPixmap(80, 60);
+            series.push_back(info);
+        }
+        browser.resize(1495, 1020);
+        browser.show();
+        browser.loadThumbnail(series, false);
+        browser.slotEnableAnnotation(true);
+        start();
+    }
+    void start()
+    {
+        browser.form()->BUTTON_SLIDESHOW_START->click();
+        browser.slideTimer().stop();
         QCoreApplication::processEvents();
     }
-    // The step's time over the interval of "0.15 s".
-    state.counters["share_of_150ms"] = benchmark::Counter(double(state.iterations()) * 0.150,
-                                                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    // After the step that ends the show (back to image 1), the user's Start, untimed.
+    void restartWhenEnded(benchmark::State &state)
+    {
+        if (browser.slideShowState() == SlideShowPlaying)
+            return;
+        state.PauseTiming();
+        start();
+        state.ResumeTiming();
+    }
+};
+
+// One slide-show step as the application runs it: the timer's slot (the next file read, its time
+// and the last file's time read for the annotation, the view updated), then the event-loop pass
+// that paints it. Counters: each half's share in ms, and the step's share of the shortest show
+// interval, 150 ms.
+void timelapse_slide_tick(benchmark::State &state)
+{
+    SlideShow show;
+    QElapsedTimer clock;
+    qint64 slot = 0, paint = 0;
+    for (auto _ : state) {
+        clock.start();
+        show.browser.updateSlide();
+        slot += clock.nsecsElapsed();
+        QCoreApplication::processEvents();
+        paint += clock.nsecsElapsed();
+        show.restartWhenEnded(state);
+    }
+    paint -= slot;
+    const double steps = double(qMax<benchmark::IterationCount>(1, state.iterations()));
+    state.counters["slot_ms"] = double(slot) / 1e6 / steps;
+    state.counters["paint_ms"] = double(paint) / 1e6 / steps;
+    state.counters["share_of_150ms"] = double(slot + paint) / 1e6 / steps / 150.0;
+}
+
+// The paint of a new frame alone (the view's pass after the step's slot), against a copy of the
+// viewport's picture: the least any full repaint of the view writes.
+void timelapse_slide_paint(benchmark::State &state)
+{
+    SlideShow show;
+    for (auto _ : state) {
+        state.PauseTiming();
+        show.browser.updateSlide();
+        state.ResumeTiming();
+        QCoreApplication::processEvents();
+        show.restartWhenEnded(state);
+    }
+}
+void timelapse_slide_paint_floor(benchmark::State &state)
+{
+    SlideShow show;
+    const QSize size = show.browser.form()->m_LGraphicsView->viewport()->size();
+    QImage from(size, QImage::Format_RGB32), to(size, QImage::Format_RGB32);
+    from.fill(Qt::gray);
+    for (auto _ : state) {
+        std::memcpy(to.bits(), from.constBits(), size_t(from.sizeInBytes()));
+        benchmark::ClobberMemory();
+    }
 }
 
 // One file of a 1,000-file load: read, brought to 8 bits and scaled to its thumbnail.
@@ -212,6 +275,8 @@ void timelapse_load_file(benchmark::State &state)
 
 BENCHMARK(timelapse_slide_tick)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(timelapse_slide_tick_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(timelapse_slide_paint)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(timelapse_slide_paint_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(timelapse_load_file)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(timelapse_load_file_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(timelapse_frame_save_8bit)->UseRealTime()->Unit(benchmark::kMicrosecond);

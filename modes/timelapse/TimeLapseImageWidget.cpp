@@ -225,10 +225,9 @@ void TimeLapseImageWidget::loadImageByIndex(int index, bool annotate)
                        image.samplesPerPixel, m_bResetView);
 
     const QString meta = QString::fromUtf8(image.description);
-    QString brand;
-    float magnification = 0.0f;
-    ZStackImageWidget::objectiveOfMeta(meta, brand, magnification);
-    view->setObjectiveInfo(brand, magnification);
+    QString objective;
+    getMetaInfoValue(meta, QStringLiteral("Objective"), objective);
+    setObjective(objective);
     if (m_ScaleBar.show) {
         TSScaleBar bar = m_ScaleBar;
         bar.show = true;
@@ -237,9 +236,31 @@ void TimeLapseImageWidget::loadImageByIndex(int index, bool annotate)
     }
 
     if (annotate) {
-        view->setAnnotationText(annotationText(timeOfMeta(meta), timeOfFile(itemPath(count - 1)), index + 1, count));
+        view->setAnnotationText(annotationText(timeOfMeta(meta), lastTime(itemPath(count - 1)), index + 1, count));
         view->showAnnotationText(m_bShowAnnotation);
     }
+}
+
+void TimeLapseImageWidget::setObjective(const QString &objective)
+{
+    const bool playing = m_SlideShowState == SlideShowPlaying;
+    if (playing && !m_Objective.isNull() && objective == m_Objective)
+        return;
+    QString brand;
+    float magnification = 0.0f;
+    ZStackImageWidget::objectiveOf(objective, brand, magnification);
+    ui->m_LGraphicsView->setObjectiveInfo(brand, magnification);
+    m_Objective = playing ? objective : QString();
+}
+
+QString TimeLapseImageWidget::lastTime(const QString &path)
+{
+    const bool playing = m_SlideShowState == SlideShowPlaying;
+    if (playing && path == m_LastTimePath)
+        return m_LastTime;
+    m_LastTime = timeOfFile(path);
+    m_LastTimePath = playing ? path : QString();
+    return m_LastTime;
 }
 
 void TimeLapseImageWidget::slotMouseZoomEvent()
@@ -383,6 +404,8 @@ void TimeLapseImageWidget::on_BUTTON_SLIDESHOW_START_clicked()
     WritePrivateProfileString(kTimelapseSection, "ShowInterval",
                               ui->COMBOBOX_SLIDESHOW_INTERVAL->currentText().toStdString(),
                               Paths::configFile().toStdString());
+    m_Objective.clear(); // settings and files may have changed while the show was paused
+    m_LastTimePath.clear();
     setSlideShowButtonState(SlideShowPlaying);
     m_SlideElapsed.start();
     m_SlideTimer.start(m_SlideInterval > 0 ? m_SlideInterval : kFallbackSlideInterval);

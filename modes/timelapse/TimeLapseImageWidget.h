@@ -103,6 +103,10 @@ private slots:
 private:
     void setSlideShowButtonState(SlideShowState state);
     QString itemPath(int row) const;
+    // The view's objective, and the last file's time: while a show plays (settings and series
+    // locked) each is read again only when the objective or the last file changes.
+    void setObjective(const QString &objective);
+    QString lastTime(const QString &path);
 
     bool m_bDragging = false;
     QPoint m_RegionPos;
@@ -119,6 +123,9 @@ private:
     QElapsedTimer m_SlideElapsed;
     SlideShowState m_SlideShowState = SlideShowReady;
     bool m_bShowAnnotation = false;
+    QString m_Objective;      // as last given to the view while playing
+    QString m_LastTimePath;   // the last file whose time m_LastTime holds, while playing
+    QString m_LastTime;
     std::unique_ptr<ImReaderWriter> m_pReader; // every display reads into the same buffers
     std::unique_ptr<SeriesStrip> m_pStrip;
     SeriesVideoExporter *m_pVideoExporter;

@@ -314,6 +314,33 @@ private slots:
         QCOMPARE(m_browser->slideShowState(), SlideShowReady);
     }
 
+    // While a show plays, each image's objective sets the view's pixel size and the annotation
+    // ends with the last file's time; a setting or a last file changed during a pause holds from
+    // the next Start.
+    void slideShowObjectiveAndLastTime()
+    {
+        hold(4);
+        QVERIFY(SliceFiles::write(m_paths[1], QString(), 8, 1, 1, "Objective: Olympus 20X NA 0.40 UPlanSApo;Time: 00:10:00"));
+        ui()->BUTTON_SLIDESHOW_START->click();
+        m_browser->slideTimer().stop();
+        QList<float> sizes;
+        for (int tick = 0; tick < 2; ++tick) {
+            m_browser->updateSlide();
+            sizes << view()->objectivePixelSize();
+        }
+        QVERIFY(sizes[1] > 0);
+        QVERIFY(qAbs(sizes[0] - sizes[1] / 2) < 1e-6f);
+        QCOMPARE(annotationText(), QString("00:20:00 / 00:30:00  3 / 4"));
+        ui()->BUTTON_SLIDESHOW_PAUSE->click();
+        WritePrivateProfileString("ScaleBar", "CMOSPixelSize", "7.26", Paths::configFile().toStdString());
+        QVERIFY(SliceFiles::write(m_paths[3], QString(), 8, 1, 3, SliceFiles::kObjective10X + ";Time: 00:45:00"));
+        ui()->BUTTON_SLIDESHOW_START->click();
+        m_browser->slideTimer().stop();
+        m_browser->updateSlide();
+        QVERIFY(qAbs(view()->objectivePixelSize() - 2 * sizes[1]) < 1e-6f);
+        QCOMPARE(annotationText(), QString("00:45:00 / 00:45:00  4 / 4"));
+    }
+
     void showInterval_data()
     {
         QTest::addColumn<QString>("stored");
