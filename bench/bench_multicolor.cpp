@@ -103,17 +103,16 @@ void mc_tile_repaint(benchmark::State &state)
 }
 void mc_tile_repaint_floor(benchmark::State &s) { memcpyFloor(s, {size_t(1272) * 1000 * 4}); }
 
-// A 16-bit colour channel from the snapshot to the closed TIFF.
+// A 16-bit colour channel from the snapshot (the model's captured image, shared) to the closed TIFF.
 void mc_autosave_16bit(benchmark::State &state)
 {
     MultiColorModel model;
     const std::vector<uchar> f = frame(16);
     model.setImageData(2, f.data(), 1, 16);
-    const uchar *pixels = model.imageShiftedData(2, 48);
     QTemporaryDir dir(benchFolder() + "/bench-XXXXXX");
     const QString folder = Paths::fixedPath(dir.path()) + "/";
     for (auto _ : state) {
-        MultiColorAutoSave job(pixels, 16, true, folder, "GFP", "Instrument: VANTOR S");
+        MultiColorAutoSave job(model.capturedImage(2, 48), 16, true, folder, "GFP", "Instrument: VANTOR S");
         const MultiColorAutoSave::Outcome outcome = job.run();
         if (!outcome.written) {
             state.SkipWithError("auto-save failed");

@@ -589,6 +589,28 @@ bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text)
 {
     if (!holdsSamples())
         return fail(path, QStringLiteral("no image of this geometry to write"));
+    if (bitsPerSample != 16)
+        return writeTiffStrip(path, text, buffer8.get());
+    if (cameraLayout)
+        toPlainIntensities(buffer16.get(), buffer16.get(), sampleCount);
+    return writeTiffStrip(path, text, buffer16.get());
+}
+
+bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text, const void *samples, quint32 w,
+                               quint32 h, quint16 bps, quint16 spp)
+{
+    m_error.clear();
+    setGeometry(w, h, bps, spp, COMPRESSION_NONE, spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK,
+                ORIENTATION_TOPLEFT);
+    const quint64 count = quint64(w) * h * spp;
+    if (!samples || !validDepth(bps, spp) || count == 0 || count > MaxSamples)
+        return fail(path, QStringLiteral("no image of this geometry to write"));
+    sampleCount = quint32(count);
+    return writeTiffStrip(path, text, samples);
+}
+
+bool ImReaderWriter::writeTiffStrip(const QByteArray &path, const QByteArray &text, const void *samples)
+{
     SafeFileWriter out(path);
     if (!out.open()) {
         qWarning("%s:%d %s ======== write error!!!!!!!!!", __FILE__, __LINE__, Q_FUNC_INFO);
@@ -612,20 +634,12 @@ bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text)
     if (ok && !text.isEmpty())
         ok = TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, text.constData());
     if (ok) {
-        void *samples = nullptr;
-        tmsize_t bytes = 0;
-        if (bitsPerPixel == 16 || bitsPerPixel == 48) {
-            if (cameraLayout)
-                toPlainIntensities(buffer16.get(), buffer16.get(), sampleCount);
-            samples = buffer16.get();
-            bytes = tmsize_t(sampleCount) * 2;
-        } else {
-            samples = buffer8.get();
-            bytes = tmsize_t(sampleCount);
-        }
-        // Uncompressed samples go to the file straight from our array; others through the codec.
-        const tmsize_t written = compression == COMPRESSION_NONE ? TIFFWriteRawStrip(tif, 0, samples, bytes)
-                                                                 : TIFFWriteEncodedStrip(tif, 0, samples, bytes);
+        const tmsize_t bytes = tmsize_t(sampleCount) * (bitsPerSample == 16 ? 2 : 1);
+        // Uncompressed samples go to the file straight from the array, unchanged; others through
+        // the codec (only ever our own array).
+        auto *strip = const_cast<void *>(samples);
+        const tmsize_t written = compression == COMPRESSION_NONE ? TIFFWriteRawStrip(tif, 0, strip, bytes)
+                                                                 : TIFFWriteEncodedStrip(tif, 0, strip, bytes);
         ok = written == bytes && TIFFWriteDirectory(tif);
     }
     TIFFClose(tif);

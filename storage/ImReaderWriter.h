@@ -69,6 +69,11 @@ public:
     // TIFF (text as ImageDescription when not empty), JPG, PNG, BMP or RAW by the path's format.
     // A 16-bit TIFF write of camera words rotates buffer16 in place (see cameraLayout).
     bool write(const QByteArray &path, const QByteArray &text);
+    // An uncompressed TIFF of width x height pixels, grey or RGB (16-bit samples as plain
+    // intensities), written straight from the caller's samples, which are neither copied nor
+    // changed nor held. The geometry becomes this object's; as write, whole or not at all.
+    bool writeTiff(const QByteArray &path, const QByteArray &text, const void *samples, quint32 width,
+                   quint32 height, quint16 bitsPerSample, quint16 samplesPerPixel);
 
     // The format of a path: the three characters after its last "." (or its first three
     // characters when it has none), compared case-sensitively; anything unknown is TIFF.
@@ -109,6 +114,8 @@ private:
     bool readTiff(const QByteArray &path);
     bool readRaw(const QByteArray &path);
     bool writeTiff(const QByteArray &path, const QByteArray &text);
+    // The TIFF of the geometry held, its samples read from samples.
+    bool writeTiffStrip(const QByteArray &path, const QByteArray &text, const void *samples);
     bool writeRaw(const QByteArray &path);
     bool writeImage(const QByteArray &path, Format format);
     bool fail(const QByteArray &path, const QString &why);

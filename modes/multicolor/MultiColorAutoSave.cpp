@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
-#include <cstring>
 
 namespace {
 constexpr quint32 kWidth = 1280, kHeight = 1024;
@@ -18,9 +17,9 @@ constexpr quint32 kWidth = 1280, kHeight = 1024;
 
 const QString MultiColorAutoSave::defaultFolder = "/media/VANTOR SSD/Quicksave/";
 
-MultiColorAutoSave::MultiColorAutoSave(const void *pixels, int bits, bool colour, const QString &folder,
-                                       const QString &label, const QString &metaText)
-    : m_pWriter(std::make_unique<ImReaderWriter>())
+MultiColorAutoSave::MultiColorAutoSave(std::shared_ptr<const uchar> pixels, int bits, bool colour,
+                                       const QString &folder, const QString &label, const QString &metaText)
+    : m_Pixels(std::move(pixels))
     , m_nBits(bits == 16 ? 16 : 8)
     , m_bColour(colour)
     , m_Folder(folder.endsWith('/') ? folder : folder + '/')
@@ -28,23 +27,7 @@ MultiColorAutoSave::MultiColorAutoSave(const void *pixels, int bits, bool colour
                                           SaveNaming::fileNameOf(label)))
     , m_MetaText(metaText)
 {
-    const quint16 samples = colour ? 3 : 1;
-    // The snapshot goes straight into the writer's array: one pass, taken now, that also turns
-    // camera words into the plain intensities the file holds, so the write sends the array as it is.
-    void *array = m_pWriter->reserve(kWidth, kHeight, quint16(m_nBits), samples, 1, colour ? 2 : 1, 1);
-    const quint64 count = quint64(kWidth) * kHeight * samples;
-    if (!array || !pixels) {
-        m_pWriter.reset();
-    } else if (m_nBits == 16) {
-        ImReaderWriter::toPlainIntensities(static_cast<const quint16 *>(pixels), static_cast<quint16 *>(array), count);
-        m_pWriter->cameraLayout = false;
-    } else {
-        std::memcpy(array, pixels, size_t(count));
-    }
 }
-
-MultiColorAutoSave::~MultiColorAutoSave() = default;
-MultiColorAutoSave::MultiColorAutoSave(MultiColorAutoSave &&) noexcept = default;
 
 quint64 MultiColorAutoSave::requiredMegabytes(int bits, bool colour)
 {
@@ -68,11 +51,14 @@ MultiColorAutoSave::Outcome MultiColorAutoSave::run()
         outcome.noSpace = true;
         return outcome;
     }
-    if (!m_pWriter)
+    if (!m_Pixels)
         return outcome;
     const QString path = SaveNaming::freeFilePath(QDir(folder).filePath(m_FileName));
-    if (!m_pWriter->write(path.toUtf8(), m_MetaText.toUtf8())) {
-        qWarning().noquote() << "auto-save:" << m_pWriter->errorString();
+    // The file is written straight from the shared frame: no copy of it is made.
+    ImReaderWriter writer;
+    if (!writer.writeTiff(path.toUtf8(), m_MetaText.toUtf8(), m_Pixels.get(), kWidth, kHeight, quint16(m_nBits),
+                          m_bColour ? 3 : 1)) {
+        qWarning().noquote() << "auto-save:" << writer.errorString();
         return outcome;
     }
     outcome.written = true;

@@ -1,12 +1,11 @@
 #pragma once
 #include <QString>
+#include <QtGlobal>
 #include <memory>
 
-class ImReaderWriter;
-
-// One auto-save of a newly captured channel: a snapshot taken on the GUI thread (pixels,
-// metadata text, folder and name) that a pool thread writes as a TIFF file without reading
-// anything of the page. The outcome goes back to the page, which shows it.
+// One auto-save of a newly captured channel: a snapshot taken on the GUI thread (the shared
+// pixels, metadata text, folder and name) that a pool thread writes as a TIFF file without
+// reading anything of the page. The outcome goes back to the page, which shows it.
 class MultiColorAutoSave
 {
 public:
@@ -22,12 +21,11 @@ public:
         bool written = false;
     };
 
-    // Copies one frame now: 8 or 16 bits per sample, grey or RGB; 16-bit samples in the camera
-    // word layout. folder is a fixed path; label names the file after the capture time.
-    MultiColorAutoSave(const void *pixels, int bits, bool colour, const QString &folder, const QString &label,
-                       const QString &metaText);
-    ~MultiColorAutoSave();
-    MultiColorAutoSave(MultiColorAutoSave &&) noexcept;
+    // Holds one frame, which its owner no longer changes (MultiColorModel::capturedImage): 8 or
+    // 16 bits per sample, grey or RGB; 16-bit samples as plain intensities in native words.
+    // folder is a fixed path; label names the file after the capture time.
+    MultiColorAutoSave(std::shared_ptr<const uchar> pixels, int bits, bool colour, const QString &folder,
+                       const QString &label, const QString &metaText);
 
     // The file name "yyyyMMdd_hhmmss_<label>.tif" of the snapshot.
     QString fileName() const { return m_FileName; }
@@ -40,7 +38,7 @@ public:
     static quint64 requiredMegabytes(int bits, bool colour);
 
 private:
-    std::unique_ptr<ImReaderWriter> m_pWriter;
+    std::shared_ptr<const uchar> m_Pixels;
     int m_nBits = 8;
     bool m_bColour = false;
     QString m_Folder;

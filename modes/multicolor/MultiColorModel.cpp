@@ -3,6 +3,7 @@
 #include "ChannelColor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,13 +13,23 @@ namespace {
 
 constexpr uint16_t kMax12 = 4095;
 
+// calloc: zeroed pages that the system commits only when first written.
+uchar *zeroedMemory(size_t bytes)
+{
+    auto *memory = static_cast<uchar *>(std::calloc(bytes, 1));
+    if (!memory)
+        throw std::bad_alloc();
+    return memory;
+}
+
 // Camera word (two bytes, most significant first, value << 4) to its 12-bit value: the bytes
-// read as a little-endian word, rotated left by 4.
+// read as a little-endian word, rotated left by 4. A word beyond 12 bits (no camera sends one)
+// is saturated at 4095, so a capture holds the values its files hold.
 void decodeCameraWords(const uchar *bytes, uint16_t *out, size_t pixels)
 {
     for (size_t i = 0; i < pixels; ++i) {
         const uint16_t w = uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        out[i] = uint16_t((w << 4) | (w >> 12));
+        out[i] = std::min(uint16_t((w << 4) | (w >> 12)), kMax12);
     }
 }
 
@@ -57,10 +68,10 @@ MultiColorModel::MultiColorModel(QObject *parent)
         c.imageRGB16 = allocate(CV_16UC3);
         c.shifted16 = allocate(CV_16UC1);
         c.shiftedRGB16 = allocate(CV_16UC3);
-        c.captured8 = allocate(CV_8UC1);
-        c.capturedRGB8 = allocate(CV_8UC3);
-        c.captured16 = allocate(CV_16UC1);
-        c.capturedRGB16 = allocate(CV_16UC3);
+        c.captured8 = allocateShared(CV_8UC1);
+        c.capturedRGB8 = allocateShared(CV_8UC3);
+        c.captured16 = allocateShared(CV_16UC1);
+        c.capturedRGB16 = allocateShared(CV_16UC3);
         c.brightness8 = allocate(CV_8UC1);
         c.contrast8 = allocate(CV_8UC1);
         c.brightness16 = allocate(CV_16UC1);
@@ -85,13 +96,24 @@ MultiColorModel::~MultiColorModel() = default;
 
 cv::Mat MultiColorModel::allocate(int type, int rows)
 {
-    const size_t bytes = size_t(rows) * kWidth * CV_ELEM_SIZE(type);
-    // calloc: zeroed pages that the system commits only when first written.
-    auto *memory = static_cast<uchar *>(std::calloc(bytes, 1));
-    if (!memory)
-        throw std::bad_alloc();
+    uchar *memory = zeroedMemory(size_t(rows) * kWidth * CV_ELEM_SIZE(type));
     m_Memory.emplace_back(memory, &std::free);
     return cv::Mat(rows, kWidth, type, memory);
+}
+
+MultiColorModel::SharedImage MultiColorModel::allocateShared(int type)
+{
+    uchar *memory = zeroedMemory(size_t(kPixels) * CV_ELEM_SIZE(type));
+    return {std::shared_ptr<uchar>(memory, &std::free), cv::Mat(kHeight, kWidth, type, memory)};
+}
+
+cv::Mat &MultiColorModel::writable(SharedImage &image)
+{
+    if (image.memory.use_count() > 1)
+        image = allocateShared(image.mat.type()); // the holders keep the old memory
+    else // the last holder's reads happen before its release
+        std::atomic_thread_fence(std::memory_order_acquire);
+    return image.mat;
 }
 
 int MultiColorModel::setImageData(int channel, const uchar *data, int colorIndex, int bits)
@@ -113,17 +135,17 @@ int MultiColorModel::setImageData(int channel, const uchar *data, int colorIndex
     if (bits == 8) {
         if (data) {
             std::memcpy(c.image8.data, data, kPixels);
-            std::memcpy(c.captured8.data, data, kPixels);
+            std::memcpy(writable(c.captured8).data, data, kPixels);
         }
         render(channel, c.image8, c.imageRGB8);
-        std::memcpy(c.capturedRGB8.data, c.imageRGB8.data, c.imageRGB8.total() * c.imageRGB8.elemSize());
+        std::memcpy(writable(c.capturedRGB8).data, c.imageRGB8.data, c.imageRGB8.total() * c.imageRGB8.elemSize());
     } else {
         if (data) {
             decodeCameraWords(data, c.image16.ptr<uint16_t>(), kPixels);
-            std::memcpy(c.captured16.data, c.image16.data, size_t(kPixels) * 2);
+            std::memcpy(writable(c.captured16).data, c.image16.data, size_t(kPixels) * 2);
         }
         render(channel, c.image16, c.imageRGB16);
-        std::memcpy(c.capturedRGB16.data, c.imageRGB16.data, c.imageRGB16.total() * c.imageRGB16.elemSize());
+        std::memcpy(writable(c.capturedRGB16).data, c.imageRGB16.data, c.imageRGB16.total() * c.imageRGB16.elemSize());
     }
     return 1;
 }
@@ -167,6 +189,20 @@ uchar *MultiColorModel::imageShiftedData(int channel, int bits)
     }
 }
 
+std::shared_ptr<const uchar> MultiColorModel::capturedImage(int channel, int bits) const
+{
+    if (!validChannel(channel))
+        return nullptr;
+    const Channel &c = m_Channel[channel];
+    switch (bits) {
+    case 8: return c.captured8.memory;
+    case 16: return c.captured16.memory;
+    case 24: return c.capturedRGB8.memory;
+    case 48: return c.capturedRGB16.memory;
+    default: return nullptr;
+    }
+}
+
 uchar *MultiColorModel::overlayImageData(int bits)
 {
     return bits == 8 ? m_OverlayImage8.data : bits == 16 ? m_OverlayImage16.data : nullptr;
@@ -187,11 +223,11 @@ void MultiColorModel::reset(int channel)
     Channel &c = m_Channel[channel];
     c.brightnessApplied = c.contrastApplied = false;
     if (c.bits == 8) {
-        c.captured8.copyTo(c.image8);
-        c.capturedRGB8.copyTo(c.imageRGB8);
+        c.captured8.mat.copyTo(c.image8);
+        c.capturedRGB8.mat.copyTo(c.imageRGB8);
     } else if (c.bits == 16) {
-        c.captured16.copyTo(c.image16);
-        c.capturedRGB16.copyTo(c.imageRGB16);
+        c.captured16.mat.copyTo(c.image16);
+        c.capturedRGB16.mat.copyTo(c.imageRGB16);
     }
 }
 
@@ -259,11 +295,11 @@ void MultiColorModel::setBrightness(int channel, int value, bool fromCaptured)
     c.brightnessApplied = true;
     const bool chained = c.contrastApplied && !fromCaptured;
     if (c.bits == 8) {
-        cv::add(chained ? c.contrast8 : c.captured8, cv::Scalar(double(value)), c.brightness8);
+        cv::add(chained ? c.contrast8 : c.captured8.mat, cv::Scalar(double(value)), c.brightness8);
         c.brightness8.copyTo(c.image8);
         makePseudoColorImage(channel, c.brightness8.data);
     } else if (c.bits == 16) {
-        brightness16(chained ? c.contrast16 : c.captured16, value, c.brightness16);
+        brightness16(chained ? c.contrast16 : c.captured16.mat, value, c.brightness16);
         c.brightness16.copyTo(c.image16);
         makePseudoColorImage(channel, c.brightness16.data);
     }
@@ -278,14 +314,14 @@ void MultiColorModel::setContrast(int channel, int value, bool fromCaptured)
     const float alpha = float(value) / 10.0f;
     const bool chained = c.brightnessApplied && !fromCaptured;
     if (c.bits == 8) {
-        const cv::Mat &src = chained ? c.brightness8 : c.captured8;
+        const cv::Mat &src = chained ? c.brightness8 : c.captured8.mat;
         const float mean = float(cv::mean(src)[0]);
         // One saturating conversion: src x alpha + (mean - mean x alpha).
         c.contrast8 = (src - cv::Scalar(double(mean))) * double(alpha) + cv::Scalar(double(mean));
         c.contrast8.copyTo(c.image8);
         makePseudoColorImage(channel, c.contrast8.data);
     } else if (c.bits == 16) {
-        const cv::Mat &src = chained ? c.brightness16 : c.captured16;
+        const cv::Mat &src = chained ? c.brightness16 : c.captured16.mat;
         contrast16(src, alpha, float(cv::mean(src)[0]), c.contrast16);
         c.contrast16.copyTo(c.image16);
         makePseudoColorImage(channel, c.contrast16.data);

@@ -12,8 +12,9 @@
 // The Multicolor page's channel store: per channel index (= filter position 0..3) the frame in
 // 8 or 16 bits as captured and as displayed (brightness and contrast applied), its RGB rendering
 // in the channel colour, the merged overlay, the annotated picture and the measurement table.
-// Every buffer is allocated, zeroed, once at construction: a capture never allocates.
-// GUI thread only; an auto-save reads one channel's buffers on a pool thread.
+// Every buffer is allocated, zeroed, once at construction: a capture allocates only when an
+// auto-save still holds the channel's previous capture. GUI thread only; an auto-save holds a
+// captured image (capturedImage) on a pool thread.
 class MultiColorModel : public QObject
 {
     Q_OBJECT
@@ -37,6 +38,10 @@ public:
     // The displayed image in the camera word layout, converted now: 8 the grey buffer as it is,
     // 16 grey words, 48 RGB words; values above 4095 are saturated first.
     uchar *imageShiftedData(int channel, int bits);
+    // The captured image as the auto-save writes it (8 grey, 16 grey, 24 RGB8, 48 RGB16; 16-bit
+    // samples as native words 0..4095), shared, not copied: while it is held, the next capture of
+    // the channel goes into new memory. Null for another depth or a channel outside 0..3.
+    std::shared_ptr<const uchar> capturedImage(int channel, int bits) const;
     // The overlay of 8 or 16 bits (RGB), null for another depth.
     uchar *overlayImageData(int bits);
     // The 16-bit overlay in the camera word layout (saturated at 4095), null for another depth.
@@ -90,6 +95,13 @@ public:
     const QString &toolName(int tool) const;
 
 private:
+    // A captured image that auto-saves may share: never written while shared.
+    struct SharedImage
+    {
+        std::shared_ptr<uchar> memory;
+        cv::Mat mat;
+    };
+
     struct Channel
     {
         bool captured = false;
@@ -100,13 +112,16 @@ private:
         int bits = 0;
         cv::Mat image8, imageRGB8, image16, imageRGB16; // displayed
         cv::Mat shifted16, shiftedRGB16;                 // camera layout, made on request
-        cv::Mat captured8, capturedRGB8, captured16, capturedRGB16;
+        SharedImage captured8, capturedRGB8, captured16, capturedRGB16;
         cv::Mat brightness8, contrast8, brightness16, contrast16; // adjustment results
     };
 
     static bool validChannel(int channel) { return channel >= 0 && channel < kChannels; }
     // A zeroed matrix of the frame size on memory the model owns.
     cv::Mat allocate(int type, int rows = kHeight);
+    static SharedImage allocateShared(int type);
+    // The image's matrix to overwrite: new memory when an auto-save holds the current one.
+    static cv::Mat &writable(SharedImage &image);
     // The RGB rendering of channel from its single-sample image.
     void render(int channel, const cv::Mat &grey, cv::Mat &rgb) const;
     void mergeOverlay(int depth, cv::Mat &out);

@@ -1394,12 +1394,12 @@ void MultiColorWidget::on_BUTTON_QUICK_SAVE_clicked()
 
 void MultiColorWidget::startAutoSave(int channel, int bits)
 {
-    // Everything the task needs is taken now: it reads no field of the page or the model.
+    // Everything the task needs is taken now (the capture shared, which the model then leaves
+    // as it is): it reads no field of the page or the model.
     const bool colour = m_bPseudoColor;
-    const uchar *pixels = bits == 16 ? m_pModel->imageShiftedData(channel, colour ? 48 : 16)
-                                     : m_pModel->imageData(channel, colour ? 24 : 8);
-    auto job = std::make_shared<MultiColorAutoSave>(pixels, bits, colour, m_AutosavePath, m_Controls[channel].name->text(),
-                                                    capturedImageMetaData().metaText());
+    const int depth = bits == 16 ? (colour ? 48 : 16) : (colour ? 24 : 8);
+    auto job = std::make_shared<MultiColorAutoSave>(m_pModel->capturedImage(channel, depth), bits, colour, m_AutosavePath,
+                                                    m_Controls[channel].name->text(), capturedImageMetaData().metaText());
     m_AutosaveFileName = job->fileName();
     auto *watcher = new QFutureWatcher<MultiColorAutoSave::Outcome>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {

@@ -58,6 +58,15 @@ class TestMultiColorAutoSave : public QObject
     std::unique_ptr<MultiColorFixture> m_fx;
     QTemporaryDir m_scratch;
 
+    // The capture as its file holds it: the colour rendering as the model holds it now (native
+    // words for 16 bits), or the grey values.
+    QByteArray heldCapture(bool colour, int bits)
+    {
+        if (!colour)
+            return bytesOf(m_fx->lastValues(), bits);
+        return QByteArray(reinterpret_cast<const char *>(m_fx->page().model()->imageData(2, bits == 16 ? 48 : 24)),
+                          MultiColorFixture::kPixels * 3 * (bits / 8));
+    }
     QStringList savedFiles() const { return QDir(m_fx->quicksave()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
     QString label() const { return m_fx->ui()->LABEL_AUTOSAVE->text(); }
     void waitForOutcome()
@@ -93,12 +102,8 @@ private slots:
         QFETCH(int, bits);
         m_fx->page().setPseudoColor(colour, 0, 0);
         m_fx->capture(2, bits, 7);
-        // The colour rendering as the model holds it now (native words for 16 bits).
         const int samples = colour ? 3 : 1;
-        const QByteArray expected =
-            colour ? QByteArray(reinterpret_cast<const char *>(m_fx->page().model()->imageData(2, bits == 16 ? 48 : 24)),
-                                MultiColorFixture::kPixels * 3 * (bits / 8))
-                   : bytesOf(m_fx->lastValues(), bits);
+        const QByteArray expected = heldCapture(colour, bits);
         waitForOutcome();
         const QStringList files = savedFiles();
         QCOMPARE(files.size(), 1);
@@ -163,8 +168,18 @@ private slots:
     }
 
     // The task writes what was captured, although the channel changed before it ran.
+    void snapshotOutlivesLaterChanges_data()
+    {
+        QTest::addColumn<bool>("colour");
+        QTest::addColumn<int>("bits");
+        QTest::newRow("grey 8") << false << 8;
+        QTest::newRow("colour 16") << true << 16;
+    }
     void snapshotOutlivesLaterChanges()
     {
+        QFETCH(bool, colour);
+        QFETCH(int, bits);
+        m_fx->page().setPseudoColor(colour, 0, 0);
         QSemaphore gate;
         MediaMonitor::setSpaceQuery([&gate](const QString &, quint64 *fragment, quint64 *blocks) {
             gate.tryAcquire(1, 30000);
@@ -172,8 +187,8 @@ private slots:
             *blocks = 1000;
             return true;
         });
-        m_fx->capture(2, 8, 1);
-        const QByteArray first = bytesOf(m_fx->lastValues(), 8);
+        m_fx->capture(2, bits, 1);
+        const QByteArray first = heldCapture(colour, bits);
         m_fx->onDialog = [](QDialog *d) {
             if (auto *keyboard = qobject_cast<KeyboardDlg *>(d)) {
                 keyboard->setText("80");
@@ -183,8 +198,8 @@ private slots:
         };
         QTest::mousePress(m_fx->ui()->SPINBOX_CH3_BRIGHTNESS->findChild<QLineEdit *>(), Qt::LeftButton);
         QCOMPARE(m_fx->ui()->SLIDER_CH3_BRIGHTNESS->value(), 80);
-        m_fx->capture(2, 8, 2);
-        const QByteArray second = bytesOf(m_fx->lastValues(), 8);
+        m_fx->capture(2, bits, 2);
+        const QByteArray second = heldCapture(colour, bits);
         gate.release(2);
         waitForOutcome();
         const QStringList files = savedFiles();

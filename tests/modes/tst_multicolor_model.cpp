@@ -174,15 +174,52 @@ private slots:
         frame[1] = 0xF0;
         frame[2] = 0x12;
         frame[3] = 0x30;
+        frame[4] = 0x12; // a word beyond 12 bits, which no camera sends: 0xF123 saturated
+        frame[5] = 0x3F;
         QCOMPARE(m_model->setImageData(1, frame.data(), 0, 16), 1);
         const auto *values = reinterpret_cast<const ushort *>(m_model->imageData(1, 16));
         QCOMPARE(int(values[0]), 4095);
         QCOMPARE(int(values[1]), 0x123);
+        QCOMPARE(int(values[2]), 4095);
         const uchar *shifted = m_model->imageShiftedData(1, 16);
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(shifted), 4), QByteArray("\xFF\xF0\x12\x30", 4));
         QVERIFY(!m_model->imageData(1, 12));
         QVERIFY(!m_model->imageShiftedData(1, 24));
         QCOMPARE(m_model->imageShiftedData(1, 8), m_model->imageData(1, 8));
+    }
+
+    // An auto-save shares the captured image: the next capture of the channel leaves the held
+    // one as it was; with no holder a capture reuses the memory.
+    void heldCaptureOutlivesTheNext_data()
+    {
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<int>("depth");
+        for (int depth : {8, 24, 16, 48})
+            QTest::addRow("%d", depth) << (depth == 8 || depth == 24 ? 8 : 16) << depth;
+    }
+    void heldCaptureOutlivesTheNext()
+    {
+        QFETCH(int, bits);
+        QFETCH(int, depth);
+        const int bytes = W * H * depth / 8;
+        const auto shown = [&] { return QByteArray(reinterpret_cast<const char *>(m_model->imageData(3, depth)), bytes); };
+        const Frame first = makeFrame(bits, 1), second = makeFrame(bits, 2);
+        QCOMPARE(m_model->setImageData(3, first.camera.data(), 2, bits), 1);
+        std::shared_ptr<const uchar> held = m_model->capturedImage(3, depth);
+        const QByteArray captured = shown();
+        QVERIFY(QByteArray(reinterpret_cast<const char *>(held.get()), bytes) == captured);
+        QCOMPARE(m_model->setImageData(3, second.camera.data(), 2, bits), 1);
+        QVERIFY(QByteArray(reinterpret_cast<const char *>(held.get()), bytes) == captured);
+        const uchar *memory = m_model->capturedImage(3, depth).get();
+        QVERIFY(memory != held.get());
+        QVERIFY(QByteArray(reinterpret_cast<const char *>(memory), bytes) == shown());
+        m_model->setBrightness(3, 40, false);
+        m_model->reset(3); // back to the second capture, from its new memory
+        QVERIFY(QByteArray(reinterpret_cast<const char *>(memory), bytes) == shown());
+        held.reset();
+        QCOMPARE(m_model->setImageData(3, first.camera.data(), 2, bits), 1);
+        QCOMPARE(m_model->capturedImage(3, depth).get(), memory);
+        QVERIFY(!m_model->capturedImage(3, 12) && !m_model->capturedImage(4, depth));
     }
 
     // A brightened 16-bit value above 4095 leaves the camera layout at 4095, never garbled.

@@ -207,6 +207,17 @@ private slots:
             QVERIFY(readAll(path + "2") == readAll(path));
         }
 
+        // The same image written straight from the caller's plain samples: the same file, the
+        // samples untouched; no samples or an unknown depth write nothing.
+        const QByteArray own(expected.constData(), expected.size());
+        ImReaderWriter direct;
+        QVERIFY(direct.writeTiff(QFile::encodeName(path + "3"), text, own.constData(), W, H, quint16(bits), quint16(spp)));
+        QVERIFY(readAll(path + "3") == readAll(path));
+        QVERIFY(own == expected);
+        QVERIFY(!direct.writeTiff(QFile::encodeName(path + "4"), text, nullptr, W, H, quint16(bits), quint16(spp)));
+        QVERIFY(!direct.writeTiff(QFile::encodeName(path + "4"), text, own.constData(), W, H, 12, quint16(spp)));
+        QVERIFY(!QFile::exists(path + "4"));
+
         // libtiff's own tool reads it without a complaint.
         QProcess info;
         info.start("tiffinfo", {path});
