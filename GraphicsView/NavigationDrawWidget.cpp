@@ -12,7 +12,8 @@ NavigationDrawWidget::NavigationDrawWidget(QWidget *parent)
 void NavigationDrawWidget::setNavigation(const Navigation &navigation)
 {
     m_Navigation = navigation;
-    repaint();
+    // Drawn with the view, whose image lies under it, when the event loop paints.
+    update();
 }
 
 void NavigationDrawWidget::paintEvent(QPaintEvent *)

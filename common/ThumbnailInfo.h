@@ -1,4 +1,5 @@
 #pragma once
+#include <QImage>
 #include <QPixmap>
 #include <QString>
 
@@ -13,4 +14,7 @@ struct ThumbnailInfo
     int threshold = 0;  // the growth monitor's threshold
     QString path;       // the saved image, or the growth monitor's result base path
     QString sourcePath; // the growth monitor's source image
+    // A cell count's tagged image and counted frame as its work files hold them, shown without
+    // reading the files (which are written after the count).
+    QImage image, frameImage;
 };

@@ -81,6 +81,8 @@ public:
     // the next call of one of these or of a finder.
     void setImageData(unsigned char *data, int index, bool flip);
     unsigned char *getImageData(int imageId, bool flip, int outputSize);
+    // The frame with the drawn circles (blue, green, red) itself, without the copy image 11 makes.
+    const cv::Mat &tagImage() const { return m_TagImage; }
     unsigned char *getTaggedImageAfterSizeGating(bool drawTags, int minSize, int maxSize, int outputSize,
                                                  bool showChannel1, bool showChannel2, bool showChannel3);
     unsigned char *getOverlayImageData(bool drawTags, int outputSize, bool showChannel1, bool showChannel2,

@@ -66,6 +66,7 @@ void CellCountImageWidget::readSetting()
 void CellCountImageWidget::clear()
 {
     ThumbnailList::deleteItems(ui->LISTWIDGET_IMAGE);
+    m_Images.clear();
     repaint();
 }
 
@@ -73,6 +74,7 @@ void CellCountImageWidget::loadThumbnail(std::vector<ThumbnailInfo> &thumbnails)
 {
     ThumbnailList::deleteItems(ui->LISTWIDGET_IMAGE);
     ui->m_LGraphicsView->clearImageData();
+    m_Images = thumbnails;
     QListWidget *list = ui->LISTWIDGET_IMAGE;
     if (!thumbnails.empty()) {
         list->setBatchSize(int(thumbnails.size()));
@@ -145,18 +147,42 @@ QString CellCountImageWidget::imagePathOf(int index) const
     return QString::asprintf("%sTemp_%06d%s", CellCount::rawDataPath().toUtf8().constData(), index, suffix);
 }
 
+QImage CellCountImageWidget::heldImage(int index) const
+{
+    const QListWidgetItem *item = ui->LISTWIDGET_IMAGE->item(index);
+    if (!item || item->type() == 1 || index >= int(m_Images.size()))
+        return QImage();
+    const ThumbnailInfo &images = m_Images[size_t(index)];
+    return m_bTagImage ? images.image : images.frameImage;
+}
+
 void CellCountImageWidget::loadImageByIndex(int index, bool reset)
 {
-    ImReaderWriter image;
     // Only a camera frame is shown: anything else is left out like an unreadable file.
-    if (!image.read(imagePathOf(index).toUtf8()) || image.width != quint32(LGraphicsView::kImageWidth)
-        || image.height != quint32(LGraphicsView::kImageHeight))
-        return;
+    const auto cameraFrame = [](quint32 width, quint32 height) {
+        return width == quint32(LGraphicsView::kImageWidth) && height == quint32(LGraphicsView::kImageHeight);
+    };
+    const QImage held = heldImage(index);
+    ImReaderWriter image;
+    void *data = nullptr;
+    int bits = 8, channels = 1;
+    if (!held.isNull()) {
+        if (!cameraFrame(quint32(held.width()), quint32(held.height())))
+            return;
+        data = const_cast<uchar *>(held.constBits());
+        channels = held.format() == QImage::Format_RGB888 ? 3 : 1;
+    } else {
+        if (!image.read(imagePathOf(index).toUtf8()) || !cameraFrame(image.width, image.height))
+            return;
+        bits = image.bitsPerSample;
+        channels = image.samplesPerPixel;
+        data = image.data(bits);
+    }
     const int colorIndex = m_bPseudoColor ? clampColorIndex(m_nPseudoColorIndex) : kGreyRamp;
     ImageGraphicsView *view = ui->m_LGraphicsView;
     if (reset)
         view->deleteAllAnnotation();
-    view->setImageData(colorIndex, image.data(image.bitsPerSample), image.bitsPerSample, image.samplesPerPixel, reset);
+    view->setImageData(colorIndex, data, bits, channels, reset);
 }
 
 void CellCountImageWidget::setPseudoColor(bool on, int, int colorIndex)

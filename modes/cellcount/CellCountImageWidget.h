@@ -70,11 +70,14 @@ private slots:
 
 private:
     void changeViewMode(ViewMode mode);
+    // The image a row shows when the page still holds it in memory (null otherwise).
+    QImage heldImage(int index) const;
 
     bool m_bPseudoColor = false;
     int m_nPseudoColorIndex = 7;
     TSScaleBar m_ScaleBar;
     bool m_bTagImage = true;
     ViewMode m_ViewMode = THUMBNAIL_MODE;
+    std::vector<ThumbnailInfo> m_Images; // the rows' images
     Ui_CellCountImageWidget *ui;
 };

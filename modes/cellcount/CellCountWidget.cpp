@@ -4,6 +4,7 @@
 #include "CellCount_alg.h"
 #include "CellCounter.h"
 #include "ConfigSetting.h"
+#include "CountWorkFiles.h"
 #include "DiluionCalculatorDlg.h"
 #include "Globals.h"
 #include "ImReaderWriter.h"
@@ -17,6 +18,7 @@
 #include "Utilities.h"
 #include "ui_CellCountWidget.h"
 
+#include <QDebug>
 #include <QEvent>
 #include <QToolTip>
 #include <climits>
@@ -69,8 +71,7 @@ CellCountWidget::CellCountWidget(QWidget *parent)
     m_pLabelImage.reset(new int[kPixels]());
     // One record per blob label, label 0 included.
     m_pBlobs.reset(new _MainDeclusterCountInfo_NimboS[CellCount_alg::kLabelLimit + 1]);
-    m_pTagFile = std::make_unique<ImReaderWriter>();
-    m_pFrameFile = std::make_unique<ImReaderWriter>();
+    m_pWorkFiles = std::make_unique<CountWorkFiles>();
 
     m_nBinCount = 0;
     m_fCellSizeOffset = 0;
@@ -86,6 +87,11 @@ CellCountWidget::~CellCountWidget()
 {
     // A running count thread writes into the buffers below: it ends first.
     Counting_Free();
+    // The last count's files are not lost with the page (nobody is told of a failure now).
+    bool tagWritten = true;
+    QString error;
+    if (!m_pWorkFiles->write(tagWritten, error))
+        qWarning() << "Cell count: work files not written:" << error;
     delete m_pStartDlg.data();
     delete m_pCountingDlg.data();
     delete m_pCellCountAlg;
@@ -432,6 +438,13 @@ void CellCountWidget::slotShowTooltip()
 void CellCountWidget::slotHideTooltip()
 {
     QToolTip::showText(QPoint(0, 0), QString());
+}
+
+// The count's files are on the disk before the user is anywhere else.
+void CellCountWidget::hideEvent(QHideEvent *event)
+{
+    flushWorkFiles();
+    QWidget::hideEvent(event);
 }
 
 bool CellCountWidget::eventFilter(QObject *watched, QEvent *event)

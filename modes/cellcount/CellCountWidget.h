@@ -22,6 +22,7 @@
 
 class CellCount_alg;
 class CountThread;
+class CountWorkFiles;
 class CSVReaderWriter;
 class ImReaderWriter;
 class MessageDlg;
@@ -139,7 +140,8 @@ public:
     bool firstTime() const { return m_bFirstTime; }
     unsigned char *frame8() const { return m_pImageData8; }
     const quint16 *frame16() const { return m_pImageData16.get(); }
-    const unsigned char *tagImage() const { return m_pColorImage.get(); }
+    // The tagged image of the last count, red-green-blue (null before the first).
+    const unsigned char *tagImage() const;
     const _MainDeclusterCountInfo_NimboS *blobs() const { return m_pBlobs.get(); }
     Quorvan::CellCounter *secondEngine() const { return m_pCellCounter; }
     int blobCount() const { return m_nBlobCount; }
@@ -187,6 +189,10 @@ public:
     void setResultValues(float liveMantissa, int liveExponent, float deadMantissa, int deadExponent);
 
     static QString workFilePath(const char *format, int number);
+    // A count's work files are written when the page returns to the event loop after it; this
+    // writes them at once (before anything reads them). A failed write is said.
+    void flushWorkFiles();
+    bool workFilesPending() const;
     // The RESULTS table of the last count: result panel, the settings the count used, size bins.
     void fillResultTable(CSVReaderWriter &csv) const;
     // A three-channel copy of a 1280 x 1024 grey frame of bits per sample in the colour of the
@@ -270,6 +276,7 @@ public slots:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void on_BUTTON_LIVE_clicked();
@@ -358,8 +365,8 @@ private:
     std::unique_ptr<_MainDeclusterCountInfo_NimboS[]> m_pBlobs;
     QImage m_DisplayImage;
     unsigned char *m_pImageData8 = nullptr;
-    // The work files' writers, kept so that each count writes from arrays already in memory.
-    std::unique_ptr<ImReaderWriter> m_pTagFile, m_pFrameFile;
+    // The last count's work files, until written.
+    std::unique_ptr<CountWorkFiles> m_pWorkFiles;
 
     // Engines.
     Quorvan::CellCounter *m_pCellCounter = nullptr;

@@ -6,6 +6,7 @@
 #include "CellCount_alg.h"
 #include "CellCounter.h"
 #include "CountThread.h"
+#include "CountWorkFiles.h"
 #include "ImReaderWriter.h"
 #include "MessageDlg.h"
 #include "PageCursor.h"
@@ -194,13 +195,16 @@ void CellCountWidget::secondEngineResults(bool frameFileIsTag)
     m_CellCount.clearThumbnails();
 
     // The engine keeps blue-green-red order: the work file is red-green-blue like the other engine's.
-    const unsigned char *tag = m_pCellCounter->getImageData(11, false, 2);
-    cv::Mat rgb(kHeight, kWidth, CV_8UC3, m_pColorImage.get());
-    if (tag)
-        cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC3, const_cast<unsigned char *>(tag)), rgb, cv::COLOR_BGR2RGB);
+    // Converted from the engine's own image, which is not copied first, into the work files' own.
+    flushWorkFiles();
+    unsigned char *tagRgb = m_pWorkFiles->nextTag(kWidth, kHeight);
+    const cv::Mat &tag = m_pCellCounter->tagImage();
+    cv::Mat rgb(kHeight, kWidth, CV_8UC3, tagRgb);
+    if (tag.rows == kHeight && tag.cols == kWidth && tag.type() == CV_8UC3)
+        cv::cvtColor(tag, rgb, cv::COLOR_BGR2RGB);
     else
         cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC1, m_pImageData8), rgb, cv::COLOR_GRAY2RGB);
-    writeWorkFiles(m_pColorImage.get(), frameFileIsTag ? nullptr : m_pImageData8);
+    writeWorkFiles(tagRgb, frameFileIsTag ? nullptr : m_pImageData8);
 }
 
 void CellCountWidget::AfterCounting()
@@ -272,13 +276,13 @@ void CellCountWidget::updateResult()
 
 QPixmap CellCountWidget::thumbnailOf(const unsigned char *pixels, int channels, const QVector<QRgb> &colors)
 {
-    // An area average: three halvings first (OpenCV's vectorised 2 x 2 path; a fractional
-    // factor straight from the frame costs more than the count's work-file writes), then the
-    // 160 x 128 picture to the thumbnail's size.
-    cv::Mat small = cv::Mat(kHeight, kWidth, CV_8UC(channels), const_cast<unsigned char *>(pixels));
-    for (int halving = 0; halving < 3; ++halving)
-        cv::resize(small, small, cv::Size(small.cols / 2, small.rows / 2), 0, 0, cv::INTER_AREA);
-    cv::resize(small, small, cv::Size(kThumbnailWidth, kThumbnailHeight), 0, 0, cv::INTER_AREA);
+    // Every few pixels of the frame picked at twice the thumbnail's size, then averaged 2 x 2:
+    // an average over the whole frame cost about a millisecond, as much as the rest of the
+    // page's share of a count.
+    const cv::Mat frame(kHeight, kWidth, CV_8UC(channels), const_cast<unsigned char *>(pixels));
+    cv::Mat picked, small;
+    cv::resize(frame, picked, cv::Size(2 * kThumbnailWidth, 2 * kThumbnailHeight), 0, 0, cv::INTER_NEAREST);
+    cv::resize(picked, small, cv::Size(kThumbnailWidth, kThumbnailHeight), 0, 0, cv::INTER_AREA);
     QImage image(small.data, small.cols, small.rows, int(small.step),
                  channels == 3 ? QImage::Format_RGB888 : QImage::Format_Indexed8);
     if (channels == 1)
@@ -286,42 +290,48 @@ QPixmap CellCountWidget::thumbnailOf(const unsigned char *pixels, int channels, 
     return QPixmap::fromImage(image.copy());
 }
 
-// The tagged image and the counted frame of this count; counted null writes the tagged image
-// as the counted frame too.
+// The tagged image and the counted frame of this count, held for their work files; counted null
+// writes the tagged image as the counted frame too. The viewer shows them from memory: the files
+// are written when the page returns to the event loop, after the results are drawn.
 void CellCountWidget::writeWorkFiles(const unsigned char *tagRgb, const unsigned char *counted)
 {
+    flushWorkFiles();
     const int number = int(m_CellCount.thumbnails().size());
     const QString tagPath = workFilePath("%sTemp_%06d_TAG.tif", number);
-    const QString framePath = workFilePath("%sTemp_%06d.tif", number);
-    // The previous count's files go first: a file renamed onto an existing one is flushed to the
-    // disk at once by the file system (ext4), which held the page for several milliseconds. Each
-    // new file still appears only whole, and nothing lists the old ones any more.
-    QFile::remove(tagPath);
-    QFile::remove(framePath);
-    ImReaderWriter &tag = *m_pTagFile, &frame = *m_pFrameFile;
-    // The page's own tag array is lent to its writer for the writes instead of being copied:
-    // reserve keeps the writer's array of this geometry, and the two arrays are swapped back below.
-    const bool lent = tagRgb == m_pColorImage.get() && tag.reserve(kWidth, kHeight, 8, 3, 1, 2, 1);
-    if (lent)
-        tag.buffer8.swap(m_pColorImage);
-    const bool tagWritten = (lent || tag.load(tagRgb, kWidth, kHeight, 8, 3, 1, 2, 1))
-                            && tag.write(tagPath.toUtf8(), QByteArray());
-    if (tagWritten) {
-        ThumbnailInfo thumbnail;
-        thumbnail.thumbnail = thumbnailOf(tagRgb, 3);
-        thumbnail.kind = 0;
-        thumbnail.path = tagPath;
-        m_CellCount.pushThumbnail(thumbnail);
+    m_pWorkFiles->hold(tagRgb, counted, kWidth, kHeight, tagPath, workFilePath("%sTemp_%06d.tif", number));
+    ThumbnailInfo thumbnail;
+    thumbnail.thumbnail = thumbnailOf(tagRgb, 3);
+    thumbnail.kind = 0;
+    thumbnail.path = tagPath;
+    thumbnail.image = m_pWorkFiles->tagImage();
+    thumbnail.frameImage = m_pWorkFiles->frameImage();
+    m_CellCount.pushThumbnail(thumbnail);
+    QTimer::singleShot(0, this, &CellCountWidget::flushWorkFiles);
+}
+
+bool CellCountWidget::workFilesPending() const
+{
+    return m_pWorkFiles->pending();
+}
+
+const unsigned char *CellCountWidget::tagImage() const
+{
+    return m_pWorkFiles->tagImage().isNull() ? nullptr : m_pWorkFiles->tagImage().constBits();
+}
+
+void CellCountWidget::flushWorkFiles()
+{
+    bool tagWritten = true;
+    QString error;
+    if (m_pWorkFiles->write(tagWritten, error))
+        return;
+    qWarning() << "Cell count: work files not written:" << error;
+    if (!tagWritten && !m_CellCount.thumbnails().empty()) {
+        // An image whose file is missing cannot be saved or shown again: it leaves the list.
+        m_CellCount.clearThumbnails();
+        emit completed(m_CellCount.thumbnails());
     }
-    ImReaderWriter &frameWriter = counted ? frame : tag;
-    const bool frameWritten = (!counted || frame.load(counted, kWidth, kHeight, 8, 1, 1, 1, 1))
-                              && frameWriter.write(framePath.toUtf8(), QByteArray());
-    if (lent)
-        tag.buffer8.swap(m_pColorImage);
-    if (!tagWritten || !frameWritten) {
-        qWarning() << "Cell count: work files not written:" << tag.errorString() << frame.errorString();
-        showText(kWriteFailedText);
-    }
+    showText(kWriteFailedText);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -33,7 +33,9 @@ void setPictures(QPushButton *button, const QString &normal, const QString &pres
     if (!pressed.isEmpty())
         sheet += QString(" QPushButton:pressed { border-image: url(:/UI/graph/%1); }").arg(pressed);
     sheet += QString(" QPushButton:disabled { border-image: url(:/UI/graph/%1); }").arg(disabled);
-    button->setStyleSheet(sheet);
+    // A new sheet re-polishes the button: each count sets the same one again.
+    if (button->styleSheet() != sheet)
+        button->setStyleSheet(sheet);
 }
 
 // Pictures "<stem>1.png", pressed "<stem>2.png", disabled "<stem>3.png".
@@ -82,7 +84,8 @@ void CellCountWidget::updateHistogram()
     ui->LABEL_UNITINFO->setText(QString::asprintf("(x10e%d/mL)", m_nMaxBinExponent));
 
     HistogramButtonState();
-    repaint();
+    // Painted with the result texts when the count returns to the event loop.
+    update();
 }
 
 void CellCountWidget::fillBinsFromEngine()

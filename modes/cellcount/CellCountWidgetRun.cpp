@@ -138,6 +138,7 @@ void CellCountWidget::slotCalculrateIntensity()
     if (m_nFilterPosition != 0) {
         m_nStartError = CELLCOUNT_ERR_FILTER;
     } else {
+        flushWorkFiles(); // before the start check may empty the folder
         m_nStartError = m_CellCount.canStart(m_nCameraBits, m_fObjectiveMagnification, m_bFirstTime, COUNT_MODE_AUTO);
         if (m_nStartError == CELLCOUNT_ERR_NONE && !initCellCounter())
             m_nStartError = CELLCOUNT_ERR_NO_OBJECTIVE;
@@ -419,6 +420,7 @@ void CellCountWidget::on_BUTTON_CAPTURE_clicked()
 void CellCountWidget::finishManualCapture()
 {
     m_bRunActive = false;
+    flushWorkFiles(); // before the start check may empty the folder
     m_nStartError = m_CellCount.canStart(m_nCameraBits, m_fObjectiveMagnification, m_bFirstTime, COUNT_MODE_MANUAL);
     if (m_nStartError != CELLCOUNT_ERR_NONE) {
         if (m_nStartError == CELLCOUNT_ERR_DISK_SPACE || m_nStartError == CELLCOUNT_ERR_RAW_DATA) {

@@ -120,6 +120,7 @@ void CellCountWidget::fillResultTable(CSVReaderWriter &csv) const
 
 void CellCountWidget::slotSave(bool before)
 {
+    flushWorkFiles(); // the count's files are read below
     const std::vector<ThumbnailInfo> &thumbnails = m_CellCount.thumbnails();
     if (m_nCurrentThumbnailIndex < 0 || size_t(m_nCurrentThumbnailIndex) >= thumbnails.size()) {
         MessageDlg message;
@@ -169,6 +170,7 @@ void CellCountWidget::slotSave(bool before)
 
 void CellCountWidget::slotGenerateImageData(QImage image)
 {
+    flushWorkFiles();
     const std::vector<ThumbnailInfo> &thumbnails = m_CellCount.thumbnails();
     if (image.isNull() || m_nCurrentThumbnailIndex < 0 || size_t(m_nCurrentThumbnailIndex) >= thumbnails.size())
         return;

@@ -154,6 +154,8 @@ class TestCellCountRun : public QObject
         QTest::mouseClick(form()->BUTTON_COUNT, Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([this] { return !page()->runActive(); }, 300000)); // a hang bound
         QVERIFY(m_bench->waitUnlocked());
+        // The work files are written once the page is back in the event loop.
+        QVERIFY(QTest::qWaitFor([this] { return !page()->workFilesPending(); }, 15000));
     }
 
     // Live and dead cells of the simulated specimen whose centre lies in the 4X field.

@@ -430,7 +430,8 @@ private slots:
     // The recount with the size gate and the second engine's transmission check, called
     // directly after a count: with the second engine each ends the count again with the same
     // numbers (the gate spans the protocol's sizes) and fresh work files, the gated recount
-    // writing its tag image as the frame file; after the own engine they do nothing.
+    // writing its tag image as the frame file; after the own engine they do nothing. The files
+    // are written when the page returns to the event loop, or when it is left.
     void countingRoads_data()
     {
         QTest::addColumn<int>("engine");
@@ -444,8 +445,9 @@ private slots:
     {
         QFETCH(int, engine);
         QFETCH(bool, gate);
+        m_page->show();
         countPainted(paintDisks, engine);
-        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive(); }, 60000));
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive() && !m_page->workFilesPending(); }, 60000));
         checkEnded(CELLCOUNT_RESULT);
         const int live = m_page->liveNumber(), dead = m_page->deadNumber();
         QVERIFY(live + dead > 100);
@@ -465,6 +467,13 @@ private slots:
             m_page->receiveCountingCompleted();
 
         const bool second = engine == 1;
+        QCOMPARE(m_page->workFilesPending(), second);
+        QVERIFY(!QFile::exists(workFile("Temp_000000_TAG.tif")));
+        if (gate)
+            m_page->hide();
+        else
+            QCoreApplication::processEvents();
+        QVERIFY(!m_page->workFilesPending());
         QCOMPARE(m_completed, int(second));
         QCOMPARE(captured, int(second));
         QVERIFY(m_messages.isEmpty());
@@ -537,7 +546,8 @@ private slots:
         QCOMPARE(m_page->model().thumbnails().size(), size_t(1));
     }
 
-    // A work file that cannot be written is said; the count still ends with its results.
+    // A work file that cannot be written is said when the page writes it after the count; the
+    // count still ends with its results, and the image leaves the viewer's list.
     void workFileRefused()
     {
         form()->CHKBOX_AF->setChecked(false);
@@ -545,10 +555,14 @@ private slots:
             if (m_page->currentState() == CELLCOUNT_COUNTING)
                 QDir().mkpath(CellCount::rawDataPath() + "Temp_000000_TAG.tif");
         });
+        int listed = -1;
+        connect(m_page.get(), &CellCountWidget::completed, this,
+                [&listed](std::vector<ThumbnailInfo> &images) { listed = int(images.size()); });
         count(50);
         QCOMPARE(m_page->currentState(), CELLCOUNT_RESULT);
-        QCOMPARE(m_messages, QStringList{CellCountWidget::kWriteFailedText});
+        QTRY_COMPARE(m_messages, QStringList{CellCountWidget::kWriteFailedText});
         QVERIFY(m_page->model().thumbnails().empty());
+        QCOMPARE(listed, 0);
     }
 
     // The count thread: finished and freed by its own signal, or waited for by the destructor

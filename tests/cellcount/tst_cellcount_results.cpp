@@ -427,6 +427,28 @@ private slots:
         QCOMPARE(m_dialogs.size(), 1); // an unreadable raw frame ends the save silently
     }
 
+    // A count's images still held in memory are shown without their files (written after the
+    // count); a held image of another size is left out like an odd file.
+    void viewerHeldImages()
+    {
+        ThumbnailInfo info;
+        info.kind = 0;
+        info.path = CellCount::rawDataPath() + "Temp_000000_TAG.tif"; // not written yet
+        info.image = QImage(1280, 1024, QImage::Format_RGB888);
+        info.image.fill(qRgb(10, 20, 30));
+        info.frameImage = QImage(1280, 1024, QImage::Format_Grayscale8);
+        info.frameImage.fill(40);
+        std::vector<ThumbnailInfo> one{info};
+        m_viewer->loadThumbnail(one);
+        QCOMPARE(shownPixel(), qRgb(10, 20, 30));
+        m_viewer->slotShowTagImage(false, true);
+        QCOMPARE(shownPixel(), qRgb(40, 40, 40));
+        one[0].frameImage = QImage(640, 512, QImage::Format_Grayscale8);
+        one[0].frameImage.fill(90);
+        m_viewer->loadThumbnail(one);
+        QCOMPARE(shownPixel(), QRgb(0));
+    }
+
     // The work file of each row by its kind and the tag flag; the newest of five is shown.
     void viewerFiles()
     {
