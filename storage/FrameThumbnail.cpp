@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -33,6 +34,9 @@ std::vector<AreaTap> areaTaps(int in, int out)
     return taps;
 }
 
+// Bytes of a frame halved at a time.
+constexpr int kBandBytes = 64 * 1024;
+
 } // namespace
 
 int FrameThumbnail::halvings(QSize frame, QSize size)
@@ -55,6 +59,19 @@ cv::Mat FrameThumbnail::halved(const cv::Mat &frame, QSize size)
         coarse = half;
     }
     return coarse;
+}
+
+void FrameThumbnail::halveBand(const cv::Mat &band, int halvings, cv::Mat &target, std::vector<cv::Mat> &steps)
+{
+    steps.resize(size_t(std::max(halvings - 1, 0)));
+    cv::Mat in = band;
+    for (int i = 0; i < halvings; ++i) {
+        cv::Mat &half = i + 1 == halvings ? target : steps[size_t(i)];
+        cv::resize(in, half, cv::Size(in.cols / 2, in.rows / 2), 0, 0, cv::INTER_AREA);
+        in = half;
+    }
+    if (halvings == 0)
+        in.copyTo(target);
 }
 
 cv::Mat FrameThumbnail::areaScaled(const cv::Mat &frame, QSize size)
@@ -96,19 +113,75 @@ cv::Mat FrameThumbnail::areaScaled(const cv::Mat &frame, QSize size)
     return scaled;
 }
 
-QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, int bytesPerLine,
-                                 const QVector<QRgb> &colorTable, QSize size)
+FrameThumbnail::FrameThumbnail(int width, int height, int pixelBytes, QSize size)
+    : m_nWidth(width), m_nHeight(height), m_nPixelBytes(pixelBytes), m_Size(size)
 {
-    if (!samples || width <= 0 || height <= 0 || size.isEmpty())
+    if (width <= 0 || height <= 0 || size.isEmpty() || (pixelBytes != 1 && pixelBytes != 2)) {
+        m_nRowsDone = -1;
+        return;
+    }
+    m_bHalve = halvings(QSize(width, height), size) > 0;
+    m_Half.create(m_bHalve ? height / 2 : height, m_bHalve ? width / 2 : width, CV_8UC1);
+}
+
+bool FrameThumbnail::addBand(int row, int rows, const uchar *samples, int bytesPerLine)
+{
+    if (m_nRowsDone < 0 || row != m_nRowsDone || rows <= 0 || row + rows > m_nHeight || !samples
+        || (row + rows < m_nHeight && rows % rowUnit() != 0)) {
+        m_nRowsDone = -1;
+        return false;
+    }
+    const int unit = rowUnit();
+    cv::Mat target = m_Half.rowRange(row / unit, (row + rows) / unit);
+    if (m_nPixelBytes == 2) {
+        // The first byte of each word, averaged over 2 x 2 as OpenCV halves, (sum + 2) / 4, or
+        // taken as it is: one pass over the words, no plane of bytes in between. Two words are
+        // read as one 32-bit value (bytes 0 and 2 are their samples) so that the loop vectorises.
+        const int cols = target.cols; // a local bound: the byte stores may not change it
+        for (int y = 0; y < target.rows; ++y) {
+            const uchar *a = samples + qint64(y) * unit * bytesPerLine;
+            const uchar *b = a + (unit - 1) * bytesPerLine;
+            uchar *out = target.ptr(y);
+            if (unit == 1) {
+                for (int x = 0; x < cols; ++x)
+                    out[x] = a[2 * x];
+                continue;
+            }
+            for (int x = 0; x < cols; ++x) {
+                quint32 p, q;
+                std::memcpy(&p, a + 4 * x, 4);
+                std::memcpy(&q, b + 4 * x, 4);
+                const quint32 sum = (p & 0xFF) + ((p >> 16) & 0xFF) + (q & 0xFF) + ((q >> 16) & 0xFF);
+                out[x] = uchar((sum + 2) >> 2);
+            }
+        }
+    } else {
+        try {
+            const cv::Mat band(rows, m_nWidth, CV_8UC1, const_cast<uchar *>(samples), size_t(bytesPerLine));
+            if (m_bHalve)
+                cv::resize(band, target, target.size(), 0, 0, cv::INTER_AREA);
+            else
+                band.copyTo(target);
+        } catch (const cv::Exception &) {
+            m_nRowsDone = -1;
+            return false;
+        }
+    }
+    m_nRowsDone += rows;
+    return true;
+}
+
+QImage FrameThumbnail::image(const QVector<QRgb> &colorTable) const
+{
+    if (m_nRowsDone != m_nHeight)
         return QImage();
-    QImage thumbnail(size, QImage::Format_Indexed8);
+    QImage thumbnail(m_Size, QImage::Format_Indexed8);
     try {
-        const cv::Mat frame(height, width, CV_8UC1, const_cast<uchar *>(samples), size_t(bytesPerLine));
-        cv::Mat small(size.height(), size.width(), CV_8UC1, thumbnail.bits(), size_t(thumbnail.bytesPerLine()));
+        cv::Mat small(m_Size.height(), m_Size.width(), CV_8UC1, thumbnail.bits(), size_t(thumbnail.bytesPerLine()));
+        const cv::Mat coarse = halved(m_Half, m_Size);
         // A rest of less than a halving is interpolated (its samples are averages already;
         // OpenCV's area scaling by such a fraction costs more than all the halvings together);
         // any other rest is area-averaged.
-        const cv::Mat coarse = halved(frame, size);
         const bool lessThanHalving = coarse.cols < 2 * small.cols && coarse.rows < 2 * small.rows;
         cv::resize(coarse, small, small.size(), 0, 0, lessThanHalving ? cv::INTER_LINEAR : cv::INTER_AREA);
     } catch (const cv::Exception &) {
@@ -125,8 +198,20 @@ QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, in
     return thumbnail;
 }
 
-QPixmap FrameThumbnail::make(const uchar *samples, int width, int height, int bytesPerLine,
-                             const QVector<QRgb> &colorTable, QSize size)
+QImage FrameThumbnail::makeImage(const uchar *samples, int width, int height, int bytesPerLine,
+                                 const QVector<QRgb> &colorTable, QSize size, int pixelBytes)
 {
-    return QPixmap::fromImage(makeImage(samples, width, height, bytesPerLine, colorTable, size));
+    FrameThumbnail thumbnail(width, height, pixelBytes, size);
+    const int unit = thumbnail.rowUnit();
+    const int bandRows = std::max(unit, kBandBytes / std::max(width * pixelBytes, 1) / unit * unit);
+    for (int row = 0; row < height; row += bandRows)
+        if (!thumbnail.addBand(row, std::min(bandRows, height - row), samples + qint64(row) * bytesPerLine, bytesPerLine))
+            return QImage();
+    return thumbnail.image(colorTable);
+}
+
+QPixmap FrameThumbnail::make(const uchar *samples, int width, int height, int bytesPerLine,
+                             const QVector<QRgb> &colorTable, QSize size, int pixelBytes)
+{
+    return QPixmap::fromImage(makeImage(samples, width, height, bytesPerLine, colorTable, size, pixelBytes));
 }

@@ -201,6 +201,9 @@ private:
     qint64 m_held = -1;
 };
 
+// Samples written to a TIFF at a time when they go in bands.
+constexpr quint64 kWriteBandBytes = 128 * 1024;
+
 } // namespace
 
 void ImReaderWriter::toPlainIntensities(const quint16 *words, quint16 *plain, quint64 count)
@@ -278,24 +281,27 @@ bool ImReaderWriter::load(const void *data, quint32 w, quint32 h, quint16 bps, q
 void *ImReaderWriter::reserve(quint32 w, quint32 h, quint16 bps, quint16 spp, quint16 comp, quint16 photo,
                               int orient)
 {
-    setGeometry(w, h, bps, spp, comp, photo, quint16(orient));
-    m_error.clear();
-    if (!validDepth(bps, spp)) {
-        fail("(load)", QStringLiteral("unsupported depth %1 x %2 bits").arg(spp).arg(bps));
+    if (!describe(w, h, bps, spp, comp, photo, orient))
         return nullptr;
-    }
-    const quint64 count = quint64(w) * h * spp;
-    if (count == 0 || count > MaxSamples || count * (bps / 8) > MaxBytes) {
-        fail("(load)", QStringLiteral("no samples or image too large (%1 x %2)").arg(w).arg(h));
-        return nullptr;
-    }
-    sampleCount = quint32(count);
-    cameraLayout = true;
-    if (!allocate(bps, count)) {
+    if (!allocate(bps, sampleCount)) {
         fail("(load)", QStringLiteral("out of memory"));
         return nullptr;
     }
     return data(bps);
+}
+
+bool ImReaderWriter::describe(quint32 w, quint32 h, quint16 bps, quint16 spp, quint16 comp, quint16 photo, int orient)
+{
+    setGeometry(w, h, bps, spp, comp, photo, quint16(orient));
+    m_error.clear();
+    if (!validDepth(bps, spp))
+        return fail("(load)", QStringLiteral("unsupported depth %1 x %2 bits").arg(spp).arg(bps));
+    const quint64 count = quint64(w) * h * spp;
+    if (count == 0 || count > MaxSamples || count * (bps / 8) > MaxBytes)
+        return fail("(load)", QStringLiteral("no samples or image too large (%1 x %2)").arg(w).arg(h));
+    sampleCount = quint32(count);
+    cameraLayout = true;
+    return true;
 }
 
 bool ImReaderWriter::allocate(int bits, quint64 count)
@@ -333,6 +339,31 @@ bool ImReaderWriter::write(const QByteArray &path, const QByteArray &text)
     default:
         return writeImage(path, format);
     }
+}
+
+bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text, const void *samples, quint32 w,
+                               quint32 h, quint16 bps, quint16 spp)
+{
+    if (!samples || !describe(w, h, bps, spp, COMPRESSION_NONE, spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK,
+                              ORIENTATION_TOPLEFT))
+        return fail(path, QStringLiteral("no image of this geometry to write"));
+    cameraLayout = false;
+    return writeTiff(path, text, samples, Words::AsTheyAre);
+}
+
+bool ImReaderWriter::writeSamples(const void *samples, const QByteArray &path, const QByteArray &text, const Band &band,
+                                  quint32 rowUnit)
+{
+    m_error.clear();
+    if (!samples || !validDepth(bitsPerSample, samplesPerPixel) || bitsPerPixel != bitsPerSample * samplesPerPixel
+        || width == 0 || height == 0 || sampleCount != quint64(width) * height * samplesPerPixel)
+        return fail(path, QStringLiteral("no image of this geometry to write"));
+    if (formatOf(path) == Format::Tiff && compression == COMPRESSION_NONE)
+        return writeTiff(path, text, samples, bitsPerSample == 16 ? Words::RotatedCopy : Words::AsTheyAre, band, rowUnit);
+    if (band && !band(0, 0, height, samples))
+        return fail(path, QStringLiteral("the write was stopped"));
+    return load(samples, width, height, bitsPerSample, samplesPerPixel, compression, photometric, orientation)
+           && write(path, text);
 }
 
 // An open TIFF file: the descriptor, libtiff's handle and messages, and the strip layout.
@@ -520,20 +551,13 @@ bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *max
                 return false;
             }
             coarse = cv::Mat(int(height >> halvings), int(width >> halvings), type, data(bitsPerSample));
-            steps.assign(size_t(halvings), cv::Mat());
         }
         cv::Mat in(int(rows), int(width), type, const_cast<void *>(samples));
         if (maximum && type == CV_16UC1)
             brightest = std::max(brightest, ViewerConversion::brightest(static_cast<const quint16 *>(samples), in.total()));
         cv::Mat target = coarse.rowRange(int(row >> halvings), int((row + rows) >> halvings));
         try {
-            for (int i = 0; i < halvings; ++i) {
-                cv::Mat &half = i + 1 == halvings ? target : steps[size_t(i)];
-                cv::resize(in, half, cv::Size(in.cols / 2, in.rows / 2), 0, 0, cv::INTER_AREA);
-                in = half;
-            }
-            if (halvings == 0)
-                in.copyTo(target);
+            FrameThumbnail::halveBand(in, halvings, target, steps);
         } catch (const cv::Exception &e) {
             m_error = QString::fromLocal8Bit(e.what());
             return false;
@@ -589,27 +613,12 @@ bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text)
 {
     if (!holdsSamples())
         return fail(path, QStringLiteral("no image of this geometry to write"));
-    if (bitsPerSample != 16)
-        return writeTiffStrip(path, text, buffer8.get());
-    if (cameraLayout)
-        toPlainIntensities(buffer16.get(), buffer16.get(), sampleCount);
-    return writeTiffStrip(path, text, buffer16.get());
+    const bool words = bitsPerPixel == 16 || bitsPerPixel == 48;
+    return writeTiff(path, text, data(bitsPerSample), words && cameraLayout ? Words::RotatedInPlace : Words::AsTheyAre);
 }
 
-bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text, const void *samples, quint32 w,
-                               quint32 h, quint16 bps, quint16 spp)
-{
-    m_error.clear();
-    setGeometry(w, h, bps, spp, COMPRESSION_NONE, spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK,
-                ORIENTATION_TOPLEFT);
-    const quint64 count = quint64(w) * h * spp;
-    if (!samples || !validDepth(bps, spp) || count == 0 || count > MaxSamples)
-        return fail(path, QStringLiteral("no image of this geometry to write"));
-    sampleCount = quint32(count);
-    return writeTiffStrip(path, text, samples);
-}
-
-bool ImReaderWriter::writeTiffStrip(const QByteArray &path, const QByteArray &text, const void *samples)
+bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text, const void *samples, Words words,
+                               const Band &band, quint32 rowUnit)
 {
     SafeFileWriter out(path);
     if (!out.open()) {
@@ -633,19 +642,43 @@ bool ImReaderWriter::writeTiffStrip(const QByteArray &path, const QByteArray &te
               && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
     if (ok && !text.isEmpty())
         ok = TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, text.constData());
-    if (ok) {
-        const tmsize_t bytes = tmsize_t(sampleCount) * (bitsPerSample == 16 ? 2 : 1);
-        // Uncompressed samples go to the file straight from the array, unchanged; others through
-        // the codec (only ever our own array).
-        auto *strip = const_cast<void *>(samples);
-        const tmsize_t written = compression == COMPRESSION_NONE ? TIFFWriteRawStrip(tif, 0, strip, bytes)
-                                                                 : TIFFWriteEncodedStrip(tif, 0, strip, bytes);
-        ok = written == bytes && TIFFWriteDirectory(tif);
+    bool stopped = false;
+    if (ok && words == Words::RotatedInPlace)
+        toPlainIntensities(static_cast<quint16 *>(const_cast<void *>(samples)),
+                           static_cast<quint16 *>(const_cast<void *>(samples)), sampleCount);
+    if (ok && compression != COMPRESSION_NONE) {
+        ok = TIFFWriteEncodedStrip(tif, 0, const_cast<void *>(samples), tmsize_t(sampleCount) * (bitsPerSample / 8))
+             == tmsize_t(sampleCount) * (bitsPerSample / 8);
+    } else if (ok) {
+        // One strip, appended a band of rows at a time (the whole image in one piece when nothing
+        // asks for bands); camera words are rotated band by band into a buffer that stays in cache.
+        const quint64 rowBytes = quint64(width) * samplesPerPixel * (bitsPerSample / 8);
+        rowUnit = std::max<quint32>(rowUnit, 1);
+        const quint32 bandRows = band || words == Words::RotatedCopy
+                                     ? rowUnit * std::max<quint32>(1, quint32(kWriteBandBytes / rowBytes) / rowUnit)
+                                     : height;
+        std::unique_ptr<quint16[]> rotated;
+        if (words == Words::RotatedCopy)
+            rotated.reset(new quint16[std::min(bandRows, height) * rowBytes / 2]);
+        for (quint32 row = 0; ok && row < height; row += bandRows) {
+            const quint32 rows = std::min(bandRows, height - row);
+            const char *in = static_cast<const char *>(samples) + row * rowBytes;
+            const tmsize_t bytes = tmsize_t(rows * rowBytes);
+            if (rotated)
+                toPlainIntensities(reinterpret_cast<const quint16 *>(in), rotated.get(), quint64(bytes) / 2);
+            // libtiff neither changes nor keeps native uncompressed samples.
+            void *out = rotated ? static_cast<void *>(rotated.get()) : const_cast<char *>(in);
+            ok = TIFFWriteRawStrip(tif, 0, out, bytes) == bytes;
+            stopped = ok && band && !band(0, row, rows, in);
+            ok = ok && !stopped;
+        }
     }
+    ok = ok && TIFFWriteDirectory(tif);
     TIFFClose(tif);
     if (!ok || out.failed() || !messages.errors.isEmpty()) {
         out.discard();
-        return fail(path, out.failed() ? out.errorString() : messages.errors);
+        return fail(path, out.failed() ? out.errorString()
+                                       : stopped ? QStringLiteral("the write was stopped") : messages.errors);
     }
     return out.commit() || fail(path, out.errorString());
 }
@@ -655,9 +688,13 @@ bool ImReaderWriter::writeRaw(const QByteArray &path)
     // No geometry check beyond the array: RAW files are bare samples of whatever was read or loaded.
     if (!holdsArray(bitsPerSample))
         return fail(path, QStringLiteral("no samples to write"));
+    return writeFile(path, data(bitsPerSample), qint64(sampleCount) * (bitsPerSample == 16 ? 2 : 1));
+}
+
+bool ImReaderWriter::writeFile(const QByteArray &path, const void *bytes, qint64 size)
+{
     SafeFileWriter out(path);
-    const bool ok = out.open() && out.write(data(bitsPerSample), qint64(sampleCount) * (bitsPerSample == 16 ? 2 : 1))
-                    && out.commit();
+    const bool ok = out.open() && out.write(bytes, size) && out.commit();
     return ok || fail(path, out.errorString());
 }
 
@@ -686,7 +723,5 @@ bool ImReaderWriter::writeImage(const QByteArray &path, Format format)
     QImageWriter writer(&buffer, name);
     if (!writer.write(image))
         return fail(path, writer.errorString());
-    SafeFileWriter out(path);
-    const bool ok = out.open() && out.write(encoded.constData(), encoded.size()) && out.commit();
-    return ok || fail(path, out.errorString());
+    return writeFile(path, encoded.constData(), encoded.size());
 }

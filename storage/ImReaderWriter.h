@@ -74,6 +74,17 @@ public:
     // changed nor held. The geometry becomes this object's; as write, whole or not at all.
     bool writeTiff(const QByteArray &path, const QByteArray &text, const void *samples, quint32 width,
                    quint32 height, quint16 bitsPerSample, quint16 samplesPerPixel);
+    // Sets and checks the geometry as load does, without samples (false where load refuses).
+    bool describe(quint32 width, quint32 height, quint16 bitsPerSample, quint16 samplesPerPixel,
+                  quint16 compression, quint16 photometric, int orientation);
+    // Writes the caller's samples of the geometry described as write writes loaded ones, without
+    // copying or changing them: an uncompressed TIFF goes to the file a band of rows at a time
+    // (16-bit camera words rotated into a buffer of the writer's own), and band, when given, gets
+    // each band of the caller's samples once it is in the file, while it is still in cache (rows
+    // a multiple of rowUnit but the last); a band that returns false ends the write, which fails.
+    // Other formats load a copy and write it; band then gets the whole image first.
+    bool writeSamples(const void *data, const QByteArray &path, const QByteArray &text, const Band &band = {},
+                      quint32 rowUnit = 1);
 
     // The format of a path: the three characters after its last "." (or its first three
     // characters when it has none), compared case-sensitively; anything unknown is TIFF.
@@ -104,6 +115,10 @@ public:
     QByteArray description;
 
 private:
+    // How 16-bit samples reach a TIFF: as they are, camera words rotated in their own array, or
+    // camera words rotated into a buffer of the writer's own.
+    enum class Words { AsTheyAre, RotatedInPlace, RotatedCopy };
+
     void setGeometry(quint32 w, quint32 h, quint16 bps, quint16 spp, quint16 comp, quint16 photo, quint16 orient);
     bool allocate(int bits, quint64 count);
     bool holdsSamples() const;
@@ -114,9 +129,12 @@ private:
     bool readTiff(const QByteArray &path);
     bool readRaw(const QByteArray &path);
     bool writeTiff(const QByteArray &path, const QByteArray &text);
-    // The TIFF of the geometry held, its samples read from samples.
-    bool writeTiffStrip(const QByteArray &path, const QByteArray &text, const void *samples);
+    // samples: sampleCount samples of the geometry held; band and rowUnit as writeSamples takes them.
+    bool writeTiff(const QByteArray &path, const QByteArray &text, const void *samples, Words words,
+                   const Band &band = {}, quint32 rowUnit = 1);
     bool writeRaw(const QByteArray &path);
+    // The bytes as the whole file, through SafeFileWriter.
+    bool writeFile(const QByteArray &path, const void *bytes, qint64 size);
     bool writeImage(const QByteArray &path, Format format);
     bool fail(const QByteArray &path, const QString &why);
 

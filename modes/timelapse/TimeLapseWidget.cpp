@@ -37,7 +37,6 @@
 #include <QStyleOption>
 
 #include <cstring>
-#include <opencv2/core.hpp>
 
 namespace {
 
@@ -107,8 +106,6 @@ void TimeLapseWidget::initialize()
 {
     m_nCorrectionCounter = 0;
     m_TimeLapse.setTimelapseParameters(0, 0, 0, 0.0f, TIMELAPSE_INTERVAL_SECOND, m_nExposure);
-    m_FrameImage = QImage(kFrameWidth, kFrameHeight, QImage::Format_Indexed8);
-    m_FrameImage.fill(0);
     m_bStop = false;
     m_bPseudoColor = false;
     m_bLEDState = false;
@@ -869,40 +866,31 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
     ui->LABEL_IMAGES->setText(english.toString(count) + '/' + english.toString(total));
     emit captured(true);
 
-    // The frame goes into the writer; its 8 most significant bits into the frame image, which
-    // makes the thumbnail.
-    ImReaderWriter writer;
-    bool loaded = false;
-    uchar *pixels = m_FrameImage.bits();
-    if (bits == 8) {
-        std::memcpy(pixels, frame, size_t(kFramePixels));
-        loaded = writer.load(pixels, kFrameWidth, kFrameHeight, 8, 1, 1, 1, 1);
-    } else if (bits == 16) {
-        // The writer keeps its own copy; the most significant byte of each word is the preview.
-        loaded = writer.load(frame, kFrameWidth, kFrameHeight, 16, 1, 1, 1, 1);
-        try {
-            const cv::Mat words(kFrameHeight, kFrameWidth, CV_8UC2, frame);
-            cv::Mat high(kFrameHeight, kFrameWidth, CV_8UC1, pixels, size_t(m_FrameImage.bytesPerLine()));
-            cv::extractChannel(words, high, 0);
-        } catch (const cv::Exception &e) {
-            qWarning() << "Time lapse: no preview of the frame:" << e.what();
-            m_FrameImage.fill(0);
-        }
-    }
     // Four digits up to 9,999 frames, all digits beyond. One pass: a "%" in a name stays.
     const QString number = count > 9999 ? QString::number(index) : QString("%1").arg(index, 4, 10, QChar('0'));
     const QString fileName = QString("%1/%2/%3_%4.%5").arg(m_SavePath, m_SeriesName, m_SeriesName, number, m_FileExtension);
     const QString metaData = capturedImageMetaData().metaText() + ";Time: " + timeText(qint64(m_TimeLapse.interval() * index));
-    // Any depth but 8 or 16 is no frame: a failed save, never an empty file.
-    const bool ok = loaded && writer.write(QFile::encodeName(fileName), metaData.toUtf8());
+    // Written from the caller's frame, no copy, a band at a time; on disk, whole, before the slot
+    // returns. Each band, still in cache, goes on into the thumbnail: its 8 most significant bits
+    // (the first byte of a 16-bit camera word). Any depth but 8 or 16 is no frame: a failed save,
+    // never an empty file.
+    ImReaderWriter writer;
+    FrameThumbnail thumbnail(kFrameWidth, kFrameHeight, bits / 8, kThumbnailSize);
+    const int rowBytes = kFrameWidth * (bits / 8);
+    const ImReaderWriter::Band toThumbnail = [&](int, quint32 row, quint32 rows, const void *samples) {
+        thumbnail.addBand(int(row), int(rows), static_cast<const uchar *>(samples), rowBytes);
+        return true; // a thumbnail that fails never fails the frame
+    };
+    const bool ok = (bits == 8 || bits == 16) && writer.describe(kFrameWidth, kFrameHeight, quint16(bits), 1, 1, 1, 1)
+                    && writer.writeSamples(frame, QFile::encodeName(fileName), metaData.toUtf8(), toThumbnail,
+                                           quint32(thumbnail.rowUnit()));
     if (!ok)
         qWarning().noquote() << "Time lapse: frame not saved:" << fileName << writer.errorString();
 
     if (ok) {
         const QVector<QRgb> &table = g_PseudoColorTable[m_bPseudoColor ? clampColorIndex(m_nColorIndex) : 7];
         ThumbnailInfo info;
-        info.thumbnail = FrameThumbnail::make(pixels, kFrameWidth, kFrameHeight, m_FrameImage.bytesPerLine(), table,
-                                              kThumbnailSize);
+        info.thumbnail = QPixmap::fromImage(thumbnail.image(table));
         info.path = fileName;
         m_TimeLapse.pushThumbnail(info);
     }

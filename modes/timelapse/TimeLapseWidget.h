@@ -303,9 +303,6 @@ private:
     int m_nAFPosition = 0;
     double m_dAFMaxValue = 0.0;
 
-    // Frame saving: the 8-bit image of the last frame (its thumbnail source).
-    QImage m_FrameImage;
-
     // Loading a folder.
     QFileInfoList m_FileList;
     bool m_bLoadStop = false;

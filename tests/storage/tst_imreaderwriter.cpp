@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -225,6 +226,101 @@ private slots:
         const QString report = QString::fromUtf8(info.readAllStandardOutput() + info.readAllStandardError());
         QVERIFY2(info.exitCode() == 0 && !report.contains("Warning", Qt::CaseInsensitive), qPrintable(report));
         QVERIFY(report.contains("Image Width: 1280 Image Length: 1024"));
+    }
+
+    // Written from the caller's samples: the file is byte for byte the one load and write make,
+    // and the caller's array is left as it was (16-bit words are rotated on the way only).
+    void writeSamplesWritesWhatLoadAndWriteWrite_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<int>("spp");
+        QTest::newRow("8-bit frame") << "f.tif" << int(W) << int(H) << 8 << 1;
+        QTest::newRow("16-bit frame") << "f.tif" << int(W) << int(H) << 16 << 1;
+        QTest::newRow("16-bit RGB, bands not whole") << "f.tif" << 1500 << 1001 << 16 << 3;
+        QTest::newRow("16-bit, smaller than a band") << "f.tif" << 100 << 37 << 16 << 1;
+        QTest::newRow("8-bit RGB") << "f.tif" << 100 << 36 << 8 << 3;
+        QTest::newRow("RAW") << "f.raw" << int(W) << int(H) << 16 << 1;
+        QTest::newRow("PNG, through a copy") << "f.png" << 100 << 36 << 8 << 1;
+    }
+    void writeSamplesWritesWhatLoadAndWriteWrite()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, bits);
+        QFETCH(int, spp);
+        TestRoot root;
+        const QByteArray text = "Instrument: VANTOR S;Time: 00:00:04";
+        const QByteArray given = samples(quint32(width), quint32(height), bits, spp, 11);
+        const QByteArray caller = given;
+        const auto photo = quint16(spp == 3 ? 2 : 1);
+        ImReaderWriter copying;
+        QVERIFY(copying.load(given.constData(), quint32(width), quint32(height), quint16(bits), quint16(spp), 1, photo, 1));
+        QVERIFY(copying.write(QFile::encodeName(root.path() + "/loaded-" + name), text));
+        ImReaderWriter direct;
+        QVERIFY(direct.describe(quint32(width), quint32(height), quint16(bits), quint16(spp), 1, photo, 1));
+        // The bands come in order, whole multiples of the unit but the last, from the caller's array.
+        const int rowBytes = width * spp * bits / 8;
+        int next = 0;
+        const ImReaderWriter::Band band = [&](int pass, quint32 row, quint32 rows, const void *samples) {
+            const bool inOrder = pass == 0 && int(row) == next && (rows % 8 == 0 || int(row + rows) == height);
+            next += int(rows);
+            return inOrder && samples == caller.constData() + int(row) * rowBytes;
+        };
+        QVERIFY2(direct.writeSamples(caller.constData(), QFile::encodeName(root.path() + "/" + name), text, band, 8),
+                 qPrintable(direct.errorString()));
+        QCOMPARE(next, height);
+        QVERIFY(readAll(root.path() + "/" + name) == readAll(root.path() + "/loaded-" + name));
+        QVERIFY(caller == given);
+        QCOMPARE(filesIn(root.path()).size(), 2);
+        // Without bands, the same file.
+        QVERIFY(direct.writeSamples(caller.constData(), QFile::encodeName(root.path() + "/again-" + name), text));
+        QVERIFY(readAll(root.path() + "/again-" + name) == readAll(root.path() + "/loaded-" + name));
+        QVERIFY(QFile::remove(root.path() + "/again-" + name));
+        // Refused depths and places, and a band that stops the write, leave nothing behind.
+        QVERIFY(!direct.writeSamples(caller.constData(), QFile::encodeName(root.path() + "/missing/" + name), text));
+        QVERIFY(!direct.writeSamples(caller.constData(), QFile::encodeName(root.path() + "/stopped-" + name), text,
+                                     [](int, quint32, quint32, const void *) { return false; }));
+        QVERIFY(!direct.errorString().isEmpty());
+        QVERIFY(!direct.describe(8, 8, 12, 1, 1, 1, 1));
+        QVERIFY(!direct.writeSamples(caller.constData(), QFile::encodeName(root.path() + "/d.tif"), text));
+        QCOMPARE(filesIn(root.path()).size(), 2);
+        QVERIFY(caller == given);
+    }
+
+    // The thumbnail of a frame halved band by band is the one of the frame halved whole; the
+    // first byte of each 16-bit camera word gives the thumbnail of its 8 most significant bits.
+    void thumbnailsOfBands_data()
+    {
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("frame to 80 x 60") << QSize(W, H) << QSize(80, 60);
+        QTest::newRow("three halvings, no rest") << QSize(640, 480) << QSize(80, 60);
+        QTest::newRow("rows not a whole band") << QSize(1500, 1008) << QSize(80, 60);
+        QTest::newRow("no halving") << QSize(100, 37) << QSize(80, 30);
+    }
+    void thumbnailsOfBands()
+    {
+        QFETCH(QSize, frame);
+        QFETCH(QSize, size);
+        const QByteArray words = samples(quint32(frame.width()), quint32(frame.height()), 16, 1, 3);
+        const cv::Mat high(frame.height(), frame.width(), CV_8UC2, const_cast<char *>(words.constData()));
+        cv::Mat plane, expected;
+        cv::extractChannel(high, plane, 0);
+        const cv::Mat coarse = FrameThumbnail::halved(plane, size);
+        const bool lessThanHalving = coarse.cols < 2 * size.width() && coarse.rows < 2 * size.height();
+        cv::resize(coarse, expected, cv::Size(size.width(), size.height()), 0, 0, lessThanHalving ? cv::INTER_LINEAR : cv::INTER_AREA);
+        const QImage fromPlane = FrameThumbnail::makeImage(plane.data, frame.width(), frame.height(), int(plane.step), {}, size);
+        const QImage fromWords = FrameThumbnail::makeImage(reinterpret_cast<const uchar *>(words.constData()), frame.width(),
+                                                           frame.height(), frame.width() * 2, {}, size, 2);
+        QCOMPARE(fromPlane.size(), size);
+        for (int y = 0; y < size.height(); ++y)
+            QVERIFY2(std::memcmp(fromPlane.constScanLine(y), expected.ptr(y), size_t(size.width())) == 0, qPrintable(QString::number(y)));
+        QVERIFY(fromWords == fromPlane);
+        QCOMPARE(fromPlane.pixel(0, 0), qRgb(expected.at<uchar>(0, 0), expected.at<uchar>(0, 0), expected.at<uchar>(0, 0)));
     }
 
     // Files written by other programs: strips of any height (the last one short), compressed,
@@ -449,26 +545,34 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("bits");
         QTest::addColumn<quint64>("limit");
+        QTest::addColumn<bool>("fromCaller");
         // Limits that stop the write at the header, inside the samples, and at the directory.
         for (const char *name : {"a.tif", "a.raw", "a.png", "a.bmp"})
             for (quint64 limit : {0, 100000})
-                QTest::addRow("%s at %llu", name, limit) << QString(name) << 8 << limit;
-        QTest::addRow("16-bit tif samples") << "a.tif" << 16 << quint64(100000);
-        QTest::addRow("tif directory") << "a.tif" << 8 << quint64(W * H + 8 + 4);
+                QTest::addRow("%s at %llu", name, limit) << QString(name) << 8 << limit << false;
+        QTest::addRow("16-bit tif samples") << "a.tif" << 16 << quint64(100000) << false;
+        QTest::addRow("tif directory") << "a.tif" << 8 << quint64(W * H + 8 + 4) << false;
+        QTest::addRow("caller's 16-bit samples, first band") << "a.tif" << 16 << quint64(100000) << true;
+        QTest::addRow("caller's 16-bit samples, last band") << "a.tif" << 16 << quint64(W * H * 2 - 1000) << true;
+        QTest::addRow("caller's 8-bit samples, directory") << "a.tif" << 8 << quint64(W * H + 8 + 4) << true;
+        QTest::addRow("caller's RAW") << "a.raw" << 16 << quint64(100000) << true;
     }
     void failedImageWritesLeaveNoPartialFile()
     {
         QFETCH(QString, name);
         QFETCH(int, bits);
         QFETCH(quint64, limit);
+        QFETCH(bool, fromCaller);
         TestRoot root;
         const QString path = root.writeFile("/media/USB/" + name, "previous");
         ImReaderWriter rw;
-        QVERIFY(!loadFrame(rw, bits, 1).isEmpty());
+        const QByteArray frame = loadFrame(rw, bits, 1);
+        QVERIFY(!frame.isEmpty());
         bool ok = true;
         {
             FileSizeLimit full(limit);
-            ok = rw.write(QFile::encodeName(path), "text");
+            ok = fromCaller ? rw.writeSamples(frame.constData(), QFile::encodeName(path), "text")
+                            : rw.write(QFile::encodeName(path), "text");
         }
         QVERIFY(!ok && !rw.errorString().isEmpty());
         QCOMPARE(readAll(path), QByteArray("previous"));
