@@ -79,7 +79,8 @@ void FramePixmapItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *o
 void FramePixmapItem::makeDisplay(const QImage &frame, const QTransform &t, const QRect &visible)
 {
     const bool indexed = frame.format() == QImage::Format_Indexed8;
-    const QImage source = indexed || frame.format() == QImage::Format_RGB32
+    const bool rgb = frame.format() == QImage::Format_RGB888;
+    const QImage source = indexed || rgb || frame.format() == QImage::Format_RGB32
                               ? frame
                               : frame.convertToFormat(QImage::Format_RGB32);
     QVector<QRgb> table = indexed ? frame.colorTable() : QVector<QRgb>();
@@ -105,6 +106,11 @@ void FramePixmapItem::makeDisplay(const QImage &frame, const QTransform &t, cons
             if (indexed) {
                 for (size_t x = 0; x < columns.size(); ++x)
                     out[x] = colours[in[columns[x]]];
+            } else if (rgb) {
+                for (size_t x = 0; x < columns.size(); ++x) {
+                    const uchar *p = in + 3 * columns[x];
+                    out[x] = 0xFF000000u | quint32(p[0]) << 16 | quint32(p[1]) << 8 | p[2];
+                }
             } else {
                 const auto *pixels = reinterpret_cast<const QRgb *>(in);
                 for (size_t x = 0; x < columns.size(); ++x)

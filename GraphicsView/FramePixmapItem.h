@@ -6,11 +6,11 @@
 
 // The frame at the bottom of the image view. Under a plain scale and shift (every zoom of the
 // view) it paints like a fast-transformed pixmap item, but builds the visible part of the frame in
-// the display's own format once, in one pass of nearest samples through the frame's colour table
-// on OpenCV's threads, and then only blits that picture (clipped to the region being painted):
-// the raster engine's own way scales an indexed pixmap through a per-pixel generic fetch on
-// every paint. Any other
-// transform, a smooth transformation mode or a frame with alpha paints as the base item does.
+// the display's own format once, in one pass of nearest samples on OpenCV's threads (through the
+// colour table of an indexed frame, straight from red-green-blue or RGB32 ones), and then only
+// blits that picture (clipped to the region being painted): the raster engine's own way scales an
+// indexed pixmap through a per-pixel generic fetch on every paint. Any other transform, a smooth
+// transformation mode or a frame with alpha paints as the base item does.
 class FramePixmapItem : public QGraphicsPixmapItem
 {
 public:

@@ -25,13 +25,20 @@ namespace {
 
 constexpr int kPixels = ImMeasurer::kFrameWidth * ImMeasurer::kFrameHeight;
 
-int readNumber(const char *key, const char *def)
+// The keys of [Setting_MultiColor] with their defaults, read with one parse of the file.
+std::vector<int> readNumbers(const std::vector<std::pair<const char *, const char *>> &keys)
 {
-    std::string value;
-    ReadPrivateProfileString("Setting_MultiColor", key, def, value, Paths::configFile().toStdString());
-    bool ok = false;
-    const int number = QString::fromStdString(value).trimmed().toInt(&ok);
-    return ok ? number : QString(def).toInt();
+    std::vector<PrivateProfileEntry> entries;
+    for (const auto &key : keys)
+        entries.push_back({"Setting_MultiColor", key.first, key.second});
+    ReadPrivateProfileBatch(entries, Paths::configFile().toStdString());
+    std::vector<int> numbers;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        bool ok = false;
+        const int number = QString::fromStdString(entries[i].value).trimmed().toInt(&ok);
+        numbers.push_back(ok ? number : QString(keys[i].second).toInt());
+    }
+    return numbers;
 }
 
 // Scene coordinates to the nearest pixel, halves upwards.
@@ -82,10 +89,12 @@ ImageGraphicsView::~ImageGraphicsView() = default;
 
 void ImageGraphicsView::readSetting()
 {
-    m_CurrentLineThickness = readNumber("LineThickness", "0") + 1;
-    m_CurrentLineColor = colorTableEntry(readNumber("LineColor", "0"));
-    m_CurrentFontSize = readNumber("FontThickness", "5");
-    m_CurrentFontColor = colorTableEntry(readNumber("FontColor", "0"));
+    const std::vector<int> n =
+        readNumbers({{"LineThickness", "0"}, {"LineColor", "0"}, {"FontThickness", "5"}, {"FontColor", "0"}});
+    m_CurrentLineThickness = n[0] + 1;
+    m_CurrentLineColor = colorTableEntry(n[1]);
+    m_CurrentFontSize = n[2];
+    m_CurrentFontColor = colorTableEntry(n[3]);
 }
 
 void ImageGraphicsView::setFilterImageData(int colorIndex, void *data, int bits, int samples, bool resetCounts,
@@ -125,12 +134,23 @@ void ImageGraphicsView::setImageData(int colorIndex, void *data, int bits, int s
 {
     if (data && samples == 1 && m_bHighByte)
         m_pDisplayMeasurer->setImageData(data, ImMeasurer::kFrameWidth, ImMeasurer::kFrameHeight, bits);
+    prepareFrame(resetCounts);
+    LGraphicsView::setImageData(colorIndex, data, bits, samples, resetCounts);
+}
+
+void ImageGraphicsView::setFrameImage(const QImage &frame, bool resetCounts)
+{
+    prepareFrame(resetCounts);
+    LGraphicsView::setFrameImage(frame, resetCounts);
+}
+
+void ImageGraphicsView::prepareFrame(bool resetCounts)
+{
     readSetting();
     if (resetCounts) {
         m_MultiCountPoints.clear();
         m_CircleCountPoints.clear();
     }
-    LGraphicsView::setImageData(colorIndex, data, bits, samples, resetCounts);
 }
 
 void ImageGraphicsView::deleteAllAnnotation()

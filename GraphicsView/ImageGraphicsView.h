@@ -35,6 +35,7 @@ public:
     // Shows a frame; single-sample frames in the camera layout (m_bHighByte) are also measured as
     // shown. resetCounts empties the marker lists of the count tools.
     void setImageData(int colorIndex, void *data, int bits, int samples, bool resetCounts) override;
+    void setFrameImage(const QImage &frame, bool resetCounts) override;
     // Takes every annotation item out of the scene, silently; the marker lists stay.
     void deleteAllAnnotation();
     // Line and text styles of new items from [Setting_MultiColor].
@@ -98,6 +99,8 @@ protected:
     void itemDeleted(uint key) override;
 
 private:
+    // Before any new frame: the item styles read again; resetCounts empties the marker lists.
+    void prepareFrame(bool resetCounts);
     // m_ItemPoints from an item measured with tool; false (no points) when the item is not of
     // the tool's kind. The count tools take the markers of their kind in the scene.
     bool calcMeasurementItem(QGraphicsItem *item, TMeasurementTool tool);

@@ -122,6 +122,23 @@ void LGraphicsView::setImageData(int colorIndex, void *data, int bits, int chann
 {
     if (!data)
         return;
+    beginFrame(reset);
+    drawPixmap(clampColorIndex(colorIndex), data, bits, channels);
+    endFrame(reset);
+}
+
+void LGraphicsView::setFrameImage(const QImage &frame, bool reset)
+{
+    if (frame.size() != QSize(kImageWidth, kImageHeight) || frame.format() != QImage::Format_RGB888)
+        return;
+    beginFrame(reset);
+    m_Pixmap = QPixmap::fromImage(frame, Qt::NoFormatConversion);
+    placePixmap();
+    endFrame(reset);
+}
+
+void LGraphicsView::beginFrame(bool reset)
+{
     m_Scene->deleteTempItem();
     if (reset) {
         m_ZoomValue = 100;
@@ -130,7 +147,10 @@ void LGraphicsView::setImageData(int colorIndex, void *data, int bits, int chann
         m_PressPos = QPoint(0, 0);
     }
     removePixmapItem();
-    drawPixmap(clampColorIndex(colorIndex), data, bits, channels);
+}
+
+void LGraphicsView::endFrame(bool reset)
+{
     if (reset) {
         sceneScaleChange(100.0, QPoint(0, 0));
         m_ZoomFilter->set_current_zoom_step(0);
@@ -168,12 +188,18 @@ void LGraphicsView::drawPixmap(int colorIndex, void *data, int bits, int channel
         m_IndexedImage.setColorTable(colours);
         m_Pixmap = QPixmap::fromImage(m_IndexedImage, Qt::NoFormatConversion);
     } else {
+        if (bits == 8) {
+            // Kept as red-green-blue samples: the frame item samples them into the display's
+            // format for the part it shows, so a whole-frame conversion here would be done twice.
+            const QImage rgb(static_cast<const uchar *>(data), kImageWidth, kImageHeight, 3 * kImageWidth,
+                             QImage::Format_RGB888);
+            m_Pixmap = QPixmap::fromImage(rgb.copy(), Qt::NoFormatConversion);
+            placePixmap();
+            return;
+        }
         // Straight into the display's own format, so that the pixmap adopts the image as it is.
         QImage rgb(kImageWidth, kImageHeight, QImage::Format_RGB32);
-        cv::Mat target(kImageHeight, kImageWidth, CV_8UC4, rgb.bits(), size_t(rgb.bytesPerLine()));
-        if (bits == 8) {
-            cv::cvtColor(cv::Mat(kImageHeight, kImageWidth, CV_8UC3, data), target, cv::COLOR_RGB2BGRA);
-        } else if (bits == 16) {
+        if (bits == 16) {
             // One pass through the scale's table, in bands of rows on OpenCV's threads: the
             // input alone is 7.8 MB.
             const uchar *table = scaleTable();
@@ -190,6 +216,11 @@ void LGraphicsView::drawPixmap(int colorIndex, void *data, int bits, int channel
         }
         m_Pixmap = QPixmap::fromImage(std::move(rgb));
     }
+    placePixmap();
+}
+
+void LGraphicsView::placePixmap()
+{
     if (!m_PixmapMatrix.isIdentity())
         m_Pixmap = m_Pixmap.transformed(m_PixmapMatrix, Qt::FastTransformation);
     setSceneRect(0, 0, kImageWidth, kImageHeight);
@@ -329,7 +360,8 @@ bool LGraphicsView::frameBelowItems(QImage &frame) const
         if (item != m_PixmapItem && !item->parentItem() && item->isVisible() && item->zValue() <= level)
             return false;
     frame = pixmap.toImage();
-    if (frame.format() != QImage::Format_Indexed8 || frame.colorCount() != 256)
+    if ((frame.format() != QImage::Format_Indexed8 || frame.colorCount() != 256)
+        && frame.format() != QImage::Format_RGB888)
         frame = frame.convertToFormat(QImage::Format_RGB32);
     return true;
 }
@@ -377,13 +409,15 @@ void LGraphicsView::writeFrameRows(const QImage &frame, QImage &target, int top,
         }, 8);
         return;
     }
-    const cv::Mat in(kImageHeight, kImageWidth, CV_8UC4, const_cast<uchar *>(frame.constBits()), size_t(frame.bytesPerLine()));
+    const bool rgb = frame.format() == QImage::Format_RGB888;
+    const cv::Mat in(kImageHeight, kImageWidth, rgb ? CV_8UC3 : CV_8UC4, const_cast<uchar *>(frame.constBits()),
+                     size_t(frame.bytesPerLine()));
     cv::Mat out(kImageHeight, kImageWidth, wide ? CV_8UC4 : CV_8UC3, target.bits(), size_t(target.bytesPerLine()));
     cv::Mat band = out.rowRange(top, bottom);
-    if (wide)
+    if (wide == !rgb)
         in.rowRange(top, bottom).copyTo(band);
     else
-        cv::cvtColor(in.rowRange(top, bottom), band, cv::COLOR_BGRA2RGB);
+        cv::cvtColor(in.rowRange(top, bottom), band, rgb ? cv::COLOR_RGB2BGRA : cv::COLOR_BGRA2RGB);
 }
 
 void LGraphicsView::setObjectiveInfo(QString brand, float magnification)

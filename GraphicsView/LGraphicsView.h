@@ -44,6 +44,9 @@ public:
     // 3 channels (RGB). reset puts zoom, region and navigator back to 100 % at the top left.
     // The data is read during the call only; a null frame changes nothing.
     virtual void setImageData(int colorIndex, void *data, int bits, int channels, bool reset);
+    // Shows a red-green-blue frame the caller holds (RGB888 of the image size; anything else
+    // changes nothing), sharing it instead of copying it.
+    virtual void setFrameImage(const QImage &frame, bool reset);
     // Empties the view: no frame, no items, zoom 100 %; the navigator stays as it was.
     void clearImageData();
     // Mirror of the frames shown afterwards, by orientation code: 2, 6 left-right; 3, 7 turned
@@ -137,8 +140,14 @@ private slots:
     void slotTextItemSetting();
 
 private:
+    // The steps around a new frame's pixmap: before it (zoom and region reset, old frame
+    // removed) and after it (zoom signal, repaint).
+    void beginFrame(bool reset);
+    void endFrame(bool reset);
     void drawPixmap(int colorIndex, void *data, int bits, int channels);
-    // The frame's picture (Indexed8 with its 256 opaque colours, else RGB32) when the frame's
+    // m_Pixmap, mirrored as set, into the scene as the frame item.
+    void placePixmap();
+    // The frame's picture (Indexed8 with its 256 opaque colours, RGB888, else RGB32) when the frame's
     // pixmap covers the whole picture opaquely and every other item lies above it.
     bool frameBelowItems(QImage &frame) const;
     // The rows [first, second) the visible items other than the frame may paint on.

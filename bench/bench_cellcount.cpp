@@ -93,7 +93,7 @@ void count_page(benchmark::State &state, int engine)
     QElapsedTimer after;
     qint64 afterNs = 0;
     for (auto _ : state) {
-        std::memcpy(p.page.frame8(), g_frame.data(), kPixels);
+        std::memcpy(p.page.frameTarget8(), g_frame.data(), kPixels);
         p.page.startCellCounting();
         state.PauseTiming();
         after.start();
@@ -144,6 +144,9 @@ void count_page_second_floor(benchmark::State &state)
     Quorvan::CellCounter engine(5, kHeight, kWidth, countedVolumeMl(kCameraPixelUm, total), total, kCameraPixelUm);
     engine.setSizeCalibration(1.0f, 0.0f);
     engine.setCircleThickness(2);
+    engine.setTagColor(1, 255, 0, 0);
+    engine.setTagColor(2, 0, 255, 0);
+    engine.setTagColor(3, 255, 127, 0);
     std::vector<unsigned char> grey(kPixels);
     const float *live = liveCellDetection(kFinderLiveCellDetection);
     int liveCells = 0, deadCells = 0;

@@ -205,21 +205,26 @@ bool processAlive(const QString &pid)
 int ReadPrivateProfileString(std::string section, std::string key, std::string def, std::string &out,
                              std::string file)
 {
-    QString joined;
-    {
-        QMutexLocker lock(&profileLock());
-        QSettings settings(text(file), QSettings::IniFormat);
-        settings.setIniCodec("UTF-8");
-        settings.beginGroup(text(section));
-        joined = settings.value(text(key)).toStringList().join(", ");
-        settings.endGroup();
+    std::vector<PrivateProfileEntry> entries{{std::move(section), std::move(key), std::move(def)}};
+    const int found = ReadPrivateProfileBatch(entries, file);
+    out = std::move(entries.front().value);
+    return found;
+}
+
+int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::string file)
+{
+    QMutexLocker lock(&profileLock());
+    QSettings settings(text(file), QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    int found = 0;
+    for (PrivateProfileEntry &entry : entries) {
+        const QString joined = settings.value(text(entry.section) + '/' + text(entry.key)).toStringList().join(", ");
+        if (!joined.isEmpty()) {
+            entry.value = joined.toStdString();
+            ++found;
+        }
     }
-    if (joined.isEmpty()) {
-        out = def;
-        return 0;
-    }
-    out = joined.toStdString();
-    return 1;
+    return found;
 }
 
 void WriteSetting(std::string section, std::string key, std::string value, std::string file)

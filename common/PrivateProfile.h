@@ -30,6 +30,10 @@ struct PrivateProfileEntry
     std::string value;
 };
 
+// Reads many keys with one parse of the file: each entry's value goes in as its default and comes
+// out as ReadPrivateProfileString gives it. Returns how many keys were found.
+int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::string file);
+
 // Writes many keys as one change of the file: the keys are set in order on one copy, every "%20"
 // becomes a space, and the copy replaces the file atomically, so the file on disk holds either
 // none or all of them; then the system's buffers are flushed once (SystemActions::sync). False,

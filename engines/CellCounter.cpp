@@ -117,6 +117,20 @@ void CellCounter::setTagColor(int which, unsigned char a, unsigned char b, unsig
     *target = m_Mode == 3 || m_Mode == 5 ? cv::Scalar(a, b, c, 0) : cv::Scalar(c, b, a, 0);
 }
 
+void CellCounter::setTagImageTarget(unsigned char *target)
+{
+    if (target && m_Height > 0 && m_Width > 0) {
+        if (!m_bTagTarget)
+            m_OwnTagImage = m_TagImage;
+        m_TagImage = cv::Mat(m_Height, m_Width, CV_8UC3, target);
+        m_bTagTarget = true;
+    } else if (!target && m_bTagTarget) {
+        m_TagImage = m_OwnTagImage;
+        m_OwnTagImage.release();
+        m_bTagTarget = false;
+    }
+}
+
 int CellCounter::getImageSize(int which)
 {
     switch (which) {

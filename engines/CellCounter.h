@@ -83,6 +83,10 @@ public:
     unsigned char *getImageData(int imageId, bool flip, int outputSize);
     // The frame with the drawn circles (blue, green, red) itself, without the copy image 11 makes.
     const cv::Mat &tagImage() const { return m_TagImage; }
+    // The tagged image of the next finder runs drawn straight into target, an unpadded
+    // height x width x 3 array the caller keeps alive until it calls this again; null gives the
+    // engine back its own image (as the last run before the target left it).
+    void setTagImageTarget(unsigned char *target);
     unsigned char *getTaggedImageAfterSizeGating(bool drawTags, int minSize, int maxSize, int outputSize,
                                                  bool showChannel1, bool showChannel2, bool showChannel3);
     unsigned char *getOverlayImageData(bool drawTags, int outputSize, bool showChannel1, bool showChannel2,
@@ -324,6 +328,8 @@ protected:
     cv::Mat m_Display640;    // 640 x 480 result picture
     cv::Mat m_Display1280;   // 1280 x 960 result picture
     cv::Mat m_TagImage;      // the frame with the drawn circles
+    cv::Mat m_OwnTagImage;   // the engine's own while m_TagImage is a caller's target
+    bool m_bTagTarget = false;
     cv::Mat m_Work5;
     cv::Mat m_Work6;
     cv::Mat m_GrayInput;     // the 8-bit frame as handed over (mode 5)

@@ -166,11 +166,15 @@ void CellCountImageWidget::loadImageByIndex(int index, bool reset)
     ImReaderWriter image;
     void *data = nullptr;
     int bits = 8, channels = 1;
+    ImageGraphicsView *view = ui->m_LGraphicsView;
+    QImage shared; // the held tagged image, shown without a copy
     if (!held.isNull()) {
         if (!cameraFrame(quint32(held.width()), quint32(held.height())))
             return;
-        data = const_cast<uchar *>(held.constBits());
-        channels = held.format() == QImage::Format_RGB888 ? 3 : 1;
+        if (held.format() == QImage::Format_RGB888)
+            shared = held;
+        else
+            data = const_cast<uchar *>(held.constBits());
     } else {
         if (!image.read(imagePathOf(index).toUtf8()) || !cameraFrame(image.width, image.height))
             return;
@@ -179,10 +183,12 @@ void CellCountImageWidget::loadImageByIndex(int index, bool reset)
         data = image.data(bits);
     }
     const int colorIndex = m_bPseudoColor ? clampColorIndex(m_nPseudoColorIndex) : kGreyRamp;
-    ImageGraphicsView *view = ui->m_LGraphicsView;
     if (reset)
         view->deleteAllAnnotation();
-    view->setImageData(colorIndex, data, bits, channels, reset);
+    if (!shared.isNull())
+        view->setFrameImage(shared, reset);
+    else
+        view->setImageData(colorIndex, data, bits, channels, reset);
 }
 
 void CellCountImageWidget::setPseudoColor(bool on, int, int colorIndex)

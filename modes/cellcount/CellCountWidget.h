@@ -138,7 +138,11 @@ public:
     bool resultAvailable() const { return m_bResultAvailable; }
     bool savedFlag() const { return m_bSaved; }
     bool firstTime() const { return m_bFirstTime; }
+    // The 8-bit frame last captured (or counted).
     unsigned char *frame8() const { return m_pImageData8; }
+    // The array the next frame is captured into, which then becomes frame8(): the next count's
+    // work-file frame, so that a count holds its frame without a copy.
+    unsigned char *frameTarget8();
     const quint16 *frame16() const { return m_pImageData16.get(); }
     // The tagged image of the last count, red-green-blue (null before the first).
     const unsigned char *tagImage() const;
@@ -367,6 +371,8 @@ private:
     unsigned char *m_pImageData8 = nullptr;
     // The last count's work files, until written.
     std::unique_ptr<CountWorkFiles> m_pWorkFiles;
+    // The work files' next tagged-image array when the last finder run drew into it.
+    unsigned char *m_pTaggedInPlace = nullptr;
 
     // Engines.
     Quorvan::CellCounter *m_pCellCounter = nullptr;

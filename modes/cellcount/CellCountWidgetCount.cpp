@@ -166,11 +166,20 @@ void CellCountWidget::cellCount_VESK()
 
 void CellCountWidget::findObjectsWithStoredSettings()
 {
+    // The engine draws its tagged image straight into the array of the next work files, which
+    // nothing shows or writes yet, and gets its own image back at once.
+    unsigned char *tag = m_pWorkFiles->nextTag(kWidth, kHeight);
+    m_pCellCounter->setTagImageTarget(tag);
     const double elapsed = m_pCellCounter->findObjects4(
         m_nMinCellSize, m_nMaxCellSize, m_nRoundness, m_fClusterFactor, m_nNoiseReductionValue, m_nBrightThreshold,
         m_fConcaveAreaLimit, m_fPeakTolerance, int(m_fReserved), m_fLiveCellDetection[0], m_fLiveCellDetection[1],
         m_nLiveCellNum, m_nDeadCellNum, m_fAvgSizeOut, m_fMeanIntensityOut, m_bDeclustering, false, 0);
+    m_pCellCounter->setTagImageTarget(nullptr);
+    m_pTaggedInPlace = tag;
     if (elapsed < 0.0) {
+        // Nothing counted: the frame without circles, whatever the finder left in the array.
+        cv::Mat rgb(kHeight, kWidth, CV_8UC3, tag);
+        cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC1, m_pImageData8), rgb, cv::COLOR_GRAY2RGB);
         m_nLiveCellNum = m_nDeadCellNum = 0;
         m_fAvgSizeOut = m_fMeanIntensityOut = 0.0f;
     }
@@ -194,16 +203,20 @@ void CellCountWidget::secondEngineResults(bool frameFileIsTag)
     showResultFrame(true);
     m_CellCount.clearThumbnails();
 
-    // The engine keeps blue-green-red order: the work file is red-green-blue like the other engine's.
-    // Converted from the engine's own image, which is not copied first, into the work files' own.
+    // The engine draws its circles in red-green-blue order over the grey frame (initCellCounter),
+    // straight into the work files' next array (findObjectsWithStoredSettings). A road that finds
+    // nothing anew takes the last find's image, which the work files hold, or the bare frame.
     flushWorkFiles();
     unsigned char *tagRgb = m_pWorkFiles->nextTag(kWidth, kHeight);
-    const cv::Mat &tag = m_pCellCounter->tagImage();
-    cv::Mat rgb(kHeight, kWidth, CV_8UC3, tagRgb);
-    if (tag.rows == kHeight && tag.cols == kWidth && tag.type() == CV_8UC3)
-        cv::cvtColor(tag, rgb, cv::COLOR_BGR2RGB);
-    else
-        cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC1, m_pImageData8), rgb, cv::COLOR_GRAY2RGB);
+    if (tagRgb != m_pTaggedInPlace) {
+        const QImage &last = m_pWorkFiles->tagImage();
+        cv::Mat rgb(kHeight, kWidth, CV_8UC3, tagRgb);
+        if (last.width() == kWidth && last.height() == kHeight && last.format() == QImage::Format_RGB888)
+            cv::Mat(kHeight, kWidth, CV_8UC3, const_cast<uchar *>(last.constBits())).copyTo(rgb);
+        else
+            cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC1, m_pImageData8), rgb, cv::COLOR_GRAY2RGB);
+    }
+    m_pTaggedInPlace = nullptr;
     writeWorkFiles(tagRgb, frameFileIsTag ? nullptr : m_pImageData8);
 }
 

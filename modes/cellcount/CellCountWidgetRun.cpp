@@ -6,6 +6,7 @@
 #include "CellCount_alg.h"
 #include "CellCounter.h"
 #include "ConfigSetting.h"
+#include "CountWorkFiles.h"
 #include "ImReaderWriter.h"
 #include "MessageDlg.h"
 #include "PageCursor.h"
@@ -185,6 +186,11 @@ bool CellCountWidget::initCellCounter()
         m_pCellCounter = new Quorvan::CellCounter(5, kHeight, kWidth, m_fVolume, m_fTotalMagnification, m_fCMOSPixelSize);
         m_pCellCounter->setSizeCalibration(1.0f, 0.0f);
         m_pCellCounter->setCircleThickness(2);
+        // Its circles in red-green-blue order (dead red, live green, merged orange, as its own
+        // colours show them): the tagged grey frame is then already the work file's layout.
+        m_pCellCounter->setTagColor(1, 255, 0, 0);
+        m_pCellCounter->setTagColor(2, 0, 255, 0);
+        m_pCellCounter->setTagColor(3, 255, 127, 0);
     } else {
         m_pCellCountAlg = new CellCount_alg;
     }
@@ -226,6 +232,12 @@ bool CellCountWidget::captureFrame()
     return false;
 }
 
+unsigned char *CellCountWidget::frameTarget8()
+{
+    m_pImageData8 = m_pWorkFiles->nextFrame(kWidth, kHeight);
+    return m_pImageData8;
+}
+
 void CellCountWidget::captureCompleted(uchar *frame, int bits)
 {
     if (!isCurrentMenu())
@@ -233,11 +245,12 @@ void CellCountWidget::captureCompleted(uchar *frame, int bits)
     m_nCameraBits = bits;
     ui->LABEL_MANUAL_COUNT->clear();
     if (bits == 8) {
-        std::memcpy(m_pImageData8, frame, kPixels);
+        std::memcpy(frameTarget8(), frame, kPixels);
     } else if (bits == 16) {
         std::memcpy(m_pImageData16.get(), frame, size_t(kPixels) * 2);
+        unsigned char *target = frameTarget8();
         for (int i = 0; i < kPixels; ++i)
-            m_pImageData8[i] = frame[2 * i]; // the high byte of each most-significant-first word
+            target[i] = frame[2 * i]; // the high byte of each most-significant-first word
     }
     if (!m_bRunActive)
         return;

@@ -39,21 +39,28 @@ unsigned char *CountWorkFiles::nextTag(int width, int height)
     return tag.bits();
 }
 
+unsigned char *CountWorkFiles::nextFrame(int width, int height)
+{
+    QImage &frame = m_Frame[1 - m_nCurrent];
+    makeOwn(frame, width, height, QImage::Format_Grayscale8);
+    return frame.bits();
+}
+
 void CountWorkFiles::hold(const unsigned char *tagRgb, const unsigned char *frame, int width, int height,
                           const QString &tagPath, const QString &framePath)
 {
     unsigned char *next = nextTag(width, height);
+    // A frame in an array another holder shares is copied into one of the pair's own.
+    const unsigned char *nextGrey = frame ? nextFrame(width, height) : nullptr;
     m_nCurrent = 1 - m_nCurrent;
     QImage &tag = m_Tag[m_nCurrent];
     if (tagRgb != next)
         fill(tag, tagRgb, 3 * width);
     QImage &counted = m_Frame[m_nCurrent];
-    if (frame) {
-        makeOwn(counted, width, height, QImage::Format_Grayscale8);
-        fill(counted, frame, width);
-    } else {
+    if (!frame)
         counted = tag;
-    }
+    else if (frame != nextGrey)
+        fill(counted, frame, width);
     m_TagPath = tagPath;
     m_FramePath = framePath;
     m_bPending = true;

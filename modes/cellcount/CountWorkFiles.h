@@ -20,8 +20,10 @@ public:
     // The array of the next hold's tagged image, width x height red-green-blue (rows of a
     // multiple of 4 bytes, as a camera frame's), for a caller that makes the image in place.
     unsigned char *nextTag(int width, int height);
+    // The same for the next hold's grey frame (rows of width bytes, a multiple of 4).
+    unsigned char *nextFrame(int width, int height);
     // Holds a count's images, red-green-blue tagged image (copied unless it is nextTag's array)
-    // and grey frame (copied) of width x height, to be written to the two paths; a null frame
+    // and grey frame (copied unless it is nextFrame's) of width x height, to be written to the two paths; a null frame
     // writes the tagged image as the frame file too.
     void hold(const unsigned char *tagRgb, const unsigned char *frame, int width, int height, const QString &tagPath,
               const QString &framePath);

@@ -21,13 +21,6 @@ using P = nimbo_protocol_t;
 using DecimalText::leadingDouble;
 using DecimalText::leadingInt;
 
-std::string readText(const std::string &path, const char *group, const char *key, const char *fallBack)
-{
-    std::string out;
-    ReadPrivateProfileString(group, key, fallBack, out, path);
-    return out;
-}
-
 std::string fileIn(const QString &name, const QString &suffix)
 {
     return (Paths::programDir() + '/' + kPrefix + name + suffix).toStdString();
@@ -109,8 +102,12 @@ std::string ProtocolFile::secondEnginePathOf(const QString &name)
 
 void ProtocolFile::read(const std::string &path, nimbo_protocol_t &protocol, Reader reader)
 {
+    std::vector<PrivateProfileEntry> entries;
     for (const Key &k : keys())
-        k.setFromText(protocol, readText(path, k.group, k.key, reader == Reader::Count ? k.fallBack : k.editorFallBack));
+        entries.push_back({k.group, k.key, reader == Reader::Count ? k.fallBack : k.editorFallBack});
+    ReadPrivateProfileBatch(entries, path);
+    for (size_t i = 0; i < entries.size(); ++i)
+        keys()[i].setFromText(protocol, entries[i].value);
     if (reader == Reader::Count)
         protocol.nMustDetectIntensity = std::min(protocol.nMustDetectIntensity, int32_t(kMustDetectIntensityCap));
 }
@@ -144,8 +141,12 @@ void ProtocolFile::readSecondEngine(const std::string &path, protocol_t &protoco
         {"Max Cell Size", "Size", "60", &protocol_t::nMaxCellSize},
         {"Declustering Level", "Level", "0", &protocol_t::nDeclusteringLevel},
     };
+    std::vector<PrivateProfileEntry> entries;
     for (const SecondKey &k : table)
-        protocol.*(k.field) = leadingInt(readText(path, k.group, k.key, k.fallBack));
+        entries.push_back({k.group, k.key, k.fallBack});
+    ReadPrivateProfileBatch(entries, path);
+    for (size_t i = 0; i < entries.size(); ++i)
+        protocol.*(table[i].field) = leadingInt(entries[i].value);
 }
 
 bool ProtocolFile::isNameTooLong(const QString &name)

@@ -191,6 +191,22 @@ private slots:
         QCOMPARE(m_View->pixmapItem()->zValue(), -1001.0);
     }
 
+    // A held red-green-blue frame is shown without a copy; another format or size changes nothing.
+    void sharedFrame()
+    {
+        const QImage frame(m_Frames.rgb24.data, W, H, W * 3, QImage::Format_RGB888);
+        const QImage held = frame.copy();
+        m_View->setFrameImage(held, true);
+        QCOMPARE(m_Zoomed->count(), 1);
+        QCOMPARE(m_View->pixmapItem()->pixmap().toImage().constBits(), held.constBits());
+        QCOMPARE(cv::norm(asMat(picture(*m_View)), m_Frames.rgb24, cv::NORM_INF), 0.0);
+        const QGraphicsPixmapItem *item = m_View->pixmapItem();
+        m_View->setFrameImage(held.convertToFormat(QImage::Format_RGB32), true);
+        m_View->setFrameImage(held.copy(0, 0, W / 2, H), true);
+        QCOMPARE(m_View->pixmapItem(), item);
+        QCOMPARE(m_Zoomed->count(), 1);
+    }
+
     // Camera words: FF F0 is 255, 00 10 is 0, 80 00 is 128; other depths keep the old picture.
     void highByteExamplesAndOtherDepths()
     {

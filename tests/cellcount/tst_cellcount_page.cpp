@@ -497,6 +497,32 @@ private slots:
         QVERIFY(std::equal(expected, expected + bytes, frame.buffer8.get()));
     }
 
+    // A frame that arrives after a count, before its work files are written, changes neither
+    // them nor the images the page holds of the count.
+    void frameArrivingBeforeTheWrite_data()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::newRow("own engine") << 0;
+        QTest::newRow("second engine") << 1;
+    }
+    void frameArrivingBeforeTheWrite()
+    {
+        QFETCH(int, engine);
+        m_page->show();
+        std::vector<unsigned char> later(m_frame.size(), 3);
+        connect(m_page.get(), &CellCountWidget::completed, this, [&] { m_page->captureCompleted(later.data(), 8); });
+        countPainted(paintDisks, engine);
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive() && !m_page->workFilesPending(); }, 60000));
+        ImReaderWriter frame, tag;
+        QVERIFY(frame.read(workFile("Temp_000000.tif").toUtf8()));
+        QVERIFY(tag.read(workFile("Temp_000000_TAG.tif").toUtf8()));
+        QVERIFY(std::equal(m_frame.begin(), m_frame.end(), frame.buffer8.get()));
+        const ThumbnailInfo &held = m_page->model().thumbnails().front();
+        QVERIFY(std::equal(m_frame.begin(), m_frame.end(), held.frameImage.constBits()));
+        QVERIFY(std::equal(tag.buffer8.get(), tag.buffer8.get() + tag.sampleCount, held.image.constBits()));
+        QCOMPARE(int(tag.buffer8[0]), int(m_frame[0])); // grey where nothing is tagged
+    }
+
     // The protocol button takes the dialog's protocol; with the second engine the name stays,
     // as that engine reads its own file of the name at each count.
     void protocolButton_data()

@@ -99,6 +99,16 @@ private slots:
         QCOMPARE(result, 1);
         QCOMPARE(read(file, "Setting_Misc", "A"), std::string("a, b")); // an unquoted list reads back joined
         QCOMPARE(read(file, "Setting_Misc", "B"), std::string("a, b"));
+
+        // Many keys with one parse: each as its own read gives it.
+        std::vector<PrivateProfileEntry> batch{{"Setting_Misc", "ShowStartDlg", "1"},
+                                               {"Setting_Misc", "Other", "d"},
+                                               {"NoSuchGroup", "Other", "d"},
+                                               {"Setting_Misc", "A", ""}};
+        QCOMPARE(ReadPrivateProfileBatch(batch, file), 2);
+        const char *expected[] = {"1", "x", "d", "a, b"};
+        for (size_t i = 0; i < batch.size(); ++i)
+            QCOMPARE(batch[i].value, std::string(expected[i]));
     }
 
     // Values round-trip; names with spaces are written plain ("%20" only until a writer of many

@@ -384,6 +384,20 @@ private slots:
         const auto &ring = *std::find_if(found.begin(), found.end(), [](const auto &o) { return o.fGreen == 1.0f; });
         QCOMPARE(tag.at<cv::Vec3b>(ring.nY, ring.nX + int(ring.fRadius) + 5), cv::Vec3b(0, 255, 0));
 
+        // Drawn into a caller's array: the same picture, the engine's own image back afterwards,
+        // and the caller's array left alone by later finds.
+        std::vector<uchar> target(frame.total() * 3, 7);
+        e->setTagImageTarget(target.data());
+        QCOMPARE(find(*e, f).live, 1);
+        e->setTagImageTarget(nullptr);
+        QCOMPARE(cv::norm(cv::Mat(frame.size(), CV_8UC3, target.data()), tag, cv::NORM_INF), 0.0);
+        QVERIFY(e->tagImage().data != target.data());
+        const std::vector<uchar> kept = target;
+        f.merge = true;
+        find(*e, f);
+        QVERIFY(target == kept);
+        f.merge = false;
+
         f.merge = true;
         out = find(*e, f);
         QCOMPARE(std::make_pair(out.live, out.dead), std::make_pair(3, 0));
