@@ -9,7 +9,10 @@
 // scale bar, annotation text, strip, slider and label). The repaint the event loop does after it
 // is not in that figure: it is timed on its own, against a copy of the viewport's picture, the
 // least any full repaint of the view writes. The step also reports the slot and the repaint in ms
-// and the whole step's share of the shortest show interval, 150 ms.
+// and the whole step's share of the shortest show interval, 150 ms. The floor reads one file over
+// and over, its bytes and the reader's array staying in the CPU caches; the slot reads the next
+// file into an array the repaint before it has pushed out of them, which alone costs about twice
+// the floor.
 #include "GuiBenchMain.h"
 #include "FileWriteBench.h"
 #include "Globals.h"
