@@ -1,5 +1,6 @@
 #include "FramePixmapItem.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QStyleOptionGraphicsItem>
 #include <QWidget>
@@ -61,6 +62,8 @@ void FramePixmapItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *o
     // What the widget shows of the frame (the paint system clips the blit to the region being
     // painted); for a picture rendered elsewhere, the exposed part.
     const bool onWidget = widget && painter->device() == widget;
+    if (onWidget && paintIntoDevice(painter, frame))
+        return;
     const QRect shown = device & (onWidget ? widget->rect() : t.mapRect(option->exposedRect).toAlignedRect());
     if (shown.isEmpty())
         return;
@@ -76,7 +79,47 @@ void FramePixmapItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *o
     painter->restore();
 }
 
+bool FramePixmapItem::paintIntoDevice(QPainter *painter, const QPixmap &frame)
+{
+    // Only a raster engine's picture of opaque-capable 32-bit pixels (a widget's backing store),
+    // with nothing between the item and the pixels: no clip of the painter's own, full opacity.
+    QPaintEngine *engine = painter->paintEngine();
+    QPaintDevice *device = engine ? engine->paintDevice() : nullptr;
+    if (!device || engine->type() != QPaintEngine::Raster || device->devType() != QInternal::Image
+        || painter->hasClipping() || painter->opacity() < 1.0
+        || painter->compositionMode() != QPainter::CompositionMode_SourceOver)
+        return false;
+    auto *target = static_cast<QImage *>(device);
+    const QImage::Format format = target->format();
+    if (target->devicePixelRatio() != 1.0
+        || (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
+            && format != QImage::Format_ARGB32_Premultiplied))
+        return false;
+    // Item to device pixels, the widget's offset in the picture included; the region being
+    // painted is the engine's system clip, in device pixels (none: the whole picture).
+    const QTransform t = painter->deviceTransform();
+    const QRect covered = fastDeviceRect(t) & target->rect();
+    if (covered.isEmpty())
+        return true;
+    const QRegion clip = engine->systemClip();
+    const QRegion shown = clip.isEmpty() ? QRegion(covered) : clip & covered;
+    const QImage image = frame.toImage();
+    for (const QRect &rect : shown)
+        sample(image, t, rect, target->bits() + rect.top() * target->bytesPerLine() + rect.left() * 4,
+               target->bytesPerLine());
+    return true;
+}
+
 void FramePixmapItem::makeDisplay(const QImage &frame, const QTransform &t, const QRect &visible)
+{
+    if (m_Display.size() != visible.size())
+        m_Display = QImage(visible.size(), QImage::Format_RGB32);
+    m_DisplayRect = visible;
+    sample(frame, t, visible, m_Display.bits(), m_Display.bytesPerLine());
+}
+
+void FramePixmapItem::sample(const QImage &frame, const QTransform &t, const QRect &visible, uchar *bits,
+                             qsizetype stride)
 {
     const bool indexed = frame.format() == QImage::Format_Indexed8;
     const bool rgb = frame.format() == QImage::Format_RGB888;
@@ -89,15 +132,10 @@ void FramePixmapItem::makeDisplay(const QImage &frame, const QTransform &t, cons
     for (QRgb &colour : table)
         colour |= 0xFF000000u;
 
-    if (m_Display.size() != visible.size())
-        m_Display = QImage(visible.size(), QImage::Format_RGB32);
-    m_DisplayRect = visible;
     std::vector<int> columns(size_t(visible.width()));
     for (int x = 0; x < visible.width(); ++x)
         columns[size_t(x)] = sourceIndex(visible.left() + x, t.dx(), t.m11(), source.width());
 
-    uchar *bits = m_Display.bits();
-    const qsizetype stride = m_Display.bytesPerLine();
     const QRgb *colours = table.constData();
     cv::parallel_for_(cv::Range(0, visible.height()), [&](const cv::Range &rows) {
         for (int y = rows.start; y < rows.end; ++y) {

@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPen>
 #include <QPainter>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <cmath>
 #include <cstring>
@@ -169,8 +170,11 @@ void LGraphicsView::drawPixmap(int colorIndex, void *data, int bits, int channel
         // as it is: no pass over the frame in the display's own format. A frame of another depth
         // shows the kept values again. The tables are made opaque.
         m_Pixmap = QPixmap();
+        const bool inPlace = bits == 8 && !m_NextIndexedImage.isNull() && data == m_NextIndexedImage.constBits();
+        if (inPlace)
+            std::swap(m_IndexedImage, m_NextIndexedImage);
         cv::Mat indices(kImageHeight, kImageWidth, CV_8UC1, m_IndexedImage.bits(), size_t(m_IndexedImage.bytesPerLine()));
-        if (bits == 8) {
+        if (bits == 8 && !inPlace) {
             cv::Mat(kImageHeight, kImageWidth, CV_8UC1, data).copyTo(indices);
         } else if (bits == 16 && m_bHighByte) {
             // The first byte of each word: bits 11 to 4 of a camera value.
@@ -229,6 +233,13 @@ void LGraphicsView::placePixmap()
     m_Scene->addItem(m_PixmapItem);
     m_PixmapItem->setZValue(-1001);
     m_Scene->update();
+}
+
+uchar *LGraphicsView::nextFrame8()
+{
+    if (m_NextIndexedImage.isNull())
+        m_NextIndexedImage = QImage(kImageWidth, kImageHeight, QImage::Format_Indexed8);
+    return m_NextIndexedImage.bits(); // no pixmap shares it: the frame's pixmap holds the other
 }
 
 void LGraphicsView::drawBackground(QPainter *painter, const QRectF &rect)
@@ -753,6 +764,7 @@ void LGraphicsView::CreateAnnotationTextItem()
     QTextOption option = document->defaultTextOption();
     option.setAlignment(Qt::AlignRight | Qt::AlignBottom);
     document->setDefaultTextOption(option);
+    document->setUndoRedoEnabled(false);
     m_AnnotationTextItem->setFont(m_AnnotationFont);
     m_AnnotationTextItem->setDefaultTextColor(m_AnnotationColor);
     m_AnnotationTextItem->setFlag(QGraphicsItem::ItemIsMovable, true);
@@ -770,7 +782,14 @@ void LGraphicsView::setDefalutTextItemPos(QPointF point)
 void LGraphicsView::setAnnotationText(QString text)
 {
     CreateAnnotationTextItem();
-    m_AnnotationTextItem->setPlainText(text);
+    // The document's text replaced in one edit block: laid out once, at its end, without clearing
+    // the document (and laying it out empty) or placing a cursor; no undo step is kept.
+    QTextDocument *document = m_AnnotationTextItem->document();
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    cursor.setPosition(document->characterCount() - 1, QTextCursor::KeepAnchor);
+    cursor.insertText(text);
+    cursor.endEditBlock();
     m_AnnotationTextItem->update();
 }
 

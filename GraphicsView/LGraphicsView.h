@@ -47,6 +47,10 @@ public:
     // Shows a red-green-blue frame the caller holds (RGB888 of the image size; anything else
     // changes nothing), sharing it instead of copying it.
     virtual void setFrameImage(const QImage &frame, bool reset);
+    // An array for the next 8-bit grey frame (kImageWidth x kImageHeight bytes, rows kImageWidth
+    // apart), apart from the one on screen: a frame read into it and given to setImageData is
+    // shown without a copy.
+    uchar *nextFrame8();
     // Empties the view: no frame, no items, zoom 100 %; the navigator stays as it was.
     void clearImageData();
     // Mirror of the frames shown afterwards, by orientation code: 2, 6 left-right; 3, 7 turned
@@ -166,6 +170,7 @@ private:
     bool m_bMiddlePan = false;
     int m_SavedSceneMode = 11;
     QImage m_IndexedImage;
+    QImage m_NextIndexedImage; // nextFrame8's, made on its first call
     QImage m_RenderBuffer; // the picture of getImageData before its alpha is dropped
     QPixmap m_Pixmap;
     FramePixmapItem *m_PixmapItem = nullptr;

@@ -316,12 +316,22 @@ void *ImReaderWriter::data(int bits)
 
 bool ImReaderWriter::read(const QByteArray &path)
 {
+    void *samples = nullptr;
+    return read(path, {}, samples);
+}
+
+bool ImReaderWriter::read(const QByteArray &path, const Destination &where, void *&samples)
+{
     m_error.clear();
+    samples = nullptr;
     switch (formatOf(path)) {
     case Format::Tiff:
-        return readTiff(path);
+        return readTiff(path, where, samples);
     case Format::Raw:
-        return readRaw(path);
+        if (!readRaw(path))
+            return false;
+        samples = data(bitsPerSample);
+        return true;
     default:
         return fail(path, QStringLiteral("JPG, PNG and BMP files are not read"));
     }
@@ -446,7 +456,7 @@ bool ImReaderWriter::openTiff(const QByteArray &path, TiffFile &file)
     return true;
 }
 
-bool ImReaderWriter::readTiff(const QByteArray &path)
+bool ImReaderWriter::readTiff(const QByteArray &path, const Destination &where, void *&into)
 {
     TiffFile file;
     if (!openTiff(path, file))
@@ -454,9 +464,13 @@ bool ImReaderWriter::readTiff(const QByteArray &path)
     // Whole strips straight into the array (libtiff reads an uncompressed strip without a copy
     // of its own and swaps the bytes of a big-endian file); not zeroed, as every strip must fill
     // its rows or the read fails.
-    if (!allocate(bitsPerSample, sampleCount))
-        return fail(path, QStringLiteral("out of memory"));
-    char *samples = static_cast<char *>(data(bitsPerSample));
+    into = where ? where(*this) : nullptr;
+    if (!into) {
+        if (!allocate(bitsPerSample, sampleCount))
+            return fail(path, QStringLiteral("out of memory"));
+        into = data(bitsPerSample);
+    }
+    char *samples = static_cast<char *>(into);
     for (uint32_t s = 0; s < file.strips; ++s) {
         const uint32_t row = s * file.rowsPerStrip;
         const tmsize_t bytes = tmsize_t(std::min(file.rowsPerStrip, height - row) * file.rowBytes);

@@ -51,6 +51,12 @@ public:
 
     // TIFF or RAW by the path's format; JPG, PNG and BMP are not read (false).
     bool read(const QByteArray &path);
+    // As read, but a TIFF's samples go straight to the caller's array that where returns once
+    // the geometry and description are set (room for sampleCount samples of the file's depth),
+    // or to this object's own array where it returns nullptr (and for a RAW file, where is not
+    // asked). After a successful read, samples is the array read into.
+    using Destination = std::function<void *(const ImReaderWriter &)>;
+    bool read(const QByteArray &path, const Destination &where, void *&samples);
     // Reads a TIFF without holding its image: the geometry and description are set as read sets
     // them, then band(pass, row, rows, samples) gets the rows in order, some hundred KB at a time
     // (a multiple of rowUnit rows but the last; samples valid until the next call), passes times
@@ -126,7 +132,7 @@ private:
     bool openTiff(const QByteArray &path, TiffFile &file);
     // into: the image's array, whose rows the bands are read into; else a buffer of one band.
     bool readBands(const QByteArray &path, TiffFile &file, const Band &band, int passes, quint32 rowUnit, char *into);
-    bool readTiff(const QByteArray &path);
+    bool readTiff(const QByteArray &path, const Destination &where, void *&samples);
     bool readRaw(const QByteArray &path);
     bool writeTiff(const QByteArray &path, const QByteArray &text);
     // samples: sampleCount samples of the geometry held; band and rowUnit as writeSamples takes them.

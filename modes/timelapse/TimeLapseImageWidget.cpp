@@ -215,14 +215,21 @@ void TimeLapseImageWidget::loadImageByIndex(int index, bool annotate)
     if (index < 0 || index >= count)
         return;
     ImReaderWriter &image = *m_pReader;
-    // The view reads a whole camera frame: anything else is not shown.
-    if (!image.read(itemPath(index).toUtf8()) || image.width != quint32(LGraphicsView::kImageWidth)
-        || image.height != quint32(LGraphicsView::kImageHeight))
-        return; // the view keeps what it showed
     LGraphicsView *view = ui->m_LGraphicsView;
+    const auto wholeFrame = [](const ImReaderWriter &file) {
+        return file.width == quint32(LGraphicsView::kImageWidth) && file.height == quint32(LGraphicsView::kImageHeight);
+    };
+    // An 8-bit grey frame is read straight into the view's next frame, which shows it as it is.
+    const auto intoView = [&](const ImReaderWriter &file) -> void * {
+        return wholeFrame(file) && file.bitsPerSample == 8 && file.samplesPerPixel == 1 ? view->nextFrame8() : nullptr;
+    };
+    void *samples = nullptr;
+    // The view reads a whole camera frame: anything else is not shown.
+    if (!image.read(itemPath(index).toUtf8(), intoView, samples) || !wholeFrame(image))
+        return; // the view keeps what it showed
     view->setPixmapTransform(image.orientation);
-    view->setImageData(m_bPseudoColor ? m_PseudoColorIndex : 7, image.data(image.bitsPerSample), image.bitsPerSample,
-                       image.samplesPerPixel, m_bResetView);
+    view->setImageData(m_bPseudoColor ? m_PseudoColorIndex : 7, samples, image.bitsPerSample, image.samplesPerPixel,
+                       m_bResetView);
 
     const QString meta = QString::fromUtf8(image.description);
     QString objective;

@@ -254,7 +254,11 @@ private slots:
             QVERIFY(first != last);
             const auto right = [](const QTextBlock &b) { return b.layout()->lineAt(0).naturalTextRect().right(); };
             QCOMPARE(right(first), right(last));
+            QCOMPARE(item->toPlainText(), text);
         }
+        m_View->setAnnotationText("1 / 3");
+        QCOMPARE(item->toPlainText(), QString("1 / 3"));
+        QVERIFY(!item->document()->isUndoAvailable()); // a long show keeps no text it replaced
     }
 
     // "Settings..." of the text: colour and size through the item dialog; the font of a text made

@@ -167,6 +167,31 @@ private slots:
         QVERIFY(!inSight(0));
     }
 
+    // Each image is shown from its own file: 8-bit grey as read, 16-bit scaled by 255 / 4094; a
+    // file that is no longer a whole frame leaves the view as it was.
+    void framesFromFiles()
+    {
+        hold(3);
+        QVERIFY(SliceFiles::write(m_paths[1], QString(), 16, 1, 1));
+        QVERIFY(SliceFiles::write(m_paths[2], QString(), 8, 1, 2, SliceFiles::kObjective10X, 640, 512));
+        const auto shown = [this] {
+            const QImage frame = view()->pixmapItem()->pixmap().toImage();
+            return QByteArray(reinterpret_cast<const char *>(frame.constBits()), int(frame.sizeInBytes()));
+        };
+        const QByteArray words = SliceFiles::frame(16, 1, 1);
+        QByteArray scaled(words.size() / 2, Qt::Uninitialized);
+        for (int i = 0; i < scaled.size(); ++i)
+            scaled[i] = char(qMin(255, qRound(reinterpret_cast<const quint16 *>(words.constData())[i] * 255.0 / 4094.0)));
+        QVERIFY(shown() == SliceFiles::frame(8, 1, 0));
+        ui()->SLIDER_IMAGE_INDICATOR->setValue(1);
+        QVERIFY(shown() == scaled);
+        ui()->SLIDER_IMAGE_INDICATOR->setValue(2);
+        QCOMPARE(label(), QString("3/3"));
+        QVERIFY(shown() == scaled);
+        ui()->SLIDER_IMAGE_INDICATOR->setValue(0);
+        QVERIFY(shown() == SliceFiles::frame(8, 1, 0));
+    }
+
     void annotation_data()
     {
         QTest::addColumn<QList<int>>("noTime");

@@ -356,6 +356,20 @@ private slots:
         QCOMPARE(QList<int>({int(in.width), int(in.height), in.bitsPerSample, in.samplesPerPixel}),
                  QList<int>({int(w), int(h), bits, spp}));
         QVERIFY(held(in) == written);
+
+        // Straight into the caller's array, chosen once the geometry is known; or, declined, into
+        // the reader's own.
+        QByteArray into(written.size(), '\0');
+        ImReaderWriter direct;
+        void *samples = nullptr;
+        const auto caller = [&](const ImReaderWriter &file) -> void * {
+            return file.sampleCount * quint64(file.bitsPerSample / 8) == quint64(into.size()) ? into.data() : nullptr;
+        };
+        QVERIFY2(direct.read(path, caller, samples), qPrintable(direct.errorString()));
+        QVERIFY(samples == into.data() && into == written);
+        QVERIFY(!direct.data(bits)); // the reader's own array was never made
+        QVERIFY(direct.read(path, [](const ImReaderWriter &) -> void * { return nullptr; }, samples));
+        QVERIFY(samples == direct.data(bits) && held(direct) == written);
     }
 
     // Read band by band (bands cross strips): the whole image as read gives it, with the
@@ -428,6 +442,12 @@ private slots:
             QVERIFY(in.read(QFile::encodeName(path)));
             QCOMPARE(int(in.bitsPerSample), bits);
             QVERIFY(held(in) == loaded);
+            // A RAW file goes to the reader's own array: the caller is not asked.
+            void *samples = nullptr;
+            bool asked = false;
+            QVERIFY(in.read(QFile::encodeName(path), [&](const ImReaderWriter &) -> void * { asked = true; return nullptr; },
+                            samples));
+            QVERIFY(!asked && samples == in.data(bits));
         }
         // A short file is refused; a longer one of another size reads its beginning at the depth held.
         ImReaderWriter rw;
