@@ -8,6 +8,7 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SaveOptionsDlg.h"
+#include "SimSandbox.h"
 #include "SimulatedSystemActions.h"
 
 #include <QApplication>
@@ -31,6 +32,9 @@ void prepareSandbox()
         if (out.open(QIODevice::WriteOnly))
             out.write("x");
     }
+    // The simulated instrument's settings first: a configuration file made here would keep the
+    // seed from writing its cubes and objectives for the shots after these.
+    SimSandbox::seed();
     const std::string config = Paths::configFile().toStdString();
     const char *filters[4] = {"Trans", "DAPI", "RFP", "GFP"};
     QDir().mkpath(Paths::configDir());
