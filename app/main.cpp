@@ -5,6 +5,7 @@
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "QtParallelBackend.h"
 #include "ShowLogDlg.h"
 #include "SignalTranslator.h"
 #include "SimSandbox.h"
@@ -69,6 +70,7 @@ int main(int argc, char **argv)
 {
     XInitThreads();
     QApplication app(argc, argv);
+    QtParallelBackend::install();
 
     std::unique_ptr<SimulatedInstrument> simulation;
     if (!Paths::isInstrument())

@@ -1,4 +1,5 @@
 #pragma once
+#include "QtParallelBackend.h"
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
@@ -11,6 +12,7 @@ inline int runGuiBenchmarks(int argc, char **argv, const std::function<void()> &
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    QtParallelBackend::install(); // as the application runs
     if (prepare)
         prepare();
     benchmark::Initialize(&argc, argv);

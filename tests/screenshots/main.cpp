@@ -14,6 +14,7 @@
 #include "MulticolorShots.h"
 #include "PanelShots.h"
 #include "Paths.h"
+#include "QtParallelBackend.h"
 #include "SaveDlgShots.h"
 #include "SetupDlgShots.h"
 #include "SingleShots.h"
@@ -151,6 +152,7 @@ void settle(int ms)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    QtParallelBackend::install();
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
     // An optional second argument keeps the shots whose names it matches (a regular expression).
     const QRegularExpression only(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
