@@ -309,6 +309,8 @@ private:
     void writeWorkFiles(const unsigned char *tagRgb, const unsigned char *counted);
     void findObjectsWithStoredSettings();
     void secondEngineResults(bool frameFileIsTag);
+    // The counted frame without circles, as a red-green-blue tagged image into tagRgb.
+    void bareTagImage(unsigned char *tagRgb) const;
     void clearCellCountParameters() {}
     void fillBinsFromEngine();
     void markSaved();

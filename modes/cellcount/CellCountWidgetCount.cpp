@@ -177,12 +177,16 @@ void CellCountWidget::findObjectsWithStoredSettings()
     m_pCellCounter->setTagImageTarget(nullptr);
     m_pTaggedInPlace = tag;
     if (elapsed < 0.0) {
-        // Nothing counted: the frame without circles, whatever the finder left in the array.
-        cv::Mat rgb(kHeight, kWidth, CV_8UC3, tag);
-        cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC1, m_pImageData8), rgb, cv::COLOR_GRAY2RGB);
+        bareTagImage(tag); // nothing counted, whatever the finder left in the array
         m_nLiveCellNum = m_nDeadCellNum = 0;
         m_fAvgSizeOut = m_fMeanIntensityOut = 0.0f;
     }
+}
+
+void CellCountWidget::bareTagImage(unsigned char *tagRgb) const
+{
+    cv::Mat rgb(kHeight, kWidth, CV_8UC3, tagRgb);
+    cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC1, m_pImageData8), rgb, cv::COLOR_GRAY2RGB);
 }
 
 void CellCountWidget::secondEngineResults(bool frameFileIsTag)
@@ -210,11 +214,11 @@ void CellCountWidget::secondEngineResults(bool frameFileIsTag)
     unsigned char *tagRgb = m_pWorkFiles->nextTag(kWidth, kHeight);
     if (tagRgb != m_pTaggedInPlace) {
         const QImage &last = m_pWorkFiles->tagImage();
-        cv::Mat rgb(kHeight, kWidth, CV_8UC3, tagRgb);
         if (last.width() == kWidth && last.height() == kHeight && last.format() == QImage::Format_RGB888)
-            cv::Mat(kHeight, kWidth, CV_8UC3, const_cast<uchar *>(last.constBits())).copyTo(rgb);
+            cv::Mat(kHeight, kWidth, CV_8UC3, const_cast<uchar *>(last.constBits()))
+                .copyTo(cv::Mat(kHeight, kWidth, CV_8UC3, tagRgb));
         else
-            cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC1, m_pImageData8), rgb, cv::COLOR_GRAY2RGB);
+            bareTagImage(tagRgb);
     }
     m_pTaggedInPlace = nullptr;
     writeWorkFiles(tagRgb, frameFileIsTag ? nullptr : m_pImageData8);
