@@ -139,6 +139,13 @@ class TestCellCountPage : public QObject
     }
 
     static QString workFile(const char *name) { return CellCount::rawDataPath() + name; }
+    // A data table with one row for each engine.
+    static void engineRows()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::newRow("own engine") << 0;
+        QTest::newRow("second engine") << 1;
+    }
 
     // The page as an ended run leaves it. Live, it unlocks the UI itself; with a result, the
     // stopped video's report does (the main window's part).
@@ -499,12 +506,7 @@ private slots:
 
     // A frame that arrives after a count, before its work files are written, changes neither
     // them nor the images the page holds of the count.
-    void frameArrivingBeforeTheWrite_data()
-    {
-        QTest::addColumn<int>("engine");
-        QTest::newRow("own engine") << 0;
-        QTest::newRow("second engine") << 1;
-    }
+    void frameArrivingBeforeTheWrite_data() { engineRows(); }
     void frameArrivingBeforeTheWrite()
     {
         QFETCH(int, engine);
@@ -525,12 +527,7 @@ private slots:
 
     // The protocol button takes the dialog's protocol; with the second engine the name stays,
     // as that engine reads its own file of the name at each count.
-    void protocolButton_data()
-    {
-        QTest::addColumn<int>("engine");
-        QTest::newRow("own engine") << 0;
-        QTest::newRow("second engine") << 1;
-    }
+    void protocolButton_data() { engineRows(); }
     void protocolButton()
     {
         QFETCH(int, engine);
