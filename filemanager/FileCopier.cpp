@@ -177,32 +177,41 @@ bool FileCopier::publish(const QString &name)
     m_nameTaken = false;
     if (m_temporary.isEmpty())
         return fail(ENOENT);
-    const QByteArray from = encoded(m_temporary);
-    const QByteArray to = encoded(name);
-    int error = 0;
-    if (::renameat2(m_folderFd, from.constData(), m_folderFd, to.constData(), RENAME_NOREPLACE) != 0) {
-        error = errno;
-        // A file system without the flag: a hard link never replaces either.
-        if (error == EINVAL || error == ENOSYS) {
-            error = ::linkat(m_folderFd, from.constData(), m_folderFd, to.constData(), 0) == 0 ? 0 : errno;
-            if (error == 0)
-                ::unlinkat(m_folderFd, from.constData(), 0);
-        }
-    }
-    if (error == EPERM || error == EOPNOTSUPP) {
-        // Neither (a FAT drive without hard links): rename after a look, on a folder that only
-        // this worker writes to.
-        struct stat status {};
-        error = ::fstatat(m_folderFd, to.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST : 0;
-        if (error == 0 && ::renameat(m_folderFd, from.constData(), m_folderFd, to.constData()) != 0)
-            error = errno;
-    }
+    const int error = renameWithoutReplacing(m_folderFd, encoded(m_temporary), m_folderFd, encoded(name));
     if (error == 0) {
         m_temporary.clear();
         return true;
     }
     m_nameTaken = error == EEXIST;
     return fail(error);
+}
+
+int FileCopier::renameWithoutReplacing(int fromFolderFd, const QByteArray &from, int toFolderFd, const QByteArray &to)
+{
+    if (::renameat2(fromFolderFd, from.constData(), toFolderFd, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    int error = errno;
+    // A file system without the flag (FUSE, older kernels): a hard link never replaces either.
+    if (error == EINVAL || error == ENOSYS) {
+        error = ::linkat(fromFolderFd, from.constData(), toFolderFd, to.constData(), 0) == 0 ? 0 : errno;
+        if (error == 0 && ::unlinkat(fromFolderFd, from.constData(), 0) != 0) {
+            error = errno; // the old name stays: take the new one back, so one name remains
+            ::unlinkat(toFolderFd, to.constData(), 0);
+        }
+        if (error == 0)
+            return 0;
+    }
+    if (error == EPERM || error == EOPNOTSUPP || error == EMLINK) {
+        // Neither (a folder, or a FAT drive without hard links): rename after a look. The caller
+        // is the only writer of these names meanwhile.
+        struct stat status {};
+        if (::fstatat(toFolderFd, to.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+            return EEXIST;
+        if (errno != ENOENT)
+            return errno;
+        error = ::renameat(fromFolderFd, from.constData(), toFolderFd, to.constData()) == 0 ? 0 : errno;
+    }
+    return error;
 }
 
 void FileCopier::discard()

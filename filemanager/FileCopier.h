@@ -38,6 +38,10 @@ public:
     bool nameTaken() const { return m_nameTaken; }
     qint64 size() const { return m_size; } // bytes of the source
 
+    // Renames from to to (each relative to its folder descriptor, or AT_FDCWD) only if to is free:
+    // renameat2 with RENAME_NOREPLACE, else a hard link and unlink, else a look then a rename.
+    // Returns 0 or the errno value; EEXIST when the name is taken.
+    static int renameWithoutReplacing(int fromFolderFd, const QByteArray &from, int toFolderFd, const QByteArray &to);
     // The reason of an errno value as the user reads it.
     static QString reason(int error);
 

@@ -544,7 +544,7 @@ void FileManagerWidget::paintEvent(QPaintEvent *)
 
 namespace {
 const QString cannotUseName = QStringLiteral("<p><b>Error!</b><br/><br/>This name cannot be used.</p>");
-const QString cannotRename = QStringLiteral("<p><b>Error!</b><br/><br/>The name could not be changed.</p>");
+const QString cannotRename = QStringLiteral("<p><b>Error!</b><br/><br/>The name could not be changed.<br/>%1</p>");
 
 // The verb of a paste or delete in the failure message.
 QString pastVerb(int mode)
@@ -630,7 +630,7 @@ bool FileManagerWidget::creatingFolder()
     for (qint64 n = 1; ::mkdir(QFile::encodeName(m_CurrentPath + '/' + made).constData(), 0777) != 0; ++n) {
         if ((error = errno) != EEXIST)
             break;
-        made = QString("%1(%2)").arg(name).arg(n);
+        made = QString("%1(%2)").arg(name, QString::number(n));
         error = 0;
     }
     m_Operation = -1;
@@ -664,10 +664,9 @@ bool FileManagerWidget::renaming()
     m_Operation = 5;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     setEnabled(false);
-    const bool renamed = ::renameat2(AT_FDCWD, QFile::encodeName(info.absoluteFilePath()).constData(), AT_FDCWD,
-                                     QFile::encodeName(target).constData(), RENAME_NOREPLACE)
-                         == 0;
-    const int error = errno;
+    const int error = FileCopier::renameWithoutReplacing(AT_FDCWD, QFile::encodeName(info.absoluteFilePath()),
+                                                         AT_FDCWD, QFile::encodeName(target));
+    const bool renamed = error == 0;
     m_Operation = -1;
     QApplication::restoreOverrideCursor();
     if (renamed) {
@@ -679,7 +678,7 @@ bool FileManagerWidget::renaming()
     if (error == EEXIST || error == ENOTEMPTY)
         showPreset(MSG_NAME_IN_USE);
     else
-        showMessage(cannotRename, false);
+        showMessage(cannotRename.arg(FileCopier::reason(error)), false);
     return true;
 }
 
