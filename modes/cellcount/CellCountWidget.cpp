@@ -151,12 +151,14 @@ void CellCountWidget::readSetting()
 {
     // Only the 8-bit and the 16-bit camera modes exist.
     m_nCameraBits = readConfigSetting("Camera", "Mode", "8").toInt() == 16 ? 16 : 8;
-    m_strProtocolName = readConfigSetting("Protocol Name", "Name", "DEFAULT");
-    ui->LABEL_PROTOCOL->setText(m_strProtocolName);
     m_fCMOSPixelSize = readFloat("ScaleBar", "CMOSPixelSize", "3.63");
     m_fReductionLens = readFloat("ScaleBar", "ReductionLensMagnification", "0.655");
     m_fCellSizeOffset = readFloat("Setting_Misc", "CellSize_Offset", "5");
-    m_CellCount.LoadProtocol(m_strProtocolName);
+    // A name edited by hand that is not usable loads DEFAULT: the page and the second engine use
+    // the name actually loaded.
+    m_CellCount.LoadProtocol(readConfigSetting("Protocol Name", "Name", "DEFAULT"));
+    m_strProtocolName = m_CellCount.protocol().name;
+    ui->LABEL_PROTOCOL->setText(m_strProtocolName);
     if (isCurrentMenu())
         on_CHKBOX_SCALEBAR_clicked();
 }
