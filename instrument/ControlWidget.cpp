@@ -1347,8 +1347,7 @@ void ControlWidget::slotMovedFocusMemoryPosition()
         writeFocusMemoryName(memory, name);
         newProgressDialog(QStringLiteral("<p><b>Focus Position Saved</b><br/><br/>The current position (%1) has been"
                                          "<br/>saved to position %2.</p>")
-                              .arg(name)
-                              .arg(memory),
+                              .arg(name.toHtmlEscaped(), QString::number(memory)),
                           MSG_BUTTON_OK);
         m_pMessageDlg->setSignalMode(true);
         connect(m_pMessageDlg, &MessageDlg::signalOKClicked, this, &ControlWidget::slotOKClicked);

@@ -150,7 +150,7 @@ QString MediaMonitor::uniqueLabel(const QString &label, const QList<DeviceEntry>
     };
     QString candidate = label;
     for (int n = 1; used(candidate); ++n)
-        candidate = QString("%1 (%2)").arg(label).arg(n);
+        candidate = QString("%1 (%2)").arg(label, QString::number(n));
     return candidate;
 }
 
@@ -346,7 +346,7 @@ bool MediaMonitor::_mount(QString devicePath, QString label, QString *folder)
                                  << qt_error_string(errno);
             return false;
         }
-        name = QString("%1 (%2)").arg(label).arg(n);
+        name = QString("%1 (%2)").arg(label, QString::number(n));
     }
     const QString mountPoint = media + '/' + name;
     trace(QString("%1 == mount Process start : %2 %3").arg(kMount, devicePath, mountPoint));

@@ -1114,7 +1114,7 @@ void SaveOptionsDlg::loadRAWFiles(QString folder, QStringList nameFilters, QDir:
         if (extension.isEmpty())
             continue;
         for (int k = 0; k < entries.size(); ++k)
-            m_RawFileList << QString("%1Temp_%2%3").arg(folder).arg(k, 6, 10, QChar('0')).arg(extension);
+            m_RawFileList << QString("%1Temp_%2%3").arg(folder, QString::number(k).rightJustified(6, '0'), extension);
     }
 }
 

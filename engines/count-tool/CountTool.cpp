@@ -194,7 +194,7 @@ int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
         return refuse(err, QStringLiteral("%1 is not a grey image").arg(image));
     if (width < kMinSide || height < kMinSide || width > kMaxSide || height > kMaxSide)
         return refuse(err, QStringLiteral("%1 is %2 x %3 pixels; 64 to 4096 a side are counted")
-                               .arg(image).arg(width).arg(height));
+                               .arg(image, QString::number(width), QString::number(height)));
     const size_t pixels = size_t(width) * size_t(height);
     std::vector<unsigned char> grey(pixels);
     if (reader.bitsPerSample == 16) {

@@ -89,7 +89,7 @@ int CountToolChannels::run(const QString &engine, const ImReaderWriter &reader, 
         return refuse(QStringLiteral("%1 is not an 8-bit RGB image").arg(image));
     if (width < kMinSide || height < kMinSide || width > kMaxSide || height > kMaxSide)
         return refuse(QStringLiteral("%1 is %2 x %3 pixels; 64 to 4096 a side are counted")
-                          .arg(image).arg(width).arg(height));
+                          .arg(image, QString::number(width), QString::number(height)));
     const Result r = count(engine, reader.buffer8.get(), width, height, objectiveMagnification);
     std::fprintf(out, "x,y,diameter_um,live\n");
     for (const Cell &c : r.cells)
