@@ -16,7 +16,7 @@ QFileInfoList ImageSeriesFiles::tiffFiles(const QString &folder)
 
 QFileInfoList ImageSeriesFiles::files(const QString &folder, const QStringList &nameFilters)
 {
-    QFileInfoList files = QDir(folder).entryInfoList(nameFilters, QDir::Files | QDir::Hidden, QDir::Unsorted);
+    QFileInfoList files = QDir(folder).entryInfoList(nameFilters, QDir::Files, QDir::Unsorted);
     const alphanum_less less;
     std::stable_sort(files.begin(), files.end(),
                      [&less](const QFileInfo &a, const QFileInfo &b) { return less(a.fileName(), b.fileName()); });

@@ -11,7 +11,8 @@ struct ThumbnailInfo;
 class ImageSeriesFiles
 {
 public:
-    // The plain files of folder matching "*.tif", sorted by name in natural order (alphanum_less:
+    // The visible plain files of folder matching "*.tif" (never the "._" companions some computers
+    // leave on USB drives), sorted by name in natural order (alphanum_less:
     // digit runs by value), so that name_2 comes before name_10. Empty for a missing folder.
     static QFileInfoList tiffFiles(const QString &folder);
     // The same for any name filters ("*.tif", "*.png", ...).

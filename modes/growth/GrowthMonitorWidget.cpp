@@ -406,9 +406,12 @@ int GrowthMonitorWidget::checkFolder(const QString &folder)
         return START_NO_FILES;
     ImReaderWriter image;
     for (const QFileInfo &file : m_FileList) {
-        // The reader takes TIFF only, so a PNG, JPG or BMP among them refuses the folder.
-        if (!image.read(QFile::encodeName(file.absoluteFilePath())) || image.bitsPerSample != 8
-            || image.samplesPerPixel != 1) {
+        // The reader takes TIFF only, so a PNG, JPG or BMP among them refuses the folder; a TIFF
+        // that cannot be read is left to the run, which skips it and says so afterwards.
+        const bool read = image.read(QFile::encodeName(file.absoluteFilePath()));
+        if (!read && file.suffix().compare(QLatin1String("tif"), Qt::CaseInsensitive) == 0)
+            continue;
+        if (!read || image.bitsPerSample != 8 || image.samplesPerPixel != 1) {
             m_StartText = kFormatText;
             return START_BAD_IMAGE;
         }
