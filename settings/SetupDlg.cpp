@@ -34,6 +34,7 @@ const int kDhcpTimeoutMs = 120000;
 const int kPingTimeoutMs = 60000;
 const int kNameLength = 30;
 // The filter cubes of a new instrument, by turret position.
+const QString kNotSaved = QStringLiteral("<p><b>Error!</b><br/><br/>The settings could not be saved.</p>");
 const char *const kDefaultFilterNames[] = {"Trans", "GFP", "RFP", "DAPI"};
 
 std::string configFile()
@@ -512,6 +513,14 @@ bool SetupDlg::confirm(const QString &text)
     return box.exec() == 1;
 }
 
+bool SetupDlg::writeEntries(const std::vector<PrivateProfileEntry> &entries)
+{
+    const bool written = WritePrivateProfileBatch(entries, configFile());
+    if (!written)
+        showError(kNotSaved);
+    return written;
+}
+
 void SetupDlg::showError(const QString &text)
 {
     MessageDlg box(true, nullptr);
@@ -549,7 +558,7 @@ void SetupDlg::on_BUTTON_OK_clicked()
     QApplication::restoreOverrideCursor();
     if (!written) {
         setEnabled(true);
-        showError("<p><b>Error!</b><br/><br/>The settings could not be saved.</p>");
+        showError(kNotSaved);
         return;
     }
     m_bFactoryReset = false;
@@ -696,15 +705,14 @@ void SetupDlg::on_BUTTON_RESET_ALL_clicked()
     ui->SPINBOX_STAGE_MAX_SPEED->setValue(700);
     ui->SPINBOX_STAGE_FOCUS_SPEED->setValue(100);
 
+    QApplication::restoreOverrideCursor();
+    setEnabled(true);
     if (isQCTestMode()) {
         std::vector<PrivateProfileEntry> entries = {{"LicenseAgreement", "Accepted", "0"}};
         const std::vector<PrivateProfileEntry> memories = clearedFocusMemories();
         entries.insert(entries.end(), memories.begin(), memories.end());
-        WritePrivateProfileBatch(entries, configFile());
+        writeEntries(entries);
     }
-
-    QApplication::restoreOverrideCursor();
-    setEnabled(true);
     m_bFactoryReset = true;
 }
 
@@ -712,7 +720,7 @@ void SetupDlg::on_BUTTON_CLEAR_clicked()
 {
     if (!confirm("Are you sure you want to clear the set focus positions?"))
         return;
-    WritePrivateProfileBatch(clearedFocusMemories(), configFile());
+    writeEntries(clearedFocusMemories());
 }
 
 void SetupDlg::on_BUTTON_POS_CLEAR_clicked()
@@ -722,7 +730,7 @@ void SetupDlg::on_BUTTON_POS_CLEAR_clicked()
     std::vector<PrivateProfileEntry> entries;
     for (int i = 1; i <= 5; ++i)
         entries.push_back({"LensPos", std::to_string(i), "0"});
-    WritePrivateProfileBatch(entries, configFile());
+    writeEntries(entries);
 }
 
 void SetupDlg::on_BUTTON_FOCUS_RESET_clicked()
@@ -737,10 +745,10 @@ void SetupDlg::on_BUTTON_FOCUS_RESET_clicked()
 
 void SetupDlg::on_BUTTON_HOTPIXEL_CORRECTION_clicked()
 {
-    WritePrivateProfileBatch({{"Camera", "Threshold", std::to_string(ui->SPINBOX_HOTPIXEL->value())},
-                              {"Camera", "HotPixelEx", ui->COMBO_HOTPIXEL_EX->currentData().toString().toStdString()}},
-                             configFile());
-    emit signalShowHotPixelCorrectionDlg();
+    // The correction dialog reads its values from the file: it opens only on what was written.
+    if (writeEntries({{"Camera", "Threshold", std::to_string(ui->SPINBOX_HOTPIXEL->value())},
+                      {"Camera", "HotPixelEx", ui->COMBO_HOTPIXEL_EX->currentData().toString().toStdString()}}))
+        emit signalShowHotPixelCorrectionDlg();
 }
 
 void SetupDlg::on_BUTTON_SW_UPDATE_clicked()

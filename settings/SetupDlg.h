@@ -140,6 +140,8 @@ private:
     // Confirmation with OK and Cancel: true on OK.
     static bool confirm(const QString &text);
     static void showError(const QString &text);
+    // Writes entries to the configuration file; a failure is said as OK says it.
+    bool writeEntries(const std::vector<PrivateProfileEntry> &entries);
     // Shows the quick-save folder in LABEL_SAVE_PATH ("/media" left out).
     void showSavePath();
     // Every key written by OK, in order, reset-only keys first.
