@@ -68,6 +68,15 @@ std::unique_ptr<SimulatedInstrument> startSimulation()
 
 int main(int argc, char **argv)
 {
+    // Off the instrument every fixed path lies below the sandbox root: a root that is the host's
+    // own would let a simulated update or backup write into the host.
+    if (!Paths::isInstrument()) {
+        const QString refusal = Paths::sandboxRefusal();
+        if (!refusal.isEmpty()) {
+            std::fprintf(stderr, "vantor: %s\n", qPrintable(refusal));
+            return 1;
+        }
+    }
     XInitThreads();
     QApplication app(argc, argv);
     QtParallelBackend::install();

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QStandardPaths>
 
@@ -54,6 +55,21 @@ QString Paths::root()
             store(s, isInstrument() ? QString() : defaultSandbox());
     }
     return s.root;
+}
+
+QString Paths::sandboxRefusal()
+{
+    const QString prefix = root();
+    const QString head = QStringLiteral("The simulated instrument needs a sandbox folder of its own (VANTOR_ROOT): ");
+    if (prefix.isEmpty())
+        return head + QStringLiteral("it is empty or \"/\", so every path would be the host's own.");
+    const QFileInfo info(prefix);
+    if (info.exists() && !info.isDir())
+        return head + QStringLiteral("\"%1\" is not a folder.").arg(prefix);
+    const QString resolved = info.exists() ? info.canonicalFilePath() : QDir::cleanPath(info.absoluteFilePath());
+    if (resolved == QLatin1String("/"))
+        return head + QStringLiteral("\"%1\" is the host's \"/\".").arg(prefix);
+    return QString();
 }
 
 void Paths::setRoot(const QString &root)

@@ -23,6 +23,11 @@ public:
     // The default sandbox of the simulated run ($XDG_DATA_HOME or ~/.local/share, "vantor-sim").
     static QString defaultSandbox();
 
+    // Why the simulated run cannot use its prefix, or an empty text when it can: an empty prefix,
+    // one that is the host's own "/" (after resolving ".." and links) or one that is not a folder
+    // would put the simulated run's files, and its real tar, onto the host itself.
+    static QString sandboxRefusal();
+
     // Tests and the simulator may move the prefix while the process runs.
     static void setRoot(const QString &root);
 

@@ -38,6 +38,42 @@ class TestAppWire : public QObject
     }
 
 private slots:
+    // Off the instrument a root that is the host's own, or no folder, ends the start at once with
+    // the reason, before anything is made or run.
+    void hostRootsAreRefused_data()
+    {
+        QTest::addColumn<QString>("root"); // "@" stands for the test's own folder
+        QTest::addColumn<QString>("why");
+        QTest::newRow("empty") << "" << "it is empty";
+        QTest::newRow("slash") << "/" << "it is empty";
+        QTest::newRow("slash dot") << "/." << "the host's";
+        QTest::newRow("up to slash") << "@/../../../../../../../../../.." << "the host's";
+        QTest::newRow("link to slash") << "@/host" << "the host's";
+        QTest::newRow("a file") << "@/file" << "is not a folder";
+    }
+    void hostRootsAreRefused()
+    {
+        QFETCH(QString, root);
+        QFETCH(QString, why);
+        TestRoot own;
+        QVERIFY(QFile::link("/", own.path() + "/host"));
+        own.writeFile("/file", "x");
+        const QStringList before = QDir(own.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("VANTOR_TARGET");
+        env.insert("VANTOR_ROOT", root.replace('@', own.path()));
+        app.setProcessEnvironment(env);
+        app.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor", QStringList());
+        QVERIFY(app.waitForFinished(60000)); // a hang, not a speed bound
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 1);
+        const QString error = QString::fromLocal8Bit(app.readAllStandardError());
+        QVERIFY2(error.contains("sandbox folder of its own") && error.contains(why), qPrintable(error));
+        QCOMPARE(QDir(own.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), before);
+    }
+
     void newDialectStartReadsTheStatusAndPolls()
     {
         TestRoot root;
