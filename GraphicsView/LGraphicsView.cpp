@@ -835,7 +835,8 @@ void LGraphicsView::slotTextItemSetting()
         return;
     m_AnnotationTextItem->setDefaultTextColor(dlg.m_ItemSettingData.color);
     QFont font = m_AnnotationTextItem->font();
-    font.setPointSize(qMax(1, dlg.m_ItemSettingData.size));
+    if (dlg.m_ItemSettingData.size >= 1) // no size chosen (one the dialog does not list): keep the item's
+        font.setPointSize(dlg.m_ItemSettingData.size);
     m_AnnotationTextItem->setFont(font);
     m_AnnotationTextItem->update();
 }

@@ -261,24 +261,37 @@ private slots:
         QVERIFY(!item->document()->isUndoAvailable()); // a long show keeps no text it replaced
     }
 
-    // "Settings..." of the text: colour and size through the item dialog; the font of a text made
-    // later stays the view's own.
+    // "Settings..." of the text: colour and size through the item dialog, a size the dialog does
+    // not list kept when only the colour changes; the font of a text made later stays the view's.
+    void textItemSettings_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<QString>("chosen"); // empty: the size box left as the dialog opened
+        QTest::addColumn<int>("after");
+        QTest::newRow("listed size chosen") << 16 << "24" << 24;
+        QTest::newRow("colour only, size not listed") << 13 << "" << 13;
+        QTest::newRow("colour only, size listed") << 16 << "" << 16;
+    }
     void textItemSettings()
     {
-        m_View->setAnnotationFont(16, Qt::green);
+        QFETCH(int, before);
+        QFETCH(QString, chosen);
+        QFETCH(int, after);
+        m_View->setAnnotationFont(before, Qt::green);
         m_View->setAnnotationText("x");
-        DialogScripts::pushAct([](QDialog *d) {
+        DialogScripts::pushAct([chosen](QDialog *d) {
             combo(d, "COMB_ITEM_COLOR")->setCurrentIndex(3);
-            combo(d, "COMB_ITEM_SIZE")->setCurrentText("24");
+            if (!chosen.isEmpty())
+                combo(d, "COMB_ITEM_SIZE")->setCurrentText(chosen);
             QTest::mouseClick(d->findChild<QPushButton *>("BUTTON_APPLY"), Qt::LeftButton);
         });
         QVERIFY(QMetaObject::invokeMethod(m_View.get(), "slotTextItemSetting"));
         QCOMPARE(m_View->annotationTextItem()->defaultTextColor(), QColor(Qt::yellow));
-        QCOMPARE(m_View->annotationTextItem()->font().pointSize(), 24);
+        QCOMPARE(m_View->annotationTextItem()->font().pointSize(), after);
         m_View->clearImageData();
         QVERIFY(!m_View->annotationTextItem());
         m_View->setAnnotationText("y");
-        QCOMPARE(m_View->annotationTextItem()->font().pointSize(), 16);
+        QCOMPARE(m_View->annotationTextItem()->font().pointSize(), before);
         QCOMPARE(m_View->annotationTextItem()->defaultTextColor(), QColor(Qt::green));
     }
 
