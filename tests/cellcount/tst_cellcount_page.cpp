@@ -570,22 +570,32 @@ private slots:
     }
 
     // A work file that cannot be written is said when the page writes it after the count; the
-    // count still ends with its results, and the image leaves the viewer's list.
+    // count still ends with its results. Without its tagged image the image leaves the viewer's
+    // list; without the counted frame it stays, shown from memory.
+    void workFileRefused_data()
+    {
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<int>("listed");
+        QTest::newRow("tagged image") << "Temp_000000_TAG.tif" << 0;
+        QTest::newRow("counted frame") << "Temp_000000.tif" << 1;
+    }
     void workFileRefused()
     {
+        QFETCH(QString, blocked);
+        QFETCH(int, listed);
         form()->CHKBOX_AF->setChecked(false);
-        connect(m_page.get(), &CellCountWidget::changedState, this, [this] {
+        connect(m_page.get(), &CellCountWidget::changedState, this, [this, blocked] {
             if (m_page->currentState() == CELLCOUNT_COUNTING)
-                QDir().mkpath(CellCount::rawDataPath() + "Temp_000000_TAG.tif");
+                QDir().mkpath(CellCount::rawDataPath() + blocked);
         });
-        int listed = -1;
+        int shown = -1;
         connect(m_page.get(), &CellCountWidget::completed, this,
-                [&listed](std::vector<ThumbnailInfo> &images) { listed = int(images.size()); });
+                [&shown](std::vector<ThumbnailInfo> &images) { shown = int(images.size()); });
         count(50);
         QCOMPARE(m_page->currentState(), CELLCOUNT_RESULT);
         QTRY_COMPARE(m_messages, QStringList{CellCountWidget::kWriteFailedText});
-        QVERIFY(m_page->model().thumbnails().empty());
-        QCOMPARE(listed, 0);
+        QCOMPARE(int(m_page->model().thumbnails().size()), listed);
+        QCOMPARE(shown, listed);
     }
 
     // The count thread: finished and freed by its own signal, or waited for by the destructor
