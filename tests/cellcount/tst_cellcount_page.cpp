@@ -548,6 +548,33 @@ private slots:
             QCOMPARE(m_page->model().protocol().nDilutionFactor, 5);
     }
 
+    // The name in the configuration file is taken as it stands; one that cannot be used (edited by
+    // hand) gives DEFAULT on the label and to both engines.
+    void protocolNameTakenLiterally_data()
+    {
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("loaded");
+        QTest::newRow("plain") << "HeLa" << "HeLa";
+        QTest::newRow("percent") << "run%1 %2" << "run%1 %2";
+        QTest::newRow("not usable") << "a:b/c" << "DEFAULT";
+        QTest::newRow("empty") << "" << "DEFAULT";
+    }
+    void protocolNameTakenLiterally()
+    {
+        QFETCH(QString, written);
+        QFETCH(QString, loaded);
+        setConfig("Protocol Name", "Name", qPrintable(written));
+        m_page->readSetting();
+        QCOMPARE(form()->LABEL_PROTOCOL->text(), loaded);
+        QCOMPARE(m_page->protocolName(), loaded);
+        QCOMPARE(m_page->model().protocol().name, loaded);
+        countPainted(paintDisks, 1);
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive(); }, 60000));
+        QCOMPARE(m_page->secondEngineProtocol().name, loaded);
+        QCOMPARE(QString::fromStdString(m_page->secondEngineProtocol().path), QString::fromStdString(ProtocolFile::secondEnginePathOf(loaded)));
+        QVERIFY(QString::fromStdString(m_page->secondEngineProtocol().path).endsWith("Protocol_" + loaded + "_BF.ini"));
+    }
+
     // Three auto-test counts: each starts from the event loop, at the same stack depth.
     void autoTestDepth()
     {
