@@ -68,13 +68,15 @@ void FileOperationProgressDlg::setState(TProgressState state)
 
 QString FileOperationProgressDlg::actionText(int method, const QString &srcPath, const QString &dstPath)
 {
+    // The paths are shown as they are named: "&" or "<" in a name is no markup.
+    const QString from = srcPath.toHtmlEscaped(), to = dstPath.toHtmlEscaped();
     switch (method) {
     case 1:
-        return QString("<p><b>Copying from</b> %1 <b>to</b> %2</p>").arg(srcPath, dstPath);
+        return QString("<p><b>Copying from</b> %1 <b>to</b> %2</p>").arg(from, to);
     case 2:
-        return QString("<p><b>Moving from</b> %1 <b>to</b> %2</p>").arg(srcPath, dstPath);
+        return QString("<p><b>Moving from</b> %1 <b>to</b> %2</p>").arg(from, to);
     case 4:
-        return QString("<p><b>Deleting from</b> %1").arg(srcPath);
+        return QString("<p><b>Deleting from</b> %1").arg(from);
     default:
         return QString();
     }

@@ -9,7 +9,39 @@
 #include <QFileSystemModel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTextDocumentFragment>
 #include <QtTest>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// Drives that refuse renameat2's no-replace flag (FUSE), and hard links as well (FAT): while set,
+// every such call of the process answers as those drives do; otherwise it goes on to the kernel.
+namespace {
+std::atomic<bool> g_refuseNoReplace{false};
+std::atomic<bool> g_refuseLinks{false};
+} // namespace
+
+extern "C" int renameat2(int fromFd, const char *from, int toFd, const char *to, unsigned int flags) noexcept
+{
+    if (g_refuseNoReplace && (flags & RENAME_NOREPLACE)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return int(::syscall(SYS_renameat2, fromFd, from, toFd, to, flags));
+}
+
+extern "C" int linkat(int fromFd, const char *from, int toFd, const char *to, int flags) noexcept
+{
+    if (g_refuseLinks) {
+        errno = EPERM;
+        return -1;
+    }
+    return int(::syscall(SYS_linkat, fromFd, from, toFd, to, flags));
+}
 
 namespace {
 void writeFile(const QString &fixedPath, qint64 bytes)
@@ -86,10 +118,30 @@ private slots:
         QCOMPARE(bench.names("/media/USB1"), QStringList());
     }
 
-    // Rename: files keep their last suffix, folders are renamed whole, a taken name keeps both.
+    // Rename: files keep their last suffix, folders are renamed whole, a taken name keeps both,
+    // on drives with the no-replace flag or without it (and without hard links); a rename that
+    // truly fails says why.
+    void rename_data()
+    {
+        QTest::addColumn<bool>("refuseFlag");
+        QTest::addColumn<bool>("refuseLinks");
+        QTest::newRow("flag kept") << false << false;
+        QTest::newRow("flag refused") << true << false;
+        QTest::newRow("flag and links refused") << true << true;
+    }
     void rename()
     {
+        QFETCH(bool, refuseFlag);
+        QFETCH(bool, refuseLinks);
         PageBench bench;
+        g_refuseNoReplace = refuseFlag;
+        g_refuseLinks = refuseLinks;
+        // A message nobody expected answers at once, so that the comparisons below say what failed.
+        DialogRunner::setStandingScript([](QDialog *) { return 0; });
+        const auto restore = qScopeGuard([] {
+            g_refuseNoReplace = g_refuseLinks = false;
+            DialogRunner::setStandingScript({});
+        });
         writeFile("/media/VANTOR SSD/Run/a.b.tif", 3);
         writeFile("/media/VANTOR SSD/Run/c.tif", 4);
         QDir().mkpath(Paths::path("/media/VANTOR SSD/Run/Set.v2"));
@@ -118,6 +170,46 @@ private slots:
         QCOMPARE(QFileInfo(Paths::path("/media/VANTOR SSD/Run/c.tif")).size(), 4);
         QCOMPARE(QFileInfo(Paths::path("/media/VANTOR SSD/Run/d.tif")).size(), 3);
         QVERIFY(bench.page->isEnabled());
+
+        // Gone while the keyboard was open: nothing is made, and the reason is given.
+        messages->clear();
+        bench.select({"d.tif"});
+        QVERIFY(QFile::remove(Paths::path("/media/VANTOR SSD/Run/d.tif")));
+        PageScripts::type("e");
+        DialogScripts::pushAnswer(1, messages);
+        QVERIFY(bench.page->renaming());
+        QCOMPARE(*messages, QStringList({"<p><b>Error!</b><br/><br/>The name could not be changed.<br/>"
+                                         + QString::fromLocal8Bit(std::strerror(ENOENT)) + "</p>"}));
+        QCOMPARE(bench.names("/media/VANTOR SSD/Run"), QStringList({"Set.v3", "c.tif"}));
+    }
+
+    // Names are taken as typed: New Folder numbers a name holding "%1" without reading it, and
+    // the progress dialog shows a path with "&" or "<" as it is named.
+    void namesTakenLiterally_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("percent one") << "run%1";
+        QTest::newRow("percents") << "%2(%1) %3";
+        QTest::newRow("ampersand") << "R&D %1";
+    }
+    void namesTakenLiterally()
+    {
+        QFETCH(QString, name);
+        PageBench bench;
+        QVERIFY(bench.open("/media/USB1"));
+        for (int i = 0; i < 3; ++i) {
+            PageScripts::type(name);
+            QVERIFY(bench.page->creatingFolder());
+        }
+        QStringList expected{name, name + "(1)", name + "(2)"};
+        expected.sort();
+        QCOMPARE(bench.names("/media/USB1"), expected);
+
+        const QString from = "/USB1/" + name + "/<b>a</b>.tif", to = "/VANTOR SSD/" + name;
+        const auto shown = [](const QString &html) { return QTextDocumentFragment::fromHtml(html).toPlainText(); };
+        QCOMPARE(shown(FileOperationProgressDlg::actionText(1, from, to)), "Copying from " + from + " to " + to);
+        QCOMPARE(shown(FileOperationProgressDlg::actionText(2, from, to)), "Moving from " + from + " to " + to);
+        QCOMPARE(shown(FileOperationProgressDlg::actionText(4, from, QString())), "Deleting from " + from);
     }
 
     // Paste: the space check compares bytes with bytes at its exact boundary, copies are
