@@ -339,6 +339,35 @@ private slots:
         QCOMPARE(browser()->LABEL_IMAGE_NUMBER->text(), QString("0/0"));
     }
 
+    // Files beside the frames: a hidden one (the "._" companion some computers write onto USB
+    // drives) is not listed at all; a TIFF that cannot be read is skipped and said afterwards.
+    void strayFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("told"); // empty: no warning
+        QTest::newRow("hidden companion") << "._img1.tif" << QString();
+        QTest::newRow("hidden tiff") << ".img0.tif" << QString();
+        QTest::newRow("broken tiff") << "img4.tif" << GrowthMonitorWidget::kSkippedText.arg(1).arg(4);
+    }
+    void strayFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, told);
+        QVERIFY(enter());
+        const QString folder = makeSeries(3);
+        QFile stray(folder + '/' + name);
+        QVERIFY(stray.open(QIODevice::WriteOnly) && stray.write(QByteArray("II*\0\x08\0\0\0", 8) + QByteArray(4000, '\x07')) > 0);
+        stray.close();
+        m_bench->clearDialogs();
+        runFolder(folder);
+        QCOMPARE(page()->currentState(), GROWTH_RESULT);
+        QVERIFY(m_bench->waitUnlocked());
+        QCOMPARE(table()->rowCount(), 3);
+        QCOMPARE(ours(), computed({folder + "/img1.tif", folder + "/img2.tif", folder + "/img3.tif"}));
+        const QStringList warnings = m_bench->dialogs().filter("Warning!");
+        QCOMPARE(warnings, told.isEmpty() ? QStringList() : QStringList{"MessageDlg:" + told});
+    }
+
     // Every refusal is told and leaves the main menu and the control panel free.
     void refusals_data()
     {
