@@ -11,10 +11,35 @@
 #include <QProgressBar>
 #include <QtTest>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+// Every syncfs of the process comes here: while a watcher is set it is told the folder flushed
+// and answers in the kernel's place (0, or -1 with its errno); otherwise the call goes on.
+namespace {
+std::function<int(const QString &)> g_syncfsWatch;
+} // namespace
+
+extern "C" int syncfs(int fd) noexcept
+{
+    if (!g_syncfsWatch)
+        return int(::syscall(SYS_syncfs, fd));
+    char link[64], path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, path, sizeof path - 1);
+    const int error = g_syncfsWatch(QFile::decodeName(QByteArray(path, n > 0 ? int(n) : 0)));
+    if (error == 0)
+        return int(::syscall(SYS_syncfs, fd));
+    errno = error;
+    return -1;
+}
 
 namespace {
 
@@ -269,6 +294,46 @@ private slots:
         QStringList both = tree(d.usb("Run")) + tree(d.ssd("Run"));
         both.sort();
         QCOMPARE(both, before);
+    }
+
+    // A move removes its originals only after the copies are flushed to the drive; a flush that
+    // fails keeps every original and counts it as failed, leaving no copy behind.
+    void moveFlushesBeforeRemoving_data()
+    {
+        QTest::addColumn<int>("flushError");
+        QTest::newRow("flushed") << 0;
+        QTest::newRow("flush fails") << EIO;
+    }
+    void moveFlushesBeforeRemoving()
+    {
+        QFETCH(int, flushError);
+        Drives d;
+        const int files = 40;
+        for (int i = 1; i <= files; ++i)
+            d.file(d.ssd(QString("Run/%1.tif").arg(i)), 100, char('a' + i % 20));
+        const QStringList before = tree(d.ssd("Run"));
+        QStringList flushes; // "folder: originals still there"
+        g_syncfsWatch = [&](const QString &folder) {
+            flushes << QString("%1: %2").arg(folder).arg(names(d.ssd("Run")).size());
+            return flushError;
+        };
+        const bool ran = d.run(FileOperationThread::Move, {d.ssd("Run")}, d.usb());
+        g_syncfsWatch = nullptr;
+        QVERIFY(ran);
+        QVERIFY(!flushes.isEmpty());
+        QCOMPARE(flushes.first(), QString("%1: %2").arg(d.usb()).arg(files)); // the drive, nothing removed before
+        if (flushError == 0) {
+            QCOMPARE(d.worker.doneFileCount(), files);
+            QCOMPARE(d.worker.failedFileCount(), 0);
+            QCOMPARE(names(d.ssd("Run")), QStringList());
+            QCOMPARE(tree(d.usb("Run")), before);
+        } else {
+            QCOMPARE(d.worker.doneFileCount(), 0);
+            QCOMPARE(d.worker.failedFileCount(), files);
+            QCOMPARE(d.worker.failures().first().reason, QString::fromLocal8Bit(std::strerror(EIO)));
+            QCOMPARE(tree(d.ssd("Run")), before);
+            QCOMPARE(names(d.usb("Run")), QStringList());
+        }
     }
 
     // Names that cannot be made end with their reason instead of trying further counters.
