@@ -40,6 +40,32 @@ extern "C" int fdatasync(int fd)
     return int(::syscall(SYS_fdatasync, fd));
 }
 
+// Every write of the process comes here too: while g_fullFolder is set, hidden files in it get
+// g_spaceLeft more bytes, then ENOSPC, as on a full card.
+namespace {
+QByteArray g_fullFolder;
+std::atomic<long long> g_spaceLeft{0};
+} // namespace
+
+extern "C" ssize_t write(int fd, const void *data, size_t count)
+{
+    if (!g_fullFolder.isEmpty()) {
+        char link[64], path[4096];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        const ssize_t n = ::readlink(link, path, sizeof path - 1);
+        if (n > 0 && QByteArray(path, int(n)).startsWith(g_fullFolder + "/.")) {
+            const long long left = g_spaceLeft;
+            if (left <= 0) {
+                errno = ENOSPC;
+                return -1;
+            }
+            count = size_t(std::min<long long>(left, (long long)count));
+            g_spaceLeft -= (long long)count;
+        }
+    }
+    return ssize_t(::syscall(SYS_write, fd, data, count));
+}
+
 namespace {
 
 std::string read(const std::string &file, const std::string &section, const std::string &key,
@@ -210,6 +236,41 @@ private slots:
         QVERIFY(!WritePrivateProfileBatch({{"A", "B", "C"}}, folder));
         QVERIFY(actions.calls().isEmpty());
         SystemActions::setInstance(nullptr);
+    }
+
+    // A full card, at once or part-way through the new text: every kind of write leaves the old
+    // file whole and no temporary file beside it, and a batch reports the failure.
+    void aFullCardLeavesTheOldFile_data()
+    {
+        QTest::addColumn<double>("room"); // share of the new text that still fits
+        QTest::newRow("full at once") << 0.0;
+        QTest::newRow("full part-way") << 0.5;
+        QTest::newRow("one byte short") << -1.0; // of the old file's size
+    }
+    void aFullCardLeavesTheOldFile()
+    {
+        QFETCH(double, room);
+        TestRoot root;
+        const std::string file = Paths::configFile().toStdString();
+        for (int k = 0; k < 50; ++k)
+            WriteSetting("Lens", "Key " + std::to_string(k), "value " + std::to_string(k), file);
+        QVERIFY(NormalizePrivateProfile(file));
+        const QByteArray before = contents(file);
+        const long long size = before.size(); // every new text is longer
+        const QString folder = QFileInfo(QString::fromStdString(file)).absolutePath();
+        const auto fill = [&] { g_spaceLeft = room < 0 ? size - 1 : (long long)(room * double(size)); };
+        g_fullFolder = QFile::encodeName(folder);
+        fill();
+        const bool batch = WritePrivateProfileBatch({{"Camera", "Mode", "16"}, {"Camera", "Gain", "2"}}, file);
+        fill();
+        WritePrivateProfileString("Camera", "Mode", "16", file);
+        fill();
+        WriteSetting("Camera", "Gain", "2", file);
+        g_fullFolder.clear();
+        QVERIFY(!batch);
+        QCOMPARE(contents(file), before);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"NIMBO.ini"});
+        QCOMPARE(parsedByPython(file)["Lens"].toObject().size(), 50);
     }
 
     void threadsWritingAtOnceLoseNothing()
