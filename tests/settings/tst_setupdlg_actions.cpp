@@ -180,14 +180,30 @@ private slots:
         QCOMPARE(rawSetting("Focus", "CoarseSpeed"), QString("400"));
     }
 
-    // A file that cannot be written is told, and the dialog stays open with nothing saved.
-    void okReportsAFileThatCannotBeWritten()
+    // A file that cannot be written is told by every button that writes it; after OK the dialog
+    // stays open with nothing saved, and the hot-pixel correction does not open on old values.
+    void writesReportAFileThatCannotBeWritten_data()
     {
-        SetupDlgBench bench;
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("OK") << "BUTTON_OK" << int(EXEC_NORMAL);
+        QTest::newRow("clear focus memories") << "BUTTON_CLEAR" << int(EXEC_QC_TEST);
+        QTest::newRow("clear parfocality") << "BUTTON_POS_CLEAR" << int(EXEC_QC_TEST);
+        QTest::newRow("hot-pixel correction") << "BUTTON_HOTPIXEL_CORRECTION" << int(EXEC_SERIAL_LOG);
+        QTest::newRow("QC factory reset") << "BUTTON_RESET_ALL" << int(EXEC_QC_TEST);
+    }
+    void writesReportAFileThatCannotBeWritten()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, mode);
+        SetupDlgBench bench{TExecMode(mode)};
         bench.open(true);
+        QSignalSpy hotPixel(bench.dialog.get(), &SetupDlg::signalShowHotPixelCorrectionDlg);
         QVERIFY(QDir().mkpath(Paths::configFile())); // a folder where the file should be
-        bench.click("BUTTON_OK");
-        QCOMPARE(*bench.messages, QStringList({"MessageDlg:<p><b>Error!</b><br/><br/>The settings could not be saved.</p>"}));
+        bench.click(button);
+        QCOMPARE(bench.messages->filter("Error!"),
+                 QStringList({"MessageDlg:<p><b>Error!</b><br/><br/>The settings could not be saved.</p>"}));
+        QCOMPARE(hotPixel.size(), 0);
         QVERIFY(!bench.dialog->isSaved());
         QVERIFY(bench.dialog->isEnabled());
         QVERIFY(!QApplication::overrideCursor());
