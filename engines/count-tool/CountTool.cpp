@@ -67,13 +67,15 @@ int CountTool::countPipeline(const unsigned char *grey, int width, int height, c
     result.concentration = double(CellCount_alg::getConcentration(result.live, factor, volume))
                            + double(CellCount_alg::getConcentration(result.dead, factor, volume));
     result.viability = CellCount_alg::getViability(result.live, result.dead);
+    // Sizes as the page shows them: the long axis less the cell-size offset.
     const float umPerPixel = kCameraPixelUm / totalMagnification;
     result.cells.clear();
     for (int i = 1; i <= n; ++i) {
         const _MainDeclusterCountInfo_NimboS &r = records[size_t(i)];
         for (int k = 1; k <= r.nCellNum && k <= r.kMaxCells; ++k) {
             if (r.bValid[k])
-                result.cells.push_back({r.nCenterX[k], r.nCenterY[k], r.fLongAxis[k] * umPerPixel, r.bLive[k] != 0});
+                result.cells.push_back({r.nCenterX[k], r.nCenterY[k], r.fLongAxis[k] * umPerPixel - kCellSizeOffsetUm,
+                                        r.bLive[k] != 0});
         }
     }
     return n;
