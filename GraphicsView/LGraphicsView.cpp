@@ -308,7 +308,12 @@ void LGraphicsView::clearImageData()
 bool LGraphicsView::getImageData(QImage &image)
 {
     image = QImage(kImageWidth, kImageHeight, QImage::Format_RGB888);
-    return renderImageData(image);
+    const bool rendered = renderImageData(image);
+    if (isEnableSerialLog())
+        qDebug() << "bool LGraphicsView::getImageData(QImage&)"
+                 << " depth = " << m_RenderBuffer.depth() << " colorcount = " << m_RenderBuffer.colorCount()
+                 << " bitPlaneCount = " << m_RenderBuffer.bitPlaneCount();
+    return rendered;
 }
 
 bool LGraphicsView::renderImageData(QImage &target)
