@@ -117,6 +117,14 @@ def stack():
     c.save('Z-Stack/stack.png')
 
 
+def merge_back():
+    """The merge dialog's background (500 x 360): a dark panel with a blue top edge and a frame."""
+    c = Canvas(500, 360, 'rgb(44,48,56)')
+    c.rect(0, 0, 500, 4, fill=BLUE)
+    c.rect(1, 1, 499, 359, stroke='rgb(90,96,110)', width=2)
+    c.save('Z-Stack/merge focus_back.png')
+
+
 if __name__ == '__main__':
     button('start_on', 164, 72, 'START', play, GREEN)
     # The names of the start pictures follow the form's style sheet.
@@ -136,3 +144,4 @@ if __name__ == '__main__':
     switches()
     radios()
     stack()
+    merge_back()
