@@ -136,6 +136,7 @@ void CellCountWidget::initialize()
     m_nMaxBinCount = 1;
     m_nCurrentThumbnailIndex = -1;
     m_fMaxBinMantissa = 1.0f;
+    HistogramButtonState(); // the axis labels and pictures of these defaults
 
     const float firmware = firmwareVer(readConfigSetting("NIMBO", "Firmware", ""));
     ui->BUTTON_REQUIREMENTS->setStyleSheet(firmware > 2.5f
