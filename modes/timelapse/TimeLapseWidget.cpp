@@ -9,6 +9,7 @@
 #include "ScaleBar.h"
 #include "SeriesVideoExporter.h"
 #include "Globals.h"
+#include "ImMeasurer.h"
 #include "ImReaderWriter.h"
 #include "MediaMonitor.h"
 #include "MediaPath.h"
@@ -37,6 +38,7 @@
 #include <QStyleOption>
 
 #include <cstring>
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -111,6 +113,11 @@ void TimeLapseWidget::initialize()
     m_bLEDState = false;
     m_bPreSave = false;
     m_bFirstTime = true;
+    m_FrameImage = QImage(kFrameWidth, kFrameHeight, QImage::Format_Indexed8);
+    m_pFrameImageData = m_FrameImage.bits();
+    const size_t bytesPerPixel[3] = {2, 3, 6}; // 16, 24 and 48 bits
+    for (int i = 0; i < 3; ++i)
+        m_pWorkBuffers[i].reset(new uchar[size_t(kFrameWidth) * kFrameHeight * bytesPerPixel[i]]);
 
     ui->SPINBOX_INTERVAL->setValue(1);
     if (!isQCTestMode()) {
@@ -168,6 +175,12 @@ void TimeLapseWidget::initialize()
     ui->LABEL_PLUS_MINUS->setText(QString(QChar(0x00B1)));
     on_COMBOBOX_INTERVAL_TYPE_currentIndexChanged(0);
     qProcessEvents(QEventLoop::ExcludeUserInputEvents);
+    m_pMeasurer = std::make_unique<ImMeasurer>();
+}
+
+void TimeLapseWidget::clean_testUI()
+{
+    m_nTestCount = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -329,6 +342,7 @@ bool TimeLapseWidget::canStart()
         return true;
 
     m_nCorrectionCounter = 0;
+    m_nTestCount = 0;
     m_nCapturePeriod = int(m_TimeLapse.interval() * 1000.0f);
     m_nLightPeriod = m_nCapturePeriod - (ui->SPINBOX_LIGHT_DELAY->value() + m_TimeLapse.exposure());
     const int range = ui->COMBO_ZSCAN_RANGE->currentText().toInt();
@@ -870,10 +884,11 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
     const QString number = count > 9999 ? QString::number(index) : QString("%1").arg(index, 4, 10, QChar('0'));
     const QString fileName = QString("%1/%2/%3_%4.%5").arg(m_SavePath, m_SeriesName, m_SeriesName, number, m_FileExtension);
     const QString metaData = capturedImageMetaData().metaText() + ";Time: " + timeText(qint64(m_TimeLapse.interval() * index));
-    // Written from the caller's frame, no copy, a band at a time; on disk, whole, before the slot
+    // Written from the page's copy of the frame, a band at a time; on disk, whole, before the slot
     // returns. Each band, still in cache, goes on into the thumbnail: its 8 most significant bits
     // (the first byte of a 16-bit camera word). Any depth but 8 or 16 is no frame: a failed save,
     // never an empty file.
+    const uchar *copy = keepFrame(frame, bits);
     ImReaderWriter writer;
     FrameThumbnail thumbnail(kFrameWidth, kFrameHeight, bits / 8, kThumbnailSize);
     const int rowBytes = kFrameWidth * (bits / 8);
@@ -882,7 +897,7 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
         return true; // a thumbnail that fails never fails the frame
     };
     const bool ok = (bits == 8 || bits == 16) && writer.describe(kFrameWidth, kFrameHeight, quint16(bits), 1, 1, 1, 1)
-                    && writer.writeSamples(frame, QFile::encodeName(fileName), metaData.toUtf8(), toThumbnail,
+                    && writer.writeSamples(copy, QFile::encodeName(fileName), metaData.toUtf8(), toThumbnail,
                                            quint32(thumbnail.rowUnit()));
     if (!ok)
         qWarning().noquote() << "Time lapse: frame not saved:" << fileName << writer.errorString();
@@ -907,6 +922,23 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
     }
     if (isEnableSerialLog())
         debugLine(QString("save elapsed time : %1 ms").arg(stopwatch.elapsed()));
+}
+
+const uchar *TimeLapseWidget::keepFrame(const uchar *frame, int bits)
+{
+    const size_t pixels = size_t(kFrameWidth) * kFrameHeight;
+    if (bits == 8) {
+        std::memcpy(m_pFrameImageData, frame, pixels);
+        return m_pFrameImageData;
+    }
+    if (bits != 16)
+        return frame;
+    uchar *words = m_pWorkBuffers[0].get();
+    std::memcpy(words, frame, pixels * 2);
+    // The first byte of each big-endian camera word is its most significant one.
+    cv::extractChannel(cv::Mat(kFrameHeight, kFrameWidth, CV_8UC2, words),
+                       cv::Mat(kFrameHeight, kFrameWidth, CV_8UC1, m_pFrameImageData), 0);
+    return words;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+class ImMeasurer;
 class ImReaderWriter;
 class MessageDlg;
 class SaveOptionsDlg;
@@ -135,6 +136,10 @@ public:
     static quint64 bytesPerImage(int bitDepth, bool colour);
     // The text a start code shows (a preset's or its own); empty for 0.
     QString startCodeMessage(int code) const;
+    // The last saved frame as an 8-bit picture (the most significant byte of a 16-bit frame).
+    const QImage &frameImage() const { return m_FrameImage; }
+    // Clears the test word that each run's start clears too.
+    void clean_testUI();
 
 public slots:
     void setCurrentFilterPosition(int position);
@@ -220,6 +225,9 @@ private slots:
 
 private:
     void initialize();
+    // Copies a frame of 8 or 16 bits into the page's own buffers and returns the copy (another
+    // depth: the frame itself, which is then not saved).
+    const uchar *keepFrame(const uchar *frame, int bits);
     // The keyboard editors of the five number fields.
     void on_SPINBOX_HOUR_clicked();
     void on_SPINBOX_MINUTE_clicked();
@@ -265,7 +273,15 @@ private:
     int m_nLightPeriod = 0;
     int m_nCorrectionPeriod = 0;
     int m_nCorrectionCounter = 0;
+    int m_nTestCount = 0; // cleared at each run's start and by clean_testUI
     QString m_LongestTotalTime;
+
+    // A frame is saved from the page's own copy: 8 bits in the frame image, 16 bits in the first
+    // work buffer (one frame at 16, 24 and 48 bits per pixel), its top byte in the frame image.
+    QImage m_FrameImage;
+    uchar *m_pFrameImageData = nullptr;
+    std::unique_ptr<uchar[]> m_pWorkBuffers[3];
+    std::unique_ptr<ImMeasurer> m_pMeasurer;
 
     // Run state.
     bool m_bPaused = false;

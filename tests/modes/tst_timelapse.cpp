@@ -3,6 +3,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "ImReaderWriter.h"
 #include "MediaMonitor.h"
 #include "MessageDlg.h"
 #include "Paths.h"
@@ -524,19 +525,30 @@ private slots:
         QCOMPARE(p.w<QLabel>("LABEL_IMAGES")->text(), QString("4/1,201"));
         QCOMPARE(p.w<QProgressBar>("PROGRESSBAR_COUNT")->value(), 4);
         QCOMPARE(p.page->plan().thumbnails().back().thumbnail.toImage().pixelColor(40, 30), QColor(200, 200, 200));
+        QCOMPARE(p.page->frameImage().pixelIndex(640, 512), 200);
+
+        // A 16-bit frame is written whole from the page's copy; its top bytes are the 8-bit picture.
+        QByteArray words(2 * 1280 * 1024, char(0x50));
+        for (int k = 0; k < words.size(); k += 2)
+            words[k] = char(0x9C);
+        p.page->captureCompleted(reinterpret_cast<uchar *>(words.data()), 16);
+        ImReaderWriter saved;
+        QVERIFY(saved.read(QFile::encodeName(p.ssd + "/Cells/Cells_0004.tif")));
+        QCOMPARE(saved.bitsPerSample, quint16(16));
+        QCOMPARE(p.page->frameImage().pixelIndex(1279, 1023), 0x9C);
 
         auto messages = std::make_shared<QStringList>();
         DialogScripts::pushAnswer(1, messages);
         p.page->captureCompleted(reinterpret_cast<uchar *>(frame.data()), 12);
         QCOMPARE(*messages, QStringList{"<p><b>Save failed.</b></p>"});
-        QVERIFY(!QFileInfo::exists(p.ssd + "/Cells/Cells_0004.tif"));
-        QCOMPARE(p.page->plan().thumbnails().size(), size_t(4));
+        QVERIFY(!QFileInfo::exists(p.ssd + "/Cells/Cells_0005.tif"));
+        QCOMPARE(p.page->plan().thumbnails().size(), size_t(5));
         QCOMPARE(p.page->currentState(), TIMELAPSE_SHOWN);
 
         // Another screen's frame is not the series'.
         g_CurrentMenu = MENU_FINE_AF;
         p.page->captureCompleted(reinterpret_cast<uchar *>(frame.data()), 8);
-        QCOMPARE(p.page->plan().count(), 5);
+        QCOMPARE(p.page->plan().count(), 6);
     }
 
     // The save dialog's choice becomes the target; the label shows it without "/media".
