@@ -74,7 +74,7 @@ QWidget *fileCommandShot(const QString &name)
     if (name == "error-name")
         return message("<p><b>Error!</b><br/><br/>This name cannot be used.</p>");
     if (name == "error-rename")
-        return message("<p><b>Error!</b><br/><br/>The name could not be changed.</p>");
+        return message("<p><b>Error!</b><br/><br/>The name could not be changed.<br/>Read-only file system</p>");
     if (name == "error-folder")
         return message("<p><b>Error!</b><br/><br/>The folder could not be made.<br/>Read-only file system</p>");
     return nullptr;
