@@ -884,20 +884,21 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
     const QString number = count > 9999 ? QString::number(index) : QString("%1").arg(index, 4, 10, QChar('0'));
     const QString fileName = QString("%1/%2/%3_%4.%5").arg(m_SavePath, m_SeriesName, m_SeriesName, number, m_FileExtension);
     const QString metaData = capturedImageMetaData().metaText() + ";Time: " + timeText(qint64(m_TimeLapse.interval() * index));
-    // Written from the page's copy of the frame, a band at a time; on disk, whole, before the slot
-    // returns. Each band, still in cache, goes on into the thumbnail: its 8 most significant bits
-    // (the first byte of a 16-bit camera word). Any depth but 8 or 16 is no frame: a failed save,
-    // never an empty file.
-    const uchar *copy = keepFrame(frame, bits);
+    // Written a band at a time; on disk, whole, before the slot returns. Each band, still in
+    // cache, is kept in the page's frame image (8 bits) or first work buffer (16 bits, its top
+    // bytes in the frame image) and goes on into the thumbnail: its 8 most significant bits (the
+    // first byte of a 16-bit camera word). Any depth but 8 or 16 is no frame: a failed save, never
+    // an empty file.
     ImReaderWriter writer;
     FrameThumbnail thumbnail(kFrameWidth, kFrameHeight, bits / 8, kThumbnailSize);
     const int rowBytes = kFrameWidth * (bits / 8);
     const ImReaderWriter::Band toThumbnail = [&](int, quint32 row, quint32 rows, const void *samples) {
+        keepBand(bits, int(row), int(rows), static_cast<const uchar *>(samples));
         thumbnail.addBand(int(row), int(rows), static_cast<const uchar *>(samples), rowBytes);
         return true; // a thumbnail that fails never fails the frame
     };
     const bool ok = (bits == 8 || bits == 16) && writer.describe(kFrameWidth, kFrameHeight, quint16(bits), 1, 1, 1, 1)
-                    && writer.writeSamples(copy, QFile::encodeName(fileName), metaData.toUtf8(), toThumbnail,
+                    && writer.writeSamples(frame, QFile::encodeName(fileName), metaData.toUtf8(), toThumbnail,
                                            quint32(thumbnail.rowUnit()));
     if (!ok)
         qWarning().noquote() << "Time lapse: frame not saved:" << fileName << writer.errorString();
@@ -924,21 +925,17 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
         debugLine(QString("save elapsed time : %1 ms").arg(stopwatch.elapsed()));
 }
 
-const uchar *TimeLapseWidget::keepFrame(const uchar *frame, int bits)
+void TimeLapseWidget::keepBand(int bits, int row, int rows, const uchar *samples)
 {
-    const size_t pixels = size_t(kFrameWidth) * kFrameHeight;
+    const size_t first = size_t(row) * kFrameWidth, pixels = size_t(rows) * kFrameWidth;
     if (bits == 8) {
-        std::memcpy(m_pFrameImageData, frame, pixels);
-        return m_pFrameImageData;
+        std::memcpy(m_pFrameImageData + first, samples, pixels);
+        return;
     }
-    if (bits != 16)
-        return frame;
-    uchar *words = m_pWorkBuffers[0].get();
-    std::memcpy(words, frame, pixels * 2);
+    std::memcpy(m_pWorkBuffers[0].get() + 2 * first, samples, 2 * pixels);
     // The first byte of each big-endian camera word is its most significant one.
-    cv::extractChannel(cv::Mat(kFrameHeight, kFrameWidth, CV_8UC2, words),
-                       cv::Mat(kFrameHeight, kFrameWidth, CV_8UC1, m_pFrameImageData), 0);
-    return words;
+    cv::extractChannel(cv::Mat(rows, kFrameWidth, CV_8UC2, const_cast<uchar *>(samples)),
+                       cv::Mat(rows, kFrameWidth, CV_8UC1, m_pFrameImageData + first), 0);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -225,9 +225,8 @@ private slots:
 
 private:
     void initialize();
-    // Copies a frame of 8 or 16 bits into the page's own buffers and returns the copy (another
-    // depth: the frame itself, which is then not saved).
-    const uchar *keepFrame(const uchar *frame, int bits);
+    // Keeps rows row.. of a saved frame of 8 or 16 bits in the page's own buffers.
+    void keepBand(int bits, int row, int rows, const uchar *samples);
     // The keyboard editors of the five number fields.
     void on_SPINBOX_HOUR_clicked();
     void on_SPINBOX_MINUTE_clicked();
