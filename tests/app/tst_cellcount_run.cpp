@@ -188,7 +188,7 @@ class TestCellCountRun : public QObject
     void checkWorkFiles()
     {
         const QString folder = CellCount::rawDataPath();
-        const QString raw = QDir::temp().filePath("counted_frame.bin");
+        const QString raw = m_bench->root.path() + "/counted_frame.bin"; // this case's own folder
         QFile out(raw);
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(reinterpret_cast<const char *>(page()->frame8()), 1280 * 1024);
@@ -300,7 +300,7 @@ class TestCellCountRun : public QObject
     // Runs a Python check with a JSON record of what is expected.
     void python(const char *script, const QStringList &args, const QJsonObject &expected = {})
     {
-        const QString json = QDir::temp().filePath("cellcount_expected.json");
+        const QString json = m_bench->root.path() + "/cellcount_expected.json";
         QFile out(json);
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(QJsonDocument(expected).toJson());
