@@ -617,6 +617,7 @@ private slots:
                 return QList<BoardSimulator::Piece>();
             return std::nullopt;
         });
+        m_bench->hastenStageWaits();
         count();
         m_bench->sim->board()->setScript({});
         QVERIFY(*silent);

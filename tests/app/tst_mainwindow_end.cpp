@@ -106,14 +106,8 @@ private slots:
         const bool silent = !list.isEmpty();
         if (!silent)
             bench.sim->instrument().setStagePosition(20000);
-        else // the wait for the stage gives up at its cap on a clock five times as fast
-            bench.ui()->m_ControlWidget->controller().motorPositioning().setClock(
-                [clock = std::make_shared<QElapsedTimer>()] {
-                    if (!clock->isValid())
-                        clock->start();
-                    return 5 * clock->elapsed();
-                },
-                nullptr);
+        else
+            bench.hastenStageWaits();
         ControlWidget *panel = bench.ui()->m_ControlWidget;
         auto *light = panel->findChild<QSlider *>("SLIDER_LIGHT");
         QVERIFY(light && panel->currentFilterPosition() >= 0);
