@@ -8,6 +8,7 @@
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "ParallelLoops.h"
 #include "SaveOptionsDlg.h"
 #include "SimSandbox.h"
 #include "ui_NIMBODlg.h"
