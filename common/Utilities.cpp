@@ -163,14 +163,10 @@ int ReadColorIndexSetting(const std::string &section, const std::string &key, in
 
 bool clearDirtyMemory(int timeoutMs, const std::function<QByteArray()> &meminfo)
 {
-    const auto readMeminfo = [] {
-        QFile file("/proc/meminfo");
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
     const qint64 deadline = MonotonicClock::nowMs() + qMax(0, timeoutMs);
     forever {
         SystemActions::instance().sync();
-        const QByteArray text = meminfo ? meminfo() : readMeminfo();
+        const QByteArray text = meminfo ? meminfo() : SystemActions::instance().memoryReport();
         if (text.isEmpty())
             return true; // nothing to look at: the sync is all that can be done
         if (meminfoKb(text, "Dirty:") == 0 && meminfoKb(text, "Writeback:") == 0)

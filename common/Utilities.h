@@ -47,9 +47,9 @@ int GetNearestColorLabelIndex(const QColor &color, const QVector<QColor> &list);
 int ReadColorIndexSetting(const std::string &section, const std::string &key, int defaultIndex,
                           const std::string &file);
 
-// Waits until the kernel holds no unwritten file data (Dirty and Writeback of /proc/meminfo are
-// 0), syncing through SystemActions between looks; gives up after timeoutMs and returns false.
-// meminfo replaces the reading of /proc/meminfo (an empty text ends the wait).
+// Waits until the kernel holds no unwritten file data (Dirty and Writeback of the memory report of
+// SystemActions are 0), syncing through SystemActions between looks; gives up after timeoutMs and
+// returns false. meminfo replaces that report (an empty text ends the wait).
 bool clearDirtyMemory(int timeoutMs = 5000, const std::function<QByteArray()> &meminfo = {});
 
 // The first line of "ffmpeg -version" of the instrument's video encoder

@@ -302,7 +302,7 @@ bool Controller::sendToSerialPort(QString command)
             scheduleQueuedSend();
             return false;
         }
-        replyWaitMs = isOldDialectMove(command) ? kMoveReplyTimeoutMs : kReplyTimeoutMs;
+        replyWaitMs = isOldDialectMove(command) ? moveReplyTimeoutMs : kReplyTimeoutMs;
         replyTimer.start(replyWaitMs);
         return true;
     }

@@ -113,7 +113,7 @@ public:
     // a board that answered its last command.
     bool isAwaitingMoveReply() const
     {
-        return !readyToSend && !draining && boardAnswering && replyWaitMs == kMoveReplyTimeoutMs;
+        return !readyToSend && !draining && boardAnswering && replyWaitMs == moveReplyTimeoutMs;
     }
     int getLedPower() const { return ledPower; }
     bool isLightOn() const { return lightOn; }
@@ -123,6 +123,8 @@ public:
 
     // For tests: the next count writes to the port fail, as on a broken line.
     void setWriteFailures(int count) { writeFailures = count; }
+    // For tests: how long the old dialect waits for a move's reply (0 or less: kMoveReplyTimeoutMs).
+    void setMoveReplyTimeoutMs(int ms) { moveReplyTimeoutMs = ms > 0 ? ms : kMoveReplyTimeoutMs; }
 
     // Written by the control panel's hot-pixel light routine: the LED power goes out unscaled.
     bool unscaledLedPower = false;
@@ -234,6 +236,7 @@ private:
     bool boardAnswering = true;   // old dialect: no reply wait has ended without its reply since the last reply
     bool queuedSendScheduled = false;
     int writeFailures = 0;        // tests: writes still to fail
+    int moveReplyTimeoutMs = kMoveReplyTimeoutMs;
     bool lastExchangeHeard = false; // the last synchronous exchange received any byte
     bool exchangeActive = false;  // inside sendToSerialPortFast
     bool inDelivery = false;      // readFromSerialPort is handing messages on

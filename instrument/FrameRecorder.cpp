@@ -68,9 +68,16 @@ QString FrameRecorder::timeText(qint64 ms)
 
 bool FrameRecorder::submit(const unsigned char *frame, int cameraMode)
 {
-    if (!m_recording)
+    // The frame counts as pending before the recording flag is read: a stop() followed by
+    // waitForPending() either waits for this frame's file or makes this frame see the stop, so no
+    // file appears after the wait.
+    ++m_shared->pending;
+    if (!m_recording) {
+        --m_shared->pending;
         return false;
-    if (m_shared->pending >= kMaxPending) {
+    }
+    if (m_shared->pending > kMaxPending) {
+        --m_shared->pending;
         // Said once for each run of dropped frames.
         if (!m_dropping)
             qWarning() << "Recording: the disk is behind," << kMaxPending << "writes pending; dropping frames ("
@@ -104,7 +111,6 @@ bool FrameRecorder::submit(const unsigned char *frame, int cameraMode)
     cv::Mat upright(source.rows, source.cols, source.type(), record->pixels.data());
     cv::flip(source, upright, -1);
 
-    ++m_shared->pending;
     QtConcurrent::run(&FrameRecorder::concurrentSaving, m_shared, record);
     return true;
 }

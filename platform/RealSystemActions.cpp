@@ -1,5 +1,7 @@
 #include "RealSystemActions.h"
 
+#include <QFile>
+
 #include <sys/mount.h>
 #include <sys/reboot.h>
 #include <unistd.h>
@@ -44,6 +46,12 @@ bool RealSystemActions::unmount(const QString &mountPoint, QString *error)
 void RealSystemActions::sync()
 {
     ::sync();
+}
+
+QByteArray RealSystemActions::memoryReport()
+{
+    QFile file("/proc/meminfo");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void RealSystemActions::reboot()

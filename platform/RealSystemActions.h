@@ -12,6 +12,7 @@ public:
                const QString &options, QString *error) override;
     bool unmount(const QString &mountPoint, QString *error) override;
     void sync() override;
+    QByteArray memoryReport() override;
     void reboot() override;
     void powerOff() override;
     void exitProcess(int code) override;

@@ -59,6 +59,11 @@ void SimulatedSystemActions::sync()
     record("sync", {});
 }
 
+QByteArray SimulatedSystemActions::memoryReport()
+{
+    return QByteArrayLiteral("Dirty:               0 kB\nWriteback:           0 kB\n");
+}
+
 void SimulatedSystemActions::reboot()
 {
     record("reboot", {});

@@ -32,6 +32,9 @@ public:
                        const QString &options, QString *error) = 0;
     virtual bool unmount(const QString &mountPoint, QString *error) = 0;
     virtual void sync() = 0;
+    // The kernel's memory report ("/proc/meminfo" lines): whether written files still wait in the
+    // page cache ("Dirty:", "Writeback:") after a sync.
+    virtual QByteArray memoryReport() = 0;
     virtual void reboot() = 0;             // restart the computer
     virtual void powerOff() = 0;           // "shutdown -h now"
     virtual void exitProcess(int code) = 0; // leave the application (exit to the shell)

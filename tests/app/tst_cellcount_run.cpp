@@ -1,8 +1,9 @@
 // Cell counts taken by the whole application on the simulated instrument, as a user takes them:
 // Live, then Count with the light adjustment and the autofocus, with either engine; a manual
-// capture in both camera depths; and every refusal, each of which leaves the page live and
-// unlocked.
+// capture in both camera depths; a manual count by touch. The refusals are in
+// tst_cellcount_refusals.
 #include "AppBench.h"
+#include "CellCountRunBench.h"
 #include "CellCountImageWidget.h"
 #include "CellCountWidget.h"
 #include "CellCount_alg.h"
@@ -32,131 +33,12 @@
 #include <cmath>
 #include <memory>
 
-class TestCellCountRun : public QObject
+class TestCellCountRun : public CellCountRunBench
 {
     Q_OBJECT
 
-    std::unique_ptr<AppBench> m_bench;
-    QStringList m_boxTexts;       // texts of the run's own boxes, in the order they showed
-    QList<int> m_powers;          // lightPower values the page sent
-    int m_frames = 0;             // frames the live video delivered
-    bool m_autofocused = false;   // the panel answered the page's autofocus
-    int m_afRequests = 0;         // autofocus runs the page asked for
-    QPointer<QDialog> m_startBox;
-    QString m_saveName;           // the name the save dialog is given
-
-    CellCountWidget *page() const { return m_bench->ui()->m_CellCountWidget; }
-    Ui_CellCountWidget *form() const { return page()->form(); }
-    VideoWidget *video() const { return m_bench->ui()->m_VideoWidget; }
-    ControlWidget *panel() const { return m_bench->ui()->m_ControlWidget; }
     CellCountImageWidget *viewer() const { return m_bench->ui()->m_CellCountImageWidget; }
     ImageGraphicsView *view() const { return viewer()->form()->m_LGraphicsView; }
-    VirtualInstrument &scope() const { return m_bench->sim->instrument(); }
-
-    void noteBoxText(QDialog *dialog)
-    {
-        const QString text = DialogScripts::messageText(dialog);
-        if (m_boxTexts.isEmpty() || m_boxTexts.last() != text)
-            m_boxTexts << text;
-    }
-
-    // The application live on the Cell count page. The run's own boxes stay open until the page
-    // closes them; every other box is answered with OK.
-    void startLive()
-    {
-        m_bench = std::make_unique<AppBench>();
-        m_bench->quietStart();
-        m_bench->start();
-        m_bench->setAnswer([this](QDialog *dialog) {
-            const QString text = DialogScripts::messageText(dialog);
-            if (!m_saveName.isEmpty()) {
-                const int saved = AppBench::saveAs(dialog, m_saveName);
-                if (saved >= 0)
-                    return saved;
-                if (text.contains("Saving in Progress"))
-                    return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 120000);
-            }
-            if (!text.contains("Initializing") && !text.contains("Cell counting in progress"))
-                return 1;
-            noteBoxText(dialog);
-            if (text.contains("Initializing"))
-                m_startBox = dialog;
-            return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 300000);
-        });
-        QTest::mouseClick(m_bench->ui()->BUTTON_COUNT_MENU, Qt::LeftButton);
-        QVERIFY(m_bench->waitUnlocked());
-        QCOMPARE(page()->currentState(), CELLCOUNT_IDLE);
-        QVERIFY(!form()->BUTTON_LIVE->isHidden());
-        QTest::mouseClick(form()->BUTTON_LIVE, Qt::LeftButton);
-        QVERIFY(QTest::qWaitFor([this] { return video()->isRunning(); }, 15000));
-        QVERIFY(m_bench->waitUnlocked());
-        QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
-        connect(video(), &VideoWidget::captured, this, [this](uchar *, int) { ++m_frames; });
-        connect(page(), &CellCountWidget::lightPower, this, [this](int power, int, int) {
-            m_powers << power;
-            if (m_startBox)
-                noteBoxText(m_startBox);
-        });
-        connect(page(), &CellCountWidget::cellCountAF, this, [this] { ++m_afRequests; });
-        connect(panel(), &ControlWidget::completeCellCountAF, this, [this](bool ok, TFineAFErrTable error) {
-            m_autofocused = ok && error == FINEAF_NO_ERROR;
-        });
-    }
-
-    // Mean grey of one still at an LED power.
-    double meanAt(int power)
-    {
-        panel()->changeLightPower(power, -1, -1);
-        QTest::qWait(400);
-        double mean = -1;
-        const auto c = connect(video(), &VideoWidget::captured, this, [&mean](uchar *frame, int bits) {
-            if (bits == 8)
-                mean = cv::mean(cv::Mat(1024, 1280, CV_8UC1, frame))[0];
-        });
-        video()->capture();
-        disconnect(c);
-        return mean;
-    }
-
-    // Live resets the exposure to its first row: the user lengthens it until half the LED power
-    // gives about the target grey.
-    void exposeForTarget()
-    {
-        for (int row = 1; row < 100 && meanAt(50) < 120.0; ++row)
-            panel()->changeLightPower(-1, -1, row);
-        QVERIFY(meanAt(50) >= 120.0);
-    }
-
-    // The lowest LED power whose frame is at least as bright as the target.
-    int targetPower()
-    {
-        int lo = 1, hi = 100;
-        while (lo < hi) {
-            const int mid = (lo + hi) / 2;
-            if (meanAt(mid) >= 150.0)
-                hi = mid;
-            else
-                lo = mid + 1;
-        }
-        return lo;
-    }
-
-    // Presses Count and waits for the run to end in the result or back in live.
-    void count()
-    {
-        m_boxTexts.clear();
-        m_powers.clear();
-        m_frames = 0;
-        m_afRequests = 0;
-        m_autofocused = false;
-        m_bench->clearDialogs();
-        m_bench->sim->board()->clearLog();
-        QTest::mouseClick(form()->BUTTON_COUNT, Qt::LeftButton);
-        QVERIFY(QTest::qWaitFor([this] { return !page()->runActive(); }, 300000)); // a hang bound
-        QVERIFY(m_bench->waitUnlocked());
-        // The work files are written once the page is back in the event loop.
-        QVERIFY(QTest::qWaitFor([this] { return !page()->workFilesPending(); }, 15000));
-    }
 
     // Live and dead cells of the simulated specimen whose centre lies in the 4X field.
     int cellsInField() const
@@ -188,7 +70,7 @@ class TestCellCountRun : public QObject
     void checkWorkFiles()
     {
         const QString folder = CellCount::rawDataPath();
-        const QString raw = QDir::temp().filePath("counted_frame.bin");
+        const QString raw = m_bench->root.path() + "/counted_frame.bin"; // this case's own folder
         QFile out(raw);
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(reinterpret_cast<const char *>(page()->frame8()), 1280 * 1024);
@@ -300,7 +182,7 @@ class TestCellCountRun : public QObject
     // Runs a Python check with a JSON record of what is expected.
     void python(const char *script, const QStringList &args, const QJsonObject &expected = {})
     {
-        const QString json = QDir::temp().filePath("cellcount_expected.json");
+        const QString json = m_bench->root.path() + "/cellcount_expected.json";
         QFile out(json);
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(QJsonDocument(expected).toJson());
@@ -388,13 +270,7 @@ class TestCellCountRun : public QObject
     }
 
 private slots:
-    void cleanup()
-    {
-        m_saveName.clear();
-        MediaMonitor::setSpaceQuery({});
-        CellCountWidget::setMoveTimeoutMs(0);
-        m_bench.reset();
-    }
+    void cleanup() { endCase(); }
 
     // A frame kept for counting by hand, in both camera depths.
     void manualCapture_data()
@@ -600,105 +476,6 @@ private slots:
             "assert not (diff & ~near).any(), np.argwhere(diff & ~near)[:5]\n"
             "print(int(diff.sum()), 'marked pixels')\n";
         python(script, {usb, CellCount::rawDataPath()}, expected);
-    }
-
-    // Every refusal is said, takes no count and leaves the page live and unlocked.
-    // The board falls silent as the offset move after the autofocus arrives: the panel gives the
-    // move up, and the run ends with the stopped text instead of counting a frame at the wrong focus.
-    void silentBoardAtTheOffsetMove()
-    {
-        startLive();
-        exposeForTarget();
-        auto silent = std::make_shared<std::atomic<bool>>(false);
-        m_bench->sim->board()->setScript([silent](const QString &line) -> std::optional<QList<BoardSimulator::Piece>> {
-            if (line.contains("STAGE 1024"))
-                *silent = true;
-            if (*silent)
-                return QList<BoardSimulator::Piece>();
-            return std::nullopt;
-        });
-        count();
-        m_bench->sim->board()->setScript({});
-        QVERIFY(*silent);
-        QVERIFY(m_autofocused);
-        QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
-        QVERIFY2(m_bench->dialogs().contains("MessageDlg:" + CellCountWidget::kStartErrorTexts[CELLCOUNT_ERR_STOPPED]),
-                 qPrintable(m_bench->dialogs().join('\n')));
-        QCOMPARE(page()->model().thumbnails().size(), size_t(0));
-    }
-
-    void refusals_data()
-    {
-        QTest::addColumn<QString>("cause");
-        QTest::addColumn<int>("code");
-        QTest::newRow("filter") << "filter" << 6;
-        QTest::newRow("16-bit") << "16-bit" << 1;
-        QTest::newRow("10X") << "10X" << 2;
-        QTest::newRow("space") << "space" << 3;
-        QTest::newRow("SSD folder missing") << "ssd" << 5;
-        QTest::newRow("zero calibration") << "calibration" << 7;
-        QTest::newRow("stalled camera") << "stall" << 9;
-    }
-    void refusals()
-    {
-        QFETCH(QString, cause);
-        QFETCH(int, code);
-        startLive();
-        const QString marker = CellCount::rawDataPath() + "marker";
-        QVERIFY(QFile(marker).open(QIODevice::WriteOnly));
-        const QString ssd = Paths::ssd();
-        if (cause == "filter") {
-            scope().turnFilter(1);
-            QVERIFY(QTest::qWaitFor([this] { return panel()->currentFilterPosition() == 1; }, 15000));
-            QTest::qWait(500);
-        } else if (cause == "16-bit") {
-            m_bench->setConfig("Camera", "Mode", "16");
-            video()->readSetting();
-            QVERIFY(QTest::qWaitFor([this] { return page()->cameraBits() == 16 && video()->isRunning(); }, 15000));
-        } else if (cause == "10X") {
-            scope().turnObjective(2);
-            QVERIFY(QTest::qWaitFor([this] { return std::abs(page()->objectiveMagnification() - 10.0f) < 1e-6f; }, 15000));
-        } else if (cause == "space") {
-            MediaMonitor::setSpaceQuery([](const QString &, quint64 *size, quint64 *blocks) {
-                *size = 4096;
-                *blocks = 100; // 0.4 MB
-                return true;
-            });
-        } else if (cause == "ssd") {
-            MediaMonitor::setSpaceQuery([](const QString &, quint64 *size, quint64 *blocks) {
-                *size = 4096;
-                *blocks = 1u << 24;
-                return true;
-            });
-            QVERIFY(QDir().rename(ssd, ssd + ".away"));
-        } else if (cause == "calibration") {
-            m_bench->setConfig("ScaleBar", "CMOSPixelSize", "0");
-            page()->readSetting();
-        }
-        QVERIFY(m_bench->waitUnlocked());
-        if (cause == "stall")
-            m_bench->sim->camera().setFault(SimCameraFault::Stall);
-        count();
-        if (cause == "ssd")
-            QVERIFY(QDir().rename(ssd + ".away", ssd));
-        if (cause == "stall")
-            m_bench->sim->camera().setFault(SimCameraFault::None);
-        QCOMPARE(int(page()->startError()), code);
-        const QString shown = m_bench->dialogs().join("\n");
-        if (code == 3)
-            QVERIFY2(m_bench->showedMessage(MSG_INSUFFICIENT_DISK_SPACE), qPrintable(shown));
-        else if (code == 5)
-            QVERIFY2(m_bench->showedMessage(MSG_SSD_NOT_DETECTED), qPrintable(shown));
-        else
-            QVERIFY2(shown.contains(CellCountWidget::kStartErrorTexts[code]), qPrintable(shown));
-        if (code == 6) {
-            QCOMPARE(m_frames, 0);
-            QVERIFY(QFile::exists(marker)); // the start checks did not run
-        }
-        QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
-        QVERIFY(m_bench->waitUnlocked());
-        QVERIFY(form()->BUTTON_COUNT->isEnabled() || cause == "stall");
-        QVERIFY(page()->model().thumbnails().empty());
     }
 };
 

@@ -197,10 +197,13 @@ private slots:
         QCOMPARE(getFFmpegVersion(), QString("ffmpeg version 9.9-test"));
     }
 
-    // The wait syncs through the platform seam and gives up on memory that stays dirty.
+    // The wait syncs through the platform seam and gives up on memory that stays dirty. The
+    // simulated instrument's own report is clean after its sync: the development machine's page
+    // cache, busy with every other program, is never waited for.
     void clearDirtyMemoryGivesUp_data()
     {
         QTest::addColumn<int>("cleanAfter"); // reads until Dirty and Writeback are 0; -1 never
+        QTest::newRow("the simulated instrument's report") << 0;
         QTest::newRow("clean at once") << 1;
         QTest::newRow("clean at the third look") << 3;
         QTest::newRow("never clean") << -1;
@@ -211,12 +214,18 @@ private slots:
         SimulatedSystemActions actions;
         SystemActions::setInstance(&actions);
         int reads = 0;
-        const bool result = clearDirtyMemory(300, [&reads, cleanAfter] {
+        const auto report = [&reads, cleanAfter] {
             ++reads;
             const bool clean = cleanAfter > 0 && reads >= cleanAfter;
             return QByteArray("MemTotal: 100 kB\nDirty:  ") + (clean ? "0" : "12") + " kB\nWriteback: 0 kB\n";
-        });
+        };
+        const bool result = cleanAfter == 0 ? clearDirtyMemory(300) : clearDirtyMemory(300, report);
         SystemActions::setInstance(nullptr);
+        if (cleanAfter == 0) {
+            QVERIFY(result);
+            QCOMPARE(actions.calls(), QStringList{"sync"});
+            return;
+        }
         QCOMPARE(result, cleanAfter > 0);
         QCOMPARE(actions.calls().count("sync"), reads); // one sync before every look
         if (cleanAfter > 0)

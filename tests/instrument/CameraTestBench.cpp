@@ -7,6 +7,7 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "VideoWidget.h"
+#include "ParallelLoops.h"
 
 #include <QLabel>
 

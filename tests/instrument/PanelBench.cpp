@@ -9,6 +9,7 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "VideoWidget.h"
+#include "ParallelLoops.h"
 
 #include <QAbstractButton>
 #include <QLabel>

@@ -7,6 +7,7 @@
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "TCapturedImageMetaData.h"
 #include "VideoWidget.h"
 
 
@@ -22,6 +23,8 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <thread>
 
 // Live video on the simulated camera: start and stop, frame drops, stills, stalls, recording.
 class TestVideoWidget : public QObject
@@ -394,6 +397,32 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         // Numbers stay consecutive.
         QVERIFY(QFile::exists(FrameRecorder::fileName(stem, accepted)));
         QVERIFY(!QFile::exists(FrameRecorder::fileName(stem, accepted + 1)));
+    }
+
+    // A frame the display thread is still handing over when the recording stops is either waited
+    // for or not written: no file appears after a wait that said all was written. The frame is
+    // held inside the hand-over by the metadata lock it takes.
+    void recordingStopWaitsForTheFrameInHand()
+    {
+        QTemporaryDir dir;
+        const QString stem = dir.filePath("held");
+        std::vector<unsigned char> frame(kFrameBytes8, 0x40);
+        FrameRecorder recorder;
+        recorder.start(stem);
+        capturedImageMetaDataLock().lock();
+        std::thread display([&] { recorder.submit(frame.data(), 8); });
+        QThread::msleep(300); // time to reach the lock; a later arrival sees the stop instead
+        recorder.stop();
+        const bool allWritten = recorder.waitForPending(300);
+        const bool fileAtTheWait = QFile::exists(FrameRecorder::fileName(stem, 1));
+        capturedImageMetaDataLock().unlock();
+        display.join();
+        QVERIFY(recorder.waitForPending(60000));
+        QVERIFY(!fileAtTheWait);
+        if (allWritten)
+            QVERIFY(!QFile::exists(FrameRecorder::fileName(stem, 1)));
+        else
+            QCOMPARE(recorder.filesWritten(), 1);
     }
 
     void recordingNamesAndTimes()

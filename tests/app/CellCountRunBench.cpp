@@ -1,0 +1,145 @@
+#include "CellCountRunBench.h"
+
+#include "CellCountWidget.h"
+#include "ControlWidget.h"
+#include "DialogRunner.h"
+#include "DialogScripts.h"
+#include "MediaMonitor.h"
+#include "NIMBODlg.h"
+#include "VideoWidget.h"
+#include "ui_NIMBODlg.h"
+
+#include <QPushButton>
+#include <QtTest>
+#include <opencv2/core.hpp>
+
+CellCountWidget *CellCountRunBench::page() const
+{
+    return m_bench->ui()->m_CellCountWidget;
+}
+
+Ui_CellCountWidget *CellCountRunBench::form() const
+{
+    return page()->form();
+}
+
+VideoWidget *CellCountRunBench::video() const
+{
+    return m_bench->ui()->m_VideoWidget;
+}
+
+ControlWidget *CellCountRunBench::panel() const
+{
+    return m_bench->ui()->m_ControlWidget;
+}
+
+VirtualInstrument &CellCountRunBench::scope() const
+{
+    return m_bench->sim->instrument();
+}
+
+void CellCountRunBench::noteBoxText(QDialog *dialog)
+{
+    const QString text = DialogScripts::messageText(dialog);
+    if (m_boxTexts.isEmpty() || m_boxTexts.last() != text)
+        m_boxTexts << text;
+}
+
+void CellCountRunBench::startLive()
+{
+    m_bench = std::make_unique<AppBench>();
+    m_bench->quietStart();
+    m_bench->start();
+    m_bench->setAnswer([this](QDialog *dialog) {
+        const QString text = DialogScripts::messageText(dialog);
+        if (!m_saveName.isEmpty()) {
+            const int saved = AppBench::saveAs(dialog, m_saveName);
+            if (saved >= 0)
+                return saved;
+            if (text.contains("Saving in Progress"))
+                return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 120000);
+        }
+        if (!text.contains("Initializing") && !text.contains("Cell counting in progress"))
+            return 1;
+        noteBoxText(dialog);
+        if (text.contains("Initializing"))
+            m_startBox = dialog;
+        return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 300000);
+    });
+    QTest::mouseClick(m_bench->ui()->BUTTON_COUNT_MENU, Qt::LeftButton);
+    QVERIFY(m_bench->waitUnlocked());
+    QCOMPARE(page()->currentState(), CELLCOUNT_IDLE);
+    auto *live = page()->findChild<QPushButton *>("BUTTON_LIVE");
+    QVERIFY(live && !live->isHidden());
+    QTest::mouseClick(live, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([this] { return video()->isRunning(); }, 15000));
+    QVERIFY(m_bench->waitUnlocked());
+    QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
+    connect(video(), &VideoWidget::captured, this, [this](uchar *, int) { ++m_frames; });
+    connect(page(), &CellCountWidget::lightPower, this, [this](int power, int, int) {
+        m_powers << power;
+        if (m_startBox)
+            noteBoxText(m_startBox);
+    });
+    connect(page(), &CellCountWidget::cellCountAF, this, [this] { ++m_afRequests; });
+    connect(panel(), &ControlWidget::completeCellCountAF, this, [this](bool ok, TFineAFErrTable error) {
+        m_autofocused = ok && error == FINEAF_NO_ERROR;
+    });
+}
+
+double CellCountRunBench::meanAt(int power)
+{
+    panel()->changeLightPower(power, -1, -1);
+    QTest::qWait(400);
+    double mean = -1;
+    const auto c = connect(video(), &VideoWidget::captured, this, [&mean](uchar *frame, int bits) {
+        if (bits == 8)
+            mean = cv::mean(cv::Mat(1024, 1280, CV_8UC1, frame))[0];
+    });
+    video()->capture();
+    disconnect(c);
+    return mean;
+}
+
+void CellCountRunBench::exposeForTarget()
+{
+    for (int row = 1; row < 100 && meanAt(50) < 120.0; ++row)
+        panel()->changeLightPower(-1, -1, row);
+    QVERIFY(meanAt(50) >= 120.0);
+}
+
+int CellCountRunBench::targetPower()
+{
+    int lo = 1, hi = 100;
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (meanAt(mid) >= 150.0)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+void CellCountRunBench::count()
+{
+    m_boxTexts.clear();
+    m_powers.clear();
+    m_frames = 0;
+    m_afRequests = 0;
+    m_autofocused = false;
+    m_bench->clearDialogs();
+    m_bench->sim->board()->clearLog();
+    QTest::mouseClick(page()->findChild<QPushButton *>("BUTTON_COUNT"), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([this] { return !page()->runActive(); }, 300000)); // a hang bound
+    QVERIFY(m_bench->waitUnlocked());
+    // The work files are written once the page is back in the event loop.
+    QVERIFY(QTest::qWaitFor([this] { return !page()->workFilesPending(); }, 15000));
+}
+void CellCountRunBench::endCase()
+{
+    m_saveName.clear();
+    MediaMonitor::setSpaceQuery({});
+    CellCountWidget::setMoveTimeoutMs(0);
+    m_bench.reset();
+}
