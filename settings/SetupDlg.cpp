@@ -16,9 +16,12 @@
 #include <QApplication>
 #include <QDate>
 #include <QDebug>
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QEvent>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QStyledItemDelegate>
 
 #include <cmath>
 #include <cstdlib>
@@ -108,6 +111,12 @@ SetupDlg::SetupDlg(QWidget *parent)
 {
     ui->setupUi(this);
     setGeometry(1542, 60, 378, 1020);
+    // Choice lists open in text and rows large enough for a finger (the row height comes from
+    // the form's style sheet, which a styled delegate follows).
+    for (QComboBox *combo : findChildren<QComboBox *>()) {
+        combo->setItemDelegate(new QStyledItemDelegate(combo));
+        combo->view()->setFont(QFont(QStringLiteral("DejaVu Sans"), kChoiceListPointSize));
+    }
     m_bLiveMode = false;
     initialize();
     readSetting();

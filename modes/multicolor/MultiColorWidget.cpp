@@ -68,6 +68,7 @@ MultiColorWidget::MultiColorWidget(QWidget *parent)
 {
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the page its background
     ui->setupUi(this);
+    ui->CHKBOX_SCALEBAR->raise(); // it sits on the category bar
     m_nAutosave = 0;
     m_AutosaveFileName.clear();
     m_bSpinBoxSync = true;
