@@ -16,9 +16,10 @@
 #include <QApplication>
 #include <QDate>
 #include <QDebug>
-#include <QAbstractItemView>
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QStyledItemDelegate>
@@ -111,16 +112,23 @@ SetupDlg::SetupDlg(QWidget *parent)
 {
     ui->setupUi(this);
     setGeometry(1542, 60, 378, 1020);
-    // Choice lists open in text and rows large enough for a finger (the row height comes from
-    // the form's style sheet, which a styled delegate follows).
-    for (QComboBox *combo : findChildren<QComboBox *>()) {
-        combo->setItemDelegate(new QStyledItemDelegate(combo));
-        combo->view()->setFont(QFont(QStringLiteral("DejaVu Sans"), kChoiceListPointSize));
-    }
     m_bLiveMode = false;
     initialize();
     readSetting();
     m_bFactoryReset = false;
+    // Choice lists open in text and rows large enough for a finger: each entry carries its font,
+    // and a styled delegate follows the form's row height.
+    const QFont listFont(QStringLiteral("DejaVu Sans"), kChoiceListPointSize);
+    const QFontMetrics metrics(listFont);
+    for (QComboBox *combo : findChildren<QComboBox *>()) {
+        combo->setItemDelegate(new QStyledItemDelegate(combo));
+        int widest = 0;
+        for (int row = 0; row < combo->count(); ++row) {
+            combo->setItemData(row, listFont, Qt::FontRole);
+            widest = qMax(widest, metrics.horizontalAdvance(combo->itemText(row)));
+        }
+        combo->view()->setMinimumWidth(widest + kChoiceListPadding); // entries whole, not elided
+    }
 }
 
 SetupDlg::~SetupDlg()

@@ -71,8 +71,9 @@ private slots:
              [&] {
                  QStringList small;
                  for (QComboBox *combo : bench.window->setupDlg().findChildren<QComboBox *>())
-                     if (combo->view()->font().pointSize() < 14)
-                         small << combo->objectName();
+                     for (int row = 0; row < combo->count(); ++row)
+                         if (combo->itemData(row, Qt::FontRole).value<QFont>().pointSize() < 14)
+                             small << QString("%1:%2").arg(combo->objectName()).arg(row);
                  return small.join(' ');
              }},
         };
