@@ -15,9 +15,17 @@ int ScriptableDialog::exec()
 {
     // The runner calls back into exec() when no script plays the user: then run for real.
     if (m_inRunner) {
+        // Modal from the moment it shows: shown first as a plain window, a dialog opened from
+        // another modal dialog would stay blocked by it and take no tap.
+        const bool wasModal = testAttribute(Qt::WA_ShowModal);
+        setAttribute(Qt::WA_ShowModal, true);
         setVisible(true);
         raise();
-        return QDialog::exec();
+        QPointer<ScriptableDialog> guard(this);
+        const int result = QDialog::exec();
+        if (guard)
+            setAttribute(Qt::WA_ShowModal, wasModal);
+        return result;
     }
     QPointer<ScriptableDialog> guard(this);
     m_inRunner = true;

@@ -88,8 +88,7 @@ void FileManagerWidget::initialize()
     m_RenameAction = new QAction("Rename", this);
 
     m_CurrentPath = Paths::media();
-    m_DisplayPath = displayPathOf(m_CurrentPath);
-    ui->LABEL_CURRENT_PATH->setText(m_DisplayPath);
+    showDisplayPath();
 
     m_TreeIconProvider = std::make_unique<FileIconProvider>();
     m_TreeModel = new QFileSystemModel(this);
@@ -107,6 +106,10 @@ void FileManagerWidget::initialize()
 
     m_ListIconProvider = std::make_unique<FileIconProvider>();
     m_ListIconProvider->setThumbnailReader(&ImageThumbnailReader::read);
+    // Images show as thumbnails from the first display; the toggle turns them off.
+    m_bThumbnailOn = true;
+    m_ListIconProvider->setThumbnailOn(true);
+    ui->BUTTON_THUMBNAIL->setChecked(true);
     m_ListModel = new QFileSystemModel(this);
     m_ListModel->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
     m_ListModel->setNameFilters({"*.tif", "*.tiff", "*.png", "*.jpg", "*.jpeg", "*.bmp", "*.csv", "*.mp4"});
@@ -162,6 +165,14 @@ void FileManagerWidget::makeConnectionSignalAndSlot()
     connect(m_FileOperationThread.get(), &FileOperationThread::signalFileOperating, m_ProgressDlg.get(),
             &FileOperationProgressDlg::slotFileOperating);
     connect(m_FileOperationThread.get(), &QThread::finished, this, &FileManagerWidget::slotFileOperationCompleted);
+}
+
+// The folder shown, above the tree and in the top bar's path line.
+void FileManagerWidget::showDisplayPath()
+{
+    m_DisplayPath = displayPathOf(m_CurrentPath);
+    ui->LABEL_CURRENT_PATH->setText(m_DisplayPath);
+    ui->LABEL_PATH->setText(QStringLiteral("Path : ") + m_DisplayPath);
 }
 
 bool FileManagerWidget::atRoot() const
@@ -224,8 +235,7 @@ bool FileManagerWidget::showCurrentFolder(bool fromTree)
     else
         ui->TREEVIEW_DIR->setCurrentIndex(m_TreeRootIndex);
     ui->LISTVIEW_FILE->setRootIndex(m_ListRootIndex);
-    m_DisplayPath = displayPathOf(m_CurrentPath);
-    ui->LABEL_CURRENT_PATH->setText(m_DisplayPath);
+    showDisplayPath();
     if (fromTree)
         ui->TREEVIEW_DIR->setCurrentIndex(m_TreeRootIndex);
     setEjectUSBButtonState();
@@ -431,8 +441,7 @@ void FileManagerWidget::returnToMediaRoot()
     m_TreeRootIndex = m_TreeModel->setRootPath(m_CurrentPath);
     ui->TREEVIEW_DIR->expand(m_TreeRootIndex);
     ui->LISTVIEW_FILE->setRootIndex(m_ListRootIndex);
-    m_DisplayPath = displayPathOf(m_CurrentPath);
-    ui->LABEL_CURRENT_PATH->setText(m_DisplayPath);
+    showDisplayPath();
     for (QPushButton *button : {ui->BUTTON_NEW_FOLDER, ui->BUTTON_COPY, ui->BUTTON_CUT, ui->BUTTON_PASTE,
                                 ui->BUTTON_DELETE, ui->BUTTON_RENAME, ui->BUTTON_UNMOUNT, ui->BUTTON_THUMBNAIL})
         button->setEnabled(false);
@@ -835,6 +844,7 @@ bool FileManagerWidget::pasting()
             prepareProgress();
             timer.start();
             concurrentPasting(sources, destination);
+            rereadCurrentFolder();
             updateDiskSpace(false);
             if (isEnableSerialLog())
                 qDebug().noquote() << "Copy time : " + QString::number(timer.elapsed());
@@ -843,6 +853,18 @@ bool FileManagerWidget::pasting()
     }
     m_Operation = -1;
     return true;
+}
+
+// The list learns of new entries from the file-system watcher, which reports seconds late: the
+// folder shown is read again at once. Leaving it for its parent and coming back makes the model
+// list it anew; the selection and the command buttons stay as they were.
+void FileManagerWidget::rereadCurrentFolder()
+{
+    const bool hadSelection = m_SelectionModel->hasSelection();
+    m_ListModel->setRootPath(QFileInfo(m_CurrentPath).absolutePath());
+    m_ListRootIndex = m_ListModel->setRootPath(m_CurrentPath);
+    ui->LISTVIEW_FILE->setRootIndex(m_ListRootIndex);
+    setFileOperationButtonState(hadSelection);
 }
 
 bool FileManagerWidget::deleting()

@@ -19,7 +19,7 @@ class QMenu;
 class Ui_FileManagerWidget;
 
 // The File manager page: browses the SSD volume and the USB drives mounted under "/media" in a
-// folder tree and an icon list (thumbnails on request), shows the free space of the drive shown,
+// folder tree and an icon list (thumbnails unless switched off), shows the free space of the drive shown,
 // ejects USB drives and opens files. Every change of folder runs under a modal "Loading images"
 // wait that ends when the list has loaded the folder (or the folder vanished, or after
 // loadingLimitMs). Paths held are real paths; what the user sees is their fixed form, so the
@@ -129,6 +129,8 @@ private:
     void runEntryWait(const QString &path);
     bool takeSelection(int operation, bool cut);
     QStringList selectedPaths() const;
+    void rereadCurrentFolder();
+    void showDisplayPath();
     QString pasteDestination() const;
     void measure(const QStringList &paths);
     void prepareProgress();

@@ -16,9 +16,13 @@
 #include <QApplication>
 #include <QDate>
 #include <QDebug>
+#include <QComboBox>
+#include <QAbstractItemView>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QStyledItemDelegate>
 
 #include <cmath>
 #include <cstdlib>
@@ -113,6 +117,19 @@ SetupDlg::SetupDlg(QWidget *parent)
     initialize();
     readSetting();
     m_bFactoryReset = false;
+    // Choice lists open in text and rows large enough for a finger: each entry carries its font,
+    // and a styled delegate follows the form's row height.
+    const QFont listFont(QStringLiteral("DejaVu Sans"), kChoiceListPointSize);
+    const QFontMetrics metrics(listFont);
+    for (QComboBox *combo : findChildren<QComboBox *>()) {
+        combo->setItemDelegate(new QStyledItemDelegate(combo));
+        int widest = 0;
+        for (int row = 0; row < combo->count(); ++row) {
+            combo->setItemData(row, listFont, Qt::FontRole);
+            widest = qMax(widest, metrics.horizontalAdvance(combo->itemText(row)));
+        }
+        combo->view()->setMinimumWidth(widest + kChoiceListPadding); // entries whole, not elided
+    }
 }
 
 SetupDlg::~SetupDlg()

@@ -40,6 +40,8 @@ public:
     void setCurrentMenu(TCurrentMenu menu);
     // signalClosingSystem's code for a restart after a software update (reboot(2)'s restart command).
     static constexpr int CLOSE_RESTART = 0x01234567;
+    static constexpr int kChoiceListPointSize = 14; // text of the open choice lists
+    static constexpr int kChoiceListPadding = 40;   // beside the widest entry: margins, icon, scroll bar
 
     // OK wrote the settings.
     bool isSaved() const { return m_bSaved; }

@@ -163,10 +163,8 @@ QStringList ProtocolFile::listNames()
 {
     QStringList files = QDir(Paths::programDir()).entryList({kPrefix + '*' + kSuffix}, QDir::Files);
     std::sort(files.begin(), files.end(), alphanum_less());
-    QStringList names;
-    if (files.isEmpty())
-        return names;
-    names << defaultName;
+    // DEFAULT is always there: without its file it reads as the fall-back values.
+    QStringList names{defaultName};
     for (const QString &file : files) {
         const QString name = file.mid(kPrefix.size(), file.size() - kPrefix.size() - kSuffix.size());
         if (name != defaultName && isUsableName(name))

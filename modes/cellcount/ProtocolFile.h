@@ -65,7 +65,7 @@ public:
     // most 255 bytes.
     static bool isUsableName(const QString &name);
     static bool isNameTooLong(const QString &name);
-    // The usable protocol names of the folder in natural order, "DEFAULT" first whenever any file
-    // is there (with or without its own file); empty when there is none.
+    // The usable protocol names of the folder in natural order, always with "DEFAULT" first (with
+    // or without its own file).
     static QStringList listNames();
 };

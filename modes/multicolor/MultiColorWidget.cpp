@@ -68,11 +68,12 @@ MultiColorWidget::MultiColorWidget(QWidget *parent)
 {
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the page its background
     ui->setupUi(this);
+    ui->CHKBOX_SCALEBAR->raise(); // it sits on the category bar
     m_nAutosave = 0;
     m_AutosaveFileName.clear();
     m_bSpinBoxSync = true;
     m_bApplyBlocked = false;
-    m_nReleasedSpinBox = -1;
+    m_nHeldSpinBoxes = 0;
     m_bAutoRun = m_bAutoRunStop = m_bQuickSaving = false;
     for (QWidget *w : std::initializer_list<QWidget *>{
              ui->BUTTON_AUTORUN, ui->BUTTON_AUTORUN_STOP, ui->SPINBOX_AUTORUN, ui->lineprofile_mean_title_label,
@@ -1108,14 +1109,15 @@ int MultiColorWidget::getEnableApplyTime(int channel, bool bBrightness) const
 
 void MultiColorWidget::spinBoxReleased(int c, bool brightness, int value)
 {
-    // A release while an apply still blocks is dropped: the recomputation is slow.
-    if (m_bApplyBlocked)
+    // The recomputation is slow: a release while an apply still blocks is held, and the box's
+    // latest value is applied when the block ends, so every tap's step arrives.
+    if (m_bApplyBlocked) {
+        m_nHeldSpinBoxes |= 1u << (c + (brightness ? 0 : kChannels));
         return;
+    }
     m_bApplyBlocked = true;
-    m_nReleasedSpinBox = kButtonOrder[size_t(c)] + (brightness ? 0 : 4);
-    const ChannelControls &k = m_Controls[c];
-    (brightness ? k.brightnessBox : k.contrastBox)->m_bMouseLocked = true;
     QTimer::singleShot(getEnableApplyTime(c, brightness), this, &MultiColorWidget::enableApply);
+    const ChannelControls &k = m_Controls[c];
     (brightness ? k.brightness : k.contrast)->setValue(value);
     applyAdjustment(c, brightness);
     m_bSpinBoxSync = true;
@@ -1124,10 +1126,16 @@ void MultiColorWidget::spinBoxReleased(int c, bool brightness, int value)
 void MultiColorWidget::enableApply()
 {
     m_bApplyBlocked = false;
-    if (m_nReleasedSpinBox < 0 || m_nReleasedSpinBox >= 2 * kChannels)
-        return;
-    const ChannelControls &k = m_Controls[kButtonOrder[size_t(m_nReleasedSpinBox % kChannels)]];
-    (m_nReleasedSpinBox < kChannels ? k.brightnessBox : k.contrastBox)->m_bMouseLocked = false;
+    for (int bit = 0; bit < 2 * kChannels; ++bit) {
+        if (!(m_nHeldSpinBoxes & (1u << bit)))
+            continue;
+        m_nHeldSpinBoxes &= ~(1u << bit);
+        const int c = bit % kChannels;
+        const bool brightness = bit < kChannels;
+        const ChannelControls &k = m_Controls[c];
+        spinBoxReleased(c, brightness, (brightness ? k.brightnessBox : k.contrastBox)->value());
+        return; // the other held boxes follow when this apply's block ends
+    }
 }
 
 void MultiColorWidget::keyboardEntry(int c, bool brightness)

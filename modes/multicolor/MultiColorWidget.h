@@ -304,7 +304,7 @@ private:
     std::array<int, kChannels> m_nLastApplied{}; // 0 none, 1 brightness, 2 contrast
     bool m_bSpinBoxSync = true;
     bool m_bApplyBlocked = false;
-    int m_nReleasedSpinBox = -1;
+    unsigned m_nHeldSpinBoxes = 0; // boxes released while an apply blocked: bit c, contrast c + 4
 
     std::array<QString, 8> m_ToolName;
     int m_nCurrentTool = 0;

@@ -133,7 +133,9 @@ void TimeLapseImageWidget::readSetting()
     std::string size;
     ReadPrivateProfileString(kMultiColorSection, "FontThickness", "5", size, file);
     const int color = ReadColorIndexSetting(kMultiColorSection, "FontColor", 0, file);
-    ui->m_LGraphicsView->setAnnotationFont(QString::fromStdString(size).trimmed().toInt(), g_ColorTable[color]);
+    // The stamp is drawn at image scale: below this size it cannot be read on the screen.
+    const int pointSize = qMax(QString::fromStdString(size).trimmed().toInt(), kMinStampPointSize);
+    ui->m_LGraphicsView->setAnnotationFont(pointSize, g_ColorTable[color]);
 }
 
 // ---------------------------------------------------------------------------------------------

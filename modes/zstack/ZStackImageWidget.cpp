@@ -175,6 +175,8 @@ void ZStackImageWidget::changedCurrentIndex(int index)
     if (QListWidgetItem *item = list->item(index))
         list->scrollToItem(item, QAbstractItemView::EnsureVisible);
     list->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+    if (index < 0)
+        list->clearSelection();
     loadImageByIndex(index, true);
 }
 
@@ -300,6 +302,7 @@ void ZStackImageWidget::loadImageByFullFocus()
     m_bFullFocusShown = true;
     ui->BUTTON_DELETE_IMAGE->setEnabled(false);
     setTileSelected(true);
+    emit changeCurrentIndex(ZStackPositionText::kMergedIndex); // no slice is shown: the list and the page say so
     ImReaderWriter &image = *m_pReader;
     if (!readFrame(m_FullFocusImagePath, image))
         return;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 const QString ZStackPositionText::kUnit = QString::fromUtf8("µm");
+const QString ZStackPositionText::kMerged = QStringLiteral("Merged focus");
 
 QString ZStackPositionText::ofFile(const QString &path)
 {

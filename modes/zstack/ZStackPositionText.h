@@ -8,6 +8,9 @@ class ZStackPositionText
 {
 public:
     static const QString kUnit; // "µm"
+    // The browser's index while it shows the merged image instead of a slice, and the stamp then.
+    static constexpr int kMergedIndex = -1;
+    static const QString kMerged; // "Merged focus"
 
     // The "Z Position" value of a slice file as stored (with its unit); empty when the file cannot
     // be read or has none.

@@ -518,6 +518,10 @@ void ZStackWidget::slotChangedCurrentThumbnailIndex(int index)
 {
     if (m_nCurrentState != ZSTACK_COMPLETED)
         return;
+    if (index == ZStackPositionText::kMergedIndex) {
+        ui->LABEL_POS_STAMP->setText(ZStackPositionText::kMerged);
+        return;
+    }
     m_bSliderMovedByUser = false;
     ui->SLIDER_Z_STACK->setValue(index);
     updatePositionStamp();

@@ -62,6 +62,26 @@ class TestZStackMerge : public QObject
     ZStackWidget *page() const { return m_bench->ui()->m_ZStackWidget; }
     Ui_ZStackWidget *form() const { return page()->form(); }
 
+    // The strip's selection and the page's stamp follow the image shown: a slice, or the merged tile.
+    void checkBrowserSaysWhatIsShown()
+    {
+        ZStackImageWidget *browser = m_bench->ui()->m_ZStackImageWidget;
+        auto *list = browser->findChild<QListWidget *>("LISTWIDGET_IMAGE");
+        auto *tile = browser->findChild<QAbstractButton *>("BUTTON_IMAGE");
+        const auto shown = [&] {
+            return QString("%1 %2").arg(list->selectedItems().isEmpty() ? -1 : list->row(list->selectedItems().first()))
+                .arg(form()->LABEL_POS_STAMP->text().right(5));
+        };
+        QCOMPARE(shown(), QString("-1 focus"));
+        QListWidgetItem *second = list->item(1);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(second).center());
+        QCOMPARE(shown(), QString("1 2 / 9"));
+        QVERIFY(!browser->fullFocusShown());
+        tile->click();
+        QCOMPARE(shown(), QString("-1 focus"));
+        QVERIFY(browser->fullFocusShown());
+    }
+
 private slots:
     void cleanup() { m_bench.reset(); }
 
@@ -154,6 +174,7 @@ private slots:
         QVERIFY2(QFile::exists(file), qPrintable(file));
         QVERIFY(QTest::qWaitFor([this] { return page()->isEnabled() && !page()->fullFocusThread(); }, 30000));
         QVERIFY(m_bench->ui()->m_ZStackImageWidget->fullFocusShown());
+        checkBrowserSaysWhatIsShown();
 
         const cv::Mat result = grey8(file);
         QCOMPARE(result.cols, 1280);

@@ -257,11 +257,11 @@ private slots:
         QCOMPARE(ProtocolFile::isUsableName(name), usable);
     }
 
-    // The list: natural order, DEFAULT first whenever any file is there, files only, names that
+    // The list: natural order, DEFAULT first even without any file, files only, names that
     // cannot be stored left out.
     void listing()
     {
-        QCOMPARE(ProtocolFile::listNames(), QStringList());
+        QCOMPARE(ProtocolFile::listNames(), QStringList{"DEFAULT"});
         m_Fix->writeProtocol("DEFAULT", "");
         QCOMPARE(ProtocolFile::listNames(), QStringList{"DEFAULT"});
         for (const char *name : {"cell10", "cell2", "Alpha", "cell1", "a:b"})
@@ -285,15 +285,16 @@ private slots:
 
     // --- the protocol dialog ---
 
-    // The list in natural order with DEFAULT first, the page's protocol selected in view mode;
-    // a name without a file selects nothing and shows its fall-backs; an unusable name is DEFAULT.
+    // The list in natural order with DEFAULT first, the page's protocol selected in view mode,
+    // DEFAULT even without any file; another name without a file selects nothing and shows its
+    // fall-backs; an unusable name is DEFAULT.
     void dialogListAndSelection()
     {
         answerMessagesWithOk();
         {
             ProtocolDlg empty("DEFAULT");
-            QCOMPARE(listed(empty), QStringList());
-            QCOMPARE(currentItem(empty), QString("(none)"));
+            QCOMPARE(listed(empty), QStringList{"DEFAULT"});
+            QCOMPARE(currentItem(empty), QString("DEFAULT"));
         }
         m_Fix->writeProtocol("cell10", "[Dilution Factor]\nFactor=10\n");
         m_Fix->writeProtocol("cell2", "[Dilution Factor]\nFactor=3\n[InSide_Detection]\nMustDetect_intensity=155\n"
@@ -502,7 +503,7 @@ private slots:
     }
 
     // Delete asks; OK removes the file and selects DEFAULT (committed too); the last protocol
-    // without a DEFAULT file leaves an empty list and the fall-backs.
+    // without a DEFAULT file leaves DEFAULT alone in the list, with the fall-backs.
     void dialogDelete()
     {
         auto messages = answerMessagesWithOk();
@@ -514,7 +515,7 @@ private slots:
         click(&dlg, "BUTTON_DELETE");
         QCOMPARE(*messages, QStringList{ProtocolEditorSupport::msgConfirmDelete});
         QVERIFY(!QFile::exists(m_Fix->fileOf("A")));
-        QCOMPARE(listed(dlg), QStringList());
+        QCOMPARE(listed(dlg), QStringList{"DEFAULT"});
         QCOMPARE(dlg.currentProtocol().name, QString("DEFAULT"));
         QCOMPARE(dlg.currentProtocol().nDilutionFactor, 2);
         click(&dlg, "BUTTON_HOME");
@@ -566,7 +567,7 @@ private slots:
     {
         auto messages = answerMessagesWithOk();
         NewProtocolDlg empty("DEFAULT");
-        QCOMPARE(listed(empty), QStringList());
+        QCOMPARE(listed(empty), QStringList{"DEFAULT"});
         m_Fix->writeProtocol("A", "[Dilution Factor]\nFactor=4\n");
         NewProtocolDlg dlg("A");
         const QStringList before = m_Fix->allFiles();

@@ -187,8 +187,8 @@ private slots:
         QVERIFY(!bench.button("BUTTON_THUMBNAIL")->isEnabled());
     }
 
-    // The thumbnail toggle can be tapped (nothing lies over it) and turns the list's icons into
-    // pictures of the images, drawn at once.
+    // Images show as pictures of themselves from the first display; the thumbnail toggle can be
+    // tapped (nothing lies over it) and turns them into file icons, drawn at once.
     void thumbnailToggle()
     {
         Bench bench;
@@ -218,14 +218,17 @@ private slots:
         auto *list = bench.child<QListView>("LISTVIEW_FILE");
         const QModelIndex entry = bench.listEntry("white.tif");
         QTRY_VERIFY(!list->visualRect(entry).isEmpty());
-        QTest::qWait(200);
-        list->viewport()->installEventFilter(&counter);
-        DialogScripts::pushAnswer(1); // the loading wait
-        QTest::mouseClick(toggle, Qt::LeftButton);
         QVERIFY(toggle->isChecked());
         const auto icon = [&] { return bench.listModel()->data(entry, Qt::DecorationRole).value<QIcon>().pixmap(128, 102).toImage(); };
         QTRY_COMPARE(qGray(icon().pixel(64, 51)), 255); // the white image, not the file icon
         QCOMPARE(icon().size(), QSize(128, 102));
+        const QImage thumbnail = icon();
+        QTest::qWait(200);
+        list->viewport()->installEventFilter(&counter);
+        DialogScripts::pushAnswer(1); // the loading wait
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(!toggle->isChecked());
+        QTRY_VERIFY(icon() != thumbnail);
         QTRY_VERIFY(counter.paints > 0);
         list->viewport()->removeEventFilter(&counter);
     }

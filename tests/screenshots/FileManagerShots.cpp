@@ -82,9 +82,6 @@ void openFolder(FileManagerWidget *page, const QString &fixedPath)
 
 void showThumbnails(FileManagerWidget *page)
 {
-    DialogRunner::setStandingScript([](QDialog *dialog) { return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 60000); });
-    page->findChild<QAbstractButton *>("BUTTON_THUMBNAIL")->click();
-    DialogRunner::setStandingScript({});
     const QStringList images = QDir(page->currentPath()).entryList({"*.tif"}, QDir::Files);
     pumpUntil([&] {
         for (const QString &name : images)

@@ -7,6 +7,7 @@
 #include "SetupDlg.h"
 #include "SimSandbox.h"
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QSpinBox>
 #include <QTimer>
@@ -47,7 +48,7 @@ QWidget *popupFor(const QString &name)
 QStringList setupDlgShotNames()
 {
     return kPages + QStringList{"zstack", "service", "keypad", "camera-warning", "reset-question", "invalid-date",
-                                "wifi-connected", "wifi-not-connected"};
+                                "wifi-connected", "wifi-not-connected", "choice-list"};
 }
 
 QWidget *setupDlgShot(const QString &name)
@@ -82,7 +83,12 @@ QWidget *setupDlgShot(const QString &name)
     setup->updateCurrentDateTime(now.toString("yyyy/MM/dd"), now.toString("HH:mm"));
     auto *common = setup->findChild<QToolBox *>("COMMON_SETTING_TOOLBOX");
     const int page = kPages.indexOf(name);
-    common->setCurrentIndex(page >= 0 ? page : name == "service" ? 5 : name == "invalid-date" ? 4 : name == "camera-warning" ? 3 : 0);
+    common->setCurrentIndex(page >= 0                    ? page
+                            : name == "service"          ? 5
+                            : name == "invalid-date"     ? 4
+                            : name == "camera-warning"   ? 3
+                            : name == "choice-list"      ? 1
+                                                         : 0);
     setup->findChild<QToolBox *>("FEATURE_TOOLBOX")->setCurrentIndex(name == "zstack" ? 1 : 0);
     if (name == "invalid-date") {
         setup->findChild<QSpinBox *>("MONTH_SPINBOX")->setValue(2);
@@ -91,10 +97,12 @@ QWidget *setupDlgShot(const QString &name)
     QWidget *popup = popupFor(name);
     if (popup)
         QObject::connect(holder, &QObject::destroyed, popup, &QObject::deleteLater);
-    QTimer::singleShot(0, setup, [setup, popup] {
+    QTimer::singleShot(0, setup, [setup, popup, name] {
         setup->show();
         if (popup)
             QTimer::singleShot(100, popup, [popup] { popup->show(); popup->raise(); });
+        if (name == "choice-list") // an objective's type list, open as a finger leaves it
+            QTimer::singleShot(100, setup, [setup] { setup->findChild<QComboBox *>("COMBO_LENS_TYPE_1")->showPopup(); });
     });
     return holder;
 }
