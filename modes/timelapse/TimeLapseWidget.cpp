@@ -1045,7 +1045,8 @@ void TimeLapseWidget::changeState()
 
 void TimeLapseWidget::on_COMBOBOX_INTERVAL_TYPE_currentIndexChanged(int index)
 {
-    ui->SPINBOX_INTERVAL->setEnabled(index != 3 && ui->SPINBOX_HOUR->isEnabled());
+    // Follows the other number fields as the page set them, whatever a disabled parent shows now.
+    ui->SPINBOX_INTERVAL->setEnabled(index != 3 && ui->SPINBOX_HOUR->isEnabledTo(this));
     setFocusCorrectionState(index != 3);
     if (!isQCTestMode())
         return;

@@ -140,6 +140,50 @@ private slots:
         m_bench.reset();
     }
 
+    // The interval field takes a tap whenever a new series can be set up: on entering the page,
+    // live, after a series ended and Live again; never while a series runs.
+    void intervalFieldEditable_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<bool>("editable");
+        QTest::newRow("entered") << "entered" << true;
+        QTest::newRow("live") << "live" << true;
+        QTest::newRow("acquiring") << "acquiring" << false;
+        QTest::newRow("live after a series") << "again" << true;
+    }
+    void intervalFieldEditable()
+    {
+        QFETCH(QString, road);
+        QFETCH(bool, editable);
+        m_bench = std::make_unique<AppBench>();
+        m_bench->quietStart();
+        m_bench->start();
+        QVERIFY(m_bench->menuUnlocked());
+        QTest::mouseClick(ui()->BUTTON_TIME_LAPSE_MENU, Qt::LeftButton);
+        m_page = ui()->m_TimeLapseWidget;
+        QVERIFY(m_bench->waitUnlocked());
+        if (road != "entered") {
+            QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_LIVE"), Qt::LeftButton);
+            QVERIFY(QTest::qWaitFor([this] { return w<QPushButton>("BUTTON_TIMELAPSE_RUN")->isEnabled(); }, 15000));
+            QVERIFY(m_bench->waitUnlocked());
+        }
+        if (road == "acquiring" || road == "again") {
+            plan(0, 30, 1, "Second");
+            run();
+            QVERIFY(waitForCount(1));
+        }
+        if (road == "again") {
+            QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
+            QVERIFY(waitEnded());
+            QVERIFY(m_bench->waitUnlocked());
+            QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_LIVE"), Qt::LeftButton);
+            QVERIFY(m_bench->waitUnlocked());
+        }
+        auto *interval = w<QDoubleSpinBox>("SPINBOX_INTERVAL");
+        QCOMPARE(interval->isEnabled(), editable);
+        QCOMPARE(w<QComboBox>("COMBOBOX_INTERVAL_TYPE")->isEnabled(), editable);
+    }
+
     // Total 4 s, interval 1 s: five frames at 0 .. 4 s, each written at once.
     void fiveFrames_data()
     {
