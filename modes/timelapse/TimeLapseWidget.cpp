@@ -1175,14 +1175,14 @@ void TimeLapseWidget::debugLine(const QString &text) const
 
 const QString TimeLapseWidget::kLoadingText = QStringLiteral("<p><b>Loading ...</b></p>");
 
-void TimeLapseWidget::loadImages(const QString &folder)
+bool TimeLapseWidget::loadImages(const QString &folder)
 {
     const QFileInfoList files = ImageSeriesFiles::tiffFiles(folder);
     if (files.isEmpty()) {
         MessageDlg message(this);
         message.setMsgType(MSG_NO_IMAGE_FILES);
         message.exec();
-        return;
+        return false;
     }
     PageCursor::busy(Qt::WaitCursor);
     emit lightOff();
@@ -1198,6 +1198,7 @@ void TimeLapseWidget::loadImages(const QString &folder)
     m_pLoadingDlg->exec();
     if (m_pLoadingDlg)
         m_pLoadingDlg->deleteLater();
+    return true;
 }
 
 void TimeLapseWidget::slotLoadImages()
@@ -1449,7 +1450,8 @@ void TimeLapseWidget::enableRecordStop()
         qWarning() << "Time lapse: recorded frames still being written after" << kRecordDrainTimeoutMs << "ms";
     clearDirtyMemory();
     PageCursor::normal();
-    loadImages(QString("%1/%2/").arg(m_SavePath, m_SeriesName));
+    if (!loadImages(QString("%1/%2/").arg(m_SavePath, m_SeriesName)))
+        endEmptyRecording();
     const int lost = (m_RecordingDrain.lost ? m_RecordingDrain.lost() : 0) - m_nLostAtStart;
     if (lost > 0) {
         MessageDlg message(this);
@@ -1457,6 +1459,17 @@ void TimeLapseWidget::enableRecordStop()
         message.setButtonVisibility(MSG_BUTTON_OK);
         message.exec();
     }
+}
+
+// A recording shorter than one frame leaves nothing to show: the page goes back to the live
+// view it recorded from (still running), with the menu, the panel and polling given back.
+void TimeLapseWidget::endEmptyRecording()
+{
+    emit signalEnablePullingCommand(true);
+    m_nCurrentState = TIMELAPSE_LIVE;
+    changeState();
+    emit signalEnableControlWidgetUI(true);
+    emit signalEnableMainMenu(true);
 }
 
 void TimeLapseWidget::on_BUTTON_START_RECORD_clicked()

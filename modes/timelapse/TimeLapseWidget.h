@@ -96,8 +96,9 @@ public:
     void setFocusCorrectionState(bool enable);
     void setUIZScanRangeComboBox();
 
-    // Loads every "*.tif" of folder (any letter case) in natural name order as the shown series.
-    void loadImages(const QString &folder);
+    // Loads every "*.tif" of folder (any letter case) in natural name order as the shown series;
+    // false (after saying so) when the folder holds none.
+    bool loadImages(const QString &folder);
     // One "time / last time  n / N" (or "n / N") line per image.
     void makeAnnotationList(const std::vector<ThumbnailInfo> &thumbnails, QStringList &lines);
     // The 1280 x 1024 grey frame of the page's depth as RGB in the pseudo colour (grey for the
@@ -244,6 +245,7 @@ private:
     void prepareSaveDialog(SaveOptionsDlg &dialog, int option);
     int runTimeLapseSaveDialog();
     void startContinuousRecording();
+    void endEmptyRecording();
 
     Ui_TimeLapseWidget *ui = nullptr;
     TimeLapse m_TimeLapse;

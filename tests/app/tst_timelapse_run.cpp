@@ -385,6 +385,26 @@ private slots:
         QVERIFY2(loading >= 0 && warning > loading, qPrintable(dialogs.join('\n')));
     }
 
+    // A recording that wrote no frame (total time 0:00:00, shorter than the 1 s exposure) says so
+    // and gives the live view back with the menu, the panel, polling and the fields unlocked.
+    void emptyRecordingEndsUnlocked()
+    {
+        QVERIFY(enter());
+        ui()->m_ControlWidget->changeLightPower(-1, -1, 27);
+        QTRY_COMPARE(m_page->exposure(), 1000);
+        plan(0, 0, 1, "Continuous");
+        m_bench->clearDialogs();
+        run();
+        QVERIFY(QTest::qWaitFor([this] { return m_page->currentState() != TIMELAPSE_ACQUIRING; }, 30000));
+        QVERIFY2(m_bench->showedMessage(MSG_NO_IMAGE_FILES), qPrintable(m_bench->dialogs().join('\n')));
+        QCOMPARE(m_page->currentState(), TIMELAPSE_LIVE);
+        QVERIFY(m_bench->waitUnlocked());
+        QVERIFY(ui()->m_ControlWidget->findChild<QWidget *>("BUTTON_FOCUS_COARSE_UP")->isEnabled());
+        QVERIFY(polling());
+        QVERIFY(w<QWidget>("BUTTON_TIMELAPSE_RUN")->isEnabled());
+        QVERIFY(w<QWidget>("SPINBOX_SECOND")->isEnabled());
+    }
+
     // The first correction of a start learns the offset from the stage's positions; with N = 3
     // only every third correction tick runs the autofocus, and only those move by the offset.
     void driftCorrection()
