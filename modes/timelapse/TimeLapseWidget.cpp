@@ -642,10 +642,15 @@ void TimeLapseWidget::enableLightON()
     m_CorrectionTimer.stop();
     m_LightTimer.stop();
     qDebug().noquote() << "Light On time =" << clockText();
-    if (!m_bCompleted && m_pProgressDlg) {
-        m_bLightTickDone = true;
-        emit lightOn();
-    }
+    if (!m_bCompleted && m_pProgressDlg)
+        switchLightOnForFrame();
+}
+
+void TimeLapseWidget::switchLightOnForFrame()
+{
+    m_bLightTickDone = true;
+    m_LightOnClock.start();
+    emit lightOn();
 }
 
 void TimeLapseWidget::enableCapture()
@@ -659,13 +664,23 @@ void TimeLapseWidget::enableCapture()
     }
     if (correctionOn())
         m_CorrectionTimer.start(m_nCorrectionPeriod);
-    m_LightTimer.start(m_nLightPeriod);
     if (m_nRemainCapture > 1000) {
         m_CaptureTimer.stop();
         m_CaptureTimer.start(m_nCapturePeriod);
         m_nRemainCapture = 0;
     }
+    // The next light goes on its lead before the next capture tick, on the capture timer's own
+    // grid: a tick handled late must not push the light past the next frame.
+    const int lead = m_nCapturePeriod - m_nLightPeriod;
+    m_LightTimer.start(qMax(0, m_CaptureTimer.remainingTime() - lead));
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
+    // This tick's frame is taken only with this tick's light on and settled for its lead, however
+    // late the light tick came or whether it came at all.
+    if (!m_bLightTickDone)
+        switchLightOnForFrame();
+    const qint64 settle = lead - m_LightOnClock.elapsed();
+    if (settle > 0)
+        delay(int(settle));
     if (isEnableSerialLog())
         debugLine("Capture Time = " + clockText());
     m_bLightTickDone = false;
@@ -684,12 +699,11 @@ void TimeLapseWidget::enableFineAF()
         return;
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(false);
     ui->BUTTON_TIMELAPSE_STOP->setEnabled(false);
-    // The learnt offset goes with the autofocus; the move is queued, so it runs at the
-    // autofocus's first wait, before its scan.
-    if (m_nOffset != 0) {
-        m_nMotorRequest = -1;
-        emit signalMoveMotorPosition(m_nOffset, false);
-    }
+    // The scan is centred where the last autofocus left the stage, the best guess of the focus.
+    // Moving by the start's offset first would centre it on the height before the first autofocus,
+    // up to a whole scan range away: the focus, once it drifted, fell outside the scan and every
+    // run began from a worse place. The offset stays learnt and logged.
+    m_nMotorRequest = -1;
     emit lightOn();
     delay(m_nExposure + ui->SPINBOX_LIGHT_DELAY->value());
     runAutofocus();
@@ -728,11 +742,7 @@ void TimeLapseWidget::runAutofocus()
         debugLine("FineAF End Time = " + clockText());
     if (m_bCapturePending && !m_bCompleted && m_pProgressDlg) {
         m_bCapturePending = false;
-        if (!m_bLightTickDone) { // the light went off with the autofocus
-            emit lightOn();
-            delay(m_nExposure + ui->SPINBOX_LIGHT_DELAY->value());
-        }
-        enableCapture();
+        enableCapture(); // turns the light on again when it went off with the autofocus
     }
     m_bCapturePending = false;
 }

@@ -7,6 +7,7 @@
 #include "TimeLapse.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFileInfoList>
 #include <QImage>
 #include <QPointF>
@@ -238,6 +239,8 @@ private:
     bool runFirstCorrection();
     void runAutofocus();
     void takeFrame();
+    // The light of the coming frame: on now, its settling timed from now.
+    void switchLightOnForFrame();
     // Asks the panel for the stage position and waits (events running) until it has answered.
     bool requestMotorPosition();
     void debugLine(const QString &text) const;
@@ -301,6 +304,7 @@ private:
     bool m_bAFRunning = false;
     bool m_bCapturePending = false;
     bool m_bLightTickDone = false;
+    QElapsedTimer m_LightOnClock; // since the light of the coming frame went on
     int m_nAFIndex = 0;
     int m_nAFPosition = 0;
     double m_dAFMaxValue = 0.0;
