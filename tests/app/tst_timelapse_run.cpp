@@ -485,18 +485,22 @@ private slots:
         QCOMPARE(framesByPython(seriesFolder()).size(), 2);
     }
 
-    // Each correction ends within one scan step of the true focus: on a still specimen, and on one
-    // whose focus drifts up between corrections (the series started 1,200 steps below the focus,
-    // so the scan must not be centred on that start).
+    // Each periodic correction ends within one scan step (352 steps here) of the true focus while
+    // frames reach the program late, as on a busy machine: on a still specimen, on one whose focus
+    // drifts up between corrections, and after a start out of the first scan's reach (2,500 steps
+    // below, the scan reaching 1,760), which the first periodic correction must make up.
     void correctionHoldsFocus_data()
     {
+        QTest::addColumn<int>("below");
         QTest::addColumn<int>("drift");
         QTest::addColumn<int>("corrections");
-        QTest::newRow("still") << 0 << 3;
-        QTest::newRow("drifting") << 200 << 5;
+        QTest::newRow("still") << 600 << 0 << 2;
+        QTest::newRow("drifting") << 600 << 200 << 3;
+        QTest::newRow("started out of reach") << 2500 << 0 << 2;
     }
     void correctionHoldsFocus()
     {
+        QFETCH(int, below);
         QFETCH(int, drift);
         QFETCH(int, corrections);
         QVERIFY(enter());
@@ -504,12 +508,12 @@ private slots:
         auto &board = m_bench->sim->instrument();
         SampleRenderer &specimen = m_bench->sim->camera().renderer();
         const int objective = board.state().objectivePosition;
-        board.setStagePosition(int(specimen.trueFocusSteps(objective)) - board.state().stageCounterOffset - 1200);
+        board.setStagePosition(int(specimen.trueFocusSteps(objective)) - board.state().stageCounterOffset - below);
+        m_bench->sim->camera().setTransferDelayMs(300);
         auto offFocus = [&] { return std::abs(board.state().stagePhysical() - specimen.trueFocusSteps(objective)); };
         run();
         QCOMPARE(m_page->currentState(), TIMELAPSE_ACQUIRING);
         const int step = ui()->m_ControlWidget->fineAF().fineAF().interval();
-        QVERIFY2(offFocus() <= step, qPrintable(QString::number(offFocus())));
         for (int i = 1; i <= corrections; ++i) {
             specimen.setFocusBase(specimen.focusBase() + drift);
             QMetaObject::invokeMethod(m_page, "enableFineAF");
@@ -519,8 +523,10 @@ private slots:
         QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
     }
 
-    // Ten minutes at one frame a minute with a correction before every frame, on the real clock.
-    // Long: runs only with VANTOR_LONG_RUN=1, and prints the frames, autofocus times and positions.
+    // Ten minutes at one frame a minute with a correction before every frame, on the real clock,
+    // from a stage roughly focused by hand (two scan steps below): every autofocus ends within one
+    // scan step of the true focus. Long: runs only with VANTOR_LONG_RUN=1, and prints the frames,
+    // autofocus times and positions.
     void tenMinuteSeriesWithCorrection()
     {
         if (qEnvironmentVariable("VANTOR_LONG_RUN") != "1")
@@ -531,6 +537,7 @@ private slots:
         const int objective = board.state().objectivePosition;
         // The true focus in the stage's own count, as the autofocus reports its end.
         const double focus = m_bench->sim->camera().renderer().trueFocusSteps(objective) - board.state().stageCounterOffset;
+        board.setStagePosition(int(focus) - 700);
         QElapsedTimer clock;
         clock.start();
         QStringList notes;
