@@ -662,17 +662,18 @@ void TimeLapseWidget::enableCapture()
         m_bCapturePending = true;
         return;
     }
-    if (correctionOn())
-        m_CorrectionTimer.start(m_nCorrectionPeriod);
     if (m_nRemainCapture > 1000) {
         m_CaptureTimer.stop();
         m_CaptureTimer.start(m_nCapturePeriod);
         m_nRemainCapture = 0;
     }
-    // The next light goes on its lead before the next capture tick, on the capture timer's own
-    // grid: a tick handled late must not push the light past the next frame.
+    // The next correction and light keep their leads before the next capture tick, on the capture
+    // timer's own grid: a tick handled late must not push them past the next frame.
+    const int next = m_CaptureTimer.remainingTime();
+    if (correctionOn())
+        m_CorrectionTimer.start(qMax(0, next - (m_nCapturePeriod - m_nCorrectionPeriod)));
     const int lead = m_nCapturePeriod - m_nLightPeriod;
-    m_LightTimer.start(qMax(0, m_CaptureTimer.remainingTime() - lead));
+    m_LightTimer.start(qMax(0, next - lead));
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
     // This tick's frame is taken only with this tick's light on and settled for its lead, however
     // late the light tick came or whether it came at all.
