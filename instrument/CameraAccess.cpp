@@ -1,6 +1,7 @@
 #include "CameraAccess.h"
 
 #include "CameraTransport.h"
+#include "MonotonicClock.h"
 #include "Utilities.h"
 
 #include <QDebug>
@@ -20,6 +21,7 @@ std::atomic<bool> g_is_running{false};
 std::atomic<bool> g_out_of_grabbing_time{false};
 std::atomic<bool> g_sld_display_is_running{false};
 std::atomic<bool> g_captured{true};
+std::atomic<int64_t> g_still_not_before_us{0};
 std::atomic<bool> g_set_color{true};
 std::atomic<int> g_pseudo_color_index{7};
 std::atomic<bool> g_set_saturated_pixel{false};
@@ -140,4 +142,11 @@ int frameStallLimitMs()
     if (exposure <= 0)
         return kDefaultStallLimitMs;
     return int(exposure * 1000.0) + 1000;
+}
+
+void request_still()
+{
+    const double exposure = g_current_exposure_time;
+    g_still_not_before_us = MonotonicClock::nowUs() + (exposure > 0 ? int64_t(exposure * 1e6) : 0);
+    g_captured = false; // after the time: the capture thread reads the flag first
 }

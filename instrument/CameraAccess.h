@@ -33,6 +33,7 @@ extern std::atomic<bool> g_is_running;            // live video delivers frames
 extern std::atomic<bool> g_out_of_grabbing_time;  // the capture thread gave up: no frame in time
 extern std::atomic<bool> g_sld_display_is_running;// the display thread has its surface
 extern std::atomic<bool> g_captured;              // still handshake: false while a still is wanted
+extern std::atomic<int64_t> g_still_not_before_us;// a still is read no earlier (monotonic clock, us)
 extern std::atomic<bool> g_set_color;             // install palette g_pseudo_color_index
 extern std::atomic<int> g_pseudo_color_index;     // 0 to 7, by g_ColorTable
 extern std::atomic<bool> g_set_saturated_pixel;   // install the saturated-pixel palette
@@ -74,3 +75,8 @@ void applyGain(int again, int dgain);
 // How long to wait for a frame before live video counts as stalled: the exposure plus one
 // second, or a default while no exposure has been set.
 int frameStallLimitMs();
+
+// Asks the capture thread for a still exposed wholly after this call: the frame is read no
+// earlier than one exposure from now, so that it shows the stage, light and filter as they are now,
+// however late the thread is with frames in flight.
+void request_still();

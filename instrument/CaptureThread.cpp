@@ -117,6 +117,7 @@ void CaptureThread::run()
         const int s = g_frameRing.writeIndex();
         unsigned char *slot = g_frameRing.slot(s);
         const int size = g_capture_buffer_size;
+        const int64_t readUs = MonotonicClock::nowUs();
         if (size <= 0 || !obtainFrame(slot, size)) {
             ++m_failedPasses;
             if (exposure > 0)
@@ -135,8 +136,9 @@ void CaptureThread::run()
             elapsed = (MonotonicClock::nowUs() - lastFrameUs) / 1e6;
         }
 
-        // A pending still takes this frame; it is not shown and its slot is used again.
-        if (!g_captured && valid) {
+        // A pending still takes this frame, unless it was read too soon to have been exposed after
+        // the request; it is not shown and its slot is used again.
+        if (!g_captured && valid && readUs >= g_still_not_before_us) {
             takeStill(slot);
             continue;
         }

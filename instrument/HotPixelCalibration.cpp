@@ -172,7 +172,7 @@ bool HotPixelCalibration::takeDarkFrame(int exposureMs)
     if (!capture.start())
         return false;
     delay(kRepaintDelayMs);
-    g_captured = false;
+    request_still();
     // The capture thread gives up after the exposure plus a second without frames; frames that
     // come but are never valid are bounded here.
     const int capMs = 3 * (exposureMs + 1000);

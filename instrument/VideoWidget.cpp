@@ -251,7 +251,7 @@ bool VideoWidget::waitForStill()
     if (!m_captureThread->isStarted() || !g_capture)
         return false; // nobody would answer: live video is not running
 
-    g_captured = false;
+    request_still();
     const bool taken = MonotonicClock::waitFor([] { return g_captured.load(); }, frameStallLimitMs() + 1000, kPollMs);
     if (!taken) {
         endLiveVideoForStall();

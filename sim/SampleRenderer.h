@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <mutex>
@@ -95,7 +96,7 @@ private:
     std::vector<cv::Point> m_hotPixels;
     std::vector<float> m_gauss;   // standard normal samples, 65536 of them
     uint64_t m_frameNumber = 0;
-    double m_focusBase = DefaultFocusBase;
+    std::atomic<double> m_focusBase{DefaultFocusBase}; // a test may drift it while frames render
     bool m_noise = true;
     bool m_blank = false;
 

@@ -197,6 +197,8 @@ int SimulatedCamera::bulkRead(uint8_t endpoint, unsigned char *data, int length,
     if (camera.markerPixel)
         m_frame12.at<uint16_t>(Height - 1, Width - 1) = MarkerValue12;
     packFrame(m_frame12, camera.bitDepth, data);
+    if (const int lateMs = m_transferDelayMs)
+        MonotonicClock::sleepMs(lateMs);
     switch (camera.fault) {
     case SimCameraFault::ZeroFirstByte:
         data[0] = 0;

@@ -4,6 +4,7 @@
 
 #include <platform/CameraTransport.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -80,6 +81,10 @@ public:
     // Test hook: the sensor's first pixel (the upright image's last) carries the marker value.
     void setMarkerPixel(bool on);
 
+    // Test hook: a frame reaches the reader this long after it was exposed (a slow bus or a busy
+    // machine), so that a frame in flight shows the instrument as it was.
+    void setTransferDelayMs(int ms) { m_transferDelayMs = ms; }
+
     uint64_t framesDelivered() const;
     // Every control transfer since construction or the last clear, in order.
     std::vector<ControlRecord> controlLog() const;
@@ -113,4 +118,5 @@ private:
     int64_t m_periodUs = 10000;
     int64_t m_lastFrameIndex = 0; // frames since the exposure start that were already read
     std::vector<ControlRecord> m_log;
+    std::atomic<int> m_transferDelayMs{0};
 };

@@ -299,6 +299,7 @@ private:
     // Emits capture(); false (and the run ended with code 9) when no usable frame came back.
     bool captureFrame();
     void intensityStep();
+    void lengthenExposure();
     void endIntensitySearch(TCellCountErrTable error);
     void finishManualCapture();
     void closeCountingBox();

@@ -1,6 +1,7 @@
 // The Cell count page's run up to the frame that is counted: start checks, engine set-up, the
 // LED-power search, autofocus with its offset move, the manual capture and the counting box.
 #include "CellCountWidget.h"
+#include "CameraTables.h"
 
 #include "CellCountDefaults.h"
 #include "CellCount_alg.h"
@@ -305,7 +306,7 @@ void CellCountWidget::intensityStep()
     } else {
         m_bBelow = true;
         if (m_nLightPower > 99)
-            return endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
+            return lengthenExposure();
         ++m_nLightPower;
     }
 
@@ -322,6 +323,25 @@ void CellCountWidget::intensityStep()
         return endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
     }
     emit lightPower(m_nLightPower, -1, -1);
+    delay(200);
+    captureFrame();
+}
+
+// The light is at the top of its range and the frame still too dark: the next exposure row, and
+// the search starts again from there (means of another exposure do not compare).
+void CellCountWidget::lengthenExposure()
+{
+    // The Trans exposure as the panel last wrote it into the metadata ("Exposure: 10 ms").
+    const int exposureMs = capturedImageMetaData().exposure[0].section(':', -1).remove("ms").trimmed().toInt();
+    const int(*table)[3] = exposureTable(8);
+    int row = 0;
+    while (row < kExposureRows && table[row][0] <= exposureMs)
+        ++row;
+    if (row >= kExposureRows)
+        return endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
+    m_IntensityResults.clear();
+    m_bAbove = m_bBelow = false;
+    emit lightPower(-1, -1, row);
     delay(200);
     captureFrame();
 }

@@ -656,10 +656,15 @@ void TimeLapseWidget::enableLightON()
     m_CorrectionTimer.stop();
     m_LightTimer.stop();
     qDebug().noquote() << "Light On time =" << clockText();
-    if (!m_bCompleted && m_pProgressDlg) {
-        m_bLightTickDone = true;
-        emit lightOn();
-    }
+    if (!m_bCompleted && m_pProgressDlg)
+        switchLightOnForFrame();
+}
+
+void TimeLapseWidget::switchLightOnForFrame()
+{
+    m_bLightTickDone = true;
+    m_LightOnClock.start();
+    emit lightOn();
 }
 
 void TimeLapseWidget::enableCapture()
@@ -671,15 +676,26 @@ void TimeLapseWidget::enableCapture()
         m_bCapturePending = true;
         return;
     }
-    if (correctionOn())
-        m_CorrectionTimer.start(m_nCorrectionPeriod);
-    m_LightTimer.start(m_nLightPeriod);
     if (m_nRemainCapture > 1000) {
         m_CaptureTimer.stop();
         m_CaptureTimer.start(m_nCapturePeriod);
         m_nRemainCapture = 0;
     }
+    // The next correction and light keep their leads before the next capture tick, on the capture
+    // timer's own grid: a tick handled late must not push them past the next frame.
+    const int next = m_CaptureTimer.remainingTime();
+    if (correctionOn())
+        m_CorrectionTimer.start(qMax(0, next - (m_nCapturePeriod - m_nCorrectionPeriod)));
+    const int lead = m_nCapturePeriod - m_nLightPeriod;
+    m_LightTimer.start(qMax(0, next - lead));
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
+    // This tick's frame is taken only with this tick's light on and settled for its lead, however
+    // late the light tick came or whether it came at all.
+    if (!m_bLightTickDone)
+        switchLightOnForFrame();
+    const qint64 settle = lead - m_LightOnClock.elapsed();
+    if (settle > 0)
+        delay(int(settle));
     if (isEnableSerialLog())
         debugLine("Capture Time = " + clockText());
     m_bLightTickDone = false;
@@ -698,12 +714,11 @@ void TimeLapseWidget::enableFineAF()
         return;
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(false);
     ui->BUTTON_TIMELAPSE_STOP->setEnabled(false);
-    // The learnt offset goes with the autofocus; the move is queued, so it runs at the
-    // autofocus's first wait, before its scan.
-    if (m_nOffset != 0) {
-        m_nMotorRequest = -1;
-        emit signalMoveMotorPosition(m_nOffset, false);
-    }
+    // The scan is centred where the last autofocus left the stage, the best guess of the focus.
+    // Moving by the start's offset first would centre it on the height before the first autofocus,
+    // up to a whole scan range away: the focus, once it drifted, fell outside the scan and every
+    // run began from a worse place. The offset stays learnt and logged.
+    m_nMotorRequest = -1;
     emit lightOn();
     delay(m_nExposure + ui->SPINBOX_LIGHT_DELAY->value());
     runAutofocus();
@@ -742,11 +757,7 @@ void TimeLapseWidget::runAutofocus()
         debugLine("FineAF End Time = " + clockText());
     if (m_bCapturePending && !m_bCompleted && m_pProgressDlg) {
         m_bCapturePending = false;
-        if (!m_bLightTickDone) { // the light went off with the autofocus
-            emit lightOn();
-            delay(m_nExposure + ui->SPINBOX_LIGHT_DELAY->value());
-        }
-        enableCapture();
+        enableCapture(); // turns the light on again when it went off with the autofocus
     }
     m_bCapturePending = false;
 }
@@ -1074,7 +1085,8 @@ void TimeLapseWidget::changeState()
 
 void TimeLapseWidget::on_COMBOBOX_INTERVAL_TYPE_currentIndexChanged(int index)
 {
-    ui->SPINBOX_INTERVAL->setEnabled(index != 3 && ui->SPINBOX_HOUR->isEnabled());
+    // Follows the other number fields as the page set them, whatever a disabled parent shows now.
+    ui->SPINBOX_INTERVAL->setEnabled(index != 3 && ui->SPINBOX_HOUR->isEnabledTo(this));
     setFocusCorrectionState(index != 3);
     if (!isQCTestMode())
         return;
@@ -1203,14 +1215,14 @@ void TimeLapseWidget::debugLine(const QString &text) const
 
 const QString TimeLapseWidget::kLoadingText = QStringLiteral("<p><b>Loading ...</b></p>");
 
-void TimeLapseWidget::loadImages(const QString &folder)
+bool TimeLapseWidget::loadImages(const QString &folder)
 {
     const QFileInfoList files = ImageSeriesFiles::tiffFiles(folder);
     if (files.isEmpty()) {
         MessageDlg message(this);
         message.setMsgType(MSG_NO_IMAGE_FILES);
         message.exec();
-        return;
+        return false;
     }
     PageCursor::busy(Qt::WaitCursor);
     emit lightOff();
@@ -1226,6 +1238,7 @@ void TimeLapseWidget::loadImages(const QString &folder)
     m_pLoadingDlg->exec();
     if (m_pLoadingDlg)
         m_pLoadingDlg->deleteLater();
+    return true;
 }
 
 void TimeLapseWidget::slotLoadImages()
@@ -1477,7 +1490,8 @@ void TimeLapseWidget::enableRecordStop()
         qWarning() << "Time lapse: recorded frames still being written after" << kRecordDrainTimeoutMs << "ms";
     clearDirtyMemory();
     PageCursor::normal();
-    loadImages(QString("%1/%2/").arg(m_SavePath, m_SeriesName));
+    if (!loadImages(QString("%1/%2/").arg(m_SavePath, m_SeriesName)))
+        endEmptyRecording();
     const int lost = (m_RecordingDrain.lost ? m_RecordingDrain.lost() : 0) - m_nLostAtStart;
     if (lost > 0) {
         MessageDlg message(this);
@@ -1485,6 +1499,17 @@ void TimeLapseWidget::enableRecordStop()
         message.setButtonVisibility(MSG_BUTTON_OK);
         message.exec();
     }
+}
+
+// A recording shorter than one frame leaves nothing to show: the page goes back to the live
+// view it recorded from (still running), with the menu, the panel and polling given back.
+void TimeLapseWidget::endEmptyRecording()
+{
+    emit signalEnablePullingCommand(true);
+    m_nCurrentState = TIMELAPSE_LIVE;
+    changeState();
+    emit signalEnableControlWidgetUI(true);
+    emit signalEnableMainMenu(true);
 }
 
 void TimeLapseWidget::on_BUTTON_START_RECORD_clicked()

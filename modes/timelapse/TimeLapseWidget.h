@@ -7,6 +7,7 @@
 #include "TimeLapse.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFileInfoList>
 #include <QImage>
 #include <QPointF>
@@ -97,8 +98,9 @@ public:
     void setFocusCorrectionState(bool enable);
     void setUIZScanRangeComboBox();
 
-    // Loads every "*.tif" of folder (any letter case) in natural name order as the shown series.
-    void loadImages(const QString &folder);
+    // Loads every "*.tif" of folder (any letter case) in natural name order as the shown series;
+    // false (after saying so) when the folder holds none.
+    bool loadImages(const QString &folder);
     // One "time / last time  n / N" (or "n / N") line per image.
     void makeAnnotationList(const std::vector<ThumbnailInfo> &thumbnails, QStringList &lines);
     // The 1280 x 1024 grey frame of the page's depth as RGB in the pseudo colour (grey for the
@@ -244,6 +246,8 @@ private:
     bool runFirstCorrection();
     void runAutofocus();
     void takeFrame();
+    // The light of the coming frame: on now, its settling timed from now.
+    void switchLightOnForFrame();
     // Asks the panel for the stage position and waits (events running) until it has answered.
     bool requestMotorPosition();
     void debugLine(const QString &text) const;
@@ -251,6 +255,7 @@ private:
     void prepareSaveDialog(SaveOptionsDlg &dialog, int option);
     int runTimeLapseSaveDialog();
     void startContinuousRecording();
+    void endEmptyRecording();
 
     Ui_TimeLapseWidget *ui = nullptr;
     TimeLapse m_TimeLapse;
@@ -314,6 +319,7 @@ private:
     bool m_bAFRunning = false;
     bool m_bCapturePending = false;
     bool m_bLightTickDone = false;
+    QElapsedTimer m_LightOnClock; // since the light of the coming frame went on
     int m_nAFIndex = 0;
     int m_nAFPosition = 0;
     double m_dAFMaxValue = 0.0;

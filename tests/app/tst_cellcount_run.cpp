@@ -308,6 +308,20 @@ private slots:
     }
 
 
+    // A count from what Live leaves (the exposure's first row, the light at the top of the page's
+    // range when another page left it bright): the light search lengthens the exposure until the
+    // frame can reach the target grey, then counts.
+    void countFromTheDefaults()
+    {
+        startLive();
+        QCOMPARE(capturedImageMetaData().exposure[0], QString("Exposure: 10 ms"));
+        count();
+        QCOMPARE(page()->startError(), CELLCOUNT_ERR_NONE);
+        QCOMPARE(page()->currentState(), CELLCOUNT_RESULT);
+        QVERIFY(page()->liveNumber() + page()->deadNumber() > 0);
+        QVERIFY(capturedImageMetaData().exposure[0] != "Exposure: 10 ms");
+    }
+
     // A count end to end with either engine (the second one hidden, with its own protocol file):
     // live, light search, autofocus, capture, count; the result and its work files, the page's
     // bins, the viewer's tagged image and counted frame, Save before, Save after, Next count.

@@ -271,6 +271,8 @@ private slots:
         row("blank field", "3.1", "background", {}, "blank", 11, false, 0, "", "first");
         row("time-lapse range 2", "3.1", "timelapse", {"Setting_Timelapse/ScanRange=2", "Focus/FineAFRange=7"}, "", 5, true, 0, "", "focus");
         row("cell count: 11 images", "3.1", "cellcount", {"Focus/FineAFRange=1"}, "", 11, true, 0, "", "focus");
+        // Frames reach the program long after their exposure: each still is still scored where it was taken.
+        row("frames arrive late", "3.1", "cellcount", {}, "late", 11, true, 0, "", "focus");
         row("range 0", "3.1", "interactive", {"Focus/FineAFRange=0"}, "", 0, false, 3, MessageDlg::presetText(MSG_DOF_FAILED), "unchanged");
         row("time-lapse range -1", "3.1", "timelapse", {"Setting_Timelapse/ScanRange=-1"}, "", 0, false, 3, "", "unchanged");
         row("old dialect", "old", "interactive", {}, "", 0, false, 2, MessageDlg::presetText(MSG_FINEAF_NOT_SUPPORTED), "unchanged");
@@ -298,6 +300,8 @@ private slots:
         rig.bench.camera.renderer().setBlankField(fault == "blank");
         if (fault == "stall")
             rig.bench.camera.setFault(SimCameraFault::Stall);
+        if (fault == "late")
+            rig.bench.camera.setTransferDelayMs(400);
         if (fault == "position")
             rig.board.injectFault(BoardFault(BoardFault::Silence, -1, "STAGE POS"));
         rig.bench.instrument.setStagePosition(int(rig.trueFocus()) - 200);
