@@ -179,9 +179,14 @@ void Controller::CheckFirmwareVer()
         if (!text && !lastExchangeHeard)
             return;
     }
-    if (!text)
-        return;
-    firmwareText = *text;
+    if (text)
+        useFirmware(*text);
+}
+
+// The board speaks the new dialect of this version from now on.
+void Controller::useFirmware(const QString &text)
+{
+    firmwareText = text;
     firmwareVersion = firmwareVer(firmwareText);
     WritePrivateProfileString("NIMBO", "Firmware", firmwareText.toStdString(), configFile().toStdString());
 
@@ -200,6 +205,31 @@ void Controller::CheckFirmwareVer()
             emit changeLensPosition(0);
         }
     }
+}
+
+// A board that was silent to the version question but answers it afterwards (a slow start) speaks
+// the new dialect: it would never answer the old one's commands, so the link changes over.
+bool Controller::adoptLateVersion(const QString &message)
+{
+    const std::optional<QString> text = versionFrom({message});
+    if (!text)
+        return false;
+    qWarning().noquote() << "The board answered the version question late (" + *text
+                                + "); its new dialect is used from now on";
+    replyTimer.stop();
+    draining = false;
+    boardAnswering = true;
+    readyToSend = 1;
+    commandQueue.clear();
+    ledQueue.clear();
+    firmwareText = *text; // what arrives and goes from now on is in the new dialect
+    firmwareVersion = firmwareVer(firmwareText);
+    // Its start-up exchanges go out once the delivery under way is over.
+    QTimer::singleShot(0, this, [this, version = *text] {
+        if (portOpen)
+            useFirmware(version);
+    });
+    return true;
 }
 
 std::optional<QString> Controller::versionFrom(const QStringList &reply) const
@@ -525,6 +555,8 @@ void Controller::deliverReceived()
             logLine("DROPPED : ", msg);
             continue;
         }
+        if (adoptLateVersion(msg))
+            continue;
         readResult(msg);
     }
     inDelivery = false;

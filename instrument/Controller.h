@@ -169,6 +169,8 @@ private:
     void drainLateReply();
     bool dropUnexpectedReply(const QString &reply);
     std::optional<QString> versionFrom(const QStringList &reply) const;
+    void useFirmware(const QString &text);
+    bool adoptLateVersion(const QString &message);
     static bool isOldDialectMove(const QString &command);
     static bool isStageMove(const QString &command);
     static bool answers(const QString &message, const QString &reply);

@@ -4,8 +4,10 @@
 #include "ControllerTestSupport.h"
 #include "Globals.h"
 #include "MonotonicClock.h"
+#include "Paths.h"
 #include "SerialFramer.h"
 
+#include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -104,6 +106,27 @@ private slots:
         QVERIFY(openController(b.controller, b.board.devicePath()));
         QCOMPARE(b.controller.getFirmwareText(), firmware);
         QCOMPARE(b.sent().mid(0, asked + 1).count("$A#VER"), asked);
+    }
+
+    // A board silent to the version question that answers it after the wait (a slow start)
+    // speaks the new dialect: the link changes over, starting with the status exchange, instead
+    // of sending it old-dialect commands it never answers.
+    void lateVersionAnswerChangesTheDialectOver()
+    {
+        BoardBench b(QStringLiteral("3.1"));
+        b.script([](const QString &line) -> std::optional<Pieces> {
+            if (line != QLatin1String("$A#VER"))
+                return std::nullopt;
+            return reply("$OK#A#VER#3.1\r\n", Controller::kExchangeTimeoutMs + 300);
+        });
+        QVERIFY(b.board.start());
+        QVERIFY(openController(b.controller, b.board.devicePath()));
+        Controller &c = b.controller;
+        QVERIFY(pumpUntil([&] { return c.getFilterPosition() >= 0 && c.getLensPosition() >= 1; }, 10000));
+        QCOMPARE(c.getFirmwareText(), QStringLiteral("3.1"));
+        QVERIFY(pumpUntil([] { return QSettings(Paths::configFile(), QSettings::IniFormat).value("NIMBO/Firmware") == "3.1"; },
+                          10000));
+        QVERIFY(c.getCurrentMotorPosition().has_value()); // a new-dialect query, answered
     }
 
     void unopenablePortFails()
