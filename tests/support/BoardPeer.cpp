@@ -7,8 +7,12 @@ BoardPeer::BoardPeer(const QString &logPath, int seconds)
 {
     m_process.start("python3", {qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/instrument/board_peer.py", logPath,
                                 QString::number(seconds)});
-    if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(5000))
+    // The peer prints its device once its pseudo-terminal is open. The bounds only catch a
+    // hang: a loaded machine may take many seconds to start Python.
+    if (!m_process.waitForStarted(60000))
         return;
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(60000)) {
+    }
     const QString device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
     if (device.startsWith("/dev/"))
         m_device = device;
