@@ -353,6 +353,7 @@ private:
 
     // Light search.
     int m_nLightPower = 0;
+    int m_nExposureRowTried = -1; // the last row the search lengthened the exposure to
     bool m_bAbove = false, m_bBelow = false, m_bFound = false;
     QVector<IntensityResult> m_IntensityResults;
     QPointer<MessageDlg> m_pStartDlg;

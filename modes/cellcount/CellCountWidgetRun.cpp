@@ -157,6 +157,7 @@ void CellCountWidget::slotCalculrateIntensity()
         if (m_nStartError == CELLCOUNT_ERR_NONE) {
             m_bAbove = m_bBelow = m_bFound = false;
             m_IntensityResults.clear();
+            m_nExposureRowTried = -1;
             m_nCountMode = 0;
             m_nLightPower = power;
             captureFrame(); // the frame goes on in captureCompleted; a missing one stops here
@@ -337,8 +338,11 @@ void CellCountWidget::lengthenExposure()
     int row = 0;
     while (row < kExposureRows && table[row][0] <= exposureMs)
         ++row;
-    if (row >= kExposureRows)
+    // A frame whose exposure did not grow since the last try ends the search: the camera did
+    // not take the longer exposure, and trying again would never end.
+    if (row >= kExposureRows || row <= m_nExposureRowTried)
         return endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
+    m_nExposureRowTried = row;
     m_IntensityResults.clear();
     m_bAbove = m_bBelow = false;
     emit lightPower(-1, -1, row);
