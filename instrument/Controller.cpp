@@ -332,7 +332,7 @@ bool Controller::sendToSerialPort(QString command)
             scheduleQueuedSend();
             return false;
         }
-        replyWaitMs = isOldDialectMove(command) ? moveReplyTimeoutMs : kReplyTimeoutMs;
+        replyWaitMs = isOldDialectMove(command) ? moveReplyTimeoutMs : replyTimeoutMs;
         replyTimer.start(replyWaitMs);
         return true;
     }

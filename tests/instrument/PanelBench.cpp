@@ -86,6 +86,9 @@ bool PanelBench::build()
     video = cam.makeWidget();
     panel = std::make_unique<ControlWidget>();
     ControlWidget *p = panel.get();
+    // The simulated board answers from a thread of this process: on a loaded machine an old-dialect
+    // reply can come later than the real board's second, and would be dropped as late.
+    p->controller().setReplyTimeoutMs(kOldReplyTimeoutMs);
     VideoWidget *v = video.get();
     QObject::connect(p, &ControlWidget::changeFilterPosition, v, &VideoWidget::setCurrentFilterPosition);
     QObject::connect(p, qOverload<int, int, int>(&ControlWidget::signalChangeExposure), v,
