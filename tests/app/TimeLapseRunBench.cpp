@@ -42,8 +42,11 @@ bool TimeLapseRunBench::enterPage(const SimulatedInstrument::Options &options, c
         return false;
     QTest::mouseClick(ui()->BUTTON_TIME_LAPSE_MENU, Qt::LeftButton);
     m_page = ui()->m_TimeLapseWidget;
-    if (!m_bench->waitUnlocked() || g_CurrentMenu != MENU_TIMELAPSE)
-        return false;
+    return m_bench->waitUnlocked() && g_CurrentMenu == MENU_TIMELAPSE && goLive();
+}
+
+bool TimeLapseRunBench::goLive()
+{
     QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_LIVE"), Qt::LeftButton);
     return QTest::qWaitFor([this] { return w<QPushButton>("BUTTON_TIMELAPSE_RUN")->isEnabled(); }, 15000)
            && m_bench->waitUnlocked() && m_page->currentState() == TIMELAPSE_LIVE;

@@ -27,6 +27,8 @@ protected:
     // its time on its frames, and a frame still in flight at a still's request shows the stage
     // before its last move.
     bool enterQuickStage();
+    // Live pressed: the page live and ready to run.
+    bool goLive();
     // Total time, interval and its unit, correction on or off; the series goes to the SSD's "Data".
     void plan(int minutes, int seconds, int interval, const QString &unit, bool correction = false);
     void run();

@@ -98,9 +98,7 @@ private slots:
         QVERIFY(m_bench->waitUnlocked());
         QCOMPARE(editable(), yes); // entered
 
-        QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_LIVE"), Qt::LeftButton);
-        QVERIFY(QTest::qWaitFor([this] { return w<QPushButton>("BUTTON_TIMELAPSE_RUN")->isEnabled(); }, 15000));
-        QVERIFY(m_bench->waitUnlocked());
+        QVERIFY(goLive());
         QCOMPARE(editable(), yes); // live
 
         plan(0, 30, 1, "Second");
