@@ -1,14 +1,12 @@
 // Time-lapse series on the simulated instrument, through the main window's wiring: frames on
-// schedule written as TIFF files, pause and resume, stop, the last frame, a failed write, and the
-// focus-drift correction with the simulator's own autofocus (its timer slots called directly), and
-// a continuous recording through the live video into the browser.
-#include "AppBench.h"
-#include "Controller.h"
+// schedule written as TIFF files, pause and resume, stop, the last frame, a failed write, a
+// continuous recording through the live video into the browser, and a correction the board cannot
+// run.
+#include "TimeLapseRunBench.h"
 #include "ControlWidget.h"
 #include "FrameRecorder.h"
 #include "MessageDlg.h"
 #include "NIMBODlg.h"
-#include "Paths.h"
 #include "SimulatedCamera.h"
 #include "TimeLapseImageWidget.h"
 #include "TimeLapseWidget.h"
@@ -22,29 +20,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QtTest>
 #include <unistd.h>
 
 namespace {
-
-// What Python's tifffile reads from every frame of a series, in name order: one line per file,
-// "WIDTHxHEIGHT BITS MAX <last description item>".
-QStringList framesByPython(const QString &folder)
-{
-    const char *script = "import glob, os, sys, tifffile\n"
-                         "for f in sorted(glob.glob(os.path.join(sys.argv[1], '*.tif'))):\n"
-                         "    with tifffile.TiffFile(f) as t:\n"
-                         "        p = t.pages[0]\n"
-                         "        a = p.asarray()\n"
-                         "        print('%dx%d %d %d %s' % (a.shape[1], a.shape[0], a.dtype.itemsize * 8, a.max(),"
-                         " p.description.split(';')[-1]))\n";
-    QProcess python;
-    python.start(QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3", {"-c", script, folder});
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
-        return {"python failed: " + QString::fromUtf8(python.readAllStandardError())};
-    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
 
 // What tifffile reads from a recorded folder: the file count, whether every file is an upright
 // 8-bit camera frame (the sensor's marker in the last pixel) with a picture in it, the exposure
@@ -92,85 +71,24 @@ QList<double> meansByPython(const QString &folder)
 
 } // namespace
 
-class TestTimeLapseRun : public QObject
+class TestTimeLapseRun : public TimeLapseRunBench
 {
     Q_OBJECT
 
-    std::unique_ptr<AppBench> m_bench;
-    TimeLapseWidget *m_page = nullptr;
-
-    Ui_NIMBODlg *ui() const { return m_bench->ui(); }
-    template <class T>
-    T *w(const char *name) const { return m_page->findChild<T *>(name); }
-    QString seriesFolder() const { return m_page->savePath() + '/' + m_page->seriesName(); }
-    int count() const { return m_page->plan().count(); }
-
-    // The application started on the Time lapse page, live, ready to run.
-    bool enter(const SimulatedInstrument::Options &options = AppBench::defaultOptions(), const char *cameraMode = "8")
-    {
-        m_bench = std::make_unique<AppBench>(options);
-        m_bench->quietStart();
-        m_bench->setConfig("Camera", "Mode", cameraMode);
-        for (int lens = 1; lens <= 5; ++lens)
-            m_bench->setConfig("LensNA", qPrintable(QString::number(lens)), "0.25");
-        m_bench->start();
-        if (!m_bench->menuUnlocked())
-            return false;
-        QTest::mouseClick(ui()->BUTTON_TIME_LAPSE_MENU, Qt::LeftButton);
-        m_page = ui()->m_TimeLapseWidget;
-        if (!m_bench->waitUnlocked() || g_CurrentMenu != MENU_TIMELAPSE)
-            return false;
-        QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_LIVE"), Qt::LeftButton);
-        return QTest::qWaitFor([this] { return w<QPushButton>("BUTTON_TIMELAPSE_RUN")->isEnabled(); }, 15000)
-               && m_bench->waitUnlocked() && m_page->currentState() == TIMELAPSE_LIVE;
-    }
-
-    void plan(int minutes, int seconds, int interval, const QString &unit, bool correction = false)
-    {
-        w<QSpinBox>("SPINBOX_HOUR")->setValue(0);
-        w<QSpinBox>("SPINBOX_MINUTE")->setValue(minutes);
-        w<QSpinBox>("SPINBOX_SECOND")->setValue(seconds);
-        w<QComboBox>("COMBOBOX_INTERVAL_TYPE")->setCurrentText(unit);
-        w<QDoubleSpinBox>("SPINBOX_INTERVAL")->setValue(interval);
-        w<QComboBox>("COMBO_FOCUS_DRIFT")->setCurrentText(correction ? "On" : "Off");
-        QDir(Paths::ssd()).mkpath("Data");
-        m_page->setSaveTarget(Paths::path("/media/VANTOR SSD/Data"), "Cells", "tif");
-    }
-
-    void run() { QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_RUN"), Qt::LeftButton); }
-    bool waitForCount(int n, int timeoutMs = 30000) const
-    {
-        return QTest::qWaitFor([this, n] { return count() >= n; }, timeoutMs);
-    }
-    bool waitEnded(int timeoutMs = 30000) const
-    {
-        return QTest::qWaitFor([this] { return m_page->currentState() == TIMELAPSE_SHOWN; }, timeoutMs);
-    }
-    bool polling() const { return ui()->m_ControlWidget->controller().isPulling(); }
-
 private slots:
     void init() { g_CurrentMenu = MENU_MULTICOLOR; }
-    void cleanup()
-    {
-        m_page = nullptr;
-        m_bench.reset();
-    }
+    void cleanup() { endCase(); }
 
-    // The interval field takes a tap whenever a new series can be set up: on entering the page,
-    // live, after a series ended and Live again; never while a series runs.
-    void intervalFieldEditable_data()
-    {
-        QTest::addColumn<QString>("road");
-        QTest::addColumn<bool>("editable");
-        QTest::newRow("entered") << "entered" << true;
-        QTest::newRow("live") << "live" << true;
-        QTest::newRow("acquiring") << "acquiring" << false;
-        QTest::newRow("live after a series") << "again" << true;
-    }
+    // The interval field and its unit take a tap whenever a new series can be set up: on entering
+    // the page, live, after a series ended and Live again; never while a series runs. One
+    // application walks that road, checked at each stop.
     void intervalFieldEditable()
     {
-        QFETCH(QString, road);
-        QFETCH(bool, editable);
+        auto editable = [this] {
+            return qMakePair(w<QDoubleSpinBox>("SPINBOX_INTERVAL")->isEnabled(),
+                             w<QComboBox>("COMBOBOX_INTERVAL_TYPE")->isEnabled());
+        };
+        const auto yes = qMakePair(true, true), no = qMakePair(false, false);
         m_bench = std::make_unique<AppBench>();
         m_bench->quietStart();
         m_bench->start();
@@ -178,26 +96,22 @@ private slots:
         QTest::mouseClick(ui()->BUTTON_TIME_LAPSE_MENU, Qt::LeftButton);
         m_page = ui()->m_TimeLapseWidget;
         QVERIFY(m_bench->waitUnlocked());
-        if (road != "entered") {
-            QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_LIVE"), Qt::LeftButton);
-            QVERIFY(QTest::qWaitFor([this] { return w<QPushButton>("BUTTON_TIMELAPSE_RUN")->isEnabled(); }, 15000));
-            QVERIFY(m_bench->waitUnlocked());
-        }
-        if (road == "acquiring" || road == "again") {
-            plan(0, 30, 1, "Second");
-            run();
-            QVERIFY(waitForCount(1));
-        }
-        if (road == "again") {
-            QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
-            QVERIFY(waitEnded());
-            QVERIFY(m_bench->waitUnlocked());
-            QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_LIVE"), Qt::LeftButton);
-            QVERIFY(m_bench->waitUnlocked());
-        }
-        auto *interval = w<QDoubleSpinBox>("SPINBOX_INTERVAL");
-        QCOMPARE(interval->isEnabled(), editable);
-        QCOMPARE(w<QComboBox>("COMBOBOX_INTERVAL_TYPE")->isEnabled(), editable);
+        QCOMPARE(editable(), yes); // entered
+
+        QVERIFY(goLive());
+        QCOMPARE(editable(), yes); // live
+
+        plan(0, 30, 1, "Second");
+        run();
+        QVERIFY(waitForCount(1));
+        QCOMPARE(editable(), no); // acquiring
+
+        QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
+        QVERIFY(waitEnded());
+        QVERIFY(m_bench->waitUnlocked());
+        QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_LIVE"), Qt::LeftButton);
+        QVERIFY(m_bench->waitUnlocked());
+        QCOMPARE(editable(), yes); // live after a series
     }
 
     // Total 4 s, interval 1 s: five frames at 0 .. 4 s, each written at once.
@@ -440,133 +354,6 @@ private slots:
         QVERIFY(polling());
         QVERIFY(w<QWidget>("BUTTON_TIMELAPSE_RUN")->isEnabled());
         QVERIFY(w<QWidget>("SPINBOX_SECOND")->isEnabled());
-    }
-
-    // The first correction of a start learns the offset from the stage's positions; with N = 3
-    // only every third correction tick runs the autofocus, which scans from where the stage is.
-    void driftCorrection()
-    {
-        QVERIFY(enter());
-        plan(30, 0, 5, "Minute", true);
-        w<QSpinBox>("SPINBOX_AF_INTERVAL")->setValue(3);
-        // Two scan steps below the focus: the autofocus finds the peak above.
-        auto &board = m_bench->sim->instrument();
-        const int objective = board.state().objectivePosition;
-        const double focus = m_bench->sim->camera().renderer().trueFocusSteps(objective);
-        board.setStagePosition(int(focus) - board.state().stageCounterOffset - 600);
-        QSignalSpy positions(ui()->m_ControlWidget, &ControlWidget::signalCurrentMotorPosition);
-        QSignalSpy autofocus(m_page, &TimeLapseWidget::TimeLapseAF);
-        QSignalSpy moves(m_page, &TimeLapseWidget::signalMoveMotorPosition);
-        run();
-        QCOMPARE(m_page->currentState(), TIMELAPSE_ACQUIRING);
-        QCOMPARE(autofocus.count(), 1);
-        QCOMPARE(count(), 1); // the first frame follows the correction
-        QVERIFY(positions.count() >= 2);
-        QCOMPARE(m_page->startPosition(), positions[0][0].toInt());
-        QCOMPARE(m_page->focusOffset(), positions[0][0].toInt() - positions[1][0].toInt());
-        QVERIFY(m_page->focusOffset() != 0);
-        QVERIFY(!polling());
-
-        // A capture tick that comes while the autofocus runs waits for it: the frame is taken
-        // when the autofocus returns, not dropped.
-        int countInsideAF = -1;
-        const auto tickInside = connect(ui()->m_ControlWidget, &ControlWidget::sendAFData, m_page, [&] {
-            QMetaObject::invokeMethod(m_page, "enableCapture");
-            countInsideAF = count();
-        });
-        for (int tick = 1; tick <= 3; ++tick) {
-            QMetaObject::invokeMethod(m_page, "enableFineAF");
-            QCOMPARE(autofocus.count(), tick == 3 ? 2 : 1);
-            QCOMPARE(moves.count(), 0);
-        }
-        disconnect(tickInside);
-        QCOMPARE(countInsideAF, 1);
-        QCOMPARE(count(), 2);
-        QVERIFY(w<QWidget>("BUTTON_TIMELAPSE_STOP")->isEnabled());
-        QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
-        QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
-        QCOMPARE(framesByPython(seriesFolder()).size(), 2);
-    }
-
-    // Each periodic correction ends within one scan step (352 steps here) of the true focus while
-    // frames reach the program late, as on a busy machine: on a still specimen, on one whose focus
-    // drifts up between corrections, and after a start out of the first scan's reach (2,500 steps
-    // below, the scan reaching 1,760), which the first periodic correction must make up.
-    void correctionHoldsFocus_data()
-    {
-        QTest::addColumn<int>("below");
-        QTest::addColumn<int>("drift");
-        QTest::addColumn<int>("corrections");
-        QTest::newRow("still") << 600 << 0 << 2;
-        QTest::newRow("drifting") << 600 << 200 << 3;
-        QTest::newRow("started out of reach") << 2500 << 0 << 2;
-    }
-    void correctionHoldsFocus()
-    {
-        QFETCH(int, below);
-        QFETCH(int, drift);
-        QFETCH(int, corrections);
-        QVERIFY(enter());
-        plan(30, 0, 5, "Minute", true);
-        auto &board = m_bench->sim->instrument();
-        SampleRenderer &specimen = m_bench->sim->camera().renderer();
-        const int objective = board.state().objectivePosition;
-        board.setStagePosition(int(specimen.trueFocusSteps(objective)) - board.state().stageCounterOffset - below);
-        m_bench->sim->camera().setTransferDelayMs(300);
-        auto offFocus = [&] { return std::abs(board.state().stagePhysical() - specimen.trueFocusSteps(objective)); };
-        run();
-        QCOMPARE(m_page->currentState(), TIMELAPSE_ACQUIRING);
-        const int step = ui()->m_ControlWidget->fineAF().fineAF().interval();
-        for (int i = 1; i <= corrections; ++i) {
-            specimen.setFocusBase(specimen.focusBase() + drift);
-            QMetaObject::invokeMethod(m_page, "enableFineAF");
-            QVERIFY2(offFocus() <= step, qPrintable(QString("correction %1: %2 steps off, scan step %3").arg(i).arg(offFocus()).arg(step)));
-        }
-        QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
-        QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
-    }
-
-    // Ten minutes at one frame a minute with a correction before every frame, on the real clock,
-    // from a stage roughly focused by hand (two scan steps below): every autofocus ends within one
-    // scan step of the true focus. Long: runs only with VANTOR_LONG_RUN=1, and prints the frames,
-    // autofocus times and positions.
-    void tenMinuteSeriesWithCorrection()
-    {
-        if (qEnvironmentVariable("VANTOR_LONG_RUN") != "1")
-            QSKIP("ten minutes; set VANTOR_LONG_RUN=1 and QTEST_FUNCTION_TIMEOUT=900000");
-        QVERIFY(enter());
-        plan(10, 0, 1, "Minute", true);
-        auto &board = m_bench->sim->instrument();
-        const int objective = board.state().objectivePosition;
-        // The true focus in the stage's own count, as the autofocus reports its end.
-        const double focus = m_bench->sim->camera().renderer().trueFocusSteps(objective) - board.state().stageCounterOffset;
-        board.setStagePosition(int(focus) - 700);
-        QElapsedTimer clock;
-        clock.start();
-        QStringList notes;
-        QList<int> ends;
-        connect(m_page, &TimeLapseWidget::TimeLapseAF, this, [&] { notes << QString("AF start %1 s").arg(clock.elapsed() / 1000.0); });
-        connect(ui()->m_ControlWidget, &ControlWidget::completeTimeLapseAF, this, [&](int position, bool ok, TFineAFErrTable e) {
-            notes << QString("AF end %1 s: position %2, success %3, error %4").arg(clock.elapsed() / 1000.0).arg(position).arg(ok).arg(int(e));
-            ends << position;
-        });
-        connect(m_page, &TimeLapseWidget::captured, this, [&](bool) { notes << QString("frame %1 at %2 s").arg(count()).arg(clock.elapsed() / 1000.0); });
-        run();
-        QVERIFY(waitEnded(13 * 60 * 1000));
-        for (const QString &note : notes)
-            qInfo().noquote() << note;
-        qInfo().noquote() << "offset" << m_page->focusOffset() << "start position" << m_page->startPosition();
-        const int interval = ui()->m_ControlWidget->fineAF().fineAF().interval();
-        QStringList offFocus;
-        for (int end : ends)
-            offFocus << QString::number(end - focus, 'f', 0);
-        qInfo().noquote() << "AF ends" << ends << "true focus" << focus << "off by" << offFocus.join(", ") << "scan step" << interval;
-        QCOMPARE(ends.size(), 11);
-        for (int end : ends)
-            QVERIFY2(std::abs(end - focus) <= interval, qPrintable(QString::number(end)));
-        const QStringList frames = framesByPython(seriesFolder());
-        QCOMPARE(frames.size(), 11);
-        QVERIFY2(frames.last().endsWith("Time: 00:10:00"), qPrintable(frames.last()));
     }
 
     // An autofocus the board cannot run (the old dialect): preset 38, back to live view, no frame,
