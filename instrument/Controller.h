@@ -125,6 +125,8 @@ public:
     void setWriteFailures(int count) { writeFailures = count; }
     // For tests: how long the old dialect waits for a move's reply (0 or less: kMoveReplyTimeoutMs).
     void setMoveReplyTimeoutMs(int ms) { moveReplyTimeoutMs = ms > 0 ? ms : kMoveReplyTimeoutMs; }
+    // For tests: how long a synchronous exchange waits for its reply (0 or less: kExchangeTimeoutMs).
+    void setExchangeTimeoutMs(int ms) { exchangeTimeoutMs = ms > 0 ? ms : kExchangeTimeoutMs; }
 
     // Written by the control panel's hot-pixel light routine: the LED power goes out unscaled.
     bool unscaledLedPower = false;
@@ -239,6 +241,7 @@ private:
     bool queuedSendScheduled = false;
     int writeFailures = 0;        // tests: writes still to fail
     int moveReplyTimeoutMs = kMoveReplyTimeoutMs;
+    int exchangeTimeoutMs = kExchangeTimeoutMs;
     bool lastExchangeHeard = false; // the last synchronous exchange received any byte
     bool exchangeActive = false;  // inside sendToSerialPortFast
     bool inDelivery = false;      // readFromSerialPort is handing messages on
