@@ -172,7 +172,7 @@ void Controller::CheckFirmwareVer()
     // A busy, refused, cut or garbled answer is asked again; only silence means the old board.
     std::optional<QString> text;
     for (int attempt = 1; attempt <= kVersionAttempts && !text; ++attempt) {
-        const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#VER\n"), kExchangeTimeoutMs);
+        const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#VER\n"), exchangeTimeoutMs);
         if (isEnableSerialLog() && !reply.isEmpty())
             qDebug().noquote() << reply.first();
         text = versionFrom(reply);
@@ -338,7 +338,7 @@ bool Controller::sendToSerialPort(QString command)
     }
 
     ConvertProtocol(command);
-    const QStringList replies = sendToSerialPortFast(command + QLatin1Char('\n'), kExchangeTimeoutMs);
+    const QStringList replies = sendToSerialPortFast(command + QLatin1Char('\n'), exchangeTimeoutMs);
     for (const QString &reply : replies)
         readResult(reply);
     // A move whose reply was lost or refused still ends in a completion wait, so that whoever
@@ -937,7 +937,7 @@ void Controller::startLensTimer()
 Controller::LensAnswer Controller::sendLensCommand(const QString &message)
 {
     for (int attempt = 1; attempt <= kLensSendAttempts; ++attempt) {
-        const QStringList reply = sendToSerialPortFast(message, kExchangeTimeoutMs);
+        const QStringList reply = sendToSerialPortFast(message, exchangeTimeoutMs);
         if (isEnableSerialLog() && !reply.isEmpty())
             qDebug().noquote() << reply.first();
         if (reply.isEmpty())
@@ -1018,7 +1018,7 @@ bool Controller::checkLensAndFilterPosition()
 
 std::optional<int> Controller::askNumber(const QString &message, int fields, int field, const QString &prefix)
 {
-    const QStringList reply = sendToSerialPortFast(message, kExchangeTimeoutMs);
+    const QStringList reply = sendToSerialPortFast(message, exchangeTimeoutMs);
     if (reply.size() != 1)
         return std::nullopt;
     const QStringList parts = reply.first().split(QLatin1Char('#'));
@@ -1034,7 +1034,7 @@ void Controller::InitFirmware()
     int filter = -1;
     int lens = 0;
     bool statusRead = false;
-    const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#STATUS\n"), kExchangeTimeoutMs);
+    const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#STATUS\n"), exchangeTimeoutMs);
     if (reply.size() == 1) {
         const QStringList fields = reply.first().split(QLatin1Char('#'));
         if (fields.size() == 5 && isOkStatus(fields[0]) && fields[2] == QLatin1String("STATUS")) {
@@ -1143,13 +1143,13 @@ void Controller::setZCommandForSpeed(int speed)
 void Controller::setCoarseKnobSpeed(int speed)
 {
     if (portOpen)
-        sendToSerialPortFast(QStringLiteral("$A#KNOB COARSE %1\n").arg(speed), kExchangeTimeoutMs);
+        sendToSerialPortFast(QStringLiteral("$A#KNOB COARSE %1\n").arg(speed), exchangeTimeoutMs);
 }
 
 void Controller::setFineKnobSpeed(int speed)
 {
     if (portOpen)
-        sendToSerialPortFast(QStringLiteral("$A#KNOB FINE %1\n").arg(speed), kExchangeTimeoutMs);
+        sendToSerialPortFast(QStringLiteral("$A#KNOB FINE %1\n").arg(speed), exchangeTimeoutMs);
 }
 
 bool Controller::handleStageReply(const QStringList &fields)
@@ -1199,7 +1199,7 @@ void Controller::setMotorPosition(int position)
 
 std::optional<int> Controller::readStagePosition()
 {
-    const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#STAGE POS\n"), kExchangeTimeoutMs);
+    const QStringList reply = sendToSerialPortFast(QStringLiteral("$A#STAGE POS\n"), exchangeTimeoutMs);
     if (reply.size() != 1)
         return std::nullopt;
     const QStringList fields = reply.first().split(QLatin1Char('#'));
@@ -1237,7 +1237,7 @@ bool Controller::CheckMotorPosition(TMoveLimit limit)
         return false; // the old dialect has no limit query: the stage is driven to the limit
     const QString message = limit == MOVE_LIMIT_TOP ? QStringLiteral("$A#STAGE LIMIT TOP\n")
                                                     : QStringLiteral("$A#STAGE LIMIT BOTTOM\n");
-    const QStringList reply = sendToSerialPortFast(message, kExchangeTimeoutMs);
+    const QStringList reply = sendToSerialPortFast(message, exchangeTimeoutMs);
     if (reply.size() != 1)
         return false;
     const QStringList fields = reply.first().split(QLatin1Char('#'));
@@ -1292,8 +1292,8 @@ void Controller::setMotorMaxSpeed(int distance)
         reduction = 1.0f;
     const double product = static_cast<double>(int64_t(length) * acc);
     const int maxSpeed = static_cast<int>(std::sqrt(product / kMaxSpeedDivisor) * reduction);
-    sendToSerialPortFast(QStringLiteral("$A#STAGE#MAX#%1\n").arg(maxSpeed), kExchangeTimeoutMs);
-    sendToSerialPortFast(QStringLiteral("$A#STAGE#ACC#%1\n").arg(acc), kExchangeTimeoutMs);
+    sendToSerialPortFast(QStringLiteral("$A#STAGE#MAX#%1\n").arg(maxSpeed), exchangeTimeoutMs);
+    sendToSerialPortFast(QStringLiteral("$A#STAGE#ACC#%1\n").arg(acc), exchangeTimeoutMs);
 }
 
 // ---------------------------------------------------------------------------------------------

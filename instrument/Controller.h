@@ -127,6 +127,8 @@ public:
     void setMoveReplyTimeoutMs(int ms) { moveReplyTimeoutMs = ms > 0 ? ms : kMoveReplyTimeoutMs; }
     // For tests: how long the old dialect waits for any other reply (0 or less: kReplyTimeoutMs).
     void setReplyTimeoutMs(int ms) { replyTimeoutMs = ms > 0 ? ms : kReplyTimeoutMs; }
+    // For tests: how long a synchronous exchange waits for its reply (0 or less: kExchangeTimeoutMs).
+    void setExchangeTimeoutMs(int ms) { exchangeTimeoutMs = ms > 0 ? ms : kExchangeTimeoutMs; }
 
     // Written by the control panel's hot-pixel light routine: the LED power goes out unscaled.
     bool unscaledLedPower = false;
@@ -242,6 +244,7 @@ private:
     int writeFailures = 0;        // tests: writes still to fail
     int moveReplyTimeoutMs = kMoveReplyTimeoutMs;
     int replyTimeoutMs = kReplyTimeoutMs;
+    int exchangeTimeoutMs = kExchangeTimeoutMs;
     bool lastExchangeHeard = false; // the last synchronous exchange received any byte
     bool exchangeActive = false;  // inside sendToSerialPortFast
     bool inDelivery = false;      // readFromSerialPort is handing messages on

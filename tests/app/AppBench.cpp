@@ -92,6 +92,9 @@ void AppBench::quietStart()
 NIMBODlg *AppBench::build(TCurrentMenu menu, TExecMode mode)
 {
     window = std::make_unique<NIMBODlg>(menu, mode);
+    // The simulated board answers from a thread of this process: on a loaded machine a reply can
+    // take longer than the real board's second.
+    ui()->m_ControlWidget->controller().setExchangeTimeoutMs(kExchangeTimeoutMs);
     window->show();
     return window.get();
 }
@@ -163,6 +166,7 @@ QStringList AppBench::endActions() const
 void AppBench::hastenStageWaits()
 {
     Controller &link = ui()->m_ControlWidget->controller();
+    link.setExchangeTimeoutMs(0); // every exchange with a silent board lasts its whole wait
     link.setMoveReplyTimeoutMs(Controller::kMoveReplyTimeoutMs / 5);
     link.motorPositioning().setClock(
         [clock = std::make_shared<QElapsedTimer>()] {

@@ -20,6 +20,10 @@ class QDialog;
 class AppBench
 {
 public:
+    // How long a synchronous exchange with the simulated board may take (the real board's wait is
+    // a second): hastenStageWaits gives the default back.
+    static constexpr int kExchangeTimeoutMs = 10000;
+
     explicit AppBench(const SimulatedInstrument::Options &options = defaultOptions());
     ~AppBench();
 
@@ -56,7 +60,8 @@ public:
     QList<int> stageMoves() const;
     // The panel's waits for the focus stage give up five times as soon: the new dialect's position
     // readings run on a clock five times as fast, the old dialect waits a fifth as long for a move's
-    // reply. For a silent board, whose waits would otherwise last their full caps.
+    // reply; a synchronous exchange waits its default second. For a silent board, whose waits
+    // would otherwise last their full caps.
     void hastenStageWaits();
 
 private:

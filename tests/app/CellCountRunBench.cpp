@@ -1,14 +1,19 @@
 #include "CellCountRunBench.h"
 
+#include "CellCountImageWidget.h"
 #include "CellCountWidget.h"
 #include "ControlWidget.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "MediaMonitor.h"
 #include "NIMBODlg.h"
+#include "Paths.h"
 #include "VideoWidget.h"
+#include "ui_CellCountImageWidget.h"
 #include "ui_NIMBODlg.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QtTest>
 #include <opencv2/core.hpp>
@@ -38,6 +43,16 @@ VirtualInstrument &CellCountRunBench::scope() const
     return m_bench->sim->instrument();
 }
 
+CellCountImageWidget *CellCountRunBench::viewer() const
+{
+    return m_bench->ui()->m_CellCountImageWidget;
+}
+
+ImageGraphicsView *CellCountRunBench::view() const
+{
+    return viewer()->form()->m_LGraphicsView;
+}
+
 void CellCountRunBench::noteBoxText(QDialog *dialog)
 {
     const QString text = DialogScripts::messageText(dialog);
@@ -47,7 +62,11 @@ void CellCountRunBench::noteBoxText(QDialog *dialog)
 
 void CellCountRunBench::startLive()
 {
-    m_bench = std::make_unique<AppBench>();
+    // A stage ten times as fast: the autofocus takes its frames once each move has ended, so its
+    // travel time is not what is judged.
+    SimulatedInstrument::Options options = AppBench::defaultOptions();
+    options.profile.speedScale *= 10;
+    m_bench = std::make_unique<AppBench>(options);
     m_bench->quietStart();
     m_bench->start();
     m_bench->setAnswer([this](QDialog *dialog) {
@@ -136,6 +155,30 @@ void CellCountRunBench::count()
     // The work files are written once the page is back in the event loop.
     QVERIFY(QTest::qWaitFor([this] { return !page()->workFilesPending(); }, 15000));
 }
+
+QString CellCountRunBench::mountedUsb()
+{
+    const QString usb = Paths::path("/media/USB1");
+    if (!QTest::qWaitFor([usb] { return QFileInfo(usb).isDir(); }, 15000))
+        return QString();
+    g_PreviouslySavedPath = usb;
+    return usb;
+}
+
+void CellCountRunBench::python(const char *script, const QStringList &args, const QJsonObject &expected)
+{
+    const QString json = m_bench->root.path() + "/cellcount_expected.json";
+    QFile out(json);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(QJsonDocument(expected).toJson());
+    out.close();
+    QProcess process;
+    process.start("/usr/bin/python3", QStringList({"-c", script, json}) + args);
+    QVERIFY(process.waitForFinished(60000));
+    QVERIFY2(process.exitCode() == 0, qPrintable(QString::fromUtf8(process.readAllStandardError())));
+    qInfo("%s", process.readAllStandardOutput().trimmed().constData());
+}
+
 void CellCountRunBench::endCase()
 {
     m_saveName.clear();

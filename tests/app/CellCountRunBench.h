@@ -8,8 +8,11 @@
 #include <QStringList>
 #include <memory>
 
+class CellCountImageWidget;
 class CellCountWidget;
 class ControlWidget;
+class ImageGraphicsView;
+class QJsonObject;
 class Ui_CellCountWidget;
 class VideoWidget;
 class VirtualInstrument;
@@ -34,6 +37,8 @@ protected:
     VideoWidget *video() const;
     ControlWidget *panel() const;
     VirtualInstrument &scope() const;
+    CellCountImageWidget *viewer() const;
+    ImageGraphicsView *view() const;
 
     void noteBoxText(QDialog *dialog);
     // The application live on the Cell count page. The run's own boxes stay open until the page
@@ -48,6 +53,10 @@ protected:
     int targetPower();
     // Presses Count and waits for the run to end in the result or back in live.
     void count();
+    // The USB drive once mounted, made the save folder; empty if it does not come.
+    QString mountedUsb();
+    // Runs a Python check with a JSON record of what is expected.
+    void python(const char *script, const QStringList &args, const QJsonObject &expected);
     // Ends the case's application and undoes what a case may have changed.
     void endCase();
 };

@@ -1,7 +1,6 @@
 // Cell counts taken by the whole application on the simulated instrument, as a user takes them:
-// Live, then Count with the light adjustment and the autofocus, with either engine; a manual
-// capture in both camera depths; a manual count by touch. The refusals are in
-// tst_cellcount_refusals.
+// Live, then Count with the light adjustment and the autofocus, with either engine. The refusals
+// are in tst_cellcount_refusals, the counts by hand in tst_cellcount_manual.
 #include "AppBench.h"
 #include "CellCountRunBench.h"
 #include "CellCountImageWidget.h"
@@ -36,9 +35,6 @@
 class TestCellCountRun : public CellCountRunBench
 {
     Q_OBJECT
-
-    CellCountImageWidget *viewer() const { return m_bench->ui()->m_CellCountImageWidget; }
-    ImageGraphicsView *view() const { return viewer()->form()->m_LGraphicsView; }
 
     // Live and dead cells of the simulated specimen whose centre lies in the 4X field.
     int cellsInField() const
@@ -179,21 +175,6 @@ class TestCellCountRun : public CellCountRunBench
         QCOMPARE(form()->LABEL_MAX->text(), QString::number(largest));
     }
 
-    // Runs a Python check with a JSON record of what is expected.
-    void python(const char *script, const QStringList &args, const QJsonObject &expected = {})
-    {
-        const QString json = m_bench->root.path() + "/cellcount_expected.json";
-        QFile out(json);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(QJsonDocument(expected).toJson());
-        out.close();
-        QProcess process;
-        process.start("/usr/bin/python3", QStringList({"-c", script, json}) + args);
-        QVERIFY(process.waitForFinished(60000));
-        QVERIFY2(process.exitCode() == 0, qPrintable(QString::fromUtf8(process.readAllStandardError())));
-        qInfo("%s", process.readAllStandardOutput().trimmed().constData());
-    }
-
     // The saved frame and tagged image equal the work files; the RESULTS table read with Python's csv.
     void checkSavedCount(const QString &usb, const QString &name, const QJsonArray &protocol)
     {
@@ -260,53 +241,8 @@ class TestCellCountRun : public CellCountRunBench
         form()->comboBox->setCurrentIndex(1);
     }
 
-    QString mountedUsb()
-    {
-        const QString usb = Paths::path("/media/USB1");
-        if (!QTest::qWaitFor([usb] { return QFileInfo(usb).isDir(); }, 15000))
-            return QString();
-        g_PreviouslySavedPath = usb;
-        return usb;
-    }
-
 private slots:
     void cleanup() { endCase(); }
-
-    // A frame kept for counting by hand, in both camera depths.
-    void manualCapture_data()
-    {
-        QTest::addColumn<int>("bits");
-        QTest::newRow("8 bits") << 8;
-        QTest::newRow("16 bits") << 16;
-    }
-    void manualCapture()
-    {
-        QFETCH(int, bits);
-        startLive();
-        if (bits == 16) {
-            m_bench->setConfig("Camera", "Mode", "16");
-            video()->readSetting();
-            QVERIFY(QTest::qWaitFor([this] { return page()->cameraBits() == 16 && video()->isRunning(); }, 15000));
-            QVERIFY(m_bench->waitUnlocked());
-        }
-        int tool = -1;
-        connect(page(), &CellCountWidget::measurementToolChanged, this, [&tool](int t) { tool = t; });
-        QTest::mouseClick(form()->BUTTON_MODE2, Qt::LeftButton);
-        QCOMPARE(form()->STACKEDWIDGET->currentIndex(), 1);
-        QTest::mouseClick(form()->BUTTON_CAPTURE, Qt::LeftButton);
-        QVERIFY(QTest::qWaitFor([this] { return page()->currentState() == CELLCOUNT_RESULT && !page()->runActive(); }, 30000));
-        QVERIFY(m_bench->waitUnlocked());
-        const QFileInfo raw(CellCount::rawDataPath() + "Temp_000000.raw");
-        QVERIFY(raw.exists());
-        QCOMPARE(raw.size(), qint64(1280 * 1024 * bits / 8));
-        QCOMPARE(page()->model().thumbnails().size(), size_t(1));
-        QCOMPARE(page()->model().thumbnails()[0].kind, 1);
-        QCOMPARE(page()->model().thumbnails()[0].path, raw.filePath());
-        QVERIFY(!form()->BUTTON_DILUTION_CALC->isEnabled());
-        page()->slotChangedCurrentThumbnailIndex(0);
-        QCOMPARE(tool, 10);
-    }
-
 
     // A count from what Live leaves (the exposure's first row, the light at the top of the page's
     // range when another page left it bright): the light search lengthens the exposure until the
@@ -434,63 +370,6 @@ private slots:
         QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
     }
 
-    // A manual frame counted by touch: three circles, "3", saved as the frame, its pseudo-colour
-    // copy and the marked image.
-    void manualCount()
-    {
-        startLive();
-        QTest::mouseClick(form()->BUTTON_MODE2, Qt::LeftButton);
-        QTest::mouseClick(form()->BUTTON_CAPTURE, Qt::LeftButton);
-        QVERIFY(QTest::qWaitFor([this] { return page()->currentState() == CELLCOUNT_RESULT && !page()->runActive(); }, 30000));
-        QVERIFY(m_bench->waitUnlocked());
-        QVERIFY(viewer()->isVisible());
-        QCOMPARE(view()->currentMeasurementTool(), TOOL_CIRCLE_COUNT);
-        const QList<QPoint> touches{{300, 300}, {640, 420}, {900, 700}};
-        for (const QPoint &p : touches)
-            QTest::mouseClick(view()->viewport(), Qt::LeftButton, Qt::NoModifier, view()->mapFromScene(QPointF(p)));
-        QCOMPARE(form()->LABEL_MANUAL_COUNT->text(), QString("3"));
-
-        const QString usb = mountedUsb();
-        QVERIFY(!usb.isEmpty());
-        QSignalSpy saved(page(), &CellCountWidget::saved);
-        m_saveName = "Manual1";
-        QTest::mouseClick(form()->BUTTON_SAVE_BEFORE, Qt::LeftButton);
-        QCOMPARE(saved.count(), 1);
-        // Save after in pseudo colour: the colour copy of the frame (grey under Trans).
-        m_saveName = "Manual2";
-        DialogRunner::pushScript([](QDialog *dialog) {
-            return DialogRunner::showAndRun(dialog, [](QDialog *d) {
-                DialogRunner::click(d, "RADIO_COLOR_PSEUDO_COLOR");
-                QTest::mouseClick(d->findChild<QLineEdit *>("EDIT_FILENAME"), Qt::LeftButton);
-                DialogRunner::click(d, "BUTTON_APPLY");
-            }, 60000);
-        });
-        QTest::mouseClick(form()->BUTTON_SAVE_AFTER, Qt::LeftButton);
-        QCOMPARE(saved.count(), 1);
-        QJsonArray points;
-        for (const QPoint &p : touches)
-            points << QJsonArray({p.x(), p.y()});
-        QJsonObject expected;
-        expected["touches"] = points;
-        const char *script =
-            "import sys, json, numpy as np, tifffile\n"
-            "e = json.load(open(sys.argv[1])); usb, work = sys.argv[2:4]\n"
-            "raw = np.fromfile(work + 'Temp_000000.raw', np.uint8).reshape(1024, 1280)\n"
-            "frame = tifffile.imread(usb + '/Manual1.tif')\n"
-            "assert frame.shape == (1024, 1280) and (frame == raw).all(), frame.shape\n"
-            "colour = tifffile.imread(usb + '/Manual2.tif')\n"
-            "assert colour.shape == (1024, 1280, 3) and all((colour[..., k] == raw).all() for k in range(3))\n"
-            "marked = tifffile.imread(usb + '/Manual1_TAG.tif')\n"
-            "assert marked.shape == (1024, 1280, 3), marked.shape\n"
-            "diff = (marked != raw[..., None]).any(-1)\n"
-            "near = np.zeros_like(diff)\n"
-            "for x, y in e['touches']:\n"
-            "    assert diff[y - 12:y + 13, x - 12:x + 13].sum() > 20, (x, y)\n"
-            "    near[y - 12:y + 13, x - 12:x + 13] = True\n"
-            "assert not (diff & ~near).any(), np.argwhere(diff & ~near)[:5]\n"
-            "print(int(diff.sum()), 'marked pixels')\n";
-        python(script, {usb, CellCount::rawDataPath()}, expected);
-    }
 };
 
 QTEST_MAIN(TestCellCountRun)

@@ -1,20 +1,13 @@
 // The Growth monitor page in the whole application on the simulated instrument: frames captured
-// from the live image, a folder of frames on the USB drive, stop, delete, CSV export and saving,
-// and every refusal. Each result is measured again by our own numpy/OpenCV steps
-// (confluency_check.py --compute) and every file the page writes is read by Python.
+// from the live image, a folder of frames on the USB drive, stop, delete, CSV export and saving.
+// Each result is measured again by our own numpy/OpenCV steps and every file the page writes is
+// read by Python. The refusals and stray files are in tst_growth_refusals.
 #include "AppBench.h"
-#include "DialogRunner.h"
-#include "DialogScripts.h"
-#include "GraphFrame.h"
-#include "GrowthMonitorImageWidget.h"
 #include "GrowthMonitorWidget.h"
-#include "ImReaderWriter.h"
-#include "MediaMonitor.h"
-#include "MessageDlg.h"
+#include "GrowthPageBench.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "PythonIni.h"
-#include "TimeLapseProgressDlg.h"
 #include "VideoWidget.h"
 #include "ui_GrowthMonitorImageWidget.h"
 #include "ui_GrowthMonitorWidget.h"
@@ -23,165 +16,14 @@
 #include <QListWidget>
 #include <QTableWidget>
 #include <QtTest>
-#include <cstring>
 
-namespace {
-
-QString python() { return QStringLiteral("/usr/bin/python3"); }
-
-QStringList runPython(const QStringList &args)
-{
-    QProcess process;
-    process.start(python(), args);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0)
-        return {"python failed: " + QString::fromUtf8(process.readAllStandardError())};
-    return QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
-
-QString checkScript() { return qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/modes/confluency_check.py"; }
-
-} // namespace
-
-class TestGrowthPage : public QObject
+class TestGrowthPage : public GrowthPageBench
 {
     Q_OBJECT
 
-    std::unique_ptr<AppBench> m_bench;
-    int m_stopAfter = 0;    // the Calculating dialog's Stop is pressed at this many images
-    bool m_freeDuringRun = false; // the main menu or the panel was free while a run worked
-
-    GrowthMonitorWidget *page() const { return m_bench->ui()->m_GrowthMonitorWidget; }
-    Ui_GrowthMonitorWidget *form() const { return page()->form(); }
-    Ui_GrowthMonitorImageWidget *browser() const { return m_bench->ui()->m_GrowthMonitorImageWidget->form(); }
-    QTableWidget *table() const { return form()->TABLEWIDGET_RESULT; }
-    VideoWidget *video() const { return m_bench->ui()->m_VideoWidget; }
-    QString usb() const { return Paths::path("/media/USB1"); }
-
-    bool panelAndMenuFree() const
-    {
-        return m_bench->menuUnlocked() && m_bench->ui()->m_ControlWidget->isEnabled();
-    }
-
-    // The application on the Growth monitor page (entered through the main window's slot), the
-    // boxes of a run running until the page closes them.
-    bool enter()
-    {
-        m_bench = std::make_unique<AppBench>();
-        m_bench->quietStart();
-        m_bench->start();
-        m_bench->setAnswer([this](QDialog *dialog) {
-            const QString text = DialogScripts::messageText(dialog);
-            const int saved = AppBench::saveAs(dialog, "Growth");
-            if (saved >= 0)
-                return saved;
-            if (dialog->inherits("DirectoryDialog"))
-                return DialogRunner::showAndRun(dialog, [](QDialog *d) { DialogRunner::click(d, "BUTTON_APPLY"); }, 30000);
-            if (auto *progress = qobject_cast<TimeLapseProgressDlg *>(dialog)) {
-                const int stopAfter = m_stopAfter;
-                return DialogRunner::showAndRun(dialog, [this, stopAfter, progress](QDialog *) {
-                    auto *watch = new QTimer(progress);
-                    QObject::connect(watch, &QTimer::timeout, progress, [this, progress, stopAfter] {
-                        // Until the page closes the dialog at the run's end.
-                        if (progress->isVisible())
-                            m_freeDuringRun = m_freeDuringRun || panelAndMenuFree();
-                        if (stopAfter > 0 && progress->getCurrentCount() >= stopAfter)
-                            DialogRunner::click(progress, "BUTTON_STOP");
-                    });
-                    watch->start(0);
-                }, 300000);
-            }
-            if (text.contains("Initializing"))
-                return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 60000);
-            return 1;
-        });
-        if (!m_bench->menuUnlocked())
-            return false;
-        QMetaObject::invokeMethod(m_bench->window.get(), "on_BUTTON_MONITOR_MENU_clicked");
-        return m_bench->waitUnlocked() && g_CurrentMenu == MENU_GROWTH_MONITOR && page()->currentState() == GROWTH_IDLE;
-    }
-
-    bool live()
-    {
-        QTest::mouseClick(form()->BUTTON_LIVE, Qt::LeftButton);
-        return QTest::qWaitFor([this] { return video()->isRunning(); }, 15000) && m_bench->waitUnlocked()
-               && page()->currentState() == GROWTH_LIVE && form()->BUTTON_CAPTURE->isEnabled();
-    }
-
-    void capture() { QTest::mouseClick(form()->BUTTON_CAPTURE, Qt::LeftButton); }
-
-    // Our own measure of each file with the settings of the page's last run: the lines
-    // "confluency_check.py --compute" prints, made in one Python process.
-    QStringList computed(const QStringList &files) const
-    {
-        const GrowthMonitorParameter p = page()->model().growthMonitorParameter();
-        QStringList options;
-        if (p.thresholdType == 1)
-            options << "--threshold" << QString::number(p.thresholdValue);
-        options << "--background" << (p.background == 1 ? "white" : "dark");
-        if (p.dilate == 1)
-            options << "--dilate";
-        options << "--min-area" << QString::number(p.minArea) << "--watershed" << QString::number(p.watershed);
-        const char *script = "import os, sys\n"
-                             "sys.path.insert(0, os.path.dirname(sys.argv[1]))\n"
-                             "import confluency_check as c\n"
-                             "options = sys.argv[2].split('|')\n"
-                             "for f in sys.argv[3:]:\n"
-                             "    o = c.option_parser().parse_args(options + [f])\n"
-                             "    n, t, p, _, _ = c.compute(c.read_grey(f), o)\n"
-                             "    print(c.line(n, t, p))\n";
-        return runPython(QStringList{"-c", script, checkScript(), options.join('|')} + files);
-    }
-
-    // Each record as the same line.
-    QStringList ours() const
-    {
-        QStringList out;
-        for (const ThumbnailInfo &r : page()->model().thumbnails())
-            out << QString::asprintf("confluency=%.3f count=%d threshold=%d", double(r.value), r.count, r.threshold);
-        return out;
-    }
-
-    // Ten frames of a growing culture, named img1.tif .. img10.tif, in a folder on the USB drive.
-    QString makeSeries(int frames = 10)
-    {
-        const QString folder = usb() + "/day 1, plate A";
-        const QString tmp = m_bench->root.path() + "/series";
-        const QStringList made = runPython({qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/modes/growth_series.py", tmp,
-                                            "--frames", QString::number(frames), "--seed", "11"});
-        if (!made.isEmpty() && made[0].startsWith("python failed"))
-            qWarning() << made;
-        QDir().mkpath(folder);
-        for (int i = 0; i < frames; ++i)
-            QFile::rename(QString("%1/frame_%2.tif").arg(tmp).arg(i, 2, 10, QChar('0')), QString("%1/img%2.tif").arg(folder).arg(i + 1));
-        return folder;
-    }
-
-    void runFolder(const QString &folder)
-    {
-        g_PreviouslySavedPath = folder;
-        QTest::mouseClick(form()->BUTTON_LOAD_IMAGE, Qt::LeftButton);
-    }
-
-    QStringList tableColumn(int column) const
-    {
-        QStringList out;
-        for (int row = 0; row < table()->rowCount(); ++row)
-            out << table()->item(row, column)->text();
-        return out;
-    }
-
 private slots:
-    void init()
-    {
-        g_CurrentMenu = MENU_MULTICOLOR;
-        m_stopAfter = 0;
-        m_freeDuringRun = false;
-    }
-    void cleanup()
-    {
-        MediaMonitor::setSpaceQuery({});
-        m_bench.reset();
-    }
+    void init() { startCase(); }
+    void cleanup() { endCase(); }
 
     // Three captures, the third in 16-bit camera mode: three rows, the newest shown, each equal to
     // our own measure of its frame; then saved with the raw frames to the USB drive.
@@ -337,104 +179,6 @@ private slots:
         QTest::mouseClick(form()->BUTTON_TABLE_DELETE, Qt::LeftButton);
         QCOMPARE(table()->rowCount(), 0);
         QCOMPARE(browser()->LABEL_IMAGE_NUMBER->text(), QString("0/0"));
-    }
-
-    // Files beside the frames: a hidden one (the "._" companion some computers write onto USB
-    // drives) is not listed at all; a TIFF that cannot be read is skipped and said afterwards.
-    void strayFiles_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("told"); // empty: no warning
-        QTest::newRow("hidden companion") << "._img1.tif" << QString();
-        QTest::newRow("hidden tiff") << ".img0.tif" << QString();
-        QTest::newRow("broken tiff") << "img4.tif" << GrowthMonitorWidget::kSkippedText.arg(1).arg(4);
-    }
-    void strayFiles()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, told);
-        QVERIFY(enter());
-        const QString folder = makeSeries(3);
-        QFile stray(folder + '/' + name);
-        QVERIFY(stray.open(QIODevice::WriteOnly) && stray.write(QByteArray("II*\0\x08\0\0\0", 8) + QByteArray(4000, '\x07')) > 0);
-        stray.close();
-        m_bench->clearDialogs();
-        runFolder(folder);
-        QCOMPARE(page()->currentState(), GROWTH_RESULT);
-        QVERIFY(m_bench->waitUnlocked());
-        QCOMPARE(table()->rowCount(), 3);
-        QCOMPARE(ours(), computed({folder + "/img1.tif", folder + "/img2.tif", folder + "/img3.tif"}));
-        const QStringList warnings = m_bench->dialogs().filter("Warning!");
-        QCOMPARE(warnings, told.isEmpty() ? QStringList() : QStringList{"MessageDlg:" + told});
-    }
-
-    // Every refusal is told and leaves the main menu and the control panel free.
-    void refusals_data()
-    {
-        QTest::addColumn<QString>("cause");
-        QTest::addColumn<QString>("told");
-        QTest::newRow("empty folder") << "empty" << MessageDlg::presetText(MSG_NO_IMAGE_FILES);
-        QTest::newRow("png") << "png" << GrowthMonitorWidget::kFormatText;
-        QTest::newRow("16-bit tiff") << "16" << GrowthMonitorWidget::kFormatText;
-        QTest::newRow("640 x 480") << "small" << GrowthMonitorWidget::kSizeText;
-        QTest::newRow("no objective") << "N/A" << GrowthMonitorWidget::kObjectiveText;
-        QTest::newRow("no space") << "space" << MessageDlg::presetText(MSG_INSUFFICIENT_DISK_SPACE);
-    }
-    void refusals()
-    {
-        QFETCH(QString, cause);
-        QFETCH(QString, told);
-        QVERIFY(enter());
-        // Two plain frames: no run in this table gets as far as analysing them.
-        const QString folder = usb() + "/day 1, plate A";
-        QDir().mkpath(folder);
-        for (const char *name : {"img1.tif", "img2.tif"}) {
-            ImReaderWriter frame;
-            std::memset(frame.reserve(1280, 1024, 8, 1, 1, 1, 1), 128, 1280 * 1024);
-            QVERIFY(frame.write(QFile::encodeName(folder + '/' + name), QByteArray()));
-        }
-        auto write = [&folder](const char *python) {
-            runPython({"-c", QString("import numpy as np, tifffile, cv2, sys\nf=sys.argv[1]\n") + python, folder});
-        };
-        if (cause == "empty") {
-            for (const QString &name : QDir(folder).entryList(QDir::Files))
-                QFile::remove(folder + '/' + name);
-        } else if (cause == "png") {
-            write("cv2.imwrite(f+'/img3.png', np.zeros((1024,1280),np.uint8))");
-        } else if (cause == "16") {
-            write("tifffile.imwrite(f+'/img3.tif', np.zeros((1024,1280),np.uint16))");
-        } else if (cause == "small") {
-            write("tifffile.imwrite(f+'/img3.tif', np.zeros((480,640),np.uint8))");
-        } else if (cause == "N/A") {
-            for (int lens = 1; lens <= 5; ++lens)
-                m_bench->setConfig("Lens", qPrintable(QString::number(lens)), "N/A");
-        } else if (cause == "space") {
-            MediaMonitor::setSpaceQuery([](const QString &, quint64 *size, quint64 *blocks) {
-                *size = 4096;
-                *blocks = 0;
-                return true;
-            });
-        }
-        m_bench->clearDialogs();
-        runFolder(folder);
-        QVERIFY2(m_bench->dialogs().contains("MessageDlg:" + told), qPrintable(m_bench->dialogs().join('\n')));
-        QCOMPARE(page()->currentState(), GROWTH_IDLE);
-        QCOMPARE(table()->rowCount(), 0);
-        QVERIFY(m_bench->waitUnlocked());
-        QVERIFY(panelAndMenuFree());
-
-        // The same refusal on a capture returns to the live image.
-        if (cause != "N/A" && cause != "space")
-            return;
-        QVERIFY(live());
-        m_bench->clearDialogs();
-        capture();
-        QVERIFY2(m_bench->dialogs().contains("MessageDlg:" + told), qPrintable(m_bench->dialogs().join('\n')));
-        QCOMPARE(page()->currentState(), GROWTH_LIVE);
-        QVERIFY(QTest::qWaitFor([this] { return video()->isRunning(); }, 15000));
-        QVERIFY(m_bench->waitUnlocked());
-        QVERIFY(panelAndMenuFree());
-        QVERIFY(form()->BUTTON_CAPTURE->isVisible() && form()->BUTTON_CAPTURE->isEnabled());
     }
 
     // The minimum object size is a radius in micrometres; the area is held to one frame.

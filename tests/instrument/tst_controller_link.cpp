@@ -170,6 +170,32 @@ private slots:
         QVERIFY(b.controller.isReadyToSend());
     }
 
+    // A position answered 1.3 s late: lost within the default wait of a second, read when the link
+    // is given a longer wait; a wait of 0 gives the default back.
+    void exchangeWaitsAsLongAsItIsGiven_data()
+    {
+        QTest::addColumn<QList<int>>("waits"); // set in this order
+        QTest::addColumn<bool>("read");
+        QTest::newRow("default") << QList<int>{} << false;
+        QTest::newRow("three seconds") << QList<int>{3000} << true;
+        QTest::newRow("back to the default") << QList<int>{3000, 0} << false;
+    }
+    void exchangeWaitsAsLongAsItIsGiven()
+    {
+        QFETCH(QList<int>, waits);
+        QFETCH(bool, read);
+        BoardBench b("3.1");
+        QVERIFY(b.open());
+        b.script([](const QString &line) -> std::optional<Pieces> {
+            if (line != QLatin1String("$A#STAGE POS"))
+                return std::nullopt;
+            return reply("$OK#A#STAGE POS#4321\r\n", Controller::kExchangeTimeoutMs + 300);
+        });
+        for (int ms : waits)
+            b.controller.setExchangeTimeoutMs(ms);
+        QCOMPARE(b.controller.getCurrentMotorPosition(), read ? std::optional<int>(4321) : std::nullopt);
+    }
+
     // New dialect: an exchange takes only the reply to its command; an event inside it is handled
     // once it is over; a reply to another command, or a late one after an exchange that timed out,
     // is dropped and never read as a report.
