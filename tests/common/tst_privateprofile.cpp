@@ -1,3 +1,4 @@
+#include "FdPath.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SimulatedSystemActions.h"
@@ -7,7 +8,6 @@
 
 #include <csignal>
 #include <atomic>
-#include <cstdio>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,10 +20,7 @@ std::atomic<int> g_syncs{0};
 
 void countSync(int fd)
 {
-    char link[64], path[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = ::readlink(link, path, sizeof path - 1);
-    if (n > 0 && !g_syncFolder.isEmpty() && QByteArray(path, int(n)).startsWith(g_syncFolder))
+    if (!g_syncFolder.isEmpty() && pathOfFd(fd).startsWith(g_syncFolder))
         ++g_syncs;
 }
 } // namespace
@@ -49,19 +46,14 @@ std::atomic<long long> g_spaceLeft{0};
 
 extern "C" ssize_t write(int fd, const void *data, size_t count)
 {
-    if (!g_fullFolder.isEmpty()) {
-        char link[64], path[4096];
-        std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-        const ssize_t n = ::readlink(link, path, sizeof path - 1);
-        if (n > 0 && QByteArray(path, int(n)).startsWith(g_fullFolder + "/.")) {
-            const long long left = g_spaceLeft;
-            if (left <= 0) {
-                errno = ENOSPC;
-                return -1;
-            }
-            count = size_t(std::min<long long>(left, (long long)count));
-            g_spaceLeft -= (long long)count;
+    if (!g_fullFolder.isEmpty() && pathOfFd(fd).startsWith(g_fullFolder + "/.")) {
+        const long long left = g_spaceLeft;
+        if (left <= 0) {
+            errno = ENOSPC;
+            return -1;
         }
+        count = size_t(std::min<long long>(left, (long long)count));
+        g_spaceLeft -= (long long)count;
     }
     return ssize_t(::syscall(SYS_write, fd, data, count));
 }

@@ -1,3 +1,4 @@
+#include "FdPath.h"
 #include "FileCopier.h"
 #include "FileOperationProgressDlg.h"
 #include "FileOperationThread.h"
@@ -14,7 +15,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -31,10 +31,7 @@ extern "C" int syncfs(int fd) noexcept
 {
     if (!g_syncfsWatch)
         return int(::syscall(SYS_syncfs, fd));
-    char link[64], path[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = ::readlink(link, path, sizeof path - 1);
-    const int error = g_syncfsWatch(QFile::decodeName(QByteArray(path, n > 0 ? int(n) : 0)));
+    const int error = g_syncfsWatch(QFile::decodeName(pathOfFd(fd)));
     if (error == 0)
         return int(::syscall(SYS_syncfs, fd));
     errno = error;
