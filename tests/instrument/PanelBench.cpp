@@ -9,7 +9,6 @@
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "VideoWidget.h"
-#include "ParallelLoops.h"
 
 #include <QAbstractButton>
 #include <QLabel>
