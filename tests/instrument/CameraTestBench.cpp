@@ -4,10 +4,10 @@
 #include "DialogRunner.h"
 #include "Globals.h"
 #include "MessageDlg.h"
+#include "ParallelLoops.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "VideoWidget.h"
-#include "ParallelLoops.h"
 
 #include <QLabel>
 

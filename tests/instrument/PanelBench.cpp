@@ -86,8 +86,8 @@ bool PanelBench::build()
     panel = std::make_unique<ControlWidget>();
     ControlWidget *p = panel.get();
     // The simulated board answers from a thread of this process: on a loaded machine an old-dialect
-    // reply can come later than the real board's second, and would be dropped as late.
-    p->controller().setReplyTimeoutMs(kOldReplyTimeoutMs);
+    // reply can come later than the real board's second, and would be dropped as late: five are given.
+    p->controller().setReplyTimeoutMs(5000);
     VideoWidget *v = video.get();
     QObject::connect(p, &ControlWidget::changeFilterPosition, v, &VideoWidget::setCurrentFilterPosition);
     QObject::connect(p, qOverload<int, int, int>(&ControlWidget::signalChangeExposure), v,

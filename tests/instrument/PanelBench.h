@@ -23,7 +23,6 @@ class PanelBench
 public:
     // profile: "old", "2.3", "2.6", "3.1" ...; the stage stands at stagePosition (counter).
     explicit PanelBench(const QString &profile = QStringLiteral("3.1"), int stagePosition = 6000);
-    static constexpr int kOldReplyTimeoutMs = 5000;
     ~PanelBench();
 
     CameraTestBench cam;
