@@ -186,16 +186,18 @@ private slots:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<int>("mode");
-        QTest::newRow("OK") << "BUTTON_OK" << int(EXEC_NORMAL);
-        QTest::newRow("clear focus memories") << "BUTTON_CLEAR" << int(EXEC_QC_TEST);
-        QTest::newRow("clear parfocality") << "BUTTON_POS_CLEAR" << int(EXEC_QC_TEST);
-        QTest::newRow("hot-pixel correction") << "BUTTON_HOTPIXEL_CORRECTION" << int(EXEC_SERIAL_LOG);
-        QTest::newRow("QC factory reset") << "BUTTON_RESET_ALL" << int(EXEC_QC_TEST);
+        QTest::addColumn<bool>("asks"); // a question comes before the write
+        QTest::newRow("OK") << "BUTTON_OK" << int(EXEC_NORMAL) << false;
+        QTest::newRow("clear focus memories") << "BUTTON_CLEAR" << int(EXEC_QC_TEST) << true;
+        QTest::newRow("clear parfocality") << "BUTTON_POS_CLEAR" << int(EXEC_QC_TEST) << true;
+        QTest::newRow("hot-pixel correction") << "BUTTON_HOTPIXEL_CORRECTION" << int(EXEC_SERIAL_LOG) << false;
+        QTest::newRow("QC factory reset") << "BUTTON_RESET_ALL" << int(EXEC_QC_TEST) << true;
     }
     void writesReportAFileThatCannotBeWritten()
     {
         QFETCH(QString, button);
         QFETCH(int, mode);
+        QFETCH(bool, asks);
         SetupDlgBench bench{TExecMode(mode)};
         bench.open(true);
         QSignalSpy hotPixel(bench.dialog.get(), &SetupDlg::signalShowHotPixelCorrectionDlg);
@@ -203,6 +205,7 @@ private slots:
         bench.click(button);
         QCOMPARE(bench.messages->filter("Error!"),
                  QStringList({"MessageDlg:<p><b>Error!</b><br/><br/>The settings could not be saved.</p>"}));
+        QCOMPARE(bench.messages->size(), int(asks) + 1); // nothing else is shown
         QCOMPARE(hotPixel.size(), 0);
         QVERIFY(!bench.dialog->isSaved());
         QVERIFY(bench.dialog->isEnabled());
