@@ -166,7 +166,7 @@ QStringList AppBench::endActions() const
 void AppBench::hastenStageWaits()
 {
     Controller &link = ui()->m_ControlWidget->controller();
-    link.setExchangeTimeoutMs(0); // every exchange with a silent board lasts its whole wait
+    link.setExchangeTimeoutMs(Controller::kExchangeTimeoutMs); // the real board's wait: a silent board uses it up
     link.setMoveReplyTimeoutMs(Controller::kMoveReplyTimeoutMs / 5);
     link.motorPositioning().setClock(
         [clock = std::make_shared<QElapsedTimer>()] {
