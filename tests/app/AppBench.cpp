@@ -13,6 +13,7 @@
 #include "SimSandbox.h"
 #include "ui_NIMBODlg.h"
 
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
@@ -175,4 +176,13 @@ void AppBench::hastenStageWaits()
             return 5 * clock->elapsed();
         },
         nullptr);
+}
+
+QStringList AppBench::listed(const QAbstractItemView *list)
+{
+    QStringList names;
+    const QModelIndex root = list->rootIndex();
+    for (int row = 0; row < list->model()->rowCount(root); ++row)
+        names << list->model()->index(row, 0, root).data().toString();
+    return names;
 }
