@@ -13,6 +13,7 @@
 #include "SimSandbox.h"
 #include "ui_NIMBODlg.h"
 
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
@@ -166,7 +167,7 @@ QStringList AppBench::endActions() const
 void AppBench::hastenStageWaits()
 {
     Controller &link = ui()->m_ControlWidget->controller();
-    link.setExchangeTimeoutMs(0); // every exchange with a silent board lasts its whole wait
+    link.setExchangeTimeoutMs(Controller::kExchangeTimeoutMs); // the real board's wait: a silent board uses it up
     link.setMoveReplyTimeoutMs(Controller::kMoveReplyTimeoutMs / 5);
     link.motorPositioning().setClock(
         [clock = std::make_shared<QElapsedTimer>()] {
@@ -175,4 +176,13 @@ void AppBench::hastenStageWaits()
             return 5 * clock->elapsed();
         },
         nullptr);
+}
+
+QStringList AppBench::listed(const QAbstractItemView *list)
+{
+    QStringList names;
+    const QModelIndex root = list->rootIndex();
+    for (int row = 0; row < list->model()->rowCount(root); ++row)
+        names << list->model()->index(row, 0, root).data().toString();
+    return names;
 }

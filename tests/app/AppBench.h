@@ -11,6 +11,7 @@
 
 class NIMBODlg;
 class Ui_NIMBODlg;
+class QAbstractItemView;
 class QDialog;
 
 // The whole application on the simulated instrument, off-screen: a fresh root with the seeded
@@ -58,6 +59,9 @@ public:
     QStringList endActions() const; // the recorded sync, shutdown, reboot and exit
     // The relative focus moves the board received since its log was cleared, in both dialects.
     QList<int> stageMoves() const;
+    // The names a list shows in its folder, in its order: the model's rows, read without asking
+    // a file-system model for a path (which would add it).
+    static QStringList listed(const QAbstractItemView *list);
     // The panel's waits for the focus stage give up five times as soon: the new dialect's position
     // readings run on a clock five times as fast, the old dialect waits a fifth as long for a move's
     // reply; a synchronous exchange waits its default second. For a silent board, whose waits

@@ -10,11 +10,11 @@
 #include "Paths.h"
 #include "VideoWidget.h"
 #include "ui_CellCountImageWidget.h"
+#include "ui_CellCountWidget.h"
 #include "ui_NIMBODlg.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPushButton>
 #include <QtTest>
 #include <opencv2/core.hpp>
 
@@ -88,9 +88,8 @@ void CellCountRunBench::startLive()
     QTest::mouseClick(m_bench->ui()->BUTTON_COUNT_MENU, Qt::LeftButton);
     QVERIFY(m_bench->waitUnlocked());
     QCOMPARE(page()->currentState(), CELLCOUNT_IDLE);
-    auto *live = page()->findChild<QPushButton *>("BUTTON_LIVE");
-    QVERIFY(live && !live->isHidden());
-    QTest::mouseClick(live, Qt::LeftButton);
+    QVERIFY(!form()->BUTTON_LIVE->isHidden());
+    QTest::mouseClick(form()->BUTTON_LIVE, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return video()->isRunning(); }, 15000));
     QVERIFY(m_bench->waitUnlocked());
     QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
@@ -149,7 +148,7 @@ void CellCountRunBench::count()
     m_autofocused = false;
     m_bench->clearDialogs();
     m_bench->sim->board()->clearLog();
-    QTest::mouseClick(page()->findChild<QPushButton *>("BUTTON_COUNT"), Qt::LeftButton);
+    QTest::mouseClick(form()->BUTTON_COUNT, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return !page()->runActive(); }, 300000)); // a hang bound
     QVERIFY(m_bench->waitUnlocked());
     // The work files are written once the page is back in the event loop.

@@ -7,6 +7,7 @@
 #include "MediaMonitor.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
+#include "PythonLines.h"
 #include "TimeLapseProgressDlg.h"
 #include "VideoWidget.h"
 #include "ui_GrowthMonitorImageWidget.h"
@@ -21,15 +22,6 @@ namespace {
 QString checkScript() { return qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/modes/confluency_check.py"; }
 
 } // namespace
-
-QStringList GrowthPageBench::runPython(const QStringList &args)
-{
-    QProcess process;
-    process.start(QStringLiteral("/usr/bin/python3"), args);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0)
-        return {"python failed: " + QString::fromUtf8(process.readAllStandardError())};
-    return QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
 
 GrowthMonitorWidget *GrowthPageBench::page() const
 {
@@ -132,7 +124,7 @@ QStringList GrowthPageBench::computed(const QStringList &files) const
                          "    o = c.option_parser().parse_args(options + [f])\n"
                          "    n, t, p, _, _ = c.compute(c.read_grey(f), o)\n"
                          "    print(c.line(n, t, p))\n";
-    return runPython(QStringList{"-c", script, checkScript(), options.join('|')} + files);
+    return pythonLines(QStringList{"-c", script, checkScript(), options.join('|')} + files);
 }
 
 QStringList GrowthPageBench::ours() const
@@ -147,7 +139,7 @@ QString GrowthPageBench::makeSeries(int frames)
 {
     const QString folder = usb() + "/day 1, plate A";
     const QString tmp = m_bench->root.path() + "/series";
-    const QStringList made = runPython({qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/modes/growth_series.py", tmp,
+    const QStringList made = pythonLines({qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/modes/growth_series.py", tmp,
                                         "--frames", QString::number(frames), "--seed", "11"});
     if (!made.isEmpty() && made[0].startsWith("python failed"))
         qWarning() << made;

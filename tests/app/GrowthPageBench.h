@@ -23,9 +23,6 @@ protected:
     int m_stopAfter = 0;          // the Calculating dialog's Stop is pressed at this many images
     bool m_freeDuringRun = false; // the main menu or the panel was free while a run worked
 
-    // Python's lines of output, or one line "python failed: ..." with its error output.
-    static QStringList runPython(const QStringList &args);
-
     GrowthMonitorWidget *page() const;
     Ui_GrowthMonitorWidget *form() const;
     Ui_GrowthMonitorImageWidget *browser() const;

@@ -5,6 +5,7 @@
 #include "MonotonicClock.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
+#include "PythonLines.h"
 #include "ui_NIMBODlg.h"
 
 #include <QComboBox>
@@ -99,9 +100,5 @@ QStringList TimeLapseRunBench::framesByPython(const QString &folder)
                          "        a = p.asarray()\n"
                          "        print('%dx%d %d %d %s' % (a.shape[1], a.shape[0], a.dtype.itemsize * 8, a.max(),"
                          " p.description.split(';')[-1]))\n";
-    QProcess python;
-    python.start(QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3", {"-c", script, folder});
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
-        return {"python failed: " + QString::fromUtf8(python.readAllStandardError())};
-    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return pythonLines({"-c", script, folder});
 }

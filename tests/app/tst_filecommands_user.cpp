@@ -71,15 +71,6 @@ public:
 
     QListView *list() const { return page->findChild<QListView *>("LISTVIEW_FILE"); }
     QFileSystemModel *listModel() const { return qobject_cast<QFileSystemModel *>(list()->model()); }
-    // The names the list shows (the model's rows, without asking it for a path, which would add it).
-    QStringList listed() const
-    {
-        QStringList names;
-        const QModelIndex root = list()->rootIndex();
-        for (int row = 0; row < listModel()->rowCount(root); ++row)
-            names << listModel()->index(row, 0, root).data().toString();
-        return names;
-    }
 
     void press(const char *button) const
     {
@@ -193,7 +184,7 @@ private slots:
         user.press("BUTTON_PASTE");
         QCOMPARE(hashes(Paths::path("/media/USB1/Run")), original);
         QCOMPARE(m_bench->dialogs(), QStringList()); // nothing to report
-        QVERIFY(QTest::qWaitFor([&] { return user.listed().contains("Run"); }, 30000));
+        QVERIFY(QTest::qWaitFor([&] { return AppBench::listed(user.list()).contains("Run"); }, 30000));
         user.listModel()->setOption(QFileSystemModel::DontWatchForChanges, false);
 
         user.tap("Run");

@@ -50,16 +50,6 @@ class TestFileManagerUser : public QObject
         return done;
     }
 
-    // The names of the folder shown, in the list's order.
-    QStringList listed() const
-    {
-        auto *model = qobject_cast<QFileSystemModel *>(list()->model());
-        QStringList names;
-        for (int row = 0; row < model->rowCount(list()->rootIndex()); ++row)
-            names << model->index(row, 0, list()->rootIndex()).data().toString();
-        return names;
-    }
-
     // A double tap on the list's entry of that name in the folder shown; returns when any loading
     // wait it started has ended.
     bool doubleTap(const QString &name) const
@@ -183,7 +173,7 @@ private slots:
 
         // The first image opens full size, steps to the second, and shows its record (tapped
         // once the list has sorted the folder: entries move until then).
-        QVERIFY(QTest::qWaitFor([&] { return listed() == images; }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return AppBench::listed(list()) == images; }, 15000));
         QVERIFY(doubleTap(images.value(0)));
         QCOMPARE(m_viewerSeen.mid(0, 2), QStringList({"0 1 1280x1024", "1 1 1280x1024"}));
         const QString record = m_viewerSeen.value(2);

@@ -8,6 +8,7 @@
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "PythonIni.h"
+#include "PythonLines.h"
 #include "VideoWidget.h"
 #include "ui_GrowthMonitorImageWidget.h"
 #include "ui_GrowthMonitorWidget.h"
@@ -57,8 +58,8 @@ private slots:
             files << file;
         }
         QCOMPARE(ours(), computed(files));
-        QCOMPARE(runPython({"-c", "import sys,tifffile\nfor f in sys.argv[1:]: print(tifffile.imread(f).dtype)", files[0],
-                            files[2]}),
+        QCOMPARE(pythonLines({"-c", "import sys,tifffile\nfor f in sys.argv[1:]: print(tifffile.imread(f).dtype)", files[0],
+                              files[2]}),
                  QStringList({"uint8", "uint16"}));
         QCOMPARE(page()->graphSeries().size(), size_t(4));
 
@@ -75,8 +76,8 @@ private slots:
         QStringList all;
         for (const QString &name : written)
             all << saved + '/' + name;
-        const QStringList shapes = runPython(QStringList{"-c", "import sys,tifffile\nfor f in sys.argv[1:]:\n"
-                                                              "  a=tifffile.imread(f); print(a.shape[1], a.shape[0])"} + all);
+        const QStringList shapes = pythonLines(QStringList{"-c", "import sys,tifffile\nfor f in sys.argv[1:]:\n"
+                                                                "  a=tifffile.imread(f); print(a.shape[1], a.shape[0])"} + all);
         QCOMPARE(shapes, QStringList(QVector<QString>(9, "1280 1024").toList()));
 
         // After a delete the next frame takes a new number: no listed frame is written over.
@@ -125,8 +126,8 @@ private slots:
         QTest::mouseClick(form()->BUTTON_CSV_EXPORT, Qt::LeftButton);
         const QStringList csvFiles = QDir(usb()).entryList({"*.csv"}, QDir::Files);
         QCOMPARE(csvFiles.size(), 1);
-        const QStringList rows = runPython({"-c", "import csv,sys\nfor r in csv.reader(open(sys.argv[1], newline='')): print('|'.join(r))",
-                                            usb() + '/' + csvFiles[0]});
+        const QStringList rows = pythonLines({"-c", "import csv,sys\nfor r in csv.reader(open(sys.argv[1], newline='')): print('|'.join(r))",
+                                              usb() + '/' + csvFiles[0]});
         QStringList tableRows{"File|ConConfluency|Count|Threshold"};
         for (int row = 0; row < 10; ++row)
             tableRows << QString("%1|%2|%3|%4")

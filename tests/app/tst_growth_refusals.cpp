@@ -7,6 +7,7 @@
 #include "ImReaderWriter.h"
 #include "MediaMonitor.h"
 #include "MessageDlg.h"
+#include "PythonLines.h"
 #include "VideoWidget.h"
 #include "ui_GrowthMonitorWidget.h"
 
@@ -77,7 +78,7 @@ private slots:
             QVERIFY(frame.write(QFile::encodeName(folder + '/' + name), QByteArray()));
         }
         auto write = [&folder](const char *python) {
-            runPython({"-c", QString("import numpy as np, tifffile, cv2, sys\nf=sys.argv[1]\n") + python, folder});
+            pythonLines({"-c", QString("import numpy as np, tifffile, cv2, sys\nf=sys.argv[1]\n") + python, folder});
         };
         if (cause == "empty") {
             for (const QString &name : QDir(folder).entryList(QDir::Files))

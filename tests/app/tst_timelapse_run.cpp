@@ -7,6 +7,7 @@
 #include "FrameRecorder.h"
 #include "MessageDlg.h"
 #include "NIMBODlg.h"
+#include "PythonLines.h"
 #include "SimulatedCamera.h"
 #include "TimeLapseImageWidget.h"
 #include "TimeLapseWidget.h"
@@ -45,12 +46,7 @@ QString recordingByPython(const QString &folder)
                          "rising = bool(times) and times[0] == 0 and all(b > a for a, b in zip(times, times[1:]))\n"
                          "print(len(files), frames, '|'.join(sorted(exposures)), rising, times[0] if times else -1,"
                          " times[-1] if times else -1, sep='\\t')\n";
-    QProcess python;
-    python.start(QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3",
-                 {"-c", script, folder, QString::number(SimulatedCamera::MarkerValue8)});
-    if (!python.waitForFinished(120000) || python.exitCode() != 0)
-        return "python failed: " + QString::fromUtf8(python.readAllStandardError());
-    return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+    return pythonLines({"-c", script, folder, QString::number(SimulatedCamera::MarkerValue8)}).join('\n');
 }
 
 // The mean sample of every frame of a series, in name order, as tifffile reads them.
@@ -59,12 +55,8 @@ QList<double> meansByPython(const QString &folder)
     const char *script = "import glob, os, sys, tifffile\n"
                          "for f in sorted(glob.glob(os.path.join(sys.argv[1], '*.tif'))):\n"
                          "    print(float(tifffile.imread(f).mean()))\n";
-    QProcess python;
-    python.start("/usr/bin/python3", {"-c", script, folder});
     QList<double> means;
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
-        return means;
-    for (const QString &line : QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+    for (const QString &line : pythonLines({"-c", script, folder}))
         means << line.toDouble();
     return means;
 }
