@@ -3,8 +3,6 @@
 #include "Globals.h"
 #include "ImReaderWriter.h"
 #include "MessageDlg.h"
-#include "Paths.h"
-#include "PrivateProfile.h"
 #include "SeriesVideoExporter.h"
 #include "ThumbnailList.h"
 #include "Utilities.h"
@@ -18,8 +16,6 @@
 #include <QStyleOption>
 
 namespace {
-
-const char *const kSettingSection = "Setting_MultiColor";
 
 // A slice or merged file the view can show: the frame geometry the view is built for.
 bool readFrame(const QByteArray &path, ImReaderWriter &image)
@@ -77,11 +73,7 @@ ZStackImageWidget::~ZStackImageWidget()
 void ZStackImageWidget::readSetting()
 {
     m_bObjectiveSet = false; // the camera's pixel size may have changed too
-    const std::string file = Paths::configFile().toStdString();
-    std::string size;
-    ReadPrivateProfileString(kSettingSection, "FontThickness", "5", size, file);
-    const int color = ReadColorIndexSetting(kSettingSection, "FontColor", 0, file);
-    ui->m_LGraphicsView->setAnnotationFont(QString::fromStdString(size).trimmed().toInt(), g_ColorTable[color]);
+    ui->m_LGraphicsView->readStampFont();
 }
 
 // ---------------------------------------------------------------------------------------------
