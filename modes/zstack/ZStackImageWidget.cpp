@@ -35,7 +35,12 @@ ZStackImageWidget::ZStackImageWidget(QWidget *parent)
     , ui(new Ui_ZStackImageWidget)
 {
     m_pVideoExporter = new SeriesVideoExporter(
-        {[this](int row, bool annotate) { loadImageByIndex(row, annotate); },
+        {[this](int row, bool annotate) {
+             if (row == ZStackPositionText::kMergedIndex)
+                 loadImageByFullFocus();
+             else
+                 loadImageByIndex(row, annotate);
+         },
          [this](QImage &frame) { return ui->m_LGraphicsView->renderImageData(frame); }},
         this);
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
@@ -399,7 +404,9 @@ void ZStackImageWidget::slotSaveVideo()
     QStringList paths;
     for (int row = 0; row < list->count(); ++row)
         paths << list->item(row)->data(Qt::UserRole).toString();
-    m_pVideoExporter->exportSeries(paths, list->currentRow(), m_bShowAnnotation);
+    // The export shows every slice in the view; what was shown before comes back after it.
+    m_pVideoExporter->exportSeries(paths, m_bFullFocusShown ? ZStackPositionText::kMergedIndex : list->currentRow(),
+                                   m_bShowAnnotation);
 }
 
 void ZStackImageWidget::slotMouseZoomEvent()
