@@ -809,6 +809,16 @@ void LGraphicsView::setAnnotationFont(int pointSize, QColor color)
     m_AnnotationTextItem->update();
 }
 
+void LGraphicsView::readStampFont()
+{
+    const char *const section = "Setting_MultiColor";
+    const std::string file = Paths::configFile().toStdString();
+    std::string size;
+    ReadPrivateProfileString(section, "FontThickness", "5", size, file);
+    const int color = ReadColorIndexSetting(section, "FontColor", 0, file);
+    setAnnotationFont(qMax(QString::fromStdString(size).trimmed().toInt(), kMinStampPointSize), g_ColorTable[color]);
+}
+
 void LGraphicsView::showAnnotationText(bool show)
 {
     if (!m_AnnotationTextItem)

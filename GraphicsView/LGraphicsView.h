@@ -94,6 +94,10 @@ public:
     void setAnnotationText(QString text);
     // Point size and colour of the annotation text, and of the one created later.
     void setAnnotationFont(int pointSize, QColor color);
+    // The series browsers' stamp: the annotation font from [Setting_MultiColor] FontThickness and
+    // FontColor. It is drawn at image scale, so it is never smaller than kMinStampPointSize.
+    static constexpr int kMinStampPointSize = 16;
+    void readStampFont();
     void showAnnotationText(bool show);
     // The annotation text as it stands; defaults (not visible, 10, yellow, (1000, 900), no text)
     // when there is none. y is the bottom edge of the text.

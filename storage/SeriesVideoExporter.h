@@ -64,8 +64,8 @@ public:
     ~SeriesVideoExporter() override;
 
     // The whole export of these image files, in strip order. Returns when it has ended; the
-    // browser then shows restoreRow again, annotated. showAnnotation: staged frames carry the
-    // annotation text.
+    // browser then shows restoreRow again, annotated (a row outside the strip is the browser's
+    // own: the Z-stack's merged image). showAnnotation: staged frames carry the annotation text.
     void exportSeries(const QStringList &paths, int restoreRow, bool showAnnotation);
 
     // Shows one row, renders it and writes it as a staged frame; false when it could not be written.

@@ -21,7 +21,6 @@
 namespace {
 
 const char *const kTimelapseSection = "Setting_Timelapse";
-const char *const kMultiColorSection = "Setting_MultiColor";
 const QSize kThumbnailSize(80, 60);
 
 // The "Time" value of a metadata text; empty when it has none.
@@ -130,12 +129,7 @@ void TimeLapseImageWidget::readSetting()
         ui->COMBOBOX_SLIDESHOW_INTERVAL->setCurrentIndex(item);
     m_SlideInterval = slideInterval(text);
 
-    std::string size;
-    ReadPrivateProfileString(kMultiColorSection, "FontThickness", "5", size, file);
-    const int color = ReadColorIndexSetting(kMultiColorSection, "FontColor", 0, file);
-    // The stamp is drawn at image scale: below this size it cannot be read on the screen.
-    const int pointSize = qMax(QString::fromStdString(size).trimmed().toInt(), kMinStampPointSize);
-    ui->m_LGraphicsView->setAnnotationFont(pointSize, g_ColorTable[color]);
+    ui->m_LGraphicsView->readStampFont();
 }
 
 // ---------------------------------------------------------------------------------------------

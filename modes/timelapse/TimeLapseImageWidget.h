@@ -34,7 +34,6 @@ class TimeLapseImageWidget : public QWidget
 public:
     static const QString kShowIntervalDefault; // "1.0 s"
     static constexpr int kFallbackSlideInterval = 1000;
-    static constexpr int kMinStampPointSize = 16; // the time stamp's smallest font, at image scale
 
     explicit TimeLapseImageWidget(QWidget *parent = nullptr);
     ~TimeLapseImageWidget() override;

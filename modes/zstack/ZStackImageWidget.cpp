@@ -3,8 +3,6 @@
 #include "Globals.h"
 #include "ImReaderWriter.h"
 #include "MessageDlg.h"
-#include "Paths.h"
-#include "PrivateProfile.h"
 #include "SeriesVideoExporter.h"
 #include "ThumbnailList.h"
 #include "Utilities.h"
@@ -18,8 +16,6 @@
 #include <QStyleOption>
 
 namespace {
-
-const char *const kSettingSection = "Setting_MultiColor";
 
 // A slice or merged file the view can show: the frame geometry the view is built for.
 bool readFrame(const QByteArray &path, ImReaderWriter &image)
@@ -39,7 +35,12 @@ ZStackImageWidget::ZStackImageWidget(QWidget *parent)
     , ui(new Ui_ZStackImageWidget)
 {
     m_pVideoExporter = new SeriesVideoExporter(
-        {[this](int row, bool annotate) { loadImageByIndex(row, annotate); },
+        {[this](int row, bool annotate) {
+             if (row == ZStackPositionText::kMergedIndex)
+                 loadImageByFullFocus();
+             else
+                 loadImageByIndex(row, annotate);
+         },
          [this](QImage &frame) { return ui->m_LGraphicsView->renderImageData(frame); }},
         this);
     setAttribute(Qt::WA_StyledBackground); // the main window's form gives the browser its background
@@ -77,11 +78,7 @@ ZStackImageWidget::~ZStackImageWidget()
 void ZStackImageWidget::readSetting()
 {
     m_bObjectiveSet = false; // the camera's pixel size may have changed too
-    const std::string file = Paths::configFile().toStdString();
-    std::string size;
-    ReadPrivateProfileString(kSettingSection, "FontThickness", "5", size, file);
-    const int color = ReadColorIndexSetting(kSettingSection, "FontColor", 0, file);
-    ui->m_LGraphicsView->setAnnotationFont(QString::fromStdString(size).trimmed().toInt(), g_ColorTable[color]);
+    ui->m_LGraphicsView->readStampFont();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -407,7 +404,9 @@ void ZStackImageWidget::slotSaveVideo()
     QStringList paths;
     for (int row = 0; row < list->count(); ++row)
         paths << list->item(row)->data(Qt::UserRole).toString();
-    m_pVideoExporter->exportSeries(paths, list->currentRow(), m_bShowAnnotation);
+    // The export shows every slice in the view; what was shown before comes back after it.
+    m_pVideoExporter->exportSeries(paths, m_bFullFocusShown ? ZStackPositionText::kMergedIndex : list->currentRow(),
+                                   m_bShowAnnotation);
 }
 
 void ZStackImageWidget::slotMouseZoomEvent()

@@ -6,9 +6,11 @@
 #include "NIMBODlg.h"
 #include "SetupDlg.h"
 #include "TimeLapseImageWidget.h"
+#include "ZStackImageWidget.h"
 #include "ui_MultiColorWidget.h"
 #include "ui_NIMBODlg.h"
 #include "ui_TimeLapseImageWidget.h"
+#include "ui_ZStackImageWidget.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -21,6 +23,15 @@
 class TestTouchText : public QObject
 {
     Q_OBJECT
+
+    // A browser's stamp with this text: its point size when below 16, else empty.
+    static QString stampTooSmall(LGraphicsView *view, const QString &text)
+    {
+        view->setAnnotationText(text);
+        const int size = view->annotationTextItem()->font().pointSize();
+        return size >= 16 ? QString() : QString::number(size);
+    }
+
 private slots:
     void readableAndWhole()
     {
@@ -53,11 +64,11 @@ private slots:
                  return clear ? QString() : QString("at %1,%2").arg(box.x()).arg(box.y());
              }},
             {"time-lapse stamp at least 16 pt",
+             [&] { return stampTooSmall(ui->m_TimeLapseImageWidget->form()->m_LGraphicsView, "00:00:05 / 00:00:30  2 / 7"); }},
+            {"Z-stack stamp at least 16 pt",
              [&] {
-                 LGraphicsView *view = ui->m_TimeLapseImageWidget->form()->m_LGraphicsView;
-                 view->setAnnotationText("00:00:05 / 00:00:30  2 / 7");
-                 const int size = view->annotationTextItem()->font().pointSize();
-                 return size >= 16 ? QString() : QString::number(size);
+                 return stampTooSmall(ui->m_ZStackImageWidget->form()->m_LGraphicsView,
+                                      QString::fromUtf8("12.5 µm / 45.0 µm  3 / 10"));
              }},
             {"viewer title tall enough for underscores",
              [&] {

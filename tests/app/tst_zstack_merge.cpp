@@ -2,21 +2,26 @@
 // a stack through focus of the tilted specimen merged from the page's Merge button, and one fed
 // to the merge slice by slice while it is taken (QC test mode) and merged at its end. Either way
 // "<name>_merged.tif" lies beside the slices, becomes the browser's merged tile, and is sharper
-// (variance of the Laplacian) than every slice.
+// (variance of the Laplacian) than every slice. A video export, ended, stopped or cancelled,
+// leaves the browser showing what it showed before.
 #include "AppBench.h"
 #include "ControlWidget.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "FullFocusThread.h"
+#include "LGraphicsView.h"
 #include "MergeFocusDlg.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "SampleRenderer.h"
+#include "SeriesVideoExporter.h"
 #include "TimeLapseProgressDlg.h"
+#include "VideoMakerDlg.h"
 #include "VideoWidget.h"
 #include "ZStackImageWidget.h"
 #include "ZStackWidget.h"
 #include "ui_NIMBODlg.h"
+#include "ui_ZStackImageWidget.h"
 #include "ui_ZStackWidget.h"
 
 #include <QtTest>
@@ -49,6 +54,18 @@ cv::Mat grey8(const QString &path)
     return image;
 }
 
+// The encoder: its version for the page's gate; otherwise a video, at once or (while the hold
+// file exists) after a long while.
+QByteArray fakeEncoder(const QString &hold)
+{
+    return "#!/bin/sh\n"
+           "[ \"$1\" = -version ] && { echo 'ffmpeg version test'; exit 0; }\n"
+           "for out; do :; done\n"
+           "printf 'video' > \"$out\"\n"
+           "[ -e '" + hold.toUtf8() + "' ] && exec sleep 60\n"
+           "exit 0\n";
+}
+
 } // namespace
 
 class TestZStackMerge : public QObject
@@ -58,28 +75,112 @@ class TestZStackMerge : public QObject
     std::unique_ptr<AppBench> m_bench;
     int m_fedWhenShown = -1;       // slices the merge held when its progress box opened
     bool m_runningWhenShown = false;
+    const char *m_videoButton = "BUTTON_APPLY"; // the user's answer to the video dialog
+    bool m_stopVideo = false;                   // Stop while the encoder runs
 
     ZStackWidget *page() const { return m_bench->ui()->m_ZStackWidget; }
     Ui_ZStackWidget *form() const { return page()->form(); }
+    ZStackImageWidget *browser() const { return m_bench->ui()->m_ZStackImageWidget; }
+
+    // The file whose picture the view shows ("merged", "slice 2"), by the closest grey levels.
+    QString viewedFile() const
+    {
+        QImage picture = browser()->form()->m_LGraphicsView->pixmapItem()->pixmap().toImage();
+        picture = picture.convertToFormat(QImage::Format_Grayscale8);
+        const cv::Mat shown(picture.height(), picture.width(), CV_8U, picture.bits(), size_t(picture.bytesPerLine()));
+        QStringList names{"merged"};
+        QStringList files{page()->stackFolder() + "/cells_merged.tif"};
+        for (const ThumbnailInfo &slice : page()->zStack().thumbnails()) {
+            names << QString("slice %1").arg(names.size());
+            files << slice.path;
+        }
+        QString closest = "nothing";
+        double best = 1.0; // mean grey-level difference
+        for (int i = 0; i < files.size(); ++i) {
+            const cv::Mat file = grey8(files[i]);
+            const double difference = file.size() == shown.size() ? cv::norm(file, shown, cv::NORM_L1) / file.total() : 255;
+            if (difference < best) {
+                best = difference;
+                closest = names[i];
+            }
+        }
+        return closest;
+    }
+
+    // What the view shows, the strip's selection, the page's stamp, the merged tile's highlight
+    // and whether DELETE is offered: "merged -1 focus tile -" or "slice 2 1 2 / 9 - delete".
+    QString shown() const
+    {
+        auto *list = browser()->form()->LISTWIDGET_IMAGE;
+        const bool tile = browser()->form()->LABEL_IMAGE_BOX->styleSheet().contains("1,122,255");
+        return QString("%1 %2 %3 %4 %5")
+            .arg(viewedFile())
+            .arg(list->selectedItems().isEmpty() ? -1 : list->row(list->selectedItems().first()))
+            .arg(form()->LABEL_POS_STAMP->text().right(5), tile ? "tile" : "-",
+                 browser()->form()->BUTTON_DELETE_IMAGE->isEnabled() ? "delete" : "-");
+    }
 
     // The strip's selection and the page's stamp follow the image shown: a slice, or the merged tile.
     void checkBrowserSaysWhatIsShown()
     {
-        ZStackImageWidget *browser = m_bench->ui()->m_ZStackImageWidget;
-        auto *list = browser->findChild<QListWidget *>("LISTWIDGET_IMAGE");
-        auto *tile = browser->findChild<QAbstractButton *>("BUTTON_IMAGE");
-        const auto shown = [&] {
-            return QString("%1 %2").arg(list->selectedItems().isEmpty() ? -1 : list->row(list->selectedItems().first()))
-                .arg(form()->LABEL_POS_STAMP->text().right(5));
-        };
-        QCOMPARE(shown(), QString("-1 focus"));
+        auto *list = browser()->form()->LISTWIDGET_IMAGE;
+        QCOMPARE(shown(), QString("merged -1 focus tile -"));
         QListWidgetItem *second = list->item(1);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(second).center());
-        QCOMPARE(shown(), QString("1 2 / 9"));
-        QVERIFY(!browser->fullFocusShown());
-        tile->click();
-        QCOMPARE(shown(), QString("-1 focus"));
-        QVERIFY(browser->fullFocusShown());
+        QCOMPARE(shown(), QString("slice 2 1 2 / 9 - delete"));
+        QVERIFY(!browser()->fullFocusShown());
+        browser()->form()->BUTTON_IMAGE->click();
+        QCOMPARE(shown(), QString("merged -1 focus tile -"));
+        QVERIFY(browser()->fullFocusShown());
+    }
+
+    // Every slice passes through the view while a video is made; afterwards the view, the strip,
+    // the stamp and DELETE agree again on what was shown before.
+    void checkShownAfterVideo()
+    {
+        SeriesVideoExporter::setStartDelayMs(50);
+        SeriesVideoExporter::setStopGraceMs(300);
+        const QString hold = m_bench->root.path() + "/hold-encoder";
+        // The sandbox links the system's encoder there: the link goes, the system's program stays.
+        const QString encoder = Paths::path(SeriesVideoExporter::kEncoderPath);
+        QFile::remove(encoder);
+        QVERIFY(!QFileInfo(encoder).isSymLink() && !QFileInfo::exists(encoder));
+        m_bench->root.writeFile(SeriesVideoExporter::kEncoderPath, fakeEncoder(hold));
+        QFile::setPermissions(encoder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        auto *list = browser()->form()->LISTWIDGET_IMAGE;
+        const struct
+        {
+            const char *name;
+            bool merged;
+            const char *button;
+            bool stop;
+            const char *end; // the export's closing message
+        } cases[] = {
+            {"merged, saved", true, "BUTTON_APPLY", false, "Save Complete"},
+            {"merged, stopped", true, "BUTTON_APPLY", true, "Save Failed"},
+            {"merged, dialog cancelled", true, "BUTTON_CANCEL", false, ""},
+            {"slice, saved", false, "BUTTON_APPLY", false, "Save Complete"},
+            {"slice, stopped", false, "BUTTON_APPLY", true, "Save Failed"},
+        };
+        for (const auto &c : cases) {
+            if (c.merged)
+                browser()->form()->BUTTON_IMAGE->click();
+            else
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+            const QString before = shown();
+            QCOMPARE(before, QString(c.merged ? "merged -1 focus tile -" : "slice 2 1 2 / 9 - delete"));
+            m_videoButton = c.button;
+            m_stopVideo = c.stop;
+            QFile flag(hold);
+            QVERIFY(c.stop ? flag.open(QIODevice::WriteOnly) : (!flag.exists() || flag.remove()));
+            flag.close();
+            m_bench->clearDialogs();
+            form()->BUTTON_SAVE_VIDEO->click();
+            QVERIFY(!browser()->videoExporter()->running());
+            const QStringList ends = m_bench->dialogs().filter(QRegularExpression("Save (Complete|Failed)"));
+            QVERIFY2(*c.end ? ends.size() == 1 && ends[0].contains(c.end) : ends.isEmpty(), qPrintable(ends.join('|')));
+            QVERIFY2(shown() == before, qPrintable(QString("%1: %2").arg(c.name, shown())));
+        }
     }
 
 private slots:
@@ -104,12 +205,21 @@ private slots:
                 DialogRunner::click(dialog, "BUTTON_APPLY");
                 return dialog->result();
             }
+            if (qobject_cast<VideoMakerDlg *>(dialog)) {
+                DialogRunner::click(dialog, m_videoButton);
+                return dialog->result();
+            }
             if (qobject_cast<TimeLapseProgressDlg *>(dialog)) {
                 if (FullFocusThread *thread = page()->fullFocusThread()) {
                     m_fedWhenShown = thread->loadedCount();
                     m_runningWhenShown = thread->isRunning();
                 }
-                return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 600000);
+                SeriesVideoExporter *video = browser()->videoExporter();
+                const bool stop = m_stopVideo && video->running();
+                return DialogRunner::showAndRun(dialog, [video, stop](QDialog *d) {
+                    if (stop && QTest::qWaitFor([video] { return video->encoder()->state() == QProcess::Running; }, 120000))
+                        DialogRunner::click(d, "BUTTON_STOP");
+                }, 600000);
             }
             const QString text = DialogScripts::messageText(dialog);
             if (text.contains("Initializing") || text.contains("progress"))
@@ -173,8 +283,10 @@ private slots:
         const QString file = page()->stackFolder() + "/cells_merged.tif";
         QVERIFY2(QFile::exists(file), qPrintable(file));
         QVERIFY(QTest::qWaitFor([this] { return page()->isEnabled() && !page()->fullFocusThread(); }, 30000));
-        QVERIFY(m_bench->ui()->m_ZStackImageWidget->fullFocusShown());
+        QVERIFY(browser()->fullFocusShown());
         checkBrowserSaysWhatIsShown();
+        if (!qc)
+            checkShownAfterVideo();
 
         const cv::Mat result = grey8(file);
         QCOMPARE(result.cols, 1280);

@@ -355,13 +355,13 @@ private slots:
     // brought to its nearest end.
     void settings()
     {
-        m_root->writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_MultiColor]\nFontThickness=14\nFontColor=12\n");
+        m_root->writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_MultiColor]\nFontThickness=20\nFontColor=12\n");
         hold(1);
         m_browser->readSetting();
         m_browser->changedCurrentIndex(0);
         TAnnotationTextInfo info;
         view()->getAnnotationTextInfo(info);
-        QCOMPARE(info.pointSize, 14);
+        QCOMPARE(info.pointSize, 20);
         QCOMPARE(info.color, g_ColorTable[7]);
     }
 };
