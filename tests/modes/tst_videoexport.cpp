@@ -64,6 +64,7 @@ class TestVideoExport : public QObject
     QString m_series;               // folder of the series
     QString m_record;               // where the fake encoder records
     QStringList m_messages;         // texts of the boxes answered by the standing script
+    QString m_textAtOpen;           // the progress box's text when it opened
     QList<QPair<int, bool>> m_shown; // rows shown by the frame source, with their annotate flag
     int m_failRow = -1;              // the frame source cannot render this row
     int m_stopRow = -1;              // the user presses Stop while this row is shown
@@ -124,10 +125,12 @@ class TestVideoExport : public QObject
         });
         if (overwrite)
             DialogScripts::pushAnswer(1);
-        DialogScripts::pushAct([act](QDialog *d) {
-            if (act)
-                act(d);
-        }, 60000);
+        // The progress box's text as it opens, read before any event runs: on a busy machine the
+        // staging may be over by the time the box has shown.
+        DialogRunner::pushScript([this, act](QDialog *d) {
+            m_textAtOpen = DialogScripts::messageText(d);
+            return DialogRunner::showAndRun(d, act, 60000);
+        });
     }
 
     QString video() const { return m_series + "/series.mp4"; }
@@ -358,7 +361,7 @@ private slots:
         QStringList phases;
         scriptExport(frameRate, sizeIndex, [&](QDialog *d) {
             auto *progress = static_cast<TimeLapseProgressDlg *>(d);
-            phases << DialogScripts::messageText(d);
+            phases << m_textAtOpen;
             QVERIFY(progress->getTotalCount() == 3);
             pumpUntil([&] { return m_exporter->encoder()->state() == QProcess::Running || !d->isVisible(); }, 20000);
             phases << DialogScripts::messageText(d);
