@@ -88,6 +88,7 @@ bool Controller::PortOpen(const QString &portName, int baudRate, QSerialPort::Pa
     readyToSend = 1;
     draining = false;
     boardAnswering = true;
+    resetUnanswered = false;
     receiveBuffer.clear();
     deferredEvents.clear();
 
@@ -219,10 +220,14 @@ bool Controller::adoptLateVersion(const QString &message)
     qWarning().noquote() << "The board answered the version question late (" + *text
                                 + "); its new dialect is used from now on";
     // Nothing said in the old dialect reached this board: the stage commands waiting, and the last
-    // one sent if no answer or stop followed it, go out again in the new one.
+    // one sent if no answer or stop followed it, go out again in the new one, after the counter
+    // reset of the start if it went unanswered.
     QStringList backlog = commandQueue;
     if (!readyToSend && commandKind == 3 && !inFlightStopped)
         backlog.prepend(lastCommand);
+    if (resetUnanswered && !backlog.contains(QLatin1String("Z RESET")))
+        backlog.prepend(QStringLiteral("Z RESET"));
+    resetUnanswered = false;
     replyTimer.stop();
     draining = false;
     boardAnswering = true;
@@ -359,6 +364,8 @@ bool Controller::sendToSerialPort(QString command)
             scheduleQueuedSend();
             return false;
         }
+        if (command == QLatin1String("Z RESET"))
+            resetUnanswered = true;
         replyWaitMs = isOldDialectMove(command) ? moveReplyTimeoutMs : replyTimeoutMs;
         replyTimer.start(replyWaitMs);
         return true;
@@ -689,6 +696,8 @@ bool Controller::readResult(const QString &reply)
 
     replyTimer.stop();
     readyToSend = 1;
+    if (lastCommand == QLatin1String("Z RESET"))
+        resetUnanswered = false;
     if (startupCheck && isNumber) {
         if (lastCommand == QLatin1String("FILTER"))
             filterInPosition = number >= 0 && number <= 3;

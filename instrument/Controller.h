@@ -244,6 +244,7 @@ private:
     bool draining = false;        // old dialect: the wait ended; a late reply is dropped before the next command
     bool boardAnswering = true;   // old dialect: no reply wait has ended without its reply since the last reply
     bool inFlightStopped = false; // old dialect: a "Z STOP" went out after the command in flight
+    bool resetUnanswered = false; // old dialect: a "Z RESET" went out and no answer to it came
     std::optional<int> coarseKnobSpeed; // the knob speeds last given
     std::optional<int> fineKnobSpeed;
     bool queuedSendScheduled = false;

@@ -134,13 +134,18 @@ private slots:
                 return Pieces{}; // the test answers once the commands wait
             return reply("$OK#A#VER#3.1\r\n", Controller::kExchangeTimeoutMs + 300);
         });
-        b.controller.setReplyTimeoutMs(60000); // nothing the old dialect sends is given up meanwhile
         QVERIFY(b.board.start());
         QVERIFY(openController(b.controller, b.board.devicePath()));
         Controller &c = b.controller;
         QSignalSpy resumed(&c, &Controller::changeMotorSpeed);
         if (commandsWaiting) {
             QVERIFY(!c.existFirmwareVer());
+            // The counter reset of the start is given up on; then nothing is until the answer.
+            c.setReplyTimeoutMs(50);
+            c.setZCommand("Z RESET");
+            QVERIFY(pumpUntil([&] { return b.sent().contains("Z RESET") && c.isReadyToSend(); }, 30000));
+            c.setReplyTimeoutMs(60000);
+            pumpEvents(300); // a poll given the short wait ends it
             c.setCoarseKnobSpeed(30);
             c.setFineKnobSpeed(5);
             c.setLightOnOff(true);
@@ -157,7 +162,7 @@ private slots:
         if (!commandsWaiting)
             return;
         const QStringList expected{"$A#KNOB COARSE 30", "$A#KNOB FINE 5",
-                                   QString("$A#LED BRT%1 400").arg(4 - c.getFilterPosition()), "$A#STAGE SPEED 300",
+                                   QString("$A#LED BRT%1 400").arg(4 - c.getFilterPosition()), "$A#STAGE RESET", "$A#STAGE SPEED 300",
                                    "$A#STAGE 100"};
         QVERIFY(pumpUntil([&] { return !resumed.isEmpty(); }, 30000)); // the last step of the change
         const QStringList sent = b.sent();
