@@ -1,5 +1,7 @@
 #include "QtParallelBackend.h"
 
+#include "ThreadScheduling.h"
+
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
@@ -97,7 +99,11 @@ void QtParallelBackend::parallel_for(int tasks, FN_parallel_for_body_cb_t body, 
     }
     const auto loop = std::make_shared<Loop>(tasks, threads, body, data);
     for (int helper = 1; helper < threads; ++helper)
-        m_Pool.start([loop, helper] { loop->work(helper); });
+        m_Pool.start([loop, helper] {
+            // A worker made from a real-time caller inherited its scheduling.
+            ThreadScheduling::leaveRealTime();
+            loop->work(helper);
+        });
     loop->work(0);
     loop->finish();
 }

@@ -8,7 +8,8 @@
 // OpenCV's parallel loops on a pool of Qt threads that sleep while idle. The workers of the TBB
 // backend OpenCV is built with spin for a while after every loop; with a loop a frame (the image
 // view's paint, the live image) they kept several cores busy and held up the interface's timers.
-// The calling thread takes its share of the work, so a loop never waits on a busy pool.
+// The calling thread takes its share of the work, so a loop never waits on a busy pool. The
+// workers run with normal scheduling, also those made for a loop of a real-time thread.
 class QtParallelBackend : public cv::parallel::ParallelForAPI
 {
 public:

@@ -4,6 +4,7 @@
 #include "CameraAccess.h"
 #include "FrameRing.h"
 #include "MonotonicClock.h"
+#include "ThreadScheduling.h"
 
 #include <opencv2/core.hpp>
 
@@ -69,6 +70,7 @@ CaptureThread::Counters CaptureThread::counters() const
 void *CaptureThread::capture_thread_loop(void *arg)
 {
     ExceptionTracer::useAlternateStack();
+    ThreadScheduling::keepCreatedThreadsNormal(); // pool workers made for its loops, say
     static_cast<CaptureThread *>(arg)->run();
     return nullptr;
 }

@@ -13,7 +13,8 @@
 // thread).
 //
 // It asks for real-time FIFO scheduling at the highest priority and runs with normal scheduling
-// where that is refused.
+// where that is refused. Threads it creates (pool workers for its image loops) run with normal
+// scheduling.
 class CaptureThread
 {
 public:

@@ -1519,9 +1519,7 @@ void ControlWidget::on_BUTTON_LENS_POS_ENABLE_clicked()
 
 void ControlWidget::setKnobSpeed()
 {
-    // Only the new firmware has knob speeds; the old board would leave the query unanswered.
-    if (!m_Controller.existFirmwareVer())
-        return;
+    // The link sends them only to a board of the new dialect, also one that answers its version late.
     int coarse = m_nCoarseSpeed;
     int fine = m_nFineSpeed;
     if (readConfigInt("Focus", "Knob", "0") == 1)

@@ -88,6 +88,7 @@ bool Controller::PortOpen(const QString &portName, int baudRate, QSerialPort::Pa
     readyToSend = 1;
     draining = false;
     boardAnswering = true;
+    resetUnanswered = false;
     receiveBuffer.clear();
     deferredEvents.clear();
 
@@ -191,6 +192,8 @@ void Controller::useFirmware(const QString &text)
     WritePrivateProfileString("NIMBO", "Firmware", firmwareText.toStdString(), configFile().toStdString());
 
     InitFirmware();
+    sendKnobSpeed("COARSE", coarseKnobSpeed);
+    sendKnobSpeed("FINE", fineKnobSpeed);
 
     if (isQCTestMode()) {
         if (reportedFilter != 1) {
@@ -216,6 +219,15 @@ bool Controller::adoptLateVersion(const QString &message)
         return false;
     qWarning().noquote() << "The board answered the version question late (" + *text
                                 + "); its new dialect is used from now on";
+    // Nothing said in the old dialect reached this board: the stage commands waiting, and the last
+    // one sent if no answer or stop followed it, go out again in the new one, after the counter
+    // reset of the start if it went unanswered.
+    QStringList backlog = commandQueue;
+    if (!readyToSend && commandKind == 3 && !inFlightStopped)
+        backlog.prepend(lastCommand);
+    if (resetUnanswered && !backlog.contains(QLatin1String("Z RESET")))
+        backlog.prepend(QStringLiteral("Z RESET"));
+    resetUnanswered = false;
     replyTimer.stop();
     draining = false;
     boardAnswering = true;
@@ -225,11 +237,29 @@ bool Controller::adoptLateVersion(const QString &message)
     firmwareText = *text; // what arrives and goes from now on is in the new dialect
     firmwareVersion = firmwareVer(firmwareText);
     // Its start-up exchanges go out once the delivery under way is over.
-    QTimer::singleShot(0, this, [this, version = *text] {
-        if (portOpen)
-            useFirmware(version);
-    });
+    QTimer::singleShot(0, this, [this, version = *text, backlog] { finishLateSwitch(version, backlog); });
     return true;
+}
+
+// The board gets what a start in the new dialect sends (status, knob speeds), the light as last
+// set, then the stage commands the old dialect could not deliver.
+void Controller::finishLateSwitch(const QString &version, const QStringList &backlog)
+{
+    if (!portOpen) {
+        if (!backlog.isEmpty())
+            qWarning().noquote() << "The port closed before these commands went out again:" << backlog.join(QLatin1String(", "));
+        return;
+    }
+    useFirmware(version);
+    setLightOnOff(lightOn);
+    if (lightOn)
+        setLEDPower(ledPower);
+    if (!backlog.isEmpty())
+        qWarning().noquote() << "Sent again in the new dialect:" << backlog.join(QLatin1String(", "));
+    for (const QString &command : backlog)
+        setZCommand(command);
+    // The panel's last speed went out in the old words: it sends one again with its next move.
+    emit changeMotorSpeed();
 }
 
 std::optional<QString> Controller::versionFrom(const QStringList &reply) const
@@ -297,6 +327,7 @@ bool Controller::sendToSerialPort(QString command)
             ConvertProtocol(command);
         writeLine(command.toLatin1() + '\n');
         commandQueue.clear();
+        inFlightStopped = true;
         if (isEnableSerialLog())
             logLine("SEND : ", command);
         return true;
@@ -307,6 +338,7 @@ bool Controller::sendToSerialPort(QString command)
         if (!readyToSend)
             return false;
         readyToSend = 0;
+        inFlightStopped = false;
     }
 
     if (command.startsWith(QLatin1String("OBJLENS")))
@@ -332,6 +364,8 @@ bool Controller::sendToSerialPort(QString command)
             scheduleQueuedSend();
             return false;
         }
+        if (command == QLatin1String("Z RESET"))
+            resetUnanswered = true;
         replyWaitMs = isOldDialectMove(command) ? moveReplyTimeoutMs : replyTimeoutMs;
         replyTimer.start(replyWaitMs);
         return true;
@@ -662,6 +696,8 @@ bool Controller::readResult(const QString &reply)
 
     replyTimer.stop();
     readyToSend = 1;
+    if (lastCommand == QLatin1String("Z RESET"))
+        resetUnanswered = false;
     if (startupCheck && isNumber) {
         if (lastCommand == QLatin1String("FILTER"))
             filterInPosition = number >= 0 && number <= 3;
@@ -1140,16 +1176,24 @@ void Controller::setZCommandForSpeed(int speed)
         sendToSerialPort(command);
 }
 
+// The speeds are kept: the old board has no knob speeds (it would leave them unanswered), and a
+// board whose version answer comes late gets them then.
 void Controller::setCoarseKnobSpeed(int speed)
 {
-    if (portOpen)
-        sendToSerialPortFast(QStringLiteral("$A#KNOB COARSE %1\n").arg(speed), exchangeTimeoutMs);
+    coarseKnobSpeed = speed;
+    sendKnobSpeed("COARSE", coarseKnobSpeed);
 }
 
 void Controller::setFineKnobSpeed(int speed)
 {
-    if (portOpen)
-        sendToSerialPortFast(QStringLiteral("$A#KNOB FINE %1\n").arg(speed), exchangeTimeoutMs);
+    fineKnobSpeed = speed;
+    sendKnobSpeed("FINE", fineKnobSpeed);
+}
+
+void Controller::sendKnobSpeed(const char *knob, std::optional<int> speed)
+{
+    if (speed && portOpen && existFirmwareVer())
+        sendToSerialPortFast(QStringLiteral("$A#KNOB %1 %2\n").arg(QLatin1String(knob)).arg(*speed), exchangeTimeoutMs);
 }
 
 bool Controller::handleStageReply(const QStringList &fields)

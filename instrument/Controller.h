@@ -74,6 +74,7 @@ public:
     void setLightOnOff(bool on);
     void setZCommand(const QString &command);
     void setZCommandForSpeed(int speed);
+    // Kept, and sent whenever the board speaks the new dialect (also from a late version answer on).
     void setCoarseKnobSpeed(int speed);
     void setFineKnobSpeed(int speed);
 
@@ -175,6 +176,8 @@ private:
     std::optional<QString> versionFrom(const QStringList &reply) const;
     void useFirmware(const QString &text);
     bool adoptLateVersion(const QString &message);
+    void finishLateSwitch(const QString &version, const QStringList &backlog);
+    void sendKnobSpeed(const char *knob, std::optional<int> speed);
     static bool isOldDialectMove(const QString &command);
     static bool isStageMove(const QString &command);
     static bool answers(const QString &message, const QString &reply);
@@ -240,6 +243,10 @@ private:
     int replyWaitMs = kReplyTimeoutMs; // ... and how long it may take
     bool draining = false;        // old dialect: the wait ended; a late reply is dropped before the next command
     bool boardAnswering = true;   // old dialect: no reply wait has ended without its reply since the last reply
+    bool inFlightStopped = false; // old dialect: a "Z STOP" went out after the command in flight
+    bool resetUnanswered = false; // old dialect: a "Z RESET" went out and no answer to it came
+    std::optional<int> coarseKnobSpeed; // the knob speeds last given
+    std::optional<int> fineKnobSpeed;
     bool queuedSendScheduled = false;
     int writeFailures = 0;        // tests: writes still to fail
     int moveReplyTimeoutMs = kMoveReplyTimeoutMs;

@@ -8,6 +8,7 @@
 #include "FrameRecorder.h"
 #include "FrameRing.h"
 #include "Utilities.h"
+#include "ThreadScheduling.h"
 
 #include <QDebug>
 #include <opencv2/core/hal/intrin.hpp>
@@ -77,6 +78,7 @@ void DisplayThread::stop()
 void *DisplayThread::display_sdl_thread_loop(void *arg)
 {
     ExceptionTracer::useAlternateStack();
+    ThreadScheduling::leaveRealTime(); // whoever started it: only the capture thread runs real time
     static_cast<DisplayThread *>(arg)->run();
     return nullptr;
 }

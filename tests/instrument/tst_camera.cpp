@@ -1,14 +1,44 @@
 #include "CameraAccess.h"
 #include "CameraTables.h"
 #include "CameraTestBench.h"
+#include "CaptureThread.h"
 #include "DisplayThread.h"
 #include "FrameRing.h"
 #include "Globals.h"
+#include "QtParallelBackend.h"
+#include "ThreadScheduling.h"
 #include "VideoWidget.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QtTest>
+#include <pthread.h>
 #include <thread>
+
+namespace {
+// A loop whose caller waits (a while at most) until a worker has run a chunk, so that the pool
+// makes its workers from the caller.
+void helpedLoopBody(int start, int, void *data)
+{
+    auto *helped = static_cast<std::atomic<bool> *>(data);
+    if (start != 0)
+        *helped = true;
+    const QDeadlineTimer deadline(10000);
+    while (!*helped && !deadline.hasExpired())
+        QThread::msleep(1);
+}
+
+QStringList realTimeThreads()
+{
+    QStringList found;
+    for (const QString &tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + tid + "/comm");
+        if (ThreadScheduling::isRealTime(tid.toInt()) && comm.open(QIODevice::ReadOnly))
+            found << tid + " " + QString::fromLocal8Bit(comm.readAll()).trimmed();
+    }
+    return found;
+}
+} // namespace
 
 // Camera access: the requests the camera receives, the tables behind them, and the frame paths
 // that do not need live video (ring hand-off, display copy, palettes).
@@ -123,6 +153,67 @@ private slots:
         QCOMPARE(cv::countNonZero(g_mat8 != 1), 0);
         widget->stop();
         g_ExecMode = EXEC_NORMAL;
+    }
+
+    // Only the capture thread runs real time: the pool workers made for a loop of a real-time
+    // thread (the capture thread's or another's) and the threads the capture thread starts do not.
+    void onlyTheCaptureThreadRunsRealTime_data()
+    {
+        QTest::addColumn<bool>("captureThread");
+        QTest::newRow("capture thread") << true;
+        QTest::newRow("other real-time thread") << false;
+    }
+
+    void onlyTheCaptureThreadRunsRealTime()
+    {
+        QFETCH(bool, captureThread);
+        QtParallelBackend backend(4); // a pool of its own: no worker made yet
+        std::atomic<bool> ran{false}, callerRealTime{false}, childRealTime{true};
+        std::function<void()> probe = [&] {
+            callerRealTime = ThreadScheduling::isRealTime();
+            std::atomic<bool> helped{false};
+            backend.parallel_for(64, &helpedLoopBody, &helped);
+            std::thread child([&] { childRealTime = ThreadScheduling::isRealTime(); });
+            child.join();
+            ran = true;
+        };
+        camera_reset_state();
+        if (captureThread) {
+            // Without a camera and with an exposure set, it gives up after a second and calls
+            // back on its own thread.
+            g_current_exposure_time = 0.001;
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Camera: no frame for"));
+            CaptureThread capture(probe);
+            QVERIFY(capture.start());
+            const QDeadlineTimer deadline(120000); // a hang bound
+            while (!ran && !deadline.hasExpired())
+                QThread::msleep(10);
+            capture.stop();
+            camera_reset_state();
+            if (!capture.isRealTime())
+                QSKIP("Real-time scheduling is refused here: nothing to check");
+        } else {
+            pthread_attr_t attr;
+            pthread_attr_init(&attr);
+            pthread_attr_setinheritsched(&attr, PTHREAD_EXPLICIT_SCHED);
+            pthread_attr_setschedpolicy(&attr, SCHED_FIFO);
+            sched_param params{};
+            params.sched_priority = sched_get_priority_max(SCHED_FIFO);
+            pthread_attr_setschedparam(&attr, &params);
+            pthread_t thread;
+            const int rc = pthread_create(&thread, &attr, [](void *f) -> void * {
+                (*static_cast<std::function<void()> *>(f))();
+                return nullptr;
+            }, &probe);
+            pthread_attr_destroy(&attr);
+            if (rc != 0)
+                QSKIP("Real-time scheduling is refused here: nothing to check");
+            pthread_join(thread, nullptr);
+        }
+        QVERIFY(ran && callerRealTime);
+        if (captureThread)
+            QVERIFY(!childRealTime);
+        QVERIFY2(realTimeThreads().isEmpty(), qPrintable(realTimeThreads().join(", ")));
     }
 
     void ringHandOverIsNeverMissed()

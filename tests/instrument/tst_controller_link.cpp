@@ -114,23 +114,59 @@ private slots:
 
     // A board silent to the version question that answers it after the wait (a slow start)
     // speaks the new dialect: the link changes over, starting with the status exchange, instead
-    // of sending it old-dialect commands it never answers.
+    // of sending it old-dialect commands it never answers. What the old dialect could not deliver
+    // follows in the new one: the knob speeds, the light, the stage commands waiting.
+    void lateVersionAnswerChangesTheDialectOver_data()
+    {
+        QTest::addColumn<bool>("commandsWaiting");
+        QTest::newRow("right after the wait") << false;
+        QTest::newRow("with commands waiting") << true;
+    }
+
     void lateVersionAnswerChangesTheDialectOver()
     {
+        QFETCH(bool, commandsWaiting);
         BoardBench b(QStringLiteral("3.1"));
-        b.script([](const QString &line) -> std::optional<Pieces> {
+        b.script([commandsWaiting](const QString &line) -> std::optional<Pieces> {
             if (line != QLatin1String("$A#VER"))
                 return std::nullopt;
+            if (commandsWaiting)
+                return Pieces{}; // the test answers once the commands wait
             return reply("$OK#A#VER#3.1\r\n", Controller::kExchangeTimeoutMs + 300);
         });
         QVERIFY(b.board.start());
         QVERIFY(openController(b.controller, b.board.devicePath()));
         Controller &c = b.controller;
+        QSignalSpy resumed(&c, &Controller::changeMotorSpeed);
+        if (commandsWaiting) {
+            QVERIFY(!c.existFirmwareVer());
+            // The counter reset of the start is given up on; then nothing is until the answer.
+            c.setReplyTimeoutMs(50);
+            c.setZCommand("Z RESET");
+            QVERIFY(pumpUntil([&] { return b.sent().contains("Z RESET") && c.isReadyToSend(); }, 30000));
+            c.setReplyTimeoutMs(60000);
+            pumpEvents(300); // a poll given the short wait ends it
+            c.setCoarseKnobSpeed(30);
+            c.setFineKnobSpeed(5);
+            c.setLightOnOff(true);
+            c.setLEDPower(40);
+            c.setZCommand("Z SPEED 300");
+            c.setZCommand("Z 100");
+            b.board.writeRaw("$OK#A#VER#3.1\r\n");
+        }
         QVERIFY(pumpUntil([&] { return c.getFilterPosition() >= 0 && c.getLensPosition() >= 1; }, 10000));
         QCOMPARE(c.getFirmwareText(), QStringLiteral("3.1"));
         QVERIFY(pumpUntil([] { return QSettings(Paths::configFile(), QSettings::IniFormat).value("NIMBO/Firmware") == "3.1"; },
                           10000));
         QVERIFY(c.getCurrentMotorPosition().has_value()); // a new-dialect query, answered
+        if (!commandsWaiting)
+            return;
+        const QStringList expected{"$A#KNOB COARSE 30", "$A#KNOB FINE 5",
+                                   QString("$A#LED BRT%1 400").arg(4 - c.getFilterPosition()), "$A#STAGE RESET", "$A#STAGE SPEED 300",
+                                   "$A#STAGE 100"};
+        QVERIFY(pumpUntil([&] { return !resumed.isEmpty(); }, 30000)); // the last step of the change
+        const QStringList sent = b.sent();
+        QCOMPARE(sent.mid(sent.indexOf("$A#STATUS")).filter(QRegularExpression("^\\$A#(KNOB|LED|STAGE (?!POS))")), expected);
     }
 
     void unopenablePortFails()
