@@ -368,6 +368,7 @@ private:
     // Light search.
     int m_nLightPower = 0;
     int m_nExposureRowTried = -1; // the last row the search lengthened the exposure to
+    int m_nExposureMsAtStart = 0;  // the exposure the search started from
     QElapsedTimer m_CountClock;   // from the press of Count
     bool m_bAbove = false, m_bBelow = false, m_bFound = false;
     QVector<IntensityResult> m_IntensityResults;

@@ -173,6 +173,7 @@ void CellCountWidget::slotCalculrateIntensity()
             m_bAbove = m_bBelow = m_bFound = false;
             m_IntensityResults.clear();
             m_nExposureRowTried = -1;
+            m_nExposureMsAtStart = transExposureMs();
             m_nCountMode = 0;
             m_nLightPower = power;
             captureFrame(); // the frame goes on in captureCompleted; a missing one stops here
@@ -379,6 +380,13 @@ void CellCountWidget::takeSearchFrame(int exposureMs)
 void CellCountWidget::endIntensitySearch(TCellCountErrTable error)
 {
     m_nStartError = error;
+    // A refused count leaves the exposure as the user had it, not as the search lengthened it.
+    if (error != CELLCOUNT_ERR_NONE && transExposureMs() != m_nExposureMsAtStart) {
+        const int(*table)[3] = exposureTable(8);
+        for (int row = 0; row < kExposureRows; ++row)
+            if (table[row][0] == m_nExposureMsAtStart)
+                emit lightPower(-1, -1, row);
+    }
     releaseBox(m_pStartDlg);
 }
 
