@@ -249,8 +249,8 @@ SampleView SimulatedCamera::viewOf(const SimCameraState &camera) const
                                  camera.registers[SimCameraState::RegLineCount]);
     view.gain = gainOf(camera);
     const int channel = std::clamp(s.filterPosition, 0, VirtualInstrument::ChannelCount - 1);
-    // A turret between positions blocks the light path.
-    const bool blocked = s.filterTurning || s.objectiveTurning;
+    // A turret between positions, or a cover, blocks the light path.
+    const bool blocked = s.filterTurning || s.objectiveTurning || s.lightPathCovered;
     view.light = (s.ledOn[channel] && !blocked) ? s.ledPower[channel] / 100.0 : 0.0;
     return view;
 }

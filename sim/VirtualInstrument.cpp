@@ -57,6 +57,7 @@ VirtualInstrument::State VirtualInstrument::state() const
         s.ledOn[c] = m_ledOn[c];
         s.ledPower[c] = m_ledPower[c];
     }
+    s.lightPathCovered = m_lightPathCovered;
     s.knobCoarseRunning = s.timeMs < m_knobUntilMs[0];
     s.knobFineRunning = s.timeMs < m_knobUntilMs[1];
     s.knobCoarseSpeed = m_knobSpeed[0];
@@ -160,6 +161,12 @@ void VirtualInstrument::setLedOn(int channel, bool on)
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ledOn[channel] = on;
+}
+
+void VirtualInstrument::setLightPathCovered(bool covered)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lightPathCovered = covered;
 }
 
 void VirtualInstrument::turnKnob(bool coarse, int steps, int durationMs)

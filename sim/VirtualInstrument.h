@@ -43,6 +43,7 @@ public:
         // Light, by filter position.
         bool ledOn[ChannelCount] = {};
         double ledPower[ChannelCount] = {}; // percent 0 to 100
+        bool lightPathCovered = false;      // no light reaches the camera, whatever the LEDs do
 
         // Focus knobs on the instrument.
         bool knobCoarseRunning = false;
@@ -81,6 +82,8 @@ public:
     // Light by channel (filter position 0 to 3).
     void setLed(int channel, bool on, double powerPercent);
     void setLedOn(int channel, bool on);
+    // A covered light path (a cap on the condenser, a dead lamp the board still answers for).
+    void setLightPathCovered(bool covered);
 
     // A focus knob turned by hand: the stage moves by steps over durationMs (at least 50 ms),
     // and the knob counts as running for that time.
@@ -113,6 +116,7 @@ private:
     // LEDs and knobs.
     bool m_ledOn[ChannelCount] = {};
     double m_ledPower[ChannelCount] = {};
+    bool m_lightPathCovered = false;
     int64_t m_knobUntilMs[2] = {}; // coarse, fine
     int m_knobSpeed[2] = {};
     SimCameraState m_camera;

@@ -10,6 +10,7 @@
 #include "nimbo_protocol_t.h"
 #include "protocol_t.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
 #include <QPoint>
@@ -60,6 +61,16 @@ public:
     // How long the run waits for the end of its focus move; tests may shorten it.
     static constexpr int kMoveTimeoutMs = 60000;
     static void setMoveTimeoutMs(int ms);
+    // The light search lengthens the exposure (light at its top, frame still too dark) no further
+    // than this. A lit transmitted field reaches the target grey at the light's top in well under
+    // 100 ms; one still too dark at 200 ms has lost most of its light (lamp off, path covered), and
+    // longer exposures blur moving cells (a pixel is 1.4 um at 4X) and slow the autofocus scan below
+    // five frames a second.
+    static constexpr int kLongestCountExposureMs = 200;
+    // The light search takes no frame that could not be in by this time after Count (a still taking
+    // up to two exposures and a second more), so its message shows within 30 s; tests may shorten it.
+    static constexpr int kLightSearchMs = 25000;
+    static void setLightSearchMs(int ms);
     // The wait of the auto-test between a count and the next, and between Next count and Count.
     static constexpr int kAutoTestDelayMs = 2000;
 
@@ -300,6 +311,9 @@ private:
     bool captureFrame();
     void intensityStep();
     void lengthenExposure();
+    // Waits for the light to settle and takes the search's next frame at exposureMs, or ends the
+    // search when that frame could not be in within the search's time.
+    void takeSearchFrame(int exposureMs);
     void endIntensitySearch(TCellCountErrTable error);
     void finishManualCapture();
     void closeCountingBox();
@@ -354,6 +368,8 @@ private:
     // Light search.
     int m_nLightPower = 0;
     int m_nExposureRowTried = -1; // the last row the search lengthened the exposure to
+    int m_nExposureMsAtStart = 0;  // the exposure the search started from
+    QElapsedTimer m_CountClock;   // from the press of Count
     bool m_bAbove = false, m_bBelow = false, m_bFound = false;
     QVector<IntensityResult> m_IntensityResults;
     QPointer<MessageDlg> m_pStartDlg;

@@ -29,6 +29,15 @@ const QString kCheckingLight = QStringLiteral("<p><b>Checking the light intensit
 const QString kCounting = QStringLiteral("<p><b>Cell counting in progress ...</b></p>");
 
 int g_moveTimeoutMs = CellCountWidget::kMoveTimeoutMs;
+int g_lightSearchMs = CellCountWidget::kLightSearchMs;
+// What a still may take beyond its two exposures: the light command, a late frame, a busy machine.
+constexpr int kStillSlackMs = 1000;
+
+// The Trans exposure as the panel last wrote it into the metadata ("Exposure: 10 ms").
+int transExposureMs()
+{
+    return capturedImageMetaData().exposure[0].section(':', -1).remove("ms").trimmed().toInt();
+}
 
 // Closes a box the page made and lets it go; from here on the box counts as gone.
 void releaseBox(QPointer<MessageDlg> &box)
@@ -70,6 +79,11 @@ void CellCountWidget::setMoveTimeoutMs(int ms)
     g_moveTimeoutMs = ms > 0 ? ms : kMoveTimeoutMs;
 }
 
+void CellCountWidget::setLightSearchMs(int ms)
+{
+    g_lightSearchMs = ms > 0 ? ms : kLightSearchMs;
+}
+
 void CellCountWidget::showText(const QString &text)
 {
     MessageDlg message;
@@ -88,6 +102,7 @@ void CellCountWidget::on_BUTTON_COUNT_clicked()
     emit signalEnableControlWidgetUI(false);
 
     m_bRunActive = true;
+    m_CountClock.start();
     // Whatever closes the box before the start step has run stops the count.
     m_nStartError = CELLCOUNT_ERR_STOPPED;
     QTimer::singleShot(1000, this, &CellCountWidget::slotCalculrateIntensity);
@@ -158,6 +173,7 @@ void CellCountWidget::slotCalculrateIntensity()
             m_bAbove = m_bBelow = m_bFound = false;
             m_IntensityResults.clear();
             m_nExposureRowTried = -1;
+            m_nExposureMsAtStart = transExposureMs();
             m_nCountMode = 0;
             m_nLightPower = power;
             captureFrame(); // the frame goes on in captureCompleted; a missing one stops here
@@ -324,35 +340,53 @@ void CellCountWidget::intensityStep()
         return endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
     }
     emit lightPower(m_nLightPower, -1, -1);
-    delay(200);
-    captureFrame();
+    takeSearchFrame(transExposureMs());
 }
 
 // The light is at the top of its range and the frame still too dark: the next exposure row, and
 // the search starts again from there (means of another exposure do not compare).
 void CellCountWidget::lengthenExposure()
 {
-    // The Trans exposure as the panel last wrote it into the metadata ("Exposure: 10 ms").
-    const int exposureMs = capturedImageMetaData().exposure[0].section(':', -1).remove("ms").trimmed().toInt();
+    const int exposureMs = transExposureMs();
     const int(*table)[3] = exposureTable(8);
     int row = 0;
     while (row < kExposureRows && table[row][0] <= exposureMs)
         ++row;
+    if (row >= kExposureRows || table[row][0] > kLongestCountExposureMs) {
+        qInfo() << "Cell count: the frame is too dark at the light's top and" << exposureMs << "ms";
+        return endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
+    }
     // A frame whose exposure did not grow since the last try ends the search: the camera did
     // not take the longer exposure, and trying again would never end.
-    if (row >= kExposureRows || row <= m_nExposureRowTried)
+    if (row <= m_nExposureRowTried)
         return endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
     m_nExposureRowTried = row;
     m_IntensityResults.clear();
     m_bAbove = m_bBelow = false;
     emit lightPower(-1, -1, row);
+    takeSearchFrame(table[row][0]);
+}
+
+void CellCountWidget::takeSearchFrame(int exposureMs)
+{
     delay(200);
+    if (m_CountClock.elapsed() + 2 * qMax(exposureMs, 0) + kStillSlackMs > g_lightSearchMs) {
+        qInfo() << "Cell count: the light search found no brightness in" << m_CountClock.elapsed() << "ms";
+        return endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
+    }
     captureFrame();
 }
 
 void CellCountWidget::endIntensitySearch(TCellCountErrTable error)
 {
     m_nStartError = error;
+    // A refused count leaves the exposure as the user had it, not as the search lengthened it.
+    if (error != CELLCOUNT_ERR_NONE && transExposureMs() != m_nExposureMsAtStart) {
+        const int(*table)[3] = exposureTable(8);
+        for (int row = 0; row < kExposureRows; ++row)
+            if (table[row][0] == m_nExposureMsAtStart)
+                emit lightPower(-1, -1, row);
+    }
     releaseBox(m_pStartDlg);
 }
 
