@@ -33,6 +33,7 @@ cv::Mat g_mat16 = cv::Mat::zeros(kFrameHeight, kFrameWidth, CV_16UC1);
 namespace {
 constexpr int kSettleMs = 10;
 constexpr int kDefaultStallLimitMs = 3000;
+constexpr int kStillMarginMs = 1000;
 }
 
 int camera_init()
@@ -144,9 +145,29 @@ int frameStallLimitMs()
     return int(exposure * 1000.0) + 1000;
 }
 
-void request_still()
+int64_t frameReadoutUs()
+{
+    return int64_t(sensorReadoutUs(g_camera_mode == 16 ? kReadoutMode16 : kReadoutMode8));
+}
+
+int stillWaitLimitMs()
 {
     const double exposure = g_current_exposure_time;
-    g_still_not_before_us = MonotonicClock::nowUs() + (exposure > 0 ? int64_t(exposure * 1e6) : 0);
+    if (exposure <= 0)
+        return frameStallLimitMs() + kStillMarginMs;
+    // Two frame periods (each at most the stall limit), the read-out and the transfer.
+    return 2 * frameStallLimitMs() + int(frameReadoutUs() / 1000) + int(kFrameReadTimeoutMs) + kStillMarginMs;
+}
+
+void request_still()
+{
+    g_still_not_before_us = MonotonicClock::nowUs();
     g_captured = false; // after the time: the capture thread reads the flag first
+}
+
+bool exposedAfterStillRequest(int64_t endedAfterUs)
+{
+    const double exposure = g_current_exposure_time;
+    const int64_t exposureUs = exposure > 0 ? int64_t(exposure * 1e6) : 0;
+    return endedAfterUs - exposureUs - frameReadoutUs() >= g_still_not_before_us;
 }

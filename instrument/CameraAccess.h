@@ -33,7 +33,7 @@ extern std::atomic<bool> g_is_running;            // live video delivers frames
 extern std::atomic<bool> g_out_of_grabbing_time;  // the capture thread gave up: no frame in time
 extern std::atomic<bool> g_sld_display_is_running;// the display thread has its surface
 extern std::atomic<bool> g_captured;              // still handshake: false while a still is wanted
-extern std::atomic<int64_t> g_still_not_before_us;// a still is read no earlier (monotonic clock, us)
+extern std::atomic<int64_t> g_still_not_before_us;// a still's exposure began no earlier (monotonic clock, us)
 extern std::atomic<bool> g_set_color;             // install palette g_pseudo_color_index
 extern std::atomic<int> g_pseudo_color_index;     // 0 to 7, by g_ColorTable
 extern std::atomic<bool> g_set_saturated_pixel;   // install the saturated-pixel palette
@@ -76,7 +76,20 @@ void applyGain(int again, int dgain);
 // second, or a default while no exposure has been set.
 int frameStallLimitMs();
 
-// Asks the capture thread for a still exposed wholly after this call: the frame is read no
-// earlier than one exposure from now, so that it shows the stage, light and filter as they are now,
-// however late the thread is with frames in flight.
+// The sensor's read-out of one frame's rows in the current mode (us): the first row's exposure
+// begins this long before the last row's.
+int64_t frameReadoutUs();
+
+// How long a still may take on a healthy camera: the frame in flight at the request ends, then
+// the frame exposed wholly after it is exposed, read out and transferred; with a margin. A camera
+// that stops sooner is caught by the capture thread's stall rule.
+int stillWaitLimitMs();
+
+// Asks the capture thread for a still whose exposure began at or after this call, so that it
+// shows the stage, light and filter as they are now, however many frames were in flight.
 void request_still();
+
+// The capture side of request_still: true when a frame that the camera reported ready after
+// `endedAfterUs` (monotonic clock), at the current exposure, began its exposure no earlier than
+// the pending still's request.
+bool exposedAfterStillRequest(int64_t endedAfterUs);

@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <cstring>
+#include <limits>
 #include <sched.h>
 
 CaptureThread::CaptureThread(std::function<void()> onGiveUp)
@@ -100,6 +101,9 @@ void CaptureThread::run()
     int64_t lastFrameUs = MonotonicClock::nowUs();
     bool first = true;
     double lastExposure = g_current_exposure_time;
+    // The last time the camera was asked for a frame: the next frame it reports ready ended after
+    // that. Before the first question nothing is known, so the first frame is never a still.
+    int64_t previousPollUs = std::numeric_limits<int64_t>::min() / 2;
 
     while (g_capture) {
         MonotonicClock::sleepMs(1);
@@ -119,7 +123,9 @@ void CaptureThread::run()
         const int s = g_frameRing.writeIndex();
         unsigned char *slot = g_frameRing.slot(s);
         const int size = g_capture_buffer_size;
-        const int64_t readUs = MonotonicClock::nowUs();
+        const int64_t pollUs = MonotonicClock::nowUs();
+        const int64_t endedAfterUs = previousPollUs;
+        previousPollUs = pollUs;
         if (size <= 0 || !obtainFrame(slot, size)) {
             ++m_failedPasses;
             if (exposure > 0)
@@ -138,9 +144,10 @@ void CaptureThread::run()
             elapsed = (MonotonicClock::nowUs() - lastFrameUs) / 1e6;
         }
 
-        // A pending still takes this frame, unless it was read too soon to have been exposed after
-        // the request; it is not shown and its slot is used again.
-        if (!g_captured && valid && readUs >= g_still_not_before_us) {
+        // A pending still takes the first frame exposed wholly after the request. When the frame
+        // ended is known from the camera's ready answers, not from the end of its read, which a
+        // slow bus or a busy machine delays. The still is not shown and its slot is used again.
+        if (!g_captured && valid && exposedAfterStillRequest(endedAfterUs)) {
             takeStill(slot);
             continue;
         }

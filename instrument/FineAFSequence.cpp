@@ -239,7 +239,7 @@ void FineAFSequence::slotMotorPositioningCompleted()
     if (!m_scanFinished) {
         delay(kSettleMs);
         m_awaitingFrame = true;
-        waitForStep(frameStallLimitMs() + kFrameMarginMs);
+        waitForStep(stillWaitLimitMs() + kFrameMarginMs);
         emit capture(); // the still comes back through captureCompleted
         return;
     }

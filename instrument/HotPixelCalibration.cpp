@@ -147,7 +147,7 @@ bool HotPixelCalibration::buildHotPixelMap(int gainRow, int exposureRow)
     writeCameraRegister(kRegisterLineCount, dark[2]);
     delay(2 * dark[0]);
 
-    const bool taken = takeDarkFrame(dark[0]);
+    const bool taken = takeDarkFrame();
     if (taken) {
         cv::Mat frame = g_mat8.clone();
         m_video->findAndSaveHotPixelMap(frame);
@@ -163,7 +163,7 @@ bool HotPixelCalibration::buildHotPixelMap(int gainRow, int exposureRow)
     return taken;
 }
 
-bool HotPixelCalibration::takeDarkFrame(int exposureMs)
+bool HotPixelCalibration::takeDarkFrame()
 {
     if (g_no_camera)
         return false; // the capture thread would only make up frames
@@ -173,12 +173,11 @@ bool HotPixelCalibration::takeDarkFrame(int exposureMs)
         return false;
     delay(kRepaintDelayMs);
     request_still();
-    // The capture thread gives up after the exposure plus a second without frames; frames that
-    // come but are never valid are bounded here.
-    const int capMs = 3 * (exposureMs + 1000);
+    // The capture thread gives up after the exposure plus a second without a valid frame; the
+    // wait is bounded here as well, by the longest a still takes at the dark exposure.
     bool released = true;
     if (!g_out_of_grabbing_time)
-        released = MonotonicClock::waitFor([] { return g_captured.load(); }, capMs, kPollMs);
+        released = MonotonicClock::waitFor([] { return g_captured.load(); }, stillWaitLimitMs(), kPollMs);
     capture.stop();
     g_is_running = false;
     return released && !g_out_of_grabbing_time && g_captured;

@@ -63,7 +63,7 @@ private:
     // A refusal: the message, then the dialog is rejected.
     void refuse(const QString &message);
     void showMessage(const QString &message);
-    bool takeDarkFrame(int exposureMs);
+    bool takeDarkFrame();
 
     VideoWidget *m_video;
     PanelQuery m_panel;

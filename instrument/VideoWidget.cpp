@@ -252,7 +252,7 @@ bool VideoWidget::waitForStill()
         return false; // nobody would answer: live video is not running
 
     request_still();
-    const bool taken = MonotonicClock::waitFor([] { return g_captured.load(); }, frameStallLimitMs() + 1000, kPollMs);
+    const bool taken = MonotonicClock::waitFor([] { return g_captured.load(); }, stillWaitLimitMs(), kPollMs);
     if (!taken) {
         endLiveVideoForStall();
         return false;

@@ -14,8 +14,9 @@ class MessageDlg;
 // capture and display threads (the live picture is their SDL window over this widget's area),
 // takes still frames and grabs, records live frames and switches the display palettes.
 //
-// Still captures and grabs wait at most for the camera's stall limit; a request while live
-// video is not running fails at once. A camera that stops delivering ends live video with
+// A still or grab is the first frame exposed wholly after the request; the wait for it is bounded
+// by the longest such a frame takes (two frame periods, the read-out and the transfer). A request
+// while live video is not running fails at once. A camera that stops delivering ends live video with
 // preset message 33.
 class VideoWidget : public QWidget
 {

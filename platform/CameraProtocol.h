@@ -41,3 +41,15 @@ constexpr int kRegisterLineCount = 8;    // exposure: line count of a table row
 constexpr int kRegisterAnalogGain = 28;  // 4096 at 0 dB, falls as the gain rises
 constexpr int kRegisterDigitalGain = 30; // 0 to 3
 constexpr int kRegisterGainControl = 31; // 60 while the digital gain is not 0, else 17
+
+// Sensor timing. A line takes the read-out-mode value x 4.6184 us; a frame length is 1137.5 lines.
+// The sensor reads its rows one after the other (rolling shutter): its first row starts and ends
+// its exposure one read-out of the rows before its last, and the camera reports the frame ready
+// once the last row is read.
+constexpr double kSensorLineUsPerReadoutUnit = 4.6184;
+constexpr double kSensorFrameLines = 1137.5;
+
+constexpr double sensorReadoutUs(int readoutMode)
+{
+    return kFrameHeight * (readoutMode > 0 ? readoutMode : 1) * kSensorLineUsPerReadoutUnit;
+}

@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr double FrameLines = 1137.5;  // a frame length, in lines
-constexpr double LineUsPerMode = 4.6184; // line time per unit of the read-out-mode value
-
 double gainOf(const SimCameraState &camera)
 {
     // Analog: 4096 is unity and the factor tops out at 8; digital: each step doubles.
@@ -87,8 +84,8 @@ bool SimulatedCamera::isOpen() const
 
 double SimulatedCamera::exposureMs(int readoutMode, int frameCount, int lineCount)
 {
-    const double lines = (frameCount + 1) * FrameLines - lineCount;
-    return std::max(lines, 0.0) * std::max(readoutMode, 1) * LineUsPerMode / 1000.0;
+    const double lines = (frameCount + 1) * kSensorFrameLines - lineCount;
+    return std::max(lines, 0.0) * std::max(readoutMode, 1) * kSensorLineUsPerReadoutUnit / 1000.0;
 }
 
 double SimulatedCamera::framePeriodMs() const
@@ -100,20 +97,60 @@ double SimulatedCamera::framePeriodMs() const
 
 void SimulatedCamera::restartExposureLocked()
 {
-    m_periodUs = int64_t(std::llround(framePeriodMs() * 1000));
-    m_exposureStartUs = MonotonicClock::nowUs();
+    const int64_t now = MonotonicClock::nowUs();
+    m_periodUs = std::max<int64_t>(1, std::llround(framePeriodMs() * 1000));
+    const SimCameraState c = m_instrument.camera();
+    const double exposure = exposureMs(c.readoutMode, c.registers[SimCameraState::RegFrameCount],
+                                       c.registers[SimCameraState::RegLineCount]);
+    m_readyAfterUs = std::llround(exposure * 1000 + sensorReadoutUs(c.readoutMode));
+    m_exposureStartUs = now;
     m_lastFrameIndex = 0;
+    for (Scene &scene : m_scenes)
+        scene.frame = 0;
+    m_lastSceneFrame = 0;
+    noteExposuresLocked(now);
+}
+
+int64_t SimulatedCamera::latestReadyLocked(int64_t nowUs) const
+{
+    const int64_t since = nowUs - m_exposureStartUs - m_readyAfterUs;
+    return since < 0 ? 0 : since / m_periodUs + 1;
 }
 
 int64_t SimulatedCamera::nextFrameUsLocked() const
 {
-    const int64_t done = (MonotonicClock::nowUs() - m_exposureStartUs) / m_periodUs;
-    return m_exposureStartUs + (std::max(done, m_lastFrameIndex) + 1) * m_periodUs;
+    const int64_t frame = std::max(latestReadyLocked(MonotonicClock::nowUs()), m_lastFrameIndex) + 1;
+    return m_exposureStartUs + (frame - 1) * m_periodUs + m_readyAfterUs;
 }
 
 bool SimulatedCamera::frameReadyLocked(int64_t nowUs) const
 {
-    return (nowUs - m_exposureStartUs) / m_periodUs > m_lastFrameIndex;
+    return latestReadyLocked(nowUs) > m_lastFrameIndex;
+}
+
+int64_t SimulatedCamera::nextExposureBeginUs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int64_t begun = (MonotonicClock::nowUs() - m_exposureStartUs) / m_periodUs + 1;
+    return m_exposureStartUs + begun * m_periodUs;
+}
+
+void SimulatedCamera::noteExposuresLocked(int64_t nowUs)
+{
+    const int64_t begun = nowUs < m_exposureStartUs ? 0 : (nowUs - m_exposureStartUs) / m_periodUs + 1;
+    if (begun <= m_lastSceneFrame)
+        return;
+    // Frames that began unseen since the last request get the same scene.
+    const VirtualInstrument::State now = m_instrument.state();
+    for (int64_t frame = std::max(m_lastSceneFrame + 1, begun - SceneSlots + 1); frame <= begun; ++frame)
+        m_scenes[frame % SceneSlots] = {frame, now};
+    m_lastSceneFrame = begun;
+}
+
+VirtualInstrument::State SimulatedCamera::sceneOfLocked(int64_t frame) const
+{
+    const Scene &scene = m_scenes[frame % SceneSlots];
+    return scene.frame == frame ? scene.state : m_instrument.state();
 }
 
 int SimulatedCamera::controlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
@@ -125,6 +162,7 @@ int SimulatedCamera::controlTransfer(uint8_t requestType, uint8_t request, uint1
         return LIBUSB_ERROR_NO_DEVICE;
     if (m_instrument.camera().fault == SimCameraFault::NoDevice)
         return LIBUSB_ERROR_NO_DEVICE;
+    noteExposuresLocked(MonotonicClock::nowUs());
 
     if (requestType == kRequestTypeVendorIn && request == RequestFrameReady) {
         if (!data || length < 1)
@@ -163,10 +201,11 @@ int SimulatedCamera::bulkRead(uint8_t endpoint, unsigned char *data, int length,
 
     std::lock_guard<std::mutex> readLock(m_readMutex);
     SimCameraState camera;
+    VirtualInstrument::State scene;
     {
-        // Wait for the end of the exposure (a stall: until the time-out, a close or the fault's end).
+        // Wait for the next frame (a stall: until the time-out, a close or the fault's end).
         std::unique_lock<std::mutex> lock(m_mutex);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const int64_t deadlineUs = MonotonicClock::nowUs() + int64_t(timeoutMs) * 1000;
         const uint64_t generation = m_generation;
         for (;;) {
             if (!m_open || m_generation != generation)
@@ -175,25 +214,27 @@ int SimulatedCamera::bulkRead(uint8_t endpoint, unsigned char *data, int length,
             if (camera.fault == SimCameraFault::NoDevice)
                 return LIBUSB_ERROR_NO_DEVICE;
             const int64_t now = MonotonicClock::nowUs();
-            if (camera.fault != SimCameraFault::Stall && frameReadyLocked(now))
+            noteExposuresLocked(now);
+            const bool stalled = camera.fault == SimCameraFault::Stall;
+            if (!stalled && frameReadyLocked(now))
                 break;
-            auto until = camera.fault == SimCameraFault::Stall
-                ? std::chrono::steady_clock::now() + std::chrono::hours(1)
-                : std::chrono::steady_clock::now() + std::chrono::microseconds(nextFrameUsLocked() - now);
-            if (timeoutMs)
-                until = std::min(until, deadline);
-            m_wake.wait_until(lock, until);
-            if (timeoutMs && std::chrono::steady_clock::now() >= deadline
-                && !(camera.fault != SimCameraFault::Stall && frameReadyLocked(MonotonicClock::nowUs())))
+            if (timeoutMs && now >= deadlineUs)
                 return LIBUSB_ERROR_TIMEOUT;
+            // Wake for the next exposure begin as well, to take its scene.
+            const int64_t nextBeginUs = m_exposureStartUs + (m_lastSceneFrame) * m_periodUs;
+            int64_t untilUs = stalled ? now + 3600LL * 1000000 : std::min(nextFrameUsLocked(), nextBeginUs);
+            if (timeoutMs)
+                untilUs = std::min(untilUs, deadlineUs);
+            m_wake.wait_for(lock, std::chrono::microseconds(MonotonicClock::realUs(std::max<int64_t>(untilUs - now, 1))));
         }
-        m_lastFrameIndex = (MonotonicClock::nowUs() - m_exposureStartUs) / m_periodUs;
+        m_lastFrameIndex = latestReadyLocked(MonotonicClock::nowUs());
+        scene = sceneOfLocked(m_lastFrameIndex);
     }
 
     const int frameBytes = camera.frameBytes();
     if (length < frameBytes)
         return LIBUSB_ERROR_OVERFLOW;
-    m_renderer.render(viewOf(camera), m_frame12);
+    m_renderer.render(viewOf(scene), m_frame12);
     if (camera.markerPixel)
         m_frame12.at<uint16_t>(Height - 1, Width - 1) = MarkerValue12;
     packFrame(m_frame12, camera.bitDepth, data);
@@ -238,9 +279,9 @@ void SimulatedCamera::packFrame(const cv::Mat &frame12, int bitDepth, unsigned c
     }
 }
 
-SampleView SimulatedCamera::viewOf(const SimCameraState &camera) const
+SampleView SimulatedCamera::viewOf(const VirtualInstrument::State &s)
 {
-    const VirtualInstrument::State s = m_instrument.state();
+    const SimCameraState &camera = s.camera;
     SampleView view;
     view.filter = s.filterPosition;
     view.objective = s.objectivePosition;

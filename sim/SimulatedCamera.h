@@ -1,6 +1,7 @@
 #pragma once
 #include "SimCameraState.h"
 #include "SampleRenderer.h"
+#include "VirtualInstrument.h"
 
 #include <platform/CameraTransport.h>
 
@@ -9,8 +10,6 @@
 #include <cstdint>
 #include <mutex>
 #include <vector>
-
-class VirtualInstrument;
 
 // The instrument's USB camera, simulated behind the camera transport. It answers the vendor
 // requests (0xC5 register write, 0xC1 read-out mode, 0xB3 bit depth, 0xE0 frame ready), keeps its
@@ -22,8 +21,12 @@ class VirtualInstrument;
 //   - the first byte of a good frame is never 0.
 //
 // Frame timing follows the sensor: the exposure is ((register 6 + 1) x 1137.5 - register 8) line
-// times, a line time being the read-out-mode value x 4.6184 us; a frame is ready every exposure
-// (at least every 5 ms). Changing exposure, mode or depth restarts the exposure.
+// times, a line time being the read-out-mode value x 4.6184 us; a frame begins its exposure every
+// exposure (at least every 5 ms) and is ready once it is exposed and its rows are read out (1024
+// line times). Changing exposure, mode or depth restarts the exposure. Each frame shows the
+// instrument as it was when its exposure began: the scene of a frame is taken at the first request
+// after that moment (the capture side asks about once a millisecond), so a frame exposed while
+// the stage moved or before the light came on shows it.
 //
 // Faults come from setFault() or, at construction, from the environment:
 //   VANTOR_SIM_CAMERA=none    no camera on the bus (open fails)
@@ -93,6 +96,8 @@ public:
     // Sensor timing: exposure of a register pair in a read-out mode, and the current frame period.
     static double exposureMs(int readoutMode, int frameCount, int lineCount);
     double framePeriodMs() const;
+    // Test hook: when the next frame begins its exposure (monotonic clock, us).
+    int64_t nextExposureBeginUs() const;
 
     // Writes a 12-bit upright image in the wire layout (turned by 180 degrees; 8 or 16 bits).
     static void packFrame(const cv::Mat &frame12, int bitDepth, unsigned char *out);
@@ -100,10 +105,21 @@ public:
     SampleRenderer &renderer() { return m_renderer; }
 
 private:
+    // Frames are numbered from 1 since the last exposure restart.
+    struct Scene
+    {
+        int64_t frame = 0;
+        VirtualInstrument::State state;
+    };
+    static constexpr int SceneSlots = 32; // more than the frames exposing or waiting at once
+
+    int64_t latestReadyLocked(int64_t nowUs) const;
     bool frameReadyLocked(int64_t nowUs) const;
     int64_t nextFrameUsLocked() const;
     void restartExposureLocked();
-    SampleView viewOf(const SimCameraState &camera) const;
+    void noteExposuresLocked(int64_t nowUs);
+    VirtualInstrument::State sceneOfLocked(int64_t frame) const;
+    static SampleView viewOf(const VirtualInstrument::State &s);
 
     VirtualInstrument &m_instrument;
     std::mutex m_readMutex;       // one bulk read renders at a time
@@ -114,9 +130,12 @@ private:
     std::condition_variable m_wake;
     bool m_open = false;
     uint64_t m_generation = 0;   // bumped by close() and fault changes to release waiting reads
-    int64_t m_exposureStartUs = 0;
+    int64_t m_exposureStartUs = 0; // when frame 1 began its exposure
     int64_t m_periodUs = 10000;
+    int64_t m_readyAfterUs = 10000; // from a frame's exposure begin to its ready: exposure and read-out
     int64_t m_lastFrameIndex = 0; // frames since the exposure start that were already read
+    Scene m_scenes[SceneSlots];
+    int64_t m_lastSceneFrame = 0; // the latest frame whose scene is kept
     std::vector<ControlRecord> m_log;
     std::atomic<int> m_transferDelayMs{0};
 };

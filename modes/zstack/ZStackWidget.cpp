@@ -1042,7 +1042,7 @@ void ZStackWidget::captureSlice()
     delay(int(ui->SPINBOX_STABLE_TIME_INTERVAL->value() * 1000.0));
     delay(100);
     m_bAwaitingFrame = true;
-    armAnswerTimer(frameStallLimitMs() + 1000);
+    armAnswerTimer(stillWaitLimitMs() + 1000);
     emit capture();
 }
 

@@ -5,6 +5,7 @@
 #include "FrameRecorder.h"
 #include "Globals.h"
 #include "MessageDlg.h"
+#include "MonotonicClock.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "TCapturedImageMetaData.h"
@@ -242,6 +243,54 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         cv::Mat difference;
         cv::absdiff(take(), base, difference);
         QVERIFY2(cv::mean(difference)[0] > 10, "filter");
+        widget->stop();
+    }
+
+    // Stills at long exposures asked for at several phases of the frame period: each is the first
+    // frame exposed wholly after the request (the light switched on just before it shows), not one
+    // frame later, and none ends live video. The clock runs fast so that the test stays quick.
+    void stillsAtLongExposuresAtEveryPhase_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<double>("phase"); // of the frame period, at the request
+        for (int row : {31, 36, 45, 55}) // 3, 5.5, 10 and 15 s
+            for (double phase : {0.1, 0.5, 0.9})
+                if (row < 45 || phase != 0.5)
+                    QTest::addRow("%d ms, phase %.1f", ExposureLUT8[row][0], phase) << row << phase;
+    }
+    void stillsAtLongExposuresAtEveryPhase()
+    {
+        QFETCH(int, row);
+        QFETCH(double, phase);
+        struct FastClock
+        {
+            FastClock() { MonotonicClock::setRate(4); }
+            ~FastClock() { MonotonicClock::setRate(1); }
+        } fast;
+        CameraTestBench bench;
+        bench.camera.renderer().setNoise(false);
+        auto widget = bench.makeWidget();
+        Still still;
+        collect(widget.get(), &still);
+        widget->start();
+        setExposureRow(widget.get(), row);
+        const int64_t periodUs = int64_t(bench.camera.framePeriodMs() * 1000);
+        const int64_t readyAfterUs = ExposureLUT8[row][0] * 1000 + int64_t(sensorReadoutUs(kReadoutMode8));
+        int64_t requestUs = bench.camera.nextExposureBeginUs() - periodUs + int64_t(phase * periodUs);
+        if (requestUs < MonotonicClock::nowUs())
+            requestUs += periodUs;
+        MonotonicClock::sleepUs(requestUs - MonotonicClock::nowUs());
+
+        bench.instrument.setLed(0, true, 100);
+        const int64_t askedUs = MonotonicClock::nowUs();
+        const double dueMs = (bench.camera.nextExposureBeginUs() + readyAfterUs - askedUs) / 1000.0;
+        QVERIFY(widget->capture());
+        const double tookMs = (MonotonicClock::nowUs() - askedUs) / 1000.0;
+        qInfo("still after %.0f ms, its frame ready after %.0f ms", tookMs, dueMs);
+        QVERIFY2(cv::mean(still.frame)[0] > 100, "the still was exposed before the request");
+        QVERIFY2(tookMs > dueMs - 1 && tookMs < dueMs + periodUs / 2000.0,
+                 qPrintable(QString("still after %1 ms, due after %2 ms").arg(tookMs).arg(dueMs)));
+        QVERIFY(bench.messages().isEmpty());
         widget->stop();
     }
 

@@ -116,6 +116,26 @@ private slots:
         }
     }
 
+    // A frame shows the instrument as it was when its exposure began: the light switched on while
+    // a frame is exposed shows only in the next one.
+    void aFrameShowsTheSceneAtItsExposureBegin()
+    {
+        Rig rig;
+        rig.instrument.setLedOn(0, false);
+        vendorWrite(rig.camera, 0xC5, 6, SimCameraState::RegFrameCount); // 500 ms
+        vendorWrite(rig.camera, 0xC5, 745, SimCameraState::RegLineCount);
+        int transferred = 0;
+        const auto mean = [&] {
+            rig.read(Frame8, &transferred);
+            return cv::mean(cv::Mat(1024, 1280, CV_8UC1, rig.buffer.data()))[0];
+        };
+        mean(); // the next frame began its exposure during this read-out
+        rig.instrument.setLedOn(0, true);
+        const double before = mean();
+        const double after = mean();
+        QVERIFY2(before < 10 && after > 50, qPrintable(QString("%1 %2").arg(before).arg(after)));
+    }
+
     void shortReadAndZeroFirstByte()
     {
         Rig rig;
