@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <fcntl.h>
 #include <functional>
 #include <condition_variable>
@@ -21,6 +22,14 @@ namespace HostileImages {
 inline QStringList write(const QString &dir)
 {
     return pythonLines({TestRoot::dataDir() + "/../support/hostile_images.py", dir});
+}
+
+// A folder holding them, written once for the whole test program; empty when Python failed.
+inline QString folder()
+{
+    static QTemporaryDir dir;
+    static const bool written = !write(dir.path()).join(QString()).contains("python failed");
+    return written ? dir.path() : QString();
 }
 
 // Runs call here (widgets included); true when it returns within ms. A call still blocked then
