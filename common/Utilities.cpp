@@ -3,6 +3,7 @@
 #include "MonotonicClock.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "RegularFile.h"
 #include "SystemActions.h"
 
 #include <QComboBox>
@@ -100,10 +101,15 @@ int getImageMetaInfo(const std::string &file, QString &text)
     auto quiet = [](TIFF *, void *, const char *, const char *, va_list) { return 1; };
     TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
-    TIFF *tiff = TIFFOpenExt(file.c_str(), "r", options);
+    // Only a regular file: a FIFO or a device named .tif would block in open() or read().
+    const int fd = RegularFile::openForReading(QByteArray::fromStdString(file));
+    TIFF *tiff = fd < 0 ? nullptr : TIFFFdOpenExt(fd, file.c_str(), "rm", options);
     TIFFOpenOptionsFree(options);
-    if (!tiff)
+    if (!tiff) {
+        if (fd >= 0)
+            ::close(fd);
         return 0;
+    }
     char *description = nullptr;
     const bool found = TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description) == 1 && description;
     if (found)

@@ -31,7 +31,8 @@ bool isEnableSerialLog(); // start mode 1 or 2
 // A focus position in motor steps as whole micrometres (rounded).
 int convertPOStoUM(int position);
 
-// The ImageDescription text of a TIFF file: 1 when read, else 0 with text empty.
+// The ImageDescription text of a TIFF file (a regular file only; never waits): 1 when read, else
+// 0 with text empty.
 int getImageMetaInfo(const std::string &file, QString &text);
 
 // The value of one "Key: value" (or "Key = value") item of a metadata text whose items are

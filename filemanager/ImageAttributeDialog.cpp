@@ -1,9 +1,8 @@
 #include "ImageAttributeDialog.h"
+#include "Utilities.h"
 
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
-
-#include <tiffio.h>
 
 ImageAttributeDialog::ImageAttributeDialog(QWidget *parent)
     : QDialog(parent, Qt::FramelessWindowHint)
@@ -41,19 +40,22 @@ QString ImageAttributeDialog::text() const
     return plainTextEdit->toPlainText();
 }
 
+QString ImageAttributeDialog::cut(QString description)
+{
+    if (description.size() <= maxShownCharacters)
+        return description;
+    int keep = maxShownCharacters;
+    if (description.at(keep - 1).isHighSurrogate())
+        --keep;
+    description.truncate(keep);
+    return description + QChar(0x2026);
+}
+
 void ImageAttributeDialog::getPath(const std::string &path)
 {
-    const QString invalid = QStringLiteral("Invalid image meta data.");
-    // "m": no memory mapping, so a drive pulled meanwhile gives a read error, not SIGBUS.
-    TIFF *tiff = TIFFOpen(path.c_str(), "rm");
-    if (!tiff) {
-        plainTextEdit->setPlainText(invalid);
-        return;
-    }
-    char *description = nullptr;
-    if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description) != 1 || !description)
-        plainTextEdit->setPlainText(invalid);
+    QString description;
+    if (getImageMetaInfo(path, description) != 1)
+        plainTextEdit->setPlainText(QStringLiteral("Invalid image meta data."));
     else
-        plainTextEdit->setPlainText(reword(QString::fromUtf8(description)));
-    TIFFClose(tiff);
+        plainTextEdit->setPlainText(reword(cut(description)));
 }

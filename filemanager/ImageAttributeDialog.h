@@ -15,9 +15,14 @@ public:
     explicit ImageAttributeDialog(QWidget *parent = nullptr);
     ~ImageAttributeDialog() override;
 
-    // Reads the record of the image at path (UTF-8) and shows it; "Invalid image meta data." when
-    // the file is no TIFF libtiff can open or carries no description.
+    // A record of a few hundred characters fills the panel; a longer one is cut there (and
+    // ends in an ellipsis), as laying out megabytes would hold the screen for minutes.
+    static constexpr int maxShownCharacters = 4096;
+
+    // Reads the record of the image at path (UTF-8) and shows it, cut; "Invalid image meta data."
+    // when the file is no regular TIFF file libtiff can open or carries no description.
     void getPath(const std::string &path);
+    static QString cut(QString description);
 
     // The record as shown: ";" to line breaks, then the key rewordings in order.
     static QString reword(QString description);

@@ -52,7 +52,8 @@ void ImageViewerDlg::setCurrentIndex(const QFileInfo &info)
 
 // Every file goes through the readers of the thumbnails: TIFF from its samples (8 and 16 bits,
 // as the viewer conversions show them), other formats through Qt's readers, nothing over 64
-// megapixels. Any failure shows the damaged-file text.
+// megapixels. A sound file of a kind not shown says so and why; any other failure shows the
+// damaged-file text.
 void ImageViewerDlg::load(const QString &path, const QString &fileName)
 {
     // A name that cannot be wider than the bar even in its widest characters is shown as it is,
@@ -64,7 +65,7 @@ void ImageViewerDlg::load(const QString &path, const QString &fileName)
     m_Path = path;
     if (m_ImageAttributeDialog->isVisible())
         m_ImageAttributeDialog->getPath(path.toUtf8().toStdString());
-    QImage image = ImageThumbnailReader::readWith(path, QSize(), *m_Samples);
+    QImage image = ImageThumbnailReader::readWith(path, QSize(), *m_Samples, &m_Unshown);
     m_bValidImage = !image.isNull();
     // Kept in its own format: painting converts it anyway, so a conversion here is a second pass.
     if (m_bValidImage)
@@ -132,5 +133,12 @@ void ImageViewerDlg::paintEvent(QPaintEvent *)
     }
     painter.setFont(QFont("DejaVu Sans", 12));
     painter.setPen(Qt::black);
-    painter.drawText(QRect(50, 500, 1180, 50), Qt::AlignCenter, "This file appears to be damaged or corrupted.");
+    painter.drawText(QRect(50, 500, 1180, 50), Qt::AlignCenter, failureText());
+}
+
+QString ImageViewerDlg::failureText() const
+{
+    if (m_Unshown.isEmpty())
+        return QStringLiteral("This file appears to be damaged or corrupted.");
+    return QStringLiteral("This image cannot be shown: %1.").arg(m_Unshown);
 }

@@ -15,7 +15,7 @@ class Ui_ImageViewerDlg;
 // The full-screen image viewer of the file manager: one image stretched over 1280 x 1024 under
 // its file-name bar, stepped through its folder's images with wrap-around, a metadata panel on
 // Detail, and left only through X (Escape does nothing). A file that cannot be decoded shows the
-// damaged-file text instead.
+// damaged-file text instead; a sound one of a kind not shown (tiled, float, ...) says so.
 class ImageViewerDlg : public ScriptableDialog
 {
     Q_OBJECT
@@ -30,6 +30,8 @@ public:
     int currentIndex() const { return m_CurrentIndex; }
     bool isValidImage() const { return m_bValidImage; }
     const QPixmap &pixmap() const { return m_Pixmap; }
+    // The text drawn where the last load gave no image.
+    QString failureText() const;
     ImageAttributeDialog *attributeDialog() const { return m_ImageAttributeDialog; }
 
 public slots:
@@ -51,6 +53,7 @@ private:
     std::unique_ptr<ImReaderWriter> m_Samples; // kept from image to image
     const QFontMetrics m_NameMetrics;          // the file-name bar's font
     QString m_Path;
+    QString m_Unshown; // why the last file, sound but of a kind not shown, is not shown
     bool m_bExit = false;
     QList<QFileInfo> m_FileInfoList;
     int m_CurrentIndex = 0;

@@ -1,5 +1,6 @@
 #include "ImReaderWriter.h"
 #include "FrameThumbnail.h"
+#include "RegularFile.h"
 #include "SafeFileWriter.h"
 #include "ViewerConversion.h"
 
@@ -232,9 +233,27 @@ ImReaderWriter::Format ImReaderWriter::formatOf(const QByteArray &path)
 
 bool ImReaderWriter::fail(const QByteArray &path, const QString &why)
 {
+    m_unsupported = false;
     m_error = why;
     qWarning().noquote() << "ImReaderWriter:" << QString::fromLocal8Bit(path) << "-" << why;
     return false;
+}
+
+bool ImReaderWriter::refuse(const QByteArray &path, const QString &why)
+{
+    fail(path, why);
+    m_unsupported = true;
+    return false;
+}
+
+int ImReaderWriter::openForReading(const QByteArray &path)
+{
+    QString why;
+    bool notRegular = false;
+    const int fd = RegularFile::openForReading(path, &why, &notRegular);
+    if (fd < 0)
+        notRegular ? refuse(path, why) : fail(path, why);
+    return fd;
 }
 
 // The geometry describes a whole image and the array of its depth holds all its samples.
@@ -398,9 +417,9 @@ struct TiffFile
 
 bool ImReaderWriter::openTiff(const QByteArray &path, TiffFile &file)
 {
-    file.fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    file.fd = openForReading(path);
     if (file.fd < 0)
-        return fail(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
     // "m": no memory mapping, so a drive pulled while reading gives a read error, not SIGBUS;
     // "c": a single strip stays whole, to be read in one piece.
     file.tif = TIFFFdOpenExt(file.fd, path.constData(), "rmc", file.options.opts);
@@ -427,21 +446,33 @@ bool ImReaderWriter::openTiff(const QByteArray &path, TiffFile &file)
 
     setGeometry(w, h, bps, spp, comp, photo, orient);
 
+    // Images of a kind not read are refused as such: their samples would be taken for something
+    // they are not (signed or inverted values, palette indexes, colour models other than RGB).
     if (!hasSize || w == 0 || h == 0)
         return fail(path, QStringLiteral("no image size"));
-    if (!validDepth(bps, spp))
-        return fail(path, QStringLiteral("unsupported depth %1 x %2 bits").arg(spp).arg(bps));
+    if (spp != 1 && spp != 3)
+        return refuse(path, QStringLiteral("images of %1 samples per pixel are not supported").arg(spp));
+    if (bps != 8 && bps != 16)
+        return refuse(path, QStringLiteral("%1-bit samples are not supported").arg(bps));
     if (TIFFIsTiled(tif))
-        return fail(path, QStringLiteral("tiled images are not read"));
+        return refuse(path, QStringLiteral("tiled TIFF images are not supported"));
     if (spp > 1 && planar != PLANARCONFIG_CONTIG)
-        return fail(path, QStringLiteral("separate colour planes are not read"));
-    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_INT)
-        return fail(path, QStringLiteral("floating-point samples are not read"));
+        return refuse(path, QStringLiteral("TIFF images with separate colour planes are not supported"));
+    if (format == SAMPLEFORMAT_IEEEFP)
+        return refuse(path, QStringLiteral("floating-point samples are not supported"));
+    if (format == SAMPLEFORMAT_INT)
+        return refuse(path, QStringLiteral("signed samples are not supported"));
+    if (format != SAMPLEFORMAT_UINT)
+        return refuse(path, QStringLiteral("sample format %1 is not supported").arg(format));
+    if (photo != (spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK))
+        return refuse(path, photo == PHOTOMETRIC_MINISWHITE ? QStringLiteral("white-is-zero grey images are not supported")
+                            : photo == PHOTOMETRIC_PALETTE ? QStringLiteral("colour-mapped images are not supported")
+                                                           : QStringLiteral("colour model %1 is not supported").arg(photo));
     const quint64 rowSamples = quint64(w) * spp;
     const quint64 count = rowSamples * h;
     const quint64 bytesPerSample = bps / 8;
     if (count > MaxSamples || count * bytesPerSample > MaxBytes)
-        return fail(path, QStringLiteral("image too large (%1 x %2)").arg(w).arg(h));
+        return refuse(path, QStringLiteral("image too large (%1 x %2)").arg(w).arg(h));
     if (quint64(TIFFScanlineSize64(tif)) != rowSamples * bytesPerSample)
         return fail(path, QStringLiteral("unexpected scan-line size"));
 
@@ -592,9 +623,9 @@ bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *max
 
 bool ImReaderWriter::readRaw(const QByteArray &path)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openForReading(path);
     if (fd < 0)
-        return fail(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
     struct Closer
     {
         int fd;

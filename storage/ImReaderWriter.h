@@ -19,8 +19,9 @@ struct TiffFile;
 // Paths are byte strings used as they are by the file system (callers pass QString::toUtf8()),
 // for every format. A write goes to a temporary file beside the target that replaces the target
 // only when every write, flush and close succeeded; a failed write leaves no partial file and
-// returns false. Reading accepts 8- or 16-bit images with 1 or 3 samples (TIFF: stripped,
-// contiguous, below a size cap) and fails on any read error.
+// returns false. Reading opens regular files only, accepts 8- or 16-bit unsigned grey
+// (zero is black) or RGB images (TIFF: stripped, contiguous, below a size cap), and fails on any
+// read or decoding error: it never gives an image other than the file's.
 class ImReaderWriter
 {
 public:
@@ -102,6 +103,10 @@ public:
 
     // Why the last read or write failed (for logs and tests).
     QString errorString() const { return m_error; }
+    // After a failed read: the file is an image of a kind not read (tiled, separate planes,
+    // signed, floating-point or inverted samples, another depth or colour model, over the size
+    // cap), or not a regular file, rather than a damaged or unreadable one.
+    bool unsupported() const { return m_unsupported; }
 
     quint32 width = 1280;
     quint32 height = 1024;
@@ -143,8 +148,13 @@ private:
     bool writeFile(const QByteArray &path, const void *bytes, qint64 size);
     bool writeImage(const QByteArray &path, Format format);
     bool fail(const QByteArray &path, const QString &why);
+    // As fail, for a file of a kind not read (unsupported).
+    bool refuse(const QByteArray &path, const QString &why);
+    // A descriptor of the regular file at path, or -1 after fail or refuse.
+    int openForReading(const QByteArray &path);
 
     quint64 m_size8 = 0;  // elements allocated in buffer8
     quint64 m_size16 = 0; // elements allocated in buffer16
     QString m_error;
+    bool m_unsupported = false;
 };

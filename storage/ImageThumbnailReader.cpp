@@ -1,12 +1,14 @@
 #include "ImageThumbnailReader.h"
 
 #include "ImReaderWriter.h"
+#include "RegularFile.h"
 #include "ViewerConversion.h"
 
 #include <QFile>
 #include <QImageReader>
 
 #include <exception>
+#include <unistd.h>
 
 bool ImageThumbnailReader::isTiff(const QString &path)
 {
@@ -20,19 +22,35 @@ QImage ImageThumbnailReader::read(const QString &path, const QSize &size)
     return readWith(path, size, samples);
 }
 
-QImage ImageThumbnailReader::readWith(const QString &path, const QSize &size, ImReaderWriter &image)
+QImage ImageThumbnailReader::readWith(const QString &path, const QSize &size, ImReaderWriter &image, QString *unshown)
 {
     const bool whole = !size.isValid() || size.isEmpty();
+    if (unshown)
+        unshown->clear();
     try {
         if (isTiff(path)) {
             // Read band by band: a thumbnail is halved while reading, so the whole image is
             // never held, and the brightest sample is taken while each band is in the cache.
             quint16 maximum = 0;
-            if (!image.readHalved(QFile::encodeName(path), whole ? QSize() : size, &maximum))
+            if (!image.readHalved(QFile::encodeName(path), whole ? QSize() : size, &maximum)) {
+                if (unshown && image.unsupported())
+                    *unshown = image.errorString();
                 return QImage();
+            }
             return ViewerConversion::toImage(image, whole ? QSize() : size, maximum);
         }
-        QImageReader reader(path);
+        QString why;
+        bool notRegular = false;
+        const int fd = RegularFile::openForReading(QFile::encodeName(path), &why, &notRegular);
+        QFile file(path); // the name gives the reader its format hint, as a path would
+        if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            if (fd >= 0)
+                ::close(fd);
+            if (unshown && notRegular)
+                *unshown = why;
+            return QImage();
+        }
+        QImageReader reader(&file);
         reader.setAutoTransform(false);
         const QSize declared = reader.size();
         if (!declared.isValid() || qint64(declared.width()) * declared.height() > maxPixels)

@@ -1,6 +1,7 @@
 #include "GrowthMonitor.h"
 
 #include "ConfluencyAnalysis.h"
+#include "ImageFileReader.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
 #include "SafeFileWriter.h"
@@ -119,14 +120,12 @@ bool GrowthMonitor::getConfluencyValue(const std::string &imagePath, const QStri
     ConfluencyAnalysis::Result result;
     cv::Mat grey, colour;
     try {
-        if (!QFileInfo(QFile::decodeName(imagePath.c_str())).isFile())
-            return fail(QStringLiteral("no image file %1").arg(QString::fromStdString(imagePath)), confluency, count);
-        const cv::Mat decoded = cv::imread(imagePath, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
+        QString why = QStringLiteral("not a grey or colour image");
+        const cv::Mat decoded = ImageFileReader::read(QByteArray::fromStdString(imagePath), &why);
         if (!ConfluencyAnalysis::toAnalysisImages(decoded, grey, colour))
-            return fail(QStringLiteral("cannot read the image %1").arg(QString::fromStdString(imagePath)), confluency,
-                        count);
+            return fail(QStringLiteral("cannot read the image %1: %2").arg(QString::fromStdString(imagePath), why),
+                        confluency, count);
         ConfluencyAnalysis::run(grey, colour, m_Parameter, result);
-        QString why;
         if (!writeImage(countPath, result.countImage, &why) || !writeImage(segmentationPath, result.segmentation, &why)) {
             QFile::remove(countPath);
             QFile::remove(segmentationPath);

@@ -1,5 +1,7 @@
+#include "HostileImages.h"
 #include "ImReaderWriter.h"
 #include "ImageAttributeDialog.h"
+#include "ImageThumbnailReader.h"
 #include "ImageViewerDlg.h"
 #include "TestRoot.h"
 
@@ -114,6 +116,55 @@ private slots:
         click(viewer, "BUTTON_EXIT");
         QVERIFY(!viewer.isVisible());
         QVERIFY(!viewer.attributeDialog()->isVisible());
+    }
+
+    // Hostile files in the viewer, its Detail panel and the thumbnails: a sound file of a kind not
+    // shown says what it is, a damaged one is called damaged, a description is cut, none blocks.
+    void hostileFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown"); // empty: an image is shown
+        QTest::addColumn<QString>("detail");
+        const QString damaged = "This file appears to be damaged or corrupted.", cannot = "This image cannot be shown: ";
+        // tifffile writes the array's shape as the description.
+        const QString invalid = "Invalid image meta data.", shape = "{\"shape\": [";
+        QTest::newRow("6 MB description") << "long-description.tif" << "" << "Gain: 1\nxxx";
+        QTest::newRow("corrupt deflate") << "deflate-corrupt.tif" << damaged << shape;
+        QTest::newRow("12-bit") << "12bit.tif" << cannot + "12-bit samples are not supported." << invalid;
+        QTest::newRow("int16") << "int16.tif" << cannot + "signed samples are not supported." << shape;
+        QTest::newRow("MinIsWhite") << "miniswhite.tif" << cannot + "white-is-zero grey images are not supported." << shape;
+        QTest::newRow("tiled") << "tiled.tif" << cannot + "tiled TIFF images are not supported." << shape;
+        QTest::newRow("planar") << "planar.tif" << cannot + "TIFF images with separate colour planes are not supported."
+                                << shape;
+        QTest::newRow("float") << "float.tif" << cannot + "32-bit samples are not supported." << shape;
+        QTest::newRow("FIFO") << "fifo.tif" << cannot + "not a regular file." << invalid;
+        QTest::newRow("FIFO as PNG") << "fifo.png" << cannot + "not a regular file." << invalid;
+    }
+    void hostileFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QFETCH(QString, detail);
+        const QString folder = HostileImages::folder();
+        QVERIFY2(!folder.isEmpty(), "no hostile files");
+        QVERIFY(QFileInfo(folder + "/fifo.png").isSymLink() || QFile::link(folder + "/fifo.tif", folder + "/fifo.png"));
+        const QString path = folder + "/" + name;
+        ImageViewerDlg viewer;
+        viewer.show();
+        const auto blocks = [&](const std::function<void()> &call) {
+            return !HostileImages::returnsWithin(call, folder + "/fifo.tif", 180000);
+        };
+        QVERIFY2(!blocks([&] { viewer.load(path, name); }), "the viewer blocked");
+        QCOMPARE(viewer.isValidImage(), shown.isEmpty());
+        if (!shown.isEmpty())
+            QCOMPARE(viewer.failureText(), shown);
+        QVERIFY2(!blocks([&] { click(viewer, "BUTTON_DETAIL"); }), "Detail blocked");
+        const QString text = viewer.attributeDialog()->text();
+        QVERIFY2(text.startsWith(detail), qPrintable(text.left(100)));
+        QVERIFY(text.size() <= ImageAttributeDialog::maxShownCharacters + 1);
+        QImage thumbnail;
+        QVERIFY2(!blocks([&] { thumbnail = ImageThumbnailReader::read(path, QSize(128, 102)); }), "a thumbnail blocked");
+        QCOMPARE(thumbnail.isNull(), !shown.isEmpty());
     }
 
     void rewordings_data()

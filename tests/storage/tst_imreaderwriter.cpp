@@ -1,4 +1,5 @@
 #include "FrameThumbnail.h"
+#include "HostileImages.h"
 #include "ImReaderWriter.h"
 #include "SafeFileWriter.h"
 #include "TestRoot.h"
@@ -539,6 +540,52 @@ private slots:
             }
         }
         QVERIFY(good.read(QFile::encodeName(dir + "/good.tif"))); // the intact file still reads
+    }
+
+    // Hostile files: each refused with its reason and whether it is a sound file of a kind not
+    // read, never taken for another image; none blocks (the FIFO), whole or in bands.
+    void hostileFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason"); // empty: read
+        QTest::addColumn<bool>("unsupported");
+        QTest::newRow("good") << "good.tif" << "" << false;
+        QTest::newRow("6 MB description") << "long-description.tif" << "" << false;
+        QTest::newRow("corrupt deflate") << "deflate-corrupt.tif" << "ZIPDecode" << false;
+        QTest::newRow("12-bit") << "12bit.tif" << "12-bit samples" << true;
+        QTest::newRow("int16") << "int16.tif" << "signed samples" << true;
+        QTest::newRow("MinIsWhite") << "miniswhite.tif" << "white-is-zero" << true;
+        QTest::newRow("tiled") << "tiled.tif" << "tiled" << true;
+        QTest::newRow("planar") << "planar.tif" << "separate colour planes" << true;
+        QTest::newRow("float") << "float.tif" << "32-bit samples" << true;
+        QTest::newRow("100000 x 100000") << "huge.tif" << "too large (100000 x 100000)" << true;
+        QTest::newRow("FIFO") << "fifo.tif" << "not a regular file" << true;
+    }
+    void hostileFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        QFETCH(bool, unsupported);
+        const QString folder = HostileImages::folder();
+        QVERIFY2(!folder.isEmpty(), "no hostile files");
+        const QString path = folder + "/" + name, fifo = folder + "/fifo.tif";
+        // Whole, whole in bands, halved in bands.
+        for (const QSize size : {QSize(-1, -1), QSize(0, 0), QSize(8, 8)}) {
+            ImReaderWriter rw;
+            bool ok = false;
+            QVERIFY2(HostileImages::returnsWithin([&] {
+                ok = size.width() < 0 ? rw.read(QFile::encodeName(path))
+                                      : rw.readHalved(QFile::encodeName(path), size, nullptr);
+            }, fifo, 180000), "the read blocked");
+            QCOMPARE(ok, reason.isEmpty());
+            if (ok) {
+                QVERIFY(rw.width >= 8 && rw.height >= 8 && rw.width <= 640 && rw.height <= 512);
+                QCOMPARE(rw.description.size() > 6000000, name.startsWith("long"));
+                continue;
+            }
+            QVERIFY2(rw.errorString().contains(reason), qPrintable(rw.errorString()));
+            QCOMPARE(rw.unsupported(), unsupported);
+        }
     }
 
     // A write that fails half-way (the file-size limit reached mid-file, as on a full drive)

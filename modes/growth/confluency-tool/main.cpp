@@ -130,6 +130,7 @@ int main(int argc, char **argv)
 {
     // Standard error carries only the one line of a refusal.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

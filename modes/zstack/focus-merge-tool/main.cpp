@@ -1,34 +1,94 @@
 // vantor-focus-merge: merges slice files into one extended-focus image with the Z-stack page's
-// default parameters and writes it as an 8-bit grey TIFF.
+// default parameters and writes it as an 8-bit grey image.
 //   vantor-focus-merge [--sr] OUT.tif SLICE.tif...
 // Colour slices are merged by their grey value, 16-bit slices scaled by 255/4094 as the page
-// does. Exit 0 on success, 2 on a refused input (one line on standard error says why).
+// does. Slices are read as the application reads them (a damaged file or a sample format it does
+// not read is refused) and the output is written as it writes images: whole under its name or
+// not at all, an older file of that name kept until then. Exit 0 on success, 2 on a refused
+// input or a failed write (one line on standard error says why).
 #include "DeconvFocus_alg.h"
+#include "ImReaderWriter.h"
+#include "ImageFileReader.h"
 
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
 #include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <cstdio>
 #include <cstring>
-#include <string>
+#include <exception>
 #include <vector>
 
 namespace {
 
-int refuse(const std::string& why)
+const char kUsage[] = "usage: vantor-focus-merge [--sr] OUT.tif SLICE.tif...";
+
+int refuse(const QString &why)
 {
-    std::fprintf(stderr, "vantor-focus-merge: %s\n", why.c_str());
+    std::fprintf(stderr, "vantor-focus-merge: %s\n", why.toLocal8Bit().constData());
     return 2;
+}
+
+// The output formats, by the name's extension as the image writer takes it: .tif or .tiff in
+// any case, .png, .jpg or .bmp.
+bool knownOutput(const QByteArray &path)
+{
+    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+    const int dot = name.lastIndexOf('.');
+    if (dot <= 0)
+        return false;
+    const QByteArray extension = name.mid(dot + 1);
+    const QByteArray lower = extension.toLower();
+    return lower == "tif" || lower == "tiff" || extension == "png" || extension == "jpg" || extension == "bmp";
+}
+
+int merge(bool sr, const std::vector<QByteArray> &paths)
+{
+    const QByteArray &out = paths[0];
+    if (!knownOutput(out))
+        return refuse(QStringLiteral("%1 needs the extension .tif, .tiff, .png, .jpg or .bmp").arg(QString::fromLocal8Bit(out)));
+    DeconvFocus_alg engine;
+    cv::Mat image;
+    for (size_t i = 1; i < paths.size(); ++i) {
+        QString why;
+        image = ImageFileReader::read(paths[i], &why);
+        if (image.empty())
+            return refuse(QStringLiteral("cannot read %1: %2").arg(QString::fromLocal8Bit(paths[i]), why));
+        if (image.channels() == 3)
+            cv::cvtColor(image, image, cv::COLOR_BGR2GRAY);
+        else if (image.channels() != 1)
+            return refuse(QStringLiteral("not a grey or RGB image: %1").arg(QString::fromLocal8Bit(paths[i])));
+        if (image.depth() == CV_16U)
+            image.convertTo(image, CV_8U, 255.0 / 4094.0);
+        else if (image.depth() != CV_8U)
+            return refuse(QStringLiteral("not an 8- or 16-bit image: %1").arg(QString::fromLocal8Bit(paths[i])));
+        if (!image.isContinuous())
+            image = image.clone();
+        engine.set_load_image(image.data, image.cols, image.rows);
+    }
+    // The page's defaults: edge kernel 11, noise filters and Sobel 3, scale 0.25, patches 1 x 1.
+    if (!engine.run(11, 3, 3, 3, sr, 0.25f, 1, 1, 2.5))
+        return refuse(QStringLiteral("merge failed (slices of unequal size?)"));
+    cv::Mat result(image.rows, image.cols, CV_8UC1);
+    ImReaderWriter writer;
+    if (!engine.get_result_image(result.data)
+        || !writer.load(result.data, quint32(result.cols), quint32(result.rows), 8, 1, 1, 1, 1)
+        || !writer.write(out, {}))
+        return refuse(QStringLiteral("cannot write %1: %2").arg(QString::fromLocal8Bit(out), writer.errorString()));
+    return 0;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
+    // Standard error carries only the one line of a refusal.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     bool sr = false;
-    std::vector<std::string> paths;
+    std::vector<QByteArray> paths;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sr") == 0)
             sr = true;
@@ -36,31 +96,11 @@ int main(int argc, char** argv)
             paths.emplace_back(argv[i]);
     }
     if (paths.size() < 2)
-        return refuse("usage: vantor-focus-merge [--sr] OUT.tif SLICE.tif...");
-
-    DeconvFocus_alg engine;
-    for (size_t i = 1; i < paths.size(); ++i) {
-        cv::Mat image = cv::imread(paths[i], cv::IMREAD_UNCHANGED);
-        if (image.empty())
-            return refuse("cannot read " + paths[i]);
-        if (image.channels() == 3)
-            cv::cvtColor(image, image, cv::COLOR_BGR2GRAY);
-        else if (image.channels() != 1)
-            return refuse("not a grey or RGB image: " + paths[i]);
-        if (image.depth() == CV_16U)
-            image.convertTo(image, CV_8U, 255.0 / 4094.0);
-        else if (image.depth() != CV_8U)
-            return refuse("not an 8- or 16-bit image: " + paths[i]);
-        if (!image.isContinuous())
-            image = image.clone();
-        engine.set_load_image(image.data, image.cols, image.rows);
+        return refuse(kUsage);
+    try {
+        return merge(sr, paths);
+    } catch (const std::exception &e) {
+        // Memory or OpenCV failing on an image within the reader's limits.
+        return refuse(QStringLiteral("merge failed: %1").arg(QString::fromLocal8Bit(e.what())));
     }
-    // The page's defaults: edge kernel 11, noise filters and Sobel 3, scale 0.25, patches 1 x 1.
-    if (!engine.run(11, 3, 3, 3, sr, 0.25f, 1, 1, 2.5))
-        return refuse("merge failed (slices of unequal size?)");
-    cv::Mat first = cv::imread(paths[1], cv::IMREAD_UNCHANGED);
-    cv::Mat result(first.rows, first.cols, CV_8UC1);
-    if (!engine.get_result_image(result.data) || !cv::imwrite(paths[0], result, {cv::IMWRITE_TIFF_COMPRESSION, 1}))
-        return refuse("cannot write " + paths[0]);
-    return 0;
 }
