@@ -1,5 +1,9 @@
 // The counting engine's frame path, flat-field correction and automatic threshold on 1280 x 1024
 // frames, each against the plain library operation (or copy) that does the same amount of work.
+// The brightfield finder on frames of countless tiny objects (uniform noise, a 1-pixel
+// checkerboard), against the library calls that find and fill those objects: each object costs
+// its own size. On the checkerboard both are the library's contour search of its one object with
+// a hole at every other pixel.
 #include "CellCounter.h"
 #include "ClassicCounter.h"
 
@@ -222,8 +226,76 @@ void quick_count_floor(benchmark::State &state)
     }
 }
 
+// Frames made of tiny objects: 0 uniform noise, 1 a 1-pixel checkerboard of 40 and 180.
+cv::Mat tinyObjects(int kind)
+{
+    cv::Mat grey(kHeight, kWidth, CV_8UC1);
+    if (kind == 0) {
+        cv::RNG rng(11);
+        rng.fill(grey, cv::RNG::UNIFORM, 0, 256);
+    } else {
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x)
+                grey.at<uchar>(y, x) = (x + y) % 2 ? 180 : 40;
+    }
+    return grey;
+}
+
+void brightfield_tiny(benchmark::State &state, int kind)
+{
+    cv::setNumThreads(1);
+    cv::Mat grey = tinyObjects(kind);
+    Quorvan::CellCounter engine(5, kHeight, kWidth, 0.0001f, 10, 3.63f);
+    engine.setSizeCalibration(1.0f, 0.0f);
+    int live = 0, dead = 0;
+    for (auto _ : state) {
+        float size = 0, intensity = 0;
+        engine.setImageData(grey.data, 0, false);
+        benchmark::DoNotOptimize(engine.findObjects4(0, 90, 0, 1.5f, 150, 200, 50.0f, 30.0f, 6, 0.5f, 2.0f, live,
+                                                     dead, size, intensity, true, false, 0));
+    }
+    state.counters["objects"] = live + dead;
+}
+
+// The threshold with its median, the contours, and for each object its circle, its rectangle and
+// its outline filled in a mask of its box.
+void brightfield_tiny_floor(benchmark::State &state, int kind)
+{
+    cv::setNumThreads(1);
+    const cv::Mat grey = tinyObjects(kind);
+    cv::Mat mask;
+    for (auto _ : state) {
+        cv::threshold(grey, mask, 95, 255, cv::THRESH_BINARY_INV);
+        cv::medianBlur(mask, mask, 3);
+        std::vector<std::vector<cv::Point>> contours;
+        std::vector<cv::Vec4i> hierarchy;
+        cv::findContours(mask, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
+        for (size_t i = 0; i < contours.size(); ++i) {
+            if (hierarchy[i][3] >= 0)
+                continue;
+            cv::Point2f centre;
+            float radius = 0;
+            cv::minEnclosingCircle(contours[i], centre, radius);
+            const cv::Rect box = cv::minAreaRect(contours[i]).boundingRect() & cv::Rect(0, 0, grey.cols, grey.rows);
+            cv::Mat filled = cv::Mat::zeros(box.size(), CV_8UC1);
+            cv::fillPoly(filled, std::vector<std::vector<cv::Point>>{contours[i]}, cv::Scalar(255), cv::LINE_8, 0,
+                         -box.tl());
+            benchmark::DoNotOptimize(filled.data);
+        }
+    }
+}
+
+void brightfield_noise(benchmark::State &state) { brightfield_tiny(state, 0); }
+void brightfield_noise_floor(benchmark::State &state) { brightfield_tiny_floor(state, 0); }
+void brightfield_checkerboard(benchmark::State &state) { brightfield_tiny(state, 1); }
+void brightfield_checkerboard_floor(benchmark::State &state) { brightfield_tiny_floor(state, 1); }
+
 } // namespace
 
+BENCHMARK(brightfield_noise)->Unit(benchmark::kMillisecond);
+BENCHMARK(brightfield_noise_floor)->Unit(benchmark::kMillisecond);
+BENCHMARK(brightfield_checkerboard)->Unit(benchmark::kMillisecond);
+BENCHMARK(brightfield_checkerboard_floor)->Unit(benchmark::kMillisecond);
 BENCHMARK(count_twocolour)->Unit(benchmark::kMillisecond);
 BENCHMARK(count_twocolour_floor)->Unit(benchmark::kMillisecond);
 BENCHMARK(quick_count)->Unit(benchmark::kMicrosecond);

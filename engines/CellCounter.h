@@ -268,8 +268,8 @@ protected:
     // The upright box of an object's area rectangle clipped to the image (an origin outside is
     // moved in, keeping the size, then the far side cut); empty when nothing is left.
     cv::Rect objectBox(const cv::RotatedRect &area) const;
-    // Box-sized 0/255 mask of contour index filled, holes included.
-    static cv::Mat objectMask(const std::vector<Contour> &contours, int index, const cv::Rect &box);
+    // Box-sized 0/255 mask of the contour filled, holes included; it costs the contour's own size.
+    static cv::Mat objectMask(const Contour &contour, const cv::Rect &box);
     // objectMask with a disc of 0 over the enclosing circle of each hole of contour index.
     static cv::Mat holeClearedMask(const cv::Mat &objectMask, const std::vector<Contour> &contours,
                                    const std::vector<cv::Vec4i> &hierarchy, int index, const cv::Rect &box);

@@ -59,10 +59,13 @@ cv::Rect CellCounter::objectBox(const cv::RotatedRect &area) const
     return box;
 }
 
-cv::Mat CellCounter::objectMask(const std::vector<Contour> &contours, int index, const cv::Rect &box)
+cv::Mat CellCounter::objectMask(const Contour &contour, const cv::Rect &box)
 {
+    // A list of the one contour: the drawing sets up every contour of the list it is given.
     cv::Mat mask = cv::Mat::zeros(box.size(), CV_8UC1);
-    cv::drawContours(mask, contours, index, cv::Scalar(255), cv::FILLED, cv::LINE_8, cv::noArray(), 0, -box.tl());
+    const cv::Mat points(contour, false);
+    cv::drawContours(mask, std::vector<cv::Mat>{points}, 0, cv::Scalar(255), cv::FILLED, cv::LINE_8, cv::noArray(), 0,
+                     -box.tl());
     return mask;
 }
 
@@ -99,7 +102,7 @@ void CellCounter::recordObject(const FinderSettings &settings, const std::vector
     if (box.empty())
         return;
     const cv::Mat region = grey(box);
-    const cv::Mat mask = objectMask(contours, index, box);
+    const cv::Mat mask = objectMask(contour, box);
     const std::vector<int> holes = childrenOf(hierarchy, index);
 
     const float objectMean = float(cv::mean(region, holeClearedMask(mask, contours, hierarchy, index, box))[0]);

@@ -74,7 +74,7 @@ double CellCounter::fluorescenceSample(int sampleType, int minSize, int maxSize,
         const cv::Rect box = objectBox(area);
         if (box.empty())
             continue;
-        cv::Mat mask = objectMask(contours, i, box);
+        cv::Mat mask = objectMask(contour, box);
         const cv::Mat cleared = holeClearedMask(mask, contours, hierarchy, i, box);
         if (float(cv::mean(m_Corrected1(box), cleared)[0]) > float(maxMeanIntensity))
             continue;
@@ -238,7 +238,7 @@ void CellCounter::getAvgRedIntensity(int dx, int dy, float &avgRedIntensity, int
             const cv::Rect box = objectBox(cv::minAreaRect(contours[size_t(i)]));
             if (box.empty())
                 continue;
-            const cv::Mat mask = objectMask(contours, i, box);
+            const cv::Mat mask = objectMask(contours[size_t(i)], box);
             const cv::Mat red = m_Shifted3(box);
             if (kRedClusterFactor * radius > c.radius) {
                 sum += float(maskedSum(red, mask));

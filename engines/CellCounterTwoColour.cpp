@@ -106,7 +106,7 @@ bool CellCounter::findFluorescentObjects(const TwoColourSettings &settings, floa
         const cv::Rect box = objectBox(cv::minAreaRect(contour));
         if (box.empty())
             continue;
-        const cv::Mat mask = objectMask(contours, i, box);
+        const cv::Mat mask = objectMask(contour, box);
         const cv::Mat green = m_Channel2(box), red = m_Shifted3(box);
         auto record = [&](float radius, float size, const cv::Mat &where, cv::Point at) {
             TObj o;
@@ -186,7 +186,7 @@ void CellCounter::findUnstainedObjects(const cv::Mat &matched, int minRoundness,
         const cv::Rect box = objectBox(area);
         if (box.empty())
             continue;
-        const cv::Mat mask = objectMask(contours, i, box);
+        const cv::Mat mask = objectMask(contour, box);
         if (float(cv::mean(m_Channel1(box), mask)[0]) > float(maxMeanIntensity))
             continue;
         if (matchedRadius * clusterFactor > c.radius) {

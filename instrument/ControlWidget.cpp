@@ -83,7 +83,7 @@ ControlWidget::ControlWidget(QWidget *parent)
 {
     qRegisterMetaType<TFineAFErrTable>("TFineAFErrTable");
     ui->setupUi(this);
-    m_FocusButtonTimer.setInterval(100);
+    m_FocusButtonTimer.setInterval(kFocusRepeatMs);
     m_KnobTimer.setInterval(200);
 
     m_nStageMaxSpeed = 700;
@@ -905,7 +905,7 @@ void ControlWidget::pressFocusButton(int step, int speed)
     if (newFirmware())
         sendZ(QStringLiteral("SLIDER %1").arg(step));
     m_Controller.SetFocusMoveByStep(true);
-    m_FocusButtonTimer.start(100);
+    m_FocusButtonTimer.start(kFocusRepeatMs);
 }
 
 void ControlWidget::on_BUTTON_FOCUS_COARSE_UP_pressed() { pressFocusButton(m_nCoarseStep, m_nCoarseSpeed); }

@@ -33,6 +33,9 @@ class ControlWidget : public QFrame
     Q_OBJECT
 
 public:
+    // A held focus button sends its step again at most once a period.
+    static constexpr int kFocusRepeatMs = 100;
+
     explicit ControlWidget(QWidget *parent = nullptr);
     ~ControlWidget() override;
 

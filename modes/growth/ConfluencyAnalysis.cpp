@@ -248,10 +248,11 @@ void countWatershed(const cv::Mat &grey, const cv::Mat &colour, cv::Mat &m, doub
     std::vector<std::vector<cv::Point>> contours;
     cv::findContours(seeds, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE, cv::Point(0, 0));
     const int k = int(contours.size());
+    // Each seed from a list of its own: the drawing sets up every contour of the list it is given.
     cv::Mat markers = cv::Mat::zeros(grey.size(), CV_32S);
     for (int i = 0; i < k; ++i)
-        cv::drawContours(markers, contours, i, cv::Scalar(i + 1), cv::FILLED, cv::LINE_8, cv::noArray(), INT_MAX,
-                         cv::Point(0, 0));
+        cv::drawContours(markers, std::vector<cv::Mat>{cv::Mat(contours[size_t(i)], false)}, 0, cv::Scalar(i + 1),
+                         cv::FILLED, cv::LINE_8, cv::noArray(), INT_MAX, cv::Point(0, 0));
     // The band around the objects is a region of its own, above every seed.
     cv::add(markers, cv::Scalar(k + 1), markers, ring);
     // Without seeds every pixel stays background: the flooding could change nothing.

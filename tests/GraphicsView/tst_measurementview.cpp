@@ -6,6 +6,7 @@
 #include "DiagramRectItem.h"
 #include "DiagramScene.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "ImageGraphicsView.h"
 #include "TestRoot.h"
 #include "Utilities.h"
@@ -137,7 +138,7 @@ class TestMeasurementView : public QObject
         jobFile.close();
         QProcess python;
         python.start("/usr/bin/python3", {qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/GraphicsView/measure_check.py", job});
-        if (!python.waitForFinished(120000) || python.exitCode() != 0) {
+        if (!python.waitForFinished(kHangBoundMs) || python.exitCode() != 0) {
             qWarning() << python.readAllStandardError();
             return {};
         }

@@ -5,6 +5,7 @@
 #include "ControlWidget.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
+#include "HangBound.h"
 #include "MediaMonitor.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
@@ -173,7 +174,7 @@ void CellCountRunBench::python(const char *script, const QStringList &args, cons
     out.close();
     QProcess process;
     process.start("/usr/bin/python3", QStringList({"-c", script, json}) + args);
-    QVERIFY(process.waitForFinished(60000));
+    QVERIFY(process.waitForFinished(kHangBoundMs));
     QVERIFY2(process.exitCode() == 0, qPrintable(QString::fromUtf8(process.readAllStandardError())));
     qInfo("%s", process.readAllStandardOutput().trimmed().constData());
 }

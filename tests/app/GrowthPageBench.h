@@ -40,7 +40,8 @@ protected:
     QStringList computed(const QStringList &files) const;
     // Each record as the same line.
     QStringList ours() const;
-    // Frames of a growing culture, named img1.tif .. imgN.tif, in a folder on the USB drive.
+    // Frames of a growing culture, named img1.tif .. imgN.tif, in a folder on the USB drive; empty
+    // when they could not be made.
     QString makeSeries(int frames = 10);
     void runFolder(const QString &folder);
     QStringList tableColumn(int column) const;

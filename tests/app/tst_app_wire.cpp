@@ -4,6 +4,7 @@
 // SIGTERM ends it cleanly: exit status 0 and the serial port's lock file removed. So does a lost
 // display, with status 1.
 #include "BoardPeer.h"
+#include "HangBound.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SimSandbox.h"
@@ -66,7 +67,7 @@ private slots:
         env.insert("VANTOR_ROOT", root.replace('@', own.path()));
         app.setProcessEnvironment(env);
         app.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor", QStringList());
-        QVERIFY(app.waitForFinished(60000)); // a hang, not a speed bound
+        QVERIFY(app.waitForFinished(kHangBoundMs)); // a hang, not a speed bound
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 1);
         const QString error = QString::fromLocal8Bit(app.readAllStandardError());
@@ -78,7 +79,7 @@ private slots:
     {
         TestRoot root;
         const QString logPath = root.path() + "/wire.log";
-        BoardPeer peer(logPath, 60);
+        BoardPeer peer(logPath, kHangBoundMs / 1000);
         const QString device = peer.device();
         QVERIFY(!device.isEmpty());
 
@@ -89,14 +90,14 @@ private slots:
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor", QStringList());
-        QVERIFY(app.waitForStarted(10000));
+        QVERIFY(app.waitForStarted(kHangBoundMs));
 
         // A few seconds of polling after the start.
-        (void)QTest::qWaitFor([&] { return peer.lines().size() >= 40 || app.state() != QProcess::Running; }, 60000);
+        (void)QTest::qWaitFor([&] { return peer.lines().size() >= 40 || app.state() != QProcess::Running; }, kHangBoundMs);
         const QString lock = lockFileOf(app.processId());
         QVERIFY2(!lock.isEmpty(), "the open serial port holds a lock file");
         app.terminate(); // SIGTERM
-        QVERIFY(app.waitForFinished(30000));
+        QVERIFY(app.waitForFinished(kHangBoundMs));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
         QVERIFY2(lockFileOf(app.processId()).isEmpty(), qPrintable(lock));
@@ -142,24 +143,24 @@ private slots:
             QProcess tool;
             tool.setProcessEnvironment(env);
             tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-hand", args);
-            return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+            return tool.waitForFinished(kHangBoundMs) && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
         };
         QProcess app;
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor", {"7"}); // serial log on
-        QVERIFY(app.waitForStarted(10000));
+        QVERIFY(app.waitForStarted(kHangBoundMs));
         QByteArray output;
-        QVERIFY(QTest::qWaitFor([&] { return hand({"state"}) == 0 || app.state() != QProcess::Running; }, 60000));
+        QVERIFY(QTest::qWaitFor([&] { return hand({"state"}) == 0 || app.state() != QProcess::Running; }, kHangBoundMs));
         // Past the start-up's own light commands.
-        QVERIFY(QTest::qWaitFor([&] { return (output += app.readAll()).contains("$OK#A#KNOB FINE"); }, 60000));
+        QVERIFY(QTest::qWaitFor([&] { return (output += app.readAll()).contains("$OK#A#KNOB FINE"); }, kHangBoundMs));
         QTest::qWait(2000);
         output += app.readAll();
         QVERIFY(!output.contains("LED OFF2"));
         QCOMPARE(hand({"filter", "2"}), 0);
-        QVERIFY2(QTest::qWaitFor([&] { return (output += app.readAll()).contains("$A#LED OFF2"); }, 30000), output.right(2000).constData());
+        QVERIFY2(QTest::qWaitFor([&] { return (output += app.readAll()).contains("$A#LED OFF2"); }, kHangBoundMs), output.right(2000).constData());
         app.terminate();
-        QVERIFY(app.waitForFinished(30000));
+        QVERIFY(app.waitForFinished(kHangBoundMs));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
         QVERIFY(!QFile::exists(root.path() + "/.sim/hand"));
@@ -180,8 +181,8 @@ private slots:
         QVERIFY(display > 0);
         QProcess server;
         server.start("Xvfb", {QString(":%1").arg(display), "-screen", "0", "1920x1080x24", "-nolisten", "tcp"});
-        QVERIFY(server.waitForStarted(10000));
-        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(display)); }, 30000));
+        QVERIFY(server.waitForStarted(kHangBoundMs));
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(display)); }, kHangBoundMs));
 
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -195,15 +196,15 @@ private slots:
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor", {"8"}); // QC start: live at once
-        QVERIFY(app.waitForStarted(10000));
+        QVERIFY(app.waitForStarted(kHangBoundMs));
         QString lock;
-        QVERIFY2(QTest::qWaitFor([&] { return !(lock = lockFileOf(app.processId())).isEmpty(); }, 60000),
+        QVERIFY2(QTest::qWaitFor([&] { return !(lock = lockFileOf(app.processId())).isEmpty(); }, kHangBoundMs),
                  app.readAll().constData());
         QTest::qWait(8000); // past the start-up, live video running (ample on a busy machine)
 
         server.terminate();
-        QVERIFY(server.waitForFinished(30000));
-        QVERIFY(app.waitForFinished(60000));
+        QVERIFY(server.waitForFinished(kHangBoundMs));
+        QVERIFY(app.waitForFinished(kHangBoundMs));
         const QByteArray output = app.readAll();
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QVERIFY2(app.exitCode() != 0, output.constData());

@@ -7,6 +7,7 @@
 #include "CellCountWidget.h"
 #include "CellCount_alg.h"
 #include "CellCounter.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 #include "ImageGraphicsView.h"
 #include "ControlWidget.h"
@@ -87,7 +88,7 @@ class TestCellCountRun : public CellCountRunBench
             "print(int((~grey).sum()))\n";
         QProcess python;
         python.start("/usr/bin/python3", {"-c", script, folder, raw});
-        QVERIFY(python.waitForFinished(60000));
+        QVERIFY(python.waitForFinished(kHangBoundMs));
         const QString err = QString::fromUtf8(python.readAllStandardError());
         QVERIFY2(python.exitCode() == 0, qPrintable(err));
         QVERIFY2(QString::fromUtf8(python.readAllStandardOutput()).trimmed().toInt() > 0, "no circle drawn");

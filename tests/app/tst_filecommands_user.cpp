@@ -1,12 +1,14 @@
 #include "AppBench.h"
 #include "FileManagerWidget.h"
 #include "FileOperationThread.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 #include "KeyboardDlg.h"
 #include "MessageDlg.h"
 #include "MountTable.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
+#include "PythonLines.h"
 #include "ui_NIMBODlg.h"
 
 #include <QFileSystemModel>
@@ -38,11 +40,7 @@ void writeSeries(const QString &folder)
 // Python's hashlib over folders: one "relative path sha256" line per file.
 QStringList hashes(const QString &folder)
 {
-    QProcess python;
-    python.start("/usr/bin/python3", {qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/app/tree_hashes.py", folder});
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
-        return {"python failed: " + QString::fromUtf8(python.readAllStandardError())};
-    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return pythonLines({qEnvironmentVariable("VANTOR_SOURCE_DIR") + "/tests/app/tree_hashes.py", folder});
 }
 
 bool usbMounted()
@@ -148,7 +146,7 @@ private:
                     env.insert("VANTOR_ROOT", root);
                     tool.setProcessEnvironment(env);
                     tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb", {"pull", "USB1"});
-                    tool.waitForFinished(10000);
+                    tool.waitForFinished(kHangBoundMs);
                     QTest::qWaitFor([] { return !usbMounted(); }, 20000);
                 },
                 Qt::DirectConnection);

@@ -7,6 +7,7 @@
 #include "DialogScripts.h"
 #include "FileIconProvider.h"
 #include "FileManagerWidget.h"
+#include "HangBound.h"
 #include "ImageAttributeDialog.h"
 #include "ImageViewerDlg.h"
 #include "NIMBODlg.h"
@@ -44,7 +45,7 @@ class TestFileManagerUser : public QObject
         env.insert("VANTOR_ROOT", m_bench->root.path());
         tool.setProcessEnvironment(env);
         tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb", args);
-        const bool done = tool.waitForFinished(30000) && tool.exitCode() == 0;
+        const bool done = tool.waitForFinished(kHangBoundMs) && tool.exitCode() == 0;
         if (!done)
             qWarning() << "vantor-sim-usb" << args << tool.exitCode() << tool.readAllStandardError();
         return done;

@@ -99,6 +99,7 @@ private slots:
     {
         QVERIFY(enter());
         const QString folder = makeSeries();
+        QVERIFY(!folder.isEmpty());
         form()->COMB_BACKGROUND->setCurrentIndex(1); // white: the cells are darker
         form()->CHKBOX_DILATE->setChecked(true);
         form()->SPINBOX_WATERSHED->setValue(0.5);
@@ -149,6 +150,7 @@ private slots:
     {
         QVERIFY(enter());
         const QString folder = makeSeries();
+        QVERIFY(!folder.isEmpty());
         m_stopAfter = 3;
         runFolder(folder);
         QCOMPARE(page()->currentState(), GROWTH_RESULT);

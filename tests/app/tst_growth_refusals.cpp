@@ -39,6 +39,7 @@ private slots:
         QFETCH(QString, told);
         QVERIFY(enter());
         const QString folder = makeSeries(3);
+        QVERIFY(!folder.isEmpty());
         QFile stray(folder + '/' + name);
         QVERIFY(stray.open(QIODevice::WriteOnly) && stray.write(QByteArray("II*\0\x08\0\0\0", 8) + QByteArray(4000, '\x07')) > 0);
         stray.close();

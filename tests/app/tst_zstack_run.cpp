@@ -5,6 +5,7 @@
 #include "ControlWidget.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
+#include "HangBound.h"
 #include "NIMBODlg.h"
 #include "Paths.h"
 #include "VideoWidget.h"
@@ -106,7 +107,7 @@ class TestZStackRun : public QObject
                                                        paths << page()->stackFolder() + "/" + f;
                                                    return paths;
                                                }());
-        python.waitForFinished(60000);
+        python.waitForFinished(kHangBoundMs);
         return QString::fromUtf8(python.readAllStandardOutput()).trimmed().split('\n');
     }
 

@@ -1,4 +1,5 @@
 #include "FdPath.h"
+#include "HangBound.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SimulatedSystemActions.h"
@@ -87,7 +88,7 @@ QJsonObject parsedByPython(const std::string &file)
                          "print(json.dumps({s: dict(p[s]) for s in p.sections()}))\n";
     QProcess python;
     python.start("python3", {"-c", script, QString::fromStdString(file)});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+    if (!python.waitForFinished(kHangBoundMs) || python.exitCode() != 0)
         return {};
     return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
 }

@@ -3,6 +3,7 @@
 // transfection efficiency and control class, manual cell states, the object list file as Python's
 // csv reads it, and the channel shift against OpenCV's phase correlation.
 #include "CellCounter.h"
+#include "HangBound.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -508,7 +509,7 @@ private slots:
                             "assert open(sys.argv[1],'rb').read().count(b'\\r')==0\n"
                             "print(len(rows)-1, rows[1][0])\n",
                       file});
-        QVERIFY(python.waitForFinished(60000));
+        QVERIFY(python.waitForFinished(kHangBoundMs));
         QCOMPARE(python.exitCode(), 0);
         QCOMPARE(QString(python.readAllStandardOutput()).trimmed(),
                  QString("%1 %2").arg(e->getFoundCells()).arg(written));

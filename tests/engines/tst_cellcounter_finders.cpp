@@ -3,6 +3,7 @@
 // maxima at their half-open windows, tolerances and refusals, and the grid thinning against the
 // plain pairwise rule on seeded random maps.
 #include "CellCounter.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 
 #include <opencv2/imgproc.hpp>
@@ -201,11 +202,12 @@ cv::Mat tagImage(CellCounter &e, const cv::Mat &frame)
     return cv::Mat(frame.size(), CV_8UC3, e.getImageData(11, false, 2)).clone();
 }
 
-// The per-object box step, opened for the test.
+// The per-object box and mask steps, opened for the test.
 struct BoxProbe : CellCounter
 {
     using CellCounter::CellCounter;
     using CellCounter::objectBox;
+    using CellCounter::objectMask;
 };
 
 } // namespace
@@ -590,7 +592,7 @@ private slots:
         }
         QProcess tool;
         tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-count", arguments);
-        QVERIFY(tool.waitForFinished(120000));
+        QVERIFY(tool.waitForFinished(kHangBoundMs));
         QCOMPARE(tool.exitCode(), 0);
         const QString out = tool.readAllStandardOutput();
         QCOMPARE(out.split('\n', Qt::SkipEmptyParts).join('|'), rows);
@@ -617,6 +619,43 @@ private slots:
         QFETCH(cv::Rect, box);
         const BoxProbe e(5, kH, kW, 0.001f, 1.0f, 1.0f);
         QCOMPARE(e.objectBox(cv::RotatedRect(centre, cv::Size2f(20, 10), 0)), box);
+    }
+
+    // Frames of countless tiny objects (seeded noise, a 1-pixel checkerboard): each object's mask
+    // is the object as drawn from the frame's whole contour list, every pixel.
+    void objectMaskOfTinyObjects_data()
+    {
+        QTest::addColumn<cv::Mat>("mask");
+        cv::Mat noise(kH / 2, kW / 2, CV_8UC1);
+        cv::RNG rng(52);
+        rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
+        cv::threshold(noise, noise, 95, 255, cv::THRESH_BINARY_INV);
+        cv::medianBlur(noise, noise, 3);
+        QTest::newRow("noise") << noise;
+        cv::Mat board(kH / 5, kW / 5, CV_8UC1);
+        for (int y = 0; y < board.rows; ++y)
+            for (int x = 0; x < board.cols; ++x)
+                board.at<uchar>(y, x) = (x + y) % 2 ? 0 : 255;
+        QTest::newRow("checkerboard") << board;
+    }
+
+    void objectMaskOfTinyObjects()
+    {
+        QFETCH(cv::Mat, mask);
+        const BoxProbe e(5, mask.rows, mask.cols, 0.001f, 1.0f, 1.0f);
+        std::vector<Points> contours;
+        std::vector<cv::Vec4i> hierarchy;
+        cv::findContours(mask, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
+        QVERIFY(contours.size() > 100);
+        for (size_t i = 0; i < contours.size(); ++i) {
+            const cv::Rect box = e.objectBox(cv::minAreaRect(contours[i]));
+            if (box.empty())
+                continue;
+            cv::Mat reference = cv::Mat::zeros(box.size(), CV_8UC1);
+            cv::drawContours(reference, contours, int(i), cv::Scalar(255), cv::FILLED, cv::LINE_8, cv::noArray(), 0,
+                             -box.tl());
+            QCOMPARE(cv::norm(BoxProbe::objectMask(contours[i], box), reference, cv::NORM_INF), 0.0);
+        }
     }
 
     void distanceMapSeeds_data()

@@ -3,6 +3,7 @@
 #include "CellCount_alg.h"
 #include "CellCountDefaults.h"
 #include "CountThread.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 
 #include <QtTest>
@@ -499,7 +500,7 @@ void TestCountPipeline::tool()
     QProcess tool;
     tool.setWorkingDirectory(dir.path());
     tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-count", arguments);
-    QVERIFY(tool.waitForFinished(120000));
+    QVERIFY(tool.waitForFinished(kHangBoundMs));
     const QString out = tool.readAllStandardOutput(), err = tool.readAllStandardError();
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tool.exitCode(), status);

@@ -2,10 +2,12 @@
 #include "DialogScripts.h"
 #include "FileOperationProgressDlg.h"
 #include "FileOperationThread.h"
+#include "HangBound.h"
 #include "MessageDlg.h"
 #include "PageBench.h"
 #include "Paths.h"
 
+#include <QDeadlineTimer>
 #include <QFileSystemModel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -23,10 +25,27 @@
 namespace {
 std::atomic<bool> g_refuseNoReplace{false};
 std::atomic<bool> g_refuseLinks{false};
+// While set, a paste's second file is held at its publishing until the page stops the worker, as
+// a slow drive would hold it: a Cancel pressed at the first file's progress then comes in time,
+// however late a loaded machine shows that progress.
+std::atomic<bool> g_holdSecondFile{false};
+std::atomic<int> g_published{0};
+
+void holdUntilStopped()
+{
+    auto *worker = qobject_cast<FileOperationThread *>(QThread::currentThread());
+    if (!worker || g_published++ < 1)
+        return;
+    QDeadlineTimer deadline(kHangBoundMs);
+    while (!worker->m_bStop && !deadline.hasExpired())
+        QThread::msleep(5);
+}
 } // namespace
 
 extern "C" int renameat2(int fromFd, const char *from, int toFd, const char *to, unsigned int flags) noexcept
 {
+    if (g_holdSecondFile && (flags & RENAME_NOREPLACE))
+        holdUntilStopped();
     if (g_refuseNoReplace && (flags & RENAME_NOREPLACE)) {
         errno = EINVAL;
         return -1;
@@ -358,7 +377,11 @@ private slots:
         });
         auto messages = std::make_shared<QStringList>();
         DialogScripts::pushAnswer(1, messages);
-        QVERIFY(bench.page->pasting());
+        g_published = 0;
+        g_holdSecondFile = true;
+        const bool pasted = bench.page->pasting();
+        g_holdSecondFile = false;
+        QVERIFY(pasted);
         QVERIFY(messages->isEmpty());
         DialogRunner::clearScripts();
         const QStringList copied = bench.names("/media/USB1/Run");

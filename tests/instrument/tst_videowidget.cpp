@@ -4,6 +4,7 @@
 #include "CaptureThread.h"
 #include "FrameRecorder.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "MessageDlg.h"
 #include "MonotonicClock.h"
 #include "Paths.h"
@@ -201,7 +202,7 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         const int marker = mode == 16 ? SimulatedCamera::MarkerValue12 : SimulatedCamera::MarkerValue8;
         python.start(python3, {"-c", script, FrameRecorder::fileName(stem, 1), QString::number(mode),
                                QString::number(marker)});
-        QVERIFY(python.waitForFinished(30000));
+        QVERIFY(python.waitForFinished(kHangBoundMs));
         QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
         QVERIFY(python.readAllStandardOutput().startsWith("Time: 00:00:00.000"));
     }

@@ -2,6 +2,7 @@
 // from the merge's steps (window maximum by direct search, every focus map kept, direct sums).
 #include "DeconvFocus_alg.h"
 #include "FullFocusThread.h"
+#include "HangBound.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -379,20 +380,21 @@ void TestFocusMerge::threadReports()
         unsigned char byte = 0;
         QVERIFY(!thread.get_result_image(&byte));
         thread.start();
-        QVERIFY(spy.wait(60000));
+        QVERIFY(thread.wait(kHangBoundMs));
+        QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toBool(), false);
-        thread.wait();
     }
     // Defaults (SR on) give the engine's default merge; a refused kernel reports false and
-    // leaves the thread alive.
+    // leaves the thread alive. The report comes from the thread's run, so it is there once the
+    // thread ended (a wait for the signal would miss one sent before it began).
     std::vector<cv::Mat> stack = seededStack(3, cv::Size(40, 32), 31u);
     FullFocusThread thread;
     for (cv::Mat& s : stack)
         thread.set_load_image(s.data, s.cols, s.rows);
     QSignalSpy spy(&thread, &FullFocusThread::FinishFullCocus);
     thread.start();
-    QVERIFY(spy.wait(60000));
-    thread.wait();
+    QVERIFY(thread.wait(kHangBoundMs));
+    QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toBool(), true);
     cv::Mat out(32, 40, CV_8UC1);
     QVERIFY(thread.get_result_image(out.data));
@@ -402,8 +404,8 @@ void TestFocusMerge::threadReports()
 
     thread.set_param(3, 9, 3, 3, false, 0.25f, 1, 1, 2.5);
     thread.start();
-    QVERIFY(spy.wait(60000));
-    thread.wait();
+    QVERIFY(thread.wait(kHangBoundMs));
+    QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(1).at(0).toBool(), false);
 }
 

@@ -4,6 +4,7 @@
 #include "DialogScripts.h"
 #include "FullFocusThread.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "MergeFocusDlg.h"
 #include "SliceFiles.h"
 #include "TestRoot.h"
@@ -52,7 +53,7 @@ class TestFocusMergePage : public QObject
                                             "s += ' max>0=%d' % (a.max() > 0)\n"
                                             "print(s)",
                                       path});
-        py.waitForFinished(60000);
+        py.waitForFinished(kHangBoundMs);
         return QString::fromUtf8(py.readAllStandardOutput()).trimmed();
     }
 

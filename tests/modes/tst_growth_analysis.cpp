@@ -2,6 +2,7 @@
 // drawn images, 16-bit sources, failed writes, the start check, result paths and result rows.
 #include "ConfluencyAnalysis.h"
 #include "GrowthMonitor.h"
+#include "HangBound.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
 #include "TestRoot.h"
@@ -418,7 +419,7 @@ private slots:
         python.start("/usr/bin/python3", {"-c", "import csv,sys,json\n"
                                                 "print(json.dumps(list(csv.reader(open(sys.argv[1],newline='')))))",
                                           path});
-        QVERIFY(python.waitForFinished(30000));
+        QVERIFY(python.waitForFinished(kHangBoundMs));
         const QJsonArray rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
         QCOMPARE(rows.size(), 1 + sources.size());
         QCOMPARE(rows[0].toArray().size(), 4);

@@ -3,6 +3,7 @@
 // table's menu); both CSV exports read back with Python's csv and compared with the table; the
 // graph and the table's selection.
 #include "Globals.h"
+#include "HangBound.h"
 #include "MessageDlg.h"
 #include "MultiColorFixture.h"
 #include "MultiColorModel.h"
@@ -43,7 +44,7 @@ QList<QStringList> pythonRows(const QString &path)
     python.start("/usr/bin/python3", {"-c", "import csv,json,sys\n"
                                             "print(json.dumps(list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')))))",
                                       path});
-    python.waitForFinished(30000);
+    python.waitForFinished(kHangBoundMs);
     QList<QStringList> rows;
     for (const QJsonValue &row : QJsonDocument::fromJson(python.readAllStandardOutput()).array()) {
         QStringList cells;

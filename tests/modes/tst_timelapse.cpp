@@ -3,6 +3,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 #include "MediaMonitor.h"
 #include "MessageDlg.h"
@@ -50,7 +51,7 @@ QJsonObject timeLapseSectionByPython()
                          "print(json.dumps(dict(p['Setting_Timelapse'])))\n";
     QProcess python;
     python.start(QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3", {"-c", script, Paths::configFile()});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+    if (!python.waitForFinished(kHangBoundMs) || python.exitCode() != 0)
         return {};
     return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
 }

@@ -5,6 +5,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "Utilities.h"
 #include "LGraphicsView.h"
 #include "MessageDlg.h"
@@ -427,7 +428,7 @@ private slots:
         probe.start("/usr/bin/ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
                                          "stream=codec_name,width,height,nb_read_frames:format=duration", "-of",
                                          "default=noprint_wrappers=1", video});
-        QVERIFY(probe.waitForFinished(60000));
+        QVERIFY(probe.waitForFinished(kHangBoundMs));
         const QString out = QString::fromUtf8(probe.readAllStandardOutput());
         for (const char *line : {"codec_name=mpeg4", "width=1280", "height=1024", "nb_read_frames=6"})
             QVERIFY2(out.contains(line), qPrintable(out));

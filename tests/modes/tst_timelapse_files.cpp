@@ -5,6 +5,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "Utilities.h"
 #include "MediaMonitor.h"
 #include "MessageDlg.h"
@@ -52,7 +53,7 @@ class TestTimeLapseFiles : public QObject
     {
         QProcess p;
         p.start("/usr/bin/python3", {"-c", script});
-        p.waitForFinished(60000);
+        p.waitForFinished(kHangBoundMs);
         return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed();
     }
 

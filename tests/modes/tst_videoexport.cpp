@@ -4,6 +4,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 #include "KeyboardDlg.h"
 #include "MediaMonitor.h"
@@ -400,7 +401,7 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(image.buffer8.get()), 3), QByteArray("\x0a\x50\xa0"));
         QProcess info;
         info.start("tiffinfo", {path});
-        QVERIFY(info.waitForFinished(30000));
+        QVERIFY(info.waitForFinished(kHangBoundMs));
         QVERIFY(info.readAllStandardOutput().contains("Samples/Pixel: 3"));
     }
 
@@ -563,7 +564,7 @@ private slots:
         probe.start("/usr/bin/ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
                                          "stream=codec_name,pix_fmt,width,height,nb_read_frames:format=duration",
                                          "-of", "default=noprint_wrappers=1", video()});
-        QVERIFY(probe.waitForFinished(60000));
+        QVERIFY(probe.waitForFinished(kHangBoundMs));
         const QString out = QString::fromUtf8(probe.readAllStandardOutput());
         for (const char *line : {"codec_name=mpeg4", "width=640", "height=512", "pix_fmt=yuv420p", "nb_read_frames=36"})
             QVERIFY2(out.contains(line), qPrintable(out));

@@ -4,6 +4,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 #include "KeyboardDlg.h"
 #include "MediaMonitor.h"
@@ -72,7 +73,7 @@ class TestZStack : public QObject
                                                 "c.optionxform=str\nc.read(sys.argv[1],encoding='utf-8')\n"
                                                 "print(c[sys.argv[2]][sys.argv[3]])",
                                           file, section, key});
-        python.waitForFinished(30000);
+        python.waitForFinished(kHangBoundMs);
         *value = QString::fromUtf8(python.readAllStandardOutput()).trimmed();
         return python.exitCode();
     }

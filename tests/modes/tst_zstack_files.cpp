@@ -6,6 +6,7 @@
 #include "FrameThumbnail.h"
 #include "DialogScripts.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 #include "ImageSeriesFiles.h"
 #include "ImageThumbnail.h"
@@ -58,7 +59,7 @@ class TestZStackFiles : public QObject
         sort.start("sort", {"-V"});
         sort.write(names.join('\n').toUtf8() + '\n');
         sort.closeWriteChannel();
-        sort.waitForFinished(30000);
+        sort.waitForFinished(kHangBoundMs);
         return QString::fromUtf8(sort.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     }
 
@@ -218,7 +219,7 @@ private slots:
                                                 "a=tifffile.imread(sys.argv[1]).astype(np.float64)\n"
                                                 "np.clip(np.round(a*255/4094),0,255).astype(np.uint8).tofile(sys.argv[2])",
                                           path, out});
-        QVERIFY(python.waitForFinished(60000));
+        QVERIFY(python.waitForFinished(kHangBoundMs));
         QCOMPARE(python.exitCode(), 0);
         QFile numpy(out);
         QVERIFY(numpy.open(QIODevice::ReadOnly));

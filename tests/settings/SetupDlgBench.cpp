@@ -2,6 +2,7 @@
 
 #include "DialogRunner.h"
 #include "DialogScripts.h"
+#include "HangBound.h"
 #include "KeyboardDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -113,7 +114,7 @@ QJsonObject parsedByConfigparser(const QString &file)
                          "print(json.dumps({s: dict(p[s]) for s in p.sections()}))\n";
     QProcess python;
     python.start("/usr/bin/python3", {"-c", script, file.isEmpty() ? Paths::configFile() : file});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+    if (!python.waitForFinished(kHangBoundMs) || python.exitCode() != 0)
         return {};
     return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
 }

@@ -2,6 +2,7 @@
 
 #include "DialogRunner.h"
 #include "DialogScripts.h"
+#include "HangBound.h"
 #include "Paths.h"
 
 #include <QComboBox>
@@ -143,7 +144,7 @@ private slots:
         const auto commands = SetupDlg::clockCommands(2026, 12, 25, 9, 5);
         QProcess date;
         date.start("date", {"-d", commands[0].second[0].mid(QString("--set=").size()), "+%Y-%m-%d %H:%M:%S"});
-        QVERIFY(date.waitForFinished(30000));
+        QVERIFY(date.waitForFinished(kHangBoundMs));
         QCOMPARE(QString::fromUtf8(date.readAllStandardOutput()).trimmed(), QString("2026-12-25 09:05:00"));
     }
 

@@ -2,6 +2,7 @@
 // simulated run would: each command's effect on the instrument, its refusals, and the board
 // reporting the turn on the serial line; the socket's life (no run, a stale socket, a second run,
 // a client that says nothing).
+#include "HangBound.h"
 #include "SimHand.h"
 #include "SimSandbox.h"
 #include "SimulatedInstrument.h"
@@ -37,7 +38,7 @@ class TestSimHand : public QObject
         process.setProcessEnvironment(env);
         process.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-hand", args);
         Run run;
-        if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit)
+        if (process.waitForFinished(kHangBoundMs) && process.exitStatus() == QProcess::NormalExit)
             run.status = process.exitCode();
         run.out = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
         run.err = QString::fromUtf8(process.readAllStandardError()).trimmed();

@@ -3,6 +3,7 @@
 // histogram and profile pictures, the save and CSV hand-overs through a scripted save dialog
 // (files read back by Python), the scale-bar box and the settings.
 #include "DialogRunner.h"
+#include "HangBound.h"
 #include "MessageDlg.h"
 #include "SaverBench.h"
 #include "SingleImageWidget.h"
@@ -93,7 +94,7 @@ QList<QStringList> pythonCsvRows(const QString &path)
 {
     QProcess python;
     python.start("/usr/bin/python3", {"-c", "import csv,sys\nfor r in csv.reader(open(sys.argv[1],newline='')): print('\\t'.join(r))", path});
-    python.waitForFinished(30000);
+    python.waitForFinished(kHangBoundMs);
     QList<QStringList> rows;
     for (const QString &line : QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
         rows << line.split('\t');

@@ -1,4 +1,6 @@
 #pragma once
+#include "HangBound.h"
+
 #include <QProcess>
 #include <QStringList>
 
@@ -8,6 +10,6 @@ inline QStringList pythonCsvShapes(const QStringList &paths)
     QProcess python;
     python.start("/usr/bin/python3", QStringList{"-c", "import csv,sys\nfor p in sys.argv[1:]:\n"
         " rows=list(csv.reader(open(p,newline='')))\n print(len(rows), sorted(set(map(len,rows))))"} + paths);
-    python.waitForFinished(30000);
+    python.waitForFinished(kHangBoundMs);
     return QString::fromUtf8(python.readAllStandardOutput()).trimmed().split('\n');
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "HangBound.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
@@ -47,7 +49,7 @@ for p, out in zip(sys.argv[1::2], sys.argv[2::2]):
             args << paths[i] << QString("%1/python_%2.bin").arg(scratch).arg(i);
         QProcess python;
         python.start("/usr/bin/python3", args);
-        python.waitForFinished(120000);
+        python.waitForFinished(kHangBoundMs);
         const QStringList lines = QString::fromUtf8(python.readAllStandardOutput()).split('\n');
         QList<PythonImage> out;
         for (int i = 0; i < paths.size(); ++i) {

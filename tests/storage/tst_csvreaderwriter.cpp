@@ -1,4 +1,5 @@
 #include "CSVReaderWriter.h"
+#include "HangBound.h"
 #include "PythonCsv.h"
 #include "TestRoot.h"
 
@@ -58,7 +59,7 @@ private slots:
         QVERIFY(csv.write(path.toUtf8().constData()));
         QProcess python;
         python.start("/usr/bin/python3", {"-c", "import csv,sys\nprint(repr(next(csv.reader(open(sys.argv[1],newline='')))))", path});
-        QVERIFY(python.waitForFinished(30000));
+        QVERIFY(python.waitForFinished(kHangBoundMs));
         QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()).trimmed(),
                  QString("['GFP', 'DA,PI', 'say \"hi\"', 'two\\nlines']"));
     }

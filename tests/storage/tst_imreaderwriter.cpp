@@ -1,4 +1,5 @@
 #include "FrameThumbnail.h"
+#include "HangBound.h"
 #include "HostileImages.h"
 #include "ImReaderWriter.h"
 #include "SafeFileWriter.h"
@@ -223,7 +224,7 @@ private slots:
         // libtiff's own tool reads it without a complaint.
         QProcess info;
         info.start("tiffinfo", {path});
-        QVERIFY(info.waitForFinished(30000));
+        QVERIFY(info.waitForFinished(kHangBoundMs));
         const QString report = QString::fromUtf8(info.readAllStandardOutput() + info.readAllStandardError());
         QVERIFY2(info.exitCode() == 0 && !report.contains("Warning", Qt::CaseInsensitive), qPrintable(report));
         QVERIFY(report.contains("Image Width: 1280 Image Length: 1024"));

@@ -1,3 +1,4 @@
+#include "HangBound.h"
 #include "MediaMonitor.h"
 #include "MountTable.h"
 #include "Paths.h"
@@ -53,7 +54,7 @@ struct Sandbox
             env.insert("VANTOR_TARGET", "instrument");
         process.setProcessEnvironment(env);
         process.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb", args);
-        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return process.waitForFinished(kHangBoundMs) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 };
 

@@ -1,6 +1,7 @@
 #include "CSVReaderWriter.h"
 #include "DialogRunner.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PythonCsv.h"
@@ -87,7 +88,7 @@ private slots:
             env.insert("VANTOR_ROOT", user.root.path());
             tool.setProcessEnvironment(env);
             tool.start(qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/vantor-sim-usb", {"pull", "USB1"});
-            QVERIFY(tool.waitForFinished(10000) && tool.exitCode() == 0);
+            QVERIFY(tool.waitForFinished(kHangBoundMs) && tool.exitCode() == 0);
             QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(user.usb), 10000);
             DialogRunner::click(dialog, "BUTTON_APPLY");
             QTRY_COMPARE_WITH_TIMEOUT(pathLabel(dialog), QString("/"), 10000);

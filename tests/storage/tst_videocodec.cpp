@@ -1,6 +1,7 @@
 // The FFmpeg encoder and decoder wrappers: a video of known frames written, read back by ffprobe
 // and by the decoder (in order and by seeking), the own BT.601 conversion against swscale, and
 // their failure results.
+#include "HangBound.h"
 #include "QVideoDecoder.h"
 #include "QVideoEncoder.h"
 
@@ -71,7 +72,7 @@ private slots:
         QProcess probe;
         probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
                                 "stream=width,height,pix_fmt,nb_read_frames", "-of", "default=noprint_wrappers=1", video()});
-        QVERIFY(probe.waitForFinished(60000));
+        QVERIFY(probe.waitForFinished(kHangBoundMs));
         const QString out = QString::fromUtf8(probe.readAllStandardOutput());
         for (const QString &line : {QString("width=%1").arg(kWidth), QString("height=%1").arg(kHeight),
                                     QString("pix_fmt=yuv420p"), QString("nb_read_frames=%1").arg(kFrames)})

@@ -1,4 +1,5 @@
 #include "BoardPeer.h"
+#include "HangBound.h"
 
 #include <QFile>
 
@@ -9,9 +10,9 @@ BoardPeer::BoardPeer(const QString &logPath, int seconds)
                                 QString::number(seconds)});
     // The peer prints its device once its pseudo-terminal is open. The bounds only catch a
     // hang: a loaded machine may take many seconds to start Python.
-    if (!m_process.waitForStarted(60000))
+    if (!m_process.waitForStarted(kHangBoundMs))
         return;
-    while (!m_process.canReadLine() && m_process.waitForReadyRead(60000)) {
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(kHangBoundMs)) {
     }
     const QString device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
     if (device.startsWith("/dev/"))
@@ -28,7 +29,7 @@ void BoardPeer::stop()
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.kill();
-    m_process.waitForFinished(5000);
+    m_process.waitForFinished(kHangBoundMs);
 }
 
 QList<QPair<qint64, QByteArray>> BoardPeer::lines() const

@@ -1,19 +1,14 @@
 #pragma once
-#include <QProcess>
-#include <QStringList>
+#include "PythonLines.h"
 
 // An INI file as Python's configparser reads it: sorted "group/key=value" lines, or one line
 // starting "python failed" when it could not.
 inline QStringList pythonIniLines(const QString &file)
 {
-    QProcess python;
-    python.start("/usr/bin/python3", {"-c", "import configparser,sys\n"
-                                            "c=configparser.ConfigParser(interpolation=None)\n"
-                                            "c.optionxform=str\n"
-                                            "c.read(sys.argv[1],encoding='utf-8')\n"
-                                            "print('\\n'.join(sorted(s+'/'+k+'='+v for s in c.sections() for k,v in c[s].items())))",
-                                      file});
-    if (!python.waitForFinished(60000) || python.exitCode() != 0)
-        return {"python failed: " + QString::fromUtf8(python.readAllStandardError())};
-    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return pythonLines({"-c", "import configparser,sys\n"
+                              "c=configparser.ConfigParser(interpolation=None)\n"
+                              "c.optionxform=str\n"
+                              "c.read(sys.argv[1],encoding='utf-8')\n"
+                              "print('\\n'.join(sorted(s+'/'+k+'='+v for s in c.sections() for k,v in c[s].items())))",
+                        file});
 }

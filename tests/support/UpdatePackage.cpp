@@ -1,5 +1,6 @@
 #include "UpdatePackage.h"
 
+#include "HangBound.h"
 #include "Paths.h"
 
 #include <QCryptographicHash>
@@ -14,7 +15,7 @@ QByteArray runTool(const QString &program, const QStringList &args, int *exitCod
 {
     QProcess process;
     process.start(program, args);
-    const bool ended = process.waitForFinished(60000);
+    const bool ended = process.waitForFinished(kHangBoundMs);
     if (exitCode)
         *exitCode = ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return process.readAllStandardOutput();
