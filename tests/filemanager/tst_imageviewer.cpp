@@ -1,3 +1,4 @@
+#include "HangBound.h"
 #include "HostileImages.h"
 #include "ImReaderWriter.h"
 #include "ImageAttributeDialog.h"
@@ -152,7 +153,7 @@ private slots:
         ImageViewerDlg viewer;
         viewer.show();
         const auto blocks = [&](const std::function<void()> &call) {
-            return !HostileImages::returnsWithin(call, folder + "/fifo.tif", 180000);
+            return !HostileImages::returnsWithin(call, folder + "/fifo.tif", kHangBoundMs);
         };
         QVERIFY2(!blocks([&] { viewer.load(path, name); }), "the viewer blocked");
         QCOMPARE(viewer.isValidImage(), shown.isEmpty());

@@ -1,3 +1,4 @@
+#include "HangBound.h"
 #include "HostileImages.h"
 #include "ImReaderWriter.h"
 #include "TestRoot.h"
@@ -26,7 +27,7 @@ Run runTool(const QString &dir, const QString &tool, const QStringList &argument
     process.start("/bin/sh", {"-c", shell + " exec '" + qEnvironmentVariable("VANTOR_BINARY_DIR") + "/bin/" + tool
                                         + "' " + quoted.join(' ')});
     Run run;
-    if (!process.waitForFinished(180000)) { // a hang (a FIFO opened), not a speed bound
+    if (!process.waitForFinished(kHangBoundMs)) { // a hang (a FIFO opened), not a speed bound
         process.kill();
         process.waitForFinished();
         return run;

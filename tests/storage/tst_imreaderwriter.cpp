@@ -577,7 +577,7 @@ private slots:
             QVERIFY2(HostileImages::returnsWithin([&] {
                 ok = size.width() < 0 ? rw.read(QFile::encodeName(path))
                                       : rw.readHalved(QFile::encodeName(path), size, nullptr);
-            }, fifo, 180000), "the read blocked");
+            }, fifo, kHangBoundMs), "the read blocked");
             QCOMPARE(ok, reason.isEmpty());
             if (ok) {
                 QVERIFY(rw.width >= 8 && rw.height >= 8 && rw.width <= 640 && rw.height <= 512);
