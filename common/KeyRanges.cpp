@@ -112,7 +112,8 @@ const KeyRanges &KeyRanges::configuration()
         {"Setting_*", "LineThickness", Integer, 0, 7},
         {"Setting_*", "LineColor", Integer, 0, 7},
         {"Setting_*", "FontColor", Integer, 0, 7},
-        {"Setting_*", "FontThickness", Integer, 5, 60},
+        // A font size of the settings dialog's list (5 to 60), or a size step of the pages' own.
+        {"Setting_*", "FontThickness", Integer, 0, 60},
         {"Setting_MultiColor", "Autosave", Integer, 0, 1},
         {"ScaleBar", "ReductionLensMagnification", Number, 0.1, 1.0},
         {"ScaleBar", "CMOSPixelSize", Number, 0.5, 50.0},
