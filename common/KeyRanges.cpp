@@ -10,6 +10,7 @@
 namespace {
 
 constexpr double kStepsPerMicrometre = 51.2;
+const double kLensPositionMax = std::ceil(9999 * kStepsPerMicrometre);
 
 bool matches(const char *pattern, const std::string &name)
 {
@@ -82,12 +83,13 @@ bool KeyRanges::holds(const std::string &file, const std::string &section, const
 const KeyRanges &KeyRanges::configuration()
 {
     // The ranges of the settings dialog and of the page controls that store each key; keys that
-    // no dialog offers hold what their readers can use.
+    // no dialog offers hold what their readers can use. Flags (Camera SaturatedPixel and
+    // HotPixelEnable, Focus Knob, LensPos Enable, Autosave, Correction, Dilate, ShowStartDlg,
+    // LicenseAgreement Accepted) are not listed: their readers take any text, a number other than
+    // 0 as set.
     static const KeyRanges ranges({
         {"Camera", "Mode", Integer, 8, 16},
         {"Camera", "PreviousMode", Integer, 8, 16},
-        {"Camera", "SaturatedPixel", Integer, 0, 1},
-        {"Camera", "HotPixelEnable", Integer, 0, 1},
         {"Camera", "Threshold", Integer, 0, 255},
         {"Camera", "HotPixelEx", Integer, 0, 55}, // a row of the exposure table
         {"Filter_*", "Light", Integer, 1, 100},
@@ -95,7 +97,6 @@ const KeyRanges &KeyRanges::configuration()
         {"Filter_*", "Exposure", Integer, 0, 55},
         {"FilterColor", "*", Integer, 0, 7},
         {"LensNA", "*", Number, 0.01, 1.5},
-        {"Focus", "Knob", Integer, 0, 1},
         {"Focus", "CoarseSpeed", Integer, 10, 1000},
         {"Focus", "FineSpeed", Integer, 5, 100},
         {"Focus", "CoarseStepSize", Integer, 1, 100},
@@ -104,19 +105,21 @@ const KeyRanges &KeyRanges::configuration()
         {"Focus", "DOF_Factor", Number, 0.1, 10.0},
         // Heights above the lower stage limit, at most the 15000 um the read-out knows; -1 is empty.
         {"FocusMemory", "*", Integer, -1, 15000 * kStepsPerMicrometre},
-        {"LensPos", "Enable", Integer, 0, 1},
         {"LensPos", "Delay", Number, 0.1, 10.0},
         {"LensPos", "Speed", Integer, 10, 700},
         // Parfocal positions: stored only from 1 to 9999 um; 0 is none.
-        {"LensPos", "*", Integer, 0, std::ceil(9999 * kStepsPerMicrometre)},
+        {"LensPos", "1", Integer, 0, kLensPositionMax},
+        {"LensPos", "2", Integer, 0, kLensPositionMax},
+        {"LensPos", "3", Integer, 0, kLensPositionMax},
+        {"LensPos", "4", Integer, 0, kLensPositionMax},
+        {"LensPos", "5", Integer, 0, kLensPositionMax},
         {"Setting_*", "LineThickness", Integer, 0, 7},
         {"Setting_*", "LineColor", Integer, 0, 7},
         {"Setting_*", "FontColor", Integer, 0, 7},
         // A font size of the settings dialog's list (5 to 60), or a size step of the pages' own.
         {"Setting_*", "FontThickness", Integer, 0, 60},
-        {"Setting_MultiColor", "Autosave", Integer, 0, 1},
         {"ScaleBar", "ReductionLensMagnification", Number, 0.1, 1.0},
-        {"ScaleBar", "CMOSPixelSize", Number, 0.5, 50.0},
+        {"ScaleBar", "CMOSPixelSize", Number, 0.0, 50.0}, // 0: the count refuses with its message
         {"ScaleBar", "ScaleBarColor", Integer, 0, 7},
         {"ScaleBar", "ScaleBarSize", Integer, 0, 2},
         {"ScaleBar", "ScaleBarPosition", Integer, 0, 3},
@@ -129,7 +132,6 @@ const KeyRanges &KeyRanges::configuration()
         {"Setting_ZStack", "StableZSpeed", Integer, 10, 700},
         {"Setting_ZStack", "MatchingSize", Integer, 3, 15},
         {"Setting_ZStack", "MergeColor", Integer, 0, 7},
-        {"Setting_Timelapse", "Correction", Integer, 0, 1},
         {"Setting_Timelapse", "CorrectionFreq", Integer, 1, 10000},
         {"Setting_Timelapse", "ScanRange", Integer, 5, 20},
         {"Setting_Timelapse", "FrameRate", Integer, 1, 60},
@@ -138,17 +140,14 @@ const KeyRanges &KeyRanges::configuration()
         {"Setting_Growth", "Threshold_Type", Integer, 0, 1},
         {"Setting_Growth", "Threshold_Value", Integer, 0, 255},
         {"Setting_Growth", "Background", Integer, 0, 1},
-        {"Setting_Growth", "Dilate", Integer, 0, 1},
         {"Setting_Growth", "MinObjSize", Integer, 0, 10000000},
         {"Setting_Growth", "Watershed", Number, 0.0, 0.9},
-        {"Setting_Misc", "ShowStartDlg", Integer, 0, 1},
         {"Setting_Misc", "Accel", Integer, 0, 1000},
         {"Setting_Misc", "Reduction", Number, 0.0, 1.0},
         {"Setting_Misc", "AF_Offset", Integer, -1000, 1000},
         {"Setting_Misc", "CellSize_Offset", Number, 0.0, 255.0},
         {"Setting_Misc", "Stage_MAXSPEED", Integer, 1, 1000},
         {"Setting_Misc", "Stage_FOCUSSPEED", Integer, 100, 700},
-        {"LicenseAgreement", "Accepted", Integer, 0, 1},
     });
     return ranges;
 }

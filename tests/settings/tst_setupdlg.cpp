@@ -49,7 +49,7 @@ private slots:
         row("camera 12", "Camera", "PreviousMode", "12", "RADIO_8BIT", "1", "8");
         row("camera fallback", "Camera", "Mode", "16", "RADIO_16BIT", "1", "16");
         row("saturated", "Camera", "SaturatedPixel", kMissing, "CHKBOX_SATURATED_PIXEL", "0", "0");
-        row("saturated 5", "Camera", "SaturatedPixel", "5", "CHKBOX_SATURATED_PIXEL", "0", "0"); // not a flag: the default
+        row("saturated 5", "Camera", "SaturatedPixel", "5", "CHKBOX_SATURATED_PIXEL", "1", "1");
         row("hot pixel on", "Camera", "HotPixelEnable", "1", "CHKBOX_HOTPIXEL_ENABLED", "1", "1");
         row("threshold", "Camera", "Threshold", kMissing, "SPINBOX_HOTPIXEL", "60", kMissing);
         row("threshold 300", "Camera", "Threshold", "300", "SPINBOX_HOTPIXEL", "60", "300"); // beyond 255: the default
