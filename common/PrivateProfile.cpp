@@ -1,5 +1,7 @@
 #include "PrivateProfile.h"
 
+#include "KeyRanges.h"
+#include "Paths.h"
 #include "SystemActions.h"
 
 #include <QByteArray>
@@ -25,6 +27,8 @@
 // stands. A write builds the new text in memory: QSettings sets the key on a scratch copy in a
 // RAM folder (never on the disk holding the file), then the text goes to a hidden temporary file
 // beside the target, which is flushed once, renamed over the target, and its folder flushed once.
+// What QSettings cannot parse (a byte-order mark, a line of garbage, a torn tail of NULs) makes
+// it refuse every write; such text is made readable first, and every line left out is logged.
 
 namespace {
 
@@ -143,12 +147,42 @@ QByteArray normalized(QByteArray bytes)
     return bytes.replace("%20", " ");
 }
 
+// The file's text as QSettings reads it without a format error: no UTF-8 byte-order mark, a group
+// header without its "]" closed, and every line that is neither blank, a ";" comment, a group
+// header nor a key line (or holds a NUL) left out and logged. Every key QSettings reads stays.
+QByteArray readableText(const QByteArray &bytes, const QString &file)
+{
+    const QByteArray bom("\xEF\xBB\xBF");
+    const QList<QByteArray> lines = (bytes.startsWith(bom) ? bytes.mid(bom.size()) : bytes).split('\n');
+    QByteArray text;
+    text.reserve(bytes.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        const QByteArray trimmed = line.trimmed();
+        const bool readable = !line.contains('\0')
+            && (trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('[') || trimmed.contains('='));
+        if (!readable) {
+            qWarning().noquote() << QStringLiteral("%1: line %2 cannot be read and is left out: %3")
+                                        .arg(file)
+                                        .arg(i + 1)
+                                        .arg(QString::fromUtf8(line.left(60).replace('\0', ' ')));
+            continue;
+        }
+        if (trimmed.startsWith('[') && !trimmed.contains(']'))
+            line = trimmed + ']';
+        text += line;
+        if (i + 1 < lines.size())
+            text += '\n';
+    }
+    return text;
+}
+
 bool normalize(const QString &file)
 {
     QByteArray bytes;
     if (!readAll(file, bytes))
         return false;
-    const QByteArray clean = normalized(bytes);
+    const QByteArray clean = normalized(readableText(bytes, file));
     return clean == bytes || replaceFile(file, clean);
 }
 
@@ -188,7 +222,7 @@ bool replaceKeys(const std::vector<PrivateProfileEntry> &entries, const QString 
     if (info.exists() && !readAll(file, bytes))
         return false;
     QByteArray edited;
-    if (!editedText(bytes, entries, edited))
+    if (!editedText(readableText(bytes, file), entries, edited))
         return false;
     return replaceFile(file, clean ? normalized(edited) : edited);
 }
@@ -211,18 +245,23 @@ int ReadPrivateProfileString(std::string section, std::string key, std::string d
     return found;
 }
 
-int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::string file)
+int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::string file, const KeyRanges *ranges)
 {
+    if (!ranges && QDir::cleanPath(text(file)) == QDir::cleanPath(Paths::configFile()))
+        ranges = &KeyRanges::configuration();
     QMutexLocker lock(&profileLock());
     QSettings settings(text(file), QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     int found = 0;
     for (PrivateProfileEntry &entry : entries) {
         const QString joined = settings.value(text(entry.section) + '/' + text(entry.key)).toStringList().join(", ");
-        if (!joined.isEmpty()) {
-            entry.value = joined.toStdString();
-            ++found;
-        }
+        if (joined.isEmpty())
+            continue;
+        std::string value = joined.toStdString();
+        if (ranges && !ranges->holds(file, entry.section, entry.key, value, entry.value))
+            continue;
+        entry.value = std::move(value);
+        ++found;
     }
     return found;
 }

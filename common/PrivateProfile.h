@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+class KeyRanges;
+
 // Access to the INI files of the instrument (the configuration file, the instrument identity file,
 // counting protocols). Every call opens the file anew, does its one read or write and closes it,
 // so a value written by one component is seen by the next read of any other. All calls of the
@@ -11,6 +13,7 @@
 
 // Reads one key. A missing file, group or key, or an empty value, sets out to def and gives 0;
 // otherwise out is the value (a list typed unquoted as a,b reads back joined as "a, b") and 1.
+// A number of the configuration file outside its key's range reads as def too (see the batch).
 int ReadPrivateProfileString(std::string section, std::string key, std::string def, std::string &out,
                              std::string file);
 
@@ -31,8 +34,11 @@ struct PrivateProfileEntry
 };
 
 // Reads many keys with one parse of the file: each entry's value goes in as its default and comes
-// out as ReadPrivateProfileString gives it. Returns how many keys were found.
-int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::string file);
+// out as ReadPrivateProfileString gives it. Returns how many keys were found. A value outside its
+// key's range in ranges (for the configuration file, KeyRanges::configuration() unless given)
+// reads as the default and is logged.
+int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::string file,
+                            const KeyRanges *ranges = nullptr);
 
 // Writes many keys as one change of the file: the keys are set in order on one copy, every "%20"
 // becomes a space, and the copy replaces the file atomically, so the file on disk holds either

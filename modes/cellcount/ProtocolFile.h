@@ -12,7 +12,8 @@
 // "Protocol_<name>_NIMBO.ini" for the own counter, written by the protocol editors, and
 // "Protocol_<name>_BF.ini" for the second engine, which nothing here writes. One table of keys
 // drives every reader and the writer. Values are decimal text read as strtol / strtod read them
-// (independent of the process locale); a missing key or an empty value reads as its fall-back.
+// (independent of the process locale); a missing key or an empty value reads as its fall-back, and
+// so does a value outside the range of the full editor's control for that key (logged).
 class ProtocolFile
 {
 public:
@@ -27,6 +28,7 @@ public:
         const char *fallBack;       // the counting reader's
         double initValue;           // nimbo_protocol_t::Init
         const char *editorFallBack; // the full editor's
+        double min, max;            // the full editor's range
         Field field;
 
         double value(const nimbo_protocol_t &protocol) const;

@@ -86,7 +86,8 @@ private slots:
         QCOMPARE(picture.pixelColor(5, 5), QColor(9, 9, 9));
     }
 
-    // Styles from [Setting_MultiColor], read again with every shown frame; colours clamped.
+    // Styles from [Setting_MultiColor], read again with every shown frame; colours outside the
+    // table read as the defaults.
     void styles_data()
     {
         QTest::addColumn<QByteArray>("config");
@@ -97,7 +98,7 @@ private slots:
         QTest::newRow("defaults") << QByteArray() << 1 << 0 << 5 << 0;
         QTest::newRow("set") << QByteArray("[Setting_MultiColor]\nLineThickness=3\nLineColor=2\nFontThickness=24\nFontColor=6\n")
                              << 4 << 2 << 24 << 6;
-        QTest::newRow("colours out of range") << QByteArray("[Setting_MultiColor]\nLineColor=9\nFontColor=-2\n") << 1 << 7 << 5 << 0;
+        QTest::newRow("colours out of range") << QByteArray("[Setting_MultiColor]\nLineColor=9\nFontColor=-2\n") << 1 << 0 << 5 << 0;
     }
     void styles()
     {

@@ -364,7 +364,7 @@ private slots:
         QVERIFY(!combo(&dlg, "COMB_SCALEBAR_POSITION")->isEnabled());
     }
 
-    // Stored values are shown clamped to the lists; missing keys show the defaults in effect.
+    // Stored values outside the lists, like missing keys, show the defaults in effect.
     void dialogReadsClamped_data()
     {
         QTest::addColumn<QByteArray>("config");
@@ -375,9 +375,9 @@ private slots:
         QTest::newRow("missing") << QByteArray() << 0 << 0 << "10" << 2;
         QTest::newRow("set") << kConfig << 4 << 1 << "14" << 3;
         QTest::newRow("too high") << QByteArray("[ScaleBar]\nScaleBarColor=12\nScaleBarSize=7\nScaleBarFont=13\nScaleBarPosition=9\n")
-                                  << 7 << 2 << "10" << 3;
+                                  << 0 << 0 << "10" << 2;
         QTest::newRow("too low") << QByteArray("[ScaleBar]\nScaleBarColor=-1\nScaleBarSize=-1\nScaleBarFont=0\nScaleBarPosition=-4\n")
-                                 << 0 << 0 << "0" << 0;
+                                 << 0 << 0 << "0" << 2;
     }
     void dialogReadsClamped()
     {

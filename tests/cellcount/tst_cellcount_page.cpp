@@ -550,6 +550,58 @@ private slots:
             QCOMPARE(m_page->model().protocol().nDilutionFactor, 5);
     }
 
+    // A protocol value that its editor does not offer (huge, negative, not a number) reads as the
+    // fall-back, with a word in the log, and the count goes on as with the fall-back.
+    void hostileProtocolValuesCountWithTheFallBack_data()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("fallBack");
+        const struct
+        {
+            int engine;
+            const char *group, *key;
+            int fallBack;
+        } keys[] = {{0, "Post_Filtering", "min_size", 5}, {0, "Post_Filtering", "max_size", 60},
+                    {0, "Dilution Factor", "Factor", 2},  {1, "Min Cell Size", "Size", 3},
+                    {1, "Max Cell Size", "Size", 60},     {1, "Dilution Factor", "Factor", 2}};
+        for (const auto &k : keys) {
+            for (const char *value : {"2147483647", "-2147483648", "many", "1e10"})
+                QTest::addRow("%s, %s %s=%s", k.engine ? "second engine" : "own engine", k.group, k.key, value) << k.engine << k.group << k.key << value << k.fallBack;
+        }
+    }
+
+    void hostileProtocolValuesCountWithTheFallBack()
+    {
+        QFETCH(int, engine);
+        QFETCH(QString, group);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(int, fallBack);
+        const QString path = QString::fromStdString(engine == 0 ? ProtocolFile::pathOf("Hostile")
+                                                                : ProtocolFile::secondEnginePathOf("Hostile"));
+        m_root->writeFile(Paths::fixedPath(path), QString("[%1]\n%2=%3\n").arg(group, key, value).toUtf8());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(QString("[%1] %2=").arg(group, key))
+                                                              + ".*the default " + QString::number(fallBack) + " is used"));
+        setConfig("Protocol Name", "Name", "Hostile");
+        m_page->readSetting();
+        m_page->show();
+        countPainted(paintDisks, engine);
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive() && !m_page->workFilesPending(); }, 60000));
+        checkEnded(CELLCOUNT_RESULT);
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(m_page->liveNumber() + m_page->deadNumber() > 100);
+        const int read = engine == 0 ? (key == "Factor" ? m_page->model().protocol().nDilutionFactor
+                                        : key == "min_size" ? m_page->model().protocol().nMinCellSize
+                                                            : m_page->model().protocol().nMaxCellSize)
+                                     : (key == "Factor" ? m_page->secondEngineProtocol().nDilutionFactor
+                                        : group == "Min Cell Size" ? m_page->secondEngineProtocol().nMinCellSize
+                                                                   : m_page->secondEngineProtocol().nMaxCellSize);
+        QCOMPARE(read, fallBack);
+    }
+
     // The name in the configuration file is taken as it stands; one that cannot be used (edited by
     // hand) gives DEFAULT on the label and to both engines.
     void protocolNameTakenLiterally_data()

@@ -150,7 +150,8 @@ private slots:
         QTest::newRow("12.7, text, 164") << QByteArray("[Dilution Factor]\nFactor=12.7\n[Post_Filtering]\nRoundness=abc\n"
                                                        "[InSide_Detection]\nMustDetect_intensity=164\n")
                                          << count
-                                         << Fields{{"Dilution Factor/Factor", 12}, {"Post_Filtering/Roundness", 0},
+                                         << Fields{{"Dilution Factor/Factor", 12},
+                                                   {"Post_Filtering/Roundness", 10}, // abc: the fall-back
                                                    {"InSide_Detection/MustDetect_intensity", 164}};
         QTest::newRow("spaced group") << QByteArray("[Dilution Factor]\nFactor=20\n[Viability]\nwhole_range=0.55\n") << count
                                       << Fields{{"Dilution Factor/Factor", 20}, {"Viability/whole_range", 0.55}};
@@ -525,8 +526,8 @@ private slots:
 
     // --- the full editor ---
 
-    // Its own fall-backs, no limit at 220, values shown at the nearest bound and written back as
-    // shown; Load commits; Edit unlocks every value but DEFAULT's.
+    // Its own fall-backs, no limit at 220, a value outside its control's range read as the fall-back
+    // and written back as shown; Load commits; Edit unlocks every value but DEFAULT's.
     void fullEditorValues()
     {
         auto messages = answerMessagesWithOk();
@@ -536,7 +537,7 @@ private slots:
         QCOMPARE(currentItem(dlg), QString("A"));
         QCOMPARE(dlg.findChild<QSpinBox *>("InSide_MustDetect_Intensity_spinBox")->value(), 250);
         QCOMPARE(dlg.findChild<QDoubleSpinBox *>("DeCluster_tolerance_spinBox")->value(), 0.5);
-        QCOMPARE(dlg.findChild<QSpinBox *>("Dilution_Factor_spinBox")->value(), 100);
+        QCOMPARE(dlg.findChild<QSpinBox *>("Dilution_Factor_spinBox")->value(), 2);
         QCOMPARE(dlg.findChild<QSpinBox *>("NR_kernelSize_spinBox")->singleStep(), 2);
         QCOMPARE(dlg.findChildren<QAbstractSpinBox *>().size(), 22);
         QVERIFY(dlg.findChild<QSpinBox *>("Cluster_distance_spinBox")->isReadOnly());
@@ -549,7 +550,7 @@ private slots:
         QCOMPARE(configuredName(), QString("A"));
         const QStringList stored = ProtocolFixture::parsed(m_Fix->fileOf("A"));
         QCOMPARE(stored.size(), 22);
-        for (const char *line : {"Dilution Factor/Factor=100", "InSide_Detection/MustDetect_intensity=250",
+        for (const char *line : {"Dilution Factor/Factor=2", "InSide_Detection/MustDetect_intensity=250",
                                  "Viability/center_range=0.35", "Post_Filtering/DeCluster_tolerance=0.5"})
             QVERIFY2(stored.contains(line), line);
         QVERIFY(dlg.findChild<QSpinBox *>("Cluster_distance_spinBox")->isReadOnly());

@@ -339,6 +339,89 @@ private slots:
             QCOMPARE(scratch.entryList({scratchOf(writer)}, QDir::Files | QDir::Hidden), QStringList());
         QVERIFY(QFile::remove(live));
     }
+
+    // A file that QSettings cannot parse as it stands (a byte-order mark, a line of garbage, a
+    // torn tail) reads, takes every kind of write and keeps each key; the line it cannot read is
+    // left out and logged.
+    void unparsableFilesStayWritable_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("leftOut"); // the warning's pattern, empty when none
+        const QByteArray keys = "[Focus]\nCoarseStepSize=5\n[Camera]\nMode=16\n";
+        QTest::newRow("byte-order mark") << "\xEF\xBB\xBF" + keys << QString();
+        QTest::newRow("mark, blank line") << "\xEF\xBB\xBF\r\n" + keys << QString();
+        QTest::newRow("garbage line") << QByteArray("[Focus]\nCoarseStepSize=5\nsome garbage\r\n[Camera]\nMode=16\n")
+                                      << "line 3 cannot be read.*some garbage";
+        QTest::newRow("binary line") << QByteArray("[Focus]\nCoarseStepSize=5\n\x01") + '\0' + "\xff=\n[Camera]\nMode=16\n"
+                                     << "line 3 cannot be read";
+        QTest::newRow("hash comment") << "# by hand\n" + keys << "line 1 cannot be read.*# by hand";
+        QTest::newRow("torn tail") << keys + QByteArray(6, '\0') << "line 5 cannot be read";
+        QTest::newRow("open header") << QByteArray("[Focus]\nCoarseStepSize=5\n[Camera\nMode=16\n") << QString();
+    }
+
+    void unparsableFilesStayWritable()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, leftOut);
+        TestRoot root;
+        root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", text);
+        const std::string file = Paths::configFile().toStdString();
+        if (!leftOut.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(leftOut));
+        QVERIFY(WritePrivateProfileBatch({{"Focus", "FineStepSize", "0.1"}}, file));
+        WritePrivateProfileString("Protocol Name", "Name", "HeLa", file);
+        WriteSetting("Camera", "PreviousMode", "8", file);
+        QVERIFY(NormalizePrivateProfile(file));
+        QVERIFY(WritePrivateProfileBatch({{"Focus", "Knob", "1"}}, file));
+        const QJsonObject parsed = parsedByPython(file);
+        QCOMPARE(parsed["Focus"].toObject(), (QJsonObject{{"CoarseStepSize", "5"}, {"FineStepSize", "0.1"}, {"Knob", "1"}}));
+        QCOMPARE(parsed["Camera"].toObject(), (QJsonObject{{"Mode", "16"}, {"PreviousMode", "8"}}));
+        QCOMPARE(read(file, "Protocol Name", "Name"), std::string("HeLa"));
+        QVERIFY(!contents(file).startsWith("\xEF\xBB\xBF"));
+    }
+
+    // Numbers of the configuration file are held to their keys' ranges: outside, or not a number,
+    // they read as the caller's default (result 0) and are logged. Texts, and other files, are
+    // read as they stand.
+    void configurationNumbersHeldToTheirRanges_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("coarse step 100") << "Focus" << "CoarseStepSize" << "100" << true;
+        QTest::newRow("coarse step huge") << "Focus" << "CoarseStepSize" << "2147483647" << false;
+        QTest::newRow("coarse step negative") << "Focus" << "CoarseStepSize" << "-5" << false;
+        QTest::newRow("coarse step text") << "Focus" << "CoarseStepSize" << "ten" << false;
+        QTest::newRow("coarse step real") << "Focus" << "CoarseStepSize" << "1e10" << false;
+        QTest::newRow("fine step 0.05") << "Focus" << "FineStepSize" << " 0.05 " << true;
+        QTest::newRow("fine step 1e10") << "Focus" << "FineStepSize" << "1e10" << false;
+        QTest::newRow("fine step nan") << "Focus" << "FineStepSize" << "nan" << false;
+        QTest::newRow("empty memory") << "FocusMemory" << "3" << "-1" << true;
+        QTest::newRow("memory below") << "FocusMemory" << "3" << "-2" << false;
+        QTest::newRow("filter gain") << "Filter_2" << "Gain" << "22" << false;
+        QTest::newRow("serial text") << "NIMBO" << "Serial" << "2147483647" << true;
+    }
+
+    void configurationNumbersHeldToTheirRanges()
+    {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(bool, kept);
+        TestRoot root;
+        const QByteArray text = QString("[%1]\n%2=%3\n").arg(section, key, value).toUtf8();
+        const std::string config = root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", text).toStdString();
+        const std::string other = root.writeFile("/root/Microscope/Microscope.ini", text).toStdString();
+        if (!kept)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(QString("[%1] %2=").arg(section, key))
+                                                                  + ".*the default d is used"));
+        int result = -1;
+        QCOMPARE(QString::fromStdString(read(config, section.toStdString(), key.toStdString(), "d", &result)),
+                 kept ? value.trimmed() : QString("d"));
+        QCOMPARE(result, int(kept));
+        QCOMPARE(QString::fromStdString(read(other, section.toStdString(), key.toStdString(), "d")), value.trimmed());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPrivateProfile)

@@ -159,8 +159,10 @@ private slots:
         QTest::addColumn<QString>("reduction");
         QTest::addColumn<QStringList>("sent");
         QTest::newRow("2.8") << "2.8" << "" << "" << QStringList{"$A#STAGE#MAX#90", "$A#STAGE#ACC#700"};
-        QTest::newRow("2.6 accel 1400 reduction 0.5")
-            << "2.6" << "1400" << "0.5" << QStringList{"$A#STAGE#MAX#64", "$A#STAGE#ACC#1400"};
+        QTest::newRow("2.6 accel 1000 reduction 0.5")
+            << "2.6" << "1000" << "0.5" << QStringList{"$A#STAGE#MAX#54", "$A#STAGE#ACC#1000"};
+        QTest::newRow("2.6 accel 1400") // beyond the dialog's 1000: the default
+            << "2.6" << "1400" << "" << QStringList{"$A#STAGE#MAX#90", "$A#STAGE#ACC#700"};
         QTest::newRow("2.8 bad settings") << "2.8" << "x" << "-2" << QStringList{"$A#STAGE#MAX#90", "$A#STAGE#ACC#700"};
         QTest::newRow("3.1") << "3.1" << "" << "" << QStringList{};
         QTest::newRow("2.5") << "2.5" << "" << "" << QStringList{};

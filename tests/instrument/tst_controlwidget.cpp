@@ -269,15 +269,16 @@ private slots:
         QVERIFY(!b.panel->controller().isLightOn());
     }
 
-    // A filter set from the configuration (rows outside the tables brought into range) reaches the
-    // camera, the pseudo colour and the metadata; a still keeps the set but locks the camera controls.
+    // A filter set from the configuration (the last rows of the tables; a row outside them reads as
+    // the default) reaches the camera, the pseudo colour and the metadata; a still keeps the set but
+    // locks the camera controls.
     void filterSetsReachCameraColourAndMetadata()
     {
         PanelBench b("3.1");
-        b.setConfig("Filter_1", "Gain", "40");
-        b.setConfig("Filter_1", "Exposure", "99");
-        b.setConfig("Filter_1", "Light", "250");
-        b.setConfig("FilterColor", "3", "12");
+        b.setConfig("Filter_1", "Gain", "21");
+        b.setConfig("Filter_1", "Exposure", "55");
+        b.setConfig("Filter_1", "Light", "100");
+        b.setConfig("FilterColor", "3", "7");
         b.setConfig("Filter_2", "Gain", "-4");
         QVERIFY(b.build());
         b.goLive();
@@ -346,6 +347,42 @@ private slots:
         b.button("BUTTON_FOCUS_FINE_UP")->pressed();
         b.button("BUTTON_FOCUS_FINE_UP")->released();
         QCOMPARE(b.waitForCommands(2), (QStringList{"$A#SLIDER SPEED 1", "$A#SLIDER 5"}));
+    }
+
+    // A focus step size that no dialog offers (huge, negative, not a number) reads as its default
+    // with a word in the log, and each Down button then moves by that default.
+    void hostileFocusStepSizesGiveTheDefault_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        for (const char *key : {"CoarseStepSize", "FineStepSize"}) {
+            for (const char *value : {"2147483647", "-2147483648", "ten", "1e10"})
+                QTest::addRow("%s=%s", key, value) << key << value;
+        }
+    }
+
+    void hostileFocusStepSizesGiveTheDefault()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        PanelBench b("3.1");
+        b.setConfig("Focus", qPrintable(key), value);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QString("\\[Focus\\] %1=.*the default").arg(key)));
+        QVERIFY(b.build());
+        b.goLive();
+        b.panel->controller().StopPulling();
+        pumpEvents(100);
+        b.clearLog();
+        // 1 um and 0.05 um at 51.2 motor steps each.
+        const QList<QPair<const char *, QStringList>> downs = {
+            {"BUTTON_FOCUS_COARSE_DOWN", {"$A#SLIDER SPEED 70", "$A#SLIDER -51"}},
+            {"BUTTON_FOCUS_FINE_DOWN", {"$A#SLIDER SPEED 1", "$A#SLIDER -3"}}};
+        for (const auto &down : downs) {
+            b.clearLog();
+            b.button(down.first)->pressed();
+            b.button(down.first)->released();
+            QCOMPARE(b.waitForCommands(2), down.second);
+        }
     }
 
     // The cell-count page counts the Trans light in tenths; it never reaches the file that way.

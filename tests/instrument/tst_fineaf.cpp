@@ -152,6 +152,11 @@ private slots:
         af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
         QCOMPARE(af.canStart(8, 5), FINEAF_NO_ERROR);
         QCOMPARE(af.interval(), 528);
+        // A factor no dialog offers reads as the default 0.5.
+        setConfig("Focus", "DOF_Factor", "-0.5");
+        af.setFineAFParameter("10X", "", 0, 0.25f, 3.63f);
+        QCOMPARE(af.canStart(8, 5), FINEAF_NO_ERROR);
+        QCOMPARE(af.interval(), 264);
     }
 
     void unusablePlansAreRefused_data()
@@ -165,7 +170,7 @@ private slots:
         QTest::newRow("NA not a number") << "10X" << std::numeric_limits<float>::quiet_NaN() << 5 << "0.5" << true;
         QTest::newRow("magnification text") << "Plan" << 0.25f << 5 << "0.5" << true;
         QTest::newRow("range 0") << "10X" << 0.25f << 0 << "0.5" << false;
-        QTest::newRow("factor negative") << "10X" << 0.25f << 5 << "-0.5" << true;
+        QTest::newRow("factor negative") << "10X" << 0.001f << 5 << "-0.5" << true; // the factor reads as 0.5
     }
 
     void unusablePlansAreRefused()
@@ -269,12 +274,13 @@ private slots:
         };
         row("interactive", "3.1", "interactive", {}, "", 11, true, 0, completed, "focus");
         row("blank field", "3.1", "background", {}, "blank", 11, false, 0, "", "first");
-        row("time-lapse range 2", "3.1", "timelapse", {"Setting_Timelapse/ScanRange=2", "Focus/FineAFRange=7"}, "", 5, true, 0, "", "focus");
+        // Ranges that no list offers read as the default 5: eleven images.
+        row("time-lapse range 2", "3.1", "timelapse", {"Setting_Timelapse/ScanRange=2", "Focus/FineAFRange=7"}, "", 11, true, 0, "", "focus");
         row("cell count: 11 images", "3.1", "cellcount", {"Focus/FineAFRange=1"}, "", 11, true, 0, "", "focus");
         // Frames reach the program long after their exposure: each still is still scored where it was taken.
         row("frames arrive late", "3.1", "cellcount", {}, "late", 11, true, 0, "", "focus");
-        row("range 0", "3.1", "interactive", {"Focus/FineAFRange=0"}, "", 0, false, 3, MessageDlg::presetText(MSG_DOF_FAILED), "unchanged");
-        row("time-lapse range -1", "3.1", "timelapse", {"Setting_Timelapse/ScanRange=-1"}, "", 0, false, 3, "", "unchanged");
+        row("range 0", "3.1", "interactive", {"Focus/FineAFRange=0"}, "", 11, true, 0, completed, "focus");
+        row("time-lapse range -1", "3.1", "timelapse", {"Setting_Timelapse/ScanRange=-1"}, "", 11, true, 0, "", "focus");
         row("old dialect", "old", "interactive", {}, "", 0, false, 2, MessageDlg::presetText(MSG_FINEAF_NOT_SUPPORTED), "unchanged");
         row("old dialect, cell count", "old", "cellcount", {}, "", 0, false, 2, "", "unchanged");
         row("camera stalls", "3.1", "interactive", {}, "stall", 0, false, 0, failed, "");

@@ -350,8 +350,8 @@ private slots:
         m_page->readSetting();
         QCOMPARE(line.last().first().toInt(), 4);
         QCOMPARE(font.last().first().toInt(), 3);
-        QCOMPARE(lineColor.last().first().value<QColor>(), g_ColorTable[7]);
-        QCOMPARE(fontColor.last().first().value<QColor>(), g_ColorTable[0]);
+        QCOMPARE(lineColor.last().first().value<QColor>(), g_ColorTable[5]); // 12 and -4: the defaults
+        QCOMPARE(fontColor.last().first().value<QColor>(), g_ColorTable[3]);
         QVERIFY(ui()->BUTTON_CAPTURE->styleSheet().contains("capture_save.png"));
         QCOMPARE(ui()->LABEL_CH1->text(), QString("Trans"));
         QCOMPARE(ui()->LABEL_CH2->text(), QString("ABCDE"));
@@ -359,14 +359,15 @@ private slots:
         QCOMPARE(ui()->TABLEWIDGET_MEASUREMENT_RESULT->horizontalHeaderItem(7)->text(), QString("Min.(ABCDE)"));
         QCOMPARE(ui()->LABEL_HIST_MAX_INTENSITY->text(), QString("255")); // mode 12 is the 8-bit mode
 
-        // Clamped colours paint the frames: CH2 (index 3) gray, CH4 (index 1) red.
+        // Colours outside the table read as the defaults and paint the frames: CH2 (index 3) green,
+        // CH4 (index 1) blue.
         captureUnder(3, 8);
         captureUnder(1, 8);
         const QImage shot = m_page->grab().toImage();
         const QPoint ch2 = ui()->FRAME_CATEGORY_1->pos() + ui()->BUTTON_THUMBNAIL_CH2->geometry().topLeft();
         const QPoint ch4 = ui()->FRAME_CATEGORY_1->pos() + ui()->BUTTON_THUMBNAIL_CH4->geometry().topLeft();
-        QCOMPARE(QColor(shot.pixel(ch2 + QPoint(17, -1))), g_ColorTable[7]);
-        QCOMPARE(QColor(shot.pixel(ch4 + QPoint(17, -1))), g_ColorTable[0]);
+        QCOMPARE(QColor(shot.pixel(ch2 + QPoint(17, -1))), g_ColorTable[1]);
+        QCOMPARE(QColor(shot.pixel(ch4 + QPoint(17, -1))), g_ColorTable[2]);
 
         writeConfig("[Camera]\nMode=16\n");
         m_page->readSetting();

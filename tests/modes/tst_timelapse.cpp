@@ -344,8 +344,8 @@ private slots:
         QTest::newRow("7") << "7" << 80;
         QTest::newRow("10") << "10" << 150;
         QTest::newRow("55") << "55" << 15000;
-        QTest::newRow("past the table") << "99" << 15000;
-        QTest::newRow("negative") << "-3" << 10;
+        QTest::newRow("past the table") << "99" << 80; // no such row: the default 7
+        QTest::newRow("negative") << "-3" << 80;
     }
     void exposureFollowsTheFilterRow()
     {

@@ -351,8 +351,8 @@ private slots:
             QCOMPARE(m_page->form()->SLIDER_Z_STACK->maximum(), remaining - 1);
     }
 
-    // Font size and colour of the text from [Setting_MultiColor]; a colour outside the table is
-    // brought to its nearest end.
+    // Font size and colour of the text from [Setting_MultiColor]; a colour outside the table reads
+    // as the default (red).
     void settings()
     {
         m_root->writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_MultiColor]\nFontThickness=20\nFontColor=12\n");
@@ -362,7 +362,7 @@ private slots:
         TAnnotationTextInfo info;
         view()->getAnnotationTextInfo(info);
         QCOMPARE(info.pointSize, 20);
-        QCOMPARE(info.color, g_ColorTable[7]);
+        QCOMPARE(info.color, g_ColorTable[0]);
     }
 };
 

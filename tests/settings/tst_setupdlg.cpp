@@ -52,9 +52,9 @@ private slots:
         row("saturated 5", "Camera", "SaturatedPixel", "5", "CHKBOX_SATURATED_PIXEL", "1", "1");
         row("hot pixel on", "Camera", "HotPixelEnable", "1", "CHKBOX_HOTPIXEL_ENABLED", "1", "1");
         row("threshold", "Camera", "Threshold", kMissing, "SPINBOX_HOTPIXEL", "60", kMissing);
-        row("threshold 300", "Camera", "Threshold", "300", "SPINBOX_HOTPIXEL", "255", "300");
+        row("threshold 300", "Camera", "Threshold", "300", "SPINBOX_HOTPIXEL", "60", "300"); // beyond 255: the default
         row("hot exposure", "Camera", "HotPixelEx", kMissing, "COMBO_HOTPIXEL_EX", "3000", kMissing);
-        row("hot exposure 99", "Camera", "HotPixelEx", "99", "COMBO_HOTPIXEL_EX", "10", "99");
+        row("hot exposure 99", "Camera", "HotPixelEx", "99", "COMBO_HOTPIXEL_EX", "3000", "99"); // no such row: the default
         row("hot exposure 55", "Camera", "HotPixelEx", "55", "COMBO_HOTPIXEL_EX", "15000", "55");
         row("filter 0", "Filter", "0", "Bright field", "EDIT_FILTER_POSITION_0", "Bright field", "Bright field");
         row("filter 1", "Filter", "1", kMissing, "EDIT_FILTER_POSITION_1", "", "");
@@ -64,7 +64,7 @@ private slots:
         row("filter colour 2", "FilterColor", "2", kMissing, "COMB_CH3_FILTER_COLOR", "R", "0");
         row("filter colour 3", "FilterColor", "3", kMissing, "COMB_CH4_FILTER_COLOR", "B", "2");
         row("filter colour cyan", "FilterColor", "3", "4", "COMB_CH4_FILTER_COLOR", "CY", "4");
-        row("filter colour 9", "FilterColor", "1", "9", "COMB_CH2_FILTER_COLOR", "", "-1");
+        row("filter colour 9", "FilterColor", "1", "9", "COMB_CH2_FILTER_COLOR", "G", "1"); // no such colour: the default
         row("lens 2 20x", "Lens", "2", "20x", "COMBO_LENS_POSITION_1", "20X", "20X");
         row("lens 1 missing", "Lens", "1", kMissing, "COMBO_LENS_POSITION_0", "1.25X", "1.25X");
         row("lens 3 7X", "Lens", "3", "7X", "COMBO_LENS_POSITION_2", "1.25X", "1.25X");
@@ -82,14 +82,14 @@ private slots:
         row("note 5", "LensName", "5", "y", "EDIT_LENS_NAME_5", "y", "y");
         row("aperture 1", "LensNA", "1", kMissing, "SPINBOX_LENS_NA_1", "0.13", "0.13");
         row("aperture 2", "LensNA", "2", kMissing, "SPINBOX_LENS_NA_2", "0.30", "0.3");
-        row("aperture 3", "LensNA", "3", "2", "SPINBOX_LENS_NA_3", "1.50", "1.5");
-        row("aperture 4", "LensNA", "4", "abc", "SPINBOX_LENS_NA_4", "0.01", "0.01");
+        row("aperture 3", "LensNA", "3", "2", "SPINBOX_LENS_NA_3", "0.40", "0.4"); // beyond 1.5: the default
+        row("aperture 4", "LensNA", "4", "abc", "SPINBOX_LENS_NA_4", "0.60", "0.6"); // not a number: the default
         row("aperture 5", "LensNA", "5", kMissing, "SPINBOX_LENS_NA_5", "1.00", "1");
         row("knob", "Focus", "Knob", kMissing, "RADIO_KNOB_MODE_1", "1", "0");
         row("knob 1", "Focus", "Knob", "1", "RADIO_KNOB_MODE_2", "1", "1");
         row("knob 2", "Focus", "Knob", "2", "RADIO_KNOB_MODE_1", "1", "0");
         row("coarse speed", "Focus", "CoarseSpeed", kMissing, "SPINBOX_FOCUS_COARSE_SPEED", "500", "500");
-        row("fine speed", "Focus", "FineSpeed", "12abc", "SPINBOX_FOCUS_FINE_SPEED", "12", "12");
+        row("fine speed", "Focus", "FineSpeed", "12abc", "SPINBOX_FOCUS_FINE_SPEED", "5", "5"); // not a number: the default
         row("coarse step", "Focus", "CoarseStepSize", kMissing, "SPINBOX_FOCUS_COARSE_STEP_SIZE", "10", "10");
         row("fine step", "Focus", "FineStepSize", kMissing, "SPINBOX_FOCUS_FINE_STEP_SIZE", "0.05", "0.05");
         row("fine step 0.01", "Focus", "FineStepSize", "0.01", "SPINBOX_FOCUS_FINE_STEP_SIZE", "0.05", "0.05");

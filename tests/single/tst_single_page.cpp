@@ -537,8 +537,8 @@ private slots:
         QCOMPARE(m_bench->user.messages, QStringList{MessageDlg::presetText(MSG_NO_OBJECTIVE_LENS)});
     }
 
-    // Settings: thickness + 1, font size from the thickness, colour indexes clamped, any camera
-    // mode but 16 taken as 8 bits.
+    // Settings: thickness + 1, font size from the thickness, colour indexes outside the table read as
+    // the defaults, any camera mode but 16 taken as 8 bits.
     void settings()
     {
         setConfig("Setting_Single", "LineThickness", "2");
@@ -553,7 +553,8 @@ private slots:
         connect(m_page.get(), &SingleWidget::currentFontColorChanged, this, [&](QColor c) { sent << c; });
         m_page->slotChangeCameraMode(16);
         m_page->readSetting();
-        QCOMPARE(sent, (QList<QVariant>{3, QColor(g_ColorTable[7]), 16, QColor(g_ColorTable[0])}));
+        // Colours that are none of the table's read as the defaults (5 and 3).
+        QCOMPARE(sent, (QList<QVariant>{3, QColor(g_ColorTable[5]), 16, QColor(g_ColorTable[3])}));
         QCOMPARE(ui()->LABEL_HIST_MAX_INTENSITY->text(), QString("255"));
         setConfig("Camera", "Mode", "16");
         m_page->readSetting();

@@ -75,11 +75,11 @@ private slots:
         QTest::addColumn<int>("corner");
         QTest::newRow("set") << QByteArray("ScaleBarColor=4\nScaleBarFont=14\nScaleBarSize=2\nScaleBarPosition=3\n") << 100
                              << QColor(Qt::cyan) << 14 << 3;
-        // An unknown size keeps the length; out-of-range colours and corners are brought into range.
-        QTest::newRow("too high") << QByteArray("ScaleBarSize=5\nScaleBarColor=12\nScaleBarPosition=9\n") << 50
-                                  << QColor(Qt::gray) << 10 << 3;
+        // Sizes, colours, corners and fonts outside their lists read as the defaults.
+        QTest::newRow("too high") << QByteArray("ScaleBarSize=5\nScaleBarColor=12\nScaleBarPosition=9\n") << 10
+                                  << QColor(Qt::red) << 10 << 2;
         QTest::newRow("too low") << QByteArray("ScaleBarColor=-3\nScaleBarPosition=-1\nScaleBarFont=-2\n") << 10
-                                 << QColor(Qt::red) << 10 << 0;
+                                 << QColor(Qt::red) << 10 << 2;
         // Font size 0: the bar without its length text.
         QTest::newRow("no label") << QByteArray("ScaleBarFont=0\n") << 10 << QColor(Qt::red) << 0 << 2;
         QTest::newRow("not a number") << QByteArray("ScaleBarFont=big\n") << 10 << QColor(Qt::red) << 10 << 2;
