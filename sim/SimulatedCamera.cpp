@@ -251,7 +251,7 @@ SampleView SimulatedCamera::viewOf(const SimCameraState &camera) const
     const int channel = std::clamp(s.filterPosition, 0, VirtualInstrument::ChannelCount - 1);
     // A turret between positions blocks the light path.
     const bool blocked = s.filterTurning || s.objectiveTurning;
-    view.light = (s.ledOn[channel] && !blocked) ? s.ledPower[channel] / 100.0 : 0.0;
+    view.light = (s.ledLit[channel] && !blocked) ? s.ledPower[channel] / 100.0 : 0.0;
     return view;
 }
 

@@ -32,6 +32,7 @@ struct Rig
 
     Rig()
     {
+        instrument.setLedSwitchOnMs(0); // a lamp on long before the first frame
         instrument.setLed(0, true, 50);
         camera.open(SimulatedCamera::VendorId, SimulatedCamera::ProductId, 0);
     }
@@ -114,6 +115,28 @@ private slots:
             SimulatedCamera::packFrame(cv::Mat::zeros(1024, 1280, CV_16UC1), bits, rig.buffer.data());
             QVERIFY(rig.buffer[0] != 0);
         }
+    }
+
+    // An LED gives light only its switch-on time after it was switched on; a change of power
+    // while it is lit keeps it lit.
+    void ledSwitchOnTime()
+    {
+        Rig rig;
+        rig.instrument.setLedSwitchOnMs(300);
+        rig.instrument.setLed(0, false, 50);
+        auto mean = [&] {
+            int transferred = 0;
+            return rig.read(Frame8, &transferred) == 0 ? cv::mean(cv::Mat(1024, 1280, CV_8UC1, rig.buffer.data()))[0] : -1.0;
+        };
+        const double dark = mean();
+        rig.instrument.setLed(0, true, 50);
+        QVERIFY2(mean() < dark + 1, "lit at once");
+        QTest::qWait(300);
+        const double lit = mean();
+        QVERIFY2(lit > dark + 20, qPrintable(QString("dark %1, lit %2").arg(dark).arg(lit)));
+        rig.instrument.setLed(0, true, 60);
+        QVERIFY(rig.instrument.state().ledLit[0]);
+        QVERIFY(mean() > lit);
     }
 
     void shortReadAndZeroFirstByte()
