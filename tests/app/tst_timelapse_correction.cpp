@@ -1,7 +1,7 @@
 // Focus-drift correction of a time-lapse series on the simulated instrument, through the main
 // window's wiring and the simulator's own autofocus (the page's timer slots called directly): the
-// offset learnt at the start, every N-th tick, the focus held with late frames, and the ten-minute
-// series on the real clock.
+// offset learnt at the start, every N-th tick, the focus held with late frames, a slow autofocus
+// that must not delay its frame, and the ten-minute series on the real clock.
 #include "TimeLapseRunBench.h"
 #include "ControlWidget.h"
 #include "SimulatedCamera.h"
@@ -121,6 +121,35 @@ private slots:
         }
         QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
         QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
+    }
+
+    // An autofocus 8 s (and its own scan) longer than the start check's share of the minute, as
+    // an instrument's was 6 s longer: the periodic correction starts that much earlier, and the
+    // frame after it keeps its minute, its stored time the minute too. Two frames, 90 s.
+    void slowAutofocusKeepsTheMinute()
+    {
+        QVERIFY(enterQuickStage());
+        plan(1, 0, 1, "Minute", true); // two frames
+        connect(m_page, &TimeLapseWidget::TimeLapseAF, this, [this] {
+            QTest::qWait(m_page->lightPeriod() - m_page->correctionPeriod() + 8000); // the panel's ran first
+        });
+        QElapsedTimer clock;
+        QList<qint64> taken;
+        connect(m_page, &TimeLapseWidget::capture, this, [&] {
+            if (taken.isEmpty())
+                clock.start();
+            taken << clock.elapsed();
+        });
+        QSignalSpy autofocus(m_page, &TimeLapseWidget::TimeLapseAF);
+        run();
+        QVERIFY(waitEnded(4 * 60 * 1000));
+        QCOMPARE(autofocus.count(), 2);
+        QCOMPARE(taken.size(), 2);
+        // A frame after the autofocus would come 8 s and more late.
+        QVERIFY2(taken[1] < 64000, qPrintable(QString("second frame %1 ms after the first").arg(taken[1])));
+        const QStringList frames = framesByPython(seriesFolder());
+        QCOMPARE(frames.size(), 2);
+        QCOMPARE(frames[1].section(' ', 3), QString("Time: 00:01:00"));
     }
 
     // Ten minutes at one frame a minute with a correction before every frame, on the real clock,
