@@ -1117,8 +1117,8 @@ bool Controller::sendLightNow()
         if (readyToSend && !sendNextQueued())
             return true; // nothing in flight, nothing queued
         const int64_t remaining = deadline - MonotonicClock::nowMs();
-        if (remaining <= 0)
-            break;
+        if (remaining <= 0 || !boardAnswering)
+            break; // a board that left its last command unanswered is not waited for again
         if (serialPort.bytesAvailable() <= 0 && !serialPort.waitForReadyRead(int(remaining)))
             break;
         readFromSerialPort(); // the reply frees the link and sends what is queued
