@@ -561,6 +561,7 @@ void ControlWidget::turnOnLight_Sub(bool apply)
             applyFineLightScale();
         m_Controller.setLightOnOff(true);
         m_Controller.setLEDPower(m_FilterSet[m_nFilterPosition].light);
+        m_Controller.sendLightNow(); // a frame taken after this sees the light
     }
     emit signalLEDState(true);
 }

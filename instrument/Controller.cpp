@@ -1142,6 +1142,27 @@ void Controller::setLightOnOff(bool on)
     scheduleQueuedSend();
 }
 
+bool Controller::sendLightNow()
+{
+    if (existFirmwareVer() || !portOpen)
+        return true;
+    if (exchangeActive || inDelivery)
+        return false; // a reader is under way: the queued command follows its reply
+    const int64_t deadline = MonotonicClock::nowMs() + replyTimeoutMs;
+    for (;;) {
+        if (readyToSend && !sendNextQueued())
+            return true; // nothing in flight, nothing queued
+        const int64_t remaining = deadline - MonotonicClock::nowMs();
+        if (remaining <= 0 || !boardAnswering)
+            break; // a board that left its last command unanswered is not waited for again
+        if (serialPort.bytesAvailable() <= 0 && !serialPort.waitForReadyRead(int(remaining)))
+            break;
+        readFromSerialPort(); // the reply frees the link and sends what is queued
+    }
+    serialPort.clearError();
+    return false;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Stage and knobs
 

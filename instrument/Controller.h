@@ -72,6 +72,11 @@ public:
     // Light, stage and knobs.
     void setLEDPower(int power);
     void setLightOnOff(bool on);
+    // Old dialect: the queued light command goes out now (after the reply to the command in
+    // flight) and its reply is awaited, at most the reply time-out, so that the light is on when
+    // this returns, as a new-dialect exchange leaves it. False when the board did not answer in
+    // that time: what is still queued goes out from the event loop, as before.
+    bool sendLightNow();
     void setZCommand(const QString &command);
     void setZCommandForSpeed(int speed);
     // Kept, and sent whenever the board speaks the new dialect (also from a late version answer on).

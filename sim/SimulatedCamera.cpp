@@ -292,7 +292,7 @@ SampleView SimulatedCamera::viewOf(const VirtualInstrument::State &s)
     const int channel = std::clamp(s.filterPosition, 0, VirtualInstrument::ChannelCount - 1);
     // A turret between positions, or a cover, blocks the light path.
     const bool blocked = s.filterTurning || s.objectiveTurning || s.lightPathCovered;
-    view.light = (s.ledOn[channel] && !blocked) ? s.ledPower[channel] / 100.0 : 0.0;
+    view.light = (s.ledLit[channel] && !blocked) ? s.ledPower[channel] / 100.0 : 0.0;
     return view;
 }
 

@@ -55,6 +55,7 @@ VirtualInstrument::State VirtualInstrument::state() const
     s.objectiveTurning = s.timeMs < m_objectiveSettledMs;
     for (int c = 0; c < ChannelCount; ++c) {
         s.ledOn[c] = m_ledOn[c];
+        s.ledLit[c] = m_ledOn[c] && s.timeMs - m_ledOnSinceMs[c] >= m_ledSwitchOnMs;
         s.ledPower[c] = m_ledPower[c];
     }
     s.lightPathCovered = m_lightPathCovered;
@@ -151,7 +152,7 @@ void VirtualInstrument::setLed(int channel, bool on, double powerPercent)
     if (!validChannel(channel))
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_ledOn[channel] = on;
+    switchLed(channel, on);
     m_ledPower[channel] = std::clamp(powerPercent, 0.0, 100.0);
 }
 
@@ -160,6 +161,14 @@ void VirtualInstrument::setLedOn(int channel, bool on)
     if (!validChannel(channel))
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
+    switchLed(channel, on);
+}
+
+// A change of power leaves a lit LED lit; only off to on starts the switch-on time.
+void VirtualInstrument::switchLed(int channel, bool on)
+{
+    if (on && !m_ledOn[channel])
+        m_ledOnSinceMs[channel] = MonotonicClock::nowMs();
     m_ledOn[channel] = on;
 }
 
@@ -167,6 +176,18 @@ void VirtualInstrument::setLightPathCovered(bool covered)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lightPathCovered = covered;
+}
+
+void VirtualInstrument::setLedSwitchOnMs(int ms)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ledSwitchOnMs = std::max(0, ms);
+}
+
+int VirtualInstrument::ledSwitchOnMs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ledSwitchOnMs;
 }
 
 void VirtualInstrument::turnKnob(bool coarse, int steps, int durationMs)

@@ -19,6 +19,8 @@ class VirtualInstrument
 public:
     static constexpr int ChannelCount = 4; // LED channels by filter position: 0 Trans, 1 to 3
     static constexpr int StartPosition = 60000; // where the stage stands at power-on
+    // An LED switched on gives light only this long after the board took the command.
+    static constexpr int DefaultLedSwitchOnMs = 20;
 
     struct State
     {
@@ -40,8 +42,10 @@ public:
         int objectivePosition = 1;   // 1 to 5
         bool objectiveTurning = false;
 
-        // Light, by filter position.
+        // Light, by filter position: switched on, and giving light at the snapshot's time (on
+        // for at least the switch-on time).
         bool ledOn[ChannelCount] = {};
+        bool ledLit[ChannelCount] = {};
         double ledPower[ChannelCount] = {}; // percent 0 to 100
         bool lightPathCovered = false;      // no light reaches the camera, whatever the LEDs do
 
@@ -84,6 +88,8 @@ public:
     void setLedOn(int channel, bool on);
     // A covered light path (a cap on the condenser, a dead lamp the board still answers for).
     void setLightPathCovered(bool covered);
+    void setLedSwitchOnMs(int ms);
+    int ledSwitchOnMs() const;
 
     // A focus knob turned by hand: the stage moves by steps over durationMs (at least 50 ms),
     // and the knob counts as running for that time.
@@ -97,6 +103,7 @@ public:
 private:
     int positionAt(int64_t nowMs) const; // with the mutex held
     void settle(int64_t nowMs);          // ends a finished move; with the mutex held
+    void switchLed(int channel, bool on); // with the mutex held
 
     mutable std::mutex m_mutex;
     // Stage: a move from m_moveFrom at m_moveStartMs towards m_moveTo at m_speed.
@@ -115,6 +122,8 @@ private:
     int64_t m_objectiveSettledMs = 0;
     // LEDs and knobs.
     bool m_ledOn[ChannelCount] = {};
+    int64_t m_ledOnSinceMs[ChannelCount] = {};
+    int m_ledSwitchOnMs = DefaultLedSwitchOnMs;
     double m_ledPower[ChannelCount] = {};
     bool m_lightPathCovered = false;
     int64_t m_knobUntilMs[2] = {}; // coarse, fine

@@ -37,6 +37,7 @@
 #include <QStandardItemModel>
 #include <QStyleOption>
 
+#include <climits>
 #include <cstring>
 #include <opencv2/core.hpp>
 
@@ -305,8 +306,16 @@ void TimeLapseWidget::slotCalculrateParameter()
     } else {
         m_nStartCode = m_TimeLapse.canRun(m_nBitDepth, m_bPseudoColor);
     }
-    if (m_nStartCode == 0 && canStart() && !createFolder(m_SavePath, m_SeriesName))
-        m_nStartCode = 8;
+    const QString chosenName = m_SeriesName;
+    m_RecordFolder.clear();
+    if (m_nStartCode == 0 && canStart()) {
+        if (!createFolder(m_SavePath, m_SeriesName)) {
+            m_nStartCode = 8;
+        } else if (continuousSelected()) {
+            m_RecordFolder = QDir(m_SavePath).filePath(m_SeriesName);
+            m_RecordChosenName = chosenName;
+        }
+    }
     if (m_pInitializingDlg) {
         m_pInitializingDlg->close();
         m_pInitializingDlg->deleteLater();
@@ -526,8 +535,13 @@ void TimeLapseWidget::startSchedule(bool immediateFrame)
                   .arg(m_nCapturePeriod).arg(m_nLightPeriod).arg(m_nCorrectionPeriod));
 
     const bool moreFrames = m_TimeLapse.count() < m_TimeLapse.totalCount() - reserved;
-    if (moreFrames && correctionOn() && m_nCorrectionCounter == 0 && !runFirstCorrection())
-        return;
+    if (moreFrames && correctionOn() && m_nCorrectionCounter == 0) {
+        if (!runFirstCorrection())
+            return;
+        // The first correction timed the autofocus: the periodic ones start that far ahead.
+        if (m_nRemainCorrection <= 1000)
+            m_CorrectionTimer.setInterval(qMax(0, m_nCapturePeriod - correctionLeadMs()));
+    }
     if (!immediateFrame) {
         emit lightOff();
         delay(200);
@@ -539,6 +553,9 @@ void TimeLapseWidget::startSchedule(bool immediateFrame)
         m_LightTimer.start();
         m_CaptureTimer.start();
     }
+    // The frames' own grid: the coming timed frame is due when the capture timer first ticks.
+    m_ScheduleClock.start();
+    m_nFrameDueMs = m_CaptureTimer.interval();
     m_bCompleted = false;
     m_bLightTickDone = false;
     m_pProgressDlg = new TimeLapseProgressDlg(nullptr);
@@ -546,7 +563,7 @@ void TimeLapseWidget::startSchedule(bool immediateFrame)
     m_pProgressDlg->setMessage(kInProgressText);
     m_bStop = false;
     if (immediateFrame)
-        takeFrame();
+        takeFrame(0);
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
     ui->BUTTON_TIMELAPSE_STOP->setEnabled(true);
     if (timers && m_pProgressDlg && !m_bCompleted)
@@ -556,12 +573,20 @@ void TimeLapseWidget::startSchedule(bool immediateFrame)
         completedTimeLapse(false);
 }
 
-void TimeLapseWidget::takeFrame()
+void TimeLapseWidget::takeFrame(qint64 lateMs)
 {
     const int before = m_TimeLapse.count();
+    m_nFrameLateMs = int(qBound<qint64>(0, lateMs, INT_MAX));
     emit capture();
+    m_nFrameLateMs = 0;
     if (m_TimeLapse.count() == before)
         debugLine("Capture: no frame came from the camera");
+}
+
+int TimeLapseWidget::correctionLeadMs() const
+{
+    const int budget = m_nLightPeriod - m_nCorrectionPeriod; // the autofocus's share by the start check
+    return (m_nCapturePeriod - m_nLightPeriod) + qMax(budget, m_nLongestAFMs + kCorrectionMarginMs);
 }
 
 void TimeLapseWidget::on_BUTTON_TIMELAPSE_PAUSE_clicked()
@@ -663,8 +688,8 @@ void TimeLapseWidget::enableLightON()
 void TimeLapseWidget::switchLightOnForFrame()
 {
     m_bLightTickDone = true;
-    m_LightOnClock.start();
     emit lightOn();
+    m_LightOnClock.start(); // the board has taken the command: the light settles from now
 }
 
 void TimeLapseWidget::enableCapture()
@@ -681,11 +706,14 @@ void TimeLapseWidget::enableCapture()
         m_CaptureTimer.start(m_nCapturePeriod);
         m_nRemainCapture = 0;
     }
+    // This frame's slot on the series' grid, which a late frame does not move.
+    const qint64 due = m_nFrameDueMs;
+    m_nFrameDueMs += m_nCapturePeriod;
     // The next correction and light keep their leads before the next capture tick, on the capture
     // timer's own grid: a tick handled late must not push them past the next frame.
     const int next = m_CaptureTimer.remainingTime();
     if (correctionOn())
-        m_CorrectionTimer.start(qMax(0, next - (m_nCapturePeriod - m_nCorrectionPeriod)));
+        m_CorrectionTimer.start(qMax(0, next - correctionLeadMs()));
     const int lead = m_nCapturePeriod - m_nLightPeriod;
     m_LightTimer.start(qMax(0, next - lead));
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
@@ -699,7 +727,7 @@ void TimeLapseWidget::enableCapture()
     if (isEnableSerialLog())
         debugLine("Capture Time = " + clockText());
     m_bLightTickDone = false;
-    takeFrame();
+    takeFrame(m_ScheduleClock.elapsed() - due);
 }
 
 void TimeLapseWidget::enableFineAF()
@@ -732,6 +760,7 @@ bool TimeLapseWidget::runFirstCorrection()
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(false);
     ui->BUTTON_TIMELAPSE_STOP->setEnabled(false);
     m_nOffset = 0;
+    m_nLongestAFMs = 0;
     m_nMotorRequest = 0;
     m_bStartPositionKnown = requestMotorPosition();
     m_nMotorRequest = 1;
@@ -751,7 +780,10 @@ void TimeLapseWidget::runAutofocus()
     if (isEnableSerialLog())
         debugLine("FineAF Start Time = " + clockText());
     m_bAFRunning = true;
+    QElapsedTimer clock;
+    clock.start();
     emit TimeLapseAF();
+    m_nLongestAFMs = int(qMax<qint64>(m_nLongestAFMs, clock.elapsed()));
     m_bAFRunning = false;
     if (isEnableSerialLog())
         debugLine("FineAF End Time = " + clockText());
@@ -894,7 +926,9 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
     // Four digits up to 9,999 frames, all digits beyond. One pass: a "%" in a name stays.
     const QString number = count > 9999 ? QString::number(index) : QString("%1").arg(index, 4, 10, QChar('0'));
     const QString fileName = QString("%1/%2/%3_%4.%5").arg(m_SavePath, m_SeriesName, m_SeriesName, number, m_FileExtension);
-    const QString metaData = capturedImageMetaData().metaText() + ";Time: " + timeText(qint64(m_TimeLapse.interval() * index));
+    // The frame's time on the series' grid; a frame taken late says when it was taken.
+    const QString metaData = capturedImageMetaData().metaText() + ";Time: "
+                             + timeText(qint64(m_TimeLapse.interval() * index + m_nFrameLateMs / 1000.0));
     // Written a band at a time; on disk, whole, before the slot returns. Each band, still in
     // cache, is kept in the page's frame image (8 bits) or first work buffer (16 bits, its top
     // bytes in the frame image) and goes on into the thumbnail: its 8 most significant bits (the
@@ -1490,7 +1524,10 @@ void TimeLapseWidget::enableRecordStop()
         qWarning() << "Time lapse: recorded frames still being written after" << kRecordDrainTimeoutMs << "ms";
     clearDirtyMemory();
     PageCursor::normal();
-    if (!loadImages(QString("%1/%2/").arg(m_SavePath, m_SeriesName)))
+    const QString folder = QString("%1/%2/").arg(m_SavePath, m_SeriesName);
+    if (ImageSeriesFiles::tiffFiles(folder).isEmpty())
+        removeEmptyRecordFolder();
+    if (!loadImages(folder))
         endEmptyRecording();
     const int lost = (m_RecordingDrain.lost ? m_RecordingDrain.lost() : 0) - m_nLostAtStart;
     if (lost > 0) {
@@ -1499,6 +1536,19 @@ void TimeLapseWidget::enableRecordStop()
         message.setButtonVisibility(MSG_BUTTON_OK);
         message.exec();
     }
+}
+
+// The folder this recording made goes again when it holds nothing at all (rmdir takes only an
+// empty folder); the series name it was given comes back, so the next run's name does not grow.
+void TimeLapseWidget::removeEmptyRecordFolder()
+{
+    if (m_RecordFolder.isEmpty())
+        return;
+    if (QDir().rmdir(m_RecordFolder)) {
+        qInfo().noquote() << "Time lapse: empty recording folder removed:" << m_RecordFolder;
+        m_SeriesName = m_RecordChosenName;
+    }
+    m_RecordFolder.clear();
 }
 
 // A recording shorter than one frame leaves nothing to show: the page goes back to the live

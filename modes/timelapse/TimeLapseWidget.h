@@ -49,6 +49,8 @@ public:
     // entry), in bytes.
     static constexpr quint64 kFileOverheadBytes = 4096;
     static constexpr int kPositionAnswerTimeoutMs = 2000;
+    // A correction ends at least this long before its frame, however long its autofocus took.
+    static constexpr int kCorrectionMarginMs = 2000;
 
     // Recordings go to the internal SSD only (a fixed path).
     static const QString kRecordVolume;
@@ -122,6 +124,9 @@ public:
     int capturePeriod() const { return m_nCapturePeriod; }
     int lightPeriod() const { return m_nLightPeriod; }
     int correctionPeriod() const { return m_nCorrectionPeriod; }
+    // How far ahead of its frame a correction starts: the light's lead and the autofocus's share
+    // (that of the start check, or the longest autofocus of this start with a margin).
+    int correctionLeadMs() const;
     int exposure() const { return m_nExposure; }
     int bitDepth() const { return m_nBitDepth; }
     int focusOffset() const { return m_nOffset; }
@@ -245,7 +250,8 @@ private:
     void startSchedule(bool immediateFrame);
     bool runFirstCorrection();
     void runAutofocus();
-    void takeFrame();
+    // lateMs: how long after its slot on the series' grid the frame is taken.
+    void takeFrame(qint64 lateMs);
     // The light of the coming frame: on now, its settling timed from now.
     void switchLightOnForFrame();
     // Asks the panel for the stage position and waits (events running) until it has answered.
@@ -256,6 +262,7 @@ private:
     int runTimeLapseSaveDialog();
     void startContinuousRecording();
     void endEmptyRecording();
+    void removeEmptyRecordFolder();
 
     Ui_TimeLapseWidget *ui = nullptr;
     TimeLapse m_TimeLapse;
@@ -320,6 +327,10 @@ private:
     bool m_bCapturePending = false;
     bool m_bLightTickDone = false;
     QElapsedTimer m_LightOnClock; // since the light of the coming frame went on
+    QElapsedTimer m_ScheduleClock; // since the timers of this start began
+    qint64 m_nFrameDueMs = 0;     // the coming timed frame's slot on that clock
+    int m_nFrameLateMs = 0;       // how late the frame being taken is
+    int m_nLongestAFMs = 0;       // the longest correction autofocus of this start
     int m_nAFIndex = 0;
     int m_nAFPosition = 0;
     double m_dAFMaxValue = 0.0;
@@ -335,6 +346,8 @@ private:
     QTimer m_RecordLabelTimer;
     int m_nRecordSeconds = 0;
     int m_nLostAtStart = 0; // the live video's lost-frame count when the recording began
+    QString m_RecordFolder;     // the folder the current recording made (empty: none)
+    QString m_RecordChosenName; // the series name before that folder was named
     RecordingDrain m_RecordingDrain;
     std::vector<GrabbedFrame> m_GrabBuffer;
 

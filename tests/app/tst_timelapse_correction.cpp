@@ -1,7 +1,7 @@
 // Focus-drift correction of a time-lapse series on the simulated instrument, through the main
 // window's wiring and the simulator's own autofocus (the page's timer slots called directly): the
-// offset learnt at the start, every N-th tick, the focus held with late frames, and the ten-minute
-// series on the real clock.
+// offset learnt at the start, every N-th tick, the focus held with late frames, a slow autofocus
+// that must start ahead of its frame, and the ten-minute series on the real clock.
 #include "TimeLapseRunBench.h"
 #include "ControlWidget.h"
 #include "SimulatedCamera.h"
@@ -121,6 +121,43 @@ private slots:
         }
         QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
         QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
+    }
+
+    // An autofocus 8 s (and its own scan) longer than the start check's share of the minute, as
+    // an instrument's was 6 s longer: the periodic correction starts ahead of its frame by the
+    // light's lead and at least that long an autofocus (the first one's), so that the frame keeps
+    // its minute; the frame's stored time is when it was taken. Two frames, 90 s.
+    void slowAutofocusStartsAhead()
+    {
+        QVERIFY(enterQuickStage());
+        plan(1, 0, 1, "Minute", true); // two frames
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> lightOn, taken, autofocusEnds;
+        connect(m_page, &TimeLapseWidget::lightOn, this, [&] { lightOn << clock.elapsed(); });
+        connect(m_page, &TimeLapseWidget::TimeLapseAF, this, [&] {
+            QTest::qWait(m_page->lightPeriod() - m_page->correctionPeriod() + 8000); // the panel's ran first
+            autofocusEnds << clock.elapsed();
+        });
+        connect(m_page, &TimeLapseWidget::capture, this, [&] { taken << clock.elapsed(); });
+        run();
+        QVERIFY(waitEnded(4 * 60 * 1000));
+        QCOMPARE(autofocusEnds.size(), 2);
+        QCOMPARE(taken.size(), 2);
+        // The autofocus starts a light lead after its light: the first one's began a lead after
+        // the light of the first correction, the periodic one's light came first after frame 1.
+        const qint64 settle = m_page->capturePeriod() - m_page->lightPeriod();
+        const qint64 firstAutofocus = autofocusEnds[0] - (lightOn[0] + settle);
+        const auto correction = *std::find_if(lightOn.begin(), lightOn.end(), [&](qint64 t) { return t > taken[0]; });
+        const qint64 ahead = taken[0] + 60000 - correction;
+        QVERIFY2(ahead >= settle + firstAutofocus,
+                 qPrintable(QString("correction %1 ms ahead of the frame's slot; the first autofocus took %2 ms, the light's lead %3 ms")
+                                .arg(ahead).arg(firstAutofocus).arg(settle)));
+        const QStringList frames = framesByPython(seriesFolder());
+        QCOMPARE(frames.size(), 2);
+        const qint64 stored = QTime(0, 0).msecsTo(QTime::fromString(frames[1].section("Time: ", 1), "hh:mm:ss"));
+        QVERIFY2(stored <= taken[1] - taken[0] + 100 && stored > taken[1] - taken[0] - 1500,
+                 qPrintable(QString("%1, taken %2 ms after the first").arg(frames[1]).arg(taken[1] - taken[0])));
     }
 
     // Ten minutes at one frame a minute with a correction before every frame, on the real clock,

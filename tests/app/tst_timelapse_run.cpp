@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QtTest>
 #include <unistd.h>
 
@@ -220,6 +221,77 @@ private slots:
             QVERIFY2(means[i] > means[0] / 2, qPrintable(QString("frame %1: mean %2 against %3").arg(i).arg(means[i]).arg(means[0])));
     }
 
+    // A capture tick with no light tick before it (the light went off after the last frame) on a
+    // lamp that gives light only 700 ms after the board took its command: the tick switches the
+    // light on, on either firmware, and lets it settle for its lead (exposure + light delay,
+    // 1,010 ms) before the frame. Without the wait the frame comes a few frame periods after the
+    // command.
+    void captureTickWithoutLightTick_data()
+    {
+        QTest::addColumn<QString>("firmware");
+        QTest::newRow("old firmware") << "old";
+        QTest::newRow("new firmware") << "3.1";
+    }
+    void captureTickWithoutLightTick()
+    {
+        QFETCH(QString, firmware);
+        SimulatedInstrument::Options options = AppBench::defaultOptions();
+        QVERIFY(BoardProfile::fromName(firmware, &options.profile));
+        QVERIFY(enter(options));
+        VirtualInstrument &board = m_bench->sim->instrument();
+        board.setLedSwitchOnMs(700);
+        ui()->m_ControlWidget->changeLightPower(-1, -1, 0); // 10 ms
+        QTRY_COMPARE(m_page->exposure(), 10);
+        w<QSpinBox>("SPINBOX_LIGHT_DELAY")->setValue(1000);
+        plan(5, 0, 1, "Minute");
+        QTRY_VERIFY(board.state().ledLit[0]); // the live view's light
+        run();
+        QCOMPARE(count(), 1);
+        for (int frame = 2; frame <= 3; ++frame) {
+            QTRY_VERIFY(!board.state().ledOn[0]); // off after the frame before
+            QMetaObject::invokeMethod(m_page, "enableCapture");
+            QCOMPARE(count(), frame);
+        }
+        QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
+        const QList<double> means = meansByPython(seriesFolder());
+        QCOMPARE(means.size(), 3);
+        for (int i = 0; i < means.size(); ++i) // lit: about 120, dark: a few grey levels
+            QVERIFY2(means[i] > 40, qPrintable(QString("frame %1: mean %2").arg(i).arg(means[i])));
+    }
+
+    // A frame taken 3.5 s after its slot (the GUI thread held inside its light signal) records
+    // when it was taken, as do the frames after it, whose slots the late one moved.
+    void lateFrameRecordsItsTime()
+    {
+        QVERIFY(enter());
+        plan(0, 4, 1, "Second"); // five frames
+        QElapsedTimer clock;
+        QList<qint64> taken;
+        connect(m_page, &TimeLapseWidget::capture, this, [&] {
+            if (taken.isEmpty())
+                clock.start();
+            taken << clock.elapsed();
+        });
+        connect(m_page, &TimeLapseWidget::lightOn, this, [this] {
+            if (m_page->currentState() == TIMELAPSE_ACQUIRING && count() == 2)
+                QThread::msleep(3500);
+        });
+        run();
+        QVERIFY(waitEnded());
+        const QStringList frames = framesByPython(seriesFolder());
+        QCOMPARE(frames.size(), 5);
+        QCOMPARE(taken.size(), 5);
+        for (int i = 0; i < 5; ++i) {
+            const QTime time = QTime::fromString(frames[i].section("Time: ", 1), "hh:mm:ss");
+            QVERIFY2(time.isValid(), qPrintable(frames[i]));
+            const qint64 stored = QTime(0, 0).msecsTo(time);
+            // Whole seconds, cut: at most a second short of the time taken, never beyond it.
+            QVERIFY2(stored <= taken[i] + 100 && stored > taken[i] - 1500,
+                     qPrintable(QString("frame %1: %2 taken at %3 ms").arg(i).arg(frames[i]).arg(taken[i])));
+        }
+        QVERIFY2(taken[2] >= 5000, qPrintable(QString::number(taken[2])));
+    }
+
     // A frame that cannot be written ends the series with the frames written so far.
     void failedWriteEndsTheSeries()
     {
@@ -329,13 +401,44 @@ private slots:
     }
 
     // A recording that wrote no frame (total time 0:00:00, shorter than the 1 s exposure) says so
-    // and gives the live view back with the menu, the panel, polling and the fields unlocked.
+    // and gives the live view back with the menu, the panel, polling and the fields unlocked. The
+    // folder it made goes with the message and the next run takes the same name; a folder that
+    // was there before, or one that holds a file, stays.
+    void emptyRecordingEndsUnlocked_data()
+    {
+        QTest::addColumn<bool>("nameTaken");
+        QTest::addColumn<bool>("fileInside");
+        QTest::newRow("new name") << false << false;
+        QTest::newRow("name taken") << true << false;
+        QTest::newRow("a file inside") << false << true;
+    }
     void emptyRecordingEndsUnlocked()
     {
+        QFETCH(bool, nameTaken);
+        QFETCH(bool, fileInside);
         QVERIFY(enter());
         ui()->m_ControlWidget->changeLightPower(-1, -1, 27);
         QTRY_COMPARE(m_page->exposure(), 1000);
         plan(0, 0, 1, "Continuous");
+        const QString data = m_page->savePath();
+        if (nameTaken) {
+            QVERIFY(QDir(data).mkpath("Cells"));
+            QFile before(data + "/Cells/before.txt");
+            QVERIFY(before.open(QIODevice::WriteOnly));
+        }
+        const QString made = data + (nameTaken ? "/Cells(1)" : "/Cells");
+        if (fileInside)
+            connect(m_page, &TimeLapseWidget::startRecording, this, [&](bool on) {
+                QFile note(made + "/note.txt");
+                QVERIFY(!on || note.open(QIODevice::WriteOnly));
+            });
+        bool folderAtMessage = true;
+        m_bench->setAnswer([&](QDialog *dialog) {
+            if (auto *label = dialog->findChild<QLabel *>("message_label"))
+                if (label->text() == MessageDlg::presetText(MSG_NO_IMAGE_FILES))
+                    folderAtMessage = QFileInfo::exists(made);
+            return 1;
+        });
         m_bench->clearDialogs();
         run();
         QVERIFY(QTest::qWaitFor([this] { return m_page->currentState() != TIMELAPSE_ACQUIRING; }, 30000));
@@ -346,6 +449,10 @@ private slots:
         QVERIFY(polling());
         QVERIFY(w<QWidget>("BUTTON_TIMELAPSE_RUN")->isEnabled());
         QVERIFY(w<QWidget>("SPINBOX_SECOND")->isEnabled());
+        QCOMPARE(folderAtMessage, fileInside);
+        QCOMPARE(QFileInfo::exists(made + "/note.txt"), fileInside);
+        QCOMPARE(QFileInfo::exists(data + "/Cells/before.txt"), nameTaken);
+        QCOMPARE(m_page->seriesName(), QString("Cells"));
     }
 
     // An autofocus the board cannot run (the old dialect): preset 38, back to live view, no frame,

@@ -32,6 +32,7 @@ struct Rig
 
     Rig()
     {
+        instrument.setLedSwitchOnMs(0); // a lamp on long before the first frame
         instrument.setLed(0, true, 50);
         camera.open(SimulatedCamera::VendorId, SimulatedCamera::ProductId, 0);
     }
@@ -134,6 +135,29 @@ private slots:
         const double before = mean();
         const double after = mean();
         QVERIFY2(before < 10 && after > 50, qPrintable(QString("%1 %2").arg(before).arg(after)));
+    }
+
+    // An LED gives light only its switch-on time after it was switched on; a change of power
+    // while it is lit keeps it lit.
+    void ledSwitchOnTime()
+    {
+        Rig rig;
+        rig.instrument.setLedSwitchOnMs(300);
+        rig.instrument.setLed(0, false, 50);
+        auto mean = [&] {
+            int transferred = 0;
+            return rig.read(Frame8, &transferred) == 0 ? cv::mean(cv::Mat(1024, 1280, CV_8UC1, rig.buffer.data()))[0] : -1.0;
+        };
+        const double dark = mean();
+        rig.instrument.setLed(0, true, 50);
+        QVERIFY2(mean() < dark + 1, "lit at once");
+        QTest::qWait(300);
+        const double lit = mean();
+        QVERIFY2(lit > dark + 20, qPrintable(QString("dark %1, lit %2").arg(dark).arg(lit)));
+        rig.instrument.setLed(0, true, 60);
+        QVERIFY(rig.instrument.state().ledLit[0]);
+        QTest::qWait(300); // a frame begun before the change shows the old power
+        QVERIFY(mean() > lit);
     }
 
     void shortReadAndZeroFirstByte()
