@@ -46,7 +46,8 @@ const QString ProtocolFile::defaultName = QStringLiteral("DEFAULT");
 const std::vector<ProtocolFile::Key> &ProtocolFile::keys()
 {
     static const std::vector<Key> table = {
-        {"Dilution Factor", "Factor", -1, "2", 2, "2", 1, 100, &P::nDilutionFactor},
+        // The protocol dialog's Up steps by 10 above 9 and stops past 99, so it writes up to 109.
+        {"Dilution Factor", "Factor", -1, "2", 2, "2", 1, 109, &P::nDilutionFactor},
         {"OutSide_Detection", "threshold_offset", -1, "30", 10, "10", -100, 100, &P::nOutsideThresholdOffset},
         {"OutSide_Detection", "min_size", -1, "10", 30, "30", 0, 99998, &P::nOutsideMinSize},
         {"OutSide_Detection", "max_size", -1, "9999", 9999, "9999", 1, 99999, &P::nOutsideMaxSize},

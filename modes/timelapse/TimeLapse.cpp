@@ -1,5 +1,6 @@
 #include "TimeLapse.h"
 
+#include "CameraProtocol.h"
 #include "Paths.h"
 #include "Utilities.h"
 
@@ -32,11 +33,13 @@ void TimeLapse::setTimelapseParameters(int hours, int minutes, int seconds, floa
 
 int TimeLapse::canRun(int bitDepth, bool pseudoColor)
 {
-    Q_UNUSED(bitDepth)
     if (m_fInterval < 1.0f || m_fInterval == 0.0f)
         return 1;
-    // Exposure, read-out and display of one frame must fit into the interval.
-    const int needed = m_nExposure + 200 + (pseudoColor ? 780 : 400);
+    // A frame's still, saving and display must fit into the interval. The still is the first
+    // frame exposed wholly after the capture tick: the frame in flight ends first, so it takes up
+    // to two exposures and the sensor's read-out.
+    const int readoutMs = int(sensorReadoutUs(bitDepth == 16 ? kReadoutMode16 : kReadoutMode8) / 1000.0);
+    const int needed = 2 * m_nExposure + readoutMs + 200 + (pseudoColor ? 780 : 400);
     if (m_fInterval * 1000.0f < float(needed))
         return 3;
     m_nCount = 0;

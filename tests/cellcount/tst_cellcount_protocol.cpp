@@ -155,6 +155,9 @@ private slots:
                                                    {"InSide_Detection/MustDetect_intensity", 164}};
         QTest::newRow("spaced group") << QByteArray("[Dilution Factor]\nFactor=20\n[Viability]\nwhole_range=0.55\n") << count
                                       << Fields{{"Dilution Factor/Factor", 20}, {"Viability/whole_range", 0.55}};
+        // The protocol dialog's Up writes up to 109: read back as written, not as the fall-back.
+        QTest::newRow("dialog's top factor") << QByteArray("[Dilution Factor]\nFactor=109\n") << count
+                                             << Fields{{"Dilution Factor/Factor", 109}};
     }
 
     void readersFallBacks()

@@ -139,6 +139,9 @@ private slots:
         QTest::newRow("zero") << 10 << 0.0 << 0 << 10 << false << 1 << 0;
         QTest::newRow("an hour of 2 h") << 7200 << 1.0 << 0 << 10 << false << 0 << 3;
         QTest::newRow("4 s by 1 s") << 4 << 1.0 << 2 << 100 << false << 0 << 5;
+        // A still takes up to two exposures and the read-out.
+        QTest::newRow("5 s exposure, 10 s") << 100 << 10.0 << 2 << 5000 << false << 3 << 0;
+        QTest::newRow("5 s exposure, 11 s") << 110 << 11.0 << 2 << 5000 << false << 0 << 11;
     }
     void planCodes()
     {

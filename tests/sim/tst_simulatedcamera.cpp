@@ -148,8 +148,12 @@ private slots:
             int transferred = 0;
             return rig.read(Frame8, &transferred) == 0 ? cv::mean(cv::Mat(1024, 1280, CV_8UC1, rig.buffer.data()))[0] : -1.0;
         };
+        // A frame shows the scene as its exposure began: each reading waits until the frame read
+        // began its exposure after the change.
+        QTest::qWait(100);
         const double dark = mean();
         rig.instrument.setLed(0, true, 50);
+        QTest::qWait(100);
         QVERIFY2(mean() < dark + 1, "lit at once");
         QTest::qWait(300);
         const double lit = mean();
