@@ -39,13 +39,17 @@ QString recordingByPython(const QString &folder)
                          "for f in files:\n"
                          "    with tifffile.TiffFile(f) as t:\n"
                          "        p = t.pages[0]; a = p.asarray(); d = p.description.split(';')\n"
-                         "    frames &= a.shape == (1024, 1280) and a.dtype.name == 'uint8' and int(a[-1, -1]) == int(sys.argv[2])"
+                         "    good = a.shape == (1024, 1280) and a.dtype.name == 'uint8' and int(a[-1, -1]) == int(sys.argv[2])"
                          " and float(a.std()) > 2\n"
+                         "    if frames and not good:\n" // the first file that is no such frame says why
+                         "        why = '%s: %s %s marker %d mean %.2f std %.2f %s' % (os.path.basename(f), a.shape,"
+                         " a.dtype, int(a.flat[-1]), float(a.mean()), float(a.std()), d[-1])\n"
+                         "    frames &= good\n"
                          "    exposures |= {i for i in d if i.startswith('Exposure')}\n"
                          "    h, m, sec = d[-1][len('Time: '):].split(':')\n"
                          "    times.append(round((int(h) * 3600 + int(m) * 60 + float(sec)) * 1000))\n"
                          "rising = bool(times) and times[0] == 0 and all(b > a for a, b in zip(times, times[1:]))\n"
-                         "print(len(files), frames, '|'.join(sorted(exposures)), rising, times[0] if times else -1,"
+                         "print(len(files), frames or why, '|'.join(sorted(exposures)), rising, times[0] if times else -1,"
                          " times[-1] if times else -1, sep='\\t')\n";
     return pythonLines({"-c", script, folder, QString::number(SimulatedCamera::MarkerValue8)}).join('\n');
 }
@@ -330,10 +334,13 @@ private slots:
         SimulatedCamera &camera = m_bench->sim->camera();
         QTRY_VERIFY(qAbs(camera.framePeriodMs() - 10.0) < 0.5);
         camera.setMarkerPixel(true);
-        // As a user sees it: the live image lit before Run (the LED needs its switch-on time, and
-        // a frame shows the light as its exposure began).
+        // As a user sees it: the live image lit before Run. The LED needs its switch-on time, a
+        // frame shows the light as its exposure began, and it reaches the screen after its
+        // exposure, the read-out and the display: frames read well after the light came on.
         QTRY_VERIFY(m_bench->sim->instrument().state().ledLit[0]);
-        QTest::qWait(50);
+        const uint64_t readWhenLit = camera.framesDelivered();
+        QTRY_VERIFY_WITH_TIMEOUT(camera.framesDelivered() >= readWhenLit + 10, 60000);
+        QTest::qWait(300);
         plan(0, 3, 1, "Continuous");
         VideoWidget *video = ui()->m_VideoWidget;
         const int failedBefore = video->recordingWritesFailed(), droppedBefore = video->recordingFramesDropped();
