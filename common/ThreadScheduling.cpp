@@ -29,11 +29,17 @@ bool keepCreatedThreadsNormal()
 
 void leaveRealTime()
 {
-    if (!isRealTime())
+    // Asked once a thread: nothing raises a thread that has left (or never had) real time, so
+    // the loops of every later frame cost no system call.
+    thread_local bool normal = false;
+    if (normal)
         return;
     const sched_param params{};
-    if (sched_setscheduler(0, SCHED_OTHER, &params) != 0)
+    if (isRealTime() && sched_setscheduler(0, SCHED_OTHER, &params) != 0) {
         qWarning() << "A thread could not leave real-time scheduling:" << std::strerror(errno);
+        return;
+    }
+    normal = true;
 }
 
 bool isRealTime(pid_t thread)
