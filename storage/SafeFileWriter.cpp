@@ -97,20 +97,31 @@ qint64 SafeFileWriter::size() const
     return st.st_size;
 }
 
-bool SafeFileWriter::commit()
+bool SafeFileWriter::finish()
 {
     if (m_fd < 0) {
-        setError("nothing open for", EBADF);
-        return false;
+        if (m_temp.isEmpty())
+            setError("nothing open for", EBADF);
+        return !m_failed;
     }
     const int fd = m_fd;
     m_fd = -1;
     // close() is checked: on network and some USB file systems it reports delayed write errors.
     if (::close(fd) != 0 && !m_failed)
         setError("cannot close", errno);
-    if (!m_failed && ::rename(m_temp.constData(), m_path.constData()) != 0)
-        setError("cannot rename onto", errno);
     if (m_failed) {
+        discard();
+        return false;
+    }
+    return true;
+}
+
+bool SafeFileWriter::commit()
+{
+    if (!finish())
+        return false;
+    if (::rename(m_temp.constData(), m_path.constData()) != 0) {
+        setError("cannot rename onto", errno);
         discard();
         return false;
     }

@@ -22,8 +22,12 @@ public:
     // lseek on the temporary file; -1 on error.
     qint64 seek(qint64 offset, int whence);
     qint64 size() const;
-    // Closes and renames onto the target; false (and nothing left behind) on any error or after
-    // an earlier failed write.
+    // Closes the temporary file, checking the close; false (and nothing left behind) on any error
+    // or after an earlier failed write. Files that must be replaced together are all finished
+    // before any is committed, so that a failed write leaves every target as it was.
+    bool finish();
+    // Finishes (unless done) and renames onto the target; false (and nothing left behind) on any
+    // error or after an earlier failed write.
     bool commit();
     // Removes the temporary file; the target is untouched.
     void discard();

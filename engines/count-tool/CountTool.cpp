@@ -7,7 +7,7 @@
 #include "CellCounter.h"
 #include "ImReaderWriter.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <opencv2/imgproc.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -151,52 +151,63 @@ double CountTool::countFinder(const QString &engine, const unsigned char *grey, 
     return seconds;
 }
 
-int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
+int CountTool::run(const QList<QByteArray> &arguments, FILE *out, FILE *err)
 {
-    QString engine = QStringLiteral("pipeline"), image;
+    QString engine = QStringLiteral("pipeline"), protocolPath;
+    QByteArray image; // the name as the file system holds it, UTF-8 or not
     float magnification = 10.0f;
-    Protocol protocol;
     for (int a = 0; a < arguments.size(); ++a) {
-        const QString &arg = arguments[a];
+        const QString arg = QFile::decodeName(arguments[a]);
         const bool takesValue = arg == "--engine" || arg == "--magnification" || arg == "--protocol";
         if (takesValue && a + 1 >= arguments.size())
             return refuse(err, QStringLiteral("%1 needs a value").arg(arg));
+        const QString value = takesValue ? QFile::decodeName(arguments[++a]) : QString();
         if (arg == "--engine") {
-            engine = arguments[++a];
+            engine = value;
         } else if (arg == "--magnification") {
             bool ok = false;
-            const double m = arguments[++a].toDouble(&ok);
+            const double m = value.toDouble(&ok);
             if (!ok || !std::isfinite(m) || !(m > 0.0) || m > 1000.0)
-                return refuse(err, QStringLiteral("magnification %1 is not a number above 0").arg(arguments[a]));
+                return refuse(err, QStringLiteral("magnification %1 is not a number above 0").arg(value));
             magnification = float(m);
         } else if (arg == "--protocol") {
-            QString why;
-            if (!readProtocol(arguments[++a], protocol, &why))
-                return refuse(err, why);
+            protocolPath = value;
         } else if (arg.startsWith("-") || !image.isEmpty()) {
             return refuse(err, QStringLiteral("unknown option %1; usage: vantor-count [--engine NAME] "
                                               "[--magnification M] [--protocol FILE] IMAGE.tif")
                                    .arg(arg));
         } else {
-            image = arg;
+            image = arguments[a];
         }
     }
     if (image.isEmpty())
         return refuse(err, QStringLiteral("no image given"));
     if (engine != "pipeline" && !isFinder(engine) && !CountToolChannels::isEngine(engine))
         return refuse(err, QStringLiteral("unknown engine %1").arg(engine));
+    Protocol protocol;
+    QStringList notes;
+    if (!protocolPath.isEmpty()) {
+        QString why;
+        if (!readProtocol(protocolPath, protocol, &why))
+            return refuse(err, why);
+        notes = CountToolChannels::isEngine(engine)
+                    ? QStringList{QStringLiteral("the %1 engine counts with fixed values; %2 is not used")
+                                      .arg(engine, protocolPath)}
+                    : CountToolProtocol::notes(protocolPath, isFinder(engine));
+    }
 
+    const QString name = QFile::decodeName(image);
     ImReaderWriter reader;
-    if (ImReaderWriter::formatOf(image.toUtf8()) != ImReaderWriter::Format::Tiff || !reader.read(image.toUtf8()))
-        return refuse(err, QStringLiteral("cannot read %1 as a TIFF image: %2").arg(image, reader.errorString()));
+    if (ImReaderWriter::formatOf(image) != ImReaderWriter::Format::Tiff || !reader.read(image))
+        return refuse(err, QStringLiteral("cannot read %1 as a TIFF image: %2").arg(name, reader.errorString()));
     if (CountToolChannels::isEngine(engine))
-        return CountToolChannels::run(engine, reader, image, magnification, out, err);
+        return CountToolChannels::run(engine, reader, name, magnification, notes, out, err);
     const int width = int(reader.width), height = int(reader.height);
     if (reader.samplesPerPixel != 1)
-        return refuse(err, QStringLiteral("%1 is not a grey image").arg(image));
+        return refuse(err, QStringLiteral("%1 is not a grey image").arg(name));
     if (width < kMinSide || height < kMinSide || width > kMaxSide || height > kMaxSide)
         return refuse(err, QStringLiteral("%1 is %2 x %3 pixels; 64 to 4096 a side are counted")
-                               .arg(image, QString::number(width), QString::number(height)));
+                               .arg(name, QString::number(width), QString::number(height)));
     const size_t pixels = size_t(width) * size_t(height);
     std::vector<unsigned char> grey(pixels);
     if (reader.bitsPerSample == 16) {
@@ -211,11 +222,12 @@ int CountTool::run(const QStringList &arguments, FILE *out, FILE *err)
     Result result;
     const int n = isFinder(engine) ? 0 : countPipeline(grey.data(), width, height, protocol, magnification, result);
     if (n == CellCount_alg::kTooManyBlobs)
-        return refuse(err, QStringLiteral("%1 holds too many objects to count").arg(image));
+        return refuse(err, QStringLiteral("%1 holds too many objects to count").arg(name));
     if (n < 0)
-        return refuse(err, QStringLiteral("the counter refused %1").arg(image));
+        return refuse(err, QStringLiteral("the counter refused %1").arg(name));
     if (isFinder(engine))
         countFinder(engine, grey.data(), width, height, magnification, protocol.secondEngine, result);
+    CountToolProtocol::print(err, notes);
     std::fprintf(out, "x,y,diameter_um,live\n");
     for (const Cell &c : result.cells)
         std::fprintf(out, "%d,%d,%.2f,%d\n", c.x, c.y, double(c.diameterUm), c.live ? 1 : 0);

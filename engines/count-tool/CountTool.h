@@ -2,6 +2,8 @@
 #include "CellCountDefaults.h"
 #include "protocol_t.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -70,6 +72,8 @@ public:
     static double countFinder(const QString &engine, const unsigned char *grey, int width, int height,
                               float objectiveMagnification, const protocol_t &levels, Result &result);
 
-    // The whole tool: arguments without the program name; returns the exit status.
-    static int run(const QStringList &arguments, FILE *out, FILE *err);
+    // The whole tool: arguments without the program name, as given (file names need not be
+    // UTF-8); returns the exit status. With --protocol, the values the count took from elsewhere
+    // than the file are said on err before the cells (CountToolProtocol::notes).
+    static int run(const QList<QByteArray> &arguments, FILE *out, FILE *err);
 };

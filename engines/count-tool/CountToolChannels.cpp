@@ -2,6 +2,7 @@
 
 #include "CellCountDefaults.h"
 #include "CellCounter.h"
+#include "CountToolProtocol.h"
 #include "ImReaderWriter.h"
 
 #include <opencv2/imgproc.hpp>
@@ -78,7 +79,7 @@ CountToolChannels::Result CountToolChannels::count(const QString &engine, const 
 }
 
 int CountToolChannels::run(const QString &engine, const ImReaderWriter &reader, const QString &image,
-                           float objectiveMagnification, FILE *out, FILE *err)
+                           float objectiveMagnification, const QStringList &notes, FILE *out, FILE *err)
 {
     const int width = int(reader.width), height = int(reader.height);
     auto refuse = [err](const QString &why) {
@@ -91,6 +92,7 @@ int CountToolChannels::run(const QString &engine, const ImReaderWriter &reader, 
         return refuse(QStringLiteral("%1 is %2 x %3 pixels; 64 to 4096 a side are counted")
                           .arg(image, QString::number(width), QString::number(height)));
     const Result r = count(engine, reader.buffer8.get(), width, height, objectiveMagnification);
+    CountToolProtocol::print(err, notes);
     std::fprintf(out, "x,y,diameter_um,live\n");
     for (const Cell &c : r.cells)
         std::fprintf(out, "%d,%d,%.2f,%d\n", c.x, c.y, double(c.diameterUm), c.live ? 1 : 0);

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <cstdio>
 #include <vector>
 
@@ -36,7 +37,8 @@ public:
     // Counts an interleaved 8-bit RGB frame.
     static Result count(const QString &engine, const unsigned char *rgb, int width, int height,
                         float objectiveMagnification);
-    // Checks the image, counts and prints as the tool does; returns the exit status.
+    // Checks the image, counts and prints as the tool does, the notes on err before the cells;
+    // returns the exit status.
     static int run(const QString &engine, const ImReaderWriter &reader, const QString &image,
-                   float objectiveMagnification, FILE *out, FILE *err);
+                   float objectiveMagnification, const QStringList &notes, FILE *out, FILE *err);
 };

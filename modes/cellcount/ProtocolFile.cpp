@@ -139,17 +139,11 @@ bool ProtocolFile::write(const std::string &path, const nimbo_protocol_t &protoc
     });
 }
 
-void ProtocolFile::readSecondEngine(const std::string &path, protocol_t &protocol)
+const std::vector<ProtocolFile::SecondEngineKey> &ProtocolFile::secondEngineKeys()
 {
     // No dialog writes this file: the ranges are those of the engine's tables and of the own
     // counter's editor.
-    struct SecondKey
-    {
-        const char *group, *key, *fallBack;
-        double min, max;
-        int32_t protocol_t::*field;
-    };
-    static const SecondKey table[] = {
+    static const std::vector<SecondEngineKey> table = {
         {"Dilution Factor", "Factor", "2", 1, 100, &protocol_t::nDilutionFactor},
         {"Noise Reduction", "Reduction", "5", 1, 10, &protocol_t::nNoiseReduction},
         {"Live Cell Detection", "Value", "1", 1, 9, &protocol_t::nLiveCellDetection},
@@ -158,18 +152,23 @@ void ProtocolFile::readSecondEngine(const std::string &path, protocol_t &protoco
         {"Max Cell Size", "Size", "60", 1, 99999, &protocol_t::nMaxCellSize},
         {"Declustering Level", "Level", "0", 0, 255, &protocol_t::nDeclusteringLevel},
     };
+    return table;
+}
+
+void ProtocolFile::readSecondEngine(const std::string &path, protocol_t &protocol)
+{
     static const KeyRanges ranges = [] {
         std::vector<KeyRanges::Range> list;
-        for (const SecondKey &k : table)
+        for (const SecondEngineKey &k : secondEngineKeys())
             list.push_back({k.group, k.key, KeyRanges::Number, k.min, k.max});
         return KeyRanges(std::move(list));
     }();
     std::vector<PrivateProfileEntry> entries;
-    for (const SecondKey &k : table)
+    for (const SecondEngineKey &k : secondEngineKeys())
         entries.push_back({k.group, k.key, k.fallBack});
     ReadPrivateProfileBatch(entries, path, &ranges);
     for (size_t i = 0; i < entries.size(); ++i)
-        protocol.*(table[i].field) = leadingInt(entries[i].value);
+        protocol.*(secondEngineKeys()[i].field) = leadingInt(entries[i].value);
 }
 
 bool ProtocolFile::isNameTooLong(const QString &name)

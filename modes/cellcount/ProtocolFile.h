@@ -39,6 +39,14 @@ public:
         void setValue(nimbo_protocol_t &protocol, double value) const;
     };
 
+    // One setting of the second engine's file, with the range the reader takes.
+    struct SecondEngineKey
+    {
+        const char *group, *key, *fallBack;
+        double min, max;
+        int32_t protocol_t::*field;
+    };
+
     // Who reads: the count and the protocol dialog (their fall-backs, MustDetect_intensity at
     // most 220) or the full editor (its own fall-backs, no limit).
     enum class Reader { Count, Editor };
@@ -49,6 +57,9 @@ public:
 
     // The 22 keys in file order.
     static const std::vector<Key> &keys();
+
+    // The second engine's 7 keys.
+    static const std::vector<SecondEngineKey> &secondEngineKeys();
 
     // "<programDir>/Protocol_<name>_NIMBO.ini" as UTF-8; the second engine's "..._BF.ini".
     static std::string pathOf(const QString &name);

@@ -31,8 +31,9 @@ QByteArray csvField(const QByteArray &text)
     return '"' + quoted + '"';
 }
 
-// Encodes image in the format of path's extension and writes it whole or not at all.
-bool writeImage(const QString &path, const cv::Mat &image, QString *why)
+// Encodes image in the format of its file's extension into the file's temporary copy, finished
+// but not yet in place.
+bool stageImage(SafeFileWriter &file, const QString &path, const cv::Mat &image, QString *why)
 {
     const QString name = QFileInfo(path).fileName();
     const int dot = name.lastIndexOf('.');
@@ -41,8 +42,7 @@ bool writeImage(const QString &path, const cv::Mat &image, QString *why)
         *why = QStringLiteral("no image format for %1").arg(path);
         return false;
     }
-    SafeFileWriter file(QFile::encodeName(path));
-    if (file.open() && file.write(bytes.data(), qint64(bytes.size())) && file.commit())
+    if (file.open() && file.write(bytes.data(), qint64(bytes.size())) && file.finish())
         return true;
     *why = file.errorString();
     return false;
@@ -126,14 +126,20 @@ bool GrowthMonitor::getConfluencyValue(const std::string &imagePath, const QStri
             return fail(QStringLiteral("cannot read the image %1: %2").arg(QString::fromStdString(imagePath), why),
                         confluency, count);
         ConfluencyAnalysis::run(grey, colour, m_Parameter, result);
-        if (!writeImage(countPath, result.countImage, &why) || !writeImage(segmentationPath, result.segmentation, &why)) {
-            QFile::remove(countPath);
-            QFile::remove(segmentationPath);
-            return fail(QStringLiteral("cannot write the result images: %1").arg(why), confluency, count);
+        // Both images are written whole before either takes its name: a failed write (a full
+        // drive) leaves the older pair as it was.
+        SafeFileWriter countFile(QFile::encodeName(countPath)), segmentationFile(QFile::encodeName(segmentationPath));
+        bool written = stageImage(countFile, countPath, result.countImage, &why)
+                       && stageImage(segmentationFile, segmentationPath, result.segmentation, &why);
+        for (SafeFileWriter *file : {&countFile, &segmentationFile}) {
+            if (written && !file->commit()) {
+                why = file->errorString();
+                written = false;
+            }
         }
+        if (!written)
+            return fail(QStringLiteral("cannot write the result images: %1").arg(why), confluency, count);
     } catch (const std::exception &e) {
-        QFile::remove(countPath);
-        QFile::remove(segmentationPath);
         return fail(QStringLiteral("analysis failed: %1").arg(QString::fromLocal8Bit(e.what())), confluency, count);
     }
     confluency = float(result.covered) / float(qint64(grey.cols) * grey.rows) * 100.0f;

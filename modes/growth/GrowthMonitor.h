@@ -42,7 +42,8 @@ public:
 
     // Measures one image and writes its count and segmentation images beside resultBasePath.
     // False when the image cannot be read or a result cannot be written (errorString() says why);
-    // then no result file is left and confluency and count are 0.
+    // then confluency and count are 0 and neither result file is written (older ones stay as they
+    // were).
     bool getConfluencyValue(const std::string &imagePath, const QString &resultBasePath, float &confluency,
                             int &count, int &threshold);
     QString errorString() const { return m_Error; }

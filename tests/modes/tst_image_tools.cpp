@@ -6,7 +6,12 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -139,6 +144,98 @@ private slots:
                              : tiff.read(QFile::encodeName(older)) ? QSize(int(tiff.width), int(tiff.height))
                                                                    : QSize();
         QCOMPARE(merged, QSize(640, 512));
+    }
+
+    // The three tools' outputs, names and protocols: a failed write (a file-size limit as on a full
+    // drive, a result name taken by a folder, standard output on a full drive) is said, with a
+    // status other than 0, and leaves every older output byte for byte and nothing else; a name
+    // that is not UTF-8 is read; a protocol's bad values are named with the defaults used.
+    void toolEdges_data()
+    {
+        QTest::addColumn<QString>("shell");
+        QTest::addColumn<QStringList>("command"); // the tool and its arguments; '"$n"' is the shell's $n
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("err"); // a pattern of the whole of standard error
+        QTest::addColumn<QStringList>("replaced"); // older outputs a success replaces
+        const QString limit = "ulimit -f 16;", full = "exec >/dev/full;", name = "n=$(printf 'caf\\351.tif');";
+        const QString n = "'\"$n\"'", conf = "vantor-confluency", count = "vantor-count";
+        const QString total = "total=\\d+ live=\\d+ dead=\\d+ viability=\\S+ concentration=\\S+\\n$";
+        QTest::newRow("confluency results written")
+            << "" << QStringList{conf, "--out", "res.tif", "good.tif"} << 0 << "^$"
+            << QStringList{"res_count.tif", "res_result.tif"};
+        QTest::newRow("confluency results past the size limit")
+            << limit << QStringList{conf, "--out", "res.tif", "good.tif"} << 2
+            << "^vantor-confluency: cannot write the result images: cannot write .*File too large\\n$" << QStringList();
+        QTest::newRow("confluency segmentation name a folder")
+            << "mkdir dir_result.tif;" << QStringList{conf, "--out", "dir.tif", "good.tif"} << 2
+            << "^vantor-confluency: cannot write the result images: not a regular file.*\\n$" << QStringList();
+        QTest::newRow("confluency on a full standard output")
+            << full << QStringList{conf, "good.tif"} << 1 << "^vantor-confluency: cannot write the result: No space left on device\\n$"
+            << QStringList();
+        QTest::newRow("merge past the size limit")
+            << limit << QStringList{"vantor-focus-merge", "merged.tif", "good.tif", "good.tif"} << 2
+            << "^vantor-focus-merge: cannot write merged.tif: .*File too large\\n$" << QStringList();
+        QTest::newRow("count on a full standard output")
+            << full << QStringList{count, "good.tif"} << 1
+            << "^total=.*\\nvantor-count: cannot write the cells: No space left on device\\n$"
+            << QStringList();
+        QTest::newRow("confluency of a name not UTF-8")
+            << name << QStringList{conf, n} << 0 << "^$" << QStringList();
+        QTest::newRow("count of a name not UTF-8") << name << QStringList{count, n} << 0 << "^" + total << QStringList();
+        QTest::newRow("merge of names not UTF-8")
+            << name << QStringList{"vantor-focus-merge", "merged.tif", n, n} << 0 << "^$" << QStringList{"merged.tif"};
+        QTest::newRow("confluency results under a name not UTF-8")
+            << name << QStringList{conf, "--out", n, "good.tif"} << 2 << "^vantor-confluency: --out needs a file name in the system's encoding" << QStringList();
+        QTest::newRow("count with a protocol of random bytes")
+            << "" << QStringList{count, "--protocol", "random.ini", "good.tif"} << 0
+            << "^vantor-count: random.ini holds none of the keys the count reads; the defaults are used: \\[Dilution Factor\\] "
+               "Factor=2, \\[InSide_Detection\\] MustDetect_intensity=165, \\[Post_Filtering\\] Roundness=10, "
+               "\\[Post_Filtering\\] min_size=5, \\[Post_Filtering\\] max_size=60\\n" + total
+            << QStringList();
+        QTest::newRow("finder with a protocol of random bytes")
+            << "" << QStringList{count, "--engine", "finder4", "--protocol", "random.ini", "good.tif"} << 0
+            << "^vantor-count: random.ini holds none of the keys the count reads; the defaults are used: \\[Dilution Factor\\] "
+               "Factor=2, \\[Noise Reduction\\] Reduction=5, .*\\[Declustering Level\\] Level=0\\n" + total
+            << QStringList();
+        QTest::newRow("count with bad and empty values")
+            << "" << QStringList{count, "--protocol", "bad.ini", "good.tif"} << 0
+            << "^vantor-count: bad.ini: \\[Dilution Factor\\] Factor is empty; the default 2 is used\\n"
+               "vantor-count: bad.ini: \\[InSide_Detection\\] MustDetect_intensity=300 is not a number from 0 to 255; "
+               "the default 165 is used\\n"
+               "vantor-count: bad.ini: \\[Post_Filtering\\] min_size=\\?\\?x is not a number from 0 to 99998; the default 5 is used\\n"
+            + total << QStringList();
+    }
+    void toolEdges()
+    {
+        QFETCH(QString, shell);
+        QFETCH(QStringList, command);
+        QFETCH(int, status);
+        QFETCH(QString, err);
+        QFETCH(QStringList, replaced);
+        TestRoot root;
+        QVERIFY(QFile::copy(m_hostile + "/good.tif", root.path() + "/good.tif"));
+        const QByteArray raw = QFile::encodeName(root.path()) + "/caf\xe9.tif";
+        QVERIFY(::link(QFile::encodeName(root.path() + "/good.tif").constData(), raw.constData()) == 0);
+        const auto unlinkRaw = qScopeGuard([&] { ::unlink(raw.constData()); }); // a name QDir cannot remove
+        QByteArray random(4096, '\0');
+        QRandomGenerator(55).fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+        root.writeFile("/random.ini", random);
+        root.writeFile("/bad.ini", "[Dilution Factor]\nFactor=\n[InSide_Detection]\nMustDetect_intensity=300\n"
+                                   "[Post_Filtering]\nRoundness=20\nmin_size=\x01\x02x\n");
+        const QStringList outputs = {"res_count.tif", "res_result.tif", "dir_count.tif", "merged.tif"};
+        for (const QString &output : outputs)
+            root.writeFile("/" + output, "older " + output.toUtf8());
+        const QStringList before = filesIn(root.path());
+        const Run run = runTool(root.path(), command.front(), command.mid(1), shell);
+        QVERIFY2(QRegularExpression(err).match(run.err).hasMatch(), qPrintable(run.err));
+        QCOMPARE(run.status, status);
+        QCOMPARE(filesIn(root.path()), before);
+        for (const QString &output : outputs) {
+            QFile file(root.path() + "/" + output);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const bool older = file.readAll() == "older " + output.toUtf8();
+            QVERIFY2(older != replaced.contains(output), qPrintable(output));
+        }
     }
 };
 

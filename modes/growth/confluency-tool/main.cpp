@@ -1,6 +1,8 @@
 // vantor-confluency: measures the confluency of one image as the growth monitor does and prints
 //   confluency=P count=N threshold=T
-// Exit 0 on success, 2 on a refused input (one line on standard error says why).
+// With --out the two result images replace older ones only when both are written whole. Exit 0
+// on success, 2 on a refused input or a failed write of the result images, 1 when the line cannot
+// be written (one line on standard error says why).
 #include "GrowthMonitor.h"
 
 #include <QFileInfo>
@@ -9,8 +11,11 @@
 
 #include <opencv2/core/utils/logger.hpp>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -20,7 +25,7 @@ const char kUsage[] = "usage: vantor-confluency [--threshold auto|T] [--backgrou
 struct Options
 {
     GrowthMonitorParameter parameter;
-    QString image;
+    QByteArray image; // the name as the file system holds it, UTF-8 or not
     QString out;
 };
 
@@ -38,8 +43,9 @@ bool refused(QString &why, const QString &reason)
     return false;
 }
 
-// Reads the command line into options; on a refusal returns false with why.
-bool parse(const QStringList &args, Options &options, QString &why)
+// Reads the command line (args as text, raw as given) into options; on a refusal returns false
+// with why.
+bool parse(const QStringList &args, const QList<QByteArray> &raw, Options &options, QString &why)
 {
     GrowthMonitorParameter &p = options.parameter;
     p.thresholdType = 0;
@@ -104,13 +110,17 @@ bool parse(const QStringList &args, Options &options, QString &why)
             if (!hasImageExtension(value))
                 return refused(why, "--out needs a file name with an image extension (.tif, .png, .jpg, .bmp), not "
                                         + value);
+            // The result names are made from it as text: a name that is not text in the
+            // system's encoding would be written under another name.
+            if (QFile::encodeName(value) != (equals > 0 ? raw[i].mid(equals + 1) : raw[i]))
+                return refused(why, "--out needs a file name in the system's encoding (UTF-8), not " + value);
             options.out = value;
         } else if (option || (arg.startsWith('-') && arg.size() > 1)) {
             return refused(why, "unknown option " + args[i]);
         } else if (!options.image.isEmpty()) {
             return refused(why, "only one image, not " + arg);
         } else {
-            options.image = arg;
+            options.image = raw[i];
         }
     }
     if (options.image.isEmpty())
@@ -131,16 +141,21 @@ int main(int argc, char **argv)
     // Standard error carries only the one line of a refusal.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    // Past a file-size limit a write fails and is reported like a full drive.
+    std::signal(SIGXFSZ, SIG_IGN);
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    QList<QByteArray> raw;
+    for (int i = 1; i < argc; ++i) {
+        raw << QByteArray(argv[i]);
+        args << QFile::decodeName(raw.back());
+    }
     if (args.contains("--help") || args.contains("-h")) {
         std::printf("%s\n", kUsage);
         return 0;
     }
     Options options;
     QString why;
-    if (!parse(args, options, why))
+    if (!parse(args, raw, options, why))
         return refuse(why + " (" + kUsage + ")");
 
     QTemporaryDir scratch;
@@ -148,7 +163,7 @@ int main(int argc, char **argv)
     if (base.isEmpty()) {
         if (!scratch.isValid())
             return refuse("cannot make a temporary folder");
-        base = scratch.filePath(QFileInfo(options.image).fileName());
+        base = scratch.filePath(QFileInfo(QFile::decodeName(options.image)).fileName());
         if (!hasImageExtension(base))
             base += ".tif";
     }
@@ -156,8 +171,12 @@ int main(int argc, char **argv)
     model.setGrowthMonitorParameter(options.parameter);
     float confluency = 0;
     int count = 0, threshold = 0;
-    if (!model.getConfluencyValue(QFile::encodeName(options.image).toStdString(), base, confluency, count, threshold))
+    if (!model.getConfluencyValue(options.image.toStdString(), base, confluency, count, threshold))
         return refuse(model.errorString());
     std::printf("confluency=%.3f count=%d threshold=%d\n", double(confluency), count, threshold);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vantor-confluency: cannot write the result: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return 0;
 }

@@ -16,6 +16,7 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -87,6 +88,8 @@ int main(int argc, char **argv)
     // Standard error carries only the one line of a refusal.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    // Past a file-size limit a write fails and is reported like a full drive.
+    std::signal(SIGXFSZ, SIG_IGN);
     bool sr = false;
     std::vector<QByteArray> paths;
     for (int i = 1; i < argc; ++i) {
