@@ -170,8 +170,8 @@ private slots:
             << "mkdir dir_result.tif;" << QStringList{conf, "--out", "dir.tif", "good.tif"} << 2
             << "^vantor-confluency: cannot write the result images: not a regular file.*\\n$" << QStringList();
         QTest::newRow("confluency on a full standard output")
-            << full << QStringList{conf, "good.tif"} << 1 << "^vantor-confluency: cannot write the result: No space left on device\\n$"
-            << QStringList();
+            << full << QStringList{conf, "good.tif"} << 1
+            << "^vantor-confluency: cannot write the result: No space left on device\\n$" << QStringList();
         QTest::newRow("merge past the size limit")
             << limit << QStringList{"vantor-focus-merge", "merged.tif", "good.tif", "good.tif"} << 2
             << "^vantor-focus-merge: cannot write merged.tif: .*File too large\\n$" << QStringList();
@@ -181,28 +181,34 @@ private slots:
             << QStringList();
         QTest::newRow("confluency of a name not UTF-8")
             << name << QStringList{conf, n} << 0 << "^$" << QStringList();
-        QTest::newRow("count of a name not UTF-8") << name << QStringList{count, n} << 0 << "^" + total << QStringList();
+        QTest::newRow("count of a name not UTF-8")
+            << name << QStringList{count, n} << 0 << "^" + total << QStringList();
         QTest::newRow("merge of names not UTF-8")
             << name << QStringList{"vantor-focus-merge", "merged.tif", n, n} << 0 << "^$" << QStringList{"merged.tif"};
         QTest::newRow("confluency results under a name not UTF-8")
-            << name << QStringList{conf, "--out", n, "good.tif"} << 2 << "^vantor-confluency: --out needs a file name in the system's encoding" << QStringList();
+            << name << QStringList{conf, "--out", n, "good.tif"} << 2
+            << "^vantor-confluency: --out needs a file name in the system's encoding" << QStringList();
         QTest::newRow("count with a protocol of random bytes")
             << "" << QStringList{count, "--protocol", "random.ini", "good.tif"} << 0
-            << "^vantor-count: random.ini holds none of the keys the count reads; the defaults are used: \\[Dilution Factor\\] "
-               "Factor=2, \\[InSide_Detection\\] MustDetect_intensity=165, \\[Post_Filtering\\] Roundness=10, "
+            << "^vantor-count: random.ini holds none of the keys the count reads; the defaults are used: "
+               "\\[Dilution Factor\\] Factor=2, \\[InSide_Detection\\] MustDetect_intensity=165, "
+               "\\[Post_Filtering\\] Roundness=10, "
                "\\[Post_Filtering\\] min_size=5, \\[Post_Filtering\\] max_size=60\\n" + total
             << QStringList();
         QTest::newRow("finder with a protocol of random bytes")
             << "" << QStringList{count, "--engine", "finder4", "--protocol", "random.ini", "good.tif"} << 0
-            << "^vantor-count: random.ini holds none of the keys the count reads; the defaults are used: \\[Dilution Factor\\] "
-               "Factor=2, \\[Noise Reduction\\] Reduction=5, .*\\[Declustering Level\\] Level=0\\n" + total
+            << "^vantor-count: random.ini holds none of the keys the count reads; the defaults are used: "
+               "\\[Dilution Factor\\] Factor=2, \\[Noise Reduction\\] Reduction=5, .*"
+               "\\[Declustering Level\\] Level=0\\n"
+                   + total
             << QStringList();
         QTest::newRow("count with bad and empty values")
             << "" << QStringList{count, "--protocol", "bad.ini", "good.tif"} << 0
             << "^vantor-count: bad.ini: \\[Dilution Factor\\] Factor is empty; the default 2 is used\\n"
                "vantor-count: bad.ini: \\[InSide_Detection\\] MustDetect_intensity=300 is not a number from 0 to 255; "
                "the default 165 is used\\n"
-               "vantor-count: bad.ini: \\[Post_Filtering\\] min_size=\\?\\?x is not a number from 0 to 99998; the default 5 is used\\n"
+               "vantor-count: bad.ini: \\[Post_Filtering\\] min_size=\\?\\?x is not a number from 0 to 99998; "
+               "the default 5 is used\\n"
             + total << QStringList();
     }
     void toolEdges()
