@@ -14,6 +14,7 @@ std::atomic<int> g_skip_index{1};
 std::atomic<double> g_current_exposure_time{-1.0};
 std::atomic<bool> g_skip_a_frame_80ms_exposure{false};
 std::atomic<int> g_skip_frame_count{0};
+std::atomic<int64_t> g_exposure_restart_us{0};
 
 std::atomic<int> g_capture{0};
 std::atomic<int> g_display{0};
@@ -34,6 +35,17 @@ namespace {
 constexpr int kSettleMs = 10;
 constexpr int kDefaultStallLimitMs = 3000;
 constexpr int kStillMarginMs = 1000;
+
+// The next frame comes a whole exposure and read-out after this moment, however recent the last.
+void noteExposureRestart()
+{
+    g_exposure_restart_us = MonotonicClock::nowUs();
+}
+
+bool restartsExposure(int reg)
+{
+    return reg == kRegisterFrameCount || reg == kRegisterLineCount;
+}
 }
 
 int camera_init()
@@ -71,6 +83,7 @@ void camera_reset_state()
     g_current_exposure_time = -1.0;
     g_skip_a_frame_80ms_exposure = false;
     g_skip_frame_count = 0;
+    g_exposure_restart_us = 0;
     g_out_of_grabbing_time = false;
     g_is_running = false;
     g_captured = true;
@@ -108,8 +121,10 @@ void applyCameraMode()
     if (!deep && g_camera_mode != 8)
         return;
     camera_vr(kRequestReadoutMode, deep ? kReadoutMode16 : kReadoutMode8, kReadoutModeIndex);
+    noteExposureRestart();
     delay(kSettleMs);
     camera_vr(kRequestBitDepth, deep ? 1 : 0, 0);
+    noteExposureRestart();
     delay(kSettleMs);
     g_capture_buffer_size = deep ? kFrameBytes16 : kFrameBytes8;
     g_skip_index = deep ? 2 : 1;
@@ -118,11 +133,15 @@ void applyCameraMode()
 void writeCameraRegister(int reg, int value)
 {
     camera_vr(kRequestRegisterWrite, static_cast<unsigned short>(value & 0xFFFF), static_cast<unsigned short>(reg));
+    if (restartsExposure(reg))
+        noteExposureRestart();
     delay(kSettleMs);
 }
 
 void applyExposure(int exposureMs, int frame, int line)
 {
+    // Before the new time: a shorter exposure's stall limit never counts from an older frame.
+    noteExposureRestart();
     g_current_exposure_time = exposureMs / 1000.0;
     g_skip_frame_count = 0;
     g_skip_a_frame_80ms_exposure = true;

@@ -25,6 +25,7 @@ extern std::atomic<int> g_skip_index;                  // bytes per pixel of the
 extern std::atomic<double> g_current_exposure_time;    // seconds; 0 or less: none set yet
 extern std::atomic<bool> g_skip_a_frame_80ms_exposure; // drop frames after an exposure change
 extern std::atomic<int> g_skip_frame_count;            // frames dropped since that change
+extern std::atomic<int64_t> g_exposure_restart_us;     // the sensor last started its exposure over (monotonic clock, us)
 
 // --- Live video state --------------------------------------------------------------------------
 extern std::atomic<int> g_capture;                // the capture thread runs while non-zero
@@ -67,7 +68,9 @@ int sanitizedCameraMode(int mode);
 void applyCameraMode();
 // A sensor register write followed by the camera's 10 ms settling wait.
 void writeCameraRegister(int reg, int value);
-// Exposure registers of one table row; the capture thread drops the next four frames.
+// Exposure registers of one table row, also when they hold the same value: the sensor starts its
+// exposure over at each write (as at a read-out mode or bit depth request), and
+// g_exposure_restart_us follows every such request. The capture thread drops the next four frames.
 void applyExposure(int exposureMs, int frame, int line);
 // Gain registers of one table row, and the gain control register that goes with them.
 void applyGain(int again, int dgain);

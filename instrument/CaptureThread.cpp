@@ -100,7 +100,6 @@ void CaptureThread::run()
     double elapsed = -1.0;
     int64_t lastFrameUs = MonotonicClock::nowUs();
     bool first = true;
-    double lastExposure = g_current_exposure_time;
     // The last time the camera was asked for a frame: the next frame it reports ready ended after
     // that. Before the first question nothing is known, so the first frame is never a still.
     int64_t previousPollUs = std::numeric_limits<int64_t>::min() / 2;
@@ -108,11 +107,14 @@ void CaptureThread::run()
     while (g_capture) {
         MonotonicClock::sleepMs(1);
         const double exposure = g_current_exposure_time;
-        if (exposure != lastExposure) {
-            // The stall limit counts from the change: the wait for a frame of the old, longer
-            // exposure must not count against a shorter new one.
-            lastExposure = exposure;
-            lastFrameUs = MonotonicClock::nowUs();
+        // Read after the exposure, which is set after its restart is noted: a new exposure never
+        // meets an older restart time.
+        const int64_t restartUs = g_exposure_restart_us;
+        if (restartUs > lastFrameUs) {
+            // The sensor started its exposure over (a new exposure, or the same one written again
+            // at a filter change): the stall limit counts from there, since the frame under way
+            // was abandoned and the next one comes a whole exposure later.
+            lastFrameUs = restartUs;
             elapsed = -1.0;
         }
         if (exposure > 0 && elapsed > exposure + 1.0) {

@@ -8,9 +8,10 @@
 // The camera's capture thread: polls the camera about once a millisecond for a ready frame,
 // reads it into the frame ring, serves a pending still capture, drops the frames exposed before
 // an exposure change and hands every good frame to the display thread. When no valid frame (full
-// length, first byte not 0) comes for longer than the exposure plus one second it gives up: both
-// live threads end and onGiveUp runs (on this thread; the owner shows the message on its own
-// thread).
+// length, first byte not 0) comes for longer than the exposure plus one second, counted from the
+// last valid frame or the sensor's last exposure restart (g_exposure_restart_us), whichever is
+// later, it gives up: both live threads end and onGiveUp runs (on this thread; the owner shows the
+// message on its own thread).
 //
 // It asks for real-time FIFO scheduling at the highest priority and runs with normal scheduling
 // where that is refused. Threads it creates (pool workers for its image loops) run with normal

@@ -139,12 +139,8 @@ bool HotPixelCalibration::buildHotPixelMap(int gainRow, int exposureRow)
 
     // Dark frame: the calibration exposure at 18 dB analog gain (registers 30 and 31 unchanged).
     const int *dark = ExposureLUT8[darkFrameExposureRow()];
-    g_current_exposure_time = dark[0] / 1000.0;
-    g_skip_frame_count = 0;
-    g_skip_a_frame_80ms_exposure = true;
     writeCameraRegister(kRegisterAnalogGain, GainLUT[kDarkFrameGainRow][1]);
-    writeCameraRegister(kRegisterFrameCount, dark[1]);
-    writeCameraRegister(kRegisterLineCount, dark[2]);
+    applyExposure(dark[0], dark[1], dark[2]);
     delay(2 * dark[0]);
 
     const bool taken = takeDarkFrame();

@@ -56,6 +56,12 @@ class TestVideoWidget : public QObject
         const int(*table)[3] = exposureTable(g_camera_mode);
         widget->slotSetCurrentExposure(table[row][0], table[row][1], table[row][2]);
     }
+    // Long exposures and waits take a quarter of their time.
+    struct FastClock
+    {
+        FastClock() { MonotonicClock::setRate(4); }
+        ~FastClock() { MonotonicClock::setRate(1); }
+    };
 
 private slots:
     // Stopped, a still fails at once; started, frames flow; stopped, they end; many cycles never hang.
@@ -263,11 +269,7 @@ with tifffile.TiffFile(sys.argv[1]) as t:
     {
         QFETCH(int, row);
         QFETCH(double, phase);
-        struct FastClock
-        {
-            FastClock() { MonotonicClock::setRate(4); }
-            ~FastClock() { MonotonicClock::setRate(1); }
-        } fast;
+        FastClock fast;
         CameraTestBench bench;
         bench.camera.renderer().setNoise(false);
         auto widget = bench.makeWidget();
@@ -378,6 +380,63 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         widget->start();
         QVERIFY(!g_out_of_grabbing_time);
         QVERIFY(widget->capture());
+        widget->stop();
+    }
+
+    // A filter cube turned at any phase of a long exposure's frame period writes the same exposure
+    // again, and the sensor starts its exposure over: the next frame comes a whole exposure after
+    // the turn, and live video goes on. A camera that stops right after a turn is caught when the
+    // exposure plus a second has passed since the turn (the stalled read's own time-out at most
+    // later).
+    void cubeTurnsKeepLiveVideoAndAStallIsStillCaught_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("row");
+        QTest::newRow("3000 ms") << 8 << 31;
+        QTest::newRow("10000 ms") << 8 << 45;
+        QTest::newRow("3000 ms, 16-bit") << 16 << 31;
+    }
+    void cubeTurnsKeepLiveVideoAndAStallIsStillCaught()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, row);
+        FastClock fast;
+        CameraTestBench bench;
+        bench.setConfig("Camera", "Mode", QByteArray::number(mode));
+        auto widget = bench.makeWidget();
+        widget->start();
+        const CaptureThread *capture = widget->captureThread();
+        const double exposureS = exposureTable(mode)[row][0] / 1000.0;
+        const auto nextFrame = [&] {
+            const uint64_t read = capture->counters().framesRead;
+            return MonotonicClock::waitFor([&] { return g_out_of_grabbing_time || capture->counters().framesRead > read; },
+                                           kHangBoundMs) && !g_out_of_grabbing_time;
+        };
+        // As the panel does at a cube change: GFP and Trans in turn, the same exposure row for both.
+        int position = 0;
+        const auto turnCube = [&] {
+            position = 3 - position;
+            bench.instrument.turnFilter(position);
+            setExposureRow(widget.get(), row);
+        };
+        setExposureRow(widget.get(), row);
+        QVERIFY(nextFrame());
+        for (double phase : {0.05, 0.35, 0.65, 0.95}) {
+            MonotonicClock::sleepUs(int64_t(phase * exposureS * 1e6));
+            turnCube();
+            QVERIFY2(nextFrame(), qPrintable(QString("turned %1 s after a frame").arg(phase * exposureS)));
+        }
+        QVERIFY(bench.messages().isEmpty());
+
+        turnCube();
+        bench.camera.setFault(SimCameraFault::Stall);
+        const int64_t restartUs = g_exposure_restart_us;
+        QVERIFY(MonotonicClock::waitFor([] { return g_out_of_grabbing_time.load(); }, kHangBoundMs));
+        const double caughtS = (MonotonicClock::nowUs() - restartUs) / 1e6;
+        qInfo("stall caught %.2f s after the turn", caughtS);
+        QVERIFY2(caughtS > exposureS + 1 && caughtS < exposureS + 2 + kFrameReadTimeoutMs / 1000.0,
+                 qPrintable(QString("caught %1 s after the turn").arg(caughtS)));
+        QTRY_VERIFY(bench.showedMessage(33));
         widget->stop();
     }
 
