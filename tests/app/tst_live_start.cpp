@@ -54,11 +54,10 @@ class TestLiveStart : public QObject
     // Taps queued while the interface thread is held, as the window system queues them: they are
     // handed out when that thread next takes events. True when all were queued before live video
     // ran.
-    static bool tapWhileStarting(QWidget *target)
+    static bool tapWhileStarting(QWidget *target, QPointF at)
     {
         if (!MonotonicClock::waitFor([] { return g_capture && !g_is_running; }, kHangBoundMs))
             return false;
-        const QPointF at = QRectF(target->rect()).center();
         for (int tap = 0; tap < kTaps; ++tap) {
             QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, at, Qt::LeftButton,
                                                                 Qt::LeftButton, Qt::NoModifier));
@@ -133,7 +132,7 @@ private slots:
                                       [&] { framesAtStart = m_bench->sim->camera().framesDelivered(); });
         bool queuedWhileStarting = false;
         QWidget *plus = panel()->findChild<QWidget *>("BUTTON_EXPOSURE_INCREASE");
-        std::thread tapper([&] { queuedWhileStarting = tapWhileStarting(plus); });
+        std::thread tapper([&, at = QRectF(plus->rect()).center()] { queuedWhileStarting = tapWhileStarting(plus, at); });
         QTest::mouseClick(live, Qt::LeftButton);
         tapper.join();
         disconnect(counting);
