@@ -135,6 +135,12 @@ void CaptureThread::run()
             continue;
         }
         ++m_framesRead;
+        // Live video runs from the first frame the camera delivers, also one dropped after an
+        // exposure change: the start does not wait out the drops.
+        if (first) {
+            g_is_running = true;
+            first = false;
+        }
         // Only a valid frame is a sign of life, also one that is dropped or taken as a still: a
         // long exposure's dropped frames must not look like a stall, and a camera that sends
         // only invalid frames must.
@@ -164,10 +170,6 @@ void CaptureThread::run()
         }
         if (valid)
             g_frameRing.handOver();
-        if (first) {
-            g_is_running = true;
-            first = false;
-        }
     }
 }
 

@@ -15,7 +15,6 @@
 namespace {
 constexpr const char *kInstrumentWindowPos = "10,70";
 constexpr int kPollMs = 10;
-constexpr int kDroppedAfterExposureChange = 4;
 
 std::string configFile()
 {
@@ -158,10 +157,9 @@ void VideoWidget::start()
     g_set_color = true;
     m_displayThread->start();
     if (m_captureThread->start()) {
-        // Until the first frame: the stall limit, once more for each frame dropped after an
-        // exposure change.
-        const int limit = frameStallLimitMs() * (g_skip_a_frame_80ms_exposure ? kDroppedAfterExposureChange + 1 : 1);
-        if (!MonotonicClock::waitFor([] { return g_is_running || g_out_of_grabbing_time; }, limit, kPollMs))
+        // The interface waits for the first frame the camera delivers, at most the stall limit;
+        // frames dropped after an exposure change follow while it is free again.
+        if (!MonotonicClock::waitFor([] { return g_is_running || g_out_of_grabbing_time; }, frameStallLimitMs(), kPollMs))
             endLiveVideoForStall();
     } else {
         endLiveVideoForStall();

@@ -307,8 +307,9 @@ void CellCountWidget::slotWaitForVideoWidgetIsStarted()
             ui->BUTTON_COUNT->setEnabled(true);
         ui->BUTTON_NEXT_COUNT->setEnabled(true);
     }
-    emit signalEnableControlWidgetUI(true);
+    // Menu and panel are free before the panel's unlock hands out the taps made meanwhile.
     emit signalEnableMainMenu(true);
+    emit signalEnableControlWidgetUI(true);
 }
 
 void CellCountWidget::slotWaitForVideoWidgetIsStopped()

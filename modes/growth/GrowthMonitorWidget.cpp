@@ -191,8 +191,9 @@ void GrowthMonitorWidget::slotWaitForVideoWidgetIsStarted()
     if (g_CurrentMenu != MENU_GROWTH_MONITOR || m_bBusy)
         return;
     PageCursor::normal();
-    emit signalEnableControlWidgetUI(true);
+    // Menu and panel are free before the panel's unlock hands out the taps made meanwhile.
     emit signalEnableMainMenu(true);
+    emit signalEnableControlWidgetUI(true);
 }
 
 void GrowthMonitorWidget::slotWaitForVideoWidgetIsStopped()

@@ -516,8 +516,9 @@ void MultiColorWidget::slotWaitForVideoWidgetIsStarted()
         ui->BUTTON_QUICK_SAVE->setEnabled(true);
         ui->BUTTON_AUTORUN->setEnabled(true);
     }
-    emit signalEnableControlWidgetUI(true);
+    // Menu and panel are free before the panel's unlock hands out the taps made meanwhile.
     emit signalEnableMainMenu(true);
+    emit signalEnableControlWidgetUI(true);
 }
 
 void MultiColorWidget::slotWaitForVideoWidgetIsStopped()

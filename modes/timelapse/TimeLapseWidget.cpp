@@ -1168,8 +1168,9 @@ void TimeLapseWidget::slotWaitForVideoWidgetIsStarted()
     PageCursor::normal();
     if (m_bLEDState)
         ui->BUTTON_TIMELAPSE_RUN->setEnabled(true);
-    emit signalEnableControlWidgetUI(true);
+    // Menu and panel are free before the panel's unlock hands out the taps made meanwhile.
     emit signalEnableMainMenu(true);
+    emit signalEnableControlWidgetUI(true);
 }
 
 void TimeLapseWidget::slotWaitForVideoWidgetIsStopped()

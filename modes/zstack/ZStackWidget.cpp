@@ -545,8 +545,9 @@ void ZStackWidget::slotWaitForVideoWidgetIsStarted()
     setCursor(Qt::ArrowCursor);
     if (m_bLEDOn)
         ui->BUTTON_Z_STACK_START->setEnabled(true);
-    emit signalEnableControlWidgetUI(true);
+    // Menu and panel are free before the panel's unlock hands out the taps made meanwhile.
     emit signalEnableMainMenu(true);
+    emit signalEnableControlWidgetUI(true);
 }
 
 void ZStackWidget::slotWaitForVideoWidgetIsStopped()
