@@ -10,6 +10,7 @@
 #include <QDir>
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -115,25 +116,53 @@ void FineAF::setFocusValueAtMotorPosition(unsigned char *frame, int bits, int mo
         qDebug() << "AF motor position =" << motorPosition << "focus value =" << value;
 }
 
-bool FineAF::GetAFMotorPosion2(int &position, int &index, double &value) const
+bool FineAF::bestPoint(const std::vector<FocusResult> &curve, int &position, int &index, double &value)
 {
-    if (m_curve.size() < 2)
+    if (curve.size() < 2)
         return false;
     double best = std::numeric_limits<double>::lowest();
     bool varies = false;
-    for (size_t i = 0; i < m_curve.size(); ++i) {
-        if (m_curve[i].focusValue > best) {
-            best = m_curve[i].focusValue;
-            position = m_curve[i].motorPosition;
+    for (size_t i = 0; i < curve.size(); ++i) {
+        if (curve[i].focusValue > best) {
+            best = curve[i].focusValue;
+            position = curve[i].motorPosition;
             index = int(i) + 1;
             value = best;
         }
-        if (i > 0 && m_curve[i].focusValue != m_curve[i - 1].focusValue)
+        if (i > 0 && curve[i].focusValue != curve[i - 1].focusValue)
             varies = true;
     }
-    if (isEnableSerialLog())
-        qDebug() << "AF Position =" << position << value;
     return varies;
+}
+
+bool FineAF::bestPointBetweenSteps(const std::vector<FocusResult> &curve, int &position, int &index, double &value)
+{
+    if (!bestPoint(curve, position, index, value))
+        return false;
+    const size_t best = size_t(index - 1);
+    if (best == 0 || best + 1 >= curve.size())
+        return true;
+    // The parabola through (u0, d0), (0, 0) and (u2, d2), taken relative to the best point.
+    const FocusResult &before = curve[best - 1], &after = curve[best + 1];
+    const double u0 = double(before.motorPosition) - position, u2 = double(after.motorPosition) - position;
+    const double d0 = before.focusValue - value, d2 = after.focusValue - value;
+    if (!(u0 < 0 && u2 > 0) && !(u0 > 0 && u2 < 0))
+        return true; // neighbours not on either side: no vertex between them
+    const double a = (d0 * u2 - d2 * u0) / (u0 * u2 * (u0 - u2));
+    const double b = (d0 - a * u0 * u0) / u0;
+    if (!(a < 0))
+        return true; // no peak (scores that are not numbers)
+    const double vertex = std::clamp(-b / (2 * a), std::min(u0, u2), std::max(u0, u2));
+    position += int(std::lround(vertex));
+    return true;
+}
+
+bool FineAF::GetAFMotorPosion2(int &position, int &index, double &value) const
+{
+    const bool found = bestPoint(m_curve, position, index, value);
+    if (isEnableSerialLog() && m_curve.size() >= 2)
+        qDebug() << "AF Position =" << position << value;
+    return found;
 }
 
 bool FineAF::GetAFMotorPosion(int &position) const
@@ -141,6 +170,14 @@ bool FineAF::GetAFMotorPosion(int &position) const
     int index = 0;
     double value = 0.0;
     return GetAFMotorPosion2(position, index, value);
+}
+
+bool FineAF::GetAFMotorPositionBetweenSteps(int &position, int &index, double &value) const
+{
+    const bool found = bestPointBetweenSteps(m_curve, position, index, value);
+    if (isEnableSerialLog() && m_curve.size() >= 2)
+        qDebug() << "AF Position =" << position << value;
+    return found;
 }
 
 void FineAF::setFocusValueAtMotorPosition2(unsigned char *frame, int bits, int motorPosition, bool cellCount,

@@ -58,6 +58,17 @@ public:
     // point scored the same.
     bool GetAFMotorPosion2(int &position, int &index, double &value) const;
     bool GetAFMotorPosion(int &position) const;
+    // As GetAFMotorPosion2, but the position lies between steps (bestPointBetweenSteps). The cell
+    // count focuses this way, since its count must repeat.
+    bool GetAFMotorPositionBetweenSteps(int &position, int &index, double &value) const;
+
+    // The rules on any curve in scan order. bestPointBetweenSteps gives the index and score of the
+    // best point, and as position the vertex of the parabola through it and its two neighbours,
+    // held between them, so that the height found does not depend on where the scan started; a
+    // best point at either end of the scan is taken as it is.
+    static bool bestPoint(const std::vector<FocusResult> &curve, int &position, int &index, double &value);
+    static bool bestPointBetweenSteps(const std::vector<FocusResult> &curve, int &position, int &index,
+                                      double &value);
     const std::vector<FocusResult> &focusCurve() const { return m_curve; }
 
     // Diagnostics: scores as setFocusValueAtMotorPosition and also writes the frame as a TIFF into

@@ -245,7 +245,10 @@ void FineAFSequence::slotMotorPositioningCompleted()
     }
     if (m_returnMovePending) {
         m_returnMovePending = false;
-        m_succeeded = m_fineAF.GetAFMotorPosion2(m_bestPosition, m_bestIndex, m_bestValue);
+        // A count must repeat: its height is found between the scan's steps.
+        m_succeeded = m_kind == Kind::CellCount
+            ? m_fineAF.GetAFMotorPositionBetweenSteps(m_bestPosition, m_bestIndex, m_bestValue)
+            : m_fineAF.GetAFMotorPosion2(m_bestPosition, m_bestIndex, m_bestValue);
         const std::optional<int> current = m_controller->getCurrentMotorPosition();
         if (m_succeeded && current && *current != m_bestPosition) {
             moveBy(m_bestPosition - *current, true);

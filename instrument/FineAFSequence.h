@@ -60,7 +60,7 @@ public:
     // completeTimeLapseAF. Polling and hot-pixel correction stay suspended afterwards (the page
     // restores them).
     void runTimeLapse(const Setup &setup);
-    // Before a count: range 5; emits completeCellCountAF.
+    // Before a count: range 5, the best height found between the steps; emits completeCellCountAF.
     void runCellCount(const Setup &setup);
 
     bool isRunning() const { return m_running; }

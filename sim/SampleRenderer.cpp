@@ -15,6 +15,7 @@ constexpr double Apertures[SampleRenderer::ObjectiveCount] = {0.10, 0.25, 0.40, 
 constexpr double ParfocalSteps[SampleRenderer::ObjectiveCount] = {0, 410, 870, 1230, 1540};
 constexpr double CameraPixelUm = SampleRenderer::CameraPixelUm;
 constexpr double ReductionLens = 0.655;
+constexpr double GreenUm = 0.55; // wavelength of the transmitted light
 // Tilt of the focal plane, motor steps per micrometre across the field (about 3 and 2 um per mm).
 constexpr double TiltX = 0.003 * SampleRenderer::StepsPerUm;
 constexpr double TiltY = -0.002 * SampleRenderer::StepsPerUm;
@@ -98,10 +99,15 @@ double SampleRenderer::micrometresPerPixel(int objective)
     return CameraPixelUm / (magnification(objective) * ReductionLens);
 }
 
+double SampleRenderer::resolutionUm(int objective)
+{
+    return 0.61 * GreenUm / numericalAperture(objective);
+}
+
 double SampleRenderer::blurSigma(int objective, double defocusSteps)
 {
     // The diffraction-limited spot (green light) and the defocus cone, added in quadrature.
-    const double spotUm = 0.21 * 0.55 / numericalAperture(objective);
+    const double spotUm = 0.21 * GreenUm / numericalAperture(objective);
     const double coneUm = std::abs(defocusSteps / StepsPerUm) * numericalAperture(objective) * 0.6;
     return std::hypot(spotUm, coneUm) / micrometresPerPixel(objective);
 }
@@ -129,7 +135,8 @@ const SampleRenderer::BlurStack &SampleRenderer::stackFor(int filter, int object
     stack.filter = filter;
     stack.objective = objective;
     const cv::Mat sharp = m_blank ? cv::Mat(Height, Width, CV_32FC1, cv::Scalar(filter == 0 ? 1.0 : 0.0))
-                                  : m_scene.draw(filter, micrometresPerPixel(objective), cv::Size(Width, Height));
+                                  : m_scene.draw(filter, micrometresPerPixel(objective), cv::Size(Width, Height),
+                                                 resolutionUm(objective));
     for (int i = 0; i < LevelCount; ++i)
         blurred(sharp, LevelSigma[i]).convertTo(stack.levels[i], CV_16UC1, LevelScale);
     m_stacks.push_front(std::move(stack));

@@ -69,6 +69,8 @@ public:
     static double micrometresPerPixel(int objective);
     // How far above objective 1's focus this objective's focus lies (motor steps).
     static double parfocalSteps(int objective);
+    // The smallest detail the objective resolves (Rayleigh), micrometres.
+    static double resolutionUm(int objective);
     // Gaussian blur (sigma in pixels) at a defocus distance in motor steps: the lens's own spot
     // in focus, growing with the distance.
     static double blurSigma(int objective, double defocusSteps);

@@ -2,6 +2,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -70,15 +71,20 @@ void disc(cv::Mat &img, const Mapping &m, cv::Point2f centre, float rUm, float a
     cv::ellipse(img, m.px(centre), m.axes(rUm, aspect), angle, 0, 360, cv::Scalar(value), cv::FILLED, cv::LINE_AA, Shift);
 }
 
-void drawTrans(cv::Mat &img, const Mapping &m, const SampleObject &o)
+void drawTrans(cv::Mat &img, const Mapping &m, const SampleObject &o, float resolutionUm)
 {
     switch (o.kind) {
-    case SampleObject::LiveCell:
-        // A refractile cell: a dark rim around a bright body with a brighter centre.
+    case SampleObject::LiveCell: {
+        // A refractile cell: a dark rim around a bright body with a brighter centre. The rim is a
+        // fifth of the radius, but never narrower than the objective resolves: a real cell's edge
+        // shows as a dark ring at least one resolution element wide, which is why it stays a
+        // closed ring over the whole depth of field (a thinner one would wash out into the body).
+        const float rim = std::max(o.radius * 0.2f, resolutionUm);
         disc(img, m, o.centre, o.radius, o.aspect, o.angle, 0.45);
-        disc(img, m, o.centre, o.radius * 0.8f, o.aspect, o.angle, 1.18);
+        disc(img, m, o.centre, o.radius - rim, o.aspect, o.angle, 1.18);
         disc(img, m, o.centre + o.nucleusOffset, o.nucleusRadius, 1, 0, 1.4);
         break;
+    }
     case SampleObject::DeadCell:
         disc(img, m, o.centre, o.radius, o.aspect, o.angle, 0.3);
         break;
@@ -148,7 +154,7 @@ SampleScene::SampleScene(uint32_t seed, cv::Size2f areaUm) : m_area(areaUm)
         m_objects.push_back(makeDebris(rng, anywhere()));
 }
 
-cv::Mat SampleScene::draw(int filter, double umPerPixel, cv::Size size) const
+cv::Mat SampleScene::draw(int filter, double umPerPixel, cv::Size size, double resolutionUm) const
 {
     const bool trans = filter == 0;
     cv::Mat img(size, CV_32FC1, cv::Scalar(trans ? 1.0 : 0.02));
@@ -161,7 +167,7 @@ cv::Mat SampleScene::draw(int filter, double umPerPixel, cv::Size size) const
             || o.centre.y + reach < field.y || o.centre.y - reach > field.y + field.height)
             continue;
         if (trans)
-            drawTrans(img, m, o);
+            drawTrans(img, m, o, float(resolutionUm));
         else
             drawFluorescence(img, m, o, filter);
     }

@@ -33,7 +33,9 @@ public:
     // Sharp image of the field through one filter position (0 Trans, 1 nuclei, 2 cytoplasm,
     // 3 tagged subset) at umPerPixel, centred on the optical axis: relative intensity as
     // CV_32FC1 of the given size (Trans background about 1, fluorescence background about 0).
-    cv::Mat draw(int filter, double umPerPixel, cv::Size size) const;
+    // resolutionUm is the smallest detail the objective resolves (the width of a live cell's
+    // dark rim in transmitted light is at least that).
+    cv::Mat draw(int filter, double umPerPixel, cv::Size size, double resolutionUm) const;
 
 private:
     cv::Size2f m_area;
