@@ -444,9 +444,23 @@ QString TimeLapseWidget::timeText(qint64 seconds)
 
 void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
 {
+    // A Stop tapped while the run starts (the main window lets events through as it locks the menu
+    // and the panel) is kept and acted on once the run is going. A recording takes Stop from the
+    // Run tap on.
+    m_bRunStarting = true;
+    m_bStopAsked = false;
+    const bool recording = continuousSelected();
     setUIControlEnabled(false);
+    if (recording) {
+        // The page's other controls locked as while recording: the page itself stays enabled.
+        for (QWidget *control : {ui->BUTTON_MODE1, ui->BUTTON_MODE2, ui->BUTTON_SAVE_PATH, ui->BUTTON_LOAD_IMAGE})
+            control->setEnabled(false);
+        ui->BUTTON_TIMELAPSE_STOP->setEnabled(true);
+    }
     qProcessEvents(QEventLoop::ExcludeUserInputEvents);
     emit signalEnableMainMenu(false);
+    if (recording)
+        setEnabled(true); // the main window locks the whole page with its menu
     emit signalEnableControlWidgetUI(false);
 
     bool immediateFrame = true;
@@ -455,14 +469,18 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
         m_nRemainCapture = m_nRemainLight = m_nRemainCorrection = 0;
         PageCursor::busy(Qt::WaitCursor);
         m_bParametersCalculated = false;
-        m_StartTimer.start(kStartDelayMs);
-        m_pInitializingDlg = new MessageDlg;
-        m_pInitializingDlg->setMessage(kInitializingText);
-        m_pInitializingDlg->setButtonVisibility(MSG_BUTTON_NONE);
-        m_pInitializingDlg->exec();
-        if (m_pInitializingDlg)
-            m_pInitializingDlg->deleteLater();
-        if (!m_bParametersCalculated) // the box went away before its time: check now
+        // A recording has nothing to wait for: it is checked at once and starts at the tap. The
+        // modal "Initializing" box would swallow a Stop tapped in its second.
+        if (!continuousSelected()) {
+            m_StartTimer.start(kStartDelayMs);
+            m_pInitializingDlg = new MessageDlg;
+            m_pInitializingDlg->setMessage(kInitializingText);
+            m_pInitializingDlg->setButtonVisibility(MSG_BUTTON_NONE);
+            m_pInitializingDlg->exec();
+            if (m_pInitializingDlg)
+                m_pInitializingDlg->deleteLater();
+        }
+        if (!m_bParametersCalculated) // no box, or it went away before its time: check now
             slotCalculrateParameter();
         PageCursor::normal();
     } else if (canStart()) {
@@ -482,6 +500,8 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
     debugLine(QString("Run: start code %1").arg(m_nStartCode));
 
     if (m_nStartCode != 0) {
+        m_bRunStarting = false;
+        ui->BUTTON_TIMELAPSE_STOP->setEnabled(false);
         showStartCodeMessage(m_nStartCode);
         m_nCurrentState = TIMELAPSE_LIVE;
         setUIControlEnabled(false);
@@ -507,6 +527,9 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
         startContinuousRecording();
     else
         startSchedule(immediateFrame);
+    m_bRunStarting = false;
+    if (m_bStopAsked && m_nCurrentState == TIMELAPSE_ACQUIRING)
+        on_BUTTON_TIMELAPSE_STOP_clicked();
 }
 
 void TimeLapseWidget::startSchedule(bool immediateFrame)
@@ -601,6 +624,11 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_PAUSE_clicked()
 
 void TimeLapseWidget::on_BUTTON_TIMELAPSE_STOP_clicked()
 {
+    if (m_bRunStarting) {
+        m_bStopAsked = true;
+        ui->BUTTON_TIMELAPSE_STOP->setEnabled(false);
+        return;
+    }
     m_bPaused = false;
     setUIControlEnabled(false);
     qProcessEvents(QEventLoop::ExcludeUserInputEvents);

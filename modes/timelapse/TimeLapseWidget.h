@@ -304,6 +304,8 @@ private:
     bool m_bPreSave = false;
     bool m_bBusy = false;
     bool m_bParametersCalculated = false;
+    bool m_bRunStarting = false; // inside Run: a Stop waits until the run is going
+    bool m_bStopAsked = false;
     QTimer m_LightTimer;
     QTimer m_CaptureTimer;
     QTimer m_CorrectionTimer;

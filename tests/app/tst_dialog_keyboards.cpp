@@ -2,22 +2,11 @@
 #include "KeyboardDlg.h"
 #include "MessageDlg.h"
 #include "NIMBODlg.h"
+#include "WindowTap.h"
 #include "ui_NIMBODlg.h"
 
 #include <QPointer>
 #include <QtTest>
-
-namespace {
-
-// A tap as the touch screen delivers it: through the window system, where a window blocked by a
-// modal dialog drops it.
-void tap(QWidget *widget)
-{
-    QWidget *top = widget->window();
-    QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, widget->mapTo(top, widget->rect().center()));
-}
-
-} // namespace
 
 // A keyboard or message box raised from inside a modal dialog takes taps: the dialogs run their
 // real modal loops and every tap goes through the window system.

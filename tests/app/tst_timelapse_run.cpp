@@ -1,9 +1,10 @@
 // Time-lapse series on the simulated instrument, through the main window's wiring: frames on
 // schedule written as TIFF files, pause and resume, stop, the last frame, a failed write, a
-// continuous recording through the live video into the browser, and a correction the board cannot
-// run.
+// continuous recording through the live video into the browser, a Stop tapped just after its Run,
+// and a correction the board cannot run.
 #include "TimeLapseRunBench.h"
 #include "ControlWidget.h"
+#include "DialogScripts.h"
 #include "FrameRecorder.h"
 #include "MessageDlg.h"
 #include "NIMBODlg.h"
@@ -12,6 +13,7 @@
 #include "TimeLapseImageWidget.h"
 #include "TimeLapseWidget.h"
 #include "VideoWidget.h"
+#include "WindowTap.h"
 #include "ui_NIMBODlg.h"
 #include "ui_TimeLapseImageWidget.h"
 
@@ -464,6 +466,60 @@ private slots:
         QCOMPARE(QFileInfo::exists(made + "/note.txt"), fileInside);
         QCOMPARE(QFileInfo::exists(data + "/Cells/before.txt"), nameTaken);
         QCOMPARE(m_page->seriesName(), QString("Cells"));
+    }
+
+    // Stop tapped 0, 100 or 500 ms after Run, through the window system as the touch screen
+    // delivers it (a window under a modal box drops it), ends a 20 s continuous recording at once,
+    // before the recording's first one-second tick. What the live video wrote stays and is
+    // shown; a recording that wrote nothing leaves no folder and the page live.
+    void stopSoonAfterRun_data()
+    {
+        QTest::addColumn<int>("afterMs");
+        QTest::newRow("0 ms") << 0;
+        QTest::newRow("100 ms") << 100;
+        QTest::newRow("500 ms") << 500;
+    }
+    void stopSoonAfterRun()
+    {
+        QFETCH(int, afterMs);
+        QVERIFY(enter());
+        ui()->m_ControlWidget->changeLightPower(-1, -1, 0); // 10 ms
+        QTRY_COMPARE(m_page->exposure(), 10);
+        plan(0, 20, 1, "Continuous");
+        // A box the page closes itself runs its modal loop, as on the instrument.
+        m_bench->setAnswer([](QDialog *dialog) {
+            return DialogScripts::messageText(dialog).contains("Initializing") ? dialog->exec() : 1;
+        });
+        m_bench->clearDialogs();
+        QElapsedTimer clock;
+        qint64 tappedMs = -1, endedMs = -1;
+        connect(m_page, &TimeLapseWidget::startRecording, this, [&](bool on) {
+            if (!on)
+                endedMs = clock.elapsed();
+        });
+        QTimer stopTap;
+        stopTap.setSingleShot(true);
+        connect(&stopTap, &QTimer::timeout, this, [&] {
+            tappedMs = clock.elapsed();
+            tap(w<QPushButton>("BUTTON_TIMELAPSE_STOP"));
+        });
+        clock.start();
+        stopTap.start(afterMs);
+        run();
+        QVERIFY(QTest::qWaitFor([this] { return m_page->currentState() != TIMELAPSE_ACQUIRING; }, 60000));
+        const QStringList files = QDir(seriesFolder()).entryList({"*.tif"}, QDir::Files);
+        qInfo().noquote() << QString("Stop tapped at %1 ms, recording ended at %2 ms, %3 files")
+                                 .arg(tappedMs).arg(endedMs).arg(files.size());
+        QVERIFY2(m_page->recordedSeconds() == 0, qPrintable(QString("recorded for %1 s").arg(m_page->recordedSeconds())));
+        QVERIFY(m_bench->waitUnlocked());
+        if (files.isEmpty()) {
+            QVERIFY(!QFileInfo::exists(seriesFolder()));
+            QCOMPARE(m_page->currentState(), TIMELAPSE_LIVE);
+            QVERIFY(m_bench->showedMessage(MSG_NO_IMAGE_FILES));
+        } else {
+            QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
+            QCOMPARE(int(m_page->plan().thumbnails().size()), files.size());
+        }
     }
 
     // An autofocus the board cannot run (the old dialect): preset 38, back to live view, no frame,
