@@ -409,6 +409,7 @@ void NIMBODlg::makeSignalSlotConnection()
     link(mc, SIGNAL(getSelectedDiagramItemKeyList()), view, SLOT(slotGetSelectedDiagramItemKeyList()));
     link(mc, SIGNAL(signalClearCapturedImage()), mcTiles, SLOT(slotClearCapturedImage()));
     link(mc, SIGNAL(signalClearCapturedImage()), view, SLOT(slotClearCapturedImage()));
+    link(mc, SIGNAL(signalClearCapturedImage()), ui->m_NavigationDraw, SLOT(hide())); // no image, nothing to navigate
     link(mc, SIGNAL(imageCapturedTile(int,int,void*,bool,int,int)), mcTiles, SLOT(setImageData(int,int,void*,bool,int,int)));
     link(mc, SIGNAL(brightnessChangedTile(int,int,void*,bool,int,int)), mcTiles, SLOT(setImageData(int,int,void*,bool,int,int)));
     link(mc, SIGNAL(contrastChangedTile(int,int,void*,bool,int,int)), mcTiles, SLOT(setImageData(int,int,void*,bool,int,int)));

@@ -191,6 +191,8 @@ void SeriesVideoExporter::exportSeries(const QStringList &paths, int restoreRow,
     m_bFailed = false;
     m_bRunning = true;
     m_bShowAnnotation = showAnnotation;
+    m_RestoreRow = restoreRow;
+    m_bRestored = false;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QTimer::singleShot(g_startDelayMs, this, &SeriesVideoExporter::slotEncoding);
 
@@ -205,8 +207,16 @@ void SeriesVideoExporter::exportSeries(const QStringList &paths, int restoreRow,
     if (m_ProgressDlg)
         m_ProgressDlg->deleteLater();
     QApplication::restoreOverrideCursor();
+    restoreShown();
+}
+
+void SeriesVideoExporter::restoreShown()
+{
+    if (m_bRestored)
+        return;
+    m_bRestored = true;
     if (m_Source.show)
-        m_Source.show(restoreRow, true);
+        m_Source.show(m_RestoreRow, true);
 }
 
 bool SeriesVideoExporter::stageFrame(int row, const QString &path)
@@ -367,6 +377,7 @@ void SeriesVideoExporter::finish(bool success, bool removeOutput)
     clearDirtyMemory(g_flushTimeoutMs);
     if (removeOutput)
         QFile::remove(m_OutputPath);
+    restoreShown(); // the message box is read over the picture the user left
     showResult(success ? kSaveCompleteText.arg(displayPath(m_OutputPath)) : kSaveFailedText);
 }
 

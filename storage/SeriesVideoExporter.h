@@ -64,8 +64,9 @@ public:
     ~SeriesVideoExporter() override;
 
     // The whole export of these image files, in strip order. Returns when it has ended; the
-    // browser then shows restoreRow again, annotated (a row outside the strip is the browser's
-    // own: the Z-stack's merged image). showAnnotation: staged frames carry the annotation text.
+    // browser shows restoreRow again, annotated, before the closing message comes up (a row
+    // outside the strip is the browser's own: the Z-stack's merged image). showAnnotation:
+    // staged frames carry the annotation text.
     void exportSeries(const QStringList &paths, int restoreRow, bool showAnnotation);
 
     // Shows one row, renders it and writes it as a staged frame; false when it could not be written.
@@ -108,6 +109,7 @@ private:
     void closeProgress();
     void removeStaging();
     void finish(bool success, bool removeOutput);
+    void restoreShown();
     void showResult(const QString &text);
 
     FrameSource m_Source;
@@ -116,6 +118,8 @@ private:
     QString m_OutputPath;
     QProcess *m_pEncoder;
     int m_FrameMultiplier = 1;
+    int m_RestoreRow = -1;
+    bool m_bRestored = true;   // the browser shows again what it showed before the export
     bool m_bCancel = false;
     bool m_bShowAnnotation = false;
     bool m_bRunning = false;   // staging or encoding

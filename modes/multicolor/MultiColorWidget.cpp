@@ -338,9 +338,7 @@ void MultiColorWidget::scaleBarBlock(bool on)
 
 void MultiColorWidget::changeState()
 {
-    ui->STACKWIDGET_MEASUREMENT_TOOLS->setCurrentIndex(0);
-    clearMeasuredInformation(true);
-    setMeasurementControlEnabled(false);
+    clearAnalysis();
 
     const auto thumbnailsCheckable = [this](bool on) {
         for (const ChannelControls &c : m_Controls)
@@ -753,6 +751,7 @@ void MultiColorWidget::clear()
     if (m_pModel)
         m_pModel->clearMeasurementResult();
     resetMeasurementTool();
+    clearAnalysis(); // the cleared image's histogram and values go with it
     update();
 }
 
@@ -916,6 +915,14 @@ void MultiColorWidget::on_BUTTON_ANNOTATE_clicked()
 {
     m_bShowAnnotation = !m_bShowAnnotation;
     emit showAnnotation(m_bShowAnnotation);
+}
+
+// The analysis panel as it is before anything is measured: first tool page, no readout, no graph.
+void MultiColorWidget::clearAnalysis()
+{
+    ui->STACKWIDGET_MEASUREMENT_TOOLS->setCurrentIndex(0);
+    clearMeasuredInformation(true);
+    setMeasurementControlEnabled(false);
 }
 
 void MultiColorWidget::enableMeasurement()

@@ -234,6 +234,7 @@ private:
     void enableMeasurement();
     void resetMeasurementTool();
     void setMeasurementControlEnabled(bool enabled);
+    void clearAnalysis();
     void clearMeasuredInformation(bool all);
     void setLengthUnitCombobox();
     void setAreaUnitCombobox();

@@ -708,7 +708,7 @@ void TimeLapseWidget::enableLightON()
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(false);
     m_CorrectionTimer.stop();
     m_LightTimer.stop();
-    qDebug().noquote() << "Light On time =" << clockText();
+    debugLine("Light On time = " + clockText());
     if (!m_bCompleted && m_pProgressDlg)
         switchLightOnForFrame();
 }

@@ -241,7 +241,8 @@ private slots:
         model.setCurrentObjectiveLensPosition(tenX);
     }
 
-    // The multicolour view scales 16-bit channels and takes keys; its navigator follows its zoom.
+    // The multicolour view scales 16-bit channels and takes keys; its navigator follows its zoom
+    // and goes with a cleared image.
     void multicolourViewAndNavigator()
     {
         auto *view = ui()->m_ImageGraphicsView;
@@ -255,6 +256,12 @@ private slots:
         view->getNavigation(record);
         QCOMPARE(ui()->m_NavigationDraw->navigation().m_DisplayRect, record.m_DisplayRect);
         QCOMPARE(record.m_NavigationRect, QRect(0, 0, 100, 80));
+        // A captured channel shows the navigator; Clear takes it with the image.
+        show(MENU_MULTICOLOR);
+        setState(MENU_MULTICOLOR, MULTI_CHANNEL);
+        QVERIFY(ui()->m_NavigationDraw->isVisible());
+        ui()->m_MultiColorWidget->clear();
+        QVERIFY(!ui()->m_NavigationDraw->isVisible());
     }
 
     // A page's move request is queued: it returns before the panel starts the move.

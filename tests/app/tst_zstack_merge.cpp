@@ -77,6 +77,7 @@ class TestZStackMerge : public QObject
     bool m_runningWhenShown = false;
     const char *m_videoButton = "BUTTON_APPLY"; // the user's answer to the video dialog
     bool m_stopVideo = false;                   // Stop while the encoder runs
+    QString m_shownAtEnd;                       // shown() while the export's closing message is up
 
     ZStackWidget *page() const { return m_bench->ui()->m_ZStackWidget; }
     Ui_ZStackWidget *form() const { return page()->form(); }
@@ -134,8 +135,8 @@ class TestZStackMerge : public QObject
         QVERIFY(browser()->fullFocusShown());
     }
 
-    // Every slice passes through the view while a video is made; afterwards the view, the strip,
-    // the stamp and DELETE agree again on what was shown before.
+    // Every slice passes through the view while a video is made; by the closing message the view,
+    // the strip, the stamp and DELETE agree again on what was shown before.
     void checkShownAfterVideo()
     {
         SeriesVideoExporter::setStartDelayMs(50);
@@ -175,11 +176,14 @@ class TestZStackMerge : public QObject
             QVERIFY(c.stop ? flag.open(QIODevice::WriteOnly) : (!flag.exists() || flag.remove()));
             flag.close();
             m_bench->clearDialogs();
+            m_shownAtEnd.clear();
             form()->BUTTON_SAVE_VIDEO->click();
             QVERIFY(!browser()->videoExporter()->running());
             const QStringList ends = m_bench->dialogs().filter(QRegularExpression("Save (Complete|Failed)"));
             QVERIFY2(*c.end ? ends.size() == 1 && ends[0].contains(c.end) : ends.isEmpty(), qPrintable(ends.join('|')));
             QVERIFY2(shown() == before, qPrintable(QString("%1: %2").arg(c.name, shown())));
+            if (*c.end)
+                QVERIFY2(m_shownAtEnd == before, qPrintable(QString("%1, message up: %2").arg(c.name, m_shownAtEnd)));
         }
     }
 
@@ -222,6 +226,8 @@ private slots:
                 }, 600000);
             }
             const QString text = DialogScripts::messageText(dialog);
+            if (text.contains(QRegularExpression("Save (Complete|Failed)")))
+                m_shownAtEnd = shown();
             if (text.contains("Initializing") || text.contains("progress"))
                 return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 240000);
             return 1;

@@ -301,6 +301,25 @@ private slots:
         QVERIFY(graphShown());
     }
 
+    // The page's Clear takes the cleared image's graph and values with it; Cancel keeps them.
+    void clearTakesTheGraph()
+    {
+        TSMeasurementItem whole = record(0, TOOL_WHOLE_IMAGE, 0, 0, 0, 3, 250, 100, 20);
+        whole.histogram.assign(256, 0);
+        whole.histogram[100] = 50;
+        whole.histogramMaxCount = 50;
+        page().setDisplayImageState(2, 2);
+        draw(whole, {}, false);
+        for (const int answer : {0, 1}) {
+            m_fx->answer = answer;
+            ui()->BUTTON_CLEAR->click();
+            const QString shown = QString("%1 %2 %3").arg(ui()->LABEL_HIST_MEAN->text(), ui()->LABEL_HIST_MAX->text())
+                                      .arg(ui()->BUTTON_HISTOGRAM_EXPORT->isEnabled());
+            QCOMPARE(shown, QString(answer ? "  0" : "100.0 250 1"));
+            QCOMPARE(ui()->LABEL_HISTOGRAM->pixmap(Qt::ReturnByValue).isNull(), bool(answer));
+        }
+    }
+
     // Table and view select each other; Clear asks first.
     void selectionAndClear()
     {

@@ -6,6 +6,7 @@
 #include "HangBound.h"
 #include "ImReaderWriter.h"
 #include "MediaMonitor.h"
+#include "MessageCount.h"
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -392,6 +393,26 @@ private slots:
         for (const char *hidden : {"BUTTON_SAVE_AFTER", "BUTTON_SAVE_BEFORE", "LABEL_IMAGES", "BUTTON_START_RECORD"})
             QVERIFY2(!p.w<QWidget>(hidden)->isVisible(), hidden);
         g_ExecMode = EXEC_NORMAL;
+    }
+
+    // The light timer's line belongs to the serial log: no line in a normal start.
+    void lightLineOnlyInTheSerialLog_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("normal") << int(EXEC_NORMAL) << 0;
+        QTest::newRow("serial log") << int(EXEC_SERIAL_LOG) << 1;
+        QTest::newRow("QC test") << int(EXEC_QC_TEST) << 1;
+    }
+    void lightLineOnlyInTheSerialLog()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, lines);
+        Page p;
+        g_ExecMode = TExecMode(mode);
+        MessageCount light("Light On time =");
+        QVERIFY(QMetaObject::invokeMethod(p.page.get(), "enableLightON"));
+        QCOMPARE(light.count(), lines);
     }
 
     // What each state shows; P is the paused flag.

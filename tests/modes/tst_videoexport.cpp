@@ -8,6 +8,7 @@
 #include "ImReaderWriter.h"
 #include "KeyboardDlg.h"
 #include "MediaMonitor.h"
+#include "MessageCount.h"
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -358,6 +359,7 @@ private slots:
         QFETCH(QStringList, middle);
         QFETCH(QString, scale);
         installEncoder(kProgress + kWrites);
+        const MessageCount commandLines("-pix_fmt");
         QList<int> counts;
         QStringList phases;
         scriptExport(frameRate, sizeIndex, [&](QDialog *d) {
@@ -377,6 +379,7 @@ private slots:
                              staging() + "*.tif", "-c:v", "mpeg4", "-qscale:v", "2"};
         expected << middle << "-pix_fmt" << "yuv420p" << video();
         QCOMPARE(recorded("args"), expected);
+        QCOMPARE(commandLines.count(), 1); // the encoder's command line is logged once
         QCOMPARE(recorded("staged"), (QStringList{"Image_00001.tif", "Image_00002.tif", "Image_00003.tif"}));
         QCOMPARE(m_messages, QStringList{SeriesVideoExporter::kSaveCompleteText.arg("/VANTOR SSD/series/series.mp4")});
         QVERIFY(QFileInfo::exists(video()));
