@@ -39,18 +39,11 @@ const Format &formatOf(const QByteArray &path)
     return extension == "bmp" ? bmp : unknown;
 }
 
-cv::Mat failed(QString *why, const QString &text)
-{
-    if (why)
-        *why = text;
-    return cv::Mat();
-}
-
 cv::Mat readTiff(const QByteArray &path, QString *why)
 {
     ImReaderWriter file;
     if (!file.read(path))
-        return failed(why, file.errorString());
+        return ImageFileReader::refused(why, file.errorString());
     const int depth = file.bitsPerSample == 16 ? CV_16U : CV_8U;
     const cv::Mat samples(int(file.height), int(file.width), CV_MAKETYPE(depth, file.samplesPerPixel),
                           file.data(file.bitsPerSample));
@@ -69,55 +62,64 @@ cv::Mat readBmp(const QByteArray &bytes, QString *why)
     const auto *header = reinterpret_cast<const uchar *>(bytes.constData());
     const quint32 infoSize = bytes.size() >= 18 ? qFromLittleEndian<quint32>(header + 14) : 0;
     if (bytes.size() < 26 || (infoSize != 12 && (infoSize < 40 || bytes.size() < 34)))
-        return failed(why, QStringLiteral("damaged BMP data: the header is cut"));
+        return ImageFileReader::refused(why, QStringLiteral("damaged BMP data: the header is cut"));
     // The old 12-byte header holds 16-bit sizes and no compression; the others signed 32-bit
     // sizes (a negative height: rows from the top) and the compression.
     const bool old = infoSize == 12;
     const qint64 width = old ? qFromLittleEndian<quint16>(header + 18) : qFromLittleEndian<qint32>(header + 18);
-    const qint64 height = old ? qFromLittleEndian<quint16>(header + 20) : std::abs(qint64(qFromLittleEndian<qint32>(header + 22)));
+    const qint64 height =
+        old ? qFromLittleEndian<quint16>(header + 20) : std::abs(qint64(qFromLittleEndian<qint32>(header + 22)));
     const quint64 bits = qFromLittleEndian<quint16>(header + (old ? 24 : 28));
     const quint32 compression = old ? 0 : qFromLittleEndian<quint32>(header + 30);
     if (width < 0)
-        return failed(why, QStringLiteral("damaged BMP data: a negative width"));
+        return ImageFileReader::refused(why, QStringLiteral("damaged BMP data: a negative width"));
     if (!ImReaderWriter::withinSizeCap(quint64(width), quint64(height), 3, 1))
-        return failed(why, ImReaderWriter::tooLarge(quint64(width), quint64(height)));
+        return ImageFileReader::refused(why, ImReaderWriter::tooLarge(quint64(width), quint64(height)));
     if (compression != 0 && compression != 3) // BI_RGB, BI_BITFIELDS
-        return failed(why, QStringLiteral("compressed BMP images are not supported"));
+        return ImageFileReader::refused(why, QStringLiteral("compressed BMP images are not supported"));
     const quint64 rowBytes = (quint64(width) * bits + 31) / 32 * 4;
     if (quint64(bytes.size()) < qFromLittleEndian<quint32>(header + 10) + rowBytes * quint64(height))
-        return failed(why, QStringLiteral("damaged BMP data: the file ends before its last row"));
+        return ImageFileReader::refused(why, QStringLiteral("damaged BMP data: the file ends before its last row"));
     const cv::Mat image = cv::imdecode(cv::Mat(1, bytes.size(), CV_8UC1, const_cast<char *>(bytes.constData())),
                                        cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
     if (image.empty())
-        return failed(why, QStringLiteral("damaged BMP data"));
+        return ImageFileReader::refused(why, QStringLiteral("damaged BMP data"));
     return image;
 }
 
 } // namespace
+
+cv::Mat ImageFileReader::refused(QString *why, const QString &text)
+{
+    if (why)
+        *why = text;
+    return cv::Mat();
+}
 
 cv::Mat ImageFileReader::read(const QByteArray &path, QString *why)
 {
     try {
         const Format &format = formatOf(path);
         if (format.kind == Kind::Unknown)
-            return failed(why, QStringLiteral("not a name of an image read: it must end in .tif, .tiff, .png, .jpg, "
+            return refused(why, QStringLiteral("not a name of an image read: it must end in .tif, .tiff, .png, .jpg, "
                                               ".jpeg or .bmp"));
         if (format.kind == Kind::Tiff)
             return readTiff(path, why);
         QByteArray bytes;
         QString reason;
         if (!RegularFile::readAll(path, MaxFileBytes, bytes, &reason))
-            return failed(why, reason);
+            return refused(why, reason);
         if (!bytes.startsWith(format.signature))
-            return failed(why, QStringLiteral("not a %1 image, as its name says").arg(QLatin1String(format.name)));
+            return refused(why, QStringLiteral("not a %1 image, as its name says").arg(QLatin1String(format.name)));
         cv::Mat image = format.kind == Kind::Png ? PngReader::decode(bytes, why)
                         : format.kind == Kind::Jpeg ? JpegReader::decode(bytes, why)
                                                     : readBmp(bytes, why);
         const int depth = image.depth(), channels = image.channels();
         if (!image.empty() && ((depth != CV_8U && depth != CV_16U) || (channels != 1 && channels != 3)))
-            return failed(why, QStringLiteral("%1 channels of OpenCV depth %2 are not supported").arg(channels).arg(depth));
+            return refused(why,
+                           QStringLiteral("%1 channels of OpenCV depth %2 are not supported").arg(channels).arg(depth));
         return image;
     } catch (const std::exception &e) {
-        return failed(why, QString::fromLocal8Bit(e.what()));
+        return refused(why, QString::fromLocal8Bit(e.what()));
     }
 }

@@ -17,4 +17,6 @@ public:
 
     // The image at path (a local 8-bit path); an empty matrix with why set on any failure.
     static cv::Mat read(const QByteArray &path, QString *why);
+    // An empty matrix, with why (where asked) set to text: how the image decoders refuse a file.
+    static cv::Mat refused(QString *why, const QString &text);
 };

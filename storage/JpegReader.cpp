@@ -1,6 +1,7 @@
 #include "JpegReader.h"
 
 #include "ImReaderWriter.h"
+#include "ImageFileReader.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -49,7 +50,8 @@ bool readHeader(jpeg_decompress_struct *info, Errors *errors, const QByteArray *
     if (setjmp(errors->back))
         return false;
     jpeg_create_decompress(info);
-    jpeg_mem_src(info, reinterpret_cast<const unsigned char *>(bytes->constData()), static_cast<unsigned long>(bytes->size()));
+    jpeg_mem_src(info, reinterpret_cast<const unsigned char *>(bytes->constData()),
+                 static_cast<unsigned long>(bytes->size()));
     jpeg_read_header(info, TRUE);
     return true;
 }
@@ -66,13 +68,6 @@ bool readRows(jpeg_decompress_struct *info, Errors *errors, unsigned char **rows
     return true;
 }
 
-cv::Mat failed(QString *why, const QString &text)
-{
-    if (why)
-        *why = text;
-    return cv::Mat();
-}
-
 } // namespace
 
 cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
@@ -87,7 +82,9 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
         jpeg_decompress_struct &info;
         ~Release() { jpeg_destroy_decompress(&info); }
     } release{info};
-    const auto damaged = [&] { return failed(why, QStringLiteral("damaged JPEG data: %1").arg(QString::fromLocal8Bit(errors.message))); };
+    const auto damaged = [&] {
+        return ImageFileReader::refused(why, QStringLiteral("damaged JPEG data: %1").arg(QString::fromLocal8Bit(errors.message)));
+    };
     if (!readHeader(&info, &errors, &bytes))
         return damaged();
     int channels = 3;
@@ -102,12 +99,13 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
         break;
     case JCS_CMYK:
     case JCS_YCCK:
-        return failed(why, QStringLiteral("CMYK JPEG images are not supported"));
+        return ImageFileReader::refused(why, QStringLiteral("CMYK JPEG images are not supported"));
     default:
-        return failed(why, QStringLiteral("JPEG colour space %1 is not supported").arg(int(info.jpeg_color_space)));
+        return ImageFileReader::refused(
+            why, QStringLiteral("JPEG colour space %1 is not supported").arg(int(info.jpeg_color_space)));
     }
     if (!ImReaderWriter::withinSizeCap(info.image_width, info.image_height, quint64(channels), 1))
-        return failed(why, ImReaderWriter::tooLarge(info.image_width, info.image_height));
+        return ImageFileReader::refused(why, ImReaderWriter::tooLarge(info.image_width, info.image_height));
     cv::Mat image(int(info.image_height), int(info.image_width), CV_MAKETYPE(CV_8U, channels));
     std::vector<unsigned char *> rows(info.image_height);
     for (JDIMENSION y = 0; y < info.image_height; ++y)

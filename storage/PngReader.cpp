@@ -1,6 +1,7 @@
 #include "PngReader.h"
 
 #include "ImReaderWriter.h"
+#include "ImageFileReader.h"
 
 #include <QtGlobal>
 #include <png.h>
@@ -91,13 +92,6 @@ bool readRows(png_structp png, png_bytepp rows)
     return true;
 }
 
-cv::Mat failed(QString *why, const QString &text)
-{
-    if (why)
-        *why = text;
-    return cv::Mat();
-}
-
 } // namespace
 
 cv::Mat PngReader::decode(const QByteArray &bytes, QString *why)
@@ -112,17 +106,20 @@ cv::Mat PngReader::decode(const QByteArray &bytes, QString *why)
         ~Release() { png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr); }
     } release{png, info};
     if (!info)
-        return failed(why, QStringLiteral("out of memory"));
+        return ImageFileReader::refused(why, QStringLiteral("out of memory"));
     png_set_read_fn(png, &source, onRead);
-    const auto damaged = [&] { return failed(why, QStringLiteral("damaged PNG data: %1").arg(QString::fromLocal8Bit(source.message))); };
+    const auto damaged = [&] {
+        return ImageFileReader::refused(why, QStringLiteral("damaged PNG data: %1").arg(QString::fromLocal8Bit(source.message)));
+    };
     if (!readHeader(png, info))
         return damaged();
     const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
     const int channels = png_get_channels(png, info), depth = png_get_bit_depth(png, info);
     if (!ImReaderWriter::withinSizeCap(width, height, quint64(channels), quint64(depth / 8)))
-        return failed(why, ImReaderWriter::tooLarge(width, height));
+        return ImageFileReader::refused(why, ImReaderWriter::tooLarge(width, height));
     if ((channels != 1 && channels != 3) || (depth != 8 && depth != 16))
-        return failed(why, QStringLiteral("PNG images of %1 channels of %2 bits are not supported").arg(channels).arg(depth));
+        return ImageFileReader::refused(
+            why, QStringLiteral("PNG images of %1 channels of %2 bits are not supported").arg(channels).arg(depth));
     cv::Mat image(int(height), int(width), CV_MAKETYPE(depth == 16 ? CV_16U : CV_8U, channels));
     std::vector<png_bytep> rows(height);
     for (png_uint_32 y = 0; y < height; ++y)
