@@ -8,7 +8,7 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 PACKAGES=(
   cmake ninja-build g++ ccache pkg-config git
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-  libopencv-dev libtiff-dev libtiff-tools libusb-1.0-0-dev libsdl1.2-dev libx11-dev
+  libopencv-dev libtiff-dev libtiff-tools libjpeg-dev libpng-dev libusb-1.0-0-dev libsdl1.2-dev libx11-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libbenchmark-dev
   python3-pil

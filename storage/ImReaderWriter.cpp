@@ -5,6 +5,7 @@
 #include "ViewerConversion.h"
 
 #include <QBuffer>
+#include <QStringList>
 #include <algorithm>
 #include <QDebug>
 #include <QImage>
@@ -69,19 +70,54 @@ qint64 readFully(int fd, void *data, qint64 size)
 struct TiffMessages
 {
     QString errors;
+    QStringList warnings;
 
-    static int onError(TIFF *, void *self, const char *module, const char *fmt, va_list ap)
+    static QString text(const char *module, const char *fmt, va_list ap)
     {
         char text[512];
         std::vsnprintf(text, sizeof text, fmt, ap);
+        return QString::fromLocal8Bit(module ? module : "libtiff") + QLatin1String(": ") + QString::fromLocal8Bit(text);
+    }
+    static int onError(TIFF *, void *self, const char *module, const char *fmt, va_list ap)
+    {
         auto *m = static_cast<TiffMessages *>(self);
         if (!m->errors.isEmpty())
             m->errors += QLatin1String("; ");
-        m->errors += QString::fromLocal8Bit(module ? module : "libtiff") + QLatin1String(": ")
-                     + QString::fromLocal8Bit(text);
+        m->errors += text(module, fmt, ap);
         return 1;
     }
-    static int onWarning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
+    static int onWarning(TIFF *, void *self, const char *module, const char *fmt, va_list ap)
+    {
+        static_cast<TiffMessages *>(self)->warnings << text(module, fmt, ap);
+        return 1;
+    }
+
+    // A warning that leaves the samples as the file holds them: a remark on the directory (an
+    // unknown tag, tags out of order, a text without its closing zero) or a byte count libtiff
+    // computes exactly from the geometry (uncompressed strips). Any other warning says that data
+    // was skipped, repaired or assumed.
+    static bool harmless(const QString &warning, bool uncompressed)
+    {
+        static const char *const remarks[] = {"Unknown field with tag", "tags are not sorted in ascending order",
+                                              "does not end in null byte"};
+        for (const char *remark : remarks)
+            if (warning.contains(QLatin1String(remark)))
+                return true;
+        return uncompressed && warning.contains(QLatin1String("StripByteCounts"))
+               && warning.contains(QLatin1String("calculating from imagelength"));
+    }
+
+    // The errors and the warnings that mark the file as damaged; empty when there are none.
+    QString damage(bool uncompressed) const
+    {
+        QStringList found;
+        if (!errors.isEmpty())
+            found << errors;
+        for (const QString &warning : warnings)
+            if (!harmless(warning, uncompressed))
+                found << warning;
+        return found.join(QLatin1String("; "));
+    }
 };
 
 struct TiffOptions
@@ -231,6 +267,19 @@ ImReaderWriter::Format ImReaderWriter::formatOf(const QByteArray &path)
     return Format::Tiff;
 }
 
+bool ImReaderWriter::withinSizeCap(quint64 width, quint64 height, quint64 samplesPerPixel, quint64 bytesPerSample)
+{
+    if (width > MaxSamples || height > MaxSamples || width * height > MaxSamples)
+        return false;
+    const quint64 count = width * height * samplesPerPixel;
+    return count <= MaxSamples && count * bytesPerSample <= MaxBytes;
+}
+
+QString ImReaderWriter::tooLarge(quint64 width, quint64 height)
+{
+    return QStringLiteral("image too large (%1 x %2)").arg(width).arg(height);
+}
+
 bool ImReaderWriter::fail(const QByteArray &path, const QString &why)
 {
     m_unsupported = false;
@@ -316,7 +365,7 @@ bool ImReaderWriter::describe(quint32 w, quint32 h, quint16 bps, quint16 spp, qu
     if (!validDepth(bps, spp))
         return fail("(load)", QStringLiteral("unsupported depth %1 x %2 bits").arg(spp).arg(bps));
     const quint64 count = quint64(w) * h * spp;
-    if (count == 0 || count > MaxSamples || count * (bps / 8) > MaxBytes)
+    if (count == 0 || !withinSizeCap(w, h, spp, bps / 8))
         return fail("(load)", QStringLiteral("no samples or image too large (%1 x %2)").arg(w).arg(h));
     sampleCount = quint32(count);
     cameraLayout = true;
@@ -406,6 +455,49 @@ struct TiffFile
     uint32_t strips = 0;
     quint64 rowBytes = 0;
 
+    // Why a strip cannot hold the image's samples: it begins in the file's header, overlaps its
+    // directory (whose bytes would be taken for samples) or runs past the end of the file; empty
+    // when every strip of an image of height rows lies where data can be.
+    QString misplacedStrip(quint32 height, bool uncompressed) const
+    {
+        struct stat st;
+        if (::fstat(fd, &st) != 0)
+            return QString::fromLocal8Bit(std::strerror(errno));
+        const quint64 fileSize = quint64(st.st_size);
+        const bool big = TIFFIsBigTIFF(tif);
+        const quint64 header = big ? 16 : 8, directory = TIFFCurrentDirOffset(tif);
+        const int countBytes = big ? 8 : 2;
+        unsigned char raw[8] = {};
+        if (::pread(fd, raw, size_t(countBytes), off_t(directory)) != countBytes)
+            return QStringLiteral("the directory cannot be read");
+        quint64 entries = 0;
+        if (big) {
+            uint64_t n = 0;
+            std::memcpy(&n, raw, sizeof n);
+            if (TIFFIsByteSwapped(tif))
+                TIFFSwabLong8(&n);
+            entries = n;
+        } else {
+            uint16_t n = 0;
+            std::memcpy(&n, raw, sizeof n);
+            if (TIFFIsByteSwapped(tif))
+                TIFFSwabShort(&n);
+            entries = n;
+        }
+        const quint64 directoryEnd = directory + quint64(countBytes) + entries * (big ? 20 : 12) + (big ? 8 : 4);
+        for (uint32_t s = 0; s < strips; ++s) {
+            const quint64 offset = TIFFGetStrileOffset(tif, s), count = TIFFGetStrileByteCount(tif, s);
+            // An uncompressed strip is read by its rows; a short one is refused when it is read.
+            const quint64 rows = std::min<quint64>(rowsPerStrip, height - quint64(s) * rowsPerStrip);
+            const quint64 size = uncompressed ? std::min(count, rows * rowBytes) : count;
+            if (offset < header || size > fileSize || offset > fileSize - size)
+                return QStringLiteral("strip %1 lies outside the file's data (offset %2, %3 bytes)").arg(s).arg(offset).arg(size);
+            if (offset < directoryEnd && offset + size > directory)
+                return QStringLiteral("strip %1 lies in the file's directory (offset %2)").arg(s).arg(offset);
+        }
+        return QString();
+    }
+
     ~TiffFile()
     {
         if (tif)
@@ -471,8 +563,11 @@ bool ImReaderWriter::openTiff(const QByteArray &path, TiffFile &file)
     const quint64 rowSamples = quint64(w) * spp;
     const quint64 count = rowSamples * h;
     const quint64 bytesPerSample = bps / 8;
-    if (count > MaxSamples || count * bytesPerSample > MaxBytes)
-        return refuse(path, QStringLiteral("image too large (%1 x %2)").arg(w).arg(h));
+    if (!withinSizeCap(w, h, spp, bytesPerSample))
+        return refuse(path, tooLarge(w, h));
+    const QString damage = file.messages.damage(comp == COMPRESSION_NONE);
+    if (!damage.isEmpty())
+        return fail(path, damage);
     if (quint64(TIFFScanlineSize64(tif)) != rowSamples * bytesPerSample)
         return fail(path, QStringLiteral("unexpected scan-line size"));
 
@@ -483,6 +578,9 @@ bool ImReaderWriter::openTiff(const QByteArray &path, TiffFile &file)
     file.strips = (h - 1) / file.rowsPerStrip + 1;
     if (TIFFNumberOfStrips(tif) < file.strips)
         return fail(path, QStringLiteral("fewer strips than rows"));
+    const QString misplaced = file.misplacedStrip(h, comp == COMPRESSION_NONE);
+    if (!misplaced.isEmpty())
+        return fail(path, misplaced);
     sampleCount = quint32(count);
     return true;
 }
@@ -511,9 +609,8 @@ bool ImReaderWriter::readTiff(const QByteArray &path, const Destination &where, 
         if (TIFFReadEncodedStrip(file.tif, s, samples + row * file.rowBytes, bytes) != bytes)
             return fail(path, QStringLiteral("read error in row %1: %2").arg(row).arg(file.messages.errors));
     }
-    if (!file.messages.errors.isEmpty())
-        return fail(path, file.messages.errors);
-    return true;
+    const QString damage = file.messages.damage(compression == COMPRESSION_NONE);
+    return damage.isEmpty() || fail(path, damage);
 }
 
 bool ImReaderWriter::readBands(const QByteArray &path, const Band &band, int passes, quint32 rowUnit)
@@ -547,7 +644,8 @@ bool ImReaderWriter::readBands(const QByteArray &path, TiffFile &file, const Ban
             if (!band(pass, row, count, samples))
                 return fail(path, m_error.isEmpty() ? QStringLiteral("stopped in row %1").arg(row) : m_error);
         }
-    return file.messages.errors.isEmpty() || fail(path, file.messages.errors);
+    const QString damage = file.messages.damage(compression == COMPRESSION_NONE);
+    return damage.isEmpty() || fail(path, damage);
 }
 
 bool ImReaderWriter::readHalved(const QByteArray &path, QSize size, quint16 *maximum, QSize *fileSize)

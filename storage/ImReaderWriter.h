@@ -21,7 +21,8 @@ struct TiffFile;
 // only when every write, flush and close succeeded; a failed write leaves no partial file and
 // returns false. Reading opens regular files only, accepts 8- or 16-bit unsigned grey
 // (zero is black) or RGB images (TIFF: stripped, contiguous, below a size cap), and fails on any
-// read or decoding error: it never gives an image other than the file's.
+// read or decoding error, any warning that data was skipped, repaired or assumed, and any strip
+// that lies outside the file's data: it never gives an image other than the file's.
 class ImReaderWriter
 {
 public:
@@ -30,6 +31,10 @@ public:
     // Largest image read or loaded: samples per image and bytes per image.
     static constexpr quint64 MaxSamples = 64ull * 1024 * 1024;
     static constexpr quint64 MaxBytes = 256ull * 1024 * 1024;
+    // Whether an image of this declared size is within the limits above; every image file reader
+    // asks before it decodes. tooLarge is the reason given for one that is not.
+    static bool withinSizeCap(quint64 width, quint64 height, quint64 samplesPerPixel, quint64 bytesPerSample);
+    static QString tooLarge(quint64 width, quint64 height);
     // A camera frame as a RAW file: 1280 x 1024 samples.
     static constexpr quint32 RawFrameSamples = 1280u * 1024u;
 

@@ -4,14 +4,19 @@
 
 // An image file read for analysis as an OpenCV matrix (8- or 16-bit, 1 or 3 channels in OpenCV's
 // blue, green, red order), as cv::imread would give it, but only from a regular file and never
-// wrong: TIFF goes through ImReaderWriter, which refuses a damaged file or a sample format it
-// does not read; PNG, JPG and BMP are decoded by OpenCV from the file's bytes. Safe on any thread.
+// wrong. The name says the format (.tif, .tiff, .png, .jpg, .jpeg or .bmp, in any case) and the
+// file must hold that format; the declared size is checked against ImReaderWriter's cap before
+// anything is decoded. TIFF goes through ImReaderWriter, PNG through PngReader and JPEG through
+// JpegReader, which refuse a damaged or cut file and sample formats they do not read; BMP is
+// decoded by OpenCV, which refuses a cut one. Nothing is printed. Safe on any thread.
 class ImageFileReader
 {
 public:
-    // Largest file decoded through OpenCV.
+    // Largest file read whole before decoding.
     static constexpr qint64 MaxFileBytes = 256ll * 1024 * 1024;
 
     // The image at path (a local 8-bit path); an empty matrix with why set on any failure.
     static cv::Mat read(const QByteArray &path, QString *why);
+    // An empty matrix, with why (where asked) set to text: how the image decoders refuse a file.
+    static cv::Mat refused(QString *why, const QString &text);
 };

@@ -52,8 +52,16 @@ QImage ImageThumbnailReader::readWith(const QString &path, const QSize &size, Im
         }
         QImageReader reader(&file);
         reader.setAutoTransform(false);
+        // The declared size within the cap of every image reader, for the samples the header
+        // promises (one grey sample or three colour ones, of one or two bytes).
         const QSize declared = reader.size();
-        if (!declared.isValid() || qint64(declared.width()) * declared.height() > maxPixels)
+        const QImage::Format kind = reader.imageFormat();
+        const bool grey = kind == QImage::Format_Grayscale8 || kind == QImage::Format_Grayscale16;
+        const bool wide = kind == QImage::Format_Grayscale16 || kind == QImage::Format_RGBX64
+                          || kind == QImage::Format_RGBA64 || kind == QImage::Format_RGBA64_Premultiplied;
+        if (!declared.isValid()
+            || !ImReaderWriter::withinSizeCap(quint64(declared.width()), quint64(declared.height()), grey ? 1 : 3,
+                                              wide ? 2 : 1))
             return QImage();
         if (!whole && reader.supportsOption(QImageIOHandler::ScaledSize))
             reader.setScaledSize(size);

@@ -11,11 +11,10 @@ class ImReaderWriter;
 // and converted as the viewer shows it (ViewerConversion); PNG, JPG and BMP go through
 // QImageReader, scaled while decoding where the format allows. Only regular files are opened
 // (nothing waits on a FIFO or a device). A file that cannot be decoded, or whose header declares
-// more than 64 megapixels, gives a null image.
+// a size over ImReaderWriter's cap, gives a null image.
 class ImageThumbnailReader
 {
 public:
-    static constexpr qint64 maxPixels = 64ll * 1024 * 1024;
 
     // The picture brought to size (aspect ratio ignored), or whole when size is empty.
     static QImage read(const QString &path, const QSize &size);

@@ -299,7 +299,7 @@ bool ConfluencyAnalysis::toAnalysisImages(const cv::Mat &decoded, cv::Mat &grey,
     } else if (decoded.depth() == CV_8U) {
         eight = decoded;
     } else {
-        decoded.convertTo(eight, CV_MAKETYPE(CV_8U, channels));
+        return false; // floating-point or signed samples are no camera values
     }
     if (channels == 1) {
         grey = eight;

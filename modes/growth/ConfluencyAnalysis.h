@@ -20,9 +20,9 @@ public:
         cv::Mat countImage;   // 8-bit BGR
     };
 
-    // A decoded file (1, 3 or 4 channels, any depth) as the 8-bit grey and BGR images the analysis
-    // works on. 16-bit samples are camera values 0..4095 shown as 8 bits: v x 255 / 4094, rounded
-    // half up and saturated. False for any other channel count or an empty image.
+    // A decoded file (1, 3 or 4 channels of 8 or 16 bits) as the 8-bit grey and BGR images the
+    // analysis works on. 16-bit samples are camera values 0..4095 shown as 8 bits: v x 255 / 4094,
+    // rounded half up and saturated. False for any other channel count or depth, or an empty image.
     static bool toAnalysisImages(const cv::Mat &decoded, cv::Mat &grey, cv::Mat &colour);
 
     // Measures grey; colour (its BGR twin, same size) is painted into the count image. In

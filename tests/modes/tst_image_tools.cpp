@@ -68,27 +68,17 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("reason"); // empty: read, status 0
-        const QStringList rows[] = {{"good.tif", ""},
-                                    {"long-description.tif", ""},
-                                    {"deflate-corrupt.tif", "ZIPDecode: Decoding error"},
-                                    {"12bit.tif", "12-bit samples are not supported"},
-                                    {"int16.tif", "signed samples are not supported"},
-                                    {"miniswhite.tif", "white-is-zero grey images are not supported"},
-                                    {"tiled.tif", "tiled TIFF images are not supported"},
-                                    {"planar.tif", "separate colour planes are not supported"},
-                                    {"float.tif", "32-bit samples are not supported"},
-                                    {"huge.tif", "image too large (100000 x 100000)"},
-                                    {"fifo.tif", "not a regular file"}};
         for (const char *tool : {"vantor-confluency", "vantor-count", "vantor-focus-merge"})
-            for (const QStringList &row : rows)
-                QTest::addRow("%s %s", tool, qPrintable(row[0])) << row[0] << row[1];
+            for (const HostileImages::Expected &file : HostileImages::expected())
+                QTest::addRow("%s %s", tool, qPrintable(file.name))
+                    << file.name << (QString(tool) == "vantor-count" ? file.countReason : file.reason);
     }
     void hostileFiles()
     {
         QFETCH(QString, name);
         QFETCH(QString, reason);
         const QString tool = QString(QTest::currentDataTag()).section(' ', 0, 0);
-        const QString merged = "merged-" + name;
+        const QString merged = "merged-" + QString(name).replace('.', '-') + ".tif";
         const QStringList arguments = tool == "vantor-focus-merge" ? QStringList{merged, name, name}
                                       : tool == "vantor-confluency" ? QStringList{"--background", "dark", name}
                                                                     : QStringList{name};
@@ -96,8 +86,14 @@ private slots:
         QVERIFY2(run.status >= 0, "the tool blocked or crashed");
         QCOMPARE(run.status, reason.isEmpty() ? 0 : 2);
         if (reason.isEmpty()) {
-            if (tool == "vantor-confluency") // 101 discs of radius 4 in 640 x 512, some touching
+            // 101 discs of radius 4 in 640 x 512, some touching: 1.49 %, a little more or less
+            // where JPEG blurs their edges.
+            const double confluency = run.out.section('=', 1, 1).section(' ', 0, 0).toDouble();
+            if (tool == "vantor-confluency" && name.endsWith(".jpg"))
+                QVERIFY2(confluency > 1.3 && confluency < 1.7, qPrintable(run.out));
+            else if (tool == "vantor-confluency")
                 QVERIFY2(run.out.startsWith("confluency=1.49"), qPrintable(run.out));
+            QVERIFY2(run.err.isEmpty() || tool == "vantor-count", qPrintable(run.err));
             return;
         }
         QVERIFY2(run.err.startsWith(tool + ": ") && run.err.contains(reason), qPrintable(run.err));

@@ -2,6 +2,7 @@
 #include "HangBound.h"
 #include "HostileImages.h"
 #include "ImReaderWriter.h"
+#include "ImageFileReader.h"
 #include "SafeFileWriter.h"
 #include "TestRoot.h"
 
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <csignal>
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <cstring>
 #include <sys/resource.h>
@@ -561,6 +563,83 @@ private slots:
         QTest::newRow("float") << "float.tif" << "32-bit samples" << true;
         QTest::newRow("100000 x 100000") << "huge.tif" << "too large (100000 x 100000)" << true;
         QTest::newRow("FIFO") << "fifo.tif" << "not a regular file" << true;
+        QTest::newRow("strip at offset 0") << "strip-offset-zero.tif" << "strip 0 lies outside the file's data" << false;
+        QTest::newRow("PackBits overrun") << "packbits-overrun.tif" << "Discarding 100 bytes" << false;
+        QTest::newRow("1 x 1 without data") << "one-pixel-no-data.tif" << "lies in the file's directory" << false;
+    }
+
+    // The reader of the analysis and the tools on the same files: each damaged file, and each
+    // file that is not what its name says, refused with its reason; the sound ones read as the
+    // sound TIFF (JPEG within its loss).
+    void fileReaderOnHostileFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        for (const HostileImages::Expected &file : HostileImages::expected())
+            QTest::newRow(qPrintable(file.name)) << file.name << file.reason;
+    }
+    void fileReaderOnHostileFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        const QString folder = HostileImages::folder();
+        QVERIFY2(!folder.isEmpty(), "no hostile files");
+        cv::Mat image;
+        QString why;
+        QVERIFY2(HostileImages::returnsWithin([&] { image = ImageFileReader::read(QFile::encodeName(folder + "/" + name), &why); },
+                                              folder + "/fifo.tif", kHangBoundMs), "the read blocked");
+        if (!reason.isEmpty()) {
+            QVERIFY(image.empty());
+            QVERIFY2(why.contains(reason), qPrintable(why));
+            return;
+        }
+        const cv::Mat sound = ImageFileReader::read(QFile::encodeName(folder + "/good.tif"), &why);
+        QCOMPARE(image.type(), CV_8UC1);
+        QCOMPARE(image.size(), sound.size());
+        cv::Mat difference;
+        cv::absdiff(image, sound, difference);
+        QVERIFY2(cv::mean(difference)[0] <= (name.endsWith(".jpg") ? 2.0 : 0.0), qPrintable(name));
+    }
+
+    // Sound files of every layout the reader takes decode as OpenCV decodes them.
+    void soundFilesDecodeAsOpenCvDoes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("type");
+        for (const char *ext : {"png", "jpg", "bmp"}) {
+            QTest::addRow("%s grey", ext) << QString("grey.%1").arg(ext) << CV_8UC1;
+            QTest::addRow("%s colour", ext) << QString("colour.%1").arg(ext) << CV_8UC3;
+        }
+        QTest::newRow("png grey 16-bit") << "grey16.png" << CV_16UC1;
+        QTest::newRow("png colour 16-bit") << "colour16.png" << CV_16UC3;
+        QTest::newRow("png with alpha") << "alpha.png" << CV_8UC4;
+        QTest::newRow("png palette") << "palette.png" << CV_8UC3;
+    }
+    void soundFilesDecodeAsOpenCvDoes()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, type);
+        TestRoot root;
+        const QString path = root.path() + "/" + name;
+        cv::Mat samples(48, 64, type);
+        cv::randu(samples, 0, CV_MAT_DEPTH(type) == CV_16U ? 65536 : 256);
+        if (name.startsWith("palette")) {
+            QImage indexed(64, 48, QImage::Format_Indexed8);
+            indexed.setColorTable({qRgb(250, 10, 0), qRgb(0, 120, 30), qRgb(5, 6, 200)});
+            for (int y = 0; y < 48; ++y)
+                for (int x = 0; x < 64; ++x)
+                    indexed.setPixel(x, y, uint((x * 7 + y) % 3));
+            QVERIFY(indexed.save(path, "PNG"));
+        } else {
+            QVERIFY(cv::imwrite(path.toStdString(), samples));
+        }
+        QString why;
+        const cv::Mat image = ImageFileReader::read(QFile::encodeName(path), &why);
+        const cv::Mat reference = cv::imread(path.toStdString(), cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
+        QVERIFY2(!image.empty(), qPrintable(why));
+        QCOMPARE(image.type(), reference.type());
+        QCOMPARE(image.size(), reference.size());
+        QCOMPARE(cv::countNonZero(image.reshape(1) != reference.reshape(1)), 0);
     }
     void hostileFiles()
     {

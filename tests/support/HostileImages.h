@@ -3,6 +3,7 @@
 #include "TestRoot.h"
 
 #include <QFile>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -15,8 +16,51 @@
 
 // The hostile image files that tests/support/hostile_images.py writes (a corrupt deflate stream,
 // 12-bit, signed, white-is-zero, tiled, planar and float samples, a header declaring
-// 100000 x 100000 pixels, a FIFO, a 6 MB description, and a sound file for comparison).
+// 100000 x 100000 pixels, a FIFO, a 6 MB description; strips in the header or the directory or
+// repaired by libtiff, cut and corrupt PNG, JPEG and BMP files, a CMYK JPEG, files that are not
+// what their names say, float samples, a small PNG declaring 20000 x 20000 pixels; and sound
+// TIFF, PNG, JPEG and BMP files for comparison).
 namespace HostileImages {
+
+// What the image readers say of a file: reason is part of the refusal of the shared reader and
+// of the tools that read any format, countReason that of the counting tool, which reads TIFF
+// only; empty where the file is read.
+struct Expected
+{
+    QString name, reason, countReason;
+};
+
+inline QList<Expected> expected()
+{
+    const QString notTiff = "as a TIFF image";
+    return {{"good.tif", "", ""},
+            {"long-description.tif", "", ""},
+            {"deflate-corrupt.tif", "ZIPDecode: Decoding error", "ZIPDecode: Decoding error"},
+            {"12bit.tif", "12-bit samples are not supported", "12-bit samples are not supported"},
+            {"int16.tif", "signed samples are not supported", "signed samples are not supported"},
+            {"miniswhite.tif", "white-is-zero grey images are not supported", "white-is-zero grey images are not supported"},
+            {"tiled.tif", "tiled TIFF images are not supported", "tiled TIFF images are not supported"},
+            {"planar.tif", "separate colour planes are not supported", "separate colour planes are not supported"},
+            {"float.tif", "32-bit samples are not supported", "32-bit samples are not supported"},
+            {"huge.tif", "image too large (100000 x 100000)", "image too large (100000 x 100000)"},
+            {"fifo.tif", "not a regular file", "not a regular file"},
+            {"strip-offset-zero.tif", "strip 0 lies outside the file's data (offset 0", "strip 0 lies outside the file's data (offset 0"},
+            {"packbits-overrun.tif", "PackBitsDecode: Discarding 100 bytes to avoid buffer overrun",
+             "PackBitsDecode: Discarding 100 bytes to avoid buffer overrun"},
+            {"one-pixel-no-data.tif", "strip 0 lies in the file's directory (offset 8)", "strip 0 lies in the file's directory (offset 8)"},
+            {"good.png", "", notTiff},
+            {"good.jpg", "", notTiff},
+            {"good.bmp", "", notTiff},
+            {"cut-half.png", "damaged PNG data: the file ends early", notTiff},
+            {"cut-half.jpg", "damaged JPEG data: Premature end of JPEG file", notTiff},
+            {"cut-half.bmp", "damaged BMP data: the file ends before its last row", notTiff},
+            {"corrupt-segment.jpg", "damaged JPEG data: Corrupt JPEG data: premature end of data segment", notTiff},
+            {"cut-cmyk.jpg", "CMYK JPEG images are not supported", notTiff},
+            {"sun-raster.png", "not a PNG image, as its name says", notTiff},
+            {"float.pfm", "not a name of an image read", "not a TIFF file"},
+            {"float-pfm.png", "not a PNG image, as its name says", notTiff},
+            {"huge.png", "image too large (20000 x 20000)", notTiff}};
+}
 
 // Writes them into dir: their names, or one line "python failed: ..." on failure.
 inline QStringList write(const QString &dir)

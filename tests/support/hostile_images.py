@@ -3,15 +3,19 @@
 
 Each holds the same seeded picture: 101 bright discs on a dark field (1.97 % covered), so that a
 reader that takes a file for something it is not gives a wrong count or confluency rather than
-an error. good.tif is the sound file; long-description.tif is sound too, with a 6 MB description.
+an error. good.tif, good.png, good.jpg and good.bmp are sound files; long-description.tif is sound
+too, with a 6 MB description.
 """
+import io
 import os
 import struct
 import sys
 import zlib
 
+import cv2
 import numpy as np
 import tifffile
+from PIL import Image
 
 W, H = 640, 512
 
@@ -39,17 +43,86 @@ def corrupt_deflate(path, img):
     open(path, 'wb').write(raw)
 
 
-def plain_tiff(path, width, height, bits, strip=b''):
-    """A little-endian grey TIFF of width x height samples of bits bits in one strip (strip, which
-    may be missing: the directory then declares what is not there)."""
-    count = (width * bits + 7) // 8 * height
-    tags = [(256, 4, width), (257, 4, height), (258, 3, bits), (259, 3, 1), (262, 3, 1),
-            (273, 4, 8), (277, 3, 1), (278, 4, height), (279, 4, min(count, 0xffffffff))]
+def plain_tiff(path, width, height, bits, strips, rows=None, compression=1, counts=None, offsets=None):
+    """A little-endian grey TIFF of width x height samples of bits bits in strips of rows rows,
+    stored one after another behind the header. counts and offsets, when given, are what the
+    directory declares instead of the strips' own (data that is not there, or lies elsewhere)."""
+    rows = rows or height
+    offsets = offsets or [8 + sum(len(s) for s in strips[:i]) for i in range(len(strips))]
+    counts = counts or [len(s) for s in strips]
+    data = b''.join(strips)
+    arrays = b''
+    if len(strips) == 1:
+        offset_value, count_value = offsets[0], counts[0]
+    else:  # the two arrays lie behind the strips
+        offset_value = 8 + len(data)
+        count_value = offset_value + 4 * len(strips)
+        arrays = struct.pack('<%dI' % len(strips), *offsets) + struct.pack('<%dI' % len(strips), *counts)
+    n = len(strips)
+    tags = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, bits), (259, 3, 1, compression), (262, 3, 1, 1),
+            (273, 4, n, offset_value), (277, 3, 1, 1), (278, 4, 1, rows), (279, 4, n, min(count_value, 0xffffffff))]
     ifd = struct.pack('<H', len(tags))
-    for tag, kind, value in tags:
-        ifd += struct.pack('<HHI', tag, kind, 1) + (struct.pack('<HH', value, 0) if kind == 3 else struct.pack('<I', value))
+    for tag, kind, count, value in tags:
+        ifd += struct.pack('<HHI', tag, kind, count) + (struct.pack('<HH', value, 0) if kind == 3 else struct.pack('<I', value))
     with open(path, 'wb') as f:
-        f.write(b'II*\x00' + struct.pack('<I', 8 + len(strip)) + strip + ifd + struct.pack('<I', 0))
+        f.write(b'II*\x00' + struct.pack('<I', 8 + len(data) + len(arrays)) + data + arrays + ifd + struct.pack('<I', 0))
+
+
+def empty_tiff(path, width, height, bits):
+    """A directory that declares one strip of width x height samples that the file does not hold:
+    its offset is the directory's own."""
+    plain_tiff(path, width, height, bits, [b''], counts=[(width * bits + 7) // 8 * height])
+
+
+def packbits_overrun(path, img):
+    """PackBits strips of 64 rows; the fourth begins with a run of 100 extra bright samples, so
+    that its rows are shifted and libtiff discards the 100 samples too many at its end."""
+    strips = []
+    for top in range(0, H, 64):
+        runs = b''.join(bytes([127]) + row[i:i + 128].tobytes() for row in img[top:top + 64] for i in range(0, W, 128))
+        strips.append((b'\x9d\xe6' if top == 192 else b'') + runs)
+    plain_tiff(path, W, H, 8, strips, rows=64, compression=32773)
+
+
+def jpeg(img, mode=None):
+    out = io.BytesIO()
+    Image.fromarray(img, mode).save(out, 'JPEG', quality=95)
+    return out.getvalue()
+
+
+def corrupt_jpeg_segment(img):
+    """A marker in the middle of the entropy-coded data: libjpeg meets the end of the segment
+    early and fills the rest of the picture."""
+    data = bytearray(jpeg(img))
+    middle = len(data) // 2
+    data[middle:middle + 2] = b'\xff\xd0'
+    return bytes(data)
+
+
+def zero_png(width, height):
+    """A grey PNG of width x height zeros (its data compresses about a thousand times)."""
+    def chunk(kind, body):
+        return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+    pack = zlib.compressobj(9)
+    row = bytes(width + 1)
+    idat = b''.join(pack.compress(row * 100) for _ in range(height // 100)) + pack.flush()
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 0, 0, 0, 0))
+            + chunk(b'IDAT', idat) + chunk(b'IEND', b''))
+
+
+def encoded(img, extension):
+    ok, data = cv2.imencode(extension, img)
+    assert ok
+    return data.tobytes()
+
+
+def half(data):
+    return data[:len(data) // 2]
+
+
+def write(path, data):
+    with open(path, 'wb') as f:
+        f.write(data)
 
 
 def twelve_bits(img):
@@ -63,18 +136,35 @@ def twelve_bits(img):
 def main():
     out = sys.argv[1]
     img = picture()
+    floats = (0.18 + (img.astype(np.float32) - 20) * (0.63 / 210)).astype(np.float32)
     files = {
         'good.tif': lambda p: tifffile.imwrite(p, img),
         'deflate-corrupt.tif': lambda p: corrupt_deflate(p, img),
-        '12bit.tif': lambda p: plain_tiff(p, W, H, 12, twelve_bits(img)),
+        '12bit.tif': lambda p: plain_tiff(p, W, H, 12, [twelve_bits(img)]),
         'int16.tif': lambda p: tifffile.imwrite(p, img.astype(np.int16) * 16 - 2048),
         'miniswhite.tif': lambda p: tifffile.imwrite(p, 255 - img, photometric='miniswhite'),
         'tiled.tif': lambda p: tifffile.imwrite(p, img, tile=(64, 64)),
         'planar.tif': lambda p: tifffile.imwrite(p, np.stack([img] * 3), photometric='rgb', planarconfig='separate'),
         'float.tif': lambda p: tifffile.imwrite(p, img.astype(np.float32)),
-        'huge.tif': lambda p: plain_tiff(p, 100000, 100000, 8),
+        'huge.tif': lambda p: empty_tiff(p, 100000, 100000, 8),
         'fifo.tif': os.mkfifo,
         'long-description.tif': lambda p: tifffile.imwrite(p, img, description='Gain = 1;' + 'x' * (6 << 20)),
+        # Damaged, or not what the name says: libraries that decode them on with at most a warning.
+        'strip-offset-zero.tif': lambda p: plain_tiff(p, W, H, 8, [img.tobytes()], offsets=[0]),
+        'packbits-overrun.tif': lambda p: packbits_overrun(p, img),
+        'one-pixel-no-data.tif': lambda p: empty_tiff(p, 1, 1, 8),
+        'good.png': lambda p: write(p, encoded(img, '.png')),
+        'good.jpg': lambda p: write(p, jpeg(img)),
+        'good.bmp': lambda p: write(p, encoded(img, '.bmp')),
+        'cut-half.png': lambda p: write(p, half(encoded(img, '.png'))),
+        'cut-half.jpg': lambda p: write(p, half(jpeg(img))),
+        'cut-half.bmp': lambda p: write(p, half(encoded(img, '.bmp'))),
+        'corrupt-segment.jpg': lambda p: write(p, corrupt_jpeg_segment(img)),
+        'cut-cmyk.jpg': lambda p: write(p, half(jpeg(np.stack([255 - img] * 4, axis=-1), 'CMYK'))),
+        'sun-raster.png': lambda p: write(p, encoded(img, '.ras')),
+        'float.pfm': lambda p: write(p, encoded(floats, '.pfm')),
+        'float-pfm.png': lambda p: write(p, encoded(floats, '.pfm')),
+        'huge.png': lambda p: write(p, zero_png(20000, 20000)),
     }
     for name, make in files.items():
         make(os.path.join(out, name))

@@ -1,0 +1,130 @@
+#include "PngReader.h"
+
+#include "ImReaderWriter.h"
+#include "ImageFileReader.h"
+
+#include <QtGlobal>
+#include <png.h>
+
+#include <cctype>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The file's bytes as libpng reads them, and the first message that condemns the file.
+struct Source
+{
+    const QByteArray &bytes;
+    size_t position = 0;
+    char message[256] = {};
+
+    void keep(png_const_charp text)
+    {
+        if (message[0] == '\0')
+            std::snprintf(message, sizeof message, "%s", text);
+    }
+};
+
+Source &sourceOf(png_structp png)
+{
+    return *static_cast<Source *>(png_get_error_ptr(png));
+}
+
+void onRead(png_structp png, png_bytep data, size_t length)
+{
+    Source &source = *static_cast<Source *>(png_get_io_ptr(png));
+    if (length > size_t(source.bytes.size()) - source.position)
+        png_error(png, "the file ends early");
+    std::memcpy(data, source.bytes.constData() + source.position, length);
+    source.position += length;
+}
+
+[[noreturn]] void onError(png_structp png, png_const_charp text)
+{
+    sourceOf(png).keep(text);
+    png_longjmp(png, 1);
+}
+
+// libpng names the chunk a warning is about first ("tEXt: CRC error"); a chunk whose name
+// begins in lower case is ancillary (text, colour profile, time), and a warning about it leaves
+// the image data alone. Any other warning (extra or missing image data) condemns the file.
+void onWarning(png_structp png, png_const_charp text)
+{
+    const bool ancillary = std::strlen(text) > 5 && std::islower(static_cast<unsigned char>(text[0])) && text[4] == ':';
+    if (!ancillary)
+        sourceOf(png).keep(text);
+}
+
+// The header, and the transformations to one or three channels of 8 or 16 bits in OpenCV's
+// order; false after an error.
+bool readHeader(png_structp png, png_infop info)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_info(png, info);
+    const int type = png_get_color_type(png, info), depth = png_get_bit_depth(png, info);
+    if (type == PNG_COLOR_TYPE_PALETTE)
+        png_set_palette_to_rgb(png);
+    if (type == PNG_COLOR_TYPE_GRAY && depth < 8)
+        png_set_expand_gray_1_2_4_to_8(png);
+    png_set_strip_alpha(png);
+    if (type & (PNG_COLOR_MASK_COLOR | PNG_COLOR_MASK_PALETTE))
+        png_set_bgr(png);
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    if (depth == 16)
+        png_set_swap(png);
+#endif
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    return true;
+}
+
+// The image rows and the rest of the file up to its end; false after an error.
+bool readRows(png_structp png, png_bytepp rows)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_image(png, rows);
+    png_read_end(png, nullptr);
+    return true;
+}
+
+} // namespace
+
+cv::Mat PngReader::decode(const QByteArray &bytes, QString *why)
+{
+    Source source{bytes};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, onError, onWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    struct Release
+    {
+        png_structp &png;
+        png_infop &info;
+        ~Release() { png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr); }
+    } release{png, info};
+    if (!info)
+        return ImageFileReader::refused(why, QStringLiteral("out of memory"));
+    png_set_read_fn(png, &source, onRead);
+    const auto damaged = [&] {
+        return ImageFileReader::refused(why, QStringLiteral("damaged PNG data: %1").arg(QString::fromLocal8Bit(source.message)));
+    };
+    if (!readHeader(png, info))
+        return damaged();
+    const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+    const int channels = png_get_channels(png, info), depth = png_get_bit_depth(png, info);
+    if (!ImReaderWriter::withinSizeCap(width, height, quint64(channels), quint64(depth / 8)))
+        return ImageFileReader::refused(why, ImReaderWriter::tooLarge(width, height));
+    if ((channels != 1 && channels != 3) || (depth != 8 && depth != 16))
+        return ImageFileReader::refused(
+            why, QStringLiteral("PNG images of %1 channels of %2 bits are not supported").arg(channels).arg(depth));
+    cv::Mat image(int(height), int(width), CV_MAKETYPE(depth == 16 ? CV_16U : CV_8U, channels));
+    std::vector<png_bytep> rows(height);
+    for (png_uint_32 y = 0; y < height; ++y)
+        rows[y] = image.ptr(int(y));
+    if (!readRows(png, rows.data()) || source.message[0] != '\0')
+        return damaged();
+    return image;
+}

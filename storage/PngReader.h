@@ -1,0 +1,17 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <opencv2/core.hpp>
+
+// A PNG file's bytes decoded through libpng: grey (1, 2 and 4 bits widened to 8) or colour
+// (palettes expanded, blue, green, red as OpenCV orders them), 8 or 16 bits, alpha dropped. The
+// declared size is checked against the image readers' cap before anything is decoded, and a
+// file that libpng finds damaged (an error, or a warning about the image data) or cut before
+// its end is refused: libpng's messages are kept for the reason, never printed. Safe on any
+// thread.
+class PngReader
+{
+public:
+    // The image; an empty matrix with why set on any failure.
+    static cv::Mat decode(const QByteArray &bytes, QString *why);
+};
