@@ -223,7 +223,7 @@ private slots:
         bench.open();
         for (const char *name : {"SPINBOX_LENS_POS_DELAY", "SPINBOX_LENS_POS_SPEED", "BUTTON_POS_CLEAR", "LABEL_POS_CLEAR"})
             QCOMPARE(!bench.widget(name)->isHidden(), parfocality);
-        for (const char *name : {"BUTTON_RESET_ALL", "FRAME_HIDE_PARAM", "SPINBOX_HOTPIXEL", "COMBO_HOTPIXEL_EX#data"})
+        for (const char *name : {"BUTTON_RESET_ALL", "FRAME_HIDE_PARAM", "SPINBOX_HOTPIXEL", "COMBO_HOTPIXEL_EX"})
             QCOMPARE(!bench.widget(name)->isHidden(), service);
     }
 
