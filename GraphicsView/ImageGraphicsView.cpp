@@ -90,7 +90,7 @@ ImageGraphicsView::~ImageGraphicsView() = default;
 void ImageGraphicsView::readSetting()
 {
     const std::vector<int> n =
-        readNumbers({{"LineThickness", "0"}, {"LineColor", "0"}, {"FontThickness", "5"}, {"FontColor", "0"}});
+        readNumbers({{"LineThickness", "0"}, {"LineColor", "1"}, {"FontThickness", "24"}, {"FontColor", "1"}});
     m_CurrentLineThickness = n[0] + 1;
     m_CurrentLineColor = colorTableEntry(n[1]);
     m_CurrentFontSize = n[2];

@@ -814,8 +814,8 @@ void LGraphicsView::readStampFont()
     const char *const section = "Setting_MultiColor";
     const std::string file = Paths::configFile().toStdString();
     std::string size;
-    ReadPrivateProfileString(section, "FontThickness", "5", size, file);
-    const int color = ReadColorIndexSetting(section, "FontColor", 0, file);
+    ReadPrivateProfileString(section, "FontThickness", "24", size, file);
+    const int color = ReadColorIndexSetting(section, "FontColor", 1, file);
     setAnnotationFont(qMax(QString::fromStdString(size).trimmed().toInt(), kMinStampPointSize), g_ColorTable[color]);
 }
 

@@ -83,7 +83,7 @@ void KeyboardDlg::initSetting()
     const int sizeIndex = ui->COMB_ITEM_SIZE->findText(QString::fromStdString(value));
     if (sizeIndex >= 0)
         ui->COMB_ITEM_SIZE->setCurrentIndex(sizeIndex);
-    ReadPrivateProfileString("Setting_MultiColor", "FontColor", "3", value, file);
+    ReadPrivateProfileString("Setting_MultiColor", "FontColor", "1", value, file);
     // An index outside the table selects its nearest end.
     ui->COMB_ITEM_COLOR->setCurrentIndex(clampColorIndex(leadingInt(value)));
 }

@@ -15,6 +15,7 @@
 #include <QTemporaryFile>
 
 #include <atomic>
+#include <memory>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -147,9 +148,52 @@ QByteArray normalized(QByteArray bytes)
     return bytes.replace("%20", " ");
 }
 
-// The file's text as QSettings reads it without a format error: no UTF-8 byte-order mark, a group
-// header without its "]" closed, and every line that is neither blank, a ";" comment, a group
-// header nor a key line (or holds a NUL) left out and logged. Every key QSettings reads stays.
+// A scratch copy of bytes in RAM, closed for QSettings to open; null (and logged) when it cannot
+// be written.
+std::unique_ptr<QTemporaryFile> scratchCopy(const QByteArray &bytes)
+{
+    auto scratch = std::make_unique<QTemporaryFile>(scratchFolder() + "/" + kScratchPrefix
+                                                    + QString::number(::getpid()) + "-XXXXXX");
+    if (!scratch->open() || scratch->write(bytes) != bytes.size() || !scratch->flush()) {
+        qWarning() << "Cannot write" << scratch->fileName() << scratch->errorString();
+        return nullptr;
+    }
+    scratch->close();
+    return scratch;
+}
+
+// Whether QSettings takes line as one line of its own: it parses without a format error and does
+// not run on into the next line (an open quote, a trailing backslash). Judged on a scratch file.
+bool takenByQSettings(const QByteArray &line)
+{
+    const std::unique_ptr<QTemporaryFile> probe = scratchCopy("[probe]\n" + line + "\n[probe-end]\nend=1\n");
+    if (!probe)
+        return true; // no scratch space: leave the line to the write, which reports what fails
+    QSettings settings(probe->fileName(), QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    // QSettings parses a group when one of its keys is asked for: allKeys parses them all.
+    return settings.allKeys().contains(QLatin1String("probe-end/end")) && settings.status() == QSettings::NoError;
+}
+
+// A line QSettings reads the plain way: blank, a ";" comment, a group header or a key line, with
+// none of the characters that change how it splits the text into lines and keys.
+bool plainLine(const QByteArray &line)
+{
+    const QByteArray body = line.endsWith('\r') ? line.left(line.size() - 1) : line;
+    const QByteArray trimmed = body.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith(';'))
+        return !body.contains('\r');
+    for (const char c : body) {
+        if (c == '"' || c == '\\' || c == ';' || (uchar(c) < 0x20 && c != '\t'))
+            return false;
+    }
+    return trimmed.startsWith('[') ? trimmed.contains(']') : trimmed.contains('=');
+}
+
+// The file's text as QSettings reads it without a format error and without one line running into
+// the next: no UTF-8 byte-order mark, a group header without its "]" closed, and every line
+// QSettings cannot take as a line of its own (or that holds a NUL) left out and logged. Every key
+// QSettings reads from the other lines stays.
 QByteArray readableText(const QByteArray &bytes, const QString &file)
 {
     const QByteArray bom("\xEF\xBB\xBF");
@@ -159,17 +203,15 @@ QByteArray readableText(const QByteArray &bytes, const QString &file)
     for (int i = 0; i < lines.size(); ++i) {
         QByteArray line = lines[i];
         const QByteArray trimmed = line.trimmed();
-        const bool readable = !line.contains('\0')
-            && (trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('[') || trimmed.contains('='));
-        if (!readable) {
+        if (trimmed.startsWith('[') && !trimmed.contains(']') && plainLine(trimmed + ']'))
+            line = trimmed + ']';
+        if (line.contains('\0') || (!plainLine(line) && !takenByQSettings(line))) {
             qWarning().noquote() << QStringLiteral("%1: line %2 cannot be read and is left out: %3")
                                         .arg(file)
                                         .arg(i + 1)
                                         .arg(QString::fromUtf8(line.left(60).replace('\0', ' ')));
             continue;
         }
-        if (trimmed.startsWith('[') && !trimmed.contains(']'))
-            line = trimmed + ']';
         text += line;
         if (i + 1 < lines.size())
             text += '\n';
@@ -189,24 +231,21 @@ bool normalize(const QString &file)
 // The file's text with the keys set in order, made by QSettings on a scratch copy in RAM.
 bool editedText(const QByteArray &bytes, const std::vector<PrivateProfileEntry> &entries, QByteArray &edited)
 {
-    QTemporaryFile scratch(scratchFolder() + "/" + kScratchPrefix + QString::number(::getpid()) + "-XXXXXX");
-    if (!scratch.open() || scratch.write(bytes) != bytes.size() || !scratch.flush()) {
-        qWarning() << "Cannot write" << scratch.fileName() << scratch.errorString();
+    const std::unique_ptr<QTemporaryFile> scratch = scratchCopy(bytes);
+    if (!scratch)
         return false;
-    }
-    scratch.close();
     {
-        QSettings settings(scratch.fileName(), QSettings::IniFormat);
+        QSettings settings(scratch->fileName(), QSettings::IniFormat);
         settings.setIniCodec("UTF-8");
         for (const PrivateProfileEntry &entry : entries)
             settings.setValue(text(entry.section) + "/" + text(entry.key), text(entry.value));
         settings.sync();
         if (settings.status() != QSettings::NoError) {
-            qWarning() << "Cannot set" << entries.size() << "keys of" << scratch.fileName();
+            qWarning() << "Cannot set" << entries.size() << "keys of" << scratch->fileName();
             return false;
         }
     }
-    return readAll(scratch.fileName(), edited);
+    return readAll(scratch->fileName(), edited);
 }
 
 // Writes the keys (and the clean-up when asked) as one replacement of the file, so the file on
@@ -254,14 +293,15 @@ int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::stri
     settings.setIniCodec("UTF-8");
     int found = 0;
     for (PrivateProfileEntry &entry : entries) {
-        const QString joined = settings.value(text(entry.section) + '/' + text(entry.key)).toStringList().join(", ");
-        if (joined.isEmpty())
-            continue;
-        std::string value = joined.toStdString();
-        if (ranges && !ranges->holds(file, entry.section, entry.key, value, entry.value))
-            continue;
-        entry.value = std::move(value);
-        ++found;
+        const QString name = text(entry.section) + '/' + text(entry.key);
+        const std::string stored = settings.value(name).toStringList().join(", ").toStdString();
+        const bool present = settings.contains(name);
+        bool taken = !stored.empty();
+        if (ranges)
+            entry.value = ranges->valueOf(file, entry.section, entry.key, present ? &stored : nullptr, entry.value, taken);
+        else if (taken)
+            entry.value = stored;
+        found += taken ? 1 : 0;
     }
     return found;
 }

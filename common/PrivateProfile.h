@@ -13,7 +13,8 @@ class KeyRanges;
 
 // Reads one key. A missing file, group or key, or an empty value, sets out to def and gives 0;
 // otherwise out is the value (a list typed unquoted as a,b reads back joined as "a, b") and 1.
-// A number of the configuration file outside its key's range reads as def too (see the batch).
+// For a key of the configuration file's table (KeyRanges::configuration) the table's default
+// stands in for def, and a bad number reads as that default too (see the batch).
 int ReadPrivateProfileString(std::string section, std::string key, std::string def, std::string &out,
                              std::string file);
 
@@ -34,9 +35,10 @@ struct PrivateProfileEntry
 };
 
 // Reads many keys with one parse of the file: each entry's value goes in as its default and comes
-// out as ReadPrivateProfileString gives it. Returns how many keys were found. A value outside its
-// key's range in ranges (for the configuration file, KeyRanges::configuration() unless given)
-// reads as the default and is logged.
+// out as ReadPrivateProfileString gives it. Returns how many keys were found. A value that is
+// empty or outside its key's range in ranges (for the configuration file,
+// KeyRanges::configuration() unless given) reads as the default, the table's where it has one,
+// and is logged once per start.
 int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::string file,
                             const KeyRanges *ranges = nullptr);
 

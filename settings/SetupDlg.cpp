@@ -336,9 +336,9 @@ void SetupDlg::readSetting()
         apertures[i]->setValue(toReal(readKey("LensNA", QByteArray::number(i + 1), apertureDefaults[i])));
 
     (toInt(readKey("Focus", "Knob", "0")) == 1 ? ui->RADIO_KNOB_MODE_2 : ui->RADIO_KNOB_MODE_1)->setChecked(true);
-    ui->SPINBOX_FOCUS_COARSE_SPEED->setValue(toInt(readKey("Focus", "CoarseSpeed", "500")));
+    ui->SPINBOX_FOCUS_COARSE_SPEED->setValue(toInt(readKey("Focus", "CoarseSpeed", "350")));
     ui->SPINBOX_FOCUS_FINE_SPEED->setValue(toInt(readKey("Focus", "FineSpeed", "5")));
-    ui->SPINBOX_FOCUS_COARSE_STEP_SIZE->setValue(toInt(readKey("Focus", "CoarseStepSize", "10")));
+    ui->SPINBOX_FOCUS_COARSE_STEP_SIZE->setValue(toInt(readKey("Focus", "CoarseStepSize", "1")));
     const float fineStep = float(toReal(readKey("Focus", "FineStepSize", "0.05")));
     ui->SPINBOX_FOCUS_FINE_STEP_SIZE->setValue(fineStep < 0.05f ? 0.05 : fineStep);
     ui->COMBO_FOCUS_FINE_AF_RANGE->setEditText(readKey("Focus", "FineAFRange", "5"));

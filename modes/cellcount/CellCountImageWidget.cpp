@@ -57,7 +57,7 @@ void CellCountImageWidget::readSetting()
     std::string thickness;
     ReadPrivateProfileString(kSettingSection, "LineThickness", "0", thickness, file);
     ui->m_LGraphicsView->setCurrentLineThickness(QString::fromStdString(thickness).trimmed().toInt() + 1);
-    ui->m_LGraphicsView->setCurrentLineColor(g_ColorTable[ReadColorIndexSetting(kSettingSection, "LineColor", 5, file)]);
+    ui->m_LGraphicsView->setCurrentLineColor(g_ColorTable[ReadColorIndexSetting(kSettingSection, "LineColor", 1, file)]);
 }
 
 // ---------------------------------------------------------------------------------------------

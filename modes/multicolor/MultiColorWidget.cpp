@@ -209,9 +209,9 @@ void MultiColorWidget::readSetting()
 {
     const char *section = "Setting_MultiColor";
     m_nLineThickness = readNumber(section, "LineThickness", "0") + 1;
-    m_LineColor = colorTableEntry(readNumber(section, "LineColor", "5"));
-    m_nFontThickness = readNumber(section, "FontThickness", "5");
-    m_FontColor = colorTableEntry(readNumber(section, "FontColor", "3"));
+    m_LineColor = colorTableEntry(readNumber(section, "LineColor", "1"));
+    m_nFontThickness = readNumber(section, "FontThickness", "24");
+    m_FontColor = colorTableEntry(readNumber(section, "FontColor", "1"));
     emit currentLineThicknessChanged(m_nLineThickness);
     emit currentLineColorChanged(m_LineColor);
     emit currentFontThicknessChanged(m_nFontThickness);

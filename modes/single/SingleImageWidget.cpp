@@ -44,8 +44,8 @@ SingleImageWidget::~SingleImageWidget() = default;
 void SingleImageWidget::readSetting()
 {
     m_nLineThickness = readNumber("LineThickness", "0") + 1;
-    m_LineColor = colorTableEntry(readNumber("LineColor", "0"));
-    m_FontColor = colorTableEntry(readNumber("FontColor", "0"));
+    m_LineColor = colorTableEntry(readNumber("LineColor", "5"));
+    m_FontColor = colorTableEntry(readNumber("FontColor", "3"));
 }
 
 void SingleImageWidget::setImageData(int, uchar *, bool, int)

@@ -95,10 +95,10 @@ private slots:
         QTest::addColumn<int>("lineColor");
         QTest::addColumn<int>("fontSize");
         QTest::addColumn<int>("fontColor");
-        QTest::newRow("defaults") << QByteArray() << 1 << 0 << 5 << 0;
+        QTest::newRow("defaults") << QByteArray() << 1 << 1 << 24 << 1;
         QTest::newRow("set") << QByteArray("[Setting_MultiColor]\nLineThickness=3\nLineColor=2\nFontThickness=24\nFontColor=6\n")
                              << 4 << 2 << 24 << 6;
-        QTest::newRow("colours out of range") << QByteArray("[Setting_MultiColor]\nLineColor=9\nFontColor=-2\n") << 1 << 0 << 5 << 0;
+        QTest::newRow("colours out of range") << QByteArray("[Setting_MultiColor]\nLineColor=9\nFontColor=-2\n") << 1 << 1 << 24 << 1;
     }
     void styles()
     {

@@ -8,6 +8,7 @@
 #include "LGraphicsView.h"
 #include "Paths.h"
 #include "PythonIni.h"
+#include "OfferedRange.h"
 #include "ScaleBarDlg.h"
 #include "TestRoot.h"
 #include "Globals.h"
@@ -352,6 +353,11 @@ private slots:
         QCOMPARE(texts(combo(&dlg, "COMB_SCALEBAR_FONT_SIZE")), QStringList("0") + g_FontSizeList);
         QCOMPARE(texts(combo(&dlg, "COMB_SCALEBAR_POSITION")),
                  QStringList({"Top-left", "Top-right", "Bottom-left", "Bottom-right"}));
+        for (const QString &why : {rangeMismatch("ScaleBar", "ScaleBarColor", combo(&dlg, "COMB_SCALEBAR_COLOR"), Stored::Row),
+                                   rangeMismatch("ScaleBar", "ScaleBarSize", combo(&dlg, "COMB_SCALEBAR_SIZE"), Stored::Row),
+                                   rangeMismatch("ScaleBar", "ScaleBarFont", combo(&dlg, "COMB_SCALEBAR_FONT_SIZE")),
+                                   rangeMismatch("ScaleBar", "ScaleBarPosition", combo(&dlg, "COMB_SCALEBAR_POSITION"), Stored::Row)})
+            QVERIFY2(why.isEmpty(), qPrintable(why));
         QCOMPARE(dlg.m_bResetPosition, 0);
         QCOMPARE(dlg.m_nPosition, 0);
         auto *box = dlg.findChild<QCheckBox *>("CHECK_SCALEBAR_POSITION");

@@ -11,6 +11,7 @@
 #include "ParallelLoops.h"
 #include "SaveOptionsDlg.h"
 #include "SimSandbox.h"
+#include "StoredSetting.h"
 #include "ui_NIMBODlg.h"
 
 #include <QAbstractItemView>
@@ -79,9 +80,7 @@ void AppBench::setConfig(const char *section, const char *key, const char *value
 
 QString AppBench::config(const char *section, const char *key)
 {
-    std::string value;
-    ReadPrivateProfileString(section, key, "", value, Paths::configFile().toStdString());
-    return QString::fromStdString(value);
+    return storedSetting(section, key);
 }
 
 void AppBench::quietStart()

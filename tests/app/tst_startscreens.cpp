@@ -37,12 +37,12 @@ private slots:
         const QStringList both = {"LicenseAgreementDlg", "WelcomeDlg"};
         QTest::newRow("fresh") << false << "0" << "1" << 0 << both << "1" << "1";
         QTest::newRow("empty values read as defaults") << false << "" << "" << 0 << both << "1" << "1";
-        QTest::newRow("accepted 2 counts") << false << "2" << "0" << 0 << QStringList() << "2" << "0";
+        QTest::newRow("accepted 2 is no flag") << false << "2" << "0" << 0 << QStringList{"LicenseAgreementDlg"} << "1" << "0";
         QTest::newRow("accepted text is 0") << false << "yes" << "0" << 0 << QStringList{"LicenseAgreementDlg"} << "1" << "0";
         QTest::newRow("QC mode skips agreement") << true << "0" << "1" << 0 << QStringList{"WelcomeDlg"} << "0" << "1";
         QTest::newRow("welcome 0") << false << "1" << "0" << 0 << QStringList() << "1" << "0";
-        QTest::newRow("welcome 2 kept") << false << "1" << "2" << 0 << QStringList() << "1" << "2";
-        QTest::newRow("welcome text kept") << false << "1" << "on" << 0 << QStringList() << "1" << "on";
+        QTest::newRow("welcome 2 is no flag") << false << "1" << "2" << 0 << QStringList{"WelcomeDlg"} << "1" << "1";
+        QTest::newRow("welcome text is no flag") << false << "1" << "on" << 0 << QStringList{"WelcomeDlg"} << "1" << "1";
         QTest::newRow("ticked") << false << "1" << "1" << 1 << QStringList{"WelcomeDlg"} << "1" << "0";
         QTest::newRow("ticked, unticked") << false << "1" << "1" << 2 << QStringList{"WelcomeDlg"} << "1" << "1";
     }

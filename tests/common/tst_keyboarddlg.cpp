@@ -162,7 +162,7 @@ private slots:
     }
 
     // The font controls start from the configuration (a colour outside the table reads as the
-    // default 3) and are taken at Enter, even when the entry itself is refused.
+    // default 1) and are taken at Enter, even when the entry itself is refused.
     void fontControlsFromTheConfiguration_data()
     {
         QTest::addColumn<QByteArray>("size");
@@ -171,10 +171,10 @@ private slots:
         QTest::addColumn<QString>("sizeShown");
         QTest::addColumn<int>("colorIndex");
         QTest::newRow("set") << QByteArray("12") << QByteArray("1") << "note" << "12" << 1;
-        QTest::newRow("leading digits") << QByteArray("40") << QByteArray("4th") << "note" << "40" << 3;
-        QTest::newRow("not a size") << QByteArray("13") << QByteArray("x") << "note" << "5" << 3;
-        QTest::newRow("beyond the table") << QByteArray("60") << QByteArray("8") << "note" << "60" << 3;
-        QTest::newRow("below the table, refused entry") << QByteArray("5") << QByteArray("-2") << "" << "5" << 3;
+        QTest::newRow("leading digits") << QByteArray("40") << QByteArray("4th") << "note" << "40" << 1;
+        QTest::newRow("not a size") << QByteArray("13") << QByteArray("x") << "note" << "5" << 1;
+        QTest::newRow("beyond the table") << QByteArray("60") << QByteArray("8") << "note" << "60" << 1;
+        QTest::newRow("below the table, refused entry") << QByteArray("5") << QByteArray("-2") << "" << "5" << 1;
     }
     void fontControlsFromTheConfiguration()
     {

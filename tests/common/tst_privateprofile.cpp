@@ -1,11 +1,15 @@
 #include "FdPath.h"
 #include "HangBound.h"
+#include "KeyRanges.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SimulatedSystemActions.h"
 #include "TestRoot.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <csignal>
 #include <atomic>
@@ -357,6 +361,36 @@ private slots:
         QTest::newRow("hash comment") << "# by hand\n" + keys << "line 1 cannot be read.*# by hand";
         QTest::newRow("torn tail") << keys + QByteArray(6, '\0') << "line 5 cannot be read";
         QTest::newRow("open header") << QByteArray("[Focus]\nCoarseStepSize=5\n[Camera\nMode=16\n") << QString();
+        // Lines QSettings parses into something else than one line: an open quote or a trailing
+        // backslash runs on into the next lines, a carriage return splits a line.
+        QTest::newRow("open quote") << QByteArray("[Focus]\nCoarseStepSize=5\nName=\"abc\n[Camera]\nMode=16\n")
+                                    << "line 3 cannot be read";
+        QTest::newRow("trailing backslash") << QByteArray("[Focus]\nCoarseStepSize=5\nName=abc\\\n[Camera]\nMode=16\n")
+                                            << "line 3 cannot be read";
+        QTest::newRow("quoted key") << QByteArray("[Focus]\nCoarseStepSize=5\n\"=1\n[Camera]\nMode=16\n")
+                                    << "line 3 cannot be read";
+        QTest::newRow("escaped equals") << QByteArray("[Focus]\nCoarseStepSize=5\na\\=1\n[Camera]\nMode=16\n")
+                                        << "line 3 cannot be read";
+        QTest::newRow("carriage return") << QByteArray("[Focus]\nCoarseStepSize=5\nKnob=0\rjunk\r\n[Camera]\nMode=16\n")
+                                         << "line 3 cannot be read";
+        // Every byte but the line break, in order and at random.
+        QByteArray all;
+        for (int b = 1; b < 256; ++b) {
+            if (b != '\n')
+                all += char(b);
+        }
+        QTest::newRow("bytes 1 to 255") << "[Focus]\nCoarseStepSize=5\n" + all + "\n[Camera]\nMode=16\n" << "line 3 cannot be read";
+        for (quint32 seed = 1; seed <= 4; ++seed) {
+            QRandomGenerator random(seed);
+            QByteArray line;
+            while (line.size() < 120) {
+                const char b = char(random.bounded(1, 256));
+                if (b != '\n')
+                    line += b;
+            }
+            QTest::addRow("random bytes %u", seed) << "[Focus]\nCoarseStepSize=5\n" + line + "\n[Camera]\nMode=16\n"
+                                                   << "line 3 cannot be read";
+        }
     }
 
     void unparsableFilesStayWritable()
@@ -381,8 +415,8 @@ private slots:
     }
 
     // Numbers of the configuration file are held to their keys' ranges: outside, or not a number,
-    // they read as the caller's default (result 0) and are logged. Texts, and other files, are
-    // read as they stand.
+    // they read as the key's default (result 0) and are logged. Texts, and other files, are read
+    // as they stand.
     void configurationNumbersHeldToTheirRanges_data()
     {
         QTest::addColumn<QString>("section");
@@ -413,14 +447,63 @@ private slots:
         const QByteArray text = QString("[%1]\n%2=%3\n").arg(section, key, value).toUtf8();
         const std::string config = root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", text).toStdString();
         const std::string other = root.writeFile("/root/Microscope/Microscope.ini", text).toStdString();
+        const KeyRanges::Range *range = KeyRanges::configuration().find(section.toStdString(), key.toStdString());
+        const QString def = range && range->def ? range->def : "d";
         if (!kept)
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(QString("[%1] %2=").arg(section, key))
-                                                                  + ".*the default d is used"));
+                                                                  + ".*the default " + def + " is used"));
         int result = -1;
         QCOMPARE(QString::fromStdString(read(config, section.toStdString(), key.toStdString(), "d", &result)),
-                 kept ? value.trimmed() : QString("d"));
+                 kept ? value.trimmed() : def);
         QCOMPARE(result, int(kept));
         QCOMPARE(QString::fromStdString(read(other, section.toStdString(), key.toStdString(), "d")), value.trimmed());
+    }
+
+    // Every key of the configuration table reads as its one default whatever the reader offers as
+    // its own: missing, empty, outside its range or not a number; a value in range stands. Each
+    // bad value is logged once however often it is read.
+    void everyTableKeyHasOneDefault()
+    {
+        TestRoot root;
+        const std::string file = root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", "").toStdString();
+        KeyRanges::forgetLogged();
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type == QtWarningMsg)
+                warnings << text;
+        });
+        int checked = 0;
+        for (const KeyRanges::Range &range : KeyRanges::configuration().ranges()) {
+            QVERIFY2(range.def, range.key);
+            const QString section = QString(range.section).replace('*', "2"), key = QString(range.key).replace('*', "3");
+            const QString def = range.def;
+            const QString above = QString::number(range.kind == KeyRanges::Number ? range.max * 2 + 1 : range.max + 1, 'g', 12);
+            const QString below = QString::number(range.min - 1, 'g', 12);
+            const QString inRange = QString::number(range.min, 'g', 12);
+            const QList<QPair<QString, QString>> values = {
+                {"<missing>", def}, {"", def}, {above, def}, {below, def}, {"x1", def}, {inRange, inRange}};
+            for (const auto &value : values) {
+                // Written through the writer, which makes each rewrite show as a change to QSettings.
+                if (value.first == "<missing>")
+                    root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", "");
+                else
+                    WritePrivateProfileString(section.toStdString(), key.toStdString(), value.first.toStdString(), file);
+                for (int readTwice = 0; readTwice < 2; ++readTwice) {
+                    const QString got = QString::fromStdString(read(file, section.toStdString(), key.toStdString(), "reader's own"));
+                    QVERIFY2(got == value.second, qPrintable(QString("[%1] %2=%3 reads %4, not %5")
+                                                                 .arg(section, key, value.first, got, value.second)));
+                }
+                const QString logged = QString("[%1] %2=%3 ").arg(section, key, value.first);
+                const int lines = int(std::count_if(warnings.begin(), warnings.end(), [&](const QString &w) { return w.contains(logged); }));
+                const bool bad = value.first != "<missing>" && value.first != inRange
+                                 && !(def.isEmpty() && value.first.trimmed().isEmpty()); // PreviousMode: empty is none
+                QVERIFY2(lines == (bad ? 1 : 0), qPrintable(QString("%1 logged %2 times").arg(logged).arg(lines)));
+            }
+            ++checked;
+        }
+        qInstallMessageHandler(previous);
+        QVERIFY(checked > 60);
     }
 };
 

@@ -8,6 +8,7 @@
 #include "MonotonicClock.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "StoredSetting.h"
 #include "VideoWidget.h"
 
 #include <QAbstractButton>
@@ -72,9 +73,7 @@ void PanelBench::setConfig(const char *section, const char *key, const QString &
 
 QString PanelBench::config(const char *section, const char *key) const
 {
-    std::string out;
-    ReadPrivateProfileString(section, key, "", out, Paths::configFile().toStdString());
-    return QString::fromStdString(out);
+    return storedSetting(section, key);
 }
 
 bool PanelBench::build()

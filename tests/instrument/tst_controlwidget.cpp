@@ -278,7 +278,7 @@ private slots:
         b.setConfig("Filter_1", "Gain", "21");
         b.setConfig("Filter_1", "Exposure", "55");
         b.setConfig("Filter_1", "Light", "100");
-        b.setConfig("FilterColor", "3", "7");
+        b.setConfig("FilterColor", "3", "4"); // cyan, the last colour the settings offer
         b.setConfig("Filter_2", "Gain", "-4");
         QVERIFY(b.build());
         b.goLive();
@@ -292,7 +292,7 @@ private slots:
         QCOMPARE(b.panel->currentFilterSet().light, 100);
         QVERIFY(b.button("BUTTON_PSEUDO_COLOR")->isEnabled());
         QCOMPARE(colour.last().at(1).toInt(), 1);
-        QCOMPARE(colour.last().at(2).toInt(), 7);
+        QCOMPARE(colour.last().at(2).toInt(), 4);
         QCOMPARE(b.registerWrites(), (QStringList{"190:6", "733:8", "203:28", "3:30", "60:31"}));
         QCOMPARE(capturedImageMetaData().gain[1], QString("Gain: 36 dB"));
         QCOMPARE(capturedImageMetaData().exposure[1], QString("Exposure: 15000 ms"));

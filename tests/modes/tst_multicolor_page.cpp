@@ -341,17 +341,17 @@ private slots:
         QSignalSpy fontColor(m_page.get(), &MultiColorWidget::currentFontColorChanged);
         m_page->readSetting();
         QCOMPARE(line.first().first().toInt(), 1);
-        QCOMPARE(lineColor.first().first().value<QColor>(), g_ColorTable[5]);
-        QCOMPARE(font.first().first().toInt(), 5);
-        QCOMPARE(fontColor.first().first().value<QColor>(), g_ColorTable[3]);
+        QCOMPARE(lineColor.first().first().value<QColor>(), g_ColorTable[1]);
+        QCOMPARE(font.first().first().toInt(), 24);
+        QCOMPARE(fontColor.first().first().value<QColor>(), g_ColorTable[1]);
 
         writeConfig("[Setting_MultiColor]\nLineThickness=3\nFontThickness=3\nLineColor=12\nFontColor=-4\nAutosave=1\n"
                     "[Filter]\n0=Transmitted\n1=ABCDEFGHI\n2=RFP\n3=DAPI\n[FilterColor]\n1=9\n2=3\n3=-1\n[Camera]\nMode=12\n");
         m_page->readSetting();
         QCOMPARE(line.last().first().toInt(), 4);
-        QCOMPARE(font.last().first().toInt(), 3);
-        QCOMPARE(lineColor.last().first().value<QColor>(), g_ColorTable[5]); // 12 and -4: the defaults
-        QCOMPARE(fontColor.last().first().value<QColor>(), g_ColorTable[3]);
+        QCOMPARE(font.last().first().toInt(), 24); // 3: no font size the settings offer
+        QCOMPARE(lineColor.last().first().value<QColor>(), g_ColorTable[1]); // 12 and -4: the defaults
+        QCOMPARE(fontColor.last().first().value<QColor>(), g_ColorTable[1]);
         QVERIFY(ui()->BUTTON_CAPTURE->styleSheet().contains("capture_save.png"));
         QCOMPARE(ui()->LABEL_CH1->text(), QString("Trans"));
         QCOMPARE(ui()->LABEL_CH2->text(), QString("ABCDE"));

@@ -319,7 +319,7 @@ private slots:
     void settingsRoundTrip()
     {
         Page p;
-        setConfig("Setting_Timelapse", "Correction", "2");
+        setConfig("Setting_Timelapse", "Correction", "1");
         setConfig("Setting_Timelapse", "CorrectionFreq", "7");
         setConfig("Setting_Timelapse", "ScanRange", "20");
         p.page->readSetting();

@@ -10,10 +10,12 @@
 #include "MediaMonitor.h"
 #include "MessageCount.h"
 #include "MessageDlg.h"
+#include "OfferedRange.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "SeriesVideoExporter.h"
 #include "SliceFiles.h"
+#include "StoredSetting.h"
 #include "TestRoot.h"
 #include "TimeLapseProgressDlg.h"
 #include "Utilities.h"
@@ -92,9 +94,8 @@ class TestVideoExport : public QObject
 
     QString setting(const char *key) const
     {
-        std::string value;
-        ReadPrivateProfileString("Setting_Timelapse", key, "-", value, Paths::configFile().toStdString());
-        return QString::fromStdString(value);
+        const QString stored = storedSetting("Setting_Timelapse", key);
+        return stored.isEmpty() ? QString("-") : stored;
     }
 
     // A frame source of plain frames, one grey level per row.
@@ -207,6 +208,11 @@ private slots:
         QCOMPARE(ui->LABEL_SAVE_PATH->text(), QString("/home/user/media/Run2"));
         QCOMPARE(ui->COMBOBOX_QUALITY->currentText(), QString("Highest"));
         QCOMPARE(ui->COMBOBOX_SIZE->currentText(), QString("1280p"));
+        // The configuration table holds the numbers the dialog offers.
+        for (const QString &why : {rangeMismatch("Setting_Timelapse", "FrameRate", ui->SPINBOX_FR),
+                                   rangeMismatch("Setting_Timelapse", "VideoQuality", ui->COMBOBOX_QUALITY, Stored::Data),
+                                   rangeMismatch("Setting_Timelapse", "VideoScale", ui->COMBOBOX_SIZE, Stored::Data)})
+            QVERIFY2(why.isEmpty(), qPrintable(why));
     }
 
     // Frame rate typed on the keyboard: clamped to 1..60, "abc" reads as 0, a negative number

@@ -352,7 +352,7 @@ private slots:
     }
 
     // Font size and colour of the text from [Setting_MultiColor]; a colour outside the table reads
-    // as the default (red).
+    // as the default (green).
     void settings()
     {
         m_root->writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_MultiColor]\nFontThickness=20\nFontColor=12\n");
@@ -362,7 +362,7 @@ private slots:
         TAnnotationTextInfo info;
         view()->getAnnotationTextInfo(info);
         QCOMPARE(info.pointSize, 20);
-        QCOMPARE(info.color, g_ColorTable[0]);
+        QCOMPARE(info.color, g_ColorTable[1]);
     }
 };
 

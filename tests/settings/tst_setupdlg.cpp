@@ -3,6 +3,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "KeyboardDlg.h"
+#include "OfferedRange.h"
 #include "Paths.h"
 
 #include <QComboBox>
@@ -49,7 +50,7 @@ private slots:
         row("camera 12", "Camera", "PreviousMode", "12", "RADIO_8BIT", "1", "8");
         row("camera fallback", "Camera", "Mode", "16", "RADIO_16BIT", "1", "16");
         row("saturated", "Camera", "SaturatedPixel", kMissing, "CHKBOX_SATURATED_PIXEL", "0", "0");
-        row("saturated 5", "Camera", "SaturatedPixel", "5", "CHKBOX_SATURATED_PIXEL", "1", "1");
+        row("saturated 5", "Camera", "SaturatedPixel", "5", "CHKBOX_SATURATED_PIXEL", "0", "0"); // not a flag: the default
         row("hot pixel on", "Camera", "HotPixelEnable", "1", "CHKBOX_HOTPIXEL_ENABLED", "1", "1");
         row("threshold", "Camera", "Threshold", kMissing, "SPINBOX_HOTPIXEL", "60", kMissing);
         row("threshold 300", "Camera", "Threshold", "300", "SPINBOX_HOTPIXEL", "60", "300"); // beyond 255: the default
@@ -88,9 +89,9 @@ private slots:
         row("knob", "Focus", "Knob", kMissing, "RADIO_KNOB_MODE_1", "1", "0");
         row("knob 1", "Focus", "Knob", "1", "RADIO_KNOB_MODE_2", "1", "1");
         row("knob 2", "Focus", "Knob", "2", "RADIO_KNOB_MODE_1", "1", "0");
-        row("coarse speed", "Focus", "CoarseSpeed", kMissing, "SPINBOX_FOCUS_COARSE_SPEED", "500", "500");
+        row("coarse speed", "Focus", "CoarseSpeed", kMissing, "SPINBOX_FOCUS_COARSE_SPEED", "350", "350");
         row("fine speed", "Focus", "FineSpeed", "12abc", "SPINBOX_FOCUS_FINE_SPEED", "5", "5"); // not a number: the default
-        row("coarse step", "Focus", "CoarseStepSize", kMissing, "SPINBOX_FOCUS_COARSE_STEP_SIZE", "10", "10");
+        row("coarse step", "Focus", "CoarseStepSize", kMissing, "SPINBOX_FOCUS_COARSE_STEP_SIZE", "1", "1");
         row("fine step", "Focus", "FineStepSize", kMissing, "SPINBOX_FOCUS_FINE_STEP_SIZE", "0.05", "0.05");
         row("fine step 0.01", "Focus", "FineStepSize", "0.01", "SPINBOX_FOCUS_FINE_STEP_SIZE", "0.05", "0.05");
         row("fine step 0.5", "Focus", "FineStepSize", "0.5", "SPINBOX_FOCUS_FINE_STEP_SIZE", "0.50", "0.5");
@@ -126,6 +127,49 @@ private slots:
         row("stage speed -5", "Setting_Misc", "Stage_MAXSPEED", "-5", "SPINBOX_STAGE_MAX_SPEED", "700", "700");
         row("stage speed 650", "Setting_Misc", "Stage_MAXSPEED", "650", "SPINBOX_STAGE_MAX_SPEED", "650", "650");
         row("stage focus speed", "Setting_Misc", "Stage_FOCUSSPEED", kMissing, "SPINBOX_STAGE_FOCUS_SPEED", "100", "100");
+    }
+
+    // Every number key the dialog edits holds in the configuration table exactly the range its
+    // control offers: a wider table would hand the readers values no user can set.
+    void rangesAreThoseOffered_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("widget");
+        const QList<QStringList> rows = {
+            {"Camera", "Threshold", "SPINBOX_HOTPIXEL"}, {"Camera", "HotPixelEx", "COMBO_HOTPIXEL_EX#data"},
+            {"FilterColor", "1", "COMB_CH2_FILTER_COLOR#row"}, {"FilterColor", "2", "COMB_CH3_FILTER_COLOR#row"},
+            {"FilterColor", "3", "COMB_CH4_FILTER_COLOR#row"}, {"Focus", "CoarseSpeed", "SPINBOX_FOCUS_COARSE_SPEED"},
+            {"Focus", "FineSpeed", "SPINBOX_FOCUS_FINE_SPEED"}, {"Focus", "CoarseStepSize", "SPINBOX_FOCUS_COARSE_STEP_SIZE"},
+            {"Focus", "FineStepSize", "SPINBOX_FOCUS_FINE_STEP_SIZE"}, {"Focus", "FineAFRange", "COMBO_FOCUS_FINE_AF_RANGE"},
+            {"Focus", "DOF_Factor", "SPINBOX_DOF_FACTOR"}, {"Setting_MultiColor", "LineThickness", "COMB_LINE_THICKNESS#row"},
+            {"Setting_MultiColor", "LineColor", "COMB_LINE_COLOR#row"}, {"Setting_MultiColor", "FontThickness", "COMB_FONT_THICKNESS"},
+            {"Setting_MultiColor", "FontColor", "COMB_FONT_COLOR#row"}, {"ScaleBar", "ReductionLensMagnification", "SPINBOX_REDUCTION_RATIO"},
+            {"Setting_ZStack", "StableTimeInterval", "SPINBOX_STABLE_TIME_INTERVAL"},
+            {"Setting_ZStack", "StableZSpeed", "SPINBOX_STABLE_Z_SPEED"}, {"LensPos", "Delay", "SPINBOX_LENS_POS_DELAY"},
+            {"LensPos", "Speed", "SPINBOX_LENS_POS_SPEED"}, {"Setting_Misc", "Accel", "SPINBOX_ACCEL"},
+            {"Setting_Misc", "Reduction", "SPINBOX_REDUCTION"}, {"Setting_Misc", "AF_Offset", "SPINBOX_AF_OFFSET"},
+            {"Setting_Misc", "CellSize_Offset", "SPINBOX_CELL_SIZE_OFFSET"},
+            {"Setting_Misc", "Stage_MAXSPEED", "SPINBOX_STAGE_MAX_SPEED"},
+            {"Setting_Misc", "Stage_FOCUSSPEED", "SPINBOX_STAGE_FOCUS_SPEED"}};
+        for (const QStringList &row : rows)
+            QTest::addRow("%s %s", qPrintable(row[0]), qPrintable(row[1])) << row[0] << row[1] << row[2];
+        for (int lens = 1; lens <= 5; ++lens)
+            QTest::addRow("LensNA %d", lens) << "LensNA" << QString::number(lens) << QString("SPINBOX_LENS_NA_%1").arg(lens);
+    }
+
+    void rangesAreThoseOffered()
+    {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, widget);
+        SetupDlgBench bench;
+        bench.build();
+        // NAME#row: the combo stores its row; NAME#data: its item's data; else its text.
+        const QString name = widget.section('#', 0, 0), by = widget.section('#', 1);
+        const Stored stored = by == "row" ? Stored::Row : by == "data" ? Stored::Data : Stored::Text;
+        const QString why = rangeMismatch(qPrintable(section), qPrintable(key), bench.widget(name), stored);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
     }
 
     void keysRoundTrip()
