@@ -198,7 +198,9 @@ int CountTool::run(const QList<QByteArray> &arguments, FILE *out, FILE *err)
 
     const QString name = QFile::decodeName(image);
     ImReaderWriter reader;
-    if (ImReaderWriter::formatOf(image) != ImReaderWriter::Format::Tiff || !reader.read(image))
+    if (ImReaderWriter::formatOf(image) != ImReaderWriter::Format::Tiff)
+        return refuse(err, QStringLiteral("cannot read %1: the count reads TIFF images (.tif, .tiff)").arg(name));
+    if (!reader.read(image))
         return refuse(err, QStringLiteral("cannot read %1 as a TIFF image: %2").arg(name, reader.errorString()));
     if (CountToolChannels::isEngine(engine))
         return CountToolChannels::run(engine, reader, name, magnification, notes, out, err);

@@ -32,7 +32,7 @@ struct Expected
 
 inline QList<Expected> expected()
 {
-    const QString notTiff = "as a TIFF image";
+    const QString notTiff = "the count reads TIFF images";
     return {{"good.tif", "", ""},
             {"long-description.tif", "", ""},
             {"deflate-corrupt.tif", "ZIPDecode: Decoding error", "ZIPDecode: Decoding error"},
