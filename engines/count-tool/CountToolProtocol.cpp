@@ -93,10 +93,13 @@ QStringList CountToolProtocol::notes(const QString &path, bool secondEngine)
             continue;
         anyKey = true;
         const std::string &value = written[i].value;
+        bool stands = false;
+        if (!value.empty())
+            ranges.valueOf(file, k.group, k.key, &value, k.fallBack, stands);
         if (value.empty())
             notes << QStringLiteral("%1: %2 is empty; the default %3 is used")
                          .arg(path, name, QLatin1String(k.fallBack));
-        else if (!ranges.holds(file, k.group, k.key, value, k.fallBack))
+        else if (!stands)
             notes << QStringLiteral("%1: %2=%3 is not a number from %4 to %5; the default %6 is used")
                          .arg(path, name, shown(value))
                          .arg(k.min)
