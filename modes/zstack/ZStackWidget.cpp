@@ -43,7 +43,8 @@ const QString kMicro = QString::fromUtf8("µm");
 const QString kDistanceError = QStringLiteral(
     "<p><b>Error!</b><br/><br/>The distance cannot exceed 10mm.<br/>Please reset the positions.<br/> %1.</p>");
 const QString kInvalidValues =
-    QStringLiteral("<p><b>Error!</b><br/><br/>Invalid value(s).<br/>Set proper value(s) and try again.</p>");
+    QStringLiteral("<p><b>Error!</b><br/><br/>Invalid value(s).<br/>%1<br/>Set proper value(s) and try again.</p>");
+const QString kRangeError = QStringLiteral("<p><b>Error!</b><br/><br/>%1<br/>Please reset the range.</p>");
 const QString kInitializing = QStringLiteral("<p><b>Initializing ...</b></p>");
 const QString kInProgress = QStringLiteral("<p><b>Z-stack imaging in progress ...</b><br/><br/>Do not touch the focus "
                                            "knobs.<br/>Moving to the start position.</p>");
@@ -73,6 +74,15 @@ QString readConfig(const char *section, const char *key, const char *def)
 int toSteps(float micrometres)
 {
     return int(micrometres * g_ConvertToStep);
+}
+
+// Why a range around the stage's position is refused: the heights it would take (micrometres)
+// against the travel the focus counter covers from its origin.
+QString travelText(double from, double to)
+{
+    return QString("The range %1 to %2 %3 leaves the focus travel<br/>(0 to %4 %3).")
+        .arg(QString::number(from, 'f', 2), QString::number(to, 'f', 2), kMicro)
+        .arg(ZStackWidget::kStageTopMicrometres);
 }
 
 // A folder name the stack can be made under: one path component, not "." or "..".
@@ -660,7 +670,8 @@ void ZStackWidget::showDistanceError()
         ui->BUTTON_SET_START_POSITION->setChecked(false);
         ui->BUTTON_SET_END_POSITION->setChecked(false);
     } else if (ui->RADIO_RANGE->isChecked()) {
-        showText(kDistanceError.arg("RANGE"));
+        // A range never spans more than the travel: it is refused because it leaves it.
+        showText(kRangeError.arg(travelText(m_nStartPosition / g_ConvertToStep, m_nEndPosition / g_ConvertToStep)));
     }
 }
 
@@ -917,7 +928,8 @@ void ZStackWidget::slotAnswerTimedOut()
 void ZStackWidget::on_BUTTON_Z_STACK_START_clicked()
 {
     if (ui->RADIO_RANGE->isChecked() && !checkRangeBeforeScan()) {
-        showText(kInvalidValues);
+        showText(kInvalidValues.arg(travelText(m_nPolledPosition - ui->SPINBOX_RANGE_MINUS->value(),
+                                               m_nPolledPosition + ui->SPINBOX_RANGE_PLUS->value())));
         return;
     }
     setCursor(Qt::WaitCursor);

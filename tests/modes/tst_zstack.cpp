@@ -336,6 +336,51 @@ private slots:
         QCOMPARE(m_page->errorCode(), 0); // no check ran
     }
 
+    // A range around the stage's position at either end of its travel, and the widest range the
+    // boxes offer: one that leaves the travel is refused, when chosen and again at START, with the
+    // heights it would take, never as a distance above 10 mm.
+    void rangeAtTravelEnds_data()
+    {
+        QTest::addColumn<int>("at"); // micrometres
+        QTest::addColumn<int>("minus");
+        QTest::addColumn<int>("plus");
+        QTest::addColumn<QString>("refusal"); // empty when the range fits
+        QTest::newRow("bottom, both sides") << 0 << 100 << 100 << QString("The range -100.00 to 100.00 µm leaves");
+        QTest::newRow("bottom, above only") << 0 << 0 << 100 << QString();
+        QTest::newRow("top, 1 above") << 10000 << 0 << 1 << QString("The range 10000.00 to 10001.00 µm leaves");
+        QTest::newRow("top, below only") << 10000 << 100 << 0 << QString();
+        QTest::newRow("widest offered") << 5000 << 10000 << 10000 << QString("The range -5000.00 to 15000.00 µm leaves");
+        QTest::newRow("whole travel") << 5000 << 5000 << 5000 << QString();
+    }
+    void rangeAtTravelEnds()
+    {
+        QFETCH(int, at);
+        QFETCH(int, minus);
+        QFETCH(int, plus);
+        QFETCH(QString, refusal);
+        makePage();
+        m_position = int(float(at) * 51.2f);
+        auto setRange = [&] {
+            const QSignalBlocker blockMinus(ui()->SPINBOX_RANGE_MINUS), blockPlus(ui()->SPINBOX_RANGE_PLUS);
+            ui()->SPINBOX_RANGE_MINUS->setValue(minus);
+            ui()->SPINBOX_RANGE_PLUS->setValue(plus);
+        };
+        setRange();
+        ui()->RADIO_RANGE->click();
+        QCOMPARE(m_dialogs.filter("cannot exceed").size(), 0);
+        if (refusal.isEmpty()) {
+            QCOMPARE(m_dialogs.size(), 0);
+            QCOMPARE(m_page->stackHeight(), float(minus + plus));
+            return;
+        }
+        QCOMPARE(m_dialogs.filter(refusal).size(), 1);
+        m_page->slotUpdatePos(at);
+        setRange();
+        ui()->BUTTON_Z_STACK_START->click();
+        QCOMPARE(m_dialogs.filter("Invalid value(s)").filter(refusal).size(), 1);
+        QVERIFY(m_moves.isEmpty());
+    }
+
     // Every refusal at START shows its preset, moves nothing and leaves the menu free.
     void refusals_data()
     {
