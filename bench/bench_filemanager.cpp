@@ -1,6 +1,7 @@
-// The file manager's pictures: icons of a folder of 200 camera TIFFs (1280 x 1024, 8 and 16 bits)
-// with the thumbnail cache emptied and each icon painted once, against reading the same files'
-// bytes; and one 16-bit TIFF brought to the viewer's pixmap, against a plain read of that file.
+// The file manager's pictures: icons of a folder of 200 camera images (1280 x 1024: TIFF of 8 and
+// 16 bits, 8-bit JPEG) with the thumbnail cache emptied and each icon painted once, against
+// reading the same files' bytes; and one 16-bit TIFF brought to the viewer's pixmap, against a
+// plain read of that file.
 #include "GuiBenchMain.h"
 #include "FileIconProvider.h"
 #include "FileWriteBench.h"
@@ -18,11 +19,11 @@ namespace {
 
 constexpr int kFiles = 200;
 
-struct TiffFolder
+struct ImageFolder
 {
     QTemporaryDir dir{benchFolder() + "/bench-XXXXXX"};
     QStringList paths;
-    explicit TiffFolder(int bits, int count)
+    explicit ImageFolder(int bits, int count, const char *suffix = "tif")
     {
         ImReaderWriter image;
         void *samples = image.reserve(1280, 1024, quint16(bits), 1, 1, 1, 1);
@@ -36,7 +37,7 @@ struct TiffFolder
                 static_cast<quint8 *>(samples)[i] = quint8(v);
         }
         for (int i = 0; i < count; ++i) {
-            paths << dir.path() + QString("/cells_%1.tif").arg(i, 4, 10, QChar('0'));
+            paths << dir.path() + QString("/cells_%1.%2").arg(i, 4, 10, QChar('0')).arg(QLatin1String(suffix));
             if (!image.write(QFile::encodeName(paths.last()), "Instrument: VANTOR S")) {
                 paths.clear();
                 return;
@@ -67,9 +68,9 @@ void plainReadFloor(benchmark::State &state, const QStringList &paths)
             }
 }
 
-void thumbnails(benchmark::State &state, int bits)
+void thumbnails(benchmark::State &state, int bits, const char *suffix = "tif")
 {
-    TiffFolder folder(bits, kFiles);
+    ImageFolder folder(bits, kFiles, suffix);
     FileIconProvider provider;
     provider.setThumbnailReader(&ImageThumbnailReader::read);
     provider.setThumbnailOn(true);
@@ -87,13 +88,15 @@ void thumbnails(benchmark::State &state, int bits)
 }
 
 void fm_thumbnails_200(benchmark::State &state) { thumbnails(state, 8); }
-void fm_thumbnails_200_floor(benchmark::State &state) { plainReadFloor(state, TiffFolder(8, kFiles).paths); }
+void fm_thumbnails_200_floor(benchmark::State &state) { plainReadFloor(state, ImageFolder(8, kFiles).paths); }
 void fm_thumbnails_200_16bit(benchmark::State &state) { thumbnails(state, 16); }
-void fm_thumbnails_200_16bit_floor(benchmark::State &state) { plainReadFloor(state, TiffFolder(16, kFiles).paths); }
+void fm_thumbnails_200_16bit_floor(benchmark::State &state) { plainReadFloor(state, ImageFolder(16, kFiles).paths); }
+void fm_thumbnails_200_jpeg(benchmark::State &state) { thumbnails(state, 8, "jpg"); }
+void fm_thumbnails_200_jpeg_floor(benchmark::State &state) { plainReadFloor(state, ImageFolder(8, kFiles, "jpg").paths); }
 
 void viewer_load_16bit(benchmark::State &state)
 {
-    TiffFolder folder(16, 1);
+    ImageFolder folder(16, 1);
     ImageViewerDlg viewer;
     const QString path = folder.paths.value(0);
     for (auto _ : state) {
@@ -104,7 +107,7 @@ void viewer_load_16bit(benchmark::State &state)
         }
     }
 }
-void viewer_load_16bit_floor(benchmark::State &state) { plainReadFloor(state, TiffFolder(16, 1).paths); }
+void viewer_load_16bit_floor(benchmark::State &state) { plainReadFloor(state, ImageFolder(16, 1).paths); }
 
 } // namespace
 
@@ -112,6 +115,8 @@ BENCHMARK(fm_thumbnails_200)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200_16bit)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200_16bit_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(fm_thumbnails_200_jpeg)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(fm_thumbnails_200_jpeg_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(viewer_load_16bit)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(viewer_load_16bit_floor)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

@@ -50,10 +50,10 @@ void ImageViewerDlg::setCurrentIndex(const QFileInfo &info)
         }
 }
 
-// Every file goes through the readers of the thumbnails: TIFF from its samples (8 and 16 bits,
-// as the viewer conversions show them), other formats through Qt's readers, nothing over 64
-// megapixels. A sound file of a kind not shown says so and why; any other failure shows the
-// damaged-file text.
+// Every file goes through the readers of the thumbnails: TIFF from its samples, PNG, JPG and BMP
+// through the reader of the analyses and tools, 8 and 16 bits as the viewer conversions show
+// them, nothing over 64 megapixels. A file not shown for another reason than damaged data says
+// so and why; a damaged one shows the damaged-file text.
 void ImageViewerDlg::load(const QString &path, const QString &fileName)
 {
     // A name that cannot be wider than the bar even in its widest characters is shown as it is,

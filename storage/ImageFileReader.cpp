@@ -62,7 +62,7 @@ cv::Mat readBmp(const QByteArray &bytes, QString *why)
     const auto *header = reinterpret_cast<const uchar *>(bytes.constData());
     const quint32 infoSize = bytes.size() >= 18 ? qFromLittleEndian<quint32>(header + 14) : 0;
     if (bytes.size() < 26 || (infoSize != 12 && (infoSize < 40 || bytes.size() < 34)))
-        return ImageFileReader::refused(why, QStringLiteral("damaged BMP data: the header is cut"));
+        return ImageFileReader::damaged(why, "BMP", QStringLiteral("the header is cut"));
     // The old 12-byte header holds 16-bit sizes and no compression; the others signed 32-bit
     // sizes (a negative height: rows from the top) and the compression.
     const bool old = infoSize == 12;
@@ -72,18 +72,18 @@ cv::Mat readBmp(const QByteArray &bytes, QString *why)
     const quint64 bits = qFromLittleEndian<quint16>(header + (old ? 24 : 28));
     const quint32 compression = old ? 0 : qFromLittleEndian<quint32>(header + 30);
     if (width < 0)
-        return ImageFileReader::refused(why, QStringLiteral("damaged BMP data: a negative width"));
+        return ImageFileReader::damaged(why, "BMP", QStringLiteral("a negative width"));
     if (!ImReaderWriter::withinSizeCap(quint64(width), quint64(height), 3, 1))
         return ImageFileReader::refused(why, ImReaderWriter::tooLarge(quint64(width), quint64(height)));
     if (compression != 0 && compression != 3) // BI_RGB, BI_BITFIELDS
         return ImageFileReader::refused(why, QStringLiteral("compressed BMP images are not supported"));
     const quint64 rowBytes = (quint64(width) * bits + 31) / 32 * 4;
     if (quint64(bytes.size()) < qFromLittleEndian<quint32>(header + 10) + rowBytes * quint64(height))
-        return ImageFileReader::refused(why, QStringLiteral("damaged BMP data: the file ends before its last row"));
+        return ImageFileReader::damaged(why, "BMP", QStringLiteral("the file ends before its last row"));
     const cv::Mat image = cv::imdecode(cv::Mat(1, bytes.size(), CV_8UC1, const_cast<char *>(bytes.constData())),
                                        cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
     if (image.empty())
-        return ImageFileReader::refused(why, QStringLiteral("damaged BMP data"));
+        return ImageFileReader::damaged(why, "BMP", QString());
     return image;
 }
 
@@ -94,6 +94,17 @@ cv::Mat ImageFileReader::refused(QString *why, const QString &text)
     if (why)
         *why = text;
     return cv::Mat();
+}
+
+cv::Mat ImageFileReader::damaged(QString *why, const char *format, const QString &detail)
+{
+    const QString text = QStringLiteral("damaged %1 data").arg(QLatin1String(format));
+    return refused(why, detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
+}
+
+bool ImageFileReader::isDamaged(const QString &why)
+{
+    return why.startsWith(QLatin1String("damaged "));
 }
 
 cv::Mat ImageFileReader::read(const QByteArray &path, QString *why)

@@ -8,7 +8,9 @@
 // file must hold that format; the declared size is checked against ImReaderWriter's cap before
 // anything is decoded. TIFF goes through ImReaderWriter, PNG through PngReader and JPEG through
 // JpegReader, which refuse a damaged or cut file and sample formats they do not read; BMP is
-// decoded by OpenCV, which refuses a cut one. Nothing is printed. Safe on any thread.
+// decoded by OpenCV, which refuses a cut one. For these three, the reason for a damaged or cut
+// file begins with "damaged" (isDamaged tells it); any other names a file that cannot be read or
+// is not of a kind read. Nothing is printed. Safe on any thread.
 class ImageFileReader
 {
 public:
@@ -19,4 +21,8 @@ public:
     static cv::Mat read(const QByteArray &path, QString *why);
     // An empty matrix, with why (where asked) set to text: how the image decoders refuse a file.
     static cv::Mat refused(QString *why, const QString &text);
+    // As refused, for a file whose data the decoder of format (PNG, JPEG, BMP) finds damaged or cut.
+    static cv::Mat damaged(QString *why, const char *format, const QString &detail);
+    // Whether why is the reason given for a damaged or cut PNG, JPEG or BMP file.
+    static bool isDamaged(const QString &why);
 };

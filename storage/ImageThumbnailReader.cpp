@@ -1,14 +1,36 @@
 #include "ImageThumbnailReader.h"
 
 #include "ImReaderWriter.h"
-#include "RegularFile.h"
+#include "ImageFileReader.h"
 #include "ViewerConversion.h"
 
 #include <QFile>
-#include <QImageReader>
+#include <opencv2/imgproc.hpp>
 
 #include <exception>
-#include <unistd.h>
+
+namespace {
+
+// Decoded samples (OpenCV's blue, green, red order) in the red, green, blue order of image's
+// array, brought to a picture as a TIFF's are.
+QImage pictureOf(const cv::Mat &decoded, QSize size, ImReaderWriter &image)
+{
+    const int channels = decoded.channels();
+    const quint16 bits = decoded.depth() == CV_16U ? 16 : 8;
+    void *samples = image.reserve(quint32(decoded.cols), quint32(decoded.rows), bits, quint16(channels), 1,
+                                  channels == 3 ? 2 : 1, 1);
+    if (!samples)
+        return QImage();
+    cv::Mat into(decoded.rows, decoded.cols, decoded.type(), samples);
+    if (channels == 3)
+        cv::cvtColor(decoded, into, cv::COLOR_BGR2RGB);
+    else
+        decoded.copyTo(into);
+    image.cameraLayout = false;
+    return ViewerConversion::toImage(image, size);
+}
+
+} // namespace
 
 bool ImageThumbnailReader::isTiff(const QString &path)
 {
@@ -40,36 +62,13 @@ QImage ImageThumbnailReader::readWith(const QString &path, const QSize &size, Im
             return ViewerConversion::toImage(image, whole ? QSize() : size, maximum);
         }
         QString why;
-        bool notRegular = false;
-        const int fd = RegularFile::openForReading(QFile::encodeName(path), &why, &notRegular);
-        QFile file(path); // the name gives the reader its format hint, as a path would
-        if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            if (fd >= 0)
-                ::close(fd);
-            if (unshown && notRegular)
+        const cv::Mat decoded = ImageFileReader::read(QFile::encodeName(path), &why);
+        if (decoded.empty()) {
+            if (unshown && !ImageFileReader::isDamaged(why))
                 *unshown = why;
             return QImage();
         }
-        QImageReader reader(&file);
-        reader.setAutoTransform(false);
-        // The declared size within the cap of every image reader, for the samples the header
-        // promises (one grey sample or three colour ones, of one or two bytes).
-        const QSize declared = reader.size();
-        const QImage::Format kind = reader.imageFormat();
-        const bool grey = kind == QImage::Format_Grayscale8 || kind == QImage::Format_Grayscale16;
-        const bool wide = kind == QImage::Format_Grayscale16 || kind == QImage::Format_RGBX64
-                          || kind == QImage::Format_RGBA64 || kind == QImage::Format_RGBA64_Premultiplied;
-        if (!declared.isValid()
-            || !ImReaderWriter::withinSizeCap(quint64(declared.width()), quint64(declared.height()), grey ? 1 : 3,
-                                              wide ? 2 : 1))
-            return QImage();
-        if (!whole && reader.supportsOption(QImageIOHandler::ScaledSize))
-            reader.setScaledSize(size);
-        QImage picture = reader.read();
-        if (picture.isNull() || whole)
-            return picture;
-        return picture.size() == size ? picture
-                                      : picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return pictureOf(decoded, whole ? QSize() : size, image);
     } catch (const std::exception &) {
         return QImage();
     }

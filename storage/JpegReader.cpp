@@ -83,7 +83,7 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
         ~Release() { jpeg_destroy_decompress(&info); }
     } release{info};
     const auto damaged = [&] {
-        return ImageFileReader::refused(why, QStringLiteral("damaged JPEG data: %1").arg(QString::fromLocal8Bit(errors.message)));
+        return ImageFileReader::damaged(why, "JPEG", QString::fromLocal8Bit(errors.message));
     };
     if (!readHeader(&info, &errors, &bytes))
         return damaged();

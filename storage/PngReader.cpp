@@ -109,7 +109,7 @@ cv::Mat PngReader::decode(const QByteArray &bytes, QString *why)
         return ImageFileReader::refused(why, QStringLiteral("out of memory"));
     png_set_read_fn(png, &source, onRead);
     const auto damaged = [&] {
-        return ImageFileReader::refused(why, QStringLiteral("damaged PNG data: %1").arg(QString::fromLocal8Bit(source.message)));
+        return ImageFileReader::damaged(why, "PNG", QString::fromLocal8Bit(source.message));
     };
     if (!readHeader(png, info))
         return damaged();

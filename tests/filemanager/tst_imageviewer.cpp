@@ -2,6 +2,7 @@
 #include "HostileImages.h"
 #include "ImReaderWriter.h"
 #include "ImageAttributeDialog.h"
+#include "ImageFileReader.h"
 #include "ImageThumbnailReader.h"
 #include "ImageViewerDlg.h"
 #include "TestRoot.h"
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
+#include <opencv2/imgcodecs.hpp>
 
 namespace {
 
@@ -166,6 +168,92 @@ private slots:
         QImage thumbnail;
         QVERIFY2(!blocks([&] { thumbnail = ImageThumbnailReader::read(path, QSize(128, 102)); }), "a thumbnail blocked");
         QCOMPARE(thumbnail.isNull(), !shown.isEmpty());
+    }
+
+    // The file manager refuses what the analyses and tools refuse: every damaged file of their
+    // table gives no thumbnail and the viewer's text (a PNG, JPG or BMP's reason where it is not
+    // damaged data), every sound one its samples.
+    void sharedReaderTable_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        for (const HostileImages::Expected &file : HostileImages::expected())
+            QTest::newRow(qPrintable(file.name)) << file.name << file.reason;
+    }
+    void sharedReaderTable()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        const QString folder = HostileImages::folder();
+        QVERIFY2(!folder.isEmpty(), "no hostile files");
+        const QString path = folder + "/" + name;
+        QImage thumbnail;
+        ImageViewerDlg viewer;
+        QVERIFY(HostileImages::returnsWithin([&] {
+            thumbnail = ImageThumbnailReader::read(path, QSize(128, 102));
+            viewer.load(path, name);
+        }, folder + "/fifo.tif", kHangBoundMs));
+        QCOMPARE(thumbnail.isNull(), !reason.isEmpty());
+        QCOMPARE(viewer.isValidImage(), reason.isEmpty());
+        if (reason.isEmpty()) {
+            QCOMPARE(thumbnail.size(), QSize(128, 102));
+            const cv::Mat decoded = ImageFileReader::read(QFile::encodeName(path), nullptr);
+            const QImage shown = viewer.pixmap().toImage().convertToFormat(QImage::Format_Grayscale8);
+            QCOMPARE(shown.size(), QSize(decoded.cols, decoded.rows));
+            const cv::Mat grey(shown.height(), shown.width(), CV_8UC1, const_cast<uchar *>(shown.constBits()),
+                               size_t(shown.bytesPerLine()));
+            QCOMPARE(cv::norm(grey, decoded, cv::NORM_INF), 0.0);
+        } else if (!ImageThumbnailReader::isTiff(path)) {
+            const QString text = viewer.failureText();
+            if (ImageFileReader::isDamaged(reason))
+                QCOMPARE(text, QString("This file appears to be damaged or corrupted."));
+            else
+                QVERIFY2(text.startsWith("This image cannot be shown: " + reason), qPrintable(text));
+        }
+    }
+
+    // PNG and BMP samples shown as the viewer shows a TIFF's: colour in its order, 16-bit grey to
+    // its brightest, 16-bit colour as v x 255 / 4094; thumbnails brought to size.
+    void sharedReaderPictures_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("first");  // the first pixel's samples in OpenCV's order
+        QTest::addColumn<int>("brightest");
+        QTest::addColumn<QRgb>("shown");
+        QTest::newRow("colour png") << "c.png" << CV_8UC3 << 0x0a141e << 0 << qRgb(30, 20, 10);
+        QTest::newRow("colour bmp") << "c.bmp" << CV_8UC3 << 0x0a141e << 0 << qRgb(30, 20, 10);
+        QTest::newRow("grey png") << "g.png" << CV_8UC1 << 77 << 0 << qRgb(77, 77, 77);
+        QTest::newRow("16-bit grey png") << "g16.png" << CV_16UC1 << 204 << 510 << qRgb(102, 102, 102);
+        QTest::newRow("16-bit colour png") << "c16.png" << CV_16UC3 << 2047 << 0 << qRgb(128, 128, 128);
+    }
+    void sharedReaderPictures()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, type);
+        QFETCH(int, first);
+        QFETCH(int, brightest);
+        QFETCH(QRgb, shown);
+        QTemporaryDir dir;
+        cv::Mat samples(48, 64, type);
+        if (CV_MAT_CN(type) == 3)
+            samples.setTo(CV_MAT_DEPTH(type) == CV_16U ? cv::Scalar::all(first)
+                                                       : cv::Scalar(first >> 16, (first >> 8) & 255, first & 255));
+        else
+            samples.setTo(first);
+        if (brightest)
+            samples.at<quint16>(47, 63) = quint16(brightest);
+        const QString path = dir.path() + "/" + name;
+        QVERIFY(cv::imwrite(QFile::encodeName(path).toStdString(), samples));
+        QString unshown;
+        ImReaderWriter reused;
+        const QImage whole = ImageThumbnailReader::readWith(path, QSize(), reused, &unshown);
+        QVERIFY2(!whole.isNull(), qPrintable(unshown));
+        QCOMPARE(whole.size(), QSize(64, 48));
+        QCOMPARE(whole.pixel(0, 0), shown);
+        const QImage thumbnail = ImageThumbnailReader::readWith(path, QSize(32, 24), reused);
+        QCOMPARE(thumbnail.size(), QSize(32, 24));
+        QCOMPARE(thumbnail.pixel(0, 0), shown);
     }
 
     void rewordings_data()
