@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QSet>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryFile>
@@ -163,16 +164,25 @@ std::unique_ptr<QTemporaryFile> scratchCopy(const QByteArray &bytes)
 }
 
 // Whether QSettings takes line as one line of its own: it parses without a format error and does
-// not run on into the next line (an open quote, a trailing backslash). Judged on a scratch file.
+// not run on into the next line (an open quote, a trailing backslash). Judged on a scratch file,
+// once per start for a line that is taken: it stays in the file and comes back at every write.
+// Called under the profile lock.
 bool takenByQSettings(const QByteArray &line)
 {
+    static QSet<QByteArray> taken;
+    if (taken.contains(line))
+        return true;
     const std::unique_ptr<QTemporaryFile> probe = scratchCopy("[probe]\n" + line + "\n[probe-end]\nend=1\n");
     if (!probe)
         return true; // no scratch space: leave the line to the write, which reports what fails
     QSettings settings(probe->fileName(), QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     // QSettings parses a group when one of its keys is asked for: allKeys parses them all.
-    return settings.allKeys().contains(QLatin1String("probe-end/end")) && settings.status() == QSettings::NoError;
+    if (!settings.allKeys().contains(QLatin1String("probe-end/end")) || settings.status() != QSettings::NoError)
+        return false;
+    if (taken.size() < 256)
+        taken.insert(line);
+    return true;
 }
 
 // A line QSettings reads the plain way: blank, a ";" comment, a group header or a key line, with
