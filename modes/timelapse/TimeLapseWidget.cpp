@@ -471,7 +471,7 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
         m_bParametersCalculated = false;
         // A recording has nothing to wait for: it is checked at once and starts at the tap. The
         // modal "Initializing" box would swallow a Stop tapped in its second.
-        if (!continuousSelected()) {
+        if (!recording) {
             m_StartTimer.start(kStartDelayMs);
             m_pInitializingDlg = new MessageDlg;
             m_pInitializingDlg->setMessage(kInitializingText);

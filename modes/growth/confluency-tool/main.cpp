@@ -3,6 +3,7 @@
 // With --out the two result images replace older ones only when both are written whole. Exit 0
 // on success, 2 on a refused input or a failed write of the result images, 1 when the line cannot
 // be written (one line on standard error says why).
+#include "CommandLineTool.h"
 #include "GrowthMonitor.h"
 
 #include <QFileInfo>
@@ -11,11 +12,8 @@
 
 #include <opencv2/core/utils/logger.hpp>
 
-#include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -140,9 +138,7 @@ int main(int argc, char **argv)
 {
     // Standard error carries only the one line of a refusal.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    // Past a file-size limit a write fails and is reported like a full drive.
-    std::signal(SIGXFSZ, SIG_IGN);
+    CommandLineTool::quiet();
     QStringList args;
     QList<QByteArray> raw;
     for (int i = 1; i < argc; ++i) {
@@ -174,9 +170,5 @@ int main(int argc, char **argv)
     if (!model.getConfluencyValue(options.image.toStdString(), base, confluency, count, threshold))
         return refuse(model.errorString());
     std::printf("confluency=%.3f count=%d threshold=%d\n", double(confluency), count, threshold);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "vantor-confluency: cannot write the result: %s\n", std::strerror(errno));
-        return 1;
-    }
-    return 0;
+    return CommandLineTool::flushed("vantor-confluency", "the result") ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 // not read is refused) and the output is written as it writes images: whole under its name or
 // not at all, an older file of that name kept until then. Exit 0 on success, 2 on a refused
 // input or a failed write (one line on standard error says why).
+#include "CommandLineTool.h"
 #include "DeconvFocus_alg.h"
 #include "ImReaderWriter.h"
 #include "ImageFileReader.h"
@@ -16,7 +17,6 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -87,9 +87,7 @@ int main(int argc, char **argv)
 {
     // Standard error carries only the one line of a refusal.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    // Past a file-size limit a write fails and is reported like a full drive.
-    std::signal(SIGXFSZ, SIG_IGN);
+    CommandLineTool::quiet();
     bool sr = false;
     std::vector<QByteArray> paths;
     for (int i = 1; i < argc; ++i) {
