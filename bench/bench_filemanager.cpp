@@ -14,6 +14,7 @@
 
 #include <QFileInfo>
 #include <QPainter>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 
@@ -114,15 +115,14 @@ void viewer_load_16bit(benchmark::State &state)
 }
 void viewer_load_16bit_floor(benchmark::State &state) { plainReadFloor(state, ImageFolder(16, 1).paths); }
 
-// The damaged files the tests read, written once by their generator.
+// The damaged files the tests read, written once by their generator (in VANTOR_SOURCE_DIR, or
+// the source tree the build folder lies in).
 QString hostileFolder()
 {
     static QTemporaryDir dir{benchFolder() + "/bench-XXXXXX"};
+    const QString source = qEnvironmentVariable("VANTOR_SOURCE_DIR", QCoreApplication::applicationDirPath() + "/../..");
     static const bool written =
-        QProcess::execute("/usr/bin/python3",
-                          {QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../tests/support/hostile_images.py",
-                           dir.path()})
-        == 0;
+        QProcess::execute("/usr/bin/python3", {source + "/tests/support/hostile_images.py", dir.path()}) == 0;
     return written ? dir.path() : QString();
 }
 
