@@ -617,8 +617,19 @@ void FileManagerWidget::slotEntryPoll()
 {
     if (!m_bLoading)
         m_EntryPoll.stop();
-    else if (m_ListModel->index(m_AwaitedEntry).isValid())
+    else if (isListed(m_AwaitedEntry))
         slotHideMessageDlg();
+}
+
+// Looked for among the rows the list holds: asking the model for the index of a path it has not
+// met yet reads the file's details, thumbnail and all, on this thread.
+bool FileManagerWidget::isListed(const QString &path) const
+{
+    const QString name = path.section('/', -1);
+    for (int row = m_ListModel->rowCount(m_ListRootIndex) - 1; row >= 0; --row)
+        if (m_ListModel->index(row, 0, m_ListRootIndex).data(QFileSystemModel::FileNameRole).toString() == name)
+            return true;
+    return false;
 }
 
 bool FileManagerWidget::creatingFolder()

@@ -112,6 +112,7 @@ private slots:
 
 private:
     void initialize();
+    bool isListed(const QString &path) const; // an entry of the folder shown
     void makeConnectionSignalAndSlot();
     void runLoadingWait(const char *deferredSlot);
     // Shows folder m_CurrentPath in both views; false (and back at "/media") when it has gone.

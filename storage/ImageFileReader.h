@@ -8,7 +8,8 @@
 // file must hold that format; the declared size is checked against ImReaderWriter's cap before
 // anything is decoded. TIFF goes through ImReaderWriter, PNG through PngReader and JPEG through
 // JpegReader, which refuse a damaged or cut file and sample formats they do not read; BMP is
-// decoded by OpenCV, which refuses a cut one. For these three, the reason for a damaged or cut
+// decoded by OpenCV once its header is checked (rows all in the file, behind the header and
+// palette, a palette of at most 256 colours). For these three, the reason for a damaged or cut
 // file begins with "damaged" (isDamaged tells it); any other names a file that cannot be read or
 // is not of a kind read. Nothing is printed. Safe on any thread.
 class ImageFileReader

@@ -3,6 +3,8 @@
 #include "ImReaderWriter.h"
 #include "ImageFileReader.h"
 
+#include <QtGlobal>
+
 #include <csetjmp>
 #include <cstdio>
 #include <vector>
@@ -34,22 +36,52 @@ struct Errors
         std::longjmp(of(info).back, 1);
     }
     // Warnings (level -1) condemn the file, but an unknown JFIF version, which says nothing of
-    // the data; trace messages are dropped.
+    // the data; trace messages are dropped. The decode stops at the first: the rest of a file
+    // already refused is not worth its time.
     static void onMessage(j_common_ptr info, int level)
     {
-        if (level >= 0 || info->err->msg_code == JWRN_JFIF_MAJOR)
+        if (level < 0 && info->err->msg_code != JWRN_JFIF_MAJOR)
+            onError(info);
+    }
+};
+
+// The work of one decode, counted as each scan begins: a progressive file may repeat scans that
+// each pass over every block again, so that a small file takes minutes. Real files have a few
+// dozen scans at the most.
+struct Work
+{
+    jpeg_progress_mgr manager{};
+    int scan = 0;
+    quint64 blocks = 0;
+
+    static void onProgress(j_common_ptr common)
+    {
+        auto *info = reinterpret_cast<j_decompress_ptr>(common);
+        Work &work = *reinterpret_cast<Work *>(info->progress);
+        if (info->input_scan_number == work.scan)
             return;
-        ++info->err->num_warnings;
-        keep(info);
+        work.scan = info->input_scan_number;
+        for (int i = 0; i < info->comps_in_scan; ++i)
+            work.blocks += quint64(info->cur_comp_info[i]->width_in_blocks) * info->cur_comp_info[i]->height_in_blocks;
+        Errors &errors = Errors::of(common);
+        if (work.scan > JpegReader::MaxScans)
+            std::snprintf(errors.message, sizeof errors.message, "more than %d scans", JpegReader::MaxScans);
+        else if (work.blocks > JpegReader::MaxScannedBlocks)
+            std::snprintf(errors.message, sizeof errors.message, "its scans pass over more than %llu blocks",
+                          static_cast<unsigned long long>(JpegReader::MaxScannedBlocks));
+        else
+            return;
+        std::longjmp(errors.back, 1);
     }
 };
 
 // Sets up the decompressor over bytes and reads the header; false after an error.
-bool readHeader(jpeg_decompress_struct *info, Errors *errors, const QByteArray *bytes)
+bool readHeader(jpeg_decompress_struct *info, Errors *errors, Work *work, const QByteArray *bytes)
 {
     if (setjmp(errors->back))
         return false;
-    jpeg_create_decompress(info);
+    jpeg_create_decompress(info); // which empties all but the error manager
+    info->progress = &work->manager;
     jpeg_mem_src(info, reinterpret_cast<const unsigned char *>(bytes->constData()),
                  static_cast<unsigned long>(bytes->size()));
     jpeg_read_header(info, TRUE);
@@ -77,6 +109,8 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = Errors::onError;
     errors.manager.emit_message = Errors::onMessage;
+    Work work;
+    work.manager.progress_monitor = Work::onProgress;
     struct Release
     {
         jpeg_decompress_struct &info;
@@ -85,7 +119,7 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
     const auto damaged = [&] {
         return ImageFileReader::damaged(why, "JPEG", QString::fromLocal8Bit(errors.message));
     };
-    if (!readHeader(&info, &errors, &bytes))
+    if (!readHeader(&info, &errors, &work, &bytes))
         return damaged();
     int channels = 3;
     switch (info.jpeg_color_space) {
@@ -110,7 +144,7 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
     std::vector<unsigned char *> rows(info.image_height);
     for (JDIMENSION y = 0; y < info.image_height; ++y)
         rows[y] = image.ptr(int(y));
-    if (!readRows(&info, &errors, rows.data()) || errors.manager.num_warnings > 0)
+    if (!readRows(&info, &errors, rows.data()))
         return damaged();
     return image;
 }

@@ -66,12 +66,14 @@ bool readHeader(png_structp png, png_infop info)
         return false;
     png_read_info(png, info);
     const int type = png_get_color_type(png, info), depth = png_get_bit_depth(png, info);
+    // Palette indices one a byte, expanded by expandPalette: libpng checks them against the
+    // palette only when it does not expand them itself.
     if (type == PNG_COLOR_TYPE_PALETTE)
-        png_set_palette_to_rgb(png);
+        png_set_packing(png);
     if (type == PNG_COLOR_TYPE_GRAY && depth < 8)
         png_set_expand_gray_1_2_4_to_8(png);
     png_set_strip_alpha(png);
-    if (type & (PNG_COLOR_MASK_COLOR | PNG_COLOR_MASK_PALETTE))
+    if (type == PNG_COLOR_TYPE_RGB || type == PNG_COLOR_TYPE_RGB_ALPHA)
         png_set_bgr(png);
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     if (depth == 16)
@@ -89,6 +91,31 @@ bool readRows(png_structp png, png_bytepp rows)
         return false;
     png_read_image(png, rows);
     png_read_end(png, nullptr);
+    return true;
+}
+
+// The colours of indices into bgr; false, with why, for an index past the palette (a picture
+// libpng would show black there).
+bool expandPalette(png_structp png, png_infop info, const cv::Mat &indices, cv::Mat &bgr, QString *why)
+{
+    png_colorp palette = nullptr;
+    int colours = 0;
+    png_get_PLTE(png, info, &palette, &colours);
+    for (int y = 0; y < indices.rows; ++y) {
+        const uchar *in = indices.ptr(y);
+        uchar *out = bgr.ptr(y);
+        for (int x = 0; x < indices.cols; ++x, out += 3) {
+            if (in[x] >= colours) {
+                ImageFileReader::damaged(
+                    why, "PNG", QStringLiteral("a pixel indexes colour %1 of a palette of %2").arg(in[x]).arg(colours));
+                return false;
+            }
+            const png_color &c = palette[in[x]];
+            out[0] = c.blue;
+            out[1] = c.green;
+            out[2] = c.red;
+        }
+    }
     return true;
 }
 
@@ -114,17 +141,21 @@ cv::Mat PngReader::decode(const QByteArray &bytes, QString *why)
     if (!readHeader(png, info))
         return damaged();
     const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    const int channels = png_get_channels(png, info), depth = png_get_bit_depth(png, info);
+    const bool indexed = png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE;
+    const int channels = indexed ? 3 : png_get_channels(png, info), depth = png_get_bit_depth(png, info);
     if (!ImReaderWriter::withinSizeCap(width, height, quint64(channels), quint64(depth / 8)))
         return ImageFileReader::refused(why, ImReaderWriter::tooLarge(width, height));
     if ((channels != 1 && channels != 3) || (depth != 8 && depth != 16))
         return ImageFileReader::refused(
             why, QStringLiteral("PNG images of %1 channels of %2 bits are not supported").arg(channels).arg(depth));
     cv::Mat image(int(height), int(width), CV_MAKETYPE(depth == 16 ? CV_16U : CV_8U, channels));
+    const cv::Mat samples = indexed ? cv::Mat(image.size(), CV_8UC1) : image;
     std::vector<png_bytep> rows(height);
     for (png_uint_32 y = 0; y < height; ++y)
-        rows[y] = image.ptr(int(y));
+        rows[y] = const_cast<png_bytep>(samples.ptr(int(y)));
     if (!readRows(png, rows.data()) || source.message[0] != '\0')
         return damaged();
+    if (indexed && !expandPalette(png, info, samples, image, why))
+        return cv::Mat();
     return image;
 }

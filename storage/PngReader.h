@@ -6,9 +6,9 @@
 // A PNG file's bytes decoded through libpng: grey (1, 2 and 4 bits widened to 8) or colour
 // (palettes expanded, blue, green, red as OpenCV orders them), 8 or 16 bits, alpha dropped. The
 // declared size is checked against the image readers' cap before anything is decoded, and a
-// file that libpng finds damaged (an error, or a warning about the image data) or cut before
-// its end is refused: libpng's messages are kept for the reason, never printed. Safe on any
-// thread.
+// file that libpng finds damaged (an error, or a warning about the image data), cut before its
+// end, or with a pixel past its palette is refused: libpng's messages are kept for the reason,
+// never printed. Safe on any thread.
 class PngReader
 {
 public:

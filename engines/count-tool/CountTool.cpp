@@ -3,6 +3,8 @@
 
 #include "CountToolProtocol.h"
 
+#include "CommandLineTool.h"
+
 #include "CellCount_alg.h"
 #include "CellCounter.h"
 #include "ImReaderWriter.h"
@@ -26,8 +28,7 @@ constexpr int kMinSide = 64, kMaxSide = 4096;
 
 int refuse(FILE *err, const QString &why)
 {
-    std::fprintf(err, "vantor-count: %s\n", why.toLocal8Bit().constData());
-    return CountTool::kRefusedStatus;
+    return CommandLineTool::refuse(err, "vantor-count", why);
 }
 
 } // namespace

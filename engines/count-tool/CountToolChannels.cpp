@@ -1,6 +1,7 @@
 #include "CountToolChannels.h"
 
 #include "CellCountDefaults.h"
+#include "CommandLineTool.h"
 #include "CellCounter.h"
 #include "CountToolProtocol.h"
 #include "ImReaderWriter.h"
@@ -82,10 +83,7 @@ int CountToolChannels::run(const QString &engine, const ImReaderWriter &reader, 
                            float objectiveMagnification, const QStringList &notes, FILE *out, FILE *err)
 {
     const int width = int(reader.width), height = int(reader.height);
-    auto refuse = [err](const QString &why) {
-        std::fprintf(err, "vantor-count: %s\n", why.toLocal8Bit().constData());
-        return 2;
-    };
+    auto refuse = [err](const QString &why) { return CommandLineTool::refuse(err, "vantor-count", why); };
     if (reader.samplesPerPixel != 3 || reader.bitsPerSample != 8 || !reader.buffer8)
         return refuse(QStringLiteral("%1 is not an 8-bit RGB image").arg(image));
     if (width < kMinSide || height < kMinSide || width > kMaxSide || height > kMaxSide)

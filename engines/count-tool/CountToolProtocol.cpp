@@ -1,5 +1,6 @@
 #include "CountToolProtocol.h"
 
+#include "CommandLineTool.h"
 #include "KeyRanges.h"
 #include "PrivateProfile.h"
 #include "ProtocolFile.h"
@@ -115,5 +116,5 @@ QStringList CountToolProtocol::notes(const QString &path, bool secondEngine)
 void CountToolProtocol::print(FILE *err, const QStringList &notes)
 {
     for (const QString &note : notes)
-        std::fprintf(err, "vantor-count: %s\n", note.toLocal8Bit().constData());
+        std::fprintf(err, "vantor-count: %s\n", CommandLineTool::oneLine(note).constData());
 }

@@ -198,6 +198,17 @@ private slots:
                "\\[Declustering Level\\] Level=0\\n"
                    + total
             << QStringList();
+        // A name holding control characters is shown escaped: the reason stays one line.
+        const QString controls = "c=$(printf 'a\\nb\\033.tif');", c = "'\"$c\"'", shown = "a\\\\nb\\\\x1b\\.tif";
+        QTest::newRow("confluency of a name with controls")
+            << controls << QStringList{conf, c} << 2 << "^vantor-confluency: cannot read the image " + shown + ": [^\\n]*\\n$"
+            << QStringList();
+        QTest::newRow("count of a name with controls")
+            << controls << QStringList{count, c} << 2 << "^vantor-count: cannot read " + shown + " as a TIFF image: [^\\n]*\\n$"
+            << QStringList();
+        QTest::newRow("merge of a name with controls")
+            << controls << QStringList{"vantor-focus-merge", "merged.tif", c, c} << 2
+            << "^vantor-focus-merge: cannot read " + shown + ": [^\\n]*\\n$" << QStringList();
         QTest::newRow("count with bad and empty values")
             << "" << QStringList{count, "--protocol", "bad.ini", "good.tif"} << 0
             << "^vantor-count: bad.ini: \\[Dilution Factor\\] Factor is empty; the default 2 is used\\n"

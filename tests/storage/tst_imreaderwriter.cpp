@@ -601,6 +601,26 @@ private slots:
         QVERIFY2(cv::mean(difference)[0] <= (name.endsWith(".jpg") ? 2.0 : 0.0), qPrintable(name));
     }
 
+    // Progressive JPEG files at the limits of their work are read whole: mid-grey, as their
+    // scans hold no coefficient but DC 0.
+    void jpegAtItsLimits_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("300 scans") << "scans-300.jpg" << QSize(640, 512);
+        QTest::newRow("16 scans of 8192 x 8192") << "scanned-blocks-16m.jpg" << QSize(8192, 8192);
+    }
+    void jpegAtItsLimits()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, size);
+        QString why;
+        const cv::Mat image = ImageFileReader::read(QFile::encodeName(HostileImages::folder() + "/" + name), &why);
+        QVERIFY2(!image.empty(), qPrintable(why));
+        QCOMPARE(QSize(image.cols, image.rows), size);
+        QCOMPARE(cv::mean(image)[0], 128.0);
+    }
+
     // Sound files of every layout the reader takes decode as OpenCV decodes them.
     void soundFilesDecodeAsOpenCvDoes_data()
     {

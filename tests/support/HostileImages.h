@@ -18,8 +18,10 @@
 // 12-bit, signed, white-is-zero, tiled, planar and float samples, a header declaring
 // 100000 x 100000 pixels, a FIFO, a 6 MB description; strips in the header or the directory or
 // repaired by libtiff, cut and corrupt PNG, JPEG and BMP files, a CMYK JPEG, files that are not
-// what their names say, float samples, a small PNG declaring 20000 x 20000 pixels; and sound
-// TIFF, PNG, JPEG and BMP files for comparison).
+// what their names say, float samples, a small PNG declaring 20000 x 20000 pixels, JPEG files of
+// too many scans or scanned blocks (one of 20,000 repeated scans), a PNG indexing past its
+// palette, BMP files whose pixel data begin in their header or palette or whose palette is
+// absurd; and sound TIFF, PNG, JPEG and BMP files for comparison, one JPEG of 300 scans among them).
 namespace HostileImages {
 
 // What the image readers say of a file: reason is part of the refusal of the shared reader and
@@ -59,7 +61,15 @@ inline QList<Expected> expected()
             {"sun-raster.png", "not a PNG image, as its name says", notTiff},
             {"float.pfm", "not a name of an image read", "not a TIFF file"},
             {"float-pfm.png", "not a PNG image, as its name says", notTiff},
-            {"huge.png", "image too large (20000 x 20000)", notTiff}};
+            {"huge.png", "image too large (20000 x 20000)", notTiff},
+            {"scan-bomb.jpg", "damaged JPEG data: ", notTiff},
+            {"scans-301.jpg", "damaged JPEG data: more than 300 scans", notTiff},
+            {"scanned-blocks-over.jpg", "damaged JPEG data: its scans pass over more than 16777216 blocks", notTiff},
+            {"palette-past-end.png", "damaged PNG data: IDAT: Read palette index exceeding num_palette", notTiff},
+            {"offset-zero.bmp", "damaged BMP data: the pixel data begin at byte 0, inside the header", notTiff},
+            {"offset-14.bmp", "damaged BMP data: the pixel data begin at byte 14, inside the header", notTiff},
+            {"offset-palette.bmp", "damaged BMP data: the pixel data begin at byte 54, inside the header", notTiff},
+            {"palette-2147483647.bmp", "damaged BMP data: a palette of 2147483647 colours", notTiff}};
 }
 
 // Writes them into dir: their names, or one line "python failed: ..." on failure.

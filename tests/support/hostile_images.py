@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """Writes small hostile image files into OUT, one per kind, and prints each name.
 
-Each holds the same seeded picture: 101 bright discs on a dark field (1.97 % covered), so that a
+Each but the JPEG files of many scans holds the same seeded picture: 101 bright discs on a dark field (1.97 % covered), so that a
 reader that takes a file for something it is not gives a wrong count or confluency rather than
 an error. good.tif, good.png, good.jpg and good.bmp are sound files; long-description.tif is sound
 too, with a 6 MB description.
 """
 import io
 import os
+import re
 import struct
 import sys
 import zlib
@@ -110,6 +111,66 @@ def zero_png(width, height):
             + chunk(b'IDAT', idat) + chunk(b'IEND', b''))
 
 
+def entropy_end(data, start):
+    """Where the entropy-coded data that begins at start ends: the next marker that is neither a
+    stuffed 0xFF nor a restart."""
+    i = start
+    while not (data[i] == 0xFF and data[i + 1] not in (0x00, 0xFF) and not 0xD0 <= data[i + 1] <= 0xD7):
+        i += 1
+    return i
+
+
+def scan_bomb(img, repeats):
+    """A progressive JPEG whose last scan (with the table before it) is repeated: each repetition
+    is a few bytes that make the decoder pass over every block again."""
+    out = io.BytesIO()
+    Image.fromarray(img).save(out, 'JPEG', quality=95, progressive=True)
+    data = out.getvalue()
+    scans = [m.start() for m in re.finditer(b'\xff\xda', data)]
+    previous = scans[-2]
+    tail = entropy_end(data, previous + 2 + struct.unpack('>H', data[previous + 2:previous + 4])[0])
+    return data[:tail] + data[tail:-2] * repeats + data[-2:]
+
+
+def scan_flood(width, height, scans):
+    """A grey progressive JPEG by hand: a DC scan of zeros, then scans - 1 scans of coefficients
+    1 to 63 that each hold nothing but runs of empty blocks, each scan sound on its own."""
+    def segment(marker, body):
+        return bytes([0xFF, marker]) + struct.pack('>H', len(body) + 2) + body
+    blocks = ((width + 7) // 8) * ((height + 7) // 8)
+    runs = [min(32767, blocks - done) for done in range(0, blocks, 32767)]
+    symbols = sorted({(run.bit_length() - 1) << 4 for run in runs})  # EOBn: 2^n blocks + n bits
+    codes = dict(zip(symbols, ['0', '10']))
+    bits = ''.join(codes[(run.bit_length() - 1) << 4] + format(run, 'b')[1:] for run in runs)
+    ac = int(bits + '1' * (-len(bits) % 8), 2).to_bytes((len(bits) + 7) // 8, 'big').replace(b'\xff', b'\xff\x00')
+    dc = bytes((blocks + 7) // 8)  # one '0' a block: difference category 0
+    return (b'\xff\xd8' + segment(0xDB, b'\x00' + bytes([1] * 64))
+            + segment(0xC2, struct.pack('>BHHB', 8, height, width, 1) + b'\x01\x11\x00')
+            + segment(0xC4, b'\x00' + bytes([1] + [0] * 15) + b'\x00')
+            + segment(0xC4, b'\x10' + bytes([1] * len(symbols) + [0] * (16 - len(symbols))) + bytes(symbols))
+            + segment(0xDA, b'\x01\x01\x00\x00\x00\x00') + dc
+            + (segment(0xDA, b'\x01\x01\x00\x01\x3f\x00') + ac) * (scans - 1) + b'\xff\xd9')
+
+
+def palette_past_end(img):
+    """A palette PNG of 10 colours whose pixels index up to 255."""
+    def chunk(kind, body):
+        return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+    rows = b''.join(b'\x00' + row.tobytes() for row in img)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', W, H, 8, 3, 0, 0, 0))
+            + chunk(b'PLTE', bytes(range(30))) + chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+
+
+def bmp_with(data, offset=None, colours=None):
+    """A BMP whose pixel-data offset or palette size (biClrUsed) says something else."""
+    data = bytearray(data)
+    if offset is not None:
+        data[10:14] = struct.pack('<I', offset)
+    if colours is not None:
+        data[46:50] = struct.pack('<I', colours)
+    return bytes(data)
+
+
 def encoded(img, extension):
     ok, data = cv2.imencode(extension, img)
     assert ok
@@ -165,6 +226,16 @@ def main():
         'float.pfm': lambda p: write(p, encoded(floats, '.pfm')),
         'float-pfm.png': lambda p: write(p, encoded(floats, '.pfm')),
         'huge.png': lambda p: write(p, zero_png(20000, 20000)),
+        'scan-bomb.jpg': lambda p: write(p, scan_bomb(np.full((1024, 1280), 20, np.uint8), 20000)),
+        'scans-300.jpg': lambda p: write(p, scan_flood(W, H, 300)),
+        'scans-301.jpg': lambda p: write(p, scan_flood(W, H, 301)),
+        'scanned-blocks-over.jpg': lambda p: write(p, scan_flood(8192, 8192, 17)),
+        'scanned-blocks-16m.jpg': lambda p: write(p, scan_flood(8192, 8192, 16)),
+        'palette-past-end.png': lambda p: write(p, palette_past_end(img)),
+        'offset-zero.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=0)),
+        'offset-14.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=14)),
+        'offset-palette.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=54)),
+        'palette-2147483647.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), colours=0x7FFFFFFF)),
     }
     for name, make in files.items():
         make(os.path.join(out, name))

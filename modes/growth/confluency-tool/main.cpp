@@ -128,8 +128,7 @@ bool parse(const QStringList &args, const QList<QByteArray> &raw, Options &optio
 
 int refuse(const QString &why)
 {
-    std::fprintf(stderr, "vantor-confluency: %s\n", why.toLocal8Bit().constData());
-    return 2;
+    return CommandLineTool::refuse(stderr, "vantor-confluency", why);
 }
 
 } // namespace

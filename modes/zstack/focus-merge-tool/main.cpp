@@ -28,8 +28,7 @@ const char kUsage[] = "usage: vantor-focus-merge [--sr] OUT.tif SLICE.tif...";
 
 int refuse(const QString &why)
 {
-    std::fprintf(stderr, "vantor-focus-merge: %s\n", why.toLocal8Bit().constData());
-    return 2;
+    return CommandLineTool::refuse(stderr, "vantor-focus-merge", why);
 }
 
 // The output formats, by the name's extension as the image writer takes it: .tif or .tiff in
