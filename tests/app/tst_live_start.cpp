@@ -6,8 +6,10 @@
 #include "CameraTables.h"
 #include "CellCountWidget.h"
 #include "ControlWidget.h"
+#include "FrameRing.h"
 #include "GrowthMonitorWidget.h"
 #include "HangBound.h"
+#include "MessageDlg.h"
 #include "MonotonicClock.h"
 #include "MultiColorWidget.h"
 #include "NIMBODlg.h"
@@ -140,8 +142,13 @@ private slots:
         QVERIFY(m_bench->waitUnlocked());
         QCoreApplication::processEvents();
 
-        // Held for the first frame only, and every tap taken.
+        // Held for the first frame only, and every tap taken; live video runs on, with no camera
+        // error behind the start.
         QCOMPARE(framesAtStart - framesBefore, uint64_t(1));
+        QVERIFY(!g_out_of_grabbing_time);
+        QVERIFY(!m_bench->showedMessage(MSG_CAMERA_SYNC_DISRUPTED));
+        const uint64_t shown = g_frameRing.handedOver();
+        QVERIFY(QTest::qWaitFor([shown] { return g_frameRing.handedOver() >= shown + 2; }, kHangBoundMs));
         QCOMPARE(shownExposure(), QString::number(ExposureLUT8[kLongRow + kTaps][0]));
         QCOMPARE(g_current_exposure_time.load(), ExposureLUT8[kLongRow + kTaps][0] / 1000.0);
     }
