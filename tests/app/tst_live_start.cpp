@@ -8,6 +8,7 @@
 #include "ControlWidget.h"
 #include "FrameRing.h"
 #include "GrowthMonitorWidget.h"
+#include "FastClock.h"
 #include "HangBound.h"
 #include "MessageDlg.h"
 #include "MonotonicClock.h"
@@ -32,12 +33,6 @@ class TestLiveStart : public QObject
     static constexpr int kTaps = 9;
     static constexpr int kLongRow = 36; // 5,500 ms
 
-    // The clock runs four times as fast, so that a frame takes a quarter of its exposure.
-    struct FastClock
-    {
-        FastClock() { MonotonicClock::setRate(4); }
-        ~FastClock() { MonotonicClock::setRate(1); }
-    };
     std::unique_ptr<FastClock> m_fast;
     std::unique_ptr<AppBench> m_bench;
 

@@ -6,6 +6,7 @@
 #include "CameraAccess.h"
 #include "CameraTables.h"
 #include "ControlWidget.h"
+#include "FastClock.h"
 #include "FrameRing.h"
 #include "HangBound.h"
 #include "ImReaderWriter.h"
@@ -30,11 +31,6 @@ class TestLiveTurns : public QObject
     static constexpr int kTurnMs = 400;  // the turret's transient by hand
     static constexpr double kBright = 128; // Trans frames are near white, GFP and blocked ones dark
 
-    struct FastClock
-    {
-        FastClock() { MonotonicClock::setRate(4); }
-        ~FastClock() { MonotonicClock::setRate(1); }
-    };
     std::unique_ptr<FastClock> m_fast;
     std::unique_ptr<AppBench> m_bench;
 
@@ -98,7 +94,7 @@ class TestLiveTurns : public QObject
                && QMetaObject::invokeMethod(pages[menu], live) && m_bench->waitUnlocked() && video()->isRunning();
     }
 
-    // New TIFF files in the auto-save folder.
+    // The TIFF files in the auto-save folder.
     static QStringList savedFiles()
     {
         return QDir(Paths::ssd() + "/Quicksave").entryList({"*.tif"}, QDir::Files, QDir::Name);

@@ -4,6 +4,7 @@
 #include "CaptureThread.h"
 #include "FrameRecorder.h"
 #include "Globals.h"
+#include "FastClock.h"
 #include "HangBound.h"
 #include "MessageDlg.h"
 #include "MonotonicClock.h"
@@ -56,12 +57,6 @@ class TestVideoWidget : public QObject
         const int(*table)[3] = exposureTable(g_camera_mode);
         widget->slotSetCurrentExposure(table[row][0], table[row][1], table[row][2]);
     }
-    // Long exposures and waits take a quarter of their time.
-    struct FastClock
-    {
-        FastClock() { MonotonicClock::setRate(4); }
-        ~FastClock() { MonotonicClock::setRate(1); }
-    };
 
 private slots:
     // Stopped, a still fails at once; started, frames flow; stopped, they end; many cycles never hang.
