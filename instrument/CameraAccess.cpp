@@ -45,6 +45,13 @@ bool restartsExposure(int reg)
     return reg == kRegisterFrameCount || reg == kRegisterLineCount;
 }
 
+// The sensor starts its exposure over: the moment frames count from moves on, within the change
+// that raised the drop.
+void noteSensorRestart()
+{
+    g_scene_changed_us = MonotonicClock::nowUs();
+}
+
 int64_t exposureUs(double seconds)
 {
     return seconds > 0 ? int64_t(seconds * 1e6) : 0;
@@ -125,10 +132,10 @@ void applyCameraMode()
     const bool deep = g_camera_mode == 16;
     if (!deep && g_camera_mode != 8)
         return;
-    noteSceneChange();
+    noteSensorRestart();
     camera_vr(kRequestReadoutMode, deep ? kReadoutMode16 : kReadoutMode8, kReadoutModeIndex);
     delay(kSettleMs);
-    noteSceneChange();
+    noteSensorRestart();
     camera_vr(kRequestBitDepth, deep ? 1 : 0, 0);
     delay(kSettleMs);
     g_capture_buffer_size = deep ? kFrameBytes16 : kFrameBytes8;
@@ -139,7 +146,7 @@ void writeCameraRegister(int reg, int value)
 {
     // Before the request: the sensor starts over no earlier than the moment noted.
     if (restartsExposure(reg))
-        noteSceneChange();
+        noteSensorRestart();
     camera_vr(kRequestRegisterWrite, static_cast<unsigned short>(value & 0xFFFF), static_cast<unsigned short>(reg));
     delay(kSettleMs);
 }
@@ -163,7 +170,7 @@ void applyGain(int again, int dgain)
 
 void noteSceneChange()
 {
-    g_scene_changed_us = MonotonicClock::nowUs();
+    noteSensorRestart();
     g_skip_frame_count = 0;
     g_skip_a_frame_80ms_exposure = true;
 }
