@@ -340,6 +340,7 @@ void NIMBODlg::makeSignalSlotConnection()
     link(panel, SIGNAL(sendAFData(int,int,double)), tl, SLOT(slotsaveAFData(int,int,double)));
     link(panel, SIGNAL(completeCellCountAF(bool,TFineAFErrTable)), cc, SLOT(slotCompleteCellCountAF(bool,TFineAFErrTable)));
     link(panel, SIGNAL(capture()), video, SLOT(capture()));
+    video->setSceneCheck([panel] { return panel->controller().refreshTurretPositions(); });
     link(panel, SIGNAL(signalParkingCompleted()), this, SLOT(slotParkingCompleted()), Qt::QueuedConnection);
 
     // Live video to panel, pages and main window.

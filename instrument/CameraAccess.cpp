@@ -6,15 +6,18 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 std::atomic<CameraTransport *> g_hCamera{nullptr};
 std::atomic<bool> g_no_camera{false};
 std::atomic<int> g_camera_mode{-1};
 std::atomic<int> g_capture_buffer_size{0};
 std::atomic<int> g_skip_index{1};
 std::atomic<double> g_current_exposure_time{-1.0};
+std::atomic<double> g_previous_exposure_time{-1.0};
 std::atomic<bool> g_skip_a_frame_80ms_exposure{false};
 std::atomic<int> g_skip_frame_count{0};
-std::atomic<int64_t> g_exposure_restart_us{0};
+std::atomic<int64_t> g_scene_changed_us{0};
 
 std::atomic<int> g_capture{0};
 std::atomic<int> g_display{0};
@@ -23,6 +26,7 @@ std::atomic<bool> g_out_of_grabbing_time{false};
 std::atomic<bool> g_sld_display_is_running{false};
 std::atomic<bool> g_captured{true};
 std::atomic<int64_t> g_still_not_before_us{0};
+std::atomic<int64_t> g_still_began_us{0};
 std::atomic<bool> g_set_color{true};
 std::atomic<int> g_pseudo_color_index{7};
 std::atomic<bool> g_set_saturated_pixel{false};
@@ -36,15 +40,21 @@ constexpr int kSettleMs = 10;
 constexpr int kDefaultStallLimitMs = 3000;
 constexpr int kStillMarginMs = 1000;
 
-// The next frame comes a whole exposure and read-out after this moment, however recent the last.
-void noteExposureRestart()
-{
-    g_exposure_restart_us = MonotonicClock::nowUs();
-}
-
 bool restartsExposure(int reg)
 {
     return reg == kRegisterFrameCount || reg == kRegisterLineCount;
+}
+
+// The sensor starts its exposure over: the moment frames count from moves on, within the change
+// that raised the drop.
+void noteSensorRestart()
+{
+    g_scene_changed_us = MonotonicClock::nowUs();
+}
+
+int64_t exposureUs(double seconds)
+{
+    return seconds > 0 ? int64_t(seconds * 1e6) : 0;
 }
 }
 
@@ -81,9 +91,11 @@ void camera_reset_state()
     g_capture_buffer_size = 0;
     g_skip_index = 1;
     g_current_exposure_time = -1.0;
+    g_previous_exposure_time = -1.0;
     g_skip_a_frame_80ms_exposure = false;
     g_skip_frame_count = 0;
-    g_exposure_restart_us = 0;
+    g_scene_changed_us = 0;
+    g_still_began_us = 0;
     g_out_of_grabbing_time = false;
     g_is_running = false;
     g_captured = true;
@@ -120,11 +132,11 @@ void applyCameraMode()
     const bool deep = g_camera_mode == 16;
     if (!deep && g_camera_mode != 8)
         return;
+    noteSensorRestart();
     camera_vr(kRequestReadoutMode, deep ? kReadoutMode16 : kReadoutMode8, kReadoutModeIndex);
-    noteExposureRestart();
     delay(kSettleMs);
+    noteSensorRestart();
     camera_vr(kRequestBitDepth, deep ? 1 : 0, 0);
-    noteExposureRestart();
     delay(kSettleMs);
     g_capture_buffer_size = deep ? kFrameBytes16 : kFrameBytes8;
     g_skip_index = deep ? 2 : 1;
@@ -132,19 +144,19 @@ void applyCameraMode()
 
 void writeCameraRegister(int reg, int value)
 {
-    camera_vr(kRequestRegisterWrite, static_cast<unsigned short>(value & 0xFFFF), static_cast<unsigned short>(reg));
+    // Before the request: the sensor starts over no earlier than the moment noted.
     if (restartsExposure(reg))
-        noteExposureRestart();
+        noteSensorRestart();
+    camera_vr(kRequestRegisterWrite, static_cast<unsigned short>(value & 0xFFFF), static_cast<unsigned short>(reg));
     delay(kSettleMs);
 }
 
 void applyExposure(int exposureMs, int frame, int line)
 {
+    g_previous_exposure_time = g_current_exposure_time.load();
     // Before the new time: a shorter exposure's stall limit never counts from an older frame.
-    noteExposureRestart();
+    noteSceneChange();
     g_current_exposure_time = exposureMs / 1000.0;
-    g_skip_frame_count = 0;
-    g_skip_a_frame_80ms_exposure = true;
     writeCameraRegister(kRegisterFrameCount, frame);
     writeCameraRegister(kRegisterLineCount, line);
 }
@@ -154,6 +166,13 @@ void applyGain(int again, int dgain)
     writeCameraRegister(kRegisterAnalogGain, again);
     writeCameraRegister(kRegisterDigitalGain, dgain);
     writeCameraRegister(kRegisterGainControl, dgain != 0 ? 60 : 17);
+}
+
+void noteSceneChange()
+{
+    noteSensorRestart();
+    g_skip_frame_count = 0;
+    g_skip_a_frame_80ms_exposure = true;
 }
 
 int frameStallLimitMs()
@@ -184,9 +203,25 @@ void request_still()
     g_captured = false; // after the time: the capture thread reads the flag first
 }
 
+int64_t stillExposureBeganUs(int64_t endedAfterUs)
+{
+    return endedAfterUs - exposureUs(g_current_exposure_time) - frameReadoutUs();
+}
+
 bool exposedAfterStillRequest(int64_t endedAfterUs)
 {
-    const double exposure = g_current_exposure_time;
-    const int64_t exposureUs = exposure > 0 ? int64_t(exposure * 1e6) : 0;
-    return endedAfterUs - exposureUs - frameReadoutUs() >= g_still_not_before_us;
+    return stillExposureBeganUs(endedAfterUs) >= g_still_not_before_us;
+}
+
+bool exposedAfterSceneChange(int64_t endedAfterUs, int64_t arrivedUs)
+{
+    const int64_t changedUs = g_scene_changed_us;
+    const int64_t spanUs = std::max(exposureUs(g_current_exposure_time), exposureUs(g_previous_exposure_time))
+                           + frameReadoutUs();
+    return endedAfterUs >= changedUs && arrivedUs - spanUs >= changedUs;
+}
+
+bool stillExposedAfterSceneChange()
+{
+    return g_still_began_us >= g_scene_changed_us;
 }

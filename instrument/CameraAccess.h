@@ -23,9 +23,13 @@ extern std::atomic<int> g_camera_mode;                 // 8 or 16; -1 until the 
 extern std::atomic<int> g_capture_buffer_size;         // bytes per frame of the mode
 extern std::atomic<int> g_skip_index;                  // bytes per pixel of the mode
 extern std::atomic<double> g_current_exposure_time;    // seconds; 0 or less: none set yet
-extern std::atomic<bool> g_skip_a_frame_80ms_exposure; // drop frames after an exposure change
+extern std::atomic<double> g_previous_exposure_time;   // seconds: the exposure before the last change
+extern std::atomic<bool> g_skip_a_frame_80ms_exposure; // drop frames after a scene change
 extern std::atomic<int> g_skip_frame_count;            // frames dropped since that change
-extern std::atomic<int64_t> g_exposure_restart_us;     // the sensor last started its exposure over (monotonic clock, us)
+// The sensor last started its exposure over, or the scene before it last changed (a turret moved
+// or stood again), on the monotonic clock in us: frames exposed before it are not shown, recorded
+// or taken as stills, and the stall clock counts from it.
+extern std::atomic<int64_t> g_scene_changed_us;
 
 // --- Live video state --------------------------------------------------------------------------
 extern std::atomic<int> g_capture;                // the capture thread runs while non-zero
@@ -35,6 +39,7 @@ extern std::atomic<bool> g_out_of_grabbing_time;  // the capture thread gave up:
 extern std::atomic<bool> g_sld_display_is_running;// the display thread has its surface
 extern std::atomic<bool> g_captured;              // still handshake: false while a still is wanted
 extern std::atomic<int64_t> g_still_not_before_us;// a still's exposure began no earlier (monotonic clock, us)
+extern std::atomic<int64_t> g_still_began_us;     // the still taken last began its exposure no earlier
 extern std::atomic<bool> g_set_color;             // install palette g_pseudo_color_index
 extern std::atomic<int> g_pseudo_color_index;     // 0 to 7, by g_ColorTable
 extern std::atomic<bool> g_set_saturated_pixel;   // install the saturated-pixel palette
@@ -69,11 +74,17 @@ void applyCameraMode();
 // A sensor register write followed by the camera's 10 ms settling wait.
 void writeCameraRegister(int reg, int value);
 // Exposure registers of one table row, also when they hold the same value: the sensor starts its
-// exposure over at each write (as at a read-out mode or bit depth request), and
-// g_exposure_restart_us follows every such request. The capture thread drops the next four frames.
+// exposure over at each write (as at a read-out mode or bit depth request), and each such request
+// is a scene change.
 void applyExposure(int exposureMs, int frame, int line);
 // Gain registers of one table row, and the gain control register that goes with them.
 void applyGain(int again, int dgain);
+
+// The sensor or the scene before it changes now (noted just before the request that changes it):
+// the capture thread drops the frames that may hold light from before (at most four; at exposures
+// up to kFixedDropExposureMs always four), and the stall clock counts from here.
+void noteSceneChange();
+constexpr int kFixedDropExposureMs = 100;
 
 // How long to wait for a frame before live video counts as stalled: the exposure plus one
 // second, or a default while no exposure has been set.
@@ -96,3 +107,16 @@ void request_still();
 // `endedAfterUs` (monotonic clock), at the current exposure, began its exposure no earlier than
 // the pending still's request.
 bool exposedAfterStillRequest(int64_t endedAfterUs);
+// The earliest its exposure can have begun: the frame ended after `endedAfterUs`.
+int64_t stillExposureBeganUs(int64_t endedAfterUs);
+
+// The capture side of noteSceneChange: true when a frame that the camera reported ready after
+// `endedAfterUs` and that had arrived by `arrivedUs` began its exposure at or after the last scene
+// change. It must not have been ready at a poll before the change, and it must come no sooner
+// than a frame begun at the change can (the longer of the old and the new exposure, and the
+// read-out): a frame under way or waiting in the camera at the change comes sooner.
+bool exposedAfterSceneChange(int64_t endedAfterUs, int64_t arrivedUs);
+
+// Whether the still taken last began its exposure after the last scene change: a still whose
+// exposure a turret move or an exposure change overlapped is not a picture of one scene.
+bool stillExposedAfterSceneChange();

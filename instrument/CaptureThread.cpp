@@ -85,13 +85,31 @@ bool CaptureThread::obtainFrame(unsigned char *slot, int size)
     return camera_frame_ready() && camera_read_frame(slot, size);
 }
 
-void CaptureThread::takeStill(const unsigned char *slot)
+void CaptureThread::takeStill(const unsigned char *slot, int64_t endedAfterUs)
 {
     const bool deep = g_camera_mode == 16;
     const cv::Mat frame(kFrameHeight, kFrameWidth, deep ? CV_16UC1 : CV_8UC1, const_cast<unsigned char *>(slot));
     cv::flip(frame, deep ? g_mat16 : g_mat8, -1);
+    g_still_began_us = stillExposureBeganUs(endedAfterUs);
     ++m_stills;
     g_captured = true;
+}
+
+bool CaptureThread::dropAfterSceneChange(int64_t endedAfterUs, int64_t arrivedUs)
+{
+    if (!g_skip_a_frame_80ms_exposure)
+        return false;
+    // Short exposures drop four frames (well under half a second); longer ones only the frames
+    // that may hold light from before the change, which is never more than four.
+    const bool fixedDrop = g_current_exposure_time <= kFixedDropExposureMs / 1000.0;
+    if (!fixedDrop && exposedAfterSceneChange(endedAfterUs, arrivedUs)) {
+        g_skip_a_frame_80ms_exposure = false;
+        return false;
+    }
+    if (g_skip_frame_count.fetch_add(1) > 2)
+        g_skip_a_frame_80ms_exposure = false;
+    ++m_framesDropped;
+    return true;
 }
 
 void CaptureThread::run()
@@ -109,12 +127,12 @@ void CaptureThread::run()
         const double exposure = g_current_exposure_time;
         // Read after the exposure, which is set after its restart is noted: a new exposure never
         // meets an older restart time.
-        const int64_t restartUs = g_exposure_restart_us;
-        if (restartUs > lastFrameUs) {
+        const int64_t changedUs = g_scene_changed_us;
+        if (changedUs > lastFrameUs) {
             // The sensor started its exposure over (a new exposure, or the same one written again
-            // at a filter change): the stall limit counts from there, since the frame under way
-            // was abandoned and the next one comes a whole exposure later.
-            lastFrameUs = restartUs;
+            // at a filter change), or the scene changed: the stall limit counts from there, since
+            // a frame under way was abandoned and the next one comes a whole exposure later.
+            lastFrameUs = changedUs;
             elapsed = -1.0;
         }
         if (exposure > 0 && elapsed > exposure + 1.0) {
@@ -134,6 +152,7 @@ void CaptureThread::run()
                 elapsed = (MonotonicClock::nowUs() - lastFrameUs) / 1e6;
             continue;
         }
+        const int64_t arrivedUs = MonotonicClock::nowUs();
         ++m_framesRead;
         // Live video runs from the first frame the camera delivers, also one dropped after an
         // exposure change: the start does not wait out the drops.
@@ -146,28 +165,23 @@ void CaptureThread::run()
         // only invalid frames must.
         const bool valid = slot[0] != 0;
         if (valid) {
-            lastFrameUs = MonotonicClock::nowUs();
+            lastFrameUs = arrivedUs;
             elapsed = -1.0;
         } else if (exposure > 0) {
-            elapsed = (MonotonicClock::nowUs() - lastFrameUs) / 1e6;
+            elapsed = (arrivedUs - lastFrameUs) / 1e6;
         }
 
         // A pending still takes the first frame exposed wholly after the request. When the frame
         // ended is known from the camera's ready answers, not from the end of its read, which a
         // slow bus or a busy machine delays. The still is not shown and its slot is used again.
         if (!g_captured && valid && exposedAfterStillRequest(endedAfterUs)) {
-            takeStill(slot);
+            takeStill(slot, endedAfterUs);
             continue;
         }
         g_frameRing.advance();
 
-        // Frames exposed before an exposure change are dropped: four of them.
-        if (g_skip_a_frame_80ms_exposure) {
-            if (g_skip_frame_count.fetch_add(1) > 2)
-                g_skip_a_frame_80ms_exposure = false;
-            ++m_framesDropped;
+        if (dropAfterSceneChange(endedAfterUs, arrivedUs))
             continue;
-        }
         if (valid)
             g_frameRing.handOver();
     }

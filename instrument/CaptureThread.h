@@ -7,10 +7,10 @@
 
 // The camera's capture thread: polls the camera about once a millisecond for a ready frame,
 // reads it into the frame ring, serves a pending still capture, drops the frames exposed before
-// an exposure change and hands every good frame to the display thread. When no valid frame (full
-// length, first byte not 0) comes for longer than the exposure plus one second, counted from the
-// last valid frame or the sensor's last exposure restart (g_exposure_restart_us), whichever is
-// later, it gives up: both live threads end and onGiveUp runs (on this thread; the owner shows the
+// a scene change (an exposure written, a turret moved) and hands every good frame to the display
+// thread. When no valid frame (full length, first byte not 0) comes for longer than the exposure
+// plus one second, counted from the last valid frame or the last scene change
+// (g_scene_changed_us), whichever is later, it gives up: both live threads end and onGiveUp runs (on this thread; the owner shows the
 // message on its own thread).
 //
 // It asks for real-time FIFO scheduling at the highest priority and runs with normal scheduling
@@ -35,7 +35,7 @@ public:
     struct Counters
     {
         uint64_t framesRead = 0;    // good or not, as the camera delivered them
-        uint64_t framesDropped = 0; // dropped after an exposure change
+        uint64_t framesDropped = 0; // dropped after a scene change
         uint64_t stills = 0;        // taken into the still buffers
         uint64_t failedPasses = 0;  // no frame ready, failed or short reads
     };
@@ -47,7 +47,10 @@ public:
 private:
     void run();
     bool obtainFrame(unsigned char *slot, int size);
-    void takeStill(const unsigned char *slot);
+    void takeStill(const unsigned char *slot, int64_t endedAfterUs);
+    // Whether the frame that arrived at arrivedUs, not ready at endedAfterUs, is dropped after a
+    // scene change.
+    bool dropAfterSceneChange(int64_t endedAfterUs, int64_t arrivedUs);
     void giveUp();
 
     std::function<void()> m_onGiveUp;

@@ -1,5 +1,7 @@
 #include "Controller.h"
 
+#include "CameraAccess.h"
+
 #include "Globals.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
@@ -820,6 +822,9 @@ void Controller::handleEvent(const QString &message, bool acknowledge)
         handleLensEvent(numberAfter(text, QStringLiteral("OBJ ")));
         return;
     }
+    // The cube turret came to a stand, maybe where it stood before: what the camera saw changed.
+    if (text.startsWith(QLatin1String("FILTER")))
+        noteSceneChange();
     if (text.contains(QLatin1String("KNOB FINE RUN")) || text.contains(QLatin1String("KNOB COARSE RUN")))
         emit changeMotorSpeed();
     if (acknowledge)
@@ -841,8 +846,10 @@ int Controller::ledNumber(int filter)
 
 void Controller::handleFilterValue(int value)
 {
+    ++turretReadings;
     if (value == reportedFilter)
         return;
+    noteSceneChange(); // the camera sees another cube, or none while the turret turns
     if (value >= 0 && value <= 3) {
         filterPosition = value;
         filterInPosition = true;
@@ -862,8 +869,10 @@ void Controller::handleReportedFilterSlot(int slot)
         handleFilterValue(filterFromSlot(slot));
         return;
     }
+    ++turretReadings;
     if (reportedFilter == -1)
         return;
+    noteSceneChange();
     if (isQCTestMode()) {
         filterInPosition = true;
         return;
@@ -883,8 +892,10 @@ void Controller::handleStatusReply(const QStringList &fields)
 
 void Controller::updateLensPosition(int lens)
 {
+    ++turretReadings;
     if (lens == reportedLens)
         return;
+    noteSceneChange();
     if (lens >= 1 && lens <= 5) {
         lensPosition = lens;
         lensInPosition = true;
@@ -1148,7 +1159,38 @@ bool Controller::sendLightNow()
         return true;
     if (exchangeActive || inDelivery)
         return false; // a reader is under way: the queued command follows its reply
-    const int64_t deadline = MonotonicClock::nowMs() + replyTimeoutMs;
+    return drainOldDialect(MonotonicClock::nowMs() + replyTimeoutMs);
+}
+
+bool Controller::refreshTurretPositions()
+{
+    if (!portOpen)
+        return true; // no link: nothing to learn, as before
+    if (exchangeActive || inDelivery)
+        return filterInPosition && lensInPosition; // asked from a reply's handling: what it knows
+    const uint64_t before = turretReadings;
+    bool answered = false;
+    if (existFirmwareVer()) {
+        // The new dialect reports the objective of older firmware by events, read on the way.
+        sendToSerialPort(isNewFirmwareAbove(2.3) ? QStringLiteral("STATUS") : QStringLiteral("FILTER"));
+        answered = turretReadings > before;
+    } else {
+        const int64_t deadline = MonotonicClock::nowMs() + replyTimeoutMs;
+        answered = askOldDialect(QStringLiteral("FILTER"), deadline) && askOldDialect(QStringLiteral("OBJLENS"), deadline);
+    }
+    return answered && filterInPosition && lensInPosition;
+}
+
+bool Controller::askOldDialect(const QString &query, int64_t deadlineMs)
+{
+    if (!drainOldDialect(deadlineMs))
+        return false;
+    const uint64_t before = turretReadings;
+    return sendToSerialPort(query) && drainOldDialect(deadlineMs) && turretReadings > before;
+}
+
+bool Controller::drainOldDialect(int64_t deadline)
+{
     for (;;) {
         if (readyToSend && !sendNextQueued())
             return true; // nothing in flight, nothing queued

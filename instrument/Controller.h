@@ -77,6 +77,11 @@ public:
     // this returns, as a new-dialect exchange leaves it. False when the board did not answer in
     // that time: what is still queued goes out from the event loop, as before.
     bool sendLightNow();
+    // Asks the board where both turrets stand and takes the answer as a poll's (old dialect: at
+    // most the reply time-out, after what is in flight or queued). True when an answer came and
+    // both stand in position; true without an open port, where nothing can be learned. Called
+    // while a reply is handled, it cannot ask: it says what the link knows.
+    bool refreshTurretPositions();
     void setZCommand(const QString &command);
     void setZCommandForSpeed(int speed);
     // Kept, and sent whenever the board speaks the new dialect (also from a late version answer on).
@@ -165,6 +170,11 @@ private:
     bool writeLine(const QByteArray &bytes);
     void logLine(const char *prefix, const QString &text) const;
     void drainPort();
+    // Old dialect: sends what is queued and reads the replies until nothing is in flight or
+    // queued; false at the deadline or when the board left its last command unanswered.
+    bool drainOldDialect(int64_t deadlineMs);
+    // Old dialect: one turret query answered by the deadline.
+    bool askOldDialect(const QString &query, int64_t deadlineMs);
     void scheduleReceivedMessages();
     bool isEvent(const QString &message) const;
     bool sendNextQueued();
@@ -241,6 +251,7 @@ private:
     bool lensPositioningActive = false;
     int lensRetries = 0;          // busy rounds of the current focus correction
     int lastMoveDistance = 0;
+    uint64_t turretReadings = 0;  // turret positions read from the board, changed or not
     int targetPosition = MotorPositioningThread::kNoTarget;
     float firmwareVersion = 0.0f;
 

@@ -15,6 +15,10 @@
 namespace {
 constexpr const char *kInstrumentWindowPos = "10,70";
 constexpr int kPollMs = 10;
+constexpr const char *kSceneMovedText =
+    "<p><b>Warning!</b><br/><br/>The image was not kept: the filter cube or the objective moved while it "
+    "was taken, or the controller did not confirm where they stand.<br/>Capture again once the turrets stand "
+    "still.</p>";
 
 std::string configFile()
 {
@@ -256,7 +260,24 @@ bool VideoWidget::waitForStill()
         return false;
     }
     // Released by a capture thread that gave up: the still buffer holds an old frame.
-    return !g_out_of_grabbing_time;
+    if (g_out_of_grabbing_time)
+        return false;
+    if (stillShowsOneScene())
+        return true;
+    qWarning() << "Camera: still refused, the scene changed while it was exposed";
+    MessageDlg dialog(nullptr);
+    dialog.setMessage(kSceneMovedText);
+    dialog.setButtonVisibility(MSG_BUTTON_OK);
+    dialog.exec();
+    return false;
+}
+
+bool VideoWidget::stillShowsOneScene()
+{
+    // The turrets' reports learnt now may change the scene (and the exposure, written again for a
+    // new cube) after the still began: it is then not the picture of the cube the pages know.
+    const bool standing = !m_sceneCheck || m_sceneCheck();
+    return standing && stillExposedAfterSceneChange();
 }
 
 bool VideoWidget::capture()

@@ -3,6 +3,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class CaptureThread;
@@ -15,9 +16,11 @@ class MessageDlg;
 // takes still frames and grabs, records live frames and switches the display palettes.
 //
 // A still or grab is the first frame exposed wholly after the request; the wait for it is bounded
-// by the longest such a frame takes (two frame periods, the read-out and the transfer). A request
-// while live video is not running fails at once. A camera that stops delivering ends live video with
-// preset message 33.
+// by the longest such a frame takes (two frame periods, the read-out and the transfer). Before it
+// is handed on, the scene check brings the turret positions up to date: a still whose exposure a
+// turret move (or an exposure change) overlapped is refused with a message, never passed on under
+// the name of the cube before the move. A request while live video is not running fails at once.
+// A camera that stops delivering ends live video with preset message 33.
 class VideoWidget : public QWidget
 {
     Q_OBJECT
@@ -46,6 +49,11 @@ public:
     void loadHotPixelMap();
     void correctHotPixel(cv::Mat &frame);
     const HotPixelCorrector &hotPixelCorrector() const { return m_hotPixelCorrector; }
+
+    // Asked once a still is taken: learns where the turrets stand (through the serial link, whose
+    // reports wait while a still is taken) and says whether both stand in position. Without it
+    // nothing is learned and only exposure changes count.
+    void setSceneCheck(std::function<bool()> check) { m_sceneCheck = std::move(check); }
 
     // The capture thread of the current run (for diagnostics and tests); null before the first start.
     const CaptureThread *captureThread() const { return m_captureThread.get(); }
@@ -76,6 +84,7 @@ private slots:
 
 private:
     bool waitForStill();
+    bool stillShowsOneScene();
     void stopThreads();
     void endLiveVideoForStall();
     void showCameraError(MessageDlg *dialog);
@@ -96,4 +105,5 @@ private:
     std::unique_ptr<FrameRecorder> m_recorder;
     std::unique_ptr<DisplayThread> m_displayThread;
     std::unique_ptr<CaptureThread> m_captureThread;
+    std::function<bool()> m_sceneCheck;
 };
