@@ -1,6 +1,7 @@
 #include "SaveNaming.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <climits>
 
@@ -9,30 +10,56 @@ bool taken(const QString &path)
 {
     return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
 }
+
+// "." and the last suffix of a path, or nothing when it has none.
+QString extensionOf(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix.isEmpty() ? QString() : '.' + suffix;
+}
+
+// A name that already ends in a number in brackets ("tla(1)") is the numbered form of its stem
+// ("tla"): the stem and that number. Any other name is its own stem, number 0.
+int splitNumbered(const QString &name, QString *stem)
+{
+    static const QRegularExpression numbered(QStringLiteral("^(.*)\\((\\d{1,9})\\)$"),
+                                             QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = numbered.match(name);
+    *stem = match.hasMatch() ? match.captured(1) : name;
+    return match.hasMatch() ? match.captured(2).toInt() : 0;
+}
+
+// The first name from name on that is free in folder (which ends in "/") with ext after it:
+// name itself, else stem(n + 1), stem(n + 2) ...
+QString firstFree(const QString &folder, const QString &name, const QString &ext)
+{
+    QString stem;
+    int n = splitNumbered(name, &stem);
+    QString candidate = name;
+    while (taken(folder + candidate + ext))
+        candidate = QString("%1(%2)").arg(stem, QString::number(++n));
+    return candidate;
+}
 }
 
 QString SaveNaming::freeFolderName(const QString &parent, const QString &name)
 {
-    QString candidate = name;
-    for (int n = 1; taken(parent + '/' + candidate); ++n)
-        candidate = QString("%1(%2)").arg(name, QString::number(n));
-    return candidate;
+    return firstFree(parent + '/', name, QString());
 }
 
 QString SaveNaming::freeFilePath(const QString &path)
 {
-    int n = 0;
-    while (taken(countedFilePath(path, n)))
-        ++n;
-    return countedFilePath(path, n);
+    const QString ext = extensionOf(path);
+    const QString base = path.left(path.size() - ext.size());
+    const QString folder = base.left(base.lastIndexOf('/') + 1);
+    return folder + firstFree(folder, base.mid(folder.size()), ext) + ext;
 }
 
 QString SaveNaming::countedFilePath(const QString &path, int n)
 {
     if (n == 0)
         return path;
-    const QString suffix = QFileInfo(path).suffix();
-    const QString ext = suffix.isEmpty() ? QString() : '.' + suffix;
+    const QString ext = extensionOf(path);
     return QString("%1(%2)%3").arg(path.left(path.size() - ext.size()), QString::number(n), ext);
 }
 

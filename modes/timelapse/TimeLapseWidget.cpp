@@ -161,6 +161,7 @@ void TimeLapseWidget::initialize()
         timer->setTimerType(Qt::PreciseTimer);
     m_RecordTimer.setInterval(1000);
     m_RecordLabelTimer.setInterval(500);
+    m_RecordStopTimer.setSingleShot(true); // still active at an early Stop, not after its time
     connect(&m_RecordStopTimer, &QTimer::timeout, this, &TimeLapseWidget::enableRecordStop);
     connect(&m_RecordTimer, &QTimer::timeout, this, &TimeLapseWidget::enableRecord);
     connect(&m_RecordLabelTimer, &QTimer::timeout, this, &TimeLapseWidget::enableRecordLabel);
@@ -250,8 +251,30 @@ void TimeLapseWidget::setSaveTarget(const QString &folder, const QString &name, 
     m_SavePath = folder;
     m_SeriesName = name;
     m_FileExtension = extension.isEmpty() ? QStringLiteral("tif") : extension;
-    // Joined in one pass, so that a "%" in a name stays as typed.
-    ui->LABEL_SAVE_PATH->setText(MediaPath::label(QDir::cleanPath(folder + '/' + name)));
+    showRunFolder(name);
+}
+
+// The label names the folder the next run numbers from, and once a run has made its own folder,
+// that one. Joined in one pass, so that a "%" in a name stays as typed.
+void TimeLapseWidget::showRunFolder(const QString &name)
+{
+    m_RunName = name;
+    ui->LABEL_SAVE_PATH->setText(MediaPath::label(QDir::cleanPath(m_SavePath + '/' + name)));
+}
+
+QString TimeLapseWidget::runFolder() const
+{
+    return m_SavePath + '/' + m_RunName;
+}
+
+// Every run numbers from the chosen name (Cells, Cells(1), Cells(2) ...); the chosen name stays.
+bool TimeLapseWidget::makeRunFolder()
+{
+    QString made = m_SeriesName;
+    if (!createFolder(m_SavePath, made))
+        return false;
+    showRunFolder(made);
+    return true;
 }
 
 void TimeLapseWidget::on_BUTTON_SAVE_PATH_clicked()
@@ -306,15 +329,12 @@ void TimeLapseWidget::slotCalculrateParameter()
     } else {
         m_nStartCode = m_TimeLapse.canRun(m_nBitDepth, m_bPseudoColor);
     }
-    const QString chosenName = m_SeriesName;
     m_RecordFolder.clear();
     if (m_nStartCode == 0 && canStart()) {
-        if (!createFolder(m_SavePath, m_SeriesName)) {
+        if (!makeRunFolder())
             m_nStartCode = 8;
-        } else if (continuousSelected()) {
-            m_RecordFolder = QDir(m_SavePath).filePath(m_SeriesName);
-            m_RecordChosenName = chosenName;
-        }
+        else if (continuousSelected())
+            m_RecordFolder = runFolder();
     }
     if (m_pInitializingDlg) {
         m_pInitializingDlg->close();
@@ -646,7 +666,9 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_STOP_clicked()
 void TimeLapseWidget::completedTimeLapse(bool bVideo)
 {
     emit signalEnablePullingCommand(true);
-    if (m_TimeLapse.count() == m_TimeLapse.totalCount()) {
+    // A timed series that took its last frame shows its whole time; a recording has no frame
+    // count of its own and keeps the time it recorded.
+    if (m_TimeLapse.totalCount() > 0 && m_TimeLapse.count() == m_TimeLapse.totalCount()) {
         const QString total = timeText(m_TimeLapse.totalTime());
         ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(total, total));
     }
@@ -953,7 +975,7 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
 
     // Four digits up to 9,999 frames, all digits beyond. One pass: a "%" in a name stays.
     const QString number = count > 9999 ? QString::number(index) : QString("%1").arg(index, 4, 10, QChar('0'));
-    const QString fileName = QString("%1/%2/%3_%4.%5").arg(m_SavePath, m_SeriesName, m_SeriesName, number, m_FileExtension);
+    const QString fileName = QString("%1/%2/%3_%4.%5").arg(m_SavePath, m_RunName, m_RunName, number, m_FileExtension);
     // The frame's time on the series' grid; a frame taken late says when it was taken.
     const QString metaData = capturedImageMetaData().metaText() + ";Time: "
                              + timeText(qint64(m_TimeLapse.interval() * index + m_nFrameLateMs / 1000.0));
@@ -1502,6 +1524,12 @@ const QString TimeLapseWidget::kRecordVolumeText =
 const QString TimeLapseWidget::kRecordLostText =
     QStringLiteral("<p><b>Warning!</b><br/><br/>%1 frames could not be recorded.</p>");
 
+// Where the run's frames go: the run's folder and its name again as the stem of every file.
+QString TimeLapseWidget::recordingPrefix() const
+{
+    return QString("%1/%2/%3").arg(m_SavePath, m_RunName, m_RunName);
+}
+
 bool TimeLapseWidget::isRecordingPath(const QString &path)
 {
     return Paths::fixedPath(path).startsWith(kRecordVolume);
@@ -1516,7 +1544,8 @@ void TimeLapseWidget::startContinuousRecording()
     ui->LABEL_START_LAPSE->setText(QDateTime::currentDateTime().toString("yyyy/MM/dd hh:mm:ss"));
     ui->LABEL_CURRENT_LAPSE->setText(QString("00:00:00 / %1").arg(timeText(m_TimeLapse.totalTime())));
     m_nLostAtStart = m_RecordingDrain.lost ? m_RecordingDrain.lost() : 0;
-    emit startRecording(true, QString("%1/%2/%3").arg(m_SavePath, m_SeriesName, m_SeriesName));
+    m_RecordClock.start();
+    emit startRecording(true, recordingPrefix());
     m_RecordStopTimer.start(m_TimeLapse.totalTime() * 1000);
     m_nRecordSeconds = 0;
     m_RecordTimer.start();
@@ -1537,8 +1566,12 @@ void TimeLapseWidget::enableRecordLabel()
 
 void TimeLapseWidget::enableRecordStop()
 {
-    const QString total = timeText(m_TimeLapse.totalTime());
-    ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(total, total));
+    // A recording stopped early shows the whole seconds it recorded; one that ran its course, the
+    // whole time.
+    const int total = m_TimeLapse.totalTime();
+    const bool early = m_RecordStopTimer.isActive();
+    const qint64 recorded = early ? qMin<qint64>(total, m_RecordClock.elapsed() / 1000) : total;
+    ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(timeText(recorded), timeText(total)));
     for (QTimer *timer : {&m_RecordTimer, &m_RecordStopTimer, &m_RecordLabelTimer})
         timer->stop();
     ui->BUTTON_RECORDING->hide();
@@ -1553,7 +1586,7 @@ void TimeLapseWidget::enableRecordStop()
         qWarning() << "Time lapse: recorded frames still being written after" << kRecordDrainTimeoutMs << "ms";
     clearDirtyMemory();
     PageCursor::normal();
-    const QString folder = QString("%1/%2/").arg(m_SavePath, m_SeriesName);
+    const QString folder = runFolder() + '/';
     if (ImageSeriesFiles::tiffFiles(folder).isEmpty())
         removeEmptyRecordFolder();
     if (!loadImages(folder))
@@ -1568,14 +1601,14 @@ void TimeLapseWidget::enableRecordStop()
 }
 
 // The folder this recording made goes again when it holds nothing at all (rmdir takes only an
-// empty folder); the series name it was given comes back, so the next run's name does not grow.
+// empty folder); the label names the chosen folder again.
 void TimeLapseWidget::removeEmptyRecordFolder()
 {
     if (m_RecordFolder.isEmpty())
         return;
     if (QDir().rmdir(m_RecordFolder)) {
         qInfo().noquote() << "Time lapse: empty recording folder removed:" << m_RecordFolder;
-        m_SeriesName = m_RecordChosenName;
+        showRunFolder(m_SeriesName);
     }
     m_RecordFolder.clear();
 }
@@ -1607,9 +1640,9 @@ void TimeLapseWidget::on_BUTTON_START_RECORD_clicked()
         message.exec();
         return;
     }
-    if (!createFolder(m_SavePath, m_SeriesName))
+    if (!makeRunFolder())
         return;
-    emit startRecording(true, QString("%1/%2/%3").arg(m_SavePath, m_SeriesName, m_SeriesName));
+    emit startRecording(true, recordingPrefix());
 }
 
 void TimeLapseWidget::on_BUTTON_STOP_RECORD_clicked()
@@ -1639,10 +1672,10 @@ void TimeLapseWidget::slotGrabbed(uchar *frame, int bits)
 
 void TimeLapseWidget::on_BUTTON_SAVE_RECORD_clicked()
 {
-    if (!createFolder(m_SavePath, m_SeriesName))
+    if (!makeRunFolder())
         return;
     ImReaderWriter image;
-    const QString prefix = QString("%1/%2/%3").arg(m_SavePath, m_SeriesName, m_SeriesName);
+    const QString prefix = recordingPrefix();
     const QString meta = capturedImageMetaData().metaText();
     for (size_t i = 0; i < m_GrabBuffer.size(); ++i) {
         const GrabbedFrame &frame = m_GrabBuffer[i];

@@ -97,6 +97,8 @@ public:
     bool checkFreeDiskSpace(QString path, bool colour, int images);
     // Makes the series folder path/name, name turned into its first free variant "name(n)".
     bool createFolder(QString path, QString &name);
+    // The folder of the current (or last) run: the chosen one until a run makes its own.
+    QString runFolder() const;
     void setFocusCorrectionState(bool enable);
     void setUIZScanRangeComboBox();
 
@@ -263,6 +265,9 @@ private:
     void startContinuousRecording();
     void endEmptyRecording();
     void removeEmptyRecordFolder();
+    void showRunFolder(const QString &name);
+    bool makeRunFolder();
+    QString recordingPrefix() const;
 
     Ui_TimeLapseWidget *ui = nullptr;
     TimeLapse m_TimeLapse;
@@ -271,7 +276,8 @@ private:
     // Plan inputs and the start check.
     int m_nStartCode = 0;
     QString m_SavePath;
-    QString m_SeriesName;
+    QString m_SeriesName; // as chosen: every run numbers from it
+    QString m_RunName;    // the folder of the current (or last) run, the stem of its files
     QString m_FileExtension = QStringLiteral("tif");
     int m_nExposure = 100;
     int m_nBitDepth = 8;
@@ -348,8 +354,8 @@ private:
     QTimer m_RecordLabelTimer;
     int m_nRecordSeconds = 0;
     int m_nLostAtStart = 0; // the live video's lost-frame count when the recording began
-    QString m_RecordFolder;     // the folder the current recording made (empty: none)
-    QString m_RecordChosenName; // the series name before that folder was named
+    QString m_RecordFolder; // the folder the current recording made (empty: none)
+    QElapsedTimer m_RecordClock; // since the recording began
     RecordingDrain m_RecordingDrain;
     std::vector<GrabbedFrame> m_GrabBuffer;
 

@@ -44,7 +44,6 @@ const QString kDistanceError = QStringLiteral(
     "<p><b>Error!</b><br/><br/>The distance cannot exceed 10mm.<br/>Please reset the positions.<br/> %1.</p>");
 const QString kInvalidValues =
     QStringLiteral("<p><b>Error!</b><br/><br/>Invalid value(s).<br/>%1<br/>Set proper value(s) and try again.</p>");
-const QString kRangeError = QStringLiteral("<p><b>Error!</b><br/><br/>%1<br/>Please reset the range.</p>");
 const QString kInitializing = QStringLiteral("<p><b>Initializing ...</b></p>");
 const QString kInProgress = QStringLiteral("<p><b>Z-stack imaging in progress ...</b><br/><br/>Do not touch the focus "
                                            "knobs.<br/>Moving to the start position.</p>");
@@ -198,8 +197,6 @@ void ZStackWidget::readSetting()
         ui->SPINBOX_RANGE_PLUS->setValue(readConfig(kSection, "Range_Plus", "100").toInt());
         ui->SPINBOX_RANGE_MINUS->setValue(readConfig(kSection, "Range_Minus", "100").toInt());
     }
-    m_nRangePlus = ui->SPINBOX_RANGE_PLUS->value();
-    m_nRangeMinus = ui->SPINBOX_RANGE_MINUS->value();
     m_nMergeKernel = readConfig(kSection, "MatchingSize", "11").toInt();
     m_nMergeColor = readConfig(kSection, "MergeColor", "7").toInt();
     m_nImageBits = sanitizedCameraMode(readConfig("Camera", "Mode", "8").toInt());
@@ -603,10 +600,6 @@ void ZStackWidget::editSpinBox(QAbstractSpinBox *box)
 {
     if (!box->isEnabled() || !box->isVisible())
         return;
-    if (box == ui->SPINBOX_RANGE_PLUS)
-        m_nRangePlus = ui->SPINBOX_RANGE_PLUS->value();
-    else if (box == ui->SPINBOX_RANGE_MINUS)
-        m_nRangeMinus = ui->SPINBOX_RANGE_MINUS->value();
     KeyboardDlg keyboard(nullptr, false);
     QString text = box->text();
     keyboard.setText(text);
@@ -660,19 +653,15 @@ int ZStackWidget::messageTypeOf(int code)
     }
 }
 
+// Two set positions too far apart are forgotten. (A range is checked whole at START.)
 void ZStackWidget::showDistanceError()
 {
-    if (ui->RADIO_START_TO_END->isChecked()) {
-        m_fDistance = 0.0f;
-        showText(kDistanceError.arg("START TOEND"));
-        m_bStartSet = m_bEndSet = false;
-        ui->LABEL_ESTIMATED_DISTANCE->clear();
-        ui->BUTTON_SET_START_POSITION->setChecked(false);
-        ui->BUTTON_SET_END_POSITION->setChecked(false);
-    } else if (ui->RADIO_RANGE->isChecked()) {
-        // A range never spans more than the travel: it is refused because it leaves it.
-        showText(kRangeError.arg(travelText(m_nStartPosition / g_ConvertToStep, m_nEndPosition / g_ConvertToStep)));
-    }
+    m_fDistance = 0.0f;
+    showText(kDistanceError.arg("START TOEND"));
+    m_bStartSet = m_bEndSet = false;
+    ui->LABEL_ESTIMATED_DISTANCE->clear();
+    ui->BUTTON_SET_START_POSITION->setChecked(false);
+    ui->BUTTON_SET_END_POSITION->setChecked(false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -683,12 +672,20 @@ void ZStackWidget::setSavePath(const QString &path, const QString &folder, const
     m_SavePath = path;
     m_FolderName = folder;
     m_FileExtension = extension;
-    ui->LABEL_SAVE_PATH->setText(QString("%1/%2").arg(MediaPath::label(path), folder));
+    showStackFolder(folder);
+}
+
+// The label names the folder the next stack numbers from, and once a stack has made its own
+// folder, that one.
+void ZStackWidget::showStackFolder(const QString &name)
+{
+    m_StackName = name;
+    ui->LABEL_SAVE_PATH->setText(QString("%1/%2").arg(MediaPath::label(m_SavePath), name));
 }
 
 QString ZStackWidget::stackFolder() const
 {
-    return QString("%1/%2").arg(m_SavePath, m_FolderName);
+    return QString("%1/%2").arg(m_SavePath, m_StackName);
 }
 
 void ZStackWidget::on_BUTTON_SAVE_PATH_clicked()
@@ -751,31 +748,6 @@ bool ZStackWidget::checkFreeDiskSpace(const QString &path, bool color, int count
         return true;
     m_nErrorCode = NO_DISK_SPACE;
     return false;
-}
-
-bool ZStackWidget::checkLimitRange()
-{
-    m_nLowerLimit = m_nSavedPosition;
-    m_nUpperLimit = int(float(kStageTopMicrometres) * g_ConvertToStep - float(m_nSavedPosition));
-    const int plus = ui->SPINBOX_RANGE_PLUS->value();
-    const int minus = ui->SPINBOX_RANGE_MINUS->value();
-    const bool plusFits = toSteps(plus) <= m_nUpperLimit;
-    const bool minusFits = toSteps(minus) <= m_nLowerLimit;
-    {
-        const QSignalBlocker blockPlus(ui->SPINBOX_RANGE_PLUS);
-        const QSignalBlocker blockMinus(ui->SPINBOX_RANGE_MINUS);
-        if (!plusFits)
-            ui->SPINBOX_RANGE_PLUS->setValue(m_nRangePlus);
-        if (!minusFits)
-            ui->SPINBOX_RANGE_MINUS->setValue(m_nRangeMinus);
-    }
-    m_bRangeValid = plusFits && minusFits;
-    if (m_bRangeValid) {
-        m_nRangePlus = plus;
-        m_nRangeMinus = minus;
-    }
-    m_fDistance = float(m_nRangePlus + m_nRangeMinus);
-    return m_bRangeValid;
 }
 
 bool ZStackWidget::checkRangeBeforeScan()
@@ -864,15 +836,14 @@ void ZStackWidget::slotSetCurrentMotorPosition(int position)
         return;
     }
     case 3: {
+        // The user may still be typing the other side of the range: the height is shown as
+        // typed, and the range is checked whole at START.
         m_nSavedPosition = position;
         m_nStartPosition = int(float(position) - float(ui->SPINBOX_RANGE_MINUS->value()) * g_ConvertToStep);
         m_nEndPosition = int(float(position) + float(ui->SPINBOX_RANGE_PLUS->value()) * g_ConvertToStep);
-        const bool fits = checkLimitRange();
+        m_fDistance = float(ui->SPINBOX_RANGE_PLUS->value() + ui->SPINBOX_RANGE_MINUS->value());
         ui->LABEL_ESTIMATED_DISTANCE->setText(QString::asprintf("%.2f", double(m_fDistance)));
-        if (!fits || int(m_fDistance) > kMaxDistanceMicrometres)
-            showDistanceError();
-        else
-            enableStartByLED();
+        enableStartByLED();
         return;
     }
     case 2:
@@ -884,7 +855,7 @@ void ZStackWidget::slotSetCurrentMotorPosition(int position)
             // The range is taken around where the stage stands now, to the step, so that the
             // stage returns exactly there.
             m_nSavedPosition = position;
-            m_nStartPosition = int(float(position) - float(m_nRangeMinus) * g_ConvertToStep);
+            m_nStartPosition = int(float(position) - float(ui->SPINBOX_RANGE_MINUS->value()) * g_ConvertToStep);
             m_nEndPosition = m_nStartPosition + m_ZStack.step() * (m_ZStack.imageNumber() - 1);
         }
         m_bMovingToStart = true;
@@ -990,8 +961,14 @@ void ZStackWidget::slotCalculrateIntervalOrImageNumber()
     m_nErrorCode = m_ZStack.canStart(m_nImageBits);
     if (!(m_bStartSet && m_bEndSet) && ui->RADIO_START_TO_END->isChecked())
         m_nErrorCode = POSITION_NOT_SET;
-    else if (m_nErrorCode == 0 && canStart() && !createFolder(m_SavePath, m_FolderName))
-        m_nErrorCode = NO_SAVE_VOLUME;
+    else if (m_nErrorCode == 0 && canStart()) {
+        // Each stack numbers from the chosen name: cells, cells(1), cells(2) ...
+        QString made = m_FolderName;
+        if (createFolder(m_SavePath, made))
+            showStackFolder(made);
+        else
+            m_nErrorCode = NO_SAVE_VOLUME;
+    }
     if (m_pInitializingDlg) {
         m_pInitializingDlg->close();
         m_pInitializingDlg->deleteLater();
@@ -1107,7 +1084,7 @@ void ZStackWidget::writeSlice()
 {
     const int index = m_ZStack.count();
     const float z = slicePosition(index);
-    const QString path = ZStackSliceWriter::slicePath(m_SavePath, m_FolderName, index, m_FileExtension);
+    const QString path = ZStackSliceWriter::slicePath(m_SavePath, m_StackName, index, m_FileExtension);
     const QString text = ZStackSliceWriter::metaText(capturedImageMetaData().metaText(), z);
     if (m_SliceWriter.write(path, text)) {
         ThumbnailInfo info;
@@ -1252,7 +1229,7 @@ void ZStackWidget::completedZStacking()
         showText(kMergeLimit);
     } else if (mergeNow && sliceCount >= 2) {
         // The merge reports completedFullFocus itself.
-        m_MergedPath = QStringLiteral("%1/%2/%3").arg(m_SavePath, m_FolderName, m_FolderName);
+        m_MergedPath = QStringLiteral("%1/%2/%3").arg(m_SavePath, m_StackName, m_StackName);
         startFullFocusThread();
         runMergeProgress(sliceCount);
     } else {

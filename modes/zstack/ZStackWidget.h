@@ -75,8 +75,9 @@ public:
     int endPosition() const { return m_nEndPosition; }
     float stackHeight() const { return m_fDistance; }
     int failedSlices() const { return m_nFailedSlices; }
-    // The folder of the last stack (after createFolder made it unique).
+    // The folder of the last stack (the free name createFolder made from the chosen one).
     QString stackFolder() const;
+    QString folderName() const { return m_FolderName; }
     // Sets the save place as the save dialog would (path, folder name, extension).
     void setSavePath(const QString &path, const QString &folder, const QString &extension = QStringLiteral("tif"));
     // Milliseconds of the last completed run from the first position request to its end.
@@ -86,7 +87,6 @@ public:
     bool canStart();
     bool checkFreeDiskSpace(const QString &path, bool color, int count);
     bool checkRangeBeforeScan();
-    bool checkLimitRange();
     bool createFolder(const QString &parentPath, QString &folderName);
 
     // The preset message of an error code; -1 for none.
@@ -229,6 +229,7 @@ private:
     void calcDistByInputRange();
     void enableStartByLED();
     void showDistanceError();
+    void showStackFolder(const QString &name);
     void showMessage(int type);
     void showText(const QString &text);
     void editSpinBox(QAbstractSpinBox *box);
@@ -268,11 +269,6 @@ private:
     bool m_bStartSet = false;
     bool m_bEndSet = false;
     int m_nSavedPosition = 0;
-    int m_nUpperLimit = 0;
-    int m_nLowerLimit = 0;
-    int m_nRangePlus = 100;  // micrometres
-    int m_nRangeMinus = 100; // micrometres
-    bool m_bRangeValid = false;
     int m_nPolledPosition = 0; // micrometres
     float m_fDistance = 0.0f;  // micrometres
     int m_nImageBits = 8;
@@ -307,7 +303,8 @@ private:
     QPointF m_ScaleBarPoint;
     TAnnotationTextInfo m_AnnotationTextInfo;
     QString m_SavePath;
-    QString m_FolderName;
+    QString m_FolderName; // as chosen: every stack numbers from it
+    QString m_StackName;  // the folder of the last stack, the stem of its slice files
     QString m_FileExtension;
     QString m_MergedPath;
     int m_nMergeKernel = 11;

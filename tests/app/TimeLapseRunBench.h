@@ -17,7 +17,7 @@ protected:
     Ui_NIMBODlg *ui() const { return m_bench->ui(); }
     template <class T>
     T *w(const char *name) const { return m_page->findChild<T *>(name); }
-    QString seriesFolder() const { return m_page->savePath() + '/' + m_page->seriesName(); }
+    QString seriesFolder() const { return m_page->runFolder(); }
     int count() const { return m_page->plan().count(); }
 
     // The application started on the Time lapse page, live, ready to run.

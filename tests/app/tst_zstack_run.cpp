@@ -161,6 +161,29 @@ private slots:
         qInfo("%s: %lld ms a slice", qPrintable(firmware), page()->lastRunMs() / 4);
     }
 
+    // Three stacks to one name go into cells, cells(1), cells(2): the name stays as chosen and the
+    // path label shows the folder each stack went into.
+    void stacksNumberFromTheChosenName()
+    {
+        startLive("3.1");
+        setPosition(form()->BUTTON_SET_START_POSITION, 200000);
+        setPosition(form()->BUTTON_SET_END_POSITION, 200102);
+        useImageNumber(2);
+        for (const QString folder : {"cells", "cells(1)", "cells(2)"}) {
+            if (page()->currentState() == ZSTACK_COMPLETED) {
+                QTest::mouseClick(form()->BUTTON_NEXT_Z_STACK, Qt::LeftButton);
+                QVERIFY(QTest::qWaitFor([this] { return form()->BUTTON_Z_STACK_START->isEnabled(); }, 15000));
+                QVERIFY(m_bench->waitUnlocked());
+            }
+            QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+            checkEndedFree();
+            QCOMPARE(page()->stackFolder(), Paths::ssd() + '/' + folder);
+            QCOMPARE(stackFiles(), QStringList({folder + "_0000.tif", folder + "_0001.tif"}));
+            QCOMPARE(form()->LABEL_SAVE_PATH->text(), "/VANTOR SSD/" + folder);
+            QCOMPARE(page()->folderName(), QString("cells"));
+        }
+    }
+
     // +-5 micrometres at 1: 11 slices from -5.0 to 5.0 that agree with where the stage stood, and
     // the stage back where it was.
     void rangeStack()

@@ -20,6 +20,7 @@
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -294,6 +295,55 @@ for i, bits, seed in ((0, 8, 1), (1, 8, 2), (2, 16, 3)):
         QCOMPARE(loadedPaths(), expected);
         QCOMPARE(browser.form()->LISTWIDGET_IMAGE->count(), written);
         QCOMPARE(m_messages.last(), TimeLapseWidget::kRecordLostText.arg(2));
+    }
+
+    // Three runs to one name, timed (stopped after its first frame) and continuous (stopped after
+    // its first second): rec, rec(1), rec(2). The chosen name stays, the label shows the folder
+    // each run went into, and a recording stopped early shows the time it recorded.
+    void runsNumberFromTheChosenName_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("timed") << "Second";
+        QTest::newRow("continuous") << "Continuous";
+    }
+    void runsNumberFromTheChosenName()
+    {
+        QFETCH(QString, unit);
+        const bool continuous = unit == "Continuous";
+        MediaMonitor::setSpaceQuery([](const QString &, quint64 *size, quint64 *blocks) {
+            *size = 4096;
+            *blocks = 1u << 24;
+            return true;
+        });
+        QByteArray frame = SliceFiles::frame(8, 1, 1);
+        connect(m_page.get(), &TimeLapseWidget::capture, this,
+                [&] { m_page->captureCompleted(reinterpret_cast<uchar *>(frame.data()), 8); });
+        connect(m_page.get(), &TimeLapseWidget::startRecording, this, [](bool on, const QString &prefix) {
+            if (on)
+                SliceFiles::write(prefix + "_0001.tif", QString(), 8, 1, 1);
+        });
+        m_page->setSaveTarget(Paths::ssd(), "rec", "tif");
+        m_page->changedExposure(10);
+        child<QSpinBox>("SPINBOX_MINUTE")->setValue(0);
+        child<QSpinBox>("SPINBOX_SECOND")->setValue(20);
+        child<QComboBox>("COMBOBOX_INTERVAL_TYPE")->setCurrentText(unit);
+        child<QDoubleSpinBox>("SPINBOX_INTERVAL")->setValue(1);
+        for (const QString folder : {"rec", "rec(1)", "rec(2)"}) {
+            m_page->setCurrentState(TIMELAPSE_LIVE);
+            child<QPushButton>("BUTTON_TIMELAPSE_RUN")->click();
+            QCOMPARE(m_page->startCode(), 0);
+            QCOMPARE(child<QLabel>("LABEL_SAVE_PATH")->text(), "/VANTOR SSD/" + folder);
+            if (continuous)
+                QTRY_VERIFY_WITH_TIMEOUT(m_page->recordedSeconds() >= 1, kHangBoundMs);
+            child<QPushButton>("BUTTON_TIMELAPSE_STOP")->click();
+            QTRY_COMPARE_WITH_TIMEOUT(m_page->currentState(), TIMELAPSE_SHOWN, kHangBoundMs);
+            QCOMPARE(m_page->runFolder(), Paths::ssd() + '/' + folder);
+            QCOMPARE(loadedPaths().value(0), QFileInfo(m_page->runFolder() + '/' + folder + (continuous ? "_0001.tif" : "_0000.tif")).absoluteFilePath());
+            QCOMPARE(m_page->seriesName(), QString("rec"));
+            const QString lapse = child<QLabel>("LABEL_CURRENT_LAPSE")->text();
+            if (continuous)
+                QVERIFY2(QRegularExpression("^00:00:(0[1-9]|1[0-9]) / 00:00:20$").match(lapse).hasMatch(), qPrintable(lapse));
+        }
     }
 };
 

@@ -197,6 +197,12 @@ private slots:
         QTest::newRow("a.csv twice") << QStringList{"a.csv", "a(1).csv"} << "a.csv" << "a(2).csv";
         QTest::newRow("no suffix") << QStringList{"a"} << "a" << "a(1)";
         QTest::newRow("percent in name") << QStringList{"%1.csv"} << "%1.csv" << "%1(1).csv";
+        // A name that already carries a number counts on from it; a file holds a folder's name too.
+        QTest::newRow("typed Data(1), taken") << QStringList{"Data/", "Data(1)/"} << "Data(1)/" << "Data(2)";
+        QTest::newRow("typed Data(1), free") << QStringList{"Data/"} << "Data(1)/" << "Data(1)";
+        QTest::newRow("Data held by a file") << QStringList{"Data"} << "Data/" << "Data(1)";
+        QTest::newRow("a(1).csv taken") << QStringList{"a(1).csv"} << "a(1).csv" << "a(2).csv";
+        QTest::newRow("brackets only") << QStringList{"(1)/"} << "(1)/" << "(2)";
     }
     void naming()
     {
