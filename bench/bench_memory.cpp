@@ -92,6 +92,7 @@ public:
     {
         SimulatedInstrument::Options options = AppBench::defaultOptions();
         options.profile.speedScale *= 10; // stage travel is not what is measured
+        options.keepLog = false;           // as in a simulated run: the board's log would grow
         m_bench = std::make_unique<AppBench>(options);
         m_bench->quietStart();
         m_bench->setConfig("Setting_ZStack", "StableTimeInterval", "0.1");
@@ -105,6 +106,7 @@ public:
     {
         m_folder = QString("Day%1").arg(n, 2, 10, QChar('0'));
         QDir(Paths::ssd()).mkpath(m_folder);
+        m_bench->clearDialogs();
         return step("Multicolor", multicolor()) && step("Z-stack", zstack()) && step("Time lapse", timelapse())
                && step("Cell count", counts()) && step("File manager", files());
     }
