@@ -2,8 +2,8 @@
 // simulated instrument, each round captures three Multicolor channels and saves them, takes a
 // four-slice Z-stack and merges it and makes its video, runs a short time lapse, counts twice at
 // the defaults, and copies the round's folder to the USB drive and deletes both copies in the
-// File manager. After each round the table on standard error gives the resident size (VmRSS), and
-// the live widgets and QObjects; with --trim also the size after malloc_trim(0), which tells what
+// File manager. After each round the table on standard error gives the resident size (VmRSS), the
+// bytes the heap has handed out and not taken back (mallinfo2), and the live widgets and QObjects; with --trim also the size after malloc_trim(0), which tells what
 // the heap still holds from what the allocator merely keeps (the trim changes later rounds, so it
 // is off by default). The figure is the growth of VmRSS per round after round 3, against one
 // megabyte.
@@ -72,6 +72,12 @@ double residentMb()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return 0;
+}
+
+double heapMb()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
 }
 
 // Deferred deletes and queued work done, so that a round leaves only what it keeps.
@@ -333,7 +339,7 @@ void memory_growth_per_round(benchmark::State &state)
             return;
         }
         QVector<double> rss;
-        std::fprintf(stderr, "round  VmRSS MB  widgets  QObjects%s\n", g_trim ? "  trimmed MB" : "");
+        std::fprintf(stderr, "round  VmRSS MB  heap MB  widgets  QObjects%s\n", g_trim ? "  trimmed MB" : "");
         for (int n = 1; n <= g_rounds; ++n) {
             if (!day.round(n)) {
                 state.SkipWithError("a step of the day failed");
@@ -341,7 +347,8 @@ void memory_growth_per_round(benchmark::State &state)
             }
             settle();
             rss << residentMb();
-            std::fprintf(stderr, "%5d  %8.1f  %7d  %8ld", n, rss.last(), QApplication::allWidgets().size(), g_objects.load());
+            std::fprintf(stderr, "%5d  %8.1f  %7.1f  %7d  %8ld", n, rss.last(), heapMb(), QApplication::allWidgets().size(),
+                         g_objects.load());
             if (g_trim) {
                 malloc_trim(0);
                 std::fprintf(stderr, "  %10.1f", residentMb());
