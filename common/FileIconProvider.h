@@ -41,6 +41,8 @@ public:
     // The cached thumbnail of a file as it is now (null when not cached), and emptying the cache.
     static QImage cachedThumbnail(const QFileInfo &info);
     static void clearThumbnailCache();
+    // Drops the thumbnails of these files and of every file below these folders (deleted ones).
+    static void forgetThumbnails(const QStringList &paths);
 
 private:
     QIcon m_FolderIcon;
