@@ -1,8 +1,8 @@
 // Resident memory of the whole application over a biologist's day repeated in one process: on the
 // simulated instrument, each round captures three Multicolor channels and saves them, takes a
 // four-slice Z-stack and merges it and makes its video, runs a short time lapse, counts twice at
-// the defaults, and copies the round's folder to the USB drive and deletes both copies in the
-// File manager. After each round the table on standard error gives the resident size (VmRSS), the
+// the defaults, and in the File manager looks into the round's folder (thumbnails), copies it to
+// the USB drive and deletes both copies. After each round the table on standard error gives the resident size (VmRSS), the
 // bytes the heap has handed out and not taken back (mallinfo2), and the live widgets and QObjects; with --trim also the size after malloc_trim(0), which tells what
 // the heap still holds from what the allocator merely keeps (the trim changes later rounds, so it
 // is off by default). The figure is the growth of VmRSS per round after round 3, against one
@@ -295,14 +295,14 @@ private:
         return false;
     }
 
-    // The round's folder copied to the USB drive, then the copy and the folder deleted.
+    // The round's folder looked into, copied to the USB drive, then the copy and the folder deleted.
     bool files()
     {
         FileManagerWidget *page = ui()->m_FileManagerWidget;
         if (!open(ui()->BUTTON_FILEMANAGER))
             return false;
         const QString usb = Paths::path("/media/USB1");
-        const bool ok = tapDrive(page, "VANTOR SSD") && tap(page, m_folder) && press(page, "BUTTON_COPY")
+        const bool ok = tapDrive(page, "VANTOR SSD") && lookInto(page, m_folder) && tap(page, m_folder) && press(page, "BUTTON_COPY")
                         && tapDrive(page, "USB1") && press(page, "BUTTON_PASTE")
                         && QFileInfo(usb + '/' + m_folder).isDir() && tap(page, m_folder) && press(page, "BUTTON_DELETE")
                         && !QFileInfo::exists(usb + '/' + m_folder) && tapDrive(page, "VANTOR SSD")
@@ -319,6 +319,23 @@ private:
             return false;
         QTest::mouseClick(button, Qt::LeftButton);
         return QTest::qWaitFor([page] { return page->isEnabled(); }, 60000);
+    }
+
+    // A double tap on the folder, a look at its thumbnails, and back up.
+    bool lookInto(FileManagerWidget *page, const QString &folder)
+    {
+        QListView *view = list(page);
+        auto *model = qobject_cast<QFileSystemModel *>(view->model());
+        const QString path = page->currentPath() + '/' + folder;
+        if (!QTest::qWaitFor([&] { return model->index(path).isValid(); }, 15000))
+            return false;
+        const QPoint at = view->visualRect(model->index(path)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        if (!QTest::qWaitFor([page, path] { return page->isEnabled() && page->currentPath() == path; }, 30000))
+            return false;
+        QTest::qWait(1500); // the thumbnails come from the model's thread
+        return press(page, "BUTTON_CD_UP");
     }
 
     bool tapDrive(FileManagerWidget *page, const QString &drive)
