@@ -324,14 +324,12 @@ private:
     // A double tap on the folder, a look at its thumbnails, and back up.
     bool lookInto(FileManagerWidget *page, const QString &folder)
     {
-        QListView *view = list(page);
-        auto *model = qobject_cast<QFileSystemModel *>(view->model());
         const QString path = page->currentPath() + '/' + folder;
-        if (!QTest::qWaitFor([&] { return model->index(path).isValid(); }, 15000))
+        if (!tap(page, folder))
             return false;
-        const QPoint at = view->visualRect(model->index(path)).center();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        QListView *view = list(page);
+        const QModelIndex index = view->selectionModel()->selectedIndexes().value(0);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
         if (!QTest::qWaitFor([page, path] { return page->isEnabled() && page->currentPath() == path; }, 30000))
             return false;
         QTest::qWait(1500); // the thumbnails come from the model's thread
