@@ -2,10 +2,11 @@
 // simulated instrument, each round captures three Multicolor channels and saves them, takes a
 // four-slice Z-stack and merges it and makes its video, runs a short time lapse, counts twice at
 // the defaults, and in the File manager looks into the round's folder (thumbnails), copies it to
-// the USB drive and deletes both copies. After each round the table on standard error gives the resident size (VmRSS), the
-// bytes the heap has handed out and not taken back (mallinfo2), and the live widgets and QObjects; with --trim also the size after malloc_trim(0), which tells what
-// the heap still holds from what the allocator merely keeps (the trim changes later rounds, so it
-// is off by default). The figure is the growth of VmRSS per round after round 3, against one
+// the USB drive and deletes both copies. After each round the table on standard error gives the
+// resident size (VmRSS), the bytes the heap has handed out and not taken back (mallinfo2), and the
+// live widgets and QObjects; with --trim also the size after malloc_trim(0), which tells what the
+// heap still holds from what the allocator merely keeps (the trim changes later rounds, so it is
+// off by default). The figure is the growth of VmRSS per round after round 3, against one
 // megabyte.
 //
 // With --hold the program ends right after the last round, without taking the application down,
@@ -17,6 +18,7 @@
 
 #include "AppBench.h"
 #include "CellCountWidget.h"
+#include "ControlWidget.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "FileManagerWidget.h"
@@ -29,13 +31,11 @@
 #include "TimeLapseWidget.h"
 #include "VideoMakerDlg.h"
 #include "VideoWidget.h"
-#include "ZStackImageWidget.h"
 #include "ZStackWidget.h"
 #include "ui_CellCountWidget.h"
 #include "ui_MultiColorWidget.h"
 #include "ui_NIMBODlg.h"
 #include "ui_ZStackWidget.h"
-#include "ControlWidget.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
