@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDebug>
 #include <QFileInfo>
+#include <QPixmapCache>
 #include <QTimer>
 
 namespace {
@@ -62,6 +63,11 @@ NIMBODlg::NIMBODlg(TCurrentMenu menu, TExecMode mode, QWidget *parent)
     m_pSetupDlg->setObjectName("SetupDlg");
     m_pMediaMonitor->setObjectName("MediaMonitor");
     m_pScaleBar->setObjectName("ScaleBar");
+
+    // Qt keeps every icon it paints (the browsers' thumbnails of each series too) and every style
+    // sheet picture in its pixmap cache: bounded here, least recently used dropped, and trimmed by
+    // Qt while the cache is idle, so that a day of series does not grow the process.
+    QPixmapCache::setCacheLimit(kPixmapCacheLimitKB);
 
     g_ExecMode = mode;
     if (isEnableSerialLog())

@@ -31,6 +31,8 @@ public:
     static constexpr int CLOSE_EXIT_TO_SHELL = 1;
     static constexpr int CLOSE_RESTART = 0x01234567;
     static constexpr int CLOSE_POWER_OFF = 0x4321FEDC;
+    // The bound of Qt's pixmap cache: painted icons and style sheet pictures.
+    static constexpr int kPixmapCacheLimitKB = 10240;
 
     // One connection made by the wiring, as made and whether it took.
     struct Connection

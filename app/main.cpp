@@ -44,7 +44,7 @@ std::unique_ptr<SimulatedInstrument> startSimulation()
         qWarning().noquote() << "Simulated storage:" << error;
     QStringList warnings;
     SimulatedInstrument::Options options = SimulatedInstrument::Options::fromEnvironment(&warnings);
-    options.keepLog = false; // the application runs for hours: nobody reads the board's log
+    options.keepLog = false; // the application runs for hours: nobody reads the board's or the camera's log
     auto sim = std::make_unique<SimulatedInstrument>(options);
     for (const QString &warning : warnings)
         qWarning().noquote() << warning;

@@ -90,6 +90,19 @@ void FileIconProvider::clearThumbnailCache()
     cache().clear();
 }
 
+void FileIconProvider::forgetThumbnails(const QStringList &paths)
+{
+    QMutexLocker lock(&cacheLock);
+    for (const QString &key : cache().keys()) {
+        const QString file = key.section(QLatin1Char('|'), 0, -3);
+        for (const QString &path : paths)
+            if (file == path || file.startsWith(path + QLatin1Char('/'))) {
+                cache().remove(key);
+                break;
+            }
+    }
+}
+
 QIcon FileIconProvider::icon(const QFileInfo &info) const
 {
     if (info.isDir())

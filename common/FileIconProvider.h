@@ -12,8 +12,8 @@
 // 128 x 102 picture of itself.
 //
 // The file-system model asks for icons on its own thread, so nothing here makes a QPixmap:
-// thumbnails are QImages in a process-wide cache (512000 KB, least recently used dropped, keyed
-// by path, size and modification time) behind a lock, handed out as icons that turn the image
+// thumbnails are QImages in a process-wide cache (least recently used dropped, keyed by path, size
+// and modification time) behind a lock, handed out as icons that turn the image
 // into a pixmap only when painted on the GUI thread. The owner supplies the reader that makes a
 // thumbnail (setThumbnailReader); without one, image files keep the generic file icon.
 class FileIconProvider : public QFileIconProvider
@@ -24,7 +24,9 @@ public:
     using ThumbnailReader = std::function<QImage(const QString &path, const QSize &size)>;
 
     static const QSize thumbnailSize; // 128 x 102
-    static constexpr int cacheLimitKB = 512000;
+    // The cache's bound: about 600 thumbnails of 52 KB, some twenty screens of a folder. What a
+    // day's browsing adds beyond it pushes out the oldest, so memory does not grow with use.
+    static constexpr int cacheLimitKB = 32768;
 
     FileIconProvider();
     ~FileIconProvider() override;
@@ -39,6 +41,8 @@ public:
     // The cached thumbnail of a file as it is now (null when not cached), and emptying the cache.
     static QImage cachedThumbnail(const QFileInfo &info);
     static void clearThumbnailCache();
+    // Drops the thumbnails of these files and of every file below these folders (deleted ones).
+    static void forgetThumbnails(const QStringList &paths);
 
 private:
     QIcon m_FolderIcon;

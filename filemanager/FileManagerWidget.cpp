@@ -896,6 +896,7 @@ bool FileManagerWidget::deleting()
         const int files = int(m_TotalFileCount);
         prepareProgress();
         concurrentDeleting(m_DeleteList);
+        FileIconProvider::forgetThumbnails(m_DeleteList);
         updateDiskSpace(false);
         setFileOperationButtonState(true);
         reportFailures(FileOperationThread::Delete, gone, files);

@@ -14,6 +14,8 @@ QMutex g_lock;
 std::deque<DialogRunner::Script> g_scripts;
 DialogRunner::Script g_standing;
 QStringList g_log;
+// The log keeps the latest entries only: a run that opens dialogs all day does not grow it.
+constexpr int kLogLimit = 1000;
 }
 
 int DialogRunner::exec(QDialog *dialog)
@@ -22,6 +24,8 @@ int DialogRunner::exec(QDialog *dialog)
     {
         QMutexLocker lock(&g_lock);
         g_log << QString("%1:%2").arg(dialog->metaObject()->className(), dialog->objectName());
+        if (g_log.size() > kLogLimit)
+            g_log.removeFirst();
         if (!g_scripts.empty()) {
             script = std::move(g_scripts.front());
             g_scripts.pop_front();

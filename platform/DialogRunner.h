@@ -22,7 +22,8 @@ public:
     static void clearScripts();
     static int pendingScripts();
 
-    // Class name and object name ("MessageDlg:name") of every dialog opened since the last clear.
+    // Class name and object name ("MessageDlg:name") of every dialog opened since the last clear,
+    // the latest thousand.
     static QStringList log();
     static void clearLog();
 

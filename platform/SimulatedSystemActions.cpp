@@ -10,6 +10,8 @@ std::optional<ProcessResult> SimulatedSystemActions::record(const QString &actio
     {
         QMutexLocker lock(&m_lock);
         m_calls << (QStringList{action} + args).join(' ');
+        if (m_calls.size() > kCallLimit)
+            m_calls.removeFirst();
         handler = m_handler;
     }
     if (handler)

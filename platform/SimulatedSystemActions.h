@@ -33,6 +33,9 @@ public:
     // What ends the process after power-off, reboot or exit; tests replace it. Default: std::exit.
     void setExitHook(std::function<void(int)> hook);
 
+    // The calls recorded since the last clear, the latest kCallLimit: a simulated run that syncs
+    // and mounts all day keeps about a megabyte of them at most.
+    static constexpr int kCallLimit = 10000;
     QStringList calls() const;
     void clearCalls();
 

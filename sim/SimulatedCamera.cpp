@@ -157,7 +157,8 @@ int SimulatedCamera::controlTransfer(uint8_t requestType, uint8_t request, uint1
                                      unsigned char *data, uint16_t length, unsigned int timeoutMs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_log.push_back({requestType, request, value, index});
+    if (m_logging)
+        m_log.push_back({requestType, request, value, index});
     if (!m_open)
         return LIBUSB_ERROR_NO_DEVICE;
     if (m_instrument.camera().fault == SimCameraFault::NoDevice)
@@ -328,4 +329,12 @@ void SimulatedCamera::clearControlLog()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_log.clear();
+}
+
+void SimulatedCamera::setLogging(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_logging = on;
+    if (!on)
+        m_log.clear();
 }

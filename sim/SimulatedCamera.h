@@ -92,6 +92,9 @@ public:
     // Every control transfer since construction or the last clear, in order.
     std::vector<ControlRecord> controlLog() const;
     void clearControlLog();
+    // Whether control transfers are logged (the default). A long simulated run turns it off: the
+    // frame-ready polls alone would grow the log for as long as the application runs.
+    void setLogging(bool on);
 
     // Sensor timing: exposure of a register pair in a read-out mode, and the current frame period.
     static double exposureMs(int readoutMode, int frameCount, int lineCount);
@@ -137,5 +140,6 @@ private:
     Scene m_scenes[SceneSlots];
     int64_t m_lastSceneFrame = 0; // the latest frame whose scene is kept
     std::vector<ControlRecord> m_log;
+    bool m_logging = true;
     std::atomic<int> m_transferDelayMs{0};
 };

@@ -37,6 +37,7 @@ SimulatedInstrument::SimulatedInstrument(const Options &options) : m_options(opt
 {
     m_instrument.setDefaultSpeed(options.profile.defaultSpeed);
     m_camera = std::make_unique<SimulatedCamera>(m_instrument);
+    m_camera->setLogging(options.keepLog);
     if (!Paths::isInstrument())
         CameraTransport::setInstance(m_camera.get());
     g_current = this;

@@ -30,7 +30,7 @@ public:
         BoardProfile profile;
         QList<BoardFault> faults;
         bool startBoard = true; // false when VANTOR_SERIAL_DEVICE names another device
-        bool keepLog = true;    // the board logs its traffic (tests); a long run turns it off
+        bool keepLog = true;    // board and camera log their traffic (tests); a long run turns it off
 
         // From the environment; an unknown firmware name or fault leaves the default and is
         // reported in warnings.

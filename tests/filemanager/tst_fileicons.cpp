@@ -135,6 +135,28 @@ private slots:
         QVERIFY(second.pixelColor(127, 50).value() >= 250); // 510 is the brightest: full white
     }
 
+    // Deleted files and folders take their thumbnails with them; a neighbour whose name begins
+    // the same keeps its own.
+    void deletedFilesLeaveTheCache()
+    {
+        TestRoot root;
+        const QString dir = root.makeDir("/media/VANTOR SSD/Day");
+        const QString other = root.makeDir("/media/VANTOR SSD/Day2");
+        const QStringList files{dir + "/a.tif", dir + "/b.tif", other + "/a.tif", dir + "/../c.tif"};
+        FileIconProvider provider;
+        provider.setThumbnailReader(&ImageThumbnailReader::read);
+        provider.setThumbnailOn(true);
+        for (const QString &file : files) {
+            QVERIFY(writeTiff16(file, 64, 48, 4095));
+            provider.icon(QFileInfo(file));
+        }
+        FileIconProvider::forgetThumbnails({dir, QFileInfo(files[3]).absoluteFilePath()});
+        QString cached;
+        for (const QString &file : files)
+            cached += FileIconProvider::cachedThumbnail(QFileInfo(file)).isNull() ? '-' : '+';
+        QCOMPARE(cached, QString("--+-"));
+    }
+
     // Headers that declare more than 64 megapixels are not decoded.
     void hugeHeaderRefused()
     {

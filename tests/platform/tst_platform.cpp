@@ -1,3 +1,4 @@
+#include "DialogRunner.h"
 #include "MonotonicClock.h"
 #include "Paths.h"
 #include "ProcessRunner.h"
@@ -45,6 +46,37 @@ private slots:
         QVERIFY(actions.mount("/dev/sdb1", "/media/USB", "vfat", "", &error));
         QVERIFY(!actions.unmount("/media/USB", &error));
         QCOMPARE(error, QString("Device or resource busy"));
+    }
+
+    // The logs a run keeps of its dialogs and of its simulated system actions hold their latest
+    // entries only, however long the run.
+    void logsKeepTheirLatestEntries_data()
+    {
+        QTest::addColumn<bool>("dialogs");
+        QTest::newRow("dialogs") << true;
+        QTest::newRow("system actions") << false;
+    }
+    void logsKeepTheirLatestEntries()
+    {
+        QFETCH(bool, dialogs);
+        SimulatedSystemActions actions;
+        QDialog dialog;
+        DialogRunner::clearLog();
+        DialogRunner::setStandingScript([](QDialog *) { return 1; });
+        const int limit = dialogs ? 1000 : SimulatedSystemActions::kCallLimit;
+        for (int i = 0; i < limit + 5; ++i) {
+            if (dialogs) {
+                dialog.setObjectName(QString::number(i));
+                DialogRunner::exec(&dialog);
+            } else {
+                actions.run("date", {QString::number(i)}, 0);
+            }
+        }
+        DialogRunner::clearScripts();
+        const QStringList log = dialogs ? DialogRunner::log() : actions.calls();
+        QCOMPARE(log.size(), limit);
+        QVERIFY2(log.first().endsWith(" 5") || log.first().endsWith(":5"), qPrintable(log.first()));
+        QVERIFY2(log.last().endsWith(QString::number(limit + 4)), qPrintable(log.last()));
     }
 
     // Programs run from argument lists (no shell) and end at their time-out; waits end at theirs.

@@ -1,4 +1,5 @@
 #include "SimulatedCamera.h"
+#include "SimulatedInstrument.h"
 #include "VirtualInstrument.h"
 
 #include <libusb.h>
@@ -179,6 +180,29 @@ private slots:
         QCOMPARE(rig.camera.framesDelivered(), uint64_t(1));
     }
 
+    // Tests read the camera's control log; a long simulated run keeps none, however often the
+    // capture thread asks whether a frame is ready.
+    void aLongRunKeepsNoControlLog_data()
+    {
+        QTest::addColumn<bool>("keepLog");
+        QTest::newRow("test") << true;
+        QTest::newRow("long run") << false;
+    }
+    void aLongRunKeepsNoControlLog()
+    {
+        QFETCH(bool, keepLog);
+        SimulatedInstrument::Options options;
+        options.startBoard = false;
+        options.keepLog = keepLog;
+        SimulatedInstrument sim(options);
+        SimulatedCamera &camera = sim.camera();
+        camera.open(SimulatedCamera::VendorId, SimulatedCamera::ProductId, 0);
+        setMode(camera, 8);
+        unsigned char ready[4];
+        for (int i = 0; i < 1000; ++i)
+            camera.controlTransfer(0xC0, SimulatedCamera::RequestFrameReady, 0, 0, ready, sizeof ready, 100);
+        QCOMPARE(int(camera.controlLog().size()), keepLog ? 1002 : 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSimulatedCamera)
