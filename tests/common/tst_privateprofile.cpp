@@ -483,6 +483,36 @@ private slots:
         QCOMPARE(QString::fromStdString(read(other, section.toStdString(), key.toStdString(), "d")), value.trimmed());
     }
 
+    // [Camera] PreviousMode reads as [Camera] Mode when it is missing, empty or refused, and Mode
+    // as its own default when it is refused too.
+    void previousModeFallsBackToMode_data()
+    {
+        QTest::addColumn<QString>("previous"); // "<missing>": not in the file
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing") << "<missing>" << "16" << "16";
+        QTest::newRow("empty") << "" << "16" << "16";
+        QTest::newRow("refused") << "99" << "16" << "16";
+        QTest::newRow("kept") << "12" << "16" << "12";
+        QTest::newRow("both refused") << "x" << "abc" << "8";
+        QTest::newRow("neither") << "<missing>" << "<missing>" << "8";
+    }
+
+    void previousModeFallsBackToMode()
+    {
+        QFETCH(QString, previous);
+        QFETCH(QString, mode);
+        QFETCH(QString, expected);
+        TestRoot root;
+        QByteArray text = "[Camera]\n";
+        for (const auto &key : {qMakePair(QString("PreviousMode"), previous), qMakePair(QString("Mode"), mode)}) {
+            if (key.second != "<missing>")
+                text += (key.first + "=" + key.second + "\n").toUtf8();
+        }
+        const std::string file = root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", text).toStdString();
+        QCOMPARE(QString::fromStdString(read(file, "Camera", "PreviousMode", "")), expected);
+    }
+
     // Every key of the configuration table reads as its one default whatever the reader offers as
     // its own: missing, empty, outside its range or not a number; a value in range stands. Each
     // bad value is logged once however often it is read.
