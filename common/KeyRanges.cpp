@@ -104,8 +104,8 @@ std::string KeyRanges::valueOf(const std::string &file, const std::string &secti
         found = true;
         return *stored;
     }
-    if (text.trimmed().isEmpty() && def.empty())
-        return def; // an empty value that means "none" (PreviousMode)
+    if (text.trimmed().isEmpty() && range->defKey)
+        return def; // an empty value that means "none": the other key's value
     QString why;
     if (text.trimmed().isEmpty())
         why = QStringLiteral("is empty");
@@ -134,7 +134,7 @@ const KeyRanges &KeyRanges::configuration()
     // such a file lacks, the settings dialog's (what its factory reset writes).
     static const KeyRanges ranges({
         {"Camera", "Mode", Integer, 8, 16, "8"},
-        {"Camera", "PreviousMode", Integer, 8, 16, ""}, // empty: the depth is Mode's
+        {"Camera", "PreviousMode", Integer, 8, 16, nullptr, "Mode"}, // missing, empty or bad: the depth is Mode's
         {"Camera", "SaturatedPixel", Flag, 0, 1, "0"},
         {"Camera", "HotPixelEnable", Flag, 0, 1, "0"},
         {"Camera", "Threshold", Integer, 0, 255, "60"},

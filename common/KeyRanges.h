@@ -20,6 +20,8 @@ public:
     // A section ending in "*" stands for every section that begins so, a key "*" for every key
     // of its section. The first matching range of the list holds. Without def the reader's own
     // default stands (the protocol files, whose two readers fall back differently by design).
+    // With defKey the default is the value of that key of the same section (read by its own
+    // range), and an empty value is a plain "none" that reads as it without a word in the log.
     struct Range
     {
         const char *section;
@@ -28,6 +30,7 @@ public:
         double min;
         double max;
         const char *def = nullptr;
+        const char *defKey = nullptr;
     };
 
     explicit KeyRanges(std::vector<Range> ranges);
@@ -35,8 +38,9 @@ public:
     const Range *find(const std::string &section, const std::string &key) const;
 
     // The value a reader gets for a key: stored (nullptr when the key is missing) when it may
-    // stand, otherwise the key's default, or readerDef when the table gives none. found is set
-    // when stored stands. Every value that gives way is logged once per start and file.
+    // stand, otherwise the key's default, or readerDef when the table gives none (for a key with
+    // defKey, the caller passes that key's value). found is set when stored stands. Every value
+    // that gives way is logged once per start and file.
     std::string valueOf(const std::string &file, const std::string &section, const std::string &key,
                         const std::string *stored, const std::string &readerDef, bool &found) const;
 

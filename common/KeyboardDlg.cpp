@@ -7,10 +7,12 @@
 #include "Utilities.h"
 #include "ui_KeyboardDlg.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QStyle>
 #include <cstdlib>
 
 namespace {
@@ -36,6 +38,7 @@ KeyboardDlg::KeyboardDlg(QWidget *parent, bool fontControls, bool allowEmpty)
     , ui(new Ui_KeyboardDlg)
 {
     ui->setupUi(this);
+    addClearButton();
     connectCharacterKeys();
     init();
 }
@@ -43,6 +46,23 @@ KeyboardDlg::KeyboardDlg(QWidget *parent, bool fontControls, bool allowEmpty)
 KeyboardDlg::~KeyboardDlg()
 {
     delete ui;
+}
+
+// The edit line's clear button, shown while it holds text. Not QLineEdit's own: that one fades in
+// and out through an animation that nothing owns, which deletes itself only after a later tick of
+// the event loop; a keyboard closed within the fade leaves it behind when no tick follows.
+void KeyboardDlg::addClearButton()
+{
+    QLineEdit *edit = ui->EDIT_TEXT;
+    QAction *clear = edit->addAction(edit->style()->standardIcon(QStyle::SP_LineEditClearButton, nullptr, edit),
+                                     QLineEdit::TrailingPosition);
+    clear->setObjectName(QStringLiteral("ACTION_CLEAR_TEXT"));
+    clear->setVisible(false);
+    connect(clear, &QAction::triggered, edit, [edit] {
+        edit->clear();
+        emit edit->textEdited(QString());
+    });
+    connect(edit, &QLineEdit::textChanged, clear, [clear](const QString &text) { clear->setVisible(!text.isEmpty()); });
 }
 
 void KeyboardDlg::connectCharacterKeys()

@@ -55,6 +55,7 @@ private slots:
 
 private:
     void init();
+    void addClearButton();
     void initSetting();
     void ProcessKey(QChar c);
     void setUIFontThicknessComboBox();

@@ -276,6 +276,26 @@ bool replaceKeys(const std::vector<PrivateProfileEntry> &entries, const QString 
     return replaceFile(file, clean ? normalized(edited) : edited);
 }
 
+// What a reader of one key gets from the parsed file: the stored value, or def when it is missing
+// or empty; with ranges, held to the key's range, and a key whose default is another key's value
+// falls back to that value.
+std::string storedValue(const QSettings &settings, const std::string &file, const KeyRanges *ranges,
+                        const std::string &section, const std::string &key, const std::string &def, bool &taken)
+{
+    const QString name = text(section) + '/' + text(key);
+    const std::string stored = settings.value(name).toStringList().join(", ").toStdString();
+    taken = !stored.empty();
+    if (!ranges)
+        return taken ? stored : def;
+    std::string fallback = def;
+    const KeyRanges::Range *range = ranges->find(section, key);
+    if (range && range->defKey) {
+        bool unused = false;
+        fallback = storedValue(settings, file, ranges, section, range->defKey, def, unused);
+    }
+    return ranges->valueOf(file, section, key, settings.contains(name) ? &stored : nullptr, fallback, taken);
+}
+
 bool processAlive(const QString &pid)
 {
     bool ok = false;
@@ -303,14 +323,8 @@ int ReadPrivateProfileBatch(std::vector<PrivateProfileEntry> &entries, std::stri
     settings.setIniCodec("UTF-8");
     int found = 0;
     for (PrivateProfileEntry &entry : entries) {
-        const QString name = text(entry.section) + '/' + text(entry.key);
-        const std::string stored = settings.value(name).toStringList().join(", ").toStdString();
-        const bool present = settings.contains(name);
-        bool taken = !stored.empty();
-        if (ranges)
-            entry.value = ranges->valueOf(file, entry.section, entry.key, present ? &stored : nullptr, entry.value, taken);
-        else if (taken)
-            entry.value = stored;
+        bool taken = false;
+        entry.value = storedValue(settings, file, ranges, entry.section, entry.key, entry.value, taken);
         found += taken ? 1 : 0;
     }
     return found;

@@ -14,7 +14,8 @@ class KeyRanges;
 // Reads one key. A missing file, group or key, or an empty value, sets out to def and gives 0;
 // otherwise out is the value (a list typed unquoted as a,b reads back joined as "a, b") and 1.
 // For a key of the configuration file's table (KeyRanges::configuration) the table's default
-// stands in for def, and a bad number reads as that default too (see the batch).
+// (or the value of the key it names as its default) stands in for def, and a bad number reads as
+// that default too (see the batch).
 int ReadPrivateProfileString(std::string section, std::string key, std::string def, std::string &out,
                              std::string file);
 

@@ -259,9 +259,8 @@ void ControlWidget::readSetting()
         QMutexLocker lock(&capturedImageMetaDataLock());
         g_CapturedImageMetaData.cameraMode = QStringLiteral("Camera mode: ") + mode + QStringLiteral(" bit");
     }
-    const QString previousMode = readConfig("Camera", "PreviousMode", "");
-    ui->LABEL_CAMERA_MODE->setText(QStringLiteral("%1 bit").arg(previousMode.isEmpty() ? QString::number(m_nCameraMode)
-                                                                                       : previousMode));
+    // The depth chosen in the settings (Mode's when none was chosen there).
+    ui->LABEL_CAMERA_MODE->setText(QStringLiteral("%1 bit").arg(readConfig("Camera", "PreviousMode", "8").trimmed()));
 
     for (int p = 0; p < 4; ++p) {
         const QString group = QStringLiteral("Filter_%1").arg(p);

@@ -304,10 +304,8 @@ void SetupDlg::readSetting()
     const float osNumber = firmwareVer(osVersion);
     ui->SW_SERIAL_LABEL->setText(readKey("NIMBO", "Serial", ""));
 
-    QString mode = readKey("Camera", "PreviousMode", "");
-    if (mode.isEmpty())
-        mode = readKey("Camera", "Mode", "8");
-    m_CameraMode = toInt(mode);
+    // The depth last chosen here; a missing, empty or bad one reads as [Camera] Mode.
+    m_CameraMode = toInt(readKey("Camera", "PreviousMode", "8"));
     (m_CameraMode == 16 ? ui->RADIO_16BIT : ui->RADIO_8BIT)->setChecked(true);
     ui->CHKBOX_SATURATED_PIXEL->setChecked(toInt(readKey("Camera", "SaturatedPixel", "0")) != 0);
     ui->CHKBOX_HOTPIXEL_ENABLED->setChecked(toInt(readKey("Camera", "HotPixelEnable", "0")) != 0);

@@ -71,6 +71,45 @@ private slots:
         QVERIFY(at(dead->centre) < background * 0.5); // dark disc
     }
 
+    // At 4X a live cell's dark rim is as wide as the objective resolves. Measured in the sharp
+    // field the renderer blurs, on lone cells whose nucleus lies inside the body: the rim's area
+    // (the darkness summed over the cell) gives its width along the long axis.
+    void rimIsNeverNarrowerThanTheObjectiveResolves()
+    {
+        const SampleRenderer r;
+        const double umPerPixel = SampleRenderer::micrometresPerPixel(1), resolution = SampleRenderer::resolutionUm(1);
+        const cv::Mat sharp = r.scene().draw(0, umPerPixel, cv::Size(SampleRenderer::Width, SampleRenderer::Height), resolution);
+        const cv::Point2d origin((SampleRenderer::Width - 1) / 2.0, (SampleRenderer::Height - 1) / 2.0);
+        int measured = 0;
+        for (const SampleObject &o : r.scene().objects()) {
+            bool alone = o.kind == SampleObject::LiveCell && std::abs(o.centre.x) < 800 && std::abs(o.centre.y) < 600
+                         && cv::norm(o.nucleusOffset) + o.nucleusRadius < o.radius - resolution;
+            for (const SampleObject &n : r.scene().objects())
+                alone = alone && (&n == &o || cv::norm(n.centre - o.centre) > 1.5 * (o.radius + n.radius) + 2 * umPerPixel);
+            if (!alone)
+                continue;
+            const cv::Point2d centre = origin + cv::Point2d(o.centre) / umPerPixel;
+            const double reach = o.radius / umPerPixel + 2;
+            const cv::Rect box = cv::Rect(cv::Point(int(centre.x - reach), int(centre.y - reach)),
+                                          cv::Point(int(centre.x + reach) + 2, int(centre.y + reach) + 2));
+            const cv::Mat cell = sharp(box);
+            double darkest = 0;
+            cv::minMaxLoc(cell, &darkest);
+            const float background = sharp.at<float>(cv::Point(centre + cv::Point2d(2 * reach, 0)));
+            double area = 0; // um^2 of full darkness
+            for (int y = 0; y < cell.rows; ++y)
+                for (int x = 0; x < cell.cols; ++x)
+                    area += std::max(0.0, double(background - cell.at<float>(y, x))) / (background - darkest);
+            area *= umPerPixel * umPerPixel;
+            // The band between the outline and the body, an ellipse of the same shape.
+            const double width = o.radius - std::sqrt(std::max(0.0, double(o.radius * o.radius) - area / (M_PI * o.aspect)));
+            QVERIFY2(width > resolution - umPerPixel / 4, // the drawing's anti-aliasing
+                     qPrintable(QString("rim %1 um of the cell at %2, %3 um").arg(width).arg(o.centre.x).arg(o.centre.y)));
+            ++measured;
+        }
+        QVERIFY2(measured > 10, qPrintable(QString::number(measured)));
+    }
+
     void sceneHasClumpsDebrisAndStainedPopulations()
     {
         SampleScene scene(7);
