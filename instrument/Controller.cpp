@@ -851,6 +851,10 @@ void Controller::handleFilterValue(int value)
         return;
     noteSceneChange(); // the camera sees another cube, or none while the turret turns
     if (value >= 0 && value <= 3) {
+        // A report from one cube straight to another (the link was not read while the turret
+        // turned, as during a still) never passed the turn that puts the old cube's light out.
+        if (lightOn && reportedFilter >= 0 && reportedFilter <= 3)
+            switchOffLightOf(reportedFilter);
         filterPosition = value;
         filterInPosition = true;
     } else if (isQCTestMode()) {
@@ -1150,6 +1154,17 @@ void Controller::setLightOnOff(bool on)
     }
     ledQueue.append(on ? QStringLiteral("LED %1 %2").arg(filterPosition).arg(ledPower)
                        : QStringLiteral("LED %1 0").arg(filterPosition));
+    scheduleQueuedSend();
+}
+
+void Controller::switchOffLightOf(int filter)
+{
+    if (existFirmwareVer()) {
+        sendToSerialPort(QStringLiteral("LED OFF%1").arg(ledNumber(filter)));
+        return;
+    }
+    // Not the light queue, which keeps only its newest command: the new cube's light would replace it.
+    commandQueue.append(QStringLiteral("LED %1 0").arg(filter));
     scheduleQueuedSend();
 }
 

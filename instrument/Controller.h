@@ -186,6 +186,7 @@ private:
     void deliverReceived();
     void sendIfIdle();
     void scheduleQueuedSend();
+    void switchOffLightOf(int filter);
     void drainLateReply();
     bool dropUnexpectedReply(const QString &reply);
     std::optional<QString> versionFrom(const QStringList &reply) const;

@@ -173,6 +173,36 @@ private slots:
         QCOMPARE(b.sent().mid(1), QStringList({expected.section(' ', 0, 1) + " 7", "$A#LED OFF" + QString::number(4 - filter)}));
     }
 
+    // A report from one lit cube straight to another (no turn seen between, as after a still)
+    // puts the old cube's light out: only the new cube's light stays on.
+    void aSkippedTurnPutsTheOldLightOut_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("query");
+        QTest::newRow("3.1") << "3.1" << "STATUS";
+        QTest::newRow("old") << "old" << "FILTER";
+    }
+
+    void aSkippedTurnPutsTheOldLightOut()
+    {
+        QFETCH(QString, version);
+        QFETCH(QString, query);
+        BoardBench b(version);
+        b.instrument.turnFilter(0, 0);
+        QVERIFY(b.open());
+        b.controller.sendToSerialPort(query); // the old dialect learns the cube from its polls
+        QVERIFY(pumpUntil([&] { return b.controller.getReportedFilter() == 0; }, 5000));
+        b.controller.setLightOnOff(true);
+        b.controller.setLEDPower(50);
+        b.controller.sendLightNow(); // the old dialect's light waits for a reply otherwise
+        QVERIFY(pumpUntil([&] { return b.instrument.state().ledOn[0]; }, 5000));
+        b.instrument.turnFilter(3, 0);
+        b.controller.sendToSerialPort(query);
+        b.controller.sendLightNow();
+        QVERIFY(pumpUntil([&] { return !b.instrument.state().ledOn[0]; }, 5000));
+        QCOMPARE(b.controller.getFilterPosition(), 3);
+    }
+
     // Reported slots 1 to 4 are filter positions 3 to 0; between positions (0) gives -1 once, and
     // in QC test mode nothing.
     void statusReportsReversedSlots()
