@@ -6,15 +6,12 @@
 
 #include <QDebug>
 
-#include <algorithm>
-
 std::atomic<CameraTransport *> g_hCamera{nullptr};
 std::atomic<bool> g_no_camera{false};
 std::atomic<int> g_camera_mode{-1};
 std::atomic<int> g_capture_buffer_size{0};
 std::atomic<int> g_skip_index{1};
 std::atomic<double> g_current_exposure_time{-1.0};
-std::atomic<double> g_previous_exposure_time{-1.0};
 std::atomic<bool> g_skip_a_frame_80ms_exposure{false};
 std::atomic<int> g_skip_frame_count{0};
 std::atomic<int64_t> g_scene_changed_us{0};
@@ -91,7 +88,6 @@ void camera_reset_state()
     g_capture_buffer_size = 0;
     g_skip_index = 1;
     g_current_exposure_time = -1.0;
-    g_previous_exposure_time = -1.0;
     g_skip_a_frame_80ms_exposure = false;
     g_skip_frame_count = 0;
     g_scene_changed_us = 0;
@@ -153,7 +149,6 @@ void writeCameraRegister(int reg, int value)
 
 void applyExposure(int exposureMs, int frame, int line)
 {
-    g_previous_exposure_time = g_current_exposure_time.load();
     // Before the new time: a shorter exposure's stall limit never counts from an older frame.
     noteSceneChange();
     g_current_exposure_time = exposureMs / 1000.0;
@@ -216,8 +211,9 @@ bool exposedAfterStillRequest(int64_t endedAfterUs)
 bool exposedAfterSceneChange(int64_t endedAfterUs, int64_t arrivedUs)
 {
     const int64_t changedUs = g_scene_changed_us;
-    const int64_t spanUs = std::max(exposureUs(g_current_exposure_time), exposureUs(g_previous_exposure_time))
-                           + frameReadoutUs();
+    // The sensor starts over at an exposure write, so a frame begun at the change is exposed at
+    // the current time; a turret move leaves the exposure as it was.
+    const int64_t spanUs = exposureUs(g_current_exposure_time) + frameReadoutUs();
     return endedAfterUs >= changedUs && arrivedUs - spanUs >= changedUs;
 }
 

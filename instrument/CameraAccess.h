@@ -23,7 +23,6 @@ extern std::atomic<int> g_camera_mode;                 // 8 or 16; -1 until the 
 extern std::atomic<int> g_capture_buffer_size;         // bytes per frame of the mode
 extern std::atomic<int> g_skip_index;                  // bytes per pixel of the mode
 extern std::atomic<double> g_current_exposure_time;    // seconds; 0 or less: none set yet
-extern std::atomic<double> g_previous_exposure_time;   // seconds: the exposure before the last change
 extern std::atomic<bool> g_skip_a_frame_80ms_exposure; // drop frames after a scene change
 extern std::atomic<int> g_skip_frame_count;            // frames dropped since that change
 // The sensor last started its exposure over, or the scene before it last changed (a turret moved
@@ -113,8 +112,8 @@ int64_t stillExposureBeganUs(int64_t endedAfterUs);
 // The capture side of noteSceneChange: true when a frame that the camera reported ready after
 // `endedAfterUs` and that had arrived by `arrivedUs` began its exposure at or after the last scene
 // change. It must not have been ready at a poll before the change, and it must come no sooner
-// than a frame begun at the change can (the longer of the old and the new exposure, and the
-// read-out): a frame under way or waiting in the camera at the change comes sooner.
+// than a frame begun at the change can (the current exposure and the read-out): a frame under way
+// or waiting in the camera at the change comes sooner.
 bool exposedAfterSceneChange(int64_t endedAfterUs, int64_t arrivedUs);
 
 // Whether the still taken last began its exposure after the last scene change: a still whose

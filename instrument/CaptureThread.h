@@ -10,8 +10,8 @@
 // a scene change (an exposure written, a turret moved) and hands every good frame to the display
 // thread. When no valid frame (full length, first byte not 0) comes for longer than the exposure
 // plus one second, counted from the last valid frame or the last scene change
-// (g_scene_changed_us), whichever is later, it gives up: both live threads end and onGiveUp runs (on this thread; the owner shows the
-// message on its own thread).
+// (g_scene_changed_us), whichever is later, it gives up: both live threads end and onGiveUp runs
+// (on this thread; the owner shows the message on its own thread).
 //
 // It asks for real-time FIFO scheduling at the highest priority and runs with normal scheduling
 // where that is refused. Threads it creates (pool workers for its image loops) run with normal

@@ -118,25 +118,30 @@ private slots:
     void aTurnShowsTheNewCubeSoon_data()
     {
         QTest::addColumn<int>("menu");
-        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("row");    // the Trans cube's exposure
+        QTest::addColumn<int>("gfpRow"); // the GFP cube's
         const char *const names[] = {"Multicolor", "Z-stack", "Time lapse", "Cell count"};
         for (int menu : {MENU_MULTICOLOR, MENU_ZSTACK, MENU_TIMELAPSE, MENU_CELLCOUNT}) {
-            QTest::addRow("%s, 3 s", names[menu]) << menu << 31;
-            QTest::addRow("%s, 10 s", names[menu]) << menu << 45;
+            QTest::addRow("%s, 3 s", names[menu]) << menu << 31 << 31;
+            QTest::addRow("%s, 10 s", names[menu]) << menu << 45 << 45;
         }
+        QTest::newRow("Multicolor, Trans 3 s, GFP 10 s") << int(MENU_MULTICOLOR) << 31 << 45;
     }
     void aTurnShowsTheNewCubeSoon()
     {
         QFETCH(int, menu);
         QFETCH(int, row);
+        QFETCH(int, gfpRow);
         QVERIFY(goLive(menu));
-        QVERIFY(turnTo(panel()->currentFilterPosition() == kGfp ? kTrans : kGfp, row));
+        const int first = panel()->currentFilterPosition() == kGfp ? kTrans : kGfp;
+        QVERIFY(turnTo(first, first == kGfp ? gfpRow : row));
 
-        const double boundS = 2 * ExposureLUT8[row][0] / 1000.0 + 2;
         for (int cube : {kTrans, kGfp, kTrans}) {
             if (panel()->currentFilterPosition() == cube)
                 continue;
-            const double s = secondsToNewCube(cube, row, boundS);
+            const int cubeRow = cube == kGfp ? gfpRow : row;
+            const double boundS = 2 * ExposureLUT8[cubeRow][0] / 1000.0 + 2;
+            const double s = secondsToNewCube(cube, cubeRow, boundS);
             QVERIFY2(s >= 0, qPrintable(QString("cube %1 not shown first within %2 s").arg(cube).arg(boundS)));
         }
         QVERIFY(!g_out_of_grabbing_time);
