@@ -106,6 +106,8 @@ void FileManagerWidget::initialize()
 
     m_ListIconProvider = std::make_unique<FileIconProvider>();
     m_ListIconProvider->setThumbnailReader(&ImageThumbnailReader::read);
+    // Thumbnails are decoded beside the interface; each one in makes the list repaint.
+    m_ListIconProvider->setThumbnailReady(this, [this] { ui->LISTVIEW_FILE->viewport()->update(); });
     // Images show as thumbnails from the first display; the toggle turns them off.
     m_bThumbnailOn = true;
     m_ListIconProvider->setThumbnailOn(true);
@@ -189,6 +191,8 @@ void FileManagerWidget::runLoadingWait(const char *deferredSlot)
     m_bLoading = true;
     m_HideTimer.stop();
     setEnabled(false);
+    // The thumbnails of the folder left wait no longer for their turn.
+    m_ListIconProvider->dropWaitingThumbnails();
     QTimer::singleShot(50, this, deferredSlot);
     m_LoadingLimit.start();
     m_LoadingDlg->setMessage(loadingText);
@@ -622,7 +626,7 @@ void FileManagerWidget::slotEntryPoll()
 }
 
 // Looked for among the rows the list holds: asking the model for the index of a path it has not
-// met yet reads the file's details, thumbnail and all, on this thread.
+// met yet reads the file's details on this thread.
 bool FileManagerWidget::isListed(const QString &path) const
 {
     const QString name = path.section('/', -1);

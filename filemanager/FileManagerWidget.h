@@ -22,7 +22,8 @@ class Ui_FileManagerWidget;
 // folder tree and an icon list (thumbnails unless switched off), shows the free space of the drive shown,
 // ejects USB drives and opens files. Every change of folder runs under a modal "Loading images"
 // wait that ends when the list has loaded the folder (or the folder vanished, or after
-// loadingLimitMs). Paths held are real paths; what the user sees is their fixed form, so the
+// loadingLimitMs); thumbnails are decoded beside the interface and fill the list as they come,
+// never on this thread. Paths held are real paths; what the user sees is their fixed form, so the
 // sandbox prefix of the simulated run never shows. GUI thread only.
 //
 // The file commands New Folder, Rename, Copy, Cut, Paste and Delete run from the buttons and the

@@ -4,15 +4,19 @@
 #include "ImageAttributeDialog.h"
 #include "ImReaderWriter.h"
 #include "ImageThumbnailReader.h"
+#include "ScopedBusyCursor.h"
 
 #include <QFontMetrics>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QtConcurrent>
 
 ImageViewerDlg::ImageViewerDlg(QWidget *parent)
     : ScriptableDialog(parent, kPopupFlags)
-    , m_Samples(new ImReaderWriter)
+    , m_Samples(std::make_shared<ImReaderWriter>())
+    , m_Decode(new QFutureWatcher<Decoded>(this))
     , m_NameMetrics(QFont("DejaVu Sans", 11))
     , ui(new Ui_ImageViewerDlg)
 {
@@ -25,6 +29,7 @@ ImageViewerDlg::ImageViewerDlg(QWidget *parent)
         move(screen->geometry().width() / 2 - width() / 2, 0);
     m_ImageAttributeDialog = new ImageAttributeDialog(this);
     m_ImageAttributeDialog->close();
+    connect(m_Decode, &QFutureWatcher<Decoded>::finished, this, &ImageViewerDlg::slotDecoded);
 }
 
 ImageViewerDlg::~ImageViewerDlg()
@@ -65,11 +70,40 @@ void ImageViewerDlg::load(const QString &path, const QString &fileName)
     m_Path = path;
     if (m_ImageAttributeDialog->isVisible())
         m_ImageAttributeDialog->getPath(path.toUtf8().toStdString());
-    QImage image = ImageThumbnailReader::readWith(path, QSize(), *m_Samples, &m_Unshown);
-    m_bValidImage = !image.isNull();
+    m_Pixmap = QPixmap();
+    m_bValidImage = true;
+    m_Unshown.clear();
+    update();
+    if (!m_Busy) {
+        m_Busy = std::make_unique<ScopedBusyCursor>();
+        startDecode();
+    }
+    // Otherwise the decode under way ends first, and the file loaded last follows.
+}
+
+void ImageViewerDlg::startDecode()
+{
+    m_DecodedPath = m_Path;
+    m_Decode->setFuture(QtConcurrent::run([samples = m_Samples, path = m_Path] {
+        Decoded decoded;
+        decoded.image = ImageThumbnailReader::readWith(path, QSize(), *samples, &decoded.unshown);
+        return decoded;
+    }));
+}
+
+void ImageViewerDlg::slotDecoded()
+{
+    if (m_DecodedPath != m_Path) {
+        startDecode();
+        return;
+    }
+    Decoded decoded = m_Decode->result();
+    m_Unshown = decoded.unshown;
+    m_bValidImage = !decoded.image.isNull();
     // Kept in its own format: painting converts it anyway, so a conversion here is a second pass.
     if (m_bValidImage)
-        m_Pixmap = QPixmap::fromImage(std::move(image), Qt::NoFormatConversion);
+        m_Pixmap = QPixmap::fromImage(std::move(decoded.image), Qt::NoFormatConversion);
+    m_Busy.reset();
     update();
 }
 

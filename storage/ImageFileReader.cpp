@@ -122,7 +122,7 @@ bool ImageFileReader::isDamaged(const QString &why)
     return why.startsWith(QLatin1String("damaged "));
 }
 
-cv::Mat ImageFileReader::read(const QByteArray &path, QString *why)
+cv::Mat ImageFileReader::read(const QByteArray &path, QString *why, QSize atLeast)
 {
     try {
         const Format &format = formatOf(path);
@@ -138,7 +138,7 @@ cv::Mat ImageFileReader::read(const QByteArray &path, QString *why)
         if (!bytes.startsWith(format.signature))
             return refused(why, QStringLiteral("not a %1 image, as its name says").arg(QLatin1String(format.name)));
         cv::Mat image = format.kind == Kind::Png ? PngReader::decode(bytes, why)
-                        : format.kind == Kind::Jpeg ? JpegReader::decode(bytes, why)
+                        : format.kind == Kind::Jpeg ? JpegReader::decode(bytes, why, atLeast)
                                                     : readBmp(bytes, why);
         const int depth = image.depth(), channels = image.channels();
         if (!image.empty() && ((depth != CV_8U && depth != CV_16U) || (channels != 1 && channels != 3)))

@@ -1,4 +1,5 @@
 #pragma once
+#include <QSize>
 #include <QString>
 #include <opencv2/core.hpp>
 
@@ -18,8 +19,9 @@ public:
     // Largest file read whole before decoding.
     static constexpr qint64 MaxFileBytes = 256ll * 1024 * 1024;
 
-    // The image at path (a local 8-bit path); an empty matrix with why set on any failure.
-    static cv::Mat read(const QByteArray &path, QString *why);
+    // The image at path (a local 8-bit path); an empty matrix with why set on any failure. With
+    // atLeast valid, a JPEG comes reduced while decoding to the smallest size that covers it.
+    static cv::Mat read(const QByteArray &path, QString *why, QSize atLeast = QSize());
     // An empty matrix, with why (where asked) set to text: how the image decoders refuse a file.
     static cv::Mat refused(QString *why, const QString &text);
     // As refused, for a file whose data the decoder of format (PNG, JPEG, BMP) finds damaged or cut.

@@ -62,7 +62,7 @@ QImage ImageThumbnailReader::readWith(const QString &path, const QSize &size, Im
             return ViewerConversion::toImage(image, whole ? QSize() : size, maximum);
         }
         QString why;
-        const cv::Mat decoded = ImageFileReader::read(QFile::encodeName(path), &why);
+        const cv::Mat decoded = ImageFileReader::read(QFile::encodeName(path), &why, whole ? QSize() : size);
         if (decoded.empty()) {
             if (unshown && !ImageFileReader::isDamaged(why))
                 *unshown = why;

@@ -9,8 +9,9 @@ class ImReaderWriter;
 // any thread. TIFF is read from its samples (ImReaderWriter, which refuses malformed files and
 // images over its sample limit); PNG, JPG and BMP through ImageFileReader, the reader of the
 // analyses and the tools, so that what they refuse is not shown either. Both are converted as the
-// viewer shows them (ViewerConversion). Only regular files are opened (nothing waits on a FIFO or
-// a device). A file that cannot be decoded, or whose header declares a size over
+// viewer shows them (ViewerConversion); a TIFF brought to size is halved while read, a JPEG
+// reduced by libjpeg while decoded. Only regular files are opened (nothing waits on a FIFO or a
+// device). A file that cannot be decoded, or whose header declares a size over
 // ImReaderWriter's cap, gives a null image.
 class ImageThumbnailReader
 {

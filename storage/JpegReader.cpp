@@ -5,6 +5,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+#include <bitset>
 #include <csetjmp>
 #include <cstdio>
 #include <vector>
@@ -45,14 +47,17 @@ struct Errors
     }
 };
 
-// The work of one decode, counted as each scan begins: a progressive file may repeat scans that
-// each pass over every block again, so that a small file takes minutes. Real files have a few
-// dozen scans at the most.
+// The work of one decode, counted as each scan begins, before its data are decoded: a
+// progressive file may repeat scans that each pass over every block again, so that a small file
+// takes minutes. Real files have a few dozen scans at the most, code each coefficient once from
+// its start and refine it a few times.
 struct Work
 {
     jpeg_progress_mgr manager{};
     int scan = 0;
     quint64 blocks = 0;
+    quint64 coefficients = 0;
+    std::bitset<DCTSIZE2> coded[MAX_COMPONENTS]; // coefficients a scan has begun
 
     static void onProgress(j_common_ptr common)
     {
@@ -61,19 +66,48 @@ struct Work
         if (info->input_scan_number == work.scan)
             return;
         work.scan = info->input_scan_number;
-        for (int i = 0; i < info->comps_in_scan; ++i)
-            work.blocks += quint64(info->cur_comp_info[i]->width_in_blocks) * info->cur_comp_info[i]->height_in_blocks;
+        const int first = std::clamp(info->Ss, 0, DCTSIZE2 - 1), last = std::clamp(info->Se, first, DCTSIZE2 - 1);
+        bool again = false;
+        for (int i = 0; i < info->comps_in_scan; ++i) {
+            const jpeg_component_info &component = *info->cur_comp_info[i];
+            const quint64 blocks = quint64(component.width_in_blocks) * component.height_in_blocks;
+            work.blocks += blocks;
+            work.coefficients += blocks * quint64(last - first + 1);
+            std::bitset<DCTSIZE2> &coded = work.coded[component.component_index];
+            for (int k = first; k <= last && info->Ah == 0; ++k) {
+                again = again || coded[size_t(k)];
+                coded.set(size_t(k));
+            }
+        }
         Errors &errors = Errors::of(common);
         if (work.scan > JpegReader::MaxScans)
             std::snprintf(errors.message, sizeof errors.message, "more than %d scans", JpegReader::MaxScans);
+        else if (again)
+            std::snprintf(errors.message, sizeof errors.message, "scan %d codes again coefficients already coded",
+                          work.scan);
         else if (work.blocks > JpegReader::MaxScannedBlocks)
             std::snprintf(errors.message, sizeof errors.message, "its scans pass over more than %llu blocks",
                           static_cast<unsigned long long>(JpegReader::MaxScannedBlocks));
+        else if (work.coefficients > JpegReader::MaxScannedCoefficients)
+            std::snprintf(errors.message, sizeof errors.message, "its scans pass over more than %llu coefficients",
+                          static_cast<unsigned long long>(JpegReader::MaxScannedCoefficients));
         else
             return;
         std::longjmp(errors.back, 1);
     }
 };
+
+// libjpeg's reduction (1/8, 1/4, 1/2) that still covers atLeast; 1 for the whole image.
+unsigned int reductionFor(const jpeg_decompress_struct &info, QSize atLeast)
+{
+    if (!atLeast.isValid() || atLeast.isEmpty())
+        return 1;
+    for (unsigned int denominator : {8u, 4u, 2u})
+        if ((info.image_width + denominator - 1) / denominator >= unsigned(atLeast.width())
+            && (info.image_height + denominator - 1) / denominator >= unsigned(atLeast.height()))
+            return denominator;
+    return 1;
+}
 
 // Sets up the decompressor over bytes and reads the header; false after an error.
 bool readHeader(jpeg_decompress_struct *info, Errors *errors, Work *work, const QByteArray *bytes)
@@ -85,6 +119,17 @@ bool readHeader(jpeg_decompress_struct *info, Errors *errors, Work *work, const 
     jpeg_mem_src(info, reinterpret_cast<const unsigned char *>(bytes->constData()),
                  static_cast<unsigned long>(bytes->size()));
     jpeg_read_header(info, TRUE);
+    return true;
+}
+
+// The output size at libjpeg's reduction; false after an error.
+bool reduce(jpeg_decompress_struct *info, Errors *errors, unsigned int denominator)
+{
+    if (setjmp(errors->back))
+        return false;
+    info->scale_num = 1;
+    info->scale_denom = denominator;
+    jpeg_calc_output_dimensions(info);
     return true;
 }
 
@@ -102,7 +147,7 @@ bool readRows(jpeg_decompress_struct *info, Errors *errors, unsigned char **rows
 
 } // namespace
 
-cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
+cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why, QSize atLeast)
 {
     jpeg_decompress_struct info{}; // no memory manager until it is made: nothing to release
     Errors errors;
@@ -140,9 +185,11 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why)
     }
     if (!ImReaderWriter::withinSizeCap(info.image_width, info.image_height, quint64(channels), 1))
         return ImageFileReader::refused(why, ImReaderWriter::tooLarge(info.image_width, info.image_height));
-    cv::Mat image(int(info.image_height), int(info.image_width), CV_MAKETYPE(CV_8U, channels));
-    std::vector<unsigned char *> rows(info.image_height);
-    for (JDIMENSION y = 0; y < info.image_height; ++y)
+    if (!reduce(&info, &errors, reductionFor(info, atLeast)))
+        return damaged();
+    cv::Mat image(int(info.output_height), int(info.output_width), CV_MAKETYPE(CV_8U, channels));
+    std::vector<unsigned char *> rows(info.output_height);
+    for (JDIMENSION y = 0; y < info.output_height; ++y)
         rows[y] = image.ptr(int(y));
     if (!readRows(&info, &errors, rows.data()))
         return damaged();

@@ -2,17 +2,21 @@
 #include "ImReaderWriter.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <opencv2/core.hpp>
 
 // A JPEG file's bytes decoded through libjpeg: 8-bit grey, or colour in blue, green, red as
-// OpenCV orders it. The declared size is checked against the image readers' cap before anything
-// is decoded; CMYK images are refused, and so is a file on which libjpeg gives any warning (data
-// cut, skipped or filled in: "Premature end of JPEG file", "Corrupt JPEG data: ..."), which a
-// decoder would otherwise pass over, and so is a file whose scans are more, or pass over more
-// blocks, than MaxScans and MaxScannedBlocks allow: the decode stops as soon as the file is
-// condemned, so that no file holds its caller long. libjpeg's messages are kept for the reason,
-// never printed. Safe on any thread.
+// OpenCV orders it, whole or reduced by libjpeg while decoding (1/2, 1/4, 1/8) to the smallest
+// size that still covers a wanted one. The declared size is checked against the image readers'
+// cap before anything is decoded; CMYK images are refused, and so is a file on which libjpeg
+// gives any warning (data cut, skipped or filled in: "Premature end of JPEG file", "Corrupt JPEG
+// data: ..."), which a decoder would otherwise pass over. The work of a progressive file is
+// bounded: a scan may not code again from the start coefficients an earlier scan coded (libjpeg
+// takes it, the format does not), and the scans may not be more, pass over more blocks or over
+// more coefficients than MaxScans, MaxScannedBlocks and MaxScannedCoefficients allow. The decode
+// stops as soon as the file is condemned, so that no file holds its caller long. libjpeg's
+// messages are kept for the reason, never printed. Safe on any thread.
 class JpegReader
 {
 public:
@@ -21,7 +25,12 @@ public:
     // Blocks all scans together pass over (each scan: the blocks of its components): 16 passes
     // over the largest image read, a few times what a progressive file needs.
     static constexpr quint64 MaxScannedBlocks = 16ull * (ImReaderWriter::MaxSamples / 64);
+    // Coefficients all scans together pass over (each scan: its blocks times its band of
+    // coefficients): three passes over every coefficient of the largest image read, what
+    // libjpeg's own progressive files of that size take. Decoding them costs time in proportion.
+    static constexpr quint64 MaxScannedCoefficients = 3ull * ImReaderWriter::MaxSamples;
 
-    // The image; an empty matrix with why set on any failure.
-    static cv::Mat decode(const QByteArray &bytes, QString *why);
+    // The image, reduced to cover atLeast where it is valid and libjpeg can; an empty matrix with
+    // why set on any failure.
+    static cv::Mat decode(const QByteArray &bytes, QString *why, QSize atLeast = QSize());
 };

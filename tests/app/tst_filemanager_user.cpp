@@ -76,6 +76,7 @@ class TestFileManagerUser : public QObject
     {
         auto *viewer = static_cast<ImageViewerDlg *>(dialog);
         const auto look = [&] {
+            QTest::qWaitFor([&] { return !viewer->isLoading(); }, 30000);
             m_viewerSeen << QString("%1 %2 %3x%4").arg(viewer->currentIndex()).arg(viewer->isValidImage())
                                 .arg(viewer->pixmap().width()).arg(viewer->pixmap().height());
         };

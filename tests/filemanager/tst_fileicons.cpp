@@ -1,11 +1,17 @@
 #include "FileIconProvider.h"
+#include "HangBound.h"
 #include "ImReaderWriter.h"
 #include "ImageThumbnailReader.h"
 #include "TestRoot.h"
 #include "ViewerConversion.h"
 
 #include <QFileIconProvider>
+#include <QFileSystemModel>
 #include <QImageWriter>
+#include <QMutex>
+#include <QSet>
+#include <QThread>
+#include <QWaitCondition>
 #include <QtConcurrent>
 #include <QtTest>
 
@@ -40,6 +46,71 @@ bool writeTiff16(const QString &path, int width, int height, quint16 top)
 QImage picture(const QIcon &icon)
 {
     return icon.pixmap(FileIconProvider::thumbnailSize).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+const QImage &fileIcon()
+{
+    static const QImage shown = picture(QIcon(":/UI/FileManager/file.png"));
+    return shown;
+}
+
+// Every decode asked for has ended.
+bool settled(const FileIconProvider &provider)
+{
+    return QTest::qWaitFor([&] { return provider.pendingThumbnails() == 0; }, kHangBoundMs);
+}
+
+// A thumbnail reader that records where and how often it runs and, off the GUI thread, holds
+// every decode until released; it gives a white picture, or nothing.
+struct RecordingReader
+{
+    QMutex lock;
+    QWaitCondition released;
+    bool open = false;
+    bool decodable = true;
+    int calls = 0, inside = 0, mostInside = 0;
+    QSet<QThread *> threads;
+
+    QImage read(const QSize &size)
+    {
+        QMutexLocker hold(&lock);
+        ++calls;
+        threads.insert(QThread::currentThread());
+        mostInside = std::max(mostInside, ++inside);
+        while (!open && QThread::currentThread() != qApp->thread())
+            released.wait(&lock);
+        --inside;
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        return decodable ? image : QImage();
+    }
+    void release()
+    {
+        QMutexLocker hold(&lock);
+        open = true;
+        released.wakeAll();
+    }
+    int count()
+    {
+        QMutexLocker hold(&lock);
+        return calls;
+    }
+    FileIconProvider::ThumbnailReader function()
+    {
+        return [this](const QString &, const QSize &size) { return read(size); };
+    }
+};
+
+// Image files in a folder of the sandbox.
+QStringList imageFiles(TestRoot &root, int count)
+{
+    const QString dir = root.makeDir("/media/VANTOR SSD/held");
+    QStringList paths;
+    for (int i = 0; i < count; ++i) {
+        paths << QString("%1/%2.tif").arg(dir).arg(i);
+        root.writeFile(QString("/media/VANTOR SSD/held/%1.tif").arg(i), "II*\0");
+    }
+    return paths;
 }
 
 } // namespace
@@ -93,6 +164,7 @@ private slots:
         threadWarnings = 0;
         // The model asks on its own thread: so does the test.
         const QIcon icon = QtConcurrent::run([&] { return provider.icon(QFileInfo(path)); }).result();
+        QVERIFY(settled(provider));
         QCOMPARE(threadWarnings.load(), 0);
         QVERIFY(!icon.isNull());
         if (expected == "thumbnail") {
@@ -118,6 +190,7 @@ private slots:
         provider.setThumbnailReader(&ImageThumbnailReader::read);
         provider.setThumbnailOn(true);
         provider.icon(QFileInfo(path));
+        QVERIFY(settled(provider));
         QImage first = FileIconProvider::cachedThumbnail(QFileInfo(path)).convertToFormat(QImage::Format_Grayscale8);
         QVERIFY(first.pixelColor(127, 50).value() >= 250);
         QVERIFY(first.pixelColor(0, 50).value() <= 5);
@@ -130,6 +203,7 @@ private slots:
                     && touched.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
         }
         provider.icon(QFileInfo(path));
+        QVERIFY(settled(provider));
         const QImage second = FileIconProvider::cachedThumbnail(QFileInfo(path));
         QVERIFY(!second.isNull());
         QVERIFY(second.pixelColor(127, 50).value() >= 250); // 510 is the brightest: full white
@@ -150,11 +224,111 @@ private slots:
             QVERIFY(writeTiff16(file, 64, 48, 4095));
             provider.icon(QFileInfo(file));
         }
+        QVERIFY(settled(provider));
         FileIconProvider::forgetThumbnails({dir, QFileInfo(files[3]).absoluteFilePath()});
         QString cached;
         for (const QString &file : files)
             cached += FileIconProvider::cachedThumbnail(QFileInfo(file)).isNull() ? '-' : '+';
         QCOMPARE(cached, QString("--+-"));
+    }
+
+    // However the views ask (the provider called on the GUI thread, the model resolving paths on
+    // it, the model's own thread), no decode runs on the GUI thread: the first answer is the file
+    // icon, decodes run side by side on the pool, and each one ended is told on the GUI thread,
+    // after which the same icons show the thumbnails.
+    void decodesOffTheInterfaceThread_data()
+    {
+        QTest::addColumn<QString>("asker");
+        QTest::newRow("provider") << "provider";
+        QTest::newRow("model resolving paths") << "resolve";
+        QTest::newRow("model's thread") << "model";
+    }
+    void decodesOffTheInterfaceThread()
+    {
+        QFETCH(QString, asker);
+        TestRoot root;
+        const QStringList paths = imageFiles(root, 4);
+        RecordingReader reader;
+        QObject receiver;
+        QSet<QThread *> toldOn;
+        int told = 0;
+        FileIconProvider provider;
+        provider.setThumbnailReader(reader.function());
+        provider.setThumbnailOn(true);
+        provider.setThumbnailReady(&receiver, [&] {
+            ++told;
+            toldOn.insert(QThread::currentThread());
+        });
+        QFileSystemModel model;
+        model.setIconProvider(&provider);
+        std::function<QIcon(const QString &)> iconOf = [&](const QString &path) {
+            return model.data(model.index(path), Qt::DecorationRole).value<QIcon>();
+        };
+        if (asker == "provider")
+            iconOf = [&](const QString &path) { return provider.icon(QFileInfo(path)); };
+        else if (asker == "model")
+            model.setRootPath(QFileInfo(paths[0]).path());
+        QList<QIcon> icons;
+        for (const QString &path : paths)
+            icons << iconOf(path);
+        QVERIFY(QTest::qWaitFor([&] { return provider.pendingThumbnails() == paths.size(); }, kHangBoundMs));
+        QVERIFY(QTest::qWaitFor([&] { QMutexLocker hold(&reader.lock); return reader.mostInside >= 2; }, kHangBoundMs));
+        for (int i = 0; i < paths.size(); ++i) {
+            // The model's own thread answers later than the first look.
+            if (asker == "model")
+                QVERIFY(QTest::qWaitFor([&] { return picture(icons[i] = iconOf(paths[i])) == fileIcon(); }, kHangBoundMs));
+            QCOMPARE(picture(icons[i]), fileIcon());
+        }
+        reader.release();
+        QVERIFY(settled(provider));
+        QVERIFY(!reader.threads.contains(qApp->thread()));
+        QVERIFY(QTest::qWaitFor([&] { return told >= paths.size(); }, kHangBoundMs));
+        QCOMPARE(toldOn, QSet<QThread *>{qApp->thread()});
+        for (const QString &path : paths) {
+            QCOMPARE(qGray(picture(iconOf(path)).pixel(64, 51)), 255);
+            QVERIFY(!FileIconProvider::cachedThumbnail(QFileInfo(path)).isNull());
+        }
+    }
+
+    // Decodes left queued when the folder is left are dropped, and asked again when their icons
+    // are painted; a file found undecodable is tried again only when its icon is asked for, not at
+    // every repaint.
+    void droppedAndUndecodableFiles()
+    {
+        TestRoot root;
+        const QStringList paths = imageFiles(root, FileIconProvider::decodingThreads() + 3);
+        RecordingReader reader;
+        FileIconProvider provider;
+        provider.setThumbnailReader(reader.function());
+        provider.setThumbnailOn(true);
+        QList<QIcon> icons;
+        for (const QString &path : paths)
+            icons << provider.icon(QFileInfo(path));
+        const int begun = FileIconProvider::decodingThreads();
+        QVERIFY(QTest::qWaitFor([&] { return reader.count() == begun; }, kHangBoundMs));
+        provider.dropWaitingThumbnails();
+        reader.release();
+        QVERIFY(settled(provider));
+        QCOMPARE(reader.count(), begun);
+        for (const QIcon &icon : icons)
+            picture(icon);
+        QVERIFY(settled(provider));
+        QCOMPARE(reader.count(), paths.size());
+        for (const QIcon &icon : icons)
+            QCOMPARE(qGray(picture(icon).pixel(64, 51)), 255);
+
+        FileIconProvider::clearThumbnailCache();
+        reader.decodable = false;
+        const QIcon undecodable = provider.icon(QFileInfo(paths[0]));
+        QVERIFY(settled(provider));
+        for (int repaint = 0; repaint < 3; ++repaint) {
+            QCOMPARE(picture(undecodable), fileIcon());
+            QVERIFY(settled(provider));
+        }
+        QCOMPARE(reader.count(), paths.size() + 1);
+        provider.icon(QFileInfo(paths[0]));
+        QVERIFY(settled(provider));
+        QCOMPARE(reader.count(), paths.size() + 2);
     }
 
     // Headers that declare more than 64 megapixels are not decoded.

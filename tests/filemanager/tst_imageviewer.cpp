@@ -7,6 +7,7 @@
 #include "ImageViewerDlg.h"
 #include "TestRoot.h"
 
+#include <QApplication>
 #include <QImageWriter>
 #include <QLabel>
 #include <QPushButton>
@@ -47,6 +48,12 @@ struct Folder
     }
 };
 
+// The file last loaded is decoded beside the interface: its outcome once that has ended.
+bool decoded(ImageViewerDlg &viewer)
+{
+    return QTest::qWaitFor([&] { return !viewer.isLoading(); }, kHangBoundMs);
+}
+
 void click(ImageViewerDlg &viewer, const char *name)
 {
     viewer.findChild<QPushButton *>(name)->click();
@@ -67,6 +74,7 @@ private slots:
         viewer.setCurrentFileInfoList(folder.files);
         viewer.setCurrentIndex(folder.files[0]);
         viewer.load(folder.files[0].absoluteFilePath(), folder.files[0].fileName());
+        QVERIFY(decoded(viewer));
         QVERIFY(viewer.isValidImage());
         const QImage shown = viewer.pixmap().toImage().convertToFormat(QImage::Format_Grayscale8);
         QCOMPARE(shown.size(), QSize(64, 48));
@@ -89,18 +97,54 @@ private slots:
 
         click(viewer, "BUTTON_SHOW_PREVIOUS_IMAGE"); // first to last
         QCOMPARE(viewer.currentIndex(), 2);
+        QVERIFY(decoded(viewer));
         QVERIFY(viewer.isValidImage());
         QCOMPARE(viewer.attributeDialog()->text(), QString("Invalid image meta data."));
         click(viewer, "BUTTON_SHOW_PREVIOUS_IMAGE");
         QCOMPARE(viewer.currentIndex(), 1);
+        QVERIFY(decoded(viewer));
         QVERIFY(!viewer.isValidImage());
         QImage painted(viewer.size(), QImage::Format_RGB32);
         viewer.render(&painted);
         click(viewer, "BUTTON_SHOW_NEXT_IMAGE");
         click(viewer, "BUTTON_SHOW_NEXT_IMAGE"); // last to first
         QCOMPARE(viewer.currentIndex(), 0);
+        QVERIFY(decoded(viewer));
         QVERIFY(viewer.isValidImage());
         QVERIFY(viewer.attributeDialog()->isVisible());
+    }
+
+    // Files are decoded one at a time under the busy cursor: stepped past before their turn,
+    // they are not shown; what is shown at the end is the file last stepped to.
+    void steppingWhileDecoding_data()
+    {
+        QTest::addColumn<QString>("steps"); // n next, p previous, from the first file
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QSize>("shown"); // invalid: the damaged-file text
+        QTest::newRow("to the PNG") << "nn" << 2 << QSize(640, 480);
+        QTest::newRow("to the damaged file") << "pp" << 1 << QSize();
+        QTest::newRow("back to the TIFF") << "np" << 0 << QSize(64, 48);
+    }
+    void steppingWhileDecoding()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, index);
+        QFETCH(QSize, shown);
+        Folder folder;
+        ImageViewerDlg viewer;
+        viewer.show();
+        viewer.setCurrentFileInfoList(folder.files);
+        viewer.load(folder.files[0].absoluteFilePath(), folder.files[0].fileName());
+        for (const QChar step : steps)
+            click(viewer, step == 'n' ? "BUTTON_SHOW_NEXT_IMAGE" : "BUTTON_SHOW_PREVIOUS_IMAGE");
+        QVERIFY(viewer.isLoading());
+        QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor);
+        QVERIFY(decoded(viewer));
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(viewer.currentIndex(), index);
+        QCOMPARE(viewer.isValidImage(), shown.isValid());
+        if (shown.isValid())
+            QCOMPARE(viewer.pixmap().size(), shown);
     }
 
     // Only X leaves; Escape and reject do nothing; X hides the panel.
@@ -158,6 +202,7 @@ private slots:
             return !HostileImages::returnsWithin(call, folder + "/fifo.tif", kHangBoundMs);
         };
         QVERIFY2(!blocks([&] { viewer.load(path, name); }), "the viewer blocked");
+        QVERIFY(decoded(viewer));
         QCOMPARE(viewer.isValidImage(), shown.isEmpty());
         if (!shown.isEmpty())
             QCOMPARE(viewer.failureText(), shown);
@@ -192,7 +237,9 @@ private slots:
         QVERIFY(HostileImages::returnsWithin([&] {
             thumbnail = ImageThumbnailReader::read(path, QSize(128, 102));
             viewer.load(path, name);
+            decoded(viewer);
         }, folder + "/fifo.tif", kHangBoundMs));
+        QVERIFY(!viewer.isLoading());
         QCOMPARE(thumbnail.isNull(), !reason.isEmpty());
         QCOMPARE(viewer.isValidImage(), reason.isEmpty());
         if (reason.isEmpty()) {

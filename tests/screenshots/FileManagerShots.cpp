@@ -113,6 +113,7 @@ QWidget *viewer(QWidget *over, const QString &name)
     dlg->setCurrentIndex(shown);
     dlg->load(shown.absoluteFilePath(), shown.fileName());
     dlg->show();
+    pumpUntil([dlg] { return !dlg->isLoading(); }, 30000);
     if (name == "viewer-panel")
         dlg->findChild<QAbstractButton *>("BUTTON_DETAIL")->click();
     return over;

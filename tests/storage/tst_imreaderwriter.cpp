@@ -609,6 +609,7 @@ private slots:
         QTest::addColumn<QSize>("size");
         QTest::newRow("300 scans") << "scans-300.jpg" << QSize(640, 512);
         QTest::newRow("16 scans of 8192 x 8192") << "scanned-blocks-16m.jpg" << QSize(8192, 8192);
+        QTest::newRow("3 passes over 8192 x 8192") << "coefficients-3-passes.jpg" << QSize(8192, 8192);
     }
     void jpegAtItsLimits()
     {
@@ -619,6 +620,42 @@ private slots:
         QVERIFY2(!image.empty(), qPrintable(why));
         QCOMPARE(QSize(image.cols, image.rows), size);
         QCOMPARE(cv::mean(image)[0], 128.0);
+    }
+
+    // A JPEG wanted at a size comes reduced by libjpeg to the smallest eighth, quarter or half
+    // that still covers it (sizes rounded up), and shows what the whole image shows.
+    void jpegReducedToCover_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QSize>("wanted");
+        QTest::addColumn<QSize>("decoded");
+        QTest::newRow("photo to a thumbnail") << QSize(4000, 3000) << QSize(128, 102) << QSize(500, 375);
+        QTest::newRow("frame to a thumbnail") << QSize(1280, 1024) << QSize(128, 102) << QSize(160, 128);
+        QTest::newRow("a quarter") << QSize(640, 480) << QSize(128, 102) << QSize(160, 120);
+        QTest::newRow("odd sizes round up") << QSize(1001, 777) << QSize(126, 97) << QSize(126, 98);
+        QTest::newRow("a half") << QSize(300, 250) << QSize(128, 102) << QSize(150, 125);
+        QTest::newRow("too small: whole") << QSize(200, 150) << QSize(128, 102) << QSize(200, 150);
+        QTest::newRow("nothing wanted: whole") << QSize(640, 480) << QSize() << QSize(640, 480);
+    }
+    void jpegReducedToCover()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QSize, wanted);
+        QFETCH(QSize, decoded);
+        QTemporaryDir dir;
+        cv::Mat picture(size.height(), size.width(), CV_8UC3);
+        for (int y = 0; y < picture.rows; ++y)
+            for (int x = 0; x < picture.cols; ++x)
+                picture.at<cv::Vec3b>(y, x) = cv::Vec3b(uchar(x * 255 / picture.cols), uchar(y * 255 / picture.rows), 90);
+        const QByteArray path = QFile::encodeName(dir.path() + "/photo.jpg");
+        QVERIFY(cv::imwrite(path.toStdString(), picture));
+        QString why;
+        const cv::Mat image = ImageFileReader::read(path, &why, wanted);
+        QVERIFY2(!image.empty(), qPrintable(why));
+        QCOMPARE(QSize(image.cols, image.rows), decoded);
+        cv::Mat whole = ImageFileReader::read(path, &why), reduced;
+        cv::resize(whole, reduced, image.size(), 0, 0, cv::INTER_AREA);
+        QVERIFY2(cv::norm(image, reduced, cv::NORM_L1) / double(image.total() * 3) < 3.0, "not the same picture");
     }
 
     // Sound files of every layout the reader takes decode as OpenCV decodes them.

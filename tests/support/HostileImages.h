@@ -19,7 +19,8 @@
 // 100000 x 100000 pixels, a FIFO, a 6 MB description; strips in the header or the directory or
 // repaired by libtiff, cut and corrupt PNG, JPEG and BMP files, a CMYK JPEG, files that are not
 // what their names say, float samples, a small PNG declaring 20000 x 20000 pixels, JPEG files of
-// too many scans or scanned blocks (one of 20,000 repeated scans), a PNG indexing past its
+// too many scans or scanned blocks (one of 20,000 repeated scans), of scans that code every
+// coefficient again or pass over too many coefficients, a PNG indexing past its
 // palette, BMP files whose pixel data begin in their header or palette or whose palette is
 // absurd; and sound TIFF, PNG, JPEG and BMP files for comparison, one JPEG of 300 scans among them).
 namespace HostileImages {
@@ -65,6 +66,9 @@ inline QList<Expected> expected()
             {"scan-bomb.jpg", "damaged JPEG data: ", notTiff},
             {"scans-301.jpg", "damaged JPEG data: more than 300 scans", notTiff},
             {"scanned-blocks-over.jpg", "damaged JPEG data: its scans pass over more than 16777216 blocks", notTiff},
+            {"recoded-scans.jpg", "damaged JPEG data: scan 3 codes again coefficients already coded", notTiff},
+            {"coefficients-over.jpg", "damaged JPEG data: its scans pass over more than 201326592 coefficients",
+             notTiff},
             {"palette-past-end.png", "damaged PNG data: IDAT: Read palette index exceeding num_palette", notTiff},
             {"offset-zero.bmp", "damaged BMP data: the pixel data begin at byte 0, inside the header", notTiff},
             {"offset-14.bmp", "damaged BMP data: the pixel data begin at byte 14, inside the header", notTiff},

@@ -132,24 +132,47 @@ def scan_bomb(img, repeats):
     return data[:tail] + data[tail:-2] * repeats + data[-2:]
 
 
-def scan_flood(width, height, scans):
-    """A grey progressive JPEG by hand: a DC scan of zeros, then scans - 1 scans of coefficients
-    1 to 63 that each hold nothing but runs of empty blocks, each scan sound on its own."""
+def progressive(width, height, scans, dense=()):
+    """A grey progressive JPEG by hand: a DC scan of zeros, then one scan for each (Ss, Se, Ah, Al)
+    of scans, each sound on its own. A scan holds nothing but runs of empty blocks, or where its
+    index is in dense, a coefficient of 1 in every place of its band in every block."""
     def segment(marker, body):
         return bytes([0xFF, marker]) + struct.pack('>H', len(body) + 2) + body
     blocks = ((width + 7) // 8) * ((height + 7) // 8)
     runs = [min(32767, blocks - done) for done in range(0, blocks, 32767)]
-    symbols = sorted({(run.bit_length() - 1) << 4 for run in runs})  # EOBn: 2^n blocks + n bits
-    codes = dict(zip(symbols, ['0', '10']))
-    bits = ''.join(codes[(run.bit_length() - 1) << 4] + format(run, 'b')[1:] for run in runs)
-    ac = int(bits + '1' * (-len(bits) % 8), 2).to_bytes((len(bits) + 7) // 8, 'big').replace(b'\xff', b'\xff\x00')
+    # Symbol 0x01 (run 0, one bit: the coefficient 1) gets code 0; EOBn (2^n blocks + n bits) 10, 110.
+    symbols = [0x01] + sorted({(run.bit_length() - 1) << 4 for run in runs})
+    codes = {symbol: '1' * i + '0' for i, symbol in enumerate(symbols)}
+
+    def entropy(bits):
+        return int(bits + '1' * (-len(bits) % 8), 2).to_bytes((len(bits) + 7) // 8, 'big').replace(b'\xff', b'\xff\x00')
+    empty = entropy(''.join(codes[(run.bit_length() - 1) << 4] + format(run, 'b')[1:] for run in runs))
     dc = bytes((blocks + 7) // 8)  # one '0' a block: difference category 0
-    return (b'\xff\xd8' + segment(0xDB, b'\x00' + bytes([1] * 64))
-            + segment(0xC2, struct.pack('>BHHB', 8, height, width, 1) + b'\x01\x11\x00')
-            + segment(0xC4, b'\x00' + bytes([1] + [0] * 15) + b'\x00')
-            + segment(0xC4, b'\x10' + bytes([1] * len(symbols) + [0] * (16 - len(symbols))) + bytes(symbols))
-            + segment(0xDA, b'\x01\x01\x00\x00\x00\x00') + dc
-            + (segment(0xDA, b'\x01\x01\x00\x01\x3f\x00') + ac) * (scans - 1) + b'\xff\xd9')
+    out = (b'\xff\xd8' + segment(0xDB, b'\x00' + bytes([1] * 64))
+           + segment(0xC2, struct.pack('>BHHB', 8, height, width, 1) + b'\x01\x11\x00')
+           + segment(0xC4, b'\x00' + bytes([1] + [0] * 15) + b'\x00')
+           + segment(0xC4, b'\x10' + bytes([1] * len(symbols) + [0] * (16 - len(symbols))) + bytes(symbols))
+           + segment(0xDA, b'\x01\x01\x00\x00\x00\x00') + dc)
+    for i, (ss, se, ah, al) in enumerate(scans):
+        if i in dense:
+            bits = (se - ss + 1) * blocks * 2
+            data = b'\x55' * (bits // 8) + (entropy('01' * (bits % 8 // 2)) if bits % 8 else b'')
+        else:
+            data = empty
+        out += segment(0xDA, b'\x01\x01\x00' + bytes([ss, se, (ah << 4) | al])) + data
+    return out + b'\xff\xd9'
+
+
+def scan_flood(width, height, scans):
+    """A progressive JPEG of scans scans in all, a sound progression: after DC, each coefficient
+    first at 1/16 of its value, then refined bit by bit, one coefficient a scan."""
+    bands = [(k, k, 0, 4) for k in range(1, 64)] + [(k, k, ah, ah - 1) for ah in (4, 3, 2, 1) for k in range(1, 64)]
+    return progressive(width, height, bands[:scans - 1])
+
+
+def passes(count, bits):
+    """AC scans over every coefficient: the first at 1/2^bits of the value, then its refinements."""
+    return ([(1, 63, 0, bits)] + [(1, 63, ah, ah - 1) for ah in range(bits, 0, -1)])[:count]
 
 
 def palette_past_end(img):
@@ -231,6 +254,10 @@ def main():
         'scans-301.jpg': lambda p: write(p, scan_flood(W, H, 301)),
         'scanned-blocks-over.jpg': lambda p: write(p, scan_flood(8192, 8192, 17)),
         'scanned-blocks-16m.jpg': lambda p: write(p, scan_flood(8192, 8192, 16)),
+        # Every coefficient coded in the first of 15 AC scans over them all, again in the others.
+        'recoded-scans.jpg': lambda p: write(p, progressive(8192, 8192, [(1, 63, 0, 0)] * 15, dense={0})),
+        'coefficients-3-passes.jpg': lambda p: write(p, progressive(8192, 8192, passes(3, 2))),
+        'coefficients-over.jpg': lambda p: write(p, progressive(8192, 8192, passes(4, 3))),
         'palette-past-end.png': lambda p: write(p, palette_past_end(img)),
         'offset-zero.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=0)),
         'offset-14.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=14)),
