@@ -271,6 +271,10 @@ private slots:
         QList<QIcon> icons;
         for (const QString &path : paths)
             icons << iconOf(path);
+        {
+            QMutexLocker hold(&reader.lock);
+            QVERIFY(!reader.threads.contains(qApp->thread()));
+        }
         QVERIFY(QTest::qWaitFor([&] { return provider.pendingThumbnails() == paths.size(); }, kHangBoundMs));
         QVERIFY(QTest::qWaitFor([&] { QMutexLocker hold(&reader.lock); return reader.mostInside >= 2; }, kHangBoundMs));
         for (int i = 0; i < paths.size(); ++i) {
