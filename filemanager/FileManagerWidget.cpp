@@ -63,6 +63,9 @@ FileManagerWidget::~FileManagerWidget()
 {
     m_FileOperationThread.reset(); // stops and waits for a run still going
     delete ui;
+    // The models' threads ask the icon providers for icons: the models go first.
+    delete m_ListModel;
+    delete m_TreeModel;
 }
 
 QString FileManagerWidget::displayPathOf(const QString &path)
