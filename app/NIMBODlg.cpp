@@ -352,6 +352,9 @@ void NIMBODlg::makeSignalSlotConnection()
     // Live video to panel, pages and main window.
     linkAll(video, SIGNAL(captured(uchar*,int)), pages, SLOT(captureCompleted(uchar*,int)));
     link(video, SIGNAL(captured(uchar*,int)), panel, SLOT(captureCompleted(uchar*,int)));
+    // A refused still: each requester decides what the user learns of it.
+    linkAll(video, SIGNAL(stillRefused()), pages, SLOT(slotStillRefused()));
+    link(video, SIGNAL(stillRefused()), panel, SLOT(slotStillRefused()));
     link(video, SIGNAL(grabbed(uchar*,int)), tl, SLOT(slotGrabbed(uchar*,int)));
     link(video, SIGNAL(signalCameraModeChanged(int)), panel, SLOT(slotCameraModeChanged(int)));
     linkAll(video, SIGNAL(signalCameraModeChanged(int)), {mc, gm, cc}, SLOT(slotChangeCameraMode(int)));

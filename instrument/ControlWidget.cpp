@@ -1710,3 +1710,9 @@ void ControlWidget::captureCompleted(uchar *frame, int bits)
     if (g_CurrentMenu == MENU_FINE_AF)
         m_FineAF.captureCompleted(frame, bits);
 }
+
+void ControlWidget::slotStillRefused()
+{
+    if (g_CurrentMenu == MENU_FINE_AF)
+        m_FineAF.stillRefused();
+}

@@ -113,6 +113,7 @@ public slots:
     void setPseudoColorButtonEnabled(bool enable);
     void slotUpdateCaptureImageMetaData();
     void captureCompleted(uchar *frame, int bits);
+    void slotStillRefused();
     void enablePullingCommand(bool bEnable);
     void slotGetCurrentMotorPosition();
     void slotSetMotorSpeedAndStartZPosition(int motorSpeed, int startZPosition);

@@ -238,9 +238,8 @@ void FineAFSequence::slotMotorPositioningCompleted()
 
     if (!m_scanFinished) {
         delay(kSettleMs);
-        m_awaitingFrame = true;
-        waitForStep(stillWaitLimitMs() + kFrameMarginMs);
-        emit capture(); // the still comes back through captureCompleted
+        m_retakes.reset();
+        takeStill();
         return;
     }
     if (m_returnMovePending) {
@@ -256,6 +255,27 @@ void FineAFSequence::slotMotorPositioningCompleted()
         }
     }
     finishScan();
+}
+
+void FineAFSequence::takeStill()
+{
+    m_awaitingFrame = true;
+    m_stillRefused = false;
+    waitForStep(stillWaitLimitMs() + kFrameMarginMs);
+    emit capture(); // the still comes back through captureCompleted
+    if (!m_stillRefused || !m_awaitingFrame)
+        return;
+    // The camera answered, but a turret moved while the still was exposed.
+    m_stepTimer.stop();
+    if (!m_retakes.take()) {
+        qWarning() << "FineAF: a turret kept moving while the stills were taken; the scan ends";
+        failScan();
+        return;
+    }
+    QTimer::singleShot(StillRetakes::kPauseMs, this, [this] {
+        if (m_running && m_awaitingFrame && !m_scanFinished)
+            takeStill();
+    });
 }
 
 void FineAFSequence::captureCompleted(uchar *frame, int bits)

@@ -1,5 +1,6 @@
 #pragma once
 #include "FineAF.h"
+#include "StillRetakes.h"
 #include "TFineAFErrTable.h"
 
 #include <QElapsedTimer>
@@ -22,6 +23,7 @@ class MessageDlg;
 // Wiring (the control panel makes it):
 //   capture()                          -> VideoWidget::capture (direct)
 //   VideoWidget::captured              -> captureCompleted (through the panel)
+//   VideoWidget::stillRefused          -> stillRefused (through the panel)
 //   Controller::signalMotorPositioningCompleted (queued) -> slotMotorPositioningCompleted, which the
 //                                         panel calls while g_CurrentMenu is 9
 //   changeHotpixelEnabled(bool)        -> VideoWidget::slotChangeHotpixelEnabled
@@ -30,7 +32,8 @@ class MessageDlg;
 //
 // A run never stays up: the old dialect of the board (whose stage cannot report its position) is
 // refused with FINEAF_ERR_NOT_SUPPORTED, and a step that gets no frame or no end of move in time
-// ends the run as failed.
+// ends the run as failed. A still refused because a turret moved is taken again at the same
+// height; a turret that keeps moving fails the run.
 class FineAFSequence : public QObject
 {
     Q_OBJECT
@@ -79,6 +82,8 @@ public:
 public slots:
     // A still from the live video; ignored unless the scan waits for one.
     void captureCompleted(uchar *frame, int bits);
+    // The live video refused the still asked for (a turret moved while it was exposed).
+    void stillRefused() { m_stillRefused = true; }
     // The end of a stage move; ignored unless a run waits for one.
     void slotMotorPositioningCompleted();
 
@@ -104,6 +109,7 @@ private:
     // A relative stage move of distance steps towards target (positioning check as given).
     void moveBy(int distance, bool checkPosition);
     void waitForStep(int timeoutMs);
+    void takeStill();
     void finishScan();
     void failScan();
     void completedFineAF();
@@ -120,6 +126,8 @@ private:
     bool m_scanFinished = false;
     bool m_returnMovePending = false;
     bool m_awaitingFrame = false;
+    bool m_stillRefused = false;
+    StillRetakes m_retakes;
     bool m_awaitingMove = false;
     bool m_succeeded = false;
     TFineAFErrTable m_error = FINEAF_NO_ERROR;

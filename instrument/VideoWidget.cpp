@@ -15,10 +15,6 @@
 namespace {
 constexpr const char *kInstrumentWindowPos = "10,70";
 constexpr int kPollMs = 10;
-constexpr const char *kSceneMovedText =
-    "<p><b>Warning!</b><br/><br/>The image was not kept: the filter cube or the objective moved while it "
-    "was taken, or the controller did not confirm where they stand.<br/>Capture again once the turrets stand "
-    "still.</p>";
 
 std::string configFile()
 {
@@ -34,6 +30,11 @@ int readInt(const std::string &section, const std::string &key, const std::strin
     return ok ? number : QString::fromStdString(def).toInt();
 }
 }
+
+const QString VideoWidget::kStillRefusedText = QStringLiteral(
+    "<p><b>Warning!</b><br/><br/>The image was not kept: the filter cube or the objective moved while it "
+    "was taken, or the controller did not confirm where they stand.<br/>Capture again once the turrets stand "
+    "still.</p>");
 
 VideoWidget::VideoWidget(QWidget *parent)
     : QWidget(parent)
@@ -265,10 +266,7 @@ bool VideoWidget::waitForStill()
     if (stillShowsOneScene())
         return true;
     qWarning() << "Camera: still refused, the scene changed while it was exposed";
-    MessageDlg dialog(nullptr);
-    dialog.setMessage(kSceneMovedText);
-    dialog.setButtonVisibility(MSG_BUTTON_OK);
-    dialog.exec();
+    emit stillRefused();
     return false;
 }
 

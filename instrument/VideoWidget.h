@@ -18,13 +18,18 @@ class MessageDlg;
 // A still or grab is the first frame exposed wholly after the request; the wait for it is bounded
 // by the longest such a frame takes (two frame periods, the read-out and the transfer). Before it
 // is handed on, the scene check brings the turret positions up to date: a still whose exposure a
-// turret move (or an exposure change) overlapped is refused with a message, never passed on under
-// the name of the cube before the move. A request while live video is not running fails at once.
+// turret move (or an exposure change) overlapped is refused, never passed on under
+// the name of the cube before the move: stillRefused tells the requester, who says so to the user
+// or, in a run, takes the still again or ends the run. A request while live video is not running
+// fails at once.
 // A camera that stops delivering ends live video with preset message 33.
 class VideoWidget : public QWidget
 {
     Q_OBJECT
 public:
+    // What an interactive capture tells the user of a refused still.
+    static const QString kStillRefusedText;
+
     explicit VideoWidget(QWidget *parent = nullptr);
     ~VideoWidget() override;
 
@@ -61,6 +66,9 @@ public:
 signals:
     void captured(uchar *frame, int bits);
     void grabbed(uchar *frame, int bits);
+    // A still or grab was refused because the scene changed while it was exposed; emitted inside
+    // capture() or slotGrabOne(), which then return false.
+    void stillRefused();
     void signalCameraModeChanged(int mode);
     void signalVideoWidgetIsStarted();
     void signalVideoWidgetIsStopped();

@@ -75,6 +75,7 @@ public:
     static constexpr int kAutoTestDelayMs = 2000;
 
     static const QString kStartErrorTexts[10]; // by start error; empty where nothing is shown
+    static const QString kTurretMovedText;     // a count's frame spoilt by a turret move
     static const QString kWriteFailedText;
     static const QString kTooManyObjectsText;
     static const QString kCountFailedText;
@@ -227,6 +228,7 @@ public slots:
     void slotLEDState(bool on);
     void slotChangeCameraMode(int bits) { m_nCameraBits = bits; }
     void captureCompleted(uchar *frame, int bits);
+    void slotStillRefused() { m_bStillRefused = true; }
     void slotChangedCurrentThumbnailIndex(int index);
     void setMeasurementResult(TSMeasurementItem &item);
     void slotGenerateImageData(QImage image);
@@ -350,6 +352,7 @@ private:
     bool m_bAFPending = false;  // the run waits for the panel's autofocus answer
     bool m_bMovePending = false; // the run waits for the end of its own focus move
     int m_nFramesTaken = 0;     // usable frames received, to see a capture that delivered none
+    bool m_bStillRefused = false; // the last capture's still was refused: a turret moved
 
     // Instrument view.
     int m_nFilterPosition = 0;

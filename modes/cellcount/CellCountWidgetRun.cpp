@@ -16,6 +16,7 @@
 #include "ScaleBar.h"
 #include "TCapturedImageMetaData.h"
 #include "Utilities.h"
+#include "VideoWidget.h"
 #include "ui_CellCountWidget.h"
 
 #include <QDebug>
@@ -74,6 +75,10 @@ const QString CellCountWidget::kStartErrorTexts[10] = {
     QStringLiteral("Cell count operation is stopped."),
 };
 
+const QString CellCountWidget::kTurretMovedText = QStringLiteral(
+    "<p><b>Warning!</b><br/><br/>The filter cube or the objective moved while the frame was taken.<br/>"
+    "The cell count was stopped.</p>");
+
 void CellCountWidget::setMoveTimeoutMs(int ms)
 {
     g_moveTimeoutMs = ms > 0 ? ms : kMoveTimeoutMs;
@@ -102,6 +107,7 @@ void CellCountWidget::on_BUTTON_COUNT_clicked()
     emit signalEnableControlWidgetUI(false);
 
     m_bRunActive = true;
+    m_bStillRefused = false;
     m_CountClock.start();
     // Whatever closes the box before the start step has run stops the count.
     m_nStartError = CELLCOUNT_ERR_STOPPED;
@@ -124,6 +130,8 @@ void CellCountWidget::on_BUTTON_COUNT_clicked()
         MessageDlg message;
         message.setMsgType(error == CELLCOUNT_ERR_DISK_SPACE ? MSG_INSUFFICIENT_DISK_SPACE : MSG_SSD_NOT_DETECTED);
         message.exec();
+    } else if (error == CELLCOUNT_ERR_STOPPED && m_bStillRefused) {
+        showText(kTurretMovedText);
     } else if (error >= 0 && error <= CELLCOUNT_ERR_STOPPED && !kStartErrorTexts[error].isEmpty()) {
         showText(kStartErrorTexts[error]);
     }
@@ -237,13 +245,20 @@ void CellCountWidget::setCurrentObjectiveLensPosition(int position)
 bool CellCountWidget::captureFrame()
 {
     const int before = m_nFramesTaken;
+    m_bStillRefused = false;
     emit capture();
     if (m_nFramesTaken != before)
         return true;
-    qWarning() << "Cell count: the camera delivered no usable frame";
+    // A turret moved while the frame was exposed (the camera is well): the run ends saying so.
+    if (m_bStillRefused)
+        qWarning() << "Cell count: a turret moved while the frame was taken";
+    else
+        qWarning() << "Cell count: the camera delivered no usable frame";
     if (m_pStartDlg) {
         m_nStartError = CELLCOUNT_ERR_STOPPED;
         releaseBox(m_pStartDlg);
+    } else if (m_bStillRefused) {
+        abortRun(m_nCountMode == 1 ? VideoWidget::kStillRefusedText : kTurretMovedText);
     } else {
         abortRun(kStartErrorTexts[CELLCOUNT_ERR_STOPPED]);
     }

@@ -14,6 +14,7 @@
 #include "ScaleBar.h"
 #include "TimeLapseProgressDlg.h"
 #include "Utilities.h"
+#include "VideoWidget.h"
 #include "ui_GrowthMonitorWidget.h"
 
 #include <QDebug>
@@ -262,12 +263,15 @@ void GrowthMonitorWidget::on_BUTTON_CAPTURE_clicked()
     m_bPreviousRunWasFolder = m_nAnalysisSource != 0;
     m_nAnalysisSource = 0;
     m_bCapturePending = true;
+    m_bStillRefused = false;
     emit liveMode(false);
     emit capture(); // the frame and its whole run come back inside this emit
     if (m_bCapturePending) {
         m_bCapturePending = false;
         qWarning() << "Growth monitor: the camera delivered no frame";
         returnToLive();
+        if (m_bStillRefused)
+            showText(VideoWidget::kStillRefusedText);
     }
 }
 

@@ -82,6 +82,7 @@ public slots:
     void slotLEDState(bool on);
     void slotChangeCameraMode(int bits);
     void captureCompleted(uchar *frame, int bits);
+    void slotStillRefused() { m_bStillRefused = true; }
     void slotChangedCurrentThumbnailIndex(int index);
     void slotScaleBarCheckBoxState(TSScaleBar scaleBar);
     void slotWaitForVideoWidgetIsStarted();
@@ -178,6 +179,7 @@ private:
     int m_nAnalysisSource = 0; // 1 a folder, 0 captured frames
     int m_nNextFrameNumber = 0;  // the next captured frame's file number; never reused in a list
     bool m_bCapturePending = false; // the page's capture waits for its frame
+    bool m_bStillRefused = false;   // set during the capture when a turret move spoilt the still
     bool m_bWriteFailed = false;    // the captured frame could not be written
     int m_nFilesTried = 0;          // images a run set out to analyse
     int m_nFilesAnalysed = 0;       // of which analysed

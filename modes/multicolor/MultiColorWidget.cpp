@@ -12,6 +12,7 @@
 #include "ScaleBar.h"
 #include "ScopedBusyCursor.h"
 #include "TCapturedImageMetaData.h"
+#include "VideoWidget.h"
 #include "ui_MultiColorWidget.h"
 
 #include <QDebug>
@@ -551,11 +552,17 @@ void MultiColorWidget::on_BUTTON_CAPTURE_clicked()
     emit liveMode(false);
     // The live video answers with captured() before it returns, unless it has no frame to give
     // (camera out of step, stalled or stopped): then nothing may stay locked.
-    m_bFrameArrived = false;
+    m_bFrameArrived = m_bStillRefused = false;
     emit capture();
     if (!m_bFrameArrived) {
         m_bAutoRun = false;
         returnToLive();
+        if (m_bStillRefused) {
+            MessageDlg dialog;
+            dialog.setMessage(VideoWidget::kStillRefusedText);
+            dialog.setButtonVisibility(MSG_BUTTON_OK);
+            dialog.exec();
+        }
     }
 }
 

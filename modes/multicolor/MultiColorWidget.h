@@ -86,6 +86,7 @@ public slots:
     void slotUpdateImageHistogram();
     void slotSave(bool before, uchar *data, int size, bool grey, bool annotated);
     void captureCompleted(uchar *frame, int bits);
+    void slotStillRefused() { m_bStillRefused = true; }
     void setDisplayImageState(int state, int selectedIndex);
     void slotScaleBarCheckBoxState(TSScaleBar scaleBar);
     void slotChangeCurrentSelectedItem(uint key, bool selected, bool inserted);
@@ -298,6 +299,7 @@ private:
     bool m_bAutoRun = false;
     bool m_bAutoRunStop = false;
     bool m_bFrameArrived = false; // set by captureCompleted during a capture request
+    bool m_bStillRefused = false; // set during a capture request whose still a turret move spoilt
     QTimer m_MessageTimer;
 
     std::array<int, kChannels> m_nBrightness{};

@@ -605,8 +605,10 @@ void TimeLapseWidget::startSchedule(bool immediateFrame)
     m_pProgressDlg->setTotalCount(0);
     m_pProgressDlg->setMessage(kInProgressText);
     m_bStop = false;
-    if (immediateFrame)
+    if (immediateFrame) {
+        m_Retakes.reset();
         takeFrame(0);
+    }
     ui->BUTTON_TIMELAPSE_PAUSE->setEnabled(true);
     ui->BUTTON_TIMELAPSE_STOP->setEnabled(true);
     if (timers && m_pProgressDlg && !m_bCompleted)
@@ -616,14 +618,52 @@ void TimeLapseWidget::startSchedule(bool immediateFrame)
         completedTimeLapse(false);
 }
 
-void TimeLapseWidget::takeFrame(qint64 lateMs)
+void TimeLapseWidget::takeFrame(qint64 dueMs)
 {
     const int before = m_TimeLapse.count();
-    m_nFrameLateMs = int(qBound<qint64>(0, lateMs, INT_MAX));
+    m_nFrameLateMs = int(qBound<qint64>(0, m_ScheduleClock.elapsed() - dueMs, INT_MAX));
+    m_bStillRefused = false;
     emit capture();
     m_nFrameLateMs = 0;
-    if (m_TimeLapse.count() == before)
+    if (m_TimeLapse.count() != before)
+        return;
+    if (m_bStillRefused)
+        frameRefused(dueMs);
+    else
         debugLine("Capture: no frame came from the camera");
+}
+
+// A turret moved while the frame was exposed. With the light left on, the frame is taken again
+// once the turret had time to stand, as long as the still surely ends before the next frame's
+// light; otherwise its place in the plan stays empty (logged), so that every later frame keeps
+// its time.
+void TimeLapseWidget::frameRefused(qint64 dueMs)
+{
+    // Free time before the next frame's light or correction, whichever comes first.
+    int freeMs = m_CaptureTimer.isActive() ? m_CaptureTimer.remainingTime() - (m_nCapturePeriod - m_nLightPeriod) : -1;
+    if (m_CorrectionTimer.isActive())
+        freeMs = qMin(freeMs, m_CorrectionTimer.remainingTime());
+    if (freeMs > StillRetakes::retakeMs() && m_Retakes.take()) {
+        qInfo() << "Time lapse: frame" << m_TimeLapse.count() << "refused, a turret moved; taken again";
+        QTimer::singleShot(StillRetakes::kPauseMs, this, [this, dueMs] {
+            if (m_bCompleted || !m_pProgressDlg || m_bStop)
+                return;
+            if (m_bAFRunning)
+                skipFrame();
+            else
+                takeFrame(dueMs);
+        });
+        return;
+    }
+    skipFrame();
+}
+
+void TimeLapseWidget::skipFrame()
+{
+    const int index = m_TimeLapse.count();
+    qWarning() << "Time lapse: frame" << index << "skipped: a turret moved while it was taken and no retake fits its interval";
+    const int count = countFrame(qint64(m_TimeLapse.interval() * index));
+    endFrame(count, count == m_TimeLapse.totalCount() || m_bStop);
 }
 
 int TimeLapseWidget::correctionLeadMs() const
@@ -668,10 +708,8 @@ void TimeLapseWidget::completedTimeLapse(bool bVideo)
     emit signalEnablePullingCommand(true);
     // A timed series that took its last frame shows its whole time; a recording has no frame
     // count of its own and keeps the time it recorded.
-    if (m_TimeLapse.totalCount() > 0 && m_TimeLapse.count() == m_TimeLapse.totalCount()) {
-        const QString total = timeText(m_TimeLapse.totalTime());
-        ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(total, total));
-    }
+    if (m_TimeLapse.totalCount() > 0 && m_TimeLapse.count() == m_TimeLapse.totalCount())
+        ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(timeText(m_nLastStampS), timeText(m_TimeLapse.totalTime())));
     m_bCompleted = true;
     if (m_pProgressDlg) {
         m_pProgressDlg->close();
@@ -777,7 +815,8 @@ void TimeLapseWidget::enableCapture()
     if (isEnableSerialLog())
         debugLine("Capture Time = " + clockText());
     m_bLightTickDone = false;
-    takeFrame(m_ScheduleClock.elapsed() - due);
+    m_Retakes.reset();
+    takeFrame(due);
 }
 
 void TimeLapseWidget::enableFineAF()
@@ -956,29 +995,16 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
     QElapsedTimer stopwatch;
     stopwatch.start();
     const int index = m_TimeLapse.count();
-    m_TimeLapse.increaseCount();
-    const int count = m_TimeLapse.count();
-    const int total = m_TimeLapse.totalCount();
     m_nBitDepth = bits;
-    if (count == total) {
-        m_bCompleted = true;
-        m_bPaused = false;
-    }
-    if (index == 0)
-        ui->LABEL_START_LAPSE->setText(QDateTime::currentDateTime().toString("yyyy/MM/dd hh:mm:ss"));
-    if (count != total)
-        ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(timeText(qint64(count * m_TimeLapse.interval())),
-                                                                 timeText(m_TimeLapse.totalTime())));
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    ui->LABEL_IMAGES->setText(english.toString(count) + '/' + english.toString(total));
+    // The frame's time on the series' grid; a frame taken late says when it was taken.
+    const qint64 stampS = qint64(m_TimeLapse.interval() * index + m_nFrameLateMs / 1000.0);
+    const int count = countFrame(stampS);
     emit captured(true);
 
     // Four digits up to 9,999 frames, all digits beyond. One pass: a "%" in a name stays.
     const QString number = count > 9999 ? QString::number(index) : QString("%1").arg(index, 4, 10, QChar('0'));
     const QString fileName = QString("%1/%2/%3_%4.%5").arg(m_SavePath, m_RunName, m_RunName, number, m_FileExtension);
-    // The frame's time on the series' grid; a frame taken late says when it was taken.
-    const QString metaData = capturedImageMetaData().metaText() + ";Time: "
-                             + timeText(qint64(m_TimeLapse.interval() * index + m_nFrameLateMs / 1000.0));
+    const QString metaData = capturedImageMetaData().metaText() + ";Time: " + timeText(stampS);
     // Written a band at a time; on disk, whole, before the slot returns. Each band, still in
     // cache, is kept in the page's frame image (8 bits) or first work buffer (16 bits, its top
     // bytes in the frame image) and goes on into the thumbnail: its 8 most significant bits (the
@@ -1005,11 +1031,7 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
         info.path = fileName;
         m_TimeLapse.pushThumbnail(info);
     }
-    emit lightOff();
-    ui->PROGRESSBAR_COUNT->setValue(count);
-    ui->PROGRESSBAR_COUNT->repaint();
-    if (count == total || m_bStop || !ok)
-        completedTimeLapse(false);
+    endFrame(count, count == m_TimeLapse.totalCount() || m_bStop || !ok);
     if (!ok) {
         MessageDlg message(this);
         message.setMessage(kSaveFailedText);
@@ -1018,6 +1040,36 @@ void TimeLapseWidget::captureCompleted(uchar *frame, int bits)
     }
     if (isEnableSerialLog())
         debugLine(QString("save elapsed time : %1 ms").arg(stopwatch.elapsed()));
+}
+
+int TimeLapseWidget::countFrame(qint64 stampS)
+{
+    const int index = m_TimeLapse.count();
+    m_TimeLapse.increaseCount();
+    const int count = m_TimeLapse.count();
+    const int total = m_TimeLapse.totalCount();
+    m_nLastStampS = stampS;
+    if (count == total) {
+        m_bCompleted = true;
+        m_bPaused = false;
+    }
+    if (index == 0)
+        ui->LABEL_START_LAPSE->setText(QDateTime::currentDateTime().toString("yyyy/MM/dd hh:mm:ss"));
+    // The time of the frame just taken, as its file says (the last frame's is shown at the end).
+    if (count != total)
+        ui->LABEL_CURRENT_LAPSE->setText(QString("%1 / %2").arg(timeText(stampS), timeText(m_TimeLapse.totalTime())));
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    ui->LABEL_IMAGES->setText(english.toString(count) + '/' + english.toString(total));
+    return count;
+}
+
+void TimeLapseWidget::endFrame(int count, bool ended)
+{
+    emit lightOff();
+    ui->PROGRESSBAR_COUNT->setValue(count);
+    ui->PROGRESSBAR_COUNT->repaint();
+    if (ended)
+        completedTimeLapse(false);
 }
 
 void TimeLapseWidget::keepBand(int bits, int row, int rows, const uchar *samples)

@@ -4,6 +4,7 @@
 #include "TFineAFErrTable.h"
 #include "ThumbnailInfo.h"
 #include "TSScaleBar.h"
+#include "StillRetakes.h"
 #include "TimeLapse.h"
 
 #include <QByteArray>
@@ -157,6 +158,7 @@ public slots:
     void changedExposure(int exposure);
     void slotLEDState(bool on);
     void captureCompleted(uchar *frame, int bits);
+    void slotStillRefused() { m_bStillRefused = true; }
     void slotScaleBarCheckBoxState(TSScaleBar scaleBar);
     void slotSetScaleBarPoint(QPointF point);
     void slotSetCurrentMotorPosition(int position);
@@ -253,7 +255,15 @@ private:
     bool runFirstCorrection();
     void runAutofocus();
     // lateMs: how long after its slot on the series' grid the frame is taken.
-    void takeFrame(qint64 lateMs);
+    // Takes the frame due at dueMs on the schedule clock; a still a turret move spoilt is taken
+    // again within the interval, or the frame is skipped.
+    void takeFrame(qint64 dueMs);
+    void frameRefused(qint64 dueMs);
+    void skipFrame();
+    // Counts the frame into the plan and shows it on the page's labels; the new count.
+    int countFrame(qint64 stampS);
+    // The end of a frame's turn, taken or skipped: the light off, the progress, the series' end.
+    void endFrame(int count, bool ended);
     // The light of the coming frame: on now, its settling timed from now.
     void switchLightOnForFrame();
     // Asks the panel for the stage position and waits (events running) until it has answered.
@@ -338,6 +348,9 @@ private:
     QElapsedTimer m_ScheduleClock; // since the timers of this start began
     qint64 m_nFrameDueMs = 0;     // the coming timed frame's slot on that clock
     int m_nFrameLateMs = 0;       // how late the frame being taken is
+    qint64 m_nLastStampS = 0;     // the time stamp of the last frame counted
+    bool m_bStillRefused = false; // set inside capture() when the live video refused the still
+    StillRetakes m_Retakes;
     int m_nLongestAFMs = 0;       // the longest correction autofocus of this start
     int m_nAFIndex = 0;
     int m_nAFPosition = 0;

@@ -112,6 +112,9 @@ const QString ZStackWidget::kMergingText = QStringLiteral("<p><b>Merging ...</b>
 
 const QString ZStackWidget::kStoppedAnsweringText = QStringLiteral(
     "<p><b>Error!</b><br/><br/>The stage or camera stopped answering.<br/>The Z-stack was stopped.</p>");
+const QString ZStackWidget::kTurretMovedText = QStringLiteral(
+    "<p><b>Warning!</b><br/><br/>The filter cube or the objective kept moving while a slice was taken.<br/>"
+    "The Z-stack was stopped; the slices taken so far are kept.</p>");
 
 ZStackWidget::ZStackWidget(QWidget *parent)
     : QWidget(parent, Qt::FramelessWindowHint)
@@ -930,7 +933,7 @@ void ZStackWidget::on_BUTTON_Z_STACK_START_clicked()
         return;
     }
 
-    m_bStop = m_bTimedOut = false;
+    m_bStop = m_bTimedOut = m_bTurretMoved = false;
     setCurrentState(ZSTACK_STACKING);
     ui->LABEL_POS_STAMP->clear();
     m_MergedPath.clear();
@@ -949,6 +952,8 @@ void ZStackWidget::on_BUTTON_Z_STACK_START_clicked()
     // What the user must know about the stack just taken.
     if (m_bTimedOut)
         showText(kStoppedAnsweringText);
+    else if (m_bTurretMoved)
+        showText(kTurretMovedText);
     else if (m_nFailedSlices > 0)
         showText(kSaveFailed.arg(m_nFailedSlices).arg(m_ZStack.count()));
 }
@@ -1031,9 +1036,40 @@ void ZStackWidget::captureSlice()
 {
     delay(int(ui->SPINBOX_STABLE_TIME_INTERVAL->value() * 1000.0));
     delay(100);
+    m_Retakes.reset();
+    takeSlice();
+}
+
+void ZStackWidget::takeSlice()
+{
     m_bAwaitingFrame = true;
+    m_bStillRefused = false;
     armAnswerTimer(stillWaitLimitMs() + 1000);
     emit capture();
+    if (m_bStillRefused && m_bAwaitingFrame)
+        sliceRefused();
+}
+
+// A turret moved while the slice was exposed: the camera answered, so the answer timer stops. The
+// slice is taken again at the same height once the turret had time to stand; a turret that keeps
+// moving ends the stack as Stop does, with the slices taken so far and the stage returned.
+void ZStackWidget::sliceRefused()
+{
+    m_AnswerTimer.stop();
+    if (m_Retakes.take()) {
+        qInfo() << "Z-stack: slice" << m_ZStack.count() << "refused, a turret moved; taken again";
+        QTimer::singleShot(StillRetakes::kPauseMs, this, [this] {
+            if (m_nCurrentState == ZSTACK_STACKING && m_bAwaitingFrame && !m_bStop)
+                takeSlice();
+        });
+        return;
+    }
+    qWarning() << "Z-stack: a turret kept moving while slice" << m_ZStack.count() << "was taken; the stack ends";
+    m_bAwaitingFrame = false;
+    m_bTurretMoved = m_bStop = true;
+    if (m_pProgressDlg)
+        disconnect(m_pProgressDlg, &MessageDlg::signalOKClicked, this, &ZStackWidget::slotOKClicked);
+    endStack();
 }
 
 void ZStackWidget::captureCompleted(uchar *frame, int bits)
@@ -1199,6 +1235,8 @@ void ZStackWidget::completedZStacking()
         m_pProgressDlg->deleteLater();
     }
     std::vector<ThumbnailInfo> &slices = m_ZStack.thumbnails();
+    if (slices.empty() && !m_bLoading && !m_StackName.isEmpty())
+        QDir().rmdir(stackFolder()); // a run that kept no slice leaves no folder (a folder with files stays)
     ui->SLIDER_Z_STACK->setRange(0, std::max(0, int(slices.size()) - 1));
     m_bStackHeld = true;
     emit signalEndZStacking();

@@ -1,4 +1,5 @@
 #pragma once
+#include "StillRetakes.h"
 #include "TZStackState.h"
 #include "TAnnotationTextInfo.h"
 #include "ThumbnailInfo.h"
@@ -53,6 +54,7 @@ public:
     static constexpr int kMaxDistanceMicrometres = 10100;
     static constexpr int kStageTopMicrometres = 10000;
     static const QString kStoppedAnsweringText;
+    static const QString kTurretMovedText;
 
     explicit ZStackWidget(QWidget *parent = nullptr);
     ~ZStackWidget() override;
@@ -125,6 +127,7 @@ public slots:
     void setPseudoColor(bool on, int filterPosition, int colorIndex);
     void slotLEDState(bool on);
     void captureCompleted(uchar *frame, int bits);
+    void slotStillRefused() { m_bStillRefused = true; }
     void slotUpdatePos(int micrometres) { m_nPolledPosition = micrometres; }
     void slotSetCurrentMotorPosition(int position);
     void slotMotorMovedStartPosition();
@@ -240,6 +243,8 @@ private:
     static constexpr int kPositionReaskMs = 2000;
     void armAnswerTimer(int ms);
     void captureSlice();
+    void takeSlice();
+    void sliceRefused();
     void writeSlice();
     float slicePosition(int index) const;
     void updateLiveStamp(float z);
@@ -282,6 +287,9 @@ private:
     bool m_bAwaitingFrame = false;
     bool m_bStop = false;
     bool m_bTimedOut = false;
+    bool m_bStillRefused = false; // set inside capture() when the live video refused the still
+    bool m_bTurretMoved = false;  // the run ended because a turret kept moving
+    StillRetakes m_Retakes;
     bool m_bAutoRun = false;
     bool m_bFirstSlicePending = true;
     bool m_bStackHeld = false;

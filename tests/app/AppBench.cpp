@@ -12,6 +12,7 @@
 #include "SaveOptionsDlg.h"
 #include "SimSandbox.h"
 #include "StoredSetting.h"
+#include "VideoWidget.h"
 #include "ui_NIMBODlg.h"
 
 #include <QAbstractItemView>
@@ -161,6 +162,12 @@ int AppBench::saveAs(QDialog *dialog, const QString &name)
 QStringList AppBench::endActions() const
 {
     return actions.calls().filter(QRegularExpression("^(sync|shutdown|reboot|exit)( |$)"));
+}
+
+void AppBench::refuseStillsWhile(std::function<bool()> refuse)
+{
+    Controller *link = &ui()->m_ControlWidget->controller();
+    ui()->m_VideoWidget->setSceneCheck([link, refuse] { return link->refreshTurretPositions() && !refuse(); });
 }
 
 void AppBench::hastenStageWaits()

@@ -67,6 +67,9 @@ public:
     // reply; a synchronous exchange waits its default second. For a silent board, whose waits
     // would otherwise last their full caps.
     void hastenStageWaits();
+    // Each still taken while refuse() says so is refused as one a turret move overlapped (asked
+    // once the still is taken); otherwise the turrets are asked as the application asks them.
+    void refuseStillsWhile(std::function<bool()> refuse);
 
 private:
     std::shared_ptr<QStringList> m_dialogs = std::make_shared<QStringList>();

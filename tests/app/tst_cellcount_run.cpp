@@ -24,7 +24,9 @@
 #include "ui_CellCountWidget.h"
 #include "ui_NIMBODlg.h"
 
+#include <QElapsedTimer>
 #include <QGraphicsPixmapItem>
+#include <QRegularExpression>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -257,6 +259,47 @@ private slots:
         QCOMPARE(page()->currentState(), CELLCOUNT_RESULT);
         QVERIFY(page()->liveNumber() + page()->deadNumber() > 0);
         QVERIFY(capturedImageMetaData().exposure[0] != "Exposure: 10 ms");
+    }
+
+    // A turret move spoils a still of the count. In the light search the count ends at once with
+    // one message that names the turn, never the camera's failure, and the page is live and free
+    // again; in the autofocus the still is taken again and the count goes on. No box waits inside
+    // the still.
+    void aTurnDuringTheCount_data()
+    {
+        QTest::addColumn<bool>("inAutofocus");
+        QTest::newRow("light search") << false;
+        QTest::newRow("autofocus") << true;
+    }
+    void aTurnDuringTheCount()
+    {
+        QFETCH(bool, inAutofocus);
+        startLive();
+        int stills = 0; // of the phase the refusal is meant for
+        QElapsedTimer sinceRefusal;
+        m_bench->refuseStillsWhile([&] {
+            if ((g_CurrentMenu == MENU_FINE_AF) != inAutofocus || ++stills != 2)
+                return false;
+            sinceRefusal.start();
+            return true;
+        });
+        count();
+        QVERIFY(sinceRefusal.isValid());
+        qInfo("the count was over %lld ms after the refusal", sinceRefusal.elapsed());
+        const QStringList boxes = m_bench->dialogs();
+        QVERIFY2(boxes.filter("moved while it was taken").isEmpty(), qPrintable(boxes.join('\n')));
+        if (inAutofocus) {
+            QCOMPARE(page()->startError(), CELLCOUNT_ERR_NONE);
+            QCOMPARE(page()->currentState(), CELLCOUNT_RESULT);
+            QVERIFY(panel()->fineAF().succeeded()); // the spoilt height taken again
+            QCOMPARE(panel()->fineAF().framesScored(), panel()->fineAF().fineAF().imageNumber());
+            return;
+        }
+        QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
+        QCOMPARE(boxes.filter("MessageDlg:").filter(QRegularExpression("<b>Warning!|Error|stopped")).size(), 1);
+        QVERIFY2(boxes.contains("MessageDlg:" + CellCountWidget::kTurretMovedText), qPrintable(boxes.join('\n')));
+        QVERIFY(video()->isRunning());
+        QVERIFY(form()->BUTTON_COUNT->isEnabled());
     }
 
     // A count end to end with either engine (the second one hidden, with its own protocol file):

@@ -149,6 +149,45 @@ private slots:
         QCOMPARE(w<QWidget>("BUTTON_TIMELAPSE_RUN")->isEnabled(), false); // ended, not paused
     }
 
+    // A turret move spoils frame 1's still: with time left in its interval the frame is taken
+    // again and stamped when it was; without, its place stays empty and the series keeps its times.
+    // No box waits for a tap, and the page's time is that of the last frame's stamp.
+    void aTurnDuringAFrame_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("retaken") << 5 << QStringList{"Cells_0000.tif", "Cells_0001.tif", "Cells_0002.tif"};
+        QTest::newRow("skipped") << 2 << QStringList{"Cells_0000.tif", "Cells_0002.tif"};
+    }
+    void aTurnDuringAFrame()
+    {
+        QFETCH(int, interval);
+        QFETCH(QStringList, files);
+        QVERIFY(enter());
+        plan(0, 2 * interval, interval, "Second"); // three frames
+        int refused = 0;
+        m_bench->refuseStillsWhile([&] { return count() == 1 && refused++ == 0; });
+        m_bench->clearDialogs();
+        run();
+        QVERIFY(waitEnded(60000));
+        QCOMPARE(refused, files.size() == 3 ? 2 : 1); // asked again for the retake only
+        QCOMPARE(count(), 3);
+        QCOMPARE(QDir(seriesFolder()).entryList({"*.tif"}, QDir::Files, QDir::Name), files);
+        const QStringList frames = framesByPython(seriesFolder());
+        const auto seconds = [](const QString &line) {
+            return QTime(0, 0).secsTo(QTime::fromString(line.section("Time: ", 1), "hh:mm:ss"));
+        };
+        QCOMPARE(frames.size(), files.size());
+        QCOMPARE(seconds(frames.first()), 0);
+        QCOMPARE(seconds(frames.last()), 2 * interval); // the series' end stays on the plan
+        if (files.size() == 3)
+            QVERIFY2(seconds(frames[1]) > interval && seconds(frames[1]) < 2 * interval, qPrintable(frames[1]));
+        const QString end = QTime(0, 0).addSecs(2 * interval).toString("hh:mm:ss");
+        QCOMPARE(w<QLabel>("LABEL_CURRENT_LAPSE")->text(), end + " / " + end);
+        QVERIFY2(m_bench->dialogs().filter("moved while it was taken").isEmpty(), qPrintable(m_bench->dialogs().join('\n')));
+        QVERIFY(polling());
+    }
+
     // Pause keeps the plan and the remaining times; Run goes on from there; Stop while paused
     // ends the series for good.
     void pauseResumeAndStop()

@@ -1,6 +1,7 @@
 // Z-stacks taken by the whole application on the simulated instrument, in both board dialects:
 // the moves and captures of a stack, a range stack's files against the stage positions and its
-// return, Stop while the stage moves, a board that goes silent, and a refusal that moves nothing.
+// return, Stop while the stage moves, a board that goes silent, a refusal that moves nothing, the
+// slice heights of stacks taken either way, and stills spoilt by a turret move.
 #include "AppBench.h"
 #include "ControlWidget.h"
 #include "DialogRunner.h"
@@ -295,6 +296,89 @@ private slots:
         QCOMPARE(m_bench->stageMoves(), QList<int>());
         QVERIFY(m_bench->waitUnlocked());
         QCOMPARE(page()->currentState(), ZSTACK_LIVE);
+    }
+
+    // Heights count from the lowest slice whichever way the stage travels, and agree with where
+    // the stage stood for each slice.
+    void sliceHeightsFromTheLowest_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::newRow("bottom up") << 200000 << 200306;
+        QTest::newRow("top down") << 200306 << 200000;
+    }
+    void sliceHeightsFromTheLowest()
+    {
+        QFETCH(int, start);
+        QFETCH(int, end);
+        startLive("3.1");
+        setPosition(form()->BUTTON_SET_START_POSITION, start);
+        setPosition(form()->BUTTON_SET_END_POSITION, end);
+        useImageNumber(4);
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        checkEndedFree();
+        const QStringList z = zPositions();
+        QCOMPARE(z.size(), 4);
+        QCOMPARE(m_captureSteps.size(), 4);
+        const int lowest = std::min(start, end);
+        for (int i = 0; i < z.size(); ++i)
+            QCOMPARE(z[i], QString::fromUtf8("Z Position: %1 µm").arg((m_captureSteps[i] - lowest) / 51.2, 0, 'f', 1));
+    }
+
+    // A turret move spoils the stills of one slice of a +-2 micrometre stack: the slice is taken
+    // again at its height. A turret that keeps moving, or a Stop meanwhile, ends the stack with the
+    // slices taken so far and the stage back where it began; a turret's end says so once, a
+    // refusal is never taken for a silent board, no box waits inside a still, and a stack that
+    // kept no slice leaves no folder.
+    void aTurnDuringTheStack_data()
+    {
+        QTest::addColumn<int>("atSlice");  // the slice whose stills are refused
+        QTest::addColumn<int>("refusals"); // how many (-1: until Stop is pressed)
+        QTest::addColumn<int>("slices");   // slices kept
+        QTest::addColumn<bool>("told");    // the turret's end of the stack is said
+        QTest::newRow("retaken") << 1 << 2 << 3 << false;
+        QTest::newRow("keeps moving") << 1 << 4 << 1 << true;
+        QTest::newRow("keeps moving from the first slice") << 0 << 4 << 0 << true;
+        QTest::newRow("Stop while retaking") << 1 << -1 << 1 << false;
+    }
+    void aTurnDuringTheStack()
+    {
+        QFETCH(int, atSlice);
+        QFETCH(int, refusals);
+        QFETCH(int, slices);
+        QFETCH(bool, told);
+        startLive("3.1");
+        useRange(2, 2, 2.0);
+        const int before = stageSteps();
+        QList<int> refusedAt; // stage counter at each refused still
+        m_bench->refuseStillsWhile([&] {
+            const bool refuse = m_captureSteps.size() == atSlice && (refusals < 0 || refusedAt.size() < refusals);
+            if (refuse)
+                refusedAt << stageSteps();
+            return refuse;
+        });
+        if (refusals < 0)
+            connect(m_bench->ui()->m_VideoWidget, &VideoWidget::stillRefused, this, [this] {
+                QTimer::singleShot(0, this, [this] {
+                    if (m_progress)
+                        DialogRunner::click(m_progress, "BUTTON_OK");
+                });
+            });
+        m_bench->clearDialogs();
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        checkEndedFree();
+        QCOMPARE(m_captureSteps.size(), slices);
+        QCOMPARE(stackFiles().size(), slices);
+        QCOMPARE(QDir(page()->stackFolder()).exists(), slices > 0);
+        QVERIFY(!refusedAt.isEmpty());
+        for (int at : refusedAt) // every retake at the spoilt slice's height
+            QCOMPARE(at, slices > atSlice ? m_captureSteps[atSlice] : refusedAt.first());
+        QVERIFY(QTest::qWaitFor([this] { return !stage().state().stageMoving; }, 10000));
+        QCOMPARE(stageSteps(), before);
+        const QStringList boxes = m_bench->dialogs();
+        QVERIFY2(!boxes.contains("MessageDlg:" + ZStackWidget::kStoppedAnsweringText), qPrintable(boxes.join('\n')));
+        QVERIFY2(boxes.filter("moved while it was taken").isEmpty(), qPrintable(boxes.join('\n')));
+        QCOMPARE(boxes.count("MessageDlg:" + ZStackWidget::kTurretMovedText), told ? 1 : 0);
     }
 };
 

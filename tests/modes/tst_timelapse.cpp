@@ -546,7 +546,7 @@ private slots:
         QVERIFY(getImageMetaInfo(file.toStdString(), meta));
         QVERIFY2(meta.endsWith(";Time: 00:01:30"), qPrintable(meta));
         QCOMPARE(meta.count(';'), 9);
-        QCOMPARE(p.w<QLabel>("LABEL_CURRENT_LAPSE")->text(), QString("00:02:00 / 10:00:00"));
+        QCOMPARE(p.w<QLabel>("LABEL_CURRENT_LAPSE")->text(), QString("00:01:30 / 10:00:00")); // as the file says
         QCOMPARE(p.w<QLabel>("LABEL_IMAGES")->text(), QString("4/1,201"));
         QCOMPARE(p.w<QProgressBar>("PROGRESSBAR_COUNT")->value(), 4);
         QCOMPARE(p.page->plan().thumbnails().back().thumbnail.toImage().pixelColor(40, 30), QColor(200, 200, 200));

@@ -1,0 +1,8 @@
+#include "StillRetakes.h"
+
+#include "CameraAccess.h"
+
+int StillRetakes::retakeMs()
+{
+    return kPauseMs + 2 * frameStallLimitMs();
+}
