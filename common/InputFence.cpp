@@ -80,6 +80,11 @@ QRect placeOnScreen(const QWidget *widget)
 }
 } // namespace
 
+void InputFence::install()
+{
+    instance();
+}
+
 InputFence *InputFence::instance()
 {
     static QPointer<InputFence> fence;
@@ -147,6 +152,20 @@ bool InputFence::couldTakeInput(QWidget *widget) const
 
 bool InputFence::eventFilter(QObject *watched, QEvent *event)
 {
+    const bool press = event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    if (press && event->spontaneous()) {
+        // A press reaches its window first, then the control under it, then maybe its parents.
+        if (!watched->isWidgetType()) {
+            m_nextIsControl = true;
+        } else if (m_nextIsControl) {
+            m_nextIsControl = false;
+            auto *control = static_cast<QWidget *>(watched);
+            // The second tap of a double tap goes to the control the first one reached, or nowhere.
+            if (event->type() == QEvent::MouseButtonDblClick && control != m_lastPressed)
+                return true;
+            m_lastPressed = control;
+        }
+    }
     // Only the window system's input is fenced (never events the program sends itself), as the
     // widgets get it.
     if (m_fenced && event->spontaneous() && isUserInput(event->type())) {

@@ -20,9 +20,15 @@ class QWidget;
 // round trip at each end of the wait, so that taps still queued anywhere between the server and
 // the widgets are caught. Elsewhere there is no such clock and nothing is dropped, unless a clock
 // is set.
+//
+// Likewise the second tap of a quick double tap (a double click) reaches only the control that the
+// first one reached: LIVE tapped twice never takes a still on the CAPTURE that the first tap put
+// in its place.
 class InputFence : public QObject
 {
 public:
+    // Watches the input from now on (hold does it too).
+    static void install();
     // The wait begins: the controls that can take input now are noted.
     static void hold();
     // The wait ends: from now on input made during it is let through to those controls only.
@@ -57,4 +63,6 @@ private:
     uint32_t m_fromMs = 0;
     uint32_t m_toMs = 0;
     QHash<const QWidget *, Noted> m_usable;
+    QPointer<QWidget> m_lastPressed; // the control the last tap reached
+    bool m_nextIsControl = false;
 };

@@ -41,6 +41,7 @@ VideoWidget::VideoWidget(QWidget *parent)
     : QWidget(parent)
     , m_recorder(std::make_unique<FrameRecorder>())
 {
+    InputFence::install(); // the controls that the still and its outcome bring never take a tap made before
     qputenv("SDL_VIDEO_WINDOW_POS", kInstrumentWindowPos);
     initializeSDLPseudoColorTable();
     g_is_running = false;

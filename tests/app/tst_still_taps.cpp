@@ -114,10 +114,32 @@ private slots:
         QVERIFY(m_bench->waitUnlocked());
     }
 
-    // LIVE tapped twice within 0.3 s while the live start waits for the first frame: the second
-    // tap never reaches the CAPTURE that takes LIVE's place, so no still is taken, no file written.
+    // LIVE tapped twice within 0.3 s, while live video runs (the first tap shows CAPTURE at once)
+    // or while its start waits for the first frame: the second tap never reaches the CAPTURE that
+    // takes LIVE's place, so no still is taken, no file written.
+    void liveTappedTwiceQuicklyTakesNoStill_data()
+    {
+        QTest::addColumn<bool>("videoRuns");
+        QTest::newRow("live video running") << true;
+        QTest::newRow("live video starting") << false;
+    }
     void liveTappedTwiceQuicklyTakesNoStill()
     {
+        QFETCH(bool, videoRuns);
+        if (videoRuns) {
+            page()->setCurrentState(MULTI_IDLE);
+            QVERIFY(m_bench->waitUnlocked());
+            QVERIFY(QTest::qWaitFor([this] { return ready(button("BUTTON_LIVE")) && video()->isRunning(); }, kHangBoundMs));
+            const QStringList before = savedFiles();
+            const uint64_t stillsBefore = stills();
+            doubleTap(button("BUTTON_LIVE"), 200);
+            QVERIFY(m_bench->waitUnlocked());
+            QTest::qWait(300);
+            QCOMPARE(int(page()->currentState()), int(MULTI_LIVE));
+            QCOMPARE(stills(), stillsBefore);
+            QCOMPARE(savedFiles(), before);
+            return;
+        }
         if (page()->currentState() == MULTI_IDLE) {
             QVERIFY(QMetaObject::invokeMethod(page(), "on_BUTTON_LIVE_clicked"));
             QVERIFY(m_bench->waitUnlocked());

@@ -11,6 +11,22 @@ inline void tap(QWidget *widget)
     QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, widget->mapTo(top, widget->rect().center()));
 }
 
+// Two taps gapMs apart on QTest's input clock, a quick double tap: the first one is handled
+// before the second is made.
+inline void doubleTap(QWidget *widget, int gapMs)
+{
+    QWidget *top = widget->window();
+    QWindow *window = top->windowHandle();
+    const QPoint at = widget->mapTo(top, widget->rect().center());
+    for (int gap : {1, gapMs}) {
+        QTest::lastMouseTimestamp += gap;
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+            qt_handleMouseEvent(window, at, window->mapToGlobal(at), type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                Qt::LeftButton, type, Qt::NoModifier, ++QTest::lastMouseTimestamp);
+    }
+    QTest::lastMouseTimestamp += QTest::mouseDoubleClickInterval;
+}
+
 // A tap that the window system queues while the interface thread is held (as its input thread
 // does): stamped on QTest's input clock when it is made, handed over when the interface thread
 // next takes its input. The place is taken on the interface thread; send() runs on another one
