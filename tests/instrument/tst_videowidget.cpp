@@ -574,6 +574,9 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         std::thread hand([&] {
             const auto waiting = [firstFrame] { return firstFrame ? g_capture && !g_is_running : !g_captured; };
             if (MonotonicClock::waitFor(waiting, kHangBoundMs)) {
+                // The flag is set just before the interface thread begins its wait, which lasts a
+                // whole exposure: the cursor is read well into it, while it stays as it is.
+                MonotonicClock::sleepMs(2500);
                 const QCursor *shown = QGuiApplication::overrideCursor();
                 cursor = shown ? shown->shape() : Qt::ArrowCursor;
                 const int stamp = ++QTest::lastMouseTimestamp;
