@@ -4,10 +4,12 @@
 #include "CaptureThread.h"
 #include "DisplayThread.h"
 #include "FrameRecorder.h"
+#include "InputFence.h"
 #include "MessageDlg.h"
 #include "MonotonicClock.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "ScopedBusyCursor.h"
 #include "Utilities.h"
 
 #include <QDebug>
@@ -40,6 +42,7 @@ VideoWidget::VideoWidget(QWidget *parent)
     : QWidget(parent)
     , m_recorder(std::make_unique<FrameRecorder>())
 {
+    InputFence::install(); // the controls that the still and its outcome bring never take a tap made before
     qputenv("SDL_VIDEO_WINDOW_POS", kInstrumentWindowPos);
     initializeSDLPseudoColorTable();
     g_is_running = false;
@@ -164,7 +167,7 @@ void VideoWidget::start()
     if (m_captureThread->start()) {
         // The interface waits for the first frame the camera delivers, at most the stall limit;
         // frames dropped after an exposure change follow while it is free again.
-        if (!MonotonicClock::waitFor([] { return g_is_running || g_out_of_grabbing_time; }, frameStallLimitMs(), kPollMs))
+        if (!waitAnsweringNoInput([] { return g_is_running || g_out_of_grabbing_time; }, frameStallLimitMs()))
             endLiveVideoForStall();
     } else {
         endLiveVideoForStall();
@@ -255,7 +258,7 @@ bool VideoWidget::waitForStill()
         return false; // nobody would answer: live video is not running
 
     request_still();
-    const bool taken = MonotonicClock::waitFor([] { return g_captured.load(); }, stillWaitLimitMs(), kPollMs);
+    const bool taken = waitAnsweringNoInput([] { return g_captured.load(); }, stillWaitLimitMs());
     if (!taken) {
         endLiveVideoForStall();
         return false;
@@ -268,6 +271,17 @@ bool VideoWidget::waitForStill()
     qWarning() << "Camera: still refused, the scene changed while it was exposed";
     emit stillRefused();
     return false;
+}
+
+bool VideoWidget::waitAnsweringNoInput(const std::function<bool()> &done, int timeoutMs)
+{
+    // Nothing is answered meanwhile, nor shown: a tap made now reaches afterwards only a control
+    // that could take it when the wait began, never one that the wait's outcome brings to its place.
+    ScopedBusyCursor busy;
+    InputFence::hold();
+    const bool ended = MonotonicClock::waitFor(done, timeoutMs, kPollMs);
+    InputFence::release();
+    return ended;
 }
 
 bool VideoWidget::stillShowsOneScene()

@@ -21,7 +21,9 @@ class MessageDlg;
 // turret move (or an exposure change) overlapped is refused, never passed on under
 // the name of the cube before the move: stillRefused tells the requester, who says so to the user
 // or, in a run, takes the still again or ends the run. A request while live video is not running
-// fails at once.
+// fails at once. The interface answers nothing while it waits for a still or the first frame: the
+// busy cursor shows, and a tap made meanwhile is never handed to a control shown or enabled at its
+// place afterwards.
 // A camera that stops delivering ends live video with preset message 33.
 class VideoWidget : public QWidget
 {
@@ -92,6 +94,9 @@ private slots:
 
 private:
     bool waitForStill();
+    // Waits on the interface thread for the first frame or a still, with the busy cursor; input
+    // made until it ends reaches only the controls that could take it when it began.
+    bool waitAnsweringNoInput(const std::function<bool()> &done, int timeoutMs);
     bool stillShowsOneScene();
     void stopThreads();
     void endLiveVideoForStall();

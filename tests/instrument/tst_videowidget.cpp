@@ -6,15 +6,18 @@
 #include "Globals.h"
 #include "FastClock.h"
 #include "HangBound.h"
+#include "InputFence.h"
 #include "MessageDlg.h"
 #include "MonotonicClock.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "TCapturedImageMetaData.h"
 #include "VideoWidget.h"
+#include "WindowTap.h"
 
 
 #include <QProcess>
+#include <QPushButton>
 #include <QSemaphore>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -27,6 +30,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cmath>
 #include <thread>
 
 // Live video on the simulated camera: start and stop, frame drops, stills, stalls, recording.
@@ -480,6 +485,125 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         QCOMPARE(refusals, refused ? 1 : 0);
         QVERIFY(bench.messages().isEmpty());
         QVERIFY(!g_out_of_grabbing_time);
+        widget->stop();
+    }
+
+    // The still rule at its edges. A still's frame ended after some moment: the rule takes its
+    // exposure as begun one exposure and one read-out of the rows before (its first row starts
+    // that much ahead of its last), and a scene change after that begin refuses it, however soon
+    // after; one at or before it keeps it.
+    void theStillRuleAtItsEdges_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<double>("changeAfterBeginMs"); // the change, from the first row's start
+        QTest::addColumn<bool>("kept");
+        for (int mode : {8, 16})
+            for (int row : {31, 45}) { // 3 s, 10 s
+                const double readoutMs = sensorReadoutUs(mode == 16 ? kReadoutMode16 : kReadoutMode8) / 1000.0;
+                const auto add = [&](const char *what, double ms, bool kept) {
+                    QTest::addRow("%d-bit, %d ms, %s", mode, exposureTable(mode)[row][0], what) << mode << row << ms << kept;
+                };
+                add("change 3 ms after the begin", 3, false);
+                add("change 1 us after the begin", 0.001, false);
+                add("change inside the read-out span", readoutMs / 2, false);
+                add("change just inside the read-out span", readoutMs - 0.001, false);
+                add("change at the begin", 0, true);
+                add("change 1 ms before the begin", -1, true);
+            }
+    }
+    void theStillRuleAtItsEdges()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, row);
+        QFETCH(double, changeAfterBeginMs);
+        QFETCH(bool, kept);
+        CameraTestBench::resetCameraModule();
+        g_camera_mode = mode;
+        g_current_exposure_time = exposureTable(mode)[row][0] / 1000.0;
+        const int64_t endedAfterUs = int64_t(1) << 40;
+        const int64_t readoutUs = int64_t(sensorReadoutUs(mode == 16 ? kReadoutMode16 : kReadoutMode8));
+        const int64_t firstRowBeganUs = endedAfterUs - int64_t(exposureTable(mode)[row][0]) * 1000 - readoutUs;
+        g_still_began_us = stillExposureBeganUs(endedAfterUs);
+        g_scene_changed_us = firstRowBeganUs + int64_t(std::llround(changeAfterBeginMs * 1000));
+        QCOMPARE(stillExposedAfterSceneChange(), kept);
+        CameraTestBench::resetCameraModule();
+    }
+
+    // Taps made while the interface waits for a still, a grab or the first frame reach afterwards
+    // only a control that could take them when the wait began: the one that the wait's outcome
+    // shows at their place gets nothing, one usable all along gets its tap. A tap made after
+    // the wait is taken. The busy cursor shows meanwhile.
+    void tapsDuringAWaitReachOnlyControlsUsableBeforeIt_data()
+    {
+        QTest::addColumn<QString>("wait");
+        for (const char *wait : {"still", "grab", "first frame"})
+            QTest::newRow(wait) << QString(wait);
+    }
+    void tapsDuringAWaitReachOnlyControlsUsableBeforeIt()
+    {
+        QFETCH(QString, wait);
+        FastClock fast;
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        QWidget window;
+        window.resize(300, 100);
+        QPushButton shownBefore("CAPTURE", &window), shownAfter("LIVE", &window), usable("+", &window);
+        shownBefore.setGeometry(0, 0, 100, 100);
+        shownAfter.setGeometry(0, 0, 100, 100);
+        usable.setGeometry(200, 0, 100, 100);
+        shownAfter.hide();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto swap = [&] {
+            shownBefore.hide();
+            shownAfter.show();
+        };
+        QSignalSpy tappedAfter(&shownAfter, &QPushButton::clicked), tappedUsable(&usable, &QPushButton::clicked);
+        InputFence::setClock([] { return uint32_t(QTest::lastMouseTimestamp); });
+
+        const bool firstFrame = wait == "first frame";
+        if (firstFrame) {
+            connect(widget.get(), &VideoWidget::signalVideoWidgetIsStarted, swap);
+        } else {
+            widget->start();
+            connect(widget.get(), &VideoWidget::captured, swap);
+            connect(widget.get(), &VideoWidget::grabbed, swap);
+        }
+        setExposureRow(widget.get(), 45); // 10 s, begun now: the frame waited for is a whole exposure away
+        const QueuedTap onPlace(&shownBefore), onUsable(&usable);
+        std::atomic<bool> during{false}, sent{false};
+        Qt::CursorShape cursor = Qt::ArrowCursor;
+        std::thread hand([&] {
+            const auto waiting = [firstFrame] { return firstFrame ? g_capture && !g_is_running : !g_captured; };
+            if (MonotonicClock::waitFor(waiting, kHangBoundMs)) {
+                // The flag is set just before the interface thread begins its wait, which lasts a
+                // whole exposure: the cursor is read well into it, while it stays as it is.
+                MonotonicClock::sleepMs(2500);
+                const QCursor *shown = QGuiApplication::overrideCursor();
+                cursor = shown ? shown->shape() : Qt::ArrowCursor;
+                const int stamp = ++QTest::lastMouseTimestamp;
+                during = waiting();
+                onPlace.send(stamp);
+                onUsable.send(stamp);
+            }
+            sent = true;
+        });
+        const bool answered = wait == "still" ? widget->capture()
+                              : wait == "grab" ? widget->slotGrabOne()
+                                               : (widget->start(), widget->isRunning());
+        const bool handedOver = QTest::qWaitFor([&] { return sent.load(); }, kHangBoundMs);
+        hand.join();
+        QVERIFY(answered && handedOver);
+        QVERIFY2(during, "the taps came after the wait");
+        QCOMPARE(cursor, Qt::BusyCursor);
+        QVERIFY(!QGuiApplication::overrideCursor());
+        QCOMPARE(tappedAfter.count(), 0);
+        QCOMPARE(tappedUsable.count(), 1);
+
+        tap(&shownAfter);
+        QCOMPARE(tappedAfter.count(), 1);
+        InputFence::setClock({});
         widget->stop();
     }
 
