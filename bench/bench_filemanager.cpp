@@ -150,6 +150,9 @@ BENCHMARK_CAPTURE(thumbnailOf, scanned_blocks_16m_jpg, "scanned-blocks-16m.jpg")
 BENCHMARK_CAPTURE(thumbnailOf, scanned_blocks_over_jpg, "scanned-blocks-over.jpg")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(thumbnailOf, palette_past_end_png, "palette-past-end.png")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(thumbnailOf, offset_zero_bmp, "offset-zero.bmp")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(thumbnailOf, tags_4m_shared_tif, "tags-4m-shared.tif")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(thumbnailOf, ztxt_bomb_png, "ztxt-bomb.png")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(thumbnailOf, itxt_bomb_png, "itxt-bomb.png")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200_16bit)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -17,10 +17,11 @@ QString hex(quint32 mask)
     return QStringLiteral("0x%1").arg(mask, 8, 16, QLatin1Char('0'));
 }
 
+// One run of set bits (none for zero).
 bool contiguous(quint32 mask)
 {
-    const quint32 shifted = mask >> qCountTrailingZeroBits(mask);
-    return (shifted & (shifted + 1)) == 0;
+    const quint32 shifted = mask != 0 ? mask >> qCountTrailingZeroBits(mask) : 0;
+    return shifted != 0 && (shifted & (shifted + 1)) == 0;
 }
 
 // Whether the red, green and blue masks of a BITFIELDS image are refused, with why: as damaged
@@ -115,8 +116,9 @@ cv::Mat BmpReader::decode(const QByteArray &bytes, QString *why)
     if (quint64(bytes.size()) < dataStart)
         return ImageFileReader::damaged(why, "BMP", QStringLiteral("the header is cut"));
     if (offset < dataStart)
-        return ImageFileReader::damaged(
-            why, "BMP", QStringLiteral("the pixel data begin at byte %1, inside the header and palette").arg(offset));
+        return ImageFileReader::damaged(why, "BMP", QStringLiteral("the pixel data begin at byte %1, inside the header and %2")
+                                                        .arg(offset)
+                                                        .arg(bitFields ? "colour masks" : "palette"));
     const quint64 rowBytes = (quint64(width) * bits + 31) / 32 * 4;
     if (quint64(bytes.size()) < offset + rowBytes * quint64(height))
         return ImageFileReader::damaged(why, "BMP", QStringLiteral("the file ends before its last row"));

@@ -4,10 +4,10 @@
 #include <vector>
 
 // The first directory of a TIFF file as it lies in the file, read before libtiff reads it: where
-// the directory and each tag's value lie. libtiff loads the value of every tag it
-// meets, unknown ones too, so a small file whose tags all point at one block would make it
-// allocate gigabytes; excess() refuses such a file before libtiff opens it, and lies() keeps a
-// strip from being read out of the directory or a tag's value.
+// the directory and each tag's value lie. libtiff loads the value of every tag it meets, unknown
+// ones too, so a small file whose tags all point at one block would make it allocate gigabytes;
+// excess() refuses such a file before libtiff opens it, and lies() keeps a strip from being read
+// out of the directory or a tag's value.
 class TiffDirectory
 {
 public:

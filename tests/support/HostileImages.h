@@ -84,7 +84,7 @@ inline QList<Expected> expected()
             {"ztxt-bomb.png", "", notTiff},
             {"itxt-bomb.png", "", notTiff},
             {"palette-index-10.png", "damaged PNG data: a pixel indexes colour 10 of a palette of 10", notTiff},
-            {"bitfields-offset-masks.bmp", "damaged BMP data: the pixel data begin at byte 58, inside the header", notTiff},
+            {"bitfields-offset-masks.bmp", "damaged BMP data: the pixel data begin at byte 58, inside the header and colour masks", notTiff},
             {"bitfields-empty.bmp", "damaged BMP data: an empty colour mask", notTiff},
             {"bitfields-overlap.bmp", "damaged BMP data: overlapping colour masks (0x00ffff00, 0x0000ff00", notTiff},
             {"bitfields-gaps.bmp", "damaged BMP data: a colour mask with gaps (0xff0f0000)", notTiff},
