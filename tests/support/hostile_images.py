@@ -211,8 +211,8 @@ def ascii_bomb(path, img, count, shared):
     if shared:
         tagged_tiff(path, img, [(tag, 2, count, 0) for tag in ASCII_TAGS], bytes(count))
     else:
-        tagged_tiff(path, img, [(tag, 2, count, i * count) for i, tag in enumerate(ASCII_TAGS)],
-                    at=len(ASCII_TAGS) * count)
+        hole = len(ASCII_TAGS) * count
+        tagged_tiff(path, img, [(tag, 2, count, i * count - hole) for i, tag in enumerate(ASCII_TAGS)], at=hole)
 
 
 def text_bomb(img, kind, chunks, inflated=7_900_000):
