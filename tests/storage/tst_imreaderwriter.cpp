@@ -570,6 +570,7 @@ private slots:
         QTest::newRow("tags past an image's need") << "tags-ascii-apart.tif" << "more than an image read needs" << false;
         QTest::newRow("strip in the description") << "strip-in-description.tif" << "lies in the value of tag 270" << false;
         QTest::newRow("description ending in zeros") << "nul-ended-description.tif" << "" << false;
+        QTest::newRow("big-endian BigTIFF") << "big-endian-bigtiff.tif" << "" << false;
     }
 
     // The reader of the analysis and the tools on the same files: each damaged file, and each

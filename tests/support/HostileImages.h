@@ -24,8 +24,8 @@
 // palette or whose palette is absurd, colour masks that are empty, overlap, have gaps or are in
 // another order, short BMP palettes indexed at their size, TIFF tags that ask for gigabytes of
 // one shared block or for more than an image needs, a strip read from the description; and sound
-// TIFF, PNG, JPEG and BMP files for comparison, one JPEG of 300 scans, a TIFF whose description
-// ends in two zero bytes and PNG files of 140 compressed texts of 7.9 MB among them).
+// TIFF, PNG, JPEG and BMP files for comparison, one JPEG of 300 scans, a big-endian BigTIFF, a TIFF
+// whose description ends in two zero bytes and PNG files of 140 compressed texts of 7.9 MB among them).
 namespace HostileImages {
 
 // What the image readers say of a file: reason is part of the refusal of the shared reader and
@@ -81,6 +81,7 @@ inline QList<Expected> expected()
             {"strip-in-description.tif", "strip 0 lies in the value of tag 270 (offset 8)",
              "strip 0 lies in the value of tag 270 (offset 8)"},
             {"nul-ended-description.tif", "", ""},
+            {"big-endian-bigtiff.tif", "", ""},
             {"ztxt-bomb.png", "", notTiff},
             {"itxt-bomb.png", "", notTiff},
             {"palette-index-10.png", "damaged PNG data: a pixel indexes colour 10 of a palette of 10", notTiff},

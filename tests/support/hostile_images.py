@@ -5,7 +5,7 @@ Each but the JPEG files of many scans holds the same seeded picture: 101 bright 
 reader that takes a file for something it is not gives a wrong count or confluency rather than
 an error. good.tif, good.png, good.jpg and good.bmp are sound files; long-description.tif is sound
 too, with a 6 MB description, as are nul-ended-description.tif (a description ending in two zero
-bytes), ztxt-bomb.png and itxt-bomb.png (140 compressed texts of 7.9 MB each) and
+bytes), big-endian-bigtiff.tif, ztxt-bomb.png and itxt-bomb.png (140 compressed texts of 7.9 MB each) and
 bitfields-standard.bmp (32 bits in colour masks).
 """
 import io
@@ -324,6 +324,8 @@ def main():
         'strip-in-description.tif': lambda p: tagged_tiff(p, img, [(270, 2, 200, 0)], b'Z Position: 0 um'.ljust(200, b'\x00'),
                                                            strip_offset=8),
         'nul-ended-description.tif': lambda p: tagged_tiff(p, img, [(270, 2, 18, 0)], b'Z Position: 0 um\x00\x00'),
+        'big-endian-bigtiff.tif': lambda p: tifffile.imwrite(p, img, bigtiff=True, byteorder='>', rowsperstrip=64,
+                                                             description='Z Position: 5 um'),
         # Compressed texts of 7.9 MB each (sound files otherwise), and an index equal to the palette's size.
         'ztxt-bomb.png': lambda p: write(p, text_bomb(img, b'zTXt', 140)),
         'itxt-bomb.png': lambda p: write(p, text_bomb(img, b'iTXt', 140)),
