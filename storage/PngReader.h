@@ -13,9 +13,10 @@
 class PngReader
 {
 public:
-    // Ancillary chunks libpng may keep, and the largest chunk it allocates (IDAT apart).
+    // Ancillary chunks libpng may keep, and the largest chunk but IDAT it takes (a larger one is
+    // an error that refuses the file; libpng's own default is 8 MB).
     static constexpr int MaxKeptChunks = 32;
-    static constexpr int MaxChunkBytes = 8 * 1024 * 1024;
+    static constexpr int MaxChunkBytes = 4 * 1024 * 1024;
 
     // The image; an empty matrix with why set on any failure.
     static cv::Mat decode(const QByteArray &bytes, QString *why);
