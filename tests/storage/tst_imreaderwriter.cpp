@@ -571,6 +571,8 @@ private slots:
         QTest::newRow("strip in the description") << "strip-in-description.tif" << "lies in the value of tag 270" << false;
         QTest::newRow("description ending in zeros") << "nul-ended-description.tif" << "" << false;
         QTest::newRow("big-endian BigTIFF") << "big-endian-bigtiff.tif" << "" << false;
+        QTest::newRow("BigTIFF strip in the description") << "bigtiff-strip-in-description.tif"
+                                                            << "lies in the value of tag" << false;
     }
 
     // The reader of the analysis and the tools on the same files: each damaged file, and each

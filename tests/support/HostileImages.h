@@ -23,7 +23,8 @@
 // palette or at its size, BMP files whose pixel data begin in their header, colour masks or
 // palette or whose palette is absurd, colour masks that are empty, overlap, have gaps or are in
 // another order, short BMP palettes indexed at their size, TIFF tags that ask for gigabytes of
-// one shared block or for more than an image needs, a strip read from the description; and sound
+// one shared block or for more than an image needs, a strip read from the description (also in a
+// BigTIFF); and sound
 // TIFF, PNG, JPEG and BMP files for comparison, one JPEG of 300 scans, a big-endian BigTIFF, a TIFF
 // whose description ends in two zero bytes and PNG files of 140 compressed texts of 7.9 MB among them).
 namespace HostileImages {
@@ -82,6 +83,7 @@ inline QList<Expected> expected()
              "strip 0 lies in the value of tag 270 (offset 8)"},
             {"nul-ended-description.tif", "", ""},
             {"big-endian-bigtiff.tif", "", ""},
+            {"bigtiff-strip-in-description.tif", "strip 0 lies in the value of tag ", "strip 0 lies in the value of tag "},
             {"ztxt-bomb.png", "", notTiff},
             {"itxt-bomb.png", "", notTiff},
             {"palette-index-10.png", "damaged PNG data: a pixel indexes colour 10 of a palette of 10", notTiff},

@@ -199,6 +199,17 @@ def tagged_tiff(path, img, extra, block=b'', at=0, strip_offset=None):
 ASCII_TAGS = [269, 270, 271, 272, 285, 305, 306, 315, 316, 33432]
 
 
+def bigtiff_strip_in_description(path, img):
+    """A big-endian BigTIFF whose one strip is said to begin at its description text."""
+    tifffile.imwrite(path, img, bigtiff=True, byteorder='>', description='Z Position: 5 um' + ' ' * 200)
+    with tifffile.TiffFile(path) as t:
+        tags = t.pages[0].tags
+        text, strips = tags['ImageDescription'].valueoffset, tags['StripOffsets'].valueoffset
+    with open(path, 'r+b') as f:
+        f.seek(strips)
+        f.write(struct.pack('>Q', text))
+
+
 def tag_bomb(path, img, tags, count, kind=7):
     """tags unknown tags of type kind (7: undefined bytes) and count values each, all pointing at
     one block that holds count values: a file of that size asks libtiff for tags x count."""
@@ -326,6 +337,7 @@ def main():
         'nul-ended-description.tif': lambda p: tagged_tiff(p, img, [(270, 2, 18, 0)], b'Z Position: 0 um\x00\x00'),
         'big-endian-bigtiff.tif': lambda p: tifffile.imwrite(p, img, bigtiff=True, byteorder='>', rowsperstrip=64,
                                                              description='Z Position: 5 um'),
+        'bigtiff-strip-in-description.tif': lambda p: bigtiff_strip_in_description(p, img),
         # Compressed texts of 7.9 MB each (sound files otherwise), and an index equal to the palette's size.
         'ztxt-bomb.png': lambda p: write(p, text_bomb(img, b'zTXt', 140)),
         'itxt-bomb.png': lambda p: write(p, text_bomb(img, b'iTXt', 140)),
