@@ -163,6 +163,9 @@ BENCHMARK_CAPTURE(thumbnailOf, coefficients_over_jpg, "coefficients-over.jpg")->
 BENCHMARK_CAPTURE(thumbnailOf, coefficients_3_passes_jpg, "coefficients-3-passes.jpg")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(thumbnailOf, palette_past_end_png, "palette-past-end.png")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(thumbnailOf, offset_zero_bmp, "offset-zero.bmp")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(thumbnailOf, tags_4m_shared_tif, "tags-4m-shared.tif")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(thumbnailOf, ztxt_bomb_png, "ztxt-bomb.png")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(thumbnailOf, itxt_bomb_png, "itxt-bomb.png")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200_floor)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(fm_thumbnails_200_16bit)->UseRealTime()->Unit(benchmark::kMillisecond);

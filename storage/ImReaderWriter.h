@@ -6,8 +6,6 @@
 #include <functional>
 #include <memory>
 
-struct TiffFile;
-
 // One image in memory (geometry, samples) that is written to or read from a file whose format
 // follows the file name: TIFF (with the metadata text in ImageDescription), RAW (bare samples),
 // and JPG, PNG, BMP. A plain object used by one thread at a time; thread-pool tasks make their own.
@@ -19,10 +17,12 @@ struct TiffFile;
 // Paths are byte strings used as they are by the file system (callers pass QString::toUtf8()),
 // for every format. A write goes to a temporary file beside the target that replaces the target
 // only when every write, flush and close succeeded; a failed write leaves no partial file and
-// returns false. Reading opens regular files only, accepts 8- or 16-bit unsigned grey
-// (zero is black) or RGB images (TIFF: stripped, contiguous, below a size cap), and fails on any
-// read or decoding error, any warning that data was skipped, repaired or assumed, and any strip
-// that lies outside the file's data: it never gives an image other than the file's.
+// returns false. A TIFF is read through ImageFileReader, the one door of image reading: regular
+// files only, 8- or 16-bit unsigned grey (zero is black) or RGB images (stripped, contiguous,
+// below a size cap), failing on any read or decoding error, any warning that data was skipped,
+// repaired or assumed, tags that ask for more than an image needs, and any strip that lies
+// outside the file's data or in its directory or tag values: it never gives an image other than
+// the file's.
 class ImReaderWriter
 {
 public:
@@ -131,6 +131,9 @@ public:
     QByteArray description;
 
 private:
+    // Reads TIFF files into the object for the read operations above.
+    friend class TiffReader;
+
     // How 16-bit samples reach a TIFF: as they are, camera words rotated in their own array, or
     // camera words rotated into a buffer of the writer's own.
     enum class Words { AsTheyAre, RotatedInPlace, RotatedCopy };
@@ -139,10 +142,6 @@ private:
     bool allocate(int bits, quint64 count);
     bool holdsSamples() const;
     bool holdsArray(int bits) const;
-    bool openTiff(const QByteArray &path, TiffFile &file);
-    // into: the image's array, whose rows the bands are read into; else a buffer of one band.
-    bool readBands(const QByteArray &path, TiffFile &file, const Band &band, int passes, quint32 rowUnit, char *into);
-    bool readTiff(const QByteArray &path, const Destination &where, void *&samples);
     bool readRaw(const QByteArray &path);
     bool writeTiff(const QByteArray &path, const QByteArray &text);
     // samples: sampleCount samples of the geometry held; band and rowUnit as writeSamples takes them.

@@ -135,6 +135,12 @@ cv::Mat PngReader::decode(const QByteArray &bytes, QString *why)
     if (!info)
         return ImageFileReader::refused(why, QStringLiteral("out of memory"));
     png_set_read_fn(png, &source, onRead);
+    // No text, colour profile or other ancillary chunk is used: libpng skips them all unread
+    // (compressed texts of megabytes each would be inflated one after another), keeps at most a
+    // few chunks of any kind and allocates none larger than a limit of our own.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_chunk_cache_max(png, PngReader::MaxKeptChunks);
+    png_set_chunk_malloc_max(png, PngReader::MaxChunkBytes);
     const auto damaged = [&] {
         return ImageFileReader::damaged(why, "PNG", QString::fromLocal8Bit(source.message));
     };

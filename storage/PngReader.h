@@ -8,10 +8,16 @@
 // declared size is checked against the image readers' cap before anything is decoded, and a
 // file that libpng finds damaged (an error, or a warning about the image data), cut before its
 // end, or with a pixel past its palette is refused: libpng's messages are kept for the reason,
-// never printed. Safe on any thread.
+// never printed. Ancillary chunks (texts, colour profile, ...) are skipped, never decoded.
+// Safe on any thread.
 class PngReader
 {
 public:
+    // Ancillary chunks libpng may keep, and the largest chunk but IDAT it takes (a larger one is
+    // an error that refuses the file; libpng's own default is 8 MB).
+    static constexpr int MaxKeptChunks = 32;
+    static constexpr int MaxChunkBytes = 4 * 1024 * 1024;
+
     // The image; an empty matrix with why set on any failure.
     static cv::Mat decode(const QByteArray &bytes, QString *why);
 };

@@ -566,6 +566,13 @@ private slots:
         QTest::newRow("strip at offset 0") << "strip-offset-zero.tif" << "strip 0 lies outside the file's data" << false;
         QTest::newRow("PackBits overrun") << "packbits-overrun.tif" << "Discarding 100 bytes" << false;
         QTest::newRow("1 x 1 without data") << "one-pixel-no-data.tif" << "lies in the file's directory" << false;
+        QTest::newRow("tags sharing one block") << "tags-4m-shared.tif" << "more than the file holds" << false;
+        QTest::newRow("tags past an image's need") << "tags-ascii-apart.tif" << "more than an image read needs" << false;
+        QTest::newRow("strip in the description") << "strip-in-description.tif" << "lies in the value of tag 270" << false;
+        QTest::newRow("description ending in zeros") << "nul-ended-description.tif" << "" << false;
+        QTest::newRow("big-endian BigTIFF") << "big-endian-bigtiff.tif" << "" << false;
+        QTest::newRow("BigTIFF strip in the description") << "bigtiff-strip-in-description.tif"
+                                                            << "lies in the value of tag" << false;
     }
 
     // The reader of the analysis and the tools on the same files: each damaged file, and each
@@ -658,6 +665,21 @@ private slots:
         QVERIFY2(cv::norm(image, reduced, cv::NORM_L1) / double(image.total() * 3) < 3.0, "not the same picture");
     }
 
+    // A 32-bit BMP in the standard colour masks reads as the grey picture it holds, in colour.
+    void standardColourMasksRead()
+    {
+        QString why;
+        const cv::Mat image =
+            ImageFileReader::read(QFile::encodeName(HostileImages::folder() + "/bitfields-standard.bmp"), &why);
+        QVERIFY2(!image.empty(), qPrintable(why));
+        QCOMPARE(image.type(), CV_8UC3);
+        const cv::Mat sound = ImageFileReader::read(QFile::encodeName(HostileImages::folder() + "/good.tif"), &why);
+        std::vector<cv::Mat> channels;
+        cv::split(image, channels);
+        for (const cv::Mat &channel : channels)
+            QCOMPARE(cv::norm(channel, sound, cv::NORM_INF), 0.0);
+    }
+
     // Sound files of every layout the reader takes decode as OpenCV decodes them.
     void soundFilesDecodeAsOpenCvDoes_data()
     {
@@ -718,6 +740,8 @@ private slots:
             if (ok) {
                 QVERIFY(rw.width >= 8 && rw.height >= 8 && rw.width <= 640 && rw.height <= 512);
                 QCOMPARE(rw.description.size() > 6000000, name.startsWith("long"));
+                if (name.startsWith("nul-ended"))
+                    QCOMPARE(rw.description, QByteArray("Z Position: 0 um"));
                 continue;
             }
             QVERIFY2(rw.errorString().contains(reason), qPrintable(rw.errorString()));

@@ -20,9 +20,13 @@
 // repaired by libtiff, cut and corrupt PNG, JPEG and BMP files, a CMYK JPEG, files that are not
 // what their names say, float samples, a small PNG declaring 20000 x 20000 pixels, JPEG files of
 // too many scans or scanned blocks (one of 20,000 repeated scans), of scans that code every
-// coefficient again or pass over too many coefficients, a PNG indexing past its
-// palette, BMP files whose pixel data begin in their header or palette or whose palette is
-// absurd; and sound TIFF, PNG, JPEG and BMP files for comparison, one JPEG of 300 scans among them).
+// coefficient again or pass over too many coefficients, a PNG indexing past its palette or at its
+// size, BMP files whose pixel data begin in their header, colour masks or palette or whose palette
+// is absurd, colour masks that are empty, overlap, have gaps or are in another order, short BMP
+// palettes indexed at their size, TIFF tags that ask for gigabytes of one shared block or for more
+// than an image needs, a strip read from the description (also in a BigTIFF); and sound TIFF, PNG,
+// JPEG and BMP files for comparison, one JPEG of 300 scans, a big-endian BigTIFF, a TIFF whose
+// description ends in two zero bytes and PNG files of 140 compressed texts of 7.9 MB among them).
 namespace HostileImages {
 
 // What the image readers say of a file: reason is part of the refusal of the shared reader and
@@ -73,7 +77,28 @@ inline QList<Expected> expected()
             {"offset-zero.bmp", "damaged BMP data: the pixel data begin at byte 0, inside the header", notTiff},
             {"offset-14.bmp", "damaged BMP data: the pixel data begin at byte 14, inside the header", notTiff},
             {"offset-palette.bmp", "damaged BMP data: the pixel data begin at byte 54, inside the header", notTiff},
-            {"palette-2147483647.bmp", "damaged BMP data: a palette of 2147483647 colours", notTiff}};
+            {"palette-2147483647.bmp", "damaged BMP data: a palette of 2147483647 colours", notTiff},
+            {"tags-4m-shared.tif", "its tags ask for 4000000000 bytes of values, more than the file holds",
+             "its tags ask for 4000000000 bytes of values, more than the file holds"},
+            {"tags-ascii-apart.tif", "its tags ask for 41943040 bytes of values, more than an image read needs",
+             "its tags ask for 41943040 bytes of values, more than an image read needs"},
+            {"strip-in-description.tif", "strip 0 lies in the value of tag 270 (offset 8)",
+             "strip 0 lies in the value of tag 270 (offset 8)"},
+            {"nul-ended-description.tif", "", ""},
+            {"big-endian-bigtiff.tif", "", ""},
+            {"bigtiff-strip-in-description.tif", "strip 0 lies in the value of tag ", "strip 0 lies in the value of tag "},
+            {"ztxt-bomb.png", "", notTiff},
+            {"itxt-bomb.png", "", notTiff},
+            {"palette-index-10.png", "damaged PNG data: a pixel indexes colour 10 of a palette of 10", notTiff},
+            {"bitfields-offset-masks.bmp", "damaged BMP data: the pixel data begin at byte 58, inside the header and colour masks", notTiff},
+            {"bitfields-empty.bmp", "damaged BMP data: an empty colour mask", notTiff},
+            {"bitfields-overlap.bmp", "damaged BMP data: overlapping colour masks (0x00ffff00, 0x0000ff00", notTiff},
+            {"bitfields-gaps.bmp", "damaged BMP data: a colour mask with gaps (0xff0f0000)", notTiff},
+            {"bitfields-rgb-order.bmp",
+             "BMP images of 32 bits with colour masks red 0x000000ff, green 0x0000ff00, blue 0x00ff0000 are not supported",
+             notTiff},
+            {"short-palette-8bit.bmp", "damaged BMP data: a pixel indexes colour 2 of a palette of 2", notTiff},
+            {"short-palette-4bit.bmp", "damaged BMP data: a pixel indexes colour 3 of a palette of 3", notTiff}};
 }
 
 // Writes them into dir: their names, or one line "python failed: ..." on failure.

@@ -4,7 +4,9 @@
 Each but the JPEG files of many scans holds the same seeded picture: 101 bright discs on a dark field (1.97 % covered), so that a
 reader that takes a file for something it is not gives a wrong count or confluency rather than
 an error. good.tif, good.png, good.jpg and good.bmp are sound files; long-description.tif is sound
-too, with a 6 MB description.
+too, with a 6 MB description, as are nul-ended-description.tif (a description ending in two zero
+bytes), big-endian-bigtiff.tif, ztxt-bomb.png and itxt-bomb.png (140 compressed texts of 7.9 MB each) and
+bitfields-standard.bmp (32 bits in colour masks).
 """
 import io
 import os
@@ -100,10 +102,13 @@ def corrupt_jpeg_segment(img):
     return bytes(data)
 
 
+def chunk(kind, body):
+    """A PNG chunk of kind holding body."""
+    return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+
+
 def zero_png(width, height):
     """A grey PNG of width x height zeros (its data compresses about a thousand times)."""
-    def chunk(kind, body):
-        return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
     pack = zlib.compressobj(9)
     row = bytes(width + 1)
     idat = b''.join(pack.compress(row * 100) for _ in range(height // 100)) + pack.flush()
@@ -175,11 +180,9 @@ def passes(count, bits):
     return ([(1, 63, 0, bits)] + [(1, 63, ah, ah - 1) for ah in range(bits, 0, -1)])[:count]
 
 
-def palette_past_end(img):
-    """A palette PNG of 10 colours whose pixels index up to 255."""
-    def chunk(kind, body):
-        return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
-    rows = b''.join(b'\x00' + row.tobytes() for row in img)
+def palette_png(indices):
+    """A palette PNG of 10 colours of the palette indices given (W x H)."""
+    rows = b''.join(b'\x00' + row.tobytes() for row in indices)
     return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', W, H, 8, 3, 0, 0, 0))
             + chunk(b'PLTE', bytes(range(30))) + chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
 
@@ -192,6 +195,95 @@ def bmp_with(data, offset=None, colours=None):
     if colours is not None:
         data[46:50] = struct.pack('<I', colours)
     return bytes(data)
+
+
+def tagged_tiff(path, img, extra, block=b'', at=0, strip_offset=None):
+    """A grey TIFF of img in one strip whose directory also holds the entries extra, each
+    (tag, type, count, offset) with its offset counted from the start of block. The block lies at
+    byte 8 + at (a hole before it), the strip behind it, the directory last; strip_offset, when
+    given, is where the directory says the strip begins instead."""
+    height, width = img.shape
+    start = 8 + at
+    data = start + len(block)
+    tags = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, 1),
+            (273, 4, 1, data if strip_offset is None else strip_offset), (277, 3, 1, 1), (278, 4, 1, height),
+            (279, 4, 1, width * height)] + [(tag, kind, count, start + offset) for tag, kind, count, offset in extra]
+    ifd = struct.pack('<H', len(tags))
+    for tag, kind, count, value in sorted(tags):
+        ifd += struct.pack('<HHI', tag, kind, count) + (struct.pack('<HH', value, 0) if kind == 3 else struct.pack('<I', value))
+    with open(path, 'wb') as f:
+        f.write(b'II*\x00' + struct.pack('<I', data + width * height))
+        f.seek(start)
+        f.write(block + img.tobytes() + ifd + struct.pack('<I', 0))
+
+
+# Ten ASCII tags libtiff knows (document name, description, make, model, page name, software,
+# date and time, artist, host computer, copyright).
+ASCII_TAGS = [269, 270, 271, 272, 285, 305, 306, 315, 316, 33432]
+
+
+def bigtiff_strip_in_description(path, img):
+    """A big-endian BigTIFF whose one strip is said to begin at its description text."""
+    tifffile.imwrite(path, img, bigtiff=True, byteorder='>', description='Z Position: 5 um' + ' ' * 200)
+    with tifffile.TiffFile(path) as t:
+        tags = t.pages[0].tags
+        text, strips = tags['ImageDescription'].valueoffset, tags['StripOffsets'].valueoffset
+    with open(path, 'r+b') as f:
+        f.seek(strips)
+        f.write(struct.pack('>Q', text))
+
+
+def tag_bomb(path, img, tags, count, kind=7):
+    """tags unknown tags of type kind (7: undefined bytes) and count values each, all pointing at
+    one block that holds count values: a file of that size asks libtiff for tags x count."""
+    tagged_tiff(path, img, [(60000 + i, kind, count, 0) for i in range(tags)], bytes(count))
+
+
+def ascii_bomb(path, img, count, shared):
+    """The ten known ASCII tags of count characters each, in one shared block or one after
+    another in a hole of the file (no disk blocks spent on them)."""
+    if shared:
+        tagged_tiff(path, img, [(tag, 2, count, 0) for tag in ASCII_TAGS], bytes(count))
+    else:
+        hole = len(ASCII_TAGS) * count
+        tagged_tiff(path, img, [(tag, 2, count, i * count - hole) for i, tag in enumerate(ASCII_TAGS)], at=hole)
+
+
+def text_bomb(img, kind, chunks, inflated=7_900_000):
+    """A sound PNG with chunks compressed zTXt or iTXt chunks of inflated zero bytes each before
+    its image data."""
+    text = zlib.compress(bytes(inflated), 9)
+    body = b'Comment\x00' + (b'\x00' if kind == b'zTXt' else b'\x01\x00\x00\x00') + text
+    png = encoded(img, '.png')
+    return png[:33] + chunk(kind, body) * chunks + png[33:]  # behind the signature and IHDR
+
+
+def bmp_bitfields(img, masks, offset=None):
+    """A 32-bit BITFIELDS BMP of the grey picture (blue, green, red, a zero byte) with the colour
+    masks (red, green, blue) behind its 40-byte header; offset, when given, is where it says its
+    pixel data begin."""
+    height, width = img.shape
+    pixels = np.stack([img, img, img, np.zeros_like(img)], axis=-1)[::-1].tobytes()
+    start = 14 + 40 + 12
+    return (b'BM' + struct.pack('<IHHI', start + len(pixels), 0, 0, start if offset is None else offset)
+            + struct.pack('<IiiHHIIiiII', 40, width, height, 1, 32, 3, len(pixels), 2835, 2835, 0, 0)
+            + struct.pack('<3I', *masks) + pixels)
+
+
+def bmp_indexed(indices, bits, colours):
+    """A BMP of palette indices (4 or 8 bits a pixel) with a grey palette of colours entries
+    (biClrUsed), whatever the indices."""
+    height, width = indices.shape
+    rows = indices[::-1].astype(np.uint8)
+    if bits == 4:
+        rows = (rows[:, 0::2] << 4) | rows[:, 1::2]
+    pad = -rows.shape[1] % 4
+    pixels = np.pad(rows, ((0, 0), (0, pad))).tobytes()
+    palette = b''.join(bytes([v, v, v, 0]) for v in (i * 255 // max(colours - 1, 1) for i in range(colours)))
+    start = 14 + 40 + len(palette)
+    return (b'BM' + struct.pack('<IHHI', start + len(pixels), 0, 0, start)
+            + struct.pack('<IiiHHIIiiII', 40, width, height, 1, bits, 0, len(pixels), 2835, 2835, colours, colours)
+            + palette + pixels)
 
 
 def encoded(img, extension):
@@ -258,11 +350,35 @@ def main():
         'recoded-scans.jpg': lambda p: write(p, progressive(8192, 8192, [(1, 63, 0, 0)] * 15, dense={0})),
         'coefficients-3-passes.jpg': lambda p: write(p, progressive(8192, 8192, passes(3, 2))),
         'coefficients-over.jpg': lambda p: write(p, progressive(8192, 8192, passes(4, 3))),
-        'palette-past-end.png': lambda p: write(p, palette_past_end(img)),
+        'palette-past-end.png': lambda p: write(p, palette_png(img)),  # indices up to 230
         'offset-zero.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=0)),
         'offset-14.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=14)),
         'offset-palette.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=54)),
         'palette-2147483647.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), colours=0x7FFFFFFF)),
+        # Tags that ask libtiff for far more memory than the file holds or an image needs, a strip
+        # read from a tag's value, and a sound file whose description ends in two zeros.
+        'tags-4m-shared.tif': lambda p: tag_bomb(p, img, 1000, 4_000_000),
+        'tags-ascii-apart.tif': lambda p: ascii_bomb(p, img, 4 << 20, shared=False),
+        'strip-in-description.tif': lambda p: tagged_tiff(p, img, [(270, 2, 200, 0)], b'Z Position: 0 um'.ljust(200, b'\x00'),
+                                                           strip_offset=8),
+        'nul-ended-description.tif': lambda p: tagged_tiff(p, img, [(270, 2, 18, 0)], b'Z Position: 0 um\x00\x00'),
+        'big-endian-bigtiff.tif': lambda p: tifffile.imwrite(p, img, bigtiff=True, byteorder='>', rowsperstrip=64,
+                                                             description='Z Position: 5 um'),
+        'bigtiff-strip-in-description.tif': lambda p: bigtiff_strip_in_description(p, img),
+        # Compressed texts of 7.9 MB each (sound files otherwise), and an index equal to the palette's size.
+        'ztxt-bomb.png': lambda p: write(p, text_bomb(img, b'zTXt', 140)),
+        'itxt-bomb.png': lambda p: write(p, text_bomb(img, b'iTXt', 140)),
+        'palette-index-10.png': lambda p: write(p, palette_png(np.where(img > 128, 10, 0).astype(np.uint8))),
+        # Colour masks: standard, pixel data that begin inside them, empty, overlapping, with
+        # gaps, sound but in another order; short palettes indexed at their size.
+        'bitfields-standard.bmp': lambda p: write(p, bmp_bitfields(img, (0xFF0000, 0xFF00, 0xFF))),
+        'bitfields-offset-masks.bmp': lambda p: write(p, bmp_bitfields(img, (0xFF0000, 0xFF00, 0xFF), offset=58)),
+        'bitfields-empty.bmp': lambda p: write(p, bmp_bitfields(img, (0xFF0000, 0, 0xFF))),
+        'bitfields-overlap.bmp': lambda p: write(p, bmp_bitfields(img, (0xFFFF00, 0xFF00, 0xFF))),
+        'bitfields-gaps.bmp': lambda p: write(p, bmp_bitfields(img, (0xFF0F0000, 0xFF00, 0xFF))),
+        'bitfields-rgb-order.bmp': lambda p: write(p, bmp_bitfields(img, (0xFF, 0xFF00, 0xFF0000))),
+        'short-palette-8bit.bmp': lambda p: write(p, bmp_indexed(np.where(img > 128, 2, 0), 8, 2)),
+        'short-palette-4bit.bmp': lambda p: write(p, bmp_indexed(np.where(img > 128, 3, 1), 4, 3)),
     }
     for name, make in files.items():
         make(os.path.join(out, name))
