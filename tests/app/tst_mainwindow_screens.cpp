@@ -25,6 +25,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGraphicsLineItem>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <chrono>
 #include <thread>
@@ -377,18 +378,26 @@ private slots:
         page->readSetting();
         QVERIFY(QMetaObject::invokeMethod(page, "on_BUTTON_LIVE_clicked"));
         QVERIFY(m_bench->waitUnlocked());
-        QSemaphore gate;
-        MediaMonitor::setSpaceQuery([&gate, freeMB](const QString &, quint64 *fragment, quint64 *blocks) {
-            gate.tryAcquire(1, 30000);
+        auto gate = std::make_shared<QSemaphore>();
+        const auto open = qScopeGuard([gate] {
+            gate->release(100);
+            MediaMonitor::setSpaceQuery(nullptr);
+        });
+        MediaMonitor::setSpaceQuery([gate, freeMB](const QString &, quint64 *fragment, quint64 *blocks) {
+            gate->tryAcquire(1, 30000);
             *fragment = 1000000;
             *blocks = freeMB;
             return true;
         });
         std::thread writer;
+        const auto joinWriter = qScopeGuard([&writer] {
+            if (writer.joinable())
+                writer.join();
+        });
         const auto releaseSoon = [&] {
-            writer = std::thread([&gate] {
+            writer = std::thread([gate] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                gate.release(1);
+                gate->release(1);
             });
         };
         const auto files = [] { return QDir(Paths::ssd() + "/Quicksave").entryList({"*.tif"}, QDir::Files).size(); };
@@ -409,9 +418,7 @@ private slots:
             releaseSoon();
             click(ui()->BUTTON_Z_STACK_MENU);
         }
-        writer.join();
         QVERIFY(m_bench->waitUnlocked());
-        MediaMonitor::setSpaceQuery(nullptr);
         m_bench->setConfig("Setting_MultiColor", "Autosave", "0");
         page->readSetting();
         QCOMPARE(m_bench->showedMessage(MSG_LEAVE_WITHOUT_SAVING), asked);

@@ -14,6 +14,7 @@
 #include "ui_MultiColorWidget.h"
 
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QtTest>
 #include <chrono>
@@ -254,10 +255,11 @@ private slots:
             m_fx->root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_MultiColor]\nAutosave=0\n");
             m_fx->page().readSetting();
         }
-        QSemaphore gate;
+        auto gate = std::make_shared<QSemaphore>();
+        const auto open = qScopeGuard([gate] { gate->release(100); });
         const quint64 freeMB = road == "no space" ? 0 : 1000;
-        MediaMonitor::setSpaceQuery([&gate, freeMB](const QString &, quint64 *fragment, quint64 *blocks) {
-            gate.tryAcquire(1, 30000);
+        MediaMonitor::setSpaceQuery([gate, freeMB](const QString &, quint64 *fragment, quint64 *blocks) {
+            gate->tryAcquire(1, 30000);
             *fragment = 1000000;
             *blocks = freeMB;
             return true;
@@ -277,9 +279,9 @@ private slots:
             line.tool = TOOL_LINE;
             m_fx->page().setMeasurementResult(line, true);
         }
-        std::thread writer([&gate] {
+        std::thread writer([gate] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            gate.release(1);
+            gate->release(1);
         });
         m_fx->page().settleAutoSaves(30000);
         writer.join();
