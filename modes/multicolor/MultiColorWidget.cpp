@@ -630,8 +630,10 @@ void MultiColorWidget::captureCompleted(uchar *frame, int bits)
                        m_pModel->imageShiftedData(channel, bits));
     emit imageDisplayStateChanged(MULTI_CHANNEL);
     changeState();
-    if (g_CurrentMenu != MENU_MULTICOLOR)
-        return; // the page was left during the state change: nothing more of it may run
+    if (g_CurrentMenu != MENU_MULTICOLOR) {
+        m_bAutoRun = false; // the page was left during the state change: nothing more of it runs
+        return;
+    }
     m_MessageTimer.start(2000);
     if (m_nAutosave == 1 && m_bQuickSaving)
         on_BUTTON_LIVE_clicked();
