@@ -30,6 +30,9 @@ namespace {
 const char *const kWorkFolders[] = {"/media/VANTOR SSD/.CellCount/", "/media/VANTOR SSD/.Video/",
                                     "/media/VANTOR SSD/.FileManager/"};
 
+// The longest wait for a Multicolor auto-save being written before its page is left.
+constexpr int kAutoSaveSettleMs = 10000;
+
 std::string configFile()
 {
     return Paths::configFile().toStdString();
@@ -588,6 +591,10 @@ void NIMBODlg::switchToMode(TCurrentMenu menu)
         return;
     }
     const bool returning = g_CurrentMenu == MENU_FILE_MANAGER && m_PreviousMenu == menu;
+    // Multicolor captures still being auto-saved: their outcome decides whether anything is lost.
+    const int holder = isModeMenu(g_CurrentMenu) ? int(g_CurrentMenu) : int(m_PreviousMenu);
+    if (m_bCaptured && !m_bSaved && !returning && holder == MENU_MULTICOLOR)
+        ui->m_MultiColorWidget->settleAutoSaves(kAutoSaveSettleMs);
     if (m_bCaptured && !m_bSaved && !returning) {
         page.button->setChecked(false);
         MessageDlg question;

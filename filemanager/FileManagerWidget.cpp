@@ -457,8 +457,16 @@ void FileManagerWidget::returnToMediaRoot()
 
 void FileManagerWidget::slotRemovedDisk(QString label)
 {
-    if (driveNameOf(m_CurrentPath) == label && !label.isEmpty())
+    if (label.isEmpty())
+        return;
+    if (driveNameOf(m_CurrentPath) == label)
         returnToMediaRoot();
+    // The free-space line never speaks of a drive that is gone, and a drive plugged in under the
+    // same name is measured afresh.
+    if (driveNameOf(m_LastDiskPath) == label) {
+        m_LastDiskPath.clear();
+        ui->LABEL_DISK_SPACE->clear();
+    }
 }
 
 void FileManagerWidget::on_BUTTON_THUMBNAIL_clicked(bool checked)

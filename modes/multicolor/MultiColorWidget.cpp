@@ -598,8 +598,14 @@ void MultiColorWidget::captureCompleted(uchar *frame, int bits)
     m_nSelectedIndex = channel;
     m_nChannelBits[channel] = bits;
     m_nCurrentBits = bits;
+    m_Unwritten.insert(++m_nCaptureSerial); // until its auto-save or a save has written it
     emit captured(true);
+    emit saved(false);
     m_bAutosaveFailed = false;
+    // Started before anything below lets a tap through (the state change frees the main menu),
+    // so that a page left meanwhile finds the file already being written.
+    if (m_nAutosave == 1)
+        startAutoSave(channel, bits);
 
     m_pModel->makeOverlayImage(bits);
     m_bImageCaptured = true;
@@ -631,9 +637,11 @@ void MultiColorWidget::captureCompleted(uchar *frame, int bits)
                        m_pModel->imageShiftedData(channel, bits));
     emit imageDisplayStateChanged(MULTI_CHANNEL);
     changeState();
+    if (g_CurrentMenu != MENU_MULTICOLOR) {
+        m_bAutoRun = false; // the page was left during the state change: nothing more of it runs
+        return;
+    }
     m_MessageTimer.start(2000);
-    if (m_nAutosave == 1)
-        startAutoSave(channel, bits);
     if (m_nAutosave == 1 && m_bQuickSaving)
         on_BUTTON_LIVE_clicked();
     if (m_bAutoRun)
@@ -726,6 +734,8 @@ void MultiColorWidget::clear()
     emit captured(false);
     m_bSavedBefore = false;
     emit saved(false);
+    m_Unwritten.clear();
+    m_bChangedSinceSave = false;
     m_bImageCaptured = false;
     ui->BUTTON_SAVE_AFTER->setEnabled(false);
     ui->BUTTON_SAVE_BEFORE->setEnabled(false);
@@ -1237,7 +1247,7 @@ void MultiColorWidget::applyAdjustment(int c, bool brightness)
 void MultiColorWidget::unsaved()
 {
     m_bSavedBefore = false;
-    emit saved(false);
+    markUnsaved();
     ui->BUTTON_RESET->setEnabled(true);
     ui->BUTTON_SAVE_BEFORE->show();
     ui->BUTTON_SAVE_AFTER->hide();
@@ -1389,6 +1399,8 @@ void MultiColorWidget::slotSave(bool before, uchar *data, int size, bool, bool a
             ui->BUTTON_SAVE_AFTER->show();
             ui->BUTTON_SAVE_BEFORE->hide();
         }
+        m_Unwritten.clear();
+        m_bChangedSinceSave = false;
         emit saved(true);
     }
     if (m_nAutosave == 1 && m_bQuickSaving) {
@@ -1424,12 +1436,38 @@ void MultiColorWidget::startAutoSave(int channel, int bits)
     auto job = std::make_shared<MultiColorAutoSave>(m_pModel->capturedImage(channel, depth), bits, colour, m_AutosavePath,
                                                     m_Controls[channel].name->text(), capturedImageMetaData().metaText());
     m_AutosaveFileName = job->fileName();
+    m_AutoSaves.append({m_nCaptureSerial, QtConcurrent::run(m_pAutoSavePool.get(), [job] { return job->run(); })});
     auto *watcher = new QFutureWatcher<MultiColorAutoSave::Outcome>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        autoSaved(watcher->result());
+        collectAutoSaves();
         watcher->deleteLater();
     });
-    watcher->setFuture(QtConcurrent::run(m_pAutoSavePool.get(), [job] { return job->run(); }));
+    watcher->setFuture(m_AutoSaves.last().second);
+}
+
+void MultiColorWidget::collectAutoSaves()
+{
+    while (!m_AutoSaves.isEmpty() && m_AutoSaves.first().second.isFinished()) {
+        const auto done = m_AutoSaves.takeFirst();
+        const MultiColorAutoSave::Outcome outcome = done.second.result();
+        if (outcome.written)
+            m_Unwritten.remove(done.first);
+        autoSaved(outcome);
+    }
+}
+
+void MultiColorWidget::settleAutoSaves(int timeoutMs)
+{
+    if (!m_AutoSaves.isEmpty()) {
+        ScopedBusyCursor busy;
+        m_pAutoSavePool->waitForDone(timeoutMs);
+    }
+    collectAutoSaves();
+    bool held = false;
+    for (int c = 0; c < kChannels; ++c)
+        held = held || holdsChannel(c);
+    if (held && m_AutoSaves.isEmpty() && m_Unwritten.isEmpty() && !m_bChangedSinceSave)
+        emit saved(true);
 }
 
 void MultiColorWidget::autoSaved(const MultiColorAutoSave::Outcome &outcome)
@@ -1528,6 +1566,12 @@ void MultiColorWidget::setMeasurementResult(TSMeasurementItem &item, bool insert
         ui->BUTTON_CSV_EXPORT->setEnabled(true);
         setMeasurementResultTable();
     }
+    markUnsaved();
+}
+
+void MultiColorWidget::markUnsaved()
+{
+    m_bChangedSinceSave = true;
     emit saved(false);
 }
 

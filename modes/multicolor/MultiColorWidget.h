@@ -9,12 +9,16 @@
 #include "TUIMode.h"
 
 #include <QColor>
+#include <QFuture>
 #include <QHash>
 #include <QImage>
+#include <QList>
+#include <QPair>
 #include <QPixmap>
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
+#include <QSet>
 #include <QTimer>
 #include <QVector>
 #include <QWidget>
@@ -68,6 +72,10 @@ public:
     bool applyBlocked() const { return m_bApplyBlocked; }
     // Waits for the auto-saves started so far (at most timeoutMs); true when none is left.
     bool waitForAutoSaves(int timeoutMs);
+    // Before the page is left: waits for the auto-saves still being written (at most timeoutMs)
+    // and takes their outcomes; when every capture held is then in a file and nothing changed
+    // since, reports the page saved.
+    void settleAutoSaves(int timeoutMs);
     // The graph export: histogram or line profile of the channels shown, one column each.
     CSVReaderWriter graphCsv() const;
     // The result table export: the model's rows under the header of the channel names.
@@ -227,6 +235,9 @@ private:
     // Starts the auto-save of the channel just captured; its outcome comes back to autoSaved.
     void startAutoSave(int channel, int bits);
     void autoSaved(const MultiColorAutoSave::Outcome &outcome);
+    // Takes the outcomes of the auto-saves that have ended, in the order they were started.
+    void collectAutoSaves();
+    void markUnsaved(); // a change no file holds
     void showMessage(const QString &text);
 
     // Measurement side.
@@ -332,6 +343,12 @@ private:
     };
     QHash<uint, RowGeometry> m_RowGeometry;
     std::unique_ptr<QThreadPool> m_pAutoSavePool;
+    // What leaving the page would lose: captures held that no file holds yet (by serial), and
+    // changes made since the last save; the auto-saves started whose outcome is not yet taken.
+    int m_nCaptureSerial = 0;
+    QSet<int> m_Unwritten;
+    bool m_bChangedSinceSave = false;
+    QList<QPair<int, QFuture<MultiColorAutoSave::Outcome>>> m_AutoSaves;
 
     int m_nLineThickness = 1;
     QColor m_LineColor;

@@ -8,9 +8,11 @@
 #include "ControlWidget.h"
 #include "DiagramItemGroup.h"
 #include "DialogRunner.h"
+#include "MediaMonitor.h"
 #include "MessageDlg.h"
 #include "MultiColorWidget.h"
 #include "NIMBODlg.h"
+#include "Paths.h"
 #include "ScaleBar.h"
 #include "ScaleBarDlg.h"
 #include "SetupDlg.h"
@@ -23,6 +25,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGraphicsLineItem>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <chrono>
+#include <thread>
 
 class TestMainWindowScreens : public QObject
 {
@@ -346,6 +352,78 @@ private slots:
         emit ui()->m_ZStackWidget->saved(true);
         click(ui()->BUTTON_TIME_LAPSE_MENU);
         QVERIFY(m_bench->dialogs().isEmpty());
+    }
+
+    // Leaving Multicolor while its capture is still being auto-saved waits for the file: once
+    // written, the page is left without the question, also by a tap let through while the
+    // capture still ran; a file not written still asks.
+    void leavingWaitsForTheAutoSave_data()
+    {
+        QTest::addColumn<quint64>("freeMB");
+        QTest::addColumn<bool>("duringCapture");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("written") << quint64(1000) << false << false;
+        QTest::newRow("tapped during the capture") << quint64(1000) << true << false;
+        QTest::newRow("no space") << quint64(0) << false << true;
+    }
+    void leavingWaitsForTheAutoSave()
+    {
+        QFETCH(quint64, freeMB);
+        QFETCH(bool, duringCapture);
+        QFETCH(bool, asked);
+        m_bench->setAnswer([](QDialog *) { return 1; });
+        m_bench->setConfig("Setting_MultiColor", "Autosave", "1");
+        show(MENU_MULTICOLOR);
+        MultiColorWidget *page = ui()->m_MultiColorWidget;
+        page->readSetting();
+        QVERIFY(QMetaObject::invokeMethod(page, "on_BUTTON_LIVE_clicked"));
+        QVERIFY(m_bench->waitUnlocked());
+        auto gate = std::make_shared<QSemaphore>();
+        const auto open = qScopeGuard([gate] {
+            gate->release(100);
+            MediaMonitor::setSpaceQuery(nullptr);
+        });
+        MediaMonitor::setSpaceQuery([gate, freeMB](const QString &, quint64 *fragment, quint64 *blocks) {
+            gate->tryAcquire(1, 30000);
+            *fragment = 1000000;
+            *blocks = freeMB;
+            return true;
+        });
+        std::thread writer;
+        const auto joinWriter = qScopeGuard([&writer] {
+            if (writer.joinable())
+                writer.join();
+        });
+        const auto releaseSoon = [&] {
+            writer = std::thread([gate] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                gate->release(1);
+            });
+        };
+        const auto files = [] { return QDir(Paths::ssd() + "/Quicksave").entryList({"*.tif"}, QDir::Files).size(); };
+        const int before = files();
+        m_bench->clearDialogs();
+        QMetaObject::Connection tap;
+        if (duringCapture) {
+            releaseSoon();
+            tap = connect(page, &MultiColorWidget::changedState, this, [this, page] {
+                if (page->currentState() == MULTI_CHANNEL && g_CurrentMenu == MENU_MULTICOLOR && m_bench->menuUnlocked())
+                    QTest::mouseClick(ui()->BUTTON_Z_STACK_MENU, Qt::LeftButton);
+            });
+        }
+        QVERIFY(QMetaObject::invokeMethod(page, "on_BUTTON_CAPTURE_clicked"));
+        disconnect(tap);
+        if (!duringCapture) {
+            QVERIFY(m_bench->window->isCaptured());
+            releaseSoon();
+            click(ui()->BUTTON_Z_STACK_MENU);
+        }
+        QVERIFY(m_bench->waitUnlocked());
+        m_bench->setConfig("Setting_MultiColor", "Autosave", "0");
+        page->readSetting();
+        QCOMPARE(m_bench->showedMessage(MSG_LEAVE_WITHOUT_SAVING), asked);
+        QCOMPARE(g_CurrentMenu, MENU_ZSTACK);
+        QCOMPARE(files() - before, asked ? 0 : 1);
     }
 
     void settingRoundTripReReadsTheConfiguration()

@@ -187,6 +187,54 @@ private slots:
         QVERIFY(!bench.button("BUTTON_THUMBNAIL")->isEnabled());
     }
 
+    // A drive pulled out takes its free space off the line, wherever the page stands, and is
+    // measured afresh when it comes back; another drive's line stays.
+    void pulledDriveLeavesTheFreeSpaceLine_data()
+    {
+        QTest::addColumn<QString>("shown"); // the folder shown when the drive goes
+        QTest::addColumn<QString>("line");  // the free-space line after it went
+        QTest::newRow("its folder shown") << "/media/USB1" << "";
+        QTest::newRow("gone up to /") << "/media" << "";
+        QTest::newRow("SSD shown") << "/media/VANTOR SSD" << "( VANTOR SSD ) Available disk space: 12,345 MB";
+    }
+    void pulledDriveLeavesTheFreeSpaceLine()
+    {
+        QFETCH(QString, shown);
+        QFETCH(QString, line);
+        Bench bench;
+        QVERIFY(bench.seeded);
+        auto freeMB = std::make_shared<quint64>(12345);
+        MediaMonitor::setSpaceQuery([freeMB](const QString &, quint64 *fragment, quint64 *blocks) {
+            *fragment = 1000000;
+            *blocks = *freeMB;
+            return true;
+        });
+        const auto listed = [] {
+            for (const auto &device : MediaMonitor::deviceList())
+                if (device.second == "USB1")
+                    return true;
+            return false;
+        };
+        bench.tapTree("/media/USB1");
+        QCOMPARE(bench.label("LABEL_DISK_SPACE"), QString("( USB1 ) Available disk space: 12,345 MB"));
+        if (shown == "/media")
+            QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "on_BUTTON_CD_UP_clicked"));
+        else if (shown != "/media/USB1")
+            bench.tapTree(shown);
+        QTRY_VERIFY(bench.page->isEnabled());
+
+        QString error;
+        QVERIFY2(SimStorage::pull(SimStorage::usbName, &error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(!listed(), 20000);
+        QCOMPARE(bench.label("LABEL_DISK_SPACE"), line);
+
+        *freeMB = 777;
+        QVERIFY2(SimStorage::plug(SimStorage::usbName, QString(), &error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(listed(), 20000);
+        bench.tapTree("/media/USB1");
+        QCOMPARE(bench.label("LABEL_DISK_SPACE"), QString("( USB1 ) Available disk space: 777 MB"));
+    }
+
     // Images show as pictures of themselves from the first display; the thumbnail toggle can be
     // tapped (nothing lies over it) and turns them into file icons, drawn at once.
     void thumbnailToggle()

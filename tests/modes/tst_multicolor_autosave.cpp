@@ -14,6 +14,7 @@
 #include "ui_MultiColorWidget.h"
 
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QtTest>
 #include <chrono>
@@ -230,6 +231,62 @@ private slots:
         m_fx->destroyPage();
         opener.join();
         QCOMPARE(savedFiles().size(), 1);
+    }
+
+    // Leaving the page asks first unless every capture held is in a file: an auto-save counts
+    // once written (the page waits for one still being written), a failed one or a later change
+    // does not, and a new capture is unsaved until its file is there.
+    void aCaptureCountsAsSavedOnceWritten_data()
+    {
+        QTest::addColumn<bool>("autosave");
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("written") << true << "" << true;
+        QTest::newRow("no space") << true << "no space" << false;
+        QTest::newRow("measured after") << true << "measured" << false;
+        QTest::newRow("saved, then captured") << false << "saved first" << false;
+    }
+    void aCaptureCountsAsSavedOnceWritten()
+    {
+        QFETCH(bool, autosave);
+        QFETCH(QString, road);
+        QFETCH(bool, saved);
+        if (!autosave) {
+            m_fx->root.writeFile("/root/Microscope/NIMBO/NIMBO.ini", "[Setting_MultiColor]\nAutosave=0\n");
+            m_fx->page().readSetting();
+        }
+        auto gate = std::make_shared<QSemaphore>();
+        const auto open = qScopeGuard([gate] { gate->release(100); });
+        const quint64 freeMB = road == "no space" ? 0 : 1000;
+        MediaMonitor::setSpaceQuery([gate, freeMB](const QString &, quint64 *fragment, quint64 *blocks) {
+            gate->tryAcquire(1, 30000);
+            *fragment = 1000000;
+            *blocks = freeMB;
+            return true;
+        });
+        if (road == "saved first") {
+            m_fx->capture(0, 8);
+            m_fx->onDialog = [](QDialog *d) { return qobject_cast<SaveOptionsDlg *>(d) ? 1 : -1; };
+            std::vector<uchar> rendered(size_t(MultiColorFixture::kPixels) * 3, 9);
+            m_fx->page().slotSave(true, rendered.data(), int(rendered.size()), false, false);
+        }
+        QSignalSpy reports(&m_fx->page(), &MultiColorWidget::saved);
+        m_fx->capture(2, 8);
+        QVERIFY(!reports.isEmpty());
+        QCOMPARE(reports.last().value(0).toBool(), false);
+        if (road == "measured") {
+            TSMeasurementItem line;
+            line.tool = TOOL_LINE;
+            m_fx->page().setMeasurementResult(line, true);
+        }
+        std::thread writer([gate] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            gate->release(1);
+        });
+        m_fx->page().settleAutoSaves(30000);
+        writer.join();
+        QCOMPARE(reports.last().value(0).toBool(), saved);
+        QCOMPARE(savedFiles().size(), autosave && road != "no space" ? 1 : 0);
     }
 
     // A folder that is gone: the default folder, remembered in the configuration.
