@@ -16,6 +16,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace {
@@ -201,6 +202,7 @@ void ControlWidget::makeSignalSlotConnection()
     connect(c, &Controller::signalMotorPositioningCompleted, this, &ControlWidget::slotMotorPositioningCompleted,
             Qt::QueuedConnection);
     connect(c, &Controller::changeStagePos, this, &ControlWidget::slotChangeStagePos);
+    connect(c, &Controller::signalLightConfirmed, this, &ControlWidget::slotLightConfirmed);
     connect(&m_KnobTimer, &QTimer::timeout, this, &ControlWidget::slotFocusingWheel);
 
     connect(&m_FineAF, &FineAFSequence::capture, this, &ControlWidget::capture);
@@ -549,6 +551,8 @@ void ControlWidget::turnOnLight()
 
 void ControlWidget::turnOnLight_Sub(bool apply)
 {
+    if (apply)
+        m_bLightWanted = true;
     if (m_bFilterOutOfPosition || m_bObjectiveOutOfPosition)
         return;
     if (!acquisitionRunning()) {
@@ -594,6 +598,7 @@ void ControlWidget::applyFineLightScale()
 
 void ControlWidget::turnOffLight()
 {
+    m_bLightWanted = false;
     if (!acquisitionRunning())
         m_bLightOn = false;
     switchLightOff(!acquisitionRunning());
@@ -729,7 +734,10 @@ void ControlWidget::changedFilterPosition(int position)
         setUIControlEnabled(false, true);
         disableLightForOutOfFilterPositionOrPowerOffPopup();
     } else if (acquisitionRunning()) {
+        // The run's light follows the cube at the cube's own level, as live view's does.
         setUIControlEnabled(false, true);
+        if (m_bLightWanted)
+            turnOnLight_Sub(true);
     } else if (m_nState != CONTROL_STATE_LIVE) {
         setUIControlEnabled(false, true);
         disableLightForOutOfFilterPositionOrPowerOffPopup();
@@ -750,10 +758,11 @@ void ControlWidget::changedFilterPosition(int position)
     setSliderValue(ui->SLIDER_GAIN, set.gain, &ControlWidget::on_SLIDER_GAIN_valueChanged);
     setSliderValue(ui->SLIDER_EXPOSURE, set.exposure, &ControlWidget::on_SLIDER_EXPOSURE_valueChanged);
 
-    const int *exposure = exposureTable(m_nCameraMode)[clampExposureRow(set.exposure)];
+    const int *exposure = exposureRow(set.exposure);
     const int *gain = GainLUT[clampGainRow(set.gain)];
     emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
     emit changeGain(gain[1], gain[2]);
+    m_bRestartOnLight = m_Controller.isLightAwaited();
     emit changeFilterPosition(position);
 
     if (m_bObjectiveOutOfPosition) {
@@ -769,6 +778,19 @@ void ControlWidget::changedFilterPosition(int position)
         emit pseudoColorForVideoWidget(m_bPseudoColor, m_nColorIndex[position]);
         ui->BUTTON_PSEUDO_COLOR->setEnabled(true);
     }
+}
+
+const int *ControlWidget::exposureRow(int row) const
+{
+    return exposureTable(m_nCameraMode)[clampExposureRow(row)];
+}
+
+void ControlWidget::slotLightConfirmed()
+{
+    if (!std::exchange(m_bRestartOnLight, false) || !hasFilterPosition() || m_bFilterOutOfPosition)
+        return;
+    const int *exposure = exposureRow(m_FilterSet[m_nFilterPosition].exposure);
+    emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
 }
 
 void ControlWidget::changedLensPosition(int position)
