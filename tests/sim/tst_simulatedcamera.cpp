@@ -146,7 +146,7 @@ private slots:
         // Lights that leave the pictures well inside the 12 bits.
         const auto place = [&](int cube) {
             rig.instrument.setLed(0, cube >= 0, 1);
-            rig.instrument.setLed(3, true, 10);
+            rig.instrument.setLed(3, true, 60);
             rig.instrument.turnFilter(std::max(cube, 0), 0);
         };
         const auto mean = [&] {
