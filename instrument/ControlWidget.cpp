@@ -16,8 +16,8 @@
 #include <QWheelEvent>
 
 #include <algorithm>
-#include <utility>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -729,6 +729,10 @@ void ControlWidget::changedFilterPosition(int position)
     m_nFilterPosition = position;
     m_bFilterOutOfPosition = false;
     m_FilterSet[position] = readFilterSet(position);
+    // The sensor starts over for the new cube as soon as its light is confirmed on (the enabling
+    // below lights it), or else with the settings below.
+    m_bRestartOnLight = true;
+    m_bRestartedOnLight = false;
 
     if (g_CurrentMenu == MENU_FILE_MANAGER || g_CurrentMenu == MENU_POWER || g_CurrentMenu == MENU_SETTING) {
         setUIControlEnabled(false, true);
@@ -758,11 +762,14 @@ void ControlWidget::changedFilterPosition(int position)
     setSliderValue(ui->SLIDER_GAIN, set.gain, &ControlWidget::on_SLIDER_GAIN_valueChanged);
     setSliderValue(ui->SLIDER_EXPOSURE, set.exposure, &ControlWidget::on_SLIDER_EXPOSURE_valueChanged);
 
-    const int *exposure = exposureRow(set.exposure);
-    const int *gain = GainLUT[clampGainRow(set.gain)];
-    emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
-    emit changeGain(gain[1], gain[2]);
-    m_bRestartOnLight = m_Controller.isLightAwaited();
+    if (!m_bRestartedOnLight) {
+        const int *exposure = exposureRow(set.exposure);
+        const int *gain = GainLUT[clampGainRow(set.gain)];
+        emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
+        emit changeGain(gain[1], gain[2]);
+    }
+    // Old dialect: the light goes out after this, and the sensor starts over once more then.
+    m_bRestartOnLight = !m_bRestartedOnLight && m_Controller.isLightAwaited();
     emit changeFilterPosition(position);
 
     if (m_bObjectiveOutOfPosition) {
@@ -789,8 +796,12 @@ void ControlWidget::slotLightConfirmed()
 {
     if (!std::exchange(m_bRestartOnLight, false) || !hasFilterPosition() || m_bFilterOutOfPosition)
         return;
-    const int *exposure = exposureRow(m_FilterSet[m_nFilterPosition].exposure);
+    const TFilterSet &set = m_FilterSet[m_nFilterPosition];
+    const int *gain = GainLUT[clampGainRow(set.gain)];
+    const int *exposure = exposureRow(set.exposure);
+    emit changeGain(gain[1], gain[2]); // before the exposure starts
     emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
+    m_bRestartedOnLight = true;
 }
 
 void ControlWidget::changedLensPosition(int position)

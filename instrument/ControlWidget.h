@@ -265,9 +265,11 @@ private:
     // The LED as the panel and the pages last asked for it (a turret between positions puts it
     // out without changing this): during a run, a cube that comes into place is lit by it.
     bool m_bLightWanted = false;
-    // A cube came into place and its light is not confirmed yet: its exposure is written again
-    // once it is, so that the first frame exposed after the turn is lit.
+    // A cube came into place and its light is not confirmed yet: its gain and exposure are
+    // written (the sensor starts over) once it is, so that the first frame exposed after the turn
+    // is lit; and whether that was done.
     bool m_bRestartOnLight = false;
+    bool m_bRestartedOnLight = false;
     bool m_bPseudoColor = false;
     int m_nColorIndex[4] = {7, 2, 0, 1};
     int m_nCameraMode = 8;

@@ -9,7 +9,6 @@
 #include "CaptureThread.h"
 #include "Controller.h"
 #include "ControlWidget.h"
-#include "FastClock.h"
 #include "FrameRing.h"
 #include "HangBound.h"
 #include "ImReaderWriter.h"
@@ -38,7 +37,6 @@ class TestLiveTurns : public QObject
     static constexpr double kBright = 128; // Trans frames are near white, GFP and blocked ones dark
     static constexpr int kObjectiveTurnMs = 600;
 
-    std::unique_ptr<FastClock> m_fast;
     std::unique_ptr<AppBench> m_bench;
 
     ControlWidget *panel() const { return m_bench->ui()->m_ControlWidget; }
@@ -110,11 +108,10 @@ class TestLiveTurns : public QObject
     }
 
 private slots:
+    // On real time, not the fast clock: the serial link's polling and the panel's work take real
+    // time, and the bound of one exposure and two seconds holds them too.
     void initTestCase()
     {
-        // Twice as fast only: the bound of one exposure and two seconds holds the serial link's
-        // polling, which runs on real time and so takes longer on a faster clock.
-        m_fast = std::make_unique<FastClock>(2);
         m_bench = std::make_unique<AppBench>();
         m_bench->quietStart();
         m_bench->setConfig("Setting_MultiColor", "Autosave", "1");
@@ -123,7 +120,6 @@ private slots:
     void cleanupTestCase()
     {
         m_bench.reset();
-        m_fast.reset();
     }
 
     void aTurnShowsTheNewCubeSoon_data()
