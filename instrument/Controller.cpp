@@ -825,7 +825,11 @@ void Controller::handleEvent(const QString &message, bool acknowledge)
         return;
     }
     // The cube turret came to a stand, maybe where it stood before: what the camera saw changed.
-    if (text.startsWith(QLatin1String("FILTER")))
+    // An event for the cube a poll already reported in place comes late (events wait for the end
+    // of an exchange): that report noted the change, and the sensor may since have started over
+    // for the new cube, whose first frame must not be dropped.
+    if (text.startsWith(QLatin1String("FILTER"))
+        && !(filterInPosition && filterFromSlot(numberAfter(text, QStringLiteral("FILTER "))) == reportedFilter))
         noteSceneChange();
     if (text.contains(QLatin1String("KNOB FINE RUN")) || text.contains(QLatin1String("KNOB COARSE RUN")))
         emit changeMotorSpeed();
