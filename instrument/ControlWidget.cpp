@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -201,6 +202,7 @@ void ControlWidget::makeSignalSlotConnection()
     connect(c, &Controller::signalMotorPositioningCompleted, this, &ControlWidget::slotMotorPositioningCompleted,
             Qt::QueuedConnection);
     connect(c, &Controller::changeStagePos, this, &ControlWidget::slotChangeStagePos);
+    connect(c, &Controller::signalLightConfirmed, this, &ControlWidget::slotLightConfirmed);
     connect(&m_KnobTimer, &QTimer::timeout, this, &ControlWidget::slotFocusingWheel);
 
     connect(&m_FineAF, &FineAFSequence::capture, this, &ControlWidget::capture);
@@ -549,6 +551,8 @@ void ControlWidget::turnOnLight()
 
 void ControlWidget::turnOnLight_Sub(bool apply)
 {
+    if (apply)
+        m_bLightWanted = true;
     if (m_bFilterOutOfPosition || m_bObjectiveOutOfPosition)
         return;
     if (!acquisitionRunning()) {
@@ -594,6 +598,7 @@ void ControlWidget::applyFineLightScale()
 
 void ControlWidget::turnOffLight()
 {
+    m_bLightWanted = false;
     if (!acquisitionRunning())
         m_bLightOn = false;
     switchLightOff(!acquisitionRunning());
@@ -724,12 +729,19 @@ void ControlWidget::changedFilterPosition(int position)
     m_nFilterPosition = position;
     m_bFilterOutOfPosition = false;
     m_FilterSet[position] = readFilterSet(position);
+    // The sensor starts over for the new cube as soon as its light is confirmed on (the enabling
+    // below lights it), or else with the settings below.
+    m_bRestartOnLight = true;
+    m_bRestartedOnLight = false;
 
     if (g_CurrentMenu == MENU_FILE_MANAGER || g_CurrentMenu == MENU_POWER || g_CurrentMenu == MENU_SETTING) {
         setUIControlEnabled(false, true);
         disableLightForOutOfFilterPositionOrPowerOffPopup();
     } else if (acquisitionRunning()) {
+        // The run's light follows the cube at the cube's own level, as live view's does.
         setUIControlEnabled(false, true);
+        if (m_bLightWanted)
+            turnOnLight_Sub(true);
     } else if (m_nState != CONTROL_STATE_LIVE) {
         setUIControlEnabled(false, true);
         disableLightForOutOfFilterPositionOrPowerOffPopup();
@@ -750,10 +762,14 @@ void ControlWidget::changedFilterPosition(int position)
     setSliderValue(ui->SLIDER_GAIN, set.gain, &ControlWidget::on_SLIDER_GAIN_valueChanged);
     setSliderValue(ui->SLIDER_EXPOSURE, set.exposure, &ControlWidget::on_SLIDER_EXPOSURE_valueChanged);
 
-    const int *exposure = exposureTable(m_nCameraMode)[clampExposureRow(set.exposure)];
-    const int *gain = GainLUT[clampGainRow(set.gain)];
-    emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
-    emit changeGain(gain[1], gain[2]);
+    if (!m_bRestartedOnLight) {
+        const int *exposure = exposureRow(set.exposure);
+        const int *gain = GainLUT[clampGainRow(set.gain)];
+        emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
+        emit changeGain(gain[1], gain[2]);
+    }
+    // Old dialect: the light goes out after this, and the sensor starts over once more then.
+    m_bRestartOnLight = !m_bRestartedOnLight && m_Controller.isLightAwaited();
     emit changeFilterPosition(position);
 
     if (m_bObjectiveOutOfPosition) {
@@ -769,6 +785,23 @@ void ControlWidget::changedFilterPosition(int position)
         emit pseudoColorForVideoWidget(m_bPseudoColor, m_nColorIndex[position]);
         ui->BUTTON_PSEUDO_COLOR->setEnabled(true);
     }
+}
+
+const int *ControlWidget::exposureRow(int row) const
+{
+    return exposureTable(m_nCameraMode)[clampExposureRow(row)];
+}
+
+void ControlWidget::slotLightConfirmed()
+{
+    if (!std::exchange(m_bRestartOnLight, false) || !hasFilterPosition() || m_bFilterOutOfPosition)
+        return;
+    const TFilterSet &set = m_FilterSet[m_nFilterPosition];
+    const int *gain = GainLUT[clampGainRow(set.gain)];
+    const int *exposure = exposureRow(set.exposure);
+    emit changeGain(gain[1], gain[2]); // before the exposure starts
+    emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
+    m_bRestartedOnLight = true;
 }
 
 void ControlWidget::changedLensPosition(int position)

@@ -129,6 +129,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private slots:
+    // The board confirmed the light of a cube that came into place: the sensor starts over.
+    void slotLightConfirmed();
     // Light, gain, exposure, pseudo colour, log.
     void on_SLIDER_LIGHT_valueChanged(int value);
     void on_SLIDER_LIGHT_sliderReleased();
@@ -197,6 +199,8 @@ private slots:
     void on_BUTTON_FINE_AF_clicked();
 
 private:
+    // The exposure table row {ms, frame, line} of the camera mode, the row limited to the table.
+    const int *exposureRow(int row) const;
     void initialize();
     void makeSignalSlotConnection();
     void resetFocusState();
@@ -259,6 +263,14 @@ private:
     QString m_strMagnification[5];
     QString m_strLensName[5];
     bool m_bLightOn = false;
+    // The LED as the panel and the pages last asked for it (a turret between positions puts it
+    // out without changing this): during a run, a cube that comes into place is lit by it.
+    bool m_bLightWanted = false;
+    // A cube came into place and its light is not confirmed yet: its gain and exposure are
+    // written (the sensor starts over) once it is, so that the first frame exposed after the turn
+    // is lit; and whether that was done.
+    bool m_bRestartOnLight = false;
+    bool m_bRestartedOnLight = false;
     bool m_bPseudoColor = false;
     int m_nColorIndex[4] = {7, 2, 0, 1};
     int m_nCameraMode = 8;

@@ -604,6 +604,7 @@ void Controller::replyTimedOut()
         return;
     if (!draining) {
         boardAnswering = false;
+        confirmLight(); // not waited for longer: whoever waits for the light goes on
         if (isEnableSerialLog()) {
             qDebug().noquote() << "=== timeout warning ===" << lastCommand;
             ++g_TimeoutCount;
@@ -698,6 +699,7 @@ bool Controller::readResult(const QString &reply)
 
     replyTimer.stop();
     readyToSend = 1;
+    confirmLight();
     if (lastCommand == QLatin1String("Z RESET"))
         resetUnanswered = false;
     if (startupCheck && isNumber) {
@@ -823,7 +825,11 @@ void Controller::handleEvent(const QString &message, bool acknowledge)
         return;
     }
     // The cube turret came to a stand, maybe where it stood before: what the camera saw changed.
-    if (text.startsWith(QLatin1String("FILTER")))
+    // An event for the cube a poll already reported in place comes late (events wait for the end
+    // of an exchange): that report noted the change, and the sensor may since have started over
+    // for the new cube, whose first frame must not be dropped.
+    if (text.startsWith(QLatin1String("FILTER"))
+        && !(filterInPosition && filterFromSlot(numberAfter(text, QStringLiteral("FILTER "))) == reportedFilter))
         noteSceneChange();
     if (text.contains(QLatin1String("KNOB FINE RUN")) || text.contains(QLatin1String("KNOB COARSE RUN")))
         emit changeMotorSpeed();
@@ -1133,8 +1139,7 @@ void Controller::setLEDPower(int power)
     if (!lightOn)
         return;
     if (!existFirmwareVer()) {
-        ledQueue.append(QStringLiteral("LED %1 %2").arg(filterPosition).arg(power));
-        scheduleQueuedSend();
+        queueLight(QStringLiteral("LED %1 %2").arg(filterPosition).arg(power), power > 0);
         return;
     }
     int sent = power;
@@ -1142,6 +1147,7 @@ void Controller::setLEDPower(int power)
     if (firmwareVersion > 2.5f && !fineScale && !unscaledLedPower)
         sent = power * 10;
     sendToSerialPort(QStringLiteral("LED BRT%1 %2").arg(ledNumber(filterPosition)).arg(sent));
+    emit signalLightConfirmed(); // the exchange had its reply, or its time-out
 }
 
 void Controller::setLightOnOff(bool on)
@@ -1152,9 +1158,24 @@ void Controller::setLightOnOff(bool on)
             sendToSerialPort(QStringLiteral("LED OFF%1").arg(ledNumber(filterPosition)));
         return;
     }
-    ledQueue.append(on ? QStringLiteral("LED %1 %2").arg(filterPosition).arg(ledPower)
-                       : QStringLiteral("LED %1 0").arg(filterPosition));
+    queueLight(on ? QStringLiteral("LED %1 %2").arg(filterPosition).arg(ledPower)
+                  : QStringLiteral("LED %1 0").arg(filterPosition),
+               on && ledPower > 0);
+}
+
+void Controller::queueLight(const QString &command, bool lights)
+{
+    ledQueue.append(command);
+    lightAwaited = lights;
     scheduleQueuedSend();
+}
+
+void Controller::confirmLight()
+{
+    if (!lightAwaited || !ledQueue.isEmpty() || !lastCommand.startsWith(QLatin1String("LED ")))
+        return;
+    lightAwaited = false;
+    emit signalLightConfirmed();
 }
 
 void Controller::switchOffLightOf(int filter)

@@ -77,6 +77,10 @@ public:
     // this returns, as a new-dialect exchange leaves it. False when the board did not answer in
     // that time: what is still queued goes out from the event loop, as before.
     bool sendLightNow();
+    // Old dialect: a light-on command is queued or in flight and its reply has not come yet;
+    // signalLightConfirmed follows the reply (or the reply's time-out). The new dialect's light
+    // command has its reply when it returns.
+    bool isLightAwaited() const { return lightAwaited; }
     // Asks the board where both turrets stand and takes the answer as a poll's (old dialect: at
     // most the reply time-out, after what is in flight or queued). True when an answer came and
     // both stand in position; true without an open port, where nothing can be learned. Called
@@ -156,6 +160,8 @@ signals:
     void signalFocusMemoryIsBottom();
     void signalMotorPositioningCompleted();
     void changeStagePos(int nPos);
+    // The board answered a light-on command (or gave no answer in time): the LED is on.
+    void signalLightConfirmed();
 
 public slots:
     void readFromSerialPort();
@@ -187,6 +193,11 @@ private:
     void sendIfIdle();
     void scheduleQueuedSend();
     void switchOffLightOf(int filter);
+    // Old dialect: the light command goes out with the next free link; `lights` when it is a
+    // light-on command whose reply is awaited.
+    void queueLight(const QString &command, bool lights);
+    // The reply to the last light-on command came (or its wait ended): signalLightConfirmed.
+    void confirmLight();
     void drainLateReply();
     bool dropUnexpectedReply(const QString &reply);
     std::optional<QString> versionFrom(const QStringList &reply) const;
@@ -237,6 +248,7 @@ private:
     int reportedLens = -10;
     int ledPower = 50;
     bool lightOn = false;
+    bool lightAwaited = false;
     int motorMovingStep = 0;
     bool focusMemoryStarted = false;
     bool focusMemoryMoving = false;

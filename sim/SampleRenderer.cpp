@@ -28,6 +28,7 @@ constexpr double FluorescenceRate = 40;
 constexpr double ReadNoise = 3;       // 12-bit units at unity gain
 constexpr double ElectronsPerUnit = 4; // shot noise: variance = signal x gain / ElectronsPerUnit
 constexpr int CachedStacks = 4;
+static_assert(SampleRenderer::MaxParts <= CachedStacks, "a mixed frame's stacks are all cached at once");
 constexpr int HotPixelCount = 12;
 
 int clampObjective(int objective)
@@ -174,19 +175,43 @@ void SampleRenderer::setBlankField(bool blank)
 
 void SampleRenderer::render(const SampleView &view, cv::Mat &frame12)
 {
+    render(std::vector<SampleView>{view}, frame12);
+}
+
+void SampleRenderer::render(const std::vector<SampleView> &views, cv::Mat &frame12)
+{
     frame12.create(Height, Width, CV_16UC1);
-    const int filter = std::clamp(view.filter, 0, 3);
-    const int objective = clampObjective(view.objective) + 1;
-
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const BlurStack &stack = stackFor(filter, objective);
-    std::vector<int> level;
-    std::vector<float> weight;
-    blockBlend(SampleView{filter, objective, view.stageSteps}, level, weight);
-
+    std::vector<SampleView> parts = views;
+    if (parts.empty())
+        parts.push_back(SampleView{0, 1, 0, 0, 1, 0.0});
+    std::stable_sort(parts.begin(), parts.end(), [](const SampleView &a, const SampleView &b) { return a.light > b.light; });
+    // A dark part adds nothing; the first stays, for a frame that is dark all through.
+    while (parts.size() > 1 && (int(parts.size()) > MaxParts || parts.back().light <= 0))
+        parts.pop_back();
+    const SampleView &view = parts.front();
     const double gain = std::max(view.gain, 0.0);
-    const float perUnit = float((filter == 0 ? TransRate : FluorescenceRate) * std::max(view.exposureMs, 0.0)
-                                * std::clamp(view.light, 0.0, 1.0) * gain / LevelScale);
+
+    // Per part: its blur stack, its per-block level and weight, and its signal per stored unit.
+    struct Part
+    {
+        const BlurStack *stack = nullptr;
+        std::vector<int> level;
+        std::vector<float> weight;
+        float perUnit = 0;
+    };
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::array<Part, MaxParts> drawn;
+    const int partCount = int(parts.size());
+    for (int p = 0; p < partCount; ++p) {
+        const int filter = std::clamp(parts[size_t(p)].filter, 0, 3);
+        const int objective = clampObjective(parts[size_t(p)].objective) + 1;
+        // At most MaxParts stacks are asked for, fewer than are cached: none evicts another.
+        drawn[size_t(p)].stack = &stackFor(filter, objective);
+        blockBlend(SampleView{filter, objective, view.stageSteps}, drawn[size_t(p)].level, drawn[size_t(p)].weight);
+        drawn[size_t(p)].perUnit = float((filter == 0 ? TransRate : FluorescenceRate) * std::max(view.exposureMs, 0.0)
+                                         * std::clamp(parts[size_t(p)].light, 0.0, 1.0) * gain / LevelScale);
+    }
+
     // Noise sigma by signal level (12-bit units).
     std::vector<float> sigma(MaxValue + 1);
     for (int s = 0; s <= MaxValue; ++s)
@@ -197,19 +222,26 @@ void SampleRenderer::render(const SampleView &view, cv::Mat &frame12)
     const int blocksPerRow = Width / Block;
 
     cv::parallel_for_(cv::Range(0, Height / Block), [&](const cv::Range &range) {
+        std::array<float, Block> signal;
         for (int by = range.start; by < range.end; ++by) {
             XorShift rng{uint32_t(frameNumber * 2654435761u + uint32_t(by) * 40503u) | 1u};
             for (int y = by * Block; y < (by + 1) * Block; ++y) {
                 uint16_t *out = frame12.ptr<uint16_t>(y);
                 for (int bx = 0; bx < blocksPerRow; ++bx) {
                     const size_t b = size_t(by * blocksPerRow + bx);
-                    const uint16_t *lo = stack.levels[size_t(level[b])].ptr<uint16_t>(y) + bx * Block;
-                    const uint16_t *hi = stack.levels[size_t(level[b]) + 1].ptr<uint16_t>(y) + bx * Block;
-                    const float w = weight[b];
-                    const float a = perUnit * (1 - w), c = perUnit * w;
+                    signal.fill(float(BlackLevel));
+                    for (int p = 0; p < partCount; ++p) {
+                        const Part &part = drawn[size_t(p)];
+                        const uint16_t *lo = part.stack->levels[size_t(part.level[b])].ptr<uint16_t>(y) + bx * Block;
+                        const uint16_t *hi = part.stack->levels[size_t(part.level[b]) + 1].ptr<uint16_t>(y) + bx * Block;
+                        const float w = part.weight[b];
+                        const float a = part.perUnit * (1 - w), c = part.perUnit * w;
+                        for (int x = 0; x < Block; ++x)
+                            signal[size_t(x)] += lo[x] * a + hi[x] * c;
+                    }
                     uint16_t *dst = out + bx * Block;
                     for (int x = 0; x < Block; ++x) {
-                        float v = lo[x] * a + hi[x] * c + BlackLevel;
+                        float v = signal[size_t(x)];
                         const int s = std::min(int(v), int(MaxValue));
                         v += sigma[size_t(s)] * m_gauss[rng.next() >> 16];
                         dst[x] = uint16_t(std::clamp(int(v + 0.5f), 0, int(MaxValue)));

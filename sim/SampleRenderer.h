@@ -44,6 +44,11 @@ public:
 
     // Renders one frame into frame12 (allocated as needed).
     void render(const SampleView &view, cv::Mat &frame12);
+    // Renders a frame exposed across a change of cube or objective: the sum of the views' pictures,
+    // each by its light, with the noise of the sum. The views share the stage, exposure and gain of
+    // the first; the brightest MaxParts are drawn, and no view at all gives a dark frame.
+    void render(const std::vector<SampleView> &views, cv::Mat &frame12);
+    static constexpr int MaxParts = 3;
 
     // Rendering without noise gives the expected image (tests of focus and brightness).
     void setNoise(bool on) { m_noise = on; }

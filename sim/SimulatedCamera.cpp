@@ -102,7 +102,8 @@ void SimulatedCamera::restartExposureLocked()
     const SimCameraState c = m_instrument.camera();
     const double exposure = exposureMs(c.readoutMode, c.registers[SimCameraState::RegFrameCount],
                                        c.registers[SimCameraState::RegLineCount]);
-    m_readyAfterUs = std::llround(exposure * 1000 + sensorReadoutUs(c.readoutMode));
+    m_exposureUs = std::llround(exposure * 1000);
+    m_readyAfterUs = m_exposureUs + std::llround(sensorReadoutUs(c.readoutMode));
     m_exposureStartUs = now;
     m_lastFrameIndex = 0;
     for (Scene &scene : m_scenes)
@@ -203,6 +204,8 @@ int SimulatedCamera::bulkRead(uint8_t endpoint, unsigned char *data, int length,
     std::lock_guard<std::mutex> readLock(m_readMutex);
     SimCameraState camera;
     VirtualInstrument::State scene;
+    int64_t beganUs = 0;
+    int64_t exposureUs = 0;
     {
         // Wait for the next frame (a stall: until the time-out, a close or the fault's end).
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -230,12 +233,14 @@ int SimulatedCamera::bulkRead(uint8_t endpoint, unsigned char *data, int length,
         }
         m_lastFrameIndex = latestReadyLocked(MonotonicClock::nowUs());
         scene = sceneOfLocked(m_lastFrameIndex);
+        beganUs = m_exposureStartUs + (m_lastFrameIndex - 1) * m_periodUs;
+        exposureUs = m_exposureUs;
     }
 
     const int frameBytes = camera.frameBytes();
     if (length < frameBytes)
         return LIBUSB_ERROR_OVERFLOW;
-    m_renderer.render(viewOf(scene), m_frame12);
+    m_renderer.render(viewsOf(scene, m_instrument.lightOver(beganUs, beganUs + exposureUs)), m_frame12);
     if (camera.markerPixel)
         m_frame12.at<uint16_t>(Height - 1, Width - 1) = MarkerValue12;
     packFrame(m_frame12, camera.bitDepth, data);
@@ -280,21 +285,23 @@ void SimulatedCamera::packFrame(const cv::Mat &frame12, int bitDepth, unsigned c
     }
 }
 
-SampleView SimulatedCamera::viewOf(const VirtualInstrument::State &s)
+std::vector<SampleView> SimulatedCamera::viewsOf(const VirtualInstrument::State &s,
+                                                 const std::vector<VirtualInstrument::LightShare> &light)
 {
     const SimCameraState &camera = s.camera;
     SampleView view;
-    view.filter = s.filterPosition;
-    view.objective = s.objectivePosition;
     view.stageSteps = s.stagePhysical();
     view.exposureMs = exposureMs(camera.readoutMode, camera.registers[SimCameraState::RegFrameCount],
                                  camera.registers[SimCameraState::RegLineCount]);
     view.gain = gainOf(camera);
-    const int channel = std::clamp(s.filterPosition, 0, VirtualInstrument::ChannelCount - 1);
-    // A turret between positions, or a cover, blocks the light path.
-    const bool blocked = s.filterTurning || s.objectiveTurning || s.lightPathCovered;
-    view.light = (s.ledLit[channel] && !blocked) ? s.ledPower[channel] / 100.0 : 0.0;
-    return view;
+    std::vector<SampleView> views;
+    for (const VirtualInstrument::LightShare &share : light) {
+        view.filter = share.filter;
+        view.objective = share.objective;
+        view.light = share.light;
+        views.push_back(view);
+    }
+    return views;
 }
 
 void SimulatedCamera::setFault(SimCameraFault fault)

@@ -23,10 +23,12 @@
 // Frame timing follows the sensor: the exposure is ((register 6 + 1) x 1137.5 - register 8) line
 // times, a line time being the read-out-mode value x 4.6184 us; a frame begins its exposure every
 // exposure (at least every 5 ms) and is ready once it is exposed and its rows are read out (1024
-// line times). Changing exposure, mode or depth restarts the exposure. Each frame shows the
-// instrument as it was when its exposure began: the scene of a frame is taken at the first request
-// after that moment (the capture side asks about once a millisecond), so a frame exposed while
-// the stage moved or before the light came on shows it.
+// line times). Changing exposure, mode or depth restarts the exposure. A frame integrates the
+// light over its exposure, as a sensor does: an LED that gives light for part of it lights the
+// frame by that part, a turret that turns during it darkens it for that time, and a cube or
+// objective changed during it mixes both pictures by their times. The stage and the sensor
+// settings are those of the exposure's begin, taken at the first request after that moment (the
+// capture side asks about once a millisecond).
 //
 // Faults come from setFault() or, at construction, from the environment:
 //   VANTOR_SIM_CAMERA=none    no camera on the bus (open fails)
@@ -122,7 +124,9 @@ private:
     void restartExposureLocked();
     void noteExposuresLocked(int64_t nowUs);
     VirtualInstrument::State sceneOfLocked(int64_t frame) const;
-    static SampleView viewOf(const VirtualInstrument::State &s);
+    // The frame's scene (stage and sensor as its exposure began) with the light it integrated.
+    static std::vector<SampleView> viewsOf(const VirtualInstrument::State &s,
+                                           const std::vector<VirtualInstrument::LightShare> &light);
 
     VirtualInstrument &m_instrument;
     std::mutex m_readMutex;       // one bulk read renders at a time
@@ -135,6 +139,7 @@ private:
     uint64_t m_generation = 0;   // bumped by close() and fault changes to release waiting reads
     int64_t m_exposureStartUs = 0; // when frame 1 began its exposure
     int64_t m_periodUs = 10000;
+    int64_t m_exposureUs = 10000;
     int64_t m_readyAfterUs = 10000; // from a frame's exposure begin to its ready: exposure and read-out
     int64_t m_lastFrameIndex = 0; // frames since the exposure start that were already read
     Scene m_scenes[SceneSlots];

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 constexpr int MinKnobMs = 50;
@@ -41,7 +42,8 @@ VirtualInstrument::State VirtualInstrument::state() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     State s;
-    s.timeMs = MonotonicClock::nowMs();
+    const int64_t nowUs = MonotonicClock::nowUs();
+    s.timeMs = nowUs / 1000;
     s.stagePosition = positionAt(s.timeMs);
     s.stageLower = m_lower;
     s.stageUpper = m_upper;
@@ -49,16 +51,17 @@ VirtualInstrument::State VirtualInstrument::state() const
     s.stageMoving = s.stagePosition != m_moveTo;
     s.stageTarget = m_moveTo;
     s.stageSpeed = m_speed;
-    s.filterPosition = m_filter;
-    s.filterTurning = s.timeMs < m_filterSettledMs;
-    s.objectivePosition = m_objective;
-    s.objectiveTurning = s.timeMs < m_objectiveSettledMs;
+    const Optics &o = m_optics.back();
+    s.filterPosition = o.filter;
+    s.filterTurning = nowUs < o.filterSettledUs;
+    s.objectivePosition = o.objective;
+    s.objectiveTurning = nowUs < o.objectiveSettledUs;
     for (int c = 0; c < ChannelCount; ++c) {
-        s.ledOn[c] = m_ledOn[c];
-        s.ledLit[c] = m_ledOn[c] && s.timeMs - m_ledOnSinceMs[c] >= m_ledSwitchOnMs;
-        s.ledPower[c] = m_ledPower[c];
+        s.ledOn[c] = o.ledOn[c];
+        s.ledLit[c] = o.ledOn[c] && nowUs - o.ledOnSinceUs[c] >= o.ledSwitchOnUs;
+        s.ledPower[c] = o.ledPower[c];
     }
-    s.lightPathCovered = m_lightPathCovered;
+    s.lightPathCovered = o.covered;
     s.knobCoarseRunning = s.timeMs < m_knobUntilMs[0];
     s.knobFineRunning = s.timeMs < m_knobUntilMs[1];
     s.knobCoarseSpeed = m_knobSpeed[0];
@@ -136,15 +139,17 @@ double VirtualInstrument::defaultSpeed() const
 void VirtualInstrument::turnFilter(int position, int transientMs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_filter = std::clamp(position, 0, ChannelCount - 1);
-    m_filterSettledMs = MonotonicClock::nowMs() + std::max(0, transientMs);
+    Optics &o = changeOptics();
+    o.filter = std::clamp(position, 0, ChannelCount - 1);
+    o.filterSettledUs = o.sinceUs + int64_t(std::max(0, transientMs)) * 1000;
 }
 
 void VirtualInstrument::turnObjective(int position, int transientMs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_objective = std::clamp(position, 1, 5);
-    m_objectiveSettledMs = MonotonicClock::nowMs() + std::max(0, transientMs);
+    Optics &o = changeOptics();
+    o.objective = std::clamp(position, 1, 5);
+    o.objectiveSettledUs = o.sinceUs + int64_t(std::max(0, transientMs)) * 1000;
 }
 
 void VirtualInstrument::setLed(int channel, bool on, double powerPercent)
@@ -153,7 +158,7 @@ void VirtualInstrument::setLed(int channel, bool on, double powerPercent)
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
     switchLed(channel, on);
-    m_ledPower[channel] = std::clamp(powerPercent, 0.0, 100.0);
+    m_optics.back().ledPower[channel] = std::clamp(powerPercent, 0.0, 100.0);
 }
 
 void VirtualInstrument::setLedOn(int channel, bool on)
@@ -167,27 +172,96 @@ void VirtualInstrument::setLedOn(int channel, bool on)
 // A change of power leaves a lit LED lit; only off to on starts the switch-on time.
 void VirtualInstrument::switchLed(int channel, bool on)
 {
-    if (on && !m_ledOn[channel])
-        m_ledOnSinceMs[channel] = MonotonicClock::nowMs();
-    m_ledOn[channel] = on;
+    Optics &o = changeOptics();
+    if (on && !o.ledOn[channel])
+        o.ledOnSinceUs[channel] = o.sinceUs;
+    o.ledOn[channel] = on;
 }
 
 void VirtualInstrument::setLightPathCovered(bool covered)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_lightPathCovered = covered;
+    changeOptics().covered = covered;
 }
 
 void VirtualInstrument::setLedSwitchOnMs(int ms)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_ledSwitchOnMs = std::max(0, ms);
+    changeOptics().ledSwitchOnUs = int64_t(std::max(0, ms)) * 1000;
 }
 
 int VirtualInstrument::ledSwitchOnMs() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_ledSwitchOnMs;
+    return int(m_optics.back().ledSwitchOnUs / 1000);
+}
+
+VirtualInstrument::Optics &VirtualInstrument::changeOptics()
+{
+    const int64_t now = MonotonicClock::nowUs();
+    if (m_optics.back().sinceUs < now) {
+        Optics next = m_optics.back();
+        next.sinceUs = now;
+        m_optics.push_back(next);
+    }
+    // The record in force at the oldest moment still asked for stays.
+    while (m_optics.size() > 1 && m_optics[1].sinceUs <= now - OpticsHistoryUs)
+        m_optics.pop_front();
+    return m_optics.back();
+}
+
+double VirtualInstrument::Optics::lightAt(int64_t t) const
+{
+    const bool blocked = covered || t < filterSettledUs || t < objectiveSettledUs;
+    const bool lit = ledOn[filter] && t >= ledOnSinceUs[filter] + ledSwitchOnUs;
+    return lit && !blocked ? ledPower[filter] / 100.0 : 0.0;
+}
+
+int64_t VirtualInstrument::Optics::nextChangeAfter(int64_t t) const
+{
+    int64_t next = INT64_MAX;
+    for (const int64_t at : {filterSettledUs, objectiveSettledUs, ledOnSinceUs[filter] + ledSwitchOnUs}) {
+        if (at > t)
+            next = std::min(next, at);
+    }
+    return next;
+}
+
+std::vector<VirtualInstrument::LightShare> VirtualInstrument::lightOver(int64_t fromUs, int64_t toUs) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<LightShare> shares;
+    const double span = double(std::max<int64_t>(toUs - fromUs, 1));
+    auto share = [&](const Optics &o) -> LightShare & {
+        for (LightShare &s : shares) {
+            if (s.filter == o.filter && s.objective == o.objective)
+                return s;
+        }
+        shares.push_back({o.filter, o.objective, 0.0});
+        return shares.back();
+    };
+    // The record in force at fromUs: the last one that began no later (the oldest kept stands for
+    // all time before it).
+    size_t i = 0;
+    while (i + 1 < m_optics.size() && m_optics[i + 1].sinceUs <= fromUs)
+        ++i;
+    if (toUs <= fromUs) {
+        share(m_optics[i]).light = m_optics[i].lightAt(fromUs);
+        return shares;
+    }
+    for (; i < m_optics.size(); ++i) {
+        const Optics &o = m_optics[i];
+        const int64_t end = std::min(toUs, i + 1 < m_optics.size() ? m_optics[i + 1].sinceUs : INT64_MAX);
+        // Piecewise constant between the moments a turret stands or an LED gives light.
+        for (int64_t t = i == 0 ? fromUs : std::max(fromUs, o.sinceUs); t < end;) {
+            const int64_t next = std::min(end, o.nextChangeAfter(t));
+            share(o).light += o.lightAt(t) * double(next - t) / span;
+            t = next;
+        }
+        if (end >= toUs)
+            break;
+    }
+    return shares;
 }
 
 void VirtualInstrument::turnKnob(bool coarse, int steps, int durationMs)

@@ -2,8 +2,10 @@
 #include "SimCameraState.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 // The state of the simulated instrument that the board simulator, the camera simulator and the
 // specimen renderer share: focus stage, filter and objective turrets, LEDs, focus knobs and the
@@ -96,14 +98,50 @@ public:
     void turnKnob(bool coarse, int steps, int durationMs);
     void setKnobSpeed(bool coarse, int speed);
 
+    // The light that reached the camera from fromUs to toUs (monotonic clock), as a sensor
+    // integrates it: one share per filter and objective that stood in the path during the span,
+    // each the mean light fraction (LED power, 0 when dark or blocked) over the whole span. The
+    // shares add up to the span's mean light; a span in the dark gives one share of 0.
+    struct LightShare
+    {
+        int filter = 0;
+        int objective = 1;
+        double light = 0;
+    };
+    std::vector<LightShare> lightOver(int64_t fromUs, int64_t toUs) const;
+
     // Camera registers and mode, read and changed under the same lock.
     SimCameraState camera() const;
     void updateCamera(const std::function<void(SimCameraState &)> &change);
 
 private:
+    // What decides the light on the camera, from sinceUs until the next change: the turrets (and
+    // when they stand) and the LEDs (and since when they are on).
+    struct Optics
+    {
+        int64_t sinceUs = 0;
+        int filter = 0;
+        int64_t filterSettledUs = 0;
+        int objective = 1;
+        int64_t objectiveSettledUs = 0;
+        bool ledOn[ChannelCount] = {};
+        int64_t ledOnSinceUs[ChannelCount] = {};
+        double ledPower[ChannelCount] = {};
+        int64_t ledSwitchOnUs = int64_t(DefaultLedSwitchOnMs) * 1000;
+        bool covered = false;
+
+        // The light fraction at t, and the next moment after t at which it may change.
+        double lightAt(int64_t t) const;
+        int64_t nextChangeAfter(int64_t t) const;
+    };
+    // How long past optics are kept: longer than the longest exposure and its read-out.
+    static constexpr int64_t OpticsHistoryUs = 120LL * 1000000;
+
     int positionAt(int64_t nowMs) const; // with the mutex held
     void settle(int64_t nowMs);          // ends a finished move; with the mutex held
     void switchLed(int channel, bool on); // with the mutex held
+    // Opens a new optics record from now; the caller changes it (with the mutex held).
+    Optics &changeOptics();
 
     mutable std::mutex m_mutex;
     // Stage: a move from m_moveFrom at m_moveStartMs towards m_moveTo at m_speed.
@@ -115,17 +153,9 @@ private:
     int m_lower = 0;
     int m_upper = 520000;
     int m_counterOffset = 0;
-    // Turrets.
-    int m_filter = 0;
-    int64_t m_filterSettledMs = 0;
-    int m_objective = 1;
-    int64_t m_objectiveSettledMs = 0;
-    // LEDs and knobs.
-    bool m_ledOn[ChannelCount] = {};
-    int64_t m_ledOnSinceMs[ChannelCount] = {};
-    int m_ledSwitchOnMs = DefaultLedSwitchOnMs;
-    double m_ledPower[ChannelCount] = {};
-    bool m_lightPathCovered = false;
+    // Turrets and light: the current optics last, the earlier ones before it, oldest first.
+    std::deque<Optics> m_optics = std::deque<Optics>(1);
+    // Knobs.
     int64_t m_knobUntilMs[2] = {}; // coarse, fine
     int m_knobSpeed[2] = {};
     SimCameraState m_camera;

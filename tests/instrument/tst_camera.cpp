@@ -63,6 +63,43 @@ private slots:
         }
     }
 
+    // The drop after a scene change at its edges, at a long exposure: a frame is shown only when
+    // it was not ready at a poll before the change and came no sooner after it than a frame begun
+    // at the change can (the exposure and the read-out of the mode).
+    void theDropAfterASceneChangeAtItsEdges_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("begunMs"); // the frame began its exposure this long after the change
+        QTest::addColumn<double>("lateMs");  // it was read this long after it was ready
+        QTest::addColumn<bool>("shown");
+        for (int mode : {8, 16}) {
+            const double readoutMs = sensorReadoutUs(mode == 16 ? kReadoutMode16 : kReadoutMode8) / 1000;
+            QTest::addRow("%d-bit, begun at the change", mode) << mode << 0.0 << 0.0 << true;
+            QTest::addRow("%d-bit, begun 1 ms after", mode) << mode << 1.0 << 0.0 << true;
+            QTest::addRow("%d-bit, changed 3 ms into its exposure", mode) << mode << -3.0 << 0.0 << false;
+            QTest::addRow("%d-bit, half a read-out early", mode) << mode << -readoutMs / 2 << 0.0 << false;
+            QTest::addRow("%d-bit, ready before the change, read late", mode) << mode << -3200.0 << 4000.0 << false;
+        }
+    }
+    void theDropAfterASceneChangeAtItsEdges()
+    {
+        QFETCH(int, mode);
+        QFETCH(double, begunMs);
+        QFETCH(double, lateMs);
+        QFETCH(bool, shown);
+        constexpr int64_t exposureUs = 3000000;
+        constexpr int64_t changedUs = 1000000000;
+        g_camera_mode = mode;
+        g_current_exposure_time = exposureUs / 1e6;
+        g_scene_changed_us = changedUs;
+        const int64_t readyUs = changedUs + int64_t(begunMs * 1000) + exposureUs
+                                + int64_t(sensorReadoutUs(mode == 16 ? kReadoutMode16 : kReadoutMode8));
+        const int64_t lastNotReadyPollUs = readyUs - 1000;
+        const bool verdict = exposedAfterSceneChange(lastNotReadyPollUs, readyUs + int64_t(lateMs * 1000));
+        camera_reset_state();
+        QCOMPARE(verdict, shown);
+    }
+
     void firstModeSetUpSendsModeDepthAndGainControl_data()
     {
         QTest::addColumn<QString>("mode");

@@ -1,6 +1,7 @@
 // The controller's commands against the simulated board on a pseudo-terminal: dialect detection
 // for every firmware profile, the start-up status and its fallbacks, polling cadence, turret
 // reports, light commands, knob events and the parfocal correction after an objective change.
+#include "CameraAccess.h"
 #include "ControllerTestSupport.h"
 #include "Globals.h"
 #include "Paths.h"
@@ -201,6 +202,38 @@ private slots:
         b.controller.sendLightNow();
         QVERIFY(pumpUntil([&] { return !b.instrument.state().ledOn[0]; }, 5000));
         QCOMPARE(b.controller.getFilterPosition(), 3);
+    }
+
+    // A FILTER event marks a change of scene, except one naming the cube that a poll already
+    // reported in place: it comes late, after that report noted the change and the sensor may
+    // have started over for the cube, whose first frame must then not be dropped.
+    void aLateFilterEventForTheReportedCubeChangesNothing_data()
+    {
+        QTest::addColumn<int>("eventSlot");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("the cube reported (GFP, slot 1)") << 1 << false;
+        QTest::newRow("another cube (Trans, slot 4)") << 4 << true;
+    }
+    void aLateFilterEventForTheReportedCubeChangesNothing()
+    {
+        QFETCH(int, eventSlot);
+        QFETCH(bool, changed);
+        BoardBench b("3.1");
+        b.instrument.turnFilter(3, 0);
+        QVERIFY(b.open());
+        b.controller.sendToSerialPort("STATUS");
+        QCOMPARE(b.controller.getReportedFilter(), 3);
+        pumpEvents(200); // the board's own event for the stand, if any
+        g_scene_changed_us = 1;
+        const QString event = QStringLiteral("FILTER %1").arg(eventSlot);
+        const auto acknowledged = [&] { return b.board.acknowledgements().filter(event).size(); };
+        const int before = acknowledged();
+        b.board.sendEvent(event);
+        QVERIFY(pumpUntil([&] { return acknowledged() > before; }, 5000));
+        pumpEvents(50); // an event waiting for an exchange's end is handled after its acknowledgement
+        const bool noted = g_scene_changed_us != 1;
+        g_scene_changed_us = 0;
+        QCOMPARE(noted, changed);
     }
 
     // Reported slots 1 to 4 are filter positions 3 to 0; between positions (0) gives -1 once, and

@@ -239,6 +239,56 @@ private slots:
         QCOMPARE(capturedImageMetaData().objective[3], QString("Objective: Quorva 30X NA 0.40 PLAN"));
     }
 
+    // A cube that comes into place is lit at its own level, in live view and while a run keeps
+    // its light on (a run between frames leaves it dark), the old cube's light out; the exposure
+    // is written once more after the board confirmed the new light, so that the first frame the
+    // sensor starts after the turn is lit.
+    void aCubeThatComesIntoPlaceIsLitBeforeItsFirstFrame_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("lit");
+        for (const char *p : {"old", "3.1"}) {
+            QTest::addRow("%s, live", p) << QString(p) << false << true;
+            QTest::addRow("%s, run with its light on", p) << QString(p) << true << true;
+            QTest::addRow("%s, run between frames", p) << QString(p) << true << false;
+        }
+    }
+    void aCubeThatComesIntoPlaceIsLitBeforeItsFirstFrame()
+    {
+        QFETCH(QString, profile);
+        QFETCH(bool, running);
+        QFETCH(bool, lit);
+        constexpr int cube = 3;
+        PanelBench b(profile);
+        b.setConfig("Filter_3", "Light", "20");
+        QVERIFY(b.build());
+        b.goLive();
+        b.button("BUTTON_LIGHT_ON")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(b.vi.state().ledOn[0], 10000);
+        if (running) {
+            b.panel->setCurrentMenuState(-1, -1, 3, -1, -1, -1); // a Z-stack runs
+            if (!lit)
+                b.panel->turnOffLight();
+        }
+        QList<bool> litAtExposure; // whether the new cube's LED was on at each exposure written
+        connect(b.panel.get(), QOverload<int, int, int>::of(&ControlWidget::signalChangeExposure),
+                [&] { litAtExposure << b.vi.state().ledOn[cube]; });
+
+        b.vi.turnFilter(cube, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(b.panel->currentFilterPosition(), cube, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.vi.state().ledOn[cube], lit, 10000);
+        QTest::qWait(300); // nothing follows
+        const VirtualInstrument::State s = b.vi.state();
+        QCOMPARE(s.ledOn[cube], lit);
+        QVERIFY(!s.ledOn[0]);
+        QVERIFY(!litAtExposure.isEmpty());
+        if (lit) {
+            QCOMPARE(s.ledPower[cube], 20.0);
+            QVERIFY2(litAtExposure.last(), "the exposure was last written before the light came on");
+        }
+    }
+
     void betweenPositionsAndBusyPagesLockTheLight()
     {
         PanelBench b("3.1");

@@ -1,3 +1,4 @@
+#include "MonotonicClock.h"
 #include "SimulatedCamera.h"
 #include "SimulatedInstrument.h"
 #include "VirtualInstrument.h"
@@ -118,24 +119,60 @@ private slots:
         }
     }
 
-    // A frame shows the instrument as it was when its exposure began: the light switched on while
-    // a frame is exposed shows only in the next one.
-    void aFrameShowsTheSceneAtItsExposureBegin()
+    // A frame integrates the light over its exposure: a light switched on or a cube turned in part
+    // of the way through gives the frame that part of the new picture and the rest of the old.
+    void aFrameIntegratesTheLightOverItsExposure_data()
     {
+        QTest::addColumn<int>("before"); // the cube in place before; -1: Trans with its light off
+        QTest::addColumn<int>("after");
+        QTest::addColumn<double>("at");  // the part of the exposure gone at the change
+        QTest::newRow("light on after a quarter") << -1 << 0 << 0.25;
+        QTest::newRow("light on half way") << -1 << 0 << 0.5;
+        QTest::newRow("light on after three quarters") << -1 << 0 << 0.75;
+        QTest::newRow("Trans to GFP half way") << 0 << 3 << 0.5;
+        QTest::newRow("GFP to Trans after a quarter") << 3 << 0 << 0.25;
+    }
+    void aFrameIntegratesTheLightOverItsExposure()
+    {
+        QFETCH(int, before);
+        QFETCH(int, after);
+        QFETCH(double, at);
         Rig rig;
-        rig.instrument.setLedOn(0, false);
+        rig.camera.renderer().setNoise(false);
         vendorWrite(rig.camera, 0xC5, 6, SimCameraState::RegFrameCount); // 500 ms
         vendorWrite(rig.camera, 0xC5, 745, SimCameraState::RegLineCount);
-        int transferred = 0;
-        const auto mean = [&] {
-            rig.read(Frame8, &transferred);
-            return cv::mean(cv::Mat(1024, 1280, CV_8UC1, rig.buffer.data()))[0];
+        const int64_t exposureUs = 500000;
+        const int64_t readyAfterUs = exposureUs + int64_t(sensorReadoutUs(15));
+        // Lights that leave the pictures well inside the 12 bits.
+        const auto place = [&](int cube) {
+            rig.instrument.setLed(0, cube >= 0, 1);
+            rig.instrument.setLed(3, true, 60);
+            rig.instrument.turnFilter(std::max(cube, 0), 0);
         };
-        mean(); // the next frame began its exposure during this read-out
-        rig.instrument.setLedOn(0, true);
-        const double before = mean();
-        const double after = mean();
-        QVERIFY2(before < 10 && after > 50, qPrintable(QString("%1 %2").arg(before).arg(after)));
+        const auto mean = [&] {
+            int transferred = 0;
+            return rig.read(Frame8, &transferred) == 0 ? cv::mean(cv::Mat(1024, 1280, CV_8UC1, rig.buffer.data()))[0] : -1.0;
+        };
+        const auto settledMean = [&](int cube) {
+            place(cube);
+            mean();
+            return mean(); // exposed wholly after
+        };
+        const double meanAfter = settledMean(after);
+        const double meanBefore = settledMean(before);
+
+        const int64_t beginUs = rig.camera.nextExposureBeginUs();
+        MonotonicClock::sleepUs(beginUs + int64_t(at * exposureUs) - MonotonicClock::nowUs());
+        place(after);
+        // A read gives the latest frame ready: once the one begun at beginUs is, before the next.
+        MonotonicClock::sleepUs(beginUs + readyAfterUs + 20000 - MonotonicClock::nowUs());
+        const double mixed = mean();
+
+        const double expected = at * meanBefore + (1 - at) * meanAfter;
+        qInfo("before %.1f, after %.1f, frame %.1f, expected %.1f", meanBefore, meanAfter, mixed, expected);
+        QVERIFY(std::abs(meanAfter - meanBefore) > 20);
+        QVERIFY2(std::abs(mixed - expected) <= 0.05 * std::abs(meanAfter - meanBefore) + 1,
+                 qPrintable(QString("mean %1, expected %2").arg(mixed).arg(expected)));
     }
 
     // An LED gives light only its switch-on time after it was switched on; a change of power
