@@ -1,4 +1,6 @@
 #include "ImReaderWriter.h"
+
+#include "EncoderLimits.h"
 #include "FrameThumbnail.h"
 #include "RegularFile.h"
 #include "SafeFileWriter.h"
@@ -859,6 +861,9 @@ bool ImReaderWriter::writeImage(const QByteArray &path, Format format)
         image = QImage(buffer8.get(), int(width), int(height), int(width) * 3, QImage::Format_RGB888);
     }
     const char *name = format == Format::Jpg ? "JPG" : format == Format::Png ? "PNG" : "BMP";
+    const QString tooLarge = EncoderLimits::refusal(name, width, height);
+    if (!tooLarge.isEmpty())
+        return fail(path, tooLarge);
     // Encode in memory, then write the bytes through the same checked path as every other format.
     QByteArray encoded;
     QBuffer buffer(&encoded);

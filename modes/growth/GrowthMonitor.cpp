@@ -1,6 +1,7 @@
 #include "GrowthMonitor.h"
 
 #include "ConfluencyAnalysis.h"
+#include "EncoderLimits.h"
 #include "ImageFileReader.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
@@ -37,6 +38,9 @@ bool stageImage(SafeFileWriter &file, const QString &path, const cv::Mat &image,
 {
     const QString name = QFileInfo(path).fileName();
     const int dot = name.lastIndexOf('.');
+    *why = dot < 0 ? QString() : EncoderLimits::refusal(name.mid(dot + 1), quint64(image.cols), quint64(image.rows));
+    if (!why->isEmpty())
+        return false;
     std::vector<uchar> bytes;
     if (dot < 0 || !cv::haveImageWriter(path.toStdString()) || !cv::imencode(name.mid(dot).toStdString(), image, bytes)) {
         *why = QStringLiteral("no image format for %1").arg(path);
@@ -140,7 +144,8 @@ bool GrowthMonitor::getConfluencyValue(const std::string &imagePath, const QStri
         if (!written)
             return fail(QStringLiteral("cannot write the result images: %1").arg(why), confluency, count);
     } catch (const std::exception &e) {
-        return fail(QStringLiteral("analysis failed: %1").arg(QString::fromLocal8Bit(e.what())), confluency, count);
+        return fail(QStringLiteral("analysis failed: %1").arg(QString::fromLocal8Bit(e.what()).trimmed()), confluency,
+                    count);
     }
     confluency = float(result.covered) / float(qint64(grey.cols) * grey.rows) * 100.0f;
     count = result.count;

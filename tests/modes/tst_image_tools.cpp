@@ -171,9 +171,31 @@ private slots:
         QTest::newRow("merge past the size limit")
             << limit << QStringList{"vantor-focus-merge", "merged.tif", "good.tif", "good.tif"} << 2
             << "^vantor-focus-merge: cannot write merged.tif: .*File too large\\n$" << QStringList();
+        QTest::newRow("confluency usage on a full standard output")
+            << full << QStringList{conf, "--help"} << 1
+            << "^vantor-confluency: cannot write the usage: No space left on device\\n$" << QStringList();
+        // No summary line claims a count whose cells were lost.
         QTest::newRow("count on a full standard output")
             << full << QStringList{count, "good.tif"} << 1
-            << "^total=.*\\nvantor-count: cannot write the cells: No space left on device\\n$"
+            << "^vantor-count: cannot write the cells: No space left on device\\n$" << QStringList();
+        QTest::newRow("two-colour count on a full standard output")
+            << full << QStringList{count, "--engine", "twocolour", "rgb.tif"} << 1
+            << "^vantor-count: cannot write the cells: No space left on device\\n$" << QStringList();
+        // Pictures past what PNG and JPEG can hold are refused in a line of ours, no library's.
+        const QString tall = "the picture of 1 x 1000001 pixels is too large for ";
+        QTest::newRow("confluency results too large for PNG")
+            << "" << QStringList{conf, "--out", "res.png", "tall.tif"} << 2
+            << "^vantor-confluency: cannot write the result images: " + tall
+                   + "PNG \\(at most 1000000 pixels a side\\)\\n$"
+            << QStringList();
+        QTest::newRow("confluency results too large for JPEG")
+            << "" << QStringList{conf, "--out", "res.jpg", "tall.tif"} << 2
+            << "^vantor-confluency: cannot write the result images: " + tall
+                   + "JPEG \\(at most 65500 pixels a side\\)\\n$"
+            << QStringList();
+        QTest::newRow("merge too large for PNG")
+            << "" << QStringList{"vantor-focus-merge", "merged.png", "tall.tif", "tall.tif"} << 2
+            << "^vantor-focus-merge: cannot write merged.png: " + tall + "PNG \\(at most 1000000 pixels a side\\)\\n$"
             << QStringList();
         QTest::newRow("confluency of a name not UTF-8")
             << name << QStringList{conf, n} << 0 << "^$" << QStringList();
@@ -209,6 +231,20 @@ private slots:
         QTest::newRow("merge of a name with controls")
             << controls << QStringList{"vantor-focus-merge", "merged.tif", c, c} << 2
             << "^vantor-focus-merge: cannot read " + shown + ": [^\\n]*\\n$" << QStringList();
+        // DEL and a C1 control, the bidirectional marks, embeddings and isolates that reorder a
+        // terminal's line, the line and paragraph separators that split it, and a backslash.
+        const QString marks = "export LC_ALL=C.UTF-8; c=$(printf 'a\\177b\\302\\205c\\342\\200\\256d\\342\\200\\217"
+                              "e\\342\\201\\246f\\342\\201\\251g\\342\\200\\250h\\342\\200\\251i\\\\j.tif');",
+                      marked = "a\\\\x7fb\\\\x85c\\\\u202ed\\\\u200fe\\\\u2066f\\\\u2069g\\\\u2028h\\\\u2029i\\\\\\\\j\\.tif";
+        QTest::newRow("confluency of a name with marks and separators")
+            << marks << QStringList{conf, c} << 2 << "^vantor-confluency: cannot read the image " + marked + ": [^\\n]*\\n$"
+            << QStringList();
+        QTest::newRow("count of a name with marks and separators")
+            << marks << QStringList{count, c} << 2 << "^vantor-count: cannot read " + marked + " as a TIFF image: [^\\n]*\\n$"
+            << QStringList();
+        QTest::newRow("merge of a name with marks and separators")
+            << marks << QStringList{"vantor-focus-merge", "merged.tif", c, c} << 2
+            << "^vantor-focus-merge: cannot read " + marked + ": [^\\n]*\\n$" << QStringList();
         QTest::newRow("count with bad and empty values")
             << "" << QStringList{count, "--protocol", "bad.ini", "good.tif"} << 0
             << "^vantor-count: bad.ini: \\[Dilution Factor\\] Factor is empty; the default 2 is used\\n"
@@ -235,6 +271,19 @@ private slots:
         root.writeFile("/random.ini", random);
         root.writeFile("/bad.ini", "[Dilution Factor]\nFactor=\n[InSide_Detection]\nMustDetect_intensity=300\n"
                                    "[Post_Filtering]\nRoundness=20\nmin_size=\x01\x02x\n");
+        // One pixel wide and a little over a million high: more than PNG takes, little to analyse.
+        std::vector<uchar> column(1000001);
+        for (size_t i = 0; i < column.size(); ++i)
+            column[i] = uchar(i % 7 == 0 ? 220 : 30);
+        ImReaderWriter tall;
+        QVERIFY(tall.load(column.data(), 1, quint32(column.size()), 8, 1, 1, 1, 1)
+                && tall.write(QFile::encodeName(root.path() + "/tall.tif"), {}));
+        // A colour frame for the two-colour engine.
+        const QImage rgb = QImage(m_hostile + "/good.png").convertToFormat(QImage::Format_RGB888);
+        ImReaderWriter colour;
+        QVERIFY(!rgb.isNull() && rgb.bytesPerLine() == rgb.width() * 3);
+        QVERIFY(colour.load(rgb.constBits(), quint32(rgb.width()), quint32(rgb.height()), 8, 3, 1, 2, 1)
+                && colour.write(QFile::encodeName(root.path() + "/rgb.tif"), {}));
         const QStringList outputs = {"res_count.tif", "res_result.tif", "dir_count.tif", "merged.tif"};
         for (const QString &output : outputs)
             root.writeFile("/" + output, "older " + output.toUtf8());

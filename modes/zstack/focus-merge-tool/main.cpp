@@ -14,7 +14,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
-#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <cstdio>
@@ -85,7 +84,6 @@ int merge(bool sr, const std::vector<QByteArray> &paths)
 int main(int argc, char **argv)
 {
     // Standard error carries only the one line of a refusal.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     CommandLineTool::quiet();
     bool sr = false;
     std::vector<QByteArray> paths;
@@ -101,6 +99,6 @@ int main(int argc, char **argv)
         return merge(sr, paths);
     } catch (const std::exception &e) {
         // Memory or OpenCV failing on an image within the reader's limits.
-        return refuse(QStringLiteral("merge failed: %1").arg(QString::fromLocal8Bit(e.what())));
+        return refuse(QStringLiteral("merge failed: %1").arg(QString::fromLocal8Bit(e.what()).trimmed()));
     }
 }
