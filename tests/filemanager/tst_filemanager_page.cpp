@@ -1,3 +1,4 @@
+#include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "PageBench.h"
 #include "FileManagerWidget.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QtTest>
@@ -273,10 +275,17 @@ private slots:
         // The rename box shows the name as the list does, without a file's suffix.
         const QString base = isFolder ? shown : shown.left(shown.lastIndexOf('.'));
         QString boxed;
+        QStringList refusals;
+        DialogRunner::setStandingScript([&refusals](QDialog *dialog) {
+            refusals << dialog->metaObject()->className();
+            return 0;
+        });
+        const auto restore = qScopeGuard([] { DialogRunner::setStandingScript({}); });
         bench.select({name});
         PageScripts::type(base, &boxed);
         QVERIFY(bench.page->renaming());
         QCOMPARE(boxed, base);
+        QCOMPARE(refusals, QStringList());
         QCOMPARE(bench.names("/media/VANTOR SSD/Names"), QStringList{name});
 
         if (isFolder) {
