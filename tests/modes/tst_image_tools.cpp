@@ -220,31 +220,30 @@ private slots:
                "\\[Declustering Level\\] Level=0\\n"
                    + total
             << QStringList();
-        // A name holding control characters is shown escaped: the reason stays one line.
-        const QString controls = "c=$(printf 'a\\nb\\033.tif');", c = "'\"$c\"'", shown = "a\\\\nb\\\\x1b\\.tif";
-        QTest::newRow("confluency of a name with controls")
-            << controls << QStringList{conf, c} << 2 << "^vantor-confluency: cannot read the image " + shown + ": [^\\n]*\\n$"
-            << QStringList();
-        QTest::newRow("count of a name with controls")
-            << controls << QStringList{count, c} << 2 << "^vantor-count: cannot read " + shown + " as a TIFF image: [^\\n]*\\n$"
-            << QStringList();
-        QTest::newRow("merge of a name with controls")
-            << controls << QStringList{"vantor-focus-merge", "merged.tif", c, c} << 2
-            << "^vantor-focus-merge: cannot read " + shown + ": [^\\n]*\\n$" << QStringList();
-        // DEL and a C1 control, the bidirectional marks, embeddings and isolates that reorder a
+        // A name holding control characters is shown escaped: the reason stays one line. So is one
+        // with DEL and a C1 control, the bidirectional marks, embeddings and isolates that reorder a
         // terminal's line, the line and paragraph separators that split it, and a backslash.
-        const QString marks = "export LC_ALL=C.UTF-8; c=$(printf 'a\\177b\\302\\205c\\342\\200\\256d\\342\\200\\217"
-                              "e\\342\\201\\246f\\342\\201\\251g\\342\\200\\250h\\342\\200\\251i\\\\j.tif');",
-                      marked = "a\\\\x7fb\\\\x85c\\\\u202ed\\\\u200fe\\\\u2066f\\\\u2069g\\\\u2028h\\\\u2029i\\\\\\\\j\\.tif";
-        QTest::newRow("confluency of a name with marks and separators")
-            << marks << QStringList{conf, c} << 2 << "^vantor-confluency: cannot read the image " + marked + ": [^\\n]*\\n$"
-            << QStringList();
-        QTest::newRow("count of a name with marks and separators")
-            << marks << QStringList{count, c} << 2 << "^vantor-count: cannot read " + marked + " as a TIFF image: [^\\n]*\\n$"
-            << QStringList();
-        QTest::newRow("merge of a name with marks and separators")
-            << marks << QStringList{"vantor-focus-merge", "merged.tif", c, c} << 2
-            << "^vantor-focus-merge: cannot read " + marked + ": [^\\n]*\\n$" << QStringList();
+        const QString c = "'\"$c\"'";
+        const struct
+        {
+            const char *kind;
+            QString shell, shown;
+        } names[] = {{"controls", "c=$(printf 'a\\nb\\033.tif');", "a\\\\nb\\\\x1b\\.tif"},
+                     {"marks and separators",
+                      "export LC_ALL=C.UTF-8; c=$(printf 'a\\177b\\302\\205c\\342\\200\\256d\\342\\200\\217"
+                      "e\\342\\201\\246f\\342\\201\\251g\\342\\200\\250h\\342\\200\\251i\\\\j.tif');",
+                      "a\\\\x7fb\\\\x85c\\\\u202ed\\\\u200fe\\\\u2066f\\\\u2069g\\\\u2028h\\\\u2029i\\\\\\\\j\\.tif"}};
+        for (const auto &name : names) {
+            QTest::addRow("confluency of a name with %s", name.kind)
+                << name.shell << QStringList{conf, c} << 2
+                << "^vantor-confluency: cannot read the image " + name.shown + ": [^\\n]*\\n$" << QStringList();
+            QTest::addRow("count of a name with %s", name.kind)
+                << name.shell << QStringList{count, c} << 2
+                << "^vantor-count: cannot read " + name.shown + " as a TIFF image: [^\\n]*\\n$" << QStringList();
+            QTest::addRow("merge of a name with %s", name.kind)
+                << name.shell << QStringList{"vantor-focus-merge", "merged.tif", c, c} << 2
+                << "^vantor-focus-merge: cannot read " + name.shown + ": [^\\n]*\\n$" << QStringList();
+        }
         QTest::newRow("count with bad and empty values")
             << "" << QStringList{count, "--protocol", "bad.ini", "good.tif"} << 0
             << "^vantor-count: bad.ini: \\[Dilution Factor\\] Factor is empty; the default 2 is used\\n"
