@@ -38,9 +38,6 @@ bool stageImage(SafeFileWriter &file, const QString &path, const cv::Mat &image,
 {
     const QString name = QFileInfo(path).fileName();
     const int dot = name.lastIndexOf('.');
-    *why = dot < 0 ? QString() : EncoderLimits::refusal(name.mid(dot + 1), quint64(image.cols), quint64(image.rows));
-    if (!why->isEmpty())
-        return false;
     std::vector<uchar> bytes;
     if (dot < 0 || !cv::haveImageWriter(path.toStdString()) || !cv::imencode(name.mid(dot).toStdString(), image, bytes)) {
         *why = QStringLiteral("no image format for %1").arg(path);
@@ -126,6 +123,12 @@ bool GrowthMonitor::getConfluencyValue(const std::string &imagePath, const QStri
     try {
         QString why = QStringLiteral("not a grey or colour image");
         const cv::Mat decoded = ImageFileReader::read(QByteArray::fromStdString(imagePath), &why);
+        // The result pictures have the image's size: one that their format cannot hold is
+        // refused before any work.
+        const QString tooLarge =
+            EncoderLimits::refusal(QFileInfo(countPath).suffix(), quint64(decoded.cols), quint64(decoded.rows));
+        if (!tooLarge.isEmpty())
+            return fail(QStringLiteral("cannot write the result images: %1").arg(tooLarge), confluency, count);
         if (!ConfluencyAnalysis::toAnalysisImages(decoded, grey, colour))
             return fail(QStringLiteral("cannot read the image %1: %2").arg(QString::fromStdString(imagePath), why),
                         confluency, count);

@@ -142,6 +142,30 @@ private slots:
         QCOMPARE(merged, QSize(640, 512));
     }
 
+    // The image writer behind the merge and the saves refuses a picture past what PNG or JPEG can
+    // hold in a reason of its own, before any library sees it, and leaves nothing.
+    void writerPastEncoderLimits_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason"); // empty: written
+        const QString tall = "the picture of 1 x 1000001 pixels is too large for ";
+        QTest::newRow("PNG") << "tall.png" << tall + "PNG (at most 1000000 pixels a side)";
+        QTest::newRow("JPEG") << "tall.jpg" << tall + "JPEG (at most 65500 pixels a side)";
+        QTest::newRow("BMP") << "tall.bmp" << "";
+    }
+    void writerPastEncoderLimits()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        TestRoot root;
+        const std::vector<uchar> column(1000001, 128);
+        ImReaderWriter writer;
+        QVERIFY(writer.load(column.data(), 1, quint32(column.size()), 8, 1, 1, 1, 1));
+        QCOMPARE(writer.write(QFile::encodeName(root.path() + "/" + name), {}), reason.isEmpty());
+        QCOMPARE(writer.errorString(), reason);
+        QCOMPARE(filesIn(root.path()), reason.isEmpty() ? QStringList{name} : QStringList());
+    }
+
     // The three tools' outputs, names and protocols: a failed write (a file-size limit as on a full
     // drive, a result name taken by a folder, standard output on a full drive) is said, with a
     // status other than 0, and leaves every older output byte for byte and nothing else; a name

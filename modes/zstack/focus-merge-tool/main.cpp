@@ -8,6 +8,7 @@
 // input or a failed write (one line on standard error says why).
 #include "CommandLineTool.h"
 #include "DeconvFocus_alg.h"
+#include "EncoderLimits.h"
 #include "ImReaderWriter.h"
 #include "ImageFileReader.h"
 
@@ -55,6 +56,12 @@ int merge(bool sr, const std::vector<QByteArray> &paths)
         image = ImageFileReader::read(paths[i], &why);
         if (image.empty())
             return refuse(QStringLiteral("cannot read %1: %2").arg(QString::fromLocal8Bit(paths[i]), why));
+        // The merged picture has the slices' size: one that its format cannot hold is refused
+        // before any work.
+        const QString tooLarge = EncoderLimits::refusal(QString::fromLocal8Bit(out.mid(out.lastIndexOf('.') + 1)),
+                                                        quint64(image.cols), quint64(image.rows));
+        if (!tooLarge.isEmpty())
+            return refuse(QStringLiteral("cannot write %1: %2").arg(QString::fromLocal8Bit(out), tooLarge));
         if (image.channels() == 3)
             cv::cvtColor(image, image, cv::COLOR_BGR2GRAY);
         else if (image.channels() != 1)
