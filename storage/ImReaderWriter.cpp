@@ -864,6 +864,10 @@ bool ImReaderWriter::writeImage(const QByteArray &path, Format format)
     const QString tooLarge = EncoderLimits::refusal(name, width, height);
     if (!tooLarge.isEmpty())
         return fail(path, tooLarge);
+    // Qt's BMP writer reads each 8-bit row to its 32-bit padding: rows without it, past the last
+    // row's end. Such rows are given their padding in a copy.
+    if (image.bytesPerLine() % 4 != 0)
+        image = image.copy();
     // Encode in memory, then write the bytes through the same checked path as every other format.
     QByteArray encoded;
     QBuffer buffer(&encoded);
