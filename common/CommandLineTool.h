@@ -1,7 +1,10 @@
 #pragma once
+#include "VisibleText.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <opencv2/core/utils/logger.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -16,29 +19,16 @@ namespace CommandLineTool {
 // fails and is reported like a full drive.
 inline void quiet()
 {
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-// text with its control characters shown escaped (\n, \r, \t, \xHH), so that a file
-// name or a library's message cannot break a tool's one-line reason, in the local encoding.
+// text as one line (VisibleText) in the local encoding, so that a file name or a library's
+// message cannot break, reorder or hide a part of a tool's reason.
 inline QByteArray oneLine(const QString &text)
 {
-    QString line;
-    line.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.category() != QChar::Other_Control)
-            line += c;
-        else if (c == '\n')
-            line += QLatin1String("\\n");
-        else if (c == '\r')
-            line += QLatin1String("\\r");
-        else if (c == '\t')
-            line += QLatin1String("\\t");
-        else
-            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-    }
-    return line.toLocal8Bit();
+    return VisibleText::escaped(text).toLocal8Bit();
 }
 
 // Says "TOOL: why" as one line on err; returns the status of a refusal, 2.
@@ -48,13 +38,29 @@ inline int refuse(FILE *err, const char *tool, const QString &why)
     return 2;
 }
 
-// Flushes standard output; on a failed write says so on standard error ("TOOL: cannot write
-// WHAT: reason") and returns false.
-inline bool flushed(const char *tool, const char *what)
+// Writes bytes to out and flushes them; on a failure says so on err ("TOOL: cannot write WHAT:
+// reason") and returns false. A line that reports success follows only a true answer.
+inline bool written(FILE *out, const QByteArray &bytes, FILE *err, const char *tool, const char *what)
 {
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out) == size_t(bytes.size())
+        && std::fflush(out) == 0 && !std::ferror(out))
         return true;
-    std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, what, std::strerror(errno));
+    std::fprintf(err, "%s: cannot write %s: %s\n", tool, what, std::strerror(errno != 0 ? errno : EIO));
+    return false;
+}
+
+// Ends standard output: flushes and closes it, so that no write failure passes unseen; on a
+// failure says so on standard error as written() does and returns false.
+inline bool closedOutput(const char *tool, const char *what)
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    const int error = errno;
+    if (std::fclose(stdout) == 0 && flushed)
+        return true;
+    std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, what,
+                 std::strerror(error != 0 ? error : errno != 0 ? errno : EIO));
     return false;
 }
 

@@ -16,6 +16,8 @@
 #include "ScopedBusyCursor.h"
 #include "SystemActions.h"
 #include "Utilities.h"
+#include "VisibleNameDelegate.h"
+#include "VisibleText.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -100,6 +102,7 @@ void FileManagerWidget::initialize()
     m_TreeRootIndex = m_TreeModel->setRootPath(m_CurrentPath);
     m_TreeModel->sort(0, Qt::AscendingOrder);
     ui->TREEVIEW_DIR->setModel(m_TreeModel);
+    ui->TREEVIEW_DIR->setItemDelegate(new VisibleNameDelegate(ui->TREEVIEW_DIR));
     for (int column = 1; column < m_TreeModel->columnCount(); ++column)
         ui->TREEVIEW_DIR->hideColumn(column);
     ui->TREEVIEW_DIR->header()->hide();
@@ -124,6 +127,7 @@ void FileManagerWidget::initialize()
     m_ListRootIndex = m_ListModel->setRootPath(m_CurrentPath);
     m_ListModel->sort(0, Qt::AscendingOrder);
     ui->LISTVIEW_FILE->setModel(m_ListModel);
+    ui->LISTVIEW_FILE->setItemDelegate(new VisibleNameDelegate(ui->LISTVIEW_FILE));
     ui->LISTVIEW_FILE->setRootIndex(m_ListRootIndex);
     m_SelectionModel = ui->LISTVIEW_FILE->selectionModel();
 
@@ -176,8 +180,9 @@ void FileManagerWidget::makeConnectionSignalAndSlot()
 void FileManagerWidget::showDisplayPath()
 {
     m_DisplayPath = displayPathOf(m_CurrentPath);
-    ui->LABEL_CURRENT_PATH->setText(m_DisplayPath);
-    ui->LABEL_PATH->setText(QStringLiteral("Path : ") + m_DisplayPath);
+    const QString shown = VisibleText::escaped(m_DisplayPath);
+    ui->LABEL_CURRENT_PATH->setText(shown);
+    ui->LABEL_PATH->setText(QStringLiteral("Path : ") + shown);
 }
 
 bool FileManagerWidget::atRoot() const
@@ -527,7 +532,7 @@ void FileManagerWidget::slotShowTooltip(const QModelIndex &index)
 {
     m_bTooltipArmed = true;
     ui->LISTVIEW_FILE->setToolTipDuration(-1);
-    ui->LISTVIEW_FILE->setToolTip(m_ListModel->fileName(index));
+    ui->LISTVIEW_FILE->setToolTip(VisibleText::escaped(m_ListModel->fileName(index)));
 }
 
 bool FileManagerWidget::eventFilter(QObject *watched, QEvent *event)
@@ -600,9 +605,13 @@ bool FileManagerWidget::askName(QString &name)
 {
     KeyboardDlg keyboard(nullptr, false, false);
     keyboard.setDateTimeConvertFormatOn(true);
-    keyboard.setText(name);
+    // Shown as the list shows it; given back as shown, the name stays as it is.
+    const QString shown = VisibleText::escaped(name);
+    keyboard.setText(shown);
     if (keyboard.exec() != 1)
         return false;
+    if (keyboard.text() == shown)
+        return true;
     name = keyboard.text();
     const QString problem = nameProblem(name);
     if (problem.isEmpty())

@@ -2,6 +2,7 @@
 #include "ui_FileOperationProgressDlg.h"
 
 #include "Utilities.h"
+#include "VisibleText.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -68,8 +69,9 @@ void FileOperationProgressDlg::setState(TProgressState state)
 
 QString FileOperationProgressDlg::actionText(int method, const QString &srcPath, const QString &dstPath)
 {
-    // The paths are shown as they are named: "&" or "<" in a name is no markup.
-    const QString from = srcPath.toHtmlEscaped(), to = dstPath.toHtmlEscaped();
+    // The paths are shown as they are named: "&" or "<" in a name is no markup, and a control or
+    // format character is shown as the list shows it.
+    const QString from = VisibleText::escaped(srcPath).toHtmlEscaped(), to = VisibleText::escaped(dstPath).toHtmlEscaped();
     switch (method) {
     case 1:
         return QString("<p><b>Copying from</b> %1 <b>to</b> %2</p>").arg(from, to);

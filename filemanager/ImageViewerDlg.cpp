@@ -5,6 +5,7 @@
 #include "ImReaderWriter.h"
 #include "ImageThumbnailReader.h"
 #include "ScopedBusyCursor.h"
+#include "VisibleText.h"
 
 #include <QFontMetrics>
 #include <QFutureWatcher>
@@ -59,8 +60,9 @@ void ImageViewerDlg::setCurrentIndex(const QFileInfo &info)
 // through the reader of the analyses and tools, 8 and 16 bits as the viewer conversions show
 // them, nothing over 64 megapixels. A file not shown for another reason than damaged data says
 // so and why; a damaged one shows the damaged-file text.
-void ImageViewerDlg::load(const QString &path, const QString &fileName)
+void ImageViewerDlg::load(const QString &path, const QString &name)
 {
+    const QString fileName = VisibleText::escaped(name); // as the File manager's list shows it
     // A name that cannot be wider than the bar even in its widest characters is shown as it is,
     // without laying out its text.
     constexpr int nameWidth = 1100;

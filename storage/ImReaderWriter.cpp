@@ -1,4 +1,5 @@
 #include "ImReaderWriter.h"
+#include "EncoderLimits.h"
 #include "ImageFileReader.h"
 #include "RegularFile.h"
 #include "SafeFileWriter.h"
@@ -448,6 +449,13 @@ bool ImReaderWriter::writeImage(const QByteArray &path, Format format)
         image = QImage(buffer8.get(), int(width), int(height), int(width) * 3, QImage::Format_RGB888);
     }
     const char *name = format == Format::Jpg ? "JPG" : format == Format::Png ? "PNG" : "BMP";
+    const QString tooLarge = EncoderLimits::refusal(name, width, height);
+    if (!tooLarge.isEmpty())
+        return fail(path, tooLarge);
+    // Qt's BMP writer reads each 8-bit row to its 32-bit padding: rows without it, past the last
+    // row's end. Such rows are given their padding in a copy.
+    if (image.bytesPerLine() % 4 != 0)
+        image = image.copy();
     // Encode in memory, then write the bytes through the same checked path as every other format.
     QByteArray encoded;
     QBuffer buffer(&encoded);

@@ -231,10 +231,20 @@ int CountTool::run(const QList<QByteArray> &arguments, FILE *out, FILE *err)
     if (isFinder(engine))
         countFinder(engine, grey.data(), width, height, magnification, protocol.secondEngine, result);
     CountToolProtocol::print(err, notes);
-    std::fprintf(out, "x,y,diameter_um,live\n");
-    for (const Cell &c : result.cells)
-        std::fprintf(out, "%d,%d,%.2f,%d\n", c.x, c.y, double(c.diameterUm), c.live ? 1 : 0);
+    if (!writeCells(result.cells, out, err))
+        return 1;
     std::fprintf(err, "total=%d live=%d dead=%d viability=%.1f concentration=%.3e\n", result.total, result.live,
                  result.dead, double(result.viability), result.concentration);
     return 0;
+}
+
+bool CountTool::writeCells(const std::vector<Cell> &cells, FILE *out, FILE *err)
+{
+    QByteArray rows = "x,y,diameter_um,live\n";
+    char row[64];
+    for (const Cell &c : cells) {
+        const int n = std::snprintf(row, sizeof row, "%d,%d,%.2f,%d\n", c.x, c.y, double(c.diameterUm), c.live ? 1 : 0);
+        rows.append(row, std::min(n, int(sizeof row) - 1));
+    }
+    return CommandLineTool::written(out, rows, err, "vantor-count", "the cells");
 }

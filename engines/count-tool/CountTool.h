@@ -17,8 +17,9 @@
 // "finder3" (its colour-tag variant, the frame given as a colour frame) and "finder2" (without the
 // centre-disc test), which count with the page's fall-back settings; --protocol sets the pipeline.
 // Standard output: "x,y,diameter_um,live" and one row per counted cell; standard error: one line
-// "total=N live=L dead=D viability=V concentration=C". A refused input prints its reason on
-// standard error and gives status 2.
+// "total=N live=L dead=D viability=V concentration=C", only once the cells are written. A refused
+// input prints its reason on standard error and gives status 2; cells that cannot be written,
+// status 1.
 class CountTool
 {
 public:
@@ -71,6 +72,10 @@ public:
     // the engine's result: seconds, or -1.0 when it found nothing, which leaves zero counts and no cells.
     static double countFinder(const QString &engine, const unsigned char *grey, int width, int height,
                               float objectiveMagnification, const protocol_t &levels, Result &result);
+
+    // Writes the cells on out, "x,y,diameter_um,live" and a row each, and flushes them; false
+    // (said on err) when they cannot be written. The summary line follows only a true answer.
+    static bool writeCells(const std::vector<Cell> &cells, FILE *out, FILE *err);
 
     // The whole tool: arguments without the program name, as given (file names need not be
     // UTF-8); returns the exit status. With --protocol, the values the count took from elsewhere

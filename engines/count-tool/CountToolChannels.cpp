@@ -91,9 +91,8 @@ int CountToolChannels::run(const QString &engine, const ImReaderWriter &reader, 
                           .arg(image, QString::number(width), QString::number(height)));
     const Result r = count(engine, reader.buffer8.get(), width, height, objectiveMagnification);
     CountToolProtocol::print(err, notes);
-    std::fprintf(out, "x,y,diameter_um,live\n");
-    for (const Cell &c : r.cells)
-        std::fprintf(out, "%d,%d,%.2f,%d\n", c.x, c.y, double(c.diameterUm), c.live ? 1 : 0);
+    if (!CountTool::writeCells(r.cells, out, err))
+        return 1;
     if (engine == "quick")
         std::fprintf(err, "total=%d live= dead= viability= concentration=%.3e\n", r.total, r.concentration);
     else

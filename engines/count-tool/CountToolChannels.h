@@ -1,4 +1,6 @@
 #pragma once
+#include "CountTool.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -18,12 +20,7 @@ class ImReaderWriter;
 class CountToolChannels
 {
 public:
-    struct Cell
-    {
-        int x, y;
-        float diameterUm;
-        bool live;
-    };
+    using Cell = CountTool::Cell;
     struct Result
     {
         bool found = false; // false: the engine found nothing

@@ -11,5 +11,5 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i)
         arguments << QByteArray(argv[i]);
     const int status = CountTool::run(arguments, stdout, stderr);
-    return status == 0 && !CommandLineTool::flushed("vantor-count", "the cells") ? 1 : status;
+    return status == 0 && !CommandLineTool::closedOutput("vantor-count", "the cells") ? 1 : status;
 }

@@ -1,6 +1,7 @@
 #include "GrowthMonitor.h"
 
 #include "ConfluencyAnalysis.h"
+#include "EncoderLimits.h"
 #include "ImageFileReader.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
@@ -122,6 +123,12 @@ bool GrowthMonitor::getConfluencyValue(const std::string &imagePath, const QStri
     try {
         QString why = QStringLiteral("not a grey or colour image");
         const cv::Mat decoded = ImageFileReader::read(QByteArray::fromStdString(imagePath), &why);
+        // The result pictures have the image's size: one that their format cannot hold is
+        // refused before any work.
+        const QString tooLarge =
+            EncoderLimits::refusal(QFileInfo(countPath).suffix(), quint64(decoded.cols), quint64(decoded.rows));
+        if (!tooLarge.isEmpty())
+            return fail(QStringLiteral("cannot write the result images: %1").arg(tooLarge), confluency, count);
         if (!ConfluencyAnalysis::toAnalysisImages(decoded, grey, colour))
             return fail(QStringLiteral("cannot read the image %1: %2").arg(QString::fromStdString(imagePath), why),
                         confluency, count);
@@ -140,7 +147,8 @@ bool GrowthMonitor::getConfluencyValue(const std::string &imagePath, const QStri
         if (!written)
             return fail(QStringLiteral("cannot write the result images: %1").arg(why), confluency, count);
     } catch (const std::exception &e) {
-        return fail(QStringLiteral("analysis failed: %1").arg(QString::fromLocal8Bit(e.what())), confluency, count);
+        return fail(QStringLiteral("analysis failed: %1").arg(QString::fromLocal8Bit(e.what()).trimmed()), confluency,
+                    count);
     }
     confluency = float(result.covered) / float(qint64(grey.cols) * grey.rows) * 100.0f;
     count = result.count;

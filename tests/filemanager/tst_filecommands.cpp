@@ -203,7 +203,7 @@ private slots:
     }
 
     // Names are taken as typed: New Folder numbers a name holding "%1" without reading it, and
-    // the progress dialog shows a path with "&" or "<" as it is named.
+    // the progress dialog shows a path with "&", "<" or an invisible character as it is named.
     void namesTakenLiterally_data()
     {
         QTest::addColumn<QString>("name");
@@ -229,6 +229,9 @@ private slots:
         QCOMPARE(shown(FileOperationProgressDlg::actionText(1, from, to)), "Copying from " + from + " to " + to);
         QCOMPARE(shown(FileOperationProgressDlg::actionText(2, from, to)), "Moving from " + from + " to " + to);
         QCOMPARE(shown(FileOperationProgressDlg::actionText(4, from, QString())), "Deleting from " + from);
+        // ... and one holding a reordering mark or a line break as the list shows it.
+        QCOMPARE(shown(FileOperationProgressDlg::actionText(4, from + QChar(0x202e) + '\n', QString())),
+                 "Deleting from " + from + "\\u202e\\n");
     }
 
     // Paste: the space check compares bytes with bytes at its exact boundary, copies are

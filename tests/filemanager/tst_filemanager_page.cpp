@@ -1,7 +1,9 @@
+#include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "PageBench.h"
 #include "FileManagerWidget.h"
 #include "Globals.h"
+#include "ImageViewerDlg.h"
 #include "ImReaderWriter.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
@@ -13,6 +15,8 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QtTest>
 
@@ -279,6 +283,71 @@ private slots:
         QTRY_VERIFY(icon() != thumbnail);
         QTRY_VERIFY(counter.paints > 0);
         list->viewport()->removeEventFilter(&counter);
+    }
+
+    // A name is shown as it is, never rewritten by its control and format characters: in the list
+    // and the folder tree, its tooltip, the path line, the rename box (given back unchanged, the
+    // name stays) and the viewer's name bar; two names alike but for an invisible character differ.
+    void visibleNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("carriage return") << "ok\rFAKE.jpg" << "ok\\rFAKE.jpg";
+        QTest::newRow("zero-width space") << QString("a%1b.jpg").arg(QChar(0x200b)) << "a\\u200bb.jpg";
+        QTest::newRow("its twin") << "ab.jpg" << "ab.jpg";
+        QTest::newRow("right-to-left override") << QString("x%1gpj.tif").arg(QChar(0x202e)) << "x\\u202egpj.tif";
+        QTest::newRow("DEL, a C1 control, a tag") << "d\x7f" + QString(QChar(0x85)) + QString::fromUcs4(U"\U000E0001.png")
+                                                << "d\\x7f\\x85\\U000e0001.png";
+        QTest::newRow("backslash") << "a\\rb.bmp" << "a\\\\rb.bmp";
+        QTest::newRow("folder with a line separator") << QString("f%1g").arg(QChar(0x2028)) << "f\\u2028g";
+    }
+    void visibleNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        Bench bench;
+        QVERIFY(bench.seeded);
+        const QString folder = Paths::ssd() + "/Names", path = folder + "/" + name;
+        const bool isFolder = !name.contains('.');
+        QVERIFY(isFolder ? QDir().mkpath(path) : QDir().mkpath(folder) && QFile(path).open(QIODevice::WriteOnly));
+        QVERIFY(bench.open("/media/VANTOR SSD/Names"));
+        const QModelIndex entry = bench.listEntry(name);
+        QVERIFY(entry.isValid());
+        auto *list = bench.child<QListView>("LISTVIEW_FILE");
+        auto *delegate = qobject_cast<QStyledItemDelegate *>(list->itemDelegate(entry));
+        QVERIFY(delegate);
+        QCOMPARE(delegate->displayText(entry.data(), QLocale()), shown);
+        QVERIFY(QMetaObject::invokeMethod(bench.page.get(), "slotShowTooltip", Q_ARG(QModelIndex, entry)));
+        QCOMPARE(list->toolTip(), shown);
+
+        // The rename box shows the name as the list does, without a file's suffix.
+        const QString base = isFolder ? shown : shown.left(shown.lastIndexOf('.'));
+        QString boxed;
+        QStringList refusals;
+        DialogRunner::setStandingScript([&refusals](QDialog *dialog) {
+            refusals << dialog->metaObject()->className();
+            return 0;
+        });
+        const auto restore = qScopeGuard([] { DialogRunner::setStandingScript({}); });
+        bench.select({name});
+        PageScripts::type(base, &boxed);
+        QVERIFY(bench.page->renaming());
+        QCOMPARE(boxed, base);
+        QCOMPARE(refusals, QStringList());
+        QCOMPARE(bench.names("/media/VANTOR SSD/Names"), QStringList{name});
+
+        if (isFolder) {
+            auto *tree = bench.child<QTreeView>("TREEVIEW_DIR");
+            const QModelIndex branch = qobject_cast<QFileSystemModel *>(tree->model())->index(path);
+            QCOMPARE(qobject_cast<QStyledItemDelegate *>(tree->itemDelegate(branch))->displayText(branch.data(), QLocale()),
+                     shown);
+            QVERIFY(bench.open("/media/VANTOR SSD/Names/" + name));
+            QCOMPARE(bench.label("LABEL_CURRENT_PATH"), "/VANTOR SSD/Names/" + shown);
+            return;
+        }
+        ImageViewerDlg viewer;
+        viewer.load(path, name);
+        QCOMPARE(viewer.findChild<QLabel *>("LABEL_FILENAME")->text(), shown);
     }
 
     // The loading wait ends when the folder to show has gone, back at "/".

@@ -142,6 +142,30 @@ private slots:
         QCOMPARE(merged, QSize(640, 512));
     }
 
+    // The image writer behind the merge and the saves refuses a picture past what PNG or JPEG can
+    // hold in a reason of its own, before any library sees it, and leaves nothing.
+    void writerPastEncoderLimits_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason"); // empty: written
+        const QString tall = "the picture of 1 x 1000001 pixels is too large for ";
+        QTest::newRow("PNG") << "tall.png" << tall + "PNG (at most 1000000 pixels a side)";
+        QTest::newRow("JPEG") << "tall.jpg" << tall + "JPEG (at most 65500 pixels a side)";
+        QTest::newRow("BMP") << "tall.bmp" << "";
+    }
+    void writerPastEncoderLimits()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        TestRoot root;
+        const std::vector<uchar> column(1000001, 128);
+        ImReaderWriter writer;
+        QVERIFY(writer.load(column.data(), 1, quint32(column.size()), 8, 1, 1, 1, 1));
+        QCOMPARE(writer.write(QFile::encodeName(root.path() + "/" + name), {}), reason.isEmpty());
+        QCOMPARE(writer.errorString(), reason);
+        QCOMPARE(filesIn(root.path()), reason.isEmpty() ? QStringList{name} : QStringList());
+    }
+
     // The three tools' outputs, names and protocols: a failed write (a file-size limit as on a full
     // drive, a result name taken by a folder, standard output on a full drive) is said, with a
     // status other than 0, and leaves every older output byte for byte and nothing else; a name
@@ -171,9 +195,31 @@ private slots:
         QTest::newRow("merge past the size limit")
             << limit << QStringList{"vantor-focus-merge", "merged.tif", "good.tif", "good.tif"} << 2
             << "^vantor-focus-merge: cannot write merged.tif: .*File too large\\n$" << QStringList();
+        QTest::newRow("confluency usage on a full standard output")
+            << full << QStringList{conf, "--help"} << 1
+            << "^vantor-confluency: cannot write the usage: No space left on device\\n$" << QStringList();
+        // No summary line claims a count whose cells were lost.
         QTest::newRow("count on a full standard output")
             << full << QStringList{count, "good.tif"} << 1
-            << "^total=.*\\nvantor-count: cannot write the cells: No space left on device\\n$"
+            << "^vantor-count: cannot write the cells: No space left on device\\n$" << QStringList();
+        QTest::newRow("two-colour count on a full standard output")
+            << full << QStringList{count, "--engine", "twocolour", "rgb.tif"} << 1
+            << "^vantor-count: cannot write the cells: No space left on device\\n$" << QStringList();
+        // Pictures past what PNG and JPEG can hold are refused in a line of ours, no library's.
+        const QString tall = "the picture of 1 x 1000001 pixels is too large for ";
+        QTest::newRow("confluency results too large for PNG")
+            << "" << QStringList{conf, "--out", "res.png", "tall.tif"} << 2
+            << "^vantor-confluency: cannot write the result images: " + tall
+                   + "PNG \\(at most 1000000 pixels a side\\)\\n$"
+            << QStringList();
+        QTest::newRow("confluency results too large for JPEG")
+            << "" << QStringList{conf, "--out", "res.jpg", "tall.tif"} << 2
+            << "^vantor-confluency: cannot write the result images: " + tall
+                   + "JPEG \\(at most 65500 pixels a side\\)\\n$"
+            << QStringList();
+        QTest::newRow("merge too large for PNG")
+            << "" << QStringList{"vantor-focus-merge", "merged.png", "tall.tif", "tall.tif"} << 2
+            << "^vantor-focus-merge: cannot write merged.png: " + tall + "PNG \\(at most 1000000 pixels a side\\)\\n$"
             << QStringList();
         QTest::newRow("confluency of a name not UTF-8")
             << name << QStringList{conf, n} << 0 << "^$" << QStringList();
@@ -198,17 +244,30 @@ private slots:
                "\\[Declustering Level\\] Level=0\\n"
                    + total
             << QStringList();
-        // A name holding control characters is shown escaped: the reason stays one line.
-        const QString controls = "c=$(printf 'a\\nb\\033.tif');", c = "'\"$c\"'", shown = "a\\\\nb\\\\x1b\\.tif";
-        QTest::newRow("confluency of a name with controls")
-            << controls << QStringList{conf, c} << 2 << "^vantor-confluency: cannot read the image " + shown + ": [^\\n]*\\n$"
-            << QStringList();
-        QTest::newRow("count of a name with controls")
-            << controls << QStringList{count, c} << 2 << "^vantor-count: cannot read " + shown + " as a TIFF image: [^\\n]*\\n$"
-            << QStringList();
-        QTest::newRow("merge of a name with controls")
-            << controls << QStringList{"vantor-focus-merge", "merged.tif", c, c} << 2
-            << "^vantor-focus-merge: cannot read " + shown + ": [^\\n]*\\n$" << QStringList();
+        // A name holding control characters is shown escaped: the reason stays one line. So is one
+        // with DEL and a C1 control, the bidirectional marks, embeddings and isolates that reorder a
+        // terminal's line, the line and paragraph separators that split it, and a backslash.
+        const QString c = "'\"$c\"'";
+        const struct
+        {
+            const char *kind;
+            QString shell, shown;
+        } names[] = {{"controls", "c=$(printf 'a\\nb\\033.tif');", "a\\\\nb\\\\x1b\\.tif"},
+                     {"marks and separators",
+                      "export LC_ALL=C.UTF-8; c=$(printf 'a\\177b\\302\\205c\\342\\200\\256d\\342\\200\\217"
+                      "e\\342\\201\\246f\\342\\201\\251g\\342\\200\\250h\\342\\200\\251i\\\\j.tif');",
+                      "a\\\\x7fb\\\\x85c\\\\u202ed\\\\u200fe\\\\u2066f\\\\u2069g\\\\u2028h\\\\u2029i\\\\\\\\j\\.tif"}};
+        for (const auto &name : names) {
+            QTest::addRow("confluency of a name with %s", name.kind)
+                << name.shell << QStringList{conf, c} << 2
+                << "^vantor-confluency: cannot read the image " + name.shown + ": [^\\n]*\\n$" << QStringList();
+            QTest::addRow("count of a name with %s", name.kind)
+                << name.shell << QStringList{count, c} << 2
+                << "^vantor-count: cannot read " + name.shown + " as a TIFF image: [^\\n]*\\n$" << QStringList();
+            QTest::addRow("merge of a name with %s", name.kind)
+                << name.shell << QStringList{"vantor-focus-merge", "merged.tif", c, c} << 2
+                << "^vantor-focus-merge: cannot read " + name.shown + ": [^\\n]*\\n$" << QStringList();
+        }
         QTest::newRow("count with bad and empty values")
             << "" << QStringList{count, "--protocol", "bad.ini", "good.tif"} << 0
             << "^vantor-count: bad.ini: \\[Dilution Factor\\] Factor is empty; the default 2 is used\\n"
@@ -235,6 +294,19 @@ private slots:
         root.writeFile("/random.ini", random);
         root.writeFile("/bad.ini", "[Dilution Factor]\nFactor=\n[InSide_Detection]\nMustDetect_intensity=300\n"
                                    "[Post_Filtering]\nRoundness=20\nmin_size=\x01\x02x\n");
+        // One pixel wide and a little over a million high: more than PNG takes, little to analyse.
+        std::vector<uchar> column(1000001);
+        for (size_t i = 0; i < column.size(); ++i)
+            column[i] = uchar(i % 7 == 0 ? 220 : 30);
+        ImReaderWriter tall;
+        QVERIFY(tall.load(column.data(), 1, quint32(column.size()), 8, 1, 1, 1, 1)
+                && tall.write(QFile::encodeName(root.path() + "/tall.tif"), {}));
+        // A colour frame for the two-colour engine.
+        const QImage rgb = QImage(m_hostile + "/good.png").convertToFormat(QImage::Format_RGB888);
+        ImReaderWriter colour;
+        QVERIFY(!rgb.isNull() && rgb.bytesPerLine() == rgb.width() * 3);
+        QVERIFY(colour.load(rgb.constBits(), quint32(rgb.width()), quint32(rgb.height()), 8, 3, 1, 2, 1)
+                && colour.write(QFile::encodeName(root.path() + "/rgb.tif"), {}));
         const QStringList outputs = {"res_count.tif", "res_result.tif", "dir_count.tif", "merged.tif"};
         for (const QString &output : outputs)
             root.writeFile("/" + output, "older " + output.toUtf8());

@@ -10,8 +10,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <opencv2/core/utils/logger.hpp>
-
 #include <cmath>
 #include <cstdio>
 
@@ -136,7 +134,6 @@ int refuse(const QString &why)
 int main(int argc, char **argv)
 {
     // Standard error carries only the one line of a refusal.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     CommandLineTool::quiet();
     QStringList args;
     QList<QByteArray> raw;
@@ -146,7 +143,7 @@ int main(int argc, char **argv)
     }
     if (args.contains("--help") || args.contains("-h")) {
         std::printf("%s\n", kUsage);
-        return 0;
+        return CommandLineTool::closedOutput("vantor-confluency", "the usage") ? 0 : 1;
     }
     Options options;
     QString why;
@@ -169,5 +166,5 @@ int main(int argc, char **argv)
     if (!model.getConfluencyValue(options.image.toStdString(), base, confluency, count, threshold))
         return refuse(model.errorString());
     std::printf("confluency=%.3f count=%d threshold=%d\n", double(confluency), count, threshold);
-    return CommandLineTool::flushed("vantor-confluency", "the result") ? 0 : 1;
+    return CommandLineTool::closedOutput("vantor-confluency", "the result") ? 0 : 1;
 }

@@ -8,13 +8,13 @@
 // input or a failed write (one line on standard error says why).
 #include "CommandLineTool.h"
 #include "DeconvFocus_alg.h"
+#include "EncoderLimits.h"
 #include "ImReaderWriter.h"
 #include "ImageFileReader.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
-#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <cstdio>
@@ -56,6 +56,12 @@ int merge(bool sr, const std::vector<QByteArray> &paths)
         image = ImageFileReader::read(paths[i], &why);
         if (image.empty())
             return refuse(QStringLiteral("cannot read %1: %2").arg(QString::fromLocal8Bit(paths[i]), why));
+        // The merged picture has the slices' size: one that its format cannot hold is refused
+        // before any work.
+        const QString tooLarge = EncoderLimits::refusal(QString::fromLocal8Bit(out.mid(out.lastIndexOf('.') + 1)),
+                                                        quint64(image.cols), quint64(image.rows));
+        if (!tooLarge.isEmpty())
+            return refuse(QStringLiteral("cannot write %1: %2").arg(QString::fromLocal8Bit(out), tooLarge));
         if (image.channels() == 3)
             cv::cvtColor(image, image, cv::COLOR_BGR2GRAY);
         else if (image.channels() != 1)
@@ -85,7 +91,6 @@ int merge(bool sr, const std::vector<QByteArray> &paths)
 int main(int argc, char **argv)
 {
     // Standard error carries only the one line of a refusal.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     CommandLineTool::quiet();
     bool sr = false;
     std::vector<QByteArray> paths;
@@ -101,6 +106,6 @@ int main(int argc, char **argv)
         return merge(sr, paths);
     } catch (const std::exception &e) {
         // Memory or OpenCV failing on an image within the reader's limits.
-        return refuse(QStringLiteral("merge failed: %1").arg(QString::fromLocal8Bit(e.what())));
+        return refuse(QStringLiteral("merge failed: %1").arg(QString::fromLocal8Bit(e.what()).trimmed()));
     }
 }
