@@ -178,6 +178,11 @@ int frameStallLimitMs()
     return int(exposure * 1000.0) + 1000;
 }
 
+int firstFrameWaitLimitMs()
+{
+    return frameStallLimitMs() + int(kControlTimeoutMs) + int(kFrameReadTimeoutMs) + kStillMarginMs;
+}
+
 int64_t frameReadoutUs()
 {
     return int64_t(sensorReadoutUs(g_camera_mode == 16 ? kReadoutMode16 : kReadoutMode8));

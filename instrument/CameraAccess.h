@@ -89,6 +89,11 @@ constexpr int kFixedDropExposureMs = 100;
 // second, or a default while no exposure has been set.
 int frameStallLimitMs();
 
+// How long live video's start may wait for the capture thread's first frame or its giving up: the
+// stall limit, the pass under way when it is reached (question and bulk read) and a margin. Only
+// a capture thread that no longer keeps its own rule reaches it.
+int firstFrameWaitLimitMs();
+
 // The sensor's read-out of one frame's rows in the current mode (us): the first row's exposure
 // begins this long before the last row's.
 int64_t frameReadoutUs();

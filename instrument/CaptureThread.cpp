@@ -146,10 +146,13 @@ void CaptureThread::run()
         const int64_t pollUs = MonotonicClock::nowUs();
         const int64_t endedAfterUs = previousPollUs;
         previousPollUs = pollUs;
+        // The camera's silence counts up to the question, not to its answer: a thread held off
+        // the processor after the camera said "not yet" (a busy machine) is no stalled camera,
+        // while one asked past the limit that still has no frame is.
         if (size <= 0 || !obtainFrame(slot, size)) {
             ++m_failedPasses;
             if (exposure > 0)
-                elapsed = (MonotonicClock::nowUs() - lastFrameUs) / 1e6;
+                elapsed = (pollUs - lastFrameUs) / 1e6;
             continue;
         }
         const int64_t arrivedUs = MonotonicClock::nowUs();
@@ -168,7 +171,7 @@ void CaptureThread::run()
             lastFrameUs = arrivedUs;
             elapsed = -1.0;
         } else if (exposure > 0) {
-            elapsed = (arrivedUs - lastFrameUs) / 1e6;
+            elapsed = (pollUs - lastFrameUs) / 1e6;
         }
 
         // A pending still takes the first frame exposed wholly after the request. When the frame

@@ -165,9 +165,10 @@ void VideoWidget::start()
     g_set_color = true;
     m_displayThread->start();
     if (m_captureThread->start()) {
-        // The interface waits for the first frame the camera delivers, at most the stall limit;
-        // frames dropped after an exposure change follow while it is free again.
-        if (!waitAnsweringNoInput([] { return g_is_running || g_out_of_grabbing_time; }, frameStallLimitMs()))
+        // The interface waits for the first frame the camera delivers, or for the capture thread
+        // to give up at its stall limit; frames dropped after an exposure change follow while it
+        // is free again.
+        if (!waitAnsweringNoInput([] { return g_is_running || g_out_of_grabbing_time; }, firstFrameWaitLimitMs()))
             endLiveVideoForStall();
     } else {
         endLiveVideoForStall();

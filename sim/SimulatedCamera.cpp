@@ -157,6 +157,16 @@ VirtualInstrument::State SimulatedCamera::sceneOfLocked(int64_t frame) const
 int SimulatedCamera::controlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                                      unsigned char *data, uint16_t length, unsigned int timeoutMs)
 {
+    const int rc = answerControl(requestType, request, value, index, data, length);
+    if (request == RequestFrameReady)
+        if (const int lateMs = m_answerDelayMs)
+            MonotonicClock::sleepMs(lateMs);
+    return rc;
+}
+
+int SimulatedCamera::answerControl(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                                   unsigned char *data, uint16_t length)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_logging)
         m_log.push_back({requestType, request, value, index});

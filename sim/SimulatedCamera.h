@@ -89,6 +89,9 @@ public:
     // Test hook: a frame reaches the reader this long after it was exposed (a slow bus or a busy
     // machine), so that a frame in flight shows the instrument as it was.
     void setTransferDelayMs(int ms) { m_transferDelayMs = ms; }
+    // Test hook: the frame-ready answer reaches the asker this long after the camera gave it (a
+    // thread held off the processor on a busy machine).
+    void setAnswerDelayMs(int ms) { m_answerDelayMs = ms; }
 
     uint64_t framesDelivered() const;
     // Every control transfer since construction or the last clear, in order.
@@ -118,6 +121,8 @@ private:
     };
     static constexpr int SceneSlots = 32; // more than the frames exposing or waiting at once
 
+    int answerControl(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, unsigned char *data,
+                      uint16_t length);
     int64_t latestReadyLocked(int64_t nowUs) const;
     bool frameReadyLocked(int64_t nowUs) const;
     int64_t nextFrameUsLocked() const;
@@ -147,4 +152,5 @@ private:
     std::vector<ControlRecord> m_log;
     bool m_logging = true;
     std::atomic<int> m_transferDelayMs{0};
+    std::atomic<int> m_answerDelayMs{0};
 };

@@ -389,6 +389,42 @@ with tifffile.TiffFile(sys.argv[1]) as t:
         widget->stop();
     }
 
+    // A capture thread held off the processor after the camera answered "not yet" (a busy
+    // machine), for longer than the stall limit, finds the frame at its next question: no stall.
+    void aLateAnswerIsNoStall()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        widget->start();
+        setExposureRow(widget.get(), 17); // 500 ms: the first question after a frame finds none
+        QTRY_VERIFY(!g_skip_a_frame_80ms_exposure);
+        bench.camera.setAnswerDelayMs(frameStallLimitMs() + 200);
+        const CaptureThread *capture = widget->captureThread();
+        const uint64_t read = capture->counters().framesRead;
+        QVERIFY(MonotonicClock::waitFor(
+            [&] { return g_out_of_grabbing_time || capture->counters().framesRead >= read + 2; }, kHangBoundMs));
+        bench.camera.setAnswerDelayMs(0);
+        QVERIFY(!g_out_of_grabbing_time);
+        QVERIFY(bench.messages().isEmpty());
+        widget->stop();
+    }
+
+    // The start waits out the capture thread's whole pass, not the stall limit alone: a first frame
+    // that takes nearly its read time-out to arrive starts live video, with no camera error.
+    void aSlowFirstReadStartsLiveVideo()
+    {
+        CameraTestBench bench;
+        auto widget = bench.makeWidget();
+        setExposureRow(widget.get(), 0);
+        bench.camera.setTransferDelayMs(int(kFrameReadTimeoutMs) - 10);
+        widget->start();
+        bench.camera.setTransferDelayMs(0);
+        QVERIFY(widget->isRunning());
+        QVERIFY(!g_out_of_grabbing_time);
+        QVERIFY(bench.messages().isEmpty());
+        widget->stop();
+    }
+
     // A filter cube turned at any phase of a long exposure's frame period writes the same exposure
     // again, and the sensor starts its exposure over: the next frame comes a whole exposure after
     // the turn, and live video goes on. A camera that stops right after a turn is caught when the
