@@ -51,12 +51,14 @@ struct Errors
 // file may repeat scans that each pass over every block again, so that a small file takes
 // minutes. A scan may code a coefficient from its start only once; libjpeg itself holds each
 // refinement to the next bit of what came before (a warning, which condemns the file, or an
-// error), and to at most 13 bits. So each coefficient is passed over at most 14 times and the
-// work of any file libjpeg reads is bounded by its own size.
+// error), and to at most 13 bits. So each coefficient is passed over at most 14 times, and the
+// work of a file libjpeg reads is bounded by its own size; more scans than MaxScans, which no
+// encoder writes, are not read, as each costs a pass over its blocks however little it codes.
 struct Work
 {
     jpeg_progress_mgr manager{};
     int scan = 0;
+    bool tooManyScans = false;
     std::bitset<DCTSIZE2> coded[MAX_COMPONENTS]; // coefficients a scan has begun
 
     static void onProgress(j_common_ptr common)
@@ -66,6 +68,10 @@ struct Work
         if (info->input_scan_number == work.scan)
             return;
         work.scan = info->input_scan_number;
+        if (work.scan > JpegReader::MaxScans) {
+            work.tooManyScans = true;
+            std::longjmp(Errors::of(common).back, 1);
+        }
         if (info->Ah != 0)
             return;
         const int first = std::clamp(info->Ss, 0, DCTSIZE2 - 1), last = std::clamp(info->Se, first, DCTSIZE2 - 1);
@@ -179,7 +185,11 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why, QSize atLeast)
     std::vector<unsigned char *> rows(info.output_height);
     for (JDIMENSION y = 0; y < info.output_height; ++y)
         rows[y] = image.ptr(int(y));
-    if (!readRows(&info, &errors, rows.data()))
+    if (!readRows(&info, &errors, rows.data())) {
+        if (work.tooManyScans)
+            return ImageFileReader::refused(
+                why, QStringLiteral("JPEG images of more than %1 scans are not supported").arg(MaxScans));
         return damaged();
+    }
     return image;
 }

@@ -14,12 +14,16 @@
 // data: ..."), which a decoder would otherwise pass over. The work of a progressive file is
 // bounded by the image's own size: a scan may not code again from the start coefficients an
 // earlier scan coded (libjpeg takes it, the format does not), and libjpeg holds each refinement
-// to one more bit, so no coefficient is passed over more than 14 times, however many scans the
-// file has. The decode stops as soon as the file is condemned, so that no file holds its caller
-// long. libjpeg's messages are kept for the reason, never printed. Safe on any thread.
+// to one more bit, so no coefficient is passed over more than 14 times; files of more than
+// MaxScans scans are not read. The decode stops as soon as the file is condemned, so that no
+// file holds its caller long. libjpeg's messages are kept for the reason, never printed. Safe on
+// any thread.
 class JpegReader
 {
 public:
+    // Scans of one file: a progressive file of libjpeg's own has 10, cjpeg writes at most 100.
+    static constexpr int MaxScans = 300;
+
     // The image, reduced to cover atLeast where it is valid and libjpeg can; an empty matrix with
     // why set on any failure.
     static cv::Mat decode(const QByteArray &bytes, QString *why, QSize atLeast = QSize());

@@ -342,7 +342,7 @@ def main():
         'float-pfm.png': lambda p: write(p, encoded(floats, '.pfm')),
         'huge.png': lambda p: write(p, zero_png(20000, 20000)),
         'scan-bomb.jpg': lambda p: write(p, scan_bomb(np.full((1024, 1280), 20, np.uint8), 20000)),
-        # Sound progressions of many scans, or of many passes over every coefficient.
+        # Progressions of many scans (one more than read), or of many passes over every coefficient.
         'scans-300.jpg': lambda p: write(p, scan_flood(W, H, 300)),
         'scans-301.jpg': lambda p: write(p, scan_flood(W, H, 301)),
         'scans-17-of-8192.jpg': lambda p: write(p, scan_flood(8192, 8192, 17)),
