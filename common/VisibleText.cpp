@@ -57,3 +57,34 @@ QString VisibleText::escaped(const QString &text)
     }
     return line;
 }
+
+bool VisibleText::unescaped(const QString &line, QString *text)
+{
+    QString plain;
+    plain.reserve(line.size());
+    for (int i = 0; i < line.size(); ++i) {
+        if (line[i] != '\\') {
+            plain += line[i];
+            continue;
+        }
+        const QChar kind = i + 1 < line.size() ? line[i + 1] : QChar();
+        const QChar named = kind == 'n' ? '\n' : kind == 'r' ? '\r' : kind == 't' ? '\t' : kind == '\\' ? '\\' : QChar();
+        if (!named.isNull()) {
+            plain += named;
+            ++i;
+            continue;
+        }
+        const int digits = kind == 'x' ? 2 : kind == 'u' ? 4 : kind == 'U' ? 8 : 0;
+        bool ok = digits > 0 && i + 2 + digits <= line.size();
+        const uint c = ok ? line.mid(i + 2, digits).toUInt(&ok, 16) : 0;
+        if (!ok || c > 0x10ffff)
+            return false;
+        plain += QString::fromUcs4(&c, 1);
+        i += 1 + digits;
+    }
+    // Only the escapes escaped writes: "\\u0041" is not "A".
+    if (escaped(plain).compare(line, Qt::CaseInsensitive) != 0)
+        return false;
+    *text = plain;
+    return true;
+}

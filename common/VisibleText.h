@@ -10,4 +10,8 @@ namespace VisibleText {
 
 QString escaped(const QString &text);
 
+// The text a line shown by escaped stands for, when every escape in it is whole (hex digits in
+// either case); false, text untouched, when a backslash begins no escape escaped would write.
+bool unescaped(const QString &line, QString *text);
+
 } // namespace VisibleText

@@ -605,14 +605,16 @@ bool FileManagerWidget::askName(QString &name)
 {
     KeyboardDlg keyboard(nullptr, false, false);
     keyboard.setDateTimeConvertFormatOn(true);
-    // Shown as the list shows it; given back as shown, the name stays as it is.
+    // Shown as the list shows it; given back as shown, the name stays as it is. Edited, its
+    // escapes, while whole, still stand for the characters they show; a broken one is text.
     const QString shown = VisibleText::escaped(name);
     keyboard.setText(shown);
     if (keyboard.exec() != 1)
         return false;
     if (keyboard.text() == shown)
         return true;
-    name = keyboard.text();
+    if (!VisibleText::unescaped(keyboard.text(), &name))
+        name = keyboard.text();
     const QString problem = nameProblem(name);
     if (problem.isEmpty())
         return true;

@@ -4,9 +4,10 @@
 #include "ImageFileReader.h"
 
 #include <QtEndian>
-#include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -26,7 +27,7 @@ bool contiguous(quint32 mask)
 
 // Whether the red, green and blue masks of a BITFIELDS image are refused, with why: as damaged
 // when one is empty, has gaps or overlaps another; as not read when they are sound but not a
-// layout OpenCV decodes. False, why untouched, for a standard layout.
+// layout read. False, why untouched, for a standard layout.
 bool masksRefused(const quint32 (&masks)[3], quint64 bits, QString *why)
 {
     const quint32 red = masks[0], green = masks[1], blue = masks[2];
@@ -55,19 +56,90 @@ bool masksRefused(const quint32 (&masks)[3], quint64 bits, QString *why)
     return !standard;
 }
 
-// The first palette index of rows (each rowBytes long, width pixels of bits bits) that is not
-// below colours; -1 when there is none.
-qint64 indexPast(const uchar *rows, quint64 rowBytes, quint64 width, quint64 height, quint64 bits, quint64 colours)
+// Where the rows of pixels lie and how they are stored.
+struct Layout
 {
-    const unsigned perByte = unsigned(8 / bits), mask = (1u << bits) - 1;
-    for (quint64 y = 0; y < height; ++y, rows += rowBytes)
-        for (quint64 x = 0; x < width; ++x) {
-            const unsigned shift = unsigned(8 - bits * (x % perByte + 1));
-            const unsigned index = (rows[x / perByte] >> shift) & mask;
-            if (index >= colours)
-                return index;
+    quint64 width, height;
+    bool topDown; // rows from the top (a negative height), else from the bottom
+    quint64 bits;
+    quint64 rowBytes;
+
+    const uchar *row(const uchar *pixels, quint64 y) const { return pixels + (topDown ? y : height - 1 - y) * rowBytes; }
+};
+
+// A palette image: grey where every colour of the palette is grey, else blue, green, red. Empty,
+// with past set, at the first index that is not below colours.
+cv::Mat indexed(const uchar *pixels, const Layout &layout, const uchar *palette, int entryBytes, quint64 colours,
+                unsigned *past)
+{
+    bool grey = true;
+    for (quint64 i = 0; i < colours; ++i) {
+        const uchar *entry = palette + i * quint64(entryBytes);
+        grey = grey && entry[0] == entry[1] && entry[1] == entry[2];
+    }
+    cv::Mat image(int(layout.height), int(layout.width), grey ? CV_8UC1 : CV_8UC3);
+    const unsigned perByte = unsigned(8 / layout.bits), mask = (1u << layout.bits) - 1;
+    for (quint64 y = 0; y < layout.height; ++y) {
+        const uchar *in = layout.row(pixels, y);
+        uchar *out = image.ptr(int(y));
+        for (quint64 x = 0; x < layout.width; ++x) {
+            const unsigned shift = unsigned(8 - layout.bits * (x % perByte + 1));
+            const unsigned index = (in[x / perByte] >> shift) & mask;
+            if (index >= colours) {
+                *past = index;
+                return cv::Mat();
+            }
+            const uchar *entry = palette + index * unsigned(entryBytes);
+            if (grey)
+                *out++ = entry[0];
+            else
+                out = std::copy(entry, entry + 3, out);
         }
-    return -1;
+    }
+    return image;
+}
+
+// The 8-bit values of a colour mask's field: its bits repeated down to the last of the byte, so
+// that 0 stays 0 and the largest value becomes 255, as the writers of such files read them.
+std::vector<uchar> fieldValues(quint32 mask)
+{
+    const int width = qPopulationCount(mask);
+    std::vector<uchar> values(size_t(1) << std::min(width, 8));
+    for (unsigned v = 0; v < values.size(); ++v) {
+        unsigned value = 0;
+        for (int shift = 8 - width; shift > -width; shift -= width)
+            value |= shift >= 0 ? v << shift : v >> -shift;
+        values[v] = uchar(value);
+    }
+    return values;
+}
+
+// A 16-, 24- or 32-bit image in blue, green, red, by its red, green and blue masks (sound, of at
+// most 8 bits each: checked before; 24 bits are the bytes blue, green, red).
+cv::Mat direct(const uchar *pixels, const Layout &layout, const quint32 (&masks)[3])
+{
+    cv::Mat image(int(layout.height), int(layout.width), CV_8UC3);
+    const quint64 bytes = layout.bits / 8;
+    int shifts[3];
+    std::vector<uchar> values[3];
+    for (int c = 0; c < 3; ++c) {
+        shifts[c] = qCountTrailingZeroBits(masks[c]);
+        values[c] = fieldValues(masks[c]);
+    }
+    for (quint64 y = 0; y < layout.height; ++y) {
+        const uchar *in = layout.row(pixels, y);
+        uchar *out = image.ptr(int(y));
+        if (bytes == 3) {
+            std::copy(in, in + layout.width * 3, out);
+            continue;
+        }
+        for (quint64 x = 0; x < layout.width; ++x, in += bytes) {
+            const quint32 pixel = bytes == 2 ? qFromLittleEndian<quint16>(in) : qFromLittleEndian<quint32>(in);
+            for (int c = 2; c >= 0; --c) // red, green, blue masks; blue, green, red out
+                *out++ = values[c][(pixel & masks[c]) >> shifts[c]];
+        }
+    }
+    return image;
 }
 
 } // namespace
@@ -82,8 +154,8 @@ cv::Mat BmpReader::decode(const QByteArray &bytes, QString *why)
     // sizes (a negative height: rows from the top), the compression and the palette's size.
     const bool old = infoSize == 12;
     const qint64 width = old ? qFromLittleEndian<quint16>(header + 18) : qFromLittleEndian<qint32>(header + 18);
-    const qint64 height =
-        old ? qFromLittleEndian<quint16>(header + 20) : std::abs(qint64(qFromLittleEndian<qint32>(header + 22)));
+    const qint64 signedHeight = old ? qFromLittleEndian<quint16>(header + 20) : qFromLittleEndian<qint32>(header + 22);
+    const qint64 height = std::abs(signedHeight);
     const quint64 bits = qFromLittleEndian<quint16>(header + (old ? 24 : 28));
     const quint32 compression = old ? kRgb : qFromLittleEndian<quint32>(header + 30);
     const quint64 colours = old ? 0 : qFromLittleEndian<quint32>(header + 46);
@@ -97,21 +169,29 @@ cv::Mat BmpReader::decode(const QByteArray &bytes, QString *why)
         return ImageFileReader::refused(why, QStringLiteral("compressed BMP images are not supported"));
     if (bits <= 8 && colours > 256)
         return ImageFileReader::damaged(why, "BMP", QStringLiteral("a palette of %1 colours").arg(colours));
+    if (width == 0 || height == 0)
+        return ImageFileReader::damaged(why, "BMP", QStringLiteral("no pixels"));
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return ImageFileReader::damaged(why, "BMP", QStringLiteral("%1 bits a pixel").arg(bits));
+    // Without colour masks, 16 bits hold 5-5-5 and 32 bits blue, green, red and a spare byte.
+    quint32 masks[3] = {bits == 16 ? 0x7C00u : 0xFF0000u, bits == 16 ? 0x3E0u : 0xFF00u, bits == 16 ? 0x1Fu : 0xFFu};
     if (bitFields) {
         if (bits != 16 && bits != 32)
             return ImageFileReader::damaged(why, "BMP", QStringLiteral("colour masks for %1 bits a pixel").arg(bits));
         if (bytes.size() < 66)
             return ImageFileReader::damaged(why, "BMP", QStringLiteral("the header is cut"));
-        const quint32 masks[3] = {qFromLittleEndian<quint32>(header + 54), qFromLittleEndian<quint32>(header + 58),
-                                  qFromLittleEndian<quint32>(header + 62)};
+        for (int i = 0; i < 3; ++i)
+            masks[i] = qFromLittleEndian<quint32>(header + 54 + 4 * i);
         if (masksRefused(masks, bits, why))
             return cv::Mat();
     }
     // Behind the header: three colour masks (BI_BITFIELDS with the 40-byte header), then for up
-    // to 8 bits a pixel the palette (all 2^bits colours when the header gives no number).
-    const quint64 fullPalette = bits <= 8 ? quint64(1) << bits : 0;
-    const quint64 paletteColours = bits > 8 ? 0 : colours != 0 ? colours : fullPalette;
-    const quint64 dataStart = 14 + quint64(infoSize) + (bitFields && infoSize == 40 ? 12 : 0) + paletteColours * (old ? 3 : 4);
+    // to 8 bits a pixel the palette (all 2^bits colours when the header gives no number), of
+    // blue, green, red and, but in the old header, a spare byte.
+    const quint64 paletteColours = bits > 8 ? 0 : colours != 0 ? colours : quint64(1) << bits;
+    const int entryBytes = old ? 3 : 4;
+    const quint64 paletteStart = 14 + quint64(infoSize) + (bitFields && infoSize == 40 ? 12 : 0);
+    const quint64 dataStart = paletteStart + paletteColours * quint64(entryBytes);
     const quint64 offset = qFromLittleEndian<quint32>(header + 10);
     if (quint64(bytes.size()) < dataStart)
         return ImageFileReader::damaged(why, "BMP", QStringLiteral("the header is cut"));
@@ -122,16 +202,13 @@ cv::Mat BmpReader::decode(const QByteArray &bytes, QString *why)
     const quint64 rowBytes = (quint64(width) * bits + 31) / 32 * 4;
     if (quint64(bytes.size()) < offset + rowBytes * quint64(height))
         return ImageFileReader::damaged(why, "BMP", QStringLiteral("the file ends before its last row"));
-    // OpenCV draws a pixel past a short palette black.
-    if ((bits == 1 || bits == 2 || bits == 4 || bits == 8) && paletteColours < fullPalette) {
-        const qint64 index = indexPast(header + offset, rowBytes, quint64(width), quint64(height), bits, paletteColours);
-        if (index >= 0)
-            return ImageFileReader::damaged(
-                why, "BMP", QStringLiteral("a pixel indexes colour %1 of a palette of %2").arg(index).arg(paletteColours));
-    }
-    const cv::Mat image = cv::imdecode(cv::Mat(1, bytes.size(), CV_8UC1, const_cast<char *>(bytes.constData())),
-                                       cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
+    const Layout layout{quint64(width), quint64(height), signedHeight < 0, bits, rowBytes};
+    if (bits > 8)
+        return direct(header + offset, layout, masks);
+    unsigned past = 0;
+    const cv::Mat image = indexed(header + offset, layout, header + paletteStart, entryBytes, paletteColours, &past);
     if (image.empty())
-        return ImageFileReader::damaged(why, "BMP", QString());
+        return ImageFileReader::damaged(
+            why, "BMP", QStringLiteral("a pixel indexes colour %1 of a palette of %2").arg(past).arg(paletteColours));
     return image;
 }

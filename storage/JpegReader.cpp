@@ -47,16 +47,18 @@ struct Errors
     }
 };
 
-// The work of one decode, counted as each scan begins, before its data are decoded: a
-// progressive file may repeat scans that each pass over every block again, so that a small file
-// takes minutes. Real files have a few dozen scans at the most, code each coefficient once from
-// its start and refine it a few times.
+// The scans of one decode, checked as each begins, before its data are decoded: a progressive
+// file may repeat scans that each pass over every block again, so that a small file takes
+// minutes. A scan may code a coefficient from its start only once; libjpeg itself holds each
+// refinement to the next bit of what came before (a warning, which condemns the file, or an
+// error), and to at most 13 bits. So each coefficient is passed over at most 14 times, and the
+// work of a file libjpeg reads is bounded by its own size; more scans than MaxScans, which no
+// encoder writes, are not read, as each costs a pass over its blocks however little it codes.
 struct Work
 {
     jpeg_progress_mgr manager{};
     int scan = 0;
-    quint64 blocks = 0;
-    quint64 coefficients = 0;
+    bool tooManyScans = false;
     std::bitset<DCTSIZE2> coded[MAX_COMPONENTS]; // coefficients a scan has begun
 
     static void onProgress(j_common_ptr common)
@@ -66,33 +68,25 @@ struct Work
         if (info->input_scan_number == work.scan)
             return;
         work.scan = info->input_scan_number;
+        if (work.scan > JpegReader::MaxScans) {
+            work.tooManyScans = true;
+            std::longjmp(Errors::of(common).back, 1);
+        }
+        if (info->Ah != 0)
+            return;
         const int first = std::clamp(info->Ss, 0, DCTSIZE2 - 1), last = std::clamp(info->Se, first, DCTSIZE2 - 1);
         bool again = false;
         for (int i = 0; i < info->comps_in_scan; ++i) {
-            const jpeg_component_info &component = *info->cur_comp_info[i];
-            const quint64 blocks = quint64(component.width_in_blocks) * component.height_in_blocks;
-            work.blocks += blocks;
-            work.coefficients += blocks * quint64(last - first + 1);
-            std::bitset<DCTSIZE2> &coded = work.coded[component.component_index];
-            for (int k = first; k <= last && info->Ah == 0; ++k) {
+            std::bitset<DCTSIZE2> &coded = work.coded[info->cur_comp_info[i]->component_index];
+            for (int k = first; k <= last; ++k) {
                 again = again || coded[size_t(k)];
                 coded.set(size_t(k));
             }
         }
-        Errors &errors = Errors::of(common);
-        if (work.scan > JpegReader::MaxScans)
-            std::snprintf(errors.message, sizeof errors.message, "more than %d scans", JpegReader::MaxScans);
-        else if (again)
-            std::snprintf(errors.message, sizeof errors.message, "scan %d codes again coefficients already coded",
-                          work.scan);
-        else if (work.blocks > JpegReader::MaxScannedBlocks)
-            std::snprintf(errors.message, sizeof errors.message, "its scans pass over more than %llu blocks",
-                          static_cast<unsigned long long>(JpegReader::MaxScannedBlocks));
-        else if (work.coefficients > JpegReader::MaxScannedCoefficients)
-            std::snprintf(errors.message, sizeof errors.message, "its scans pass over more than %llu coefficients",
-                          static_cast<unsigned long long>(JpegReader::MaxScannedCoefficients));
-        else
+        if (!again)
             return;
+        Errors &errors = Errors::of(common);
+        std::snprintf(errors.message, sizeof errors.message, "scan %d codes again coefficients already coded", work.scan);
         std::longjmp(errors.back, 1);
     }
 };
@@ -191,7 +185,11 @@ cv::Mat JpegReader::decode(const QByteArray &bytes, QString *why, QSize atLeast)
     std::vector<unsigned char *> rows(info.output_height);
     for (JDIMENSION y = 0; y < info.output_height; ++y)
         rows[y] = image.ptr(int(y));
-    if (!readRows(&info, &errors, rows.data()))
+    if (!readRows(&info, &errors, rows.data())) {
+        if (work.tooManyScans)
+            return ImageFileReader::refused(
+                why, QStringLiteral("JPEG images of more than %1 scans are not supported").arg(MaxScans));
         return damaged();
+    }
     return image;
 }

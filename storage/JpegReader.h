@@ -12,23 +12,17 @@
 // cap before anything is decoded; CMYK images are refused, and so is a file on which libjpeg
 // gives any warning (data cut, skipped or filled in: "Premature end of JPEG file", "Corrupt JPEG
 // data: ..."), which a decoder would otherwise pass over. The work of a progressive file is
-// bounded: a scan may not code again from the start coefficients an earlier scan coded (libjpeg
-// takes it, the format does not), and the scans may not be more, pass over more blocks or over
-// more coefficients than MaxScans, MaxScannedBlocks and MaxScannedCoefficients allow. The decode
-// stops as soon as the file is condemned, so that no file holds its caller long. libjpeg's
-// messages are kept for the reason, never printed. Safe on any thread.
+// bounded by the image's own size: a scan may not code again from the start coefficients an
+// earlier scan coded (libjpeg takes it, the format does not), and libjpeg holds each refinement
+// to one more bit, so no coefficient is passed over more than 14 times; files of more than
+// MaxScans scans are not read. The decode stops as soon as the file is condemned, so that no
+// file holds its caller long. libjpeg's messages are kept for the reason, never printed. Safe on
+// any thread.
 class JpegReader
 {
 public:
-    // Scans of one file; a progressive file of libjpeg's own has 10, hardly any real one 50.
+    // Scans of one file: a progressive file of libjpeg's own has 10, cjpeg writes at most 100.
     static constexpr int MaxScans = 300;
-    // Blocks all scans together pass over (each scan: the blocks of its components): 16 passes
-    // over the largest image read, a few times what a progressive file needs.
-    static constexpr quint64 MaxScannedBlocks = 16ull * (ImReaderWriter::MaxSamples / 64);
-    // Coefficients all scans together pass over (each scan: its blocks times its band of
-    // coefficients): three passes over every coefficient of the largest image read, what
-    // libjpeg's own progressive files of that size take. Decoding them costs time in proportion.
-    static constexpr quint64 MaxScannedCoefficients = 3ull * ImReaderWriter::MaxSamples;
 
     // The image, reduced to cover atLeast where it is valid and libjpeg can; an empty matrix with
     // why set on any failure.

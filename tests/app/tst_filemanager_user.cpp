@@ -1,7 +1,8 @@
 // The File manager in the whole application on the simulated instrument, as a new user tries it:
-// a Z-stack of 16-bit images saved to the USB drive through the save dialog, found there with
-// thumbnails, opened, stepped and its record shown; the drive ejected while busy (refused) and
-// then for real; and a drive pulled from another terminal while the page shows it.
+// a Z-stack of 16-bit images saved to the USB drive through the save dialog, found there (folders
+// opened by double taps through the window) with thumbnails, opened, stepped and its record
+// shown; the drive ejected while busy (refused) and then for real; and a drive pulled from
+// another terminal while the page shows it.
 #include "AppBench.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
@@ -14,6 +15,7 @@
 #include "Paths.h"
 #include "TimeLapseProgressDlg.h"
 #include "VideoWidget.h"
+#include "WindowTap.h"
 #include "ZStackWidget.h"
 #include "ui_NIMBODlg.h"
 #include "ui_ZStackWidget.h"
@@ -51,17 +53,15 @@ class TestFileManagerUser : public QObject
         return done;
     }
 
-    // A double tap on the list's entry of that name in the folder shown; returns when any loading
-    // wait it started has ended.
-    bool doubleTap(const QString &name) const
+    // A double tap through the window on the list's entry of that name in the folder shown;
+    // returns when any loading wait it started has ended.
+    bool doubleTapEntry(const QString &name) const
     {
         auto *model = qobject_cast<QFileSystemModel *>(list()->model());
         const QString path = page()->currentPath() + '/' + name;
         if (!QTest::qWaitFor([&] { return model->index(path).isValid() && !list()->visualRect(model->index(path)).isEmpty(); }, 15000))
             return false;
-        const QPoint at = list()->visualRect(model->index(path)).center();
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, at);
+        doubleTap(list()->viewport(), 100, list()->visualRect(model->index(path)).center());
         return QTest::qWaitFor([this] { return page()->isEnabled(); }, 40000);
     }
 
@@ -148,17 +148,17 @@ private slots:
         QTest::mouseClick(m_bench->ui()->BUTTON_FILEMANAGER, Qt::LeftButton);
         QVERIFY(page()->isVisible());
         QCOMPARE(shownPath(), QString("/"));
-        QVERIFY(doubleTap("VANTOR SSD"));
+        QVERIFY(doubleTapEntry("VANTOR SSD"));
         QCOMPARE(shownPath(), QString("/VANTOR SSD"));
         QVERIFY(!button("BUTTON_UNMOUNT")->isEnabled());
         tapAndWait(button("BUTTON_CD_UP"));
-        QVERIFY(doubleTap("USB1"));
+        QVERIFY(doubleTapEntry("USB1"));
         QCOMPARE(shownPath(), QString("/USB1"));
         QVERIFY(button("BUTTON_UNMOUNT")->isEnabled());
 
         // The saved folder shows thumbnails without asking: every image gets its own picture,
         // stretched to its brightest sample (not the nearly black picture of 12-bit values).
-        QVERIFY(doubleTap("Cells"));
+        QVERIFY(doubleTapEntry("Cells"));
         QCOMPARE(shownPath(), QString("/USB1/Cells"));
         const QStringList images = QDir(page()->currentPath()).entryList({"*.tif"}, QDir::Files, QDir::Name);
         for (const QString &name : images) {
@@ -176,7 +176,7 @@ private slots:
         // The first image opens full size, steps to the second, and shows its record (tapped
         // once the list has sorted the folder: entries move until then).
         QVERIFY(QTest::qWaitFor([&] { return AppBench::listed(list()) == images; }, 15000));
-        QVERIFY(doubleTap(images.value(0)));
+        QVERIFY(doubleTapEntry(images.value(0)));
         QCOMPARE(m_viewerSeen.mid(0, 2), QStringList({"0 1 1280x1024", "1 1 1280x1024"}));
         const QString record = m_viewerSeen.value(2);
         QVERIFY2(record.contains("Objective") && !record.contains("Invalid") && !record.contains(";"), qPrintable(record));
@@ -205,7 +205,7 @@ private slots:
         QVERIFY(usbTool({"plug", "USB1"}));
         QVERIFY(QTest::qWaitFor([usb] { return QFileInfo::exists(usb + "/Cells"); }, 20000));
         tapAndWait(button("BUTTON_CD_UP"));
-        QVERIFY(doubleTap("USB1"));
+        QVERIFY(doubleTapEntry("USB1"));
         QCOMPARE(shownPath(), QString("/USB1"));
         QVERIFY(usbTool({"pull", "USB1"}));
         QVERIFY(QTest::qWaitFor([this] { return shownPath() == "/"; }, 20000));

@@ -1,6 +1,7 @@
 // Taps made while the interface waits at 10 s exposure on the Multicolor page, with auto-save on:
 // during a still they reach neither the LIVE that the still brings to CAPTURE's place nor another
-// page's button; LIVE tapped twice quickly never takes a still. Taps made afterwards are taken.
+// page's button; LIVE tapped twice quickly never takes a still, while a control that stays in place
+// takes both taps of a double tap. Taps made afterwards are taken.
 #include "AppBench.h"
 #include "CameraAccess.h"
 #include "CameraTables.h"
@@ -163,6 +164,19 @@ private slots:
         QVERIFY(ready(button("BUTTON_CAPTURE")));
         QCOMPARE(stills(), stillsBefore);
         QCOMPARE(savedFiles(), before);
+    }
+
+    // A double tap through the window on a control that stays in place (the menu button of the
+    // page shown) reaches it twice: the second tap goes to the control the first one reached.
+    void doubleTapOnAControlInPlaceReachesItTwice()
+    {
+        QPushButton *menu = m_bench->ui()->BUTTON_MULTI_COLOR_MENU;
+        QVERIFY(QTest::qWaitFor([&] { return ready(menu); }, kHangBoundMs));
+        QSignalSpy clicks(menu, &QPushButton::clicked);
+        doubleTap(menu, 200);
+        QCOMPARE(clicks.count(), 2);
+        QCOMPARE(int(g_CurrentMenu), int(MENU_MULTICOLOR));
+        QVERIFY(menu->isChecked());
     }
 };
 

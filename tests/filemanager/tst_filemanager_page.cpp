@@ -38,6 +38,23 @@ struct Bench : PageBench
         QVERIFY(QMetaObject::invokeMethod(page.get(), "on_TREEVIEW_DIR_clicked", Q_ARG(QModelIndex, index)));
         QTRY_VERIFY(page->isEnabled());
     }
+    // Rename of the entry name with text typed into the box (boxed: what the box showed), once the
+    // page is enabled again: what renaming returned and the errors shown.
+    std::pair<bool, QStringList> renameTyping(const QString &name, const QString &text, QString *boxed = nullptr)
+    {
+        QStringList errors;
+        DialogRunner::setStandingScript([&errors](QDialog *dialog) {
+            if (DialogScripts::messageText(dialog).contains("Error!"))
+                errors << DialogScripts::messageText(dialog);
+            return 0;
+        });
+        const auto restore = qScopeGuard([] { DialogRunner::setStandingScript({}); });
+        select({name});
+        PageScripts::type(text, boxed);
+        const bool returned = page->renaming();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(page->isEnabled(), 15000); }();
+        return {returned, errors};
+    }
     QString enabledButtons() const
     {
         QStringList on;
@@ -288,23 +305,36 @@ private slots:
     // A name is shown as it is, never rewritten by its control and format characters: in the list
     // and the folder tree, its tooltip, the path line, the rename box (given back unchanged, the
     // name stays) and the viewer's name bar; two names alike but for an invisible character differ.
+    // Edited in the rename box, its whole escapes stand for the characters they show (hex digits
+    // in either case), so a letter added keeps them: renamed, or refused where the name holds a
+    // character no name may; an escape broken by the edit is text, and refused.
     void visibleNames_data()
     {
+        const QChar zeroWidth(0x200b);
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("carriage return") << "ok\rFAKE.jpg" << "ok\\rFAKE.jpg";
-        QTest::newRow("zero-width space") << QString("a%1b.jpg").arg(QChar(0x200b)) << "a\\u200bb.jpg";
-        QTest::newRow("its twin") << "ab.jpg" << "ab.jpg";
-        QTest::newRow("right-to-left override") << QString("x%1gpj.tif").arg(QChar(0x202e)) << "x\\u202egpj.tif";
+        QTest::addColumn<QString>("edited");
+        QTest::addColumn<QString>("renamed"); // empty: refused
+        QTest::newRow("carriage return") << "ok\rFAKE.jpg" << "ok\\rFAKE.jpg" << "ok\\rFAKE2" << "";
+        QTest::newRow("zero-width space") << QString("a%1b.jpg").arg(zeroWidth) << "a\\u200bb.jpg" << "a\\u200Bb2"
+                                          << QString("a%1b2.jpg").arg(zeroWidth);
+        QTest::newRow("zero-width space, its escape broken") << QString("a%1b.jpg").arg(zeroWidth) << "a\\u200bb.jpg"
+                                                             << "a\\u20bb2" << "";
+        QTest::newRow("its twin") << "ab.jpg" << "ab.jpg" << "ab2" << "ab2.jpg";
+        QTest::newRow("right-to-left override") << QString("x%1gpj.tif").arg(QChar(0x202e)) << "x\\u202egpj.tif"
+                                                << "x\\u202egpj2" << QString("x%1gpj2.tif").arg(QChar(0x202e));
         QTest::newRow("DEL, a C1 control, a tag") << "d\x7f" + QString(QChar(0x85)) + QString::fromUcs4(U"\U000E0001.png")
-                                                << "d\\x7f\\x85\\U000e0001.png";
-        QTest::newRow("backslash") << "a\\rb.bmp" << "a\\\\rb.bmp";
-        QTest::newRow("folder with a line separator") << QString("f%1g").arg(QChar(0x2028)) << "f\\u2028g";
+                                                << "d\\x7f\\x85\\U000e0001.png" << "d\\x7f\\x85\\U000e00012" << "";
+        QTest::newRow("backslash") << "a\\rb.bmp" << "a\\\\rb.bmp" << "a\\\\rb2" << "";
+        QTest::newRow("folder with a line separator") << QString("f%1g").arg(QChar(0x2028)) << "f\\u2028g" << "f\\u2028g2"
+                                                      << QString("f%1g2").arg(QChar(0x2028));
     }
     void visibleNames()
     {
         QFETCH(QString, name);
         QFETCH(QString, shown);
+        QFETCH(QString, edited);
+        QFETCH(QString, renamed);
         Bench bench;
         QVERIFY(bench.seeded);
         const QString folder = Paths::ssd() + "/Names", path = folder + "/" + name;
@@ -323,17 +353,8 @@ private slots:
         // The rename box shows the name as the list does, without a file's suffix.
         const QString base = isFolder ? shown : shown.left(shown.lastIndexOf('.'));
         QString boxed;
-        QStringList refusals;
-        DialogRunner::setStandingScript([&refusals](QDialog *dialog) {
-            refusals << dialog->metaObject()->className();
-            return 0;
-        });
-        const auto restore = qScopeGuard([] { DialogRunner::setStandingScript({}); });
-        bench.select({name});
-        PageScripts::type(base, &boxed);
-        QVERIFY(bench.page->renaming());
+        QCOMPARE(bench.renameTyping(name, base, &boxed), std::make_pair(true, QStringList()));
         QCOMPARE(boxed, base);
-        QCOMPARE(refusals, QStringList());
         QCOMPARE(bench.names("/media/VANTOR SSD/Names"), QStringList{name});
 
         if (isFolder) {
@@ -343,11 +364,16 @@ private slots:
                      shown);
             QVERIFY(bench.open("/media/VANTOR SSD/Names/" + name));
             QCOMPARE(bench.label("LABEL_CURRENT_PATH"), "/VANTOR SSD/Names/" + shown);
-            return;
+            QVERIFY(bench.open("/media/VANTOR SSD/Names"));
+        } else {
+            ImageViewerDlg viewer;
+            viewer.load(path, name);
+            QCOMPARE(viewer.findChild<QLabel *>("LABEL_FILENAME")->text(), shown);
         }
-        ImageViewerDlg viewer;
-        viewer.load(path, name);
-        QCOMPARE(viewer.findChild<QLabel *>("LABEL_FILENAME")->text(), shown);
+        const auto [returned, errors] = bench.renameTyping(name, edited);
+        QCOMPARE(bench.names("/media/VANTOR SSD/Names"), QStringList{renamed.isEmpty() ? name : renamed});
+        QCOMPARE(returned, !renamed.isEmpty());
+        QCOMPARE(errors.size(), renamed.isEmpty() ? 1 : 0);
     }
 
     // The loading wait ends when the folder to show has gone, back at "/".

@@ -133,6 +133,72 @@ struct FileSizeLimit
     rlimit old{};
 };
 
+
+// n bytes of v, least significant first.
+QByteArray littleEndian(quint32 v, int n)
+{
+    QByteArray out;
+    for (int i = 0; i < n; ++i)
+        out += char(v >> (8 * i));
+    return out;
+}
+
+// A 37 x 23 BMP of seeded pixels, as other programs write them: header of headerBytes (12: the
+// old one; 40; 108 and 124 with the colour masks inside), bits a pixel (a palette of seeded
+// colours up to 8), colour masks (red, green, blue; none: the plain layout), rows from the top or
+// the bottom. With decoy, the first pixels stored read as the 5-6-5 masks. picture is what it
+// holds (blue, green, red; a 5- or 6-bit field as its share of 255, rounded).
+QByteArray bmpFile(int headerBytes, int bits, const QVector<quint32> &masks, bool topDown, bool decoy, cv::Mat *picture)
+{
+    const int w = 37, h = 23, entryBytes = headerBytes == 12 ? 3 : 4, colours = bits <= 8 ? 1 << bits : 0;
+    cv::RNG rng(66);
+    QByteArray palette;
+    for (int i = 0; i < colours * entryBytes; ++i)
+        palette += char(i % entryBytes == 3 ? 0 : rng.uniform(0, 256));
+    const QVector<quint32> fields = !masks.isEmpty() ? masks
+                                    : bits == 16  ? QVector<quint32>{0x7C00, 0x3E0, 0x1F}
+                                                  : QVector<quint32>{0xFF0000, 0xFF00, 0xFF};
+    const quint32 decoys[] = {0xF800, 0, 0x7E0, 0, 0x1F, 0};
+    const int rowBytes = (w * bits + 31) / 32 * 4;
+    QByteArray pixels(rowBytes * h, '\0');
+    picture->create(h, w, CV_8UC3);
+    for (int stored = 0; stored < h; ++stored) {
+        auto *row = reinterpret_cast<uchar *>(pixels.data()) + stored * rowBytes;
+        for (int x = 0; x < w; ++x) {
+            cv::Vec3b &out = picture->at<cv::Vec3b>(topDown ? stored : h - 1 - stored, x);
+            if (bits <= 8) {
+                const int index = rng.uniform(0, colours);
+                row[x * bits / 8] |= uchar(index << (8 - bits - x * bits % 8));
+                for (int c = 0; c < 3; ++c)
+                    out[c] = uchar(palette[index * entryBytes + c]);
+                continue;
+            }
+            quint32 value = decoy && stored == 0 && x < 6 ? decoys[x] : quint32(rng.next()) & (fields[0] | fields[1] | fields[2]);
+            std::memcpy(row + x * bits / 8, littleEndian(value, bits / 8).constData(), size_t(bits / 8));
+            for (int c = 0; c < 3; ++c) {
+                const quint32 mask = fields[2 - c], shift = quint32(qCountTrailingZeroBits(mask));
+                out[c] = uchar(qRound(double((value & mask) >> shift) * 255.0 / double(mask >> shift)));
+            }
+        }
+    }
+    QByteArray info = littleEndian(quint32(headerBytes), 4);
+    if (headerBytes == 12) {
+        info += littleEndian(w, 2) + littleEndian(h, 2) + littleEndian(1, 2) + littleEndian(quint32(bits), 2);
+    } else {
+        info += littleEndian(w, 4) + littleEndian(quint32(topDown ? -h : h), 4) + littleEndian(1, 2)
+                + littleEndian(quint32(bits), 2) + littleEndian(masks.isEmpty() ? 0 : 3, 4)
+                + littleEndian(quint32(pixels.size()), 4) + littleEndian(2835, 4) + littleEndian(2835, 4)
+                + littleEndian(0, 4) + littleEndian(0, 4);
+        for (quint32 mask : masks)
+            info += littleEndian(mask, 4);
+        if (headerBytes > 40)
+            info.append(headerBytes - info.size(), '\0');
+    }
+    const QByteArray head = info + palette;
+    return "BM" + littleEndian(quint32(14 + head.size() + pixels.size()), 4) + littleEndian(0, 4)
+           + littleEndian(quint32(14 + head.size()), 4) + head + pixels;
+}
+
 } // namespace
 
 class TestImReaderWriter : public QObject
@@ -608,17 +674,19 @@ private slots:
         QVERIFY2(cv::mean(difference)[0] <= (name.endsWith(".jpg") ? 2.0 : 0.0), qPrintable(name));
     }
 
-    // Progressive JPEG files at the limits of their work are read whole: mid-grey, as their
-    // scans hold no coefficient but DC 0.
-    void jpegAtItsLimits_data()
+    // Sound progressive JPEG files are read whole, up to 300 scans and however often they refine
+    // a coefficient (up to the 14 passes of a refinement bit by bit from 13 bits dropped), at the
+    // largest size read: mid-grey, as their scans hold no coefficient but DC 0.
+    void soundProgressionsRead_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QSize>("size");
         QTest::newRow("300 scans") << "scans-300.jpg" << QSize(640, 512);
-        QTest::newRow("16 scans of 8192 x 8192") << "scanned-blocks-16m.jpg" << QSize(8192, 8192);
-        QTest::newRow("3 passes over 8192 x 8192") << "coefficients-3-passes.jpg" << QSize(8192, 8192);
+        QTest::newRow("17 scans of 8192 x 8192") << "scans-17-of-8192.jpg" << QSize(8192, 8192);
+        QTest::newRow("4 passes over 8192 x 8192") << "coefficients-4-passes.jpg" << QSize(8192, 8192);
+        QTest::newRow("14 passes over 8192 x 8192") << "coefficients-14-passes.jpg" << QSize(8192, 8192);
     }
-    void jpegAtItsLimits()
+    void soundProgressionsRead()
     {
         QFETCH(QString, name);
         QFETCH(QSize, size);
@@ -678,6 +746,49 @@ private slots:
         cv::split(image, channels);
         for (const cv::Mat &channel : channels)
             QCOMPARE(cv::norm(channel, sound, cv::NORM_INF), 0.0);
+    }
+
+    // BMP files of the headers and uncompressed layouts other programs write read as the colour
+    // picture they hold: the old 12-byte header, colour masks behind the 40-byte header or inside
+    // the longer ones (where what follows the header is pixels, however much it looks like masks).
+    void bmpLayoutsReadAsWritten_data()
+    {
+        using Masks = QVector<quint32>;
+        const Masks m565{0xF800, 0x7E0, 0x1F}, m555{0x7C00, 0x3E0, 0x1F}, m888{0xFF0000, 0xFF00, 0xFF};
+        QTest::addColumn<int>("header");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<Masks>("masks");
+        QTest::addColumn<bool>("topDown");
+        QTest::addColumn<bool>("decoy");
+        QTest::newRow("old header, 24 bits") << 12 << 24 << Masks() << false << false;
+        QTest::newRow("old header, colour palette") << 12 << 8 << Masks() << false << false;
+        QTest::newRow("V5, 5-6-5") << 124 << 16 << m565 << false << false;
+        QTest::newRow("V5, 5-5-5") << 124 << 16 << m555 << false << false;
+        QTest::newRow("V5, 5-5-5 whose pixels look like 5-6-5 masks") << 124 << 16 << m555 << false << true;
+        QTest::newRow("V4, 5-6-5 from the top") << 108 << 16 << m565 << true << false;
+        QTest::newRow("V5, 32 bits in masks") << 124 << 32 << m888 << false << false;
+        QTest::newRow("5-6-5 masks behind the header") << 40 << 16 << m565 << false << false;
+        QTest::newRow("plain 16 bits") << 40 << 16 << Masks() << true << false;
+        QTest::newRow("plain 32 bits") << 40 << 32 << Masks() << false << false;
+        QTest::newRow("4-bit colour palette") << 40 << 4 << Masks() << false << false;
+    }
+    void bmpLayoutsReadAsWritten()
+    {
+        QFETCH(int, header);
+        QFETCH(int, bits);
+        QFETCH(QVector<quint32>, masks);
+        QFETCH(bool, topDown);
+        QFETCH(bool, decoy);
+        TestRoot root;
+        cv::Mat picture;
+        const QString path = root.writeFile("/layout.bmp", bmpFile(header, bits, masks, topDown, decoy, &picture));
+        QString why;
+        const cv::Mat image = ImageFileReader::read(QFile::encodeName(path), &why);
+        QVERIFY2(!image.empty(), qPrintable(why));
+        QCOMPARE(image.type(), CV_8UC3);
+        QCOMPARE(image.size(), picture.size());
+        // A narrow field widened by repeating its bits lies within 1 of its rounded share.
+        QVERIFY2(cv::norm(image, picture, cv::NORM_INF) <= (bits == 16 ? 1 : 0), qPrintable(why));
     }
 
     // Sound files of every layout the reader takes decode as OpenCV decodes them.

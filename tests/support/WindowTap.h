@@ -11,13 +11,13 @@ inline void tap(QWidget *widget)
     QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, widget->mapTo(top, widget->rect().center()));
 }
 
-// Two taps gapMs apart on QTest's input clock, a quick double tap: the first one is handled
-// before the second is made.
-inline void doubleTap(QWidget *widget, int gapMs)
+// Two taps gapMs apart on QTest's input clock at a point of widget (its centre when none), a
+// quick double tap: the first one is handled before the second is made.
+inline void doubleTap(QWidget *widget, int gapMs, QPoint point = QPoint(-1, -1))
 {
     QWidget *top = widget->window();
     QWindow *window = top->windowHandle();
-    const QPoint at = widget->mapTo(top, widget->rect().center());
+    const QPoint at = widget->mapTo(top, point.x() < 0 ? widget->rect().center() : point);
     for (int gap : {1, gapMs}) {
         QTest::lastMouseTimestamp += gap;
         for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})

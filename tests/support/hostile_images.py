@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes small hostile image files into OUT, one per kind, and prints each name.
 
-Each but the JPEG files of many scans holds the same seeded picture: 101 bright discs on a dark field (1.97 % covered), so that a
+Each but the JPEG files of many scans or passes holds the same seeded picture: 101 bright discs on a dark field (1.97 % covered), so that a
 reader that takes a file for something it is not gives a wrong count or confluency rather than
 an error. good.tif, good.png, good.jpg and good.bmp are sound files; long-description.tif is sound
 too, with a 6 MB description, as are nul-ended-description.tif (a description ending in two zero
@@ -342,14 +342,14 @@ def main():
         'float-pfm.png': lambda p: write(p, encoded(floats, '.pfm')),
         'huge.png': lambda p: write(p, zero_png(20000, 20000)),
         'scan-bomb.jpg': lambda p: write(p, scan_bomb(np.full((1024, 1280), 20, np.uint8), 20000)),
+        # Progressions of many scans (one more than read), or of many passes over every coefficient.
         'scans-300.jpg': lambda p: write(p, scan_flood(W, H, 300)),
         'scans-301.jpg': lambda p: write(p, scan_flood(W, H, 301)),
-        'scanned-blocks-over.jpg': lambda p: write(p, scan_flood(8192, 8192, 17)),
-        'scanned-blocks-16m.jpg': lambda p: write(p, scan_flood(8192, 8192, 16)),
+        'scans-17-of-8192.jpg': lambda p: write(p, scan_flood(8192, 8192, 17)),
+        'coefficients-4-passes.jpg': lambda p: write(p, progressive(8192, 8192, passes(4, 3))),
+        'coefficients-14-passes.jpg': lambda p: write(p, progressive(8192, 8192, passes(14, 13))),
         # Every coefficient coded in the first of 15 AC scans over them all, again in the others.
         'recoded-scans.jpg': lambda p: write(p, progressive(8192, 8192, [(1, 63, 0, 0)] * 15, dense={0})),
-        'coefficients-3-passes.jpg': lambda p: write(p, progressive(8192, 8192, passes(3, 2))),
-        'coefficients-over.jpg': lambda p: write(p, progressive(8192, 8192, passes(4, 3))),
         'palette-past-end.png': lambda p: write(p, palette_png(img)),  # indices up to 230
         'offset-zero.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=0)),
         'offset-14.bmp': lambda p: write(p, bmp_with(encoded(img, '.bmp'), offset=14)),
