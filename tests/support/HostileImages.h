@@ -23,8 +23,11 @@
 // coefficient again or pass over too many coefficients, a PNG indexing past its palette or at its
 // size, BMP files whose pixel data begin in their header, colour masks or palette or whose palette
 // is absurd, colour masks that are empty, overlap, have gaps or are in another order, short BMP
-// palettes indexed at their size, TIFF tags that ask for gigabytes of one shared block or for more
-// than an image needs, a strip read from the description (also in a BigTIFF); and sound TIFF, PNG,
+// palettes indexed at their size, TIFF tags that ask for gigabytes of one shared block (one with a
+// description) or for more than an image needs, a strip read from the description (also in a
+// BigTIFF), a colour-mapped TIFF without its colour map, TIFF tags that stand twice, an unknown
+// critical PNG chunk before or behind the image data, sound TIFF files named neither .tif nor
+// .tiff; and sound TIFF, PNG,
 // JPEG and BMP files for comparison, one JPEG of 300 scans, a big-endian BigTIFF, a TIFF whose
 // description ends in two zero bytes and PNG files of 140 compressed texts of 7.9 MB among them).
 namespace HostileImages {
@@ -64,7 +67,7 @@ inline QList<Expected> expected()
             {"corrupt-segment.jpg", "damaged JPEG data: Corrupt JPEG data: premature end of data segment", notTiff},
             {"cut-cmyk.jpg", "CMYK JPEG images are not supported", notTiff},
             {"sun-raster.png", "not a PNG image, as its name says", notTiff},
-            {"float.pfm", "not a name of an image read", "not a TIFF file"},
+            {"float.pfm", "not a name of an image read", notTiff},
             {"float-pfm.png", "not a PNG image, as its name says", notTiff},
             {"huge.png", "image too large (20000 x 20000)", notTiff},
             {"scan-bomb.jpg", "damaged JPEG data: ", notTiff},
@@ -98,7 +101,17 @@ inline QList<Expected> expected()
              "BMP images of 32 bits with colour masks red 0x000000ff, green 0x0000ff00, blue 0x00ff0000 are not supported",
              notTiff},
             {"short-palette-8bit.bmp", "damaged BMP data: a pixel indexes colour 2 of a palette of 2", notTiff},
-            {"short-palette-4bit.bmp", "damaged BMP data: a pixel indexes colour 3 of a palette of 3", notTiff}};
+            {"short-palette-4bit.bmp", "damaged BMP data: a pixel indexes colour 3 of a palette of 3", notTiff},
+            {"palette-no-colormap.tif", "a colour-mapped image without its colour map",
+             "a colour-mapped image without its colour map"},
+            {"twice-samples.tif", "tag 277 stands twice in its directory", "tag 277 stands twice in its directory"},
+            {"twice-width.tif", "tag 256 stands twice in its directory", "tag 256 stands twice in its directory"},
+            {"critical-after-data.png", "damaged PNG data: CRIT: unhandled critical chunk", notTiff},
+            {"critical-before-data.png", "damaged PNG data: CRIT: unhandled critical chunk", notTiff},
+            {"sound.gif", "not a name of an image read", notTiff},
+            {"sound", "not a name of an image read", notTiff},
+            {"tags-1m-shared.tif", "its tags ask for 4194304011 bytes of values, more than the file holds",
+             "its tags ask for 4194304011 bytes of values, more than the file holds"}};
 }
 
 // Writes them into dir: their names, or one line "python failed: ..." on failure.
