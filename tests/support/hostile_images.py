@@ -5,8 +5,9 @@ Each but the JPEG files of many scans holds the same seeded picture: 101 bright 
 reader that takes a file for something it is not gives a wrong count or confluency rather than
 an error. good.tif, good.png, good.jpg and good.bmp are sound files; long-description.tif is sound
 too, with a 6 MB description, as are nul-ended-description.tif (a description ending in two zero
-bytes), big-endian-bigtiff.tif, ztxt-bomb.png and itxt-bomb.png (140 compressed texts of 7.9 MB each) and
-bitfields-standard.bmp (32 bits in colour masks).
+bytes), big-endian-bigtiff.tif, ztxt-bomb.png and itxt-bomb.png (140 compressed texts of 7.9 MB each),
+text-5mb-chunk.png and bitfields-standard.bmp (32 bits in colour masks); sound.gif and sound are
+sound TIFF files under names that are not an image's.
 """
 import io
 import os
@@ -263,6 +264,12 @@ def text_bomb(img, kind, chunks, inflated=7_900_000):
     return png[:33] + chunk(kind, body) * chunks + png[33:]  # behind the signature and IHDR
 
 
+def text_chunk(img, size):
+    """A sound PNG with a text chunk of size characters before its image data."""
+    png = encoded(img, '.png')
+    return png[:33] + chunk(b'tEXt', b'Comment\x00' + b'x' * size) + png[33:]
+
+
 def critical_chunk(img, after):
     """A sound PNG with an unknown critical chunk (its name begins in upper case) just after its
     header, or just before its end."""
@@ -394,6 +401,8 @@ def main():
         'sound.gif': lambda p: tifffile.imwrite(p, img),
         'sound': lambda p: tifffile.imwrite(p, img),
         'tags-1m-shared.tif': lambda p: tag_bomb(p, img, 4000, 1 << 20, description=b'Gain: 1 dB\x00'),
+        # Sound: a text chunk of 5 MB, over the largest chunk libpng allocates, is skipped.
+        'text-5mb-chunk.png': lambda p: write(p, text_chunk(img, 5 << 20)),
         # Colour masks: standard, pixel data that begin inside them, empty, overlapping, with
         # gaps, sound but in another order; short palettes indexed at their size.
         'bitfields-standard.bmp': lambda p: write(p, bmp_bitfields(img, (0xFF0000, 0xFF00, 0xFF))),
