@@ -5,6 +5,7 @@
 #include "PrivateProfile.h"
 #include "RegularFile.h"
 #include "SystemActions.h"
+#include "TiffFile.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -15,7 +16,6 @@
 #include <QThread>
 
 #include <cmath>
-#include <tiffio.h>
 #include <unistd.h>
 
 namespace {
@@ -96,26 +96,19 @@ int convertPOStoUM(int position)
 int getImageMetaInfo(const std::string &file, QString &text)
 {
     text.clear();
-    // Reading an unknown file must not print libtiff's complaints.
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
-    auto quiet = [](TIFF *, void *, const char *, const char *, va_list) { return 1; };
-    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
-    // Only a regular file: a FIFO or a device named .tif would block in open() or read().
-    const int fd = RegularFile::openForReading(QByteArray::fromStdString(file));
-    TIFF *tiff = fd < 0 ? nullptr : TIFFFdOpenExt(fd, file.c_str(), "rm", options);
-    TIFFOpenOptionsFree(options);
-    if (!tiff) {
-        if (fd >= 0)
-            ::close(fd);
+    // Only a regular file: a FIFO or a device named .tif would block in open() or read(). A
+    // damaged file has no description to trust.
+    const QByteArray path = QByteArray::fromStdString(file);
+    const int fd = RegularFile::openForReading(path);
+    TiffFile tiff;
+    QString why;
+    if (fd < 0 || !tiff.open(fd, path, why) || !tiff.damage().isEmpty())
         return 0;
-    }
-    char *description = nullptr;
-    const bool found = TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description) == 1 && description;
-    if (found)
-        text = QString::fromUtf8(description);
-    TIFFClose(tiff);
-    return found ? 1 : 0;
+    const char *description = nullptr;
+    if (TIFFGetField(tiff.tiff(), TIFFTAG_IMAGEDESCRIPTION, &description) != 1 || !description)
+        return 0;
+    text = QString::fromUtf8(description);
+    return 1;
 }
 
 bool getMetaInfoValue(const QString &meta, QString key, QString &value)

@@ -31,8 +31,9 @@ bool isEnableSerialLog(); // start mode 1 or 2
 // A focus position in motor steps as whole micrometres (rounded).
 int convertPOStoUM(int position);
 
-// The ImageDescription text of a TIFF file (a regular file only; never waits): 1 when read, else
-// 0 with text empty.
+// The ImageDescription text of a TIFF file, opened as every TIFF is (TiffFile: a regular file
+// only, never waiting, its directory bounded): 1 when read, else 0 with text empty, as for a
+// damaged file.
 int getImageMetaInfo(const std::string &file, QString &text);
 
 // The value of one "Key: value" (or "Key = value") item of a metadata text whose items are

@@ -359,7 +359,7 @@ bool ImReaderWriter::writeTiff(const QByteArray &path, const QByteArray &text, c
         qWarning("%s:%d %s ======== write error!!!!!!!!!", __FILE__, __LINE__, Q_FUNC_INFO);
         return fail(path, out.errorString());
     }
-    TiffMessages messages;
+    TiffMessages messages(MaxBytes);
     TIFF *tif = TIFFClientOpenExt(path.constData(), "w", &out, sinkRead, sinkWrite, sinkSeek, sinkClose,
                                   sinkSize, sinkMap, sinkUnmap, messages.options());
     if (!tif)

@@ -20,9 +20,9 @@
 // returns false. A TIFF is read through ImageFileReader, the one door of image reading: regular
 // files only, 8- or 16-bit unsigned grey (zero is black) or RGB images (stripped, contiguous,
 // below a size cap), failing on any read or decoding error, any warning that data was skipped,
-// repaired or assumed, tags that ask for more than an image needs, and any strip that lies
-// outside the file's data or in its directory or tag values: it never gives an image other than
-// the file's.
+// repaired or assumed, tags that ask for more than an image needs, a tag but a text that stands
+// twice, a missing colour map, and any strip that lies outside the file's data or in its
+// directory or tag values: it never gives an image other than the file's.
 class ImReaderWriter
 {
 public:

@@ -56,6 +56,11 @@ bool ImageFileReader::isDamaged(const QString &why)
     return why.startsWith(QLatin1String("damaged "));
 }
 
+bool ImageFileReader::isTiffName(const QByteArray &path)
+{
+    return formatOf(path).kind == Kind::Tiff;
+}
+
 cv::Mat ImageFileReader::read(const QByteArray &path, QString *why, QSize atLeast)
 {
     try {

@@ -30,6 +30,8 @@ public:
     static cv::Mat damaged(QString *why, const char *format, const QString &detail);
     // Whether why is the reason given for a damaged or cut PNG, JPEG or BMP file.
     static bool isDamaged(const QString &why);
+    // Whether the name of path is a TIFF's (.tif or .tiff, in any case), as read takes it.
+    static bool isTiffName(const QByteArray &path);
 
     // A TIFF file (whatever its name) into image, as ImReaderWriter's read, readBands and
     // readHalved give it.

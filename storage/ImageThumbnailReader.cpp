@@ -34,8 +34,7 @@ QImage pictureOf(const cv::Mat &decoded, QSize size, ImReaderWriter &image)
 
 bool ImageThumbnailReader::isTiff(const QString &path)
 {
-    const QString suffix = path.section('/', -1).section('.', -1);
-    return suffix.compare("tif", Qt::CaseInsensitive) == 0 || suffix.compare("tiff", Qt::CaseInsensitive) == 0;
+    return ImageFileReader::isTiffName(QFile::encodeName(path));
 }
 
 QImage ImageThumbnailReader::read(const QString &path, const QSize &size)

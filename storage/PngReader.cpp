@@ -85,12 +85,14 @@ bool readHeader(png_structp png, png_infop info)
 }
 
 // The image rows and the rest of the file up to its end; false after an error.
-bool readRows(png_structp png, png_bytepp rows)
+bool readRows(png_structp png, png_infop info, png_bytepp rows)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_read_image(png, rows);
-    png_read_end(png, nullptr);
+    // With the info structure libpng checks every chunk behind the image data as it checks those
+    // before it (an unknown critical chunk is an error); without, it would skip them all.
+    png_read_end(png, info);
     return true;
 }
 
@@ -159,7 +161,7 @@ cv::Mat PngReader::decode(const QByteArray &bytes, QString *why)
     std::vector<png_bytep> rows(height);
     for (png_uint_32 y = 0; y < height; ++y)
         rows[y] = const_cast<png_bytep>(samples.ptr(int(y)));
-    if (!readRows(png, rows.data()) || source.message[0] != '\0')
+    if (!readRows(png, info, rows.data()) || source.message[0] != '\0')
         return damaged();
     if (indexed && !expandPalette(png, info, samples, image, why))
         return cv::Mat();

@@ -80,17 +80,13 @@ private:
 
 } // namespace
 
-TiffReader::~TiffReader()
-{
-    if (m_tif)
-        TIFFClose(m_tif);
-    else if (m_fd >= 0)
-        ::close(m_fd);
-}
+static_assert(TiffFile::MaxAllocationBytes >= ImReaderWriter::MaxBytes, "a strip of the largest image is read whole");
+
+TiffReader::~TiffReader() = default;
 
 bool TiffReader::undamaged()
 {
-    const QString damage = m_messages.damage(m_image.compression == COMPRESSION_NONE);
+    const QString damage = m_file.damage();
     return damage.isEmpty() || m_image.fail(m_path, damage);
 }
 
@@ -98,24 +94,15 @@ bool TiffReader::open()
 {
     const QByteArray &path = m_path;
     ImReaderWriter &image = m_image;
-    m_fd = image.openForReading(path);
-    if (m_fd < 0)
+    const int fd = image.openForReading(path);
+    if (fd < 0)
         return false;
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0)
-        return image.fail(path, QString::fromLocal8Bit(std::strerror(errno)));
-    const bool directoryRead = m_directory.read(m_fd, quint64(st.st_size));
-    const QString excess = directoryRead ? m_directory.excess() : QString();
-    if (!excess.isEmpty())
-        return image.fail(path, excess);
-    // "m": no memory mapping, so a drive pulled while reading gives a read error, not SIGBUS;
     // "c": a single strip stays whole, to be read in one piece.
-    m_tif = TIFFFdOpenExt(m_fd, path.constData(), "rmc", m_messages.options());
+    QString why;
+    if (!m_file.open(fd, path, why, "c"))
+        return image.fail(path, why);
+    m_tif = m_file.tiff();
     TIFF *tif = m_tif;
-    if (!tif)
-        return image.fail(path, QStringLiteral("not a TIFF file: %1").arg(m_messages.errors));
-    if (!directoryRead)
-        return image.fail(path, QStringLiteral("the directory cannot be read"));
 
     uint32_t w = 0, h = 0;
     uint16_t bps = 0, spp = 0, comp = 1, photo = 1, orient = 1, planar = 1, format = SAMPLEFORMAT_UINT;
@@ -186,7 +173,7 @@ bool TiffReader::open()
 QString TiffReader::misplacedStrip() const
 {
     struct stat st;
-    if (::fstat(m_fd, &st) != 0)
+    if (::fstat(m_file.fd(), &st) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     const quint64 fileSize = quint64(st.st_size), header = TIFFIsBigTIFF(m_tif) ? 16 : 8;
     const bool uncompressed = m_image.compression == COMPRESSION_NONE;
@@ -197,7 +184,7 @@ QString TiffReader::misplacedStrip() const
         const quint64 size = uncompressed ? std::min(count, rows * m_rowBytes) : count;
         if (offset < header || size > fileSize || offset > fileSize - size)
             return QStringLiteral("strip %1 lies outside the file's data (offset %2, %3 bytes)").arg(s).arg(offset).arg(size);
-        const QString where = m_directory.lies(offset, size);
+        const QString where = m_file.directory().lies(offset, size);
         if (!where.isEmpty())
             return QStringLiteral("strip %1 lies in %2 (offset %3)").arg(s).arg(where).arg(offset);
     }
@@ -217,7 +204,7 @@ bool TiffReader::readStrips(char *samples)
         if (uncompressed && TIFFGetStrileByteCount(m_tif, s) < quint64(bytes))
             return m_image.fail(m_path, QStringLiteral("strip %1 is shorter than its rows").arg(s));
         if (TIFFReadEncodedStrip(m_tif, s, samples + row * m_rowBytes, bytes) != bytes)
-            return m_image.fail(m_path, QStringLiteral("read error in row %1: %2").arg(row).arg(m_messages.errors));
+            return m_image.fail(m_path, QStringLiteral("read error in row %1: %2").arg(row).arg(m_file.messages().errors));
     }
     return undamaged();
 }
@@ -234,14 +221,14 @@ bool TiffReader::readBands(const ImReaderWriter::Band &band, int passes, quint32
         if (!buffer)
             return m_image.fail(m_path, QStringLiteral("out of memory"));
     }
-    RowReader rows(m_tif, m_fd, height, m_rowsPerStrip, m_rowBytes, m_image.bitsPerSample);
+    RowReader rows(m_tif, m_file.fd(), height, m_rowsPerStrip, m_rowBytes, m_image.bitsPerSample);
     for (int pass = 0; pass < passes; ++pass)
         for (quint32 row = 0; row < height; row += bandRows) {
             const quint32 count = std::min(bandRows, height - row);
             char *samples = into ? into + row * m_rowBytes : buffer.get();
             QString why;
             if (!rows.read(row, count, samples, why))
-                return m_image.fail(m_path, why + QLatin1String(": ") + m_messages.errors);
+                return m_image.fail(m_path, why + QLatin1String(": ") + m_file.messages().errors);
             if (!band(pass, row, count, samples))
                 return m_image.fail(m_path, m_image.m_error.isEmpty() ? QStringLiteral("stopped in row %1").arg(row)
                                                                       : m_image.m_error);

@@ -1,18 +1,16 @@
 #pragma once
 #include "ImReaderWriter.h"
-#include "TiffDirectory.h"
-#include "TiffMessages.h"
+#include "TiffFile.h"
 
 #include <QByteArray>
 #include <QSize>
 
 // Reads a TIFF file into an ImReaderWriter (geometry, description and samples) as its read
 // operations describe, whatever the file's name: stripped, contiguous, 8- or 16-bit unsigned grey
-// or RGB within the size cap. The first directory is looked at before libtiff reads it (a file
-// whose tags ask for more than an image needs is refused), every strip must lie in the file
-// outside the header, the directory and the tags' values, and any error or warning that data
-// was skipped, repaired or assumed fails the read. Failures go to the image's errorString and
-// unsupported. Files are opened only when regular and read without memory mapping.
+// or RGB within the size cap. The file is opened by TiffFile (regular files only, the first
+// directory looked at before libtiff reads it), every strip must lie in the file outside the
+// header, the directory and the tags' values, and any error or warning that data was skipped,
+// repaired or assumed fails the read. Failures go to the image's errorString and unsupported.
 class TiffReader
 {
 public:
@@ -43,10 +41,8 @@ private:
 
     const QByteArray &m_path;
     ImReaderWriter &m_image;
-    TiffMessages m_messages;
-    TiffDirectory m_directory;
-    int m_fd = -1;
-    TIFF *m_tif = nullptr;
+    TiffFile m_file;
+    TIFF *m_tif = nullptr; // m_file's, once open
     quint32 m_rowsPerStrip = 0;
     quint32 m_strips = 0;
     quint64 m_rowBytes = 0;

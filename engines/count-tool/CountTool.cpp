@@ -8,6 +8,7 @@
 #include "CellCount_alg.h"
 #include "CellCounter.h"
 #include "ImReaderWriter.h"
+#include "ImageFileReader.h"
 
 #include <QFile>
 #include <opencv2/imgproc.hpp>
@@ -199,7 +200,7 @@ int CountTool::run(const QList<QByteArray> &arguments, FILE *out, FILE *err)
 
     const QString name = QFile::decodeName(image);
     ImReaderWriter reader;
-    if (ImReaderWriter::formatOf(image) != ImReaderWriter::Format::Tiff)
+    if (!ImageFileReader::isTiffName(image))
         return refuse(err, QStringLiteral("cannot read %1: the count reads TIFF images (.tif, .tiff)").arg(name));
     if (!reader.read(image))
         return refuse(err, QStringLiteral("cannot read %1 as a TIFF image: %2").arg(name, reader.errorString()));

@@ -9,6 +9,7 @@
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "FullFocusThread.h"
+#include "ImageFileReader.h"
 #include "LGraphicsView.h"
 #include "MergeFocusDlg.h"
 #include "NIMBODlg.h"
@@ -26,7 +27,6 @@
 
 #include <QtTest>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace {
@@ -46,7 +46,7 @@ double sharpness(const cv::Mat &grey)
 // A slice or merged file in the 8 bits the merge works in.
 cv::Mat grey8(const QString &path)
 {
-    cv::Mat image = cv::imread(QFile::encodeName(path).toStdString(), cv::IMREAD_UNCHANGED);
+    cv::Mat image = ImageFileReader::read(QFile::encodeName(path), nullptr);
     if (image.channels() == 3)
         cv::cvtColor(image, image, cv::COLOR_BGR2GRAY);
     if (image.depth() == CV_16U)

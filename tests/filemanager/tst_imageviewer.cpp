@@ -186,6 +186,13 @@ private slots:
         QTest::newRow("float") << "float.tif" << cannot + "32-bit samples are not supported." << shape;
         QTest::newRow("FIFO") << "fifo.tif" << cannot + "not a regular file." << invalid;
         QTest::newRow("FIFO as PNG") << "fifo.png" << cannot + "not a regular file." << invalid;
+        // Refused before libtiff loads a tag: the description behind 4000 tags that share 1 MiB is not read.
+        QTest::newRow("4000 tags sharing 1 MiB") << "tags-1m-shared.tif" << damaged << invalid;
+        QTest::newRow("tag twice") << "twice-samples.tif" << damaged << invalid;
+        QTest::newRow("palette without colour map") << "palette-no-colormap.tif" << damaged << invalid;
+        QTest::newRow("critical chunk behind the data") << "critical-after-data.png" << damaged << invalid;
+        QTest::newRow("TIFF named .gif") << "sound.gif" << cannot + "not a name of an image read: it must end in .tif, "
+                                                                    ".tiff, .png, .jpg, .jpeg or .bmp." << shape;
     }
     void hostileFiles()
     {

@@ -3,6 +3,7 @@
 #include "ConfluencyAnalysis.h"
 #include "GrowthMonitor.h"
 #include "HangBound.h"
+#include "ImageFileReader.h"
 #include "MediaMonitor.h"
 #include "Paths.h"
 #include "TestRoot.h"
@@ -85,9 +86,9 @@ Outcome analyse(const QString &source, const QString &base, const GrowthMonitorP
     model.setGrowthMonitorParameter(parameter);
     Outcome out;
     out.ok = model.getConfluencyValue(source.toStdString(), base, out.confluency, out.count, out.threshold);
-    out.countImage = cv::imread(GrowthMonitor::getResultFilePath(base, IMAGE_COUNT, "").toStdString(), cv::IMREAD_UNCHANGED);
-    out.segmentation = cv::imread(GrowthMonitor::getResultFilePath(base, IMAGE_SEGMENTATION, "").toStdString(),
-                                  cv::IMREAD_UNCHANGED);
+    out.countImage = ImageFileReader::read(QFile::encodeName(GrowthMonitor::getResultFilePath(base, IMAGE_COUNT, "")), nullptr);
+    out.segmentation =
+        ImageFileReader::read(QFile::encodeName(GrowthMonitor::getResultFilePath(base, IMAGE_SEGMENTATION, "")), nullptr);
     return out;
 }
 

@@ -15,19 +15,21 @@
 #include <unistd.h>
 
 // The hostile image files that tests/support/hostile_images.py writes (a corrupt deflate stream,
-// 12-bit, signed, white-is-zero, tiled, planar and float samples, a header declaring
-// 100000 x 100000 pixels, a FIFO, a 6 MB description; strips in the header or the directory or
-// repaired by libtiff, cut and corrupt PNG, JPEG and BMP files, a CMYK JPEG, files that are not
-// what their names say, float samples, a small PNG declaring 20000 x 20000 pixels, JPEG files of
-// too many scans (one of 20,000 repeated scans) or of scans that code every coefficient again,
-// a PNG indexing past its palette or at its
-// size, BMP files whose pixel data begin in their header, colour masks or palette or whose palette
-// is absurd, colour masks that are empty, overlap, have gaps or are in another order, short BMP
-// palettes indexed at their size, TIFF tags that ask for gigabytes of one shared block or for more
-// than an image needs, a strip read from the description (also in a BigTIFF); and sound TIFF, PNG,
-// JPEG and BMP files for comparison, JPEG files of 300 scans and of 17 scans or 4 or 14 passes
-// over every coefficient of 8192 x 8192 pixels, a big-endian BigTIFF, a TIFF whose
-// description ends in two zero bytes and PNG files of 140 compressed texts of 7.9 MB among them).
+// 12-bit, signed, white-is-zero, tiled, planar and float samples, a header declaring 100000 x
+// 100000 pixels, a FIFO, a 6 MB description; strips in the header or the directory or repaired by
+// libtiff, cut and corrupt PNG, JPEG and BMP files, a CMYK JPEG, files that are not what their
+// names say, float samples, a small PNG declaring 20000 x 20000 pixels, JPEG files of too many
+// scans (one of 20,000 repeated scans) or of scans that code every coefficient again, a PNG
+// indexing past its palette or at its size, BMP files whose pixel data begin in their header,
+// colour masks or palette or whose palette is absurd, colour masks that are empty, overlap, have
+// gaps or are in another order, short BMP palettes indexed at their size, TIFF tags that ask for
+// gigabytes of one shared block (one with a description) or for more than an image needs, a strip
+// read from the description (also in a BigTIFF), a colour-mapped TIFF without its colour map, TIFF
+// tags that stand twice, an unknown critical PNG chunk before or behind the image data, sound TIFF
+// files named neither .tif nor .tiff; and sound TIFF, PNG, JPEG and BMP files for comparison, JPEG
+// files of 300 scans and of 17 scans or 4 or 14 passes over every coefficient of 8192 x 8192
+// pixels, a big-endian BigTIFF, a TIFF whose description ends in two zero bytes and PNG files of
+// 140 compressed texts of 7.9 MB among them).
 namespace HostileImages {
 
 // What the image readers say of a file: reason is part of the refusal of the shared reader and
@@ -65,7 +67,7 @@ inline QList<Expected> expected()
             {"corrupt-segment.jpg", "damaged JPEG data: Corrupt JPEG data: premature end of data segment", notTiff},
             {"cut-cmyk.jpg", "CMYK JPEG images are not supported", notTiff},
             {"sun-raster.png", "not a PNG image, as its name says", notTiff},
-            {"float.pfm", "not a name of an image read", "not a TIFF file"},
+            {"float.pfm", "not a name of an image read", notTiff},
             {"float-pfm.png", "not a PNG image, as its name says", notTiff},
             {"huge.png", "image too large (20000 x 20000)", notTiff},
             {"scan-bomb.jpg", "damaged JPEG data: ", notTiff},
@@ -85,6 +87,17 @@ inline QList<Expected> expected()
             {"nul-ended-description.tif", "", ""},
             {"big-endian-bigtiff.tif", "", ""},
             {"bigtiff-strip-in-description.tif", "strip 0 lies in the value of tag ", "strip 0 lies in the value of tag "},
+            {"palette-no-colormap.tif", "a colour-mapped image without its colour map",
+             "a colour-mapped image without its colour map"},
+            {"twice-samples.tif", "tag 277 stands twice in its directory", "tag 277 stands twice in its directory"},
+            {"twice-width.tif", "tag 256 stands twice in its directory", "tag 256 stands twice in its directory"},
+            {"critical-after-data.png", "damaged PNG data: CRIT: unhandled critical chunk", notTiff},
+            {"critical-before-data.png", "damaged PNG data: CRIT: unhandled critical chunk", notTiff},
+            {"sound.gif", "not a name of an image read", notTiff},
+            {"sound", "not a name of an image read", notTiff},
+            {"tags-1m-shared.tif", "its tags ask for 4194304011 bytes of values, more than the file holds",
+             "its tags ask for 4194304011 bytes of values, more than the file holds"},
+            {"text-5mb-chunk.png", "", notTiff},
             {"ztxt-bomb.png", "", notTiff},
             {"itxt-bomb.png", "", notTiff},
             {"palette-index-10.png", "damaged PNG data: a pixel indexes colour 10 of a palette of 10", notTiff},

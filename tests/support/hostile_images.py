@@ -5,8 +5,9 @@ Each but the JPEG files of many scans or passes holds the same seeded picture: 1
 reader that takes a file for something it is not gives a wrong count or confluency rather than
 an error. good.tif, good.png, good.jpg and good.bmp are sound files; long-description.tif is sound
 too, with a 6 MB description, as are nul-ended-description.tif (a description ending in two zero
-bytes), big-endian-bigtiff.tif, ztxt-bomb.png and itxt-bomb.png (140 compressed texts of 7.9 MB each) and
-bitfields-standard.bmp (32 bits in colour masks).
+bytes), big-endian-bigtiff.tif, ztxt-bomb.png and itxt-bomb.png (140 compressed texts of 7.9 MB each),
+text-5mb-chunk.png and bitfields-standard.bmp (32 bits in colour masks); sound.gif and sound are
+sound TIFF files under names that are not an image's.
 """
 import io
 import os
@@ -197,17 +198,19 @@ def bmp_with(data, offset=None, colours=None):
     return bytes(data)
 
 
-def tagged_tiff(path, img, extra, block=b'', at=0, strip_offset=None):
+def tagged_tiff(path, img, extra, block=b'', at=0, strip_offset=None, inline=(), photometric=1):
     """A grey TIFF of img in one strip whose directory also holds the entries extra, each
-    (tag, type, count, offset) with its offset counted from the start of block. The block lies at
-    byte 8 + at (a hole before it), the strip behind it, the directory last; strip_offset, when
-    given, is where the directory says the strip begins instead."""
+    (tag, type, count, offset) with its offset counted from the start of block, and the entries
+    inline (tag, type, count, value) as they are. The block lies at byte 8 + at (a hole before
+    it), the strip behind it, the directory last; strip_offset, when given, is where the
+    directory says the strip begins instead."""
     height, width = img.shape
     start = 8 + at
     data = start + len(block)
-    tags = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, 1),
+    tags = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, photometric),
             (273, 4, 1, data if strip_offset is None else strip_offset), (277, 3, 1, 1), (278, 4, 1, height),
             (279, 4, 1, width * height)] + [(tag, kind, count, start + offset) for tag, kind, count, offset in extra]
+    tags += list(inline)
     ifd = struct.pack('<H', len(tags))
     for tag, kind, count, value in sorted(tags):
         ifd += struct.pack('<HHI', tag, kind, count) + (struct.pack('<HH', value, 0) if kind == 3 else struct.pack('<I', value))
@@ -233,10 +236,13 @@ def bigtiff_strip_in_description(path, img):
         f.write(struct.pack('>Q', text))
 
 
-def tag_bomb(path, img, tags, count, kind=7):
+def tag_bomb(path, img, tags, count, kind=7, description=b''):
     """tags unknown tags of type kind (7: undefined bytes) and count values each, all pointing at
-    one block that holds count values: a file of that size asks libtiff for tags x count."""
-    tagged_tiff(path, img, [(60000 + i, kind, count, 0) for i in range(tags)], bytes(count))
+    one block that holds count values: a file of that size asks libtiff for tags x count. A
+    description, when given, begins the block."""
+    described = [(270, 2, len(description), 0)] if description else []
+    tagged_tiff(path, img, [(60000 + i, kind, count, 0) for i in range(tags)] + described,
+                description + bytes(count - len(description)))
 
 
 def ascii_bomb(path, img, count, shared):
@@ -256,6 +262,20 @@ def text_bomb(img, kind, chunks, inflated=7_900_000):
     body = b'Comment\x00' + (b'\x00' if kind == b'zTXt' else b'\x01\x00\x00\x00') + text
     png = encoded(img, '.png')
     return png[:33] + chunk(kind, body) * chunks + png[33:]  # behind the signature and IHDR
+
+
+def text_chunk(img, size):
+    """A sound PNG with a text chunk of size characters before its image data."""
+    png = encoded(img, '.png')
+    return png[:33] + chunk(b'tEXt', b'Comment\x00' + b'x' * size) + png[33:]
+
+
+def critical_chunk(img, after):
+    """A sound PNG with an unknown critical chunk (its name begins in upper case) just after its
+    header, or just before its end."""
+    png = encoded(img, '.png')
+    at = len(png) - 12 if after else 33  # before IEND, or behind the signature and IHDR
+    return png[:at] + chunk(b'CRIT', b'\x00' * 16) + png[at:]
 
 
 def bmp_bitfields(img, masks, offset=None):
@@ -369,6 +389,20 @@ def main():
         'ztxt-bomb.png': lambda p: write(p, text_bomb(img, b'zTXt', 140)),
         'itxt-bomb.png': lambda p: write(p, text_bomb(img, b'iTXt', 140)),
         'palette-index-10.png': lambda p: write(p, palette_png(np.where(img > 128, 10, 0).astype(np.uint8))),
+        # Damaged files libtiff and libpng would read as pictures: a colour-mapped TIFF without its
+        # colour map, tags that stand twice, an unknown critical PNG chunk behind the image data (and
+        # before it); sound TIFF files under names that are not an image's; the Detail panel's file
+        # of 4000 tags sharing 1 MiB behind a description.
+        'palette-no-colormap.tif': lambda p: tagged_tiff(p, img, [], photometric=3),
+        'twice-samples.tif': lambda p: tagged_tiff(p, img, [], inline=[(277, 3, 1, 3)]),
+        'twice-width.tif': lambda p: tagged_tiff(p, img, [], inline=[(256, 4, 1, 100000)]),
+        'critical-after-data.png': lambda p: write(p, critical_chunk(img, after=True)),
+        'critical-before-data.png': lambda p: write(p, critical_chunk(img, after=False)),
+        'sound.gif': lambda p: tifffile.imwrite(p, img),
+        'sound': lambda p: tifffile.imwrite(p, img),
+        'tags-1m-shared.tif': lambda p: tag_bomb(p, img, 4000, 1 << 20, description=b'Gain: 1 dB\x00'),
+        # Sound: a text chunk of 5 MB, over the largest chunk libpng allocates, is skipped.
+        'text-5mb-chunk.png': lambda p: write(p, text_chunk(img, 5 << 20)),
         # Colour masks: standard, pixel data that begin inside them, empty, overlapping, with
         # gaps, sound but in another order; short palettes indexed at their size.
         'bitfields-standard.bmp': lambda p: write(p, bmp_bitfields(img, (0xFF0000, 0xFF00, 0xFF))),

@@ -5,11 +5,12 @@
 
 // libtiff's messages of one open file, collected through its per-file handlers and never
 // printed, so that several threads may read and write files at the same time; options() carries
-// the handlers (and the single-allocation cap) to TIFFClientOpenExt or TIFFFdOpenExt.
+// the handlers and the largest single allocation libtiff may make for the file to
+// TIFFClientOpenExt or TIFFFdOpenExt.
 class TiffMessages
 {
 public:
-    TiffMessages();
+    explicit TiffMessages(quint64 maxAllocation);
     ~TiffMessages();
     TiffMessages(const TiffMessages &) = delete;
     TiffMessages &operator=(const TiffMessages &) = delete;

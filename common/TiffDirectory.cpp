@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <tiffio.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -35,6 +36,8 @@ bool TiffDirectory::read(int fd, quint64 fileSize)
     m_values.clear();
     m_reach.clear();
     m_valueBytes = 0;
+    m_twice = -1;
+    m_palette = m_colourMap = false;
     uchar header[16];
     if (fileSize < 8 || !readAt(fd, 0, header, std::min<quint64>(fileSize, sizeof header)))
         return false;
@@ -62,28 +65,48 @@ bool TiffDirectory::read(int fd, quint64 fileSize)
     if (!readAt(fd, m_directory + countBytes, table.data(), table.size()))
         return false;
     m_directoryEnd = m_directory + countBytes + table.size() + (big ? 8 : 4);
+    std::vector<std::pair<quint16, bool>> tags; // each entry's tag, and whether it holds text
+    tags.reserve(entries);
     for (quint64 i = 0; i < entries; ++i) {
         const uchar *entry = table.data() + i * entryBytes;
-        const quint64 width = TIFFDataWidth(TIFFDataType(u16(entry + 2)));
+        const quint16 tag = u16(entry), type = u16(entry + 2);
+        const quint64 width = TIFFDataWidth(TIFFDataType(type));
         const quint64 n = big ? u64(entry + 4) : u32(entry + 4);
+        tags.emplace_back(tag, type == TIFF_ASCII);
+        const uchar *value = entry + (big ? 12 : 8);
+        if (tag == TIFFTAG_PHOTOMETRIC && n == 1)
+            m_palette = (type == TIFF_SHORT ? u16(value) : type == TIFF_LONG ? u32(value) : 0) == PHOTOMETRIC_PALETTE;
+        m_colourMap = m_colourMap || tag == TIFFTAG_COLORMAP;
         if (width == 0 || n == 0)
             continue; // libtiff loads nothing for an unknown type or no values
         const quint64 bytes = n > ~quint64(0) / width ? ~quint64(0) : n * width;
         if (bytes <= inlineBytes)
             continue;
         m_valueBytes = bytes > ~quint64(0) - m_valueBytes ? ~quint64(0) : m_valueBytes + bytes;
-        const quint64 offset = big ? u64(entry + 12) : u32(entry + 8);
+        const quint64 offset = big ? u64(value) : u32(value);
         const quint64 end = bytes > ~quint64(0) - offset ? ~quint64(0) : offset + bytes;
-        m_values.push_back({offset, end, u16(entry)});
+        m_values.push_back({offset, end, tag});
     }
+    // Texts may stand twice (tifffile writes its own description behind the caller's; libtiff
+    // keeps the first): they say nothing of how the samples are read.
+    std::sort(tags.begin(), tags.end());
+    const auto twice = std::adjacent_find(tags.begin(), tags.end(), [](const auto &a, const auto &b) {
+        return a.first == b.first && !(a.second && b.second);
+    });
+    if (twice != tags.end())
+        m_twice = twice->first;
     std::sort(m_values.begin(), m_values.end(), [](const Value &a, const Value &b) { return a.begin < b.begin; });
     for (size_t i = 0; i < m_values.size(); ++i)
         m_reach.push_back(i > 0 && m_values[m_reach[i - 1]].end >= m_values[i].end ? m_reach[i - 1] : i);
     return true;
 }
 
-QString TiffDirectory::excess() const
+QString TiffDirectory::fault() const
 {
+    if (m_twice >= 0)
+        return QStringLiteral("tag %1 stands twice in its directory").arg(m_twice);
+    if (m_palette && !m_colourMap)
+        return QStringLiteral("a colour-mapped image without its colour map");
     if (m_valueBytes > m_fileSize)
         return QStringLiteral("its tags ask for %1 bytes of values, more than the file holds (%2 bytes)")
             .arg(m_valueBytes)

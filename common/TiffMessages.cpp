@@ -1,7 +1,5 @@
 #include "TiffMessages.h"
 
-#include "ImReaderWriter.h"
-
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,11 +14,11 @@ QString text(const char *module, const char *fmt, va_list ap)
 
 } // namespace
 
-TiffMessages::TiffMessages() : m_options(TIFFOpenOptionsAlloc())
+TiffMessages::TiffMessages(quint64 maxAllocation) : m_options(TIFFOpenOptionsAlloc())
 {
     TIFFOpenOptionsSetErrorHandlerExtR(m_options, &TiffMessages::onError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(m_options, &TiffMessages::onWarning, this);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(m_options, tmsize_t(ImReaderWriter::MaxBytes));
+    TIFFOpenOptionsSetMaxSingleMemAlloc(m_options, tmsize_t(maxAllocation));
 }
 
 TiffMessages::~TiffMessages()
