@@ -553,8 +553,13 @@ void ControlWidget::turnOnLight_Sub(bool apply)
 {
     if (apply)
         m_bLightWanted = true;
-    if (m_bFilterOutOfPosition || m_bObjectiveOutOfPosition)
+    if (m_bFilterOutOfPosition || m_bObjectiveOutOfPosition) {
+        // Asked for while a turret turns (LIVE tapped just after a turn): the enabling that
+        // follows the turret's report lights it, instead of taking the light for unwanted.
+        if (apply && !acquisitionRunning())
+            m_bLightOn = true;
         return;
+    }
     if (!acquisitionRunning()) {
         m_bLightOn = true;
         setLightControls(true);

@@ -333,6 +333,42 @@ private slots:
         QVERIFY(!b.panel->controller().isLightOn());
     }
 
+    // LIVE tapped while a turret still turns after a turn by hand (the panel knows it between
+    // positions): the light is lit once the turret stands, not left off by the enabling.
+    void liveAskedWhileATurretTurnsIsLitOnceItStands_data()
+    {
+        QTest::addColumn<QString>("turret");
+        QTest::newRow("cube") << "cube";
+        QTest::newRow("objective") << "objective";
+    }
+    void liveAskedWhileATurretTurnsIsLitOnceItStands()
+    {
+        QFETCH(QString, turret);
+        PanelBench b("3.1");
+        QVERIFY(b.build());
+        b.goLive();
+        b.panel->setLiveMode(false); // the page shows its images, its light off
+        b.panel->turnOffLight();
+        const int cube = turret == "cube" ? 3 : b.panel->currentFilterPosition();
+        const int objective = turret == "cube" ? b.panel->currentObjectivePosition()
+                                               : b.panel->currentObjectivePosition() % 5 + 1;
+        QSignalSpy between(&b.panel->controller(), turret == "cube" ? &Controller::changeFilterPosition
+                                                                    : &Controller::changeLensPosition);
+        if (turret == "cube")
+            b.vi.turnFilter(cube, 1500);
+        else
+            b.vi.turnObjective(objective, 1500);
+        QVERIFY(pumpUntil([&] { return !between.isEmpty(); }, kHangBoundMs)); // reported between positions
+        b.panel->setLiveMode(true); // the page's LIVE
+        b.panel->turnOnLight();
+        QVERIFY(pumpUntil([&] {
+            return b.panel->currentFilterPosition() == cube && b.panel->currentObjectivePosition() == objective;
+        }, kHangBoundMs));
+        pumpEvents(300); // the stand's enabling lit it, and nothing puts it out afterwards
+        QVERIFY2(b.vi.state().ledOn[cube], "the light asked for while the turret turned stayed off");
+        QVERIFY(b.button("BUTTON_LIGHT_ON")->isChecked());
+    }
+
     // A filter set from the configuration (the last rows of the tables; a row outside them reads as
     // the default) reaches the camera, the pseudo colour and the metadata; a still keeps the set but
     // locks the camera controls.
