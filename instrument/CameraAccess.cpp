@@ -6,6 +6,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 std::atomic<CameraTransport *> g_hCamera{nullptr};
 std::atomic<bool> g_no_camera{false};
 std::atomic<int> g_camera_mode{-1};
@@ -15,6 +17,7 @@ std::atomic<double> g_current_exposure_time{-1.0};
 std::atomic<bool> g_skip_a_frame_80ms_exposure{false};
 std::atomic<int> g_skip_frame_count{0};
 std::atomic<int64_t> g_scene_changed_us{0};
+std::atomic<int64_t> g_turret_reported_us{0};
 
 std::atomic<int> g_capture{0};
 std::atomic<int> g_display{0};
@@ -91,6 +94,7 @@ void camera_reset_state()
     g_skip_a_frame_80ms_exposure = false;
     g_skip_frame_count = 0;
     g_scene_changed_us = 0;
+    g_turret_reported_us = 0;
     g_still_began_us = 0;
     g_out_of_grabbing_time = false;
     g_is_running = false;
@@ -170,6 +174,11 @@ void noteSceneChange()
     g_skip_a_frame_80ms_exposure = true;
 }
 
+void noteTurretReport()
+{
+    g_turret_reported_us = MonotonicClock::nowUs();
+}
+
 int frameStallLimitMs()
 {
     const double exposure = g_current_exposure_time;
@@ -224,5 +233,5 @@ bool exposedAfterSceneChange(int64_t endedAfterUs, int64_t arrivedUs)
 
 bool stillExposedAfterSceneChange()
 {
-    return g_still_began_us >= g_scene_changed_us;
+    return g_still_began_us >= std::max(g_scene_changed_us.load(), g_turret_reported_us.load());
 }

@@ -29,6 +29,10 @@ extern std::atomic<int> g_skip_frame_count;            // frames dropped since t
 // or stood again), on the monotonic clock in us: frames exposed before it are not shown, recorded
 // or taken as stills, and the stall clock counts from it.
 extern std::atomic<int64_t> g_scene_changed_us;
+// A turret last reported a move of its own (an event read from the board), on the monotonic clock
+// in us: a still whose exposure began before it was read may have seen the move, even one whose
+// turret came back to where it stood.
+extern std::atomic<int64_t> g_turret_reported_us;
 
 // --- Live video state --------------------------------------------------------------------------
 extern std::atomic<int> g_capture;                // the capture thread runs while non-zero
@@ -84,6 +88,8 @@ void applyGain(int again, int dgain);
 // up to kFixedDropExposureMs always four), and the stall clock counts from here.
 void noteSceneChange();
 constexpr int kFixedDropExposureMs = 100;
+// A turret's own report was read now (g_turret_reported_us): only stills are judged by it.
+void noteTurretReport();
 
 // How long to wait for a frame before live video counts as stalled: the exposure plus one
 // second, or a default while no exposure has been set.
@@ -121,6 +127,7 @@ int64_t stillExposureBeganUs(int64_t endedAfterUs);
 // or waiting in the camera at the change comes sooner.
 bool exposedAfterSceneChange(int64_t endedAfterUs, int64_t arrivedUs);
 
-// Whether the still taken last began its exposure after the last scene change: a still whose
-// exposure a turret move or an exposure change overlapped is not a picture of one scene.
+// Whether the still taken last began its exposure after the last scene change and the last
+// turret report read: a still whose exposure a turret move or an exposure change overlapped is
+// not a picture of one scene.
 bool stillExposedAfterSceneChange();

@@ -553,8 +553,13 @@ void ControlWidget::turnOnLight_Sub(bool apply)
 {
     if (apply)
         m_bLightWanted = true;
-    if (m_bFilterOutOfPosition || m_bObjectiveOutOfPosition)
+    if (m_bFilterOutOfPosition || m_bObjectiveOutOfPosition) {
+        // Asked for while a turret turns (LIVE tapped just after a turn): the enabling that
+        // follows the turret's report lights it, instead of taking the light for unwanted.
+        if (apply && !acquisitionRunning())
+            m_bLightOn = true;
         return;
+    }
     if (!acquisitionRunning()) {
         m_bLightOn = true;
         setLightControls(true);
@@ -792,16 +797,21 @@ const int *ControlWidget::exposureRow(int row) const
     return exposureTable(m_nCameraMode)[clampExposureRow(row)];
 }
 
+// The light changed (on, off, another power, or a new cube's): the sensor starts over under it,
+// so that the first frame after it is lit the same from its first row to its last.
 void ControlWidget::slotLightConfirmed()
 {
-    if (!std::exchange(m_bRestartOnLight, false) || !hasFilterPosition() || m_bFilterOutOfPosition)
+    const bool newCube = std::exchange(m_bRestartOnLight, false);
+    if (!hasFilterPosition() || m_bFilterOutOfPosition)
         return;
     const TFilterSet &set = m_FilterSet[m_nFilterPosition];
-    const int *gain = GainLUT[clampGainRow(set.gain)];
+    if (newCube) {
+        const int *gain = GainLUT[clampGainRow(set.gain)];
+        emit changeGain(gain[1], gain[2]); // before the exposure starts
+        m_bRestartedOnLight = true;
+    }
     const int *exposure = exposureRow(set.exposure);
-    emit changeGain(gain[1], gain[2]); // before the exposure starts
     emit signalChangeExposure(exposure[0], exposure[1], exposure[2]);
-    m_bRestartedOnLight = true;
 }
 
 void ControlWidget::changedLensPosition(int position)

@@ -129,7 +129,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private slots:
-    // The board confirmed the light of a cube that came into place: the sensor starts over.
+    // The board confirmed a change of the light (a cube that came into place among them): the
+    // sensor starts over.
     void slotLightConfirmed();
     // Light, gain, exposure, pseudo colour, log.
     void on_SLIDER_LIGHT_valueChanged(int value);

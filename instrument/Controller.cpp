@@ -93,6 +93,7 @@ bool Controller::PortOpen(const QString &portName, int baudRate, QSerialPort::Pa
     resetUnanswered = false;
     receiveBuffer.clear();
     deferredEvents.clear();
+    litCommand.clear();
 
     if (serialPort.open(QIODevice::ReadWrite) && serialPort.setBaudRate(baudRate)
         && serialPort.setParity(parity) && serialPort.setStopBits(stopBits)
@@ -132,6 +133,7 @@ bool Controller::PortClose()
     portOpen = false;
     receiveBuffer.clear();
     deferredEvents.clear();
+    litCommand.clear();
     return true;
 }
 
@@ -451,6 +453,13 @@ bool Controller::isEvent(const QString &message) const
     return message == QLatin1String("$A") || message.startsWith(QLatin1String("$A#"));
 }
 
+void Controller::noteIfTurretEvent(const QString &message)
+{
+    if (isEvent(message) && (message.midRef(3).startsWith(QLatin1String("FILTER"))
+                             || message.midRef(3).startsWith(QLatin1String("OBJ"))))
+        noteTurretReport();
+}
+
 void Controller::drainPort()
 {
     while (serialPort.waitForReadyRead(0)) {
@@ -483,6 +492,7 @@ QStringList Controller::sendToSerialPortFast(const QString &message, unsigned in
         while (receiveBuffer.hasMessage()) {
             const QString msg = receiveBuffer.takeMessage();
             if (isEvent(msg)) {
+                noteIfTurretEvent(msg);
                 if (eventNeedsAcknowledge(msg))
                     acknowledgeEvent(msg);
                 deferredEvents.append(msg);
@@ -586,6 +596,7 @@ void Controller::deliverReceived()
         if (!receiveBuffer.hasMessage())
             break;
         const QString msg = receiveBuffer.takeMessage();
+        noteIfTurretEvent(msg);
         // New dialect: every reply is taken by its exchange; one that comes afterwards is late.
         if (existFirmwareVer() && !isEvent(msg)) {
             logLine("DROPPED : ", msg);
@@ -626,6 +637,7 @@ bool Controller::sendNextQueued()
     if (!ledQueue.isEmpty()) {
         const QString led = ledQueue.last();
         ledQueue.clear();
+        changeLight(oldDialectLight(led)); // as it goes out: it changes the light from its reply on
         sendToSerialPort(led);
         return true;
     }
@@ -1139,15 +1151,15 @@ void Controller::setLEDPower(int power)
     if (!lightOn)
         return;
     if (!existFirmwareVer()) {
-        queueLight(QStringLiteral("LED %1 %2").arg(filterPosition).arg(power), power > 0);
+        queueLight(QStringLiteral("LED %1 %2").arg(filterPosition).arg(power));
         return;
     }
     int sent = power;
     const bool fineScale = g_CurrentMenu == MENU_CELLCOUNT && filterPosition == 0;
     if (firmwareVersion > 2.5f && !fineScale && !unscaledLedPower)
         sent = power * 10;
-    sendToSerialPort(QStringLiteral("LED BRT%1 %2").arg(ledNumber(filterPosition)).arg(sent));
-    emit signalLightConfirmed(); // the exchange had its reply, or its time-out
+    const QString command = QStringLiteral("LED BRT%1 %2").arg(ledNumber(filterPosition)).arg(sent);
+    sendLight(command, sent > 0 ? command : QString());
 }
 
 void Controller::setLightOnOff(bool on)
@@ -1155,18 +1167,39 @@ void Controller::setLightOnOff(bool on)
     lightOn = on;
     if (existFirmwareVer()) {
         if (!on)
-            sendToSerialPort(QStringLiteral("LED OFF%1").arg(ledNumber(filterPosition)));
+            sendLight(QStringLiteral("LED OFF%1").arg(ledNumber(filterPosition)), QString());
         return;
     }
     queueLight(on ? QStringLiteral("LED %1 %2").arg(filterPosition).arg(ledPower)
-                  : QStringLiteral("LED %1 0").arg(filterPosition),
-               on && ledPower > 0);
+                  : QStringLiteral("LED %1 0").arg(filterPosition));
 }
 
-void Controller::queueLight(const QString &command, bool lights)
+void Controller::sendLight(const QString &command, const QString &lit)
+{
+    const bool changes = changeLight(lit);
+    sendToSerialPort(command);
+    if (changes)
+        emit signalLightConfirmed(); // the exchange had its reply, or its time-out
+}
+
+bool Controller::changeLight(const QString &lit)
+{
+    if (lit == litCommand)
+        return false;
+    noteSceneChange(); // the frame under way saw the light before
+    litCommand = lit;
+    return true;
+}
+
+QString Controller::oldDialectLight(const QString &command)
+{
+    return command.section(QLatin1Char(' '), 2).toInt() > 0 ? command : QString();
+}
+
+void Controller::queueLight(const QString &command)
 {
     ledQueue.append(command);
-    lightAwaited = lights;
+    lightAwaited = oldDialectLight(command) != litCommand;
     scheduleQueuedSend();
 }
 
@@ -1180,6 +1213,7 @@ void Controller::confirmLight()
 
 void Controller::switchOffLightOf(int filter)
 {
+    litCommand.clear(); // part of the turn, which is a change of scene of its own
     if (existFirmwareVer()) {
         sendToSerialPort(QStringLiteral("LED OFF%1").arg(ledNumber(filter)));
         return;
@@ -1202,8 +1236,14 @@ bool Controller::refreshTurretPositions()
 {
     if (!portOpen)
         return true; // no link: nothing to learn, as before
-    if (exchangeActive || inDelivery)
-        return filterInPosition && lensInPosition; // asked from a reply's handling: what it knows
+    if (exchangeActive || inDelivery) {
+        // Asked from a reply's handling: what it knows, and the reports that wait behind that reply.
+        if (serialPort.isOpen())
+            receiveBuffer.append(serialPort.readAll());
+        for (const QString &message : receiveBuffer.messages())
+            noteIfTurretEvent(message);
+        return filterInPosition && lensInPosition;
+    }
     const uint64_t before = turretReadings;
     bool answered = false;
     if (existFirmwareVer()) {

@@ -77,14 +77,17 @@ public:
     // this returns, as a new-dialect exchange leaves it. False when the board did not answer in
     // that time: what is still queued goes out from the event loop, as before.
     bool sendLightNow();
-    // Old dialect: a light-on command is queued or in flight and its reply has not come yet;
-    // signalLightConfirmed follows the reply (or the reply's time-out). The new dialect's light
-    // command has its reply when it returns.
+    // Old dialect: a light command that changes the light (on, off or another power) is queued
+    // or in flight and its reply has not come yet; signalLightConfirmed follows the reply (or the
+    // reply's time-out). The new dialect's light command has its reply when it returns. Every
+    // change of the light is a change of scene from the moment its command goes out.
     bool isLightAwaited() const { return lightAwaited; }
     // Asks the board where both turrets stand and takes the answer as a poll's (old dialect: at
     // most the reply time-out, after what is in flight or queued). True when an answer came and
     // both stand in position; true without an open port, where nothing can be learned. Called
-    // while a reply is handled, it cannot ask: it says what the link knows.
+    // while a reply is handled, it cannot ask: it says what the link knows. Either way every
+    // turret event the board sent before is read first (noteTurretReport), so that a still is
+    // judged by every report of its exposure, also a move that ended where it began.
     bool refreshTurretPositions();
     void setZCommand(const QString &command);
     void setZCommandForSpeed(int speed);
@@ -160,7 +163,8 @@ signals:
     void signalFocusMemoryIsBottom();
     void signalMotorPositioningCompleted();
     void changeStagePos(int nPos);
-    // The board answered a light-on command (or gave no answer in time): the LED is on.
+    // The board answered a light command that changed the light (or gave no answer in time):
+    // the LED gives the new light.
     void signalLightConfirmed();
 
 public slots:
@@ -183,6 +187,8 @@ private:
     bool askOldDialect(const QString &query, int64_t deadlineMs);
     void scheduleReceivedMessages();
     bool isEvent(const QString &message) const;
+    // A turret's event read from the link is noted for the still under way (noteTurretReport).
+    void noteIfTurretEvent(const QString &message);
     bool sendNextQueued();
     bool resendAfterRefusal();
     void acknowledgeEvent(const QString &message);
@@ -193,10 +199,19 @@ private:
     void sendIfIdle();
     void scheduleQueuedSend();
     void switchOffLightOf(int filter);
-    // Old dialect: the light command goes out with the next free link; `lights` when it is a
-    // light-on command whose reply is awaited.
-    void queueLight(const QString &command, bool lights);
-    // The reply to the last light-on command came (or its wait ended): signalLightConfirmed.
+    // Old dialect: the light command goes out with the next free link; its reply is awaited when
+    // it changes the light.
+    void queueLight(const QString &command);
+    // New dialect: one light command and its exchange; lit is what the board gives after it
+    // (empty: dark). signalLightConfirmed follows when it changed the light.
+    void sendLight(const QString &command, const QString &lit);
+    // The light becomes lit (empty: dark): false when it already was; otherwise the scene
+    // changes now.
+    bool changeLight(const QString &lit);
+    // What an old-dialect light command lights: itself, or empty for power 0.
+    static QString oldDialectLight(const QString &command);
+    // The reply to the last light command that changed the light came (or its wait ended):
+    // signalLightConfirmed.
     void confirmLight();
     void drainLateReply();
     bool dropUnexpectedReply(const QString &reply);
@@ -249,6 +264,7 @@ private:
     int ledPower = 50;
     bool lightOn = false;
     bool lightAwaited = false;
+    QString litCommand;           // the light command the board last took that lights; empty: dark
     int motorMovingStep = 0;
     bool focusMemoryStarted = false;
     bool focusMemoryMoving = false;

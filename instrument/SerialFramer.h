@@ -19,6 +19,8 @@ public:
     bool hasMessage() const { return !m_messages.isEmpty(); }
     // The oldest complete message; empty when there is none.
     QString takeMessage();
+    // The complete messages not taken yet, oldest first.
+    const QStringList &messages() const { return m_messages; }
     // Puts a message back in front, to be taken first.
     void pushFront(const QString &message) { m_messages.prepend(message); }
 

@@ -17,8 +17,9 @@ class MessageDlg;
 //
 // A still or grab is the first frame exposed wholly after the request; the wait for it is bounded
 // by the longest such a frame takes (two frame periods, the read-out and the transfer). Before it
-// is handed on, the scene check brings the turret positions up to date: a still whose exposure a
-// turret move (or an exposure change) overlapped is refused, never passed on under
+// is handed on, the scene check brings the turret positions up to date and reads every turret
+// report the board made meanwhile: a still whose exposure a turret move (also one that ended where
+// it began), a change of the light or an exposure change overlapped is refused, never passed on under
 // the name of the cube before the move: stillRefused tells the requester, who says so to the user
 // or, in a run, takes the still again or ends the run. A request while live video is not running
 // fails at once. The interface answers nothing while it waits for a still or the first frame: the
@@ -58,8 +59,8 @@ public:
     const HotPixelCorrector &hotPixelCorrector() const { return m_hotPixelCorrector; }
 
     // Asked once a still is taken: learns where the turrets stand (through the serial link, whose
-    // reports wait while a still is taken) and says whether both stand in position. Without it
-    // nothing is learned and only exposure changes count.
+    // reports wait while a still is taken, and are read now) and says whether both stand in
+    // position. Without it nothing is learned and only the changes noted meanwhile count.
     void setSceneCheck(std::function<bool()> check) { m_sceneCheck = std::move(check); }
 
     // The capture thread of the current run (for diagnostics and tests); null before the first start.

@@ -215,7 +215,8 @@ private slots:
     }
 
     // The objective turned by hand during live video at 3 s: the frame exposed across the turn is
-    // dropped, and the first one shown after the new objective is reported is lit.
+    // dropped, or never comes (the sensor started over as the light went out and came back), and
+    // the first one shown after the new objective is reported is lit.
     void anObjectiveTurnDuringLiveVideoIsNotShown()
     {
         QVERIFY(goLive(MENU_MULTICOLOR));
@@ -224,6 +225,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([] { return !g_skip_a_frame_80ms_exposure; }, kHangBoundMs));
         const int objective = nextObjective();
         QSignalSpy reported(panel(), &ControlWidget::changeLensPosition);
+        QSignalSpy startedOver(panel(), qOverload<int, int, int>(&ControlWidget::signalChangeExposure));
         const uint64_t droppedBefore = video()->captureThread()->counters().framesDropped;
         m_bench->sim->instrument().turnObjective(objective, kObjectiveTurnMs);
         QVERIFY(QTest::qWaitFor([&] { return reported.contains({objective}); }, kHangBoundMs));
@@ -233,7 +235,7 @@ private slots:
         const uint64_t dropped = video()->captureThread()->counters().framesDropped - droppedBefore;
         qInfo("objective %d: %llu frames dropped, the next shown has mean %.1f", objective,
               static_cast<unsigned long long>(dropped), shownMean);
-        QVERIFY2(dropped > 0, "a frame exposed across the turn was shown");
+        QVERIFY2(dropped > 0 || !startedOver.isEmpty(), "a frame exposed across the turn was shown");
         QVERIFY2(shownMean > kBright, qPrintable(QString("mean %1").arg(shownMean)));
     }
 

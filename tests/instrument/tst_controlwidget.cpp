@@ -1,10 +1,14 @@
+#include "CameraAccess.h"
 #include "CameraTables.h"
 #include "ControlWidget.h"
 #include "ControllerTestSupport.h"
 #include "DirectoryDialog.h"
+#include "FrameRing.h"
 #include "Globals.h"
+#include "HangBound.h"
 #include "KeyboardDlg.h"
 #include "MessageDlg.h"
+#include "MonotonicClock.h"
 #include "PanelBench.h"
 #include "SimSandbox.h"
 #include "TestRoot.h"
@@ -18,6 +22,10 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QtTest>
+
+#include <mutex>
+#include <numeric>
+#include <thread>
 
 // The control panel's light, camera and turret half on the simulated instrument: every control
 // gives the board command or camera register write of its firmware profile, turret reports
@@ -54,12 +62,16 @@ class TestControlWidget : public QObject
                 b.button(button)->click();
             };
         };
+        // Every change of the light starts the sensor over once the board took it: the exposure
+        // in use (row 7, 80 ms) is written again.
+        const QStringList restart = {"1:6", "1121:8"};
         // "new" stands for every new-dialect profile without a list of its own.
         return {
-            {"light on", lightOn, {{"old", {"LED 0 50"}}, {"new", {"$A#LED BRT4 500"}}, {"2.3", {"$A#LED BRT4 50"}}}},
+            {"light on", lightOn, {{"old", {"LED 0 50"}}, {"new", {"$A#LED BRT4 500"}}, {"2.3", {"$A#LED BRT4 50"}}},
+             restart},
             {"light step up", afterLightOn("BUTTON_LIGHT_INCREASE"),
-             {{"old", {"LED 0 51"}}, {"new", {"$A#LED BRT4 510"}}, {"2.3", {"$A#LED BRT4 51"}}}},
-            {"light off", afterLightOn("BUTTON_LIGHT_ON"), {{"old", {"LED 0 0"}}, {"new", {"$A#LED OFF4"}}}},
+             {{"old", {"LED 0 51"}}, {"new", {"$A#LED BRT4 510"}}, {"2.3", {"$A#LED BRT4 51"}}}, restart},
+            {"light off", afterLightOn("BUTTON_LIGHT_ON"), {{"old", {"LED 0 0"}}, {"new", {"$A#LED OFF4"}}}, restart},
             {"gain step up", click("BUTTON_GAIN_INCREASE"), {{"old", {}}, {"new", {}}}, {"3692:28", "0:30", "17:31"}},
             {"exposure step up", click("BUTTON_EXPOSURE_INCREASE"), {{"old", {}}, {"new", {}}},
              {"1:6", "976:8"}}, // row 8 of the 8-bit table (80 ms was row 7)
@@ -119,6 +131,8 @@ class TestControlWidget : public QObject
               {"2.6", {"$A#STAGE POS", "$A#STAGE#MAX#14", "$A#STAGE#ACC#700", "$A#STAGE -256"}}}},
         };
     }
+
+    static constexpr int kTurnMs = 100; // a turret's move by hand
 
     // One live panel per profile, shared by the rows of the command table (they run in order).
     std::unique_ptr<PanelBench> m_bench;
@@ -319,6 +333,42 @@ private slots:
         QVERIFY(!b.panel->controller().isLightOn());
     }
 
+    // LIVE tapped while a turret still turns after a turn by hand (the panel knows it between
+    // positions): the light is lit once the turret stands, not left off by the enabling.
+    void liveAskedWhileATurretTurnsIsLitOnceItStands_data()
+    {
+        QTest::addColumn<QString>("turret");
+        QTest::newRow("cube") << "cube";
+        QTest::newRow("objective") << "objective";
+    }
+    void liveAskedWhileATurretTurnsIsLitOnceItStands()
+    {
+        QFETCH(QString, turret);
+        PanelBench b("3.1");
+        QVERIFY(b.build());
+        b.goLive();
+        b.panel->setLiveMode(false); // the page shows its images, its light off
+        b.panel->turnOffLight();
+        const int cube = turret == "cube" ? 3 : b.panel->currentFilterPosition();
+        const int objective = turret == "cube" ? b.panel->currentObjectivePosition()
+                                               : b.panel->currentObjectivePosition() % 5 + 1;
+        QSignalSpy between(&b.panel->controller(), turret == "cube" ? &Controller::changeFilterPosition
+                                                                    : &Controller::changeLensPosition);
+        if (turret == "cube")
+            b.vi.turnFilter(cube, 1500);
+        else
+            b.vi.turnObjective(objective, 1500);
+        QVERIFY(pumpUntil([&] { return !between.isEmpty(); }, kHangBoundMs)); // reported between positions
+        b.panel->setLiveMode(true); // the page's LIVE
+        b.panel->turnOnLight();
+        QVERIFY(pumpUntil([&] {
+            return b.panel->currentFilterPosition() == cube && b.panel->currentObjectivePosition() == objective;
+        }, kHangBoundMs));
+        pumpEvents(300); // the stand's enabling lit it, and nothing puts it out afterwards
+        QVERIFY2(b.vi.state().ledOn[cube], "the light asked for while the turret turned stayed off");
+        QVERIFY(b.button("BUTTON_LIGHT_ON")->isChecked());
+    }
+
     // A filter set from the configuration (the last rows of the tables; a row outside them reads as
     // the default) reaches the camera, the pseudo colour and the metadata; a still keeps the set but
     // locks the camera controls.
@@ -508,6 +558,148 @@ private slots:
         b.vi.turnObjective(2, 100);
         QVERIFY(pumpUntil([&] { return std::abs(b.physicalHeight() - renderer.trueFocusSteps(2) - offFocus) < 5; }, 10000));
         b.video->stop();
+    }
+
+    // A still is judged by every turret report the board made during its exposure, read from the
+    // link once the still is taken (the link is not read while it is awaited): a move inside the
+    // exposure refuses it, also one that ends where it began; the next still, with the turrets
+    // standing, is kept, as is one with no move.
+    void aStillIsJudgedByEveryReportOfItsExposure_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("move"); // "cube", "objective", or nothing
+        QTest::newRow("3.1, no move") << "3.1" << "";
+        QTest::newRow("3.1, cube turned and back") << "3.1" << "cube";
+        QTest::newRow("2.3, objective turned and back") << "2.3" << "objective";
+    }
+    void aStillIsJudgedByEveryReportOfItsExposure()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QString, move);
+        PanelBench b(profile);
+        b.setConfig("Filter_0", "Exposure", "27"); // 1 s
+        QVERIFY(b.build());
+        Controller &link = b.panel->controller();
+        b.video->setSceneCheck([&link] { return link.refreshTurretPositions(); }); // as the main window
+        b.goLive();
+        b.button("BUTTON_LIGHT_ON")->click();
+        b.video->start();
+        QVERIFY(b.video->isRunning());
+        const int cube = b.panel->currentFilterPosition(), objective = b.panel->currentObjectivePosition();
+        std::thread hand([&] {
+            if (move.isEmpty() || !MonotonicClock::waitFor([] { return !g_captured; }, kHangBoundMs))
+                return;
+            const auto turn = [&](int to) {
+                if (move == "cube")
+                    b.vi.turnFilter(to, kTurnMs);
+                else
+                    b.vi.turnObjective(to, kTurnMs);
+                MonotonicClock::sleepUs(2 * kTurnMs * 1000);
+            };
+            // 0.2 s into the still's own exposure, there and back within 0.6 s.
+            MonotonicClock::sleepUs(b.cam.camera.nextExposureBeginUs() + 200000 - MonotonicClock::nowUs());
+            turn(move == "cube" ? 3 - cube : objective % 5 + 1);
+            turn(move == "cube" ? cube : objective);
+        });
+        QSignalSpy refused(b.video.get(), &VideoWidget::stillRefused);
+        const bool kept = b.video->capture();
+        hand.join();
+        QCOMPARE(kept, move.isEmpty());
+        QCOMPARE(refused.count(), move.isEmpty() ? 0 : 1);
+        pumpEvents(200);
+        QVERIFY(b.video->capture());
+        QCOMPARE(b.panel->currentFilterPosition(), cube);
+        QCOMPARE(b.panel->currentObjectivePosition(), objective);
+        b.video->stop();
+    }
+
+    // The light is a change of scene like a turn: switched on just before live video starts (as a
+    // page's LIVE does), set to another power or switched off while live, half-way through an
+    // exposure, no frame exposed across the change is shown, also while a slow board answers;
+    // the first shown comes within one exposure and two seconds. The sensor starts over once the
+    // board has changed the light.
+    void noFrameShownIsPartlyLit_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("change"); // "on, then live", "power" or "off"
+        QTest::addColumn<int>("replyMs");    // the board's answer to each command
+        QTest::newRow("3.1, on, then live") << "3.1" << "on, then live" << 3;
+        QTest::newRow("old, on, then live") << "old" << "on, then live" << 3;
+        QTest::newRow("3.1, power, a slow board") << "3.1" << "power" << 250;
+        QTest::newRow("old, off") << "old" << "off" << 3;
+    }
+    void noFrameShownIsPartlyLit()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QString, change);
+        QFETCH(int, replyMs);
+        constexpr int64_t kExposureUs = 300000;
+        PanelBench b(profile);
+        b.setConfig("Filter_0", "Exposure", "13");
+        b.setConfig("Filter_0", "Light", "1");
+        QVERIFY(b.build());
+        b.goLive();
+        // The time and mean of each frame handed to the display from now on.
+        QVector<QPair<int64_t, double>> shown;
+        std::mutex shownMutex;
+        std::atomic<bool> watching{true};
+        const auto shownCount = [&] {
+            std::lock_guard<std::mutex> lock(shownMutex);
+            return shown.size();
+        };
+        std::thread watcher([&] {
+            for (uint64_t seen = g_frameRing.handedOver(); watching; MonotonicClock::sleepUs(500)) {
+                if (g_frameRing.handedOver() == seen)
+                    continue;
+                seen = g_frameRing.handedOver();
+                const unsigned char *frame = g_frameRing.slot(g_frameRing.drawIndex());
+                const double mean = std::accumulate(frame, frame + kFrameBytes8, 0.0) / kFrameBytes8;
+                std::lock_guard<std::mutex> lock(shownMutex);
+                shown.append({MonotonicClock::nowUs(), mean});
+            }
+        });
+        if (change != "on, then live") {
+            b.button("BUTTON_LIGHT_ON")->click();
+            b.video->start();
+            QVERIFY(pumpUntil([&] { return shownCount() >= 2; }, kHangBoundMs));
+        }
+        BoardProfile slow = b.board->profile();
+        slow.replyDelayMs = replyMs;
+        b.board->setProfile(slow);
+        QList<double> lightAtRestart; // the LED's power as each exposure is written
+        connect(b.panel.get(), qOverload<int, int, int>(&ControlWidget::signalChangeExposure), [&] {
+            const VirtualInstrument::State s = b.vi.state();
+            lightAtRestart << (s.ledOn[0] ? s.ledPower[0] : 0.0);
+        });
+        MonotonicClock::sleepUs(b.cam.camera.nextExposureBeginUs() + kExposureUs / 2 - MonotonicClock::nowUs());
+        const int64_t changedUs = MonotonicClock::nowUs();
+        const int before = shownCount();
+        if (change == "power") {
+            b.child<QSlider>("SLIDER_LIGHT")->setValue(2);
+            b.child<QSlider>("SLIDER_LIGHT")->sliderReleased();
+        } else {
+            b.button("BUTTON_LIGHT_ON")->click();
+        }
+        if (change == "on, then live")
+            b.video->start();
+        const bool twoShown = pumpUntil([&] { return shownCount() >= before + 2; }, kHangBoundMs);
+        watching = false;
+        watcher.join();
+        b.video->stop();
+        QVERIFY2(twoShown, "no frame shown");
+
+        const double last = shown.last().second, previous = before > 0 ? shown[before - 1].second : 0;
+        const double firstS = (shown[before].first - changedUs) / 1e6;
+        for (int i = before; i < shown.size(); ++i) {
+            qInfo("%.2f s after the change: mean %.1f (before it %.1f)", (shown[i].first - changedUs) / 1e6,
+                  shown[i].second, previous);
+            QVERIFY2(std::abs(shown[i].second - last) <= 0.05 * last + 1, "a frame partly lit was shown");
+        }
+        QVERIFY2(std::abs(last - previous) > 0.2 * std::max(last, previous), "the light did not change");
+        QVERIFY2(firstS <= kExposureUs / 1e6 + 2, qPrintable(QString("first frame after %1 s").arg(firstS)));
+        const VirtualInstrument::State s = b.vi.state();
+        QVERIFY2(!lightAtRestart.isEmpty(), "the sensor did not start over");
+        QCOMPARE(lightAtRestart.last(), s.ledOn[0] ? s.ledPower[0] : 0.0);
     }
 
     // Every form shows its background picture, whatever the object name its owner gives it.
