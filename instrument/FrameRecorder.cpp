@@ -15,8 +15,7 @@
 
 struct FrameRecorder::Shared
 {
-    std::atomic<int> pending{0}; // taken and not yet judged, or kept and not yet written
-    std::atomic<int> writing{0};
+    std::atomic<int> pending{0}; // held: taken and not yet judged, or kept and not yet written
     std::atomic<int> dropped{0};
     std::atomic<int> refused{0};
     std::atomic<int> failed{0};
@@ -31,7 +30,6 @@ struct FrameRecorder::Frame
     int index = 0;
     QString path;
     QByteArray text;
-    std::atomic<bool> dropped{false};
 };
 
 FrameRecorder::FrameRecorder(const TurretLog *turrets)
@@ -87,6 +85,17 @@ bool FrameRecorder::submit(const unsigned char *frame, int cameraMode, FrameSpan
         --m_shared->pending;
         return false;
     }
+    if (m_shared->pending > kMaxPending) {
+        --m_shared->pending;
+        QMutexLocker lock(&m_lock);
+        // Said once for each run of dropped frames.
+        if (!m_dropping)
+            qWarning() << "Recording: the disk or the turret readings are behind," << kMaxPending
+                       << "frames held; dropping frames (" << m_shared->dropped + 1 << "so far)";
+        m_dropping = true;
+        ++m_shared->dropped;
+        return false;
+    }
     if (span.endedUs == 0) {
         const int64_t now = MonotonicClock::nowUs();
         span = {now, now};
@@ -96,44 +105,22 @@ bool FrameRecorder::submit(const unsigned char *frame, int cameraMode, FrameSpan
     record->bits = cameraMode == 16 ? 16 : 8;
     const cv::Mat source(kFrameHeight, kFrameWidth, record->bits == 16 ? CV_16UC1 : CV_8UC1,
                          const_cast<unsigned char *>(frame));
-    const size_t bytes = source.total() * source.elemSize();
-    {
-        QMutexLocker lock(&m_lock);
-        if (m_awaitingBytes + bytes > kMaxAwaitingBytes) {
-            dropFrame();
-            return false;
-        }
-        m_awaitingBytes += bytes; // held for the copy
-    }
-    record->pixels.resize(bytes);
+    record->pixels.resize(source.total() * source.elemSize());
     cv::Mat upright(source.rows, source.cols, source.type(), record->pixels.data());
     cv::flip(source, upright, -1);
     {
         // Only the display thread submits: frames wait in the order they were exposed.
         QMutexLocker lock(&m_lock);
+        m_dropping = false;
         m_awaiting.push_back(record);
     }
     // A stop that came meanwhile may have judged for the last time: this frame is judged now.
     judge(!m_recording);
-    return !record->dropped;
+    return true;
 }
 
-void FrameRecorder::dropFrame()
+void FrameRecorder::name(Frame &frame, const QString &fallbackLabel)
 {
-    // Said once for each run of dropped frames.
-    if (!m_dropping)
-        qWarning() << "Recording: the disk is behind," << kMaxPending << "writes pending; dropping frames ("
-                   << m_shared->dropped + 1 << "so far)";
-    m_dropping = true;
-    ++m_shared->dropped;
-    --m_shared->pending;
-}
-
-bool FrameRecorder::name(Frame &frame, const QString &fallbackLabel)
-{
-    if (m_shared->writing >= kMaxPending)
-        return false;
-    m_dropping = false;
     frame.index = m_recordBufferIndex++;
     frame.path = fileName(m_recordPath, frame.index + 1);
     if (frame.index == 0) {
@@ -145,8 +132,6 @@ bool FrameRecorder::name(Frame &frame, const QString &fallbackLabel)
         label = fallbackLabel;
     const qint64 elapsedMs = std::max<int64_t>(0, frame.span.endedUs - m_firstEndedUs) / 1000;
     frame.text = (label + ";Time: " + timeText(elapsedMs)).toUtf8();
-    ++m_shared->writing;
-    return true;
 }
 
 void FrameRecorder::judge(bool final)
@@ -166,7 +151,6 @@ void FrameRecorder::judge(bool final)
             if (!learnt && !final && !silent)
                 break; // frames come in the order they were exposed
             m_awaiting.pop_front();
-            m_awaitingBytes -= frame->pixels.size();
             if (!learnt && !m_judgedUnread) {
                 qWarning() << "Recording: no turret reading came after a frame; it is kept as the turrets stood before";
                 m_judgedUnread = true;
@@ -182,11 +166,7 @@ void FrameRecorder::judge(bool final)
                 continue;
             }
             m_refusing = false;
-            if (!name(*frame, fallbackLabel)) {
-                frame->dropped = true;
-                dropFrame();
-                continue;
-            }
+            name(*frame, fallbackLabel);
             kept.push_back(frame);
         }
     }
@@ -219,7 +199,6 @@ void FrameRecorder::concurrentSaving(std::shared_ptr<Shared> shared, std::shared
         qDebug() << frame->index << text.mid(text.lastIndexOf(';') + 1) << (ok ? "true" : "false")
                  << MonotonicClock::nowMs() - began;
     }
-    --shared->writing;
     --shared->pending;
 }
 

@@ -23,14 +23,13 @@ class TurretLog;
 // turret reading (no board) frames are judged at once; a board silent for kSilentBoardMs after a
 // frame's end lets it be judged with what is known.
 //
-// At most kMaxPending writes wait at a time, and the frames awaiting judgement hold at most
-// kMaxAwaitingBytes; a frame that finds either full is dropped and counted (and logged), so a slow
-// disk never makes memory grow.
+// At most kMaxPending frames are held at a time, awaiting their judgement or their write (half a
+// second of frames at the camera's fastest); a frame that finds them all held is dropped and
+// counted (and logged), so a slow disk or a late board never makes memory grow.
 class FrameRecorder
 {
 public:
-    static constexpr int kMaxPending = 8;
-    static constexpr size_t kMaxAwaitingBytes = size_t(64) << 20;
+    static constexpr int kMaxPending = 48;
     static constexpr int kSilentBoardMs = 3000;
 
     explicit FrameRecorder(const TurretLog *turrets = nullptr); // default: the board's log
@@ -72,9 +71,8 @@ private:
     struct Shared;
     struct Frame;
     static void concurrentSaving(std::shared_ptr<Shared> shared, std::shared_ptr<Frame> frame);
-    // With m_lock held: numbers and labels a kept frame; false when the write backlog is full.
-    bool name(Frame &frame, const QString &fallbackLabel);
-    void dropFrame();
+    // With m_lock held: numbers and labels a kept frame.
+    void name(Frame &frame, const QString &fallbackLabel);
 
     const TurretLog *m_turrets;
     std::shared_ptr<Shared> m_shared;
@@ -86,7 +84,6 @@ private:
     QDateTime m_recordStartTime;
     int64_t m_firstEndedUs = 0;
     std::deque<std::shared_ptr<Frame>> m_awaiting;
-    size_t m_awaitingBytes = 0;
     bool m_dropping = false;
     bool m_refusing = false;
     bool m_judgedUnread = false;
