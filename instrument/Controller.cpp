@@ -859,7 +859,9 @@ int Controller::ledNumber(int filter)
 void Controller::handleFilterValue(int value)
 {
     ++turretReadings;
-    g_turretLog.noteReading(TurretLog::Filter, lastWriteUs, value != reportedFilter || value < 0 || value > 3);
+    // A turret between positions moves, except in QC test mode, where it counts as standing.
+    const bool inPlace = value >= 0 && value <= 3;
+    g_turretLog.noteReading(TurretLog::Filter, lastWriteUs, inPlace ? value != reportedFilter : !isQCTestMode());
     if (value == reportedFilter)
         return;
     noteSceneChange(); // the camera sees another cube, or none while the turret turns
@@ -887,7 +889,7 @@ void Controller::handleReportedFilterSlot(int slot)
         return;
     }
     ++turretReadings;
-    g_turretLog.noteReading(TurretLog::Filter, lastWriteUs, true);
+    g_turretLog.noteReading(TurretLog::Filter, lastWriteUs, !isQCTestMode());
     if (reportedFilter == -1)
         return;
     noteSceneChange();
@@ -911,7 +913,8 @@ void Controller::handleStatusReply(const QStringList &fields)
 void Controller::updateLensPosition(int lens)
 {
     ++turretReadings;
-    g_turretLog.noteReading(TurretLog::Objective, lastWriteUs, lens != reportedLens || lens < 1 || lens > 5);
+    const bool valid = lens >= 1 && lens <= 5;
+    g_turretLog.noteReading(TurretLog::Objective, lastWriteUs, valid ? lens != reportedLens : !isQCTestMode());
     if (lens == reportedLens)
         return;
     noteSceneChange();
