@@ -186,7 +186,7 @@ void CaptureThread::run()
         if (dropAfterSceneChange(endedAfterUs, arrivedUs))
             continue;
         if (valid)
-            g_frameRing.handOver();
+            g_frameRing.handOver({stillExposureBeganUs(endedAfterUs), arrivedUs});
     }
 }
 

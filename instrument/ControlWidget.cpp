@@ -6,6 +6,7 @@
 #include "MessageDlg.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
+#include "TurretLog.h"
 #include "Utilities.h"
 
 #include <QApplication>
@@ -388,6 +389,18 @@ void ControlWidget::setCurrentMenuState(int single, int multiColor, int zStack, 
 {
     const int words[6] = {single, multiColor, zStack, timeLapse, cellCount, growth};
     std::copy(std::begin(words), std::end(words), std::begin(m_nPageState));
+    labelRunScene();
+}
+
+// A run labels its pictures with what stands in the light path: the metadata names the cube and
+// objective in place, and the turret log notes the label from now on (a recording's frames are
+// labelled from it as of their exposure).
+void ControlWidget::labelRunScene()
+{
+    if (!acquisitionRunning() || m_bFilterOutOfPosition || m_bObjectiveOutOfPosition)
+        return;
+    slotUpdateCaptureImageMetaData();
+    g_turretLog.noteLabel(capturedImageMetaData().metaText());
 }
 
 bool ControlWidget::acquisitionRunning() const
@@ -790,6 +803,7 @@ void ControlWidget::changedFilterPosition(int position)
         emit pseudoColorForVideoWidget(m_bPseudoColor, m_nColorIndex[position]);
         ui->BUTTON_PSEUDO_COLOR->setEnabled(true);
     }
+    labelRunScene();
 }
 
 const int *ControlWidget::exposureRow(int row) const
@@ -847,6 +861,7 @@ void ControlWidget::changedLensPosition(int position)
         setUIControlEnabled(false, true);
         disableLightForOutOfFilterPositionOrPowerOffPopup();
     }
+    labelRunScene();
 }
 
 void ControlWidget::showObjective(int position)

@@ -217,6 +217,7 @@ private:
 
     // Helpers shared by the handlers.
     bool acquisitionRunning() const; // the Z-stack, time-lapse or cell-count word is 3
+    void labelRunScene();
     bool anyPageWord(int value) const;
     bool hasFilterPosition() const { return m_nFilterPosition >= 0 && m_nFilterPosition <= 3; }
     bool newFirmware() const { return m_Controller.existFirmwareVer(); }

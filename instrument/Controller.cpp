@@ -8,6 +8,7 @@
 #include "Utilities.h"
 
 #include "MonotonicClock.h"
+#include "TurretLog.h"
 
 #include <QDebug>
 #include <QRegularExpression>
@@ -52,6 +53,7 @@ Controller::Controller(QObject *parent)
     , positioning([this] { return readStagePosition(); })
 {
     pollingTimer.setInterval(kPollingIntervalMs);
+    g_turretLog.clear(); // what an earlier link learnt says nothing of this one
     lensTimer.setTimerType(Qt::PreciseTimer);
     replyTimer.setSingleShot(true);
     replyTimer.setInterval(kReplyTimeoutMs);
@@ -315,6 +317,8 @@ bool Controller::writeLine(const QByteArray &bytes)
         --writeFailures;
         return false;
     }
+    if (!bytes.startsWith("$OK"))
+        lastWriteUs = MonotonicClock::nowUs(); // the reply handled next answers this question
     const qint64 written = serialPort.write(bytes);
     if (written <= 0)
         return false;
@@ -841,8 +845,10 @@ void Controller::handleEvent(const QString &message, bool acknowledge)
     // of an exchange): that report noted the change, and the sensor may since have started over
     // for the new cube, whose first frame must not be dropped.
     if (text.startsWith(QLatin1String("FILTER"))
-        && !(filterInPosition && filterFromSlot(numberAfter(text, QStringLiteral("FILTER "))) == reportedFilter))
+        && !(filterInPosition && filterFromSlot(numberAfter(text, QStringLiteral("FILTER "))) == reportedFilter)) {
         noteSceneChange();
+        g_turretLog.noteEvent(TurretLog::Filter);
+    }
     if (text.contains(QLatin1String("KNOB FINE RUN")) || text.contains(QLatin1String("KNOB COARSE RUN")))
         emit changeMotorSpeed();
     if (acknowledge)
@@ -865,6 +871,9 @@ int Controller::ledNumber(int filter)
 void Controller::handleFilterValue(int value)
 {
     ++turretReadings;
+    // A turret between positions moves, except in QC test mode, where it counts as standing.
+    const bool inPlace = value >= 0 && value <= 3;
+    g_turretLog.noteReading(TurretLog::Filter, lastWriteUs, inPlace ? value != reportedFilter : !isQCTestMode());
     if (value == reportedFilter)
         return;
     noteSceneChange(); // the camera sees another cube, or none while the turret turns
@@ -892,6 +901,7 @@ void Controller::handleReportedFilterSlot(int slot)
         return;
     }
     ++turretReadings;
+    g_turretLog.noteReading(TurretLog::Filter, lastWriteUs, !isQCTestMode());
     if (reportedFilter == -1)
         return;
     noteSceneChange();
@@ -915,6 +925,8 @@ void Controller::handleStatusReply(const QStringList &fields)
 void Controller::updateLensPosition(int lens)
 {
     ++turretReadings;
+    const bool valid = lens >= 1 && lens <= 5;
+    g_turretLog.noteReading(TurretLog::Objective, lastWriteUs, valid ? lens != reportedLens : !isQCTestMode());
     if (lens == reportedLens)
         return;
     noteSceneChange();

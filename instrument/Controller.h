@@ -281,6 +281,7 @@ private:
     int lensRetries = 0;          // busy rounds of the current focus correction
     int lastMoveDistance = 0;
     uint64_t turretReadings = 0;  // turret positions read from the board, changed or not
+    int64_t lastWriteUs = 0;      // the last command or question written (not acknowledgements)
     int targetPosition = MotorPositioningThread::kNoTarget;
     float firmwareVersion = 0.0f;
 

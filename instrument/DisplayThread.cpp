@@ -206,11 +206,12 @@ void DisplayThread::run()
     while (g_display) {
         installPalette(screen);
         SDL_PumpEvents();
-        unsigned char *frame = g_frameRing.waitForFrame(&seen, stopRequested, kPollMs, underLock);
+        FrameSpan span;
+        unsigned char *frame = g_frameRing.waitForFrame(&seen, stopRequested, kPollMs, underLock, &span);
         if (!frame)
             continue;
         if (m_recorder && m_recorder->isRecording())
-            m_recorder->submit(frame, g_camera_mode);
+            m_recorder->submit(frame, g_camera_mode, span);
 
         if (SDL_LockSurface(screen) == 0) {
             if (screen->pixels)

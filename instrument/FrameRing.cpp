@@ -34,11 +34,12 @@ void FrameRing::advance()
     m_writeIndex = (s + 1) % kSlots;
 }
 
-void FrameRing::handOver()
+void FrameRing::handOver(FrameSpan span)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_frame = slot(m_drawIndex);
+        m_span = span;
         ++m_sequence;
     }
     m_cond.notify_one();
@@ -51,7 +52,7 @@ void FrameRing::wake()
 }
 
 unsigned char *FrameRing::waitForFrame(uint64_t *seen, const std::function<bool()> &stop, int pollMs,
-                                       const std::function<void(unsigned char *)> &underLock)
+                                       const std::function<void(unsigned char *)> &underLock, FrameSpan *span)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const bool ready = m_cond.wait_for(lock, std::chrono::milliseconds(pollMs),
@@ -62,5 +63,7 @@ unsigned char *FrameRing::waitForFrame(uint64_t *seen, const std::function<bool(
     unsigned char *frame = m_frame;
     if (frame && underLock)
         underLock(frame);
+    if (span)
+        *span = m_span;
     return frame;
 }

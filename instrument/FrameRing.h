@@ -8,6 +8,14 @@
 #include <memory>
 #include <mutex>
 
+// When a frame's light was gathered, as far as the capture thread knows (monotonic clock, us): its
+// exposure began no earlier than beganUs and had ended by endedUs. Zero: not known.
+struct FrameSpan
+{
+    int64_t beganUs = 0;
+    int64_t endedUs = 0;
+};
+
 // The four-slot frame ring between the capture thread and the display thread. The capture
 // thread reads each frame straight into slot writeIndex(), advances, and hands the slot over;
 // the display thread waits for a hand-off and copies the frame out while the capture thread fills
@@ -31,14 +39,16 @@ public:
     int drawIndex() const { return m_drawIndex; }
     // The slot just filled becomes the one to draw; writing moves on to the next slot.
     void advance();
-    // Hands the slot to draw over to the display thread and wakes it.
-    void handOver();
+    // Hands the slot to draw over to the display thread, with when it was exposed, and wakes it.
+    void handOver(FrameSpan span = {});
 
     // Display side: waits until a frame newer than *seen has been handed over, or until stop()
     // is true (tested on every wake-up and every pollMs). Returns the frame, or null on stop or
-    // time-out. underLock runs on the frame before the ring's lock is released.
+    // time-out. underLock runs on the frame before the ring's lock is released; span, when given,
+    // receives when the frame was exposed.
     unsigned char *waitForFrame(uint64_t *seen, const std::function<bool()> &stop, int pollMs,
-                                const std::function<void(unsigned char *)> &underLock = {});
+                                const std::function<void(unsigned char *)> &underLock = {},
+                                FrameSpan *span = nullptr);
     // Wakes a waiting display thread (after its stop condition has been set).
     void wake();
 
@@ -53,6 +63,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cond;
     unsigned char *m_frame = nullptr; // the slot last handed over; guarded by m_mutex
+    FrameSpan m_span;                 // ... and when it was exposed
     std::atomic<uint64_t> m_sequence{0};
 };
 

@@ -17,6 +17,7 @@
 namespace {
 constexpr const char *kInstrumentWindowPos = "10,70";
 constexpr int kPollMs = 10;
+constexpr int kJudgeIntervalMs = 50;
 
 std::string configFile()
 {
@@ -51,6 +52,9 @@ VideoWidget::VideoWidget(QWidget *parent)
     m_pMessageDlg->enableZOrderTimer(false);
     m_pMessageDlg->setMsgType(MSG_CAMERA_SYNC_DISRUPTED);
 
+    m_judgeTimer.setInterval(kJudgeIntervalMs);
+    connect(&m_judgeTimer, &QTimer::timeout, this, [this] { m_recorder->judge(); });
+
     m_displayThread = std::make_unique<DisplayThread>(m_recorder.get(), [this] {
         QMetaObject::invokeMethod(this, "slotVideoModeError", Qt::QueuedConnection);
     });
@@ -78,6 +82,7 @@ void VideoWidget::releaseCamera()
 {
     stopThreads();
     m_recorder->stop();
+    m_recorder->judge(true);
     capture_stop();
 }
 
@@ -345,15 +350,27 @@ void VideoWidget::setPseudoColor(bool on, int pseudoColorIndex)
 
 void VideoWidget::slotStartRecording(bool bStart, QString strPath)
 {
-    if (bStart)
+    if (bStart) {
         m_recorder->start(strPath);
-    else
-        m_recorder->stop();
+        m_judgeTimer.start();
+        return;
+    }
+    m_recorder->stop();
+    m_judgeTimer.stop();
+    // The last frames are judged once a reading asked after them tells where the turrets stand.
+    if (m_recorder->framesAwaiting() > 0 && m_sceneCheck)
+        m_sceneCheck();
+    m_recorder->judge(true);
 }
 
 int VideoWidget::recordingFramesDropped() const
 {
     return m_recorder->framesDropped();
+}
+
+int VideoWidget::recordingFramesRefused() const
+{
+    return m_recorder->framesRefused();
 }
 
 int VideoWidget::recordingWritesFailed() const

@@ -1,6 +1,7 @@
 #pragma once
 #include "HotPixelCorrector.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -44,8 +45,10 @@ public:
     void readSetting();
     void changeCameraMode(bool emitSignal);
 
-    // Live recording: frames dropped because the disk fell behind, and failed writes.
+    // Live recording: frames dropped because the disk fell behind, frames not kept because a
+    // turret moved while they were exposed, and failed writes.
     int recordingFramesDropped() const;
+    int recordingFramesRefused() const;
     int recordingWritesFailed() const;
     // Waits until every recorded frame handed over so far is written; false on the time-out.
     bool waitForRecordedFrames(int timeoutMs) const;
@@ -117,6 +120,7 @@ private:
 
     HotPixelCorrector m_hotPixelCorrector;
     std::unique_ptr<FrameRecorder> m_recorder;
+    QTimer m_judgeTimer; // recorded frames are judged as the turret readings come
     std::unique_ptr<DisplayThread> m_displayThread;
     std::unique_ptr<CaptureThread> m_captureThread;
     std::function<bool()> m_sceneCheck;

@@ -533,7 +533,10 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
     writeSetting();
     m_PauseEffectTimer.stop();
     ui->PROGRESSBAR_COUNT->setTextVisible(true);
-    emit signalEnablePullingCommand(false);
+    // A recording keeps the turret readings coming: its frames are judged and labelled by them,
+    // and the light follows the cube.
+    if (!recording)
+        emit signalEnablePullingCommand(false);
     ui->PROGRESSBAR_COUNT->setMaximum(qMax(1, m_TimeLapse.totalCount()));
     ui->BUTTON_MODE1->setChecked(true);
     on_BUTTON_MODE1_clicked();

@@ -12,6 +12,7 @@
 #include "SimulatedCamera.h"
 #include "TimeLapseImageWidget.h"
 #include "TimeLapseWidget.h"
+#include "VirtualInstrument.h"
 #include "VideoWidget.h"
 #include "WindowTap.h"
 #include "ui_NIMBODlg.h"
@@ -450,6 +451,90 @@ private slots:
         const int loading = dialogs.indexOf(QRegularExpression("^TimeLapseProgressDlg:.*" + QRegularExpression::escape(TimeLapseWidget::kLoadingText)));
         const int warning = dialogs.indexOf("MessageDlg:" + TimeLapseWidget::kRecordLostText.arg(lost));
         QVERIFY2(loading >= 0 && warning > loading, qPrintable(dialogs.join('\n')));
+    }
+
+    // The cube turned by hand during a 6 s continuous recording at 100 ms (and turned back): the
+    // turret's readings keep coming, the light follows the cube, no frame exposed while the turret
+    // moved or the light changed is kept, and every file is labelled with the cube it shows (each
+    // cube's picture has an even mean of its own). The files are numbered without gaps and the
+    // browser shows them all.
+    void recordingFollowsTheTurret_data()
+    {
+        QTest::addColumn<QList<int>>("turns"); // cubes turned to, 2 s apart from 1.2 s on
+        QTest::addColumn<QStringList>("cubes"); // the files' cubes in order, each a run of files
+        QTest::newRow("a turn") << QList<int>{3} << QStringList{"Trans", "GFP"};
+        QTest::newRow("a turn and back") << QList<int>{3, 0} << QStringList{"Trans", "GFP", "Trans"};
+    }
+    void recordingFollowsTheTurret()
+    {
+        QFETCH(QList<int>, turns);
+        QFETCH(QStringList, cubes);
+        QVERIFY(enter());
+        // Each cube at exposure row 9, 100 ms; Trans at 10 % light, short of white.
+        m_bench->setConfig("Filter_3", "Exposure", "9");
+        m_bench->setConfig("Filter_3", "Light", "100");
+        ui()->m_ControlWidget->changeLightPower(10, -1, 9);
+        QTRY_COMPARE(m_page->exposure(), 100);
+        plan(0, 6, 1, "Continuous");
+        VideoWidget *video = ui()->m_VideoWidget;
+        const int refusedBefore = video->recordingFramesRefused();
+        VirtualInstrument &scope = m_bench->sim->instrument();
+        QStringList seen; // the panel's cube, polling and the lit LEDs at each turn's end and at the stop
+        const auto look = [&] {
+            const VirtualInstrument::State state = scope.state();
+            seen << QString("%1 %2 %3%4%5%6").arg(ui()->m_ControlWidget->currentFilterPosition()).arg(polling())
+                        .arg(state.ledOn[0]).arg(state.ledOn[1]).arg(state.ledOn[2]).arg(state.ledOn[3]);
+        };
+        QString stem;
+        connect(m_page, &TimeLapseWidget::startRecording, this, [&](bool on, const QString &path) {
+            if (on) {
+                stem = path;
+                for (int i = 0; i < turns.size(); ++i) {
+                    QTimer::singleShot(1200 + 2000 * i, this, [&scope, cube = turns[i]] { scope.turnFilter(cube, 400); });
+                    QTimer::singleShot(2200 + 2000 * i, this, look);
+                }
+            } else {
+                look();
+            }
+        });
+        m_bench->clearDialogs();
+        run();
+        QVERIFY(waitEnded(60000));
+        QVERIFY(m_bench->waitUnlocked());
+        QVERIFY(polling());
+        QStringList expectedSeen;
+        for (int cube : turns)
+            expectedSeen << QString("%1 1 %2").arg(cube).arg(cube == 3 ? "0001" : "1000");
+        expectedSeen << expectedSeen.last();
+        QCOMPARE(seen, expectedSeen);
+
+        // Cube and mean of every file, in number order, as tifffile reads them.
+        const char *script = "import glob, sys, tifffile\n"
+                             "for f in sorted(glob.glob(sys.argv[1] + '_*.tif')):\n"
+                             "    with tifffile.TiffFile(f) as t:\n"
+                             "        p = t.pages[0]\n"
+                             "        print(p.description.split(';')[4][len('Filter cube: '):], float(p.asarray().mean()))\n";
+        const QStringList lines = pythonLines({"-c", script, stem});
+        QStringList runs;
+        QMap<QString, QList<double>> means;
+        for (const QString &line : lines) {
+            const QString cube = line.section(' ', 0, 0);
+            if (runs.isEmpty() || runs.last() != cube)
+                runs << cube;
+            means[cube] << line.section(' ', 1).toDouble();
+        }
+        QVERIFY2(runs == cubes, qPrintable(lines.join(QLatin1Char('\n'))));
+        // Each cube's files show its picture alone, whole: a frame that took some light under
+        // another cube, or none for a while, lies off its cube's mean.
+        for (auto it = means.cbegin(); it != means.cend(); ++it) {
+            const auto range = std::minmax_element(it->begin(), it->end());
+            QVERIFY2(*range.second - *range.first < 0.05 * *range.second, qPrintable(it.key() + ":\n" + lines.join('\n')));
+        }
+        QVERIFY2(means["Trans"].first() > 2 * means["GFP"].first(), qPrintable(lines.join('\n')));
+        QVERIFY(video->recordingFramesRefused() > refusedBefore);
+        QCOMPARE(int(m_page->plan().thumbnails().size()), lines.size());
+        QCOMPARE(m_page->plan().thumbnails().back().path, FrameRecorder::fileName(stem, lines.size()));
+        QVERIFY2(m_bench->dialogs().filter("MessageDlg").isEmpty(), qPrintable(m_bench->dialogs().join('\n')));
     }
 
     // A recording that wrote no frame (total time 0:00:00, shorter than the 1 s exposure) says so

@@ -6,12 +6,14 @@
 #include "Globals.h"
 #include "FastClock.h"
 #include "HangBound.h"
+#include "ImReaderWriter.h"
 #include "InputFence.h"
 #include "MessageDlg.h"
 #include "MonotonicClock.h"
 #include "Paths.h"
 #include "PrivateProfile.h"
 #include "TCapturedImageMetaData.h"
+#include "TurretLog.h"
 #include "VideoWidget.h"
 #include "WindowTap.h"
 
@@ -735,6 +737,115 @@ with tifffile.TiffFile(sys.argv[1]) as t:
             QVERIFY(!QFile::exists(FrameRecorder::fileName(stem, 1)));
         else
             QCOMPARE(recorder.filesWritten(), 1);
+    }
+
+    // Recorded frames wait for the turret readings that cover their exposure: a frame exposed
+    // while a turret may have moved is not kept, every other one is labelled with what stood in
+    // the light path while it was exposed (however late it is judged), and the files are numbered
+    // without gaps and timed from the first one's frame. Script, times in ms: "r<asked>" a reading
+    // of the cube turret handled 5 ms later ("m": it found the turret moved), "o<asked>" one of the
+    // objective turret, "e<t>" a board event, "L<t>:<label>"
+    // a label noted, "f<began>-<ended>" a frame, "j" a judgement as readings come; a final one
+    // follows the script. Kept: label@time of every file in number order ("meta": the metadata).
+    void recordedFramesFollowTheTurrets_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<int>("refused");
+        QTest::addColumn<int>("awaiting"); // before the final judgement
+        QTest::newRow("a turn between readings")
+            << "r0 L1:Trans r200 f100-180 r400 f250-390 f350-450 r600m r800m L805:GFP f810-890 r1000 f900-990"
+            << "Trans@0 Trans@210 GFP@710 GFP@810" << 1 << 0;
+        QTest::newRow("judged late, after a turn and back")
+            << "r0 L1:Trans f100-180 f350-450 f810-890 f1500-1580 r200 r400 r600m r800m L805:GFP r1000 r1200m "
+               "r1400m L1405:Trans r1600 j"
+            << "Trans@0 GFP@710 Trans@1400" << 1 << 0;
+        QTest::newRow("a turn and back seen only by the board's event")
+            << "r0 L1:Trans r200 f210-290 r400 f410-490 e500 r600 f610-690 r800 j" << "Trans@0 Trans@400" << 1 << 0;
+        QTest::newRow("an objective turn")
+            << "r0 o0 L1:Trans/10X r200 o200 f210-290 r400 o400m L405:Trans/20X f410-490 r600 o600 j"
+            << "Trans/20X@0" << 1 << 0;
+        QTest::newRow("an objective read only at the start does not hold frames back")
+            << "r0 o0 L1:Trans r1200 r1400 f1210-1290 r1600 j" << "Trans@0" << 0 << 0;
+        QTest::newRow("no board: kept at once") << "f100-180 f200-280" << "meta@0 meta@100" << 0 << 0;
+        QTest::newRow("the board falls silent: kept at the end as the turrets stood")
+            << "r0 L1:Trans r200 f100-180 f300-380 j" << "Trans@0 Trans@200" << 0 << 1;
+    }
+    void recordedFramesFollowTheTurrets()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, kept);
+        QFETCH(int, refused);
+        QFETCH(int, awaiting);
+        QTemporaryDir dir;
+        const QString stem = dir.filePath("turn");
+        TurretLog turrets;
+        FrameRecorder recorder(&turrets);
+        const int64_t base = MonotonicClock::nowUs() + 100000000; // no frame waits long enough to be judged unread
+        const auto us = [base](const QString &ms) { return base + ms.toLongLong() * 1000; };
+        std::vector<unsigned char> frame(kFrameBytes8, 0x40);
+        recorder.start(stem);
+        for (const QString &step : script.split(' ')) {
+            const QString rest = step.mid(1);
+            switch (step[0].toLatin1()) {
+            case 'r':
+            case 'o': {
+                const bool moved = rest.endsWith('m');
+                const QString asked = moved ? rest.chopped(1) : rest;
+                turrets.noteReading(step[0] == 'r' ? TurretLog::Filter : TurretLog::Objective, us(asked), moved,
+                                    us(asked) + 5000);
+                break;
+            }
+            case 'e': turrets.noteEvent(TurretLog::Filter, us(rest)); break;
+            case 'L': turrets.noteLabel(rest.section(':', 1), us(rest.section(':', 0, 0))); break;
+            case 'f': QVERIFY(recorder.submit(frame.data(), 8, {us(rest.section('-', 0, 0)), us(rest.section('-', 1))})); break;
+            case 'j': recorder.judge(); break;
+            default: QFAIL(qPrintable(step));
+            }
+        }
+        QCOMPARE(recorder.framesAwaiting(), awaiting);
+        recorder.stop();
+        recorder.judge(true);
+        QVERIFY(recorder.waitForPending(kHangBoundMs));
+        QCOMPARE(recorder.framesRefused(), refused);
+        QCOMPARE(recorder.writesFailed(), 0);
+        const QString meta = capturedImageMetaData().metaText();
+        QStringList found;
+        for (int n = 1; QFile::exists(FrameRecorder::fileName(stem, n)); ++n) {
+            ImReaderWriter image;
+            QVERIFY(image.read(QFile::encodeName(FrameRecorder::fileName(stem, n))));
+            const QString text = QString::fromUtf8(image.description);
+            const QString label = text.section(";Time: ", 0, 0);
+            const QTime time = QTime::fromString(text.section(";Time: ", 1), "hh:mm:ss.zzz");
+            found << QString("%1@%2").arg(label == meta ? "meta" : label).arg(QTime(0, 0).msecsTo(time));
+        }
+        QCOMPARE(found.join(' '), kept);
+        QCOMPARE(recorder.filesWritten(), found.size());
+    }
+
+    // Half a second of the fastest frames waits for one reading and is then written whole: frames
+    // judged together are held until the disk takes them, never dropped as a backlog.
+    void framesJudgedTogetherAreAllWritten()
+    {
+        QTemporaryDir dir;
+        const QString stem = dir.filePath("burst");
+        TurretLog turrets;
+        FrameRecorder recorder(&turrets);
+        const int64_t base = MonotonicClock::nowUs() + 100000000;
+        turrets.noteReading(TurretLog::Filter, base, false, base);
+        turrets.noteLabel("Trans", base);
+        std::vector<unsigned char> frame(kFrameBytes8, 0x40);
+        recorder.start(stem);
+        const int frames = FrameRecorder::kMaxPending;
+        for (int i = 0; i < frames; ++i)
+            QVERIFY(recorder.submit(frame.data(), 8, {base + 10000 * (i + 1), base + 10000 * (i + 2)}));
+        QCOMPARE(recorder.framesAwaiting(), frames);
+        turrets.noteReading(TurretLog::Filter, base + 10000 * (frames + 2), false, base + 10000 * (frames + 3));
+        recorder.judge();
+        recorder.stop();
+        QVERIFY(recorder.waitForPending(kHangBoundMs));
+        QCOMPARE(recorder.framesDropped(), 0);
+        QCOMPARE(recorder.filesWritten(), frames);
     }
 
     void recordingNamesAndTimes()
