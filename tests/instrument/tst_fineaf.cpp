@@ -431,7 +431,8 @@ private slots:
             QCOMPARE(int(cellCount[0][1].value<TFineAFErrTable>()), error);
     }
 
-    // A turret turned by hand during the scan. Turned away, the search ends once its pauses are
+    // A turret turned by hand during the scan, learnt from the still it spoils or, between two
+    // stills, before the next one is taken. Turned away, the search ends once its pauses are
     // spent, the stage back where it began, with no point of the other cube scored; turned back
     // within a pause, the scan starts over from its first height and finds the focus on its own
     // cube alone. Every caller sees the same.
@@ -439,22 +440,27 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("back");
-        QTest::newRow("count, turned away") << "cellcount" << false;
-        QTest::newRow("Fine AF, turned away") << "interactive" << false;
-        QTest::newRow("drift correction, turned and back") << "timelapse" << true;
+        QTest::addColumn<bool>("between");
+        QTest::newRow("count, turned away") << "cellcount" << false << false;
+        QTest::newRow("Fine AF, turned away between stills") << "interactive" << false << true;
+        QTest::newRow("drift correction, turned and back") << "timelapse" << true << false;
     }
     void aTurnDuringTheScan()
     {
         QFETCH(QString, kind);
         QFETCH(bool, back);
+        QFETCH(bool, between);
         Rig rig;
         QVERIFY(rig.start());
         rig.bench.instrument.setStagePosition(int(rig.trueFocus()) - 200);
         const int before = rig.stage();
         int stills = 0;
         QObject::connect(rig.video.get(), &VideoWidget::captured, [&] {
-            if (++stills == 3)
-                rig.bench.instrument.turnFilter(1, 0); // GFP, standing at once
+            if (++stills != 3)
+                return;
+            rig.bench.instrument.turnFilter(1, 0); // GFP, standing at once
+            if (between)
+                rig.controller.refreshTurretPositions();
         });
         if (back) // turned back as soon as the program learns of the turn
             QObject::connect(&rig.controller, &Controller::changeFilterPosition, [&](int position) {
