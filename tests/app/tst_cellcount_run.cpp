@@ -323,8 +323,10 @@ private slots:
                 scope().turnFilter(0, 0);
         });
         connect(panel(), &ControlWidget::completeCellCountAF, this, [&] {
-            if (turn == "after the autofocus")
-                scope().turnFilter(1, 0);
+            if (turn != "after the autofocus")
+                return;
+            scope().turnFilter(1, 0);
+            link.refreshTurretPositions(); // learnt before the count's frame is taken
         });
         const struct
         {

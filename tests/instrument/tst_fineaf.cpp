@@ -101,6 +101,19 @@ struct Rig
         return s;
     }
 
+    // One run of the kind a caller makes: "interactive", "background", "timelapse" or "cellcount".
+    void run(const QString &kind)
+    {
+        if (kind == "interactive")
+            af->runInteractive(setup());
+        else if (kind == "background")
+            af->runBackground(setup());
+        else if (kind == "timelapse")
+            af->runTimeLapse(setup());
+        else
+            af->runCellCount(setup());
+    }
+
     double trueFocus() { return bench.camera.renderer().trueFocusSteps(objective); }
     int stage() { return bench.instrument.state().stagePhysical(); }
 };
@@ -383,14 +396,7 @@ private slots:
         QSignalSpy afData(rig.af.get(), &FineAFSequence::sendAFData);
         QSignalSpy timeLapse(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
         QSignalSpy cellCount(rig.af.get(), &FineAFSequence::completeCellCountAF);
-        if (kind == "interactive")
-            rig.af->runInteractive(rig.setup());
-        else if (kind == "background")
-            rig.af->runBackground(rig.setup());
-        else if (kind == "timelapse")
-            rig.af->runTimeLapse(rig.setup());
-        else
-            rig.af->runCellCount(rig.setup());
+        rig.run(kind);
         rig.bench.camera.setFault(SimCameraFault::None);
 
         QVERIFY(!rig.af->isRunning());
@@ -472,12 +478,7 @@ private slots:
             pushCloseWhenDone(&finalText);
         QSignalSpy timeLapse(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
         QSignalSpy cellCount(rig.af.get(), &FineAFSequence::completeCellCountAF);
-        if (kind == "interactive")
-            rig.af->runInteractive(rig.setup());
-        else if (kind == "timelapse")
-            rig.af->runTimeLapse(rig.setup());
-        else
-            rig.af->runCellCount(rig.setup());
+        rig.run(kind);
 
         QVERIFY(!rig.af->isRunning());
         QCOMPARE(rig.af->succeeded(), back);
