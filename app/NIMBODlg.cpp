@@ -339,7 +339,7 @@ void NIMBODlg::makeSignalSlotConnection()
     linkAll(panel, SIGNAL(signalLEDState(bool)), {mc, tl, zs, cc, gm}, SLOT(slotLEDState(bool)));
     link(panel, SIGNAL(changeHotpixelEnabled(bool)), video, SLOT(slotChangeHotpixelEnabled(bool)));
     link(panel, SIGNAL(signalUpdatePos(int)), zs, SLOT(slotUpdatePos(int)));
-    linkAll(panel, SIGNAL(signalCurrentMotorPosition(int)), {zs, tl}, SLOT(slotSetCurrentMotorPosition(int)));
+    linkAll(panel, SIGNAL(signalCurrentMotorPosition(int)), {zs, tl, cc}, SLOT(slotSetCurrentMotorPosition(int)));
     link(panel, SIGNAL(signalMotorMovedStartPosition()), zs, SLOT(slotMotorMovedStartPosition()));
     linkAll(panel, SIGNAL(signalMotorMoved()), {zs, cc}, SLOT(slotMotorMoved()));
     linkAll(panel, SIGNAL(signalMotorMoveUnconfirmed()), {zs, cc}, SLOT(slotMotorMoveUnconfirmed()));
@@ -403,6 +403,7 @@ void NIMBODlg::makeSignalSlotConnection()
     for (QObject *page : {static_cast<QObject *>(zs), static_cast<QObject *>(tl), static_cast<QObject *>(cc)})
         link(page, SIGNAL(signalMoveMotorPosition(int,bool)), panel, SLOT(slotMoveMotorPosition(int,bool)),
              Qt::QueuedConnection);
+    link(cc, SIGNAL(signalGetCurrentMotorPosition()), panel, SLOT(slotGetCurrentMotorPosition()));
 
     // The Multicolor page with its image view, tile view and the main window.
     link(mc, SIGNAL(updateCaptureImageMetaData()), panel, SLOT(slotUpdateCaptureImageMetaData()));

@@ -22,6 +22,12 @@
 
 namespace {
 
+// The page whose light rules hold: during a fine autofocus, the page that started it.
+bool onCellCountPage(const FineAFSequence &af)
+{
+    return (g_CurrentMenu == MENU_FINE_AF ? af.savedMenu() : g_CurrentMenu) == MENU_CELLCOUNT;
+}
+
 // Filter position p is shown on button kFilterButton[p]; the configuration names cubes by the
 // same turret slots (the mapping is its own inverse).
 constexpr int kFilterButton[4] = {0, 3, 2, 1};
@@ -510,7 +516,7 @@ void ControlWidget::slotCameraModeChanged(int mode)
 
 void ControlWidget::on_SLIDER_LIGHT_valueChanged(int value)
 {
-    const bool tenths = g_CurrentMenu == MENU_CELLCOUNT && m_nFilterPosition == 0;
+    const bool tenths = onCellCountPage(m_FineAF) && m_nFilterPosition == 0;
     ui->LABEL_LIGHT->setText(tenths ? QString::number(value / 10.0, 'f', 1) : QString::number(value));
     if (hasFilterPosition())
         m_FilterSet[m_nFilterPosition].light = value;
@@ -581,7 +587,11 @@ void ControlWidget::turnOnLight_Sub(bool apply)
         if (m_Controller.getFirmwareVer() > 2.5f)
             applyFineLightScale();
         m_Controller.setLightOnOff(true);
+        // A Trans set held in tenths goes out as it is, also while a fine autofocus is current.
+        const bool tenths = m_bScaled && m_nFilterPosition == 0;
+        const bool unscaled = std::exchange(m_Controller.unscaledLedPower, m_Controller.unscaledLedPower || tenths);
         m_Controller.setLEDPower(m_FilterSet[m_nFilterPosition].light);
+        m_Controller.unscaledLedPower = unscaled;
         m_Controller.sendLightNow(); // a frame taken after this sees the light
     }
     emit signalLEDState(true);
@@ -594,7 +604,7 @@ void ControlWidget::applyFineLightScale()
     if (m_nFilterPosition != 0)
         return;
     int value = -1;
-    if (g_CurrentMenu == MENU_CELLCOUNT) {
+    if (onCellCountPage(m_FineAF)) {
         if (!m_bToBeScaled)
             return;
         m_bToBeScaled = false;

@@ -42,6 +42,12 @@ public:
     int imageNumber() const { return m_imageNumber; }
     int count() const { return m_count; }
     void increaseCount() { ++m_count; }
+    // The scan starts over with the same plan: no point scored, no height counted.
+    void restartScan()
+    {
+        m_curve.clear();
+        m_count = 0;
+    }
     int startPos() const { return m_startPos; }
     int endPos() const { return m_endPos; }
     int curPos() const { return m_centrePos; }

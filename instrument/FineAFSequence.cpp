@@ -46,6 +46,12 @@ FineAFSequence::FineAFSequence(Controller *controller, QObject *parent)
     m_phaseTimer.setSingleShot(true);
     m_stepTimer.setSingleShot(true);
     connect(&m_stepTimer, &QTimer::timeout, this, &FineAFSequence::slotStepTimedOut);
+    m_turretTimer.setSingleShot(true);
+    connect(&m_turretTimer, &QTimer::timeout, this, &FineAFSequence::slotTurretPauseEnded);
+    if (controller) {
+        connect(controller, &Controller::changeFilterPosition, this, &FineAFSequence::slotTurretReported);
+        connect(controller, &Controller::changeLensPosition, this, &FineAFSequence::slotTurretReported);
+    }
 }
 
 FineAFSequence::~FineAFSequence()
@@ -109,6 +115,10 @@ void FineAFSequence::runAutoFocus()
     m_succeeded = false;
     m_error = FINEAF_NO_ERROR;
     m_scanMs = 0;
+    m_turretMoved = false;
+    m_endedByTurretMove = false;
+    m_turretPauses.reset();
+    m_restarts = 0;
     const bool interactive = m_kind == Kind::Interactive;
 
     if (!interactive) {
@@ -203,6 +213,9 @@ void FineAFSequence::slotStartFineAF()
     m_controller->StopPulling();
     m_savedMenu = g_CurrentMenu;
     g_CurrentMenu = MENU_FINE_AF;
+    m_ownFilter = m_controller->getFilterPosition();
+    m_ownLens = m_controller->getLensPosition();
+    m_turretMoved = false;
     if (!m_centreKnown) {
         qWarning() << "FineAF: the stage did not report its position; no scan";
         m_scanFinished = true;
@@ -237,9 +250,7 @@ void FineAFSequence::slotMotorPositioningCompleted()
     m_stepTimer.stop();
 
     if (!m_scanFinished) {
-        delay(kSettleMs);
-        m_retakes.reset();
-        takeStill();
+        takeFirstStill();
         return;
     }
     if (m_returnMovePending) {
@@ -257,6 +268,13 @@ void FineAFSequence::slotMotorPositioningCompleted()
     finishScan();
 }
 
+void FineAFSequence::takeFirstStill()
+{
+    delay(kSettleMs);
+    m_retakes.reset();
+    takeStill();
+}
+
 void FineAFSequence::takeStill()
 {
     m_awaitingFrame = true;
@@ -265,8 +283,12 @@ void FineAFSequence::takeStill()
     emit capture(); // the still comes back through captureCompleted
     if (!m_stillRefused || !m_awaitingFrame)
         return;
-    // The camera answered, but a turret moved while the still was exposed.
+    // The camera answered, but the scene changed while the still was exposed.
     m_stepTimer.stop();
+    if (m_turretMoved) {
+        meetTurretMove();
+        return;
+    }
     if (!m_retakes.take()) {
         qWarning() << "FineAF: a turret kept moving while the stills were taken; the scan ends";
         failScan();
@@ -284,6 +306,11 @@ void FineAFSequence::captureCompleted(uchar *frame, int bits)
         return;
     m_awaitingFrame = false;
     m_stepTimer.stop();
+    if (m_turretMoved || m_controller->getFilterPosition() != m_ownFilter || !m_controller->isFilterInPosition()
+        || m_controller->getLensPosition() != m_ownLens || !m_controller->isLensInPosition()) {
+        meetTurretMove(); // the frame shows another cube, or one that was turning
+        return;
+    }
 
     const std::optional<int> position = m_controller->getCurrentMotorPosition();
     if (!position) {
@@ -316,6 +343,74 @@ void FineAFSequence::slotStepTimedOut()
     failScan();
 }
 
+void FineAFSequence::slotTurretReported()
+{
+    if (m_running && !m_scanFinished && g_CurrentMenu == MENU_FINE_AF)
+        m_turretMoved = true;
+}
+
+void FineAFSequence::meetTurretMove()
+{
+    m_awaitingFrame = false;
+    m_stepTimer.stop();
+    if (!m_turretPauses.take()) {
+        qWarning() << "FineAF: the filter cube or the objective did not come back; the scan ends";
+        returnToCentre();
+        return;
+    }
+    m_turretTimer.start(StillRetakes::kPauseMs);
+}
+
+void FineAFSequence::slotTurretPauseEnded()
+{
+    if (!m_running || m_scanFinished)
+        return;
+    if (ownTurretsInPlace())
+        restartScan();
+    else
+        meetTurretMove();
+}
+
+bool FineAFSequence::ownTurretsInPlace()
+{
+    const bool standing = m_controller->refreshTurretPositions(); // the polling is stopped
+    return standing && m_controller->getFilterPosition() == m_ownFilter && m_controller->getLensPosition() == m_ownLens;
+}
+
+void FineAFSequence::restartScan()
+{
+    const std::optional<int> current = m_controller->getCurrentMotorPosition();
+    if (!current) {
+        failScan();
+        return;
+    }
+    qInfo() << "FineAF: the filter cube and the objective are back; the scan starts over";
+    ++m_restarts;
+    m_turretMoved = false;
+    m_fineAF.restartScan();
+    if (*current == m_fineAF.startPos())
+        takeFirstStill();
+    else
+        moveBy(m_fineAF.startPos() - *current, true);
+}
+
+void FineAFSequence::returnToCentre()
+{
+    m_endedByTurretMove = true;
+    m_scanFinished = true;
+    m_returnMovePending = false;
+    m_succeeded = false;
+    const std::optional<int> current = m_controller->getCurrentMotorPosition();
+    if (!current) {
+        failScan();
+        return;
+    }
+    if (*current == m_fineAF.curPos())
+        finishScan();
+    else
+        moveBy(m_fineAF.curPos() - *current, true); // its completion ends the run
+}
+
 void FineAFSequence::failScan()
 {
     m_awaitingFrame = false;
@@ -331,6 +426,7 @@ void FineAFSequence::failScan()
 void FineAFSequence::finishScan()
 {
     m_stepTimer.stop();
+    m_turretTimer.stop();
     m_scanMs = m_scanClock.isValid() ? m_scanClock.elapsed() : 0;
     g_CurrentMenu = TCurrentMenu(m_savedMenu);
     completedFineAF();

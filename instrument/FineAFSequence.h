@@ -32,8 +32,12 @@ class MessageDlg;
 //
 // A run never stays up: the old dialect of the board (whose stage cannot report its position) is
 // refused with FINEAF_ERR_NOT_SUPPORTED, and a step that gets no frame or no end of move in time
-// ends the run as failed. A still refused because a turret moved is taken again at the same
-// height; a turret that keeps moving fails the run.
+// ends the run as failed. A still refused while no turret reported a move (an exposure change)
+// is taken again at the same height. A curve is never built from two cubes: once the filter cube
+// or the objective reports a move during the scan, no frame is scored until the run's own cube
+// and objective stand in place again, when the scan starts over from its first height; if they
+// are not back within the pauses allowed (StillRetakes), the run fails and the stage returns to
+// the height where the run began.
 class FineAFSequence : public QObject
 {
     Q_OBJECT
@@ -67,6 +71,8 @@ public:
     void runCellCount(const Setup &setup);
 
     bool isRunning() const { return m_running; }
+    // The menu current when the scan started (g_CurrentMenu is 9 while it runs).
+    int savedMenu() const { return m_savedMenu; }
 
     // Outcome of the last run.
     TFineAFErrTable errorCode() const { return m_error; }
@@ -76,6 +82,9 @@ public:
     double bestValue() const { return m_bestValue; }
     int framesScored() const { return int(m_fineAF.focusCurve().size()); }
     qint64 scanMs() const { return m_scanMs; } // from the scan's start to its end
+    // The last run ended because a turret moved (the stage went back to where it began).
+    bool endedByTurretMove() const { return m_endedByTurretMove; }
+    int restarts() const { return m_restarts; } // scans started over in the last run
 
     FineAF &fineAF() { return m_fineAF; }
 
@@ -99,6 +108,8 @@ private slots:
     void slotCalculrateInterval();
     void slotStartFineAF();
     void slotStepTimedOut();
+    void slotTurretReported();
+    void slotTurretPauseEnded();
 
 private:
     enum class Kind { Interactive, Background, TimeLapse, CellCount };
@@ -109,7 +120,13 @@ private:
     // A relative stage move of distance steps towards target (positioning check as given).
     void moveBy(int distance, bool checkPosition);
     void waitForStep(int timeoutMs);
+    void takeFirstStill(); // a still at a height just reached
     void takeStill();
+    // A turret moved during the scan: nothing is scored until the run's own cube is back.
+    void meetTurretMove();
+    bool ownTurretsInPlace();
+    void restartScan();
+    void returnToCentre();
     void finishScan();
     void failScan();
     void completedFineAF();
@@ -128,6 +145,12 @@ private:
     bool m_awaitingFrame = false;
     bool m_stillRefused = false;
     StillRetakes m_retakes;
+    bool m_turretMoved = false;        // a turret reported a move since the scan (re)started
+    bool m_endedByTurretMove = false;
+    int m_ownFilter = -1;              // the cube and objective in place when the scan started
+    int m_ownLens = -1;
+    StillRetakes m_turretPauses;       // pauses a run waits for its own cube, over the whole run
+    int m_restarts = 0;
     bool m_awaitingMove = false;
     bool m_succeeded = false;
     TFineAFErrTable m_error = FINEAF_NO_ERROR;
@@ -140,6 +163,7 @@ private:
 
     QTimer m_phaseTimer; // single shot: planning, then the scan's start
     QTimer m_stepTimer;  // single shot: a step that takes too long ends the run
+    QTimer m_turretTimer; // single shot: the pause after a turret move
     QPointer<MessageDlg> m_initializingBox;
     QPointer<MessageDlg> m_focusingBox;
 };

@@ -19,6 +19,7 @@
 #include <QVector>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CellCount_alg;
@@ -221,7 +222,7 @@ public:
     static QPixmap thumbnailOf(const unsigned char *pixels, int channels, const QVector<QRgb> &colors = {});
 
 public slots:
-    void setCurrentFilterPosition(int position) { m_nFilterPosition = position; }
+    void setCurrentFilterPosition(int position);
     void setCurrentObjectiveLensPosition(int position);
     void setPseudoColor(bool on, int filterPosition, int colorIndex);
     void changedExposure(int exposure);
@@ -237,6 +238,8 @@ public slots:
     void slotCompleteCellCountAF(bool success, TFineAFErrTable error);
     void slotMotorMoved();
     void slotMotorMoveUnconfirmed();
+    // The panel's answer to signalGetCurrentMotorPosition.
+    void slotSetCurrentMotorPosition(int position);
     void slotWaitForVideoWidgetIsStarted();
     void slotWaitForVideoWidgetIsStopped();
     void slotShowTooltip();
@@ -275,6 +278,8 @@ signals:
     void signalShowScaleBar(bool show);
     void cellCountAF();
     void signalMoveMotorPosition(int steps, bool bCheckPos);
+    // Asks the panel for the focus position; the answer comes before the emit returns.
+    void signalGetCurrentMotorPosition();
 
 public slots:
     // The histogram's buttons and the size gate.
@@ -321,6 +326,9 @@ private:
     void closeCountingBox();
     // Ends a started run without a result: the box closed, the message, live again, UI unlocked.
     void abortRun(const QString &message);
+    // Ends a run a turret move spoilt, with the focus back where it stood before the autofocus.
+    void abortForTurretMove();
+    std::optional<int> askStagePosition();
     void unlockAfterRefusal();
     void showText(const QString &text);
     void writeWorkFiles(const unsigned char *tagRgb, const unsigned char *counted);
@@ -353,6 +361,11 @@ private:
     bool m_bMovePending = false; // the run waits for the end of its own focus move
     int m_nFramesTaken = 0;     // usable frames received, to see a capture that delivered none
     bool m_bStillRefused = false; // the last capture's still was refused: a turret moved
+    bool m_bTurretMoved = false;  // a turret reported a move during the run (since the autofocus)
+    std::optional<int> m_StartStagePosition; // where the focus stood before the run's autofocus
+    std::optional<int> m_AnsweredStagePosition;
+    bool m_bStagePositionAsked = false;
+    int m_nCountLens = 0;         // the objective when Count was pressed
 
     // Instrument view.
     int m_nFilterPosition = 0;

@@ -108,6 +108,9 @@ void CellCountWidget::on_BUTTON_COUNT_clicked()
 
     m_bRunActive = true;
     m_bStillRefused = false;
+    m_bTurretMoved = false;
+    m_nCountLens = m_nObjectiveLensPosition;
+    m_StartStagePosition.reset();
     m_CountClock.start();
     // Whatever closes the box before the start step has run stops the count.
     m_nStartError = CELLCOUNT_ERR_STOPPED;
@@ -121,6 +124,7 @@ void CellCountWidget::on_BUTTON_COUNT_clicked()
         m_nCurrentState = CELLCOUNT_COUNTING;
         changeState();
         if (ui->CHKBOX_AF->isChecked()) {
+            m_StartStagePosition = askStagePosition();
             m_bAFPending = true;
             emit cellCountAF();
         } else {
@@ -139,7 +143,7 @@ void CellCountWidget::on_BUTTON_COUNT_clicked()
     if (m_nStartError != CELLCOUNT_ERR_NONE) {
         PageCursor::normal();
         if (m_nStartError == CELLCOUNT_ERR_STOPPED) {
-            // The camera failed: live again, which restarts the video.
+            // Stopped, or the camera failed: live again, which restarts the video.
             m_nCurrentState = CELLCOUNT_LIVE;
             changeState();
         }
@@ -233,8 +237,15 @@ float CellCountWidget::convertSizeToPixel(float size) const
     return size <= 0.0f ? 0.0f : size / (m_fCMOSPixelSize / m_fTotalMagnification);
 }
 
+void CellCountWidget::setCurrentFilterPosition(int position)
+{
+    m_bTurretMoved = m_bTurretMoved || m_bRunActive;
+    m_nFilterPosition = position;
+}
+
 void CellCountWidget::setCurrentObjectiveLensPosition(int position)
 {
+    m_bTurretMoved = m_bTurretMoved || m_bRunActive;
     m_nObjectiveLensPosition = position;
     m_fObjectiveMagnification = ScaleBar::objectiveMagnification(position);
 }
@@ -257,8 +268,10 @@ bool CellCountWidget::captureFrame()
     if (m_pStartDlg) {
         m_nStartError = CELLCOUNT_ERR_STOPPED;
         releaseBox(m_pStartDlg);
+    } else if (m_bStillRefused && m_nCountMode == 1) {
+        abortRun(VideoWidget::kStillRefusedText);
     } else if (m_bStillRefused) {
-        abortRun(m_nCountMode == 1 ? VideoWidget::kStillRefusedText : kTurretMovedText);
+        abortForTurretMove();
     } else {
         abortRun(kStartErrorTexts[CELLCOUNT_ERR_STOPPED]);
     }
@@ -275,6 +288,11 @@ void CellCountWidget::captureCompleted(uchar *frame, int bits)
 {
     if (!isCurrentMenu())
         return;
+    if (m_bRunActive && m_nCountMode == 0 && m_bTurretMoved) {
+        // A frame of another cube, or of one that was turning: refused as one a move overlapped.
+        m_bStillRefused = true;
+        return;
+    }
     m_nCameraBits = bits;
     ui->LABEL_MANUAL_COUNT->clear();
     if (bits == 8) {
@@ -410,7 +428,7 @@ void CellCountWidget::slotStopClicked()
     if (!m_pStartDlg)
         return;
     disconnect(m_pStartDlg, &MessageDlg::signalOKClicked, this, &CellCountWidget::slotStopClicked);
-    endIntensitySearch(CELLCOUNT_ERR_BRIGHTNESS);
+    endIntensitySearch(CELLCOUNT_ERR_STOPPED);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -430,6 +448,13 @@ void CellCountWidget::slotCompleteCellCountAF(bool success, TFineAFErrTable erro
         changeState();
         return;
     }
+    // The autofocus starts over by itself when its cube comes back; a search that ended for a
+    // move, or that began under another cube than the count's, spoils the count.
+    if (m_bTurretMoved && (!success || m_nFilterPosition != 0 || m_nObjectiveLensPosition != m_nCountLens)) {
+        abortForTurretMove();
+        return;
+    }
+    m_bTurretMoved = false;
     m_bAFDone = true;
     if (success) {
         const std::string offset = readConfigSetting("Setting_Misc", "AF_Offset", "20").toStdString();
@@ -469,6 +494,32 @@ void CellCountWidget::slotMoveTimedOut()
         return;
     m_bMovePending = false;
     abortRun(kStartErrorTexts[CELLCOUNT_ERR_STOPPED]);
+}
+
+std::optional<int> CellCountWidget::askStagePosition()
+{
+    m_AnsweredStagePosition.reset();
+    m_bStagePositionAsked = true;
+    emit signalGetCurrentMotorPosition();
+    m_bStagePositionAsked = false;
+    return m_AnsweredStagePosition;
+}
+
+void CellCountWidget::slotSetCurrentMotorPosition(int position)
+{
+    if (m_bStagePositionAsked)
+        m_AnsweredStagePosition = position;
+}
+
+void CellCountWidget::abortForTurretMove()
+{
+    if (m_StartStagePosition) {
+        const std::optional<int> now = askStagePosition();
+        if (now && *now != *m_StartStagePosition)
+            emit signalMoveMotorPosition(*m_StartStagePosition - *now, true); // done while the message shows
+        m_StartStagePosition.reset();
+    }
+    abortRun(kTurretMovedText);
 }
 
 void CellCountWidget::abortRun(const QString &message)

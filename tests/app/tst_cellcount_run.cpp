@@ -11,6 +11,7 @@
 #include "ImReaderWriter.h"
 #include "ImageGraphicsView.h"
 #include "ControlWidget.h"
+#include "Controller.h"
 #include "DialogRunner.h"
 #include "DialogScripts.h"
 #include "MediaMonitor.h"
@@ -300,6 +301,69 @@ private slots:
         QVERIFY2(boxes.contains("MessageDlg:" + CellCountWidget::kTurretMovedText), qPrintable(boxes.join('\n')));
         QVERIFY(video()->isRunning());
         QVERIFY(form()->BUTTON_COUNT->isEnabled());
+    }
+
+    // Counts one after another with the cube turned by hand. A turn the autofocus cannot wait out,
+    // or one after it, ends the count with one message and the focus back where it stood; a turn
+    // and back inside the autofocus starts its scan over and the count goes on. Every count made
+    // counts the field as the first one did (within 5 %), the next one after an ended count too.
+    void turnsDuringCounts()
+    {
+        startLive();
+        Controller &link = panel()->controller();
+        QString turn;
+        int afStills = 0;
+        m_bench->refuseStillsWhile([&] { // asked once a still is taken: the moment to turn
+            if (g_CurrentMenu == MENU_FINE_AF && turn.startsWith("autofocus") && ++afStills == 3)
+                scope().turnFilter(1, 0);
+            return false;
+        });
+        connect(&link, &Controller::changeFilterPosition, this, [&](int position) {
+            if (position == 1 && turn == "autofocus and back")
+                scope().turnFilter(0, 0);
+        });
+        connect(panel(), &ControlWidget::completeCellCountAF, this, [&] {
+            if (turn != "after the autofocus")
+                return;
+            scope().turnFilter(1, 0);
+            link.refreshTurretPositions(); // learnt before the count's frame is taken
+        });
+        const struct
+        {
+            const char *turn;
+            bool ends;
+        } steps[] = {{"none", false}, {"autofocus", true}, {"none", false}, {"after the autofocus", true},
+                     {"autofocus and back", false}};
+        int field = 0;
+        for (const auto &step : steps) {
+            turn = step.turn;
+            afStills = 0;
+            const int stage = scope().state().stagePosition;
+            count();
+            const QStringList shown = m_bench->dialogs().filter("MessageDlg:").filter(QRegularExpression("Warning!|Error|stopped|too bright"));
+            const QString at = QString("turn: %1; shown: %2").arg(turn, shown.join('\n'));
+            if (step.ends) {
+                QCOMPARE(page()->currentState(), CELLCOUNT_LIVE);
+                QVERIFY2(shown == QStringList{"MessageDlg:" + CellCountWidget::kTurretMovedText}, qPrintable(at));
+                QVERIFY2(QTest::qWaitFor([&] { return scope().state().stagePosition == stage; }, 15000), qPrintable(at));
+                QVERIFY(form()->BUTTON_COUNT->isEnabled());
+                turn = "none";
+                scope().turnFilter(0, 0);
+                QVERIFY(QTest::qWaitFor([&] { return panel()->currentFilterPosition() == 0; }, 15000));
+                continue;
+            }
+            QVERIFY2(shown.isEmpty(), qPrintable(at));
+            QCOMPARE(page()->currentState(), CELLCOUNT_RESULT);
+            QCOMPARE(panel()->fineAF().restarts(), turn == "autofocus and back" ? 1 : 0);
+            const int cells = page()->liveNumber() + page()->deadNumber();
+            qInfo("turn: %s; %d cells", step.turn, cells);
+            if (field == 0)
+                field = cells;
+            QVERIFY2(std::abs(cells - field) * 20 <= field, qPrintable(QString("%1 cells against %2").arg(cells).arg(field)));
+            QTest::mouseClick(form()->BUTTON_NEXT_COUNT, Qt::LeftButton);
+            QVERIFY(QTest::qWaitFor([this] { return video()->isRunning(); }, 15000));
+            QVERIFY(m_bench->waitUnlocked());
+        }
     }
 
     // A count end to end with either engine (the second one hidden, with its own protocol file):

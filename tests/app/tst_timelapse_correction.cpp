@@ -5,12 +5,14 @@
 // series on the real clock.
 #include "TimeLapseRunBench.h"
 #include "ControlWidget.h"
+#include "FineAFSequence.h"
 #include "SimulatedCamera.h"
 #include "TimeLapseWidget.h"
 #include "ui_NIMBODlg.h"
 
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QtTest>
 
@@ -120,6 +122,34 @@ private slots:
             QMetaObject::invokeMethod(m_page, "enableFineAF");
             QVERIFY2(offFocus() <= step, qPrintable(QString("correction %1: %2 steps off, scan step %3").arg(i).arg(offFocus()).arg(step)));
         }
+        QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
+        QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
+    }
+
+    // The cube turned away by hand during the first correction's scan: the autofocus ends with the
+    // stage where it began, so the offset is 0 and the series goes on without corrections, no box
+    // waiting.
+    void aTurnDuringTheCorrection()
+    {
+        QVERIFY(enterQuickStage());
+        plan(30, 0, 5, "Minute", true);
+        auto &board = m_bench->sim->instrument();
+        const double focus = m_bench->sim->camera().renderer().trueFocusSteps(board.state().objectivePosition);
+        board.setStagePosition(int(focus) - board.state().stageCounterOffset - 600);
+        int stills = 0;
+        m_bench->refuseStillsWhile([&] { // asked once a still is taken: the moment to turn
+            if (g_CurrentMenu == MENU_FINE_AF && ++stills == 3)
+                board.turnFilter(1, 0);
+            return false;
+        });
+        m_bench->clearDialogs();
+        run();
+        QVERIFY(ui()->m_ControlWidget->fineAF().endedByTurretMove());
+        QCOMPARE(m_page->focusOffset(), 0);
+        QCOMPARE(board.state().stagePosition, m_page->startPosition());
+        QVERIFY2(m_bench->dialogs().filter(QRegularExpression("Warning!|Error")).isEmpty(), qPrintable(m_bench->dialogs().join('\n')));
+        QCOMPARE(m_page->currentState(), TIMELAPSE_ACQUIRING);
+        board.turnFilter(0, 0);
         QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
         QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
     }

@@ -55,6 +55,19 @@ void paintDisks(std::vector<unsigned char> &frame)
             cv::circle(image, cv::Point(x, y), 8, cv::Scalar(40), cv::FILLED);
 }
 
+// Cells of both kinds in a checkerboard: dark disks, and disks with a bright centre in a dark ring.
+void paintMixedCells(std::vector<unsigned char> &frame)
+{
+    cv::Mat image(1024, 1280, CV_8UC1, frame.data());
+    image.setTo(150);
+    for (int y = 40; y < 1024 - 20; y += 40)
+        for (int x = 40; x < 1280 - 20; x += 40) {
+            cv::circle(image, cv::Point(x, y), 8, cv::Scalar(40), cv::FILLED);
+            if ((x / 40 + y / 40) % 3 == 0)
+                cv::circle(image, cv::Point(x, y), 5, cv::Scalar(240), cv::FILLED);
+        }
+}
+
 // Dark 5 x 5 dots every 10 pixels: more blobs than the own engine counts.
 void paintDots(std::vector<unsigned char> &frame)
 {
@@ -272,9 +285,10 @@ private slots:
                 QVERIFY(DialogRunner::click(m_startBox, "BUTTON_OK"));
         };
         count(10);
-        QCOMPARE(m_page->startError(), CELLCOUNT_ERR_BRIGHTNESS);
+        QCOMPARE(m_page->startError(), CELLCOUNT_ERR_STOPPED);
         QCOMPARE(m_frames, 3);
-        QCOMPARE(m_messages, QStringList{CellCountWidget::kStartErrorTexts[8]});
+        QCOMPARE(m_messages, QStringList{CellCountWidget::kStartErrorTexts[CELLCOUNT_ERR_STOPPED]});
+        QCOMPARE(m_page->currentState(), CELLCOUNT_LIVE);
         m_onFrame = nullptr;
         count(0);
         QCOMPARE(m_page->startError(), CELLCOUNT_ERR_BRIGHTNESS);
@@ -504,6 +518,23 @@ private slots:
         const size_t bytes = size_t(frame.sampleCount);
         const unsigned char *expected = gate ? tag.buffer8.get() : m_frame.data();
         QVERIFY(std::equal(expected, expected + bytes, frame.buffer8.get()));
+    }
+
+    // The viability shown is the share of live cells among all counted, to its first decimal.
+    void viabilityShown_data() { engineRows(); }
+    void viabilityShown()
+    {
+        QFETCH(int, engine);
+        countPainted(paintMixedCells, engine);
+        QVERIFY(QTest::qWaitFor([this] { return !m_page->runActive(); }, 60000));
+        checkEnded(CELLCOUNT_RESULT);
+        const int live = m_page->liveNumber(), dead = m_page->deadNumber();
+        qInfo("%d live, %d dead", live, dead);
+        QVERIFY(live > 0 && dead > 0);
+        const QString shown = form()->LABEL_VIABILITY->text();
+        QVERIFY2(shown.endsWith(" %"), qPrintable(shown));
+        const double share = 100.0 * live / (live + dead);
+        QVERIFY2(std::abs(shown.chopped(2).toDouble() - share) <= 0.051, qPrintable(QString("%1 for %2").arg(shown).arg(share)));
     }
 
     // A frame that arrives after a count, before its work files are written, changes neither

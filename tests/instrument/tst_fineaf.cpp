@@ -79,9 +79,12 @@ struct Rig
         video->slotSetCurrentExposure(ExposureLUT8[0][0], ExposureLUT8[0][1], ExposureLUT8[0][2]);
         video->setCurrentGain(GainLUT[0][1], GainLUT[0][2]);
         video->start();
+        // As the application does: each still learns where the turrets stand.
+        video->setSceneCheck([this] { return controller.refreshTurretPositions(); });
         af = std::make_unique<FineAFSequence>(&controller);
         QObject::connect(af.get(), &FineAFSequence::capture, video.get(), &VideoWidget::capture);
         QObject::connect(video.get(), &VideoWidget::captured, af.get(), &FineAFSequence::captureCompleted);
+        QObject::connect(video.get(), &VideoWidget::stillRefused, af.get(), &FineAFSequence::stillRefused);
         QObject::connect(&controller, &Controller::signalMotorPositioningCompleted, af.get(),
                          &FineAFSequence::slotMotorPositioningCompleted, Qt::QueuedConnection);
         return video->isRunning();
@@ -96,6 +99,19 @@ struct Rig
         s.cameraBits = g_camera_mode;
         s.focusSpeed = 100;
         return s;
+    }
+
+    // One run of the kind a caller makes: "interactive", "background", "timelapse" or "cellcount".
+    void run(const QString &kind)
+    {
+        if (kind == "interactive")
+            af->runInteractive(setup());
+        else if (kind == "background")
+            af->runBackground(setup());
+        else if (kind == "timelapse")
+            af->runTimeLapse(setup());
+        else
+            af->runCellCount(setup());
     }
 
     double trueFocus() { return bench.camera.renderer().trueFocusSteps(objective); }
@@ -380,14 +396,7 @@ private slots:
         QSignalSpy afData(rig.af.get(), &FineAFSequence::sendAFData);
         QSignalSpy timeLapse(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
         QSignalSpy cellCount(rig.af.get(), &FineAFSequence::completeCellCountAF);
-        if (kind == "interactive")
-            rig.af->runInteractive(rig.setup());
-        else if (kind == "background")
-            rig.af->runBackground(rig.setup());
-        else if (kind == "timelapse")
-            rig.af->runTimeLapse(rig.setup());
-        else
-            rig.af->runCellCount(rig.setup());
+        rig.run(kind);
         rig.bench.camera.setFault(SimCameraFault::None);
 
         QVERIFY(!rig.af->isRunning());
@@ -426,6 +435,73 @@ private slots:
         }
         if (kind == "cellcount")
             QCOMPARE(int(cellCount[0][1].value<TFineAFErrTable>()), error);
+    }
+
+    // A turret turned by hand during the scan, learnt from the still it spoils or, between two
+    // stills, before the next one is taken. Turned away, the search ends once its pauses are
+    // spent, the stage back where it began, with no point of the other cube scored; turned back
+    // within a pause, the scan starts over from its first height and finds the focus on its own
+    // cube alone. Every caller sees the same.
+    void aTurnDuringTheScan_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("back");
+        QTest::addColumn<bool>("between");
+        QTest::newRow("count, turned away") << "cellcount" << false << false;
+        QTest::newRow("Fine AF, turned away between stills") << "interactive" << false << true;
+        QTest::newRow("drift correction, turned and back") << "timelapse" << true << false;
+    }
+    void aTurnDuringTheScan()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, back);
+        QFETCH(bool, between);
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.bench.instrument.setStagePosition(int(rig.trueFocus()) - 200);
+        const int before = rig.stage();
+        int stills = 0;
+        QObject::connect(rig.video.get(), &VideoWidget::captured, [&] {
+            if (++stills != 3)
+                return;
+            rig.bench.instrument.turnFilter(1, 0); // GFP, standing at once
+            if (between)
+                rig.controller.refreshTurretPositions();
+        });
+        if (back) // turned back as soon as the program learns of the turn
+            QObject::connect(&rig.controller, &Controller::changeFilterPosition, [&](int position) {
+                if (position == 1)
+                    rig.bench.instrument.turnFilter(0, 0);
+            });
+        QString finalText;
+        if (kind == "interactive")
+            pushCloseWhenDone(&finalText);
+        QSignalSpy timeLapse(rig.af.get(), &FineAFSequence::completeTimeLapseAF);
+        QSignalSpy cellCount(rig.af.get(), &FineAFSequence::completeCellCountAF);
+        rig.run(kind);
+
+        QVERIFY(!rig.af->isRunning());
+        QCOMPARE(rig.af->succeeded(), back);
+        QCOMPARE(rig.af->endedByTurretMove(), !back);
+        QCOMPARE(rig.af->restarts(), back ? 1 : 0);
+        QCOMPARE(g_CurrentMenu, MENU_MULTICOLOR);
+        // One pass from the first height up, on one cube.
+        const std::vector<FocusResult> &curve = rig.af->fineAF().focusCurve();
+        for (size_t i = 0; i < curve.size(); ++i)
+            QCOMPARE(curve[i].motorPosition, rig.af->fineAF().startPos() + int(i) * rig.af->fineAF().step());
+        if (back) {
+            QCOMPARE(rig.af->framesScored(), rig.af->fineAF().imageNumber());
+            QVERIFY(std::abs(rig.stage() - rig.trueFocus()) <= rig.af->fineAF().interval());
+        } else {
+            QCOMPARE(rig.stage(), before);
+            QCOMPARE(rig.af->framesScored(), 3); // the stills before the turn
+        }
+        if (kind == "interactive")
+            QCOMPARE(finalText, QString("Fine AF Failed."));
+        if (kind == "timelapse")
+            QCOMPARE(timeLapse[0][1].toBool(), back);
+        if (kind == "cellcount")
+            QCOMPARE(cellCount[0][0].toBool(), back);
     }
 };
 
