@@ -5,6 +5,7 @@
 // series on the real clock.
 #include "TimeLapseRunBench.h"
 #include "ControlWidget.h"
+#include "FastClock.h"
 #include "SimulatedCamera.h"
 #include "TimeLapseWidget.h"
 #include "ui_NIMBODlg.h"
@@ -193,9 +194,11 @@ private slots:
     // Frame 1's still is refused shortly before a correction is due: at 350 ms and a scan range
     // of 20 the autofocus's share leaves about 2 s of the minute between a frame and its
     // correction, less than a retake takes. The frame is skipped at once, not retaken into the
-    // correction, though the next frame's light is most of a minute away.
+    // correction, though the next frame's light is most of a minute away. The camera and the
+    // page's waits run on a fast clock; the schedule's timers on the real one.
     void noRetakeIntoACorrection()
     {
+        const FastClock fast; // the first correction's 41 frames and settling waits
         QVERIFY(enterQuickStage());
         ui()->m_ControlWidget->changeLightPower(-1, -1, 14); // 350 ms
         QTRY_COMPARE(m_page->exposure(), 350);

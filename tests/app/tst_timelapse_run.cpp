@@ -305,15 +305,15 @@ private slots:
     }
 
     // Frames that reach the program 700 ms late (a busy machine) end after the next frame's light
-    // was due, on a lamp that gives light 700 ms after its command: the light stays on from one
-    // frame to the next, and every frame is lit. Switched off and on again at the late light tick,
-    // the lamp would still be dark at the next frame.
+    // was due, on a lamp that gives light only 2.5 s after its command: the light stays on from
+    // one frame to the next, and every frame is lit. Switched off and on again at the late light
+    // tick, the lamp would still be dark at the next frame.
     void lightStaysOnThroughALateFrame()
     {
         QVERIFY(enter());
         VirtualInstrument &board = m_bench->sim->instrument();
-        QTRY_VERIFY(board.state().ledLit[0]); // the live view's light
-        board.setLedSwitchOnMs(700);
+        board.setLedSwitchOnMs(2500);
+        QTRY_VERIFY_WITH_TIMEOUT(board.state().ledLit[0], 10000); // the live view's light
         m_bench->sim->camera().setTransferDelayMs(700);
         plan(0, 2, 1, "Second"); // three frames
         run();

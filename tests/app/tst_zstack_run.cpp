@@ -396,7 +396,8 @@ private slots:
 
     // Stop offered from START: pressed in the box at once, while the stage moves to the start, or
     // while slice 0 is retaken, it ends the stack with no slice and no folder, a range stack's
-    // stage back where it began, a start-to-end stack's at its start once that move ended.
+    // stage back where it stood at START (focused on after the range was set), a start-to-end
+    // stack's at its start once that move ended; the stack ends once.
     void stopBeforeTheFirstSlice_data()
     {
         QTest::addColumn<int>("when"); // 0 at once, 1 moving to the start, 2 retaking slice 0
@@ -411,9 +412,12 @@ private slots:
         QFETCH(int, when);
         QFETCH(bool, range);
         startLive("3.1");
-        const int before = stageSteps();
+        int before = stageSteps();
         if (range) {
             useRange(0, 20, 2.0);
+            before += 300; // focused on after the range was set
+            stage().setStagePosition(before);
+            QTest::qWait(300); // a status poll or two
         } else {
             setPosition(form()->BUTTON_SET_START_POSITION, before - 1024);
             setPosition(form()->BUTTON_SET_END_POSITION, before);
@@ -436,8 +440,10 @@ private slots:
             m_bench->refuseStillsWhile([] { return true; });
             connect(m_bench->ui()->m_VideoWidget, &VideoWidget::stillRefused, this, pressStop);
         }
+        QSignalSpy ends(page(), &ZStackWidget::signalEndZStacking);
         QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
         checkEndedFree();
+        QCOMPARE(ends.count(), 1); // ended once
         QVERIFY(stopShown);
         QCOMPARE(m_captureSteps.size(), 0);
         QVERIFY(!QDir(page()->stackFolder()).exists());

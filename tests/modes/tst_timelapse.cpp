@@ -256,7 +256,8 @@ private slots:
         QTest::newRow("light delay past the interval") << "Second" << 5.0 << 100 << false << 5 << 5000 << 6 << "6 seconds";
         // The frame before, the autofocus's share and the light's lead, one after the other.
         QTest::newRow("correction, 1 s, range 20") << "Minute" << 1.0 << 1000 << true << 20 << 200 << 2 << "2 minutes";
-        QTest::newRow("correction, 10 s, range 5") << "Minute" << 2.0 << 10000 << true << 5 << 200 << 3 << "3 minutes";
+        // 16,542 + 9,000 x 11 + 2,000 + 8,200 ms: a little over 2 minutes, less without either end.
+        QTest::newRow("correction, 8 s, range 5") << "Minute" << 2.0 << 8000 << true << 5 << 200 << 3 << "3 minutes";
     }
     void refusalNamesTheShortestInterval()
     {
