@@ -5,6 +5,7 @@
 #include "Utilities.h"
 
 #include <QDir>
+#include <cmath>
 
 namespace {
 const char *const kRawDataFolder = "/media/VANTOR SSD/.TimeLapse/";
@@ -35,12 +36,7 @@ int TimeLapse::canRun(int bitDepth, bool pseudoColor)
 {
     if (m_fInterval < 1.0f || m_fInterval == 0.0f)
         return 1;
-    // A frame's still, saving and display must fit into the interval. The still is the first
-    // frame exposed wholly after the capture tick: the frame in flight ends first, so it takes up
-    // to two exposures and the sensor's read-out.
-    const int readoutMs = int(sensorReadoutUs(bitDepth == 16 ? kReadoutMode16 : kReadoutMode8) / 1000.0);
-    const int needed = 2 * m_nExposure + readoutMs + 200 + (pseudoColor ? 780 : 400);
-    if (m_fInterval * 1000.0f < float(needed))
+    if (m_fInterval * 1000.0f < float(frameMs(m_nExposure, bitDepth, pseudoColor)))
         return 3;
     m_nCount = 0;
     m_nTotalCount = int(float(m_nTotalTime) / m_fInterval) + 1; // frames at 0, interval, ... up to the total
@@ -50,6 +46,12 @@ int TimeLapse::canRun(int bitDepth, bool pseudoColor)
         return 5;
     clearThumbnails();
     return 0;
+}
+
+int TimeLapse::frameMs(int exposure, int bitDepth, bool pseudoColor)
+{
+    const int readoutMs = int(std::ceil(sensorReadoutUs(bitDepth == 16 ? kReadoutMode16 : kReadoutMode8) / 1000.0));
+    return 2 * (exposure + readoutMs) + (pseudoColor ? 780 : 400);
 }
 
 int TimeLapse::deleteRawData()

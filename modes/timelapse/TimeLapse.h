@@ -23,6 +23,11 @@ public:
     // 0 when the plan can run; else the start code of the first failing check (1, 3, 7, 5).
     // Fixes totalCount (both ends counted) once the timing checks pass.
     int canRun(int bitDepth, bool pseudoColor);
+    // The longest a frame takes from its capture tick until it is saved and shown, in ms: the
+    // frame in flight at the request ends, the still is exposed and read (two frame periods of the
+    // sensor at that depth), then it is saved and shown (longer in pseudo colour). The next frame's
+    // light may come on meanwhile: it then stays on, lit for longer than its lead.
+    static int frameMs(int exposure, int bitDepth, bool pseudoColor);
 
     int hours() const { return m_nHours; }
     int minutes() const { return m_nMinutes; }

@@ -56,6 +56,7 @@ const char *const kInProgressText = "<p><b>Time lapse imaging in progress ...</b
 const char *const kSaveFailedText = "<p><b>Save failed.</b></p>";
 const QSize kLoadThumbnailSize(80, 60);
 const char *const kTooLongText = "<p><b>Error!</b><br/><br/>Total time cannot exceed %1.<br/>Adjust the total time.</p>";
+const char *const kShortestIntervalText = "<br/><br/>The shortest interval that works is %1.";
 const char *const kZScanStyle = "QLineEdit {background-color: rgb(62,58, 57); border-width: 0px; color: white;}"
                                 "QLineEdit::disabled {background-color: rgb(62,58, 57); border-width: 0px; color: rgb(98,98,98);}";
 
@@ -373,25 +374,70 @@ bool TimeLapseWidget::canStart()
     m_nCorrectionCounter = 0;
     m_nTestCount = 0;
     m_nCapturePeriod = int(m_TimeLapse.interval() * 1000.0f);
-    m_nLightPeriod = m_nCapturePeriod - (ui->SPINBOX_LIGHT_DELAY->value() + m_TimeLapse.exposure());
-    const int range = ui->COMBO_ZSCAN_RANGE->currentText().toInt();
-    m_nCorrectionPeriod = m_nLightPeriod - ((m_nExposure + 1000) * (2 * range + 1) + 2000);
+    m_nLightPeriod = m_nCapturePeriod - lightLeadMs();
+    m_nCorrectionPeriod = m_nLightPeriod - correctionShareMs();
     // Without room for the light lead the light would never come on before a frame.
     if (m_nLightPeriod <= 0) {
         m_nStartCode = 3;
         return false;
     }
     if (correctionOn()) {
-        if (m_nCapturePeriod < 60000) {
+        if (m_nCapturePeriod < kCorrectionMinIntervalMs) {
             m_nStartCode = 2;
             return false;
         }
-        if (m_nCorrectionPeriod < 1) {
+        // The correction begins once the frame before it is saved.
+        if (m_nCorrectionPeriod < planFrameMs()) {
             m_nStartCode = 3;
             return false;
         }
     }
     return true;
+}
+
+int TimeLapseWidget::lightLeadMs() const
+{
+    return ui->SPINBOX_LIGHT_DELAY->value() + m_TimeLapse.exposure();
+}
+
+int TimeLapseWidget::correctionShareMs() const
+{
+    const int range = ui->COMBO_ZSCAN_RANGE->currentText().toInt();
+    return (m_TimeLapse.exposure() + 1000) * (2 * range + 1) + 2000;
+}
+
+int TimeLapseWidget::planFrameMs() const
+{
+    return TimeLapse::frameMs(m_TimeLapse.exposure(), m_nBitDepth, m_bPseudoColor);
+}
+
+int TimeLapseWidget::shortestIntervalMs() const
+{
+    // A frame, and the light's lead (which the frame before may overlap); with the correction,
+    // the frame before, the autofocus and the lead one after the other.
+    int shortest = qMax(1000, qMax(planFrameMs(), lightLeadMs() + 1));
+    if (correctionOn())
+        shortest = qMax(shortest, qMax(kCorrectionMinIntervalMs, planFrameMs() + correctionShareMs() + lightLeadMs()));
+    return shortest;
+}
+
+QString TimeLapseWidget::shortestIntervalText() const
+{
+    // Whole units of the interval field: its own unit, or a larger one past the field's maximum.
+    static const struct
+    {
+        int ms;
+        const char *name;
+    } units[] = {{1000, "second"}, {60000, "minute"}, {3600000, "hour"}};
+    const QString typed = ui->COMBOBOX_INTERVAL_TYPE->currentText();
+    int unit = typed == QLatin1String("Hour") ? 2 : typed == QLatin1String("Minute") ? 1 : 0;
+    int count = 0;
+    for (;; ++unit) {
+        count = (shortestIntervalMs() + units[unit].ms - 1) / units[unit].ms;
+        if (count <= int(ui->SPINBOX_INTERVAL->maximum()) || unit == 2)
+            break;
+    }
+    return QString("%1 %2%3").arg(count).arg(units[unit].name, count == 1 ? "" : "s");
 }
 
 quint64 TimeLapseWidget::bytesPerImage(int bitDepth, bool colour)
@@ -425,7 +471,7 @@ bool TimeLapseWidget::createFolder(QString path, QString &name)
 static const QMap<int, TMessageType> &startCodePresets()
 {
     static const QMap<int, TMessageType> presets = {
-        {1, MSG_INTERVAL_BELOW_10S},      {2, MSG_INTERVAL_BELOW_1MIN_WITH_AF}, {3, MSG_EXPOSURE_EXCEEDS_INTERVAL},
+        {1, MSG_INTERVAL_BELOW_10S},      {2, MSG_INTERVAL_BELOW_1MIN_WITH_AF},
         {4, MSG_INSUFFICIENT_DISK_SPACE}, {5, MSG_TOTAL_TIME_TOO_SHORT},        {7, MSG_TIMELAPSE_TOO_MANY_IMAGES},
         {8, MSG_USB_REINSERT},            {9, MSG_TARGET_FOLDER_NOT_SELECTED}};
     return presets;
@@ -435,6 +481,10 @@ QString TimeLapseWidget::startCodeMessage(int code) const
 {
     if (startCodePresets().contains(code))
         return MessageDlg::presetText(startCodePresets().value(code));
+    if (code == 3) { // the preset's text, and the interval that would run
+        QString text = MessageDlg::presetText(MSG_EXPOSURE_EXCEEDS_INTERVAL);
+        return text.insert(text.lastIndexOf("</p>"), QString(kShortestIntervalText).arg(shortestIntervalText()));
+    }
     return code == 10 ? QString(kTooLongText).arg(m_LongestTotalTime) : QString();
 }
 
@@ -557,6 +607,7 @@ void TimeLapseWidget::on_BUTTON_TIMELAPSE_RUN_clicked()
 
 void TimeLapseWidget::startSchedule(bool immediateFrame)
 {
+    m_bLightKept = false;
     bool startCorrection = true;
     int reserved = 0;
     if (m_nRemainCorrection <= 1000 && m_nRemainLight <= 1000) {
@@ -779,6 +830,8 @@ void TimeLapseWidget::enableLightON()
 void TimeLapseWidget::switchLightOnForFrame()
 {
     m_bLightTickDone = true;
+    if (m_bLightKept)
+        return; // on since the frame before: settled
     emit lightOn();
     m_LightOnClock.start(); // the board has taken the command: the light settles from now
 }
@@ -812,7 +865,7 @@ void TimeLapseWidget::enableCapture()
     // late the light tick came or whether it came at all.
     if (!m_bLightTickDone)
         switchLightOnForFrame();
-    const qint64 settle = lead - m_LightOnClock.elapsed();
+    const qint64 settle = m_bLightKept ? 0 : lead - m_LightOnClock.elapsed();
     if (settle > 0)
         delay(int(settle));
     if (isEnableSerialLog())
@@ -951,6 +1004,7 @@ void TimeLapseWidget::slotCompleteTimeLapseAF(int position, bool success, TFineA
             return;
         }
     } else if (!m_bLightTickDone) {
+        m_bLightKept = false;
         emit lightOff();
     }
     if (m_nMotorRequest == -1) {
@@ -1068,7 +1122,11 @@ int TimeLapseWidget::countFrame(qint64 stampS)
 
 void TimeLapseWidget::endFrame(int count, bool ended)
 {
-    emit lightOff();
+    // A frame that ended once the next frame's light was due leaves the light on: lit since this
+    // frame, it has settled for longer than its lead, and the next frame keeps its time.
+    m_bLightKept = !ended && !m_bStop && m_LightTimer.isActive() && m_LightTimer.remainingTime() == 0;
+    if (!m_bLightKept)
+        emit lightOff();
     ui->PROGRESSBAR_COUNT->setValue(count);
     ui->PROGRESSBAR_COUNT->repaint();
     if (ended)

@@ -52,6 +52,7 @@ public:
     static constexpr int kPositionAnswerTimeoutMs = 2000;
     // A correction ends at least this long before its frame, however long its autofocus took.
     static constexpr int kCorrectionMarginMs = 2000;
+    static constexpr int kCorrectionMinIntervalMs = 60000;
 
     // Recordings go to the internal SSD only (a fixed path).
     static const QString kRecordVolume;
@@ -130,6 +131,16 @@ public:
     // How far ahead of its frame a correction starts: the light's lead and the autofocus's share
     // (that of the start check, or the longest autofocus of this start with a margin).
     int correctionLeadMs() const;
+    // How long the light is on before a frame: its settling and one exposure.
+    int lightLeadMs() const;
+    // The correction autofocus's share of an interval by the start check.
+    int correctionShareMs() const;
+    // How long a frame of the plan takes (TimeLapse::frameMs at the page's depth and colour).
+    int planFrameMs() const;
+    // The shortest interval the start check passes for the plan's exposure, the light's lead and
+    // the correction as chosen, in ms; as a text in whole units of the interval field.
+    int shortestIntervalMs() const;
+    QString shortestIntervalText() const;
     int exposure() const { return m_nExposure; }
     int bitDepth() const { return m_nBitDepth; }
     int focusOffset() const { return m_nOffset; }
@@ -345,6 +356,7 @@ private:
     bool m_bCapturePending = false;
     bool m_bLightTickDone = false;
     QElapsedTimer m_LightOnClock; // since the light of the coming frame went on
+    bool m_bLightKept = false;    // the light stayed on after a frame that ended past the next one's light
     QElapsedTimer m_ScheduleClock; // since the timers of this start began
     qint64 m_nFrameDueMs = 0;     // the coming timed frame's slot on that clock
     int m_nFrameLateMs = 0;       // how late the frame being taken is

@@ -851,6 +851,7 @@ void ZStackWidget::slotSetCurrentMotorPosition(int position)
     }
     case 2:
         if (m_bStop) {
+            m_bReturnStarted = true; // the stage has not moved: nothing to return from
             completedZStacking();
             return;
         }
@@ -937,13 +938,14 @@ void ZStackWidget::on_BUTTON_Z_STACK_START_clicked()
     setCurrentState(ZSTACK_STACKING);
     ui->LABEL_POS_STAMP->clear();
     m_MergedPath.clear();
+    m_bStackStartPending = true;
     QTimer::singleShot(500, this, &ZStackWidget::slotZStacking);
     m_bFirstSlicePending = true;
     m_pProgressDlg = new MessageDlg;
     m_pProgressDlg->setMessage(kInProgress);
     m_pProgressDlg->setButtonText("Stop", "Cancel");
     m_pProgressDlg->setSignalMode(true);
-    m_pProgressDlg->setButtonVisibility(MSG_BUTTON_NONE);
+    m_pProgressDlg->setButtonVisibility(MSG_BUTTON_OK); // Stop from the start
     connect(m_pProgressDlg, &MessageDlg::signalOKClicked, this, &ZStackWidget::slotOKClicked);
     m_pProgressDlg->exec();
     if (m_pProgressDlg)
@@ -982,6 +984,12 @@ void ZStackWidget::slotCalculrateIntervalOrImageNumber()
 
 void ZStackWidget::slotZStacking()
 {
+    m_bStackStartPending = false;
+    if (m_bStop) { // stopped before anything moved
+        m_bReturnStarted = true;
+        completedZStacking();
+        return;
+    }
     emit signalEnablePullingCommand(false);
     m_bSaved = false;
     m_bFirstTime = false;
@@ -1205,8 +1213,8 @@ void ZStackWidget::on_BUTTON_Z_STACK_STOP_clicked()
 // taken for the return's), a pending position answer ends the run when it comes.
 void ZStackWidget::endStack()
 {
-    if (m_nCurrentState != ZSTACK_STACKING || m_bReturnStarted)
-        return;
+    if (m_nCurrentState != ZSTACK_STACKING || m_bReturnStarted || m_bStackStartPending)
+        return; // a stack about to begin ends as it begins
     if (movePending()) {
         m_bEndAfterMove = true;
         return;

@@ -283,6 +283,7 @@ private:
     bool m_bMovingToStart = false;
     bool m_bReturning = false;
     bool m_bReturnStarted = false;
+    bool m_bStackStartPending = false; // START accepted, the stack's first request not yet made
     bool m_bEndAfterMove = false; // stopped while a move was under way: end when it has ended
     bool m_bAwaitingFrame = false;
     bool m_bStop = false;

@@ -5,11 +5,13 @@
 // series on the real clock.
 #include "TimeLapseRunBench.h"
 #include "ControlWidget.h"
+#include "FastClock.h"
 #include "FineAFSequence.h"
 #include "SimulatedCamera.h"
 #include "TimeLapseWidget.h"
 #include "ui_NIMBODlg.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -217,6 +219,30 @@ private slots:
         QCOMPARE(m_page->correctionLeadMs(), lead);
         QTest::mouseClick(w<QPushButton>("BUTTON_TIMELAPSE_STOP"), Qt::LeftButton);
         QCOMPARE(m_page->currentState(), TIMELAPSE_SHOWN);
+    }
+
+    // Frame 1's still is refused shortly before a correction is due: at 350 ms and a scan range
+    // of 20 the autofocus's share leaves about 2 s of the minute between a frame and its
+    // correction, less than a retake takes. The frame is skipped at once, not retaken into the
+    // correction, though the next frame's light is most of a minute away. The camera and the
+    // page's waits run on a fast clock; the schedule's timers on the real one.
+    void noRetakeIntoACorrection()
+    {
+        const FastClock fast; // the first correction's 41 frames and settling waits
+        QVERIFY(enterQuickStage());
+        ui()->m_ControlWidget->changeLightPower(-1, -1, 14); // 350 ms
+        QTRY_COMPARE(m_page->exposure(), 350);
+        plan(30, 0, 1, "Minute", true);
+        w<QComboBox>("COMBO_ZSCAN_RANGE")->setCurrentText("20");
+        run();
+        QCOMPARE(m_page->currentState(), TIMELAPSE_ACQUIRING);
+        QCOMPARE(count(), 1);
+        int refused = 0;
+        m_bench->refuseStillsWhile([&] { return count() == 1 && refused++ == 0; });
+        QMetaObject::invokeMethod(m_page, "enableCapture");
+        QCOMPARE(refused, 1);
+        QCOMPARE(count(), 2); // skipped within the tick
+        QCOMPARE(QDir(seriesFolder()).entryList({"*.tif"}, QDir::Files, QDir::Name), QStringList{"Cells_0000.tif"});
     }
 
     // Ten minutes at one frame a minute with a correction before every frame, on the real clock,

@@ -305,6 +305,26 @@ private slots:
             QVERIFY2(means[i] > 40, qPrintable(QString("frame %1: mean %2").arg(i).arg(means[i])));
     }
 
+    // Frames that reach the program 700 ms late (a busy machine) end after the next frame's light
+    // was due, on a lamp that gives light only 2.5 s after its command: the light stays on from
+    // one frame to the next, and every frame is lit. Switched off and on again at the late light
+    // tick, the lamp would still be dark at the next frame.
+    void lightStaysOnThroughALateFrame()
+    {
+        QVERIFY(enter());
+        VirtualInstrument &board = m_bench->sim->instrument();
+        board.setLedSwitchOnMs(2500);
+        QTRY_VERIFY_WITH_TIMEOUT(board.state().ledLit[0], 10000); // the live view's light
+        m_bench->sim->camera().setTransferDelayMs(700);
+        plan(0, 2, 1, "Second"); // three frames
+        run();
+        QVERIFY(waitEnded());
+        const QList<double> means = meansByPython(seriesFolder());
+        QCOMPARE(means.size(), 3);
+        for (int i = 0; i < means.size(); ++i) // lit: about 120, dark: a few grey levels
+            QVERIFY2(means[i] > 40, qPrintable(QString("frame %1: mean %2").arg(i).arg(means[i])));
+    }
+
     // A frame taken 3.5 s after its slot (the GUI thread held inside its light signal) records
     // when it was taken, as do the frames after it, whose slots the late one moved.
     void lateFrameRecordsItsTime()

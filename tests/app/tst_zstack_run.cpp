@@ -24,6 +24,7 @@ class TestZStackRun : public QObject
     QPointer<QDialog> m_progress;
     QList<int> m_captureSteps; // stage counter at each slice taken
     int m_stopAfter = -1;      // slices after which the progress box's Stop is pressed
+    std::function<void(QDialog *)> m_onProgress; // run on the progress box once it shows
 
     ZStackWidget *page() const { return m_bench->ui()->m_ZStackWidget; }
     Ui_ZStackWidget *form() const { return page()->form(); }
@@ -46,7 +47,10 @@ class TestZStackRun : public QObject
                 return 1;
             if (text.contains("progress"))
                 m_progress = dialog;
-            return DialogRunner::showAndRun(dialog, [](QDialog *) {}, 240000);
+            return DialogRunner::showAndRun(dialog, [this, text](QDialog *shown) {
+                if (text.contains("progress") && m_onProgress)
+                    m_onProgress(shown);
+            }, 240000);
         });
         QTest::mouseClick(m_bench->ui()->BUTTON_Z_STACK_MENU, Qt::LeftButton);
         QVERIFY(m_bench->waitUnlocked());
@@ -127,6 +131,7 @@ private slots:
     {
         m_captureSteps.clear();
         m_stopAfter = -1;
+        m_onProgress = nullptr;
         ZStackWidget::setAnswerTimeoutMs(0);
     }
 
@@ -351,10 +356,15 @@ private slots:
         useRange(2, 2, 2.0);
         const int before = stageSteps();
         QList<int> refusedAt; // stage counter at each refused still
+        QList<qint64> refusedMs; // and when it was judged
+        QElapsedTimer clock;
+        clock.start();
         m_bench->refuseStillsWhile([&] {
             const bool refuse = m_captureSteps.size() == atSlice && (refusals < 0 || refusedAt.size() < refusals);
-            if (refuse)
+            if (refuse) {
                 refusedAt << stageSteps();
+                refusedMs << clock.elapsed();
+            }
             return refuse;
         });
         if (refusals < 0)
@@ -373,12 +383,73 @@ private slots:
         QVERIFY(!refusedAt.isEmpty());
         for (int at : refusedAt) // every retake at the spoilt slice's height
             QCOMPARE(at, slices > atSlice ? m_captureSteps[atSlice] : refusedAt.first());
+        for (int i = 1; i < refusedMs.size(); ++i) // each retake after its pause: a turn by hand may end
+            QVERIFY2(refusedMs[i] - refusedMs[i - 1] >= StillRetakes::kPauseMs,
+                     qPrintable(QString("retake %1 judged %2 ms after the still before").arg(i).arg(refusedMs[i] - refusedMs[i - 1])));
         QVERIFY(QTest::qWaitFor([this] { return !stage().state().stageMoving; }, 10000));
         QCOMPARE(stageSteps(), before);
         const QStringList boxes = m_bench->dialogs();
         QVERIFY2(!boxes.contains("MessageDlg:" + ZStackWidget::kStoppedAnsweringText), qPrintable(boxes.join('\n')));
         QVERIFY2(boxes.filter("moved while it was taken").isEmpty(), qPrintable(boxes.join('\n')));
         QCOMPARE(boxes.count("MessageDlg:" + ZStackWidget::kTurretMovedText), told ? 1 : 0);
+    }
+
+    // Stop offered from START: pressed in the box at once, while the stage moves to the start, or
+    // while slice 0 is retaken, it ends the stack with no slice and no folder, a range stack's
+    // stage back where it stood at START (focused on after the range was set), a start-to-end
+    // stack's at its start once that move ended; the stack ends once.
+    void stopBeforeTheFirstSlice_data()
+    {
+        QTest::addColumn<int>("when"); // 0 at once, 1 moving to the start, 2 retaking slice 0
+        QTest::addColumn<bool>("range");
+        QTest::newRow("at once, range") << 0 << true;
+        QTest::newRow("moving to the start, range") << 1 << true;
+        QTest::newRow("moving to the start, start to end") << 1 << false;
+        QTest::newRow("retaking slice 0, range") << 2 << true;
+    }
+    void stopBeforeTheFirstSlice()
+    {
+        QFETCH(int, when);
+        QFETCH(bool, range);
+        startLive("3.1");
+        int before = stageSteps();
+        if (range) {
+            useRange(0, 20, 2.0);
+            before += 300; // focused on after the range was set
+            stage().setStagePosition(before);
+            QTest::qWait(300); // a status poll or two
+        } else {
+            setPosition(form()->BUTTON_SET_START_POSITION, before - 1024);
+            setPosition(form()->BUTTON_SET_END_POSITION, before);
+            stage().setStagePosition(before);
+        }
+        bool stopShown = false;
+        const auto pressStop = [this, &stopShown] {
+            QTimer::singleShot(0, this, [this, &stopShown] {
+                if (!m_progress)
+                    return;
+                stopShown = m_progress->findChild<QWidget *>("BUTTON_OK")->isVisible();
+                DialogRunner::click(m_progress, "BUTTON_OK");
+            });
+        };
+        if (when == 0)
+            m_onProgress = [&](QDialog *) { pressStop(); };
+        if (when == 1)
+            connect(page(), &ZStackWidget::signalSetMotorSpeedAndStartZPosition, this, pressStop);
+        if (when == 2) {
+            m_bench->refuseStillsWhile([] { return true; });
+            connect(m_bench->ui()->m_VideoWidget, &VideoWidget::stillRefused, this, pressStop);
+        }
+        QSignalSpy ends(page(), &ZStackWidget::signalEndZStacking);
+        QTest::mouseClick(form()->BUTTON_Z_STACK_START, Qt::LeftButton);
+        checkEndedFree();
+        QCOMPARE(ends.count(), 1); // ended once
+        QVERIFY(stopShown);
+        QCOMPARE(m_captureSteps.size(), 0);
+        QVERIFY(!QDir(page()->stackFolder()).exists());
+        QVERIFY(QTest::qWaitFor([this] { return !stage().state().stageMoving; }, 10000));
+        QCOMPARE(stageSteps(), range ? before : before - 1024);
+        QVERIFY2(!m_bench->dialogs().contains("MessageDlg:" + ZStackWidget::kTurretMovedText), qPrintable(m_bench->dialogs().join('\n')));
     }
 };
 

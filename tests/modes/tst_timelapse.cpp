@@ -143,6 +143,8 @@ private slots:
         // A still takes up to two exposures and the read-out.
         QTest::newRow("5 s exposure, 10 s") << 100 << 10.0 << 2 << 5000 << false << 3 << 0;
         QTest::newRow("5 s exposure, 11 s") << 110 << 11.0 << 2 << 5000 << false << 0 << 11;
+        QTest::newRow("3 s exposure, 7 s") << 14 << 7.0 << 2 << 3000 << false << 0 << 3;
+        QTest::newRow("3 s exposure, 6 s") << 14 << 6.0 << 2 << 3000 << false << 3 << 0;
     }
     void planCodes()
     {
@@ -234,6 +236,58 @@ private slots:
                      QString("<p><b>Error!</b><br/><br/>Total time cannot exceed 00:06:00.<br/>Adjust the total time.</p>"));
         if (!periods.isEmpty())
             QCOMPARE((QList<int>{p.page->capturePeriod(), p.page->lightPeriod(), p.page->correctionPeriod()}), periods);
+    }
+
+    // A refused plan names the shortest interval that works, in whole units of the field: that
+    // interval passes the start check and one unit less is refused.
+    void refusalNamesTheShortestInterval_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<double>("interval");
+        QTest::addColumn<int>("exposure");
+        QTest::addColumn<bool>("correction");
+        QTest::addColumn<int>("range");
+        QTest::addColumn<int>("lightDelay");
+        QTest::addColumn<int>("shortest"); // in the unit
+        QTest::addColumn<QString>("text");
+        // Two frame periods of the sensor (exposure and read-out) and the saving.
+        QTest::newRow("3 s exposure") << "Second" << 6.0 << 3000 << false << 5 << 200 << 7 << "7 seconds";
+        QTest::newRow("15 s exposure") << "Second" << 20.0 << 15000 << false << 5 << 200 << 31 << "31 seconds";
+        QTest::newRow("light delay past the interval") << "Second" << 5.0 << 100 << false << 5 << 5000 << 6 << "6 seconds";
+        // The frame before, the autofocus's share and the light's lead, one after the other.
+        QTest::newRow("correction, 1 s, range 20") << "Minute" << 1.0 << 1000 << true << 20 << 200 << 2 << "2 minutes";
+        // 16,542 + 9,000 x 11 + 2,000 + 8,200 ms: a little over 2 minutes, less without either end.
+        QTest::newRow("correction, 8 s, range 5") << "Minute" << 2.0 << 8000 << true << 5 << 200 << 3 << "3 minutes";
+    }
+    void refusalNamesTheShortestInterval()
+    {
+        QFETCH(QString, unit);
+        QFETCH(double, interval);
+        QFETCH(int, exposure);
+        QFETCH(bool, correction);
+        QFETCH(int, range);
+        QFETCH(int, lightDelay);
+        QFETCH(int, shortest);
+        QFETCH(QString, text);
+        Page p;
+        p.page->setSaveTarget(p.ssd, "Cells", "tif");
+        p.w<QComboBox>("COMBO_FOCUS_DRIFT")->setCurrentText(correction ? "On" : "Off");
+        p.w<QComboBox>("COMBO_ZSCAN_RANGE")->setCurrentText(QString::number(range));
+        p.w<QSpinBox>("SPINBOX_LIGHT_DELAY")->setValue(lightDelay);
+        p.w<QComboBox>("COMBOBOX_INTERVAL_TYPE")->setCurrentText(unit);
+        p.w<QSpinBox>("SPINBOX_HOUR")->setValue(1);
+        p.page->changedExposure(exposure);
+        // The check as Run makes it, from the form.
+        const auto check = [&p](double value) {
+            p.w<QDoubleSpinBox>("SPINBOX_INTERVAL")->setValue(value);
+            p.page->slotCalculrateParameter();
+            return p.page->startCode();
+        };
+        QCOMPARE(check(interval), 3);
+        const QString message = p.page->startCodeMessage(3);
+        QVERIFY2(message.endsWith("<br/><br/>The shortest interval that works is " + text + ".</p>"), qPrintable(message));
+        QCOMPARE(check(shortest), 0);
+        QCOMPARE(check(shortest - 1), 3);
     }
 
     void longestContinuousTime_data()
