@@ -268,7 +268,7 @@ class TestPictureLabels : public QObject
         start(600);
         MultiColorWidget *page = ui()->m_MultiColorWidget;
         openPage(ui()->BUTTON_MULTI_COLOR_MENU, page, "on_BUTTON_LIVE_clicked");
-        m_hand->start(TurretHand::plan(m_seed, 4, 300, 6000, kTrans, kGfp, 0));
+        m_hand->start(TurretHand::plan(m_seed, 3, 300, 6000, kTrans, kGfp, 0));
         for (int i = 0; i < 4; ++i) {
             QVERIFY(QMetaObject::invokeMethod(page, "on_BUTTON_CAPTURE_clicked"));
             QVERIFY(m_bench->waitUnlocked());
@@ -305,14 +305,14 @@ class TestPictureLabels : public QObject
         openPage(ui()->BUTTON_TIME_LAPSE_MENU, page, "on_BUTTON_TIMELAPSE_LIVE_clicked");
         page->findChild<QSpinBox *>("SPINBOX_HOUR")->setValue(0);
         page->findChild<QSpinBox *>("SPINBOX_MINUTE")->setValue(0);
-        page->findChild<QSpinBox *>("SPINBOX_SECOND")->setValue(continuous ? 4 : 8);
+        page->findChild<QSpinBox *>("SPINBOX_SECOND")->setValue(continuous ? 4 : 12);
         page->findChild<QComboBox *>("COMBOBOX_INTERVAL_TYPE")->setCurrentText(continuous ? "Continuous" : "Second");
         page->findChild<QDoubleSpinBox *>("SPINBOX_INTERVAL")->setValue(continuous ? 1 : 4);
         page->findChild<QComboBox *>("COMBO_FOCUS_DRIFT")->setCurrentText("Off");
         QDir(Paths::ssd()).mkpath("Data");
         page->setSaveTarget(Paths::path("/media/VANTOR SSD/Data"), "Cells", "tif");
         m_hand->start(continuous ? TurretHand::plan(m_seed, 3, 500, 3500, kTrans, kGfp)
-                                 : TurretHand::plan(m_seed, 3, 300, 8000, kTrans, kGfp, 0));
+                                 : TurretHand::plan(m_seed, 2, 300, 11000, kTrans, kGfp, 0));
         QTest::mouseClick(page->findChild<QPushButton *>("BUTTON_TIMELAPSE_RUN"), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&] { return page->currentState() == TIMELAPSE_SHOWN && m_bench->menuUnlocked(); },
                                 kHangBoundMs));
