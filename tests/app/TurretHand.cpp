@@ -98,10 +98,11 @@ void TurretHand::run(QList<Turn> turns)
         const int home = m_sim.instrument().state().filterPosition;
         const int64_t beginUs = m_sim.camera().nextExposureBeginUs();
         const int64_t periodUs = int64_t(m_sim.camera().framePeriodMs() * 1000);
-        if (!sleepUntilUs(beginUs + periodUs / 10))
+        // Early in it: the turret stands again well before the exposure ends.
+        if (!sleepUntilUs(beginUs + periodUs / 20))
             break;
         turn(t.position);
-        if (!sleepUntilUs(beginUs + periodUs / 4))
+        if (!sleepUntilUs(beginUs + periodUs / 10))
             break;
         turn(home);
     }
