@@ -72,7 +72,8 @@ class TestPictureLabels : public QObject
     {
         std::vector<int> values;
         int bits = 8;
-        int cube = -1; // the control panel's
+        int cube = -1;  // the control panel's
+        int search = 0; // the focus search it was taken for (numbered from 1), 0 for none
     };
 
     std::unique_ptr<AppBench> m_bench;
@@ -81,7 +82,7 @@ class TestPictureLabels : public QObject
     QList<Still> m_stills;
     uint32_t m_seed = 0;
     QStringList m_wrong; // every picture or count that disagrees, with why
-    int m_searchCube = -1; // the cube every still must show: a focus search's or a count's
+    int m_searches = 0;    // focus searches seen taking stills
 
     Ui_NIMBODlg *ui() const { return m_bench->ui(); }
     ControlWidget *panel() const { return ui()->m_ControlWidget; }
@@ -137,7 +138,10 @@ class TestPictureLabels : public QObject
 
     void noteStill(const uchar *frame, int bits)
     {
-        Still still{{}, bits, panel()->currentFilterPosition()};
+        const bool searching = panel()->fineAF().isRunning();
+        if (searching && (m_stills.isEmpty() || !m_stills.last().search))
+            ++m_searches;
+        Still still{{}, bits, panel()->currentFilterPosition(), searching ? m_searches : 0};
         for (const cv::Point &p : FrameLog::places()) {
             const int i = p.y * SampleRenderer::Width + p.x;
             still.values.push_back(bits == 16 ? reinterpret_cast<const uint16_t *>(frame)[i] : frame[i]);
@@ -173,17 +177,27 @@ class TestPictureLabels : public QObject
             m_wrong << QString("%1 (%2) was exposed across a turn, in the dark or under a changing light").arg(what, exposure);
         else if (o.filter != cube)
             m_wrong << QString("%1 (%2) names cube %3 but shows cube %4").arg(what, exposure).arg(cube).arg(o.filter);
-        else if (m_searchCube >= 0 && o.filter != m_searchCube)
-            m_wrong << QString("%1 (%2) shows cube %3 in a run begun under cube %4").arg(what, exposure).arg(o.filter).arg(m_searchCube);
+
     }
 
+    // Every still judged by its frame; the stills of one focus search all show one cube.
     void checkStills()
     {
         const std::vector<FrameLog::Frame> frames = m_log->frames();
+        QMap<int, int> searchCube; // by search: the cube of its first still
         for (int i = 0; i < m_stills.size(); ++i) {
+            const Still &still = m_stills[i];
             double agreement = 0;
-            const FrameLog::Frame *f = FrameLog::match(frames, m_stills[i].values, m_stills[i].bits, kMinAgreement, &agreement);
-            judge(f, agreement, m_stills[i].cube, QString("still %1 handed on").arg(i + 1));
+            const FrameLog::Frame *f = FrameLog::match(frames, still.values, still.bits, kMinAgreement, &agreement);
+            const QString what = QString("still %1 handed on").arg(i + 1);
+            judge(f, agreement, still.cube, what);
+            if (!f || !still.search)
+                continue;
+            const int cube = searchCube.value(still.search, f->optics.filter);
+            searchCube[still.search] = cube;
+            if (f->optics.filter != cube)
+                m_wrong << QString("%1 shows cube %2 in focus search %3, whose first still showed cube %4")
+                               .arg(what).arg(f->optics.filter).arg(still.search).arg(cube);
         }
     }
 
@@ -378,7 +392,6 @@ class TestPictureLabels : public QObject
     void count()
     {
         start(10, 10);
-        m_searchCube = kTrans;
         openPage(ui()->BUTTON_COUNT_MENU, ui()->m_CellCountWidget, "on_BUTTON_LIVE_clicked");
         const int field = countOnce(CountTurn::None, 0);
         QVERIFY2(field > 0, "the field was not counted");
@@ -405,7 +418,6 @@ class TestPictureLabels : public QObject
         const int before = scope().state().stagePhysical();
         // Away while the scan runs (it begins a second after the button), back when a retake at the
         // height of a refused still would long have been taken.
-        m_searchCube = kTrans;
         const QList<TurretHand::Turn> away = TurretHand::plan(m_seed, 1, 1100, 2200, kTrans, kGfp);
         m_hand->start({away[0], {away[0].atMs + 4000, kTrans, false}});
         QVERIFY(QMetaObject::invokeMethod(panel(), "on_BUTTON_FINE_AF_clicked"));
@@ -426,7 +438,7 @@ private slots:
     {
         m_stills.clear();
         m_wrong.clear();
-        m_searchCube = -1;
+        m_searches = 0;
         m_log = nullptr;
     }
 
