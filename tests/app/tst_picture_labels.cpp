@@ -5,7 +5,7 @@
 // The paths that take, label or open a picture, and where each is judged here:
 //   - The still wait, VideoWidget::capture and slotGrabOne (waitForStill): every page's still and
 //     every focus search's. Each still handed on (captured, grabbed) must show one cube that stood
-//     lit for its whole exposure, the cube the control panel names.
+//     lit for its whole exposure, and the stills of one focus search one and the same cube.
 //   - Multicolor capture and Auto-run (MultiColorWidget::captureCompleted): the auto-saved file
 //     (MultiColorAutoSave) carries the label taken at the capture; Save (SaveOptionsDlg) labels
 //     each channel by its own filter position. Judged: the auto-saved files.
@@ -72,7 +72,6 @@ class TestPictureLabels : public QObject
     {
         std::vector<int> values;
         int bits = 8;
-        int cube = -1;  // the control panel's
         int search = 0; // the focus search it was taken for (numbered from 1), 0 for none
     };
 
@@ -96,8 +95,8 @@ class TestPictureLabels : public QObject
         return given ? uint32_t(std::strtoul(given, nullptr, 10)) : 6500u;
     }
 
-    // The application started with every cube exposed for exposureMs, the frames logged and every
-    // still noted; the run's own boxes stay up until the application closes them or offers OK.
+    // The application started with every cube exposed for exposureMs (and the stage
+    // stageSpeedScale times as fast), the frames logged and every still noted.
     void start(int exposureMs, double stageSpeedScale = 1)
     {
         SimulatedInstrument::Options options = AppBench::defaultOptions();
@@ -141,7 +140,7 @@ class TestPictureLabels : public QObject
         const bool searching = panel()->fineAF().isRunning();
         if (searching && (m_stills.isEmpty() || !m_stills.last().search))
             ++m_searches;
-        Still still{{}, bits, panel()->currentFilterPosition(), searching ? m_searches : 0};
+        Still still{{}, bits, searching ? m_searches : 0};
         for (const cv::Point &p : FrameLog::places()) {
             const int i = p.y * SampleRenderer::Width + p.x;
             still.values.push_back(bits == 16 ? reinterpret_cast<const uint16_t *>(frame)[i] : frame[i]);
@@ -164,7 +163,8 @@ class TestPictureLabels : public QObject
         return QString("VANTOR_TURN_SEED=%1; the hand: %2").arg(seedBase()).arg(m_hand->done().join(", "));
     }
 
-    // A frame's fingerprint found in the log, judged: one cube lit all its exposure, that cube.
+    // The frame a picture was found to show, judged: one cube stood lit all its exposure, the cube
+    // named.
     void judge(const FrameLog::Frame *frame, double agreement, int cube, const QString &what)
     {
         if (!frame) {
@@ -177,7 +177,6 @@ class TestPictureLabels : public QObject
             m_wrong << QString("%1 (%2) was exposed across a turn, in the dark or under a changing light").arg(what, exposure);
         else if (o.filter != cube)
             m_wrong << QString("%1 (%2) names cube %3 but shows cube %4").arg(what, exposure).arg(cube).arg(o.filter);
-
     }
 
     // Every still judged by its frame; the stills of one focus search all show one cube.
@@ -190,7 +189,7 @@ class TestPictureLabels : public QObject
             double agreement = 0;
             const FrameLog::Frame *f = FrameLog::match(frames, still.values, still.bits, kMinAgreement, &agreement);
             const QString what = QString("still %1 handed on").arg(i + 1);
-            judge(f, agreement, still.cube, what);
+            judge(f, agreement, f ? f->optics.filter : -1, what); // a still carries no label of its own
             if (!f || !still.search)
                 continue;
             const int cube = searchCube.value(still.search, f->optics.filter);
