@@ -35,15 +35,6 @@ QString refusal(const QString &text)
     return QStringLiteral("error: ") + text;
 }
 
-// The name the configuration gives the cube at a filter position (turret slot k holds position
-// (4 - k) % 4), or an empty text.
-QString cubeName(int position)
-{
-    std::string name;
-    ReadPrivateProfileString("Filter", std::to_string((4 - position) % 4), "", name, Paths::configFile().toStdString());
-    return QString::fromStdString(name).trimmed();
-}
-
 // A filter position from its number or its cube's name; false when neither.
 bool filterPosition(const QString &text, int *position)
 {
@@ -52,7 +43,7 @@ bool filterPosition(const QString &text, int *position)
     if (ok)
         return *position >= 0 && *position < VirtualInstrument::ChannelCount;
     for (*position = 0; *position < VirtualInstrument::ChannelCount; ++*position)
-        if (cubeName(*position).compare(text, Qt::CaseInsensitive) == 0)
+        if (SimHand::cubeName(*position).compare(text, Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
@@ -65,8 +56,8 @@ QString describe(const VirtualInstrument::State &s)
     return QStringLiteral("stage %1 (limits %2..%3)%4, filter %5%6, objective %7%8, LEDs %9")
         .arg(s.stagePosition).arg(s.stageLower).arg(s.stageUpper)
         .arg(s.stageMoving ? QStringLiteral(" moving") : QString())
-        .arg(cubeName(s.filterPosition).isEmpty() ? QString::number(s.filterPosition)
-                                                  : QStringLiteral("%1 (%2)").arg(s.filterPosition).arg(cubeName(s.filterPosition)))
+        .arg(SimHand::cubeName(s.filterPosition).isEmpty() ? QString::number(s.filterPosition)
+                                                  : QStringLiteral("%1 (%2)").arg(s.filterPosition).arg(SimHand::cubeName(s.filterPosition)))
         .arg(s.filterTurning ? QStringLiteral(" turning") : QString())
         .arg(s.objectivePosition).arg(s.objectiveTurning ? QStringLiteral(" turning") : QString())
         .arg(leds.join(' '));
@@ -246,6 +237,14 @@ void SimHand::serve(int client)
         line.truncate(lf);
     const QString reply = execute(QString::fromUtf8(line), m_instrument, m_board);
     writeAll(client, reply.toUtf8() + '\n');
+}
+
+QString SimHand::cubeName(int position)
+{
+    // Turret slot k holds position (4 - k) % 4.
+    std::string name;
+    ReadPrivateProfileString("Filter", std::to_string((4 - position) % 4), "", name, Paths::configFile().toStdString());
+    return QString::fromStdString(name).trimmed();
 }
 
 QString SimHand::execute(const QString &line, VirtualInstrument &instrument, BoardSimulator *board)

@@ -37,6 +37,8 @@ public:
 
     // Carries out one command line; the reply, starting with "error: " when refused.
     static QString execute(const QString &line, VirtualInstrument &instrument, BoardSimulator *board);
+    // The name the configuration gives the cube at a filter position, or an empty text.
+    static QString cubeName(int position);
     // "<sandbox>/.sim/hand".
     static QString socketPath();
     // Sends one command line to the run listening on path; false with the reason in reply when no

@@ -253,6 +253,8 @@ int SimulatedCamera::bulkRead(uint8_t endpoint, unsigned char *data, int length,
     m_renderer.render(viewsOf(scene, m_instrument.lightOver(beganUs, beganUs + exposureUs)), m_frame12);
     if (camera.markerPixel)
         m_frame12.at<uint16_t>(Height - 1, Width - 1) = MarkerValue12;
+    if (m_frameLog)
+        m_frameLog->add(m_frame12, beganUs, beganUs + exposureUs, m_instrument.opticsOver(beganUs, beganUs + exposureUs));
     packFrame(m_frame12, camera.bitDepth, data);
     if (const int lateMs = m_transferDelayMs)
         MonotonicClock::sleepMs(lateMs);
@@ -329,6 +331,14 @@ SimCameraFault SimulatedCamera::fault() const
 void SimulatedCamera::setMarkerPixel(bool on)
 {
     m_instrument.updateCamera([on](SimCameraState &c) { c.markerPixel = on; });
+}
+
+FrameLog &SimulatedCamera::logFrames(size_t capacity)
+{
+    std::lock_guard<std::mutex> lock(m_readMutex);
+    if (!m_frameLog)
+        m_frameLog = std::make_unique<FrameLog>(capacity);
+    return *m_frameLog;
 }
 
 uint64_t SimulatedCamera::framesDelivered() const

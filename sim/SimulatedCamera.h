@@ -1,4 +1,5 @@
 #pragma once
+#include "FrameLog.h"
 #include "SimCameraState.h"
 #include "SampleRenderer.h"
 #include "VirtualInstrument.h"
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -93,6 +95,10 @@ public:
     // thread held off the processor on a busy machine).
     void setAnswerDelayMs(int ms) { m_answerDelayMs = ms; }
 
+    // Test hook: from now on every delivered frame is noted in a log of this capacity (see
+    // FrameLog), which lives as long as the camera.
+    FrameLog &logFrames(size_t capacity = 4096);
+
     uint64_t framesDelivered() const;
     // Every control transfer since construction or the last clear, in order.
     std::vector<ControlRecord> controlLog() const;
@@ -153,4 +159,5 @@ private:
     bool m_logging = true;
     std::atomic<int> m_transferDelayMs{0};
     std::atomic<int> m_answerDelayMs{0};
+    std::unique_ptr<FrameLog> m_frameLog; // set once, before frames are read
 };

@@ -227,6 +227,28 @@ int64_t VirtualInstrument::Optics::nextChangeAfter(int64_t t) const
     return next;
 }
 
+void VirtualInstrument::forEachPiece(int64_t fromUs, int64_t toUs,
+                                     const std::function<void(const Optics &, int64_t, int64_t)> &piece) const
+{
+    // The record in force at fromUs: the last one that began no later (the oldest kept stands for
+    // all time before it).
+    size_t i = 0;
+    while (i + 1 < m_optics.size() && m_optics[i + 1].sinceUs <= fromUs)
+        ++i;
+    for (; i < m_optics.size(); ++i) {
+        const Optics &o = m_optics[i];
+        const int64_t end = std::min(toUs, i + 1 < m_optics.size() ? m_optics[i + 1].sinceUs : INT64_MAX);
+        // Piecewise constant between the moments a turret stands or an LED gives light.
+        for (int64_t t = i == 0 ? fromUs : std::max(fromUs, o.sinceUs); t < end;) {
+            const int64_t next = std::min(end, o.nextChangeAfter(t));
+            piece(o, t, next);
+            t = next;
+        }
+        if (end >= toUs)
+            break;
+    }
+}
+
 std::vector<VirtualInstrument::LightShare> VirtualInstrument::lightOver(int64_t fromUs, int64_t toUs) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -240,28 +262,38 @@ std::vector<VirtualInstrument::LightShare> VirtualInstrument::lightOver(int64_t 
         shares.push_back({o.filter, o.objective, 0.0});
         return shares.back();
     };
-    // The record in force at fromUs: the last one that began no later (the oldest kept stands for
-    // all time before it).
-    size_t i = 0;
-    while (i + 1 < m_optics.size() && m_optics[i + 1].sinceUs <= fromUs)
-        ++i;
     if (toUs <= fromUs) {
+        size_t i = 0;
+        while (i + 1 < m_optics.size() && m_optics[i + 1].sinceUs <= fromUs)
+            ++i;
         share(m_optics[i]).light = m_optics[i].lightAt(fromUs);
         return shares;
     }
-    for (; i < m_optics.size(); ++i) {
-        const Optics &o = m_optics[i];
-        const int64_t end = std::min(toUs, i + 1 < m_optics.size() ? m_optics[i + 1].sinceUs : INT64_MAX);
-        // Piecewise constant between the moments a turret stands or an LED gives light.
-        for (int64_t t = i == 0 ? fromUs : std::max(fromUs, o.sinceUs); t < end;) {
-            const int64_t next = std::min(end, o.nextChangeAfter(t));
-            share(o).light += o.lightAt(t) * double(next - t) / span;
-            t = next;
-        }
-        if (end >= toUs)
-            break;
-    }
+    forEachPiece(fromUs, toUs, [&](const Optics &o, int64_t from, int64_t to) {
+        share(o).light += o.lightAt(from) * double(to - from) / span;
+    });
     return shares;
+}
+
+VirtualInstrument::SteadyOptics VirtualInstrument::opticsOver(int64_t fromUs, int64_t toUs) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SteadyOptics out;
+    bool first = true;
+    bool steady = toUs > fromUs;
+    if (steady)
+        forEachPiece(fromUs, toUs, [&](const Optics &o, int64_t from, int64_t) {
+            // A turn inside the span darkens it for its transient; a power change changes the light.
+            const double light = o.lightAt(from);
+            if (first) {
+                out = {true, o.filter, o.objective, light};
+                first = false;
+            }
+            if (light <= 0 || o.filter != out.filter || o.objective != out.objective || light != out.light)
+                steady = false;
+        });
+    out.steady = steady && !first;
+    return out;
 }
 
 void VirtualInstrument::turnKnob(bool coarse, int steps, int durationMs)

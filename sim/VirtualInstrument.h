@@ -110,6 +110,18 @@ public:
     };
     std::vector<LightShare> lightOver(int64_t fromUs, int64_t toUs) const;
 
+    // What stood in the light path from fromUs to toUs (monotonic clock, us): steady when one filter
+    // and one objective stood there the whole span, neither turning nor turned meanwhile, lit by
+    // the filter's LED at one power all the while and nothing covering the path.
+    struct SteadyOptics
+    {
+        bool steady = false;
+        int filter = 0;
+        int objective = 1;
+        double light = 0; // the light fraction (LED power / 100) when steady
+    };
+    SteadyOptics opticsOver(int64_t fromUs, int64_t toUs) const;
+
     // Camera registers and mode, read and changed under the same lock.
     SimCameraState camera() const;
     void updateCamera(const std::function<void(SimCameraState &)> &change);
@@ -137,6 +149,10 @@ private:
     // How long past optics are kept: longer than the longest exposure and its read-out.
     static constexpr int64_t OpticsHistoryUs = 120LL * 1000000;
 
+    // Calls piece for each stretch of the span over which the light stays constant, with the record
+    // in force and the stretch's ends (with the mutex held; fromUs < toUs).
+    void forEachPiece(int64_t fromUs, int64_t toUs,
+                      const std::function<void(const Optics &, int64_t, int64_t)> &piece) const;
     int positionAt(int64_t nowMs) const; // with the mutex held
     void settle(int64_t nowMs);          // ends a finished move; with the mutex held
     void switchLed(int channel, bool on); // with the mutex held

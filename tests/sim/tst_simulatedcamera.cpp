@@ -1,3 +1,4 @@
+#include "FrameLog.h"
 #include "MonotonicClock.h"
 #include "SimulatedCamera.h"
 #include "SimulatedInstrument.h"
@@ -173,6 +174,60 @@ private slots:
         QVERIFY(std::abs(meanAfter - meanBefore) > 20);
         QVERIFY2(std::abs(mixed - expected) <= 0.05 * std::abs(meanAfter - meanBefore) + 1,
                  qPrintable(QString("mean %1, expected %2").arg(mixed).arg(expected)));
+    }
+
+    // The frame log finds each delivered frame again from its picture, with its exposure, and says
+    // whether one cube stood lit at one power all the while: a change a third of the way through
+    // the exposure.
+    void theFrameLogKnowsEachFramesLight_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("steady");
+        QTest::newRow("nothing") << "" << true;
+        QTest::newRow("another cube's LED") << "other LED" << true;
+        QTest::newRow("a turn away and back") << "turn" << false;
+        QTest::newRow("the power") << "power" << false;
+        QTest::newRow("the light off") << "off" << false;
+    }
+    void theFrameLogKnowsEachFramesLight()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, steady);
+        Rig rig;
+        rig.instrument.setLed(0, true, 2); // a picture well inside the 8 bits, where the noise tells frames apart
+        FrameLog &log = rig.camera.logFrames();
+        vendorWrite(rig.camera, 0xC5, 2, SimCameraState::RegFrameCount); // 200 ms
+        vendorWrite(rig.camera, 0xC5, 525, SimCameraState::RegLineCount);
+        const int64_t exposureUs = 200000;
+        int transferred = 0;
+        QCOMPARE(rig.read(Frame8, &transferred), 0);
+        const int64_t beginUs = rig.camera.nextExposureBeginUs();
+        MonotonicClock::sleepUs(beginUs + exposureUs / 3 - MonotonicClock::nowUs());
+        if (change == "other LED")
+            rig.instrument.setLed(3, true, 80);
+        else if (change == "turn")
+            rig.instrument.turnFilter(0, 20);
+        else if (change == "power")
+            rig.instrument.setLed(0, true, 1);
+        else if (change == "off")
+            rig.instrument.setLedOn(0, false);
+        MonotonicClock::sleepUs(beginUs + exposureUs + int64_t(sensorReadoutUs(15)) + 20000 - MonotonicClock::nowUs());
+        QCOMPARE(rig.read(Frame8, &transferred), 0);
+
+        std::vector<int> values;
+        for (const cv::Point &p : FrameLog::places()) // the upright picture: the sensor is turned
+            values.push_back(rig.buffer[size_t(Frame8 - 1 - (p.y * 1280 + p.x))]);
+        const std::vector<FrameLog::Frame> frames = log.frames();
+        QCOMPARE(frames.size(), size_t(2));
+        double agreement = 0;
+        const FrameLog::Frame *frame = FrameLog::match(frames, values, 8, 0.9, &agreement);
+        QVERIFY2(frame == &frames.back(), qPrintable(QString("agreement %1").arg(agreement)));
+        QCOMPARE(frame->beganUs, beginUs);
+        QVERIFY(std::abs(frame->endedUs - beginUs - exposureUs) < 1000); // the registers' 200.03 ms
+        QCOMPARE(frame->optics.steady, steady);
+        QCOMPARE(frame->optics.filter, 0);
+        QCOMPARE(frames.front().optics.steady, true);
+        QCOMPARE(frames.front().optics.light, 0.02);
     }
 
     // An LED gives light only its switch-on time after it was switched on; a change of power
