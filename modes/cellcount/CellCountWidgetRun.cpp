@@ -237,15 +237,17 @@ float CellCountWidget::convertSizeToPixel(float size) const
     return size <= 0.0f ? 0.0f : size / (m_fCMOSPixelSize / m_fTotalMagnification);
 }
 
+// The panel may announce again a turret that stands where it stood (a run's start does): only a
+// new position is a move.
 void CellCountWidget::setCurrentFilterPosition(int position)
 {
-    m_bTurretMoved = m_bTurretMoved || m_bRunActive;
+    m_bTurretMoved = m_bTurretMoved || (m_bRunActive && position != m_nFilterPosition);
     m_nFilterPosition = position;
 }
 
 void CellCountWidget::setCurrentObjectiveLensPosition(int position)
 {
-    m_bTurretMoved = m_bTurretMoved || m_bRunActive;
+    m_bTurretMoved = m_bTurretMoved || (m_bRunActive && position != m_nObjectiveLensPosition);
     m_nObjectiveLensPosition = position;
     m_fObjectiveMagnification = ScaleBar::objectiveMagnification(position);
 }
